@@ -1,0 +1,283 @@
+#include "tags/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace sondrel {
+namespace {
+
+WriteFaultHook& FaultHook() {
+    static WriteFaultHook hook;
+    return hook;
+}
+
+std::string ErrnoText(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+// Writes everything or fails; a short write is an error, never silent.
+bool WriteFully(int fd, std::int64_t offset, const std::uint8_t* data, std::size_t count,
+                std::string& error) {
+    while (count > 0) {
+        if (FaultHook() && !FaultHook()(count)) {
+            errno = ENOSPC;
+            error = ErrnoText("write failed");
+            return false;
+        }
+        ssize_t n = ::pwrite(fd, data, count, offset);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = ErrnoText("write failed");
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            error = ErrnoText("write failed");
+            return false;
+        }
+        data += n;
+        offset += n;
+        count -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+void SetWriteFaultHook(WriteFaultHook hook) {
+    FaultHook() = std::move(hook);
+}
+
+PathKind KindOfPath(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0)
+        return PathKind::Missing;
+    return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::NotRegular;
+}
+
+File::File(File&& other) noexcept : fd_(other.fd_), lastError_(std::move(other.lastError_)) {
+    other.fd_ = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = other.fd_;
+        lastError_ = std::move(other.lastError_);
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+File::~File() {
+    Close();
+}
+
+void File::Close() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+std::optional<File> File::Open(const std::string& path, Mode mode, std::string* error) {
+    const int flags = (mode == Mode::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+    int fd = ::open(path.c_str(), flags);
+    if (fd < 0) {
+        if (error)
+            *error = ErrnoText("cannot open");
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (error)
+            *error = "not a regular file";
+        ::close(fd);
+        return std::nullopt;
+    }
+    return File(fd);
+}
+
+std::int64_t File::Size() const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+        lastError_ = ErrnoText("cannot get size");
+        return -1;
+    }
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+bool File::ReadInto(std::int64_t offset, std::uint8_t* dst, std::size_t count) const {
+    if (offset < 0) {
+        lastError_ = "negative offset";
+        return false;
+    }
+    while (count > 0) {
+        ssize_t n = ::pread(fd_, dst, count, offset);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            lastError_ = ErrnoText("read failed");
+            return false;
+        }
+        if (n == 0) {
+            lastError_ = "unexpected end of file";
+            return false;
+        }
+        dst += n;
+        offset += n;
+        count -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::optional<Bytes> File::ReadAt(std::int64_t offset, std::size_t count) const {
+    Bytes buf(count);
+    if (!ReadInto(offset, buf.data(), count))
+        return std::nullopt;
+    return buf;
+}
+
+std::optional<Bytes> File::ReadUpTo(std::int64_t offset, std::size_t count) const {
+    const std::int64_t size = Size();
+    if (size < 0 || offset < 0)
+        return std::nullopt;
+    if (offset >= size)
+        return Bytes{};
+    const auto avail = static_cast<std::uint64_t>(size - offset);
+    return ReadAt(offset, static_cast<std::size_t>(std::min<std::uint64_t>(avail, count)));
+}
+
+bool File::WriteAt(std::int64_t offset, const std::uint8_t* data, std::size_t count) {
+    return WriteFully(fd_, offset, data, count, lastError_);
+}
+
+bool File::Truncate(std::int64_t size) {
+    if (::ftruncate(fd_, size) != 0) {
+        lastError_ = ErrnoText("truncate failed");
+        return false;
+    }
+    return true;
+}
+
+bool File::Sync() {
+    if (::fsync(fd_) != 0) {
+        lastError_ = ErrnoText("flush failed");
+        return false;
+    }
+    return true;
+}
+
+bool ReplaceWriter::Write(const std::uint8_t* data, std::size_t count) {
+    if (!out_.WriteAt(pos_, data, count)) {
+        error_ = out_.LastError();
+        return false;
+    }
+    pos_ += static_cast<std::int64_t>(count);
+    return true;
+}
+
+bool ReplaceWriter::CopyFrom(const File& src, std::int64_t offset, std::int64_t count) {
+    constexpr std::size_t kBlock = 1 << 20;
+    Bytes buf(static_cast<std::size_t>(std::min<std::int64_t>(count, kBlock)));
+    while (count > 0) {
+        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(count, kBlock));
+        if (!src.ReadInto(offset, buf.data(), n)) {
+            error_ = src.LastError();
+            return false;
+        }
+        if (!Write(buf.data(), n))
+            return false;
+        offset += static_cast<std::int64_t>(n);
+        count -= static_cast<std::int64_t>(n);
+    }
+    return true;
+}
+
+IoResult SafeReplace(const std::string& path,
+                     const std::function<bool(ReplaceWriter&, std::string& error)>& produce) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {false, ErrnoText("cannot access file")};
+    if (!S_ISREG(st.st_mode))
+        return {false, "not a regular file"};
+
+    const std::filesystem::path target(path);
+    std::string tmpl =
+        (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    int fd = ::mkstemp(tmpl.data());
+    if (fd < 0)
+        return {false, ErrnoText("cannot create temporary file")};
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+
+    auto fail = [&](std::string message) {
+        ::close(fd);
+        ::unlink(tmpl.c_str());
+        return IoResult{false, std::move(message)};
+    };
+
+    // The temporary file gets its final permissions before any data lands.
+    if (::fchmod(fd, st.st_mode & 07777) != 0)
+        return fail(ErrnoText("cannot set permissions"));
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+        // Keeping the owner is best effort: an ordinary user cannot give files away.
+    }
+
+    std::string error;
+    bool produced = false;
+    File out = File::Adopt(fd);
+    ReplaceWriter writer(out);
+    try {
+        produced = produce(writer, error);
+    } catch (const std::exception& e) {
+        error = e.what();
+    } catch (...) {
+        error = "rewrite failed";
+    }
+    if (produced && !out.Sync()) {
+        produced = false;
+        error = out.LastError();
+    }
+    if (!produced && error.empty())
+        error = writer.LastError();
+    out.Close();
+    if (!produced) {
+        ::unlink(tmpl.c_str());
+        return {false, error.empty() ? "rewrite failed" : error};
+    }
+    if (::rename(tmpl.c_str(), path.c_str()) != 0) {
+        IoResult r{false, ErrnoText("cannot replace file")};
+        ::unlink(tmpl.c_str());
+        return r;
+    }
+    // Make the rename itself durable.
+    int dfd = ::open(target.parent_path().empty() ? "." : target.parent_path().c_str(),
+                     O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return {true, {}};
+}
+
+IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& data,
+                   std::int64_t newSize) {
+    std::string error;
+    auto file = File::Open(path, File::Mode::ReadWrite, &error);
+    if (!file)
+        return {false, error};
+    if (!file->WriteAt(offset, data))
+        return {false, file->LastError()};
+    if (newSize >= 0 && !file->Truncate(newSize))
+        return {false, file->LastError()};
+    if (!file->Sync())
+        return {false, file->LastError()};
+    return {true, {}};
+}
+
+}  // namespace sondrel

@@ -1,0 +1,110 @@
+// File access shared by every format: 64-bit positions, reads that report
+// short reads, in-place writes that report short writes, and SafeReplace for
+// rewrites (temporary file in the same folder, flushed, renamed over the
+// target; the target is untouched on any failure).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sondrel {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum class PathKind { Missing, Regular, NotRegular };
+PathKind KindOfPath(const std::string& path);
+inline bool FileExists(const std::string& path) {
+    return KindOfPath(path) == PathKind::Regular;
+}
+
+// An open file. Move-only; closes on destruction. Every method reports
+// failure by its return value and leaves a description in LastError().
+class File {
+public:
+    enum class Mode { Read, ReadWrite };
+
+    File() = default;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    // Opens an existing regular file (folders and devices are refused).
+    static std::optional<File> Open(const std::string& path, Mode mode,
+                                    std::string* error = nullptr);
+
+    bool IsOpen() const { return fd_ >= 0; }
+    std::int64_t Size() const;  // -1 on failure
+
+    // Exactly `count` bytes at `offset`, or nullopt on a short read or error.
+    std::optional<Bytes> ReadAt(std::int64_t offset, std::size_t count) const;
+    // Up to `count` bytes at `offset` (fewer at the end of the file).
+    std::optional<Bytes> ReadUpTo(std::int64_t offset, std::size_t count) const;
+    bool ReadInto(std::int64_t offset, std::uint8_t* dst, std::size_t count) const;
+
+    bool WriteAt(std::int64_t offset, const std::uint8_t* data, std::size_t count);
+    bool WriteAt(std::int64_t offset, const Bytes& data) {
+        return WriteAt(offset, data.data(), data.size());
+    }
+    bool Truncate(std::int64_t size);
+    bool Sync();  // flushes data to the disk
+    void Close();
+
+    const std::string& LastError() const { return lastError_; }
+
+    // Takes ownership of an open descriptor.
+    static File Adopt(int fd) { return File(fd); }
+
+private:
+    explicit File(int fd) : fd_(fd) {}
+    int fd_ = -1;
+    mutable std::string lastError_;
+};
+
+// A sequential writer to the temporary file of a SafeReplace.
+class ReplaceWriter {
+public:
+    explicit ReplaceWriter(File& out) : out_(out) {}
+    bool Write(const std::uint8_t* data, std::size_t count);
+    bool Write(const Bytes& data) { return Write(data.data(), data.size()); }
+    // Copies `count` bytes of `src` from `offset` in large blocks.
+    bool CopyFrom(const File& src, std::int64_t offset, std::int64_t count);
+    std::int64_t Position() const { return pos_; }
+    const std::string& LastError() const { return error_; }
+
+private:
+    File& out_;
+    std::int64_t pos_ = 0;
+    std::string error_;
+};
+
+struct IoResult {
+    bool ok = false;
+    std::string error;  // empty when ok
+    explicit operator bool() const { return ok; }
+};
+
+// Rewrites `path`: `produce` writes the whole new content through the writer
+// and returns false (with a message) to abandon. The temporary file is created
+// beside the target, flushed, given the target's permissions (and owner where
+// allowed) and renamed over it in one step. On any failure the target is left
+// as it was and the temporary file is removed.
+IoResult SafeReplace(const std::string& path,
+                     const std::function<bool(ReplaceWriter&, std::string& error)>& produce);
+
+// Writes `data` at `offset` and truncates the file to `newSize` (when >= 0)
+// only after the data is written; then flushes. For tags stored at the end
+// of a file, where the audio in front is never touched.
+IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& data,
+                   std::int64_t newSize = -1);
+
+// Test hook: when set, it is asked before each low-level write; returning
+// false makes that write fail as a full disk would (ENOSPC).
+using WriteFaultHook = std::function<bool(std::size_t bytes)>;
+void SetWriteFaultHook(WriteFaultHook hook);
+
+}  // namespace sondrel

@@ -1,0 +1,116 @@
+// The shared field set, the genre table, and the contract that every tag
+// component follows (file-name setter reads, setters fire onChange, failures
+// land in Error/onError and never escape as exceptions).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace sondrel {
+
+inline constexpr std::uint8_t kGenreCount = 148;
+inline constexpr std::uint8_t kGenreOther = 12;
+
+// Index = GenreID. ID3v1 genres 0..79 plus the common extensions 80..147.
+extern const std::array<std::string_view, kGenreCount> GenreTable;
+
+// Exact, case-sensitive match in index order; 12 ("Other") when none matches.
+std::uint8_t GenreIdOf(std::string_view name);
+// Any value above 147 is treated as 12.
+std::string GenreNameOf(unsigned genreId);
+// GenreID setters store 12 for anything out of range.
+inline std::uint8_t ClampGenreId(long long id) {
+    return (id < 0 || id >= kGenreCount) ? kGenreOther : static_cast<std::uint8_t>(id);
+}
+
+// The hub record: every format is shown, edited and saved through it.
+struct TTag2 {
+    std::string track;
+    std::string title;
+    std::string artist;
+    std::string album;
+    std::string year;
+    std::string Genre;
+    std::string comment;
+    std::string text;  // lyrics
+    std::string composer;
+    std::string OrigArtist;
+    std::string copyright;
+    std::string URL;
+    std::string EncodedBy;
+    std::uint8_t GenreID = kGenreOther;
+    std::uint8_t VersionLow = 0;
+    std::uint8_t VersionHigh = 0;
+    std::uint8_t Flags = 0;
+    std::int32_t TagSize = 0;
+    std::int32_t ImagesCount = 0;
+
+    bool operator==(const TTag2&) const = default;
+};
+
+// The ID3v1 record (with the longer Lyrics3 values where a block supplied them).
+struct TTag {
+    std::uint8_t track = 0;  // 0 = no track number
+    std::string header;      // "TAG" when a tag was read
+    std::string Title;
+    std::string Artist;
+    std::string Album;
+    std::string Year;     // at most 4 characters
+    std::string Comment;  // at most 30 characters
+    std::uint8_t GenreID = kGenreOther;
+    std::uint8_t VersionLow = 0;  // 1 for ID3v1.1 (track byte present)
+
+    bool operator==(const TTag&) const = default;
+};
+
+// Common state and events of every tag component. Each component adds its
+// own properties under the names its format uses (FileName or Filename, ...).
+class TagComponent {
+public:
+    using NotifyEvent = std::function<void(TagComponent& sender)>;
+    using ErrorEvent = std::function<void(TagComponent& sender, const std::string& error)>;
+
+    NotifyEvent onFileNameChange;
+    NotifyEvent onChange;
+    ErrorEvent onError;
+
+    TagComponent() = default;
+    TagComponent(const TagComponent&) = delete;
+    TagComponent& operator=(const TagComponent&) = delete;
+    virtual ~TagComponent() = default;
+
+    bool Valid() const { return valid_; }
+    const std::string& Error() const { return error_; }
+    bool EditAutoSave() const { return editAutoSave_; }
+    void setEditAutoSave(bool on) { editAutoSave_ = on; }
+
+protected:
+    // Records a failure; `notify` calls onError (formats say when it is called).
+    void Fail(std::string message, bool notify = true);
+    void Changed();
+    void FileNameChanged();
+
+    // Runs `body`, turning any exception into a failure with `message`; a
+    // component's public operations never throw.
+    template <typename Body>
+    bool Guard(const std::string& message, Body&& body) noexcept {
+        try {
+            return body();
+        } catch (...) {
+            try {
+                Fail(message);
+            } catch (...) {
+            }
+            return false;
+        }
+    }
+
+    bool valid_ = false;
+    std::string error_;
+    bool editAutoSave_ = false;
+};
+
+}  // namespace sondrel

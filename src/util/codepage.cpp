@@ -1,0 +1,175 @@
+#include "util/codepage.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+
+namespace sondrel {
+namespace {
+
+struct IconvCloser {
+    void operator()(void* cd) const {
+        if (cd != nullptr)
+            iconv_close(static_cast<iconv_t>(cd));
+    }
+};
+using IconvHandle = std::unique_ptr<void, IconvCloser>;
+
+IconvHandle OpenIconv(const std::string& to, const std::string& from) {
+    iconv_t cd = iconv_open(to.c_str(), from.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return IconvHandle(nullptr);
+    return IconvHandle(static_cast<void*>(cd));
+}
+
+std::string KnownOrLatin1(std::string_view codepage) {
+    std::string name(codepage);
+    if (name.empty())
+        return std::string(kDefaultCodePage);
+    auto probe = OpenIconv("UTF-8", name);
+    return probe ? name : std::string(kDefaultCodePage);
+}
+
+// Decodes one UTF-8 sequence at `pos`; returns false for malformed input.
+bool NextCodePoint(std::string_view s, std::size_t& pos, char32_t& cp) {
+    const auto b0 = static_cast<unsigned char>(s[pos]);
+    std::size_t len = 0;
+    if (b0 < 0x80) {
+        cp = b0;
+        len = 1;
+    } else if ((b0 & 0xE0) == 0xC0) {
+        cp = b0 & 0x1F;
+        len = 2;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        cp = b0 & 0x0F;
+        len = 3;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        cp = b0 & 0x07;
+        len = 4;
+    } else {
+        ++pos;
+        return false;
+    }
+    if (len > s.size() - pos) {
+        ++pos;
+        return false;
+    }
+    for (std::size_t i = 1; i < len; ++i) {
+        const auto b = static_cast<unsigned char>(s[pos + i]);
+        if ((b & 0xC0) != 0x80) {
+            ++pos;
+            return false;
+        }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    pos += len;
+    return true;
+}
+
+// Converts one character; returns false when the code page cannot hold it.
+bool ConvertOne(iconv_t cd, std::string_view utf8Char, std::string& out) {
+    char buf[8];
+    char* in = const_cast<char*>(utf8Char.data());
+    std::size_t inLeft = utf8Char.size();
+    char* outPtr = buf;
+    std::size_t outLeft = sizeof buf;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1))
+        return false;
+    out.append(buf, static_cast<std::size_t>(outPtr - buf));
+    return true;
+}
+
+}  // namespace
+
+std::string CodePageToUtf8(std::string_view bytes, std::string_view codepage) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    bool ascii = true;
+    for (char c : bytes)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii)
+        return std::string(bytes);
+
+    auto handle = OpenIconv("UTF-8", KnownOrLatin1(codepage));
+    auto cd = static_cast<iconv_t>(handle.get());
+    for (char c : bytes) {
+        if (static_cast<unsigned char>(c) < 0x80) {
+            out.push_back(c);
+            continue;
+        }
+        if (cd == nullptr || !ConvertOne(cd, std::string_view(&c, 1), out))
+            out += "\xEF\xBF\xBD";
+    }
+    return out;
+}
+
+std::string Utf8ToCodePage(std::string_view utf8, std::string_view codepage) {
+    std::string out;
+    out.reserve(utf8.size());
+    IconvHandle handle;
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        const std::size_t start = pos;
+        char32_t cp = 0;
+        if (!NextCodePoint(utf8, pos, cp)) {
+            out.push_back('?');
+            continue;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+            continue;
+        }
+        if (!handle)
+            handle = OpenIconv(KnownOrLatin1(codepage), "UTF-8");
+        auto cd = static_cast<iconv_t>(handle.get());
+        if (cd == nullptr || !ConvertOne(cd, utf8.substr(start, pos - start), out))
+            out.push_back('?');
+    }
+    return out;
+}
+
+bool FitsCodePage(std::string_view utf8, std::string_view codepage) {
+    IconvHandle handle;
+    std::size_t pos = 0;
+    std::string scratch;
+    while (pos < utf8.size()) {
+        const std::size_t start = pos;
+        char32_t cp = 0;
+        if (!NextCodePoint(utf8, pos, cp))
+            return false;
+        if (cp < 0x80)
+            continue;
+        if (!handle)
+            handle = OpenIconv(KnownOrLatin1(codepage), "UTF-8");
+        auto cd = static_cast<iconv_t>(handle.get());
+        if (cd == nullptr || !ConvertOne(cd, utf8.substr(start, pos - start), scratch))
+            return false;
+    }
+    return true;
+}
+
+std::size_t Utf8Length(std::string_view utf8) {
+    std::size_t n = 0;
+    std::size_t pos = 0;
+    char32_t cp = 0;
+    while (pos < utf8.size()) {
+        NextCodePoint(utf8, pos, cp);
+        ++n;
+    }
+    return n;
+}
+
+std::string_view Utf8TruncateBytes(std::string_view utf8, std::size_t maxBytes) {
+    if (utf8.size() <= maxBytes)
+        return utf8;
+    std::size_t end = maxBytes;
+    // Step back over continuation bytes so no character is split.
+    while (end > 0 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80)
+        --end;
+    return utf8.substr(0, end);
+}
+
+}  // namespace sondrel

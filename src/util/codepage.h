@@ -1,0 +1,33 @@
+// Conversion between UTF-8 (the core's text) and the legacy single-byte code
+// pages that some tag formats store without naming them (ID3v1, Lyrics3,
+// ID3v2 encoding 0).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace sondrel {
+
+// The code page used when a format stores 8-bit text. ISO-8859-1 is what the
+// ID3 standard prescribes; "windows-1251" suits files made on Cyrillic systems.
+inline constexpr std::string_view kDefaultCodePage = "ISO-8859-1";
+
+// Bytes in `codepage` to UTF-8. Bytes the code page does not define become
+// U+FFFD. An unknown code page name is treated as ISO-8859-1.
+std::string CodePageToUtf8(std::string_view bytes, std::string_view codepage = kDefaultCodePage);
+
+// UTF-8 to bytes in `codepage`. Characters the code page cannot hold, and
+// malformed UTF-8, become '?'.
+std::string Utf8ToCodePage(std::string_view utf8, std::string_view codepage = kDefaultCodePage);
+
+// True when every character of `utf8` can be stored in `codepage`.
+bool FitsCodePage(std::string_view utf8, std::string_view codepage = kDefaultCodePage);
+
+// Number of characters (code points) in a UTF-8 text; malformed bytes count one each.
+std::size_t Utf8Length(std::string_view utf8);
+
+// The longest prefix of `utf8` that is at most `maxBytes` long and does not
+// end inside a multi-byte character.
+std::string_view Utf8TruncateBytes(std::string_view utf8, std::size_t maxBytes);
+
+}  // namespace sondrel

@@ -1,0 +1,107 @@
+#include "support/test_support.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace sondrel::test {
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "sondrel-test-XXXXXX").string();
+    if (::mkdtemp(tmpl.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Read-only files inside must not stop the cleanup.
+    for (auto& e : std::filesystem::recursive_directory_iterator(path_, ec)) {
+        std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+    }
+    std::filesystem::remove_all(path_, ec);
+}
+
+Bytes ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& path, const Bytes& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+void WriteAll(const std::string& path, const std::string& data) {
+    WriteAll(path, ToBytes(data));
+}
+
+Bytes ToBytes(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
+CommandResult RunCommand(const std::string& command) {
+    CommandResult result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return result;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+        result.output.append(buf, n);
+    const int status = ::pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string ShellQuote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
+}
+
+bool HaveProgram(const std::string& program) {
+    return RunCommand("command -v " + ShellQuote(program) + " >/dev/null 2>&1").exitCode == 0;
+}
+
+bool HaveMutagen() {
+    static const bool have =
+        RunCommand("python3 -c 'import mutagen' >/dev/null 2>&1").exitCode == 0;
+    return have;
+}
+
+Bytes SilentMp3() {
+    static const Bytes cached = [] {
+        if (!HaveProgram("ffmpeg"))
+            return Bytes{};
+        TempDir dir;
+        const std::string out = dir.file("silence.mp3");
+        const std::string cmd =
+            "ffmpeg -v error -nostdin -f lavfi -i anullsrc=r=44100:cl=mono -t 0.5 "
+            "-c:a libmp3lame -b:a 32k -write_xing 0 -id3v2_version 0 -write_id3v1 0 " +
+            ShellQuote(out) + " >/dev/null 2>&1";
+        if (RunCommand(cmd).exitCode != 0)
+            return Bytes{};
+        return ReadAll(out);
+    }();
+    return cached;
+}
+
+}  // namespace sondrel::test

@@ -1,0 +1,49 @@
+// Shared test helpers: unique temporary folders, whole-file I/O, and running
+// peer tools (mutagen, ffmpeg) as oracles.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sondrel::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the system temporary folder, removed with its contents.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+Bytes ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const Bytes& data);
+void WriteAll(const std::string& path, const std::string& data);
+Bytes ToBytes(const std::string& s);
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string output;  // standard output only
+};
+// Runs a shell command and captures its standard output.
+CommandResult RunCommand(const std::string& command);
+// Single-quotes a text for the shell.
+std::string ShellQuote(const std::string& s);
+// True when `program` is on the PATH (peers may be missing on a developer's machine).
+bool HaveProgram(const std::string& program);
+// True when python3 can import mutagen.
+bool HaveMutagen();
+
+// A short MPEG-1 Layer III file of silence made by ffmpeg (no tags), cached
+// per process; empty when ffmpeg is missing.
+Bytes SilentMp3();
+
+}  // namespace sondrel::test
