@@ -86,7 +86,9 @@ void File::Close() {
 }
 
 std::optional<File> File::Open(const std::string& path, Mode mode, std::string* error) {
-    const int flags = (mode == Mode::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+    // O_NONBLOCK keeps a FIFO from blocking the open until a writer appears;
+    // it is cleared again once the descriptor is known to be a regular file.
+    const int flags = (mode == Mode::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK;
     int fd = ::open(path.c_str(), flags);
     if (fd < 0) {
         if (error)
@@ -97,6 +99,13 @@ std::optional<File> File::Open(const std::string& path, Mode mode, std::string* 
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (error)
             *error = "not a regular file";
+        ::close(fd);
+        return std::nullopt;
+    }
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        if (error)
+            *error = ErrnoText("cannot open");
         ::close(fd);
         return std::nullopt;
     }
@@ -199,8 +208,15 @@ bool ReplaceWriter::CopyFrom(const File& src, std::int64_t offset, std::int64_t 
     return true;
 }
 
-IoResult SafeReplace(const std::string& path,
+IoResult SafeReplace(const std::string& linkPath,
                      const std::function<bool(ReplaceWriter&, std::string& error)>& produce) {
+    // Renaming over a symbolic link would replace the link and leave the file
+    // it points to unchanged: work on the file itself.
+    std::error_code ec;
+    const std::filesystem::path resolved = std::filesystem::canonical(linkPath, ec);
+    if (ec)
+        return {false, "cannot access file: " + ec.message()};
+    const std::string path = resolved.string();
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return {false, ErrnoText("cannot access file")};

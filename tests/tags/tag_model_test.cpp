@@ -1,0 +1,135 @@
+#include "tags/tag_model.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+namespace sondrel {
+namespace {
+
+TEST(GenreTable, HasUniqueNamesAtTheFixedPositions) {
+    ASSERT_EQ(GenreTable.size(), 148u);
+    std::set<std::string_view> seen(GenreTable.begin(), GenreTable.end());
+    EXPECT_EQ(seen.size(), GenreTable.size()) << "a duplicate name would shadow a later index";
+
+    // Spot checks at the block boundaries and the spellings that differ from
+    // the usual ones, since callers store the index, not the name.
+    const struct {
+        unsigned id;
+        const char* name;
+    } fixed[] = {{0, "Blues"},        {12, "Other"},       {17, "Rock"},
+                 {40, "AlternRock"},  {67, "Psychadelic"}, {79, "Hard Rock"},
+                 {80, "Folk"},        {85, "Bebob"},       {93, "Psychedelic Rock"},
+                 {123, "A Cappella"}, {132, "BritPop"},    {140, "Contemporary Christian"},
+                 {146, "JPop"},       {147, "Synthpop"}};
+    for (const auto& c : fixed)
+        EXPECT_EQ(GenreTable[c.id], c.name) << "id " << c.id;
+}
+
+TEST(GenreIdOf, MatchesExactlyAndCaseSensitively) {
+    const struct {
+        const char* name;
+        unsigned id;
+    } cases[] = {
+        {"Rock", 17},
+        {"rock", 12},
+        {"Psychadelic", 67},
+        {"Psychedelic", 12},
+        {"Blues", 0},
+        {"Synthpop", 147},
+        {"", 12},
+        {"Rock ", 12},
+        {"Other", 12},
+        {"Hard Rock", 79},
+        {"Folk-Rock", 81},
+        {"Drum & Bass", 127},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(GenreIdOf(c.name), c.id) << c.name;
+}
+
+TEST(GenreIdOf, RoundTripsEveryName) {
+    for (unsigned id = 0; id < GenreTable.size(); ++id)
+        EXPECT_EQ(GenreIdOf(GenreNameOf(id)), id) << GenreTable[id];
+}
+
+TEST(GenreNameOf, OutOfRangeIsOther) {
+    for (unsigned id : {148u, 200u, 255u, 256u, 0xFFFFFFFFu})
+        EXPECT_EQ(GenreNameOf(id), "Other") << id;
+    EXPECT_EQ(GenreNameOf(147), "Synthpop");
+}
+
+TEST(ClampGenreId, KeepsTheTableRangeAndSubstitutesOther) {
+    const struct {
+        long long in;
+        unsigned out;
+    } cases[] = {{0, 0},    {147, 147}, {148, 12},  {200, 12},      {255, 12},
+                 {256, 12}, {-1, 12},   {-256, 12}, {1LL << 40, 12}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ClampGenreId(c.in), c.out) << c.in;
+}
+
+// A minimal component to show the base class's failure and event plumbing.
+class Probe : public TagComponent {
+public:
+    void fail(const std::string& m, bool notify) { Fail(m, notify); }
+    void change() { Changed(); }
+    void rename() { FileNameChanged(); }
+    template <typename F>
+    bool guard(const std::string& m, F&& f) {
+        return Guard(m, std::forward<F>(f));
+    }
+};
+
+TEST(TagComponent, FailureAndEventsReachTheHandlers) {
+    Probe p;
+    // Without handlers nothing may crash.
+    p.fail("first", true);
+    p.change();
+    p.rename();
+    EXPECT_EQ(p.Error(), "first");
+
+    int errors = 0, changes = 0, renames = 0;
+    std::string lastError;
+    p.onError = [&](TagComponent& sender, const std::string& e) {
+        EXPECT_EQ(&sender, &p);
+        ++errors;
+        lastError = e;
+    };
+    p.onChange = [&](TagComponent&) { ++changes; };
+    p.onFileNameChange = [&](TagComponent&) { ++renames; };
+
+    p.fail("quiet", false);
+    EXPECT_EQ(p.Error(), "quiet");
+    EXPECT_EQ(errors, 0);
+    p.fail("loud", true);
+    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(lastError, "loud");
+    p.change();
+    p.rename();
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(renames, 1);
+
+    p.setEditAutoSave(true);
+    EXPECT_TRUE(p.EditAutoSave());
+}
+
+TEST(TagComponent, GuardTurnsExceptionsIntoFailures) {
+    Probe p;
+    int errors = 0;
+    p.onError = [&](TagComponent&, const std::string&) { ++errors; };
+    EXPECT_TRUE(p.guard("unused", [] { return true; }));
+    EXPECT_EQ(errors, 0);
+    EXPECT_FALSE(p.guard("boom", []() -> bool { throw std::runtime_error("x"); }));
+    EXPECT_EQ(p.Error(), "boom");
+    EXPECT_EQ(errors, 1);
+
+    // A handler that throws must not let the exception out either.
+    p.onError = [](TagComponent&, const std::string&) { throw 42; };
+    EXPECT_FALSE(p.guard("again", []() -> bool { throw 1; }));
+    EXPECT_EQ(p.Error(), "again");
+}
+
+}  // namespace
+}  // namespace sondrel
