@@ -64,6 +64,13 @@ bool NextCodePoint(std::string_view s, std::size_t& pos, char32_t& cp) {
         }
         cp = (cp << 6) | (b & 0x3F);
     }
+    // Overlong forms ("\xC0\xAF" for '/'), surrogates and values past U+10FFFF
+    // are malformed: decoding them would smuggle ASCII such as path separators.
+    constexpr char32_t kMinForLength[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMinForLength[len] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
+        ++pos;
+        return false;
+    }
     pos += len;
     return true;
 }
