@@ -1,0 +1,478 @@
+#include "tags/mpeg_info.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "tags/file_io.h"
+
+namespace sondrel {
+namespace {
+
+using Buffer = std::vector<std::uint8_t>;
+
+// Bit rates in kbit/s by table and bit-rate index (ISO/IEC 11172-3 2.4.2.3,
+// ISO/IEC 13818-3 2.4.2.3). Index 0 (free format) and 15 (reserved) give 0.
+constexpr std::array<std::array<int, 16>, 5> kBitrates = {{
+    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},  // MPEG-1 I
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},     // MPEG-1 II
+    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},      // MPEG-1 III
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},     // MPEG-2/2.5 I
+    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},  // MPEG-2/2.5 II, III
+}};
+
+// Sample rates in Hz by version bits and sample-rate index; 0 = reserved.
+constexpr std::array<std::array<int, 4>, 4> kSampleRates = {{
+    {11025, 12000, 8000, 0},   // MPEG-2.5
+    {0, 0, 0, 0},              // reserved version
+    {22050, 24000, 16000, 0},  // MPEG-2
+    {44100, 48000, 32000, 0},  // MPEG-1
+}};
+
+constexpr std::array<const char*, 7> kEncoderNames = {"Unknown", "Xing", "FhG",  "LAME",
+                                                      "Blade",   "GoGo", "Shine"};
+
+constexpr std::int64_t kId3v2HeaderSize = 10;
+constexpr std::int64_t kId3v1Size = 128;
+// Lyrics3 v2 trailer in front of the ID3v1 block: 6 size digits + "LYRICS200".
+constexpr std::int64_t kLyricsTrailerSize = 15;
+constexpr std::size_t kLyricsSizeDigits = 6;
+// Offsets into the tail buffer where an encoder mark may start: the last one
+// leaves room for "LAME" and four more characters.
+constexpr std::size_t kMarkLastStart = kMpegTailRead - 8;
+
+std::uint8_t ByteAt(const Buffer& buf, std::size_t i) {
+    // The buffer stands for a zero-filled area larger than what was read.
+    return i < buf.size() ? buf[i] : 0;
+}
+
+std::uint32_t BigEndian32(const Buffer& buf, std::size_t i) {
+    return (std::uint32_t{ByteAt(buf, i)} << 24) | (std::uint32_t{ByteAt(buf, i + 1)} << 16) |
+           (std::uint32_t{ByteAt(buf, i + 2)} << 8) | std::uint32_t{ByteAt(buf, i + 3)};
+}
+
+bool HasText(const Buffer& buf, std::size_t i, const char* text) {
+    for (std::size_t k = 0; text[k] != '\0'; ++k) {
+        if (ByteAt(buf, i + k) != static_cast<std::uint8_t>(text[k]))
+            return false;
+    }
+    return true;
+}
+
+// Raw characters up to the first NUL: these marks are fixed-width fields, and
+// a NUL means the writer had nothing more to say.
+std::string TextAt(const Buffer& buf, std::size_t i, std::size_t len) {
+    std::string out;
+    for (std::size_t k = 0; k < len; ++k) {
+        const std::uint8_t c = ByteAt(buf, i + k);
+        if (c == 0)
+            break;
+        out.push_back(static_cast<char>(c));
+    }
+    return out;
+}
+
+bool StartsWith(const std::string& s, const char* prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
+
+// Round half to even, as the average-bit-rate rule asks for.
+double RoundHalfEven(double x) {
+    const double down = std::floor(x);
+    const double diff = x - down;
+    if (diff > 0.5)
+        return down + 1;
+    if (diff < 0.5)
+        return down;
+    return std::fmod(down, 2.0) == 0 ? down : down + 1;
+}
+
+// Size of the ID3v2 tag at the start (header included), accepted exactly as
+// the ID3v2 reader accepts it; 0 when there is none or it cannot be read.
+std::int64_t Id3v2Extent(const MpegByteSource& source) {
+    const auto head = source.ReadUpTo(0, kId3v2HeaderSize);
+    if (!head || head->size() != kId3v2HeaderSize)
+        return 0;
+    const Buffer& h = *head;
+    if (h[0] != 'I' || h[1] != 'D' || h[2] != '3' || h[3] == 255 || h[4] == 255)
+        return 0;
+    for (std::size_t i = 6; i < 10; ++i) {
+        if (h[i] >= 128)
+            return 0;
+    }
+    const std::int64_t body = (std::int64_t{h[6]} << 21) | (std::int64_t{h[7]} << 14) |
+                              (std::int64_t{h[8]} << 7) | std::int64_t{h[9]};
+    return body + kId3v2HeaderSize;
+}
+
+class FileByteSource : public MpegByteSource {
+public:
+    explicit FileByteSource(const File& file) : file_(file) {}
+    std::int64_t Size() const override { return file_.Size(); }
+    std::optional<Buffer> ReadUpTo(std::int64_t offset, std::size_t count) const override {
+        return file_.ReadUpTo(offset, count);
+    }
+
+private:
+    const File& file_;
+};
+
+}  // namespace
+
+std::optional<MpegHeader> DecodeMpegHeader(std::uint32_t word) {
+    MpegHeader h;
+    h.Word = word;
+    if ((word & 0xFFE00000u) != 0xFFE00000u)
+        return std::nullopt;
+    h.VersionBits = static_cast<std::uint8_t>((word >> 19) & 3);
+    h.LayerBits = static_cast<std::uint8_t>((word >> 17) & 3);
+    h.ProtectionBit = ((word >> 16) & 1) != 0;
+    h.BitrateIndex = static_cast<std::uint8_t>((word >> 12) & 15);
+    h.SampleRateIndex = static_cast<std::uint8_t>((word >> 10) & 3);
+    h.PaddingBit = ((word >> 9) & 1) != 0;
+    h.ChannelModeBits = static_cast<std::uint8_t>((word >> 6) & 3);
+    h.CopyrightBit = ((word >> 3) & 1) != 0;
+    h.OriginalBit = ((word >> 2) & 1) != 0;
+    h.EmphasisBits = static_cast<std::uint8_t>(word & 3);
+    if (h.VersionBits == 1 || h.LayerBits == 0 || h.BitrateIndex == 0 || h.BitrateIndex == 15 ||
+        h.SampleRateIndex == 3 || h.EmphasisBits == 2)
+        return std::nullopt;
+
+    h.Layer = 4 - h.LayerBits;
+    const std::size_t table =
+        h.IsMpeg1() ? static_cast<std::size_t>(h.Layer - 1) : (h.Layer == 1 ? 3u : 4u);
+    h.Bitrate = kBitrates[table][h.BitrateIndex];
+    h.SampleRate = kSampleRates[h.VersionBits][h.SampleRateIndex];
+    if (h.Bitrate <= 0 || h.SampleRate <= 0)
+        return std::nullopt;
+    h.Padding = h.PaddingBit ? (h.Layer == 1 ? 4 : 1) : 0;
+    if (h.IsMpeg1())
+        h.Coefficient = h.Layer == 1 ? 48 : 144;
+    else
+        h.Coefficient = h.Layer == 1 ? 24 : 72;
+    // Truncation of (coefficient * rate / sample rate + padding); all terms
+    // are positive, so integer division truncates the same way.
+    h.FrameLength = h.Coefficient * h.Bitrate * 1000 / h.SampleRate + h.Padding;
+    if (h.FrameLength < 1 || h.FrameLength > static_cast<int>(kMpegMaxFrameLength))
+        return std::nullopt;
+    return h;
+}
+
+void Tmp3Info::Reset() {
+    valid_ = false;
+    error_.clear();
+    fileSize_ = 0;
+    audioStart_ = 0;
+    trailingTagSize_ = 0;
+    headerWord_ = 0;
+    header_ = MpegHeader{};
+    found_ = false;
+    bitrate_ = 0;
+    firstFramePos_ = 0;
+    frameCount_ = 0;
+    zeroSideInfo_ = false;
+    isVbr_ = false;
+    vbr_ = TVBRData{};
+    encoderText_.clear();
+}
+
+void Tmp3Info::setFileName(const std::string& path) {
+    fileName_ = path;
+    bool finished = true;
+    try {
+        if (!FileExists(path)) {
+            Reset();
+            Fail("File does not exist!");
+        } else if (auto file = File::Open(path, File::Mode::Read)) {
+            finished = Analyse(FileByteSource(*file));
+        } else {
+            Reset();
+            Fail("Can't open the file", false);
+            finished = false;
+        }
+    } catch (...) {
+        // Only allocation can throw here; report it like any failed read.
+        Reset();
+        Fail("Can't open the file", false);
+        finished = false;
+    }
+    if (finished)
+        FileNameChanged();
+}
+
+void Tmp3Info::ReadTrailingTagSize(const MpegByteSource& source) {
+    if (fileSize_ < kId3v1Size)
+        return;
+    const auto tag = source.ReadUpTo(fileSize_ - kId3v1Size, 3);
+    if (!tag || tag->size() != 3 || !HasText(*tag, 0, "TAG"))
+        return;
+    trailingTagSize_ = kId3v1Size;
+
+    const std::int64_t trailerEnd = kId3v1Size + kLyricsTrailerSize;
+    if (fileSize_ < trailerEnd)
+        return;
+    const auto trailer =
+        source.ReadUpTo(fileSize_ - trailerEnd, static_cast<std::size_t>(kLyricsTrailerSize));
+    if (!trailer || trailer->size() != static_cast<std::size_t>(kLyricsTrailerSize) ||
+        !HasText(*trailer, kLyricsSizeDigits, "LYRICS200"))
+        return;
+    std::int64_t size = 0;
+    for (std::size_t i = 0; i < kLyricsSizeDigits; ++i) {
+        const std::uint8_t c = (*trailer)[i];
+        if (c < '0' || c > '9')
+            return;
+        size = size * 10 + (c - '0');
+    }
+    if (size > fileSize_ - trailerEnd)
+        return;
+    const auto begin = source.ReadUpTo(fileSize_ - trailerEnd - size, 11);
+    if (begin && begin->size() == 11 && HasText(*begin, 0, "LYRICSBEGIN"))
+        trailingTagSize_ = size + trailerEnd;
+}
+
+void Tmp3Info::ReadAudioStart(const MpegByteSource& source) {
+    audioStart_ = Id3v2Extent(source);
+}
+
+void Tmp3Info::ReadVbrHeader(const Buffer& buf, std::size_t frame) {
+    zeroSideInfo_ = true;
+    for (std::size_t i = frame + 4; i < frame + 10; ++i) {
+        if (ByteAt(buf, i) != 0)
+            zeroSideInfo_ = false;
+    }
+
+    // Where encoders put the VBR header: right after the side information.
+    std::size_t o = frame;
+    if (header_.IsMpeg1())
+        o += header_.IsMono() ? 21 : 36;
+    else
+        o += header_.IsMono() ? 13 : 21;
+
+    if (HasText(buf, o, "Xing")) {
+        vbr_.Found = true;
+        vbr_.ID = "Xing";
+        vbr_.FrameCount = BigEndian32(buf, o + 8);
+        vbr_.ByteCount = BigEndian32(buf, o + 12);
+        vbr_.Quality = ByteAt(buf, o + 119);
+        vbr_.Encoder = TextAt(buf, o + 120, 8);
+    } else if (HasText(buf, o, "VBRI")) {
+        vbr_.Found = true;
+        vbr_.ID = "VBRI";
+        vbr_.Quality = ByteAt(buf, o + 9);
+        vbr_.ByteCount = BigEndian32(buf, o + 10);
+        vbr_.FrameCount = BigEndian32(buf, o + 14);
+    }
+    if (!vbr_.Found)
+        return;
+
+    isVbr_ = true;
+    encoderText_ = vbr_.Encoder;
+    if (vbr_.FrameCount > 0) {
+        const double perFrame =
+            static_cast<double>(vbr_.ByteCount) / static_cast<double>(vbr_.FrameCount);
+        const double rate = RoundHalfEven((perFrame - header_.Padding) * header_.SampleRate /
+                                          header_.Coefficient / 1000.0);
+        // A damaged header can give any number; keep the rate representable
+        // and never negative (a negative rate would give a negative length).
+        bitrate_ = static_cast<int>(
+            std::clamp(rate, 0.0, static_cast<double>(std::numeric_limits<int>::max())));
+    }
+}
+
+void Tmp3Info::FindEncoderMark(const MpegByteSource& source) {
+    if (fileSize_ - trailingTagSize_ - static_cast<std::int64_t>(kMpegTailRead) <= 0)
+        return;
+    const auto tail = source.ReadUpTo(
+        fileSize_ - trailingTagSize_ - static_cast<std::int64_t>(kMpegTailRead), kMpegTailRead);
+    if (!tail || tail->size() != kMpegTailRead)
+        return;
+    const std::size_t window =
+        std::min<std::size_t>(static_cast<std::size_t>(header_.FrameLength) * 5, kMarkLastStart);
+    for (std::size_t k = 0; k <= window; ++k) {
+        const std::size_t p = kMarkLastStart - k;
+        if (HasText(*tail, p, "LAME")) {
+            encoderText_ = "LAME" + TextAt(*tail, p + 4, 4);
+            return;
+        }
+        if (HasText(*tail, p, "GOGO")) {
+            encoderText_ = "GOGO";
+            return;
+        }
+    }
+}
+
+bool Tmp3Info::Analyse(const MpegByteSource& source) {
+    Reset();
+    try {
+        fileSize_ = source.Size();
+        if (fileSize_ < 0) {
+            fileSize_ = 0;
+            Fail("Can't open the file", false);
+            return false;
+        }
+        if (fileSize_ == 0) {
+            Fail("File size is 0", false);
+            return false;
+        }
+        ReadTrailingTagSize(source);
+        ReadAudioStart(source);
+        const auto buf = source.ReadUpTo(audioStart_, kMpegMaxFrameLength);
+        if (!buf) {
+            Fail("Can't open the file", false);
+            return false;
+        }
+        const std::int64_t last = audioStart_ + static_cast<std::int64_t>(buf->size()) - 1;
+
+        std::size_t r = 0;
+        for (; r < kMpegFrameSearchOffsets; ++r) {
+            headerWord_ = BigEndian32(*buf, r);
+            if (auto h = DecodeMpegHeader(headerWord_)) {
+                header_ = *h;
+                found_ = true;
+                break;
+            }
+        }
+        if (found_) {
+            bitrate_ = header_.Bitrate;
+            firstFramePos_ = audioStart_ + static_cast<std::int64_t>(r);
+            // A trailing tag that overlaps the frame would make this negative.
+            frameCount_ = std::max<std::int64_t>(
+                0, (fileSize_ - firstFramePos_ - trailingTagSize_) / header_.FrameLength);
+            // The frame must end inside the bytes read, with its successor's
+            // first byte read too.
+            valid_ = firstFramePos_ + header_.FrameLength <= last;
+        }
+        if (valid_) {
+            ReadVbrHeader(*buf, r);
+            if (!isVbr_)
+                FindEncoderMark(source);
+        }
+    } catch (...) {
+        Reset();
+        Fail("Can't open the file", false);
+        return false;
+    }
+    if (!valid_)
+        Fail(std::string(), true);
+    return true;
+}
+
+std::string Tmp3Info::Emphasis() const {
+    switch (header_.EmphasisBits) {
+        case 1:
+            return "50/15 ms";
+        case 3:
+            return "CCIT J.17";
+        default:
+            return "None";
+    }
+}
+
+float Tmp3Info::GetVersion() const {
+    if (!found_)
+        return 0;
+    switch (header_.VersionBits) {
+        case 0:
+            return 2.5f;
+        case 2:
+            return 2.0f;
+        case 3:
+            return 1.0f;
+        default:
+            return 0;
+    }
+}
+
+std::string Tmp3Info::GetVer() const {
+    if (!found_)
+        return {};
+    char text[32];
+    std::snprintf(text, sizeof text, "%g Layer %s", static_cast<double>(GetVersion()),
+                  std::string(static_cast<std::size_t>(header_.Layer), 'I').c_str());
+    return text;
+}
+
+std::string Tmp3Info::GetChannelMode() const {
+    switch (header_.ChannelModeBits) {
+        case 0:
+            return "Stereo";
+        case 1:
+            return "Joint stereo";
+        case 2:
+            return "Dual channel";
+        default:
+            return "Mono";
+    }
+}
+
+std::int64_t Tmp3Info::GetNumberOfFrames() const {
+    return isVbr_ ? static_cast<std::int64_t>(vbr_.FrameCount) : frameCount_;
+}
+
+std::int64_t Tmp3Info::GetLengthInSeconds() const {
+    if (bitrate_ <= 0)
+        return 0;
+    // Trunc(((size - first + 1) * 8 / 1000) / bitrate), in exact integers
+    // and without the multiplication that could overflow.
+    const std::int64_t bytes = fileSize_ - firstFramePos_ + 1;
+    return std::max<std::int64_t>(0, bytes / (std::int64_t{125} * bitrate_));
+}
+
+std::string Tmp3Info::GetLength() const {
+    const std::int64_t s = GetLengthInSeconds();
+    char text[48];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(s / 3600),
+                  static_cast<long long>(s % 3600 / 60), static_cast<long long>(s % 60));
+    return text;
+}
+
+int Tmp3Info::GetEncoderID() const {
+    if (!found_)
+        return 0;
+    if (isVbr_) {
+        int id = 0;
+        if (StartsWith(encoderText_, "LAME"))
+            id = 3;
+        else if (StartsWith(encoderText_, "GOGO") || StartsWith(encoderText_, "MPGE"))
+            id = 5;
+        else if (vbr_.ID == "Xing")
+            id = 1;
+        if (vbr_.ID == "VBRI")
+            id = 2;
+        return id;
+    }
+    // Rules of thumb from the header bits; a later rule overrides an earlier one.
+    int id = 2;
+    if (Original() && Protected())
+        id = 3;
+    if (bitrate_ <= 160 && header_.ChannelModeBits == 0)
+        id = 4;
+    if (Copyright() && Original() && !Protected())
+        id = 1;
+    if (zeroSideInfo_ && Original())
+        id = 1;
+    if (header_.ChannelModeBits == 2 && Protected())
+        id = 6;
+    if (StartsWith(encoderText_, "LAME"))
+        id = 3;
+    else if (StartsWith(encoderText_, "GOGO"))
+        id = 5;
+    return id;
+}
+
+std::string Tmp3Info::GetEncoder() const {
+    const int id = GetEncoderID();
+    std::string name = kEncoderNames[static_cast<std::size_t>(id)];
+    if (id == 3 && encoderText_.size() > 7) {
+        const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+        const std::string v = encoderText_.substr(4, 4);
+        if (digit(v[0]) && v[1] == '.' && digit(v[2]) && digit(v[3]))
+            name += " " + v;
+    }
+    return name;
+}
+
+}  // namespace sondrel
