@@ -1,20 +1,516 @@
 #include "shell/main_window.h"
 
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QScreen>
+#include <QSessionManager>
+#include <QStatusTipEvent>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
 
-Tfm::Tfm(QWidget* parent) : QMainWindow(parent) {
+#include "shell/associations.h"
+#include "shell/info_window.h"
+#include "shell/options_window.h"
+#include "shell/settings_store.h"
+#include "shell/window_rules.h"
+
+namespace {
+
+constexpr int kMaxRemembered = 10;
+const char* const kFormatSwitches[] = {"flMP3", "flOGG", "flWMA", "flAPE", "flMP4", "flMPC"};
+const char* const kFormatCaptions[] = {"MP3", "OGG", "WMA", "APE", "MP4", "MPC"};
+
+QSize ScreenSize(const QWidget* w) {
+    const QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry().size() : QSize(1024, 768);
+}
+
+// A plain round icon for the tray; the animation shifts its shade.
+QIcon TrayIconFrame(int frame) {
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor::fromHsv((210 + frame * 30) % 360, 160, 200));
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(2, 2, 28, 28);
+    p.setPen(Qt::white);
+    QFont f = p.font();
+    f.setBold(true);
+    f.setPixelSize(18);
+    p.setFont(f);
+    p.drawText(pm.rect(), Qt::AlignCenter, QStringLiteral("S"));
+    return QIcon(pm);
+}
+
+}  // namespace
+
+Tfm::Tfm(SettingsStore& store, QWidget* parent) : QMainWindow(parent), store_(store) {
+    setObjectName(QStringLiteral("fm"));
     setWindowTitle(QStringLiteral("Sondrel"));
-    resize(800, 600);
-    auto* placeholder = new QLabel(this);
-    placeholder->setAlignment(Qt::AlignCenter);
-    placeholder->setObjectName(QStringLiteral("labFolder"));
-    setCentralWidget(placeholder);
+    setWindowIcon(TrayIconFrame(0));
+    BuildActions();
+    BuildMenu();
+    BuildContent();
+
+    tray_ = new QSystemTrayIcon(TrayIconFrame(0), this);
+    tray_->setToolTip(QStringLiteral("Sondrel"));
+    connect(tray_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason) { RestoreFromTray(minimizedByButton_); });
+    trayAnimation_ = new QTimer(this);
+    trayAnimation_->setInterval(300);
+    connect(trayAnimation_, &QTimer::timeout, this, [this] {
+        trayFrame_ = (trayFrame_ + 1) % 8;
+        tray_->setIcon(TrayIconFrame(trayFrame_));
+    });
+
+    ReadMainSettings();
+    // Tooltips are shown only while "Show popup hint" is on.
+    qApp->installEventFilter(this);
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
+        SaveMainSettings();
+        store_.Sync();
+    });
+}
+
+Tfm::~Tfm() {
+    qApp->removeEventFilter(this);
+    SaveMainSettings();
+}
+
+void Tfm::setCompanions(TfmWait* wait, Tfmmp3Info* info, TfmOptions* options, QDialog* about) {
+    wait_ = wait;
+    info_ = info;
+    options_ = options;
+    about_ = about;
+    if (wait_)
+        wait_->setTrayHost(this);
+    if (info_) {
+        connect(info_, &Tfmmp3Info::closedByUser, this, [this] {
+            if (QAction* a = action(QStringLiteral("actShowInfo")))
+                a->setChecked(false);
+        });
+        connect(info_, &Tfmmp3Info::togglePictures, this, &Tfm::TogglePictures);
+        connect(info_, &Tfmmp3Info::toggleLyrics, this, &Tfm::ToggleLyrics);
+    }
+}
+
+QAction* Tfm::AddAction(const QString& objectName, const QString& text,
+                        const QList<QKeySequence>& keys, bool enabled) {
+    auto* a = new QAction(text, this);
+    a->setObjectName(objectName);
+    a->setShortcuts(keys);
+    a->setShortcutContext(Qt::WindowShortcut);
+    a->setEnabled(enabled);
+    addAction(a);
+    return a;
+}
+
+QAction* Tfm::action(const QString& objectName) const {
+    return findChild<QAction*>(objectName, Qt::FindDirectChildrenOnly);
+}
+
+void Tfm::BuildActions() {
+    connect(AddAction(QStringLiteral("actHelp"), tr("&Help"), {QKeySequence(Qt::Key_F1)}),
+            &QAction::triggered, this, &Tfm::OpenHelp);
+    // Commands whose windows arrive later are present and disabled until then.
+    AddAction(QStringLiteral("actSave"), tr("&Save"),
+              {QKeySequence(Qt::Key_F2), QKeySequence(Qt::CTRL | Qt::Key_S)}, false);
+    AddAction(QStringLiteral("actLyricsDownload"), tr("Download lyrics"),
+              {QKeySequence(Qt::Key_F3)}, false);
+    AddAction(QStringLiteral("actAddToPlaylist"), tr("Add to playlist"), {QKeySequence(Qt::Key_F4)},
+              false);
+    AddAction(QStringLiteral("actRefresh"), tr("&Refresh"), {QKeySequence(Qt::Key_F5)}, false);
+    AddAction(QStringLiteral("actRename"), tr("&Rename files"),
+              {QKeySequence(Qt::Key_F6), QKeySequence(Qt::CTRL | Qt::Key_R)}, false);
+    AddAction(QStringLiteral("actGenerate"), tr("&Generate tags"),
+              {QKeySequence(Qt::Key_F7), QKeySequence(Qt::CTRL | Qt::Key_G)}, false);
+    AddAction(QStringLiteral("actFreeDB"), tr("Get data from FreeDB"), {QKeySequence(Qt::Key_F8)},
+              false);
+    AddAction(QStringLiteral("actAmazon"), tr("Tags from Amazon"), {QKeySequence(Qt::Key_F9)},
+              false);
+    AddAction(QStringLiteral("actPlaylists"), tr("&Create playlists"), {QKeySequence(Qt::Key_F10)},
+              false);
+    AddAction(QStringLiteral("actSelectAll"), tr("Select A&ll"),
+              {QKeySequence(Qt::CTRL | Qt::Key_A)}, false);
+
+    auto* lyrics = AddAction(QStringLiteral("actShowLyrics"), tr("Show &lyrics"),
+                             {QKeySequence(Qt::CTRL | Qt::Key_L)});
+    lyrics->setCheckable(true);
+    connect(lyrics, &QAction::triggered, this, [this] { ToggleLyrics(); });
+    auto* pictures = AddAction(QStringLiteral("actShowPictures"), tr("Show &pictures"),
+                               {QKeySequence(Qt::CTRL | Qt::Key_P)});
+    pictures->setCheckable(true);
+    connect(pictures, &QAction::triggered, this, [this] { TogglePictures(); });
+    auto* info = AddAction(QStringLiteral("actShowInfo"), tr("Show &info"),
+                           {QKeySequence(Qt::CTRL | Qt::Key_I)});
+    info->setCheckable(true);
+    connect(info, &QAction::triggered, this, [this] { ToggleInfo(); });
+
+    AddAction(QStringLiteral("actFocusList"), tr("Focus the file list"),
+              {QKeySequence(Qt::CTRL | Qt::Key_F)}, false);
+    connect(AddAction(QStringLiteral("actReadTag"), tr("Next \"Read Tag\" choice"),
+                      {QKeySequence(Qt::CTRL | Qt::Key_T)}),
+            &QAction::triggered, this, [this] { readTag_ = shell::NextReadTagChoice(readTag_); });
+
+    auto* dirs = AddAction(QStringLiteral("actShowDirs"), tr("&Show folders"), {});
+    dirs->setCheckable(true);
+    for (int i = 0; i < 6; ++i) {
+        auto* a = AddAction(QString::fromLatin1(kFormatSwitches[i]),
+                            QString::fromLatin1(kFormatCaptions[i]), {});
+        a->setCheckable(true);
+    }
+    AddAction(QStringLiteral("actClearHistory"), tr("Clear &history"), {}, false);
+    connect(AddAction(QStringLiteral("actOptions"), tr("&Options..."), {}), &QAction::triggered,
+            this, [this] {
+                if (options_)
+                    options_->exec();
+            });
+    connect(AddAction(QStringLiteral("actAbout"), tr("About..."), {}), &QAction::triggered, this,
+            [this] {
+                if (about_)
+                    about_->exec();
+            });
+    for (int d = 0; d <= 9; ++d) {
+        const auto digit = static_cast<Qt::Key>(Qt::Key_0 + d);
+        AddAction(QStringLiteral("actGoBookmark%1").arg(d), QStringLiteral("&%1").arg(d),
+                  {QKeySequence(Qt::CTRL | digit)}, false);
+        AddAction(QStringLiteral("actSetBookmark%1").arg(d), QStringLiteral("&%1").arg(d),
+                  {QKeySequence(Qt::CTRL | Qt::SHIFT | digit)}, false);
+    }
+}
+
+void Tfm::BuildMenu() {
+    mainMenu_ = new QMenu(this);
+    mainMenu_->setObjectName(QStringLiteral("pmnMain"));
+    QMenu* go = mainMenu_->addMenu(tr("&Go to bookmark"));
+    QMenu* set = mainMenu_->addMenu(tr("Set &bookmark"));
+    for (int d = 0; d <= 9; ++d) {
+        go->addAction(action(QStringLiteral("actGoBookmark%1").arg(d)));
+        set->addAction(action(QStringLiteral("actSetBookmark%1").arg(d)));
+    }
+    mainMenu_->addAction(action(QStringLiteral("actShowLyrics")));
+    mainMenu_->addAction(action(QStringLiteral("actShowPictures")));
+    mainMenu_->addAction(action(QStringLiteral("actShowInfo")));
+    QMenu* files = mainMenu_->addMenu(tr("Show &files"));
+    for (const char* name : kFormatSwitches)
+        files->addAction(action(QString::fromLatin1(name)));
+    mainMenu_->addAction(action(QStringLiteral("actShowDirs")));
+    mainMenu_->addAction(action(QStringLiteral("actClearHistory")));
+    mainMenu_->addAction(action(QStringLiteral("actOptions")));
+    QMenu* language = mainMenu_->addMenu(tr("&Language"));
+    language->setObjectName(QStringLiteral("mnLanguage"));
+    mainMenu_->addAction(action(QStringLiteral("actAbout")));
+    mainMenu_->addAction(action(QStringLiteral("actHelp")));
+}
+
+void Tfm::BuildContent() {
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(7, 6, 7, 4);
+
+    auto* title = new QHBoxLayout;
+    btnMenu_ = new QToolButton(central);
+    btnMenu_->setObjectName(QStringLiteral("btnMenu"));
+    btnMenu_->setText(tr("Menu"));
+    btnMenu_->setToolTip(tr("Menu"));
+    connect(btnMenu_, &QToolButton::clicked, this,
+            [this] { mainMenu_->popup(mapToGlobal(QPoint(0, 0))); });
+    btnHelp_ = new QToolButton(central);
+    btnHelp_->setObjectName(QStringLiteral("btnHelp"));
+    btnHelp_->setText(QStringLiteral("?"));
+    btnHelp_->setToolTip(tr("Help"));
+    btnHelp_->setStatusTip(tr("Open the help"));
+    connect(btnHelp_, &QToolButton::clicked, this, &Tfm::OpenHelp);
+    title->addWidget(btnMenu_);
+    title->addWidget(btnHelp_);
+    title->addStretch();
+    layout->addLayout(title);
+
+    auto* panel = new QWidget(central);
+    panel->setObjectName(QStringLiteral("pnContent"));
+    auto* panelLayout = new QVBoxLayout(panel);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    labFolder_ = new QLabel(panel);
+    labFolder_->setObjectName(QStringLiteral("labFolder"));
+    panelLayout->addWidget(labFolder_);
+    panelLayout->addStretch();
+    layout->addWidget(panel, 1);
+
+    labStatus_ = new QLabel(central);
+    labStatus_->setObjectName(QStringLiteral("labStatus"));
+    layout->addWidget(labStatus_);
+    setCentralWidget(central);
+}
+
+void Tfm::ReadMainSettings() {
+    const QRect stored(store_.ReadInteger(QStringLiteral("Left"), 171),
+                       store_.ReadInteger(QStringLiteral("Top"), 0),
+                       store_.ReadInteger(QStringLiteral("Width"), 430),
+                       store_.ReadInteger(QStringLiteral("Height"), 580));
+    setGeometry(shell::ClampMainWindowStart(stored, ScreenSize(this)));
+
+    language_ = store_.ReadString(QStringLiteral("Language"), QStringLiteral("English"));
+    lyricsLanguage_ = store_.ReadString(QStringLiteral("LyricsLanguage"), QStringLiteral("eng"));
+    action(QStringLiteral("actShowDirs"))
+        ->setChecked(store_.ReadBool(QStringLiteral("flShowDirs"), true));
+    for (const char* name : kFormatSwitches) {
+        action(QString::fromLatin1(name))
+            ->setChecked(store_.ReadBool(QString::fromLatin1(name), true));
+    }
+    startFile_ = store_.ReadString(QStringLiteral("StartFile"));
+    currentFolder_ = store_.ReadString(QStringLiteral("StartDir"), QDir::homePath());
+    for (int d = 0; d <= 9; ++d)
+        bookmarks_[d] = store_.ReadString(QStringLiteral("Short%1").arg(d));
+    readTag_ = std::clamp(store_.ReadInteger(QStringLiteral("cbReadTag"), 2), 0, 2);
+    saveTag_ = std::clamp(store_.ReadInteger(QStringLiteral("cbSaveTag"), 2), 0, 2);
+    action(QStringLiteral("actShowLyrics"))
+        ->setChecked(store_.ReadBool(QStringLiteral("flShowText"), true));
+    action(QStringLiteral("actShowPictures"))
+        ->setChecked(store_.ReadBool(QStringLiteral("flShowPictures"), true));
+    action(QStringLiteral("actShowInfo"))
+        ->setChecked(store_.ReadBool(QStringLiteral("flShowInfo"), true));
+    useLyrics3_ = store_.ReadBool(QStringLiteral("flUseLyrics3"), true);
+    minimizeNotify_ = store_.ReadBool(QStringLiteral("MinimizeNotify"), false);
+    colors_ = {store_.ReadInteger(QStringLiteral("Color1"), 13554646),
+               store_.ReadInteger(QStringLiteral("Color2"), 14671064),
+               store_.ReadInteger(QStringLiteral("Color3"), 14210256)};
+    // At most ten remembered targets are read, whatever the stored count says.
+    const int copies =
+        std::clamp(store_.ReadInteger(QStringLiteral("KolCopy"), 0), 0, kMaxRemembered);
+    for (int i = 1; i <= copies; ++i)
+        copyTargets_ << store_.ReadString(QStringLiteral("CopyTo%1").arg(i));
+    const int moves =
+        std::clamp(store_.ReadInteger(QStringLiteral("KolMove"), 0), 0, kMaxRemembered);
+    for (int i = 1; i <= moves; ++i)
+        moveTargets_ << store_.ReadString(QStringLiteral("MoveTo%1").arg(i));
+    openFolder(currentFolder_);
+}
+
+void Tfm::SaveMainSettings() {
+    store_.WriteString(QStringLiteral("ExecPath"), QCoreApplication::applicationFilePath());
+    store_.WriteString(QStringLiteral("Build"), QStringLiteral("4605"));
+    store_.WriteString(QStringLiteral("StartDir"), currentFolder_);
+    if (!startFile_.isEmpty())
+        store_.WriteString(QStringLiteral("StartFile"), startFile_);
+    const QRect g = geometry();
+    store_.WriteInteger(QStringLiteral("Left"), g.left());
+    store_.WriteInteger(QStringLiteral("Top"), g.top());
+    store_.WriteInteger(QStringLiteral("Width"), g.width());
+    store_.WriteInteger(QStringLiteral("Height"), g.height());
+    QString language = language_;
+    if (const auto amp = language.indexOf(QLatin1Char('&')); amp >= 0)
+        language.remove(amp, 1);
+    store_.WriteString(QStringLiteral("Language"), language);
+    store_.WriteBool(QStringLiteral("flShowDirs"),
+                     action(QStringLiteral("actShowDirs"))->isChecked());
+    for (const char* name : kFormatSwitches) {
+        store_.WriteBool(QString::fromLatin1(name), action(QString::fromLatin1(name))->isChecked());
+    }
+    store_.WriteBool(QStringLiteral("flShowText"),
+                     action(QStringLiteral("actShowLyrics"))->isChecked());
+    store_.WriteBool(QStringLiteral("flShowPictures"),
+                     action(QStringLiteral("actShowPictures"))->isChecked());
+    store_.WriteBool(QStringLiteral("flShowInfo"),
+                     action(QStringLiteral("actShowInfo"))->isChecked());
+    store_.WriteBool(QStringLiteral("flUseLyrics3"), useLyrics3_);
+    store_.WriteInteger(QStringLiteral("cbReadTag"), readTag_);
+    store_.WriteInteger(QStringLiteral("cbSaveTag"), saveTag_);
+    store_.WriteBool(QStringLiteral("MinimizeNotify"), minimizeNotify_);
+    for (int d = 0; d <= 9; ++d)
+        store_.WriteString(QStringLiteral("Short%1").arg(d), bookmarks_[d]);
+    store_.WriteInteger(QStringLiteral("KolCopy"), static_cast<int>(copyTargets_.size()));
+    for (int i = 0; i < copyTargets_.size(); ++i) {
+        store_.WriteString(QStringLiteral("CopyTo%1").arg(i + 1), copyTargets_[i]);
+    }
+    store_.WriteInteger(QStringLiteral("KolMove"), static_cast<int>(moveTargets_.size()));
+    for (int i = 0; i < moveTargets_.size(); ++i) {
+        store_.WriteString(QStringLiteral("MoveTo%1").arg(i + 1), moveTargets_[i]);
+    }
+    store_.Sync();
 }
 
 void Tfm::openFolder(const QString& folder) {
     currentFolder_ = QDir(folder).absolutePath();
-    if (auto* label = findChild<QLabel*>(QStringLiteral("labFolder"))) {
-        label->setText(QDir::toNativeSeparators(currentFolder_));
+    labFolder_->setText(QDir::toNativeSeparators(currentFolder_));
+    // A folder that cannot be opened shows red; the program runs on.
+    labFolder_->setStyleSheet(QFileInfo(currentFolder_).isDir() ? QString()
+                                                                : QStringLiteral("color: red"));
+}
+
+QString Tfm::ProgramFolder() const {
+    return QCoreApplication::applicationDirPath();
+}
+
+void Tfm::ProcessSettings() {
+    labStatus_->clear();
+    trackList_ = shell::TrackListEntries(options_ ? options_->TrackIndex() : 1);
+    if (info_ && options_) {
+        const bool top = options_->TopInfo();
+        if (info_->windowFlags().testFlag(Qt::WindowStaysOnTopHint) != top) {
+            const bool visible = info_->isVisible();
+            info_->setWindowFlag(Qt::WindowStaysOnTopHint, top);
+            if (visible)
+                info_->show();
+        }
     }
+    ApplyTrayOption();
+    if (options_) {
+        shell::ApplyAssociations(QCoreApplication::applicationFilePath(),
+                                 options_->AssociateFilesMP3(), options_->AssociateFolders());
+    }
+}
+
+void Tfm::ToggleInfo() {
+    QAction* a = action(QStringLiteral("actShowInfo"));
+    if (!info_)
+        return;
+    if (info_->isVisible()) {
+        info_->hide();
+        a->setChecked(false);
+    } else {
+        info_->show();
+        info_->raise();
+        a->setChecked(true);
+    }
+}
+
+// The lyrics and pictures windows arrive with their own work; until then
+// the switches keep their state for the settings.
+void Tfm::ToggleLyrics() {
+    QAction* a = action(QStringLiteral("actShowLyrics"));
+    if (sender() != a)
+        a->setChecked(!a->isChecked());
+}
+
+void Tfm::TogglePictures() {
+    QAction* a = action(QStringLiteral("actShowPictures"));
+    if (sender() != a)
+        a->setChecked(!a->isChecked());
+}
+
+void Tfm::OpenHelp() {
+    const QString file = shell::HelpFileFor(ProgramFolder(), language_);
+    if (!file.isEmpty())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+}
+
+void Tfm::SetTrayHint(const QString& hint) {
+    tray_->setToolTip(hint);
+}
+
+void Tfm::SetTrayAnimation(bool running) {
+    if (running) {
+        trayAnimation_->start();
+    } else {
+        trayAnimation_->stop();
+        tray_->setIcon(TrayIconFrame(0));
+    }
+}
+
+void Tfm::ApplyTrayOption() {
+    const bool use =
+        options_ && options_->UseTrayIcon() && QSystemTrayIcon::isSystemTrayAvailable();
+    tray_->setVisible(use);
+    minimizeToTray_ = use;
+}
+
+void Tfm::MinimizeToTray() {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        tray_->setVisible(true);
+        minimizeToTray_ = true;
+    }
+    MinimizeByButton();
+}
+
+void Tfm::MinimizeByButton() {
+    if (!minimizeNotify_) {
+        if (tray_->isVisible()) {
+            tray_->showMessage(QStringLiteral("Sondrel"),
+                               tr("Sondrel minimized to system  tray. Click to icon for restore "
+                                  "application."),
+                               QSystemTrayIcon::Information, 10000);
+        }
+        minimizeNotify_ = true;
+    }
+    inTray_ = minimizeToTray_;
+    minimizedByButton_ = true;
+    if (inTray_) {
+        hide();
+    } else {
+        showMinimized();
+    }
+}
+
+void Tfm::RestoreFromTray(bool minimizedByButton) {
+    showNormal();
+    raise();
+    activateWindow();
+    if (minimizedByButton && wait_ && !wait_->Running()) {
+        wait_->Start(1);
+        wait_->Finish();
+    }
+    minimizedByButton_ = false;
+    inTray_ = false;
+}
+
+void Tfm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (firstShown_)
+        return;
+    firstShown_ = true;
+    if (info_ && action(QStringLiteral("actShowInfo"))->isChecked())
+        info_->show();
+}
+
+void Tfm::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    const QSize clamped = shell::ClampMainWindowResize(size(), ScreenSize(this));
+    if (clamped != size())
+        resize(clamped);
+}
+
+void Tfm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // Minimising goes to the tray when the option says so.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && minimizeToTray_ &&
+        !inTray_) {
+        inTray_ = true;
+        QTimer::singleShot(0, this, &QWidget::hide);
+    }
+}
+
+void Tfm::closeEvent(QCloseEvent* event) {
+    SaveMainSettings();
+    event->accept();
+    qApp->quit();
+}
+
+bool Tfm::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        // The long hint of the control under the mouse, when the option is on.
+        if (!options_ || options_->ShowHint()) {
+            labStatus_->setText(static_cast<QStatusTipEvent*>(event)->tip());
+        }
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+bool Tfm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip && options_ && !options_->PopupHint())
+        return true;
+    return QMainWindow::eventFilter(watched, event);
 }

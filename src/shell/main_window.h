@@ -1,19 +1,120 @@
-// The main window: folder box and file list above, the tag editor below.
+// The main window: its frame (menu, keys, status line, tray icon, help),
+// the settings it owns, and ProcessSettings. The file list and the tag
+// editor live in the content panel.
 #pragma once
 
+#include <QAction>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
+#include <array>
 
-class Tfm : public QMainWindow {
+#include "shell/progress_window.h"
+
+class QLabel;
+class QMenu;
+class QSystemTrayIcon;
+class QToolButton;
+class SettingsStore;
+class TfmOptions;
+class Tfmmp3Info;
+class QDialog;
+
+class Tfm : public QMainWindow, public TrayHost {
     Q_OBJECT
 public:
-    explicit Tfm(QWidget* parent = nullptr);
+    // Reads the main window's settings from `store` as it is created.
+    explicit Tfm(SettingsStore& store, QWidget* parent = nullptr);
+    ~Tfm() override;
 
-    // The folder the file list shows (the command line's folder, or the
-    // parent folder of the command line's file).
+    // The companion windows, created after the main window (start-up order).
+    void setCompanions(TfmWait* wait, Tfmmp3Info* info, TfmOptions* options, QDialog* about);
+
+    // Applies the options to the running program (after LoadSettings and on "&OK").
+    void ProcessSettings();
+    // Writes the main window's settings (at exit and when the session ends).
+    void SaveMainSettings();
+
+    // The folder the file list shows.
     const QString& currentFolder() const { return currentFolder_; }
     void openFolder(const QString& folder);
+    const QString& startFile() const { return startFile_; }
+    void setStartFile(const QString& name) { startFile_ = name; }
+
+    QString ProgramFolder() const;
+    QStringList TrackListEntries() const { return trackList_; }
+    int ReadTagChoice() const { return readTag_; }
+    int SaveTagChoice() const { return saveTag_; }
+    bool FirstShown() const { return firstShown_; }
+
+    // Companion toggles, as the menu items and speed buttons do them.
+    void ToggleInfo();
+    void ToggleLyrics();
+    void TogglePictures();
+    void MinimizeByButton();
+    void OpenHelp();
+
+    // TrayHost
+    QString MainCaption() const override { return windowTitle(); }
+    void SetTrayHint(const QString& hint) override;
+    void SetTrayAnimation(bool running) override;
+    void ApplyTrayOption() override;
+    void MinimizeToTray() override;
+    void RestoreFromTray(bool minimizedByButton) override;
+    void SetBatchButtonsEnabled(bool) override {}
+
+    QAction* action(const QString& objectName) const;
+    QMenu* mainMenu() const { return mainMenu_; }
+    QLabel* statusLabel() const { return labStatus_; }
+    QSystemTrayIcon* trayIcon() const { return tray_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QAction* AddAction(const QString& objectName, const QString& text,
+                       const QList<QKeySequence>& keys, bool enabled = true);
+    void BuildActions();
+    void BuildMenu();
+    void BuildContent();
+    void ReadMainSettings();
+
+    SettingsStore& store_;
+    TfmWait* wait_ = nullptr;
+    Tfmmp3Info* info_ = nullptr;
+    TfmOptions* options_ = nullptr;
+    QDialog* about_ = nullptr;
+
+    QMenu* mainMenu_ = nullptr;
+    QToolButton* btnMenu_ = nullptr;
+    QToolButton* btnHelp_ = nullptr;
+    QLabel* labFolder_ = nullptr;
+    QLabel* labStatus_ = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+    QTimer* trayAnimation_ = nullptr;
+    int trayFrame_ = 0;
+
     QString currentFolder_;
+    QString startFile_;
+    QString language_ = QStringLiteral("English");
+    QString lyricsLanguage_ = QStringLiteral("eng");
+    QStringList trackList_;
+    std::array<QString, 10> bookmarks_;
+    QStringList copyTargets_;
+    QStringList moveTargets_;
+    std::array<int, 3> colors_{13554646, 14671064, 14210256};
+    int readTag_ = 2;
+    int saveTag_ = 2;
+    bool useLyrics3_ = true;
+    bool minimizeNotify_ = false;
+    bool firstShown_ = false;
+    bool minimizedByButton_ = false;
+    bool inTray_ = false;
+    bool minimizeToTray_ = false;
+    bool settingsSaved_ = false;
 };

@@ -1,0 +1,25 @@
+#include "shell/about_window.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("fmAbout"));
+    setWindowTitle(tr("About"));
+    setModal(true);
+    auto* layout = new QVBoxLayout(this);
+    auto* name = new QLabel(QStringLiteral("<b>Sondrel 4.6</b>"), this);
+    name->setObjectName(QStringLiteral("labName"));
+    auto* build = new QLabel(QStringLiteral("Build 262 from 3/16/05"), this);
+    build->setObjectName(QStringLiteral("labBuild"));
+    auto* link = new QLabel(this);
+    link->setObjectName(QStringLiteral("labLink"));
+    link->setText(tr("A tag editor for audio files."));
+    auto* ok = new QPushButton(tr("&OK"), this);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    layout->addWidget(name);
+    layout->addWidget(build);
+    layout->addWidget(link);
+    layout->addWidget(ok, 0, Qt::AlignRight);
+}

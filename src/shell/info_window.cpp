@@ -1,0 +1,123 @@
+#include "shell/info_window.h"
+
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <QGuiApplication>
+#include <QScreen>
+#include "shell/settings_store.h"
+#include "shell/window_rules.h"
+
+namespace {
+
+// Built-in labels by row; a language file can replace them.
+const char* const kRowLabels[Tfmmp3Info::kRows] = {
+    "Size",      "Format",    "Length",   "Bit rate", "Sample rate", "Channels",
+    "ID3v1",     "ID3v2",     "Pictures", "Lyrics",   "First frame", "Frames",
+    "Protected", "Copyright", "Original", "Emphasis", "Encoder"};
+
+}  // namespace
+
+Tfmmp3Info::Tfmmp3Info(QWidget* parent) : QWidget(parent, Qt::Tool) {
+    setObjectName(QStringLiteral("fmmp3Info"));
+    setWindowTitle(tr("mp3Info"));
+    labFileName_ = new QLabel(this);
+    labFileName_->setObjectName(QStringLiteral("labFileName"));
+    grid_ = new QTableWidget(kRows, 2, this);
+    grid_->setObjectName(QStringLiteral("sgInfo"));
+    grid_->horizontalHeader()->hide();
+    grid_->verticalHeader()->hide();
+    grid_->verticalHeader()->setDefaultSectionSize(15);
+    grid_->verticalHeader()->setMinimumSectionSize(15);
+    grid_->setColumnWidth(0, 82);
+    grid_->setColumnWidth(1, 143);
+    grid_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    grid_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    for (int row = 0; row < kRows; ++row) {
+        grid_->setItem(row, 0, new QTableWidgetItem(tr(kRowLabels[row])));
+        grid_->setItem(row, 1, new QTableWidgetItem);
+    }
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->addWidget(labFileName_);
+    layout->addWidget(grid_);
+
+    connect(grid_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
+        switch (shell::InfoGridDoubleClick(row)) {
+            case shell::InfoClick::Pictures:
+                emit togglePictures();
+                break;
+            case shell::InfoClick::Lyrics:
+                emit toggleLyrics();
+                break;
+            case shell::InfoClick::Both:
+                emit togglePictures();
+                emit toggleLyrics();
+                break;
+        }
+    });
+}
+
+void Tfmmp3Info::SetFileName(const QString& name, const QString& fullPath) {
+    labFileName_->setText(name);
+    labFileName_->setToolTip(fullPath);
+}
+
+void Tfmmp3Info::SetValue(int row, const QString& value) {
+    if (row >= 0 && row < kRows)
+        grid_->item(row, 1)->setText(value);
+}
+
+QString Tfmmp3Info::Value(int row) const {
+    return (row >= 0 && row < kRows) ? grid_->item(row, 1)->text() : QString();
+}
+
+QString Tfmmp3Info::Label(int row) const {
+    return (row >= 0 && row < kRows) ? grid_->item(row, 0)->text() : QString();
+}
+
+void Tfmmp3Info::SetLabel(int row, const QString& text) {
+    if (row >= 0 && row < kRows)
+        grid_->item(row, 0)->setText(text);
+}
+
+void Tfmmp3Info::ClearValues() {
+    for (int row = 0; row < kRows; ++row)
+        grid_->item(row, 1)->setText(QString());
+}
+
+void Tfmmp3Info::FitValueColumn() {
+    grid_->setColumnWidth(1, std::max(0, grid_->width() - grid_->columnWidth(0) - 6));
+}
+
+void Tfmmp3Info::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    FitValueColumn();
+}
+
+void Tfmmp3Info::closeEvent(QCloseEvent* event) {
+    event->accept();
+    emit closedByUser();
+}
+
+void Tfmmp3Info::LoadGeometry(const SettingsStore& store) {
+    const QRect stored(store.ReadInteger(QStringLiteral("fmmp3InfoLeft"), 601),
+                       store.ReadInteger(QStringLiteral("fmmp3InfoTop"), 0),
+                       store.ReadInteger(QStringLiteral("fmmp3InfoWidth"), 158),
+                       store.ReadInteger(QStringLiteral("fmmp3InfoHeight"), 313));
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize size = screen ? screen->availableGeometry().size() : QSize(1024, 768);
+    setGeometry(shell::ClampInfoWindowStart(stored, size));
+}
+
+void Tfmmp3Info::SaveGeometry(SettingsStore& store) const {
+    const QRect g = geometry();
+    store.WriteInteger(QStringLiteral("fmmp3InfoTop"), g.top());
+    store.WriteInteger(QStringLiteral("fmmp3InfoLeft"), g.left());
+    store.WriteInteger(QStringLiteral("fmmp3InfoWidth"), g.width());
+    store.WriteInteger(QStringLiteral("fmmp3InfoHeight"), g.height());
+}

@@ -1,0 +1,47 @@
+// The information window: a file-name label over a 17 x 2 grid of stream facts.
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QTableWidget;
+class SettingsStore;
+
+class Tfmmp3Info : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kRows = 17;
+    static constexpr int kPicturesRow = 8;
+    static constexpr int kLyricsRow = 9;
+
+    explicit Tfmmp3Info(QWidget* parent = nullptr);
+
+    void SetFileName(const QString& name, const QString& fullPath);
+    void SetValue(int row, const QString& value);
+    QString Value(int row) const;
+    QString Label(int row) const;
+    void SetLabel(int row, const QString& text);
+    void ClearValues();
+
+    // Position and size from the store (clamped to the screen), and back at exit.
+    void LoadGeometry(const SettingsStore& store);
+    void SaveGeometry(SettingsStore& store) const;
+
+    QLabel* labFileName() const { return labFileName_; }
+    QTableWidget* grid() const { return grid_; }
+
+signals:
+    void togglePictures();
+    void toggleLyrics();
+    void closedByUser();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FitValueColumn();
+
+    QLabel* labFileName_ = nullptr;
+    QTableWidget* grid_ = nullptr;
+};

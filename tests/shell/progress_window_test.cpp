@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include "shell/info_window.h"
+#include "shell/progress_window.h"
+
+namespace {
+
+struct FakeTray : TrayHost {
+    QString hint;
+    int applied = 0;
+    int minimized = 0;
+    bool batchEnabled = true;
+    QString MainCaption() const override { return "Sondrel"; }
+    void SetTrayHint(const QString& h) override { hint = h; }
+    void SetTrayAnimation(bool) override {}
+    void ApplyTrayOption() override { ++applied; }
+    void MinimizeToTray() override { ++minimized; }
+    void RestoreFromTray(bool) override {}
+    void SetBatchButtonsEnabled(bool on) override { batchEnabled = on; }
+};
+
+TEST(ProgressWindow, StartStepFinish) {
+    TfmWait wait;
+    FakeTray tray;
+    wait.setTrayHost(&tray);
+    wait.Start(4);
+    EXPECT_TRUE(wait.Running());
+    EXPECT_TRUE(wait.isVisible());
+    EXPECT_FALSE(tray.batchEnabled);
+    EXPECT_EQ(tray.hint, QStringLiteral("Sondrel. Please wait... 0%"));
+    wait.Step();
+    EXPECT_EQ(wait.Percent(), 25);
+    EXPECT_EQ(tray.hint, QStringLiteral("Sondrel. Please wait... 25%"));
+    wait.Finish();
+    EXPECT_FALSE(wait.Running());
+    EXPECT_FALSE(wait.isVisible());
+    EXPECT_EQ(wait.progressBar()->value(), 4);  // the bar is left full
+    EXPECT_TRUE(tray.batchEnabled);
+    EXPECT_EQ(tray.applied, 1);
+}
+
+TEST(ProgressWindow, TimeLeftAfterThirtySecondsAtAQuarter) {
+    TfmWait wait;
+    wait.setClock([] { return 30.0; });
+    wait.Start(4);
+    wait.UpdateTimeLeft();
+    EXPECT_TRUE(wait.TimeLeft().isEmpty());  // at 0 % the label stays as it is
+    wait.Step();
+    wait.UpdateTimeLeft();
+    EXPECT_EQ(wait.TimeLeft(), QStringLiteral("Time left: 00:01:30"));
+    wait.Finish();
+    EXPECT_TRUE(wait.TimeLeft().isEmpty());
+}
+
+TEST(ProgressWindow, StopEscAndCloseClearTheRunningFlag) {
+    TfmWait wait;
+    wait.Start(10);
+    wait.btnStop()->click();
+    EXPECT_FALSE(wait.Running());
+
+    wait.Start(10);
+    QTest::keyClick(&wait, Qt::Key_Escape);
+    EXPECT_FALSE(wait.Running());
+
+    wait.Start(10);
+    wait.close();
+    EXPECT_FALSE(wait.Running());
+}
+
+TEST(ProgressWindow, BackgroundMinimisesAndKeepsRunning) {
+    TfmWait wait;
+    FakeTray tray;
+    wait.setTrayHost(&tray);
+    wait.Start(3);
+    wait.btnBackground()->click();
+    EXPECT_EQ(tray.minimized, 1);
+    EXPECT_TRUE(wait.Running());
+    wait.Finish();
+}
+
+TEST(InfoWindow, GridLabelsValuesAndDoubleClicks) {
+    Tfmmp3Info info;
+    EXPECT_EQ(info.grid()->rowCount(), 17);
+    EXPECT_EQ(info.grid()->columnCount(), 2);
+    info.SetValue(3, "128 kbps");
+    EXPECT_EQ(info.Value(3), QStringLiteral("128 kbps"));
+    info.ClearValues();
+    EXPECT_TRUE(info.Value(3).isEmpty());
+    info.SetFileName("a.mp3", "/music/a.mp3");
+    EXPECT_EQ(info.labFileName()->toolTip(), QStringLiteral("/music/a.mp3"));
+
+    int pictures = 0;
+    int lyrics = 0;
+    QObject::connect(&info, &Tfmmp3Info::togglePictures, [&] { ++pictures; });
+    QObject::connect(&info, &Tfmmp3Info::toggleLyrics, [&] { ++lyrics; });
+    emit info.grid()->cellDoubleClicked(8, 1);
+    emit info.grid()->cellDoubleClicked(9, 0);
+    emit info.grid()->cellDoubleClicked(2, 1);
+    EXPECT_EQ(pictures, 2);
+    EXPECT_EQ(lyrics, 2);
+}
+
+TEST(InfoWindow, ValueColumnFollowsTheWidth) {
+    Tfmmp3Info info;
+    info.resize(300, 300);
+    info.show();
+    const int expected = info.grid()->width() - info.grid()->columnWidth(0) - 6;
+    EXPECT_EQ(info.grid()->columnWidth(1), expected);
+}
+
+}  // namespace
