@@ -1,0 +1,977 @@
+#include "tags/wma.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "tags/file_io.h"
+#include "util/codepage.h"
+
+namespace sondrel {
+namespace {
+
+using Guid = std::array<std::uint8_t, 16>;
+
+// ASF stores the first three groups of a GUID little-endian.
+constexpr Guid MakeGuid(std::uint32_t d1, std::uint16_t d2, std::uint16_t d3,
+                        std::array<std::uint8_t, 8> d4) {
+    Guid g{};
+    for (int i = 0; i < 4; ++i)
+        g[i] = static_cast<std::uint8_t>(d1 >> (8 * i));
+    for (int i = 0; i < 2; ++i) {
+        g[4 + i] = static_cast<std::uint8_t>(d2 >> (8 * i));
+        g[6 + i] = static_cast<std::uint8_t>(d3 >> (8 * i));
+    }
+    for (int i = 0; i < 8; ++i)
+        g[8 + i] = d4[i];
+    return g;
+}
+
+constexpr Guid kHeaderGuid =
+    MakeGuid(0x75B22630, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C});
+constexpr Guid kFilePropertiesGuid =
+    MakeGuid(0x8CABDCA1, 0xA947, 0x11CF, {0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
+constexpr Guid kStreamPropertiesGuid =
+    MakeGuid(0xB7DC0791, 0xA9B7, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
+constexpr Guid kContentDescriptionGuid =
+    MakeGuid(0x75B22633, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C});
+constexpr Guid kExtendedContentGuid =
+    MakeGuid(0xD2D0A440, 0xE307, 0x11D2, {0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50});
+constexpr Guid kAudioMediaGuid =
+    MakeGuid(0xF8699E40, 0x5B4D, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B});
+
+constexpr std::size_t kObjectHeaderSize = 24;     // GUID + 64-bit size
+constexpr std::size_t kHeaderObjectFixed = 30;    // + object count + 2 reserved bytes
+constexpr std::size_t kFilePropertiesSize = 104;  // through the maximum bit rate
+constexpr std::size_t kFileSizeOffset = 40;       // file size inside file properties
+constexpr std::size_t kMaxBitrateOffset = 100;
+constexpr std::size_t kStreamTypeOffset = 24;
+constexpr std::size_t kChannelsOffset = 80;  // inside the audio format data
+constexpr std::size_t kStreamAudioMinSize = 90;
+constexpr std::size_t kContentFixed = 34;  // object header + five 16-bit lengths
+constexpr std::size_t kMax16 = 0xFFFF;     // every length below is a 16-bit field
+constexpr std::size_t kId3HeaderSize = 10;
+constexpr std::uint16_t kTypeText = 0;
+constexpr std::uint16_t kTypeBytes = 1;
+
+const char* const kDamaged = "Damaged ASF header: ";
+
+std::uint16_t U16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+std::uint32_t U32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+std::uint64_t U64(const std::uint8_t* p) {
+    return static_cast<std::uint64_t>(U32(p)) | (static_cast<std::uint64_t>(U32(p + 4)) << 32);
+}
+void Put16(Bytes& b, std::size_t v) {
+    b.push_back(static_cast<std::uint8_t>(v));
+    b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Put32(Bytes& b, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void Put64(Bytes& b, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i)
+        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void Set64(Bytes& b, std::size_t at, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void Set32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void Append(Bytes& b, const std::uint8_t* p, std::size_t n) {
+    b.insert(b.end(), p, p + n);
+}
+void Append(Bytes& b, std::string_view s) {
+    b.insert(b.end(), s.begin(), s.end());
+}
+bool IsGuid(const std::uint8_t* p, const Guid& g) {
+    return std::memcmp(p, g.data(), g.size()) == 0;
+}
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// UTF-16 (little- or big-endian) to UTF-8; the text ends at the first zero
+// unit. An unpaired surrogate becomes U+FFFD instead of ending the text.
+std::string Utf16ToUtf8(const std::uint8_t* p, std::size_t bytes, bool bigEndian = false) {
+    auto unit = [&](std::size_t i) -> std::uint32_t {
+        const std::uint8_t* q = p + 2 * i;
+        return bigEndian ? static_cast<std::uint32_t>((q[0] << 8) | q[1])
+                         : static_cast<std::uint32_t>(q[0] | (q[1] << 8));
+    };
+    const std::size_t units = bytes / 2;
+    std::string out;
+    for (std::size_t i = 0; i < units; ++i) {
+        std::uint32_t u = unit(i);
+        if (u == 0)
+            break;
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+            const std::uint32_t lo = unit(i + 1);
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        if (u >= 0xD800 && u <= 0xDFFF)
+            u = 0xFFFD;
+        AppendUtf8(out, u);
+    }
+    return out;
+}
+
+// UTF-8 to UTF-16LE units; malformed UTF-8 becomes U+FFFD.
+Bytes Utf8ToUtf16(std::string_view s, bool terminate) {
+    Bytes out;
+    auto put = [&](std::uint32_t u) { Put16(out, u); };
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<std::uint8_t>(s[i]);
+        std::uint32_t cp = 0xFFFD;
+        std::size_t len = 1;
+        std::size_t need = 0;
+        std::uint32_t min = 0;
+        if (c < 0x80) {
+            cp = c;
+        } else if ((c & 0xE0) == 0xC0) {
+            need = 1, cp = c & 0x1F, min = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            need = 2, cp = c & 0x0F, min = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            need = 3, cp = c & 0x07, min = 0x10000;
+        }
+        if (need > 0) {
+            bool ok = need < s.size() - i;
+            for (std::size_t k = 1; ok && k <= need; ++k) {
+                const auto cc = static_cast<std::uint8_t>(s[i + k]);
+                ok = (cc & 0xC0) == 0x80;
+                cp = (cp << 6) | (cc & 0x3F);
+            }
+            if (ok && cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF)) {
+                len = need + 1;
+            } else {
+                cp = 0xFFFD;
+            }
+        } else if (c >= 0x80) {
+            cp = 0xFFFD;
+        }
+        if (cp >= 0x10000) {
+            put(0xD800 + ((cp - 0x10000) >> 10));
+            put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            put(cp);
+        }
+        i += len;
+    }
+    if (terminate)
+        put(0);
+    return out;
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return s;
+}
+
+bool IsJfif(const Bytes& data) {
+    return data.size() >= 10 && data[6] == 'J' && data[7] == 'F' && data[8] == 'I' &&
+           data[9] == 'F';
+}
+
+}  // namespace
+
+struct WmaDescriptor {
+    std::string name;  // as stored, UTF-8
+    std::uint16_t type = 0;
+    Bytes value;
+    Bytes raw;            // the whole descriptor, written back as it was
+    bool listed = false;  // one of the pictures came from it
+};
+
+struct TWMATag::Header {
+    Bytes raw;  // the whole header object as read
+    std::array<std::uint8_t, 2> reserved{};
+    std::vector<Bytes> others;  // whole objects, in file order
+    Bytes fileProperties;
+    std::vector<Bytes> streams;
+    bool hasContent = false;
+    Bytes rating;
+    std::vector<WmaDescriptor> descriptors;
+    // Non-picture frames of an ID3v2.3 "ID3" descriptor, written back after the pictures.
+    Bytes id3OtherFrames;
+    Bytes trailing;  // bytes after the counted objects, before the data
+
+    std::uint32_t objectCount = 0;
+    std::uint64_t fileSize = 0;  // the file-size field
+    std::uint32_t maxBitrate = 0;
+    std::uint16_t channels = 0;
+    std::uint32_t sampleRate = 0;
+    std::uint32_t avgBytesPerSec = 0;
+};
+
+namespace {
+
+// The fields a header yields, and where its pictures came from.
+struct ParsedTag {
+    std::string Track, Title, Artist, Album, Year, Genre, Comment, Lyrics, Composer, OrigArtist,
+        Copyright, URL, EncodedBy;
+    std::vector<TPicture> id3Pictures;
+    std::vector<TPicture> wmPictures;
+    std::vector<int> wmSources;
+};
+
+std::string* FieldOf(ParsedTag& t, const std::string& upperName) {
+    struct Entry {
+        const char* name;
+        std::string ParsedTag::*field;
+    };
+    static const Entry kTable[] = {
+        {"WM/ALBUMTITLE", &ParsedTag::Album},
+        {"WM/GENRE", &ParsedTag::Genre},
+        {"WM/TRACK", &ParsedTag::Track},
+        {"WM/TRACKNUMBER", &ParsedTag::Track},
+        {"WM/COMPOSER", &ParsedTag::Composer},
+        {"WM/YEAR", &ParsedTag::Year},
+        {"WM/ORIGINALARTIST", &ParsedTag::OrigArtist},
+        {"WM/URL", &ParsedTag::URL},
+        {"WM/USERWEBURL", &ParsedTag::URL},
+        {"WM/PROMOTIONURL", &ParsedTag::URL},
+        {"WM/ENCODEDBY", &ParsedTag::EncodedBy},
+        {"WM/CODEDBY", &ParsedTag::EncodedBy},
+        {"WM/LYRICS", &ParsedTag::Lyrics},
+    };
+    for (const auto& e : kTable) {
+        if (upperName == e.name)
+            return &(t.*e.field);
+    }
+    return nullptr;
+}
+
+bool IsId3Pictures(const WmaDescriptor& d) {
+    return d.name == "ID3" && d.type != kTypeText;
+}
+
+// A text of an ID3v2 frame in the given encoding, up to its terminator;
+// `pos` moves past the terminator.
+std::string Id3Text(const std::uint8_t* p, std::size_t size, std::size_t& pos,
+                    std::uint8_t encoding) {
+    const bool wide = encoding == 1 || encoding == 2;
+    std::size_t end = pos;
+    if (wide) {
+        while (end + 1 < size && !(p[end] == 0 && p[end + 1] == 0))
+            end += 2;
+    } else {
+        while (end < size && p[end] != 0)
+            ++end;
+    }
+    std::string text;
+    if (encoding == 0) {
+        text = CodePageToUtf8(std::string_view(reinterpret_cast<const char*>(p + pos), end - pos));
+    } else if (encoding == 3) {
+        text.assign(reinterpret_cast<const char*>(p + pos), end - pos);
+    } else {
+        std::size_t start = pos;
+        bool bigEndian = encoding == 2;
+        if (encoding == 1 && end - start >= 2) {
+            if (p[start] == 0xFE && p[start + 1] == 0xFF) {
+                bigEndian = true;
+                start += 2;
+            } else if (p[start] == 0xFF && p[start + 1] == 0xFE) {
+                start += 2;
+            }
+        }
+        text = Utf16ToUtf8(p + start, end - start, bigEndian);
+    }
+    pos = std::min(size, end + (wide ? 2 : 1));
+    return text;
+}
+
+// An ID3v2 tag inside the "ID3" descriptor: its "APIC" frames become pictures.
+void ReadId3Descriptor(const Bytes& value, ParsedTag& tag, Bytes& otherFrames) {
+    if (value.size() < kId3HeaderSize)
+        return;
+    const std::uint8_t* h = value.data();
+    if (std::memcmp(h, "ID3", 3) != 0 || h[3] == 0xFF || h[4] == 0xFF || h[6] >= 0x80 ||
+        h[7] >= 0x80 || h[8] >= 0x80 || h[9] >= 0x80)
+        return;
+    std::size_t size = (static_cast<std::size_t>(h[6]) << 21) | (h[7] << 14) | (h[8] << 7) | h[9];
+    // The tag cannot reach beyond the descriptor that holds it.
+    size = std::min(size, value.size() - kId3HeaderSize);
+    const std::uint8_t* body = h + kId3HeaderSize;
+    const bool keepOthers = h[3] == 3 && h[5] == 0;
+    std::size_t pos = 0;
+    std::size_t frameSize = 1;
+    while (size >= 10 && pos <= size - 10 && frameSize > 0) {
+        const std::uint8_t* f = body + pos;
+        frameSize = (static_cast<std::size_t>(f[4]) << 24) | (f[5] << 16) | (f[6] << 8) | f[7];
+        if (frameSize > size - pos - 10) {
+            ++pos;  // no frame here: look one byte further
+            continue;
+        }
+        const std::uint8_t* d = f + 10;
+        if (std::memcmp(f, "APIC", 4) == 0 && frameSize >= 1) {
+            TPicture pic;
+            const std::uint8_t enc = d[0];
+            std::size_t p = 1;
+            pic.MimeType = Id3Text(d, frameSize, p, 0);
+            if (p < frameSize)
+                pic.PictureType = d[p++];
+            pic.Description = Id3Text(d, frameSize, p, enc);
+            pic.Data.assign(d + p, d + frameSize);
+            tag.id3Pictures.push_back(std::move(pic));
+        } else if (keepOthers && frameSize > 0) {
+            Append(otherFrames, f, frameSize + 10);
+        }
+        pos += frameSize + 10;
+    }
+}
+
+// The standard picture descriptor: type byte, 32-bit data size, MIME and
+// description as terminated UTF-16, then the data.
+bool ReadWmPicture(const Bytes& v, TPicture& pic) {
+    if (v.size() < 5)
+        return false;
+    const std::size_t dataSize = U32(v.data() + 1);
+    std::size_t pos = 5;
+    auto text = [&](std::string& out) {
+        std::size_t end = pos;
+        while (end + 1 < v.size() && !(v[end] == 0 && v[end + 1] == 0))
+            end += 2;
+        if (end + 1 >= v.size())
+            return false;
+        out = Utf16ToUtf8(v.data() + pos, end - pos);
+        pos = end + 2;
+        return true;
+    };
+    pic.PictureType = v[0];
+    if (!text(pic.MimeType) || !text(pic.Description) || dataSize > v.size() - pos)
+        return false;
+    pic.Data.assign(v.begin() + static_cast<std::ptrdiff_t>(pos),
+                    v.begin() + static_cast<std::ptrdiff_t>(pos + dataSize));
+    return true;
+}
+
+bool ReadContent(const Bytes& o, ParsedTag& tag, TWMATag::Header& h, std::string& error) {
+    if (o.size() < kContentFixed) {
+        error = std::string(kDamaged) + "content description too short";
+        return false;
+    }
+    std::size_t lens[5];
+    std::size_t total = 0;
+    for (int i = 0; i < 5; ++i) {
+        lens[i] = U16(o.data() + kObjectHeaderSize + 2 * i);
+        total += lens[i];
+    }
+    if (total > o.size() - kContentFixed) {
+        error = std::string(kDamaged) + "content description texts run past the object";
+        return false;
+    }
+    std::string* fields[4] = {&tag.Title, &tag.Artist, &tag.Copyright, &tag.Comment};
+    std::size_t pos = kContentFixed;
+    for (int i = 0; i < 4; ++i) {
+        if (lens[i] != 0)
+            *fields[i] = Utf16ToUtf8(o.data() + pos, lens[i]);
+        pos += lens[i];
+    }
+    h.hasContent = true;
+    h.rating.assign(o.begin() + static_cast<std::ptrdiff_t>(pos),
+                    o.begin() + static_cast<std::ptrdiff_t>(pos + lens[4]));
+    return true;
+}
+
+bool ReadExtended(const Bytes& o, ParsedTag& tag, TWMATag::Header& h, std::string& error) {
+    auto damaged = [&] {
+        error = std::string(kDamaged) + "extended content description runs past the object";
+        return false;
+    };
+    if (o.size() < kObjectHeaderSize + 2)
+        return damaged();
+    const std::size_t count = U16(o.data() + kObjectHeaderSize);
+    std::size_t pos = kObjectHeaderSize + 2;
+    const std::size_t end = o.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t start = pos;
+        if (pos > end - 2)
+            return damaged();
+        const std::size_t nameLen = U16(o.data() + pos);
+        pos += 2;
+        if (nameLen > end - pos || 4 > end - pos - nameLen)
+            return damaged();
+        WmaDescriptor d;
+        d.name = Utf16ToUtf8(o.data() + pos, nameLen);
+        pos += nameLen;
+        d.type = U16(o.data() + pos);
+        const std::size_t valueLen = U16(o.data() + pos + 2);
+        pos += 4;
+        if (valueLen > end - pos)
+            return damaged();
+        d.value.assign(o.begin() + static_cast<std::ptrdiff_t>(pos),
+                       o.begin() + static_cast<std::ptrdiff_t>(pos + valueLen));
+        pos += valueLen;
+        d.raw.assign(o.begin() + static_cast<std::ptrdiff_t>(start),
+                     o.begin() + static_cast<std::ptrdiff_t>(pos));
+
+        const std::string upper = Upper(d.name);
+        std::string value;
+        if (d.type == kTypeText) {
+            value = Utf16ToUtf8(d.value.data(), d.value.size());
+        } else if (upper == "WM/TRACK" || upper == "WM/TRACKNUMBER") {
+            // Numeric track numbers: the low 32 bits, little-endian.
+            std::uint32_t n = 0;
+            for (std::size_t k = 0; k < std::min<std::size_t>(4, d.value.size()); ++k)
+                n |= static_cast<std::uint32_t>(d.value[k]) << (8 * k);
+            value = std::to_string(n);
+        }
+        if (IsId3Pictures(d)) {
+            ReadId3Descriptor(d.value, tag, h.id3OtherFrames);
+        } else if (upper == "WM/PICTURE" && d.type == kTypeBytes) {
+            TPicture pic;
+            if (ReadWmPicture(d.value, pic)) {
+                d.listed = true;
+                tag.wmPictures.push_back(std::move(pic));
+                tag.wmSources.push_back(static_cast<int>(h.descriptors.size()));
+            }
+        } else if (std::string* field = FieldOf(tag, upper)) {
+            if (upper != "WM/TRACKNUMBER" || !value.empty())
+                *field = value;
+        }
+        h.descriptors.push_back(std::move(d));
+    }
+    return true;
+}
+
+bool ParseHeader(TWMATag::Header& h, ParsedTag& tag, std::string& error) {
+    const Bytes& raw = h.raw;
+    const std::size_t size = raw.size();
+    h.objectCount = U32(raw.data() + 24);
+    h.reserved = {raw[28], raw[29]};
+    std::size_t pos = kHeaderObjectFixed;
+    for (std::uint32_t i = 0; i < h.objectCount; ++i) {
+        if (pos > size - kObjectHeaderSize) {
+            error = std::string(kDamaged) + "it holds fewer objects than its count says";
+            return false;
+        }
+        const std::uint64_t objSize = U64(raw.data() + pos + 16);
+        if (objSize < kObjectHeaderSize || objSize > size - pos) {
+            error = std::string(kDamaged) + "an object's size does not fit the header";
+            return false;
+        }
+        const std::uint8_t* g = raw.data() + pos;
+        Bytes obj(raw.begin() + static_cast<std::ptrdiff_t>(pos),
+                  raw.begin() + static_cast<std::ptrdiff_t>(pos + objSize));
+        pos += static_cast<std::size_t>(objSize);
+        if (IsGuid(g, kFilePropertiesGuid) && h.fileProperties.empty()) {
+            if (obj.size() < kFilePropertiesSize) {
+                error = std::string(kDamaged) + "file properties too short";
+                return false;
+            }
+            h.fileSize = U64(obj.data() + kFileSizeOffset);
+            h.maxBitrate = U32(obj.data() + kMaxBitrateOffset);
+            h.fileProperties = std::move(obj);
+        } else if (IsGuid(g, kStreamPropertiesGuid)) {
+            // Only an audio stream describes the sound; a later one wins.
+            if (obj.size() >= kStreamAudioMinSize &&
+                IsGuid(obj.data() + kStreamTypeOffset, kAudioMediaGuid)) {
+                h.channels = U16(obj.data() + kChannelsOffset);
+                h.sampleRate = U32(obj.data() + kChannelsOffset + 2);
+                h.avgBytesPerSec = U32(obj.data() + kChannelsOffset + 6);
+            }
+            h.streams.push_back(std::move(obj));
+        } else if (IsGuid(g, kContentDescriptionGuid)) {
+            if (!ReadContent(obj, tag, h, error))
+                return false;
+        } else if (IsGuid(g, kExtendedContentGuid)) {
+            if (!ReadExtended(obj, tag, h, error))
+                return false;
+        } else {
+            h.others.push_back(std::move(obj));
+        }
+    }
+    h.trailing.assign(raw.begin() + static_cast<std::ptrdiff_t>(pos), raw.end());
+    return true;
+}
+
+bool InRange(std::uint64_t v, std::uint64_t lo, std::uint64_t hi) {
+    return v >= lo && v <= hi;
+}
+
+// One "APIC" frame; the description goes as UTF-16 only when Latin-1 cannot hold it.
+Bytes ApicFrame(const TPicture& pic) {
+    Bytes body;
+    const bool latin = FitsCodePage(pic.Description, "ISO-8859-1");
+    body.push_back(latin ? 0 : 1);
+    Append(body, Utf8ToCodePage(pic.MimeType, "ISO-8859-1"));
+    body.push_back(0);
+    body.push_back(pic.PictureType);
+    if (latin) {
+        Append(body, Utf8ToCodePage(pic.Description, "ISO-8859-1"));
+        body.push_back(0);
+    } else {
+        body.push_back(0xFF);
+        body.push_back(0xFE);
+        const Bytes d = Utf8ToUtf16(pic.Description, true);
+        Append(body, d.data(), d.size());
+    }
+    Append(body, pic.Data.data(), pic.Data.size());
+    Bytes frame;
+    Append(frame, "APIC");
+    const std::size_t n = body.size();
+    for (int shift = 24; shift >= 0; shift -= 8)
+        frame.push_back(static_cast<std::uint8_t>(n >> shift));
+    frame.push_back(0);
+    frame.push_back(0);
+    Append(frame, body.data(), body.size());
+    return frame;
+}
+
+bool PutDescriptor(Bytes& out, const std::string& name, std::uint16_t type, const Bytes& value,
+                   std::string& error) {
+    const Bytes n = Utf8ToUtf16(name, true);
+    if (n.size() > kMax16 || value.size() > kMax16) {
+        error = "Cannot save \"" + name + "\": an attribute holds at most 65,535 bytes";
+        return false;
+    }
+    Put16(out, n.size());
+    Append(out, n.data(), n.size());
+    Put16(out, type);
+    Put16(out, value.size());
+    Append(out, value.data(), value.size());
+    return true;
+}
+
+void BeginObject(Bytes& out, const Guid& g) {
+    Append(out, g.data(), g.size());
+    Put64(out, 0);  // filled in by EndObject
+}
+void EndObject(Bytes& out, std::size_t start) {
+    Set64(out, start + 16, out.size() - start);
+}
+
+}  // namespace
+
+TWMATag::TWMATag() = default;
+TWMATag::~TWMATag() = default;
+
+void TWMATag::setFileName(const std::string& name) {
+    fileName_ = name;
+    ReadTag();
+    FileNameChanged();
+}
+
+void TWMATag::ClearTag() {
+    for (std::string* f : {&Track, &Title, &Artist, &Album, &Year, &Genre, &Comment, &Lyrics,
+                           &Composer, &OrigArtist, &Copyright, &URL, &EncodedBy})
+        f->clear();
+    GenreID = kGenreOther;
+    pictures_.clear();
+    pictureSource_.clear();
+}
+
+void TWMATag::Reset() {
+    valid_ = false;
+    fileLength_ = 0;
+    channelMode_.clear();
+    frequency_ = 0;
+    durationInSeconds_ = 0;
+    duration_.clear();
+    bitrate_ = 0;
+    headerSize_ = 0;
+    headerObjectCount_ = 0;
+    headerFileSize_ = 0;
+    maxBitrate_ = 0;
+    channels_ = 0;
+    sampleRate_ = 0;
+    avgBytesPerSec_ = 0;
+    header_.reset();
+    ClearTag();
+}
+
+bool TWMATag::ReadTag() {
+    Reset();
+    if (!FileExists(fileName_))
+        return false;
+    error_.clear();
+    return Guard("File error!", [&] {
+        std::string err;
+        auto file = File::Open(fileName_, File::Mode::Read, &err);
+        if (!file) {
+            Fail(err);
+            return false;
+        }
+        const std::int64_t fileSize = file->Size();
+        if (fileSize < 0) {
+            Fail(file->LastError());
+            return false;
+        }
+        if (fileSize < static_cast<std::int64_t>(kHeaderObjectFixed))
+            return false;  // too short to be ASF: not ours, no message
+        auto start = file->ReadAt(0, kHeaderObjectFixed);
+        if (!start) {
+            Fail(file->LastError());
+            return false;
+        }
+        if (!IsGuid(start->data(), kHeaderGuid))
+            return false;
+        const std::uint64_t headerSize = U64(start->data() + 16);
+        if (headerSize < kHeaderObjectFixed || headerSize > static_cast<std::uint64_t>(fileSize)) {
+            Fail(std::string(kDamaged) + "its size does not fit the file");
+            return false;
+        }
+        if (headerSize > kWmaMaxHeaderSize) {
+            Fail("ASF header too large: " + std::to_string(headerSize) + " bytes");
+            return false;
+        }
+        auto h = std::make_unique<Header>();
+        auto raw = file->ReadAt(0, static_cast<std::size_t>(headerSize));
+        if (!raw) {
+            Fail(file->LastError());
+            return false;
+        }
+        h->raw = std::move(*raw);
+        ParsedTag tag;
+        if (!ParseHeader(*h, tag, err)) {
+            Fail(err);
+            return false;
+        }
+        headerSize_ = headerSize;
+        headerObjectCount_ = h->objectCount;
+        headerFileSize_ = h->fileSize;
+        maxBitrate_ = h->maxBitrate;
+        channels_ = h->channels;
+        sampleRate_ = h->sampleRate;
+        avgBytesPerSec_ = h->avgBytesPerSec;
+        if (!InRange(maxBitrate_, 1, 319'999) || !InRange(channels_, 1, 2) ||
+            !InRange(sampleRate_, 8'000, 96'000) || !InRange(avgBytesPerSec_, 1, 39'999))
+            return false;
+
+        Track = tag.Track;
+        Title = tag.Title;
+        Artist = tag.Artist;
+        Album = tag.Album;
+        Year = tag.Year;
+        Genre = tag.Genre;
+        Comment = tag.Comment;
+        Lyrics = tag.Lyrics;
+        Composer = tag.Composer;
+        OrigArtist = tag.OrigArtist;
+        Copyright = tag.Copyright;
+        URL = tag.URL;
+        EncodedBy = tag.EncodedBy;
+        pictures_ = std::move(tag.id3Pictures);
+        pictureSource_.assign(pictures_.size(), -1);
+        for (std::size_t i = 0; i < tag.wmPictures.size(); ++i) {
+            pictures_.push_back(std::move(tag.wmPictures[i]));
+            pictureSource_.push_back(tag.wmSources[i]);
+        }
+        header_ = std::move(h);
+
+        valid_ = true;
+        fileLength_ = fileSize;
+        channelMode_ = channels_ == 1 ? "Mono" : "Stereo";
+        frequency_ = static_cast<std::int32_t>(sampleRate_);
+        // 64-bit arithmetic: a 32-bit product wraps for files above 256 MiB.
+        const std::uint64_t dataBytes = static_cast<std::uint64_t>(fileSize) - headerSize;
+        durationInSeconds_ = static_cast<double>(dataBytes * 8) / maxBitrate_;
+        const auto whole = static_cast<long long>(durationInSeconds_);
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
+                      whole % 60);
+        duration_ = buf;
+        bitrate_ = static_cast<std::int32_t>(avgBytesPerSec_ * 8ull / 1000);
+        return true;
+    });
+}
+
+bool TWMATag::WriteTag() {
+    error_.clear();
+    return Guard("File error!", [&] { return Save(); });
+}
+
+bool TWMATag::Save() {
+    std::string err;
+    auto file = File::Open(fileName_, File::Mode::ReadWrite, &err);
+    if (!file) {
+        Fail(err.empty() ? "File error!" : err);
+        return false;
+    }
+    if (!header_) {
+        Fail("No valid ASF header was read from this file");
+        return false;
+    }
+    const Header& old = *header_;
+    const std::uint64_t oldHeaderSize = old.raw.size();
+    const std::int64_t fileSize = file->Size();
+    // The rebuilt header replaces the one read; if the file changed since,
+    // the audio would be cut at the wrong place.
+    auto current = fileSize >= static_cast<std::int64_t>(oldHeaderSize)
+                       ? file->ReadAt(0, static_cast<std::size_t>(oldHeaderSize))
+                       : std::nullopt;
+    if (!current || *current != old.raw) {
+        Fail("The file has changed since it was read; read it again before saving");
+        return false;
+    }
+
+    Bytes out;
+    BeginObject(out, kHeaderGuid);
+    Put32(out, 0);  // object count, filled in below
+    out.push_back(old.reserved[0]);
+    out.push_back(old.reserved[1]);
+    for (const Bytes& o : old.others)
+        Append(out, o.data(), o.size());
+    const std::size_t filePropsAt = out.size();
+    Append(out, old.fileProperties.data(), old.fileProperties.size());
+
+    // Content description: four texts and the rating as read.
+    {
+        const std::size_t start = out.size();
+        BeginObject(out, kContentDescriptionGuid);
+        const std::string* texts[4] = {&Title, &Artist, &Copyright, &Comment};
+        const char* names[4] = {"Title", "Artist", "Copyright", "Comment"};
+        Bytes encoded[4];
+        for (int i = 0; i < 4; ++i) {
+            encoded[i] = Utf8ToUtf16(*texts[i], true);
+            if (encoded[i].size() > kMax16) {
+                Fail(std::string("Cannot save ") + names[i] +
+                     ": it holds at most 32,766 UTF-16 characters");
+                return false;
+            }
+            Put16(out, encoded[i].size());
+        }
+        const Bytes rating = old.hasContent ? old.rating : Bytes{0, 0};
+        Put16(out, rating.size());
+        for (const Bytes& e : encoded)
+            Append(out, e.data(), e.size());
+        Append(out, rating.data(), rating.size());
+        EndObject(out, start);
+    }
+    for (const Bytes& s : old.streams)
+        Append(out, s.data(), s.size());
+
+    // Extended content description: "ID3" first, then the fields, then every
+    // descriptor this component does not write itself.
+    {
+        const std::size_t start = out.size();
+        BeginObject(out, kExtendedContentGuid);
+        const std::size_t countAt = out.size();
+        Put16(out, 0);
+        std::size_t count = 0;
+
+        Bytes frames;
+        for (std::size_t i = 0; i < pictures_.size(); ++i) {
+            if (pictureSource_[i] < 0) {
+                const Bytes f = ApicFrame(pictures_[i]);
+                Append(frames, f.data(), f.size());
+            }
+        }
+        Append(frames, old.id3OtherFrames.data(), old.id3OtherFrames.size());
+        if (frames.size() > kMax16 - kId3HeaderSize) {
+            Fail("Cannot save the pictures: the \"ID3\" attribute holds at most 65,535 bytes");
+            return false;
+        }
+        Bytes id3 = {'I', 'D', '3', 3, 0, 0};
+        for (int shift = 21; shift >= 0; shift -= 7)
+            id3.push_back(static_cast<std::uint8_t>((frames.size() >> shift) & 0x7F));
+        Append(id3, frames.data(), frames.size());
+        if (!PutDescriptor(out, "ID3", kTypeBytes, id3, err)) {
+            Fail(err);
+            return false;
+        }
+        ++count;
+
+        const std::pair<const char*, const std::string*> written[] = {
+            {"WM/AlbumTitle", &Album},
+            {"WM/Genre", &Genre},
+            {"WM/Track", &Track},
+            {"WM/TrackNumber", &Track},
+            {"WM/Composer", &Composer},
+            {"WM/Year", &Year},
+            {"WM/ORIGINALARTIST", &OrigArtist},
+            {"WM/URL", &URL},
+            {"WM/USERWEBURL", &URL},
+            {"WM/PROMOTIONURL", &URL},
+            {"WM/ENCODEDBY", &EncodedBy},
+            {"WM/CODEDBY", &EncodedBy},
+            {"WM/LYRICS", &Lyrics},
+        };
+        for (const auto& [name, value] : written) {
+            if (value->empty())
+                continue;
+            if (!PutDescriptor(out, name, kTypeText, Utf8ToUtf16(*value, true), err)) {
+                Fail(err);
+                return false;
+            }
+            ++count;
+        }
+
+        for (std::size_t i = 0; i < old.descriptors.size(); ++i) {
+            const WmaDescriptor& d = old.descriptors[i];
+            ParsedTag probe;
+            if (IsId3Pictures(d) || FieldOf(probe, Upper(d.name)))
+                continue;
+            if (d.listed && std::find(pictureSource_.begin(), pictureSource_.end(),
+                                      static_cast<int>(i)) == pictureSource_.end())
+                continue;  // its picture was deleted
+            Append(out, d.raw.data(), d.raw.size());
+            ++count;
+        }
+        if (count > kMax16) {
+            Fail("Cannot save: more than 65,535 attributes");
+            return false;
+        }
+        out[countAt] = static_cast<std::uint8_t>(count);
+        out[countAt + 1] = static_cast<std::uint8_t>(count >> 8);
+        EndObject(out, start);
+    }
+    Append(out, old.trailing.data(), old.trailing.size());
+
+    const auto objectCount = static_cast<std::uint32_t>(old.others.size() + old.streams.size() + 3);
+    Set32(out, 24, objectCount);
+    Set64(out, 16, out.size());
+    const std::uint64_t dataSize = static_cast<std::uint64_t>(fileSize) - oldHeaderSize;
+    const std::uint64_t newFileSize = out.size() + dataSize;
+    Set64(out, filePropsAt + kFileSizeOffset, newFileSize);
+
+    const IoResult result = SafeReplace(fileName_, [&](ReplaceWriter& w, std::string& error) {
+        if (!w.Write(out) || !w.CopyFrom(*file, static_cast<std::int64_t>(oldHeaderSize),
+                                         static_cast<std::int64_t>(dataSize))) {
+            error = w.LastError();
+            return false;
+        }
+        return true;
+    });
+    if (!result) {
+        Fail(result.error);
+        return false;
+    }
+
+    // The file now holds the new header: the next save starts from it.
+    auto h = std::make_unique<Header>();
+    h->raw = std::move(out);
+    ParsedTag tag;
+    if (ParseHeader(*h, tag, err)) {
+        pictures_ = std::move(tag.id3Pictures);
+        pictureSource_.assign(pictures_.size(), -1);
+        for (std::size_t i = 0; i < tag.wmPictures.size(); ++i) {
+            pictures_.push_back(std::move(tag.wmPictures[i]));
+            pictureSource_.push_back(tag.wmSources[i]);
+        }
+        headerSize_ = h->raw.size();
+        headerObjectCount_ = h->objectCount;
+        headerFileSize_ = h->fileSize;
+        fileLength_ = static_cast<std::int64_t>(newFileSize);
+        header_ = std::move(h);
+    } else {
+        header_.reset();
+    }
+    return true;
+}
+
+std::string TWMATag::GetMIME(int index) const {
+    if (index < 0 || index >= ImagesCount())
+        return {};
+    const TPicture& p = pictures_[static_cast<std::size_t>(index)];
+    return IsJfif(p.Data) ? "image/jpg" : p.MimeType;
+}
+
+std::string TWMATag::GetDescription(int index) const {
+    if (index < 0 || index >= ImagesCount())
+        return {};
+    return pictures_[static_cast<std::size_t>(index)].Description;
+}
+
+std::int32_t TWMATag::SaveImageToFile(int index, const std::string& fileName) {
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int code = errno;
+        Fail(std::strerror(code), false);
+        return code;
+    }
+    File out = File::Adopt(fd);
+    if (index >= 0 && index < ImagesCount()) {
+        const Bytes& data = pictures_[static_cast<std::size_t>(index)].Data;
+        if (!out.WriteAt(0, data)) {
+            const int code = errno != 0 ? errno : EIO;
+            Fail(out.LastError(), false);
+            return code;
+        }
+    }
+    return 0;
+}
+
+bool TWMATag::AddImage(int index, const std::string& fileName, const std::string& description) {
+    if (index < 0 || index > ImagesCount()) {
+        Fail("Error Addind image", false);
+        return false;
+    }
+    return Guard("Error Addind image", [&] {
+        std::string err;
+        auto file = File::Open(fileName, File::Mode::Read, &err);
+        const std::int64_t size = file ? file->Size() : -1;
+        if (file && size > static_cast<std::int64_t>(kWmaMaxHeaderSize)) {
+            Fail("Cannot read the picture file: it is too large", false);
+            return false;
+        }
+        std::optional<Bytes> data;
+        if (file && size >= 0)
+            data = file->ReadAt(0, static_cast<std::size_t>(size));
+        if (!data) {
+            Fail("Cannot read the picture file: " + (file ? file->LastError() : err), false);
+            return false;
+        }
+        TPicture pic;
+        pic.MimeType = MimeByExtension(fileName, *data);
+        pic.Description = description;
+        pic.PictureType = 3;
+        pic.Data = std::move(*data);
+        // New pictures live in the "ID3" descriptor.
+        pictures_.insert(pictures_.begin() + index, std::move(pic));
+        pictureSource_.insert(pictureSource_.begin() + index, -1);
+        WriteTag();
+        return true;
+    });
+}
+
+std::int32_t TWMATag::DeleteImage(int index) {
+    if (index < 0 || index >= ImagesCount()) {
+        Fail("Delete image", false);
+        return -1;
+    }
+    pictures_.erase(pictures_.begin() + index);
+    pictureSource_.erase(pictureSource_.begin() + index);
+    WriteTag();
+    return 0;
+}
+
+}  // namespace sondrel

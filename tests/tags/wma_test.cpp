@@ -1,0 +1,890 @@
+// Reading and saving ASF headers built byte by byte in the test, for what
+// peer tools cannot show: validity ranges, descriptor order and counts, the
+// "ID3" descriptor layout, kept objects, and the failure paths.
+#include "tags/wma.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+#include "tags/file_io.h"
+
+namespace sondrel {
+namespace {
+
+using test::Bytes;
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
+
+using Guid = std::array<std::uint8_t, 16>;
+
+Guid MakeGuid(std::uint32_t d1, std::uint16_t d2, std::uint16_t d3,
+              std::array<std::uint8_t, 8> d4) {
+    Guid g{};
+    for (int i = 0; i < 4; ++i)
+        g[i] = static_cast<std::uint8_t>(d1 >> (8 * i));
+    for (int i = 0; i < 2; ++i) {
+        g[4 + i] = static_cast<std::uint8_t>(d2 >> (8 * i));
+        g[6 + i] = static_cast<std::uint8_t>(d3 >> (8 * i));
+    }
+    std::copy(d4.begin(), d4.end(), g.begin() + 8);
+    return g;
+}
+
+const Guid kHeader =
+    MakeGuid(0x75B22630, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C});
+const Guid kFileProps =
+    MakeGuid(0x8CABDCA1, 0xA947, 0x11CF, {0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
+const Guid kStreamProps =
+    MakeGuid(0xB7DC0791, 0xA9B7, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
+const Guid kContent =
+    MakeGuid(0x75B22633, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C});
+const Guid kExtended =
+    MakeGuid(0xD2D0A440, 0xE307, 0x11D2, {0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50});
+const Guid kAudio =
+    MakeGuid(0xF8699E40, 0x5B4D, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B});
+const Guid kVideo =
+    MakeGuid(0xBC19EFC0, 0x5B4D, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B});
+const Guid kData =
+    MakeGuid(0x75B22636, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C});
+const Guid kUnknown = MakeGuid(0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8});
+
+void Put(Bytes& b, std::uint64_t v, int n) {
+    for (int i = 0; i < n; ++i)
+        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+std::uint64_t Get(const Bytes& b, std::size_t at, int n) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < n; ++i)
+        v |= static_cast<std::uint64_t>(b[at + i]) << (8 * i);
+    return v;
+}
+void Cat(Bytes& b, const Bytes& more) {
+    b.insert(b.end(), more.begin(), more.end());
+}
+Bytes Str(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+// UTF-16LE with a terminating zero.
+Bytes W(const std::u16string& s, bool terminate = true) {
+    Bytes b;
+    for (char16_t c : s)
+        Put(b, c, 2);
+    if (terminate)
+        Put(b, 0, 2);
+    return b;
+}
+
+Bytes Object(const Guid& g, const Bytes& body) {
+    Bytes b(g.begin(), g.end());
+    Put(b, body.size() + 24, 8);
+    Cat(b, body);
+    return b;
+}
+
+struct Desc {
+    std::u16string name;
+    std::uint16_t type;
+    Bytes value;
+};
+Desc Text(std::u16string name, std::u16string value) {
+    return {std::move(name), 0, W(value)};
+}
+Desc Dword(std::u16string name, std::uint32_t v) {
+    Bytes b;
+    Put(b, v, 4);
+    return {std::move(name), 3, b};
+}
+Bytes DescBytes(const Desc& d) {
+    Bytes b;
+    const Bytes n = W(d.name);
+    Put(b, n.size(), 2);
+    Cat(b, n);
+    Put(b, d.type, 2);
+    Put(b, d.value.size(), 2);
+    Cat(b, d.value);
+    return b;
+}
+
+// A small ASF file: the fields of the header, then a data object.
+struct Asf {
+    std::uint32_t maxBitrate = 128000;
+    std::uint16_t channels = 2;
+    std::uint32_t sampleRate = 44100;
+    std::uint32_t avgBytes = 16000;
+    bool content = true;
+    std::u16string title = u"Title", author = u"Author", copyright = u"", description = u"",
+                   rating = u"R";
+    std::vector<Desc> descriptors;
+    std::vector<Bytes> before;  // objects placed before the file properties
+    std::vector<Bytes> after;   // objects placed after the extended content description
+    Bytes data = Bytes(300, 0x5A);
+
+    Bytes FileProps(std::uint64_t fileSize) const {
+        Bytes b;
+        for (int i = 0; i < 16; ++i)
+            b.push_back(static_cast<std::uint8_t>(0xF0 + i));  // file ID
+        Put(b, fileSize, 8);
+        Put(b, 0x0102030405060708ull, 8);  // creation date
+        Put(b, 7, 8);                      // packets
+        Put(b, 10'000'000, 8);             // play duration
+        Put(b, 9'000'000, 8);              // send duration
+        Put(b, 3000, 8);                   // preroll
+        Put(b, 2, 4);                      // flags
+        Put(b, 1000, 4);
+        Put(b, 1000, 4);
+        Put(b, maxBitrate, 4);
+        return Object(kFileProps, b);
+    }
+    Bytes Stream(const Guid& type, std::uint16_t ch) const {
+        Bytes b(type.begin(), type.end());
+        b.insert(b.end(), 16, 0x11);  // error correction type
+        Put(b, 0, 8);
+        Put(b, 18, 4);
+        Put(b, 0, 4);
+        Put(b, 1, 2);  // stream number
+        Put(b, 0, 4);
+        Put(b, 0x0161, 2);
+        Put(b, ch, 2);
+        Put(b, sampleRate, 4);
+        Put(b, avgBytes, 4);
+        Put(b, 4096, 2);
+        Put(b, 16, 2);
+        Put(b, 0, 2);
+        return Object(kStreamProps, b);
+    }
+    Bytes Header(std::uint64_t fileSize) const {
+        std::vector<Bytes> objs = before;
+        objs.push_back(FileProps(fileSize));
+        objs.push_back(Stream(kAudio, channels));
+        if (content) {
+            Bytes b;
+            for (const auto* s : {&title, &author, &copyright, &description, &rating})
+                Put(b, s->empty() ? 0 : W(*s).size(), 2);
+            for (const auto* s : {&title, &author, &copyright, &description, &rating}) {
+                if (!s->empty())
+                    Cat(b, W(*s));
+            }
+            objs.push_back(Object(kContent, b));
+        }
+        Bytes e;
+        Put(e, descriptors.size(), 2);
+        for (const Desc& d : descriptors)
+            Cat(e, DescBytes(d));
+        objs.push_back(Object(kExtended, e));
+        objs.insert(objs.end(), after.begin(), after.end());
+        Bytes body;
+        Put(body, objs.size(), 4);
+        body.push_back(1);
+        body.push_back(2);
+        for (const Bytes& o : objs)
+            Cat(body, o);
+        return Object(kHeader, body);
+    }
+    Bytes File() const {
+        const std::size_t headerSize = Header(0).size();
+        Bytes dataObj(kData.begin(), kData.end());
+        Put(dataObj, data.size() + 24, 8);
+        Cat(dataObj, data);
+        Bytes f = Header(headerSize + dataObj.size());
+        Cat(f, dataObj);
+        return f;
+    }
+};
+
+struct Obj {
+    Guid guid;
+    Bytes bytes;
+};
+// The header objects of a file, in order.
+std::vector<Obj> Objects(const Bytes& file) {
+    std::vector<Obj> out;
+    const std::uint64_t count = Get(file, 24, 4);
+    std::size_t pos = 30;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        Obj o;
+        std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(pos), 16, o.guid.begin());
+        const auto size = static_cast<std::size_t>(Get(file, pos + 16, 8));
+        o.bytes.assign(file.begin() + static_cast<std::ptrdiff_t>(pos),
+                       file.begin() + static_cast<std::ptrdiff_t>(pos + size));
+        out.push_back(std::move(o));
+        pos += size;
+    }
+    return out;
+}
+Bytes Find(const Bytes& file, const Guid& g) {
+    for (const Obj& o : Objects(file)) {
+        if (o.guid == g)
+            return o.bytes;
+    }
+    return {};
+}
+std::string AsciiOf(const Bytes& utf16) {
+    std::string s;
+    for (std::size_t i = 0; i + 1 < utf16.size() && utf16[i] != 0; i += 2)
+        s += static_cast<char>(utf16[i]);
+    return s;
+}
+struct SavedDesc {
+    std::string name;
+    std::uint16_t type;
+    Bytes value;
+    Bytes raw;
+};
+std::vector<SavedDesc> Descriptors(const Bytes& file) {
+    const Bytes e = Find(file, kExtended);
+    std::vector<SavedDesc> out;
+    const std::size_t count = Get(e, 24, 2);
+    std::size_t pos = 26;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t start = pos;
+        SavedDesc d;
+        const auto nl = static_cast<std::size_t>(Get(e, pos, 2));
+        d.name = AsciiOf(Bytes(e.begin() + static_cast<std::ptrdiff_t>(pos + 2),
+                               e.begin() + static_cast<std::ptrdiff_t>(pos + 2 + nl)));
+        pos += 2 + nl;
+        d.type = static_cast<std::uint16_t>(Get(e, pos, 2));
+        const auto vl = static_cast<std::size_t>(Get(e, pos + 2, 2));
+        pos += 4;
+        d.value.assign(e.begin() + static_cast<std::ptrdiff_t>(pos),
+                       e.begin() + static_cast<std::ptrdiff_t>(pos + vl));
+        pos += vl;
+        d.raw.assign(e.begin() + static_cast<std::ptrdiff_t>(start),
+                     e.begin() + static_cast<std::ptrdiff_t>(pos));
+        out.push_back(std::move(d));
+    }
+    EXPECT_EQ(pos, e.size()) << "descriptor count does not match the object's content";
+    return out;
+}
+// The bytes after the header: the data object and anything behind it.
+Bytes AfterHeader(const Bytes& file) {
+    return Bytes(file.begin() + static_cast<std::ptrdiff_t>(Get(file, 16, 8)), file.end());
+}
+
+// An ID3v2.3 tag holding the given frames.
+Bytes Id3Tag(const std::vector<Bytes>& frames) {
+    Bytes body;
+    for (const Bytes& f : frames)
+        Cat(body, f);
+    Bytes t = Str("ID3");
+    t.insert(t.end(), {3, 0, 0});
+    for (int shift = 21; shift >= 0; shift -= 7)
+        t.push_back(static_cast<std::uint8_t>((body.size() >> shift) & 0x7F));
+    Cat(t, body);
+    return t;
+}
+Bytes Frame(const std::string& id, const Bytes& body) {
+    Bytes f = Str(id);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        f.push_back(static_cast<std::uint8_t>(body.size() >> shift));
+    f.insert(f.end(), {0, 0});
+    Cat(f, body);
+    return f;
+}
+Bytes Apic(const std::string& mime, std::uint8_t type, const std::string& desc, const Bytes& data) {
+    Bytes b{0};
+    Cat(b, Str(mime));
+    b.push_back(0);
+    b.push_back(type);
+    Cat(b, Str(desc));
+    b.push_back(0);
+    Cat(b, data);
+    return Frame("APIC", b);
+}
+Desc WmPicture(const std::u16string& mime, std::uint8_t type, const std::u16string& desc,
+               const Bytes& data) {
+    Bytes v{type};
+    Put(v, data.size(), 4);
+    Cat(v, W(mime));
+    Cat(v, W(desc));
+    Cat(v, data);
+    return {u"WM/Picture", 1, v};
+}
+
+class WmaTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string path = dir.file("a.wma");
+    int errors = 0;
+
+    void Load(TWMATag& tag, const Asf& asf) {
+        WriteAll(path, asf.File());
+        tag.onError = [this](TagComponent&, const std::string&) { ++errors; };
+        tag.setFileName(path);
+    }
+};
+
+// --- reading ---------------------------------------------------------------
+
+TEST_F(WmaTest, DescriptorsFillFields) {
+    struct Case {
+        const char* what;
+        std::vector<Desc> descriptors;
+        std::string TWMATag::*field;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"numeric track number", {Dword(u"WM/TrackNumber", 5)}, &TWMATag::Track, "5"},
+        {"empty WM/TrackNumber keeps WM/Track",
+         {Text(u"WM/Track", u"7"), Text(u"WM/TrackNumber", u"")},
+         &TWMATag::Track,
+         "7"},
+        {"later track name wins",
+         {Text(u"WM/Track", u"7"), Text(u"WM/TrackNumber", u"3")},
+         &TWMATag::Track,
+         "3"},
+        {"names compare case-insensitively",
+         {Text(u"wm/albumtitle", u"Alb")},
+         &TWMATag::Album,
+         "Alb"},
+        {"later URL name wins",
+         {Text(u"WM/UserWebURL", u"http://a"), Text(u"WM/PromotionURL", u"http://b")},
+         &TWMATag::URL,
+         "http://b"},
+        {"WM/CodedBy", {Text(u"WM/CodedBy", u"enc")}, &TWMATag::EncodedBy, "enc"},
+        {"non-text year is empty",
+         {Text(u"WM/Year", u"1999"), Dword(u"WM/Year", 2001)},
+         &TWMATag::Year,
+         ""},
+        {"lyrics", {Text(u"WM/Lyrics", u"la\r\nla")}, &TWMATag::Lyrics, "la\r\nla"},
+        {"original artist", {Text(u"WM/OriginalArtist", u"O")}, &TWMATag::OrigArtist, "O"},
+        {"composer", {Text(u"WM/Composer", u"C")}, &TWMATag::Composer, "C"},
+        {"genre", {Text(u"WM/Genre", u"Rock")}, &TWMATag::Genre, "Rock"},
+        {"surrogate pair",
+         {Text(u"WM/AlbumTitle", u"A\U0001F3B5B")},
+         &TWMATag::Album,
+         "A\xF0\x9F\x8E\xB5"
+         "B"},
+        {"lone surrogate",
+         {Text(u"WM/AlbumTitle", std::u16string(u"x") + char16_t(0xD800))},
+         &TWMATag::Album,
+         "x\xEF\xBF\xBD"},
+        {"unknown name ignored", {Text(u"WM/AlbumArtist", u"AA")}, &TWMATag::Album, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Asf asf;
+        asf.descriptors = c.descriptors;
+        TWMATag tag;
+        Load(tag, asf);
+        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        EXPECT_EQ(tag.*c.field, c.expected);
+    }
+}
+
+TEST_F(WmaTest, ContentDescriptionAndStreamValues) {
+    Asf asf;
+    asf.title = u"\u041F\u0435\u0441\u043D\u044F \U0001F3B5";  // Cyrillic and an emoji
+    asf.author = u"Author";
+    asf.copyright = u"(c)";
+    asf.description = u"Note";
+    asf.channels = 1;
+    asf.maxBitrate = 8;  // one byte after the header is one second
+    asf.avgBytes = 20000;
+    asf.data = Bytes(3725 - 24, 0);
+    asf.descriptors = {Text(u"WM/Genre", u"Rock")};
+    TWMATag tag;
+    Load(tag, asf);
+    ASSERT_TRUE(tag.Valid()) << tag.Error();
+    EXPECT_EQ(tag.Title, "\xD0\x9F\xD0\xB5\xD1\x81\xD0\xBD\xD1\x8F \xF0\x9F\x8E\xB5");
+    EXPECT_EQ(tag.Artist, "Author");
+    EXPECT_EQ(tag.Copyright, "(c)");
+    EXPECT_EQ(tag.Comment, "Note");
+    EXPECT_EQ(tag.GenreID, kGenreOther);  // never taken from the genre text
+    EXPECT_EQ(tag.ChannelMode(), "Mono");
+    EXPECT_EQ(tag.Frequency(), 44100);
+    EXPECT_EQ(tag.Bitrate(), 160);
+    EXPECT_DOUBLE_EQ(tag.DurationInSeconds(), 3725.0);
+    EXPECT_EQ(tag.Duration(), "01:02:05");
+    EXPECT_EQ(tag.FileLength(), static_cast<std::int64_t>(asf.File().size()));
+    EXPECT_EQ(errors, 0);
+}
+
+TEST_F(WmaTest, ValidityRanges) {
+    struct Case {
+        std::uint32_t maxBitrate;
+        std::uint16_t channels;
+        std::uint32_t rate;
+        std::uint32_t avg;
+        bool valid;
+    };
+    const Case cases[] = {
+        {1, 1, 8000, 1, true},
+        {319999, 2, 96000, 39999, true},
+        {0, 2, 44100, 16000, false},
+        {320000, 2, 44100, 16000, false},
+        {128000, 0, 44100, 16000, false},
+        {128000, 3, 44100, 16000, false},
+        {128000, 2, 7999, 16000, false},
+        {128000, 2, 96001, 16000, false},
+        {128000, 2, 44100, 0, false},
+        {128000, 2, 44100, 40000, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.maxBitrate << " " << c.channels << " " << c.rate << " " << c.avg);
+        Asf asf;
+        asf.maxBitrate = c.maxBitrate;
+        asf.channels = c.channels;
+        asf.sampleRate = c.rate;
+        asf.avgBytes = c.avg;
+        TWMATag tag;
+        Load(tag, asf);
+        EXPECT_EQ(tag.Valid(), c.valid);
+        EXPECT_EQ(tag.Title, c.valid ? "Title" : "");
+        EXPECT_EQ(tag.Error(), "");  // out of range is not an error
+    }
+    EXPECT_EQ(errors, 0);
+}
+
+TEST_F(WmaTest, AudioStreamGivesTheSoundValues) {
+    Asf asf;
+    asf.channels = 1;
+    // A later non-audio stream must not overwrite the audio values.
+    asf.after = {asf.Stream(kVideo, 6)};
+    TWMATag tag;
+    Load(tag, asf);
+    ASSERT_TRUE(tag.Valid()) << tag.Error();
+    EXPECT_EQ(tag.Channels(), 1);
+}
+
+TEST_F(WmaTest, MissingOrForeignFilesGiveNoMessage) {
+    int named = 0;
+    for (const Bytes& content : {Bytes{}, test::ToBytes("not an asf file at all, just text")}) {
+        WriteAll(path, content);
+        TWMATag tag;
+        tag.onError = [this](TagComponent&, const std::string&) { ++errors; };
+        tag.onFileNameChange = [&](TagComponent&) { ++named; };
+        tag.setFileName(path);
+        EXPECT_FALSE(tag.Valid());
+        EXPECT_EQ(tag.Error(), "");
+    }
+    TWMATag tag;
+    tag.setFileName(dir.file("missing.wma"));
+    EXPECT_FALSE(tag.Valid());
+    EXPECT_EQ(tag.Error(), "");
+    EXPECT_EQ(tag.GenreID, kGenreOther);
+    EXPECT_EQ(errors, 0);
+    EXPECT_EQ(named, 2);
+}
+
+TEST_F(WmaTest, DamagedHeadersFailWithMessage) {
+    const Bytes good = Asf{}.File();
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> damage;
+    };
+    const Case cases[] = {
+        {"header size beyond the file", [](Bytes& f) { f[16 + 5] = 0x10; }},
+        {"object count too high", [](Bytes& f) { f[24] = 40; }},
+        {"zero object size",
+         [](Bytes& f) { std::fill_n(f.begin() + 30 + 16, 8, std::uint8_t{0}); }},
+        {"object size beyond the header", [](Bytes& f) { f[30 + 16 + 3] = 0x7F; }},
+        {"descriptor count too high",
+         [](Bytes& f) {
+             const Bytes e = Find(f, kExtended);
+             auto at = std::search(f.begin(), f.end(), e.begin(), e.end()) - f.begin();
+             f[static_cast<std::size_t>(at) + 24] = 9;
+         }},
+        {"content lengths beyond the object",
+         [](Bytes& f) {
+             const Bytes c = Find(f, kContent);
+             auto at = std::search(f.begin(), f.end(), c.begin(), c.end()) - f.begin();
+             f[static_cast<std::size_t>(at) + 25] = 0x40;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes f = good;
+        c.damage(f);
+        WriteAll(path, f);
+        TWMATag tag;
+        errors = 0;
+        tag.onError = [this](TagComponent&, const std::string&) { ++errors; };
+        tag.setFileName(path);
+        EXPECT_FALSE(tag.Valid());
+        EXPECT_NE(tag.Error().find("Damaged ASF header"), std::string::npos) << tag.Error();
+        EXPECT_EQ(tag.Title, "");
+        EXPECT_EQ(errors, 1);
+    }
+}
+
+// --- saving ----------------------------------------------------------------
+
+TEST_F(WmaTest, SaveWritesDescriptorsInOrderAndKeepsTheRest) {
+    Asf asf;
+    const Bytes unknownObj = Object(kUnknown, Bytes(50, 0x33));
+    const Bytes videoStream = asf.Stream(kVideo, 0);
+    asf.before = {unknownObj};
+    asf.after = {videoStream, Object(kUnknown, Bytes{9, 8, 7})};
+    const Desc guidDesc{u"WM/MediaClassPrimaryID", 6, Bytes(16, 0x44)};
+    asf.descriptors = {
+        Text(u"WM/AlbumArtist", u"Various"),
+        Dword(u"WM/TrackNumber", 5),
+        Text(u"WM/AlbumTitle", u"Old album"),
+        Text(u"WM/EncodingSettings", u"Lavf"),
+        Dword(u"WM/Custom", 42),
+        guidDesc,
+        Text(u"WM/UserWebURL", u"http://x"),
+    };
+    asf.rating = u"Good";
+    TWMATag tag;
+    Load(tag, asf);
+    ASSERT_TRUE(tag.Valid()) << tag.Error();
+    const Bytes before = ReadAll(path);
+    tag.Album = "";  // an emptied field loses its descriptor
+    tag.Genre = "Jazz";
+    tag.Year = "2001";
+    tag.Composer = "Comp";
+    tag.OrigArtist = "Orig";
+    tag.EncodedBy = "Enc";
+    tag.Lyrics = "Words";
+    ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+    EXPECT_EQ(tag.Error(), "");
+    const Bytes after = ReadAll(path);
+
+    std::vector<std::string> names;
+    for (const SavedDesc& d : Descriptors(after))
+        names.push_back(d.name);
+    const std::vector<std::string> expected = {"ID3",
+                                               "WM/Genre",
+                                               "WM/Track",
+                                               "WM/TrackNumber",
+                                               "WM/Composer",
+                                               "WM/Year",
+                                               "WM/ORIGINALARTIST",
+                                               "WM/URL",
+                                               "WM/USERWEBURL",
+                                               "WM/PROMOTIONURL",
+                                               "WM/ENCODEDBY",
+                                               "WM/CODEDBY",
+                                               "WM/LYRICS",
+                                               "WM/AlbumArtist",
+                                               "WM/EncodingSettings",
+                                               "WM/Custom",
+                                               "WM/MediaClassPrimaryID"};
+    EXPECT_EQ(names, expected);
+    const auto saved = Descriptors(after);
+    EXPECT_EQ(saved[0].type, 1);
+    EXPECT_EQ(saved[0].value, (Bytes{'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(saved[2].value, W(u"5"));
+    EXPECT_EQ(saved[3].value, W(u"5"));
+    EXPECT_EQ(saved[3].type, 0);
+    EXPECT_EQ(saved[9].value, W(u"http://x"));
+    EXPECT_EQ(saved[16].raw, DescBytes(guidDesc));  // kept byte for byte
+    EXPECT_EQ(saved[15].raw, DescBytes(Dword(u"WM/Custom", 42)));
+
+    // Object order: the others as read, then the four rewritten kinds.
+    const auto objs = Objects(after);
+    ASSERT_EQ(objs.size(), 7u);
+    EXPECT_EQ(Get(after, 24, 4), 7u);
+    EXPECT_EQ(objs[0].bytes, unknownObj);
+    EXPECT_EQ(objs[1].bytes, Object(kUnknown, Bytes{9, 8, 7}));
+    EXPECT_EQ(objs[2].guid, kFileProps);
+    EXPECT_EQ(objs[3].guid, kContent);
+    EXPECT_EQ(objs[4].bytes, Find(before, kStreamProps));
+    EXPECT_EQ(objs[5].bytes, videoStream);  // every stream is kept
+    EXPECT_EQ(objs[6].guid, kExtended);
+    EXPECT_EQ(after[28], 1);
+    EXPECT_EQ(after[29], 2);
+
+    // Content description: four texts and the kept rating.
+    const Bytes& cd = objs[3].bytes;
+    Bytes cdBody;
+    for (const auto& s : {u"Title", u"Author", u"", u""})
+        Put(cdBody, W(s).size(), 2);
+    Put(cdBody, W(u"Good").size(), 2);
+    for (const auto& s : {u"Title", u"Author", u"", u"", u"Good"})
+        Cat(cdBody, W(s));
+    EXPECT_EQ(cd, Object(kContent, cdBody));
+
+    // File properties: only the file-size field changes, to the new size.
+    Bytes fp = objs[2].bytes;
+    EXPECT_EQ(Get(fp, 40, 8), after.size());
+    Bytes oldFp = Find(before, kFileProps);
+    std::copy_n(oldFp.begin() + 40, 8, fp.begin() + 40);
+    EXPECT_EQ(fp, oldFp);
+
+    EXPECT_EQ(Get(after, 16, 8), after.size() - asf.data.size() - 24);
+    EXPECT_EQ(AfterHeader(after), AfterHeader(before));
+
+    TWMATag again;
+    again.setFileName(path);
+    ASSERT_TRUE(again.Valid()) << again.Error();
+    EXPECT_EQ(again.Track, "5");
+    EXPECT_EQ(again.Album, "");
+    EXPECT_EQ(again.Lyrics, "Words");
+    EXPECT_EQ(again.URL, "http://x");
+}
+
+TEST_F(WmaTest, UnicodeTextsRoundTrip) {
+    TWMATag tag;
+    Load(tag, Asf{});
+    ASSERT_TRUE(tag.Valid());
+    const std::string texts[] = {"\xD0\x9F\xD0\xB5\xD1\x81\xD0\xBD\xD1\x8F",  // Cyrillic
+                                 "\xE6\x97\xA5\xE6\x9C\xAC",                  // CJK
+                                 "\xF0\x9F\x8E\xB5 note"};                    // astral plane
+    tag.Title = texts[0];
+    tag.Artist = texts[1];
+    tag.Album = texts[2];
+    tag.Comment = texts[2];
+    ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+    TWMATag again;
+    again.setFileName(path);
+    EXPECT_EQ(again.Title, texts[0]);
+    EXPECT_EQ(again.Artist, texts[1]);
+    EXPECT_EQ(again.Album, texts[2]);
+    EXPECT_EQ(again.Comment, texts[2]);
+}
+
+TEST_F(WmaTest, HeaderBeyond64KiBReadsAndSaves) {
+    Asf asf;
+    Bytes big(300 * 1024);
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<std::uint8_t>(i * 7);
+    asf.before = {Object(kUnknown, big)};
+    asf.descriptors = {Text(u"WM/AlbumTitle", u"Big")};
+    TWMATag tag;
+    Load(tag, asf);
+    ASSERT_TRUE(tag.Valid()) << tag.Error();
+    EXPECT_GT(tag.HeaderSize(), 300u * 1024);
+    EXPECT_EQ(tag.Album, "Big");
+    const Bytes before = ReadAll(path);
+    tag.Title = "New";
+    ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+    const Bytes after = ReadAll(path);
+    EXPECT_EQ(Objects(after)[0].bytes, Object(kUnknown, big));
+    EXPECT_EQ(AfterHeader(after), AfterHeader(before));
+    TWMATag again;
+    again.setFileName(path);
+    ASSERT_TRUE(again.Valid()) << again.Error();
+    EXPECT_EQ(again.Title, "New");
+    EXPECT_EQ(again.Album, "Big");
+    EXPECT_EQ(again.HeaderSize(), Get(after, 16, 8));
+}
+
+TEST_F(WmaTest, SaveFailuresLeaveTheFileUntouched) {
+    struct Case {
+        const char* what;
+        std::function<void(TWMATag&, const std::string&)> prepare;
+        const char* message;  // part of the expected Error
+    };
+    const Case cases[] = {
+        {"disk full",
+         [](TWMATag& t, const std::string&) {
+             t.Title = "x";
+             SetWriteFaultHook([](std::size_t) { return false; });
+         },
+         "write failed"},
+        {"file changed since it was read",
+         [](TWMATag& t, const std::string& p) {
+             Bytes f = ReadAll(p);
+             f[f.size() - 1] ^= 1;  // outside the header: still the same header
+             f[60] ^= 1;            // inside the header
+             WriteAll(p, f);
+             t.Title = "x";
+         },
+         "changed since it was read"},
+        {"text too long for a 16-bit length",
+         [](TWMATag& t, const std::string&) { t.Lyrics = std::string(40000, 'a'); }, "WM/LYRICS"},
+        {"title too long",
+         [](TWMATag& t, const std::string&) { t.Title = std::string(40000, 'a'); }, "Title"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TWMATag tag;
+        errors = 0;
+        Load(tag, Asf{});
+        ASSERT_TRUE(tag.Valid());
+        c.prepare(tag, path);
+        const Bytes before = ReadAll(path);
+        EXPECT_FALSE(tag.WriteTag());
+        SetWriteFaultHook(nullptr);
+        EXPECT_NE(tag.Error().find(c.message), std::string::npos) << tag.Error();
+        EXPECT_EQ(errors, 1);
+        EXPECT_EQ(ReadAll(path), before);
+        // No temporary file is left beside it.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    }
+}
+
+TEST_F(WmaTest, ForeignFileIsNeverWritten) {
+    const Bytes junk = test::ToBytes(std::string(200, 'j'));
+    WriteAll(path, junk);
+    TWMATag tag;
+    tag.setFileName(path);
+    tag.Title = "x";
+    EXPECT_FALSE(tag.WriteTag());
+    EXPECT_NE(tag.Error(), "");
+    EXPECT_EQ(ReadAll(path), junk);
+}
+
+TEST_F(WmaTest, SavingTwiceWithoutRereading) {
+    TWMATag tag;
+    Load(tag, Asf{});
+    const Bytes data = AfterHeader(ReadAll(path));
+    tag.Title = "One";
+    ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+    tag.Title = "A much longer second title";
+    ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+    EXPECT_EQ(AfterHeader(ReadAll(path)), data);
+    TWMATag again;
+    again.setFileName(path);
+    EXPECT_EQ(again.Title, "A much longer second title");
+}
+
+// --- pictures --------------------------------------------------------------
+
+TEST_F(WmaTest, PicturesFromId3AndWmPictureDescriptors) {
+    const Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F', 0, 1};
+    Asf asf;
+    const Bytes tit2 = Frame("TIT2", Bytes{0, 'h', 'i'});
+    const Desc wmPic = WmPicture(u"image/png", 4, u"back", Bytes{1, 2, 3});
+    asf.descriptors = {
+        wmPic,
+        {u"ID3", 1,
+         Id3Tag({Apic("image/gif", 3, "front", jpeg), tit2, Apic("image/png", 5, "", {9})})},
+        Text(u"WM/AlbumArtist", u"AA"),
+    };
+    TWMATag tag;
+    Load(tag, asf);
+    ASSERT_TRUE(tag.Valid()) << tag.Error();
+    ASSERT_EQ(tag.ImagesCount(), 3);
+    EXPECT_EQ(tag.GetMIME(0), "image/jpg");  // the bytes say JPEG
+    EXPECT_EQ(tag.GetDescription(0), "front");
+    EXPECT_EQ(tag.Pictures()[0].Data, jpeg);
+    EXPECT_EQ(tag.GetMIME(1), "image/png");
+    EXPECT_EQ(tag.Pictures()[1].PictureType, 5);
+    EXPECT_EQ(tag.GetMIME(2), "image/png");
+    EXPECT_EQ(tag.GetDescription(2), "back");
+    EXPECT_EQ(tag.Pictures()[2].PictureType, 4);
+    EXPECT_EQ(tag.Pictures()[2].Data, (Bytes{1, 2, 3}));
+    for (int bad : {-1, 3}) {
+        EXPECT_EQ(tag.GetMIME(bad), "");
+        EXPECT_EQ(tag.GetDescription(bad), "");
+    }
+
+    // Deleting the standard picture removes its descriptor only.
+    ASSERT_EQ(tag.DeleteImage(2), 0);
+    EXPECT_EQ(tag.Error(), "");
+    auto saved = Descriptors(ReadAll(path));
+    ASSERT_EQ(saved.size(), 2u);
+    EXPECT_EQ(saved[0].name, "ID3");
+    EXPECT_EQ(saved[1].name, "WM/AlbumArtist");
+    TWMATag again;
+    again.setFileName(path);
+    EXPECT_EQ(again.ImagesCount(), 2);
+
+    // Deleting an ID3 picture keeps the other frames and the WM/Picture.
+    WriteAll(path, asf.File());
+    tag.setFileName(path);
+    ASSERT_EQ(tag.DeleteImage(0), 0);
+    saved = Descriptors(ReadAll(path));
+    ASSERT_EQ(saved.size(), 3u);
+    EXPECT_EQ(saved[0].value, Id3Tag({Apic("image/png", 5, "", {9}), tit2}));
+    EXPECT_EQ(saved[1].raw, DescBytes(wmPic));  // kept in file order
+    again.setFileName(path);
+    ASSERT_EQ(again.ImagesCount(), 2);
+    EXPECT_EQ(again.GetDescription(1), "back");
+}
+
+TEST_F(WmaTest, AddImageWritesTheId3Layout) {
+    TWMATag tag;
+    Load(tag, Asf{});
+    const std::string png = dir.file("cover.PNG");
+    const Bytes pngData = {0x89, 'P', 'N', 'G', 1, 2, 3};
+    WriteAll(png, pngData);
+    ASSERT_TRUE(tag.AddImage(0, png, "front"));
+    EXPECT_EQ(tag.Error(), "");
+    EXPECT_EQ(tag.ImagesCount(), 1);
+    EXPECT_EQ(tag.GetMIME(0), "image/png");
+    EXPECT_EQ(tag.Pictures()[0].PictureType, 3);
+
+    // Saved at once: "APIC", size = MIME + description + data + 4.
+    Bytes frame = Str("APIC");
+    frame.insert(frame.end(), {0, 0, 0, 9 + 5 + 7 + 4, 0, 0, 0});
+    Cat(frame, Str("image/png"));
+    frame.push_back(0);
+    frame.push_back(3);
+    Cat(frame, Str("front"));
+    frame.push_back(0);
+    Cat(frame, pngData);
+    Bytes expected = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(frame.size())};
+    Cat(expected, frame);
+    EXPECT_EQ(Descriptors(ReadAll(path))[0].value, expected);
+
+    // Appending at the count, and a JPEG under a .gif name.
+    const std::string gif = dir.file("x.gif");
+    WriteAll(gif, Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F', 0});
+    ASSERT_TRUE(tag.AddImage(1, gif, "\xD0\xAF"));  // non-Latin description
+    TWMATag again;
+    again.setFileName(path);
+    ASSERT_EQ(again.ImagesCount(), 2);
+    EXPECT_EQ(again.Pictures()[1].MimeType, "image/jpg");
+    EXPECT_EQ(again.GetDescription(1), "\xD0\xAF");
+    EXPECT_EQ(again.GetDescription(0), "front");
+}
+
+TEST_F(WmaTest, BadPictureIndexesChangeNothing) {
+    Asf asf;
+    asf.descriptors = {{u"ID3", 1, Id3Tag({Apic("image/png", 3, "a", {1})})}};
+    TWMATag tag;
+    Load(tag, asf);
+    ASSERT_EQ(tag.ImagesCount(), 1);
+    const std::string png = dir.file("p.png");
+    WriteAll(png, Bytes{1, 2});
+    const Bytes before = ReadAll(path);
+    for (int index : {-1, 2}) {
+        EXPECT_FALSE(tag.AddImage(index, png, "d"));
+        EXPECT_EQ(tag.Error(), "Error Addind image");
+    }
+    for (int index : {-1, 1}) {
+        EXPECT_EQ(tag.DeleteImage(index), -1);
+        EXPECT_EQ(tag.Error(), "Delete image");
+    }
+    EXPECT_FALSE(tag.AddImage(0, dir.file("missing.png"), "d"));
+    EXPECT_NE(tag.Error().find("Cannot read the picture file"), std::string::npos);
+    EXPECT_EQ(tag.ImagesCount(), 1);
+    EXPECT_EQ(ReadAll(path), before);
+    EXPECT_EQ(errors, 0);
+}
+
+TEST_F(WmaTest, PictureTooLargeForTheId3Descriptor) {
+    TWMATag tag;
+    Load(tag, Asf{});
+    const Bytes before = ReadAll(path);
+    const std::string big = dir.file("big.jpg");
+    WriteAll(big, Bytes(70000, 1));
+    // The picture stays in memory; the save reports why it did not happen.
+    EXPECT_TRUE(tag.AddImage(0, big, ""));
+    EXPECT_EQ(tag.ImagesCount(), 1);
+    EXPECT_NE(tag.Error().find("65,535"), std::string::npos) << tag.Error();
+    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(ReadAll(path), before);
+}
+
+TEST_F(WmaTest, SaveImageToFile) {
+    Asf asf;
+    asf.descriptors = {{u"ID3", 1, Id3Tag({Apic("image/png", 3, "a", {7, 8, 9})})}};
+    TWMATag tag;
+    Load(tag, asf);
+    const std::string out = dir.file("out.png");
+    EXPECT_EQ(tag.SaveImageToFile(0, out), 0);
+    EXPECT_EQ(ReadAll(out), (Bytes{7, 8, 9}));
+    EXPECT_EQ(tag.SaveImageToFile(5, out), 0);  // a bad index leaves an empty file
+    EXPECT_TRUE(ReadAll(out).empty());
+    EXPECT_EQ(tag.SaveImageToFile(0, dir.file("no/such/folder.png")), ENOENT);
+    EXPECT_EQ(tag.Error(), std::strerror(ENOENT));
+}
+
+}  // namespace
+}  // namespace sondrel
