@@ -1,0 +1,576 @@
+#include "tags/ape_tag.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <stdexcept>
+
+namespace sondrel {
+namespace apetag {
+namespace {
+
+constexpr std::string_view kPreamble = "APETAGEX";
+
+std::uint32_t Le32(std::span<const std::uint8_t> b, std::size_t at) {
+    return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
+           static_cast<std::uint32_t>(b[at + 2]) << 16 |
+           static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+void PutLe32(Bytes& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+bool StartsWith(std::span<const std::uint8_t> b, std::string_view text) {
+    return b.size() >= text.size() && std::memcmp(b.data(), text.data(), text.size()) == 0;
+}
+
+char AsciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
+            return false;
+    }
+    return true;
+}
+
+void AppendHeaderOrFooter(Bytes& out, std::uint32_t tagSize, std::uint32_t count,
+                          std::uint32_t flags) {
+    out.insert(out.end(), kPreamble.begin(), kPreamble.end());
+    PutLe32(out, kVersion2);
+    PutLe32(out, tagSize);
+    PutLe32(out, count);
+    PutLe32(out, flags);
+    out.insert(out.end(), 8, 0);
+}
+
+// ID3v1 text: up to the first zero byte, trailing blanks cut.
+std::string Id3v1Text(std::span<const std::uint8_t> field, std::string_view codepage) {
+    std::string_view text(reinterpret_cast<const char*>(field.data()), field.size());
+    text = text.substr(0, text.find('\0'));
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    return CodePageToUtf8(text, codepage);
+}
+
+}  // namespace
+
+int SlotOfKey(std::string_view key) {
+    for (std::size_t i = 0; i < kKeys.size(); ++i) {
+        if (EqualsNoCase(key, kKeys[i]))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::optional<Footer> ParseFooter(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < kFooterSize || !StartsWith(bytes, kPreamble))
+        return std::nullopt;
+    return Footer{Le32(bytes, 8), Le32(bytes, 12), Le32(bytes, 16), Le32(bytes, 20)};
+}
+
+ParsedItems ParseItems(std::span<const std::uint8_t> body, std::uint32_t count) {
+    ParsedItems out;
+    std::size_t pos = 0;
+    // Every item takes at least ten bytes, so the body bounds the loop
+    // whatever the count claims.
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (body.size() - pos < 8) {
+            out.damaged = true;
+            break;
+        }
+        const std::uint32_t valueSize = Le32(body, pos);
+        const std::uint32_t flags = Le32(body, pos + 4);
+        pos += 8;
+        const std::size_t keyLimit = std::min(body.size() - pos, kMaxKeyLength + 1);
+        std::size_t keyEnd = pos;
+        while (keyEnd < pos + keyLimit && body[keyEnd] != 0)
+            ++keyEnd;
+        if (keyEnd == pos + keyLimit || keyEnd == pos) {
+            out.damaged = true;
+            break;
+        }
+        Item item;
+        item.key.assign(reinterpret_cast<const char*>(body.data() + pos), keyEnd - pos);
+        item.flags = flags;
+        pos = keyEnd + 1;
+        if (valueSize > body.size() - pos) {
+            out.damaged = true;
+            break;
+        }
+        item.value.assign(reinterpret_cast<const char*>(body.data() + pos), valueSize);
+        pos += valueSize;
+        out.items.push_back(std::move(item));
+    }
+    return out;
+}
+
+Bytes BuildTag(const std::vector<Item>& items) {
+    Bytes body;
+    for (const Item& item : items) {
+        if (item.value.size() > std::numeric_limits<std::uint32_t>::max())
+            throw std::length_error("A tag value is too large");
+        PutLe32(body, static_cast<std::uint32_t>(item.value.size()));
+        PutLe32(body, item.flags);
+        body.insert(body.end(), item.key.begin(), item.key.end());
+        body.push_back(0);
+        body.insert(body.end(), item.value.begin(), item.value.end());
+    }
+    if (body.size() > kMaxTagBytes - kFooterSize)
+        throw std::length_error("The tag is too large");
+    const auto tagSize = static_cast<std::uint32_t>(body.size() + kFooterSize);
+    const auto count = static_cast<std::uint32_t>(items.size());
+    Bytes out;
+    out.reserve(body.size() + 2 * kFooterSize);
+    AppendHeaderOrFooter(out, tagSize, count, kFlagHasHeader | kFlagIsHeader);
+    out.insert(out.end(), body.begin(), body.end());
+    AppendHeaderOrFooter(out, tagSize, count, kFlagHasHeader);
+    return out;
+}
+
+std::optional<Tail> LocateTail(const File& file) {
+    const std::int64_t size = file.Size();
+    if (size < static_cast<std::int64_t>(kFooterSize))
+        return std::nullopt;
+    Tail tail;
+    tail.fileSize = size;
+    std::int64_t end = size;
+
+    auto last = file.ReadAt(size - static_cast<std::int64_t>(kFooterSize), kFooterSize);
+    if (!last)
+        return std::nullopt;
+    std::optional<Footer> footer = ParseFooter(*last);
+    // A footer right at the end rules out an ID3v1 tag, even when a value
+    // inside the APE tag happens to hold "TAG" 128 bytes from the end.
+    if (!footer || (footer->flags & kFlagIsHeader) != 0) {
+        footer.reset();
+        if (size < static_cast<std::int64_t>(kId3v1Size))
+            return std::nullopt;
+        auto magic = file.ReadAt(size - static_cast<std::int64_t>(kId3v1Size), 3);
+        if (!magic)
+            return std::nullopt;
+        if (StartsWith(*magic, "TAG")) {
+            tail.id3v1Size = kId3v1Size;
+            end -= tail.id3v1Size;
+            if (end >= static_cast<std::int64_t>(kLyrics3TrailerSize)) {
+                auto trailer = file.ReadAt(end - static_cast<std::int64_t>(kLyrics3TrailerSize),
+                                           kLyrics3TrailerSize);
+                if (trailer && std::memcmp(trailer->data() + 6, "LYRICS200", 9) == 0) {
+                    std::int64_t body = 0;
+                    bool digits = true;
+                    for (int i = 0; i < 6; ++i) {
+                        const std::uint8_t c = (*trailer)[static_cast<std::size_t>(i)];
+                        digits = digits && c >= '0' && c <= '9';
+                        body = body * 10 + (c - '0');
+                    }
+                    const std::int64_t total =
+                        body + static_cast<std::int64_t>(kLyrics3TrailerSize);
+                    if (digits && total <= end) {
+                        auto begin = file.ReadAt(end - total, 11);
+                        if (begin && StartsWith(*begin, "LYRICSBEGIN")) {
+                            tail.lyrics3Size = total;
+                            end -= total;
+                        }
+                    }
+                }
+            }
+            if (end >= static_cast<std::int64_t>(kFooterSize)) {
+                auto bytes = file.ReadAt(end - static_cast<std::int64_t>(kFooterSize), kFooterSize);
+                if (!bytes)
+                    return std::nullopt;
+                footer = ParseFooter(*bytes);
+            }
+        }
+    }
+
+    tail.tagStart = end;
+    if (!footer)
+        return tail;
+    tail.hasApe = true;
+    tail.footer = *footer;
+    if (footer->tagSize < kFooterSize || footer->tagSize > kMaxTagBytes ||
+        static_cast<std::int64_t>(footer->tagSize) > end) {
+        tail.apeDamaged = true;
+        return tail;
+    }
+    tail.itemsStart = end - footer->tagSize;
+    tail.tagStart = tail.itemsStart;
+    // Count the header only when it is really there: trusting the flag alone
+    // would let a save cut 32 bytes of audio.
+    if ((footer->flags & kFlagHasHeader) != 0 &&
+        tail.itemsStart >= static_cast<std::int64_t>(kFooterSize)) {
+        auto header =
+            file.ReadAt(tail.itemsStart - static_cast<std::int64_t>(kFooterSize), kFooterSize);
+        if (header && ParseFooter(*header))
+            tail.tagStart -= kFooterSize;
+    }
+    return tail;
+}
+
+std::int64_t Id3v2SizeAt(const File& file) {
+    auto head = file.ReadAt(0, 10);
+    if (!head)
+        return 0;
+    const Bytes& b = *head;
+    if (!StartsWith(b, "ID3") || b[3] == 0xFF || b[4] == 0xFF)
+        return 0;
+    std::int64_t size = 0;
+    for (std::size_t i = 6; i < 10; ++i) {
+        if (b[i] >= 0x80)
+            return 0;
+        size = size * 128 + b[i];
+    }
+    return size + 10;
+}
+
+std::optional<TTag> ParseId3v1(std::span<const std::uint8_t> block, std::string_view codepage) {
+    if (block.size() < kId3v1Size || !StartsWith(block, "TAG"))
+        return std::nullopt;
+    TTag tag;
+    tag.header = "TAG";
+    tag.Title = Id3v1Text(block.subspan(3, 30), codepage);
+    tag.Artist = Id3v1Text(block.subspan(33, 30), codepage);
+    tag.Album = Id3v1Text(block.subspan(63, 30), codepage);
+    tag.Year = Id3v1Text(block.subspan(93, 4), codepage);
+    auto comment = block.subspan(97, 30);
+    // ID3v1.1: a zero at comment byte 28 and a track number at byte 29.
+    if (comment[28] == 0 && comment[29] != 0) {
+        tag.track = comment[29];
+        tag.VersionLow = 1;
+        comment = comment.first(28);
+    }
+    tag.Comment = Id3v1Text(comment, codepage);
+    tag.GenreID = ClampGenreId(block[127]);
+    return tag;
+}
+
+std::uint8_t TrackNumberOf(std::string_view text) {
+    text = TrimControl(text.substr(0, text.find('/')));
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty())
+        return 0;
+    std::int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return 0;
+        value = value * 10 + (c - '0');
+        if (value > std::numeric_limits<std::int32_t>::max())
+            return 0;
+    }
+    // Low 8 bits, as a byte cast of the number would give.
+    return static_cast<std::uint8_t>(negative ? -value : value);
+}
+
+std::string_view TrimControl(std::string_view text) {
+    auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string_view ValidUtf8Prefix(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t len = 0;
+        std::uint32_t cp = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            cp = c & 0x07;
+        } else {
+            break;
+        }
+        if (len > text.size() - i)
+            break;
+        bool ok = true;
+        for (std::size_t k = 1; k < len; ++k) {
+            const auto cc = static_cast<unsigned char>(text[i + k]);
+            ok = ok && (cc & 0xC0) == 0x80;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        const bool overlong = (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
+        if (!ok || overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            break;
+        i += len;
+    }
+    return text.substr(0, i);
+}
+
+std::string FormatDuration(double seconds) {
+    long long whole = 0;
+    if (std::isfinite(seconds) && seconds > 0)
+        whole = seconds >= 9.0e15 ? 9000000000000000LL : static_cast<long long>(seconds);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
+                  whole % 60);
+    return buf;
+}
+
+}  // namespace apetag
+
+namespace {
+
+// "cannot open: Permission denied" -> "Permission denied": the user sees the
+// system's own words.
+std::string SystemMessage(const std::string& error) {
+    const auto colon = error.rfind(": ");
+    return colon == std::string::npos ? error : error.substr(colon + 2);
+}
+
+std::uint8_t GenreIdNoCase(std::string_view name) {
+    for (std::size_t i = 0; i < GenreTable.size(); ++i) {
+        const std::string_view entry = GenreTable[i];
+        if (entry.size() != name.size())
+            continue;
+        bool same = true;
+        for (std::size_t k = 0; k < entry.size() && same; ++k) {
+            const auto a = static_cast<unsigned char>(entry[k]);
+            const auto b = static_cast<unsigned char>(name[k]);
+            same = std::tolower(a) == std::tolower(b);
+        }
+        if (same)
+            return static_cast<std::uint8_t>(i);
+    }
+    return kGenreOther;
+}
+
+}  // namespace
+
+void ApeTaggedComponent::setFilename(const std::string& path) {
+    filename_ = path;
+    ReadTag();
+    FileNameChanged();
+}
+
+void ApeTaggedComponent::ResetAll() {
+    valid_ = false;
+    error_.clear();
+    frequency_ = 0;
+    duration_ = 0;
+    fileLength_ = 0;
+    id3v1_ = 0;
+    id3v2_ = 0;
+    apeVersion_.clear();
+    compression_.clear();
+    channelMode_.clear();
+    ResetStream();
+    ClearTag();
+}
+
+void ApeTaggedComponent::ClearTag() {
+    validTag_ = false;
+    version_ = 0;
+    size_ = 0;
+    for (auto& slot : slots_)
+        slot.clear();
+    track_ = 0;
+    genreId_ = kGenreOther;
+}
+
+void ApeTaggedComponent::ReadTag() {
+    ResetAll();
+    // Reading reports nothing: a missing or unreadable file simply has no
+    // stream and no tag.
+    try {
+        if (!FileExists(filename_))
+            return;
+        auto file = File::Open(filename_, File::Mode::Read);
+        if (!file)
+            return;
+        id3v2_ = apetag::Id3v2SizeAt(*file);
+        const std::int64_t size = file->Size();
+        const auto tail = apetag::LocateTail(*file);
+        try {
+            ReadStream(*file, size, tail ? tail->tagStart : size);
+        } catch (...) {
+            valid_ = false;
+        }
+        ReadTags(*file, tail);
+    } catch (...) {
+        valid_ = false;
+    }
+}
+
+void ApeTaggedComponent::ReadTags(const File& file, const std::optional<apetag::Tail>& tail) {
+    using namespace apetag;
+    if (!tail)
+        return;
+    validTag_ = true;
+    if (tail->id3v1Size != 0) {
+        id3v1_ = kId3v1Size;
+        auto block = file.ReadAt(tail->fileSize - tail->id3v1Size, kId3v1Size);
+        if (block) {
+            if (auto v1 = ParseId3v1(*block, codePage_)) {
+                slots_[kTitle] = v1->Title;
+                slots_[kArtist] = v1->Artist;
+                slots_[kAlbum] = v1->Album;
+                slots_[kYear] = v1->Year;
+                slots_[kComment] = v1->Comment;
+                track_ = v1->track;
+                genreId_ = v1->GenreID;
+            }
+        }
+    }
+    if (!tail->hasApe || tail->apeDamaged)
+        return;
+    version_ = tail->footer.version;
+    size_ = tail->footer.tagSize;
+    auto body = file.ReadAt(tail->itemsStart, tail->footer.tagSize - kFooterSize);
+    if (!body)
+        return;
+    const bool utf8 = version_ > kVersion1;
+    std::array<std::string, kSlotCount> values;
+    for (const Item& item : ParseItems(*body, tail->footer.itemCount).items) {
+        // Binary items (pictures and the like) are not text to show.
+        if (!item.IsText())
+            continue;
+        const int slot = SlotOfKey(TrimControl(item.key));
+        if (slot < 0)
+            continue;
+        const std::string_view raw = TrimControl(item.value);
+        values[static_cast<std::size_t>(slot)] =
+            utf8 ? std::string(ValidUtf8Prefix(raw)) : CodePageToUtf8(raw, codePage_);
+    }
+    // An APE tag replaces whatever an ID3v1 tag filled in, empty values too.
+    track_ = TrackNumberOf(values[kTrack]);
+    values[kTrack].clear();
+    slots_ = std::move(values);
+    genreId_ = GenreIdNoCase(slots_[kGenre]);
+}
+
+void ApeTaggedComponent::SetText(std::size_t slot, std::string_view value) {
+    slots_[slot] = std::string(apetag::TrimControl(value));
+    Changed();
+}
+
+void ApeTaggedComponent::setTrack(std::uint8_t v) {
+    track_ = v;
+    Changed();
+}
+
+void ApeTaggedComponent::setGenreID(long long id) {
+    genreId_ = ClampGenreId(id);
+    Changed();
+}
+
+void ApeTaggedComponent::SaveFailed(std::string message) {
+    Fail(std::move(message), NotifyAllSaveFailures());
+}
+
+bool ApeTaggedComponent::WriteTag() {
+    error_.clear();
+    try {
+        return Save();
+    } catch (const std::exception& e) {
+        SaveFailed(e.what());
+    } catch (...) {
+        SaveFailed("Saving failed");
+    }
+    return false;
+}
+
+bool ApeTaggedComponent::Save() {
+    using namespace apetag;
+    std::string openError;
+    auto file = File::Open(filename_, File::Mode::ReadWrite, &openError);
+    if (!file) {
+        Fail(SystemMessage(openError), true);
+        return false;
+    }
+    const auto tail = LocateTail(*file);
+    if (!tail) {
+        SaveFailed("Cannot read the end of the file");
+        return false;
+    }
+    // Without a trustworthy tag size we cannot tell tag from audio.
+    if (tail->apeDamaged) {
+        SaveFailed("The APE tag at the end of the file is damaged");
+        return false;
+    }
+
+    std::vector<Item> kept;
+    std::string oldTrack;
+    if (tail->hasApe) {
+        auto body = file->ReadAt(tail->itemsStart, tail->footer.tagSize - kFooterSize);
+        if (!body) {
+            SaveFailed("Cannot read the APE tag: " + SystemMessage(file->LastError()));
+            return false;
+        }
+        const bool legacy = tail->footer.version <= kVersion1;
+        for (Item& item : ParseItems(*body, tail->footer.itemCount).items) {
+            // 1.0 text has no stated encoding; the written 2.0 tag needs UTF-8.
+            if (legacy && item.IsText())
+                item.value = CodePageToUtf8(item.value, codePage_);
+            const int slot = SlotOfKey(TrimControl(item.key));
+            if (slot < 0)
+                kept.push_back(std::move(item));
+            else if (slot == kTrack && item.IsText())
+                oldTrack = std::string(TrimControl(item.value));
+        }
+    }
+
+    std::vector<Item> items;
+    for (std::size_t slot = 0; slot < kSlotCount; ++slot) {
+        std::string text = slots_[slot];
+        if (slot == kTrack && track_ != 0) {
+            // "03" or "7/12" stay as they were while they still name this track.
+            text = TrackNumberOf(oldTrack) == track_ ? oldTrack : std::to_string(track_);
+        }
+        if (!text.empty())
+            items.push_back(Item{std::string(kKeys[slot]), 0, std::move(text)});
+    }
+    items.insert(items.end(), std::make_move_iterator(kept.begin()),
+                 std::make_move_iterator(kept.end()));
+    Bytes out = BuildTag(items);
+
+    // A Lyrics3 block is only found through the ID3v1 tag behind it, so the
+    // two stay together behind the new tag; a lone ID3v1 tag is dropped.
+    if (tail->lyrics3Size != 0) {
+        const std::int64_t keep = tail->lyrics3Size + tail->id3v1Size;
+        auto rest = file->ReadAt(tail->fileSize - keep, static_cast<std::size_t>(keep));
+        if (!rest) {
+            SaveFailed("Cannot read the Lyrics3 tag: " + SystemMessage(file->LastError()));
+            return false;
+        }
+        out.insert(out.end(), rest->begin(), rest->end());
+    }
+
+    // Write first, cut after: the file is never shorter than its audio plus
+    // a complete tag, and the audio in front of tagStart is never touched.
+    if (!file->WriteAt(tail->tagStart, out)) {
+        SaveFailed("Saving to file " + SystemMessage(file->LastError()));
+        return false;
+    }
+    if (!file->Truncate(tail->tagStart + static_cast<std::int64_t>(out.size())) || !file->Sync()) {
+        SaveFailed("Saving to file " + SystemMessage(file->LastError()));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace sondrel

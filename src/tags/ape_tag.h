@@ -1,0 +1,225 @@
+// The APE tag (versions 1.0 and 2.0) stored at the end of a file, the ID3v1
+// tag that may follow it, and the component base shared by the Monkey's
+// Audio and Musepack components, which keep their tags the same way.
+//
+// The layout at the end of a file, read from the back:
+//   audio | [APE header] APE items | APE footer | [Lyrics3 v2] | [ID3v1]
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tags/file_io.h"
+#include "tags/tag_model.h"
+#include "util/codepage.h"
+
+namespace sondrel {
+
+namespace apetag {
+
+inline constexpr std::size_t kFooterSize = 32;
+inline constexpr std::size_t kId3v1Size = 128;
+inline constexpr std::uint32_t kVersion1 = 1000;
+inline constexpr std::uint32_t kVersion2 = 2000;
+inline constexpr std::uint32_t kFlagHasHeader = 0x80000000u;
+inline constexpr std::uint32_t kFlagIsHeader = 0x20000000u;
+// Item flag bits 1-2: 0 text (UTF-8 in 2.0), 1 binary, 2 external link.
+inline constexpr std::uint32_t kItemTypeMask = 0x6u;
+// The whole tag is read into memory at once; a footer claiming more than
+// this is treated as damage rather than trusted.
+inline constexpr std::uint32_t kMaxTagBytes = 128u << 20;
+inline constexpr std::size_t kMaxKeyLength = 255;
+// Lyrics3 v2: "LYRICSBEGIN" ... 6-digit size, "LYRICS200".
+inline constexpr std::size_t kLyrics3TrailerSize = 15;
+
+// Slots of the key table; keys are matched without regard to case.
+enum Slot : std::size_t {
+    kTitle,
+    kArtist,
+    kAlbum,
+    kTrack,
+    kYear,
+    kGenre,
+    kComment,
+    kCopyright,
+    kComposer,
+    kOrigArtist,
+    kUrl,
+    kEncodedBy,
+    kLyrics,
+    kSlotCount
+};
+inline constexpr std::array<std::string_view, kSlotCount> kKeys = {
+    "Title",     "Artist",   "Album",      "Track", "Year",      "Genre", "Comment",
+    "Copyright", "Composer", "OrigArtist", "URL",   "EncodedBy", "Lyrics"};
+// Index into kKeys, or -1 for a key outside the table.
+int SlotOfKey(std::string_view key);
+
+struct Footer {
+    std::uint32_t version = 0;
+    std::uint32_t tagSize = 0;  // items + footer, header not included
+    std::uint32_t itemCount = 0;
+    std::uint32_t flags = 0;
+};
+// Parses a 32-byte header or footer; nullopt when it lacks "APETAGEX".
+std::optional<Footer> ParseFooter(std::span<const std::uint8_t> bytes);
+
+struct Item {
+    std::string key;
+    std::uint32_t flags = 0;
+    std::string value;  // raw bytes as stored
+
+    bool IsText() const { return (flags & kItemTypeMask) == 0; }
+    bool operator==(const Item&) const = default;
+};
+
+struct ParsedItems {
+    std::vector<Item> items;
+    bool damaged = false;  // an item ran past the tag or had no valid key
+};
+// Walks `count` items in the tag body (items only, no header or footer).
+ParsedItems ParseItems(std::span<const std::uint8_t> body, std::uint32_t count);
+
+// A version 2.0 tag with header and footer around `items`, in their order.
+Bytes BuildTag(const std::vector<Item>& items);
+
+// Where the tags at the end of a file lie.
+struct Tail {
+    std::int64_t fileSize = 0;
+    std::int64_t id3v1Size = 0;    // 128 when the file ends with an ID3v1 tag
+    std::int64_t lyrics3Size = 0;  // a Lyrics3 v2 block in front of the ID3v1 tag
+    bool hasApe = false;
+    bool apeDamaged = false;  // a footer whose size does not fit the file
+    Footer footer;
+    std::int64_t itemsStart = 0;  // first item
+    std::int64_t tagStart = 0;    // where the tags begin (APE header included)
+};
+// Reads the end of the file; nullopt when the file is too short for a
+// footer or cannot be read.
+std::optional<Tail> LocateTail(const File& file);
+
+// Size of an ID3v2 tag at the start (10 + its synchsafe size), 0 without one.
+std::int64_t Id3v2SizeAt(const File& file);
+
+// The 128-byte ID3v1 block; texts converted from `codepage` to UTF-8.
+std::optional<TTag> ParseId3v1(std::span<const std::uint8_t> block, std::string_view codepage);
+
+// The number before the first "/", modulo 256; 0 when it is not a number.
+std::uint8_t TrackNumberOf(std::string_view text);
+
+// Removes leading and trailing blanks, control characters and zero bytes.
+std::string_view TrimControl(std::string_view text);
+
+// The well-formed UTF-8 prefix of `text`: decoding stops at the first fault.
+std::string_view ValidUtf8Prefix(std::string_view text);
+
+// "hh:mm:ss" of the whole seconds.
+std::string FormatDuration(double seconds);
+
+}  // namespace apetag
+
+// Tag fields, reading and saving common to TAPE and TMPCTag. The stream
+// header is the derived class's business.
+class ApeTaggedComponent : public TagComponent {
+public:
+    const std::string& Filename() const { return filename_; }
+    // Stores the path, reads the file, then raises onFileNameChange.
+    void setFilename(const std::string& path);
+    void ReadTag();
+    // Saves the fields as an APE 2.0 tag at the end of the file; items whose
+    // keys are outside the key table are kept behind the written ones.
+    bool WriteTag();
+    // Empties the fields in memory; the file is not touched.
+    void ClearTag();
+
+    bool ValidTag() const { return validTag_; }
+    std::uint32_t Version() const { return version_; }
+    std::uint32_t Size() const { return size_; }
+    std::uint32_t Frequency() const { return frequency_; }
+    double DurationInSeconds() const { return duration_; }
+    std::string Duration() const { return apetag::FormatDuration(duration_); }
+    std::int64_t FileLength() const { return fileLength_; }
+    std::uint8_t id3v1() const { return id3v1_; }
+    std::int64_t id3v2() const { return id3v2_; }
+    const std::string& error() const { return error_; }
+    const std::string& APEVersion() const { return apeVersion_; }
+    const std::string& Compression() const { return compression_; }
+    const std::string& ChannelMode() const { return channelMode_; }
+
+    const std::string& Title() const { return slots_[apetag::kTitle]; }
+    const std::string& Artist() const { return slots_[apetag::kArtist]; }
+    const std::string& Album() const { return slots_[apetag::kAlbum]; }
+    std::uint8_t Track() const { return track_; }
+    const std::string& Year() const { return slots_[apetag::kYear]; }
+    const std::string& Genre() const { return slots_[apetag::kGenre]; }
+    std::uint8_t GenreID() const { return genreId_; }
+    const std::string& Comment() const { return slots_[apetag::kComment]; }
+    const std::string& Copyright() const { return slots_[apetag::kCopyright]; }
+    const std::string& Composer() const { return slots_[apetag::kComposer]; }
+    const std::string& OrigArtist() const { return slots_[apetag::kOrigArtist]; }
+    const std::string& URL() const { return slots_[apetag::kUrl]; }
+    const std::string& EncodedBy() const { return slots_[apetag::kEncodedBy]; }
+    const std::string& Lyrics() const { return slots_[apetag::kLyrics]; }
+
+    void setTitle(std::string_view v) { SetText(apetag::kTitle, v); }
+    void setArtist(std::string_view v) { SetText(apetag::kArtist, v); }
+    void setAlbum(std::string_view v) { SetText(apetag::kAlbum, v); }
+    void setTrack(std::uint8_t v);
+    void setYear(std::string_view v) { SetText(apetag::kYear, v); }
+    void setGenre(std::string_view v) { SetText(apetag::kGenre, v); }
+    void setGenreID(long long id);
+    void setComment(std::string_view v) { SetText(apetag::kComment, v); }
+    void setCopyright(std::string_view v) { SetText(apetag::kCopyright, v); }
+    void setComposer(std::string_view v) { SetText(apetag::kComposer, v); }
+    void setOrigArtist(std::string_view v) { SetText(apetag::kOrigArtist, v); }
+    void setURL(std::string_view v) { SetText(apetag::kUrl, v); }
+    void setEncodedBy(std::string_view v) { SetText(apetag::kEncodedBy, v); }
+    void setLyrics(std::string_view v) { SetText(apetag::kLyrics, v); }
+
+    // Code page of APE 1.0 values and ID3v1 texts, which carry no encoding.
+    const std::string& LegacyCodePage() const { return codePage_; }
+    void setLegacyCodePage(std::string codepage) { codePage_ = std::move(codepage); }
+
+protected:
+    // Clears the stream facts of the derived format.
+    virtual void ResetStream() = 0;
+    // Reads the stream header; `audioEnd` is where the tags at the end begin.
+    // May throw; any exception leaves the file not valid.
+    virtual void ReadStream(const File& file, std::int64_t fileSize, std::int64_t audioEnd) = 0;
+    // Whether every save failure raises onError, or only a file that cannot
+    // be opened for writing.
+    virtual bool NotifyAllSaveFailures() const = 0;
+
+    void ResetAll();
+
+    std::uint32_t frequency_ = 0;
+    double duration_ = 0;
+    std::int64_t fileLength_ = 0;
+    std::int64_t id3v2_ = 0;
+    std::string apeVersion_;
+    std::string compression_;
+    std::string channelMode_;
+
+private:
+    void SetText(std::size_t slot, std::string_view value);
+    void ReadTags(const File& file, const std::optional<apetag::Tail>& tail);
+    bool Save();
+    void SaveFailed(std::string message);
+
+    std::string filename_;
+    std::string codePage_{kDefaultCodePage};
+    bool validTag_ = false;
+    std::uint32_t version_ = 0;
+    std::uint32_t size_ = 0;
+    std::uint8_t id3v1_ = 0;
+    std::array<std::string, apetag::kSlotCount> slots_;  // the track slot stays empty
+    std::uint8_t track_ = 0;
+    std::uint8_t genreId_ = kGenreOther;
+};
+
+}  // namespace sondrel
