@@ -1,0 +1,785 @@
+#include "tags/ogg.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "tags/file_io.h"
+
+namespace sondrel {
+
+namespace {
+
+constexpr const char* kMsgNoFile = "File does not exist!";
+constexpr const char* kMsgNotOgg = "File does not contain a Ogg or wrong file format!";
+constexpr const char* kMsgNoIdent = "File does not contain a OGG or wrong file format!";
+constexpr const char* kMsgFileError = "File error!";
+constexpr const char* kMsgRemoveError = "File error (remove)!";
+
+// Ogg page layout (RFC 3533).
+constexpr std::size_t kPageHeaderSize = 27;
+constexpr std::size_t kMaxSegments = 255;
+constexpr std::uint8_t kFlagContinued = 0x01;
+constexpr std::uint8_t kFlagBos = 0x02;
+constexpr std::uint8_t kFlagEos = 0x04;
+constexpr std::uint64_t kNoGranule = ~std::uint64_t{0};
+
+// Vorbis header packets.
+constexpr std::size_t kIdentSize = 30;
+constexpr std::size_t kSignatureSize = 7;
+
+// Bounds on what a header region may make us hold in memory. A comment
+// packet with an embedded picture can run to megabytes; nothing sane needs more.
+constexpr std::size_t kMaxHeaderPacketBytes = 64u << 20;
+constexpr std::size_t kMaxHeaderPages = 4096;
+
+// The playing time comes from the last page header found in the file's tail.
+constexpr int kGranuleWindows = 50;
+constexpr std::int64_t kGranuleStep = 240;
+constexpr std::size_t kGranuleWindowSize = 250;
+
+constexpr std::uint32_t kMinSampleRate = 8000;
+constexpr std::uint32_t kMaxSampleRate = 192000;
+constexpr std::int64_t kMinKbps = 16;
+constexpr std::int64_t kMaxKbps = 1000;
+
+// Comment key (upper-cased) to field, for reading.
+struct KeyField {
+    std::string_view key;
+    std::string TOggVorbis::*field;
+};
+constexpr std::array<KeyField, 16> kReadKeys{{
+    {"TRACKNUMBER", &TOggVorbis::track},
+    {"TITLE", &TOggVorbis::title},
+    {"ARTIST", &TOggVorbis::artist},
+    {"ALBUM", &TOggVorbis::album},
+    {"DATE", &TOggVorbis::year},
+    {"GENRE", &TOggVorbis::Genre},
+    {"COMMENT", &TOggVorbis::comment},
+    {"DESCRIPTION", &TOggVorbis::comment},
+    {"COMPOSER", &TOggVorbis::composer},
+    {"LYRICS", &TOggVorbis::lyrics},
+    {"ORIGINALARTIST", &TOggVorbis::OrigArtist},
+    {"COPYRIGHT", &TOggVorbis::copyright},
+    {"CONTACT", &TOggVorbis::URL},
+    {"LINK", &TOggVorbis::URL},
+    {"ENCODED", &TOggVorbis::EncodedBy},
+    {"ENCODEDBY", &TOggVorbis::EncodedBy},
+}};
+
+// Written keys, in the order they appear in a saved comment packet.
+constexpr std::array<KeyField, 13> kWriteKeys{{
+    {"TITLE", &TOggVorbis::title},
+    {"ARTIST", &TOggVorbis::artist},
+    {"ALBUM", &TOggVorbis::album},
+    {"GENRE", &TOggVorbis::Genre},
+    {"DATE", &TOggVorbis::year},
+    {"TRACKNUMBER", &TOggVorbis::track},
+    {"COMMENT", &TOggVorbis::comment},
+    {"COMPOSER", &TOggVorbis::composer},
+    {"ORIGINALARTIST", &TOggVorbis::OrigArtist},
+    {"COPYRIGHT", &TOggVorbis::copyright},
+    {"CONTACT", &TOggVorbis::URL},
+    {"ENCODED", &TOggVorbis::EncodedBy},
+    {"LYRICS", &TOggVorbis::lyrics},
+}};
+
+std::optional<KeyField> FieldOfKey(std::string_view upperKey) {
+    for (const auto& k : kReadKeys)
+        if (k.key == upperKey)
+            return k;
+    return std::nullopt;
+}
+
+std::string AsciiUpper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+// Keeps valid UTF-8 (four-byte sequences included) and replaces each byte
+// that does not belong to a valid sequence with U+FFFD, so one bad byte never
+// costs the text around it.
+std::string SanitizeUtf8(std::string_view in) {
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(in.size());
+    std::size_t i = 0;
+    while (i < in.size()) {
+        const auto b0 = static_cast<unsigned char>(in[i]);
+        std::size_t len = 0;
+        std::uint32_t cp = 0;
+        if (b0 < 0x80) {
+            len = 1;
+            cp = b0;
+        } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+            len = 2;
+            cp = b0 & 0x1F;
+        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+            len = 3;
+            cp = b0 & 0x0F;
+        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+            len = 4;
+            cp = b0 & 0x07;
+        }
+        bool ok = len > 0 && len <= in.size() - i;
+        for (std::size_t k = 1; ok && k < len; ++k) {
+            const auto b = static_cast<unsigned char>(in[i + k]);
+            if ((b & 0xC0) != 0x80)
+                ok = false;
+            else
+                cp = (cp << 6) | (b & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not text.
+        if (ok && ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
+                   (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF))
+            ok = false;
+        if (ok) {
+            out.append(in.substr(i, len));
+            i += len;
+        } else {
+            out.append(kReplacement);
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::uint32_t Le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::uint64_t Le64(const std::uint8_t* p) {
+    return static_cast<std::uint64_t>(Le32(p)) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32);
+}
+
+void PutLe32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void AppendLe32(Bytes& out, std::uint32_t v) {
+    std::uint8_t b[4];
+    PutLe32(b, v);
+    out.insert(out.end(), b, b + 4);
+}
+
+// Ogg CRC-32: polynomial 0x04C11DB7, initial value 0, not reflected, no final XOR.
+constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t r = i << 24;
+        for (int k = 0; k < 8; ++k)
+            r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : (r << 1);
+        table[i] = r;
+    }
+    return table;
+}
+constexpr auto kCrcTable = MakeCrcTable();
+
+std::uint32_t OggCrc(const std::uint8_t* data, std::size_t size) {
+    std::uint32_t crc = 0;
+    for (std::size_t i = 0; i < size; ++i)
+        crc = (crc << 8) ^ kCrcTable[((crc >> 24) ^ data[i]) & 0xFF];
+    return crc;
+}
+
+// Stores the CRC of a whole serialized page in its checksum field.
+void SealPage(Bytes& page) {
+    PutLe32(page.data() + 22, 0);
+    PutLe32(page.data() + 22, OggCrc(page.data(), page.size()));
+}
+
+bool HasSignature(const Bytes& packet, std::uint8_t type) {
+    return packet.size() >= kSignatureSize && packet[0] == type &&
+           std::memcmp(packet.data() + 1, "vorbis", 6) == 0;
+}
+
+bool IsIdentPacket(const Bytes& packet) {
+    return packet.size() >= kIdentSize && HasSignature(packet, 1);
+}
+
+// Size of an ID3v2 tag at the start of the file (header included), or 0.
+std::int64_t Id3v2Size(const File& f) {
+    const auto h = f.ReadAt(0, 10);
+    if (!h || std::memcmp(h->data(), "ID3", 3) != 0 || (*h)[3] == 0xFF || (*h)[4] == 0xFF)
+        return 0;
+    std::int64_t size = 0;
+    for (int i = 6; i < 10; ++i) {
+        if ((*h)[i] >= 0x80)
+            return 0;
+        size = size * 128 + (*h)[i];
+    }
+    return size + 10;
+}
+
+struct PageHeader {
+    std::int64_t offset = 0;
+    std::uint8_t flags = 0;
+    std::uint64_t granule = 0;
+    std::uint32_t serial = 0;
+    std::uint32_t sequence = 0;
+    Bytes lacing;
+    std::int64_t bodySize = 0;
+
+    std::int64_t BodyOffset() const {
+        return offset + static_cast<std::int64_t>(kPageHeaderSize + lacing.size());
+    }
+    std::int64_t Size() const {
+        return static_cast<std::int64_t>(kPageHeaderSize + lacing.size()) + bodySize;
+    }
+};
+
+// The page header at `offset`, or nullopt when there is no complete page there.
+std::optional<PageHeader> ReadPageHeader(const File& f, std::int64_t offset,
+                                         std::int64_t fileSize) {
+    if (offset < 0 || offset > fileSize - static_cast<std::int64_t>(kPageHeaderSize))
+        return std::nullopt;
+    const auto h = f.ReadAt(offset, kPageHeaderSize);
+    if (!h || std::memcmp(h->data(), "OggS", 4) != 0)
+        return std::nullopt;
+    PageHeader page;
+    page.offset = offset;
+    page.flags = (*h)[5];
+    page.granule = Le64(h->data() + 6);
+    page.serial = Le32(h->data() + 14);
+    page.sequence = Le32(h->data() + 18);
+    const std::size_t segments = (*h)[26];
+    const auto lacing = f.ReadAt(offset + static_cast<std::int64_t>(kPageHeaderSize), segments);
+    if (!lacing)
+        return std::nullopt;
+    page.lacing = *lacing;
+    for (const auto v : page.lacing)
+        page.bodySize += v;
+    const std::int64_t body = page.BodyOffset();
+    if (body > fileSize || page.bodySize > fileSize - body)
+        return std::nullopt;
+    return page;
+}
+
+enum class ParseError { None, NotOgg, NoIdent, FileError };
+
+// The pages of one logical stream from its first page to the page on which
+// its `want`-th packet ends, with the packets they hold.
+struct HeaderRegion {
+    std::vector<PageHeader> pages;
+    bool foreign = false;  // pages of another stream lie in between
+    std::vector<Bytes> packets;
+    Bytes tail;  // start of a packet that continues after the last page
+    std::int64_t end = 0;
+};
+
+ParseError ParseHeaders(const File& f, std::int64_t start, std::int64_t fileSize, std::size_t want,
+                        HeaderRegion& region) {
+    const auto magic = f.ReadUpTo(start, 4);
+    if (!magic || magic->size() < 4 || std::memcmp(magic->data(), "OggS", 4) != 0)
+        return ParseError::NotOgg;
+
+    std::optional<std::uint32_t> serial;
+    Bytes current;
+    std::int64_t pos = start;
+    std::size_t pagesSeen = 0;
+    while (region.packets.size() < want) {
+        const auto page = ReadPageHeader(f, pos, fileSize);
+        if (!page || ++pagesSeen > kMaxHeaderPages) {
+            if (region.packets.empty())
+                return ParseError::NoIdent;
+            if (region.packets.size() == 1 && !HasSignature(current, 3))
+                return ParseError::NotOgg;
+            return ParseError::FileError;
+        }
+        pos += page->Size();
+        if (!serial)
+            serial = page->serial;
+        if (page->serial != *serial) {
+            region.foreign = true;
+            continue;
+        }
+        const auto body = f.ReadAt(page->BodyOffset(), static_cast<std::size_t>(page->bodySize));
+        if (!body)
+            return ParseError::FileError;
+        std::size_t at = 0;
+        for (const auto v : page->lacing) {
+            current.insert(current.end(), body->begin() + static_cast<std::ptrdiff_t>(at),
+                           body->begin() + static_cast<std::ptrdiff_t>(at + v));
+            at += v;
+            if (current.size() > kMaxHeaderPacketBytes)
+                return ParseError::FileError;
+            if (v < 255) {
+                region.packets.push_back(std::move(current));
+                current.clear();
+                if (region.packets.size() == 1 && !IsIdentPacket(region.packets[0]))
+                    return ParseError::NoIdent;
+            }
+        }
+        region.pages.push_back(*page);
+    }
+    region.tail = std::move(current);
+    region.end = pos;
+    return ParseError::None;
+}
+
+// One page of the new header region, before numbering.
+struct NewPage {
+    std::uint8_t flags = 0;
+    std::uint64_t granule = 0;
+    Bytes lacing;
+    Bytes body;
+};
+
+// Lays `packets` (then `tail`, a packet that goes on after these pages) out on
+// fresh pages of at most 255 segments. Pages on which a packet ends get
+// `granule`; the others get -1, as no packet is complete on them.
+void Paginate(const std::vector<const Bytes*>& packets, const Bytes& tail, std::uint64_t granule,
+              std::vector<NewPage>& out) {
+    Bytes lacing;
+    Bytes body;
+    for (const Bytes* p : packets) {
+        lacing.insert(lacing.end(), p->size() / 255, 255);
+        lacing.push_back(static_cast<std::uint8_t>(p->size() % 255));
+        body.insert(body.end(), p->begin(), p->end());
+    }
+    // A packet cut by a page end only ever holds full 255-byte segments.
+    lacing.insert(lacing.end(), tail.size() / 255, 255);
+    body.insert(body.end(), tail.begin(), tail.end());
+
+    std::size_t seg = 0;
+    std::size_t at = 0;
+    bool continued = false;
+    while (seg < lacing.size()) {
+        NewPage page;
+        const std::size_t n = std::min(kMaxSegments, lacing.size() - seg);
+        page.lacing.assign(lacing.begin() + static_cast<std::ptrdiff_t>(seg),
+                           lacing.begin() + static_cast<std::ptrdiff_t>(seg + n));
+        std::size_t bytes = 0;
+        bool ends = false;
+        for (const auto v : page.lacing) {
+            bytes += v;
+            ends = ends || v < 255;
+        }
+        page.body.assign(body.begin() + static_cast<std::ptrdiff_t>(at),
+                         body.begin() + static_cast<std::ptrdiff_t>(at + bytes));
+        page.flags = continued ? kFlagContinued : 0;
+        page.granule = ends ? granule : kNoGranule;
+        continued = page.lacing.back() == 255;
+        seg += n;
+        at += bytes;
+        out.push_back(std::move(page));
+    }
+}
+
+Bytes SerializePage(const NewPage& page, std::uint32_t serial, std::uint32_t sequence) {
+    Bytes out(kPageHeaderSize);
+    std::memcpy(out.data(), "OggS", 4);
+    out[4] = 0;
+    out[5] = page.flags;
+    for (int i = 0; i < 8; ++i)
+        out[6 + i] = static_cast<std::uint8_t>(page.granule >> (8 * i));
+    PutLe32(out.data() + 14, serial);
+    PutLe32(out.data() + 18, sequence);
+    out[26] = static_cast<std::uint8_t>(page.lacing.size());
+    out.insert(out.end(), page.lacing.begin(), page.lacing.end());
+    out.insert(out.end(), page.body.begin(), page.body.end());
+    SealPage(out);
+    return out;
+}
+
+// What a comment packet holds besides the fields.
+struct CommentContent {
+    std::string vendor;
+    std::vector<std::pair<std::string, std::string>> comments;  // raw text, upper key
+    Bytes trailing;  // bytes after the framing byte, kept by a save
+};
+
+// Reads the strings of a comment packet (after its signature). Strings read
+// before a fault stay in `out`.
+ParseError ParseComment(const Bytes& packet, CommentContent& out) {
+    std::size_t pos = kSignatureSize;
+    auto readLength = [&](std::uint32_t& value) -> ParseError {
+        const std::size_t left = packet.size() - pos;
+        if (left < 4)
+            return ParseError::FileError;
+        value = Le32(packet.data() + pos);
+        pos += 4;
+        return ParseError::None;
+    };
+    auto readString = [&](std::string& s) -> ParseError {
+        std::uint32_t length = 0;
+        if (const auto e = readLength(length); e != ParseError::None)
+            return e;
+        if (length > packet.size() - pos)
+            return ParseError::FileError;
+        s.assign(reinterpret_cast<const char*>(packet.data() + pos), length);
+        pos += length;
+        return ParseError::None;
+    };
+
+    // A packet that simply ends before the count says is missing its framing
+    // byte; a length that points past the end is a damaged packet.
+    bool ended = pos == packet.size();
+    if (!ended) {
+        if (const auto e = readString(out.vendor); e != ParseError::None)
+            return e;
+        ended = pos == packet.size();
+    }
+    std::uint32_t count = 0;
+    if (!ended) {
+        if (const auto e = readLength(count); e != ParseError::None)
+            return e;
+    }
+    for (std::uint32_t i = 0; i < count && pos < packet.size(); ++i) {
+        std::string s;
+        if (const auto e = readString(s); e != ParseError::None)
+            return e;
+        const auto eq = s.find('=');
+        std::string key = eq == std::string::npos ? std::string() : AsciiUpper(s.substr(0, eq));
+        out.comments.emplace_back(std::move(s), std::move(key));
+    }
+    if (pos >= packet.size() || packet[pos] != 1)
+        return ParseError::NotOgg;
+    out.trailing.assign(packet.begin() + static_cast<std::ptrdiff_t>(pos + 1), packet.end());
+    return ParseError::None;
+}
+
+Bytes BuildCommentPacket(std::string_view vendor, const std::vector<std::string>& comments,
+                         const Bytes& trailing) {
+    Bytes p = {3, 'v', 'o', 'r', 'b', 'i', 's'};
+    AppendLe32(p, static_cast<std::uint32_t>(vendor.size()));
+    p.insert(p.end(), vendor.begin(), vendor.end());
+    AppendLe32(p, static_cast<std::uint32_t>(comments.size()));
+    for (const auto& c : comments) {
+        AppendLe32(p, static_cast<std::uint32_t>(c.size()));
+        p.insert(p.end(), c.begin(), c.end());
+    }
+    p.push_back(1);
+    p.insert(p.end(), trailing.begin(), trailing.end());
+    return p;
+}
+
+const char* MessageOf(ParseError e) {
+    switch (e) {
+        case ParseError::NotOgg:
+            return kMsgNotOgg;
+        case ParseError::NoIdent:
+            return kMsgNoIdent;
+        default:
+            return kMsgFileError;
+    }
+}
+
+// Granule position of the last page header in the file's tail, or 0.
+std::int64_t FindLastGranule(const File& f, std::int64_t fileLength) {
+    for (int i = 1; i <= kGranuleWindows; ++i) {
+        const std::int64_t start = fileLength - kGranuleStep * i - 10;
+        if (start < 0)
+            return 0;
+        const auto window = f.ReadAt(start, kGranuleWindowSize);
+        if (!window)
+            return 0;
+        for (std::size_t at = 0; at <= kGranuleWindowSize - 10; ++at) {
+            if (std::memcmp(window->data() + at, "OggS", 4) != 0)
+                continue;
+            const auto g = f.ReadAt(start + static_cast<std::int64_t>(at) + 6, 8);
+            return g ? static_cast<std::int64_t>(Le64(g->data())) : 0;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+void TOgg::setFileName(const std::string& path) {
+    fileName_ = path;
+    ReadTag();
+    FileNameChanged();
+}
+
+void TOgg::setogg(const TOggVorbis& tag) {
+    tag_ = tag;
+    tag_.GenreID = ClampGenreId(tag.GenreID);
+    Changed();
+}
+
+void TOgg::SetText(std::string& field, const std::string& value) {
+    field = value;
+    Changed();
+}
+
+void TOgg::setGenreID(long long id) {
+    tag_.GenreID = ClampGenreId(id);
+    Changed();
+}
+
+void TOgg::ClearTag() {
+    const std::int32_t size = tag_.CommentSize;
+    tag_ = TOggVorbis{};
+    tag_.CommentSize = size;
+}
+
+std::string TOgg::ChannelMode() const {
+    switch (channels_) {
+        case 1:
+            return "Mono";
+        case 2:
+            return "Stereo";
+        default:
+            return "unknown";
+    }
+}
+
+std::uint32_t TOgg::frequency() const {
+    return (sampleRate_ >= kMinSampleRate && sampleRate_ <= kMaxSampleRate) ? sampleRate_ : 0;
+}
+
+std::uint32_t TOgg::BitrateNominal() const {
+    const std::int64_t kbps = nominalBitrate_ / 1000;
+    return (kbps >= kMinKbps && kbps <= kMaxKbps) ? static_cast<std::uint32_t>(kbps) : 0;
+}
+
+std::int64_t TOgg::DurationInSeconds() const {
+    if (granule_ > 0)
+        return frequency() > 0 ? granule_ / frequency() : 0;
+    if (BitrateNominal() > 0 && channels_ > 0) {
+        // Bits over bit rate for stereo; the estimate of the old encoders' mono
+        // files comes out twice that, and callers rely on the same figure.
+        const double seconds = static_cast<double>(fileLength_ - id3Size_) / BitrateNominal() /
+                               channels_ / 125.0 * 2.0;
+        return static_cast<std::int64_t>(std::nearbyint(seconds));
+    }
+    return 0;
+}
+
+std::string TOgg::Duration() const {
+    const std::int64_t s = DurationInSeconds();
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", static_cast<long long>(s / 3600),
+                  static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
+    return buf;
+}
+
+void TOgg::ResetForRead() {
+    error_.clear();
+    valid_ = false;
+    tag_ = TOggVorbis{};
+    vendor_.clear();
+    others_.clear();
+    granule_ = 0;
+    fileLength_ = 0;
+    id3Size_ = 0;
+    channels_ = 0;
+    sampleRate_ = 0;
+    nominalBitrate_ = 0;
+}
+
+void TOgg::ReadTag() {
+    ResetForRead();
+    auto fail = [this](const char* message) {
+        tag_ = TOggVorbis{};
+        vendor_.clear();
+        others_.clear();
+        error_ = message;
+    };
+    if (!FileExists(fileName_)) {
+        error_ = kMsgNoFile;
+    } else {
+        try {
+            auto f = File::Open(fileName_, File::Mode::Read);
+            const std::int64_t size = f ? f->Size() : -1;
+            if (size < 0) {
+                error_ = kMsgFileError;
+            } else {
+                id3Size_ = Id3v2Size(*f);
+                HeaderRegion region;
+                const ParseError e = ParseHeaders(*f, id3Size_, size, 2, region);
+                if (!region.packets.empty() && IsIdentPacket(region.packets[0])) {
+                    const Bytes& id = region.packets[0];
+                    channels_ = id[11] > 2 ? 0 : id[11];
+                    sampleRate_ = Le32(id.data() + 12);
+                    nominalBitrate_ = static_cast<std::int32_t>(Le32(id.data() + 20));
+                    fileLength_ = size;
+                    granule_ = FindLastGranule(*f, size);
+                }
+                if (e == ParseError::FileError) {
+                    error_ = kMsgFileError;
+                } else if (e != ParseError::None) {
+                    fail(MessageOf(e));
+                } else if (!HasSignature(region.packets[1], 3)) {
+                    fail(kMsgNotOgg);
+                } else {
+                    const Bytes& packet = region.packets[1];
+                    CommentContent content;
+                    const ParseError ce = ParseComment(packet, content);
+                    vendor_ = content.vendor;
+                    for (auto& [raw, key] : content.comments) {
+                        if (const auto field = FieldOfKey(key))
+                            tag_.*(field->field) =
+                                SanitizeUtf8(std::string_view(raw).substr(raw.find('=') + 1));
+                        else
+                            others_.push_back(std::move(raw));
+                    }
+                    if (ce == ParseError::FileError) {
+                        error_ = kMsgFileError;
+                    } else if (ce != ParseError::None) {
+                        fail(kMsgNotOgg);
+                    } else {
+                        tag_.CommentSize = static_cast<std::int32_t>(
+                            packet.size() - content.trailing.size() - kSignatureSize);
+                        valid_ = true;
+                    }
+                }
+            }
+        } catch (...) {
+            error_ = kMsgFileError;
+        }
+    }
+    // Genre names match whatever their case.
+    tag_.GenreID = kGenreOther;
+    const std::string genre = AsciiUpper(tag_.Genre);
+    for (std::size_t i = 0; i < GenreTable.size(); ++i) {
+        if (AsciiUpper(GenreTable[i]) == genre) {
+            tag_.GenreID = static_cast<std::uint8_t>(i);
+            break;
+        }
+    }
+    if (!valid_ && onError)
+        onError(*this, error_);
+}
+
+bool TOgg::WriteTag() {
+    error_.clear();
+    if (!FileExists(fileName_)) {
+        Fail(kMsgNoFile, false);
+        return false;
+    }
+    // Positions and fields of a failed read describe nothing worth writing.
+    if (!valid_) {
+        Fail(kMsgNotOgg, false);
+        return false;
+    }
+    try {
+        if (tag_.GenreID != kGenreOther)
+            tag_.Genre = GenreNameOf(tag_.GenreID);
+        std::vector<std::string> comments;
+        comments.reserve(kWriteKeys.size() + others_.size());
+        for (const auto& k : kWriteKeys)
+            comments.push_back(std::string(k.key) + "=" + SanitizeUtf8(tag_.*(k.field)));
+        comments.insert(comments.end(), others_.begin(), others_.end());
+        return Rewrite(comments, kMsgFileError);
+    } catch (...) {
+        Fail(kMsgFileError, false);
+        return false;
+    }
+}
+
+bool TOgg::RemoveTag() {
+    error_.clear();
+    if (!FileExists(fileName_)) {
+        Fail(kMsgNoFile, false);
+        return false;
+    }
+    bool ok = false;
+    try {
+        ok = Rewrite({}, kMsgRemoveError);
+    } catch (...) {
+        Fail(kMsgRemoveError, false);
+    }
+    if (ok)
+        ReadTag();
+    return ok;
+}
+
+bool TOgg::Rewrite(const std::vector<std::string>& comments, const std::string& failure) {
+    auto f = File::Open(fileName_, File::Mode::Read);
+    const std::int64_t size = f ? f->Size() : -1;
+    if (size < 0) {
+        Fail(failure, false);
+        return false;
+    }
+    const std::int64_t start = Id3v2Size(*f);
+    HeaderRegion region;
+    if (ParseHeaders(*f, start, size, 3, region) != ParseError::None || region.foreign ||
+        !HasSignature(region.packets[1], 3) || !HasSignature(region.packets[2], 5)) {
+        Fail(failure, false);
+        return false;
+    }
+    CommentContent old;
+    if (ParseComment(region.packets[1], old) != ParseError::None) {
+        Fail(failure, false);
+        return false;
+    }
+    const Bytes packet = BuildCommentPacket(kVendor, comments, old.trailing);
+    if (packet.size() > kMaxHeaderPacketBytes) {
+        Fail(failure, false);
+        return false;
+    }
+
+    // Identification alone on the first page, comment and setup from the
+    // second page on, and whatever else the old last header page held on a
+    // page of its own so its granule position stays true.
+    std::vector<NewPage> pages;
+    Paginate({&region.packets[0]}, {}, 0, pages);
+    pages.front().flags |= kFlagBos;
+    Paginate({&packet, &region.packets[2]}, {}, 0, pages);
+    std::vector<const Bytes*> extras;
+    for (std::size_t i = 3; i < region.packets.size(); ++i)
+        extras.push_back(&region.packets[i]);
+    if (!extras.empty() || !region.tail.empty())
+        Paginate(extras, region.tail, extras.empty() ? kNoGranule : region.pages.back().granule,
+                 pages);
+    if (region.pages.back().flags & kFlagEos)
+        pages.back().flags |= kFlagEos;
+
+    const std::uint32_t serial = region.pages.front().serial;
+    const std::uint32_t firstSeq = region.pages.front().sequence;
+    const auto delta = static_cast<std::uint32_t>(pages.size() - region.pages.size());
+    const bool eosInHeaders = (region.pages.back().flags & kFlagEos) != 0;
+
+    const IoResult result = SafeReplace(fileName_, [&](ReplaceWriter& w, std::string& error) {
+        if (!w.CopyFrom(*f, 0, start))
+            return false;
+        for (std::size_t i = 0; i < pages.size(); ++i)
+            if (!w.Write(SerializePage(pages[i], serial, firstSeq + static_cast<std::uint32_t>(i))))
+                return false;
+        if (delta == 0 || eosInHeaders)
+            return w.CopyFrom(*f, region.end, size - region.end);
+        // The rest of the stream moves by `delta` pages: renumber each and
+        // recompute its CRC. Other streams and anything that is not a page
+        // (a trailing tag, damage) are copied as they are.
+        std::int64_t pos = region.end;
+        bool streamEnded = false;
+        while (pos < size) {
+            const auto page = streamEnded ? std::nullopt : ReadPageHeader(*f, pos, size);
+            if (!page)
+                return w.CopyFrom(*f, pos, size - pos);
+            auto bytes = f->ReadAt(pos, static_cast<std::size_t>(page->Size()));
+            if (!bytes) {
+                error = f->LastError();
+                return false;
+            }
+            if (page->serial == serial) {
+                PutLe32(bytes->data() + 18, page->sequence + delta);
+                SealPage(*bytes);
+                streamEnded = (page->flags & kFlagEos) != 0;
+            }
+            if (!w.Write(*bytes))
+                return false;
+            pos += page->Size();
+        }
+        return true;
+    });
+    f->Close();
+    if (!result) {
+        Fail(failure, false);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace sondrel

@@ -1,0 +1,121 @@
+// Ogg Vorbis: stream information from the identification header, the Vorbis
+// comments mapped onto the shared field set, and saving by rebuilding the
+// comment packet (header pages re-paginated, later pages renumbered).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tags/tag_model.h"
+
+namespace sondrel {
+
+// The whole tag record of an Ogg Vorbis file. Texts are UTF-8.
+struct TOggVorbis {
+    std::string track;
+    std::string title;
+    std::string artist;
+    std::string album;
+    std::string year;
+    std::string Genre;
+    std::string comment;
+    std::string lyrics;
+    std::string composer;
+    std::string OrigArtist;
+    std::string copyright;
+    std::string URL;
+    std::string EncodedBy;
+    std::uint8_t GenreID = kGenreOther;
+    // Bytes of the comment packet after its 7-byte signature, framing byte
+    // included, as found by the last read (0 when nothing was read).
+    std::int32_t CommentSize = 0;
+
+    bool operator==(const TOggVorbis&) const = default;
+};
+
+class TOgg : public TagComponent {
+public:
+    // Vendor string written by every save and by RemoveTag.
+    static constexpr const char* kVendor = "Xiph.Org libVorbis I 20040628 Sondrel";
+
+    TOgg() = default;
+
+    const std::string& FileName() const { return fileName_; }
+    // Stores the name, reads the file, then raises onFileNameChange.
+    void setFileName(const std::string& path);
+
+    const TOggVorbis& ogg() const { return tag_; }
+    void setogg(const TOggVorbis& tag);
+
+    // Stream information of the last read.
+    std::int64_t FileLength() const { return fileLength_; }
+    std::string ChannelMode() const;
+    std::uint32_t frequency() const;
+    std::uint32_t BitrateNominal() const;  // kbit/s
+    std::int64_t DurationInSeconds() const;
+    std::string Duration() const;  // hh:mm:ss, hours not limited to two digits
+
+    // The vendor string and the comments no field owns, as last read (raw
+    // "KEY=value" texts in file order); a save writes the latter back.
+    const std::string& Vendor() const { return vendor_; }
+    const std::vector<std::string>& OtherComments() const { return others_; }
+
+    const std::string& track() const { return tag_.track; }
+    const std::string& title() const { return tag_.title; }
+    const std::string& artist() const { return tag_.artist; }
+    const std::string& album() const { return tag_.album; }
+    const std::string& year() const { return tag_.year; }
+    const std::string& Genre() const { return tag_.Genre; }
+    const std::string& comment() const { return tag_.comment; }
+    const std::string& lyrics() const { return tag_.lyrics; }
+    const std::string& composer() const { return tag_.composer; }
+    const std::string& OrigArtist() const { return tag_.OrigArtist; }
+    const std::string& copyright() const { return tag_.copyright; }
+    const std::string& URL() const { return tag_.URL; }
+    const std::string& EncodedBy() const { return tag_.EncodedBy; }
+    std::uint8_t GenreID() const { return tag_.GenreID; }
+
+    void settrack(const std::string& v) { SetText(tag_.track, v); }
+    void settitle(const std::string& v) { SetText(tag_.title, v); }
+    void setartist(const std::string& v) { SetText(tag_.artist, v); }
+    void setalbum(const std::string& v) { SetText(tag_.album, v); }
+    void setyear(const std::string& v) { SetText(tag_.year, v); }
+    void setGenre(const std::string& v) { SetText(tag_.Genre, v); }
+    void setcomment(const std::string& v) { SetText(tag_.comment, v); }
+    void setlyrics(const std::string& v) { SetText(tag_.lyrics, v); }
+    void setcomposer(const std::string& v) { SetText(tag_.composer, v); }
+    void setOrigArtist(const std::string& v) { SetText(tag_.OrigArtist, v); }
+    void setcopyright(const std::string& v) { SetText(tag_.copyright, v); }
+    void setURL(const std::string& v) { SetText(tag_.URL, v); }
+    void setEncodedBy(const std::string& v) { SetText(tag_.EncodedBy, v); }
+    void setGenreID(long long id);
+
+    // Reads FileName again (what setFileName runs).
+    void ReadTag();
+    // Writes the fields; Error is empty on success. Raises no event.
+    bool WriteTag();
+    // Leaves only the vendor string in the comment packet, then re-reads.
+    bool RemoveTag();
+    // Empties the texts and sets GenreID to 12; the file is not touched.
+    void ClearTag();
+
+private:
+    void SetText(std::string& field, const std::string& value);
+    void ResetForRead();
+    bool Rewrite(const std::vector<std::string>& comments, const std::string& failure);
+
+    std::string fileName_;
+    TOggVorbis tag_;
+    std::string vendor_;
+    std::vector<std::string> others_;
+
+    std::int64_t granule_ = 0;
+    std::int64_t fileLength_ = 0;
+    std::int64_t id3Size_ = 0;
+    std::uint8_t channels_ = 0;
+    std::uint32_t sampleRate_ = 0;
+    std::int32_t nominalBitrate_ = 0;
+};
+
+}  // namespace sondrel

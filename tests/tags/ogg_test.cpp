@@ -1,0 +1,774 @@
+// TOgg on Ogg Vorbis streams built byte by byte here, so each layout quirk
+// (pages, lacing, granules, damaged packets) is exactly the one under test.
+#include "tags/ogg.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+#include "tags/file_io.h"
+
+namespace {
+
+using sondrel::TOgg;
+using sondrel::test::Bytes;
+using sondrel::test::ReadAll;
+using sondrel::test::TempDir;
+using sondrel::test::WriteAll;
+
+constexpr std::uint32_t kSerial = 0x5EED1234;
+
+// Bitwise Ogg CRC, deliberately not table-driven like the one under test.
+std::uint32_t Crc(const Bytes& d) {
+    std::uint32_t crc = 0;
+    for (const auto byte : d) {
+        crc ^= static_cast<std::uint32_t>(byte) << 24;
+        for (int k = 0; k < 8; ++k)
+            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    return crc;
+}
+
+void Put32(Bytes& b, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+std::uint32_t Get32(const std::uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+void Append(Bytes& to, const Bytes& from) {
+    to.insert(to.end(), from.begin(), from.end());
+}
+
+struct Page {
+    std::uint8_t flags = 0;
+    std::uint64_t granule = 0;
+    std::uint32_t serial = kSerial;
+    std::uint32_t seq = 0;
+    Bytes lacing;
+    Bytes body;
+    std::size_t offset = 0;  // where it was found (parsed pages)
+    bool crcOk = true;       // parsed pages
+};
+
+// Puts whole packets on a page, then optionally the first part of a packet
+// that continues on the next page (a multiple of 255 bytes).
+Page MakePage(std::uint32_t seq, std::uint64_t granule, std::uint8_t flags,
+              const std::vector<Bytes>& packets, const Bytes& fragment = {}) {
+    Page p;
+    p.seq = seq;
+    p.granule = granule;
+    p.flags = flags;
+    for (const auto& pk : packets) {
+        p.lacing.insert(p.lacing.end(), pk.size() / 255, 255);
+        p.lacing.push_back(static_cast<std::uint8_t>(pk.size() % 255));
+        Append(p.body, pk);
+    }
+    p.lacing.insert(p.lacing.end(), fragment.size() / 255, 255);
+    Append(p.body, fragment);
+    return p;
+}
+
+Bytes Serialize(const Page& p) {
+    Bytes b = {'O', 'g', 'g', 'S', 0, p.flags};
+    for (int i = 0; i < 8; ++i)
+        b.push_back(static_cast<std::uint8_t>(p.granule >> (8 * i)));
+    Put32(b, p.serial);
+    Put32(b, p.seq);
+    Put32(b, 0);
+    b.push_back(static_cast<std::uint8_t>(p.lacing.size()));
+    Append(b, p.lacing);
+    Append(b, p.body);
+    const std::uint32_t crc = Crc(b);
+    for (int i = 0; i < 4; ++i)
+        b[22 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+    return b;
+}
+
+Bytes Serialize(const std::vector<Page>& pages) {
+    Bytes out;
+    for (const auto& p : pages)
+        Append(out, Serialize(p));
+    return out;
+}
+
+// Pages from `start` to the first byte that does not begin a page.
+std::vector<Page> ParsePages(const Bytes& f, std::size_t start = 0) {
+    std::vector<Page> pages;
+    std::size_t pos = start;
+    while (pos + 27 <= f.size() && std::memcmp(&f[pos], "OggS", 4) == 0) {
+        Page p;
+        p.offset = pos;
+        p.flags = f[pos + 5];
+        p.granule = Get32(&f[pos + 6]) | (static_cast<std::uint64_t>(Get32(&f[pos + 10])) << 32);
+        p.serial = Get32(&f[pos + 14]);
+        p.seq = Get32(&f[pos + 18]);
+        const std::size_t n = f[pos + 26];
+        p.lacing.assign(f.begin() + pos + 27, f.begin() + pos + 27 + n);
+        std::size_t size = 0;
+        for (auto v : p.lacing)
+            size += v;
+        p.body.assign(f.begin() + pos + 27 + n, f.begin() + pos + 27 + n + size);
+        Bytes copy(f.begin() + pos, f.begin() + pos + 27 + n + size);
+        const std::uint32_t stored = Get32(&copy[22]);
+        std::memset(&copy[22], 0, 4);
+        p.crcOk = Crc(copy) == stored;
+        pages.push_back(p);
+        pos += copy.size();
+    }
+    return pages;
+}
+
+struct Packet {
+    Bytes data;
+    std::size_t lastPage;  // index of the page on which it ends
+};
+
+std::vector<Packet> Packets(const std::vector<Page>& pages) {
+    std::vector<Packet> out;
+    Bytes cur;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        std::size_t at = 0;
+        for (auto v : pages[i].lacing) {
+            cur.insert(cur.end(), pages[i].body.begin() + at, pages[i].body.begin() + at + v);
+            at += v;
+            if (v < 255) {
+                out.push_back({cur, i});
+                cur.clear();
+            }
+        }
+    }
+    return out;
+}
+
+// The checks an Ogg validator makes on one logical stream.
+void ExpectWellFormed(const std::vector<Page>& pages) {
+    ASSERT_FALSE(pages.empty());
+    EXPECT_TRUE(pages.front().flags & 0x02) << "first page lacks BOS";
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        EXPECT_TRUE(pages[i].crcOk) << "page " << i;
+        EXPECT_EQ(pages[i].seq, pages.front().seq + i) << "page " << i;
+        EXPECT_EQ(pages[i].serial, pages.front().serial);
+        const bool continued = i > 0 && pages[i - 1].lacing.back() == 255;
+        EXPECT_EQ((pages[i].flags & 0x01) != 0, continued) << "continuation flag, page " << i;
+    }
+}
+
+Bytes Ident(std::uint8_t channels = 2, std::uint32_t rate = 44100, std::uint32_t nominal = 128000) {
+    Bytes b = {1, 'v', 'o', 'r', 'b', 'i', 's'};
+    Put32(b, 0);
+    b.push_back(channels);
+    Put32(b, rate);
+    Put32(b, 0);
+    Put32(b, nominal);
+    Put32(b, 0);
+    b.push_back(0xB8);
+    b.push_back(1);
+    return b;
+}
+
+Bytes CommentPacket(const std::string& vendor, const std::vector<std::string>& comments,
+                    std::uint8_t framing = 1) {
+    Bytes b = {3, 'v', 'o', 'r', 'b', 'i', 's'};
+    Put32(b, static_cast<std::uint32_t>(vendor.size()));
+    b.insert(b.end(), vendor.begin(), vendor.end());
+    Put32(b, static_cast<std::uint32_t>(comments.size()));
+    for (const auto& c : comments) {
+        Put32(b, static_cast<std::uint32_t>(c.size()));
+        b.insert(b.end(), c.begin(), c.end());
+    }
+    b.push_back(framing);
+    return b;
+}
+
+struct CommentView {
+    std::string vendor;
+    std::vector<std::string> comments;
+};
+CommentView ReadComments(const Bytes& p) {
+    CommentView v;
+    std::size_t pos = 7;
+    auto str = [&] {
+        const std::uint32_t n = Get32(&p[pos]);
+        std::string s(p.begin() + pos + 4, p.begin() + pos + 4 + n);
+        pos += 4 + n;
+        return s;
+    };
+    v.vendor = str();
+    const std::uint32_t count = Get32(&p[pos]);
+    pos += 4;
+    for (std::uint32_t i = 0; i < count; ++i)
+        v.comments.push_back(str());
+    EXPECT_EQ(p.at(pos), 1) << "framing byte";
+    return v;
+}
+
+Bytes SetupPacket() {
+    Bytes b = {5, 'v', 'o', 'r', 'b', 'i', 's'};
+    for (int i = 0; i < 300; ++i)
+        b.push_back(static_cast<std::uint8_t>(i * 7));
+    return b;
+}
+
+Bytes Audio(std::size_t n, std::uint8_t seed) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<std::uint8_t>(seed + i * 13);
+    return b;
+}
+
+// The layout encoders produce: identification alone on page 0, comment and
+// setup on page 1, then audio pages, the last one carrying `lastGranule`.
+std::vector<Page> StandardPages(const std::vector<std::string>& comments,
+                                std::uint64_t lastGranule = 441000, const Bytes& ident = Ident()) {
+    std::vector<Page> pages;
+    pages.push_back(MakePage(0, 0, 0x02, {ident}));
+    pages.push_back(MakePage(1, 0, 0, {CommentPacket("test vendor", comments), SetupPacket()}));
+    pages.push_back(MakePage(2, 4096, 0, {Audio(1000, 1), Audio(1000, 2), Audio(600, 3)}));
+    pages.push_back(MakePage(3, 8192, 0, {Audio(900, 4), Audio(800, 5)}));
+    pages.push_back(MakePage(4, lastGranule, 0x04, {Audio(700, 6)}));
+    return pages;
+}
+
+std::vector<Bytes> AudioPackets(const std::vector<Page>& pages) {
+    std::vector<Bytes> out;
+    const auto all = Packets(pages);
+    for (std::size_t i = 3; i < all.size(); ++i)
+        out.push_back(all[i].data);
+    return out;
+}
+
+// Granule of the page each packet after the headers ends on.
+std::vector<std::uint64_t> AudioGranules(const std::vector<Page>& pages) {
+    std::vector<std::uint64_t> out;
+    const auto all = Packets(pages);
+    for (std::size_t i = 3; i < all.size(); ++i)
+        out.push_back(pages[all[i].lastPage].granule);
+    return out;
+}
+
+class OggTest : public ::testing::Test {
+protected:
+    std::string Make(const Bytes& content, const std::string& name = "a.ogg") {
+        const std::string path = dir.file(name);
+        WriteAll(path, content);
+        return path;
+    }
+    TempDir dir;
+};
+
+TEST_F(OggTest, ReadsFieldsByKeyTable) {
+    const std::string path = Make(Serialize(StandardPages({
+        "title=lower-case key",
+        "ARTIST=first",
+        "ARTIST=second",
+        "ALBUM=Album",
+        "DATE=1999",
+        "GENRE=rock",
+        "TRACKNUMBER=3/12",
+        "DESCRIPTION=from description",
+        "COMPOSER=Composer",
+        "LYRICS=line 1\nline 2",
+        "ORIGINALARTIST=Orig",
+        "COPYRIGHT=(c)",
+        "LINK=http://example.org",
+        "ENCODEDBY=someone",
+        "REPLAYGAIN_TRACK_GAIN=-6.0 dB",
+        "no equals sign",
+        "DISCNUMBER=2",
+    })));
+    TOgg ogg;
+    ogg.setFileName(path);
+    ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+    EXPECT_EQ(ogg.Error(), "");
+    EXPECT_EQ(ogg.title(), "lower-case key");
+    EXPECT_EQ(ogg.artist(), "second");
+    EXPECT_EQ(ogg.album(), "Album");
+    EXPECT_EQ(ogg.year(), "1999");
+    EXPECT_EQ(ogg.Genre(), "rock");
+    EXPECT_EQ(ogg.GenreID(), 17);  // genre names match in any case
+    EXPECT_EQ(ogg.track(), "3/12");
+    EXPECT_EQ(ogg.comment(), "from description");
+    EXPECT_EQ(ogg.composer(), "Composer");
+    EXPECT_EQ(ogg.lyrics(), "line 1\nline 2");
+    EXPECT_EQ(ogg.OrigArtist(), "Orig");
+    EXPECT_EQ(ogg.copyright(), "(c)");
+    EXPECT_EQ(ogg.URL(), "http://example.org");
+    EXPECT_EQ(ogg.EncodedBy(), "someone");
+    EXPECT_EQ(ogg.Vendor(), "test vendor");
+    EXPECT_EQ(ogg.OtherComments(), (std::vector<std::string>{"REPLAYGAIN_TRACK_GAIN=-6.0 dB",
+                                                             "no equals sign", "DISCNUMBER=2"}));
+    const auto packets = Packets(ParsePages(ReadAll(path)));
+    EXPECT_EQ(ogg.ogg().CommentSize, static_cast<std::int32_t>(packets[1].data.size() - 7));
+}
+
+TEST_F(OggTest, DecodesUtf8KeepingTextAroundInvalidBytes) {
+    struct Case {
+        std::string stored;
+        std::string read;
+    } cases[] = {
+        {"\xD0\x9F\xD1\x80\xD0\xB8", "\xD0\x9F\xD1\x80\xD0\xB8"},  // Cyrillic
+        {"a\xF0\x9F\x8E\xB5z", "a\xF0\x9F\x8E\xB5z"},              // four bytes
+        {"ab\xC3(cd", "ab\xEF\xBF\xBD(cd"},                        // bad continuation
+        {"ab\xFF"
+         "cd",
+         "ab\xEF\xBF\xBD"
+         "cd"},                                                    // never valid
+        {"x\xE2\x82", "x\xEF\xBF\xBD\xEF\xBF\xBD"},                // cut off at the end
+        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // overlong
+        {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate
+    };
+    for (const auto& c : cases) {
+        TOgg ogg;
+        ogg.setFileName(Make(Serialize(StandardPages({"TITLE=" + c.stored}))));
+        ASSERT_TRUE(ogg.Valid());
+        EXPECT_EQ(ogg.title(), c.read) << c.stored;
+    }
+}
+
+TEST_F(OggTest, StreamInformation) {
+    struct Case {
+        std::uint8_t channels;
+        std::uint32_t rate;
+        std::uint32_t nominal;
+        std::uint64_t granule;
+        std::string mode;
+        std::uint32_t frequency;
+        std::uint32_t kbps;
+        std::int64_t seconds;
+        std::string duration;
+    } cases[] = {
+        {2, 44100, 128000, 13230000, "Stereo", 44100, 128, 300, "00:05:00"},
+        {1, 22050, 64000, 22050 * 3725, "Mono", 22050, 64, 3725, "01:02:05"},
+        {6, 48000, 320000, 48000 * 10, "unknown", 48000, 320, 10, "00:00:10"},
+        // Hi-res rates and bit rates up to 1000 kbit/s are reported.
+        {2, 96000, 500000, 96000 * 60, "Stereo", 96000, 500, 60, "00:01:00"},
+        {2, 192000, 1000000, 192000 * 5, "Stereo", 192000, 1000, 5, "00:00:05"},
+        {2, 192001, 1001000, 192001 * 5, "Stereo", 0, 0, 0, "00:00:00"},
+        {2, 7999, 15999, 7999 * 5, "Stereo", 0, 0, 0, "00:00:00"},
+        // The granule is 64 bits wide; hours are not limited to two digits.
+        {2, 48000, 128000, 48000ull * 400000, "Stereo", 48000, 128, 400000, "111:06:40"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.duration + " " + std::to_string(c.rate));
+        TOgg ogg;
+        const auto path =
+            Make(Serialize(StandardPages({}, c.granule, Ident(c.channels, c.rate, c.nominal))));
+        ogg.setFileName(path);
+        ASSERT_TRUE(ogg.Valid());
+        EXPECT_EQ(ogg.ChannelMode(), c.mode);
+        EXPECT_EQ(ogg.frequency(), c.frequency);
+        EXPECT_EQ(ogg.BitrateNominal(), c.kbps);
+        EXPECT_EQ(ogg.DurationInSeconds(), c.seconds);
+        EXPECT_EQ(ogg.Duration(), c.duration);
+        EXPECT_EQ(ogg.FileLength(), static_cast<std::int64_t>(ReadAll(path).size()));
+    }
+}
+
+// The granule is taken from the first page header found in the last
+// 12,010 bytes, scanning back in 240-byte steps; without one the playing time
+// is estimated from the nominal bit rate.
+TEST_F(OggTest, GranuleSearchWindow) {
+    // 64 kbit/s: 8000 bytes per second for stereo; mono counts double.
+    struct Case {
+        std::size_t tailAfterLastHeader;  // bytes from the last page header to the end
+        std::uint8_t channels;
+        std::int64_t seconds;
+    } cases[] = {
+        {250, 2, 10},    // in the first window
+        {12010, 2, 10},  // at the start of the last window
+        {12011, 2, -1},  // just outside: estimate
+        {12011, 1, -1}, {20000, 2, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.tailAfterLastHeader));
+        auto pages = StandardPages({}, 44100 * 10, Ident(c.channels, 44100, 64000));
+        Bytes file = Serialize(pages);
+        // Zero padding after the last page moves its header away from the end.
+        const std::size_t lastHeader = ParsePages(file).back().offset;
+        file.resize(lastHeader + c.tailAfterLastHeader, 0);
+        TOgg ogg;
+        ogg.setFileName(Make(file));
+        ASSERT_TRUE(ogg.Valid());
+        std::int64_t expected = c.seconds;
+        if (expected < 0) {
+            const double bytesPerSecond = 64000 / 8.0;
+            expected = static_cast<std::int64_t>(
+                std::nearbyint(file.size() / bytesPerSecond * 2 / c.channels));
+        }
+        EXPECT_EQ(ogg.DurationInSeconds(), expected);
+    }
+}
+
+TEST_F(OggTest, BitRateEstimateIgnoresId3v2AndRoundsHalfToEven) {
+    // A file with no page header near its end: the estimate counts the bytes
+    // after the ID3v2 tag. 16 kbit/s stereo is 2000 bytes a second.
+    for (const auto& [audioBytes, seconds] :
+         std::vector<std::pair<std::size_t, std::int64_t>>{{25000, 12}, {27000, 14}, {23000, 12}}) {
+        Bytes id3 = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 90};
+        id3.resize(100, 0);
+        Bytes file = id3;
+        Append(file, Serialize(StandardPages({}, 0, Ident(2, 44100, 16000))));
+        file.resize(id3.size() + audioBytes, 0);
+        TOgg ogg;
+        ogg.setFileName(Make(file));
+        ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+        EXPECT_EQ(ogg.DurationInSeconds(), seconds) << audioBytes;
+    }
+}
+
+TEST_F(OggTest, FailedReadsReportTheirMessage) {
+    const Bytes good = Serialize(StandardPages({"TITLE=x"}));
+    auto withPage1 = [](const Bytes& comment) {
+        std::vector<Page> pages = StandardPages({});
+        pages[1] = MakePage(1, 0, 0, {comment, SetupPacket()});
+        return Serialize(pages);
+    };
+    Bytes badLength = CommentPacket("v", {"TITLE=kept", "ARTIST=y"});
+    badLength[7 + 4 + 1 + 4 + 4 + 10] = 0xFF;  // the ARTIST length byte runs far past the end
+    Bytes noFraming = CommentPacket("v", {"TITLE=x"});
+    noFraming.pop_back();
+    Bytes noIdentPage = good;
+    noIdentPage[28] = 2;  // first packet type
+    struct Case {
+        std::string name;
+        Bytes content;
+        std::string error;
+        std::string title;  // what survives a damaged packet
+    } cases[] = {
+        {"empty", {}, "File does not contain a Ogg or wrong file format!", ""},
+        {"not ogg", Bytes(400, 'x'), "File does not contain a Ogg or wrong file format!", ""},
+        {"no identification", noIdentPage, "File does not contain a OGG or wrong file format!", ""},
+        {"cut in page 0", Bytes(good.begin(), good.begin() + 40),
+         "File does not contain a OGG or wrong file format!", ""},
+        {"no comment page", Bytes(good.begin(), good.begin() + 58),
+         "File does not contain a Ogg or wrong file format!", ""},
+        {"comment signature", withPage1(SetupPacket()),
+         "File does not contain a Ogg or wrong file format!", ""},
+        {"framing byte 0", withPage1(CommentPacket("v", {"TITLE=x"}, 0)),
+         "File does not contain a Ogg or wrong file format!", ""},
+        {"no framing byte", withPage1(noFraming),
+         "File does not contain a Ogg or wrong file format!", ""},
+        {"length past the end", withPage1(badLength), "File error!", "kept"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TOgg ogg;
+        int errors = 0;
+        int renamed = 0;
+        std::string reported;
+        ogg.onError = [&](sondrel::TagComponent&, const std::string& e) {
+            ++errors;
+            reported = e;
+        };
+        ogg.onFileNameChange = [&](sondrel::TagComponent&) { ++renamed; };
+        ogg.setFileName(Make(c.content, c.name + ".ogg"));
+        EXPECT_FALSE(ogg.Valid());
+        EXPECT_EQ(ogg.Error(), c.error);
+        EXPECT_EQ(reported, c.error);
+        EXPECT_EQ(errors, 1);
+        EXPECT_EQ(renamed, 1);
+        EXPECT_EQ(ogg.title(), c.title);
+        EXPECT_EQ(ogg.GenreID(), 12);
+    }
+}
+
+TEST_F(OggTest, MissingFile) {
+    TOgg ogg;
+    ogg.setFileName(Make(Serialize(StandardPages({"TITLE=old", "GENRE=Jazz"}))));
+    ASSERT_TRUE(ogg.Valid());
+    ogg.setFileName(dir.file("missing.ogg"));
+    EXPECT_FALSE(ogg.Valid());
+    EXPECT_EQ(ogg.Error(), "File does not exist!");
+    EXPECT_EQ(ogg.title(), "");
+    EXPECT_EQ(ogg.GenreID(), 12);
+    EXPECT_EQ(ogg.frequency(), 0u);  // nothing of the previous file lingers
+    EXPECT_FALSE(ogg.WriteTag());
+    EXPECT_EQ(ogg.Error(), "File does not exist!");
+    EXPECT_FALSE(ogg.RemoveTag());
+    EXPECT_EQ(ogg.Error(), "File does not exist!");
+}
+
+TEST_F(OggTest, SettersFireOnChangeAndClampGenre) {
+    TOgg ogg;
+    int changes = 0;
+    ogg.onChange = [&](sondrel::TagComponent&) { ++changes; };
+    ogg.settitle("t");
+    ogg.setGenreID(200);
+    EXPECT_EQ(ogg.GenreID(), 12);
+    sondrel::TOggVorbis rec;
+    rec.artist = "a";
+    rec.GenreID = 250;
+    ogg.setogg(rec);
+    EXPECT_EQ(ogg.artist(), "a");
+    EXPECT_EQ(ogg.GenreID(), 12);
+    EXPECT_EQ(changes, 3);
+}
+
+struct Saved {
+    std::vector<Page> pages;
+    CommentView comments;
+};
+
+Saved Inspect(const Bytes& file, std::size_t start = 0) {
+    Saved s;
+    s.pages = ParsePages(file, start);
+    const auto packets = Packets(s.pages);
+    if (packets.size() > 1)
+        s.comments = ReadComments(packets[1].data);
+    return s;
+}
+
+TEST_F(OggTest, SaveWritesThirteenCommentsThenTheKeptOnes) {
+    const auto original = StandardPages(
+        {"TITLE=old", "REPLAYGAIN_TRACK_GAIN=-3 dB", "DESCRIPTION=d", "METADATA_BLOCK_PICTURE=AAAA",
+         "ENCODEDBY=e", "LINK=l", "ARTIST=a1", "ARTIST=a2", "DISCNUMBER=1"});
+    const std::string path = Make(Serialize(original));
+    TOgg ogg;
+    int errors = 0;
+    ogg.onError = [&](sondrel::TagComponent&, const std::string&) { ++errors; };
+    ogg.setFileName(path);
+    ASSERT_TRUE(ogg.Valid());
+    ogg.settitle("New \xD0\x9D");
+    ogg.setGenreID(8);
+    ogg.setlyrics("bad \xFF byte");
+    ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();
+    EXPECT_EQ(ogg.Error(), "");
+    EXPECT_EQ(errors, 0);
+
+    const Bytes saved = ReadAll(path);
+    const Saved s = Inspect(saved);
+    ExpectWellFormed(s.pages);
+    EXPECT_EQ(s.comments.vendor, "Xiph.Org libVorbis I 20040628 Sondrel");
+    EXPECT_EQ(s.comments.comments,
+              (std::vector<std::string>{
+                  "TITLE=New \xD0\x9D", "ARTIST=a2", "ALBUM=", "GENRE=Jazz",
+                  "DATE=", "TRACKNUMBER=", "COMMENT=d", "COMPOSER=", "ORIGINALARTIST=",
+                  "COPYRIGHT=", "CONTACT=l", "ENCODED=e", "LYRICS=bad \xEF\xBF\xBD byte",
+                  "REPLAYGAIN_TRACK_GAIN=-3 dB", "METADATA_BLOCK_PICTURE=AAAA", "DISCNUMBER=1"}));
+    // The audio pages are copied byte for byte when the header page count holds.
+    EXPECT_EQ(s.pages.size(), original.size());
+    const Bytes before = Serialize(original);
+    const std::size_t audioAt = ParsePages(before)[2].offset;
+    EXPECT_TRUE(std::equal(before.begin() + audioAt, before.end(),
+                           saved.end() - (before.size() - audioAt), saved.end()));
+
+    // Saving twice without a read in between works on the current file.
+    ogg.setalbum("Second");
+    ASSERT_TRUE(ogg.WriteTag());
+    ogg.setFileName(path);
+    EXPECT_EQ(ogg.album(), "Second");
+    EXPECT_EQ(ogg.Genre(), "Jazz");
+    EXPECT_EQ(ogg.OtherComments().size(), 3u);
+}
+
+// Comment packets are laced in 255-byte segments; a size that is an exact
+// multiple of 255 needs a closing 0.
+TEST_F(OggTest, LacingAtMultiplesOf255) {
+    const std::size_t fixed =
+        CommentPacket(TOgg::kVendor, {"TITLE=", "ARTIST=", "ALBUM=", "GENRE=", "DATE=",
+                                      "TRACKNUMBER=", "COMMENT=", "COMPOSER=", "ORIGINALARTIST=",
+                                      "COPYRIGHT=", "CONTACT=", "ENCODED=", "LYRICS="})
+            .size();
+    for (const std::size_t target : {255u * 2 - 1, 255u * 2, 255u * 2 + 1, 255u * 3}) {
+        SCOPED_TRACE(target);
+        const std::string path = Make(Serialize(StandardPages({"TITLE=short"})));
+        TOgg ogg;
+        ogg.setFileName(path);
+        ogg.settitle(std::string(target - fixed, 'x'));
+        ASSERT_TRUE(ogg.WriteTag());
+        const auto pages = ParsePages(ReadAll(path));
+        ExpectWellFormed(pages);
+        Bytes expected(target / 255, 255);
+        expected.push_back(static_cast<std::uint8_t>(target % 255));
+        expected.push_back(255);  // the 307-byte setup packet
+        expected.push_back(52);
+        EXPECT_EQ(pages[1].lacing, expected);
+        EXPECT_EQ(Packets(pages)[1].data.size(), target);
+    }
+}
+
+// Long lyrics and pictures spread the comment packet over several pages; the
+// later pages are renumbered and keep their packets and granules.
+TEST_F(OggTest, GrowingAndShrinkingHeaderPagesRenumbersTheRest) {
+    const auto original = StandardPages({"TITLE=t", "COVERART=keep me"});
+    const std::string path = Make(Serialize(original));
+    TOgg ogg;
+    ogg.setFileName(path);
+    std::string lyrics;
+    for (int i = 0; lyrics.size() < 200000; ++i)
+        lyrics += "line " + std::to_string(i) + " \xD0\x96\n";
+    ogg.setlyrics(lyrics);
+    ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();
+    auto pages = ParsePages(ReadAll(path));
+    ExpectWellFormed(pages);
+    EXPECT_GE(pages.size(), original.size() + 3);
+    EXPECT_EQ(AudioPackets(pages), AudioPackets(original));
+    EXPECT_EQ(AudioGranules(pages), AudioGranules(original));
+    EXPECT_TRUE(pages.back().flags & 0x04);
+    // Header pages on which no packet ends carry granule -1.
+    EXPECT_EQ(pages[1].granule, ~0ull);
+
+    ogg.setFileName(path);
+    ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+    EXPECT_EQ(ogg.lyrics(), lyrics);
+    EXPECT_EQ(ogg.OtherComments(), std::vector<std::string>{"COVERART=keep me"});
+    EXPECT_EQ(ogg.DurationInSeconds(), 10);
+
+    ogg.setlyrics("short");
+    ASSERT_TRUE(ogg.WriteTag());
+    pages = ParsePages(ReadAll(path));
+    ExpectWellFormed(pages);
+    EXPECT_EQ(pages.size(), original.size());
+    EXPECT_EQ(AudioPackets(pages), AudioPackets(original));
+    EXPECT_EQ(AudioGranules(pages), AudioGranules(original));
+}
+
+TEST_F(OggTest, UncommonHeaderLayoutsAreSavedToo) {
+    const Bytes ident = Ident();
+    const Bytes comment = CommentPacket("v", {"TITLE=old", "X=1"});
+    const Bytes setup = SetupPacket();
+    const Bytes a1 = Audio(500, 1), a2 = Audio(600, 2), a3 = Audio(510, 3);
+    const Bytes longComment = CommentPacket("v", {"TITLE=old", "X=" + std::string(70000, 'x')});
+    struct Case {
+        std::string name;
+        std::vector<Page> pages;
+    } cases[] = {
+        {"all headers on page 0",
+         {MakePage(0, 0, 0x02, {ident, comment, setup}), MakePage(1, 2000, 0, {a1, a2}),
+          MakePage(2, 3000, 0x04, {a3})}},
+        {"comment packet over two pages",
+         {MakePage(0, 0, 0x02, {ident}),
+          MakePage(1, ~0ull, 0, {}, Bytes(longComment.begin(), longComment.begin() + 255 * 255)),
+          [&] {
+              Page p = MakePage(2, 0, 0x01,
+                                {Bytes(longComment.begin() + 255 * 255, longComment.end()), setup});
+              return p;
+          }(),
+          MakePage(3, 2000, 0, {a1, a2}), MakePage(4, 3000, 0x04, {a3})}},
+        {"audio shares the setup page and continues on the next",
+         {MakePage(0, 0, 0x02, {ident}),
+          MakePage(1, 1000, 0, {comment, setup, a1}, Bytes(a3.begin(), a3.begin() + 510)),
+          MakePage(2, 3000, 0x05, {a2})}},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Make(Serialize(c.pages), c.name + ".ogg");
+        TOgg ogg;
+        ogg.setFileName(path);
+        ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+        EXPECT_EQ(ogg.title(), "old");
+        ogg.settitle("new");
+        ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();
+        const auto pages = ParsePages(ReadAll(path));
+        ExpectWellFormed(pages);
+        // Identification alone on the first page, setup ending a header page.
+        EXPECT_EQ(Packets(pages)[0].lastPage, 0u);
+        EXPECT_EQ(pages[0].lacing.size(), 1u);
+        EXPECT_EQ(AudioPackets(pages), AudioPackets(c.pages));
+        EXPECT_EQ(AudioGranules(pages), AudioGranules(c.pages));
+        ogg.setFileName(path);
+        ASSERT_TRUE(ogg.Valid());
+        EXPECT_EQ(ogg.title(), "new");
+        EXPECT_EQ(ogg.OtherComments().back().size(),
+                  c.name == "comment packet over two pages" ? 70002u : 3u);
+    }
+}
+
+TEST_F(OggTest, Id3v2InFrontIsReadAndKept) {
+    Bytes id3 = {'I', 'D', '3', 3, 0, 0, 0, 0, 1, 0};  // 128-byte body
+    for (int i = 0; i < 128; ++i)
+        id3.push_back(static_cast<std::uint8_t>(i));
+    Bytes file = id3;
+    Append(file, Serialize(StandardPages({"TITLE=behind id3"})));
+    const std::string path = Make(file);
+    TOgg ogg;
+    ogg.setFileName(path);
+    ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+    EXPECT_EQ(ogg.title(), "behind id3");
+    ogg.setartist("x");
+    ASSERT_TRUE(ogg.WriteTag());
+    const Bytes saved = ReadAll(path);
+    EXPECT_TRUE(std::equal(id3.begin(), id3.end(), saved.begin()));
+    ExpectWellFormed(ParsePages(saved, id3.size()));
+    ogg.setFileName(path);
+    EXPECT_EQ(ogg.artist(), "x");
+}
+
+TEST_F(OggTest, RemoveTagLeavesTheVendorOnly) {
+    const std::string path = Make(Serialize(StandardPages({"TITLE=t", "REPLAYGAIN_X=1"})));
+    TOgg ogg;
+    ogg.setFileName(path);
+    ASSERT_TRUE(ogg.RemoveTag()) << ogg.Error();
+    EXPECT_TRUE(ogg.Valid());
+    EXPECT_EQ(ogg.title(), "");
+    EXPECT_TRUE(ogg.OtherComments().empty());
+    const Saved s = Inspect(ReadAll(path));
+    ExpectWellFormed(s.pages);
+    EXPECT_EQ(s.comments.vendor, TOgg::kVendor);
+    EXPECT_TRUE(s.comments.comments.empty());
+}
+
+TEST_F(OggTest, RefusedSavesLeaveTheFileAlone) {
+    const Bytes notOgg(1000, 'z');
+    Bytes noSetup = Serialize(StandardPages({}));
+    {
+        auto pages = StandardPages({"TITLE=t"});
+        pages[1] = MakePage(1, 0, 0, {CommentPacket("v", {"TITLE=t"})});
+        pages.resize(2);
+        noSetup = Serialize(pages);
+    }
+    struct Case {
+        std::string name;
+        Bytes content;
+        bool remove;
+        std::string error;
+    } cases[] = {
+        {"save after a failed read", notOgg, false,
+         "File does not contain a Ogg or wrong file format!"},
+        {"remove from a non-Ogg file", notOgg, true, "File error (remove)!"},
+        {"save without a setup header", noSetup, false, "File error!"},
+        {"remove without a setup header", noSetup, true, "File error (remove)!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Make(c.content, c.name + ".ogg");
+        TOgg ogg;
+        ogg.setFileName(path);
+        int errors = 0;
+        ogg.onError = [&](sondrel::TagComponent&, const std::string&) { ++errors; };
+        ogg.settitle("new");
+        EXPECT_FALSE(c.remove ? ogg.RemoveTag() : ogg.WriteTag());
+        EXPECT_EQ(ogg.Error(), c.error);
+        EXPECT_EQ(errors, 0);
+        EXPECT_EQ(ReadAll(path), c.content);
+    }
+}
+
+TEST_F(OggTest, FullDiskKeepsTheOriginal) {
+    const Bytes content = Serialize(StandardPages({"TITLE=t"}));
+    const std::string path = Make(content);
+    TOgg ogg;
+    ogg.setFileName(path);
+    ogg.setlyrics(std::string(100000, 'l'));
+    std::size_t written = 0;
+    sondrel::SetWriteFaultHook([&](std::size_t bytes) {
+        written += bytes;
+        return written < 50000;
+    });
+    EXPECT_FALSE(ogg.WriteTag());
+    sondrel::SetWriteFaultHook(nullptr);
+    EXPECT_EQ(ogg.Error(), "File error!");
+    EXPECT_EQ(ReadAll(path), content);
+    std::size_t leftovers = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++leftovers;
+    EXPECT_EQ(leftovers, 1u);
+}
+
+}  // namespace
