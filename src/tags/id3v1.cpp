@@ -1,0 +1,507 @@
+#include "tags/id3v1.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace sondrel {
+
+namespace {
+
+constexpr std::string_view kTagMark = "TAG";
+constexpr std::string_view kLyricsBegin = "LYRICSBEGIN";
+constexpr std::string_view kLyricsEnd = "LYRICS200";
+constexpr std::string_view kIndicator = "IND0000210";  // lyrics present, no time stamps
+// The ID3v1 block plus the Lyrics3 size digits and end mark before it.
+constexpr std::int64_t kTailSize = id3v1::kBlockSize + id3v1::kLyricsFooterSize;
+// Smallest files in which a Lyrics3 block is looked for when reading and when
+// locating the blocks to overwrite or cut.
+constexpr std::int64_t kMinReadLyrics3 = 146;
+constexpr std::int64_t kMinFindLyrics3 = kTailSize + id3v1::kLyricsBeginSize;
+
+// Every field at its largest still fits the 6-digit block size, so cutting
+// the values is all it takes to keep a block valid.
+static_assert(kLyricsBegin.size() + kIndicator.size() +
+                  4 * (id3v1::kFieldHeaderSize + id3v1::kMaxFieldValue) <=
+              id3v1::kMaxLyricsBlock);
+
+constexpr const char* kMsgReadMissing = "Error. File does not exist!";
+constexpr const char* kMsgReadFailed = "Error. File too small to be a MP3 file!";
+constexpr const char* kMsgNoTag = "MP3 does not contain a MP3 tag or wrong file format!";
+constexpr const char* kMsgLyrics3 = "MP3 Lyrics3 Error";
+constexpr const char* kMsgSaveMissing = "File does not exist!";
+constexpr const char* kMsgSaveFailed = "File error!";
+constexpr const char* kMsgCannotCut = "Cannot remove tag";
+
+std::string_view AsText(std::span<const std::uint8_t> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// Strict: every byte a digit. Anything else marks a malformed block.
+std::optional<std::size_t> ParseDigits(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty())
+        return std::nullopt;
+    std::size_t value = 0;
+    for (std::uint8_t b : bytes) {
+        if (b < '0' || b > '9')
+            return std::nullopt;
+        value = value * 10 + static_cast<std::size_t>(b - '0');
+    }
+    return value;
+}
+
+std::string Digits(std::size_t value, int width) {
+    std::string s = std::to_string(value);
+    return std::string(static_cast<std::size_t>(width) - std::min<std::size_t>(s.size(), width),
+                       '0') +
+           s;
+}
+
+std::string_view TrimRight(std::string_view s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// The first `count` characters of a UTF-8 text; a malformed byte counts as one.
+std::string Utf8Prefix(const std::string& s, std::size_t count) {
+    std::size_t pos = 0;
+    for (std::size_t n = 0; n < count && pos < s.size(); ++n) {
+        const auto lead = static_cast<unsigned char>(s[pos]);
+        std::size_t len = lead < 0x80         ? 1
+                          : (lead >> 5) == 6  ? 2
+                          : (lead >> 4) == 14 ? 3
+                          : (lead >> 3) == 30 ? 4
+                                              : 1;
+        if (len > s.size() - pos)
+            len = 1;
+        for (std::size_t i = 1; i < len; ++i) {
+            if ((static_cast<unsigned char>(s[pos + i]) & 0xC0) != 0x80) {
+                len = 1;
+                break;
+            }
+        }
+        pos += len;
+    }
+    return s.substr(0, pos);
+}
+
+// What the 15 bytes before the ID3v1 block say about a Lyrics3 block.
+struct Footer {
+    bool present = false;             // the end mark is there
+    std::optional<std::size_t> size;  // the block size, when its digits are valid
+};
+
+std::optional<Footer> ReadFooter(const File& file, std::int64_t fileSize) {
+    auto bytes = file.ReadAt(fileSize - kTailSize, id3v1::kLyricsFooterSize);
+    if (!bytes)
+        return std::nullopt;
+    Footer f;
+    const std::span<const std::uint8_t> all(*bytes);
+    f.present = AsText(all.subspan(6)) == kLyricsEnd;
+    if (f.present)
+        f.size = ParseDigits(all.first(6));
+    return f;
+}
+
+// Where the ID3v1 block, or the Lyrics3 block in front of it, begins;
+// nullopt when the file ends without a "TAG" block.
+std::optional<std::int64_t> FindTagStart(const File& file, std::int64_t fileSize, bool forWrite) {
+    const auto block = static_cast<std::int64_t>(id3v1::kBlockSize);
+    // A file of exactly 128 bytes is appended to when saving, never overwritten.
+    if (forWrite ? fileSize <= block : fileSize < block)
+        return std::nullopt;
+    auto mark = file.ReadAt(fileSize - block, kTagMark.size());
+    if (!mark || AsText(*mark) != kTagMark)
+        return std::nullopt;
+    const std::int64_t v1Start = fileSize - block;
+    if (fileSize < kMinFindLyrics3)
+        return v1Start;
+    auto footer = ReadFooter(file, fileSize);
+    if (!footer || !footer->present || !footer->size)
+        return v1Start;
+    const auto distance = static_cast<std::int64_t>(*footer->size) + kTailSize;
+    if (distance > fileSize)
+        return v1Start;
+    auto begin = file.ReadAt(fileSize - distance, kLyricsBegin.size());
+    if (begin && AsText(*begin) == kLyricsBegin)
+        return fileSize - distance;
+    return v1Start;
+}
+
+// Temporarily gives the owner write permission (the read-only attribute of
+// other systems) and puts the old mode back when it goes out of scope.
+class WritableForOwner {
+public:
+    explicit WritableForOwner(const std::string& path) : path_(path) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) {
+            mode_ = st.st_mode & 07777;
+            if (::chmod(path.c_str(), *mode_ | S_IWUSR) != 0)
+                mode_.reset();
+        }
+    }
+    ~WritableForOwner() {
+        if (mode_)
+            ::chmod(path_.c_str(), *mode_);
+    }
+    WritableForOwner(const WritableForOwner&) = delete;
+    WritableForOwner& operator=(const WritableForOwner&) = delete;
+
+private:
+    std::string path_;
+    std::optional<mode_t> mode_;
+};
+
+}  // namespace
+
+namespace id3v1 {
+
+std::string EncodePrefix(std::string_view utf8, std::size_t maxBytes, std::string_view codepage) {
+    std::string full = Utf8ToCodePage(utf8, codepage);
+    if (full.size() <= maxBytes)
+        return full;
+    // Single-byte code pages: bytes and characters are the same thing.
+    if (full.size() == Utf8Length(utf8))
+        return full.substr(0, maxBytes);
+    // Characters of several bytes: find the longest prefix that fits. The
+    // conversion works character by character, so longer prefixes never
+    // encode shorter.
+    std::size_t lo = 0, hi = utf8.size();
+    std::string best;
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo + 1) / 2;
+        std::string enc = Utf8ToCodePage(Utf8TruncateBytes(utf8, mid), codepage);
+        if (enc.size() <= maxBytes) {
+            best = std::move(enc);
+            lo = mid;
+        } else {
+            hi = mid - 1;
+        }
+    }
+    return best;
+}
+
+TTag ParseBlock(std::span<const std::uint8_t, kBlockSize> block, std::string_view codepage) {
+    const std::span<const std::uint8_t> b(block);
+    auto text = [&](std::size_t offset, std::size_t len) {
+        return CodePageToUtf8(TrimRight(AsText(b.subspan(offset, len))), codepage);
+    };
+    TTag tag;
+    tag.header = std::string(AsText(b.first(3)));
+    tag.Title = text(3, kTextWidth);
+    tag.Artist = text(33, kTextWidth);
+    tag.Album = text(63, kTextWidth);
+    tag.Year = text(93, kYearWidth);
+    tag.GenreID = ClampGenreId(b[127]);
+    // ID3v1.1: a zero before a non-zero last comment byte marks a track number.
+    if (b[125] == 0 && b[126] != 0) {
+        tag.track = b[126];
+        tag.VersionLow = 1;
+        tag.Comment = text(97, 28);
+    } else {
+        tag.Comment = text(97, kCommentWidth);
+    }
+    return tag;
+}
+
+Bytes BuildBlock(const TTag& tag, std::string_view codepage) {
+    Bytes block(kBlockSize, 0);
+    auto put = [&](std::size_t offset, const std::string& utf8, std::size_t width) {
+        const std::string enc = EncodePrefix(utf8, width, codepage);
+        std::memcpy(block.data() + offset, enc.data(), enc.size());
+    };
+    std::memcpy(block.data(), kTagMark.data(), kTagMark.size());
+    put(3, tag.Title, kTextWidth);
+    put(33, tag.Artist, kTextWidth);
+    put(63, tag.Album, kTextWidth);
+    put(93, tag.Year, kYearWidth);
+    put(97, tag.Comment, kCommentWidth);
+    if (tag.track != 0) {
+        block[125] = 0;
+        block[126] = tag.track;
+    }
+    block[127] = ClampGenreId(tag.GenreID);
+    return block;
+}
+
+Lyrics3Fields ParseLyrics3(std::span<const std::uint8_t> block, std::string_view codepage) {
+    Lyrics3Fields out;
+    const std::size_t framing = kLyricsBeginSize + kLyricsFooterSize;
+    if (block.size() < framing) {
+        out.ok = false;
+        return out;
+    }
+    // The field list runs from the start mark to the size digits; a field
+    // header that straddles its end reads into the digits, as the block size
+    // counts only what precedes them.
+    std::int64_t remaining = static_cast<std::int64_t>(block.size() - framing);
+    std::size_t pos = kLyricsBeginSize;
+    while (remaining > 0) {
+        if (kFieldHeaderSize > block.size() - pos) {
+            out.ok = false;
+            break;
+        }
+        const std::string_view id = AsText(block.subspan(pos, 3));
+        const auto len = ParseDigits(block.subspan(pos + 3, 5));
+        if (!len) {
+            out.ok = false;
+            break;
+        }
+        pos += kFieldHeaderSize;
+        remaining -= static_cast<std::int64_t>(kFieldHeaderSize);
+        if (static_cast<std::int64_t>(*len) > remaining)
+            break;
+        const std::string_view raw = AsText(block.subspan(pos, *len));
+        pos += *len;
+        remaining -= static_cast<std::int64_t>(*len);
+        if (id == "LYR")
+            // A lone space is what a save writes for "no lyrics".
+            out.lyrics = raw == " " ? std::string() : CodePageToUtf8(raw, codepage);
+        else if (id == "ETT")
+            out.title = CodePageToUtf8(raw, codepage);
+        else if (id == "EAR")
+            out.artist = CodePageToUtf8(raw, codepage);
+        else if (id == "EAL")
+            out.album = CodePageToUtf8(raw, codepage);
+    }
+    return out;
+}
+
+Bytes BuildLyrics3(const std::string& lyrics, const TTag& tag, std::string_view codepage) {
+    std::string body(kLyricsBegin);
+    body += kIndicator;
+    auto field = [&](std::string_view id, const std::string& value) {
+        body += id;
+        body += Digits(value.size(), 5);
+        body += value;
+    };
+    field("LYR", EncodePrefix(lyrics, kMaxFieldValue, codepage));
+    const std::pair<std::string_view, const std::string*> longTexts[] = {
+        {"ETT", &tag.Title}, {"EAR", &tag.Artist}, {"EAL", &tag.Album}};
+    for (const auto& [id, text] : longTexts) {
+        std::string enc = EncodePrefix(*text, kMaxFieldValue, codepage);
+        if (enc.size() > kTextWidth)
+            field(id, enc);
+    }
+    body += Digits(body.size(), 6);
+    body += kLyricsEnd;
+    return Bytes(body.begin(), body.end());
+}
+
+}  // namespace id3v1
+
+void TSondrelDescript::setFilename(const std::string& path) {
+    filename_ = path;
+    ReadTag();
+    FileNameChanged();
+}
+
+void TSondrelDescript::setSondrel(const TTag& tag) {
+    tag_ = tag;
+    tag_.GenreID = ClampGenreId(tag.GenreID);
+    Changed();
+}
+
+void TSondrelDescript::settrack(std::uint8_t v) {
+    tag_.track = v;
+    Changed();
+}
+
+void TSondrelDescript::setTitle(const std::string& v) {
+    tag_.Title = v;
+    Changed();
+}
+
+void TSondrelDescript::setArtist(const std::string& v) {
+    tag_.Artist = v;
+    Changed();
+}
+
+void TSondrelDescript::setAlbum(const std::string& v) {
+    tag_.Album = v;
+    Changed();
+}
+
+void TSondrelDescript::setYear(const std::string& v) {
+    tag_.Year = Utf8Prefix(v, id3v1::kYearWidth);
+    Changed();
+}
+
+void TSondrelDescript::setComment(const std::string& v) {
+    tag_.Comment = Utf8Prefix(v, id3v1::kCommentWidth);
+    Changed();
+}
+
+void TSondrelDescript::setGenreID(unsigned v) {
+    tag_.GenreID = ClampGenreId(v);
+    Changed();
+}
+
+void TSondrelDescript::setLyrics(const std::string& v) {
+    lyrics_ = v;
+    Changed();
+}
+
+void TSondrelDescript::ClearTag() {
+    tag_ = TTag{};
+    lyrics_.clear();
+}
+
+bool TSondrelDescript::ReadTag() {
+    valid_ = false;
+    ClearTag();
+    error_.clear();
+    // Folders and devices are not files: the same answer as a missing file,
+    // and they are never opened.
+    if (!FileExists(filename_)) {
+        Fail(kMsgReadMissing);
+        return false;
+    }
+    Guard(kMsgReadFailed, [&] {
+        auto file = File::Open(filename_, File::Mode::Read);
+        const std::int64_t size = file ? file->Size() : -1;
+        if (size < static_cast<std::int64_t>(id3v1::kBlockSize)) {
+            Fail(kMsgReadFailed);
+            return false;
+        }
+        auto block =
+            file->ReadAt(size - static_cast<std::int64_t>(id3v1::kBlockSize), id3v1::kBlockSize);
+        if (!block) {
+            Fail(kMsgReadFailed);
+            return false;
+        }
+        tag_ =
+            id3v1::ParseBlock(std::span<const std::uint8_t, id3v1::kBlockSize>(*block), codePage_);
+        if (tag_.header != kTagMark) {
+            ClearTag();
+            Fail(kMsgNoTag);
+            return false;
+        }
+        valid_ = true;
+        if (size >= kMinReadLyrics3)
+            ReadLyrics3(*file, size);
+        return true;
+    });
+    return valid_;
+}
+
+// Malformed Lyrics3 data leaves the ID3v1 fields (and whatever fields came
+// before the fault) in place; it is reported but the tag stays valid.
+void TSondrelDescript::ReadLyrics3(const File& file, std::int64_t size) {
+    auto fail = [&] { error_ = kMsgLyrics3; };
+    try {
+        auto footer = ReadFooter(file, size);
+        if (!footer)
+            return fail();
+        if (!footer->present)
+            return;
+        if (!footer->size)
+            return fail();
+        const auto distance = static_cast<std::int64_t>(*footer->size) + kTailSize;
+        if (distance > size)
+            return fail();
+        auto begin = file.ReadAt(size - distance, kLyricsBegin.size());
+        if (!begin)
+            return fail();
+        if (AsText(*begin) != kLyricsBegin || !useLyrics3_)
+            return;
+        // Bounded by the 6-digit size: at most about a megabyte.
+        auto block = file.ReadAt(size - distance, *footer->size + id3v1::kLyricsFooterSize);
+        if (!block)
+            return fail();
+        const auto fields = id3v1::ParseLyrics3(*block, codePage_);
+        if (fields.lyrics)
+            lyrics_ = *fields.lyrics;
+        if (fields.title)
+            tag_.Title = *fields.title;
+        if (fields.artist)
+            tag_.Artist = *fields.artist;
+        if (fields.album)
+            tag_.Album = *fields.album;
+        if (!fields.ok)
+            fail();
+    } catch (...) {
+        fail();
+    }
+}
+
+bool TSondrelDescript::WriteTag() {
+    error_.clear();
+    if (!FileExists(filename_)) {
+        Fail(kMsgSaveMissing);
+        return false;
+    }
+    return Guard(kMsgSaveFailed, [&] { return DoWrite(); });
+}
+
+bool TSondrelDescript::DoWrite() {
+    auto file = File::Open(filename_, File::Mode::ReadWrite);
+    const std::int64_t size = file ? file->Size() : -1;
+    if (size < 0) {
+        Fail(kMsgSaveFailed);
+        return false;
+    }
+    // Whatever Lyrics3 block is there gets overwritten, wanted or not.
+    const std::int64_t start = FindTagStart(*file, size, true).value_or(size);
+
+    Bytes data;
+    if (useLyrics3_) {
+        if (lyrics_.empty())
+            lyrics_ = " ";
+        data = id3v1::BuildLyrics3(lyrics_, tag_, codePage_);
+    }
+    const Bytes block = id3v1::BuildBlock(tag_, codePage_);
+    data.insert(data.end(), block.begin(), block.end());
+
+    // The new blocks are complete on disk before anything is cut away.
+    if (!file->WriteAt(start, data)) {
+        Fail(kMsgSaveFailed);
+        return false;
+    }
+    const std::int64_t end = start + static_cast<std::int64_t>(data.size());
+    bool cut = true;
+    if (end < size)
+        cut = file->Truncate(end);
+    if (!file->Sync()) {
+        Fail(kMsgSaveFailed);
+        return false;
+    }
+    if (!cut) {
+        Fail(kMsgCannotCut);
+        return false;
+    }
+    return true;
+}
+
+bool TSondrelDescript::RemoveTag() {
+    error_.clear();
+    if (!FileExists(filename_))
+        return false;
+    bool cutFailed = false;
+    try {
+        WritableForOwner writable(filename_);
+        std::optional<std::int64_t> start;
+        if (auto file = File::Open(filename_, File::Mode::Read)) {
+            const std::int64_t size = file->Size();
+            if (size >= 0)
+                start = FindTagStart(*file, size, false);
+        }
+        if (start) {
+            auto file = File::Open(filename_, File::Mode::ReadWrite);
+            cutFailed = !file || !file->Truncate(*start) || !file->Sync();
+        }
+    } catch (...) {
+        cutFailed = true;
+    }
+    ClearTag();
+    ReadTag();
+    // The re-read must not hide why the tag is still there.
+    if (cutFailed)
+        error_ = kMsgCannotCut;
+    return !cutFailed;
+}
+
+}  // namespace sondrel
