@@ -631,6 +631,68 @@ TEST_F(Id3v1File, SettersChangeMemoryOnlyAndFireOnChange) {
     EXPECT_EQ(ReadAll(path), original);
 }
 
+TEST_F(Id3v1File, FilesOver2GiBWork) {
+    // A sparse file: only the tail takes space on disk.
+    const auto path = Make({});
+    const std::uintmax_t audioSize = (3ull << 30) + 7;
+    std::filesystem::resize_file(path, audioSize);
+    {
+        auto f = File::Open(path, File::Mode::ReadWrite);
+        ASSERT_TRUE(f);
+        ASSERT_TRUE(f->WriteAt(static_cast<std::int64_t>(audioSize), V1({"Far away"})));
+    }
+    TSondrelDescript t;
+    t.setFilename(path);
+    ASSERT_TRUE(t.Valid()) << t.Error();
+    EXPECT_EQ(t.Title(), "Far away");
+
+    t.setTitle(kTitle40);
+    ASSERT_TRUE(t.WriteTag()) << t.Error();
+    t.setFilename(path);
+    EXPECT_EQ(t.Title(), kTitle40);
+    EXPECT_TRUE(t.RemoveTag());
+    EXPECT_EQ(std::filesystem::file_size(path), audioSize);
+}
+
+// Whatever the bytes at the end look like, reading never fails hard and
+// saving or removing never touches the audio in front of the blocks.
+TEST_F(Id3v1File, DamagedTailsNeverReachTheAudio) {
+    const Bytes audio = Audio(600);
+    const Bytes good =
+        Cat({L3({Field("IND", "10"), Field("LYR", "some words"), Field("ETT", kTitle40)}),
+             V1({kTitle30, "Artist", "", "", "", 0, 2})});
+    const char kAlphabet[] = "0123456789LYRICSBEGINTAG \0\xFF";
+    const std::string_view alphabet(kAlphabet, sizeof kAlphabet - 1);
+    std::uint32_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int round = 0; round < 200; ++round) {
+        SCOPED_TRACE(round);
+        Bytes tail = good;
+        for (int n = 1 + static_cast<int>(next() % 4); n > 0; --n)
+            tail[next() % tail.size()] =
+                static_cast<std::uint8_t>(alphabet[next() % alphabet.size()]);
+        const auto path = Make(Cat({audio, tail}));
+        TSondrelDescript t;
+        t.setFilename(path);
+        t.setLyrics("new");
+        t.setUseLyrics3(round % 2 == 0);
+        t.WriteTag();
+        Bytes after = ReadAll(path);
+        ASSERT_GE(after.size(), audio.size());
+        ASSERT_TRUE(std::equal(audio.begin(), audio.end(), after.begin())) << "save";
+        t.setFilename(path);
+        ASSERT_TRUE(t.Valid()) << t.Error();
+        EXPECT_EQ(t.Lyrics(), round % 2 == 0 ? "new" : "");
+        t.RemoveTag();
+        after = ReadAll(path);
+        ASSERT_GE(after.size(), audio.size());
+        ASSERT_TRUE(std::equal(audio.begin(), audio.end(), after.begin())) << "remove";
+    }
+}
+
 // The peer reads what we wrote, and we read what the peer wrote.
 class Id3v1Mutagen : public Id3v1File {
 protected:
