@@ -52,11 +52,12 @@ std::optional<std::size_t> ParseDigits(std::span<const std::uint8_t> bytes) {
     return value;
 }
 
-std::string Digits(std::size_t value, int width) {
+// Zero-padded decimal; callers keep `value` within `width` digits.
+std::string Digits(std::size_t value, std::size_t width) {
     std::string s = std::to_string(value);
-    return std::string(static_cast<std::size_t>(width) - std::min<std::size_t>(s.size(), width),
-                       '0') +
-           s;
+    if (s.size() < width)
+        s.insert(0, width - s.size(), '0');
+    return s;
 }
 
 std::string_view TrimRight(std::string_view s) {
