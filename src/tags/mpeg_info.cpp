@@ -43,6 +43,8 @@ constexpr std::size_t kLyricsSizeDigits = 6;
 // Offsets into the tail buffer where an encoder mark may start: the last one
 // leaves room for "LAME" and four more characters.
 constexpr std::size_t kMarkLastStart = kMpegTailRead - 8;
+// Flags of an "Info" header that say its frame and byte counts are present.
+constexpr std::uint32_t kInfoCounts = 0x3;
 
 std::uint8_t ByteAt(const Buffer& buf, std::size_t i) {
     // The buffer stands for a zero-filled area larger than what was read.
@@ -258,6 +260,17 @@ void Tmp3Info::ReadVbrHeader(const Buffer& buf, std::size_t frame) {
         vbr_.ByteCount = BigEndian32(buf, o + 12);
         vbr_.Quality = ByteAt(buf, o + 119);
         vbr_.Encoder = TextAt(buf, o + 120, 8);
+    } else if (HasText(buf, o, "Info") && (BigEndian32(buf, o + 4) & kInfoCounts) == kInfoCounts) {
+        // The constant-rate form of the Xing header. Its frame is often
+        // coded at a higher rate than the stream (the header must fit), so
+        // the rate and frame count come from its totals; the file stays CBR.
+        const std::uint32_t frames = BigEndian32(buf, o + 8);
+        const std::uint32_t bytes = BigEndian32(buf, o + 12);
+        if (frames > 0 && bytes > 0) {
+            bitrate_ = AverageBitrate(frames, bytes);
+            frameCount_ = frames;
+        }
+        return;
     } else if (HasText(buf, o, "VBRI")) {
         vbr_.Found = true;
         vbr_.ID = "VBRI";
@@ -270,16 +283,18 @@ void Tmp3Info::ReadVbrHeader(const Buffer& buf, std::size_t frame) {
 
     isVbr_ = true;
     encoderText_ = vbr_.Encoder;
-    if (vbr_.FrameCount > 0) {
-        const double perFrame =
-            static_cast<double>(vbr_.ByteCount) / static_cast<double>(vbr_.FrameCount);
-        const double rate = RoundHalfEven((perFrame - header_.Padding) * header_.SampleRate /
-                                          header_.Coefficient / 1000.0);
-        // A damaged header can give any number; keep the rate representable
-        // and never negative (a negative rate would give a negative length).
-        bitrate_ = static_cast<int>(
-            std::clamp(rate, 0.0, static_cast<double>(std::numeric_limits<int>::max())));
-    }
+    if (vbr_.FrameCount > 0)
+        bitrate_ = AverageBitrate(vbr_.FrameCount, vbr_.ByteCount);
+}
+
+int Tmp3Info::AverageBitrate(std::uint32_t frames, std::uint32_t bytes) const {
+    const double perFrame = static_cast<double>(bytes) / static_cast<double>(frames);
+    const double rate = RoundHalfEven((perFrame - header_.Padding) * header_.SampleRate /
+                                      header_.Coefficient / 1000.0);
+    // A damaged header can give any number; keep the rate representable and
+    // never negative (a negative rate would give a negative length).
+    return static_cast<int>(
+        std::clamp(rate, 0.0, static_cast<double>(std::numeric_limits<int>::max())));
 }
 
 void Tmp3Info::FindEncoderMark(const MpegByteSource& source) {

@@ -125,6 +125,7 @@ private:
     void ReadAudioStart(const MpegByteSource& source);
     void ReadVbrHeader(const std::vector<std::uint8_t>& buf, std::size_t frame);
     void FindEncoderMark(const MpegByteSource& source);
+    int AverageBitrate(std::uint32_t frames, std::uint32_t bytes) const;
 
     std::string fileName_;
     std::int64_t fileSize_ = 0;

@@ -457,6 +457,40 @@ TEST(Mp3InfoAnalyse, AverageBitrateRoundsHalfToEven) {
     }
 }
 
+TEST(Mp3InfoAnalyse, InfoHeaderOfACbrStream) {
+    // Encoders code the "Info" frame at a higher rate when the header does
+    // not fit a frame of the stream's rate: here 56 kbit/s before 32 kbit/s.
+    const Hdr infoHdr{.version = 2, .bitrate = 7, .mode = 3};    // 182 bytes
+    const Hdr streamHdr{.version = 2, .bitrate = 4, .mode = 3};  // 104 bytes
+    struct Row {
+        const char* name;
+        std::uint32_t flags;
+        int bitrate;
+        std::int64_t frames;
+    };
+    const std::int64_t size = 182 + 99 * 104;
+    const Row rows[] = {
+        {"counts present", 0x0F, 32, 100},
+        {"counts absent", 0x0C, 56, size / 182},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bytes file = Frame(infoHdr);
+        Put(file, 13, ToBytes("Info"));
+        PutBE32(file, 17, row.flags);
+        PutBE32(file, 21, 100);
+        PutBE32(file, 25, static_cast<std::uint32_t>(size));
+        Append(file, Frames(streamHdr, 99));
+        Tmp3Info info;
+        info.Analyse(FakeSource::Of(file));
+        ASSERT_TRUE(info.Valid());
+        EXPECT_FALSE(info.IsVBR());
+        EXPECT_FALSE(info.VBRData().Found);
+        EXPECT_EQ(info.Bitrate(), row.bitrate);
+        EXPECT_EQ(info.GetNumberOfFrames(), row.frames);
+    }
+}
+
 TEST(Mp3InfoAnalyse, VbriHeader) {
     Bytes file = Frame(Hdr{});
     const std::size_t o = 36;
@@ -796,6 +830,198 @@ TEST(Mp3InfoFileName, EachAssignmentStartsAfresh) {
     EXPECT_EQ(info.TrailingTagSize(), 0);
     EXPECT_EQ(info.GetLengthInSeconds(), 0);
     EXPECT_EQ(info.GetNumberOfFrames(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Real files made by ffmpeg, checked against ffprobe
+
+struct Probe {
+    std::string codec;
+    int sampleRate = 0;
+    int channels = 0;
+    long long bitRate = 0;
+    double duration = 0;
+};
+
+std::optional<Probe> RunFfprobe(const std::string& path) {
+    const auto r = test::RunCommand(
+        "ffprobe -v error -select_streams a:0 -show_entries "
+        "stream=codec_name,sample_rate,channels,bit_rate:format=duration -of default=nw=1 " +
+        test::ShellQuote(path));
+    if (r.exitCode != 0)
+        return std::nullopt;
+    Probe p;
+    std::size_t pos = 0;
+    while (pos < r.output.size()) {
+        std::size_t end = r.output.find('\n', pos);
+        if (end == std::string::npos)
+            end = r.output.size();
+        const std::string line = r.output.substr(pos, end - pos);
+        pos = end + 1;
+        const auto eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        const std::string key = line.substr(0, eq);
+        const std::string value = line.substr(eq + 1);
+        if (value == "N/A")
+            continue;
+        if (key == "codec_name")
+            p.codec = value;
+        else if (key == "sample_rate")
+            p.sampleRate = std::stoi(value);
+        else if (key == "channels")
+            p.channels = std::stoi(value);
+        else if (key == "bit_rate")
+            p.bitRate = std::stoll(value);
+        else if (key == "duration")
+            p.duration = std::stod(value);
+    }
+    return p;
+}
+
+struct MadeFile {
+    const char* name;
+    const char* args;  // ffmpeg arguments between the input and the output
+    const char* ext;
+    bool vbr;
+    bool id3v2;
+    bool lyrics3;  // a Lyrics3 block is put in front of the ID3v1 tag
+};
+
+const MadeFile kMadeFiles[] = {
+    {"cbr128",
+     "-f lavfi -i sine=f=440:r=44100:d=20 -ac 2 -c:a libmp3lame -b:a 128k "
+     "-id3v2_version 3 -metadata title=T -write_id3v1 1",
+     "mp3", false, true, false},
+    {"vbr_v2",
+     "-f lavfi -i anoisesrc=r=44100:d=20:a=0.3 -ac 2 -c:a libmp3lame -q:a 2 "
+     "-write_xing 1 -id3v2_version 3 -metadata title=T -write_id3v1 1",
+     "mp3", true, true, true},
+    {"mpeg2_mono",
+     "-f lavfi -i sine=f=440:r=22050:d=20 -ac 1 -c:a libmp3lame -b:a 32k "
+     "-id3v2_version 0",
+     "mp3", false, false, false},
+    {"mpeg2_stereo_vbr",
+     "-f lavfi -i anoisesrc=r=24000:d=15:a=0.3 -ac 2 -c:a libmp3lame "
+     "-q:a 4 -id3v2_version 3 -metadata artist=A",
+     "mp3", true, true, false},
+    {"mpeg25_mono_vbr",
+     "-f lavfi -i anoisesrc=r=11025:d=20:a=0.3 -ac 1 -c:a libmp3lame "
+     "-q:a 4 -id3v2_version 0",
+     "mp3", true, false, false},
+    {"mpeg1_48k_mono",
+     "-f lavfi -i sine=f=440:r=48000:d=12 -ac 1 -c:a libmp3lame -b:a 64k "
+     "-id3v2_version 0 -write_id3v1 1",
+     "mp3", false, false, false},
+    {"layer2", "-f lavfi -i sine=f=440:r=48000:d=20 -ac 2 -c:a mp2 -b:a 192k", "mp2", false, false,
+     false},
+    {"layer2_mpeg2_mono", "-f lavfi -i sine=f=440:r=24000:d=20 -ac 1 -c:a mp2 -b:a 64k", "mp2",
+     false, false, false},
+};
+
+class Mp3InfoInterop : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!test::HaveProgram("ffmpeg") || !test::HaveProgram("ffprobe"))
+            return;
+        dir_ = new TempDir;
+        for (const auto& made : kMadeFiles) {
+            const std::string path = Path(made);
+            const auto r =
+                test::RunCommand("ffmpeg -v error -nostdin -y " + std::string(made.args) + " " +
+                                 test::ShellQuote(path) + " 2>&1");
+            if (r.exitCode != 0)
+                continue;
+            if (made.lyrics3) {
+                Bytes data = test::ReadAll(path);
+                const Bytes lyrics = Lyrics3();
+                data.insert(data.end() - 128, lyrics.begin(), lyrics.end());
+                WriteAll(path, data);
+            }
+        }
+    }
+    static void TearDownTestSuite() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+    void SetUp() override {
+        if (!dir_)
+            GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    }
+    static std::string Path(const MadeFile& made) {
+        return dir_->file(std::string(made.name) + "." + made.ext);
+    }
+
+    static TempDir* dir_;
+};
+
+TempDir* Mp3InfoInterop::dir_ = nullptr;
+
+TEST_F(Mp3InfoInterop, StreamFactsMatchFfprobe) {
+    for (const auto& made : kMadeFiles) {
+        SCOPED_TRACE(made.name);
+        const std::string path = Path(made);
+        const auto probe = RunFfprobe(path);
+        ASSERT_TRUE(probe.has_value()) << "ffmpeg could not make " << path;
+
+        Tmp3Info info;
+        info.setFileName(path);
+        ASSERT_TRUE(info.Valid());
+        EXPECT_EQ(info.Layer(), probe->codec == "mp3" ? 3 : probe->codec == "mp2" ? 2 : 1);
+        EXPECT_EQ(info.SampleRate(), probe->sampleRate);
+        const float version = probe->sampleRate >= 32000   ? 1.0f
+                              : probe->sampleRate >= 16000 ? 2.0f
+                                                           : 2.5f;
+        EXPECT_FLOAT_EQ(info.GetVersion(), version);
+        EXPECT_EQ(info.GetChannelMode() == "Mono", probe->channels == 1);
+        EXPECT_EQ(info.AudioStart() > 0, made.id3v2);
+        EXPECT_GE(info.FirstFramePos(), info.AudioStart());
+        EXPECT_EQ(info.IsVBR(), made.vbr);
+        if (made.vbr) {
+            EXPECT_EQ(info.VBRData().ID, "Xing");
+            // ffprobe takes the duration from the Xing frame count.
+            const int samplesPerFrame = (version == 1.0f || info.Layer() != 3) ? 1152 : 576;
+            EXPECT_NEAR(static_cast<double>(info.GetNumberOfFrames()),
+                        probe->duration * probe->sampleRate / samplesPerFrame, 1.0);
+        } else {
+            EXPECT_EQ(info.Bitrate() * 1000LL, probe->bitRate);
+        }
+        if (made.lyrics3) {
+            EXPECT_GT(info.TrailingTagSize(), 143);
+        }
+        // Whole seconds from the size and a bit rate in whole kbit/s.
+        EXPECT_NEAR(static_cast<double>(info.GetLengthInSeconds()), probe->duration,
+                    1.0 + probe->duration * 0.01);
+    }
+}
+
+TEST_F(Mp3InfoInterop, EncoderOfLameFiles) {
+    // A CBR file carries the encoder's mark in the ancillary data of its
+    // last frames.
+    Tmp3Info cbr;
+    cbr.setFileName(Path(kMadeFiles[0]));
+    ASSERT_TRUE(cbr.Valid());
+    EXPECT_EQ(cbr.GetEncoderID(), 3);
+    EXPECT_EQ(cbr.GetEncoder().rfind("LAME", 0), 0u) << cbr.GetEncoder();
+
+    // A VBR file names its encoder in the field after the Xing header; put
+    // the long version text there that the encoder itself writes.
+    const std::string vbrPath = Path(kMadeFiles[1]);
+    Bytes data = test::ReadAll(vbrPath);
+    const Bytes xing = ToBytes("Xing");
+    const auto at = std::search(data.begin(), data.end(), xing.begin(), xing.end());
+    ASSERT_NE(at, data.end());
+    const auto field = static_cast<std::size_t>(at - data.begin()) + 120;
+    Put(data, field, ToBytes("LAME3.100"));
+    const std::string patched = dir_->file("lame_tag.mp3");
+    WriteAll(patched, data);
+
+    Tmp3Info vbr;
+    vbr.setFileName(patched);
+    ASSERT_TRUE(vbr.IsVBR());
+    EXPECT_EQ(vbr.EncoderText(), "LAME3.10");
+    EXPECT_EQ(vbr.GetEncoderID(), 3);
+    EXPECT_EQ(vbr.GetEncoder(), "LAME 3.10");
 }
 
 }  // namespace
