@@ -1,0 +1,527 @@
+#include "tags/id3v2.h"
+
+#include <charconv>
+#include <exception>
+#include <optional>
+#include <string_view>
+
+#include "tags/file_io.h"
+#include "tags/id3v2_frames.h"
+
+namespace sondrel {
+namespace {
+
+using id3v2::Bytes;
+using id3v2::ByteView;
+using id3v2::FieldValue;
+using id3v2::RawFrame;
+
+// Single-value text frames and the field each one fills. A later frame of the
+// same kind replaces an earlier one; on saving, every copy is replaced.
+struct TextRoute {
+    std::string_view id;
+    std::string TTag2::*field;
+};
+constexpr TextRoute kTextRoutes[] = {
+    {"TRCK", &TTag2::track},     {"TIT2", &TTag2::title},      {"TPE1", &TTag2::artist},
+    {"TALB", &TTag2::album},     {"TYER", &TTag2::year},       {"TCON", &TTag2::Genre},
+    {"TCOM", &TTag2::composer},  {"TOPE", &TTag2::OrigArtist}, {"TCOP", &TTag2::copyright},
+    {"TENC", &TTag2::EncodedBy},
+};
+
+const TextRoute* TextRouteOf(std::string_view id23) {
+    for (const auto& r : kTextRoutes) {
+        if (r.id == id23)
+            return &r;
+    }
+    return nullptr;
+}
+
+// Frames of which a tag may hold several, told apart by a description; the
+// field owns the one without a description, else the first.
+struct DescribedKind {
+    std::string_view id;
+    std::size_t descriptionField;
+    std::size_t valueField;
+};
+constexpr DescribedKind kComment{"COMM", 2, 3};
+constexpr DescribedKind kLyrics{"USLT", 2, 3};
+constexpr DescribedKind kUserUrl{"WXXX", 1, 2};
+
+std::optional<std::vector<FieldValue>> Fields(const RawFrame& frame, std::string_view codePage) {
+    const auto content = frame.Content();
+    const auto layout = id3v2::LayoutOf(frame);
+    if (!content || layout.empty())
+        return std::nullopt;
+    return id3v2::ReadFields(layout, *content, codePage);
+}
+
+struct Owned {
+    std::size_t index;
+    std::string value;
+};
+
+std::optional<Owned> OwnedInstance(const std::vector<RawFrame>& frames, const DescribedKind& kind,
+                                   std::string_view codePage) {
+    std::optional<Owned> first;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        if (frames[i].Id23() != kind.id)
+            continue;
+        const auto values = Fields(frames[i], codePage);
+        if (!values)
+            continue;
+        Owned owned{i, (*values)[kind.valueField].Text()};
+        if ((*values)[kind.descriptionField].Text().empty())
+            return owned;
+        if (!first)
+            first = std::move(owned);
+    }
+    return first;
+}
+
+// The first `count` characters of UTF-8 text.
+std::string FirstChars(const std::string& s, std::size_t count) {
+    std::size_t pos = 0;
+    for (std::size_t n = 0; n < count && pos < s.size(); ++n) {
+        ++pos;
+        while (pos < s.size() && (static_cast<unsigned char>(s[pos]) & 0xC0) == 0x80)
+            ++pos;
+    }
+    return s.substr(0, pos);
+}
+
+// What the file holds at the moment of a save or removal. The tag is looked
+// at again rather than trusted from the last read, so a file changed in
+// between is never overwritten blindly.
+struct OldTag {
+    bool present = false;
+    id3v2::Header header;
+    id3v2::ParsedBody body;
+    std::int64_t keepFrom = 0;  // first byte that a rewrite keeps after the new tag
+};
+
+std::optional<OldTag> InspectFile(const File& file, std::int64_t fileSize) {
+    OldTag old;
+    const auto head = file.ReadUpTo(0, id3v2::kHeaderSize);
+    if (!head)
+        return std::nullopt;
+    const auto header = id3v2::ParseHeader(*head);
+    if (!header)
+        return old;
+    const std::int64_t footer = header->HasFooter() ? 10 : 0;
+    const std::int64_t regionEnd = 10 + std::int64_t{header->BodySize} + footer;
+    // A declared size past the end of the file is not a tag we can stand on:
+    // keep every byte behind the new tag.
+    if (regionEnd > fileSize)
+        return old;
+    const auto body = file.ReadAt(10, header->BodySize);
+    if (!body)
+        return std::nullopt;
+    old.present = true;
+    old.header = *header;
+    old.body = id3v2::ParseBody(*header, *body);
+    old.keepFrom = old.body.TailIsPadding
+                       ? regionEnd
+                       : 10 + static_cast<std::int64_t>(old.body.StoredFramesEnd);
+    return old;
+}
+
+std::string WithDetail(const char* message, const std::string& detail) {
+    return detail.empty() ? std::string(message) : std::string(message) + " (" + detail + ")";
+}
+
+Bytes TextFrame(std::string_view id, const std::string& value) {
+    const std::uint8_t enc = id3v2::ChooseEncoding({value});
+    return id3v2::RenderFrame23(
+        id, id3v2::WriteFields(id3v2::LayoutFor("TIT2"),
+                               {FieldValue{enc, {}, {}}, FieldValue{0, {value}, {}}}));
+}
+
+Bytes CommentFrame(std::string_view id, const std::string& language, const std::string& value) {
+    const std::uint8_t enc = id3v2::ChooseEncoding({value});
+    const Bytes lang(language.begin(), language.end());
+    return id3v2::RenderFrame23(
+        id, id3v2::WriteFields(id3v2::LayoutFor("COMM"),
+                               {FieldValue{enc, {}, {}}, FieldValue{0, {}, lang},
+                                FieldValue{0, {""}, {}}, FieldValue{0, {value}, {}}}));
+}
+
+Bytes UrlFrame(const std::string& url) {
+    return id3v2::RenderFrame23(
+        "WXXX", id3v2::WriteFields(id3v2::LayoutFor("WXXX"),
+                                   {FieldValue{id3v2::kEncLatin1, {}, {}}, FieldValue{0, {""}, {}},
+                                    FieldValue{0, {url}, {}}}));
+}
+
+Bytes PictureFrame(const TPicture& p) {
+    const std::uint8_t enc = id3v2::ChooseEncoding({p.Description});
+    return id3v2::RenderFrame23(
+        "APIC",
+        id3v2::WriteFields(id3v2::LayoutFor("APIC"),
+                           {FieldValue{enc, {}, {}}, FieldValue{0, {p.MimeType}, {}},
+                            FieldValue{p.PictureType, {}, {}}, FieldValue{0, {p.Description}, {}},
+                            FieldValue{0, {}, p.Data}}));
+}
+
+std::optional<TPicture> PictureOf(const RawFrame& frame, std::string_view codePage) {
+    const auto values = Fields(frame, codePage);
+    if (!values)
+        return std::nullopt;
+    TPicture p;
+    if (frame.Major < 3) {
+        const Bytes& format = (*values)[1].Binary;
+        p.MimeType = format == Bytes{'P', 'N', 'G'} ? "image/png" : "image/jpg";
+    } else {
+        p.MimeType = (*values)[1].Text();
+    }
+    p.PictureType = (*values)[2].Byte;
+    p.Description = (*values)[3].Text();
+    p.Data = std::move((*values)[4].Binary);
+    return p;
+}
+
+}  // namespace
+
+void TSondrel2::setFileName(const std::string& path) {
+    fileName_ = path;
+    ReadTag();
+    FileNameChanged();
+}
+
+void TSondrel2::setSondrel(const TTag2& tag) {
+    tag_ = tag;
+    tag_.GenreID = ClampGenreId(tag.GenreID);
+    SyncImagesCount();
+    Changed();
+}
+
+void TSondrel2::setGenreID(long long id) {
+    tag_.GenreID = ClampGenreId(id);
+    Changed();
+}
+
+void TSondrel2::setPictures(std::vector<TPicture> pictures) {
+    pictures_ = std::move(pictures);
+    SyncImagesCount();
+}
+
+void TSondrel2::ClearTag() {
+    for (const auto& r : kTextRoutes)
+        (tag_.*r.field).clear();
+    tag_.comment.clear();
+    tag_.text.clear();
+    tag_.URL.clear();
+    tag_.GenreID = kGenreOther;
+    tag_.TagSize = 0;
+    pictures_.clear();
+    SyncImagesCount();
+}
+
+bool TSondrel2::CanWrite(const std::string& fileName) const {
+    return File::Open(fileName, File::Mode::ReadWrite).has_value();
+}
+
+// ---- Reading ----
+
+bool TSondrel2::ReadTag() {
+    error_.clear();
+    valid_ = false;
+    ClearTag();
+    if (!FileExists(fileName_)) {
+        error_ = kMsgNoFile;
+    } else {
+        try {
+            valid_ = ReadFile();
+        } catch (const std::exception&) {
+            // Out of memory or the like: the file is left as it was.
+            ClearTag();
+            valid_ = false;
+            error_ = kMsgFileError;
+        }
+    }
+    ApplyGenreRule();
+    if (!valid_ && onError)
+        onError(*this, error_);
+    return valid_;
+}
+
+bool TSondrel2::ReadFile() {
+    auto file = File::Open(fileName_, File::Mode::Read);
+    if (!file) {
+        error_ = kMsgFileError;
+        return false;
+    }
+    const auto head = file->ReadUpTo(0, id3v2::kHeaderSize);
+    const std::int64_t fileSize = file->Size();
+    if (!head || fileSize < 0) {
+        error_ = kMsgFileError;
+        return false;
+    }
+    const auto header = id3v2::ParseHeader(*head);
+    if (!header) {
+        error_ = kMsgNoTag;
+        ClearTag();
+        return false;
+    }
+    tag_.VersionHigh = header->Major;
+    tag_.VersionLow = header->Revision;
+    tag_.Flags = header->Flags;
+    tag_.TagSize = static_cast<std::int32_t>(header->BodySize);
+    // Checked before reading so that a lying size allocates nothing.
+    if (header->BodySize > fileSize - std::int64_t{id3v2::kHeaderSize}) {
+        error_ = kMsgNoTag;
+        return false;
+    }
+    const auto body = file->ReadAt(id3v2::kHeaderSize, header->BodySize);
+    if (!body) {
+        error_ = kMsgFileError;
+        return false;
+    }
+    const auto parsed = id3v2::ParseBody(*header, *body);
+    const auto& frames = parsed.Frames;
+
+    bool haveArtist = false, haveYear = false;
+    std::optional<std::string> albumArtist, recordingTime;
+    for (const auto& frame : frames) {
+        const std::string id = frame.Id23();
+        if (id == "APIC") {
+            if (auto p = PictureOf(frame, legacyCodePage_))
+                pictures_.push_back(std::move(*p));
+            continue;
+        }
+        const TextRoute* route = TextRouteOf(id);
+        if (!route && id != "TPE2" && id != "TDRC")
+            continue;
+        const auto values = Fields(frame, legacyCodePage_);
+        if (!values)
+            continue;
+        std::string value = (*values)[1].Text();
+        if (id == "TPE2") {
+            albumArtist = std::move(value);
+        } else if (id == "TDRC") {
+            recordingTime = std::move(value);
+        } else {
+            haveArtist |= id == "TPE1";
+            haveYear |= id == "TYER";
+            tag_.*route->field = std::move(value);
+        }
+    }
+    if (!haveArtist && albumArtist)
+        tag_.artist = *albumArtist;
+    if (!haveYear && header->Major >= 4 && recordingTime)
+        tag_.year = FirstChars(*recordingTime, 4);
+    if (auto c = OwnedInstance(frames, kComment, legacyCodePage_))
+        tag_.comment = std::move(c->value);
+    if (auto l = OwnedInstance(frames, kLyrics, legacyCodePage_))
+        tag_.text = std::move(l->value);
+    if (auto u = OwnedInstance(frames, kUserUrl, legacyCodePage_))
+        tag_.URL = std::move(u->value);
+    SyncImagesCount();
+    return true;
+}
+
+void TSondrel2::ApplyGenreRule() {
+    std::string& g = tag_.Genre;
+    const std::size_t close = g.find(')');
+    const bool bracketed = !g.empty() && g[0] == '(' && close != std::string::npos;
+    unsigned id = kGenreOther;
+    if (bracketed && close > 1) {
+        int number = 0;
+        const char* first = g.data() + 1;
+        const char* last = g.data() + close;
+        if (*first == '+')
+            ++first;
+        const auto [ptr, ec] = std::from_chars(first, last, number);
+        if (ec == std::errc() && ptr == last && first != last)
+            id = static_cast<std::uint8_t>(number);  // the low 8 bits, as stored
+    }
+    if (id == kGenreOther && bracketed)
+        g.erase(0, close + 1);
+    if (id >= kGenreCount) {
+        id = kGenreOther;
+        g = "Other";
+    }
+    tag_.GenreID = static_cast<std::uint8_t>(id);
+}
+
+// ---- Writing ----
+
+bool TSondrel2::WriteTag() {
+    error_.clear();
+    if (!FileExists(fileName_)) {
+        error_ = kMsgNoFile;
+        return false;
+    }
+    if (!CanWrite(fileName_)) {
+        error_ = kMsgFileError;
+        return false;
+    }
+    if (tag_.GenreID != kGenreOther)
+        tag_.Genre = "(" + std::to_string(tag_.GenreID) + ")" + GenreNameOf(tag_.GenreID);
+    try {
+        return WriteFile();
+    } catch (const std::exception& e) {
+        error_ = WithDetail(kMsgFileError, e.what());
+        return false;
+    }
+}
+
+bool TSondrel2::WriteFile() {
+    std::string openError;
+    auto file = File::Open(fileName_, File::Mode::Read, &openError);
+    const std::int64_t fileSize = file ? file->Size() : -1;
+    if (!file || fileSize < 0) {
+        error_ = WithDetail(kMsgFileError, file ? file->LastError() : openError);
+        return false;
+    }
+    const auto old = InspectFile(*file, fileSize);
+    if (!old) {
+        error_ = WithDetail(kMsgFileError, file->LastError());
+        return false;
+    }
+
+    const std::string language = lyricsLanguage_.size() == 3 ? lyricsLanguage_ : "eng";
+    Bytes frames;
+    auto add = [&frames](const Bytes& frame) {
+        frames.insert(frames.end(), frame.begin(), frame.end());
+    };
+    if (!tag_.text.empty())
+        add(CommentFrame("USLT", language, tag_.text));
+    for (const auto& p : pictures_)
+        add(PictureFrame(p));
+    add(TextFrame("TRCK", tag_.track));
+    add(TextFrame("TIT2", tag_.title));
+    add(TextFrame("TPE1", tag_.artist));
+    add(TextFrame("TALB", tag_.album));
+    add(TextFrame("TYER", tag_.year));
+    add(TextFrame("TCON", tag_.Genre));
+    add(CommentFrame("COMM", language, tag_.comment));
+    add(TextFrame("TCOM", tag_.composer));
+    add(TextFrame("TOPE", tag_.OrigArtist));
+    add(TextFrame("TCOP", tag_.copyright));
+    add(UrlFrame(tag_.URL));
+    add(TextFrame("TENC", tag_.EncodedBy));
+
+    // Everything of the old tag that no field owns goes back in its order.
+    if (old->present) {
+        const auto& oldFrames = old->body.Frames;
+        std::vector<bool> owned(oldFrames.size(), false);
+        for (const auto* kind : {&kComment, &kLyrics, &kUserUrl}) {
+            if (auto o = OwnedInstance(oldFrames, *kind, legacyCodePage_))
+                owned[o->index] = true;
+        }
+        for (std::size_t i = 0; i < oldFrames.size(); ++i) {
+            const RawFrame& f = oldFrames[i];
+            // Frames we cannot look into are kept: dropping them would lose data.
+            if (!f.Content())
+                continue;
+            const std::string id = f.Id23();
+            if (TextRouteOf(id) || id == "APIC") {
+                owned[i] = true;
+            } else if (id == "TDRC") {
+                // A recording time that contradicts the year would bring the
+                // old year back in readers that prefer it.
+                const auto values = Fields(f, legacyCodePage_);
+                owned[i] = !values || FirstChars((*values)[1].Text(), 4) != tag_.year;
+            }
+        }
+        for (std::size_t i = 0; i < oldFrames.size(); ++i) {
+            if (owned[i])
+                continue;
+            if (auto carried = id3v2::RenderCarried23(oldFrames[i]))
+                add(*carried);
+        }
+    }
+
+    const std::size_t s = frames.size();
+    if (s > id3v2::kMaxBodySize - id3v2::kPadding) {
+        error_ = WithDetail(kMsgFileError, "the tag is too large");
+        return false;
+    }
+    const std::int64_t oldBody = old->present ? std::int64_t{old->header.BodySize} : -1;
+    const bool inPlace = old->present && old->header.Major >= 3 && !old->header.HasFooter() &&
+                         old->body.TailIsPadding && static_cast<std::int64_t>(s) <= oldBody &&
+                         oldBody <= static_cast<std::int64_t>(s) + kInPlaceSlack;
+
+    if (inPlace) {
+        Bytes block = id3v2::RenderHeader23(old->header.BodySize);
+        block.insert(block.end(), frames.begin(), frames.end());
+        block.resize(id3v2::kHeaderSize + old->header.BodySize, 0);
+        file->Close();
+        std::string error;
+        auto out = File::Open(fileName_, File::Mode::ReadWrite, &error);
+        if (!out || !out->WriteAt(0, block) || !out->Sync()) {
+            error_ = WithDetail(kMsgFileError, out ? out->LastError() : error);
+            return false;
+        }
+        return true;
+    }
+
+    const auto bodySize = static_cast<std::uint32_t>(s + id3v2::kPadding);
+    const std::int64_t keepFrom = old->keepFrom;
+    const IoResult result = SafeReplace(fileName_, [&](ReplaceWriter& w, std::string&) {
+        Bytes head = id3v2::RenderHeader23(bodySize);
+        head.insert(head.end(), frames.begin(), frames.end());
+        head.resize(id3v2::kHeaderSize + bodySize, 0);
+        return w.Write(head) && w.CopyFrom(*file, keepFrom, fileSize - keepFrom);
+    });
+    if (!result) {
+        error_ = WithDetail(kMsgFileError, result.error);
+        return false;
+    }
+    return true;
+}
+
+// ---- Removal ----
+
+bool TSondrel2::RemoveTag() {
+    error_.clear();
+    if (!FileExists(fileName_)) {
+        error_ = kMsgNoFile;
+        return false;
+    }
+    if (tag_.TagSize > 0) {
+        if (!CanWrite(fileName_)) {
+            error_ = kMsgRemoveDenied;
+            return false;
+        }
+        try {
+            if (!RemoveFromFile())
+                return false;
+        } catch (const std::exception& e) {
+            error_ = WithDetail(kMsgRemoveFailed, e.what());
+            return false;
+        }
+    }
+    ClearTag();
+    ReadTag();
+    return true;
+}
+
+bool TSondrel2::RemoveFromFile() {
+    std::string openError;
+    auto file = File::Open(fileName_, File::Mode::Read, &openError);
+    const std::int64_t fileSize = file ? file->Size() : -1;
+    if (!file || fileSize < 0) {
+        error_ = WithDetail(kMsgRemoveFailed, file ? file->LastError() : openError);
+        return false;
+    }
+    const auto old = InspectFile(*file, fileSize);
+    if (!old) {
+        error_ = WithDetail(kMsgRemoveFailed, file->LastError());
+        return false;
+    }
+    if (!old->present)
+        return true;
+    const std::int64_t keepFrom = old->keepFrom;
+    const IoResult result = SafeReplace(fileName_, [&](ReplaceWriter& w, std::string&) {
+        return w.CopyFrom(*file, keepFrom, fileSize - keepFrom);
+    });
+    if (!result) {
+        error_ = WithDetail(kMsgRemoveFailed, result.error);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace sondrel

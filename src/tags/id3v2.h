@@ -1,0 +1,138 @@
+// TSondrel2: the ID3v2 tag at the start of an MP3 file, and the hub whose
+// record (TTag2) every other format is shown and saved through. Reads 2.2 to
+// 2.4, writes 2.3, removes the tag, and keeps the attached pictures. Frames
+// that no field owns are carried over unchanged on every save.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tags/picture.h"
+#include "tags/tag_model.h"
+
+namespace sondrel {
+
+class TSondrel2 : public TagComponent {
+public:
+    // The failure texts users see.
+    static constexpr const char* kMsgNoFile = "File does not exist!";
+    static constexpr const char* kMsgNoTag =
+        "MP3 does not contain a sondrel2 or wrong file format!";
+    static constexpr const char* kMsgFileError = "File error!";
+    static constexpr const char* kMsgRemoveDenied = "Error removing tag!";
+    static constexpr const char* kMsgRemoveFailed = "File error (remove)!";
+    static constexpr const char* kMsgAddImage = "Error Addind image";
+    static constexpr const char* kMsgDeleteImage = "Delete image";
+    static constexpr const char* kMsgPictureUnreadable = "Can't read picture file";
+    // Allowed slack between a new tag and the old one for an in-place save.
+    static constexpr std::int64_t kInPlaceSlack = 500;
+    // A picture file larger than this is refused by AddImage.
+    static constexpr std::int64_t kMaxPictureBytes = 64 * 1024 * 1024;
+
+    TSondrel2() = default;
+
+    const std::string& FileName() const { return fileName_; }
+    // Stores the path, reads the file, then fires onFileNameChange.
+    void setFileName(const std::string& path);
+
+    const TTag2& Sondrel() const { return tag_; }
+    // Copies the whole record (ImagesCount stays the length of the picture list).
+    void setSondrel(const TTag2& tag);
+
+    const std::string& track() const { return tag_.track; }
+    const std::string& title() const { return tag_.title; }
+    const std::string& artist() const { return tag_.artist; }
+    const std::string& album() const { return tag_.album; }
+    const std::string& year() const { return tag_.year; }
+    const std::string& Genre() const { return tag_.Genre; }
+    const std::string& comment() const { return tag_.comment; }
+    const std::string& text() const { return tag_.text; }
+    const std::string& composer() const { return tag_.composer; }
+    const std::string& OrigArtist() const { return tag_.OrigArtist; }
+    const std::string& copyright() const { return tag_.copyright; }
+    const std::string& URL() const { return tag_.URL; }
+    const std::string& EncodedBy() const { return tag_.EncodedBy; }
+    std::uint8_t GenreID() const { return tag_.GenreID; }
+
+    void settrack(const std::string& v) { Set(tag_.track, v); }
+    void settitle(const std::string& v) { Set(tag_.title, v); }
+    void setartist(const std::string& v) { Set(tag_.artist, v); }
+    void setalbum(const std::string& v) { Set(tag_.album, v); }
+    void setyear(const std::string& v) { Set(tag_.year, v); }
+    void setGenre(const std::string& v) { Set(tag_.Genre, v); }
+    void setcomment(const std::string& v) { Set(tag_.comment, v); }
+    void settext(const std::string& v) { Set(tag_.text, v); }
+    void setcomposer(const std::string& v) { Set(tag_.composer, v); }
+    void setOrigArtist(const std::string& v) { Set(tag_.OrigArtist, v); }
+    void setcopyright(const std::string& v) { Set(tag_.copyright, v); }
+    void setURL(const std::string& v) { Set(tag_.URL, v); }
+    void setEncodedBy(const std::string& v) { Set(tag_.EncodedBy, v); }
+    // Values above 147 are stored as 12.
+    void setGenreID(long long id);
+
+    std::uint8_t VersionHigh() const { return tag_.VersionHigh; }
+    std::uint8_t VersionLow() const { return tag_.VersionLow; }
+    std::uint8_t Flags() const { return tag_.Flags; }
+    std::int32_t TagSize() const { return tag_.TagSize; }
+    std::int32_t ImagesCount() const { return tag_.ImagesCount; }
+
+    // Language code written into COMM and USLT frames ("eng" unless it is
+    // exactly three characters).
+    const std::string& LyricsLanguage() const { return lyricsLanguage_; }
+    void setLyricsLanguage(const std::string& v) { lyricsLanguage_ = v; }
+    // The code page of text stored with encoding 0 (ISO-8859-1 by the
+    // standard; some files were written in a local code page).
+    const std::string& LegacyCodePage() const { return legacyCodePage_; }
+    void setLegacyCodePage(const std::string& v) { legacyCodePage_ = v; }
+
+    // Reads the tag of FileName; false when none was loaded (Error says why).
+    bool ReadTag();
+    // Empties the fields and the picture list; the file is not touched.
+    void ClearTag();
+    // Saves the record and the pictures as a 2.3 tag: in place when the new
+    // tag fits the old one with at most kInPlaceSlack bytes to spare,
+    // otherwise by rewriting the file safely. Calls no event.
+    bool WriteTag();
+    // Takes the tag out of the file, then reads the file again.
+    bool RemoveTag();
+    // True when the file can be opened for writing.
+    bool CanWrite(const std::string& fileName) const;
+
+    // ---- Pictures (positions count from 0) ----
+    const std::vector<TPicture>& Pictures() const { return pictures_; }
+    // Replaces the whole list (memory only).
+    void setPictures(std::vector<TPicture> pictures);
+    // Inserts the picture file at `position` and saves the tag. False when the
+    // position is out of range or the file cannot be read (nothing changes);
+    // true otherwise, with the outcome of the save in Error.
+    bool AddImage(int position, const std::string& fileName, const std::string& description);
+    // 0 on success (the tag is saved), -1 for a position outside the list.
+    std::int32_t DeleteImage(int position);
+    std::string GetMIME(int position) const;
+    std::string GetDescription(int position) const;
+    // Memory only; the next WriteTag stores it.
+    void SetDescription(int position, const std::string& description);
+    // Writes the picture's bytes to `fileName` (an empty file for a position
+    // outside the list). 0, or the system's error code with Error set.
+    int SaveImageToFile(int position, const std::string& fileName);
+
+private:
+    void Set(std::string& field, const std::string& value) {
+        field = value;
+        Changed();
+    }
+    bool ReadFile();
+    void ApplyGenreRule();
+    bool WriteFile();
+    bool RemoveFromFile();
+    void SyncImagesCount() { tag_.ImagesCount = static_cast<std::int32_t>(pictures_.size()); }
+
+    std::string fileName_;
+    TTag2 tag_;
+    std::vector<TPicture> pictures_;
+    std::string lyricsLanguage_ = "eng";
+    std::string legacyCodePage_ = "ISO-8859-1";
+};
+
+}  // namespace sondrel

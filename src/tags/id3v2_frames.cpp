@@ -1,0 +1,686 @@
+#include "tags/id3v2_frames.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "util/codepage.h"
+
+namespace sondrel::id3v2 {
+namespace {
+
+constexpr std::string_view kLatin1Name = "ISO-8859-1";
+
+// 2.3 frame format flags (ID3v2.3 structure, 3.3.1).
+constexpr std::uint8_t k23Compressed = 0x80;
+constexpr std::uint8_t k23Encrypted = 0x40;
+constexpr std::uint8_t k23Grouped = 0x20;
+// 2.4 frame format flags (ID3v2.4 structure, 4.1.2).
+constexpr std::uint8_t k24Grouped = 0x40;
+constexpr std::uint8_t k24Compressed = 0x08;
+constexpr std::uint8_t k24Encrypted = 0x04;
+constexpr std::uint8_t k24Unsync = 0x02;
+constexpr std::uint8_t k24DataLength = 0x01;
+
+bool IsIdChar(std::uint8_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+bool ValidId(const std::uint8_t* p, std::size_t len) {
+    if (!(p[0] >= 'A' && p[0] <= 'Z'))
+        return false;
+    for (std::size_t i = 1; i < len; ++i) {
+        if (!IsIdChar(p[i]))
+            return false;
+    }
+    return true;
+}
+
+// Whether a frame ending at `next` is followed by what a tag may hold there:
+// its end, padding, or another frame.
+bool LandsWell(ByteView body, std::size_t next) {
+    if (next == body.size())
+        return true;
+    if (next > body.size())
+        return false;
+    if (body[next] == 0)
+        return true;
+    return body.size() - next >= 4 && ValidId(body.data() + next, 4);
+}
+
+// 2.4 sizes are synchsafe, but some writers stored plain integers; take the
+// reading that lands on a frame boundary.
+std::size_t FrameSize24(ByteView body, std::size_t pos) {
+    const std::uint8_t* s = body.data() + pos + 4;
+    const std::uint32_t plain = ReadBigEndian32(s);
+    if (((s[0] | s[1] | s[2] | s[3]) & 0x80) != 0)
+        return plain;
+    const std::uint32_t safe = ReadSynchsafe(s);
+    if (safe == plain)
+        return safe;
+    const std::size_t room = body.size() - pos - 10;
+    if (safe <= room && LandsWell(body, pos + 10 + safe))
+        return safe;
+    if (plain <= room && LandsWell(body, pos + 10 + plain))
+        return plain;
+    return safe;
+}
+
+void PutBigEndian32(Bytes& out, std::uint32_t v) {
+    out.push_back(static_cast<std::uint8_t>(v >> 24));
+    out.push_back(static_cast<std::uint8_t>(v >> 16));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+    out.push_back(static_cast<std::uint8_t>(v));
+}
+
+// ---- UTF-16 ----
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string Utf16ToUtf8(ByteView bytes, bool bigEndian) {
+    std::string out;
+    const std::size_t units = bytes.size() / 2;
+    auto unit = [&](std::size_t i) -> char16_t {
+        const std::uint8_t a = bytes[2 * i], b = bytes[2 * i + 1];
+        return static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
+    };
+    for (std::size_t i = 0; i < units; ++i) {
+        const char16_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+            const char16_t low = unit(i + 1);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        AppendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? char32_t{0xFFFD} : char32_t{u});
+    }
+    return out;
+}
+
+// Next code point of UTF-8 text; malformed bytes give U+FFFD one at a time.
+char32_t NextCodePoint(std::string_view s, std::size_t& pos) {
+    const auto b0 = static_cast<unsigned char>(s[pos]);
+    std::size_t len = 0;
+    char32_t cp = 0;
+    if (b0 < 0x80) {
+        ++pos;
+        return b0;
+    } else if ((b0 & 0xE0) == 0xC0) {
+        cp = b0 & 0x1F;
+        len = 2;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        cp = b0 & 0x0F;
+        len = 3;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        cp = b0 & 0x07;
+        len = 4;
+    } else {
+        ++pos;
+        return 0xFFFD;
+    }
+    if (len > s.size() - pos) {
+        ++pos;
+        return 0xFFFD;
+    }
+    for (std::size_t i = 1; i < len; ++i) {
+        const auto b = static_cast<unsigned char>(s[pos + i]);
+        if ((b & 0xC0) != 0x80) {
+            ++pos;
+            return 0xFFFD;
+        }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    pos += len;
+    return cp > 0x10FFFF ? char32_t{0xFFFD} : cp;
+}
+
+void PutUnit(Bytes& out, char16_t u, bool bigEndian) {
+    const auto hi = static_cast<std::uint8_t>(u >> 8), lo = static_cast<std::uint8_t>(u);
+    out.push_back(bigEndian ? hi : lo);
+    out.push_back(bigEndian ? lo : hi);
+}
+
+void Utf8ToUtf16(std::string_view s, bool bigEndian, Bytes& out) {
+    std::size_t pos = 0;
+    while (pos < s.size()) {
+        const char32_t cp = NextCodePoint(s, pos);
+        if (cp >= 0x10000) {
+            PutUnit(out, static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)), bigEndian);
+            PutUnit(out, static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)), bigEndian);
+        } else {
+            PutUnit(out, static_cast<char16_t>(cp), bigEndian);
+        }
+    }
+}
+
+std::size_t TerminatorWidth(std::uint8_t encoding) {
+    return (encoding == kEncUtf16Bom || encoding == kEncUtf16Be) ? 2 : 1;
+}
+
+// Position of the first terminator at or after `from`, searched on
+// `width`-byte boundaries so that a UTF-16 unit like 0x0100 is not taken
+// for one; `data.size()` when there is none.
+std::size_t FindTerminator(ByteView data, std::size_t from, std::size_t width) {
+    for (std::size_t i = from; i < data.size() && width <= data.size() - i; i += width) {
+        if (data[i] == 0 && (width == 1 || data[i + 1] == 0))
+            return i;
+    }
+    return data.size();
+}
+
+constexpr Field kTextLayout[] = {Field::Encoding, Field::EncodedRest};
+constexpr Field kUserTextLayout[] = {Field::Encoding, Field::EncodedZ, Field::EncodedRest};
+constexpr Field kCommentLayout[] = {Field::Encoding, Field::Lang, Field::EncodedZ,
+                                    Field::EncodedRest};
+constexpr Field kUserUrlLayout[] = {Field::Encoding, Field::EncodedZ, Field::Latin1Rest};
+constexpr Field kPictureLayout[] = {Field::Encoding, Field::Latin1Z, Field::Byte, Field::EncodedZ,
+                                    Field::BinaryRest};
+constexpr Field kPicture22Layout[] = {Field::Encoding, Field::Format3, Field::Byte, Field::EncodedZ,
+                                      Field::BinaryRest};
+constexpr Field kTermsLayout[] = {Field::Encoding, Field::Lang, Field::EncodedRest};
+
+constexpr std::pair<std::string_view, std::string_view> kIds22[] = {
+    {"BUF", "RBUF"}, {"CNT", "PCNT"}, {"COM", "COMM"}, {"CRA", "AENC"}, {"ETC", "ETCO"},
+    {"EQU", "EQUA"}, {"GEO", "GEOB"}, {"IPL", "IPLS"}, {"LNK", "LINK"}, {"MCI", "MCDI"},
+    {"MLL", "MLLT"}, {"PIC", "APIC"}, {"POP", "POPM"}, {"REV", "RVRB"}, {"RVA", "RVAD"},
+    {"SLT", "SYLT"}, {"STC", "SYTC"}, {"TAL", "TALB"}, {"TBP", "TBPM"}, {"TCM", "TCOM"},
+    {"TCO", "TCON"}, {"TCP", "TCMP"}, {"TCR", "TCOP"}, {"TDA", "TDAT"}, {"TDY", "TDLY"},
+    {"TEN", "TENC"}, {"TFT", "TFLT"}, {"TIM", "TIME"}, {"TKE", "TKEY"}, {"TLA", "TLAN"},
+    {"TLE", "TLEN"}, {"TMT", "TMED"}, {"TOA", "TOPE"}, {"TOF", "TOFN"}, {"TOL", "TOLY"},
+    {"TOR", "TORY"}, {"TOT", "TOAL"}, {"TP1", "TPE1"}, {"TP2", "TPE2"}, {"TP3", "TPE3"},
+    {"TP4", "TPE4"}, {"TPA", "TPOS"}, {"TPB", "TPUB"}, {"TRC", "TSRC"}, {"TRD", "TRDA"},
+    {"TRK", "TRCK"}, {"TS2", "TSO2"}, {"TSA", "TSOA"}, {"TSC", "TSOC"}, {"TSI", "TSIZ"},
+    {"TSP", "TSOP"}, {"TSS", "TSSE"}, {"TST", "TSOT"}, {"TT1", "TIT1"}, {"TT2", "TIT2"},
+    {"TT3", "TIT3"}, {"TXT", "TEXT"}, {"TXX", "TXXX"}, {"TYE", "TYER"}, {"UFI", "UFID"},
+    {"ULT", "USLT"}, {"WAF", "WOAF"}, {"WAR", "WOAR"}, {"WAS", "WOAS"}, {"WCM", "WCOM"},
+    {"WCP", "WCOP"}, {"WPB", "WPUB"}, {"WXX", "WXXX"},
+};
+
+}  // namespace
+
+std::uint32_t ReadSynchsafe(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} << 21 | std::uint32_t{p[1]} << 14 | std::uint32_t{p[2]} << 7 |
+           std::uint32_t{p[3]};
+}
+
+std::uint32_t ReadBigEndian32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
+           std::uint32_t{p[3]};
+}
+
+std::optional<Header> ParseHeader(ByteView b) {
+    if (b.size() < kHeaderSize || b[0] != 'I' || b[1] != 'D' || b[2] != '3')
+        return std::nullopt;
+    if (b[3] == 0xFF || b[4] == 0xFF || ((b[6] | b[7] | b[8] | b[9]) & 0x80) != 0)
+        return std::nullopt;
+    return Header{b[3], b[4], b[5], ReadSynchsafe(b.data() + 6)};
+}
+
+Bytes RenderHeader23(std::uint32_t bodySize) {
+    return Bytes{'I',
+                 'D',
+                 '3',
+                 3,
+                 0,
+                 0,
+                 static_cast<std::uint8_t>((bodySize >> 21) & 0x7F),
+                 static_cast<std::uint8_t>((bodySize >> 14) & 0x7F),
+                 static_cast<std::uint8_t>((bodySize >> 7) & 0x7F),
+                 static_cast<std::uint8_t>(bodySize & 0x7F)};
+}
+
+Bytes RemoveUnsync(ByteView in, std::size_t mark, std::size_t* rawOfMark) {
+    Bytes out;
+    out.reserve(in.size());
+    bool marked = false;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        if (rawOfMark && !marked && out.size() == mark) {
+            *rawOfMark = i;
+            marked = true;
+        }
+        out.push_back(in[i]);
+        if (in[i] == 0xFF && i + 1 < in.size() && in[i + 1] == 0x00)
+            ++i;
+    }
+    if (rawOfMark && !marked)
+        *rawOfMark = in.size();
+    return out;
+}
+
+std::string_view Id22To23(std::string_view id22) {
+    for (const auto& [from, to] : kIds22) {
+        if (from == id22)
+            return to;
+    }
+    return {};
+}
+
+std::string RawFrame::Id23() const {
+    if (Major >= 3)
+        return Id;
+    const std::string_view mapped = Id22To23(Id);
+    return mapped.empty() ? Id : std::string(mapped);
+}
+
+bool RawFrame::Compressed() const {
+    if (Major == 3)
+        return (FormatFlags & k23Compressed) != 0;
+    return Major >= 4 && (FormatFlags & k24Compressed) != 0;
+}
+
+bool RawFrame::Encrypted() const {
+    if (Major == 3)
+        return (FormatFlags & k23Encrypted) != 0;
+    return Major >= 4 && (FormatFlags & k24Encrypted) != 0;
+}
+
+std::optional<ByteView> RawFrame::Content() const {
+    if (Compressed() || Encrypted())
+        return std::nullopt;
+    std::size_t skip = 0;
+    if (Major == 3 && (FormatFlags & k23Grouped))
+        skip = 1;
+    if (Major >= 4)
+        skip = ((FormatFlags & k24Grouped) ? 1 : 0) + ((FormatFlags & k24DataLength) ? 4 : 0);
+    if (skip > Data.size())
+        return std::nullopt;
+    return ByteView(Data).subspan(skip);
+}
+
+ParsedBody ParseBody(const Header& header, ByteView stored) {
+    ParsedBody out;
+    // 2.2 and 2.3 unsynchronise the whole tag, 2.4 each frame on its own.
+    const bool wholeUnsync = header.Major < 4 && (header.Flags & kFlagUnsync) != 0;
+    Bytes decoded;
+    if (wholeUnsync)
+        decoded = RemoveUnsync(stored);
+    const ByteView body = wholeUnsync ? ByteView(decoded) : stored;
+
+    std::size_t pos = 0;
+    if (header.Major < 3 && (header.Flags & kFlagExtended) != 0) {
+        // A compressed 2.2 tag: no scheme for it was ever defined.
+        out.StoredFramesEnd = stored.size();
+        return out;
+    }
+    if (header.Major >= 3 && (header.Flags & kFlagExtended) != 0) {
+        if (body.size() < 4) {
+            pos = body.size();
+        } else if (header.Major == 3) {
+            // The 2.3 size excludes its own four bytes.
+            const std::uint32_t n = ReadBigEndian32(body.data());
+            pos = n <= body.size() - 4 ? 4 + n : body.size();
+        } else {
+            const std::uint32_t n = ReadSynchsafe(body.data());
+            pos = (n >= 4 && n <= body.size()) ? n : body.size();
+        }
+    }
+
+    const std::size_t headerLen = header.Major < 3 ? 6 : 10;
+    const std::size_t idLen = header.Major < 3 ? 3 : 4;
+    std::size_t framesEnd = pos;
+    while (body.size() >= headerLen && pos <= body.size() - headerLen &&
+           out.Frames.size() < kMaxFrames) {
+        const std::uint8_t* p = body.data() + pos;
+        if (!ValidId(p, idLen)) {
+            ++pos;  // padding or garbage: look at the next byte
+            continue;
+        }
+        std::size_t size = 0;
+        if (header.Major < 3)
+            size = std::size_t{p[3]} << 16 | std::size_t{p[4]} << 8 | p[5];
+        else if (header.Major == 3)
+            size = ReadBigEndian32(p + 4);
+        else
+            size = FrameSize24(body, pos);
+        if (size > body.size() - pos - headerLen) {
+            ++pos;
+            continue;
+        }
+        RawFrame frame;
+        frame.Id.assign(reinterpret_cast<const char*>(p), idLen);
+        frame.Major = header.Major;
+        if (header.Major >= 3) {
+            frame.StatusFlags = p[8];
+            frame.FormatFlags = p[9];
+        }
+        const ByteView data = body.subspan(pos + headerLen, size);
+        if (header.Major >= 4 &&
+            ((frame.FormatFlags & k24Unsync) != 0 || (header.Flags & kFlagUnsync) != 0)) {
+            frame.Data = RemoveUnsync(data);
+            frame.FormatFlags &= static_cast<std::uint8_t>(~k24Unsync);
+        } else {
+            frame.Data.assign(data.begin(), data.end());
+        }
+        out.Frames.push_back(std::move(frame));
+        pos += headerLen + size;
+        framesEnd = pos;
+    }
+
+    out.TailIsPadding =
+        std::all_of(body.begin() + static_cast<std::ptrdiff_t>(std::min(framesEnd, body.size())),
+                    body.end(), [](std::uint8_t b) { return b == 0; });
+    out.StoredFramesEnd = framesEnd;
+    if (wholeUnsync)
+        RemoveUnsync(stored, framesEnd, &out.StoredFramesEnd);
+    return out;
+}
+
+std::optional<Bytes> RenderCarried23(const RawFrame& frame) {
+    std::string id;
+    std::uint8_t status = 0;
+    std::uint8_t format = 0;
+    Bytes prefix;
+    ByteView payload(frame.Data);
+
+    if (frame.Major < 3) {
+        const std::string_view mapped = Id22To23(frame.Id);
+        // No 2.3 name: keep the data under an experimental identifier.
+        id = mapped.empty() ? "X" + frame.Id : std::string(mapped);
+    } else if (frame.Major == 3) {
+        // Already in the 2.3 layout: flags and data go back as they were.
+        id = frame.Id;
+        status = frame.StatusFlags;
+        format = frame.FormatFlags;
+        if ((format & k23Grouped) != 0 && !frame.Compressed() && !frame.Encrypted()) {
+            if (payload.empty())
+                return std::nullopt;
+            prefix.push_back(payload[0]);
+            payload = payload.subspan(1);
+        }
+    } else {
+        id = frame.Id;
+        const std::uint8_t f = frame.FormatFlags;
+        std::size_t pos = 0;
+        std::optional<std::uint8_t> group, method;
+        std::optional<std::uint32_t> dataLength;
+        if ((f & k24Grouped) != 0) {
+            if (pos >= payload.size())
+                return std::nullopt;
+            group = payload[pos++];
+        }
+        if ((f & k24Encrypted) != 0) {
+            if (pos >= payload.size())
+                return std::nullopt;
+            method = payload[pos++];
+        }
+        if ((f & k24DataLength) != 0) {
+            if (payload.size() - pos < 4)
+                return std::nullopt;
+            dataLength = ReadSynchsafe(payload.data() + pos);
+            pos += 4;
+        }
+        payload = payload.subspan(pos);
+        const bool compressed = (f & k24Compressed) != 0;
+        // 2.3 needs the inflated size of a compressed frame; without it the
+        // frame could only be written as garbage.
+        if (compressed && !dataLength)
+            return std::nullopt;
+        // Status flags move one bit up from 2.4 to 2.3.
+        status = static_cast<std::uint8_t>((frame.StatusFlags & 0x70) << 1);
+        if (compressed) {
+            format |= k23Compressed;
+            PutBigEndian32(prefix, *dataLength);
+        }
+        if (method) {
+            format |= k23Encrypted;
+            prefix.push_back(*method);
+        }
+        if (group) {
+            format |= k23Grouped;
+            prefix.push_back(*group);
+        }
+    }
+
+    Bytes data = prefix;
+    bool converted = false;
+    // 2.3 has no UTF-8; re-encode such text frames when they are readable.
+    if ((format & (k23Compressed | k23Encrypted)) == 0 && !payload.empty() &&
+        payload[0] == kEncUtf8) {
+        const auto layout = LayoutFor(id);
+        if (!layout.empty() && layout[0] == Field::Encoding) {
+            if (auto values = ReadFields(layout, payload, kLatin1Name)) {
+                std::vector<std::string> texts;
+                for (const auto& v : *values)
+                    texts.insert(texts.end(), v.Texts.begin(), v.Texts.end());
+                (*values)[0].Byte = ChooseEncoding(texts);
+                const Bytes rendered = WriteFields(layout, *values);
+                data.insert(data.end(), rendered.begin(), rendered.end());
+                converted = true;
+            }
+        }
+    }
+    if (!converted)
+        data.insert(data.end(), payload.begin(), payload.end());
+
+    Bytes out(id.begin(), id.end());
+    PutBigEndian32(out, static_cast<std::uint32_t>(data.size()));
+    out.push_back(status);
+    out.push_back(format);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+Bytes RenderFrame23(std::string_view id, const Bytes& data) {
+    Bytes out(id.begin(), id.end());
+    PutBigEndian32(out, static_cast<std::uint32_t>(data.size()));
+    out.push_back(0);
+    out.push_back(0);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+// ---- Text ----
+
+std::string DecodeText(ByteView bytes, std::uint8_t encoding, std::string_view legacyCodePage) {
+    switch (encoding) {
+        case kEncUtf16Bom:
+            if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF)
+                return Utf16ToUtf8(bytes.subspan(2), true);
+            if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE)
+                return Utf16ToUtf8(bytes.subspan(2), false);
+            return Utf16ToUtf8(bytes, false);
+        case kEncUtf16Be:
+            if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF)
+                bytes = bytes.subspan(2);
+            return Utf16ToUtf8(bytes, true);
+        case kEncUtf8:
+            return std::string(bytes.begin(), bytes.end());
+        default:
+            return CodePageToUtf8(
+                std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                legacyCodePage);
+    }
+}
+
+Bytes EncodeText(std::string_view utf8, std::uint8_t encoding) {
+    Bytes out;
+    switch (encoding) {
+        case kEncUtf16Bom:
+            out = {0xFF, 0xFE};
+            Utf8ToUtf16(utf8, false, out);
+            return out;
+        case kEncUtf16Be:
+            Utf8ToUtf16(utf8, true, out);
+            return out;
+        case kEncUtf8:
+            return Bytes(utf8.begin(), utf8.end());
+        default: {
+            const std::string latin1 = Utf8ToCodePage(utf8, kLatin1Name);
+            return Bytes(latin1.begin(), latin1.end());
+        }
+    }
+}
+
+std::uint8_t ChooseEncoding(const std::vector<std::string>& texts) {
+    for (const auto& t : texts) {
+        if (!FitsCodePage(t, kLatin1Name))
+            return kEncUtf16Bom;
+    }
+    return kEncLatin1;
+}
+
+// ---- Field lists ----
+
+std::string FieldValue::Text() const {
+    std::string out;
+    for (std::size_t i = 0; i < Texts.size(); ++i) {
+        if (i > 0)
+            out += '/';
+        out += Texts[i];
+    }
+    return out;
+}
+
+std::span<const Field> LayoutFor(std::string_view id) {
+    if (id == "TXXX")
+        return kUserTextLayout;
+    if (id == "COMM" || id == "USLT")
+        return kCommentLayout;
+    if (id == "WXXX")
+        return kUserUrlLayout;
+    if (id == "APIC")
+        return kPictureLayout;
+    if (id == "USER")
+        return kTermsLayout;
+    if (id.size() == 4 && id[0] == 'T')
+        return kTextLayout;
+    if (id == "IPLS")
+        return kTextLayout;
+    return {};
+}
+
+std::span<const Field> LayoutOf(const RawFrame& frame) {
+    if (frame.Major < 3 && frame.Id == "PIC")
+        return kPicture22Layout;
+    return LayoutFor(frame.Id23());
+}
+
+std::optional<std::vector<FieldValue>> ReadFields(std::span<const Field> layout, ByteView data,
+                                                  std::string_view legacyCodePage) {
+    std::vector<FieldValue> values;
+    std::size_t pos = 0;
+    std::uint8_t encoding = kEncLatin1;
+    auto text = [&](ByteView bytes) { return DecodeText(bytes, encoding, legacyCodePage); };
+    for (const Field field : layout) {
+        FieldValue v;
+        const std::size_t left = data.size() - pos;
+        switch (field) {
+            case Field::Encoding:
+            case Field::Byte:
+                if (left < 1)
+                    return std::nullopt;
+                v.Byte = data[pos++];
+                if (field == Field::Encoding)
+                    encoding = v.Byte;
+                break;
+            case Field::Lang:
+            case Field::Format3:
+                if (left < 3)
+                    return std::nullopt;
+                v.Binary.assign(data.begin() + static_cast<std::ptrdiff_t>(pos),
+                                data.begin() + static_cast<std::ptrdiff_t>(pos + 3));
+                pos += 3;
+                break;
+            case Field::Latin1Z:
+            case Field::EncodedZ: {
+                const bool latin1 = field == Field::Latin1Z;
+                const std::size_t width = latin1 ? 1 : TerminatorWidth(encoding);
+                const std::size_t end = FindTerminator(data, pos, width);
+                const ByteView bytes = data.subspan(pos, end - pos);
+                v.Texts.push_back(latin1 ? DecodeText(bytes, kEncLatin1, kLatin1Name)
+                                         : text(bytes));
+                pos = std::min(data.size(), end + width);
+                break;
+            }
+            case Field::EncodedRest: {
+                const std::size_t width = TerminatorWidth(encoding);
+                while (pos < data.size()) {
+                    const std::size_t end = FindTerminator(data, pos, width);
+                    v.Texts.push_back(text(data.subspan(pos, end - pos)));
+                    pos = std::min(data.size(), end + width);
+                }
+                break;
+            }
+            case Field::Latin1Rest: {
+                const std::size_t end = FindTerminator(data, pos, 1);
+                v.Texts.push_back(
+                    DecodeText(data.subspan(pos, end - pos), kEncLatin1, kLatin1Name));
+                pos = data.size();
+                break;
+            }
+            case Field::BinaryRest:
+                v.Binary.assign(data.begin() + static_cast<std::ptrdiff_t>(pos), data.end());
+                pos = data.size();
+                break;
+        }
+        values.push_back(std::move(v));
+    }
+    return values;
+}
+
+Bytes WriteFields(std::span<const Field> layout, const std::vector<FieldValue>& values) {
+    Bytes out;
+    std::uint8_t encoding = kEncLatin1;
+    auto first = [](const FieldValue& v) { return v.Texts.empty() ? std::string() : v.Texts[0]; };
+    auto append = [&out](const Bytes& b) { out.insert(out.end(), b.begin(), b.end()); };
+    for (std::size_t i = 0; i < layout.size() && i < values.size(); ++i) {
+        const FieldValue& v = values[i];
+        switch (layout[i]) {
+            case Field::Encoding:
+            case Field::Byte:
+                out.push_back(v.Byte);
+                if (layout[i] == Field::Encoding)
+                    encoding = v.Byte;
+                break;
+            case Field::Lang:
+            case Field::Format3: {
+                Bytes three = v.Binary;
+                three.resize(3, ' ');
+                append(three);
+                break;
+            }
+            case Field::Latin1Z:
+                append(EncodeText(first(v), kEncLatin1));
+                out.push_back(0);
+                break;
+            case Field::EncodedZ:
+                append(EncodeText(first(v), encoding));
+                out.insert(out.end(), TerminatorWidth(encoding), 0);
+                break;
+            case Field::EncodedRest:
+                for (std::size_t t = 0; t < v.Texts.size(); ++t) {
+                    if (t > 0)
+                        out.insert(out.end(), TerminatorWidth(encoding), 0);
+                    append(EncodeText(v.Texts[t], encoding));
+                }
+                break;
+            case Field::Latin1Rest:
+                append(EncodeText(first(v), kEncLatin1));
+                break;
+            case Field::BinaryRest:
+                append(v.Binary);
+                break;
+        }
+    }
+    return out;
+}
+
+}  // namespace sondrel::id3v2

@@ -1,0 +1,136 @@
+// ID3v2 byte layouts: the tag header, unsynchronisation, the frame walk of
+// versions 2.2 to 2.4, text encodings, and frame bodies described as field
+// lists that one generic reader and writer walk. Everything here works on
+// bytes in memory; the component in id3v2.h does the file work.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sondrel::id3v2 {
+
+using Bytes = std::vector<std::uint8_t>;
+using ByteView = std::span<const std::uint8_t>;
+
+inline constexpr std::size_t kHeaderSize = 10;
+// The 28-bit size field: the largest tag body the format can declare.
+inline constexpr std::uint32_t kMaxBodySize = 0x0FFFFFFF;
+// A walk stops after this many frames; real tags hold a few dozen.
+inline constexpr std::size_t kMaxFrames = 65536;
+// Padding given to a tag that is written anew.
+inline constexpr std::uint32_t kPadding = 500;
+
+inline constexpr std::uint8_t kFlagUnsync = 0x80;
+inline constexpr std::uint8_t kFlagExtended = 0x40;  // 2.2: whole-tag compression
+inline constexpr std::uint8_t kFlagFooter = 0x10;    // 2.4 only
+
+struct Header {
+    std::uint8_t Major = 0;
+    std::uint8_t Revision = 0;
+    std::uint8_t Flags = 0;
+    std::uint32_t BodySize = 0;
+    bool HasFooter() const { return Major >= 4 && (Flags & kFlagFooter) != 0; }
+};
+
+// The 10-byte header at the start of a file; nullopt when it is not one.
+std::optional<Header> ParseHeader(ByteView bytes);
+Bytes RenderHeader23(std::uint32_t bodySize);
+
+std::uint32_t ReadSynchsafe(const std::uint8_t* p);
+std::uint32_t ReadBigEndian32(const std::uint8_t* p);
+
+// Undoes unsynchronisation (every 0xFF 0x00 becomes 0xFF). When `rawOfMark`
+// is given it receives the input position that produced output position
+// `mark` (the input size when the output is shorter).
+Bytes RemoveUnsync(ByteView in, std::size_t mark = 0, std::size_t* rawOfMark = nullptr);
+
+// One frame as stored in a tag: the identifier and flags as found, and the
+// data with per-frame unsynchronisation undone but any grouping, encryption
+// or data-length bytes still in front.
+struct RawFrame {
+    std::string Id;  // 3 characters in 2.2, else 4
+    std::uint8_t Major = 3;
+    std::uint8_t StatusFlags = 0;
+    std::uint8_t FormatFlags = 0;
+    Bytes Data;
+
+    // The identifier under which a 2.3 tag knows this frame ("TT2" -> "TIT2").
+    std::string Id23() const;
+    bool Compressed() const;
+    bool Encrypted() const;
+    // The frame's content when it can be interpreted (not compressed or
+    // encrypted, and its extra header bytes present); nullopt otherwise.
+    std::optional<ByteView> Content() const;
+};
+
+struct ParsedBody {
+    std::vector<RawFrame> Frames;
+    // Offset in the body as stored in the file (unsynchronisation still in
+    // place) just after the last frame taken, or after the extended header.
+    std::size_t StoredFramesEnd = 0;
+    // False when something other than zero padding follows the last frame:
+    // some writers declare a tag larger than it is, with audio inside.
+    bool TailIsPadding = true;
+};
+
+// Walks the frames of a tag body (the bytes after the 10-byte header).
+ParsedBody ParseBody(const Header& header, ByteView body);
+
+// 2.2 three-character identifiers to their 2.3 names; empty when none exists.
+std::string_view Id22To23(std::string_view id22);
+
+// The frame rendered in the 2.3 layout (plain size, 2.3 flag positions, no
+// unsynchronisation); nullopt when that cannot be done without corrupting it.
+std::optional<Bytes> RenderCarried23(const RawFrame& frame);
+
+// ---- Text ------------------------------------------------------------------
+
+enum Encoding : std::uint8_t { kEncLatin1 = 0, kEncUtf16Bom = 1, kEncUtf16Be = 2, kEncUtf8 = 3 };
+
+std::string DecodeText(ByteView bytes, std::uint8_t encoding, std::string_view legacyCodePage);
+Bytes EncodeText(std::string_view utf8, std::uint8_t encoding);
+// Encoding 0 when every text fits ISO-8859-1, otherwise UTF-16 with a BOM.
+std::uint8_t ChooseEncoding(const std::vector<std::string>& texts);
+
+// ---- Frame bodies as field lists ---------------------------------------------
+
+enum class Field {
+    Encoding,     // the text-encoding byte that governs the encoded fields
+    Lang,         // three bytes, language code
+    Byte,         // one byte (picture type)
+    Format3,      // three bytes, 2.2 image format
+    Latin1Z,      // ISO-8859-1 text up to a zero byte
+    EncodedZ,     // text in the frame's encoding up to its terminator
+    EncodedRest,  // text in the frame's encoding to the end; zero-separated values
+    Latin1Rest,   // ISO-8859-1 text to the end
+    BinaryRest,   // bytes to the end
+};
+
+struct FieldValue {
+    std::uint8_t Byte = 0;           // Encoding, Byte
+    std::vector<std::string> Texts;  // text fields (UTF-8); several values for EncodedRest
+    Bytes Binary;                    // Lang, Format3, BinaryRest
+    std::string Text() const;        // the values joined by "/"
+};
+
+// The layout of a frame by its 2.3 identifier; empty for frames we do not
+// interpret (they are carried as bytes).
+std::span<const Field> LayoutFor(std::string_view id23);
+// The same for a stored frame (a 2.2 "PIC" has its own layout).
+std::span<const Field> LayoutOf(const RawFrame& frame);
+
+// Reads the fields of a layout; nullopt when the data is too short.
+std::optional<std::vector<FieldValue>> ReadFields(std::span<const Field> layout, ByteView data,
+                                                  std::string_view legacyCodePage);
+// Renders fields; the Encoding field's value picks the encoding of the texts.
+Bytes WriteFields(std::span<const Field> layout, const std::vector<FieldValue>& values);
+
+// A complete 2.3 frame: identifier, plain size, zero flags, data.
+Bytes RenderFrame23(std::string_view id, const Bytes& data);
+
+}  // namespace sondrel::id3v2

@@ -1,0 +1,387 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tags/file_io.h"
+#include "tags/id3v2.h"
+#include "tags/id3v2_frames.h"
+#include "tags/id3v2_test_tags.h"
+
+namespace sondrel {
+namespace {
+
+using namespace sondrel::test;
+using namespace sondrel::test::id3;
+
+// The frames of a tag file, walked with the reader of the production code.
+std::vector<id3v2::RawFrame> FramesOf(const Bytes& file) {
+    const auto header = id3v2::ParseHeader(file);
+    if (!header || file.size() < 10 + header->BodySize)
+        return {};
+    return id3v2::ParseBody(*header, id3v2::ByteView(file).subspan(10, header->BodySize)).Frames;
+}
+
+std::vector<std::string> IdsOf(const Bytes& file) {
+    std::vector<std::string> ids;
+    for (const auto& f : FramesOf(file))
+        ids.push_back(f.Id);
+    return ids;
+}
+
+const id3v2::RawFrame* Find(const std::vector<id3v2::RawFrame>& frames, const std::string& id,
+                            int nth = 0) {
+    for (const auto& f : frames) {
+        if (f.Id == id && nth-- == 0)
+            return &f;
+    }
+    return nullptr;
+}
+
+std::uint32_t BodySize(const Bytes& file) {
+    return id3v2::ParseHeader(file)->BodySize;
+}
+
+Bytes After(const Bytes& file, std::size_t offset) {
+    return Bytes(file.begin() + static_cast<std::ptrdiff_t>(offset), file.end());
+}
+
+struct Fixture {
+    TempDir dir;
+    std::string path = dir.file("song.mp3");
+    Bytes audio = FakeAudio();
+    TSondrel2 tag;
+    void Load(const Bytes& tagBytes) {
+        WriteFile(path, tagBytes, audio);
+        tag.setFileName(path);
+    }
+    Bytes Disk() const { return ReadAll(path); }
+};
+
+TEST(Id3v2Write, NewTagGoesInFrontOfTheUnchangedAudio) {
+    Fixture f;
+    f.Load({});
+    EXPECT_FALSE(f.tag.Valid());
+    f.tag.settitle("Title");
+    f.tag.setartist("Artist");
+    f.tag.settext("words");
+    ASSERT_TRUE(f.tag.WriteTag()) << f.tag.Error();
+    EXPECT_EQ(f.tag.Error(), "");
+    const Bytes disk = f.Disk();
+    EXPECT_EQ((Bytes{disk.begin(), disk.begin() + 6}), Cat({B("ID3"), {3, 0, 0}}));
+    const std::uint32_t body = BodySize(disk);
+    // twelve empty frames take 137 bytes; the lyrics frame 15 + text
+    const std::uint32_t s = 137 + 5 + 6 + 15 + 5;
+    EXPECT_EQ(body, s + 500);
+    EXPECT_EQ(After(disk, 10 + body), f.audio);
+    EXPECT_EQ(IdsOf(disk),
+              (std::vector<std::string>{"USLT", "TRCK", "TIT2", "TPE1", "TALB", "TYER", "TCON",
+                                        "COMM", "TCOM", "TOPE", "TCOP", "WXXX", "TENC"}));
+    TSondrel2 again;
+    again.setFileName(f.path);
+    EXPECT_EQ(again.title(), "Title");
+    EXPECT_EQ(again.artist(), "Artist");
+    EXPECT_EQ(again.text(), "words");
+}
+
+TEST(Id3v2Write, EmptyFieldsGiveTwelveFramesOf137Bytes) {
+    Fixture f;
+    f.Load({});
+    ASSERT_TRUE(f.tag.WriteTag());
+    EXPECT_EQ(BodySize(f.Disk()), 137u + 500u);
+}
+
+TEST(Id3v2Write, InPlaceOrRewrite) {
+    // Old body size against the new frames' size S = 137 + len(title).
+    const std::uint32_t s = 137 + 5;
+    const struct {
+        const char* name;
+        std::uint8_t major;
+        std::uint32_t oldBody;
+        bool inPlace;
+    } cases[] = {
+        {"exact fit", 3, s, true},
+        {"500 bytes to spare", 3, s + 500, true},
+        {"501 bytes to spare", 3, s + 501, false},
+        {"too small", 3, s - 1, false},
+        {"2.4 fits", 4, s + 10, true},
+        {"2.2 always rewritten", 2, s + 10, false},
+    };
+    for (const auto& c : cases) {
+        Fixture f;
+        const Bytes frame = c.major == 2 ? F22("TT2", Text("old")) : F23("TIT2", Text("old"));
+        f.Load(Tag(c.major, frame, c.oldBody - frame.size()));
+        ASSERT_TRUE(f.tag.Valid()) << c.name;
+        f.tag.settitle("Hello");
+        ASSERT_TRUE(f.tag.WriteTag()) << c.name << ": " << f.tag.Error();
+        const Bytes disk = f.Disk();
+        const std::uint32_t body = BodySize(disk);
+        EXPECT_EQ(body, c.inPlace ? c.oldBody : s + 500) << c.name;
+        EXPECT_EQ(disk[3], 3) << c.name;
+        EXPECT_EQ(After(disk, 10 + body), f.audio) << c.name;
+        TSondrel2 again;
+        again.setFileName(f.path);
+        EXPECT_EQ(again.title(), "Hello") << c.name;
+    }
+}
+
+TEST(Id3v2Write, SecondSaveIsInPlaceAndGrowthRewritesWithNewPadding) {
+    Fixture f;
+    f.Load({});
+    f.tag.settitle("x");
+    ASSERT_TRUE(f.tag.WriteTag());
+    const auto size1 = f.Disk().size();
+    f.tag.setFileName(f.path);
+    ASSERT_TRUE(f.tag.WriteTag());
+    EXPECT_EQ(f.Disk().size(), size1);
+
+    f.tag.setFileName(f.path);
+    f.tag.setcomment(std::string(600, 'c'));
+    ASSERT_TRUE(f.tag.WriteTag());
+    const Bytes disk = f.Disk();
+    EXPECT_EQ(BodySize(disk), 137u + 1 + 600 + 500);
+    EXPECT_EQ(After(disk, 10 + BodySize(disk)), f.audio);
+}
+
+TEST(Id3v2Write, FieldEncodingsLanguageAndGenre) {
+    Fixture f;
+    f.Load({});
+    f.tag.settitle("Caf\u00E9");
+    f.tag.setartist("\u041F\u0440");
+    f.tag.setcomment("\u00FC");
+    f.tag.setLyricsLanguage("en");
+    f.tag.setGenreID(0);
+    ASSERT_TRUE(f.tag.WriteTag());
+    EXPECT_EQ(f.tag.Genre(), "(0)Blues");
+    const auto frames = FramesOf(f.Disk());
+    EXPECT_EQ(Find(frames, "TIT2")->Data, Cat({{0}, B("Caf\xE9")}));
+    EXPECT_EQ(Find(frames, "TPE1")->Data, (Bytes{1, 0xFF, 0xFE, 0x1F, 0x04, 0x40, 0x04}));
+    EXPECT_EQ(Find(frames, "COMM")->Data, Cat({{0}, B("eng"), {0}, B("\xFC")}));
+    EXPECT_EQ(Find(frames, "TCON")->Data, Cat({{0}, B("(0)Blues")}));
+
+    f.tag.setFileName(f.path);
+    EXPECT_EQ(f.tag.artist(), "\u041F\u0440");
+    f.tag.setGenreID(12);
+    f.tag.setGenre("Trip Rock");
+    f.tag.setLyricsLanguage("deu");
+    f.tag.setcomment("\u0100 note");
+    ASSERT_TRUE(f.tag.WriteTag());
+    const auto again = FramesOf(f.Disk());
+    EXPECT_EQ(Find(again, "TCON")->Data, Cat({{0}, B("Trip Rock")}));
+    EXPECT_EQ(Find(again, "COMM")->Data, Cat({{1},
+                                              B("deu"),
+                                              {0xFF, 0xFE, 0, 0},
+                                              {0xFF, 0xFE, 0x00, 0x01},
+                                              B(std::string(" \0n\0o\0t\0e\0", 10))}));
+}
+
+TEST(Id3v2Write, UnownedFramesAreCarriedInOrder) {
+    const Bytes popm = Cat({B("a@b"), {0, 200, 0, 0, 0, 7}});
+    const Bytes priv = Cat({B("owner"), {0}, {1, 2, 3, 0xFF}});
+    const Bytes body = Cat(
+        {F23("TPE2", Text("Band")), F23("TIT2", Text("old")),
+         F23("COMM", Cat({{0}, B("eng"), B("iTunNORM"), {0}, B(" 0001")})),
+         F23("COMM", Cat({{0}, B("eng"), {0}, B("main")})), F23("TPOS", Text("1/2")),
+         F23("TXXX", Cat({{0}, B("key"), {0}, B("value")})), F23("POPM", popm), F23("PRIV", priv),
+         F23("ZZZZ", {9, 9, 9}), F23("USLT", Cat({{0}, B("eng"), {0}, B("lyr")})),
+         F23("USLT", Cat({{0}, B("fra"), B("fr"), {0}, B("paroles")}))});
+    Fixture f;
+    f.Load(Tag(3, body, 50));
+    EXPECT_EQ(f.tag.comment(), "main");
+    f.tag.setcomment("new");
+    f.tag.settitle("T");
+    ASSERT_TRUE(f.tag.WriteTag());
+    const Bytes disk = f.Disk();
+    EXPECT_EQ(IdsOf(disk),
+              (std::vector<std::string>{"USLT", "TRCK", "TIT2", "TPE1", "TALB", "TYER", "TCON",
+                                        "COMM", "TCOM", "TOPE", "TCOP", "WXXX", "TENC", "TPE2",
+                                        "COMM", "TPOS", "TXXX", "POPM", "PRIV", "ZZZZ", "USLT"}));
+    const auto frames = FramesOf(disk);
+    EXPECT_EQ(Find(frames, "POPM")->Data, popm);
+    EXPECT_EQ(Find(frames, "PRIV")->Data, priv);
+    EXPECT_EQ(Find(frames, "COMM", 1)->Data, Cat({{0}, B("eng"), B("iTunNORM"), {0}, B(" 0001")}));
+    EXPECT_EQ(Find(frames, "USLT", 1)->Data, Cat({{0}, B("fra"), B("fr"), {0}, B("paroles")}));
+    TSondrel2 again;
+    again.setFileName(f.path);
+    EXPECT_EQ(again.comment(), "new");
+    EXPECT_EQ(again.text(), "lyr");
+    EXPECT_EQ(again.artist(), "Band") << "the artist shown came from TPE2 and is now in TPE1";
+    EXPECT_NE(Find(frames, "TPE2"), nullptr);
+}
+
+TEST(Id3v2Write, OldFramesAreConvertedTo23) {
+    // 2.4: status flags move up a bit, the data length indicator becomes the
+    // 2.3 decompressed size, grouping and encryption bytes follow it.
+    const Bytes compressed = Cat({{0x0C}, Synchsafe(1000), B("zlibdata")});
+    const Bytes encrypted = Cat({{0x55}, {0x80}, B("secret")});
+    const Bytes body24 =
+        Cat({F24("TIT2", Text("t")), F24("TXXX", Cat({{3}, B("k"), {0}, B("\xC3\xA9")})),
+             F24("GEOB", compressed, 0x40, 0x48 | 0x01),  // grouped, compressed, with length
+             F24("PRIV", encrypted, 0x20, 0x04),          // encrypted, file-alter flag
+             F24("TDRC", Text("2001-02-03")), F24("TSOP", Text("Sort")),
+             F24("XBAD", B("abc"), 0, 0x08)});  // compressed without length: unsafe
+    Fixture f;
+    f.Load(Tag(4, body24, 20));
+    EXPECT_EQ(f.tag.year(), "2001");
+    ASSERT_TRUE(f.tag.WriteTag()) << f.tag.Error();
+    auto frames = FramesOf(f.Disk());
+    const auto* geob = Find(frames, "GEOB");
+    ASSERT_NE(geob, nullptr);
+    EXPECT_EQ(geob->StatusFlags, 0x80);
+    EXPECT_EQ(geob->FormatFlags, 0x80 | 0x20);
+    EXPECT_EQ(geob->Data, Cat({Plain32(1000), {0x0C}, B("zlibdata")}));
+    const auto* priv = Find(frames, "PRIV");
+    ASSERT_NE(priv, nullptr);
+    EXPECT_EQ(priv->StatusFlags, 0x40);
+    EXPECT_EQ(priv->FormatFlags, 0x40);
+    EXPECT_EQ(priv->Data, Cat({{0x55}, {0x80}, B("secret")}));
+    EXPECT_EQ(Find(frames, "TXXX")->Data, Cat({{0}, B("k"), {0}, B("\xE9")})) << "2.3 has no UTF-8";
+    EXPECT_NE(Find(frames, "TDRC"), nullptr) << "agrees with the year";
+    EXPECT_NE(Find(frames, "TSOP"), nullptr);
+    EXPECT_EQ(Find(frames, "XBAD"), nullptr);
+
+    f.tag.setFileName(f.path);
+    f.tag.setyear("1999");
+    ASSERT_TRUE(f.tag.WriteTag());
+    frames = FramesOf(f.Disk());
+    EXPECT_EQ(Find(frames, "TDRC"), nullptr) << "a recording time contradicting the year";
+    TSondrel2 again;
+    again.setFileName(f.path);
+    EXPECT_EQ(again.year(), "1999");
+
+    // 2.2: three-character names become their 2.3 names.
+    Fixture g;
+    g.Load(Tag(2, Cat({F22("TT2", Text("t")), F22("TP2", Text("band")), F22("TPA", Text("1")),
+                       F22("CRM", B("xyz"))})));
+    ASSERT_TRUE(g.tag.WriteTag());
+    EXPECT_EQ(IdsOf(g.Disk()), (std::vector<std::string>{"TRCK", "TIT2", "TPE1", "TALB", "TYER",
+                                                         "TCON", "COMM", "TCOM", "TOPE", "TCOP",
+                                                         "WXXX", "TENC", "TPE2", "TPOS", "XCRM"}));
+}
+
+TEST(Id3v2Write, AudioInsideADeclaredTagIsKept) {
+    // The declared size runs 300 bytes into the audio.
+    const Bytes frames = F23("TIT2", Text("old"));
+    const Bytes audio = FakeAudio(1000);
+    Bytes file = Cat({B("ID3"),
+                      {3, 0, 0},
+                      Synchsafe(static_cast<std::uint32_t>(frames.size() + 300)),
+                      frames,
+                      audio});
+    for (std::uint32_t s : {137u + 3u, 137u + 300u}) {
+        TempDir dir;
+        const std::string path = dir.file("a.mp3");
+        WriteAll(path, file);
+        TSondrel2 t;
+        t.setFileName(path);
+        ASSERT_TRUE(t.Valid());
+        t.settitle(std::string(s - 137, 'n'));
+        ASSERT_TRUE(t.WriteTag()) << t.Error();
+        const Bytes disk = ReadAll(path);
+        EXPECT_EQ(After(disk, 10 + BodySize(disk)), audio) << "S = " << s;
+    }
+    TempDir dir;
+    const std::string path = dir.file("a.mp3");
+    WriteAll(path, file);
+    TSondrel2 t;
+    t.setFileName(path);
+    ASSERT_TRUE(t.RemoveTag());
+    EXPECT_EQ(ReadAll(path), audio);
+}
+
+TEST(Id3v2Write, RemoveTag) {
+    Fixture f;
+    const Bytes frame = F23("TIT2", Text("t"));
+    f.Load(Tag(3, frame, 1000 - frame.size()));
+    EXPECT_EQ(f.tag.TagSize(), 1000);
+    const auto before = f.Disk().size();
+    ASSERT_TRUE(f.tag.RemoveTag()) << f.tag.Error();
+    EXPECT_EQ(f.Disk().size(), before - 1010);
+    EXPECT_EQ(f.Disk(), f.audio);
+    EXPECT_FALSE(f.tag.Valid());
+    EXPECT_EQ(f.tag.Error(), TSondrel2::kMsgNoTag) << "the re-read finds no tag";
+    EXPECT_EQ(f.tag.title(), "");
+
+    // Nothing read: nothing removed.
+    Fixture g;
+    g.Load({});
+    ASSERT_TRUE(g.tag.RemoveTag());
+    EXPECT_EQ(g.Disk(), g.audio);
+
+    TSondrel2 missing;
+    missing.setFileName(g.dir.file("gone.mp3"));
+    EXPECT_FALSE(missing.RemoveTag());
+    EXPECT_EQ(missing.Error(), "File does not exist!");
+}
+
+TEST(Id3v2Write, UnwritableFileIsRefusedAndUnchanged) {
+    Fixture f;
+    f.Load(Tag(3, F23("TIT2", Text("t")), 10));
+    const Bytes before = f.Disk();
+    ::chmod(f.path.c_str(), 0444);
+    // Permissions do not bind root; the immutable attribute does, where the
+    // file system has it.
+    const bool immutable =
+        ::geteuid() == 0 &&
+        RunCommand("chattr +i " + ShellQuote(f.path) + " 2>/dev/null").exitCode == 0;
+    struct Undo {
+        std::string path;
+        bool on;
+        ~Undo() {
+            if (on)
+                RunCommand("chattr -i " + ShellQuote(path));
+        }
+    } undo{f.path, immutable};
+    if (::geteuid() == 0 && !immutable)
+        GTEST_SKIP() << "no way to make a file unwritable for root here";
+    EXPECT_FALSE(f.tag.CanWrite(f.path));
+    EXPECT_FALSE(f.tag.WriteTag());
+    EXPECT_EQ(f.tag.Error(), "File error!");
+    EXPECT_FALSE(f.tag.RemoveTag());
+    EXPECT_EQ(f.tag.Error(), "Error removing tag!");
+    EXPECT_EQ(f.Disk(), before);
+}
+
+TEST(Id3v2Write, FullDiskLeavesTheFileUntouched) {
+    for (const bool inPlace : {false, true}) {
+        Fixture f;
+        f.Load(Tag(3, F23("TIT2", Text("t")), inPlace ? 200 : 0));
+        const Bytes before = f.Disk();
+        f.tag.settitle("new");
+        SetWriteFaultHook([](std::size_t) { return false; });
+        const bool ok = f.tag.WriteTag();
+        SetWriteFaultHook(nullptr);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(f.tag.Error().rfind("File error!", 0), 0u) << f.tag.Error();
+        EXPECT_NE(f.tag.Error().find("No space"), std::string::npos) << f.tag.Error();
+        EXPECT_EQ(f.Disk(), before);
+        if (!inPlace) {
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(f.dir.path()),
+                                    std::filesystem::directory_iterator()),
+                      1)
+                << "no temporary file is left behind";
+        }
+    }
+    Fixture g;
+    g.Load(Tag(3, F23("TIT2", Text("t")), 10));
+    const Bytes before = g.Disk();
+    SetWriteFaultHook([](std::size_t) { return false; });
+    EXPECT_FALSE(g.tag.RemoveTag());
+    SetWriteFaultHook(nullptr);
+    EXPECT_EQ(g.tag.Error().rfind("File error (remove)!", 0), 0u) << g.tag.Error();
+    EXPECT_EQ(g.Disk(), before);
+}
+
+TEST(Id3v2Write, MissingFile) {
+    TempDir dir;
+    TSondrel2 t;
+    t.setFileName(dir.file("no.mp3"));
+    EXPECT_FALSE(t.WriteTag());
+    EXPECT_EQ(t.Error(), "File does not exist!");
+}
+
+}  // namespace
+}  // namespace sondrel
