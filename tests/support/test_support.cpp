@@ -10,6 +10,18 @@
 #include <stdexcept>
 
 namespace sondrel::test {
+namespace {
+
+// Peers (mutagen) come from Debian's packages; a Python of another install
+// earlier on the PATH would lack them. Put the system's first when it has them.
+const bool kSystemPythonFirst = [] {
+    if (std::system("/usr/bin/python3 -c 'import mutagen' >/dev/null 2>&1") != 0) return false;
+    const char* path = std::getenv("PATH");
+    const std::string fixed = std::string("/usr/bin:") + (path ? path : "");
+    return ::setenv("PATH", fixed.c_str(), 1) == 0;
+}();
+
+}  // namespace
 
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "sondrel-test-XXXXXX").string();
