@@ -1,0 +1,760 @@
+#include "tags/m4atag.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <taglib/mp4atom.h>
+#include <taglib/mp4coverart.h>
+#include <taglib/mp4file.h>
+#include <taglib/mp4item.h>
+#include <taglib/mp4properties.h>
+#include <taglib/mp4tag.h>
+#include <taglib/tbytevectorstream.h>
+#include <taglib/tfilestream.h>
+
+#include "tags/file_io.h"
+#include "tags/picture.h"
+#include "tags/tag_model.h"
+#include "util/codepage.h"
+
+namespace sondrel::m4atag {
+namespace {
+
+enum Field {
+    kTrack,
+    kTitle,
+    kArtist,
+    kAlbum,
+    kYear,
+    kComment,
+    kLyrics,
+    kComposer,
+    kOrigArtist,
+    kCopyright,
+    kURL,
+    kEncodedBy,
+    kGenre,
+    kFieldCount
+};
+
+// Item keys of the text fields (the track is the integer pair "trkn").
+constexpr std::array<const char*, kFieldCount> kItemKeys = {
+    "trkn",
+    "\251nam",
+    "\251ART",
+    "\251alb",
+    "\251day",
+    "\251cmt",
+    "\251lyr",
+    "\251wrt",
+    "----:com.apple.iTunes:ORIGINAL ARTIST",
+    "cprt",
+    "----:com.apple.iTunes:URL",
+    "\251too",
+    "\251gen",
+};
+
+// The "gnre" atom is a few dozen bytes; anything larger is not one we read.
+constexpr long kMaxGnreAtomBytes = 64;
+
+// Several values of one item are shown as one text.
+constexpr std::string_view kValueSeparator = "; ";
+
+TagLib::String Key(Field f) {
+    // The keys use the byte 0xA9 ("©") as TagLib's Latin-1 item names do.
+    return TagLib::String(kItemKeys[f], TagLib::String::Latin1);
+}
+
+TagLib::String FromUtf8(const std::string& s) {
+    return TagLib::String(s, TagLib::String::UTF8);
+}
+
+std::string ToUtf8(const TagLib::String& s) {
+    return s.to8Bit(true);
+}
+
+struct Cover {
+    TagLib::MP4::CoverArt::Format format;
+    TagLib::ByteVector data;
+    bool operator==(const Cover& o) const { return format == o.format && data == o.data; }
+};
+
+// What the module reads from a file and writes back into it.
+struct Metadata {
+    std::array<std::string, kFieldCount> fields;
+    std::int32_t tempo = 0;
+    std::vector<Cover> covers;
+    // The genre came from a numeric "gnre": TagLib would write its own name
+    // for the number, so the genre is always written as our text.
+    bool genreFromNumber = false;
+};
+
+struct StreamFacts {
+    std::int64_t fileLength = -1;
+    std::int32_t lengthMs = 0;
+    std::int32_t bitrate = 0;
+    std::int32_t sampleRate = 0;
+    std::int32_t channels = 0;
+    std::string codec;
+    std::string encoder;
+};
+
+struct State {
+    std::string fileName;
+    bool loaded = false;
+    Metadata read;     // as in the file
+    Metadata current;  // as edited
+    StreamFacts facts;
+};
+
+State& S() {
+    static State state;
+    return state;
+}
+
+bool ValidUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t n = 0;
+        std::uint32_t cp = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            n = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            n = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            n = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (n > s.size() - i - 1)
+            return false;
+        for (std::size_t k = 1; k <= n; ++k) {
+            const auto cc = static_cast<unsigned char>(s[i + k]);
+            if ((cc & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF.
+        static constexpr std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+std::optional<std::uint32_t> ParseNumber(std::string_view s) {
+    // Five digits are enough for 16-bit values and keep the sum from overflowing.
+    if (s.empty() || s.size() > 5)
+        return std::nullopt;
+    std::uint32_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        v = v * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    return v;
+}
+
+std::string FormatTrack(int number, int total) {
+    if (number <= 0 && total <= 0)
+        return {};
+    if (total > 0)
+        return std::to_string(number < 0 ? 0 : number) + "/" + std::to_string(total);
+    return std::to_string(number);
+}
+
+// "n" or "n/total" (digits only) to the pair "trkn" stores; "" is (0, 0).
+std::optional<std::pair<int, int>> ParseTrack(std::string_view text) {
+    if (text.empty())
+        return std::pair{0, 0};
+    const auto slash = text.find('/');
+    const auto number = ParseNumber(text.substr(0, slash));
+    if (!number || *number > static_cast<std::uint32_t>(kMaxTrackNumber))
+        return std::nullopt;
+    if (slash == std::string_view::npos)
+        return std::pair{static_cast<int>(*number), 0};
+    const auto total = ParseNumber(text.substr(slash + 1));
+    if (!total || *total > static_cast<std::uint32_t>(kMaxTrackNumber))
+        return std::nullopt;
+    return std::pair{static_cast<int>(*number), static_cast<int>(*total)};
+}
+
+std::string JoinValues(const TagLib::StringList& values) {
+    std::string out;
+    for (const auto& v : values) {
+        if (!out.empty())
+            out += kValueSeparator;
+        out += ToUtf8(v);
+    }
+    return out;
+}
+
+// The value of a "gnre" atom (1-based genre number), or 0 when absent or malformed.
+unsigned ReadGnre(TagLib::MP4::File& file, TagLib::MP4::Atom& gnre) {
+    if (gnre.length <= 0 || gnre.length > kMaxGnreAtomBytes)
+        return 0;
+    file.seek(gnre.offset);
+    const TagLib::ByteVector b = file.readBlock(static_cast<unsigned long>(gnre.length));
+    // atom header (8) | "data" atom: size (4), "data" (4), type (4), locale (4), value (2)
+    constexpr unsigned kValueAt = 24;
+    if (b.size() < kValueAt + 2 || b.mid(12, 4) != TagLib::ByteVector("data", 4))
+        return 0;
+    return b.toUShort(kValueAt, true);
+}
+
+Metadata Extract(TagLib::MP4::File& file) {
+    Metadata m;
+    const TagLib::MP4::Tag* tag = file.tag();
+    if (!tag)
+        return m;
+    const TagLib::MP4::ItemMap& items = tag->itemMap();
+    for (int f = kTitle; f < kFieldCount; ++f) {
+        const auto it = items.find(Key(static_cast<Field>(f)));
+        if (it != items.end())
+            m.fields[f] = JoinValues(it->second.toStringList());
+    }
+    if (const auto it = items.find("trkn"); it != items.end()) {
+        const auto pair = it->second.toIntPair();
+        m.fields[kTrack] = FormatTrack(pair.first, pair.second);
+    }
+    if (const auto it = items.find("tmpo"); it != items.end()) {
+        const int t = it->second.toInt();
+        m.tempo = (t < 0 || t > kMaxTempo) ? 0 : t;
+    }
+    if (const auto it = items.find("covr"); it != items.end()) {
+        for (const auto& art : it->second.toCoverArtList())
+            m.covers.push_back({art.format(), art.data()});
+    }
+
+    // TagLib turns a numeric genre into its own spelling of the name; ours
+    // follows the genre table the rest of the program uses.
+    TagLib::MP4::Atoms atoms(&file);
+    if (TagLib::MP4::Atom* ilst = atoms.find("moov", "udta", "meta", "ilst")) {
+        TagLib::MP4::Atom* gnre = ilst->find("gnre");
+        if (gnre && !ilst->find("\251gen")) {
+            const unsigned n = ReadGnre(file, *gnre);
+            m.fields[kGenre] = (n >= 1 && n <= kGenreCount) ? GenreNameOf(n - 1) : std::string();
+            m.genreFromNumber = true;
+        }
+    }
+    return m;
+}
+
+StreamFacts Facts(TagLib::MP4::File& file, const Metadata& m) {
+    StreamFacts f;
+    f.encoder = m.fields[kEncodedBy];
+    if (const TagLib::MP4::Properties* p = file.audioProperties()) {
+        f.lengthMs = p->lengthInMilliseconds();
+        f.bitrate = p->bitrate();
+        f.sampleRate = p->sampleRate();
+        f.channels = p->channels();
+        switch (p->codec()) {
+            case TagLib::MP4::Properties::AAC:
+                f.codec = "AAC";
+                break;
+            case TagLib::MP4::Properties::ALAC:
+                f.codec = "ALAC";
+                break;
+            default:
+                f.codec = "Unknown";
+                break;
+        }
+    }
+    return f;
+}
+
+void SetText(TagLib::MP4::Tag& tag, const TagLib::String& key, const std::string& value) {
+    if (value.empty())
+        tag.removeItem(key);
+    else
+        tag.setItem(key, TagLib::MP4::Item(TagLib::StringList(FromUtf8(value))));
+}
+
+// Puts into `tag` every value of `want` that differs from `had`.
+void Apply(TagLib::MP4::Tag& tag, const Metadata& want, const Metadata& had) {
+    for (int f = kTitle; f < kFieldCount; ++f) {
+        const bool forced = f == kGenre && had.genreFromNumber;
+        if (want.fields[f] != had.fields[f] || forced)
+            SetText(tag, Key(static_cast<Field>(f)), want.fields[f]);
+    }
+    if (want.fields[kTrack] != had.fields[kTrack]) {
+        // Setters only store texts that parse, so this cannot fail here.
+        const auto track = ParseTrack(want.fields[kTrack]).value_or(std::pair{0, 0});
+        if (track.first == 0 && track.second == 0)
+            tag.removeItem("trkn");
+        else
+            tag.setItem("trkn", TagLib::MP4::Item(track.first, track.second));
+    }
+    if (want.tempo != had.tempo) {
+        if (want.tempo == 0)
+            tag.removeItem("tmpo");
+        else
+            tag.setItem("tmpo", TagLib::MP4::Item(want.tempo));
+    }
+    if (want.covers != had.covers) {
+        if (want.covers.empty()) {
+            tag.removeItem("covr");
+        } else {
+            TagLib::MP4::CoverArtList list;
+            for (const auto& c : want.covers)
+                list.append(TagLib::MP4::CoverArt(c.format, c.data));
+            tag.setItem("covr", TagLib::MP4::Item(list));
+        }
+    }
+}
+
+bool SameMetadata(const Metadata& a, const Metadata& b) {
+    return a.fields == b.fields && a.tempo == b.tempo && a.covers == b.covers;
+}
+
+bool Load(const std::string& fileName) {
+    State& s = S();
+    s.fileName = fileName;
+    s.loaded = false;
+    s.read = s.current = Metadata{};
+    s.facts = StreamFacts{};
+
+    std::string error;
+    auto probe = File::Open(fileName, File::Mode::Read, &error);
+    if (!probe)
+        return false;
+    const std::int64_t size = probe->Size();
+    probe->Close();
+    if (size < 0)
+        return false;
+
+    TagLib::FileStream stream(fileName.c_str(), true);
+    if (!stream.isOpen())
+        return false;
+    TagLib::MP4::File file(&stream, true);
+    if (!file.isValid())
+        return false;
+    s.read = Extract(file);
+    s.current = s.read;
+    s.facts = Facts(file, s.read);
+    s.facts.fileLength = size;
+    s.loaded = true;
+    return true;
+}
+
+// Rewrites the current file so that it holds `want`. The whole file is
+// edited in memory, read back and compared before it replaces the original.
+bool Commit(const Metadata& want) {
+    State& s = S();
+    if (!s.loaded)
+        return false;
+    const std::string path = s.fileName;
+
+    auto in = File::Open(path, File::Mode::Read);
+    if (!in)
+        return false;
+    const std::int64_t size = in->Size();
+    if (size < 0 || size > kMaxFileBytes)
+        return false;
+    TagLib::ByteVector content(static_cast<unsigned>(size), '\0');
+    if (!in->ReadInto(0, reinterpret_cast<std::uint8_t*>(content.data()),
+                      static_cast<std::size_t>(size)))
+        return false;
+    in->Close();
+
+    TagLib::ByteVectorStream stream(content);
+    // The stream shares the bytes until it writes; drop our reference so
+    // the edit does not need a second copy of the file.
+    content = TagLib::ByteVector();
+
+    Metadata had;
+    StreamFacts before;
+    {
+        TagLib::MP4::File file(&stream, true);
+        if (!file.isValid() || !file.tag())
+            return false;
+        // The file may have been changed by someone else since it was read:
+        // compare with what it holds now, not with our old copy.
+        had = Extract(file);
+        before = Facts(file, had);
+        Apply(*file.tag(), want, had);
+        if (!file.save())
+            return false;
+    }
+    {
+        stream.seek(0);
+        TagLib::MP4::File check(&stream, true);
+        if (!check.isValid())
+            return false;
+        const Metadata got = Extract(check);
+        const StreamFacts after = Facts(check, got);
+        if (!SameMetadata(got, want) || after.lengthMs != before.lengthMs ||
+            after.sampleRate != before.sampleRate || after.channels != before.channels)
+            return false;
+    }
+
+    const TagLib::ByteVector* out = stream.data();
+    const IoResult r = SafeReplace(path, [out](ReplaceWriter& w, std::string& error) {
+        if (!w.Write(reinterpret_cast<const std::uint8_t*>(out->data()), out->size())) {
+            error = w.LastError();
+            return false;
+        }
+        return true;
+    });
+    if (!r)
+        return false;
+    // Reading again gives the facts (file length, counts) of the new file.
+    Load(path);
+    return true;
+}
+
+std::int32_t CopyOut(std::string_view text, char* buffer, std::int32_t size) {
+    if (buffer && size > 0) {
+        const std::string_view part = Utf8TruncateBytes(text, static_cast<std::size_t>(size) - 1);
+        std::memcpy(buffer, part.data(), part.size());
+        buffer[part.size()] = '\0';
+    }
+    // Texts are bounded by kMaxTextBytes or by an atom inside a file below 2 GiB.
+    constexpr auto kMax = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+    return static_cast<std::int32_t>(text.size() > kMax ? kMax : text.size());
+}
+
+std::int32_t GetField(Field f, char* buffer, std::int32_t size) noexcept {
+    try {
+        const State& s = S();
+        return CopyOut(s.loaded ? std::string_view(s.current.fields[f]) : std::string_view(),
+                       buffer, size);
+    } catch (...) {
+        return 0;
+    }
+}
+
+bool SetField(Field f, const char* text) noexcept {
+    try {
+        State& s = S();
+        if (!s.loaded || !text)
+            return false;
+        std::string value(text);
+        if (value.size() > kMaxTextBytes || !ValidUtf8(value))
+            return false;
+        if (f == kTrack) {
+            const auto track = ParseTrack(value);
+            if (!track)
+                return false;
+            // Stored the way it reads back from the file.
+            value = FormatTrack(track->first, track->second);
+        }
+        s.current.fields[f] = std::move(value);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::int32_t Fact(std::int32_t StreamFacts::*member) noexcept {
+    const State& s = S();
+    return s.loaded ? s.facts.*member : -1;
+}
+
+std::int32_t GetFactText(const std::string StreamFacts::*member, char* buffer,
+                         std::int32_t size) noexcept {
+    try {
+        const State& s = S();
+        return CopyOut(s.loaded ? std::string_view(s.facts.*member) : std::string_view(), buffer,
+                       size);
+    } catch (...) {
+        return 0;
+    }
+}
+
+std::optional<std::vector<std::uint8_t>> ReadPictureFile(const std::string& path) {
+    auto f = File::Open(path, File::Mode::Read);
+    if (!f)
+        return std::nullopt;
+    const std::int64_t size = f->Size();
+    if (size <= 0 || size > kMaxPictureBytes)
+        return std::nullopt;
+    return f->ReadAt(0, static_cast<std::size_t>(size));
+}
+
+TagLib::MP4::CoverArt::Format FormatOfMime(const std::string& mime) {
+    if (mime == "image/jpg")
+        return TagLib::MP4::CoverArt::JPEG;
+    if (mime == "image/png")
+        return TagLib::MP4::CoverArt::PNG;
+    if (mime == "image/bmp")
+        return TagLib::MP4::CoverArt::BMP;
+    if (mime == "image/gif")
+        return TagLib::MP4::CoverArt::GIF;
+    return TagLib::MP4::CoverArt::Unknown;
+}
+
+// Writes a new file, or replaces an existing one without a window in which
+// it is cut short.
+bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t count) {
+    if (KindOfPath(path) == PathKind::Regular) {
+        return static_cast<bool>(SafeReplace(path, [&](ReplaceWriter& w, std::string& error) {
+            if (!w.Write(data, count)) {
+                error = w.LastError();
+                return false;
+            }
+            return true;
+        }));
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    File out = File::Adopt(fd);
+    if (!out.WriteAt(0, data, count) || !out.Sync()) {
+        out.Close();
+        ::unlink(path.c_str());
+        return false;
+    }
+    out.Close();
+    return true;
+}
+
+}  // namespace
+
+bool ReadMetaData(const char* fileName) {
+    try {
+        if (!fileName) {
+            S() = State{};
+            return false;
+        }
+        return Load(fileName);
+    } catch (...) {
+        S().loaded = false;
+        return false;
+    }
+}
+
+std::int32_t GetFileName(char* buffer, std::int32_t size) {
+    try {
+        return CopyOut(S().fileName, buffer, size);
+    } catch (...) {
+        return 0;
+    }
+}
+
+std::int32_t GetTrack(char* b, std::int32_t n) {
+    return GetField(kTrack, b, n);
+}
+std::int32_t GetTitle(char* b, std::int32_t n) {
+    return GetField(kTitle, b, n);
+}
+std::int32_t GetArtist(char* b, std::int32_t n) {
+    return GetField(kArtist, b, n);
+}
+std::int32_t GetAlbum(char* b, std::int32_t n) {
+    return GetField(kAlbum, b, n);
+}
+std::int32_t GetYear(char* b, std::int32_t n) {
+    return GetField(kYear, b, n);
+}
+std::int32_t GetComment(char* b, std::int32_t n) {
+    return GetField(kComment, b, n);
+}
+std::int32_t GetLyrics(char* b, std::int32_t n) {
+    return GetField(kLyrics, b, n);
+}
+std::int32_t GetComposer(char* b, std::int32_t n) {
+    return GetField(kComposer, b, n);
+}
+std::int32_t GetOrigArtist(char* b, std::int32_t n) {
+    return GetField(kOrigArtist, b, n);
+}
+std::int32_t GetCopyright(char* b, std::int32_t n) {
+    return GetField(kCopyright, b, n);
+}
+std::int32_t GetURL(char* b, std::int32_t n) {
+    return GetField(kURL, b, n);
+}
+std::int32_t GetEncodedBy(char* b, std::int32_t n) {
+    return GetField(kEncodedBy, b, n);
+}
+std::int32_t GetGenre(char* b, std::int32_t n) {
+    return GetField(kGenre, b, n);
+}
+std::int32_t GetCodec(char* b, std::int32_t n) {
+    return GetFactText(&StreamFacts::codec, b, n);
+}
+std::int32_t GetEncoder(char* b, std::int32_t n) {
+    return GetFactText(&StreamFacts::encoder, b, n);
+}
+std::int32_t GetChannelMode(char* b, std::int32_t n) {
+    try {
+        const State& s = S();
+        std::string mode;
+        if (s.loaded) {
+            const int c = s.facts.channels;
+            mode = c == 1 ? "Mono" : c == 2 ? "Stereo" : c > 2 ? std::to_string(c) : "";
+        }
+        return CopyOut(mode, b, n);
+    } catch (...) {
+        return 0;
+    }
+}
+
+bool SetTrack(const char* t) {
+    return SetField(kTrack, t);
+}
+bool SetTitle(const char* t) {
+    return SetField(kTitle, t);
+}
+bool SetArtist(const char* t) {
+    return SetField(kArtist, t);
+}
+bool SetAlbum(const char* t) {
+    return SetField(kAlbum, t);
+}
+bool SetYear(const char* t) {
+    return SetField(kYear, t);
+}
+bool SetComment(const char* t) {
+    return SetField(kComment, t);
+}
+bool SetLyrics(const char* t) {
+    return SetField(kLyrics, t);
+}
+bool SetComposer(const char* t) {
+    return SetField(kComposer, t);
+}
+bool SetOrigArtist(const char* t) {
+    return SetField(kOrigArtist, t);
+}
+bool SetCopyright(const char* t) {
+    return SetField(kCopyright, t);
+}
+bool SetURL(const char* t) {
+    return SetField(kURL, t);
+}
+bool SetEncodedBy(const char* t) {
+    return SetField(kEncodedBy, t);
+}
+bool SetGenre(const char* t) {
+    return SetField(kGenre, t);
+}
+
+std::int32_t GetFileLength() {
+    const State& s = S();
+    if (!s.loaded || s.facts.fileLength < 0 || s.facts.fileLength > kMaxFileBytes)
+        return -1;
+    return static_cast<std::int32_t>(s.facts.fileLength);
+}
+std::int32_t GetFrequency() {
+    return Fact(&StreamFacts::sampleRate);
+}
+std::int32_t GetBitrate() {
+    return Fact(&StreamFacts::bitrate);
+}
+std::int32_t GetBMP() {
+    const State& s = S();
+    return s.loaded ? s.current.tempo : -1;
+}
+std::int32_t GetImagesCount() {
+    const State& s = S();
+    return s.loaded ? static_cast<std::int32_t>(s.current.covers.size()) : -1;
+}
+double GetDuration() {
+    const State& s = S();
+    return s.loaded ? s.facts.lengthMs / 1000.0 : -1.0;
+}
+
+bool SetBMP(std::int32_t value) {
+    State& s = S();
+    if (value < 0)
+        return true;
+    if (!s.loaded || value > kMaxTempo)
+        return false;
+    s.current.tempo = value;
+    return true;
+}
+
+bool SaveMetaData() {
+    try {
+        return Commit(S().current);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool SaveImageToFile(std::int32_t index, const char* fileName) {
+    try {
+        const State& s = S();
+        if (!s.loaded || !fileName || index < 0 ||
+            static_cast<std::size_t>(index) >= s.current.covers.size())
+            return false;
+        const TagLib::ByteVector& data = s.current.covers[static_cast<std::size_t>(index)].data;
+        return WriteWholeFile(fileName, reinterpret_cast<const std::uint8_t*>(data.data()),
+                              data.size());
+    } catch (...) {
+        return false;
+    }
+}
+
+bool DeleteImage(std::int32_t index) {
+    try {
+        State& s = S();
+        if (!s.loaded || index < 0 || static_cast<std::size_t>(index) >= s.current.covers.size())
+            return false;
+        Metadata want = s.current;
+        want.covers.erase(want.covers.begin() + index);
+        return Commit(want);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool AddImage(std::int32_t position, const char* fileName) {
+    try {
+        State& s = S();
+        if (!s.loaded || !fileName || position < 0 ||
+            static_cast<std::size_t>(position) > s.current.covers.size())
+            return false;
+        const auto bytes = ReadPictureFile(fileName);
+        if (!bytes)
+            return false;
+        Metadata want = s.current;
+        Cover cover{FormatOfMime(MimeByExtension(fileName, *bytes)),
+                    TagLib::ByteVector(reinterpret_cast<const char*>(bytes->data()),
+                                       static_cast<unsigned>(bytes->size()))};
+        want.covers.insert(want.covers.begin() + position, std::move(cover));
+        return Commit(want);
+    } catch (...) {
+        return false;
+    }
+}
+
+const char* GetMIME(std::int32_t index) {
+    const State& s = S();
+    if (!s.loaded || index < 0 || static_cast<std::size_t>(index) >= s.current.covers.size())
+        return "";
+    switch (s.current.covers[static_cast<std::size_t>(index)].format) {
+        case TagLib::MP4::CoverArt::JPEG:
+            return "image/jpg";
+        case TagLib::MP4::CoverArt::PNG:
+            return "image/png";
+        case TagLib::MP4::CoverArt::BMP:
+            return "image/bmp";
+        case TagLib::MP4::CoverArt::GIF:
+            return "image/gif";
+        default:
+            return "application/octet-stream";
+    }
+}
+
+}  // namespace sondrel::m4atag

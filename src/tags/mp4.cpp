@@ -1,0 +1,254 @@
+#include "tags/mp4.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "tags/m4atag.h"
+
+namespace sondrel {
+
+namespace {
+
+// The component has no events: failures are reported through Error only.
+constexpr bool kNotify = false;
+
+std::string ModuleFileName() {
+    const std::int32_t len = m4atag::GetFileName(nullptr, 0);
+    if (len < 1)
+        return {};
+    std::string buf(static_cast<std::size_t>(len) + 1, '\0');
+    m4atag::GetFileName(buf.data(), len + 1);
+    buf.resize(std::strlen(buf.c_str()));
+    return buf;
+}
+
+}  // namespace
+
+bool TMp4Tag::Own() {
+    // A name with a zero byte inside would reach the module cut short.
+    if (fileName_.empty() || fileName_.find('\0') != std::string::npos)
+        return false;
+    if (ModuleFileName() == fileName_)
+        return true;
+    valid_ = m4atag::ReadMetaData(fileName_.c_str());
+    // Edits not yet saved are made again on the fresh copy.
+    if (valid_) {
+        for (const auto& [set, value] : pending_)
+            set(value.c_str());
+        if (pendingBmp_ >= 0)
+            m4atag::SetBMP(pendingBmp_);
+    }
+    return valid_;
+}
+
+void TMp4Tag::Saved() {
+    pending_.clear();
+    pendingBmp_ = -1;
+}
+
+void TMp4Tag::setFileName(const std::string& fileName) {
+    fileName_ = fileName;
+    Saved();
+    error_.clear();
+    valid_ = fileName_.find('\0') == std::string::npos && m4atag::ReadMetaData(fileName_.c_str());
+    if (!valid_)
+        Fail("Error reading metadata", kNotify);
+    genreId_ = valid_ ? GenreIdOf(Genre()) : kGenreOther;
+}
+
+std::string TMp4Tag::Text(Getter get) {
+    if (!Own())
+        return {};
+    const std::int32_t len = get(nullptr, 0);
+    if (len < 1)
+        return {};
+    std::string buf(static_cast<std::size_t>(len) + 1, '\0');
+    get(buf.data(), len + 1);
+    buf.resize(std::strlen(buf.c_str()));
+    return buf;
+}
+
+void TMp4Tag::SetText(Setter set, const std::string& value, const char* failure) {
+    error_.clear();
+    // The module takes zero-terminated texts: a text with a zero byte inside
+    // would be stored cut short.
+    if (value.find('\0') != std::string::npos || !Own() || !set(value.c_str()))
+        Fail(failure, kNotify);
+    else
+        pending_.emplace_back(set, value);
+}
+
+std::int32_t TMp4Tag::Number(std::int32_t (*get)(), const char* failure) {
+    error_.clear();
+    const std::int32_t v = Own() ? get() : -1;
+    if (v < 0)
+        Fail(failure, kNotify);
+    return v;
+}
+
+std::string TMp4Tag::Track() {
+    return Text(m4atag::GetTrack);
+}
+std::string TMp4Tag::Title() {
+    return Text(m4atag::GetTitle);
+}
+std::string TMp4Tag::Artist() {
+    return Text(m4atag::GetArtist);
+}
+std::string TMp4Tag::Album() {
+    return Text(m4atag::GetAlbum);
+}
+std::string TMp4Tag::Year() {
+    return Text(m4atag::GetYear);
+}
+std::string TMp4Tag::Comment() {
+    return Text(m4atag::GetComment);
+}
+std::string TMp4Tag::Lyrics() {
+    return Text(m4atag::GetLyrics);
+}
+std::string TMp4Tag::Composer() {
+    return Text(m4atag::GetComposer);
+}
+std::string TMp4Tag::OrigArtist() {
+    return Text(m4atag::GetOrigArtist);
+}
+std::string TMp4Tag::Copyright() {
+    return Text(m4atag::GetCopyright);
+}
+std::string TMp4Tag::URL() {
+    return Text(m4atag::GetURL);
+}
+std::string TMp4Tag::EncodedBy() {
+    return Text(m4atag::GetEncodedBy);
+}
+std::string TMp4Tag::Genre() {
+    return Text(m4atag::GetGenre);
+}
+std::string TMp4Tag::Codec() {
+    return Text(m4atag::GetCodec);
+}
+std::string TMp4Tag::Encoder() {
+    return Text(m4atag::GetEncoder);
+}
+std::string TMp4Tag::ChannelMode() {
+    return Text(m4atag::GetChannelMode);
+}
+
+void TMp4Tag::setTrack(const std::string& v) {
+    SetText(m4atag::SetTrack, v, "Writing error (Track)");
+}
+void TMp4Tag::setTitle(const std::string& v) {
+    SetText(m4atag::SetTitle, v, "Writing error (Title)");
+}
+void TMp4Tag::setArtist(const std::string& v) {
+    SetText(m4atag::SetArtist, v, "Writing error (Artist)");
+}
+void TMp4Tag::setAlbum(const std::string& v) {
+    SetText(m4atag::SetAlbum, v, "Writing error Album");
+}
+void TMp4Tag::setYear(const std::string& v) {
+    SetText(m4atag::SetYear, v, "Writing error Year");
+}
+void TMp4Tag::setComment(const std::string& v) {
+    SetText(m4atag::SetComment, v, "Writing error Comment");
+}
+void TMp4Tag::setLyrics(const std::string& v) {
+    SetText(m4atag::SetLyrics, v, "Writing error Lyrics");
+}
+void TMp4Tag::setComposer(const std::string& v) {
+    SetText(m4atag::SetComposer, v, "Writing error Composer");
+}
+void TMp4Tag::setOrigArtist(const std::string& v) {
+    SetText(m4atag::SetOrigArtist, v, "Writing error OrigArtist");
+}
+void TMp4Tag::setCopyright(const std::string& v) {
+    SetText(m4atag::SetCopyright, v, "Writing error Copyright");
+}
+void TMp4Tag::setURL(const std::string& v) {
+    SetText(m4atag::SetURL, v, "Writing error URL");
+}
+void TMp4Tag::setEncodedBy(const std::string& v) {
+    SetText(m4atag::SetEncodedBy, v, "Writing error EncodedBy");
+}
+void TMp4Tag::setGenre(const std::string& v) {
+    SetText(m4atag::SetGenre, v, "Writing error Genre");
+}
+
+std::int32_t TMp4Tag::FileLength() {
+    return Number(m4atag::GetFileLength, "Reading error filelength");
+}
+std::int32_t TMp4Tag::Frequency() {
+    return Number(m4atag::GetFrequency, "Reading error freq");
+}
+std::int32_t TMp4Tag::Bitrate() {
+    return Number(m4atag::GetBitrate, "Reading error bitrate");
+}
+std::int32_t TMp4Tag::BMP() {
+    return Number(m4atag::GetBMP, "Reading error BMP");
+}
+std::int32_t TMp4Tag::ImagesCount() {
+    return Number(m4atag::GetImagesCount, "Reading error images count");
+}
+
+double TMp4Tag::DurationInSeconds() {
+    error_.clear();
+    const double v = Own() ? m4atag::GetDuration() : -1.0;
+    if (v < 0)
+        Fail("Reading error duration", kNotify);
+    return v;
+}
+
+void TMp4Tag::setBMP(std::int32_t v) {
+    error_.clear();
+    // A negative tempo means "leave it alone" and needs no file.
+    const bool ok = v < 0 ? m4atag::SetBMP(v) : Own() && m4atag::SetBMP(v);
+    if (!ok)
+        Fail("Writing error BMP", kNotify);
+    else if (v >= 0)
+        pendingBmp_ = v;
+}
+
+bool TMp4Tag::WriteTag() {
+    error_.clear();
+    if (Own() && m4atag::SaveMetaData()) {
+        Saved();
+        return true;
+    }
+    Fail("Writing error", kNotify);
+    return false;
+}
+
+bool TMp4Tag::SaveImageToFile(std::int32_t index, const std::string& fileName) {
+    error_.clear();
+    if (Own() && m4atag::SaveImageToFile(index, fileName.c_str()))
+        return true;
+    Fail("Error saving image", kNotify);
+    return false;
+}
+
+bool TMp4Tag::DeleteImage(std::int32_t index) {
+    error_.clear();
+    if (Own() && m4atag::DeleteImage(index)) {
+        Saved();
+        return true;
+    }
+    Fail("Error deleting image", kNotify);
+    return false;
+}
+
+bool TMp4Tag::AddImage(std::int32_t position, const std::string& fileName) {
+    error_.clear();
+    if (Own() && m4atag::AddImage(position, fileName.c_str())) {
+        Saved();
+        return true;
+    }
+    Fail("Error adding image", kNotify);
+    return false;
+}
+
+std::string TMp4Tag::GetMIME(std::int32_t index) {
+    return Own() ? std::string(m4atag::GetMIME(index)) : std::string();
+}
+
+}  // namespace sondrel

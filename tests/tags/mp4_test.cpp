@@ -1,0 +1,604 @@
+// The MP4 component and the m4atag module, checked against files made by
+// ffmpeg and tagged by mutagen, which also reads back what we save.
+#include "tags/mp4.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+#include "tags/file_io.h"
+#include "tags/m4atag.h"
+
+namespace sondrel {
+namespace {
+
+using test::Bytes;
+using test::ReadAll;
+using test::RunCommand;
+using test::ShellQuote;
+using test::TempDir;
+using test::WriteAll;
+using json = nlohmann::json;
+
+const std::string kTool = std::string(SONDREL_TEST_DATA) + "/mp4/mp4tool.py";
+
+// The interpreter that can import mutagen: the one on the PATH, or the
+// system's own when the PATH points at a separate installation.
+const std::string& MutagenPython() {
+    static const std::string python = [] {
+        for (const char* candidate : {"python3", "/usr/bin/python3"}) {
+            const std::string cmd =
+                std::string(candidate) + " -c 'import mutagen' >/dev/null 2>&1 && echo ok";
+            if (RunCommand(cmd).output.find("ok") != std::string::npos)
+                return std::string(candidate);
+        }
+        return std::string();
+    }();
+    return python;
+}
+
+// A one-second stereo AAC file made by ffmpeg with a title; cached per extension.
+Bytes AacFile(const std::string& ext) {
+    static std::map<std::string, Bytes> cache;
+    auto it = cache.find(ext);
+    if (it != cache.end())
+        return it->second;
+    TempDir dir;
+    const std::string out = dir.file("made." + ext);
+    const std::string format = ext == "aac" ? " -f adts" : "";
+    RunCommand(
+        "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=1 -ac 2 -c:a aac "
+        "-b:a 64k -metadata title=FromFfmpeg" +
+        format + " " + ShellQuote(out) + " </dev/null >/dev/null 2>&1");
+    Bytes data = std::filesystem::exists(out) ? ReadAll(out) : Bytes();
+    cache[ext] = data;
+    return data;
+}
+
+bool MutagenTag(const std::string& path, const json& spec) {
+    return RunCommand(MutagenPython() + " " + ShellQuote(kTool) + " tag " + ShellQuote(path) + " " +
+                      ShellQuote(spec.dump()) + " && echo done")
+               .output.find("done") != std::string::npos;
+}
+
+json MutagenDump(const std::string& path) {
+    const auto r = RunCommand(MutagenPython() + " " + ShellQuote(kTool) + " dump " +
+                              ShellQuote(path) + " 2>/dev/null");
+    return json::parse(r.output, nullptr, false);
+}
+
+// ffmpeg decodes the whole file; returns its complaints (empty when clean).
+std::string DecodeErrors(const std::string& path) {
+    return RunCommand("ffmpeg -v error -i " + ShellQuote(path) +
+                      " -map 0:a -f null - 2>&1 </dev/null")
+        .output;
+}
+
+std::string Hex(const Bytes& b) {
+    static const char* digits = "0123456789abcdef";
+    std::string s;
+    for (auto c : b) {
+        s += digits[c >> 4];
+        s += digits[c & 15];
+    }
+    return s;
+}
+
+// Tiny real pictures made by ffmpeg (ffmpeg checks the covers when it decodes).
+Bytes Picture(const std::string& color, const std::string& ext) {
+    static std::map<std::string, Bytes> cache;
+    const std::string key = color + "." + ext;
+    auto it = cache.find(key);
+    if (it != cache.end())
+        return it->second;
+    TempDir dir;
+    const std::string out = dir.file(key);
+    RunCommand("ffmpeg -v error -y -f lavfi -i color=" + color + ":s=8x8 -frames:v 1 " +
+               ShellQuote(out) + " </dev/null >/dev/null 2>&1");
+    Bytes data = std::filesystem::exists(out) ? ReadAll(out) : Bytes();
+    cache[key] = data;
+    return data;
+}
+Bytes JpegBytes() {
+    return Picture("red", "jpg");
+}
+Bytes PngBytes() {
+    return Picture("blue", "png");
+}
+
+constexpr int kJpeg = 13, kPng = 14;
+
+const std::string kOrigArtistKey = "----:com.apple.iTunes:ORIGINAL ARTIST";
+const std::string kUrlKey = "----:com.apple.iTunes:URL";
+const std::string kMoodKey = "----:com.apple.iTunes:MOOD";
+
+// Every mapped item, as mutagen writes it, with the value the component shows.
+struct MappedItem {
+    std::string key;
+    std::string (TMp4Tag::*get)();
+    void (TMp4Tag::*set)(const std::string&);
+    std::string written;  // what mutagen puts into the file
+    std::string edited;   // what we save over it
+};
+const std::vector<MappedItem>& MappedItems() {
+    static const std::vector<MappedItem> items = {
+        {"\xC2\xA9nam", &TMp4Tag::Title, &TMp4Tag::setTitle, "Title \xC3\xA9t\xC3\xA9",
+         "Neuer Titel \xC3\xBC"},
+        {"\xC2\xA9"
+         "ART",
+         &TMp4Tag::Artist, &TMp4Tag::setArtist, "Artist",
+         "\xD0\x90\xD1\x80\xD1\x82\xD0\xB8\xD1\x81\xD1\x82"},
+        {"\xC2\xA9"
+         "alb",
+         &TMp4Tag::Album, &TMp4Tag::setAlbum, "Album", "Album 2"},
+        {"\xC2\xA9"
+         "day",
+         &TMp4Tag::Year, &TMp4Tag::setYear, "1999", "2004"},
+        {"\xC2\xA9"
+         "cmt",
+         &TMp4Tag::Comment, &TMp4Tag::setComment, "line 1\nline 2", "new comment"},
+        {"\xC2\xA9lyr", &TMp4Tag::Lyrics, &TMp4Tag::setLyrics, "la la\nla", "words\nmore words"},
+        {"\xC2\xA9wrt", &TMp4Tag::Composer, &TMp4Tag::setComposer, "Composer", "Another Composer"},
+        {"cprt", &TMp4Tag::Copyright, &TMp4Tag::setCopyright, "(c) 1999", "(c) 2004 Label"},
+        {"\xC2\xA9too", &TMp4Tag::EncodedBy, &TMp4Tag::setEncodedBy, "Encoder X", "Sondrel"},
+        {"\xC2\xA9gen", &TMp4Tag::Genre, &TMp4Tag::setGenre, "Trip Rock", "Rock"},
+        {kOrigArtistKey, &TMp4Tag::OrigArtist, &TMp4Tag::setOrigArtist, "Original", "First One"},
+        {kUrlKey, &TMp4Tag::URL, &TMp4Tag::setURL, "http://example.org/a", "https://b.example/"},
+    };
+    return items;
+}
+
+class Mp4Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::HaveProgram("ffmpeg"))
+            GTEST_SKIP() << "ffmpeg is not installed";
+        if (MutagenPython().empty())
+            GTEST_SKIP() << "mutagen is not installed";
+        if (AacFile("m4a").empty() || JpegBytes().empty() || PngBytes().empty())
+            GTEST_SKIP() << "ffmpeg cannot make the AAC files or pictures here";
+    }
+
+    // A fresh copy of the ffmpeg file, tagged by mutagen with `spec`.
+    std::string Make(const std::string& name, const json& spec = json::object()) {
+        const std::string path = dir_.file(name);
+        const std::string ext = std::filesystem::path(name).extension().string().substr(1);
+        WriteAll(path, AacFile(ext));
+        if (!spec.empty()) {
+            EXPECT_TRUE(MutagenTag(path, spec));
+        }
+        return path;
+    }
+
+    // Every mapped item, a cover pair, and items we do not map.
+    std::string MakeFullyTagged(const std::string& name) {
+        WriteAll(dir_.file("front.jpg"), JpegBytes());
+        WriteAll(dir_.file("back.png"), PngBytes());
+        json spec = {
+            {"trkn", {3, 12}},
+            {"tmpo", 120},
+            {"cpil", true},
+            {"aART", {"Album Artist"}},
+            {"\xC2\xA9grp", {"Grouping"}},
+            {kMoodKey, {"calm"}},
+            {"covr",
+             {{{"file", dir_.file("front.jpg")}, {"format", kJpeg}},
+              {{"file", dir_.file("back.png")}, {"format", kPng}}}},
+        };
+        for (const auto& item : MappedItems())
+            spec[item.key] = {item.written};
+        return Make(name, spec);
+    }
+
+    std::vector<std::string> FilesInDir() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir_.path()))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(Mp4Test, ReadsEveryMappedItemAndTheStreamFacts) {
+    for (const std::string name : {"tagged.m4a", "tagged.mp4"}) {
+        SCOPED_TRACE(name);
+        const std::string path = MakeFullyTagged(name);
+        TMp4Tag tag;
+        tag.setFileName(path);
+        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        EXPECT_EQ(tag.Error(), "");
+        EXPECT_EQ(tag.FileName(), path);
+        for (const auto& item : MappedItems())
+            EXPECT_EQ((tag.*item.get)(), item.written) << item.key;
+        EXPECT_EQ(tag.Track(), "3/12");
+        EXPECT_EQ(tag.GenreID(), 12);  // "Trip Rock" is not in the table
+        EXPECT_EQ(tag.BMP(), 120);
+        EXPECT_EQ(tag.ImagesCount(), 2);
+
+        EXPECT_EQ(tag.FileLength(), static_cast<std::int32_t>(ReadAll(path).size()));
+        EXPECT_EQ(tag.Frequency(), 44100);
+        EXPECT_EQ(tag.ChannelMode(), "Stereo");
+        EXPECT_EQ(tag.Codec(), "AAC");
+        EXPECT_EQ(tag.Encoder(), "Encoder X");
+        EXPECT_GT(tag.Bitrate(), 0);
+        EXPECT_NEAR(tag.DurationInSeconds(), 1.0, 0.1);
+        EXPECT_EQ(tag.Error(), "");
+    }
+}
+
+TEST_F(Mp4Test, ReadsAFileWithoutMetadataAsEmpty) {
+    const std::string path = Make("plain.m4a");
+    TMp4Tag tag;
+    tag.setFileName(path);
+    ASSERT_TRUE(tag.Valid()) << tag.Error();
+    EXPECT_EQ(tag.Title(), "FromFfmpeg");
+    EXPECT_EQ(tag.Artist(), "");
+    EXPECT_EQ(tag.Track(), "");
+    EXPECT_EQ(tag.ImagesCount(), 0);
+    EXPECT_EQ(tag.BMP(), 0);
+}
+
+TEST_F(Mp4Test, SavedFieldsReachMutagenAndUnmappedItemsSurvive) {
+    const std::string path = MakeFullyTagged("save.m4a");
+    const json before = MutagenDump(path);
+    ASSERT_FALSE(before.is_discarded());
+
+    TMp4Tag tag;
+    tag.setFileName(path);
+    ASSERT_TRUE(tag.Valid());
+    for (const auto& item : MappedItems()) {
+        (tag.*item.set)(item.edited);
+        EXPECT_EQ(tag.Error(), "") << item.key;
+    }
+    tag.setTrack("7/9");
+    ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+    EXPECT_EQ(tag.Error(), "");
+
+    const json after = MutagenDump(path);
+    ASSERT_FALSE(after.is_discarded());
+    for (const auto& item : MappedItems())
+        EXPECT_EQ(after.value(item.key, json()), json({item.edited})) << item.key;
+    EXPECT_EQ(after["trkn"], json({{7, 9}}));
+    // Not mapped by us: must come back exactly as mutagen wrote them.
+    for (const std::string key : {"tmpo", "cpil", "aART", "\xC2\xA9grp", kMoodKey.c_str(), "covr"})
+        EXPECT_EQ(after.value(key, json()), before[key]) << key;
+    EXPECT_EQ(DecodeErrors(path), "");
+
+    // Our own reading of the saved file agrees.
+    TMp4Tag again;
+    again.setFileName(path);
+    EXPECT_EQ(again.Title(), MappedItems()[0].edited);
+    EXPECT_EQ(again.GenreID(), 17);  // "Rock"
+}
+
+TEST_F(Mp4Test, UnchangedSaveKeepsEveryItem) {
+    const std::string path = MakeFullyTagged("same.m4a");
+    const json before = MutagenDump(path);
+    TMp4Tag tag;
+    tag.setFileName(path);
+    ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+    EXPECT_EQ(MutagenDump(path), before);
+}
+
+TEST_F(Mp4Test, EmptiedFieldsRemoveTheirItems) {
+    const std::string path = MakeFullyTagged("empty.m4a");
+    TMp4Tag tag;
+    tag.setFileName(path);
+    for (const auto& item : MappedItems())
+        (tag.*item.set)("");
+    tag.setTrack("");
+    ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+    const json after = MutagenDump(path);
+    for (const auto& item : MappedItems())
+        EXPECT_FALSE(after.contains(item.key)) << item.key;
+    EXPECT_FALSE(after.contains("trkn"));
+    EXPECT_TRUE(after.contains(kMoodKey));
+}
+
+TEST_F(Mp4Test, TrackTexts) {
+    struct Case {
+        std::string text;
+        bool accepted;
+        std::string shown;  // the track read back after saving
+        json trkn;          // what mutagen finds; null = no item
+    };
+    const std::vector<Case> cases = {
+        {"3", true, "3", {{3, 0}}},        {"3/12", true, "3/12", {{3, 12}}},
+        {"03", true, "3", {{3, 0}}},       {"", true, "", nullptr},
+        {"0", true, "", nullptr},          {"A1", false, "5/6", {{5, 6}}},
+        {"3/", false, "5/6", {{5, 6}}},    {"1/x", false, "5/6", {{5, 6}}},
+        {"70000", false, "5/6", {{5, 6}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("track «" + c.text + "»");
+        const std::string path = Make("track.m4a", {{"trkn", {5, 6}}});
+        TMp4Tag tag;
+        tag.setFileName(path);
+        tag.setTrack(c.text);
+        EXPECT_EQ(tag.Error(), c.accepted ? "" : "Writing error (Track)");
+        ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+        EXPECT_EQ(tag.Track(), c.shown);
+        EXPECT_EQ(MutagenDump(path).value("trkn", json()), c.trkn);
+    }
+}
+
+TEST_F(Mp4Test, NumericGenreReadsAsTheTableName) {
+    // 68 is the 1-based number of GenreID 67, spelled "Psychadelic" in our table.
+    const std::string path = Make("gnre.m4a", {{"gnre", 68}});
+    TMp4Tag tag;
+    tag.setFileName(path);
+    ASSERT_TRUE(tag.Valid());
+    EXPECT_EQ(tag.Genre(), "Psychadelic");
+    EXPECT_EQ(tag.GenreID(), 67);
+
+    tag.setTitle("changed");
+    ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+    const json after = MutagenDump(path);
+    EXPECT_EQ(after.value("\xC2\xA9gen", json()), json({"Psychadelic"}));
+}
+
+TEST_F(Mp4Test, TempoIsTheBmpValue) {
+    const std::string path = Make("tempo.m4a");
+    TMp4Tag tag;
+    tag.setBMP(-1);  // the start-up value: accepted with no file at all
+    EXPECT_EQ(tag.Error(), "");
+    tag.setFileName(path);
+    EXPECT_EQ(tag.BMP(), 0);
+    tag.setBMP(128);
+    EXPECT_EQ(tag.Error(), "");
+    tag.setBMP(m4atag::kMaxTempo + 1);
+    EXPECT_EQ(tag.Error(), "Writing error BMP");
+    ASSERT_TRUE(tag.WriteTag());
+    EXPECT_EQ(MutagenDump(path).value("tmpo", json()), json({128}));
+    EXPECT_EQ(tag.BMP(), 128);
+}
+
+TEST_F(Mp4Test, PicturesAddDeleteAndExport) {
+    const std::string path = MakeFullyTagged("pics.m4a");
+    TMp4Tag tag;
+    tag.setFileName(path);
+    ASSERT_EQ(tag.ImagesCount(), 2);
+    EXPECT_EQ(tag.GetMIME(0), "image/jpg");
+    EXPECT_EQ(tag.GetMIME(1), "image/png");
+    EXPECT_EQ(tag.GetMIME(2), "");
+
+    // Export byte for byte, also over an existing file.
+    WriteAll(dir_.file("out.png"), std::string("old content that is longer than nothing"));
+    ASSERT_TRUE(tag.SaveImageToFile(1, dir_.file("out.png"))) << tag.Error();
+    EXPECT_EQ(ReadAll(dir_.file("out.png")), PngBytes());
+    ASSERT_TRUE(tag.SaveImageToFile(0, dir_.file("out.jpg")));
+    EXPECT_EQ(ReadAll(dir_.file("out.jpg")), JpegBytes());
+    EXPECT_FALSE(tag.SaveImageToFile(2, dir_.file("none.jpg")));
+    EXPECT_EQ(tag.Error(), "Error saving image");
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("none.jpg")));
+
+    // A JPEG under a .gif name is stored as JPEG (the picture MIME rule).
+    const Bytes third = Picture("green", "jpg");
+    ASSERT_EQ(std::string(third.begin() + 6, third.begin() + 10), "JFIF");
+    WriteAll(dir_.file("third.gif"), third);
+    ASSERT_TRUE(tag.AddImage(1, dir_.file("third.gif"))) << tag.Error();
+    EXPECT_EQ(tag.ImagesCount(), 3);
+    EXPECT_EQ(tag.GetMIME(1), "image/jpg");
+    json covr = MutagenDump(path)["covr"];
+    ASSERT_EQ(covr.size(), 3u);
+    EXPECT_EQ(covr[0]["hex"], Hex(JpegBytes()));
+    EXPECT_EQ(covr[1], json({{"format", kJpeg}, {"hex", Hex(third)}}));
+    EXPECT_EQ(covr[2]["hex"], Hex(PngBytes()));
+
+    // Appending at the count works; one past it does not touch the file.
+    WriteAll(dir_.file("blob.bin"), std::string("not a known picture"));
+    ASSERT_TRUE(tag.AddImage(3, dir_.file("blob.bin")));
+    EXPECT_EQ(tag.GetMIME(3), "application/octet-stream");
+    const Bytes before = ReadAll(path);
+    for (int bad : {5, -1}) {
+        EXPECT_FALSE(tag.AddImage(bad, dir_.file("blob.bin")));
+        EXPECT_EQ(tag.Error(), "Error adding image");
+    }
+    EXPECT_FALSE(tag.AddImage(0, dir_.file("missing.png")));
+    EXPECT_EQ(tag.Error(), "Error adding image");
+    EXPECT_FALSE(tag.DeleteImage(4));
+    EXPECT_EQ(tag.Error(), "Error deleting image");
+    EXPECT_EQ(ReadAll(path), before);
+
+    ASSERT_TRUE(tag.DeleteImage(0)) << tag.Error();
+    covr = MutagenDump(path)["covr"];
+    ASSERT_EQ(covr.size(), 3u);
+    EXPECT_EQ(covr[0]["hex"], Hex(third));
+    for (int i = 2; i >= 0; --i)
+        ASSERT_TRUE(tag.DeleteImage(i));
+    EXPECT_EQ(tag.ImagesCount(), 0);
+    EXPECT_FALSE(MutagenDump(path).contains("covr"));
+    EXPECT_EQ(DecodeErrors(path), "");
+}
+
+TEST_F(Mp4Test, UnreadableFilesGiveTheReadingMessages) {
+    const Bytes good = ReadAll(MakeFullyTagged("good.m4a"));
+    Bytes truncated(good.begin(), good.begin() + static_cast<long>(good.size() / 3));
+    Bytes garbage(4000);
+    for (std::size_t i = 0; i < garbage.size(); ++i)
+        garbage[i] = static_cast<std::uint8_t>(i * 131 + 7);
+    // A top-level atom that claims more bytes than the file has.
+    Bytes lying = {0x7F, 0xFF, 0xFF, 0xFF, 'm', 'o', 'o', 'v', 0, 0, 0, 8, 'f', 'r', 'e', 'e'};
+    const Bytes adts = AacFile("aac");
+    ASSERT_FALSE(adts.empty());
+
+    struct Case {
+        std::string name;
+        std::optional<Bytes> content;  // nullopt: the file does not exist
+    };
+    const std::vector<Case> cases = {
+        {"missing.m4a", std::nullopt}, {"empty.m4a", Bytes()}, {"cut.m4a", truncated},
+        {"noise.mp4", garbage},        {"lying.m4a", lying},   {"raw.aac", adts},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir_.file(c.name);
+        if (c.content)
+            WriteAll(path, *c.content);
+        TMp4Tag tag;
+        tag.setFileName(path);
+        EXPECT_FALSE(tag.Valid());
+        EXPECT_EQ(tag.Error(), "Error reading metadata");
+        // Reading a text must not wipe the message the caller has yet to show.
+        EXPECT_EQ(tag.Title(), "");
+        EXPECT_EQ(tag.Error(), "Error reading metadata");
+        EXPECT_EQ(tag.GenreID(), 12);
+
+        struct Number {
+            std::int32_t (TMp4Tag::*get)();
+            const char* message;
+        };
+        for (const auto& n :
+             std::vector<Number>{{&TMp4Tag::FileLength, "Reading error filelength"},
+                                 {&TMp4Tag::Frequency, "Reading error freq"},
+                                 {&TMp4Tag::Bitrate, "Reading error bitrate"},
+                                 {&TMp4Tag::BMP, "Reading error BMP"},
+                                 {&TMp4Tag::ImagesCount, "Reading error images count"}}) {
+            EXPECT_EQ((tag.*n.get)(), -1);
+            EXPECT_EQ(tag.Error(), n.message);
+        }
+        EXPECT_LT(tag.DurationInSeconds(), 0);
+        EXPECT_EQ(tag.Error(), "Reading error duration");
+
+        tag.setTitle("x");
+        EXPECT_EQ(tag.Error(), "Writing error (Title)");
+        // Saving such a file changes nothing.
+        EXPECT_FALSE(tag.WriteTag());
+        EXPECT_EQ(tag.Error(), "Writing error");
+        if (c.content)
+            EXPECT_EQ(ReadAll(path), *c.content);
+        else
+            EXPECT_FALSE(std::filesystem::exists(path));
+    }
+}
+
+TEST_F(Mp4Test, EachSetterReportsItsOwnMessage) {
+    struct Case {
+        void (TMp4Tag::*set)(const std::string&);
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {&TMp4Tag::setTrack, "Writing error (Track)"},
+        {&TMp4Tag::setTitle, "Writing error (Title)"},
+        {&TMp4Tag::setArtist, "Writing error (Artist)"},
+        {&TMp4Tag::setAlbum, "Writing error Album"},
+        {&TMp4Tag::setYear, "Writing error Year"},
+        {&TMp4Tag::setComment, "Writing error Comment"},
+        {&TMp4Tag::setLyrics, "Writing error Lyrics"},
+        {&TMp4Tag::setComposer, "Writing error Composer"},
+        {&TMp4Tag::setOrigArtist, "Writing error OrigArtist"},
+        {&TMp4Tag::setCopyright, "Writing error Copyright"},
+        {&TMp4Tag::setURL, "Writing error URL"},
+        {&TMp4Tag::setEncodedBy, "Writing error EncodedBy"},
+        {&TMp4Tag::setGenre, "Writing error Genre"},
+    };
+    const std::string path = MakeFullyTagged("setters.m4a");
+    TMp4Tag tag;
+    tag.setFileName(path);
+    ASSERT_TRUE(tag.Valid());
+    // Malformed UTF-8 and a zero byte inside are refused, leaving the value as it was.
+    for (const std::string& bad : {std::string("bad \xC3"), std::string("cut\0here", 8)}) {
+        for (const auto& c : cases) {
+            (tag.*c.set)(bad);
+            EXPECT_EQ(tag.Error(), c.message);
+        }
+    }
+    EXPECT_EQ(tag.Title(), MappedItems()[0].written);
+    EXPECT_EQ(tag.Track(), "3/12");
+}
+
+TEST_F(Mp4Test, FailedSaveLeavesTheFileAsItWas) {
+    const std::string path = MakeFullyTagged("full-disk.m4a");
+    const Bytes before = ReadAll(path);
+    const auto filesBefore = FilesInDir();
+    TMp4Tag tag;
+    tag.setFileName(path);
+    tag.setTitle("never written");
+    SetWriteFaultHook([](std::size_t) { return false; });
+    const bool saved = tag.WriteTag();
+    WriteAll(dir_.file("pic.png"), PngBytes());
+    const bool added = tag.AddImage(0, dir_.file("pic.png"));
+    SetWriteFaultHook(nullptr);
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(added);
+    EXPECT_EQ(tag.Error(), "Error adding image");
+    EXPECT_EQ(ReadAll(path), before);
+    auto filesAfter = FilesInDir();
+    std::erase(filesAfter, "pic.png");
+    EXPECT_EQ(filesAfter, filesBefore);  // no temporary file left behind
+    // The edit is still held and goes in with the next save.
+    ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+    EXPECT_EQ(MutagenDump(path)["\xC2\xA9nam"], json({"never written"}));
+}
+
+TEST_F(Mp4Test, TwoComponentsNeverWriteIntoEachOthersFile) {
+    const std::string a = Make("a.m4a", {{"\xC2\xA9nam", {"A"}}});
+    const std::string b = Make("b.m4a", {{"\xC2\xA9nam", {"B"}}});
+    const Bytes bBefore = ReadAll(b);
+    TMp4Tag first, second;
+    first.setFileName(a);
+    second.setFileName(b);  // the module's current file is now b
+    EXPECT_EQ(first.Title(), "A");
+    first.setTitle("A2");
+    second.setArtist("only in memory");
+    ASSERT_TRUE(first.WriteTag()) << first.Error();
+    EXPECT_EQ(MutagenDump(a)["\xC2\xA9nam"], json({"A2"}));
+    EXPECT_EQ(ReadAll(b), bBefore);
+    // The second component's edit survived the switches and lands in its own file.
+    EXPECT_EQ(second.Title(), "B");
+    ASSERT_TRUE(second.WriteTag()) << second.Error();
+    EXPECT_EQ(MutagenDump(b)["\xC2\xA9"
+                             "ART"],
+              json({"only in memory"}));
+    EXPECT_FALSE(
+        MutagenDump(a).contains("\xC2\xA9"
+                                "ART"));
+}
+
+TEST_F(Mp4Test, SaveKeepsItemsAddedByAnotherProgramSinceTheRead) {
+    const std::string path = Make("race.m4a", {{"\xC2\xA9nam", {"T"}}});
+    TMp4Tag tag;
+    tag.setFileName(path);
+    ASSERT_TRUE(MutagenTag(path, {{"\xC2\xA9grp", {"added later"}}}));
+    tag.setArtist("ours");
+    ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+    const json after = MutagenDump(path);
+    EXPECT_EQ(after["\xC2\xA9grp"], json({"added later"}));
+    EXPECT_EQ(after["\xC2\xA9"
+                    "ART"],
+              json({"ours"}));
+}
+
+// The module's text calls: the length first, then a buffer of length + 1.
+TEST_F(Mp4Test, TextGettersCopyWholeCharactersAndReportTheFullLength) {
+    const std::string title = "ab\xC3\xA9";  // 4 bytes, the last character takes two
+    const std::string path = Make("buffers.m4a", {{"\xC2\xA9nam", {title}}});
+    ASSERT_TRUE(m4atag::ReadMetaData(path.c_str()));
+    EXPECT_EQ(m4atag::GetTitle(nullptr, 0), 4);
+    struct Case {
+        std::int32_t size;
+        std::string copied;
+    };
+    for (const auto& c : std::vector<Case>{{5, title}, {4, "ab"}, {3, "ab"}, {1, ""}}) {
+        char buf[8];
+        std::fill(std::begin(buf), std::end(buf), 'X');
+        EXPECT_EQ(m4atag::GetTitle(buf, c.size), 4);
+        EXPECT_EQ(std::string(buf), c.copied) << "size " << c.size;
+    }
+    EXPECT_EQ(m4atag::GetArtist(nullptr, 0), 0);
+    EXPECT_FALSE(m4atag::SetTitle(nullptr));
+    EXPECT_FALSE(m4atag::SaveImageToFile(0, dir_.file("x").c_str()));
+    EXPECT_STREQ(m4atag::GetMIME(0), "");
+}
+
+}  // namespace
+}  // namespace sondrel
