@@ -1,0 +1,260 @@
+// TOgg against peers: ffmpeg encodes real Vorbis files, mutagen adds and reads
+// comments, ffmpeg decodes after our saves, and a page checker written apart
+// from the component (tests/data/ogg/ogg_peer.py) validates every page.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+#include "tags/ogg.h"
+
+namespace {
+
+using nlohmann::json;
+using sondrel::TOgg;
+using sondrel::test::Bytes;
+using sondrel::test::ReadAll;
+using sondrel::test::RunCommand;
+using sondrel::test::ShellQuote;
+using sondrel::test::TempDir;
+using sondrel::test::WriteAll;
+
+const std::string kPeer = std::string(SONDREL_TEST_DATA) + "/ogg/ogg_peer.py";
+
+// A Python that has mutagen; the first python3 on the PATH may be a private
+// installation without the distribution's packages.
+const std::string& Python() {
+    static const std::string python = [] {
+        for (const std::string candidate : {"python3", "/usr/bin/python3"})
+            if (RunCommand(candidate + " -c 'import mutagen' >/dev/null 2>&1").exitCode == 0)
+                return candidate;
+        return std::string();
+    }();
+    return python;
+}
+
+bool HaveVorbisEncoder() {
+    static const bool have =
+        sondrel::test::HaveProgram("ffmpeg") &&
+        RunCommand("ffmpeg -hide_banner -encoders 2>/dev/null | grep -q libvorbis").exitCode == 0;
+    return have;
+}
+
+json Peer(const std::string& command, const std::string& path, const std::string& extra = "") {
+    const auto r = RunCommand(Python() + " " + ShellQuote(kPeer) + " " + command + " " +
+                              ShellQuote(path) + (extra.empty() ? "" : " " + extra));
+    EXPECT_EQ(r.exitCode, 0) << command << " " << path;
+    return r.exitCode == 0 ? json::parse(r.output) : json();
+}
+
+// Decoded PCM digest; also fails on any decoder complaint.
+std::string DecodedMd5(const std::string& path) {
+    const auto r = RunCommand("ffmpeg -v error -i " + ShellQuote(path) + " -map 0:a -f md5 - 2>&1");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.output.rfind("MD5=", 0), 0u) << "decoder said: " << r.output;
+    return r.output;
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+// Keys that a field owns; every other comment must survive a save.
+bool FieldKey(const std::string& key) {
+    static const std::vector<std::string> keys = {
+        "TRACKNUMBER", "TITLE",       "ARTIST",   "ALBUM",    "DATE",           "GENRE",
+        "COMMENT",     "DESCRIPTION", "COMPOSER", "LYRICS",   "ORIGINALARTIST", "COPYRIGHT",
+        "CONTACT",     "LINK",        "ENCODED",  "ENCODEDBY"};
+    return std::find(keys.begin(), keys.end(), Upper(key)) != keys.end();
+}
+
+class OggInterop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveVorbisEncoder())
+            GTEST_SKIP() << "ffmpeg with libvorbis is not installed";
+        if (Python().empty())
+            GTEST_SKIP() << "python3 with mutagen is not installed";
+    }
+
+    // Three seconds of stereo tone with the comments ffmpeg writes.
+    std::string Encode(const std::string& name) {
+        const std::string path = dir.file(name);
+        const auto r = RunCommand(
+            "ffmpeg -v error -f lavfi -i sine=frequency=440:duration=3 -ac 2 -c:a libvorbis "
+            "-metadata title=Hello -metadata artist=Someone -metadata album=Alb "
+            "-metadata date=2001 -metadata genre=Jazz -metadata track=4 -metadata comment=note " +
+            ShellQuote(path) + " 2>&1");
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        return path;
+    }
+
+    // A noisy JPEG of about 96 KB: real enough for decoders, too big for a page.
+    std::string Cover() {
+        const std::string path = dir.file("cover.jpg");
+        const auto r = RunCommand(
+            "ffmpeg -v error -y -f lavfi -i 'nullsrc=s=360x360,geq=random(1)*255:128:128' "
+            "-frames:v 1 -q:v 2 " +
+            ShellQuote(path) + " 2>&1");
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        return path;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(OggInterop, ReadsWhatFfmpegWrote) {
+    const std::string path = Encode("plain.ogg");
+    const json info = Peer("dump", path);
+    TOgg ogg;
+    ogg.setFileName(path);
+    ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+    EXPECT_EQ(ogg.title(), "Hello");
+    EXPECT_EQ(ogg.artist(), "Someone");
+    EXPECT_EQ(ogg.album(), "Alb");
+    EXPECT_EQ(ogg.year(), "2001");
+    EXPECT_EQ(ogg.Genre(), "Jazz");
+    EXPECT_EQ(ogg.GenreID(), 8);
+    EXPECT_EQ(ogg.track(), "4");
+    EXPECT_EQ(ogg.comment(), "note");
+    EXPECT_EQ(ogg.Vendor(), info["vendor"].get<std::string>());
+    EXPECT_EQ(ogg.frequency(), info["sample_rate"].get<std::uint32_t>());
+    EXPECT_EQ(ogg.ChannelMode(), "Stereo");
+    EXPECT_EQ(ogg.DurationInSeconds(), static_cast<std::int64_t>(info["length"].get<double>()));
+    EXPECT_EQ(ogg.Duration(), "00:00:03");
+}
+
+// Mutagen's awkward comments (lower-case and repeated keys, Cyrillic, replay
+// gain, a picture that spans pages), with and without an ID3v2 tag in front:
+// read right, and after a save mutagen sees our fields and every kept comment,
+// the pages validate and the audio decodes to the same samples.
+TEST_F(OggInterop, SaveKeepsAudioAndUnownedComments) {
+    for (const bool withId3 : {false, true}) {
+        SCOPED_TRACE(withId3 ? "ID3v2 in front" : "plain");
+        const std::string oggPath = Encode(withId3 ? "a.ogg" : "b.ogg");
+        const auto added = RunCommand(Python() + " " + ShellQuote(kPeer) + " add-comments " +
+                                      ShellQuote(oggPath) + " " + ShellQuote(Cover()));
+        ASSERT_EQ(added.exitCode, 0);
+        const json before = Peer("dump", oggPath);
+        const json pagesBefore = Peer("pages", oggPath);
+        ASSERT_EQ(pagesBefore["errors"].size(), 0u) << pagesBefore["errors"];
+
+        Bytes id3;
+        if (withId3) {
+            id3 = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 20,  'T', 'I',
+                   'T', '2', 0,   0, 0, 3, 0, 0, 0, 'I', 'D'};
+            id3.resize(30, 0);
+        }
+        const std::string path = dir.file(withId3 ? "tagged.ogg" : "untagged.ogg");
+        Bytes file = id3;
+        const Bytes body = ReadAll(oggPath);
+        file.insert(file.end(), body.begin(), body.end());
+        WriteAll(path, file);
+        const std::string md5 = DecodedMd5(path);
+
+        TOgg ogg;
+        ogg.setFileName(path);
+        ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+        EXPECT_EQ(ogg.title(), "Заголовок");     // lower-case key, the later one
+        EXPECT_EQ(ogg.artist(), "Исполнитель");  // the later of three
+        EXPECT_EQ(ogg.comment(), "described");
+        EXPECT_EQ(ogg.lyrics(), "строка 1\nline 2");
+        EXPECT_EQ(ogg.EncodedBy(), "someone");
+        EXPECT_EQ(ogg.OrigArtist(), "orig");
+
+        std::vector<std::string> kept;
+        for (const auto& kv : before["comments"]) {
+            const auto key = kv[0].get<std::string>();
+            if (!FieldKey(key))
+                kept.push_back(key + "=" + kv[1].get<std::string>());
+        }
+        ASSERT_EQ(ogg.OtherComments(), kept);
+
+        ogg.setalbum("Альбом ✓");
+        ogg.setcomposer("Composer 🎵");
+        ogg.setGenreID(17);
+        ogg.setURL("http://example.org/");
+        ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();
+
+        const Bytes saved = ReadAll(path);
+        ASSERT_GE(saved.size(), id3.size());
+        EXPECT_TRUE(std::equal(id3.begin(), id3.end(), saved.begin()));
+        // The peers read the Ogg stream without the ID3v2 tag.
+        const std::string bare = dir.file("bare.ogg");
+        WriteAll(bare, Bytes(saved.begin() + static_cast<std::ptrdiff_t>(id3.size()), saved.end()));
+        const json after = Peer("dump", bare);
+        std::vector<std::string> expected = {"TITLE=Заголовок",
+                                             "ARTIST=Исполнитель",
+                                             "ALBUM=Альбом ✓",
+                                             "GENRE=Rock",
+                                             "DATE=2001",
+                                             "TRACKNUMBER=4",
+                                             "COMMENT=described",
+                                             "COMPOSER=Composer 🎵",
+                                             "ORIGINALARTIST=orig",
+                                             "COPYRIGHT=",
+                                             "CONTACT=http://example.org/",
+                                             "ENCODED=someone",
+                                             "LYRICS=строка 1\nline 2"};
+        expected.insert(expected.end(), kept.begin(), kept.end());
+        std::vector<std::string> got;
+        for (const auto& kv : after["comments"])
+            got.push_back(kv[0].get<std::string>() + "=" + kv[1].get<std::string>());
+        EXPECT_EQ(got, expected);
+        EXPECT_EQ(after["vendor"], TOgg::kVendor);
+
+        const json pagesAfter = Peer("pages", path, std::to_string(id3.size()));
+        EXPECT_EQ(pagesAfter["errors"].size(), 0u) << pagesAfter["errors"];
+        EXPECT_EQ(pagesAfter["audio"], pagesBefore["audio"]);
+        EXPECT_EQ(pagesAfter["granules"], pagesBefore["granules"]);
+        EXPECT_EQ(DecodedMd5(path), md5);
+
+        // Removing leaves a valid stream with the vendor and no comments.
+        ASSERT_TRUE(ogg.RemoveTag()) << ogg.Error();
+        EXPECT_TRUE(ogg.Valid());
+        const Bytes removed = ReadAll(path);
+        WriteAll(bare,
+                 Bytes(removed.begin() + static_cast<std::ptrdiff_t>(id3.size()), removed.end()));
+        const json empty = Peer("dump", bare);
+        EXPECT_EQ(empty["comments"].size(), 0u);
+        EXPECT_EQ(empty["vendor"], TOgg::kVendor);
+        const json pagesRemoved = Peer("pages", path, std::to_string(id3.size()));
+        EXPECT_EQ(pagesRemoved["errors"].size(), 0u) << pagesRemoved["errors"];
+        EXPECT_EQ(pagesRemoved["audio"], pagesBefore["audio"]);
+        EXPECT_EQ(DecodedMd5(path), md5);
+    }
+}
+
+// Lyrics far beyond one page: the header grows by several pages and the
+// whole stream is renumbered; peers must still accept it.
+TEST_F(OggInterop, LongLyricsSpreadOverPages) {
+    const std::string path = Encode("long.ogg");
+    const json pagesBefore = Peer("pages", path);
+    const std::string md5 = DecodedMd5(path);
+    std::string lyrics;
+    for (int i = 0; lyrics.size() < 300000; ++i)
+        lyrics += "Строка " + std::to_string(i) + "\n";
+    TOgg ogg;
+    ogg.setFileName(path);
+    ogg.setlyrics(lyrics);
+    ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();
+    const json pagesAfter = Peer("pages", path);
+    EXPECT_EQ(pagesAfter["errors"].size(), 0u) << pagesAfter["errors"];
+    EXPECT_GT(pagesAfter["pages"].get<int>(), pagesBefore["pages"].get<int>() + 3);
+    EXPECT_EQ(pagesAfter["audio"], pagesBefore["audio"]);
+    EXPECT_EQ(pagesAfter["granules"], pagesBefore["granules"]);
+    EXPECT_EQ(DecodedMd5(path), md5);
+    bool found = false;
+    const json after = Peer("dump", path);
+    for (const auto& kv : after["comments"])
+        found = found || (kv[0] == "LYRICS" && kv[1] == lyrics);
+    EXPECT_TRUE(found);
+}
+
+}  // namespace
