@@ -43,6 +43,12 @@ constexpr Guid kContentDescriptionGuid =
     MakeGuid(0x75B22633, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C});
 constexpr Guid kExtendedContentGuid =
     MakeGuid(0xD2D0A440, 0xE307, 0x11D2, {0x97, 0xF0, 0x00, 0xA0, 0xC9, 0x5E, 0xA8, 0x50});
+constexpr Guid kHeaderExtensionGuid =
+    MakeGuid(0x5FBF03B5, 0xA92E, 0x11CF, {0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
+constexpr Guid kMetadataLibraryGuid =
+    MakeGuid(0x44231C94, 0x9498, 0x49D1, {0xA1, 0x41, 0x1D, 0x13, 0x4E, 0x45, 0x70, 0x54});
+constexpr Guid kMetadataGuid =
+    MakeGuid(0xC5F8CBEA, 0x5BAF, 0x4877, {0x84, 0x67, 0xAA, 0x8C, 0x44, 0xFA, 0x4C, 0xCA});
 constexpr Guid kAudioMediaGuid =
     MakeGuid(0xF8699E40, 0x5B4D, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B});
 
@@ -54,6 +60,9 @@ constexpr std::size_t kMaxBitrateOffset = 100;
 constexpr std::size_t kStreamTypeOffset = 24;
 constexpr std::size_t kChannelsOffset = 80;  // inside the audio format data
 constexpr std::size_t kStreamAudioMinSize = 90;
+constexpr std::size_t kExtensionDataSizeOffset = 42;  // inside the header extension
+constexpr std::size_t kExtensionFixed = 46;
+constexpr std::size_t kRecordFixed = 12;   // metadata record before its name
 constexpr std::size_t kContentFixed = 34;  // object header + five 16-bit lengths
 constexpr std::size_t kMax16 = 0xFFFF;     // every length below is a 16-bit field
 constexpr std::size_t kId3HeaderSize = 10;
@@ -220,6 +229,15 @@ struct WmaDescriptor {
     bool listed = false;  // one of the pictures came from it
 };
 
+// A "WM/Picture" record inside a metadata (library) object of the header
+// extension; offsets count from the start of that header-extension object.
+struct WmaRecord {
+    std::size_t object = 0;    // index in Header::others
+    std::size_t subStart = 0;  // the metadata object
+    std::size_t start = 0;     // the record
+    std::size_t size = 0;
+};
+
 struct TWMATag::Header {
     Bytes raw;  // the whole header object as read
     std::array<std::uint8_t, 2> reserved{};
@@ -229,6 +247,7 @@ struct TWMATag::Header {
     bool hasContent = false;
     Bytes rating;
     std::vector<WmaDescriptor> descriptors;
+    std::vector<WmaRecord> records;
     // Non-picture frames of an ID3v2.3 "ID3" descriptor, written back after the pictures.
     Bytes id3OtherFrames;
     Bytes trailing;  // bytes after the counted objects, before the data
@@ -249,7 +268,9 @@ struct ParsedTag {
         Copyright, URL, EncodedBy;
     std::vector<TPicture> id3Pictures;
     std::vector<TPicture> wmPictures;
-    std::vector<int> wmSources;
+    std::vector<TWMATag::PictureOrigin> wmSources;
+    std::vector<TPicture> libraryPictures;
+    std::vector<TWMATag::PictureOrigin> librarySources;
 };
 
 std::string* FieldOf(ParsedTag& t, const std::string& upperName) {
@@ -461,7 +482,7 @@ bool ReadExtended(const Bytes& o, ParsedTag& tag, TWMATag::Header& h, std::strin
             if (ReadWmPicture(d.value, pic)) {
                 d.listed = true;
                 tag.wmPictures.push_back(std::move(pic));
-                tag.wmSources.push_back(static_cast<int>(h.descriptors.size()));
+                tag.wmSources.push_back({static_cast<int>(h.descriptors.size()), -1});
             }
         } else if (std::string* field = FieldOf(tag, upper)) {
             if (upper != "WM/TRACKNUMBER" || !value.empty())
@@ -470,6 +491,74 @@ bool ReadExtended(const Bytes& o, ParsedTag& tag, TWMATag::Header& h, std::strin
         h.descriptors.push_back(std::move(d));
     }
     return true;
+}
+
+// Pictures in the metadata objects of a header extension. Anything that does
+// not parse is left alone: the object is kept whole either way.
+void ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag,
+                         TWMATag::Header& h) {
+    if (o.size() < kExtensionFixed)
+        return;
+    const std::size_t dataSize = U32(o.data() + kExtensionDataSizeOffset);
+    if (dataSize > o.size() - kExtensionFixed)
+        return;
+    const std::size_t end = kExtensionFixed + dataSize;
+    std::size_t pos = kExtensionFixed;
+    while (pos <= end - kObjectHeaderSize) {  // end >= kExtensionFixed
+        const std::uint64_t size = U64(o.data() + pos + 16);
+        if (size < kObjectHeaderSize || size > end - pos)
+            return;
+        const std::size_t subEnd = pos + static_cast<std::size_t>(size);
+        if ((IsGuid(o.data() + pos, kMetadataLibraryGuid) ||
+             IsGuid(o.data() + pos, kMetadataGuid)) &&
+            size >= kObjectHeaderSize + 2) {
+            const std::size_t count = U16(o.data() + pos + kObjectHeaderSize);
+            std::size_t r = pos + kObjectHeaderSize + 2;
+            for (std::size_t i = 0; i < count; ++i) {
+                if (r > subEnd || kRecordFixed > subEnd - r)
+                    break;
+                const std::size_t nameLen = U16(o.data() + r + 4);
+                const std::uint16_t type = U16(o.data() + r + 6);
+                const std::size_t dataLen = U32(o.data() + r + 8);
+                if (nameLen > subEnd - r - kRecordFixed ||
+                    dataLen > subEnd - r - kRecordFixed - nameLen)
+                    break;
+                const std::uint8_t* name = o.data() + r + kRecordFixed;
+                const std::size_t recordSize = kRecordFixed + nameLen + dataLen;
+                TPicture pic;
+                if (type == kTypeBytes && Upper(Utf16ToUtf8(name, nameLen)) == "WM/PICTURE" &&
+                    ReadWmPicture(Bytes(name + nameLen, name + nameLen + dataLen), pic)) {
+                    tag.libraryPictures.push_back(std::move(pic));
+                    tag.librarySources.push_back({-1, static_cast<int>(h.records.size())});
+                    h.records.push_back({objectIndex, pos, r, recordSize});
+                }
+                r += recordSize;
+            }
+        }
+        pos = subEnd;
+    }
+}
+
+// The header extension without the given records; the sizes and counts
+// that enclose them shrink to match.
+Bytes WithoutRecords(const Bytes& o, const std::vector<WmaRecord>& gone) {
+    Bytes out = o;
+    std::vector<WmaRecord> sorted = gone;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const WmaRecord& a, const WmaRecord& b) { return a.start > b.start; });
+    for (const WmaRecord& r : sorted) {
+        out.erase(out.begin() + static_cast<std::ptrdiff_t>(r.start),
+                  out.begin() + static_cast<std::ptrdiff_t>(r.start + r.size));
+        Set64(out, r.subStart + 16, U64(out.data() + r.subStart + 16) - r.size);
+        const std::size_t countAt = r.subStart + kObjectHeaderSize;
+        const auto count = static_cast<std::uint16_t>(U16(out.data() + countAt) - 1);
+        out[countAt] = static_cast<std::uint8_t>(count);
+        out[countAt + 1] = static_cast<std::uint8_t>(count >> 8);
+        Set32(out, kExtensionDataSizeOffset,
+              U32(out.data() + kExtensionDataSizeOffset) - static_cast<std::uint32_t>(r.size));
+        Set64(out, 16, out.size());
+    }
+    return out;
 }
 
 bool ParseHeader(TWMATag::Header& h, ParsedTag& tag, std::string& error) {
@@ -516,11 +605,28 @@ bool ParseHeader(TWMATag::Header& h, ParsedTag& tag, std::string& error) {
             if (!ReadExtended(obj, tag, h, error))
                 return false;
         } else {
+            if (IsGuid(g, kHeaderExtensionGuid))
+                ReadHeaderExtension(obj, h.others.size(), tag, h);
             h.others.push_back(std::move(obj));
         }
     }
     h.trailing.assign(raw.begin() + static_cast<std::ptrdiff_t>(pos), raw.end());
     return true;
+}
+
+// The picture list in its order: "ID3" pictures, descriptors, records.
+void TakePictures(ParsedTag& tag, std::vector<TPicture>& pictures,
+                  std::vector<TWMATag::PictureOrigin>& origins) {
+    pictures = std::move(tag.id3Pictures);
+    origins.assign(pictures.size(), TWMATag::PictureOrigin{});
+    for (std::size_t i = 0; i < tag.wmPictures.size(); ++i) {
+        pictures.push_back(std::move(tag.wmPictures[i]));
+        origins.push_back(tag.wmSources[i]);
+    }
+    for (std::size_t i = 0; i < tag.libraryPictures.size(); ++i) {
+        pictures.push_back(std::move(tag.libraryPictures[i]));
+        origins.push_back(tag.librarySources[i]);
+    }
 }
 
 bool InRange(std::uint64_t v, std::uint64_t lo, std::uint64_t hi) {
@@ -689,12 +795,7 @@ bool TWMATag::ReadTag() {
         Copyright = tag.Copyright;
         URL = tag.URL;
         EncodedBy = tag.EncodedBy;
-        pictures_ = std::move(tag.id3Pictures);
-        pictureSource_.assign(pictures_.size(), -1);
-        for (std::size_t i = 0; i < tag.wmPictures.size(); ++i) {
-            pictures_.push_back(std::move(tag.wmPictures[i]));
-            pictureSource_.push_back(tag.wmSources[i]);
-        }
+        TakePictures(tag, pictures_, pictureSource_);
         header_ = std::move(h);
 
         valid_ = true;
@@ -743,13 +844,25 @@ bool TWMATag::Save() {
         return false;
     }
 
+    // Pictures deleted since the read lose their descriptor or record.
+    auto Holds = [&](const PictureOrigin& origin) {
+        return std::find(pictureSource_.begin(), pictureSource_.end(), origin) !=
+               pictureSource_.end();
+    };
     Bytes out;
     BeginObject(out, kHeaderGuid);
     Put32(out, 0);  // object count, filled in below
     out.push_back(old.reserved[0]);
     out.push_back(old.reserved[1]);
-    for (const Bytes& o : old.others)
+    for (std::size_t i = 0; i < old.others.size(); ++i) {
+        std::vector<WmaRecord> gone;
+        for (std::size_t r = 0; r < old.records.size(); ++r) {
+            if (old.records[r].object == i && !Holds(PictureOrigin{-1, static_cast<int>(r)}))
+                gone.push_back(old.records[r]);
+        }
+        const Bytes o = gone.empty() ? old.others[i] : WithoutRecords(old.others[i], gone);
         Append(out, o.data(), o.size());
+    }
     const std::size_t filePropsAt = out.size();
     Append(out, old.fileProperties.data(), old.fileProperties.size());
 
@@ -790,7 +903,7 @@ bool TWMATag::Save() {
 
         Bytes frames;
         for (std::size_t i = 0; i < pictures_.size(); ++i) {
-            if (pictureSource_[i] < 0) {
+            if (pictureSource_[i] == PictureOrigin{}) {
                 const Bytes f = ApicFrame(pictures_[i]);
                 Append(frames, f.data(), f.size());
             }
@@ -840,8 +953,7 @@ bool TWMATag::Save() {
             ParsedTag probe;
             if (IsId3Pictures(d) || FieldOf(probe, Upper(d.name)))
                 continue;
-            if (d.listed && std::find(pictureSource_.begin(), pictureSource_.end(),
-                                      static_cast<int>(i)) == pictureSource_.end())
+            if (d.listed && !Holds(PictureOrigin{static_cast<int>(i), -1}))
                 continue;  // its picture was deleted
             Append(out, d.raw.data(), d.raw.size());
             ++count;
@@ -881,12 +993,7 @@ bool TWMATag::Save() {
     h->raw = std::move(out);
     ParsedTag tag;
     if (ParseHeader(*h, tag, err)) {
-        pictures_ = std::move(tag.id3Pictures);
-        pictureSource_.assign(pictures_.size(), -1);
-        for (std::size_t i = 0; i < tag.wmPictures.size(); ++i) {
-            pictures_.push_back(std::move(tag.wmPictures[i]));
-            pictureSource_.push_back(tag.wmSources[i]);
-        }
+        TakePictures(tag, pictures_, pictureSource_);
         headerSize_ = h->raw.size();
         headerObjectCount_ = h->objectCount;
         headerFileSize_ = h->fileSize;
@@ -957,7 +1064,7 @@ bool TWMATag::AddImage(int index, const std::string& fileName, const std::string
         pic.Data = std::move(*data);
         // New pictures live in the "ID3" descriptor.
         pictures_.insert(pictures_.begin() + index, std::move(pic));
-        pictureSource_.insert(pictureSource_.begin() + index, -1);
+        pictureSource_.insert(pictureSource_.begin() + index, PictureOrigin{});
         WriteTag();
         return true;
     });

@@ -67,8 +67,8 @@ public:
     std::uint32_t SampleRate() const { return sampleRate_; }
     std::uint32_t AvgBytesPerSec() const { return avgBytesPerSec_; }
 
-    // Pictures of the "ID3" descriptor first, then those of "WM/Picture"
-    // descriptors, in file order.
+    // Pictures of the "ID3" descriptor first, then those of the "WM/Picture"
+    // descriptors, then "WM/Picture" records of the header extension.
     std::int32_t ImagesCount() const { return static_cast<std::int32_t>(pictures_.size()); }
     const std::vector<TPicture>& Pictures() const { return pictures_; }
 
@@ -83,6 +83,14 @@ public:
     std::int32_t DeleteImage(int index);
 
     struct Header;  // the parsed header kept for the next save
+    // Where a picture is stored: a "WM/Picture" descriptor of the extended
+    // content description, a record of a metadata library inside the header
+    // extension, or (both -1) the "ID3" descriptor.
+    struct PictureOrigin {
+        int descriptor = -1;
+        int record = -1;
+        bool operator==(const PictureOrigin&) const = default;
+    };
 
 private:
     void Reset();
@@ -104,9 +112,7 @@ private:
     std::uint32_t avgBytesPerSec_ = 0;
 
     std::vector<TPicture> pictures_;
-    // For each picture: the index of the "WM/Picture" descriptor it came
-    // from, or -1 when it lives in the "ID3" descriptor.
-    std::vector<int> pictureSource_;
+    std::vector<PictureOrigin> pictureSource_;
     std::unique_ptr<Header> header_;  // the header of the last valid read or save
 };
 

@@ -113,10 +113,14 @@ TEST_F(WmaInterop, ReadsWhatFfmpegAndMutagenWrote) {
     EXPECT_EQ(tag.Bitrate(), 64);
     EXPECT_GT(tag.HeaderSize(), 300u * 1024);  // the big picture is in the header
     EXPECT_NEAR(tag.DurationInSeconds(), 1.0, 0.5);
-    ASSERT_EQ(tag.ImagesCount(), 1);  // the small one, in a WM/Picture descriptor
+    // The small picture sits in the extended content description, the big
+    // one in the metadata library of the header extension.
+    ASSERT_EQ(tag.ImagesCount(), 2);
     EXPECT_EQ(tag.GetMIME(0), "image/png");
     EXPECT_EQ(tag.GetDescription(0), "small");
     EXPECT_EQ(tag.Pictures()[0].DataSize(), 179);  // the 1x1 PNG with 100 bytes of padding
+    EXPECT_EQ(tag.GetDescription(1), "big");
+    EXPECT_EQ(tag.Pictures()[1].DataSize(), 67 + 12 + 300 * 1024);  // PNG plus a framed chunk
 }
 
 TEST_F(WmaInterop, SaveKeepsEverythingElse) {
@@ -163,23 +167,33 @@ TEST_F(WmaInterop, PictureChangesAreSeenByMutagen) {
     const std::string md5 = DecodedMd5();
     TWMATag tag;
     tag.setFileName(path);
-    ASSERT_EQ(tag.ImagesCount(), 1);
+    ASSERT_EQ(tag.ImagesCount(), 2);
     ASSERT_TRUE(tag.AddImage(0, png, "added"));
     ASSERT_EQ(tag.Error(), "");
     tag.setFileName(path);
-    ASSERT_EQ(tag.ImagesCount(), 2);
+    ASSERT_EQ(tag.ImagesCount(), 3);
     EXPECT_EQ(tag.GetDescription(0), "added");
-    ASSERT_EQ(tag.DeleteImage(1), 0);  // the small WM/Picture
-    ASSERT_EQ(tag.Error(), "");
 
-    int pictures = 0;
-    bool id3 = false;
-    for (const std::string& line : Dump()) {
-        pictures += line.find("[\"WM/Picture\"") == 0;
-        id3 = id3 || line.find("[\"ID3\", \"ASFByteArrayAttribute\"") == 0;
-    }
-    EXPECT_EQ(pictures, 1);  // only the big one in the metadata library is left
-    EXPECT_TRUE(id3);
+    auto pictures = [&] {
+        int count = 0;
+        bool id3 = false;
+        for (const std::string& line : Dump()) {
+            count += line.find("[\"WM/Picture\"") == 0;
+            id3 = id3 || line.find("[\"ID3\", \"ASFByteArrayAttribute\"") == 0;
+        }
+        EXPECT_TRUE(id3);
+        return count;
+    };
+    ASSERT_EQ(tag.DeleteImage(2), 0);  // the big one, in the metadata library
+    ASSERT_EQ(tag.Error(), "");
+    EXPECT_EQ(pictures(), 1);
+    ASSERT_EQ(tag.DeleteImage(1), 0);  // the small one, without re-reading in between
+    ASSERT_EQ(tag.Error(), "");
+    EXPECT_EQ(pictures(), 0);
+    tag.setFileName(path);
+    ASSERT_TRUE(tag.Valid()) << tag.Error();
+    EXPECT_EQ(tag.ImagesCount(), 1);
+    EXPECT_EQ(tag.Year, "2001");
     EXPECT_EQ(DecodedMd5(), md5);
 }
 

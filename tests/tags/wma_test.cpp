@@ -56,6 +56,10 @@ const Guid kVideo =
     MakeGuid(0xBC19EFC0, 0x5B4D, 0x11CF, {0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B});
 const Guid kData =
     MakeGuid(0x75B22636, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C});
+const Guid kHeaderExt =
+    MakeGuid(0x5FBF03B5, 0xA92E, 0x11CF, {0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
+const Guid kLibrary =
+    MakeGuid(0x44231C94, 0x9498, 0x49D1, {0xA1, 0x41, 0x1D, 0x13, 0x4E, 0x45, 0x70, 0x54});
 const Guid kUnknown = MakeGuid(0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8});
 
 void Put(Bytes& b, std::uint64_t v, int n) {
@@ -308,6 +312,37 @@ Desc WmPicture(const std::u16string& mime, std::uint8_t type, const std::u16stri
     Cat(v, W(desc));
     Cat(v, data);
     return {u"WM/Picture", 1, v};
+}
+
+// A metadata-library record and the header extension that holds such objects.
+Bytes Record(const Desc& d, std::uint16_t stream = 0) {
+    Bytes b;
+    const Bytes n = W(d.name);
+    Put(b, 0, 2);
+    Put(b, stream, 2);
+    Put(b, n.size(), 2);
+    Put(b, d.type, 2);
+    Put(b, d.value.size(), 4);
+    Cat(b, n);
+    Cat(b, d.value);
+    return b;
+}
+Bytes Library(const std::vector<Bytes>& records) {
+    Bytes body;
+    Put(body, records.size(), 2);
+    for (const Bytes& r : records)
+        Cat(body, r);
+    return Object(kLibrary, body);
+}
+Bytes HeaderExtension(const std::vector<Bytes>& objects) {
+    Bytes data;
+    for (const Bytes& o : objects)
+        Cat(data, o);
+    Bytes body(16, 0x22);  // reserved GUID
+    Put(body, 6, 2);
+    Put(body, data.size(), 4);
+    Cat(body, data);
+    return Object(kHeaderExt, body);
 }
 
 class WmaTest : public ::testing::Test {
@@ -795,6 +830,38 @@ TEST_F(WmaTest, PicturesFromId3AndWmPictureDescriptors) {
     again.setFileName(path);
     ASSERT_EQ(again.ImagesCount(), 2);
     EXPECT_EQ(again.GetDescription(1), "back");
+}
+
+TEST_F(WmaTest, PicturesFromTheMetadataLibrary) {
+    // Values above 64 KiB only fit the library's 32-bit lengths.
+    Bytes big(70000);
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<std::uint8_t>(i);
+    const Bytes before = Record(Text(u"WM/Mood", u"calm"), 1);
+    const Bytes picture = Record(WmPicture(u"image/jpeg", 3, u"big", big));
+    const Bytes after = Record(Dword(u"WM/SharedUserRating", 50));
+    const Bytes other = Object(kUnknown, Bytes{1, 2, 3});
+    Asf asf;
+    asf.before = {HeaderExtension({other, Library({before, picture, after})})};
+    asf.descriptors = {WmPicture(u"image/png", 3, u"small", Bytes{1})};
+    TWMATag tag;
+    Load(tag, asf);
+    ASSERT_TRUE(tag.Valid()) << tag.Error();
+    ASSERT_EQ(tag.ImagesCount(), 2);
+    EXPECT_EQ(tag.GetDescription(0), "small");
+    EXPECT_EQ(tag.GetDescription(1), "big");
+    EXPECT_EQ(tag.GetMIME(1), "image/jpeg");
+    EXPECT_EQ(tag.Pictures()[1].Data, big);
+
+    // Deleting it removes the record; sizes and counts around it shrink.
+    ASSERT_EQ(tag.DeleteImage(1), 0);
+    ASSERT_EQ(tag.Error(), "");
+    EXPECT_EQ(Objects(ReadAll(path))[0].bytes, HeaderExtension({other, Library({before, after})}));
+    TWMATag again;
+    again.setFileName(path);
+    ASSERT_TRUE(again.Valid()) << again.Error();
+    ASSERT_EQ(again.ImagesCount(), 1);
+    EXPECT_EQ(again.GetDescription(0), "small");
 }
 
 TEST_F(WmaTest, AddImageWritesTheId3Layout) {
