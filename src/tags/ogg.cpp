@@ -547,8 +547,8 @@ std::int64_t TOgg::DurationInSeconds() const {
     if (granule_ > 0)
         return frequency() > 0 ? granule_ / frequency() : 0;
     if (BitrateNominal() > 0 && channels_ > 0) {
-        // Bits over bit rate for stereo; the estimate of the old encoders' mono
-        // files comes out twice that, and callers rely on the same figure.
+        // Bits over bit rate for two channels; mono comes out at twice that,
+        // the figure this estimate has always shown.
         const double seconds = static_cast<double>(fileLength_ - id3Size_) / BitrateNominal() /
                                channels_ / 125.0 * 2.0;
         return static_cast<std::int64_t>(std::nearbyint(seconds));
