@@ -437,6 +437,27 @@ TEST(ApeRead, DamagedTagsNeitherCrashNorMislead) {
     EXPECT_FALSE(ape.ValidTag());
 }
 
+TEST(ApeRead, TagTextWhereId3v1WouldStartIsNoId3v1) {
+    TempDir dir;
+    const std::string path = dir.file("a.ape");
+    // Item header 8 + "Comment\0" 8 + value 200 + footer 32: the file's
+    // last 128 bytes start at value byte 104.
+    std::string value(200, 'c');
+    value.replace(104, 3, "TAG");
+    const Bytes audio = MacFile(H(3990, 2000));
+    WriteAll(path, Concat({audio, ApeTag(2000, {{"Comment", value}}, false)}));
+    TAPE ape;
+    ape.setFilename(path);
+    EXPECT_EQ(ape.id3v1(), 0);
+    EXPECT_EQ(ape.Comment(), value);
+    ape.setTitle("t");
+    ASSERT_TRUE(ape.WriteTag());
+    ape.setFilename(path);
+    EXPECT_EQ(ape.Comment(), value);
+    EXPECT_EQ(ape.Title(), "t");
+    EXPECT_EQ(ReadAll(path).size(), audio.size() + 64 + 2 * 8 + 6 + 8 + 1 + 200);
+}
+
 TEST(ApeRead, MissingFileResetsAndStaysQuiet) {
     TempDir dir;
     const std::string good = dir.file("a.ape");
@@ -503,33 +524,54 @@ struct Saved {
     std::vector<RawItem> items;
 };
 
-// Reads back what a save left, independently of the component's reader.
+// Reads back what a save left, independently of the component's reader;
+// a layout that does not add up is a failure, never a read out of bounds.
 Saved Inspect(const std::string& path, std::size_t trailing = 0) {
     Saved s;
     s.file = ReadAll(path);
+    auto text = [&](std::size_t at) {
+        return std::string(s.file.begin() + static_cast<std::ptrdiff_t>(at),
+                           s.file.begin() + static_cast<std::ptrdiff_t>(at + 8));
+    };
+    if (s.file.size() < trailing + 64) {
+        ADD_FAILURE() << "file too short for a tag";
+        return s;
+    }
     const std::size_t end = s.file.size() - trailing;
-    EXPECT_GE(end, 64u);
     const std::size_t footer = end - 32;
-    EXPECT_EQ(std::string(s.file.begin() + footer, s.file.begin() + footer + 8), "APETAGEX");
-    EXPECT_EQ(Get32(s.file, footer + 8), 2000u);
-    EXPECT_EQ(Get32(s.file, footer + 20), 0x80000000u);
     const std::uint32_t size = Get32(s.file, footer + 12);
     const std::uint32_t count = Get32(s.file, footer + 16);
+    if (text(footer) != "APETAGEX" || size < 32 || size > footer) {
+        ADD_FAILURE() << "no APE footer where expected";
+        return s;
+    }
+    EXPECT_EQ(Get32(s.file, footer + 8), 2000u);
+    EXPECT_EQ(Get32(s.file, footer + 20), 0x80000000u);
     const std::size_t header = end - size - 32;
-    EXPECT_EQ(std::string(s.file.begin() + header, s.file.begin() + header + 8), "APETAGEX");
+    EXPECT_EQ(text(header), "APETAGEX");
     EXPECT_EQ(Get32(s.file, header + 20), 0xA0000000u);
     EXPECT_EQ(Get32(s.file, header + 12), size);
-    s.tag.assign(s.file.begin() + header, s.file.begin() + end);
+    s.tag.assign(s.file.begin() + static_cast<std::ptrdiff_t>(header),
+                 s.file.begin() + static_cast<std::ptrdiff_t>(end));
     std::size_t pos = header + 32;
     for (std::uint32_t i = 0; i < count; ++i) {
         RawItem it;
+        if (footer - pos < 9) {
+            ADD_FAILURE() << "item " << i << " runs into the footer";
+            return s;
+        }
         const std::uint32_t len = Get32(s.file, pos);
         it.flags = Get32(s.file, pos + 4);
         pos += 8;
-        while (s.file[pos] != 0)
+        while (pos < footer && s.file[pos] != 0)
             it.key.push_back(static_cast<char>(s.file[pos++]));
         ++pos;
-        it.value.assign(s.file.begin() + pos, s.file.begin() + pos + len);
+        if (pos > footer || len > footer - pos) {
+            ADD_FAILURE() << "item " << i << " runs into the footer";
+            return s;
+        }
+        it.value.assign(s.file.begin() + static_cast<std::ptrdiff_t>(pos),
+                        s.file.begin() + static_cast<std::ptrdiff_t>(pos + len));
         pos += len;
         s.items.push_back(it);
     }
