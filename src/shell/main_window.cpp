@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
@@ -21,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include "shell/associations.h"
+#include "shell/file_list.h"
 #include "shell/info_window.h"
 #include "shell/options_window.h"
 #include "shell/settings_store.h"
@@ -30,7 +33,9 @@ namespace {
 
 constexpr int kMaxRemembered = 10;
 const char* const kFormatSwitches[] = {"flMP3", "flOGG", "flWMA", "flAPE", "flMP4", "flMPC"};
-const char* const kFormatCaptions[] = {"MP3", "OGG", "WMA", "APE", "MP4", "MPC"};
+const char* const kFormatCaptions[] = {
+    "&MP3",         "Ogg Vorbis (&OGG)", "Windows Media Audio (&WMA)", "Monkey's Audio (&APE)",
+    "MP4/M&4a/AAC", "Musepack (MP&C)"};
 
 QSize ScreenSize(const QWidget* w) {
     const QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
@@ -132,7 +137,8 @@ void Tfm::BuildActions() {
               {QKeySequence(Qt::Key_F3)}, false);
     AddAction(QStringLiteral("actAddToPlaylist"), tr("Add to playlist"), {QKeySequence(Qt::Key_F4)},
               false);
-    AddAction(QStringLiteral("actRefresh"), tr("&Refresh"), {QKeySequence(Qt::Key_F5)}, false);
+    connect(AddAction(QStringLiteral("actRefresh"), tr("&Refresh"), {QKeySequence(Qt::Key_F5)}),
+            &QAction::triggered, this, [this] { fileList_->edDirChange(); });
     AddAction(QStringLiteral("actRename"), tr("&Rename files"),
               {QKeySequence(Qt::Key_F6), QKeySequence(Qt::CTRL | Qt::Key_R)}, false);
     AddAction(QStringLiteral("actGenerate"), tr("&Generate tags"),
@@ -143,8 +149,9 @@ void Tfm::BuildActions() {
               false);
     AddAction(QStringLiteral("actPlaylists"), tr("&Create playlists"), {QKeySequence(Qt::Key_F10)},
               false);
-    AddAction(QStringLiteral("actSelectAll"), tr("Select A&ll"),
-              {QKeySequence(Qt::CTRL | Qt::Key_A)}, false);
+    connect(AddAction(QStringLiteral("actSelectAll"), tr("Select A&ll"),
+                      {QKeySequence(Qt::CTRL | Qt::Key_A)}),
+            &QAction::triggered, this, [this] { fileList_->actSelectAll(); });
 
     auto* lyrics = AddAction(QStringLiteral("actShowLyrics"), tr("Show &lyrics"),
                              {QKeySequence(Qt::CTRL | Qt::Key_L)});
@@ -159,18 +166,20 @@ void Tfm::BuildActions() {
     info->setCheckable(true);
     connect(info, &QAction::triggered, this, [this] { ToggleInfo(); });
 
-    AddAction(QStringLiteral("actFocusList"), tr("Focus the file list"),
-              {QKeySequence(Qt::CTRL | Qt::Key_F)}, false);
+    connect(AddAction(QStringLiteral("actFocusList"), tr("Focus the file list"),
+                      {QKeySequence(Qt::CTRL | Qt::Key_F)}),
+            &QAction::triggered, this, [this] { fileList_->lbFile()->setFocus(); });
     connect(AddAction(QStringLiteral("actReadTag"), tr("Next \"Read Tag\" choice"),
                       {QKeySequence(Qt::CTRL | Qt::Key_T)}),
             &QAction::triggered, this, [this] { readTag_ = shell::NextReadTagChoice(readTag_); });
 
     auto* dirs = AddAction(QStringLiteral("actShowDirs"), tr("&Show folders"), {});
     dirs->setCheckable(true);
+    connect(dirs, &QAction::triggered, this, [this] { fileList_->edDirChange(); });
     for (int i = 0; i < 6; ++i) {
-        auto* a = AddAction(QString::fromLatin1(kFormatSwitches[i]),
-                            QString::fromLatin1(kFormatCaptions[i]), {});
+        auto* a = AddAction(QString::fromLatin1(kFormatSwitches[i]), tr(kFormatCaptions[i]), {});
         a->setCheckable(true);
+        connect(a, &QAction::triggered, this, [this] { fileList_->edDirChange(); });
     }
     AddAction(QStringLiteral("actClearHistory"), tr("Clear &history"), {}, false);
     connect(AddAction(QStringLiteral("actOptions"), tr("&Options..."), {}), &QAction::triggered,
@@ -243,10 +252,20 @@ void Tfm::BuildContent() {
     panel->setObjectName(QStringLiteral("pnContent"));
     auto* panelLayout = new QVBoxLayout(panel);
     panelLayout->setContentsMargins(0, 0, 0, 0);
-    labFolder_ = new QLabel(panel);
-    labFolder_->setObjectName(QStringLiteral("labFolder"));
-    panelLayout->addWidget(labFolder_);
-    panelLayout->addStretch();
+    fileList_ = new TFileList(panel);
+    fileList_->windowVisible = [this] { return isVisible(); };
+    fileList_->scanOptions = [this] {
+        ScanOptions o;
+        o.showDirs = action(QStringLiteral("actShowDirs"))->isChecked();
+        for (int i = 0; i < kFormatSwitchCount; ++i) {
+            o.formats[static_cast<std::size_t>(i)] =
+                action(QString::fromLatin1(kFormatSwitches[i]))->isChecked();
+        }
+        o.onlySelectedSubfolders = options_ && options_->ShowSelectedSubfolders();
+        return o;
+    };
+    fileList_->selectFileOnPopup = [this] { return options_ && options_->SelectFileOnPopup(); };
+    panelLayout->addWidget(fileList_, 1);
     layout->addWidget(panel, 1);
 
     labStatus_ = new QLabel(central);
@@ -271,7 +290,7 @@ void Tfm::ReadMainSettings() {
             ->setChecked(store_.ReadBool(QString::fromLatin1(name), true));
     }
     startFile_ = store_.ReadString(QStringLiteral("StartFile"));
-    currentFolder_ = store_.ReadString(QStringLiteral("StartDir"), QDir::homePath());
+    const QString startDir = store_.ReadString(QStringLiteral("StartDir"), QDir::homePath());
     for (int d = 0; d <= 9; ++d)
         bookmarks_[d] = store_.ReadString(QStringLiteral("Short%1").arg(d));
     readTag_ = std::clamp(store_.ReadInteger(QStringLiteral("cbReadTag"), 2), 0, 2);
@@ -296,13 +315,13 @@ void Tfm::ReadMainSettings() {
         std::clamp(store_.ReadInteger(QStringLiteral("KolMove"), 0), 0, kMaxRemembered);
     for (int i = 1; i <= moves; ++i)
         moveTargets_ << store_.ReadString(QStringLiteral("MoveTo%1").arg(i));
-    openFolder(currentFolder_);
+    openFolder(startDir);
 }
 
 void Tfm::SaveMainSettings() {
     store_.WriteString(QStringLiteral("ExecPath"), QCoreApplication::applicationFilePath());
     store_.WriteString(QStringLiteral("Build"), QStringLiteral("4605"));
-    store_.WriteString(QStringLiteral("StartDir"), currentFolder_);
+    store_.WriteString(QStringLiteral("StartDir"), currentFolder());
     if (!startFile_.isEmpty())
         store_.WriteString(QStringLiteral("StartFile"), startFile_);
     const QRect g = geometry();
@@ -343,11 +362,11 @@ void Tfm::SaveMainSettings() {
 }
 
 void Tfm::openFolder(const QString& folder) {
-    currentFolder_ = QDir(folder).absolutePath();
-    labFolder_->setText(QDir::toNativeSeparators(currentFolder_));
-    // A folder that cannot be opened shows red; the program runs on.
-    labFolder_->setStyleSheet(QFileInfo(currentFolder_).isDir() ? QString()
-                                                                : QStringLiteral("color: red"));
+    fileList_->edDir()->setText(QDir(folder).absolutePath());
+}
+
+QString Tfm::currentFolder() const {
+    return fileList_->edDir()->text();
 }
 
 QString Tfm::ProgramFolder() const {
@@ -473,6 +492,9 @@ void Tfm::showEvent(QShowEvent* event) {
     firstShown_ = true;
     if (info_ && action(QStringLiteral("actShowInfo"))->isChecked())
         info_->show();
+    fileList_->edDirChange();
+    fileList_->SelectStartFile(startFile_);
+    fileList_->lbFile()->setFocus();
 }
 
 void Tfm::resizeEvent(QResizeEvent* event) {

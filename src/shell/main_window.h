@@ -19,6 +19,7 @@ class SettingsStore;
 class TfmOptions;
 class Tfmmp3Info;
 class QDialog;
+class TFileList;
 
 class Tfm : public QMainWindow, public TrayHost {
     Q_OBJECT
@@ -36,7 +37,7 @@ public:
     void SaveMainSettings();
 
     // The folder the file list shows.
-    const QString& currentFolder() const { return currentFolder_; }
+    QString currentFolder() const;
     void openFolder(const QString& folder);
     const QString& startFile() const { return startFile_; }
     void setStartFile(const QString& name) { startFile_ = name; }
@@ -64,6 +65,7 @@ public:
     void SetBatchButtonsEnabled(bool) override {}
 
     QAction* action(const QString& objectName) const;
+    TFileList* fileList() const { return fileList_; }
     QMenu* mainMenu() const { return mainMenu_; }
     QLabel* statusLabel() const { return labStatus_; }
     QSystemTrayIcon* trayIcon() const { return tray_; }
@@ -93,13 +95,12 @@ private:
     QMenu* mainMenu_ = nullptr;
     QToolButton* btnMenu_ = nullptr;
     QToolButton* btnHelp_ = nullptr;
-    QLabel* labFolder_ = nullptr;
+    TFileList* fileList_ = nullptr;
     QLabel* labStatus_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* trayAnimation_ = nullptr;
     int trayFrame_ = 0;
 
-    QString currentFolder_;
     QString startFile_;
     QString language_ = QStringLiteral("English");
     QString lyricsLanguage_ = QStringLiteral("eng");

@@ -1,0 +1,473 @@
+#include "shell/file_list.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <filesystem>
+
+#include "shell/progress_window.h"
+#include "util/paths.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr int kRowHeight = 17;
+
+QIcon Badge(const QColor& color, const QString& letters) {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(color);
+    p.setPen(color.darker(130));
+    p.drawRoundedRect(QRectF(0.5, 0.5, 15, 15), 3, 3);
+    p.setPen(Qt::white);
+    QFont f = p.font();
+    f.setPixelSize(letters.size() > 1 ? 7 : 10);
+    f.setBold(true);
+    p.setFont(f);
+    p.drawText(pm.rect(), Qt::AlignCenter, letters);
+    return QIcon(pm);
+}
+
+QString NativeFolderText(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+}  // namespace
+
+void FileTableModel::setRows(std::vector<TFileInfo> rows) {
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+}
+
+int FileTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+QVariant FileTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    const TFileInfo& e = at(index.row());
+    switch (role) {
+        case Qt::DisplayRole:
+            return e.Caption;
+        case Qt::DecorationRole:
+            return IconFor(e);
+        case Qt::ToolTipRole:
+            return NativeFolderText(e.Folder + e.Caption);
+        case PathRole:
+            return e.Path();
+        case IsFileRole:
+            return e.IsFile();
+        case Qt::SizeHintRole:
+            return QSize(0, kRowHeight);
+        default:
+            return {};
+    }
+}
+
+Qt::ItemFlags FileTableModel::flags(const QModelIndex& index) const {
+    if (!index.isValid())
+        return Qt::ItemIsDropEnabled;
+    // The parent row opens, but is never a target of a command that changes files.
+    if (at(index.row()).IsParent())
+        return Qt::ItemIsEnabled;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+QIcon FileTableModel::IconFor(const TFileInfo& e) {
+    static const QIcon mp3 = Badge(QColor(0x2f, 0x6f, 0xb5), QStringLiteral("M"));
+    static const QIcon ogg = Badge(QColor(0x3c, 0x9a, 0x4b), QStringLiteral("O"));
+    static const QIcon wma = Badge(QColor(0xd0, 0x7a, 0x1d), QStringLiteral("W"));
+    static const QIcon ape = Badge(QColor(0x8a, 0x4f, 0xb0), QStringLiteral("A"));
+    static const QIcon mp4 = Badge(QColor(0xc0, 0x39, 0x3b), QStringLiteral("4"));
+    static const QIcon mpc = Badge(QColor(0x2a, 0x9d, 0x9d), QStringLiteral("C"));
+    static const QIcon folder = Badge(QColor(0xd9, 0xb1, 0x3c), QStringLiteral("F"));
+    static const QIcon parent = Badge(QColor(0x80, 0x80, 0x80), QStringLiteral(".."));
+    if (e.IsParent())
+        return parent;
+    if (!e.IsFile())
+        return folder;
+    if (e.Ext == QLatin1String(".WMA"))
+        return wma;
+    if (e.Ext == QLatin1String(".OGG"))
+        return ogg;
+    if (e.Ext == QLatin1String(".APE"))
+        return ape;
+    if (e.Ext == QLatin1String(".MP4") || e.Ext == QLatin1String(".M4A") ||
+        e.Ext == QLatin1String(".AAC")) {
+        return mp4;
+    }
+    if (e.Ext == QLatin1String(".MPC") || e.Ext == QLatin1String(".MP+") ||
+        e.Ext == QLatin1String(".MPP")) {
+        return mpc;
+    }
+    return mp3;
+}
+
+QString DropQuestion(bool copy, int count, const QString& target) {
+    return (copy ? QObject::tr("Copy") : QObject::tr("Move")) + QString::number(count) +
+           QObject::tr("file(s) to ") + NativeFolderText(target) + QLatin1Char('?');
+}
+
+DropResult DropFiles(const QStringList& files, const QString& targetFolder, bool copy,
+                     const std::function<bool(const QString& target)>& confirmOverwrite) {
+    DropResult result;
+    for (const QString& source : files) {
+        const QString target = targetFolder + QFileInfo(source).fileName();
+        if (QFileInfo(source).absoluteFilePath() == QFileInfo(target).absoluteFilePath())
+            continue;
+        if (QFileInfo::exists(target)) {
+            if (!confirmOverwrite(target))
+                continue;
+        }
+        // Copy beside the target first, so a failed copy never removes the old file.
+        const QString part = target + QStringLiteral(".sondrel-part");
+        QFile::remove(part);
+        if (!QFile::copy(source, part)) {
+            QFile::remove(part);
+            ++result.errors;
+            continue;
+        }
+        // One rename replaces an existing target; it never leaves the target missing.
+        std::error_code ec;
+        std::filesystem::rename(QFile::encodeName(part).toStdString(),
+                                QFile::encodeName(target).toStdString(), ec);
+        if (ec) {
+            QFile::remove(part);
+            ++result.errors;
+            continue;
+        }
+        ++result.done;
+        if (!copy && !QFile::remove(source))
+            ++result.errors;
+    }
+    return result;
+}
+
+TFileList::TFileList(QWidget* parent) : QWidget(parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+
+    auto* top = new QHBoxLayout;
+    auto* label = new QLabel(tr("Folder"), this);
+    edDir_ = new QLineEdit(this);
+    edDir_->setObjectName(QStringLiteral("edDir"));
+    btnBrowse_ = new QToolButton(this);
+    btnBrowse_->setObjectName(QStringLiteral("btnBrowse"));
+    btnBrowse_->setText(QStringLiteral("..."));
+    btnSubFolders_ = new QToolButton(this);
+    btnSubFolders_->setObjectName(QStringLiteral("btnSubFolders"));
+    btnSubFolders_->setText(QStringLiteral("Sub"));
+    btnSubFolders_->setCheckable(true);
+    btnSubFolders_->setToolTip(tr("Show files of subfolders"));
+    labSelectedFiles_ = new QLabel(tr("Selected: "), this);
+    labSelectedFiles_->setObjectName(QStringLiteral("labSelectedFiles"));
+    labSelectedFiles_->setToolTip(tr("Count of selection files"));
+    btnSelectAll_ = new QToolButton(this);
+    btnSelectAll_->setObjectName(QStringLiteral("btnSelectAll"));
+    btnSelectAll_->setText(QStringLiteral("All"));
+    btnSelectAll_->setToolTip(tr("Select all files"));
+    top->addWidget(label);
+    top->addWidget(edDir_, 1);
+    top->addWidget(btnBrowse_);
+    top->addWidget(btnSubFolders_);
+    top->addWidget(labSelectedFiles_);
+    top->addWidget(btnSelectAll_);
+    layout->addLayout(top);
+
+    lbFile_ = new QListView(this);
+    lbFile_->setObjectName(QStringLiteral("lbFile"));
+    lbFile_->setModel(&model_);
+    lbFile_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lbFile_->setUniformItemSizes(true);
+    lbFile_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lbFile_->setToolTip(tr("Select mp3-files"));
+    lbFile_->setAcceptDrops(true);
+    lbFile_->viewport()->setAcceptDrops(true);
+    lbFile_->setDropIndicatorShown(false);
+    lbFile_->setContextMenuPolicy(Qt::DefaultContextMenu);
+    lbFile_->installEventFilter(this);
+    lbFile_->viewport()->installEventFilter(this);
+    layout->addWidget(lbFile_, 1);
+
+    connect(edDir_, &QLineEdit::textChanged, this, [this] { edDirChange(); });
+    connect(btnBrowse_, &QToolButton::clicked, this, [this] {
+        const QString dir = QFileDialog::getExistingDirectory(
+            this, tr("Select folder with mp3-files"), edDir_->text());
+        if (!dir.isEmpty())
+            edDir_->setText(dir);
+    });
+    connect(btnSubFolders_, &QToolButton::toggled, this, [this] { edDirChange(); });
+    connect(btnSelectAll_, &QToolButton::clicked, this, &TFileList::actSelectAll);
+    connect(lbFile_, &QListView::activated, this,
+            [this](const QModelIndex& i) { OpenRow(i.row()); });
+    connect(lbFile_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        PrintSelectedFiles(true);
+        emit selectionChanged();
+    });
+    connect(lbFile_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { emit selectionChanged(); });
+}
+
+void TFileList::edDirChange() {
+    if (windowVisible && !windowVisible())
+        return;
+    const QString folder = edDir_->text();
+    ScanOptions options = scanOptions ? scanOptions() : ScanOptions{};
+    options.subfolders = btnSubFolders_->isChecked();
+
+    PreviousSelection previous;
+    const QModelIndexList selected = lbFile_->selectionModel()->selectedRows();
+    for (const QModelIndex& i : selected) {
+        const TFileInfo& e = model_.at(i.row());
+        if (e.IsFile()) {
+            previous.anyFileSelected = true;
+        } else if (e.IsFolder()) {
+            previous.selectedFolderCaptions << e.Caption;
+        }
+    }
+
+    ScanHooks hooks;
+    const bool progress = options.subfolders && wait_ != nullptr;
+    if (progress) {
+        wait_->Start(1);
+        hooks.keepGoing = [this] { return wait_->Running(); };
+        hooks.pumpEvents = [] { QApplication::processEvents(); };
+    }
+    auto rows = ScanFolder(folder, options, previous, hooks);
+    if (progress && wait_->Running())
+        wait_->Finish();
+
+    folderValid_ = rows.has_value();
+    QPalette pal = edDir_->palette();
+    pal.setColor(QPalette::Text,
+                 folderValid_ ? palette().color(QPalette::Text) : QColor(255, 0, 0));
+    edDir_->setPalette(pal);
+    if (!rows) {
+        model_.setRows({});
+        PrintSelectedFiles(false);
+        return;
+    }
+    model_.setRows(std::move(*rows));
+    PrintSelectedFiles(true);
+    emit selectionChanged();
+}
+
+void TFileList::actDirUp() {
+    const QString old = QDir::cleanPath(edDir_->text());
+    const QString up = QString::fromStdString(sondrel::ParentFolder(old.toStdString()));
+    if (up == old)
+        return;
+    edDir_->setText(up);
+    QString left = old.mid(up.size());
+    if (left.startsWith(QLatin1Char('/')))
+        left.remove(0, 1);
+    for (int r = 0; r < model_.rowCount(); ++r) {
+        const TFileInfo& e = model_.at(r);
+        if (e.IsFile())
+            break;
+        if (e.IsFolder() && e.Caption == left) {
+            const QModelIndex i = model_.index(r);
+            lbFile_->selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect);
+            lbFile_->scrollTo(i, QAbstractItemView::PositionAtTop);
+            break;
+        }
+    }
+}
+
+void TFileList::actSelectAll() {
+    QItemSelection all;
+    for (int r = 0; r < model_.rowCount(); ++r) {
+        if (model_.at(r).IsFile())
+            all.select(model_.index(r), model_.index(r));
+    }
+    lbFile_->selectionModel()->select(all, QItemSelectionModel::ClearAndSelect);
+    PrintSelectedFiles(true);
+}
+
+void TFileList::OpenRow(int row) {
+    if (row < 0 || row >= model_.rowCount())
+        return;
+    const TFileInfo e = model_.at(row);
+    if (e.IsParent()) {
+        actDirUp();
+    } else if (e.IsFolder()) {
+        edDir_->setText(
+            QString::fromStdString(sondrel::AddBackslash(edDir_->text().toStdString())) +
+            e.Caption);
+        if (model_.rowCount() > 0)
+            SetItemIndex(0);
+    } else {
+        emit playRequested(row);
+    }
+}
+
+void TFileList::PrintSelectedFiles(bool notify) {
+    int count = 0;
+    for (const QModelIndex& i : lbFile_->selectionModel()->selectedRows()) {
+        if (model_.at(i.row()).IsFile())
+            ++count;
+    }
+    selectedCount_ = count;
+    labSelectedFiles_->setText(tr("Selected: ") + QString::number(count));
+    if (notify)
+        emit selectionCounted();
+}
+
+void TFileList::SetItemIndex(int row) {
+    if (row < 0 || row >= model_.rowCount())
+        return;
+    const QModelIndex i = model_.index(row);
+    lbFile_->selectionModel()->setCurrentIndex(i, QItemSelectionModel::Select);
+}
+
+std::vector<int> TFileList::SelectedFileRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& i : lbFile_->selectionModel()->selectedRows()) {
+        if (model_.at(i.row()).IsFile())
+            rows.push_back(i.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int TFileList::FocusedRow() const {
+    const QModelIndex i = lbFile_->currentIndex();
+    return i.isValid() ? i.row() : -1;
+}
+
+bool TFileList::SelectStartFile(const QString& name) {
+    if (name.isEmpty())
+        return false;
+    const std::string wanted = sondrel::UpperCase1251(name.toStdString());
+    for (int r = 0; r < model_.rowCount(); ++r) {
+        if (sondrel::UpperCase1251(model_.at(r).Caption.toStdString()) == wanted) {
+            const QModelIndex i = model_.index(r);
+            lbFile_->selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect);
+            lbFile_->scrollTo(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+void TFileList::ShowPopup(const QPoint& pos) {
+    const QModelIndex hover = lbFile_->indexAt(pos);
+    hoverIndex_ = hover.isValid() ? hover.row() : -1;
+    if (rightButton_ && selectFileOnPopup && !selectFileOnPopup()) {
+        // Without "Select file when calling popup menu" the menu leaves the selection alone.
+    } else if (hoverIndex_ >= 0) {
+        SetItemIndex(hoverIndex_);
+        emit selectionChanged();
+    }
+    const int focused = FocusedRow();
+    const bool onFile = focused >= 0 && model_.at(focused).IsFile();
+    QMenu menu(this);
+    QAction* play = menu.addAction(tr("&Play"));
+    play->setVisible(onFile);
+    connect(play, &QAction::triggered, this, [this, focused] { emit playRequested(focused); });
+    menu.addAction(tr("&Refresh"), this, &TFileList::edDirChange);
+    menu.addAction(tr("Select A&ll"), this, &TFileList::actSelectAll);
+    menu.exec(lbFile_->viewport()->mapToGlobal(pos));
+}
+
+void TFileList::HandleDrop(QDropEvent* event) {
+    QStringList files;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            files << url.toLocalFile();
+    }
+    if (files.isEmpty())
+        return;
+    event->acceptProposedAction();
+    QString target = WithTrailingSeparator(edDir_->text());
+    const QModelIndex at = lbFile_->indexAt(event->position().toPoint());
+    if (at.isValid() && model_.at(at.row()).IsFolder()) {
+        target += model_.at(at.row()).Caption + QLatin1Char('/');
+    }
+    const bool copy = dropCopy_;
+    if (QMessageBox::question(this, QStringLiteral("Sondrel"),
+                              DropQuestion(copy, static_cast<int>(files.size()), target)) !=
+        QMessageBox::Yes) {
+        lbFile_->setToolTip(tr("Select mp3-files"));
+        return;
+    }
+    const DropResult result = DropFiles(files, target, copy, [this](const QString& existing) {
+        return QMessageBox::question(this, QStringLiteral("Sondrel"),
+                                     NativeFolderText(existing) + tr(" exist. Overwrite?")) ==
+               QMessageBox::Yes;
+    });
+    const int first = lbFile_->verticalScrollBar()->value();
+    edDirChange();
+    lbFile_->verticalScrollBar()->setValue(first);
+    if (result.errors > 0) {
+        QMessageBox::critical(this, QStringLiteral("Sondrel"),
+                              tr("Errors: ") + QString::number(result.errors));
+    }
+    lbFile_->setToolTip(tr("Select mp3-files"));
+}
+
+bool TFileList::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lbFile_->viewport()) {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+                rightButton_ = static_cast<QMouseEvent*>(event)->button() == Qt::RightButton;
+                break;
+            case QEvent::ContextMenu:
+                ShowPopup(static_cast<QContextMenuEvent*>(event)->pos());
+                return true;
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* drag = static_cast<QDragMoveEvent*>(event);
+                if (!drag->mimeData()->hasUrls())
+                    return false;
+                dropCopy_ = drag->modifiers().testFlag(Qt::ControlModifier);
+                lbFile_->setToolTip(dropCopy_ ? tr("Copy") : tr("Move"));
+                drag->setDropAction(dropCopy_ ? Qt::CopyAction : Qt::MoveAction);
+                drag->accept();
+                return true;
+            }
+            case QEvent::DragLeave:
+                lbFile_->setToolTip(tr("Select mp3-files"));
+                return false;
+            case QEvent::Drop:
+                HandleDrop(static_cast<QDropEvent*>(event));
+                return true;
+            default:
+                break;
+        }
+    } else if (watched == lbFile_ && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Backspace) {
+            actDirUp();
+            return true;
+        }
+        QTimer::singleShot(0, this, [this] { PrintSelectedFiles(true); });
+    }
+    return QWidget::eventFilter(watched, event);
+}

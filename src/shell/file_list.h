@@ -1,0 +1,110 @@
+// The folder box and the file list of the main window, over a list model of
+// TFileInfo rows (FileTable). Every command takes its paths from the rows.
+#pragma once
+
+#include <QAbstractListModel>
+#include <QIcon>
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+#include "shell/file_table.h"
+
+class QLabel;
+class QLineEdit;
+class QListView;
+class QToolButton;
+class TfmWait;
+
+class FileTableModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    enum Roles { PathRole = Qt::UserRole + 1, IsFileRole };
+    using QAbstractListModel::QAbstractListModel;
+
+    void setRows(std::vector<TFileInfo> rows);
+    const std::vector<TFileInfo>& rows() const { return rows_; }
+    const TFileInfo& at(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // The icon of a row: one per format, a folder and a parent-folder icon.
+    static QIcon IconFor(const TFileInfo& entry);
+
+private:
+    std::vector<TFileInfo> rows_;
+};
+
+// Texts of a drop onto the list: the confirmation and the error summary.
+QString DropQuestion(bool copy, int count, const QString& target);
+struct DropResult {
+    int errors = 0;
+    int done = 0;
+};
+// Copies or moves `files` into `targetFolder`; `confirmOverwrite` is asked
+// for each name that already exists there (false skips the file).
+DropResult DropFiles(const QStringList& files, const QString& targetFolder, bool copy,
+                     const std::function<bool(const QString& target)>& confirmOverwrite);
+
+class TFileList : public QWidget {
+    Q_OBJECT
+public:
+    explicit TFileList(QWidget* parent = nullptr);
+
+    QLineEdit* edDir() const { return edDir_; }
+    QListView* lbFile() const { return lbFile_; }
+    QToolButton* btnSubFolders() const { return btnSubFolders_; }
+    QToolButton* btnSelectAll() const { return btnSelectAll_; }
+    QLabel* labSelectedFiles() const { return labSelectedFiles_; }
+    FileTableModel& FileTable() { return model_; }
+    const FileTableModel& FileTable() const { return model_; }
+
+    // Inputs the scan reads: the switches and options live elsewhere.
+    std::function<ScanOptions()> scanOptions;
+    std::function<bool()> selectFileOnPopup;
+    std::function<bool()> windowVisible;
+    void setProgressWindow(TfmWait* wait) { wait_ = wait; }
+
+    void edDirChange();  // rescan
+    void actDirUp();
+    void actSelectAll();
+    void OpenRow(int row);
+    void PrintSelectedFiles(bool notify);
+    void SetItemIndex(int row);
+    int SelectedCount() const { return selectedCount_; }
+    std::vector<int> SelectedFileRows() const;
+    int FocusedRow() const;
+    // Selects the first row whose caption equals `name` case-insensitively.
+    bool SelectStartFile(const QString& name);
+    bool FolderValid() const { return folderValid_; }
+
+signals:
+    // The focused row or the selection changed: the tag editor reads again.
+    void selectionChanged();
+    // The selection count changed (the editor refreshes its keep state).
+    void selectionCounted();
+    void playRequested(int row);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void ShowPopup(const QPoint& pos);
+    void HandleDrop(class QDropEvent* event);
+
+    QLineEdit* edDir_ = nullptr;
+    QListView* lbFile_ = nullptr;
+    QToolButton* btnBrowse_ = nullptr;
+    QToolButton* btnSubFolders_ = nullptr;
+    QToolButton* btnSelectAll_ = nullptr;
+    QLabel* labSelectedFiles_ = nullptr;
+    FileTableModel model_;
+    TfmWait* wait_ = nullptr;
+    int selectedCount_ = 0;
+    int hoverIndex_ = -1;
+    bool rightButton_ = false;
+    bool dropCopy_ = false;
+    bool folderValid_ = false;
+};
