@@ -49,14 +49,14 @@ struct PeerItem {
 };
 
 void MutagenWrite(const TempDir& dir, const std::string& path, const std::vector<PeerItem>& items) {
-    nlohmann::json spec;
-    spec["items"] = nlohmann::json::array();
+    nlohmann::json request;
+    request["items"] = nlohmann::json::array();
     for (const auto& it : items)
-        spec["items"].push_back({it.key, it.kind, it.value});
-    const std::string specPath = dir.file("spec.json");
-    WriteAll(specPath, spec.dump());
+        request["items"].push_back({it.key, it.kind, it.value});
+    const std::string requestPath = dir.file("items.json");
+    WriteAll(requestPath, request.dump());
     const auto r = RunCommand(ShellQuote(MutagenPython()) + " " + ShellQuote(kTool) + " write " +
-                              ShellQuote(path) + " " + ShellQuote(specPath));
+                              ShellQuote(path) + " " + ShellQuote(requestPath));
     ASSERT_EQ(r.exitCode, 0);
 }
 

@@ -1,6 +1,6 @@
 """Peer oracle for the APE tag tests: writes and dumps APEv2 tags with mutagen.
 
-  write PATH SPEC.json   SPEC: {"items": [[key, "text"|"binary", value]]},
+  write PATH ITEMS.json  ITEMS: {"items": [[key, "text"|"binary", value]]},
                          binary values in hex; the tag replaces any other
   dump PATH              prints [[key, kind, value], ...] in file order
   mpc PATH               prints the Musepack stream facts mutagen sees
@@ -12,11 +12,11 @@ from mutagen.apev2 import APEv2, APEBinaryValue, APEValue, TEXT, BINARY
 from mutagen.musepack import Musepack
 
 
-def write(path, spec_path):
-    with open(spec_path, encoding="utf-8") as f:
-        spec = json.load(f)
+def write(path, items_path):
+    with open(items_path, encoding="utf-8") as f:
+        request = json.load(f)
     tag = APEv2()
-    for key, kind, value in spec["items"]:
+    for key, kind, value in request["items"]:
         if kind == "binary":
             tag[key] = APEValue(bytes.fromhex(value), BINARY)
         else:
