@@ -451,9 +451,9 @@ std::optional<Bytes> RenderCarried23(const RawFrame& frame) {
 
     Bytes data = prefix;
     bool converted = false;
-    // 2.3 has no UTF-8; re-encode such text frames when they are readable.
+    // 2.3 knows only encodings 0 and 1; re-encode other text when it is readable.
     if ((format & (k23Compressed | k23Encrypted)) == 0 && !payload.empty() &&
-        payload[0] == kEncUtf8) {
+        (payload[0] == kEncUtf8 || payload[0] == kEncUtf16Be)) {
         const auto layout = LayoutFor(id);
         if (!layout.empty() && layout[0] == Field::Encoding) {
             if (auto values = ReadFields(layout, payload, kLatin1Name)) {

@@ -222,6 +222,7 @@ TEST(Id3v2Write, OldFramesAreConvertedTo23) {
              F24("GEOB", compressed, 0x40, 0x48 | 0x01),  // grouped, compressed, with length
              F24("PRIV", encrypted, 0x20, 0x04),          // encrypted, file-alter flag
              F24("TDRC", Text("2001-02-03")), F24("TSOP", Text("Sort")),
+             F24("TIT3", {2, 0x01, 0x00, 0, 'x'}), F24("WOAR", B("http://a/")),
              F24("XBAD", B("abc"), 0, 0x08)});  // compressed without length: unsafe
     Fixture f;
     f.Load(Tag(4, body24, 20));
@@ -240,7 +241,9 @@ TEST(Id3v2Write, OldFramesAreConvertedTo23) {
     EXPECT_EQ(priv->Data, Cat({{0x55}, {0x80}, B("secret")}));
     EXPECT_EQ(Find(frames, "TXXX")->Data, Cat({{0}, B("k"), {0}, B("\xE9")})) << "2.3 has no UTF-8";
     EXPECT_NE(Find(frames, "TDRC"), nullptr) << "agrees with the year";
-    EXPECT_NE(Find(frames, "TSOP"), nullptr);
+    EXPECT_EQ(Find(frames, "TSOP")->Data, Text("Sort"));
+    EXPECT_EQ(Find(frames, "TIT3")->Data, (Bytes{1, 0xFF, 0xFE, 0x00, 0x01, 'x', 0}));
+    EXPECT_EQ(Find(frames, "WOAR")->Data, B("http://a/"));
     EXPECT_EQ(Find(frames, "XBAD"), nullptr);
 
     f.tag.setFileName(f.path);
@@ -260,6 +263,30 @@ TEST(Id3v2Write, OldFramesAreConvertedTo23) {
     EXPECT_EQ(IdsOf(g.Disk()), (std::vector<std::string>{"TRCK", "TIT2", "TPE1", "TALB", "TYER",
                                                          "TCON", "COMM", "TCOM", "TOPE", "TCOP",
                                                          "WXXX", "TENC", "TPE2", "TPOS", "XCRM"}));
+}
+
+TEST(Id3v2Write, Compressed23FrameKeepsItsFlagsAndData) {
+    const Bytes packed = Cat({Plain32(400), {0x78, 0x9C, 1, 2, 3}});
+    Fixture f;
+    f.Load(Tag(3, Cat({F23("TIT2", Text("t")), F23("GEOB", packed, 0x40, 0x80 | 0x20)})));
+    ASSERT_TRUE(f.tag.WriteTag());
+    const auto frames = FramesOf(f.Disk());
+    const auto* geob = Find(frames, "GEOB");
+    ASSERT_NE(geob, nullptr);
+    EXPECT_EQ(geob->StatusFlags, 0x40);
+    EXPECT_EQ(geob->FormatFlags, 0x80 | 0x20);
+    EXPECT_EQ(geob->Data, packed);
+}
+
+TEST(Id3v2Write, FooterOf24TagIsNotLeftInFrontOfTheAudio) {
+    const Bytes frames = F24("TIT2", Text("t"));
+    const Bytes footer = Cat({B("3DI"), {4, 0, id3v2::kFlagFooter}, Synchsafe(200)});
+    Fixture f;
+    f.Load(Cat({Tag(4, frames, 200 - frames.size(), id3v2::kFlagFooter), footer}));
+    ASSERT_TRUE(f.tag.Valid());
+    ASSERT_TRUE(f.tag.WriteTag());
+    const Bytes disk = f.Disk();
+    EXPECT_EQ(After(disk, 10 + BodySize(disk)), f.audio);
 }
 
 TEST(Id3v2Write, AudioInsideADeclaredTagIsKept) {
