@@ -13,7 +13,7 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth python3
   # peers used as oracles in the interop tests
-  python3-mutagen ffmpeg
+  python3-mutagen ffmpeg musepack-tools
 )
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi
