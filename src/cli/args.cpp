@@ -1,0 +1,206 @@
+#include "cli/args.h"
+
+#include <charconv>
+#include <string_view>
+
+namespace sondrel::cli {
+
+namespace {
+
+std::optional<int> Choice(std::string_view v) {
+    if (v == "1")
+        return kVersion1;
+    if (v == "2")
+        return kVersion2;
+    if (v == "12")
+        return kVersion12;
+    return std::nullopt;
+}
+
+std::optional<int> NonNegative(std::string_view v) {
+    int n = 0;
+    const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+    if (ec != std::errc() || ptr != v.data() + v.size() || v.empty() || n < 0)
+        return std::nullopt;
+    return n;
+}
+
+// Walks the arguments; options may come before or after the files, and "--"
+// ends the options.
+class Walker {
+public:
+    explicit Walker(const std::vector<std::string>& argv) : argv_(argv) {}
+    bool Done() const { return i_ >= argv_.size(); }
+    const std::string& Next() { return argv_[i_++]; }
+    // The value after an option; nullopt when it is missing.
+    std::optional<std::string> Value() {
+        if (Done())
+            return std::nullopt;
+        return Next();
+    }
+
+private:
+    const std::vector<std::string>& argv_;
+    std::size_t i_ = 0;
+};
+
+ParseResult Fail(std::string message) {
+    return {std::nullopt, std::move(message)};
+}
+
+}  // namespace
+
+bool FieldEdits::Any() const {
+    for (const auto* f : {&track, &title, &artist, &album, &year, &genre, &comment, &lyrics,
+                          &lyricsFile, &composer, &origArtist, &copyright, &url, &encodedBy}) {
+        if (f->has_value())
+            return true;
+    }
+    return false;
+}
+
+ParseResult ParseArgs(const std::vector<std::string>& argv) {
+    if (argv.empty())
+        return Fail("missing command");
+    Args a;
+    const std::string& command = argv.front();
+    if (command == "show")
+        a.command = Command::Show;
+    else if (command == "set")
+        a.command = Command::Set;
+    else if (command == "remove")
+        a.command = Command::Remove;
+    else if (command == "pictures")
+        a.command = Command::Pictures;
+    else
+        return Fail("unknown command or option '" + command + "'");
+
+    const std::vector<std::string> rest(argv.begin() + 1, argv.end());
+    Walker w(rest);
+    bool optionsEnded = false;
+    const bool isSet = a.command == Command::Set;
+    const bool readsTags = a.command == Command::Show || isSet;
+
+    struct TextOption {
+        std::string_view name;
+        std::optional<std::string> FieldEdits::*field;
+    };
+    static constexpr TextOption kTextOptions[] = {
+        {"--track", &FieldEdits::track},
+        {"--title", &FieldEdits::title},
+        {"--artist", &FieldEdits::artist},
+        {"--album", &FieldEdits::album},
+        {"--year", &FieldEdits::year},
+        {"--genre", &FieldEdits::genre},
+        {"--comment", &FieldEdits::comment},
+        {"--lyrics", &FieldEdits::lyrics},
+        {"--lyrics-file", &FieldEdits::lyricsFile},
+        {"--composer", &FieldEdits::composer},
+        {"--orig-artist", &FieldEdits::origArtist},
+        {"--copyright", &FieldEdits::copyright},
+        {"--url", &FieldEdits::url},
+        {"--encoded-by", &FieldEdits::encodedBy},
+    };
+
+    while (!w.Done()) {
+        const std::string& arg = w.Next();
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            a.files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const TextOption* text = nullptr;
+        for (const auto& t : kTextOptions) {
+            if (arg == t.name)
+                text = &t;
+        }
+        if (text && isSet) {
+            auto v = w.Value();
+            if (!v)
+                return Fail(arg + " needs a value");
+            a.edits.*(text->field) = std::move(*v);
+        } else if (arg == "--json" && a.command == Command::Show) {
+            a.json = true;
+        } else if ((arg == "--read" && readsTags) || (arg == "--save" && isSet)) {
+            auto v = w.Value();
+            const auto c = v ? Choice(*v) : std::nullopt;
+            if (!c)
+                return Fail(arg + " takes 1, 2 or 12");
+            (arg == "--read" ? a.editor.readChoice : a.editor.saveChoice) = *c;
+        } else if (arg == "--case" && readsTags) {
+            auto v = w.Value();
+            const auto n = v ? NonNegative(*v) : std::nullopt;
+            if (!n || *n > 4)
+                return Fail("--case takes 0 to 4");
+            a.editor.capitalization = *n;
+        } else if (arg == "--codepage" && a.command != Command::Pictures) {
+            auto v = w.Value();
+            if (!v || v->empty())
+                return Fail("--codepage needs a value");
+            a.editor.legacyCodePage = *v;
+        } else if (arg == "--no-lyrics3" && isSet) {
+            a.editor.useLyrics3 = false;
+        } else if (a.command == Command::Remove &&
+                   (arg == "--id3v1" || arg == "--id3v2" || arg == "--all" || arg == "--ogg")) {
+            if (a.removeKind)
+                return Fail("give only one of --id3v1, --id3v2, --all, --ogg");
+            a.removeKind = arg == "--id3v1"   ? RemoveKind::Id3v1
+                           : arg == "--id3v2" ? RemoveKind::Id3v2
+                           : arg == "--all"   ? RemoveKind::AllId3
+                                              : RemoveKind::Ogg;
+        } else if (a.command == Command::Pictures && arg == "--list") {
+            a.pictures.list = true;
+        } else if (a.command == Command::Pictures && (arg == "--add" || arg == "--desc")) {
+            auto v = w.Value();
+            if (!v)
+                return Fail(arg + " needs a value");
+            if (arg == "--add")
+                a.pictures.add = std::move(*v);
+            else
+                a.pictures.description = std::move(*v);
+        } else if (a.command == Command::Pictures && (arg == "--pos" || arg == "--delete")) {
+            auto v = w.Value();
+            const auto n = v ? NonNegative(*v) : std::nullopt;
+            if (!n)
+                return Fail(arg + " takes a picture position (0, 1, ...)");
+            (arg == "--pos" ? a.pictures.position : a.pictures.remove) = *n;
+        } else if (a.command == Command::Pictures && arg == "--extract") {
+            auto v = w.Value();
+            const auto n = v ? NonNegative(*v) : std::nullopt;
+            auto out = w.Value();
+            if (!n || !out)
+                return Fail("--extract takes a picture position and an output file");
+            a.pictures.extract = *n;
+            a.pictures.extractTo = std::move(*out);
+        } else {
+            return Fail("unknown option '" + arg + "' for " + command);
+        }
+    }
+
+    if (a.files.empty())
+        return Fail(command + ": no file given");
+    if (a.edits.lyrics && a.edits.lyricsFile)
+        return Fail("give either --lyrics or --lyrics-file");
+    if (isSet && !a.edits.Any())
+        return Fail("set: no field to change");
+    if (a.command == Command::Remove && !a.removeKind)
+        return Fail("remove: give --id3v1, --id3v2, --all or --ogg");
+    if (a.command == Command::Pictures) {
+        const PictureOps& p = a.pictures;
+        if (a.files.size() != 1)
+            return Fail("pictures: give exactly one file");
+        const int actions = (p.add ? 1 : 0) + (p.remove ? 1 : 0) + (p.extract ? 1 : 0);
+        if (actions > 1)
+            return Fail("pictures: give only one of --add, --delete, --extract");
+        if ((p.position || !p.description.empty()) && !p.add)
+            return Fail("pictures: --pos and --desc go with --add");
+        if (actions == 0)
+            a.pictures.list = true;
+    }
+    return {std::move(a), {}};
+}
+
+}  // namespace sondrel::cli

@@ -1,0 +1,51 @@
+// Command-line parsing of sondrel-tag: turns argv into one command with its
+// options, or a usage error (exit status 2).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "editor/format_bridge.h"
+
+namespace sondrel::cli {
+
+// Fields given to `set`; unset members are left as the file has them.
+struct FieldEdits {
+    std::optional<std::string> track, title, artist, album, year, genre, comment, lyrics,
+        lyricsFile, composer, origArtist, copyright, url, encodedBy;
+    bool Any() const;
+};
+
+struct PictureOps {
+    bool list = false;
+    std::optional<std::string> add;
+    std::optional<int> position;  // for --add; the end of the list when unset
+    std::string description;
+    std::optional<int> remove;
+    std::optional<int> extract;
+    std::string extractTo;
+};
+
+enum class Command { Show, Set, Remove, Pictures };
+
+struct Args {
+    Command command = Command::Show;
+    std::vector<std::string> files;
+    bool json = false;
+    EditorOptions editor;
+    FieldEdits edits;
+    std::optional<RemoveKind> removeKind;
+    PictureOps pictures;
+};
+
+struct ParseResult {
+    std::optional<Args> args;
+    std::string error;  // set when args is empty
+};
+
+// `argv` without the program name, starting at the command.
+ParseResult ParseArgs(const std::vector<std::string>& argv);
+
+}  // namespace sondrel::cli

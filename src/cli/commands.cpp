@@ -1,0 +1,327 @@
+#include "cli/commands.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <system_error>
+
+#include "cli/report.h"
+#include "editor/file_facts.h"
+#include "tags/file_io.h"
+
+namespace sondrel::cli {
+
+namespace {
+
+constexpr const char* kMsgUnsupported = "Unsupported file type";
+
+void Report(std::ostream& err, const std::string& file, const std::string& message) {
+    err << "sondrel-tag: " << file << ": " << message << "\n";
+}
+
+// Why a file cannot be worked on at all, before any component touches it.
+std::optional<std::string> Unusable(const std::string& path, bool needFormat) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status))
+        return std::string("File does not exist!");
+    if (!std::filesystem::is_regular_file(status))
+        return std::string("Not a regular file");
+    if (!File::Open(path, File::Mode::Read))
+        return std::string("File error!");
+    if (needFormat && FormatOfPath(path) == TagFormat::None)
+        return std::string(kMsgUnsupported);
+    return std::nullopt;
+}
+
+std::optional<std::string> ReadTextFile(const std::string& path, std::string& error) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) {
+        error = "cannot read lyrics file " + path + ": " + ec.message();
+        return std::nullopt;
+    }
+    if (size > kMaxLyricsFileBytes) {
+        error = "lyrics file " + path + " is too large";
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+        error = "cannot read lyrics file " + path;
+        return std::nullopt;
+    }
+    return text;
+}
+
+// The hub after the given edits. Genre: a table name selects its number; any
+// other text is kept as it is, with number 12.
+TTag2 Edited(TTag2 h, const FieldEdits& e, const std::optional<std::string>& lyrics) {
+    struct Route {
+        const std::optional<std::string> FieldEdits::*edit;
+        std::string TTag2::*field;
+    };
+    static constexpr Route kRoutes[] = {
+        {&FieldEdits::track, &TTag2::track},         {&FieldEdits::title, &TTag2::title},
+        {&FieldEdits::artist, &TTag2::artist},       {&FieldEdits::album, &TTag2::album},
+        {&FieldEdits::year, &TTag2::year},           {&FieldEdits::comment, &TTag2::comment},
+        {&FieldEdits::composer, &TTag2::composer},   {&FieldEdits::origArtist, &TTag2::OrigArtist},
+        {&FieldEdits::copyright, &TTag2::copyright}, {&FieldEdits::url, &TTag2::URL},
+        {&FieldEdits::encodedBy, &TTag2::EncodedBy},
+    };
+    for (const auto& r : kRoutes) {
+        if (const auto& v = e.*r.edit)
+            h.*r.field = *v;
+    }
+    if (lyrics)
+        h.text = *lyrics;
+    if (e.genre) {
+        const std::uint8_t id = GenreIdOf(*e.genre);
+        h.GenreID = id;
+        // "Other" chosen by name must not keep an earlier free text.
+        if (id == kGenreOther)
+            h.Genre = *e.genre;
+    } else if (h.GenreID == kGenreOther && h.Genre != "Other") {
+        // The editor shows such a genre as text and, on saving, looks that
+        // text up in the table: a plain "Rock" becomes number 17.
+        h.GenreID = GenreIdOf(h.Genre);
+    }
+    return h;
+}
+
+}  // namespace
+
+int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
+    TagBridge bridge(args.editor);
+    int status = kExitOk;
+    nlohmann::json all = nlohmann::json::array();
+    bool first = true;
+    for (const auto& path : args.files) {
+        FileReport r;
+        if (const auto why = Unusable(path, true)) {
+            r.file = path;
+            r.format = FormatOfPath(path);
+            r.error = *why;
+            Report(err, path, *why);
+            status = kExitFailed;
+        } else {
+            r = Gather(bridge, path);
+        }
+        if (args.json) {
+            all.push_back(ToJson(r));
+        } else {
+            if (!first)
+                out << "\n";
+            PrintText(out, r);
+        }
+        first = false;
+    }
+    if (args.json)
+        out << DumpJson(all) << "\n";
+    return status;
+}
+
+int RunSet(const Args& args, std::ostream& out, std::ostream& err) {
+    (void)out;
+    std::optional<std::string> lyrics = args.edits.lyrics;
+    if (args.edits.lyricsFile) {
+        std::string error;
+        lyrics = ReadTextFile(*args.edits.lyricsFile, error);
+        if (!lyrics) {
+            err << "sondrel-tag: " << error << "\n";
+            return kExitFailed;
+        }
+    }
+    TagBridge bridge(args.editor);
+    int status = kExitOk;
+    for (const auto& path : args.files) {
+        if (const auto why = Unusable(path, true)) {
+            Report(err, path, *why);
+            status = kExitFailed;
+            continue;
+        }
+        bridge.Read(path);
+        bridge.sondrel2.setSondrel(Edited(bridge.Hub(), args.edits, lyrics));
+        const SaveOutcome saved = bridge.Save(path);
+        if (!saved.ok) {
+            Report(err, path, saved.error);
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
+int RunRemove(const Args& args, std::ostream& out, std::ostream& err) {
+    (void)out;
+    TagBridge bridge(args.editor);
+    int status = kExitOk;
+    for (const auto& path : args.files) {
+        std::optional<std::string> why = Unusable(path, false);
+        if (!why) {
+            const SaveOutcome removed = bridge.Remove(path, *args.removeKind);
+            if (!removed.ok)
+                why = removed.error;
+        }
+        if (why) {
+            Report(err, path, *why);
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
+namespace {
+
+void ListPictures(std::ostream& out, const std::vector<PictureFacts>& pictures) {
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        const auto& p = pictures[i];
+        out << i << ": " << p.mime << ", type " << p.type << ", " << p.size << " bytes";
+        if (!p.description.empty())
+            out << ", \"" << p.description << "\"";
+        out << "\n";
+    }
+}
+
+// The picture operations of the three formats that hold pictures, behind one
+// face. Each returns an error text, empty on success.
+struct PictureTarget {
+    TagFormat format;
+    TagBridge& b;
+
+    std::string Load(const std::string& path) {
+        switch (format) {
+            case TagFormat::MP3:
+                // The ID3v2 tag alone: a picture change must not bring
+                // ID3v1 values into it.
+                b.sondrel2.setFileName(path);
+                if (!b.sondrel2.Valid() && b.sondrel2.Error() != TSondrel2::kMsgNoTag)
+                    return b.sondrel2.Error();
+                return {};
+            case TagFormat::WMA:
+                b.WMATag.setFileName(path);
+                return b.WMATag.Valid() ? std::string() : "Error " + b.WMATag.Error();
+            case TagFormat::MP4:
+                b.mp4Tag.setFileName(path);
+                return b.mp4Tag.Valid() ? std::string() : "Error " + b.mp4Tag.Error();
+            default:
+                return "This file type holds no pictures";
+        }
+    }
+    int Count() {
+        switch (format) {
+            case TagFormat::MP3:
+                return b.sondrel2.ImagesCount();
+            case TagFormat::WMA:
+                return b.WMATag.ImagesCount();
+            default:
+                return b.mp4Tag.ImagesCount();
+        }
+    }
+    std::string Add(int position, const std::string& file, const std::string& description,
+                    std::ostream& err) {
+        bool ok = false;
+        std::string error;
+        switch (format) {
+            case TagFormat::MP3:
+                ok = b.sondrel2.AddImage(position, file, description);
+                error = b.sondrel2.Error();
+                break;
+            case TagFormat::WMA:
+                ok = b.WMATag.AddImage(position, file, description);
+                error = b.WMATag.Error();
+                break;
+            default:
+                if (!description.empty())
+                    err << "sondrel-tag: MP4 pictures carry no description; ignored\n";
+                ok = b.mp4Tag.AddImage(position, file);
+                error = b.mp4Tag.Error();
+                break;
+        }
+        if (ok && error.empty())
+            return {};
+        return error.empty() ? "Error adding picture" : error;
+    }
+    std::string Delete(int position) {
+        bool ok = false;
+        std::string error;
+        switch (format) {
+            case TagFormat::MP3:
+                ok = b.sondrel2.DeleteImage(position) == 0;
+                error = b.sondrel2.Error();
+                break;
+            case TagFormat::WMA:
+                ok = b.WMATag.DeleteImage(position) == 0;
+                error = b.WMATag.Error();
+                break;
+            default:
+                ok = b.mp4Tag.DeleteImage(position);
+                error = b.mp4Tag.Error();
+                break;
+        }
+        if (ok && error.empty())
+            return {};
+        return error.empty() ? "Error deleting picture" : error;
+    }
+    std::string Extract(int position, const std::string& to) {
+        bool ok = false;
+        std::string error;
+        switch (format) {
+            case TagFormat::MP3:
+                ok = b.sondrel2.SaveImageToFile(position, to) == 0;
+                error = b.sondrel2.Error();
+                break;
+            case TagFormat::WMA:
+                ok = b.WMATag.SaveImageToFile(position, to) == 0;
+                error = b.WMATag.Error();
+                break;
+            default:
+                ok = b.mp4Tag.SaveImageToFile(position, to);
+                error = b.mp4Tag.Error();
+                break;
+        }
+        if (ok)
+            return {};
+        return error.empty() ? "Error saving picture" : error;
+    }
+};
+
+}  // namespace
+
+int RunPictures(const Args& args, std::ostream& out, std::ostream& err) {
+    const std::string& path = args.files.front();
+    if (const auto why = Unusable(path, true)) {
+        Report(err, path, *why);
+        return kExitFailed;
+    }
+    TagBridge bridge(args.editor);
+    const TagFormat format = FormatOfPath(path);
+    PictureTarget target{format, bridge};
+    std::string error = target.Load(path);
+    const PictureOps& p = args.pictures;
+    if (error.empty()) {
+        const int count = target.Count();
+        if (p.add) {
+            error = target.Add(p.position.value_or(count), *p.add, p.description, err);
+        } else if (p.remove) {
+            error = *p.remove < count ? target.Delete(*p.remove)
+                                      : "No picture at position " + std::to_string(*p.remove);
+        } else if (p.extract) {
+            // Checked here: an out-of-range position would leave an empty file.
+            error = *p.extract < count ? target.Extract(*p.extract, p.extractTo)
+                                       : "No picture at position " + std::to_string(*p.extract);
+        }
+    }
+    if (error.empty() && p.list) {
+        target.Load(path);
+        ListPictures(out, PicturesOf(bridge, format));
+    }
+    if (!error.empty()) {
+        Report(err, path, error);
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace sondrel::cli

@@ -1,0 +1,179 @@
+#include "cli/report.h"
+
+#include <iomanip>
+
+namespace sondrel::cli {
+
+namespace {
+
+// The component that read a file decides its validity and error text; for
+// MP3 either ID3 tag makes the file valid.
+void ValidityOf(const TagBridge& b, FileReport& r) {
+    switch (r.format) {
+        case TagFormat::MP3:
+            r.valid = b.sondrel2.Valid() || b.sondrel.Valid();
+            if (!b.sondrel2.Valid())
+                r.error = b.sondrel2.Error();
+            if (r.error.empty() && !b.sondrel.Valid())
+                r.error = b.sondrel.Error();
+            break;
+        case TagFormat::Ogg:
+            r.valid = b.Ogg.Valid();
+            r.error = b.Ogg.Error();
+            break;
+        case TagFormat::WMA:
+            r.valid = b.WMATag.Valid();
+            r.error = b.WMATag.Error();
+            break;
+        case TagFormat::APE:
+            r.valid = b.APE.Valid();
+            r.error = b.APE.error();
+            break;
+        case TagFormat::MPC:
+            r.valid = b.MPCTag.Valid();
+            r.error = b.MPCTag.error();
+            break;
+        case TagFormat::MP4:
+            r.valid = b.mp4Tag.Valid();
+            r.error = b.mp4Tag.Error();
+            break;
+        case TagFormat::None:
+            r.error = "Unsupported file type";
+            break;
+    }
+}
+
+struct NamedField {
+    const char* key;
+    const char* label;
+    std::string TTag2::*field;
+};
+constexpr NamedField kFields[] = {
+    {"track", "Track", &TTag2::track},
+    {"title", "Title", &TTag2::title},
+    {"artist", "Artist", &TTag2::artist},
+    {"album", "Album", &TTag2::album},
+    {"year", "Year", &TTag2::year},
+    {"comment", "Comment", &TTag2::comment},
+    {"lyrics", "Lyrics", &TTag2::text},
+    {"composer", "Composer", &TTag2::composer},
+    {"origArtist", "Orig. Artist", &TTag2::OrigArtist},
+    {"copyright", "Copyright", &TTag2::copyright},
+    {"url", "URL", &TTag2::URL},
+    {"encodedBy", "Encoded By", &TTag2::EncodedBy},
+};
+
+void Row(std::ostream& out, const std::string& label, const std::string& value) {
+    out << "  " << std::left << std::setw(14) << (label + ":") << value << "\n";
+}
+
+// Multi-line values continue under the value column.
+std::string Indented(const std::string& value) {
+    std::string out;
+    for (char c : value) {
+        out += c;
+        if (c == '\n')
+            out += std::string(17, ' ');
+    }
+    return out;
+}
+
+}  // namespace
+
+FileReport Gather(TagBridge& bridge, const std::string& path) {
+    FileReport r;
+    r.file = path;
+    r.format = bridge.Read(path);
+    ValidityOf(bridge, r);
+    r.hub = bridge.Hub();
+    r.genre = bridge.DisplayedGenre(r.format);
+    if (r.format == TagFormat::None)
+        return r;
+    r.pictures = PicturesOf(bridge, r.format);
+    r.stream = StreamFactsOf(bridge, r.format, path);
+    r.kinds = TagKindsOf(bridge, r.format, path);
+    r.other = OtherItemsOf(bridge, r.format, path);
+    return r;
+}
+
+nlohmann::json ToJson(const FileReport& r) {
+    using nlohmann::json;
+    json tags = json::object();
+    for (const auto& f : kFields)
+        tags[f.key] = r.hub.*f.field;
+    tags["genre"] = r.genre;
+    tags["genreId"] = r.hub.GenreID;
+
+    json pictures = json::array();
+    for (const auto& p : r.pictures) {
+        pictures.push_back(
+            {{"mime", p.mime}, {"type", p.type}, {"description", p.description}, {"size", p.size}});
+    }
+    const StreamFacts& s = r.stream;
+    json stream = {{"format", s.format},     {"length", s.length}, {"seconds", s.seconds},
+                   {"bitrate", s.bitrate},   {"vbr", s.vbr},       {"sampleRate", s.sampleRate},
+                   {"channels", s.channels}, {"frames", s.frames}, {"encoder", s.encoder}};
+    json kinds = {{"id3v1", r.kinds.id3v1},
+                  {"id3v2", r.kinds.id3v2 ? json(*r.kinds.id3v2) : json(nullptr)},
+                  {"ape", r.kinds.ape},
+                  {"lyrics3", r.kinds.lyrics3}};
+    return {{"file", r.file},   {"format", std::string(FormatName(r.format))},
+            {"valid", r.valid}, {"error", r.error},
+            {"tags", tags},     {"pictures", pictures},
+            {"stream", stream}, {"tagKinds", kinds},
+            {"other", r.other}};
+}
+
+void PrintText(std::ostream& out, const FileReport& r) {
+    out << r.file << "\n";
+    Row(out, "Format", r.format == TagFormat::None ? "-" : std::string(FormatName(r.format)));
+    Row(out, "Valid", r.valid ? "yes" : "no");
+    if (!r.error.empty())
+        Row(out, "Error", r.error);
+    for (const auto& f : kFields) {
+        if (f.field == &TTag2::comment)
+            Row(out, "Genre", r.genre + " (" + std::to_string(r.hub.GenreID) + ")");
+        Row(out, f.label, Indented(r.hub.*f.field));
+    }
+    for (std::size_t i = 0; i < r.pictures.size(); ++i) {
+        const auto& p = r.pictures[i];
+        Row(out, "Picture " + std::to_string(i),
+            p.mime + ", type " + std::to_string(p.type) + ", " + std::to_string(p.size) + " bytes" +
+                (p.description.empty() ? "" : ", \"" + p.description + "\""));
+    }
+    const StreamFacts& s = r.stream;
+    if (s.valid) {
+        Row(out, "Stream", s.format);
+        Row(out, "Length", s.length);
+        if (s.bitrate > 0)
+            Row(out, "Bit rate", std::to_string(s.bitrate) + " kbps" + (s.vbr ? " (VBR)" : ""));
+        Row(out, "Sample rate", std::to_string(s.sampleRate) + " Hz");
+        Row(out, "Channels", s.channels);
+        if (s.frames > 0)
+            Row(out, "Frames", std::to_string(s.frames));
+        if (!s.encoder.empty())
+            Row(out, "Encoder", s.encoder);
+    }
+    std::string kinds;
+    auto add = [&kinds](const std::string& k) { kinds += (kinds.empty() ? "" : ", ") + k; };
+    if (r.kinds.id3v1)
+        add("ID3v1");
+    if (r.kinds.lyrics3)
+        add("Lyrics3");
+    if (r.kinds.id3v2)
+        add("ID3v" + *r.kinds.id3v2);
+    if (r.kinds.ape)
+        add("APE");
+    Row(out, "Tag kinds", kinds.empty() ? "-" : kinds);
+    std::string other;
+    for (const auto& o : r.other)
+        other += (other.empty() ? "" : ", ") + o;
+    if (!other.empty())
+        Row(out, "Other", other);
+}
+
+std::string DumpJson(const nlohmann::json& j) {
+    return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace sondrel::cli

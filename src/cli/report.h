@@ -1,0 +1,37 @@
+// Everything `show` prints about one file, gathered from the editor's
+// components after a read, and its two renderings (JSON and aligned text).
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "editor/file_facts.h"
+#include "editor/format_bridge.h"
+
+namespace sondrel::cli {
+
+struct FileReport {
+    std::string file;
+    TagFormat format = TagFormat::None;
+    bool valid = false;
+    std::string error;
+    TTag2 hub;
+    std::string genre;  // as the editor shows it
+    std::vector<PictureFacts> pictures;
+    StreamFacts stream;
+    TagKinds kinds;
+    std::vector<std::string> other;
+};
+
+// Reads `path` through the bridge and collects the report.
+FileReport Gather(TagBridge& bridge, const std::string& path);
+
+nlohmann::json ToJson(const FileReport& r);
+void PrintText(std::ostream& out, const FileReport& r);
+// Invalid UTF-8 in a value is replaced rather than failing the whole run.
+std::string DumpJson(const nlohmann::json& j);
+
+}  // namespace sondrel::cli

@@ -1,0 +1,338 @@
+#include "editor/file_facts.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "tags/ape_tag.h"
+#include "tags/file_io.h"
+#include "tags/id3v2_frames.h"
+#include "util/text.h"
+
+namespace sondrel {
+
+namespace {
+
+std::string Version2Text(std::uint8_t major) {
+    return "2." + std::to_string(major);
+}
+
+// The kinds an end-of-file scan finds (APE, Lyrics3, ID3v1) and the ID3v2
+// header at the start.
+TagKinds ScanFile(const std::string& path) {
+    TagKinds kinds;
+    const auto file = File::Open(path, File::Mode::Read);
+    if (!file)
+        return kinds;
+    if (const auto head = file->ReadUpTo(0, id3v2::kHeaderSize)) {
+        if (const auto header = id3v2::ParseHeader(*head))
+            kinds.id3v2 = Version2Text(header->Major);
+    }
+    if (const auto tail = apetag::LocateTail(*file)) {
+        kinds.id3v1 = tail->id3v1Size != 0;
+        kinds.lyrics3 = tail->lyrics3Size != 0;
+        kinds.ape = tail->hasApe && !tail->apeDamaged;
+    }
+    return kinds;
+}
+
+// Picture sizes of the MP4 module are only known by writing the picture out.
+std::int64_t Mp4PictureSize(TMp4Tag& tag, int index) {
+    std::error_code ec;
+    const std::string pattern =
+        (std::filesystem::temp_directory_path(ec) / "sondrel-pic-XXXXXX").string();
+    if (ec)
+        return -1;
+    std::string name = pattern;
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        return -1;
+    ::close(fd);
+    std::int64_t size = -1;
+    if (tag.SaveImageToFile(index, name)) {
+        const auto n = std::filesystem::file_size(name, ec);
+        if (!ec)
+            size = static_cast<std::int64_t>(n);
+    }
+    std::filesystem::remove(name, ec);
+    return size;
+}
+
+std::optional<std::vector<id3v2::FieldValue>> FieldsOf(const id3v2::RawFrame& frame,
+                                                       std::string_view codePage) {
+    const auto content = frame.Content();
+    const auto layout = id3v2::LayoutOf(frame);
+    if (!content || layout.empty())
+        return std::nullopt;
+    return id3v2::ReadFields(layout, *content, codePage);
+}
+
+// Frames that no field shows, by the rules the ID3v2 component reads with:
+// one instance of COMM, USLT and WXXX belongs to a field (the one without a
+// description, else the first); TPE2 stands in for a missing TPE1 and, in
+// 2.4, TDRC for a missing TYER.
+std::vector<std::string> OtherId3v2Frames(const std::string& path, std::string_view codePage) {
+    std::vector<std::string> out;
+    const auto file = File::Open(path, File::Mode::Read);
+    if (!file)
+        return out;
+    const std::int64_t size = file->Size();
+    const auto head = file->ReadUpTo(0, id3v2::kHeaderSize);
+    if (!head || size < 0)
+        return out;
+    const auto header = id3v2::ParseHeader(*head);
+    if (!header || header->BodySize > size - std::int64_t{id3v2::kHeaderSize})
+        return out;
+    const auto body = file->ReadAt(id3v2::kHeaderSize, header->BodySize);
+    if (!body)
+        return out;
+    const auto parsed = id3v2::ParseBody(*header, *body);
+    const auto& frames = parsed.Frames;
+
+    static constexpr std::string_view kFieldFrames[] = {
+        "TRCK", "TIT2", "TPE1", "TALB", "TYER", "TCON", "TCOM", "TOPE", "TCOP", "TENC", "APIC"};
+    bool haveArtist = false;
+    bool haveYear = false;
+    for (const auto& f : frames) {
+        haveArtist |= f.Id23() == "TPE1";
+        haveYear |= f.Id23() == "TYER";
+    }
+    struct Described {
+        std::string_view id;
+        std::size_t descriptionField;
+        std::optional<std::size_t> firstIndex{};
+        std::optional<std::size_t> owner{};
+    };
+    Described described[] = {{"COMM", 2, {}, {}}, {"USLT", 2, {}, {}}, {"WXXX", 1, {}, {}}};
+    std::vector<std::string> descriptions(frames.size());
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        for (auto& d : described) {
+            if (frames[i].Id23() != d.id)
+                continue;
+            const auto values = FieldsOf(frames[i], codePage);
+            if (!values)
+                continue;
+            descriptions[i] = (*values)[d.descriptionField].Text();
+            if (!d.firstIndex)
+                d.firstIndex = i;
+            if (descriptions[i].empty() && !d.owner)
+                d.owner = i;
+        }
+    }
+    for (auto& d : described) {
+        if (!d.owner)
+            d.owner = d.firstIndex;
+    }
+
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const auto& f = frames[i];
+        std::string id = f.Id23();
+        if (id.empty())
+            id = f.Id;
+        bool shown = false;
+        for (auto k : kFieldFrames)
+            shown |= id == k;
+        if (id == "TPE2")
+            shown = !haveArtist;
+        if (id == "TDRC")
+            shown = !haveYear && header->Major >= 4;
+        std::string name = id;
+        for (const auto& d : described) {
+            if (id != d.id)
+                continue;
+            shown = d.owner && *d.owner == i;
+            if (!descriptions[i].empty())
+                name += ":" + descriptions[i];
+        }
+        if (id == "TXXX") {
+            if (const auto values = FieldsOf(f, codePage))
+                name += ":" + (*values)[1].Text();
+        }
+        if (!shown)
+            out.push_back(std::move(name));
+    }
+    return out;
+}
+
+std::vector<std::string> OtherApeItems(const std::string& path) {
+    std::vector<std::string> out;
+    const auto file = File::Open(path, File::Mode::Read);
+    if (!file)
+        return out;
+    const auto tail = apetag::LocateTail(*file);
+    if (!tail || !tail->hasApe || tail->apeDamaged || tail->footer.tagSize < apetag::kFooterSize)
+        return out;
+    const auto body = file->ReadAt(tail->itemsStart, tail->footer.tagSize - apetag::kFooterSize);
+    if (!body)
+        return out;
+    const auto items = apetag::ParseItems(*body, tail->footer.itemCount);
+    for (const auto& item : items.items) {
+        if (apetag::SlotOfKey(item.key) < 0)
+            out.push_back(item.key);
+    }
+    return out;
+}
+
+}  // namespace
+
+StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const std::string& path) {
+    StreamFacts s;
+    switch (format) {
+        case TagFormat::MP3: {
+            Tmp3Info& m = bridge.mp3Info;
+            m.setFileName(path);
+            s.valid = m.Valid();
+            if (!s.valid)
+                break;
+            s.format = m.GetVer();
+            s.length = m.GetLength();
+            s.seconds = static_cast<double>(m.GetLengthInSeconds());
+            s.bitrate = m.Bitrate();
+            s.vbr = m.IsVBR();
+            s.sampleRate = m.SampleRate();
+            s.channels = m.GetChannelMode();
+            s.frames = m.GetNumberOfFrames();
+            s.encoder = m.GetEncoder();
+            break;
+        }
+        case TagFormat::Ogg: {
+            const TOgg& o = bridge.Ogg;
+            s.valid = o.Valid();
+            if (!s.valid)
+                break;
+            s.format = "Ogg Vorbis";
+            s.length = o.Duration();
+            s.seconds = static_cast<double>(o.DurationInSeconds());
+            s.bitrate = o.BitrateNominal();
+            s.sampleRate = o.frequency();
+            s.channels = o.ChannelMode();
+            break;
+        }
+        case TagFormat::WMA: {
+            const TWMATag& w = bridge.WMATag;
+            s.valid = w.Valid();
+            if (!s.valid)
+                break;
+            s.format = "WMA";
+            s.length = w.Duration();
+            s.seconds = w.DurationInSeconds();
+            s.bitrate = w.Bitrate();
+            s.sampleRate = w.Frequency();
+            s.channels = w.ChannelMode();
+            break;
+        }
+        case TagFormat::APE: {
+            const TAPE& a = bridge.APE;
+            s.valid = a.Valid();
+            if (!s.valid)
+                break;
+            s.format = "APE " + a.APEVersion();
+            s.length = a.Duration();
+            s.seconds = a.DurationInSeconds();
+            s.sampleRate = a.Frequency();
+            s.channels = a.ChannelMode();
+            break;
+        }
+        case TagFormat::MPC: {
+            const TMPCTag& m = bridge.MPCTag;
+            s.valid = m.Valid();
+            if (!s.valid)
+                break;
+            s.format = "Musepack";
+            s.length = m.Duration();
+            s.seconds = m.DurationInSeconds();
+            s.bitrate = m.Bitrate();
+            s.sampleRate = m.Frequency();
+            s.channels = m.ChannelMode();
+            s.frames = m.Frames();
+            break;
+        }
+        case TagFormat::MP4: {
+            TMp4Tag& m = bridge.mp4Tag;
+            s.valid = m.Valid();
+            if (!s.valid)
+                break;
+            s.format = "MP4 " + m.Encoder();
+            s.seconds = m.DurationInSeconds();
+            s.length = SecondsToTime(static_cast<std::int64_t>(std::trunc(s.seconds)));
+            s.bitrate = m.Bitrate();
+            s.sampleRate = m.Frequency();
+            s.channels = m.ChannelMode();
+            break;
+        }
+        case TagFormat::None:
+            break;
+    }
+    return s;
+}
+
+TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const std::string& path) {
+    TagKinds kinds = ScanFile(path);
+    if (format == TagFormat::MP3) {
+        // As the editor sees them: a tag its components could not read is absent.
+        kinds.id3v1 = bridge.sondrel.Valid();
+        kinds.id3v2.reset();
+        if (bridge.sondrel2.Valid())
+            kinds.id3v2 = Version2Text(bridge.sondrel2.VersionHigh());
+    } else if (format == TagFormat::APE || format == TagFormat::MPC) {
+        const ApeTaggedComponent& c = format == TagFormat::APE
+                                          ? static_cast<const ApeTaggedComponent&>(bridge.APE)
+                                          : bridge.MPCTag;
+        kinds.ape = kinds.ape && c.ValidTag();
+    }
+    return kinds;
+}
+
+std::vector<PictureFacts> PicturesOf(TagBridge& bridge, TagFormat format) {
+    std::vector<PictureFacts> out;
+    auto fromList = [&out](const std::vector<TPicture>& list) {
+        for (const auto& p : list)
+            out.push_back({p.MimeType, p.PictureType, p.Description, p.DataSize()});
+    };
+    switch (format) {
+        case TagFormat::MP3:
+            fromList(bridge.sondrel2.Pictures());
+            for (std::size_t i = 0; i < out.size(); ++i)
+                out[i].mime = bridge.sondrel2.GetMIME(static_cast<int>(i));
+            break;
+        case TagFormat::WMA:
+            fromList(bridge.WMATag.Pictures());
+            break;
+        case TagFormat::MP4: {
+            TMp4Tag& m = bridge.mp4Tag;
+            if (!m.Valid())
+                break;
+            const std::int32_t count = m.ImagesCount();
+            for (std::int32_t i = 0; i < count; ++i)
+                out.push_back({m.GetMIME(i), 3, "", Mp4PictureSize(m, i)});
+            break;
+        }
+        default:
+            break;
+    }
+    return out;
+}
+
+std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format,
+                                      const std::string& path) {
+    switch (format) {
+        case TagFormat::MP3:
+            return OtherId3v2Frames(path, bridge.Options().legacyCodePage);
+        case TagFormat::Ogg: {
+            std::vector<std::string> out;
+            for (const auto& c : bridge.Ogg.OtherComments())
+                out.push_back(c.substr(0, c.find('=')));
+            return out;
+        }
+        case TagFormat::APE:
+        case TagFormat::MPC:
+            return OtherApeItems(path);
+        default:
+            return {};
+    }
+}
+
+}  // namespace sondrel

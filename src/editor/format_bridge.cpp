@@ -1,0 +1,539 @@
+#include "editor/format_bridge.h"
+
+#include <charconv>
+#include <filesystem>
+#include <system_error>
+
+#include "util/text.h"
+
+namespace sondrel {
+
+namespace {
+
+char Upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string UpperAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        c = Upper(c);
+    return out;
+}
+
+// ID3v1 texts may carry bytes after a zero (old writers pad with garbage).
+std::string UpToZero(const std::string& s) {
+    return s.substr(0, s.find('\0'));
+}
+
+std::string TrackText(std::uint8_t track) {
+    return track == 0 ? std::string() : std::to_string(track);
+}
+
+// The editor clears read-only before a save and puts it back afterwards, so
+// a write-protected file is saved and stays protected.
+class WritableWhileSaving {
+public:
+    explicit WritableWhileSaving(const std::string& path) : path_(path) {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        const auto status = fs::status(path_, ec);
+        if (ec || !fs::is_regular_file(status))
+            return;
+        perms_ = status.permissions();
+        if ((perms_ & fs::perms::owner_write) == fs::perms::none) {
+            fs::permissions(path_, fs::perms::owner_write, fs::perm_options::add, ec);
+            changed_ = !ec;
+        }
+    }
+    ~WritableWhileSaving() {
+        if (!changed_)
+            return;
+        std::error_code ec;
+        std::filesystem::permissions(path_, perms_, std::filesystem::perm_options::replace, ec);
+    }
+    WritableWhileSaving(const WritableWhileSaving&) = delete;
+    WritableWhileSaving& operator=(const WritableWhileSaving&) = delete;
+
+private:
+    std::string path_;
+    std::filesystem::perms perms_ = std::filesystem::perms::unknown;
+    bool changed_ = false;
+};
+
+}  // namespace
+
+TagFormat FormatOfExt(std::string_view ext) {
+    const std::string e = UpperAscii(ext);
+    if (e == ".MP3")
+        return TagFormat::MP3;
+    if (e == ".OGG")
+        return TagFormat::Ogg;
+    if (e == ".WMA")
+        return TagFormat::WMA;
+    if (e == ".APE")
+        return TagFormat::APE;
+    if (e == ".MP4" || e == ".M4A" || e == ".AAC")
+        return TagFormat::MP4;
+    if (e == ".MPC" || e == ".MP+" || e == ".MPP")
+        return TagFormat::MPC;
+    return TagFormat::None;
+}
+
+std::string ExtOf(std::string_view path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    return dot == std::string_view::npos ? std::string() : std::string(name.substr(dot));
+}
+
+TagFormat FormatOfPath(std::string_view path) {
+    return FormatOfExt(ExtOf(path));
+}
+
+std::string_view FormatName(TagFormat format) {
+    switch (format) {
+        case TagFormat::MP3:
+            return "MP3";
+        case TagFormat::Ogg:
+            return "Ogg";
+        case TagFormat::WMA:
+            return "WMA";
+        case TagFormat::APE:
+            return "APE";
+        case TagFormat::MP4:
+            return "MP4";
+        case TagFormat::MPC:
+            return "MPC";
+        case TagFormat::None:
+            break;
+    }
+    return "";
+}
+
+std::uint8_t TrackByteOf(std::string_view track) {
+    const std::string_view number = track.substr(0, track.find('/'));
+    if (number.empty())
+        return 0;
+    const char* first = number.data();
+    const char* last = number.data() + number.size();
+    bool negative = false;
+    if (*first == '+' || *first == '-') {
+        negative = *first == '-';
+        ++first;
+    }
+    long long value = 0;
+    const auto [ptr, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || ptr != last || first == last)
+        return 0;
+    // A 32-bit number in the original field; larger texts are not numbers.
+    if (value > 0x7fffffffLL)
+        return 0;
+    if (negative)
+        value = -value;
+    return static_cast<std::uint8_t>(static_cast<unsigned long long>(value) & 0xffu);
+}
+
+std::string FirstChars(std::string_view s, std::size_t count) {
+    std::size_t pos = 0;
+    for (std::size_t n = 0; n < count && pos < s.size(); ++n) {
+        ++pos;
+        while (pos < s.size() && (static_cast<unsigned char>(s[pos]) & 0xC0) == 0x80)
+            ++pos;
+    }
+    return std::string(s.substr(0, pos));
+}
+
+TagBridge::TagBridge(EditorOptions options) {
+    sondrel.setEditAutoSave(true);
+    sondrel2.setEditAutoSave(true);
+    mp3Info.setEditAutoSave(false);
+    setOptions(options);
+}
+
+void TagBridge::setOptions(const EditorOptions& options) {
+    options_ = options;
+    sondrel.setUseLyrics3(options.useLyrics3);
+    sondrel.setCodePage(options.legacyCodePage);
+    sondrel2.setLegacyCodePage(options.legacyCodePage);
+    APE.setLegacyCodePage(options.legacyCodePage);
+    MPCTag.setLegacyCodePage(options.legacyCodePage);
+}
+
+// ---- To hub ----
+
+void TagBridge::ToHub(const HubValues& v) {
+    TSondrel2& h = sondrel2;
+    h.settrack(v.track);
+    h.settitle(v.title);
+    h.setartist(v.artist);
+    h.setalbum(v.album);
+    h.setyear(v.year);
+    h.setGenre(v.genre);
+    h.setGenreID(v.genreId);
+    h.setcomment(v.comment);
+    h.setcomposer(v.composer);
+    h.setOrigArtist(v.origArtist);
+    h.setcopyright(v.copyright);
+    h.setURL(v.url);
+    h.setEncodedBy(v.encodedBy);
+    h.settext(v.lyrics);
+    TransformTags();
+    Tag2ToTag();
+}
+
+void TagBridge::OggToTag2() {
+    const TOgg& c = Ogg;
+    ToHub({c.track(), c.title(), c.artist(), c.album(), c.year(), c.Genre(), c.comment(),
+           c.composer(), c.OrigArtist(), c.copyright(), c.URL(), c.EncodedBy(), c.lyrics(),
+           c.GenreID()});
+}
+
+void TagBridge::WMAToTag2() {
+    const TWMATag& c = WMATag;
+    ToHub({c.Track, c.Title, c.Artist, c.Album, c.Year, c.Genre, c.Comment, c.Composer,
+           c.OrigArtist, c.Copyright, c.URL, c.EncodedBy, c.Lyrics, c.GenreID});
+}
+
+void TagBridge::APEToTag2() {
+    const TAPE& c = APE;
+    ToHub({TrackText(c.Track()), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
+           c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy(), c.Lyrics(),
+           c.GenreID()});
+}
+
+void TagBridge::MPCToTag2() {
+    const TMPCTag& c = MPCTag;
+    ToHub({TrackText(c.Track()), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
+           c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy(), c.Lyrics(),
+           c.GenreID()});
+}
+
+void TagBridge::MP4ToTag2() {
+    TMp4Tag& c = mp4Tag;
+    // Only the low byte of the 32-bit id reaches the one-byte hub field.
+    ToHub({c.Track(), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
+           c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy(), c.Lyrics(),
+           static_cast<long long>(static_cast<std::uint32_t>(c.GenreID()) & 0xffu)});
+}
+
+void TagBridge::ReadTags() {
+    const int r = options_.readChoice;
+    TTag2 hub = sondrel2.Sondrel();
+    const TSondrelDescript& v1 = sondrel;
+    auto take = [r](const std::string& hubValue) {
+        return r != kVersion2 && (r == kVersion1 || hubValue.empty());
+    };
+    if (take(hub.track))
+        hub.track = TrackText(v1.track());
+    if (take(hub.title))
+        hub.title = UpToZero(v1.Title());
+    if (take(hub.artist))
+        hub.artist = UpToZero(v1.Artist());
+    if (take(hub.album))
+        hub.album = UpToZero(v1.Album());
+    if (take(hub.year))
+        hub.year = UpToZero(v1.Year());
+    if (take(hub.comment))
+        hub.comment = v1.Comment();
+    // The genre text decides, but only the number is taken: ID3v1 has no text.
+    if (take(hub.Genre))
+        hub.GenreID = ClampGenreId(v1.GenreID());
+    if (take(hub.text))
+        hub.text = v1.Lyrics();
+    sondrel2.setSondrel(hub);
+    TransformTags();
+    Tag2ToTag();
+}
+
+// ---- From hub ----
+
+std::string TagBridge::GenreTextFor(long long componentGenreId) const {
+    return componentGenreId == kGenreOther ? Hub().Genre
+                                           : GenreNameOf(static_cast<unsigned>(componentGenreId));
+}
+
+void TagBridge::Tag2ToTag() {
+    const TTag2& h = Hub();
+    TSondrelDescript& c = sondrel;
+    c.settrack(TrackByteOf(h.track));
+    c.setTitle(h.title);
+    c.setArtist(h.artist);
+    c.setAlbum(h.album);
+    c.setYear(FirstChars(h.year, id3v1::kYearWidth));
+    c.setComment(FirstChars(h.comment, id3v1::kCommentWidth));
+    c.setGenreID(h.GenreID);
+    c.setLyrics(h.text);
+}
+
+void TagBridge::Tag2ToOgg() {
+    const TTag2 h = Hub();
+    TOgg& c = Ogg;
+    c.settrack(h.track);
+    c.settitle(h.title);
+    c.setartist(h.artist);
+    c.setalbum(h.album);
+    c.setyear(h.year);
+    c.setGenreID(h.GenreID);
+    c.setGenre(GenreTextFor(c.GenreID()));
+    c.setcomment(h.comment);
+    c.setcomposer(h.composer);
+    c.setOrigArtist(h.OrigArtist);
+    c.setcopyright(h.copyright);
+    c.setURL(h.URL);
+    c.setEncodedBy(h.EncodedBy);
+    c.setlyrics(h.text);
+}
+
+void TagBridge::Tag2ToWMA() {
+    const TTag2 h = Hub();
+    TWMATag& c = WMATag;
+    c.Track = h.track;
+    c.Title = h.title;
+    c.Artist = h.artist;
+    c.Album = h.album;
+    c.Year = h.year;
+    c.GenreID = ClampGenreId(h.GenreID);
+    c.Genre = GenreTextFor(c.GenreID);
+    c.Comment = h.comment;
+    c.Composer = h.composer;
+    c.OrigArtist = h.OrigArtist;
+    c.Copyright = h.copyright;
+    c.URL = h.URL;
+    c.EncodedBy = h.EncodedBy;
+    c.Lyrics = h.text;
+}
+
+void TagBridge::Tag2ToMP4() {
+    const TTag2 h = Hub();
+    TMp4Tag& c = mp4Tag;
+    c.setTrack(h.track);
+    c.setTitle(h.title);
+    c.setArtist(h.artist);
+    c.setAlbum(h.album);
+    c.setYear(h.year);
+    c.setGenreID(h.GenreID);
+    c.setGenre(GenreTextFor(c.GenreID()));
+    c.setComment(h.comment);
+    c.setComposer(h.composer);
+    c.setOrigArtist(h.OrigArtist);
+    c.setCopyright(h.copyright);
+    c.setURL(h.URL);
+    c.setEncodedBy(h.EncodedBy);
+    c.setLyrics(h.text);
+}
+
+namespace {
+
+template <typename ApeLike>
+void HubToApeLike(const TTag2& h, ApeLike& c, const std::string& hubGenre) {
+    c.setTrack(TrackByteOf(h.track));
+    c.setTitle(h.title);
+    c.setArtist(h.artist);
+    c.setAlbum(h.album);
+    c.setYear(h.year);
+    c.setGenreID(h.GenreID);
+    c.setGenre(c.GenreID() == kGenreOther ? hubGenre : GenreNameOf(c.GenreID()));
+    c.setComment(h.comment);
+    c.setComposer(h.composer);
+    c.setOrigArtist(h.OrigArtist);
+    c.setCopyright(h.copyright);
+    c.setURL(h.URL);
+    c.setEncodedBy(h.EncodedBy);
+    c.setLyrics(h.text);
+}
+
+}  // namespace
+
+void TagBridge::Tag2ToApe() {
+    const TTag2 h = Hub();
+    HubToApeLike(h, APE, h.Genre);
+}
+
+void TagBridge::Tag2ToMPC() {
+    const TTag2 h = Hub();
+    HubToApeLike(h, MPCTag, h.Genre);
+}
+
+void TagBridge::TransformTags() {
+    const int t = options_.transliteration;
+    const int c = options_.capitalization;
+    TTag2 h = Hub();
+    h.title = ChangeCase(TranslitByMode(h.title, t), c);
+    h.artist = ChangeCase(TranslitByMode(h.artist, t), c);
+    h.album = ChangeCase(TranslitByMode(h.album, t), c);
+    h.comment = TranslitByMode(h.comment, t);
+    if (h != Hub())
+        sondrel2.setSondrel(h);
+}
+
+// ---- Reading, saving, removing by extension ----
+
+TagFormat TagBridge::Read(const std::string& path) {
+    const TagFormat format = FormatOfPath(path);
+    sondrel2.ClearTag();
+    switch (format) {
+        case TagFormat::MP3:
+            sondrel.setFilename(path);
+            sondrel2.setFileName(path);
+            ReadTags();
+            break;
+        case TagFormat::Ogg:
+            Ogg.setFileName(path);
+            OggToTag2();
+            break;
+        case TagFormat::WMA:
+            WMATag.setFileName(path);
+            WMAToTag2();
+            break;
+        case TagFormat::APE:
+            APE.setFilename(path);
+            APEToTag2();
+            break;
+        case TagFormat::MP4:
+            mp4Tag.setFileName(path);
+            MP4ToTag2();
+            break;
+        case TagFormat::MPC:
+            MPCTag.setFilename(path);
+            MPCToTag2();
+            break;
+        case TagFormat::None:
+            break;
+    }
+    return format;
+}
+
+SaveOutcome TagBridge::SaveMp3() {
+    Tag2ToTag();
+    const int s = options_.saveChoice;
+    const bool writeV1 = s == kVersion1 || s == kVersion12;
+    const bool writeV2 = s == kVersion2 || s == kVersion12;
+    SaveOutcome out;
+    bool v1ok = true;
+    bool v2ok = true;
+    if (writeV1)
+        v1ok = sondrel.WriteTag();
+    if (writeV2)
+        v2ok = sondrel2.WriteTag();
+    out.ok = v1ok && v2ok;
+    // Only the components written now speak: the other one may still hold
+    // the "no tag" text of its read, which is no save failure.
+    if (writeV2 && !sondrel2.Error().empty())
+        out.error = sondrel2.Error();
+    else if (writeV1 && !sondrel.Error().empty())
+        out.error = sondrel.Error();
+    if (!out.ok && out.error.empty())
+        out.error = TSondrel2::kMsgFileError;
+    return out;
+}
+
+template <typename Component>
+SaveOutcome TagBridge::ReportNonMp3(Component& component, bool written, bool prefixError) {
+    SaveOutcome out;
+    out.ok = written;
+    const std::string& error = component.Error();
+    if (!error.empty())
+        out.error = prefixError ? "Error " + error : error;
+    else if (!written)
+        out.error = "Error";
+    return out;
+}
+
+SaveOutcome TagBridge::Save(const std::string& path) {
+    const TagFormat format = FormatOfPath(path);
+    if (format == TagFormat::None)
+        return {};
+    WritableWhileSaving writable(path);
+    switch (format) {
+        case TagFormat::MP3:
+            return SaveMp3();
+        case TagFormat::Ogg: {
+            Tag2ToOgg();
+            const bool ok = Ogg.WriteTag();
+            return ReportNonMp3(Ogg, ok, false);
+        }
+        case TagFormat::WMA: {
+            Tag2ToWMA();
+            const bool ok = WMATag.WriteTag();
+            return ReportNonMp3(WMATag, ok, true);
+        }
+        case TagFormat::APE: {
+            Tag2ToApe();
+            const bool ok = APE.WriteTag();
+            return ReportNonMp3(APE, ok, true);
+        }
+        case TagFormat::MP4: {
+            Tag2ToMP4();
+            const bool ok = mp4Tag.WriteTag();
+            return ReportNonMp3(mp4Tag, ok, true);
+        }
+        case TagFormat::MPC: {
+            Tag2ToMPC();
+            const bool ok = MPCTag.WriteTag();
+            return ReportNonMp3(MPCTag, ok, true);
+        }
+        case TagFormat::None:
+            break;
+    }
+    return {};
+}
+
+SaveOutcome TagBridge::Remove(const std::string& path, RemoveKind kind) {
+    SaveOutcome out;
+    const TagFormat format = FormatOfPath(path);
+    const bool wantOgg = kind == RemoveKind::Ogg;
+    if (wantOgg != (format == TagFormat::Ogg) || (!wantOgg && format != TagFormat::MP3)) {
+        out.ok = false;
+        out.error = "Error. This command does not apply to " + ExtOf(path) + " files!";
+        return out;
+    }
+    WritableWhileSaving writable(path);
+    if (wantOgg) {
+        Ogg.setFileName(path);
+        if (Ogg.Valid() && !Ogg.RemoveTag()) {
+            out.ok = false;
+            out.error = Ogg.Error().empty() ? "Error" : Ogg.Error();
+        }
+        return out;
+    }
+    bool v1ok = true;
+    bool v2ok = true;
+    bool ranV1 = false;
+    bool ranV2 = false;
+    if (kind == RemoveKind::Id3v1 || kind == RemoveKind::AllId3) {
+        sondrel.setFilename(path);
+        if (sondrel.Valid()) {
+            ranV1 = true;
+            v1ok = sondrel.RemoveTag();
+        }
+    }
+    if (kind == RemoveKind::Id3v2 || kind == RemoveKind::AllId3) {
+        sondrel2.setFileName(path);
+        if (sondrel2.Valid()) {
+            ranV2 = true;
+            v2ok = sondrel2.RemoveTag();
+        }
+    }
+    out.ok = v1ok && v2ok;
+    if (!out.ok) {
+        if (ranV2 && !v2ok && !sondrel2.Error().empty())
+            out.error = sondrel2.Error();
+        else if (ranV1 && !v1ok && !sondrel.Error().empty())
+            out.error = sondrel.Error();
+        else
+            out.error = TSondrel2::kMsgFileError;
+    }
+    return out;
+}
+
+std::string TagBridge::DisplayedGenre(TagFormat format) const {
+    const TTag2& h = Hub();
+    if (format == TagFormat::MP3 && options_.readChoice == kVersion1)
+        return GenreNameOf(h.GenreID);
+    if (h.GenreID != kGenreOther || h.Genre == "Other")
+        return GenreNameOf(h.GenreID);
+    return h.Genre;
+}
+
+}  // namespace sondrel

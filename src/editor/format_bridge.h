@@ -1,0 +1,141 @@
+// The tag editor's format layer: one instance of every tag component, the
+// copies between each component and the hub record (sondrel2's TTag2), the
+// MP3 merge of ID3v1 into the hub, and reading, saving and tag removal
+// dispatched by a file's extension. The GUI editor, the batch engines and
+// the command-line tool all drive files through this object.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "tags/ape.h"
+#include "tags/id3v1.h"
+#include "tags/id3v2.h"
+#include "tags/mp4.h"
+#include "tags/mpeg_info.h"
+#include "tags/musepack.h"
+#include "tags/ogg.h"
+#include "tags/wma.h"
+
+namespace sondrel {
+
+// Which ID3 versions a read takes / a save writes (list positions of the
+// "Read Tag" and "Save Tag" choices).
+enum TagVersionChoice : int {
+    kVersion1 = 0,
+    kVersion2 = 1,
+    kVersion12 = 2,
+};
+
+// Defaults are the main window's first-run settings.
+struct EditorOptions {
+    int readChoice = kVersion12;
+    int saveChoice = kVersion12;
+    bool useLyrics3 = true;
+    int capitalization = 0;   // CaseMode of util/text.h
+    int transliteration = 0;  // TranslitMode; the main window always uses 0
+    // Code page of 8-bit texts that carry no encoding (ID3v1, Lyrics3,
+    // ID3v2 encoding 0, APE 1.0).
+    std::string legacyCodePage = "ISO-8859-1";
+};
+
+enum class TagFormat { None, MP3, Ogg, WMA, APE, MP4, MPC };
+
+// By the extension alone, compared without regard to case (".mp3", "MP3").
+TagFormat FormatOfExt(std::string_view ext);
+// The extension of the last path component, dot included; empty without one.
+std::string ExtOf(std::string_view path);
+TagFormat FormatOfPath(std::string_view path);
+// "MP3", "Ogg", ... ; "" for None.
+std::string_view FormatName(TagFormat format);
+
+// The track number a one-byte track field stores for a free-form track
+// text: the text before the first "/" as a decimal number, its low 8 bits;
+// 0 when it is empty or not a number.
+std::uint8_t TrackByteOf(std::string_view track);
+// The first `count` characters (not bytes) of UTF-8 text.
+std::string FirstChars(std::string_view s, std::size_t count);
+
+// What a save or removal came to: the error text the editor reports for
+// the file (empty on success) and whether every write succeeded.
+struct SaveOutcome {
+    bool ok = true;
+    std::string error;
+};
+
+enum class RemoveKind { Id3v1, Id3v2, AllId3, Ogg };
+
+class TagBridge {
+public:
+    explicit TagBridge(EditorOptions options = {});
+
+    const EditorOptions& Options() const { return options_; }
+    // Also passes the Lyrics3 switch and the code page to the components.
+    void setOptions(const EditorOptions& options);
+
+    // The main window's set of components; sondrel2's record is the hub.
+    TSondrelDescript sondrel;
+    TSondrel2 sondrel2;
+    Tmp3Info mp3Info;
+    TOgg Ogg;
+    TAPE APE;
+    TMPCTag MPCTag;
+    TWMATag WMATag;
+    TMp4Tag mp4Tag;
+
+    const TTag2& Hub() const { return sondrel2.Sondrel(); }
+
+    // To hub: the component's fields into the hub, then TransformTags and
+    // Tag2ToTag.
+    void OggToTag2();
+    void WMAToTag2();
+    void APEToTag2();
+    void MP4ToTag2();
+    void MPCToTag2();
+    // The MP3 merge: ID3v1/Lyrics3 values into the hub by the read choice.
+    void ReadTags();
+
+    // From hub: every field of the component from the hub.
+    void Tag2ToTag();
+    void Tag2ToOgg();
+    void Tag2ToWMA();
+    void Tag2ToApe();
+    void Tag2ToMP4();
+    void Tag2ToMPC();
+
+    // Transliteration and capitalization of title, artist and album;
+    // transliteration only of the comment.
+    void TransformTags();
+
+    // Empties the hub, reads the file through its format's component and
+    // runs the read bridge. Another extension leaves the hub empty.
+    TagFormat Read(const std::string& path);
+    // Copies the hub into the format's component and writes it (for MP3 by
+    // the save choice). Nothing happens for another extension.
+    SaveOutcome Save(const std::string& path);
+    // The delete commands: nothing is done when the file holds no such tag.
+    SaveOutcome Remove(const std::string& path, RemoveKind kind);
+
+    // The genre the editor shows after a read: the table name of the GenreID,
+    // or the hub's own text for a genre outside the table.
+    std::string DisplayedGenre(TagFormat format) const;
+
+private:
+    // The hub's text fields as the to-hub operations set them.
+    struct HubValues {
+        std::string track, title, artist, album, year, genre, comment, composer, origArtist,
+            copyright, url, encodedBy, lyrics;
+        long long genreId = kGenreOther;
+    };
+    void ToHub(const HubValues& v);
+    // The genre text a from-hub copy gives a component holding `genreId`.
+    std::string GenreTextFor(long long componentGenreId) const;
+    SaveOutcome SaveMp3();
+    template <typename Component>
+    SaveOutcome ReportNonMp3(Component& component, bool written, bool prefixError);
+
+    EditorOptions options_;
+};
+
+}  // namespace sondrel
