@@ -36,9 +36,9 @@ inline constexpr std::int64_t kMaxFileBytes = 0x7fffffff;
 inline constexpr std::int64_t kMaxPictureBytes = 64 * 1024 * 1024;
 // A text given to a setter may not be longer than this (bytes).
 inline constexpr std::size_t kMaxTextBytes = 16 * 1024 * 1024;
-// "trkn" stores 16-bit numbers; "tmpo" a 16-bit tempo.
-inline constexpr std::int32_t kMaxTrackNumber = 65535;
-inline constexpr std::int32_t kMaxTempo = 65535;
+// "trkn" and "tmpo" hold 16-bit numbers, which TagLib reads as signed.
+inline constexpr std::int32_t kMaxTrackNumber = 32767;
+inline constexpr std::int32_t kMaxTempo = 32767;
 
 // Makes `fileName` the current file and reads its metadata. False when the
 // file is missing, unreadable or not an MP4 file; the module then holds no
