@@ -107,6 +107,13 @@ void Append(Bytes& b, const std::uint8_t* p, std::size_t n) {
 void Append(Bytes& b, std::string_view s) {
     b.insert(b.end(), s.begin(), s.end());
 }
+void BeginObject(Bytes& out, const Guid& g) {
+    Append(out, g.data(), g.size());
+    Put64(out, 0);  // filled in by EndObject
+}
+void EndObject(Bytes& out, std::size_t start) {
+    Set64(out, start + 16, out.size() - start);
+}
 bool IsGuid(const std::uint8_t* p, const Guid& g) {
     return std::memcmp(p, g.data(), g.size()) == 0;
 }
@@ -248,6 +255,7 @@ struct TWMATag::Header {
     Bytes rating;
     std::vector<WmaDescriptor> descriptors;
     std::vector<WmaRecord> records;
+    int extension = -1;  // the first well-formed header extension in `others`
     // Non-picture frames of an ID3v2.3 "ID3" descriptor, written back after the pictures.
     Bytes id3OtherFrames;
     Bytes trailing;  // bytes after the counted objects, before the data
@@ -495,19 +503,19 @@ bool ReadExtended(const Bytes& o, ParsedTag& tag, TWMATag::Header& h, std::strin
 
 // Pictures in the metadata objects of a header extension. Anything that does
 // not parse is left alone: the object is kept whole either way.
-void ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag,
+bool ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag,
                          TWMATag::Header& h) {
     if (o.size() < kExtensionFixed)
-        return;
+        return false;
     const std::size_t dataSize = U32(o.data() + kExtensionDataSizeOffset);
     if (dataSize > o.size() - kExtensionFixed)
-        return;
+        return false;
     const std::size_t end = kExtensionFixed + dataSize;
     std::size_t pos = kExtensionFixed;
     while (pos <= end - kObjectHeaderSize) {  // end >= kExtensionFixed
         const std::uint64_t size = U64(o.data() + pos + 16);
         if (size < kObjectHeaderSize || size > end - pos)
-            return;
+            return false;
         const std::size_t subEnd = pos + static_cast<std::size_t>(size);
         if ((IsGuid(o.data() + pos, kMetadataLibraryGuid) ||
              IsGuid(o.data() + pos, kMetadataGuid)) &&
@@ -537,6 +545,73 @@ void ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag
         }
         pos = subEnd;
     }
+    return pos == end;
+}
+
+// A "WM/Picture" value: type byte, 32-bit data size, MIME and description
+// as terminated UTF-16, then the data.
+Bytes WmPictureValue(const TPicture& pic) {
+    Bytes v{pic.PictureType};
+    Put32(v, static_cast<std::uint32_t>(pic.Data.size()));
+    const Bytes mime = Utf8ToUtf16(pic.MimeType, true);
+    const Bytes desc = Utf8ToUtf16(pic.Description, true);
+    Append(v, mime.data(), mime.size());
+    Append(v, desc.data(), desc.size());
+    Append(v, pic.Data.data(), pic.Data.size());
+    return v;
+}
+
+// A metadata-library record named "WM/Picture" (language 0, stream 0).
+Bytes PictureRecord(const TPicture& pic) {
+    const Bytes name = Utf8ToUtf16("WM/Picture", true);
+    const Bytes value = WmPictureValue(pic);
+    Bytes r;
+    Put16(r, 0);
+    Put16(r, 0);
+    Put16(r, name.size());
+    Put16(r, kTypeBytes);
+    Put32(r, static_cast<std::uint32_t>(value.size()));
+    Append(r, name.data(), name.size());
+    Append(r, value.data(), value.size());
+    return r;
+}
+
+// The header extension `o` (well formed) with `records` added to its
+// metadata library, which is created when there is none.
+bool WithRecords(Bytes& o, const Bytes& records, std::size_t count, std::string& error) {
+    const std::size_t end = kExtensionFixed + U32(o.data() + kExtensionDataSizeOffset);
+    std::size_t pos = kExtensionFixed;
+    while (pos < end && !IsGuid(o.data() + pos, kMetadataLibraryGuid))
+        pos += static_cast<std::size_t>(U64(o.data() + pos + 16));
+    if (pos < end) {
+        const std::size_t size = static_cast<std::size_t>(U64(o.data() + pos + 16));
+        const std::size_t countAt = pos + kObjectHeaderSize;
+        if (size < kObjectHeaderSize + 2 || count > kMax16 - U16(o.data() + countAt)) {
+            error = "Cannot save the pictures: the metadata library is full";
+            return false;
+        }
+        o.insert(o.begin() + static_cast<std::ptrdiff_t>(pos + size), records.begin(),
+                 records.end());
+        Set64(o, pos + 16, size + records.size());
+        const std::size_t n = U16(o.data() + countAt) + count;
+        o[countAt] = static_cast<std::uint8_t>(n);
+        o[countAt + 1] = static_cast<std::uint8_t>(n >> 8);
+    } else {
+        Bytes lib;
+        BeginObject(lib, kMetadataLibraryGuid);
+        Put16(lib, count);
+        Append(lib, records.data(), records.size());
+        Set64(lib, 16, lib.size());
+        o.insert(o.begin() + static_cast<std::ptrdiff_t>(end), lib.begin(), lib.end());
+    }
+    const std::uint64_t dataSize = o.size() - kExtensionFixed;
+    if (dataSize > 0xFFFFFFFFull) {
+        error = "Cannot save the pictures: the header extension holds at most 4 GiB";
+        return false;
+    }
+    Set32(o, kExtensionDataSizeOffset, static_cast<std::uint32_t>(dataSize));
+    Set64(o, 16, o.size());
+    return true;
 }
 
 // The header extension without the given records; the sizes and counts
@@ -605,8 +680,9 @@ bool ParseHeader(TWMATag::Header& h, ParsedTag& tag, std::string& error) {
             if (!ReadExtended(obj, tag, h, error))
                 return false;
         } else {
-            if (IsGuid(g, kHeaderExtensionGuid))
-                ReadHeaderExtension(obj, h.others.size(), tag, h);
+            if (IsGuid(g, kHeaderExtensionGuid) &&
+                ReadHeaderExtension(obj, h.others.size(), tag, h) && h.extension < 0)
+                h.extension = static_cast<int>(h.others.size());
             h.others.push_back(std::move(obj));
         }
     }
@@ -675,14 +751,6 @@ bool PutDescriptor(Bytes& out, const std::string& name, std::uint16_t type, cons
     Put16(out, value.size());
     Append(out, value.data(), value.size());
     return true;
-}
-
-void BeginObject(Bytes& out, const Guid& g) {
-    Append(out, g.data(), g.size());
-    Put64(out, 0);  // filled in by EndObject
-}
-void EndObject(Bytes& out, std::size_t start) {
-    Set64(out, start + 16, out.size() - start);
 }
 
 }  // namespace
@@ -849,18 +917,60 @@ bool TWMATag::Save() {
         return std::find(pictureSource_.begin(), pictureSource_.end(), origin) !=
                pictureSource_.end();
     };
+    // New pictures go into the "ID3" descriptor; those that no longer fit its
+    // 16-bit length go to the metadata library, whose lengths are 32-bit.
+    Bytes frames = old.id3OtherFrames;
+    Bytes records;
+    std::size_t recordCount = 0;
+    for (std::size_t i = 0; i < pictures_.size(); ++i) {
+        if (!(pictureSource_[i] == PictureOrigin{}))
+            continue;
+        const Bytes f = ApicFrame(pictures_[i]);
+        if (f.size() <= kMax16 - kId3HeaderSize - frames.size()) {
+            frames.insert(frames.end() - static_cast<std::ptrdiff_t>(old.id3OtherFrames.size()),
+                          f.begin(), f.end());
+        } else if (pictures_[i].Data.size() < 0xFFFFFF00u) {
+            const Bytes r = PictureRecord(pictures_[i]);
+            Append(records, r.data(), r.size());
+            ++recordCount;
+        } else {
+            Fail("Cannot save a picture larger than 4 GiB");
+            return false;
+        }
+    }
+    std::vector<Bytes> others = old.others;
+    int extension = old.extension;
+    if (recordCount > 0 && extension < 0) {
+        // A header extension with its fixed reserved values and no objects yet.
+        Bytes ext;
+        BeginObject(ext, kHeaderExtensionGuid);
+        const Guid reserved =
+            MakeGuid(0xABD3D211, 0xA9BA, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
+        Append(ext, reserved.data(), reserved.size());
+        Put16(ext, 6);
+        Put32(ext, 0);
+        Set64(ext, 16, ext.size());
+        extension = static_cast<int>(others.size());
+        others.push_back(std::move(ext));
+    }
+
     Bytes out;
     BeginObject(out, kHeaderGuid);
     Put32(out, 0);  // object count, filled in below
     out.push_back(old.reserved[0]);
     out.push_back(old.reserved[1]);
-    for (std::size_t i = 0; i < old.others.size(); ++i) {
+    for (std::size_t i = 0; i < others.size(); ++i) {
         std::vector<WmaRecord> gone;
         for (std::size_t r = 0; r < old.records.size(); ++r) {
             if (old.records[r].object == i && !Holds(PictureOrigin{-1, static_cast<int>(r)}))
                 gone.push_back(old.records[r]);
         }
-        const Bytes o = gone.empty() ? old.others[i] : WithoutRecords(old.others[i], gone);
+        Bytes o = gone.empty() ? others[i] : WithoutRecords(others[i], gone);
+        if (static_cast<int>(i) == extension && recordCount > 0 &&
+            !WithRecords(o, records, recordCount, err)) {
+            Fail(err);
+            return false;
+        }
         Append(out, o.data(), o.size());
     }
     const std::size_t filePropsAt = out.size();
@@ -901,14 +1011,6 @@ bool TWMATag::Save() {
         Put16(out, 0);
         std::size_t count = 0;
 
-        Bytes frames;
-        for (std::size_t i = 0; i < pictures_.size(); ++i) {
-            if (pictureSource_[i] == PictureOrigin{}) {
-                const Bytes f = ApicFrame(pictures_[i]);
-                Append(frames, f.data(), f.size());
-            }
-        }
-        Append(frames, old.id3OtherFrames.data(), old.id3OtherFrames.size());
         if (frames.size() > kMax16 - kId3HeaderSize) {
             Fail("Cannot save the pictures: the \"ID3\" attribute holds at most 65,535 bytes");
             return false;
@@ -968,7 +1070,7 @@ bool TWMATag::Save() {
     }
     Append(out, old.trailing.data(), old.trailing.size());
 
-    const auto objectCount = static_cast<std::uint32_t>(old.others.size() + old.streams.size() + 3);
+    const auto objectCount = static_cast<std::uint32_t>(others.size() + old.streams.size() + 3);
     Set32(out, 24, objectCount);
     Set64(out, 16, out.size());
     const std::uint64_t dataSize = static_cast<std::uint64_t>(fileSize) - oldHeaderSize;

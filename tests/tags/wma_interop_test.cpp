@@ -194,6 +194,20 @@ TEST_F(WmaInterop, PictureChangesAreSeenByMutagen) {
     ASSERT_TRUE(tag.Valid()) << tag.Error();
     EXPECT_EQ(tag.ImagesCount(), 1);
     EXPECT_EQ(tag.Year, "2001");
+
+    // Too big for the "ID3" descriptor: it becomes a standard picture.
+    const std::string big = dir.file("big.png");
+    ASSERT_TRUE(tag.AddImage(1, big, "big again"));
+    ASSERT_EQ(tag.Error(), "");
+    EXPECT_EQ(pictures(), 1);
+    const std::string dump = test::RunCommand(MutagenPython() + " -c " + ShellQuote(R"(
+import sys
+from mutagen.asf import ASF
+v = ASF(sys.argv[1])["WM/Picture"][0].value
+sys.stdout.buffer.write(v[v.index(b"\x89PNG"):]))") +
+                                              " " + ShellQuote(path))
+                                 .output;
+    EXPECT_EQ(Bytes(dump.begin(), dump.end()), ReadAll(big));
     EXPECT_EQ(DecodedMd5(), md5);
 }
 

@@ -925,18 +925,64 @@ TEST_F(WmaTest, BadPictureIndexesChangeNothing) {
     EXPECT_EQ(errors, 0);
 }
 
-TEST_F(WmaTest, PictureTooLargeForTheId3Descriptor) {
-    TWMATag tag;
-    Load(tag, Asf{});
-    const Bytes before = ReadAll(path);
-    const std::string big = dir.file("big.jpg");
-    WriteAll(big, Bytes(70000, 1));
-    // The picture stays in memory; the save reports why it did not happen.
-    EXPECT_TRUE(tag.AddImage(0, big, ""));
-    EXPECT_EQ(tag.ImagesCount(), 1);
-    EXPECT_NE(tag.Error().find("65,535"), std::string::npos) << tag.Error();
-    EXPECT_EQ(errors, 1);
-    EXPECT_EQ(ReadAll(path), before);
+TEST_F(WmaTest, PicturesTooLargeForTheId3DescriptorGoToTheLibrary) {
+    Bytes big(70000);
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<std::uint8_t>(i * 3);
+    const std::string bigFile = dir.file("big.jpg");
+    const std::string smallFile = dir.file("small.png");
+    WriteAll(bigFile, big);
+    WriteAll(smallFile, Bytes{1, 2, 3});
+    const Bytes other = Object(kUnknown, Bytes{4, 5});
+    const Bytes kept = Record(Text(u"WM/Mood", u"calm"));
+    const Bytes record = Record(WmPicture(u"image/jpg", 3, u"big", big));
+    Bytes made(16, 0x22);  // a new extension: its fixed reserved GUID, then a library
+    const Guid reserved =
+        MakeGuid(0xABD3D211, 0xA9BA, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
+    std::copy(reserved.begin(), reserved.end(), made.begin());
+    Put(made, 6, 2);
+    const Bytes lib = Library({record});
+    Put(made, lib.size(), 4);
+    Cat(made, lib);
+    struct Case {
+        const char* what;
+        std::vector<Bytes> before;  // header objects of the file
+        Bytes extension;            // the header extension after the save
+    };
+    const Case cases[] = {
+        {"no header extension", {}, Object(kHeaderExt, made)},
+        {"extension without a library",
+         {HeaderExtension({other})},
+         HeaderExtension({other, Library({record})})},
+        {"extension with a library",
+         {HeaderExtension({Library({kept})})},
+         HeaderExtension({Library({kept, record})})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Asf asf;
+        asf.before = c.before;
+        TWMATag tag;
+        Load(tag, asf);
+        const Bytes data = AfterHeader(ReadAll(path));
+        ASSERT_TRUE(tag.AddImage(0, bigFile, "big"));
+        ASSERT_EQ(tag.Error(), "");
+        ASSERT_TRUE(tag.AddImage(1, smallFile, "small"));
+        ASSERT_EQ(tag.Error(), "");
+        const Bytes file = ReadAll(path);
+        EXPECT_EQ(AfterHeader(file), data);
+        EXPECT_EQ(Objects(file)[0].bytes, c.extension);
+
+        TWMATag again;
+        again.setFileName(path);
+        ASSERT_TRUE(again.Valid()) << again.Error();
+        ASSERT_EQ(again.ImagesCount(), 2);
+        EXPECT_EQ(again.GetDescription(0), "small");  // the "ID3" descriptor comes first
+        EXPECT_EQ(again.GetDescription(1), "big");
+        EXPECT_EQ(again.Pictures()[1].Data, big);
+        EXPECT_EQ(again.GetMIME(1), "image/jpg");
+    }
+    EXPECT_EQ(errors, 0);
 }
 
 TEST_F(WmaTest, SaveImageToFile) {

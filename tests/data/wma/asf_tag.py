@@ -1,7 +1,7 @@
 """Tags an ASF file the way other editors do: a numeric track number, text
 attributes, a small picture in the extended content description and a large
 one (which mutagen moves into the metadata library). Also writes
-cover.png, a valid picture, beside the file."""
+two valid pictures beside the file: cover.png and big.png (over 64 KiB)."""
 import os
 import struct
 import sys
@@ -35,5 +35,7 @@ f["WM/AlbumArtist"] = ["Various"]
 f["WM/Picture"] = [picture("image/png", "small", png(100)),
                    picture("image/png", "big", png(300 * 1024))]
 f.save()
-with open(os.path.join(os.path.dirname(sys.argv[1]), "cover.png"), "wb") as out:
-    out.write(png())
+folder = os.path.dirname(sys.argv[1])
+for name, data in (("cover.png", png()), ("big.png", png(100 * 1024))):
+    with open(os.path.join(folder, name), "wb") as out:
+        out.write(data)
