@@ -138,26 +138,41 @@ std::optional<std::vector<TFileInfo>> ScanFolder(const QString& folder, const Sc
         QCollatorSortKey key;
         std::size_t index;
     };
-    std::vector<Keyed> folders;
-    std::vector<Keyed> files;
-    for (std::size_t i = 0; i < scan.entries.size(); ++i) {
-        const TFileInfo& e = scan.entries[i];
-        if (e.IsFile()) {
-            files.push_back(
-                {collator.sortKey((e.Folder + QLatin1Char('/') + e.FileName).toCaseFolded()), i});
-        } else {
-            folders.push_back({collator.sortKey(e.Caption.toCaseFolded()), i});
-        }
-    }
     auto byKey = [](const Keyed& a, const Keyed& b) {
         const int c = a.key.compare(b.key);
         return c != 0 ? c < 0 : a.index < b.index;
     };
-    std::sort(folders.begin(), folders.end(), byKey);
-    std::sort(files.begin(), files.end(), byKey);
-    for (const Keyed& k : folders)
+    // Files sort by folder, then by name; a folder's files are contiguous in
+    // discovery order, so each folder's names are keyed and sorted on their
+    // own, which costs far less than keying every full path.
+    std::vector<Keyed> folderRows;
+    std::vector<Keyed> fileFolders;  // one per folder that holds files: index of its first file
+    for (std::size_t i = 0; i < scan.entries.size(); ++i) {
+        const TFileInfo& e = scan.entries[i];
+        if (!e.IsFile()) {
+            folderRows.push_back({collator.sortKey(e.Caption.toCaseFolded()), i});
+        } else if (i == 0 || !scan.entries[i - 1].IsFile() ||
+                   scan.entries[i - 1].Folder != e.Folder) {
+            fileFolders.push_back(
+                {collator.sortKey((e.Folder + QLatin1Char('/')).toCaseFolded()), i});
+        }
+    }
+    std::sort(folderRows.begin(), folderRows.end(), byKey);
+    std::sort(fileFolders.begin(), fileFolders.end(), byKey);
+    for (const Keyed& k : folderRows)
         rows.push_back(std::move(scan.entries[k.index]));
-    for (const Keyed& k : files)
-        rows.push_back(std::move(scan.entries[k.index]));
+    std::vector<Keyed> names;
+    for (const Keyed& f : fileFolders) {
+        names.clear();
+        const QString folderOfGroup = scan.entries[f.index].Folder;
+        for (std::size_t i = f.index; i < scan.entries.size() && scan.entries[i].IsFile() &&
+                                      scan.entries[i].Folder == folderOfGroup;
+             ++i) {
+            names.push_back({collator.sortKey(scan.entries[i].FileName.toCaseFolded()), i});
+        }
+        std::sort(names.begin(), names.end(), byKey);
+        for (const Keyed& k : names)
+            rows.push_back(std::move(scan.entries[k.index]));
+    }
     return rows;
 }
