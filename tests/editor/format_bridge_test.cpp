@@ -1,0 +1,469 @@
+#include "editor/format_bridge.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "editor/file_facts.h"
+#include "support/test_support.h"
+#include "util/text.h"
+
+namespace sondrel {
+namespace {
+
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
+
+TEST(TrackByteOf, ReadsTheNumberBeforeTheSlash) {
+    struct Case {
+        const char* text;
+        int expected;
+    };
+    const Case cases[] = {
+        {"12/15", 12}, {"3/12", 3}, {"7", 7},     {"A1", 0},          {"", 0},
+        {"/5", 0},     {"300", 44}, {"256", 0},   {"1 2", 0},         {"12a/3", 0},
+        {"+4", 4},     {"-1", 255}, {"00009", 9}, {"99999999999", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TrackByteOf(c.text), c.expected) << "\"" << c.text << "\"";
+}
+
+TEST(FormatOfExt, DecidesByExtensionAloneWithoutRegardToCase) {
+    struct Case {
+        const char* path;
+        TagFormat expected;
+    };
+    const Case cases[] = {
+        {"a.mp3", TagFormat::MP3},         {"A.MP3", TagFormat::MP3},
+        {"x.Ogg", TagFormat::Ogg},         {"x.wma", TagFormat::WMA},
+        {"x.ape", TagFormat::APE},         {"x.mp4", TagFormat::MP4},
+        {"x.M4A", TagFormat::MP4},         {"x.aac", TagFormat::MP4},
+        {"x.mpc", TagFormat::MPC},         {"x.MP+", TagFormat::MPC},
+        {"x.mpp", TagFormat::MPC},         {"x.flac", TagFormat::None},
+        {"noext", TagFormat::None},        {"dir.mp3/noext", TagFormat::None},
+        {"song.mp3.bak", TagFormat::None}, {".mp3", TagFormat::MP3},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatOfPath(c.path), c.expected) << c.path;
+}
+
+TTag2 HubWith(std::uint8_t genreId, std::string genre, std::string track = "") {
+    TTag2 h;
+    h.GenreID = genreId;
+    h.Genre = std::move(genre);
+    h.track = std::move(track);
+    return h;
+}
+
+TEST(FromHub, GenreTextIsTheTableNameUnlessTheIdIsOther) {
+    struct Case {
+        std::uint8_t id;
+        const char* hubText;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {17, "", "Rock"}, {17, "Trip Rock", "Rock"}, {12, "Trip Rock", "Trip Rock"},
+        {12, "", ""},     {0, "(0)", "Blues"},
+    };
+    for (const auto& c : cases) {
+        TagBridge b;
+        b.sondrel2.setSondrel(HubWith(c.id, c.hubText));
+        b.Tag2ToOgg();
+        b.Tag2ToApe();
+        b.Tag2ToMPC();
+        b.Tag2ToWMA();
+        EXPECT_EQ(b.Ogg.Genre(), c.expected) << int(c.id) << " " << c.hubText;
+        EXPECT_EQ(b.Ogg.GenreID(), c.id);
+        EXPECT_EQ(b.APE.Genre(), c.expected);
+        EXPECT_EQ(b.MPCTag.Genre(), c.expected);
+        EXPECT_EQ(b.WMATag.Genre, c.expected);
+        EXPECT_EQ(b.WMATag.GenreID, c.id);
+    }
+}
+
+TEST(FromHub, TrackIsTextForOggAndWmaAndAByteForApeMpcAndId3v1) {
+    struct Case {
+        const char* hubTrack;
+        int byte;
+    };
+    const Case cases[] = {{"3/12", 3}, {"12/15", 12}, {"A1", 0}, {"300", 44}, {"", 0}};
+    for (const auto& c : cases) {
+        TagBridge b;
+        b.sondrel2.setSondrel(HubWith(12, "", c.hubTrack));
+        b.Tag2ToOgg();
+        b.Tag2ToWMA();
+        b.Tag2ToApe();
+        b.Tag2ToMPC();
+        b.Tag2ToTag();
+        EXPECT_EQ(b.Ogg.track(), c.hubTrack);
+        EXPECT_EQ(b.WMATag.Track, c.hubTrack);
+        EXPECT_EQ(b.APE.Track(), c.byte) << c.hubTrack;
+        EXPECT_EQ(b.MPCTag.Track(), c.byte) << c.hubTrack;
+        EXPECT_EQ(b.sondrel.track(), c.byte) << c.hubTrack;
+    }
+}
+
+TEST(FromHub, EveryTextFieldReachesTheComponent) {
+    TagBridge b;
+    TTag2 h;
+    h.title = "Title";
+    h.artist = "Artist";
+    h.album = "Album";
+    h.year = "1999";
+    h.comment = "line 1\nline 2";
+    h.text = "la la";
+    h.composer = "Composer";
+    h.OrigArtist = "Orig";
+    h.copyright = "(c)";
+    h.URL = "http://x";
+    h.EncodedBy = "Enc";
+    b.sondrel2.setSondrel(h);
+    b.Tag2ToOgg();
+    b.Tag2ToApe();
+    b.Tag2ToWMA();
+    const std::string got[][11] = {
+        {b.Ogg.title(), b.Ogg.artist(), b.Ogg.album(), b.Ogg.year(), b.Ogg.comment(),
+         b.Ogg.lyrics(), b.Ogg.composer(), b.Ogg.OrigArtist(), b.Ogg.copyright(), b.Ogg.URL(),
+         b.Ogg.EncodedBy()},
+        {b.APE.Title(), b.APE.Artist(), b.APE.Album(), b.APE.Year(), b.APE.Comment(),
+         b.APE.Lyrics(), b.APE.Composer(), b.APE.OrigArtist(), b.APE.Copyright(), b.APE.URL(),
+         b.APE.EncodedBy()},
+        {b.WMATag.Title, b.WMATag.Artist, b.WMATag.Album, b.WMATag.Year, b.WMATag.Comment,
+         b.WMATag.Lyrics, b.WMATag.Composer, b.WMATag.OrigArtist, b.WMATag.Copyright, b.WMATag.URL,
+         b.WMATag.EncodedBy},
+    };
+    const std::string want[11] = {h.title,    h.artist,     h.album,     h.year, h.comment,  h.text,
+                                  h.composer, h.OrigArtist, h.copyright, h.URL,  h.EncodedBy};
+    for (const auto& row : got) {
+        for (int i = 0; i < 11; ++i)
+            EXPECT_EQ(row[i], want[i]) << i;
+    }
+}
+
+TEST(FromHub, Id3v1GetsTheHubCutToItsLimits) {
+    TagBridge b;
+    TTag2 h;
+    h.title = std::string(40, 't');  // the Lyrics3 block carries the rest
+    h.year = "19999";
+    h.comment = "";
+    for (int i = 0; i < 31; ++i)
+        h.comment += "é";
+    h.GenreID = 17;
+    h.text = "lyrics";
+    b.sondrel2.setSondrel(h);
+    b.Tag2ToTag();
+    EXPECT_EQ(b.sondrel.Title(), h.title);
+    EXPECT_EQ(b.sondrel.Year(), "1999");
+    EXPECT_EQ(b.sondrel.Comment(), FirstChars(h.comment, 30));
+    EXPECT_EQ(b.sondrel.GenreID(), 17);
+    EXPECT_EQ(b.sondrel.Lyrics(), "lyrics");
+}
+
+TEST(ToHub, OggValuesCapitalizedAndMirroredIntoId3v1) {
+    EditorOptions options;
+    options.capitalization = kCaseUpper;
+    TagBridge b(options);
+    b.Ogg.settitle("hey jude");
+    b.Ogg.setartist("the beatles");
+    b.Ogg.setcomment("keep me lower");
+    b.Ogg.setyear("19680");
+    b.Ogg.settrack("7/13");
+    b.Ogg.setGenre("Trip Rock");
+    b.Ogg.setGenreID(12);
+    b.Ogg.setlyrics("na na");
+    b.OggToTag2();
+    const TTag2& h = b.Hub();
+    EXPECT_EQ(h.title, "HEY JUDE");
+    EXPECT_EQ(h.artist, "THE BEATLES");
+    EXPECT_EQ(h.comment, "keep me lower");
+    EXPECT_EQ(h.track, "7/13");
+    EXPECT_EQ(h.Genre, "Trip Rock");
+    EXPECT_EQ(h.GenreID, 12);
+    EXPECT_EQ(h.text, "na na");
+    EXPECT_EQ(b.sondrel.Title(), "HEY JUDE");
+    EXPECT_EQ(b.sondrel.track(), 7);
+    EXPECT_EQ(b.sondrel.Year(), "1968");
+}
+
+TEST(ToHub, ApeTrackByteZeroIsEmptyAndWmaGenreIsClamped) {
+    TagBridge b;
+    b.APE.setTrack(0);
+    b.APE.setTitle("x");
+    b.APEToTag2();
+    EXPECT_EQ(b.Hub().track, "");
+    EXPECT_EQ(b.Hub().title, "x");
+    b.MPCTag.setTrack(9);
+    b.MPCToTag2();
+    EXPECT_EQ(b.Hub().track, "9");
+
+    b.WMATag.GenreID = 200;
+    b.WMATag.Genre = "Odd";
+    b.WMAToTag2();
+    EXPECT_EQ(b.Hub().GenreID, 12);
+    EXPECT_EQ(b.Hub().Genre, "Odd");
+}
+
+TEST(TransformTags, TransliterationTouchesCommentButCaseDoesNot) {
+    EditorOptions options;
+    options.capitalization = kCaseUpper;
+    options.transliteration = kTranslitToLatin;
+    TagBridge b(options);
+    TTag2 h;
+    h.title = "привет";
+    h.comment = "мир";
+    h.composer = "привет";
+    b.sondrel2.setSondrel(h);
+    b.TransformTags();
+    EXPECT_EQ(b.Hub().title, ChangeCase(TranslitByMode("привет", 1), kCaseUpper));
+    EXPECT_EQ(b.Hub().comment, TranslitByMode("мир", 1));
+    EXPECT_EQ(b.Hub().composer, "привет");
+}
+
+// ---- The MP3 merge ----
+
+struct V1Values {
+    std::uint8_t track = 0;
+    std::string title, artist, album, year, comment, lyrics;
+    std::uint8_t genre = 12;
+};
+
+void LoadV1(TagBridge& b, const V1Values& v) {
+    b.sondrel.settrack(v.track);
+    b.sondrel.setTitle(v.title);
+    b.sondrel.setArtist(v.artist);
+    b.sondrel.setAlbum(v.album);
+    b.sondrel.setYear(v.year);
+    b.sondrel.setComment(v.comment);
+    b.sondrel.setLyrics(v.lyrics);
+    b.sondrel.setGenreID(v.genre);
+}
+
+TEST(ReadTags, MergesId3v1IntoTheHubByTheReadChoice) {
+    V1Values v1;
+    v1.track = 4;
+    v1.title = "B";
+    v1.artist = "C";
+    v1.year = "2001";
+    v1.comment = "v1 comment";
+    v1.lyrics = "v1 lyrics";
+    v1.genre = 17;
+
+    TTag2 v2;
+    v2.title = "A";
+    v2.album = "Album2";
+    v2.Genre = "Trip Rock";
+    v2.composer = "Comp";
+
+    struct Case {
+        int choice;
+        const char *track, *title, *artist, *album, *year, *comment, *lyrics;
+        int genreId;
+    };
+    const Case cases[] = {
+        {kVersion12, "4", "A", "C", "Album2", "2001", "v1 comment", "v1 lyrics", 12},
+        {kVersion1, "4", "B", "C", "", "2001", "v1 comment", "v1 lyrics", 17},
+        {kVersion2, "", "A", "", "Album2", "", "", "", 12},
+    };
+    for (const auto& c : cases) {
+        EditorOptions options;
+        options.readChoice = c.choice;
+        TagBridge b(options);
+        LoadV1(b, v1);
+        b.sondrel2.setSondrel(v2);
+        b.ReadTags();
+        const TTag2& h = b.Hub();
+        SCOPED_TRACE(c.choice);
+        EXPECT_EQ(h.track, c.track);
+        EXPECT_EQ(h.title, c.title);
+        EXPECT_EQ(h.artist, c.artist);
+        EXPECT_EQ(h.album, c.album);
+        EXPECT_EQ(h.year, c.year);
+        EXPECT_EQ(h.comment, c.comment);
+        EXPECT_EQ(h.text, c.lyrics);
+        EXPECT_EQ(h.GenreID, c.genreId);
+        // The genre text and the fields ID3v1 lacks always stay the ID3v2 ones.
+        EXPECT_EQ(h.Genre, "Trip Rock");
+        EXPECT_EQ(h.composer, "Comp");
+        // And ID3v1 now holds what an ID3v1 save would write.
+        EXPECT_EQ(b.sondrel.Title(), h.title);
+    }
+}
+
+TEST(ReadTags, EmptyHubGenreTakesTheId3v1NumberAndTextStopsAtZero) {
+    TagBridge b;  // read choice 1&2
+    V1Values v1;
+    v1.title = std::string("B\0junk", 6);
+    v1.genre = 0;
+    LoadV1(b, v1);
+    b.sondrel2.setSondrel(TTag2{});
+    b.ReadTags();
+    EXPECT_EQ(b.Hub().title, "B");
+    EXPECT_EQ(b.Hub().GenreID, 0);
+    EXPECT_EQ(b.Hub().Genre, "");
+    EXPECT_EQ(b.DisplayedGenre(TagFormat::MP3), "Blues");
+}
+
+TEST(DisplayedGenre, FollowsTheEditorsListRule) {
+    struct Case {
+        int choice;
+        std::uint8_t id;
+        const char* text;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {kVersion12, 17, "Trip Rock", "Rock"},
+        {kVersion12, 12, "Other", "Other"},
+        {kVersion12, 12, "Trip Rock", "Trip Rock"},
+        {kVersion1, 12, "Trip Rock", "Other"},
+        {kVersion12, 12, "", ""},
+    };
+    for (const auto& c : cases) {
+        EditorOptions options;
+        options.readChoice = c.choice;
+        TagBridge b(options);
+        b.sondrel2.setSondrel(HubWith(c.id, c.text));
+        EXPECT_EQ(b.DisplayedGenre(TagFormat::MP3), c.shown) << c.text;
+    }
+}
+
+// ---- Files ----
+
+class Mp3Files : public ::testing::Test {
+protected:
+    void SetUp() override {
+        audio_ = test::SilentMp3();
+        if (audio_.empty())
+            GTEST_SKIP() << "ffmpeg is not installed";
+        path_ = dir_.file("song.mp3");
+        WriteAll(path_, audio_);
+    }
+    // Saves title and artist with the given save choice into a tagless file.
+    TagBridge& SaveWith(int saveChoice) {
+        EditorOptions options;
+        options.saveChoice = saveChoice;
+        bridge_.setOptions(options);
+        bridge_.Read(path_);
+        TTag2 h = bridge_.Hub();
+        h.title = "Title";
+        h.artist = "Artist";
+        bridge_.sondrel2.setSondrel(h);
+        last_ = bridge_.Save(path_);
+        return bridge_;
+    }
+    TempDir dir_;
+    std::string path_;
+    test::Bytes audio_;
+    TagBridge bridge_;
+    SaveOutcome last_;
+};
+
+TEST_F(Mp3Files, SaveChoiceDecidesWhichTagsAreWritten) {
+    struct Case {
+        int choice;
+        bool v1;
+        bool v2;
+    };
+    const Case cases[] = {
+        {kVersion1, true, false}, {kVersion2, false, true}, {kVersion12, true, true}};
+    for (const auto& c : cases) {
+        WriteAll(path_, audio_);
+        SaveWith(c.choice);
+        // A tag that was absent when the file was read is no save failure.
+        EXPECT_TRUE(last_.ok) << c.choice;
+        EXPECT_EQ(last_.error, "") << c.choice;
+        TagBridge reader;
+        reader.Read(path_);
+        const TagKinds kinds = TagKindsOf(reader, TagFormat::MP3, path_);
+        EXPECT_EQ(kinds.id3v1, c.v1) << c.choice;
+        EXPECT_EQ(kinds.id3v2.has_value(), c.v2) << c.choice;
+        EXPECT_EQ(reader.Hub().title, "Title");
+        EXPECT_EQ(reader.Hub().artist, "Artist");
+    }
+}
+
+TEST_F(Mp3Files, ReadingAnotherFileLeavesNothingOfTheFirst) {
+    SaveWith(kVersion12);
+    const std::string other = dir_.file("other.mp3");
+    WriteAll(other, audio_);
+    TagBridge& b = bridge_;
+    b.Read(path_);
+    ASSERT_EQ(b.Hub().title, "Title");
+    b.Read(other);
+    EXPECT_EQ(b.Hub().title, "");
+    EXPECT_EQ(b.Hub().artist, "");
+    EXPECT_EQ(b.sondrel.Title(), "");
+}
+
+TEST_F(Mp3Files, MissingFileFailsWithTheComponentsMessage) {
+    std::filesystem::remove(path_);
+    SaveWith(kVersion12);
+    EXPECT_FALSE(last_.ok);
+    EXPECT_EQ(last_.error, TSondrel2::kMsgNoFile);
+    EXPECT_FALSE(std::filesystem::exists(path_));
+}
+
+TEST_F(Mp3Files, ReadOnlyFileIsSavedAndStaysReadOnly) {
+    ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+    SaveWith(kVersion12);
+    EXPECT_TRUE(last_.ok) << last_.error;
+    struct stat st {};
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    TagBridge reader;
+    reader.Read(path_);
+    EXPECT_EQ(reader.Hub().title, "Title");
+}
+
+TEST_F(Mp3Files, UnknownExtensionReadsEmptyAndSavesNothing) {
+    const std::string txt = dir_.file("song.txt");
+    WriteAll(txt, audio_);
+    TagBridge b;
+    EXPECT_EQ(b.Read(txt), TagFormat::None);
+    EXPECT_EQ(b.Hub().title, "");
+    TTag2 h;
+    h.title = "x";
+    b.sondrel2.setSondrel(h);
+    EXPECT_TRUE(b.Save(txt).ok);
+    EXPECT_EQ(ReadAll(txt), audio_);
+}
+
+TEST_F(Mp3Files, RemoveTakesOnlyTheChosenTag) {
+    struct Case {
+        RemoveKind kind;
+        bool v1Left;
+        bool v2Left;
+    };
+    const Case cases[] = {{RemoveKind::Id3v1, false, true},
+                          {RemoveKind::Id3v2, true, false},
+                          {RemoveKind::AllId3, false, false}};
+    for (const auto& c : cases) {
+        WriteAll(path_, audio_);
+        SaveWith(kVersion12);
+        ASSERT_TRUE(last_.ok);
+        TagBridge b;
+        const SaveOutcome removed = b.Remove(path_, c.kind);
+        EXPECT_TRUE(removed.ok) << removed.error;
+        TagBridge reader;
+        reader.Read(path_);
+        const TagKinds kinds = TagKindsOf(reader, TagFormat::MP3, path_);
+        EXPECT_EQ(kinds.id3v1, c.v1Left);
+        EXPECT_EQ(kinds.id3v2.has_value(), c.v2Left);
+    }
+    // Both gone: only the audio is left.
+    EXPECT_EQ(ReadAll(path_), audio_);
+}
+
+TEST_F(Mp3Files, RemoveRefusesTheWrongFileTypeWithoutTouchingIt) {
+    SaveWith(kVersion12);
+    const test::Bytes before = ReadAll(path_);
+    TagBridge b;
+    const SaveOutcome removed = b.Remove(path_, RemoveKind::Ogg);
+    EXPECT_FALSE(removed.ok);
+    EXPECT_NE(removed.error.find("Error"), std::string::npos);
+    EXPECT_EQ(ReadAll(path_), before);
+}
+
+}  // namespace
+}  // namespace sondrel
