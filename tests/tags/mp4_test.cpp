@@ -47,9 +47,9 @@ Bytes AacFile(const std::string& ext) {
     return data;
 }
 
-bool MutagenTag(const std::string& path, const json& spec) {
+bool MutagenTag(const std::string& path, const json& fields) {
     return RunCommand("python3 " + ShellQuote(kTool) + " tag " + ShellQuote(path) + " " +
-                      ShellQuote(spec.dump()) + " && echo done")
+                      ShellQuote(fields.dump()) + " && echo done")
                .output.find("done") != std::string::npos;
 }
 
@@ -151,13 +151,13 @@ protected:
             GTEST_SKIP() << "ffmpeg cannot make the AAC files or pictures here";
     }
 
-    // A fresh copy of the ffmpeg file, tagged by mutagen with `spec`.
-    std::string Make(const std::string& name, const json& spec = json::object()) {
+    // A fresh copy of the ffmpeg file, tagged by mutagen with `fields`.
+    std::string Make(const std::string& name, const json& fields = json::object()) {
         const std::string path = dir_.file(name);
         const std::string ext = std::filesystem::path(name).extension().string().substr(1);
         WriteAll(path, AacFile(ext));
-        if (!spec.empty()) {
-            EXPECT_TRUE(MutagenTag(path, spec));
+        if (!fields.empty()) {
+            EXPECT_TRUE(MutagenTag(path, fields));
         }
         return path;
     }
@@ -166,7 +166,7 @@ protected:
     std::string MakeFullyTagged(const std::string& name) {
         WriteAll(dir_.file("front.jpg"), JpegBytes());
         WriteAll(dir_.file("back.png"), PngBytes());
-        json spec = {
+        json fields = {
             {"trkn", {3, 12}},
             {"tmpo", 120},
             {"cpil", true},
@@ -178,8 +178,8 @@ protected:
               {{"file", dir_.file("back.png")}, {"format", kPng}}}},
         };
         for (const auto& item : MappedItems())
-            spec[item.key] = {item.written};
-        return Make(name, spec);
+            fields[item.key] = {item.written};
+        return Make(name, fields);
     }
 
     std::vector<std::string> FilesInDir() const {

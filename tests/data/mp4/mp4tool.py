@@ -19,11 +19,11 @@ from mutagen.mp4 import MP4, MP4Cover, MP4FreeForm
 GNRE_PLACEHOLDER = "GN"
 
 
-def tag(path, spec):
+def tag(path, fields):
     f = MP4(path)
     if f.tags is None:
         f.add_tags()
-    for key, value in spec.items():
+    for key, value in fields.items():
         if key == "covr":
             covers = []
             for c in value:
@@ -45,14 +45,14 @@ def tag(path, spec):
         else:
             f.tags[key] = value
     f.save()
-    if "gnre" in spec:
+    if "gnre" in fields:
         with open(path, "rb") as fh:
             data = bytearray(fh.read())
         at = data.find(b"\xa9gen")
         assert at > 0 and data[at + 8:at + 12] == b"data"
         data[at:at + 4] = b"gnre"
         data[at + 12:at + 16] = b"\x00\x00\x00\x00"  # implicit type
-        data[at + 20:at + 22] = struct.pack(">H", spec["gnre"])
+        data[at + 20:at + 22] = struct.pack(">H", fields["gnre"])
         with open(path, "wb") as fh:
             fh.write(data)
 
