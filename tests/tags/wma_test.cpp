@@ -553,6 +553,27 @@ TEST_F(WmaTest, DamagedHeadersFailWithMessage) {
     }
 }
 
+TEST_F(WmaTest, EveryTruncationIsHandled) {
+    Asf asf;
+    asf.before = {HeaderExtension({Library({Record(WmPicture(u"image/png", 3, u"p", {1}))})})};
+    asf.descriptors = {{u"ID3", 1, Id3Tag({Apic("image/png", 3, "a", {1, 2})})},
+                       WmPicture(u"image/png", 3, u"b", {3}),
+                       Text(u"WM/Year", u"1")};
+    const Bytes whole = asf.File();
+    const std::size_t headerSize = Get(whole, 16, 8);
+    for (std::size_t n = 0; n < whole.size(); ++n) {
+        WriteAll(path, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n)));
+        TWMATag tag;
+        tag.setFileName(path);
+        SCOPED_TRACE(n);
+        // A cut header is damaged (or, below 30 bytes, not recognised); a cut
+        // data object still leaves a whole, valid header.
+        EXPECT_EQ(tag.Valid(), n >= headerSize);
+        EXPECT_EQ(tag.Error().empty(), n < 30 || n >= headerSize) << tag.Error();
+        EXPECT_EQ(tag.ImagesCount(), n >= headerSize ? 3 : 0);
+    }
+}
+
 // --- saving ----------------------------------------------------------------
 
 TEST_F(WmaTest, SaveWritesDescriptorsInOrderAndKeepsTheRest) {
