@@ -294,9 +294,8 @@ std::vector<PictureFacts> PicturesOf(TagBridge& bridge, TagFormat format) {
     };
     switch (format) {
         case TagFormat::MP3:
+            // The stored type, not GetMIME's JFIF guess: callers compare with the file.
             fromList(bridge.sondrel2.Pictures());
-            for (std::size_t i = 0; i < out.size(); ++i)
-                out[i].mime = bridge.sondrel2.GetMIME(static_cast<int>(i));
             break;
         case TagFormat::WMA:
             fromList(bridge.WMATag.Pictures());
