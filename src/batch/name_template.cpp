@@ -1,0 +1,405 @@
+#include "batch/name_template.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "util/paths.h"
+#include "util/text.h"
+
+namespace sondrel {
+
+namespace {
+
+// Template segments are separated by "\" everywhere (stored templates use
+// it) and also by the platform's own separator.
+bool IsTemplateSeparator(char c) {
+    return c == '\\' || c == kPathSeparator;
+}
+
+char AsciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string AsciiUpperText(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), AsciiUpper);
+    return out;
+}
+
+// True when `name` already ends in the extension (compared upper-cased).
+bool EndsInExt(std::string_view name, const std::string& ext) {
+    if (name.size() < ext.size())
+        return false;
+    return AsciiUpperText(name.substr(name.size() - ext.size())) == ext;
+}
+
+std::string TransformCase(std::string_view s, const NameOptions& options) {
+    return ChangeCase(TranslitByMode(s, options.transliteration), options.capitalization);
+}
+
+std::string CaptionWithoutExt(const TData& data) {
+    const std::string ext = ExtOf(data.FileName);
+    return data.FileName.substr(0, data.FileName.size() - ext.size());
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (!name.empty() && name.front() == kPathSeparator)
+        return name;
+    return AddBackslash(folder) + name;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// Renames without ever replacing an existing target; returns 0 or an errno.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    if (from == to)
+        return 0;
+    // The same file under another spelling (a hard link, a case change on a
+    // case-insensitive file system): nothing can be lost.
+    if (SameFile(from, to))
+        return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    const int error = errno;
+    if (error != EINVAL && error != ENOSYS && error != ENOTSUP)
+        return error;
+    // File systems without the no-replace flag: a hard link fails on an
+    // existing name just as well.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        if (::unlink(from.c_str()) == 0)
+            return 0;
+        const int unlinkError = errno;
+        ::unlink(to.c_str());
+        return unlinkError;
+    }
+    const int linkError = errno;
+    if (linkError == EEXIST)
+        return EEXIST;
+    if (linkError != EPERM && linkError != ENOTSUP && linkError != EMLINK)
+        return linkError;
+    // No hard links either (FAT and the like): check, then rename.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0)
+        return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+const std::vector<std::string>& DefaultTemplates() {
+    static const std::vector<std::string> list = {
+        "%A - %T", "%# - %T", "%T", "%A\\%L\\%T", "%A - %L\\%# - %T", "\\%A - %T", "%O",
+    };
+    return list;
+}
+
+bool IsBadLetter(char c) {
+    switch (c) {
+        case '"':
+        case '*':
+        case '/':
+        case ':':
+        case '<':
+        case '>':
+        case '?':
+        case '\\':
+        case '|':
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string FixBadLetters(std::string_view s, bool deleteThem) {
+    std::string out;
+    out.reserve(s.size());
+    for (const char c : s) {
+        if (!IsBadLetter(c))
+            out += c;
+        else if (!deleteThem)
+            out += ' ';
+    }
+    return out;
+}
+
+std::string ApplyReplacing(std::string_view s, int mode) {
+    switch (mode) {
+        case kReplaceSpaces:
+            return ReplaceAll(s, " ", "_");
+        case kReplaceUnderscores:
+            return ReplaceAll(s, "_", " ");
+        case kDeleteSpaces:
+            return ReplaceAll(s, " ", "");
+        default:
+            return std::string(s);
+    }
+}
+
+std::string PlaceholderValue(const TData& data, char c) {
+    switch (AsciiUpper(c)) {
+        case '#':
+        case '0':
+            // A track of only zeros is no track.
+            if (data.Track == "0" || data.Track == "00" || data.Track == "000")
+                return {};
+            return data.Track;
+        case 'T':
+        case '1':
+            return data.Title;
+        case 'A':
+        case '2':
+            return data.Artist;
+        case 'L':
+        case '3':
+            return data.Album;
+        case 'Y':
+        case '4':
+            return data.Year;
+        case '5':
+            return data.FolderName;
+        case 'G':
+            return data.Genre;
+        case 'C':
+        case '6':
+            return data.Comment.substr(0, data.Comment.find_first_of("\r\n"));
+        case 'B':
+        case '7':
+            return data.Bitrate;
+        case 'F':
+        case '8':
+            return data.Freq;
+        case 'D':
+        case '9':
+            return SecondsToTime(data.Duration);
+        case 'S':
+            return data.SizeText;
+        case 'O':
+            return CaptionWithoutExt(data);
+        default:
+            return {};
+    }
+}
+
+std::string ComposeSegment(std::string_view segment, const TData& data,
+                           const NameOptions& options) {
+    std::string result;
+    std::string values;  // the placeholder values, joined
+    std::string_view rest = segment;
+    for (auto p = rest.find('%'); p != std::string_view::npos; p = rest.find('%')) {
+        if (p + 1 >= rest.size() || rest[p + 1] == '%') {
+            const std::size_t n = std::min(p + 2, rest.size());
+            result += rest.substr(0, n);
+            rest.remove_prefix(n);
+            continue;
+        }
+        result += rest.substr(0, p);
+        std::string value = PlaceholderValue(data, rest[p + 1]);
+        if (options.removeExtraSpaces)
+            value = TrimSpaces(value);
+        result += value;
+        values += value;
+        rest.remove_prefix(p + 2);
+    }
+    result += rest;
+    if (!data.Path.empty() && values == data.Path) {
+        // The values spell the file's own path: it is kept as it is, but a
+        // value still never makes folders.
+        return TransformCase(FixBadLetters(values, options.deleteBadLetters), options);
+    }
+    result = FixBadLetters(result, options.deleteBadLetters);
+    result = ApplyReplacing(result, options.replace);
+    return TransformCase(result, options);
+}
+
+std::string ComposeName(std::string_view nameTemplate, const TData& data,
+                        const NameOptions& options) {
+    std::string name;
+    std::string_view rest = nameTemplate;
+    for (;;) {
+        const auto it = std::find_if(rest.begin(), rest.end(), IsTemplateSeparator);
+        if (it == rest.end())
+            break;
+        const auto cut = static_cast<std::size_t>(it - rest.begin());
+        name += ComposeSegment(rest.substr(0, cut), data, options);
+        name += kPathSeparator;
+        rest.remove_prefix(cut + 1);
+    }
+    name += ComposeSegment(rest, data, options);
+
+    // Empty segments vanish; only a leading separator survives.
+    std::string collapsed;
+    collapsed.reserve(name.size());
+    for (const char c : name) {
+        if (c == kPathSeparator && !collapsed.empty() && collapsed.back() == kPathSeparator)
+            continue;
+        collapsed += c;
+    }
+    if (options.removeExtraSpaces)
+        collapsed = TrimSpaces(collapsed);
+
+    const std::string ext = data.Ext();
+    if (!EndsInExt(collapsed, ext)) {
+        std::string lower = ext;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        });
+        collapsed += lower;
+    }
+    return collapsed;
+}
+
+void PreviewNames(std::vector<BatchRow>& rows, std::string_view nameTemplate,
+                  const NameOptions& options) {
+    for (BatchRow& row : rows)
+        row.After = ComposeName(nameTemplate, row.data, options);
+}
+
+int OutcomeCodeOfErrno(int error) {
+    // The system's numbers overlap the outcome codes (EIO is 5, ETXTBSY 26),
+    // so every number is mapped, never passed through.
+    switch (error) {
+        case 0:
+            return kOutcomeOk;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return kOutcomeAccessDenied;
+        case EBUSY:
+        case ETXTBSY:
+            return kOutcomeFileBusy;
+        case EEXIST:
+        case ENOTEMPTY:
+            return kOutcomeAlreadyExists;
+        case ENOENT:
+            return 2;  // file not found
+        case ENOTDIR:
+            return 3;  // path not found
+        case EXDEV:
+            return 17;  // not the same device
+        case ENOSPC:
+            return 112;  // disk full
+        case ENAMETOOLONG:
+            return 206;  // name too long
+        case EINVAL:
+        case EISDIR:
+            return 87;  // invalid parameter
+        default:
+            return kOutcomeFileError;
+    }
+}
+
+std::string OutcomeText(const RenameOutcome& outcome) {
+    switch (outcome.Code) {
+        case kOutcomeOk:
+            return outcome.NewName;
+        case kOutcomeFileError:
+            return "File Error";
+        case kOutcomeAccessDenied:
+            return "Access denied";
+        case kOutcomeCantCreateFolder:
+            return "Can't create folder";
+        case kOutcomeFileBusy:
+            return "File used by another process";
+        case kOutcomeAlreadyExists:
+            return "File already exists";
+        default:
+            return "File Error " + std::to_string(outcome.Code);
+    }
+}
+
+std::string RenameFailureMessage(int errors) {
+    return "Can't rename file(s): " + std::to_string(errors);
+}
+
+RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& context) {
+    RenameResult result;
+    auto fail = [&result](const std::string& path, int code) {
+        result.outcomes.push_back({path, {}, code});
+        ++result.errors;
+    };
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        const BatchRow& row = rows[index];
+        const std::string& before = row.Before();
+        const std::string& after = row.After;
+        const std::string ext = row.data.Ext();
+        if (before.empty() || !EndsInExt(after, ext))
+            continue;
+        if (!row.Checked || after.size() <= std::max<std::size_t>(ext.size(), 4)) {
+            result.outcomes.push_back({before, after, kOutcomeOk});
+            continue;
+        }
+
+        // Folders, left to right, each relative to the shown folder.
+        std::string folder;
+        std::string_view text = after;
+        if (text.size() > 1 && text.front() == kPathSeparator &&
+            text.find(kPathSeparator, 1) != std::string_view::npos)
+            text.remove_prefix(1);
+        bool folderFailed = false;
+        for (auto sep = text.find(kPathSeparator); sep != std::string_view::npos;
+             sep = text.find(kPathSeparator)) {
+            const std::string_view part = text.substr(0, sep);
+            folder += part;
+            // A tag value of ".." must not lead out of the shown folder.
+            if (part == "..") {
+                folderFailed = true;
+                break;
+            }
+            if (!folder.empty()) {
+                const std::string full = JoinPath(context.shownFolder, folder);
+                if (!IsDirectory(full) && ::mkdir(full.c_str(), 0777) != 0) {
+                    folderFailed = true;
+                    break;
+                }
+            }
+            folder += kPathSeparator;
+            text.remove_prefix(sep + 1);
+        }
+        if (folderFailed) {
+            fail(before, kOutcomeCantCreateFolder);
+            continue;
+        }
+
+        std::string target;
+        if (context.subfolderMode && folder.empty()) {
+            target = row.data.Folder + std::string(text);
+        } else {
+            target = folder + std::string(text);
+            if (!target.empty() && target.front() == kPathSeparator)
+                target.erase(0, 1);
+            target = JoinPath(context.shownFolder, target);
+        }
+        const std::string source = JoinPath(context.shownFolder, before);
+        const int error = RenameNoReplace(source, target);
+        if (error != 0)
+            fail(before, OutcomeCodeOfErrno(error));
+        else
+            result.renamed.push_back(index);
+    }
+    return result;
+}
+
+void ShowOutcomes(std::vector<BatchRow>& rows, const std::vector<RenameOutcome>& outcomes) {
+    const std::size_t n = std::min(rows.size(), outcomes.size());
+    for (std::size_t k = 0; k < n; ++k) {
+        if (rows[k].Before() == outcomes[k].Path)
+            rows[k].After = OutcomeText(outcomes[k]);
+    }
+}
+
+}  // namespace sondrel
