@@ -109,3 +109,43 @@ def decoded_pcm(path):
 
 
 JPEG = bytes.fromhex("ffd8ffe000104a46494600010100000100010000") + b"\x00" * 200 + b"\xff\xd9"
+
+
+def keyed_format_suite(suite, path, peer_read, peer_fields, other_keys, set_checks,
+                       extra_set=()):
+    """The checks every key/value format shares.
+
+    peer_read(path) -> dict of sondrel-tag's tag keys as mutagen reads them;
+    peer_fields: what was written, to compare the first read with;
+    other_keys: item names that no field shows (must be listed and survive);
+    set_checks: {json key: new value} set through sondrel-tag and read back.
+    Returns the report of the first read."""
+    pcm = decoded_pcm(path)
+    report = suite.show(path)[0]
+    suite.eq("valid", report["valid"], True)
+    for key, want in peer_fields.items():
+        suite.eq("read %s" % key, report["tags"].get(key), want)
+    for key in other_keys:
+        suite.check("other lacks %s: %r" % (key, report["other"]),
+                    key in [o.upper() for o in report["other"]])
+    options = {"track": "--track", "title": "--title", "artist": "--artist",
+               "album": "--album", "year": "--year", "genre": "--genre",
+               "comment": "--comment", "lyrics": "--lyrics", "composer": "--composer",
+               "origArtist": "--orig-artist", "copyright": "--copyright", "url": "--url",
+               "encodedBy": "--encoded-by"}
+    args = list(extra_set)
+    for key, value in set_checks.items():
+        args += [options[key], value]
+    suite.set(path, *args)
+    after = peer_read(path)
+    for key, value in set_checks.items():
+        suite.eq("peer after set %s" % key, after.get(key), value)
+    for key, want in peer_fields.items():
+        if key not in set_checks and key != "genre":
+            suite.eq("peer after set kept %s" % key, after.get(key), want)
+    again = suite.show(path)[0]
+    for key in other_keys:
+        suite.check("after set, other lacks %s: %r" % (key, again["other"]),
+                    key in [o.upper() for o in again["other"]])
+    suite.eq("decoded audio unchanged", decoded_pcm(path) == pcm, True)
+    return report
