@@ -491,7 +491,12 @@ SaveOutcome TagBridge::Remove(const std::string& path, RemoveKind kind) {
     WritableWhileSaving writable(path);
     if (wantOgg) {
         Ogg.setFileName(path);
-        if (Ogg.Valid() && !Ogg.RemoveTag()) {
+        // Every Vorbis stream has a comment header: an unreadable one means
+        // the file is damaged or no Ogg Vorbis, which is no success.
+        if (!Ogg.Valid()) {
+            out.ok = false;
+            out.error = Ogg.Error().empty() ? "Error" : Ogg.Error();
+        } else if (!Ogg.RemoveTag()) {
             out.ok = false;
             out.error = Ogg.Error().empty() ? "Error" : Ogg.Error();
         }

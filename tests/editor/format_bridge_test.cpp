@@ -463,6 +463,14 @@ TEST_F(Mp3Files, RemoveRefusesTheWrongFileTypeWithoutTouchingIt) {
     EXPECT_FALSE(removed.ok);
     EXPECT_NE(removed.error.find("Error"), std::string::npos);
     EXPECT_EQ(ReadAll(path_), before);
+
+    // MP3 bytes under an Ogg name: there is no comment header to remove.
+    const std::string ogg = dir_.file("fake.ogg");
+    WriteAll(ogg, audio_);
+    const SaveOutcome fake = b.Remove(ogg, RemoveKind::Ogg);
+    EXPECT_FALSE(fake.ok);
+    EXPECT_FALSE(fake.error.empty());
+    EXPECT_EQ(ReadAll(ogg), audio_);
 }
 
 }  // namespace
