@@ -1,0 +1,224 @@
+#include "batch/batch_row.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+
+#include "support/test_support.h"
+
+namespace sondrel {
+namespace {
+
+TEST(SizeText, Table) {
+    const std::vector<std::pair<std::int64_t, const char*>> cases = {
+        {0, "0"},
+        {1023, "1023"},
+        {1024, "1 Kb"},
+        {1048575, "1023 Kb"},
+        {1048576, "1 Mb"},
+        {3460300, "3.3 Mb"},
+        {3145728, "3 Mb"},
+        // Exactly 12.5 and 17.5 tenths: the half goes to the even tenth.
+        {1310720, "1.2 Mb"},
+        {1835008, "1.8 Mb"},
+        {1310721, "1.3 Mb"},
+        {INT64_MAX, "8796093022208 Mb"},
+    };
+    for (const auto& [bytes, text] : cases)
+        EXPECT_EQ(SizeText(bytes), text) << bytes;
+    EXPECT_EQ(SizeText(3460300, ","), "3,3 Mb");
+}
+
+TEST(NormaliseTrack, Table) {
+    struct Case {
+        const char* in;
+        int style;
+        const char* out;
+    };
+    const std::vector<Case> cases = {
+        {"7", kTrackStyleX, "7"},      {"7", kTrackStyle0X, "07"},
+        {"7", kTrackStyle00X, "007"},  {"007", kTrackStyleX, "7"},
+        {"3/12", kTrackStyle0X, "03"}, {"0", kTrackStyle0X, ""},
+        {"000", kTrackStyle00X, ""},   {"", kTrackStyle00X, ""},
+        {"123", kTrackStyle0X, "123"}, {"B-side", kTrackStyle00X, "B-side"},
+        {"/5", kTrackStyle0X, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(NormaliseTrack(c.in, c.style), c.out) << c.in << " style " << c.style;
+}
+
+BatchRow WithTrack(const std::string& track) {
+    BatchRow row;
+    row.data.Track = track;
+    row.data.Path = track;
+    return row;
+}
+
+std::vector<std::string> Tracks(const std::vector<BatchRow>& rows) {
+    std::vector<std::string> out;
+    for (const auto& r : rows)
+        out.push_back(r.data.Track);
+    return out;
+}
+
+TEST(Sorting, NumbersThenText) {
+    EXPECT_LT(CompareRows(WithTrack("2"), WithTrack("10"), kColTrack, false), 0);
+    // With text involved the pair compares as text: "B-side" after "10".
+    EXPECT_GT(CompareRows(WithTrack("B-side"), WithTrack("10"), kColTrack, false), 0);
+    EXPECT_LT(CompareRows(WithTrack("10"), WithTrack("2"), kColBefore, false), 0);
+
+    std::vector<BatchRow> rows = {WithTrack("10"), WithTrack("B-side"), WithTrack("2")};
+    SortRows(rows, kColTrack, true, false);
+    EXPECT_EQ(Tracks(rows), (std::vector<std::string>{"2", "10", "B-side"}));
+    SortRows(rows, kColTrack, false, false);
+    EXPECT_EQ(Tracks(rows), (std::vector<std::string>{"B-side", "10", "2"}));
+}
+
+TEST(Sorting, ColumnsByKind) {
+    BatchRow a;
+    BatchRow b;
+    a.data.Title = "abc";
+    b.data.Title = "ABD";
+    EXPECT_LT(CompareRows(a, b, kColTitle, false), 0);  // case-insensitive
+    b.data.Title = "ABC";
+    EXPECT_EQ(CompareRows(a, b, kColTitle, false), 0);
+    // Other tabs sort by the new values.
+    a.NewTitle = "z";
+    b.NewTitle = "a";
+    EXPECT_GT(CompareRows(a, b, kColTitle, true), 0);
+
+    a.Checked = false;
+    EXPECT_LT(CompareRows(a, b, kColFlag, false), 0);
+    a.data.Duration = 100;
+    b.data.Duration = 20;
+    EXPECT_GT(CompareRows(a, b, kColDuration, false), 0);
+    // Size sorts by bytes, not by the text ("9 Kb" > "10 Mb" as text).
+    a.data.FileSize = 9 * 1024;
+    a.data.SizeText = "9 Kb";
+    b.data.FileSize = 10 * 1048576;
+    b.data.SizeText = "10 Mb";
+    EXPECT_LT(CompareRows(a, b, kColSize, false), 0);
+}
+
+TEST(Sorting, StableAndSafeOnLargeMixedInput) {
+    // Mixed numbers and texts are not a strict order; the sort must still
+    // finish with every row kept.
+    std::vector<BatchRow> rows;
+    const char* values[] = {"10", "9", "a", "B", "100", "", "-3", "x9", "09"};
+    for (int i = 0; i < 500; ++i) {
+        rows.push_back(WithTrack(values[(i * 7) % 9]));
+        rows.back().RowIndex = i;
+    }
+    SortRows(rows, kColTrack, true, false);
+    std::vector<int> seen;
+    for (const auto& r : rows)
+        seen.push_back(r.RowIndex);
+    std::sort(seen.begin(), seen.end());
+    std::vector<int> all(500);
+    std::iota(all.begin(), all.end(), 0);
+    EXPECT_EQ(seen, all);
+    // Equal keys keep their order.
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        if (rows[i].data.Track == rows[i - 1].data.Track) {
+            EXPECT_LT(rows[i - 1].RowIndex, rows[i].RowIndex);
+        }
+    }
+}
+
+TEST(Sorting, HeaderClicks) {
+    SortState s;
+    s.Click(4);
+    EXPECT_EQ(s.column, 4);
+    EXPECT_TRUE(s.ascending);
+    s.Click(4);
+    EXPECT_FALSE(s.ascending);
+    s.Click(5);
+    EXPECT_EQ(s.column, 5);
+    EXPECT_TRUE(s.ascending);
+}
+
+TEST(MakeData, FromHubAndStream) {
+    TTag2 hub;
+    hub.track = "03/10";
+    hub.title = "T";
+    hub.comment = "line1\r\nline2";
+    hub.GenreID = 17;
+    hub.Genre = "ignored";
+    StreamFacts facts;
+    facts.valid = true;
+    facts.bitrate = 192;
+    facts.sampleRate = 44100;
+    facts.seconds = 59.9;
+    ScanOptions opts;
+    opts.trackStyle = kTrackStyle0X;
+    const BatchFile file{"/m/Album", "a.mp3", 4};
+
+    TData d = MakeData(file, hub, TagFormat::MP3, facts, 3460300, opts);
+    EXPECT_EQ(d.Path, "a.mp3");
+    EXPECT_EQ(d.FullPath(), "/m/Album/a.mp3");
+    EXPECT_EQ(d.FolderName, "Album");
+    EXPECT_EQ(d.Track, "03");
+    EXPECT_EQ(d.Comment, "line1");
+    EXPECT_EQ(d.Genre, "Rock");
+    EXPECT_EQ(d.Bitrate, "192");
+    EXPECT_EQ(d.Freq, "44100");
+    EXPECT_EQ(d.Duration, 59);
+    EXPECT_EQ(d.SizeText, "3.3 Mb");
+    EXPECT_EQ(d.FileIndex, 4);
+    EXPECT_EQ(d.Ext(), ".MP3");
+
+    // Genre 12 shows the hub's own text; APE shows no bit rate.
+    hub.GenreID = kGenreOther;
+    hub.Genre = "Chiptune";
+    opts.subfolderMode = true;
+    d = MakeData(file, hub, TagFormat::APE, facts, 10, opts);
+    EXPECT_EQ(d.Genre, "Chiptune");
+    EXPECT_EQ(d.Bitrate, "");
+    EXPECT_EQ(d.Path, "/m/Album/a.mp3");
+
+    // A stream that could not be read leaves the stream values empty.
+    facts.valid = false;
+    d = MakeData(file, hub, TagFormat::MP3, facts, 3460300, opts);
+    EXPECT_EQ(d.Bitrate, "");
+    EXPECT_EQ(d.Freq, "");
+    EXPECT_EQ(d.Duration, 0);
+    EXPECT_EQ(d.FileSize, 0);
+}
+
+TEST(ReadBatchRows, RealFiles) {
+    const test::Bytes mp3 = test::SilentMp3();
+    if (mp3.empty())
+        GTEST_SKIP() << "ffmpeg is missing";
+    test::TempDir dir;
+    test::WriteAll(dir.file("a.mp3"), mp3);
+    test::WriteAll(dir.file("b.mp3"), mp3);
+    test::WriteAll(dir.file("broken.mp3"), "not audio");
+    TagBridge bridge;
+    bridge.Read(dir.file("a.mp3"));
+    TTag2 tag = bridge.Hub();
+    tag.title = "Hello";
+    tag.track = "2";
+    bridge.sondrel2.setSondrel(tag);
+    ASSERT_TRUE(bridge.Save(dir.file("a.mp3")).ok);
+
+    int steps = 0;
+    const auto rows = ReadBatchRows(
+        bridge, {{dir.path(), "a.mp3", 0}, {dir.path(), "broken.mp3", 1}, {dir.path(), "b.mp3", 2}},
+        {false, kTrackStyle0X, "."}, [&steps] { return ++steps < 2; });
+    // The scan stopped after the second file.
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].data.Title, "Hello");
+    EXPECT_EQ(rows[0].data.Track, "02");
+    EXPECT_EQ(rows[0].NewTitle, "Hello");
+    EXPECT_TRUE(rows[0].Checked);
+    EXPECT_EQ(rows[0].data.Freq, "44100");
+    EXPECT_FALSE(rows[0].data.SizeText.empty());
+    EXPECT_EQ(rows[1].RowIndex, 1);
+    EXPECT_EQ(rows[1].data.Title, "");
+    EXPECT_EQ(rows[1].data.Bitrate, "");
+}
+
+}  // namespace
+}  // namespace sondrel
