@@ -13,6 +13,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QSessionManager>
 #include <QStatusTipEvent>
@@ -27,6 +28,7 @@
 #include "shell/info_window.h"
 #include "shell/options_window.h"
 #include "shell/settings_store.h"
+#include "shell/tag_editor.h"
 #include "shell/window_rules.h"
 
 namespace {
@@ -36,6 +38,11 @@ const char* const kFormatSwitches[] = {"flMP3", "flOGG", "flWMA", "flAPE", "flMP
 const char* const kFormatCaptions[] = {
     "&MP3",         "Ogg Vorbis (&OGG)", "Windows Media Audio (&WMA)", "Monkey's Audio (&APE)",
     "MP4/M&4a/AAC", "Musepack (MP&C)"};
+
+// Stored colours are 0x00BBGGRR values.
+QColor FromStoredColor(int value) {
+    return QColor(value & 0xff, (value >> 8) & 0xff, (value >> 16) & 0xff);
+}
 
 QSize ScreenSize(const QWidget* w) {
     const QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
@@ -102,6 +109,9 @@ void Tfm::setCompanions(TfmWait* wait, Tfmmp3Info* info, TfmOptions* options, QD
     about_ = about;
     if (wait_)
         wait_->setTrayHost(this);
+    fileList_->setProgressWindow(wait_);
+    tagEditor_->setProgressWindow(wait_);
+    tagEditor_->setInfoWindow(info_);
     if (info_) {
         connect(info_, &Tfmmp3Info::closedByUser, this, [this] {
             if (QAction* a = action(QStringLiteral("actShowInfo")))
@@ -130,9 +140,14 @@ QAction* Tfm::action(const QString& objectName) const {
 void Tfm::BuildActions() {
     connect(AddAction(QStringLiteral("actHelp"), tr("&Help"), {QKeySequence(Qt::Key_F1)}),
             &QAction::triggered, this, &Tfm::OpenHelp);
+    connect(AddAction(QStringLiteral("actSave"), tr("&Save"),
+                      {QKeySequence(Qt::Key_F2), QKeySequence(Qt::CTRL | Qt::Key_S)}),
+            &QAction::triggered, this, [this] {
+                // The button is disabled while a save runs and until a file is shown.
+                if (tagEditor_->btnSave()->isEnabled())
+                    tagEditor_->btnSaveClick();
+            });
     // Commands whose windows arrive later are present and disabled until then.
-    AddAction(QStringLiteral("actSave"), tr("&Save"),
-              {QKeySequence(Qt::Key_F2), QKeySequence(Qt::CTRL | Qt::Key_S)}, false);
     AddAction(QStringLiteral("actLyricsDownload"), tr("Download lyrics"),
               {QKeySequence(Qt::Key_F3)}, false);
     AddAction(QStringLiteral("actAddToPlaylist"), tr("Add to playlist"), {QKeySequence(Qt::Key_F4)},
@@ -171,7 +186,7 @@ void Tfm::BuildActions() {
             &QAction::triggered, this, [this] { fileList_->lbFile()->setFocus(); });
     connect(AddAction(QStringLiteral("actReadTag"), tr("Next \"Read Tag\" choice"),
                       {QKeySequence(Qt::CTRL | Qt::Key_T)}),
-            &QAction::triggered, this, [this] { readTag_ = shell::NextReadTagChoice(readTag_); });
+            &QAction::triggered, this, [this] { tagEditor_->actChangeTags(); });
 
     auto* dirs = AddAction(QStringLiteral("actShowDirs"), tr("&Show folders"), {});
     dirs->setCheckable(true);
@@ -181,7 +196,17 @@ void Tfm::BuildActions() {
         a->setCheckable(true);
         connect(a, &QAction::triggered, this, [this] { fileList_->edDirChange(); });
     }
-    AddAction(QStringLiteral("actClearHistory"), tr("Clear &history"), {}, false);
+    connect(AddAction(QStringLiteral("actClearHistory"), tr("Clear &history"), {}),
+            &QAction::triggered, this, [this] { tagEditor_->actClearHistory(); });
+    connect(AddAction(QStringLiteral("actDeleteTag1"), tr("Delete Tag&1"), {}), &QAction::triggered,
+            this, [this] { tagEditor_->actDeleteTag1Execute(); });
+    connect(AddAction(QStringLiteral("actDeleteTag2"), tr("Delete Tag&2"), {}), &QAction::triggered,
+            this, [this] { tagEditor_->actDeleteTag2Execute(); });
+    connect(AddAction(QStringLiteral("actDeleteAllTags"), tr("Delete All Tags"), {}),
+            &QAction::triggered, this, [this] { tagEditor_->actDeleteAllTagsExecute(); });
+    QAction* deleteOgg = AddAction(QStringLiteral("actDeteteOgg"), tr("Detete &Ogg"), {});
+    deleteOgg->setVisible(false);
+    connect(deleteOgg, &QAction::triggered, this, [this] { tagEditor_->actDeteteOggExecute(); });
     connect(AddAction(QStringLiteral("actOptions"), tr("&Options..."), {}), &QAction::triggered,
             this, [this] {
                 if (options_)
@@ -218,6 +243,10 @@ void Tfm::BuildMenu() {
         files->addAction(action(QString::fromLatin1(name)));
     mainMenu_->addAction(action(QStringLiteral("actShowDirs")));
     mainMenu_->addAction(action(QStringLiteral("actClearHistory")));
+    QMenu* deleteTags = mainMenu_->addMenu(tr("Delete Tags"));
+    deleteTags->setObjectName(QStringLiteral("mnDeleteTags"));
+    for (const char* name : {"actDeleteTag1", "actDeleteTag2", "actDeleteAllTags", "actDeteteOgg"})
+        deleteTags->addAction(action(QString::fromLatin1(name)));
     mainMenu_->addAction(action(QStringLiteral("actOptions")));
     QMenu* language = mainMenu_->addMenu(tr("&Language"));
     language->setObjectName(QStringLiteral("mnLanguage"));
@@ -266,6 +295,26 @@ void Tfm::BuildContent() {
     };
     fileList_->selectFileOnPopup = [this] { return options_ && options_->SelectFileOnPopup(); };
     panelLayout->addWidget(fileList_, 1);
+
+    tagEditor_ = new TTagEditor(panel);
+    tagEditor_->setFileList(fileList_);
+    tagEditor_->liveOptions = [this] {
+        TagEditorOptions o;
+        if (options_) {
+            o.showErrors = options_->ShowErrors();
+            o.autoSave = options_->AutoSave();
+            o.saveHistory = options_->SaveHistory();
+            o.focusAfterSave = options_->FocusAfterSave();
+        }
+        return o;
+    };
+    for (const char* name : {"actRename", "actGenerate", "actPlaylists"}) {
+        auto* button = new QToolButton(tagEditor_);
+        button->setDefaultAction(action(QString::fromLatin1(name)));
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        tagEditor_->addCommandButton(button);
+    }
+    panelLayout->addWidget(tagEditor_);
     layout->addWidget(panel, 1);
 
     labStatus_ = new QLabel(central);
@@ -293,19 +342,20 @@ void Tfm::ReadMainSettings() {
     const QString startDir = store_.ReadString(QStringLiteral("StartDir"), QDir::homePath());
     for (int d = 0; d <= 9; ++d)
         bookmarks_[d] = store_.ReadString(QStringLiteral("Short%1").arg(d));
-    readTag_ = std::clamp(store_.ReadInteger(QStringLiteral("cbReadTag"), 2), 0, 2);
-    saveTag_ = std::clamp(store_.ReadInteger(QStringLiteral("cbSaveTag"), 2), 0, 2);
+    tagEditor_->setReadTagChoice(store_.ReadInteger(QStringLiteral("cbReadTag"), 2));
+    tagEditor_->setSaveTagChoice(store_.ReadInteger(QStringLiteral("cbSaveTag"), 2));
     action(QStringLiteral("actShowLyrics"))
         ->setChecked(store_.ReadBool(QStringLiteral("flShowText"), true));
     action(QStringLiteral("actShowPictures"))
         ->setChecked(store_.ReadBool(QStringLiteral("flShowPictures"), true));
     action(QStringLiteral("actShowInfo"))
         ->setChecked(store_.ReadBool(QStringLiteral("flShowInfo"), true));
-    useLyrics3_ = store_.ReadBool(QStringLiteral("flUseLyrics3"), true);
+    tagEditor_->setUseLyrics3(store_.ReadBool(QStringLiteral("flUseLyrics3"), true));
     minimizeNotify_ = store_.ReadBool(QStringLiteral("MinimizeNotify"), false);
     colors_ = {store_.ReadInteger(QStringLiteral("Color1"), 13554646),
                store_.ReadInteger(QStringLiteral("Color2"), 14671064),
                store_.ReadInteger(QStringLiteral("Color3"), 14210256)};
+    tagEditor_->setColors(FromStoredColor(colors_[1]), FromStoredColor(colors_[2]));
     // At most ten remembered targets are read, whatever the stored count says.
     const int copies =
         std::clamp(store_.ReadInteger(QStringLiteral("KolCopy"), 0), 0, kMaxRemembered);
@@ -344,9 +394,9 @@ void Tfm::SaveMainSettings() {
                      action(QStringLiteral("actShowPictures"))->isChecked());
     store_.WriteBool(QStringLiteral("flShowInfo"),
                      action(QStringLiteral("actShowInfo"))->isChecked());
-    store_.WriteBool(QStringLiteral("flUseLyrics3"), useLyrics3_);
-    store_.WriteInteger(QStringLiteral("cbReadTag"), readTag_);
-    store_.WriteInteger(QStringLiteral("cbSaveTag"), saveTag_);
+    store_.WriteBool(QStringLiteral("flUseLyrics3"), tagEditor_->UseLyrics3());
+    store_.WriteInteger(QStringLiteral("cbReadTag"), tagEditor_->ReadTagChoice());
+    store_.WriteInteger(QStringLiteral("cbSaveTag"), tagEditor_->SaveTagChoice());
     store_.WriteBool(QStringLiteral("MinimizeNotify"), minimizeNotify_);
     for (int d = 0; d <= 9; ++d)
         store_.WriteString(QStringLiteral("Short%1").arg(d), bookmarks_[d]);
@@ -369,6 +419,14 @@ QString Tfm::currentFolder() const {
     return fileList_->edDir()->text();
 }
 
+int Tfm::ReadTagChoice() const {
+    return tagEditor_->ReadTagChoice();
+}
+
+int Tfm::SaveTagChoice() const {
+    return tagEditor_->SaveTagChoice();
+}
+
 QString Tfm::ProgramFolder() const {
     return QCoreApplication::applicationDirPath();
 }
@@ -376,6 +434,7 @@ QString Tfm::ProgramFolder() const {
 void Tfm::ProcessSettings() {
     labStatus_->clear();
     trackList_ = shell::TrackListEntries(options_ ? options_->TrackIndex() : 1);
+    tagEditor_->setTrackList(trackList_);
     if (info_ && options_) {
         const bool top = options_->TopInfo();
         if (info_->windowFlags().testFlag(Qt::WindowStaysOnTopHint) != top) {
@@ -494,6 +553,10 @@ void Tfm::showEvent(QShowEvent* event) {
         info_->show();
     fileList_->edDirChange();
     fileList_->SelectStartFile(startFile_);
+    // The editor takes up the save choice's colours and the selection.
+    tagEditor_->cbSaveTagChange();
+    tagEditor_->setStarted(true);
+    tagEditor_->ShowCurrentFile();
     fileList_->lbFile()->setFocus();
 }
 

@@ -20,6 +20,7 @@ class TfmOptions;
 class Tfmmp3Info;
 class QDialog;
 class TFileList;
+class TTagEditor;
 
 class Tfm : public QMainWindow, public TrayHost {
     Q_OBJECT
@@ -44,8 +45,8 @@ public:
 
     QString ProgramFolder() const;
     QStringList TrackListEntries() const { return trackList_; }
-    int ReadTagChoice() const { return readTag_; }
-    int SaveTagChoice() const { return saveTag_; }
+    int ReadTagChoice() const;
+    int SaveTagChoice() const;
     bool FirstShown() const { return firstShown_; }
 
     // Companion toggles, as the menu items and speed buttons do them.
@@ -66,6 +67,7 @@ public:
 
     QAction* action(const QString& objectName) const;
     TFileList* fileList() const { return fileList_; }
+    TTagEditor* tagEditor() const { return tagEditor_; }
     QMenu* mainMenu() const { return mainMenu_; }
     QLabel* statusLabel() const { return labStatus_; }
     QSystemTrayIcon* trayIcon() const { return tray_; }
@@ -96,6 +98,7 @@ private:
     QToolButton* btnMenu_ = nullptr;
     QToolButton* btnHelp_ = nullptr;
     TFileList* fileList_ = nullptr;
+    TTagEditor* tagEditor_ = nullptr;
     QLabel* labStatus_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* trayAnimation_ = nullptr;
@@ -109,9 +112,6 @@ private:
     QStringList copyTargets_;
     QStringList moveTargets_;
     std::array<int, 3> colors_{13554646, 14671064, 14210256};
-    int readTag_ = 2;
-    int saveTag_ = 2;
-    bool useLyrics3_ = true;
     bool minimizeNotify_ = false;
     bool firstShown_ = false;
     bool minimizedByButton_ = false;

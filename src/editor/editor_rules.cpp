@@ -1,0 +1,261 @@
+#include "editor/editor_rules.h"
+
+#include <algorithm>
+
+#include "editor/file_facts.h"
+#include "util/codepage.h"
+#include "util/text.h"
+
+namespace sondrel {
+
+namespace {
+
+std::string PlusMinus(bool on) {
+    return on ? "+" : "-";
+}
+
+}  // namespace
+
+bool LessIgnoringCase(std::string_view a, std::string_view b) {
+    const std::string la = LowerCase1251(a);
+    const std::string lb = LowerCase1251(b);
+    if (la != lb)
+        return la < lb;
+    return a < b;  // a stable order for texts that differ only in case
+}
+
+int GenreList::IdAt(int listPosition) const {
+    if (listPosition < 0 || listPosition >= static_cast<int>(names.size()))
+        return -1;
+    return GenreIdOf(names[static_cast<std::size_t>(listPosition)]);
+}
+
+const GenreList& SortedGenres() {
+    static const GenreList list = [] {
+        GenreList l;
+        l.names.assign(GenreTable.begin(), GenreTable.end());
+        std::sort(l.names.begin(), l.names.end(), [](const std::string& a, const std::string& b) {
+            return LessIgnoringCase(a, b);
+        });
+        for (std::size_t pos = 0; pos < l.names.size(); ++pos)
+            l.position[GenreIdOf(l.names[pos])] = static_cast<int>(pos);
+        return l;
+    }();
+    return list;
+}
+
+bool AddToHistory(std::vector<std::string>& list, const std::string& value,
+                  const std::string& keepMarker) {
+    if (std::find(list.begin(), list.end(), value) != list.end())
+        return false;
+    if (list.size() > kHistoryLimit)
+        return false;
+    const bool markerFirst = !list.empty() && list.front() == keepMarker;
+    if (markerFirst)
+        list.erase(list.begin());
+    const auto at = std::upper_bound(
+        list.begin(), list.end(), value,
+        [](const std::string& v, const std::string& e) { return LessIgnoringCase(v, e); });
+    list.insert(at, value);
+    if (markerFirst)
+        list.insert(list.begin(), keepMarker);
+    return true;
+}
+
+bool UpdateKeepMarker(std::vector<std::string>& list, int selectedCount,
+                      const std::string& keepMarker) {
+    const bool markerFirst = !list.empty() && list.front() == keepMarker;
+    if (selectedCount >= 2 && !markerFirst) {
+        list.insert(list.begin(), keepMarker);
+        return true;
+    }
+    if (selectedCount < 2 && markerFirst) {
+        list.erase(list.begin());
+        return true;
+    }
+    return false;
+}
+
+std::optional<std::string> EditOfText(const std::string& boxText, bool severalFiles,
+                                      const std::string& keepMarker) {
+    if (severalFiles && boxText == keepMarker)
+        return std::nullopt;
+    return boxText;
+}
+
+GenreEdit GenreEditOf(int selectedPosition, const std::string& boxText, bool severalFiles,
+                      const std::string& keepMarker) {
+    GenreEdit edit;
+    if (severalFiles && boxText == keepMarker)
+        return edit;  // Keep
+    const int position = severalFiles ? selectedPosition - 1 : selectedPosition;
+    if (selectedPosition >= 0) {
+        const int id = SortedGenres().IdAt(position);
+        if (id >= 0) {
+            edit.kind = GenreEdit::Kind::FromList;
+            edit.id = static_cast<std::uint8_t>(id);
+            return edit;
+        }
+    }
+    edit.kind = GenreEdit::Kind::Text;
+    edit.text = boxText;
+    return edit;
+}
+
+void ApplyEdits(TTag2& hub, const FieldEdits& e) {
+    auto put = [](std::string& field, const std::optional<std::string>& value) {
+        if (value)
+            field = *value;
+    };
+    put(hub.track, e.track);
+    put(hub.title, e.title);
+    put(hub.artist, e.artist);
+    put(hub.album, e.album);
+    put(hub.year, e.year);
+    put(hub.comment, e.comment);
+    put(hub.composer, e.composer);
+    put(hub.OrigArtist, e.origArtist);
+    put(hub.copyright, e.copyright);
+    put(hub.URL, e.url);
+    put(hub.EncodedBy, e.encodedBy);
+    put(hub.text, e.lyrics);
+    switch (e.genre.kind) {
+        case GenreEdit::Kind::Keep:
+            break;
+        case GenreEdit::Kind::FromList:
+            hub.GenreID = ClampGenreId(e.genre.id);
+            break;
+        case GenreEdit::Kind::Text:
+            hub.GenreID = GenreIdOf(e.genre.text);
+            if (hub.GenreID == kGenreOther && e.genre.text != GenreTable[kGenreOther])
+                hub.Genre = e.genre.text;
+            break;
+    }
+}
+
+bool ShowsSaveErrorBox(bool showErrors, std::string_view error) {
+    return showErrors && UpperCase1251(error).find("ERROR") != std::string::npos;
+}
+
+std::string SaveErrorMessage(std::string_view error) {
+    return "Can't save tag(s). Show this message in next time? " + std::string(error);
+}
+
+bool ExceedsId3v1(std::string_view text) {
+    return Utf8Length(text) > kId3v1TextWidth;
+}
+
+std::string FirstLine(std::string_view text) {
+    const std::size_t end = text.find_first_of("\r\n");
+    return std::string(text.substr(0, end));
+}
+
+std::string ReplaceFirstLine(std::string_view text, std::string_view line) {
+    const std::size_t end = text.find_first_of("\r\n");
+    if (end == std::string_view::npos)
+        return std::string(line);
+    return std::string(line) + std::string(text.substr(end));
+}
+
+std::string GroupedNumber(std::int64_t value) {
+    const bool negative = value < 0;
+    // Digits from the magnitude as unsigned, so the smallest value has one too.
+    std::uint64_t magnitude =
+        negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    std::string digits = std::to_string(magnitude);
+    std::string out;
+    const std::size_t n = digits.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i > 0 && (n - i) % 3 == 0)
+            out += ' ';
+        out += digits[i];
+    }
+    return negative ? "-" + out : out;
+}
+
+InfoRows InfoRowsOf(TagBridge& bridge, TagFormat format, const std::string& path) {
+    InfoRows rows{};
+    const StreamFacts facts = StreamFactsOf(bridge, format, path);
+    auto kbps = [](std::int64_t rate) { return std::to_string(rate) + " kbps"; };
+    auto hz = [](std::int64_t rate) { return std::to_string(rate) + " Hz"; };
+    auto stream = [&](std::int64_t size) {
+        rows[0] = GroupedNumber(size);
+        rows[1] = facts.format;
+        rows[2] = facts.length;
+        // Monkey's Audio headers give no bit rate.
+        rows[3] = format == TagFormat::APE ? "" : kbps(facts.bitrate);
+        rows[4] = hz(facts.sampleRate);
+        rows[5] = facts.channels;
+    };
+    switch (format) {
+        case TagFormat::MP3: {
+            const Tmp3Info& m = bridge.mp3Info;
+            if (facts.valid) {
+                stream(m.FileSize());
+                if (facts.vbr)
+                    rows[3] += " (VBR)";
+                rows[10] = std::to_string(m.FirstFramePos());
+                rows[11] = std::to_string(m.GetNumberOfFrames());
+                rows[12] = PlusMinus(m.Protected());
+                rows[13] = PlusMinus(m.Copyright());
+                rows[14] = PlusMinus(m.Original());
+                rows[15] = m.Emphasis();
+                rows[16] = m.GetEncoder();
+            }
+            // The tag rows speak for the tags even when the stream is unreadable.
+            rows[6] = bridge.sondrel.Valid()
+                          ? "id3v1." + std::to_string(bridge.sondrel.VersionLow())
+                          : "-";
+            rows[7] = bridge.sondrel2.Valid()
+                          ? "id3v2." + std::to_string(bridge.sondrel2.VersionHigh())
+                          : "-";
+            rows[8] = std::to_string(bridge.Hub().ImagesCount);
+            rows[9] = PlusMinus(!bridge.Hub().text.empty());
+            break;
+        }
+        case TagFormat::Ogg:
+            if (!facts.valid)
+                break;
+            stream(bridge.Ogg.FileLength());
+            rows[8] = "0";
+            rows[9] = PlusMinus(!bridge.Ogg.lyrics().empty());
+            break;
+        case TagFormat::WMA:
+            if (!facts.valid)
+                break;
+            stream(bridge.WMATag.FileLength());
+            rows[8] = std::to_string(bridge.WMATag.ImagesCount());
+            rows[9] = PlusMinus(!bridge.WMATag.Lyrics.empty());
+            break;
+        case TagFormat::APE:
+        case TagFormat::MPC: {
+            if (!facts.valid)
+                break;
+            const ApeTaggedComponent& c = format == TagFormat::APE
+                                              ? static_cast<const ApeTaggedComponent&>(bridge.APE)
+                                              : bridge.MPCTag;
+            stream(c.FileLength());
+            rows[6] = PlusMinus(c.id3v1() > 0);
+            rows[7] = PlusMinus(c.id3v2() > 0);
+            rows[8] = "0";
+            rows[9] = PlusMinus(!c.Lyrics().empty());
+            if (format == TagFormat::MPC)
+                rows[11] = std::to_string(facts.frames);
+            break;
+        }
+        case TagFormat::MP4: {
+            if (!facts.valid)
+                break;
+            TMp4Tag& m = bridge.mp4Tag;
+            stream(m.FileLength());
+            rows[8] = std::to_string(m.ImagesCount());
+            rows[9] = PlusMinus(!m.Lyrics().empty());
+            break;
+        }
+        case TagFormat::None:
+            break;
+    }
+    return rows;
+}
+
+}  // namespace sondrel

@@ -1,0 +1,86 @@
+#include "shell/stream_info.h"
+
+#include "editor/editor_rules.h"
+#include "shell/info_window.h"
+
+namespace shell {
+
+namespace {
+
+void Fill(Tfmmp3Info* info, sondrel::TagBridge& bridge, sondrel::TagFormat format,
+          const QString& fileName, const std::string& path) {
+    if (!info)
+        return;
+    info->SetFileName(fileName, QString::fromStdString(path));
+    const sondrel::InfoRows rows = sondrel::InfoRowsOf(bridge, format, path);
+    for (int row = 0; row < sondrel::kInfoRowCount; ++row)
+        info->SetValue(row, QString::fromStdString(rows[static_cast<std::size_t>(row)]));
+}
+
+}  // namespace
+
+void Showmp3Info(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+                 const std::string& path) {
+    Fill(info, bridge, sondrel::TagFormat::MP3, fileName, path);
+}
+
+void ShowOggInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+                 const std::string& path) {
+    Fill(info, bridge, sondrel::TagFormat::Ogg, fileName, path);
+}
+
+void ShowWMAInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+                 const std::string& path) {
+    Fill(info, bridge, sondrel::TagFormat::WMA, fileName, path);
+}
+
+void ShowAPEInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+                 const std::string& path) {
+    Fill(info, bridge, sondrel::TagFormat::APE, fileName, path);
+}
+
+void ShowMPCInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+                 const std::string& path) {
+    Fill(info, bridge, sondrel::TagFormat::MPC, fileName, path);
+}
+
+void Showmp4Info(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+                 const std::string& path) {
+    Fill(info, bridge, sondrel::TagFormat::MP4, fileName, path);
+}
+
+void ShowStreamInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, sondrel::TagFormat format,
+                    const QString& fileName, const std::string& path) {
+    switch (format) {
+        case sondrel::TagFormat::MP3:
+            Showmp3Info(info, bridge, fileName, path);
+            break;
+        case sondrel::TagFormat::Ogg:
+            ShowOggInfo(info, bridge, fileName, path);
+            break;
+        case sondrel::TagFormat::WMA:
+            ShowWMAInfo(info, bridge, fileName, path);
+            break;
+        case sondrel::TagFormat::APE:
+            ShowAPEInfo(info, bridge, fileName, path);
+            break;
+        case sondrel::TagFormat::MPC:
+            ShowMPCInfo(info, bridge, fileName, path);
+            break;
+        case sondrel::TagFormat::MP4:
+            Showmp4Info(info, bridge, fileName, path);
+            break;
+        case sondrel::TagFormat::None:
+            if (info) {
+                info->SetFileName(fileName, QString::fromStdString(path));
+                info->ClearValues();
+            }
+            break;
+    }
+}
+
+QString GroupedSize(qint64 size) {
+    return QString::fromStdString(sondrel::GroupedNumber(size));
+}
+
+}  // namespace shell

@@ -1,0 +1,36 @@
+// Fills the information window with the stream facts of the file the tag
+// editor has just read, one routine per format.
+#pragma once
+
+#include <QString>
+#include <string>
+
+#include "editor/format_bridge.h"
+
+class Tfmmp3Info;
+
+namespace shell {
+
+// `fileName` is the row's name shown above the grid; `path` the file that
+// the format's component read (for MP3 the MPEG analysis runs on it).
+void Showmp3Info(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+                 const std::string& path);
+void ShowOggInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+                 const std::string& path);
+void ShowWMAInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+                 const std::string& path);
+void ShowAPEInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+                 const std::string& path);
+void ShowMPCInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+                 const std::string& path);
+void Showmp4Info(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+                 const std::string& path);
+
+// The routine of `format`; another extension only names the file and empties the rows.
+void ShowStreamInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, sondrel::TagFormat format,
+                    const QString& fileName, const std::string& path);
+
+// A byte count with a space between groups of three digits ("1 234 567").
+QString GroupedSize(qint64 size);
+
+}  // namespace shell

@@ -1,0 +1,901 @@
+#include "shell/tag_editor.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QUrl>
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "shell/file_list.h"
+#include "shell/info_window.h"
+#include "shell/progress_window.h"
+#include "shell/stream_info.h"
+#include "shell/window_rules.h"
+
+using sondrel::FieldEdits;
+using sondrel::TagFormat;
+using sondrel::TTag2;
+
+// The comment box opens the multi-line memo instead of a drop-down list.
+class TTagEditor::CommentBox : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    std::function<void()> onPopup;
+    void showPopup() override {
+        if (onPopup)
+            onPopup();
+    }
+};
+
+namespace {
+
+std::string Std(const QString& s) {
+    return s.toStdString();
+}
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+std::vector<std::string> ItemsOf(const QComboBox* box) {
+    std::vector<std::string> items;
+    items.reserve(static_cast<std::size_t>(box->count()));
+    for (int i = 0; i < box->count(); ++i)
+        items.push_back(Std(box->itemText(i)));
+    return items;
+}
+
+// Replaces a box's list without touching what its edit line shows: changing
+// the list of an editable combo box would otherwise change its text.
+void SetItemsKeepingText(QComboBox* box, const std::vector<std::string>& items) {
+    const QString text = box->currentText();
+    const bool blocked = box->blockSignals(true);
+    box->clear();
+    for (const auto& item : items)
+        box->addItem(Q(item));
+    const int at = box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    box->setCurrentIndex(at);
+    if (at < 0)
+        box->setEditText(text);
+    box->blockSignals(blocked);
+}
+
+void SetBoxText(QComboBox* box, const QString& text) {
+    const int at = box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    box->setCurrentIndex(at);
+    if (at < 0)
+        box->setEditText(text);
+}
+
+bool IsEnter(int key) {
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+}  // namespace
+
+TTagEditor::TTagEditor(QWidget* parent)
+    : QWidget(parent), bridge_(std::make_unique<sondrel::TagBridge>()) {
+    setObjectName(QStringLiteral("pnTags"));
+    fieldColor_ = palette().color(QPalette::Base);
+    highlightColor_ = QColor(255, 236, 200);
+    showErrorBox = [this](const QString& message) {
+        QMessageBox::critical(this, QStringLiteral("Sondrel"), message, QMessageBox::Ok);
+    };
+    openUrl = [](const QString& target) { QDesktopServices::openUrl(QUrl(target)); };
+    BuildLayout();
+    ApplyBridgeOptions();
+    connect(qApp, &QApplication::focusChanged, this,
+            [this](QWidget*, QWidget* now) { OnFocusChanged(now); });
+}
+
+TTagEditor::~TTagEditor() = default;
+
+QComboBox* TTagEditor::AddBox(const char* name) {
+    QComboBox* box = nullptr;
+    if (std::string_view(name) == "edComment") {
+        auto* comment = new CommentBox(this);
+        comment->onPopup = [this] { OpenCommentMemo(); };
+        box = comment;
+    } else {
+        box = new QComboBox(this);
+    }
+    box->setObjectName(QString::fromLatin1(name));
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->setMaxVisibleItems(20);
+    // The keep marker and history entries are matched exactly, never completed.
+    box->setCompleter(nullptr);
+    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    box->setMinimumContentsLength(4);
+    box->lineEdit()->installEventFilter(this);
+    box->installEventFilter(this);
+    return box;
+}
+
+void TTagEditor::BuildLayout() {
+    edTrack_ = AddBox("edTrack");
+    edTitle_ = AddBox("edTitle");
+    edArtist_ = AddBox("edArtist");
+    edAlbum_ = AddBox("edAlbum");
+    edYear_ = AddBox("edYear");
+    edGenre_ = AddBox("edGenre");
+    edComment_ = AddBox("edComment");
+    edComposer_ = AddBox("edComposer");
+    edOrigArtist_ = AddBox("edOrigArtist");
+    edCopyright_ = AddBox("edCopyright");
+    edURL_ = AddBox("edURL");
+    edEncodedBy_ = AddBox("edEncodedBy");
+    historyBoxes_ = {edTitle_,      edArtist_,    edAlbum_, edYear_,     edComposer_,
+                     edOrigArtist_, edCopyright_, edURL_,   edEncodedBy_};
+    keepBoxes_ = {edTrack_,   edTitle_,    edArtist_,     edAlbum_,     edYear_, edGenre_,
+                  edComment_, edComposer_, edOrigArtist_, edCopyright_, edURL_,  edEncodedBy_};
+
+    for (const auto& name : sondrel::SortedGenres().names)
+        edGenre_->addItem(Q(name));
+    edGenre_->setCurrentIndex(kGenreOtherPosition);
+
+    memoComment_ = new QPlainTextEdit(this);
+    memoComment_->setObjectName(QStringLiteral("memoComment"));
+    memoComment_->setTabChangesFocus(true);
+    memoComment_->hide();
+    memoComment_->installEventFilter(this);
+
+    cbReadTag_ = new QComboBox(this);
+    cbReadTag_->setObjectName(QStringLiteral("cbReadTag"));
+    cbSaveTag_ = new QComboBox(this);
+    cbSaveTag_->setObjectName(QStringLiteral("cbSaveTag"));
+    for (QComboBox* box : {cbReadTag_, cbSaveTag_}) {
+        box->addItems({tr("version 1"), tr("version 2"), tr("version 1&2")});
+        box->setCurrentIndex(sondrel::kVersion12);
+    }
+    cbUseLyrics3_ = new QCheckBox(tr("Use &Lyrics3"), this);
+    cbUseLyrics3_->setObjectName(QStringLiteral("cbUseLyrics3"));
+    cbUseLyrics3_->setChecked(true);
+    cbCapitalization_ = new QComboBox(this);
+    cbCapitalization_->setObjectName(QStringLiteral("cbCapitalization"));
+    cbCapitalization_->addItems({tr("Unchanged"), tr("lower case"), tr("UPPER CASE"),
+                                 tr("Only first up"), tr("First word up")});
+    cbCapitalization_->setCurrentIndex(-1);
+
+    btnSave_ = new QPushButton(tr("&Save"), this);
+    btnSave_->setObjectName(QStringLiteral("btnSave"));
+    btnSave_->setEnabled(false);
+
+    labURL_ = new QLabel(this);
+    labURL_->setObjectName(QStringLiteral("labURL"));
+    labURL_->setText(QStringLiteral("<a href=\"#\">%1</a>").arg(tr("URL")));
+    labURL_->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    labURL_->setCursor(Qt::PointingHandCursor);
+
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 2, 0, 0);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(2);
+    auto label = [this](const QString& text) { return new QLabel(text, this); };
+    grid->addWidget(label(tr("Track #")), 0, 0);
+    grid->addWidget(edTrack_, 0, 1);
+    grid->addWidget(label(tr("Year")), 0, 2);
+    grid->addWidget(edYear_, 0, 3);
+    grid->addWidget(label(tr("Title")), 1, 0);
+    grid->addWidget(edTitle_, 1, 1, 1, 3);
+    grid->addWidget(label(tr("Artist")), 2, 0);
+    grid->addWidget(edArtist_, 2, 1, 1, 3);
+    grid->addWidget(label(tr("Album")), 3, 0);
+    grid->addWidget(edAlbum_, 3, 1, 1, 3);
+    grid->addWidget(label(tr("Genre")), 4, 0);
+    grid->addWidget(edGenre_, 4, 1, 1, 3);
+    grid->addWidget(label(tr("Comment")), 5, 0);
+    grid->addWidget(edComment_, 5, 1, 1, 3);
+    grid->addWidget(label(tr("Composer")), 6, 0);
+    grid->addWidget(edComposer_, 6, 1);
+    grid->addWidget(label(tr("Orig. Artist")), 6, 2);
+    grid->addWidget(edOrigArtist_, 6, 3);
+    grid->addWidget(label(tr("Copyright")), 7, 0);
+    grid->addWidget(edCopyright_, 7, 1);
+    grid->addWidget(labURL_, 7, 2);
+    grid->addWidget(edURL_, 7, 3);
+    grid->addWidget(label(tr("Encoded By")), 8, 0);
+    grid->addWidget(edEncodedBy_, 8, 1, 1, 3);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+
+    auto* choices = new QHBoxLayout;
+    choices->addWidget(label(tr("Read Tag")));
+    choices->addWidget(cbReadTag_);
+    choices->addWidget(label(tr("Save Tag")));
+    choices->addWidget(cbSaveTag_);
+    choices->addWidget(cbUseLyrics3_);
+    choices->addStretch();
+    grid->addLayout(choices, 9, 0, 1, 4);
+    auto* capitalization = new QHBoxLayout;
+    capitalization->addWidget(label(tr("Capitalization")));
+    capitalization->addWidget(cbCapitalization_);
+    capitalization->addStretch();
+    grid->addLayout(capitalization, 10, 0, 1, 4);
+    buttonRow_ = new QHBoxLayout;
+    buttonRow_->addWidget(btnSave_);
+    grid->addLayout(buttonRow_, 11, 0, 1, 4);
+
+    connect(btnSave_, &QPushButton::clicked, this, &TTagEditor::btnSaveClick);
+    connect(labURL_, &QLabel::linkActivated, this, [this] { labLinkClick(); });
+    connect(cbReadTag_, &QComboBox::currentIndexChanged, this, [this] {
+        ApplyBridgeOptions();
+        ShowCurrentFile();
+    });
+    connect(cbSaveTag_, &QComboBox::currentIndexChanged, this, [this] {
+        ApplyBridgeOptions();
+        cbSaveTagChange();
+    });
+    connect(cbUseLyrics3_, &QCheckBox::toggled, this, [this] {
+        ApplyBridgeOptions();
+        ShowCurrentFile();
+    });
+    connect(cbCapitalization_, &QComboBox::currentIndexChanged, this, [this] {
+        ApplyBridgeOptions();
+        ShowCurrentFile();
+    });
+    connect(edComment_->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
+        memoComment_->setPlainText(
+            Q(sondrel::ReplaceFirstLine(Std(memoComment_->toPlainText()), Std(text))));
+    });
+}
+
+void TTagEditor::addCommandButton(QWidget* button) {
+    buttonRow_->addWidget(button);
+}
+
+void TTagEditor::ApplyBridgeOptions() {
+    sondrel::EditorOptions o = bridge_->Options();
+    o.readChoice = std::max(0, cbReadTag_->currentIndex());
+    o.saveChoice = std::max(0, cbSaveTag_->currentIndex());
+    o.useLyrics3 = cbUseLyrics3_->isChecked();
+    o.capitalization = std::max(0, cbCapitalization_->currentIndex());
+    o.transliteration = 0;
+    bridge_->setOptions(o);
+}
+
+void TTagEditor::setFileList(TFileList* list) {
+    list_ = list;
+    connect(list, &TFileList::selectionChanged, this, [this] {
+        if (!busy_)
+            ShowCurrentFile();
+    });
+    connect(list, &TFileList::selectionCounted, this, [this] {
+        if (!busy_)
+            ChangeKeep();
+    });
+}
+
+int TTagEditor::ReadTagChoice() const {
+    return cbReadTag_->currentIndex();
+}
+
+void TTagEditor::setReadTagChoice(int choice) {
+    cbReadTag_->setCurrentIndex(std::clamp(choice, 0, 2));
+}
+
+int TTagEditor::SaveTagChoice() const {
+    return cbSaveTag_->currentIndex();
+}
+
+void TTagEditor::setSaveTagChoice(int choice) {
+    cbSaveTag_->setCurrentIndex(std::clamp(choice, 0, 2));
+}
+
+bool TTagEditor::UseLyrics3() const {
+    return cbUseLyrics3_->isChecked();
+}
+
+void TTagEditor::setUseLyrics3(bool on) {
+    cbUseLyrics3_->setChecked(on);
+}
+
+void TTagEditor::setTrackList(const QStringList& entries) {
+    std::vector<std::string> items;
+    if (edTrack_->count() > 0 && edTrack_->itemText(0) == keepMarker_)
+        items.push_back(Std(keepMarker_));
+    for (const QString& e : entries)
+        items.push_back(Std(e));
+    SetItemsKeepingText(edTrack_, items);
+}
+
+void TTagEditor::setColors(const QColor& field, const QColor& highlight) {
+    fieldColor_ = field;
+    highlightColor_ = highlight;
+    cbSaveTagChange();
+}
+
+int TTagEditor::GenrePosition(int genreId) const {
+    return sondrel::SortedGenres().position[sondrel::ClampGenreId(genreId)];
+}
+
+// ---- The list ----
+
+int TTagEditor::RowCount() const {
+    return list_ ? list_->FileTable().rowCount() : 0;
+}
+
+int TTagEditor::CurrentRow() const {
+    return list_ ? list_->FocusedRow() : -1;
+}
+
+bool TTagEditor::RowIsFile(int row) const {
+    return row >= 0 && row < RowCount() && list_->FileTable().at(row).IsFile();
+}
+
+std::string TTagEditor::RowPath(int row) const {
+    if (row < 0 || row >= RowCount())
+        return {};
+    return Std(list_->FileTable().at(row).Path());
+}
+
+std::vector<int> TTagEditor::SelectedRows() const {
+    std::vector<int> rows;
+    if (!list_)
+        return rows;
+    for (const QModelIndex& i : list_->lbFile()->selectionModel()->selectedRows())
+        rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void TTagEditor::Deselect(int row) {
+    if (row < 0 || row >= RowCount())
+        return;
+    list_->lbFile()->selectionModel()->select(list_->FileTable().index(row),
+                                              QItemSelectionModel::Deselect);
+}
+
+void TTagEditor::MakeCurrent(int row) {
+    if (row < 0 || row >= RowCount())
+        return;
+    list_->lbFile()->selectionModel()->setCurrentIndex(list_->FileTable().index(row),
+                                                       QItemSelectionModel::Select);
+}
+
+bool TTagEditor::ProgressRunning() const {
+    return !wait_ || wait_->Running();
+}
+
+// ---- Showing ----
+
+void TTagEditor::ShowCurrentFile() {
+    if (!started_ || busy_)
+        return;
+    for (QWidget* w : std::initializer_list<QWidget*>{edTitle_, edArtist_, edAlbum_, edComment_,
+                                                      edGenre_, memoComment_})
+        SetColor(w, false);
+    if (list_)
+        list_->PrintSelectedFiles(true);
+
+    const int row = CurrentRow();
+    if (row < 0 || RowCount() == 0) {
+        ClearEditor();
+        return;
+    }
+    const std::string path = RowPath(row);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        ClearEditor();
+    btnSave_->setEnabled(true);
+    const TagFormat format = bridge_->Read(path);
+    shownPath_ = path;
+    shownFormat_ = format;
+    AddHistory();
+    ShowHub(format == TagFormat::MP3);
+    CommentToBox();
+    if (SaveTagChoice() != sondrel::kVersion2)
+        ColourFitHints(format == TagFormat::MP3);
+    shell::ShowStreamInfo(info_, *bridge_, format, list_->FileTable().at(row).FileName, path);
+}
+
+void TTagEditor::ShowHub(bool mp3Row) {
+    const TTag2& hub = bridge_->Hub();
+    const bool several = list_ && list_->SelectedCount() > 1;
+    if (several) {
+        for (QComboBox* box : keepBoxes_)
+            SetBoxText(box, keepMarker_);
+        memoComment_->setPlainText(keepMarker_);
+        lyricsText_ = keepMarker_;
+        return;
+    }
+    SetBoxText(edTrack_, Q(hub.track));
+    SetBoxText(edTitle_, Q(hub.title));
+    SetBoxText(edArtist_, Q(hub.artist));
+    SetBoxText(edAlbum_, Q(hub.album));
+    SetBoxText(edYear_, Q(hub.year));
+    memoComment_->setPlainText(Q(hub.comment));
+    lyricsText_ = Q(hub.text);
+    const bool version1 = ReadTagChoice() == sondrel::kVersion1;
+    if (version1 && mp3Row) {
+        for (QComboBox* box : {edComposer_, edOrigArtist_, edCopyright_, edURL_, edEncodedBy_})
+            SetBoxText(box, QString());
+        SelectGenre(hub.GenreID);
+        return;
+    }
+    // "version 1" on a file without ID3 tags still shows that file's fields:
+    // leaving the previous file's values in the boxes would save them here.
+    SetBoxText(edComposer_, Q(hub.composer));
+    SetBoxText(edOrigArtist_, Q(hub.OrigArtist));
+    SetBoxText(edCopyright_, Q(hub.copyright));
+    SetBoxText(edURL_, Q(hub.URL));
+    SetBoxText(edEncodedBy_, Q(hub.EncodedBy));
+    if (hub.GenreID != sondrel::kGenreOther ||
+        hub.Genre == sondrel::GenreTable[sondrel::kGenreOther]) {
+        SelectGenre(hub.GenreID);
+    } else {
+        edGenre_->setCurrentIndex(-1);
+        edGenre_->setEditText(Q(hub.Genre));
+    }
+}
+
+void TTagEditor::SelectGenre(int genreId) {
+    const bool markerFirst = edGenre_->count() > 0 && edGenre_->itemText(0) == keepMarker_;
+    edGenre_->setCurrentIndex(GenrePosition(genreId) + (markerFirst ? 1 : 0));
+}
+
+int TTagEditor::SelectedGenrePosition() const {
+    return edGenre_->findText(edGenre_->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+}
+
+void TTagEditor::ClearEditor() {
+    for (QComboBox* box : keepBoxes_) {
+        box->setCurrentIndex(-1);
+        box->setEditText(QString());
+    }
+    memoComment_->clear();
+    const bool markerFirst = edGenre_->count() > 0 && edGenre_->itemText(0) == keepMarker_;
+    edGenre_->setCurrentIndex(kGenreOtherPosition + (markerFirst ? 1 : 0));
+    lyricsText_.clear();
+    CommentToBox();
+    shownPath_.clear();
+    shownFormat_ = TagFormat::None;
+    if (info_) {
+        info_->ClearValues();
+        info_->SetFileName(QString(), QString());
+    }
+}
+
+void TTagEditor::AddHistory() {
+    const TagEditorOptions options = liveOptions ? liveOptions() : TagEditorOptions{};
+    if (!options.saveHistory)
+        return;
+    const TTag2& hub = bridge_->Hub();
+    const std::array<const std::string*, 9> values = {
+        &hub.title,      &hub.artist,    &hub.album, &hub.year,     &hub.composer,
+        &hub.OrigArtist, &hub.copyright, &hub.URL,   &hub.EncodedBy};
+    for (std::size_t i = 0; i < historyBoxes_.size(); ++i) {
+        std::vector<std::string> items = ItemsOf(historyBoxes_[i]);
+        if (sondrel::AddToHistory(items, *values[i], Std(keepMarker_)))
+            SetItemsKeepingText(historyBoxes_[i], items);
+    }
+}
+
+void TTagEditor::ChangeKeep() {
+    const int count = list_ ? list_->SelectedCount() : 0;
+    for (QComboBox* box : keepBoxes_) {
+        std::vector<std::string> items = ItemsOf(box);
+        if (sondrel::UpdateKeepMarker(items, count, Std(keepMarker_)))
+            SetItemsKeepingText(box, items);
+    }
+}
+
+// ---- The comment boxes ----
+
+void TTagEditor::OpenCommentMemo() {
+    const QRect box = edComment_->geometry();
+    memoComment_->setGeometry(box.x(), box.y(), box.width(), box.height() * 4);
+    edComment_->hide();
+    memoComment_->show();
+    memoComment_->raise();
+    memoComment_->setFocus();
+}
+
+void TTagEditor::LeaveCommentMemo() {
+    CommentToBox();
+    memoComment_->hide();
+    edComment_->show();
+}
+
+void TTagEditor::CommentToBox() {
+    const bool blocked = edComment_->blockSignals(true);
+    edComment_->clear();
+    const QString memo = memoComment_->toPlainText();
+    if (!memo.isEmpty()) {
+        edComment_->addItem(Q(sondrel::FirstLine(Std(memo))));
+        edComment_->setCurrentIndex(0);
+    }
+    edComment_->blockSignals(blocked);
+}
+
+void TTagEditor::mousePressEvent(QMouseEvent* event) {
+    if (memoComment_->isVisible())
+        LeaveCommentMemo();
+    QWidget::mousePressEvent(event);
+}
+
+// ---- Colours ----
+
+QColor TTagEditor::BoxColor(const QWidget* box) {
+    if (const auto* combo = qobject_cast<const QComboBox*>(box); combo && combo->lineEdit())
+        return combo->lineEdit()->palette().color(QPalette::Base);
+    return box->palette().color(QPalette::Base);
+}
+
+void TTagEditor::SetColor(QWidget* box, bool highlight) {
+    const QColor color = highlight ? highlightColor_ : fieldColor_;
+    QWidget* target = box;
+    if (auto* combo = qobject_cast<QComboBox*>(box); combo && combo->lineEdit())
+        target = combo->lineEdit();
+    QPalette pal = target->palette();
+    pal.setColor(QPalette::Base, color);
+    target->setPalette(pal);
+}
+
+void TTagEditor::ColourFitHints(bool mp3Row) {
+    for (QComboBox* box : {edTitle_, edArtist_, edAlbum_})
+        SetColor(box, sondrel::ExceedsId3v1(Std(box->currentText())));
+    SetColor(edGenre_, SelectedGenrePosition() < 0);
+    if (mp3Row) {
+        const bool longComment = sondrel::ExceedsId3v1(Std(memoComment_->toPlainText()));
+        SetColor(memoComment_, longComment);
+        SetColor(edComment_, longComment);
+    }
+}
+
+void TTagEditor::ColourWhileTyping() {
+    if (SaveTagChoice() == sondrel::kVersion2)
+        return;
+    for (QComboBox* box : {edTitle_, edArtist_, edAlbum_})
+        SetColor(box, sondrel::ExceedsId3v1(Std(box->currentText())));
+    const bool longComment = sondrel::ExceedsId3v1(Std(memoComment_->toPlainText()));
+    SetColor(memoComment_, longComment);
+    SetColor(edComment_, longComment);
+    SetColor(edGenre_, SelectedGenrePosition() < 0);
+}
+
+void TTagEditor::cbSaveTagChange() {
+    const bool version1 = SaveTagChoice() == sondrel::kVersion1;
+    for (QComboBox* box : {edComposer_, edOrigArtist_, edCopyright_, edURL_, edEncodedBy_})
+        SetColor(box, version1);
+    SetColor(edTrack_, false);
+    SetColor(edYear_, false);
+    if (SaveTagChoice() == sondrel::kVersion2) {
+        for (QWidget* w : std::initializer_list<QWidget*>{edTitle_, edArtist_, edAlbum_, edGenre_,
+                                                          edComment_, memoComment_})
+            SetColor(w, false);
+    } else {
+        ColourFitHints(shownFormat_ == TagFormat::MP3);
+    }
+}
+
+// ---- Saving ----
+
+void TTagEditor::btnSaveClick() {
+    const bool saveHadFocus = btnSave_->hasFocus();
+    const int row = CurrentRow();
+    if (row >= 0) {
+        if (RowIsFile(row) || (list_ && list_->SelectedCount() != 0))
+            SaveTag(kSaveFromBoxes);
+        else
+            list_->OpenRow(row);  // a folder row: the Play command opens it
+        ResetCapitalization();
+    }
+    if (saveHadFocus && lastEdit_)
+        lastEdit_->setFocus();
+    FocusAfterSave();
+}
+
+void TTagEditor::FocusAfterSave() {
+    const int choice = liveOptions ? liveOptions().focusAfterSave : 0;
+    const std::array<QWidget*, 7> boxes = {edTrack_, edTitle_, edArtist_, edAlbum_,
+                                           edYear_,  edGenre_, edComment_};
+    if (choice >= 1 && choice <= static_cast<int>(boxes.size()))
+        boxes[static_cast<std::size_t>(choice - 1)]->setFocus();
+}
+
+void TTagEditor::ResetCapitalization() {
+    const bool blocked = cbCapitalization_->blockSignals(true);
+    cbCapitalization_->setCurrentIndex(0);
+    cbCapitalization_->blockSignals(blocked);
+    ApplyBridgeOptions();
+}
+
+FieldEdits TTagEditor::EditsFromBoxes(bool several) const {
+    const std::string marker = Std(keepMarker_);
+    auto edit = [&](const QComboBox* box) {
+        return sondrel::EditOfText(Std(box->currentText()), several, marker);
+    };
+    FieldEdits e;
+    e.track = edit(edTrack_);
+    e.title = edit(edTitle_);
+    e.artist = edit(edArtist_);
+    e.album = edit(edAlbum_);
+    e.year = edit(edYear_);
+    e.composer = edit(edComposer_);
+    e.origArtist = edit(edOrigArtist_);
+    e.copyright = edit(edCopyright_);
+    e.url = edit(edURL_);
+    e.encodedBy = edit(edEncodedBy_);
+    // The saved comment is always the memo's whole text.
+    if (!several || edComment_->currentText() != keepMarker_)
+        e.comment = Std(memoComment_->toPlainText());
+    e.lyrics = sondrel::EditOfText(Std(lyricsText_), several, marker);
+    e.genre = sondrel::GenreEditOf(SelectedGenrePosition(), Std(edGenre_->currentText()), several,
+                                   marker);
+    return e;
+}
+
+void TTagEditor::SaveTag(int mode) {
+    if (!list_)
+        return;
+    if (mode == kSaveBatch) {
+        BlockSave();
+        busy_ = true;
+        SaveTags(batchRow_);
+        busy_ = false;
+        UnBlockSave();
+        list_->PrintSelectedFiles(false);
+        return;
+    }
+    if (mode != kSaveFromBoxes)
+        return;
+
+    const int start = CurrentRow();
+    const int selected = list_->SelectedCount();
+    const bool several = selected >= 2;
+    const FieldEdits edits = EditsFromBoxes(several);
+    BlockSave();
+    if (wait_)
+        wait_->Start(selected);
+    busy_ = true;
+    if (!several) {
+        if (RowIsFile(start)) {
+            const std::string path = RowPath(start);
+            // The hub must hold this file's fields (and pictures) before the boxes go in.
+            if (path != shownPath_)
+                bridge_->Read(path);
+            TTag2 hub = bridge_->Hub();
+            sondrel::ApplyEdits(hub, edits);
+            bridge_->sondrel2.setSondrel(hub);
+            SaveTags(start);
+        }
+    } else {
+        for (int row : SelectedRows()) {
+            if (ProgressRunning() && RowIsFile(row)) {
+                const std::string path = RowPath(row);
+                bridge_->Read(path);
+                TTag2 hub = bridge_->Hub();
+                sondrel::ApplyEdits(hub, edits);
+                bridge_->sondrel2.setSondrel(hub);
+                SaveTags(row);
+                QApplication::processEvents();
+            }
+            if (wait_)
+                wait_->Step();
+            Deselect(row);
+            list_->PrintSelectedFiles(false);
+        }
+        ResetCapitalization();
+    }
+    // The file was rewritten: the next read must come from disk.
+    shownPath_.clear();
+    const int last = RowCount() - 1;
+    if (start >= 0 && start < last) {
+        Deselect(start);
+        MakeCurrent(start + 1);
+    }
+    busy_ = false;
+    ShowCurrentFile();
+    UnBlockSave();
+    UnBlockSong();
+    if (wait_) {
+        wait_->Finish();
+        wait_->RestoreMain(false);
+    }
+    list_->PrintSelectedFiles(false);
+}
+
+sondrel::SaveOutcome TTagEditor::SaveTags(int row) {
+    if (row < 0 || row >= RowCount())
+        return {};
+    const sondrel::SaveOutcome outcome = bridge_->Save(RowPath(row));
+    ShowSaveError(outcome);
+    return outcome;
+}
+
+void TTagEditor::ShowSaveError(const sondrel::SaveOutcome& outcome) {
+    const bool showErrors = liveOptions ? liveOptions().showErrors : true;
+    if (sondrel::ShowsSaveErrorBox(showErrors, outcome.error) && showErrorBox)
+        showErrorBox(Q(sondrel::SaveErrorMessage(outcome.error)));
+}
+
+void TTagEditor::DeleteTags(sondrel::RemoveKind kind) {
+    if (!list_)
+        return;
+    BlockSave();
+    if (wait_)
+        wait_->Start(list_->SelectedCount());
+    busy_ = true;
+    for (int row : SelectedRows()) {
+        if (!ProgressRunning())
+            break;
+        if (!RowIsFile(row))
+            continue;
+        const TagFormat format = sondrel::FormatOfPath(RowPath(row));
+        const bool applies =
+            kind == sondrel::RemoveKind::Ogg ? format == TagFormat::Ogg : format == TagFormat::MP3;
+        if (applies) {
+            const sondrel::SaveOutcome outcome = bridge_->Remove(RowPath(row), kind);
+            if (kind != sondrel::RemoveKind::Ogg)
+                ShowSaveError(outcome);
+        }
+        if (wait_)
+            wait_->Step();
+    }
+    shownPath_.clear();
+    busy_ = false;
+    if (wait_)
+        wait_->Finish();
+    UnBlockSave();
+    UnBlockSong();
+    ShowCurrentFile();
+}
+
+void TTagEditor::BlockSave() {
+    btnSave_->setEnabled(false);
+    if (list_)
+        list_->lbFile()->setEnabled(false);
+}
+
+void TTagEditor::UnBlockSave() {
+    btnSave_->setEnabled(true);
+    if (list_)
+        list_->lbFile()->setEnabled(true);
+}
+
+void TTagEditor::UnBlockSong() {
+    if (btnSave_->isEnabled() && lastEdit_)
+        lastEdit_->setFocus();
+}
+
+void TTagEditor::actChangeTags() {
+    setReadTagChoice(shell::NextReadTagChoice(ReadTagChoice()));
+}
+
+void TTagEditor::actClearHistory() {
+    for (QComboBox* box : historyBoxes_)
+        SetItemsKeepingText(box, {});
+    ShowCurrentFile();
+}
+
+void TTagEditor::labLinkClick() {
+    const QString target = shell::UrlLabelTarget(edURL_->currentText());
+    if (!target.isEmpty() && openUrl)
+        openUrl(target);
+}
+
+// ---- Keyboard and focus ----
+
+void TTagEditor::OnFocusChanged(QWidget* now) {
+    if (!now)
+        return;
+    if (list_ && now == list_->lbFile()) {
+        lastEdit_ = now;
+        return;
+    }
+    if (now == memoComment_) {
+        lastEdit_ = now;
+        return;
+    }
+    for (QComboBox* box : keepBoxes_) {
+        if (now == box || now == box->lineEdit()) {
+            lastEdit_ = box;
+            return;
+        }
+    }
+}
+
+void TTagEditor::MoveDown() {
+    const int was = CurrentRow();
+    const bool autoSave = liveOptions && liveOptions().autoSave;
+    if (autoSave) {
+        btnSaveClick();
+        // The save has already moved on to the next row and shown it.
+        if (CurrentRow() == was + 1)
+            return;
+    }
+    if (was < 0 || was >= RowCount() - 1)
+        return;
+    busy_ = true;
+    Deselect(was);
+    MakeCurrent(was + 1);
+    busy_ = false;
+    ShowCurrentFile();
+}
+
+void TTagEditor::MoveUp() {
+    const int was = CurrentRow();
+    const bool autoSave = liveOptions && liveOptions().autoSave;
+    if (autoSave) {
+        btnSaveClick();
+        if (was > 0 && was < RowCount()) {
+            busy_ = true;
+            Deselect(CurrentRow());
+            MakeCurrent(was - 1);
+            busy_ = false;
+        }
+    } else {
+        // On the first row nothing happens, so unsaved edits stay in the boxes.
+        if (was <= 0)
+            return;
+        busy_ = true;
+        Deselect(was);
+        MakeCurrent(was - 1);
+        busy_ = false;
+    }
+    ShowCurrentFile();
+}
+
+bool TTagEditor::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == memoComment_) {
+        if (event->type() == QEvent::FocusOut && memoComment_->isVisible())
+            LeaveCommentMemo();
+        else if (event->type() == QEvent::KeyRelease)
+            ColourWhileTyping();
+        return QWidget::eventFilter(watched, event);
+    }
+    QComboBox* box = nullptr;
+    for (QComboBox* b : keepBoxes_) {
+        if (watched == b || watched == b->lineEdit())
+            box = b;
+    }
+    if (!box)
+        return QWidget::eventFilter(watched, event);
+
+    if (event->type() == QEvent::KeyRelease) {
+        if (box == edTitle_ || box == edArtist_ || box == edAlbum_ || box == edGenre_ ||
+            box == edComment_)
+            ColourWhileTyping();
+        return QWidget::eventFilter(watched, event);
+    }
+    if (event->type() != QEvent::KeyPress || box == edGenre_)
+        return QWidget::eventFilter(watched, event);
+
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if (box == edTrack_) {
+        if (IsEnter(key->key()) && mods == Qt::NoModifier) {
+            btnSaveClick();
+            return true;
+        }
+        return QWidget::eventFilter(watched, event);
+    }
+    if (IsEnter(key->key()) && mods == Qt::NoModifier) {
+        btnSaveClick();
+        return true;
+    }
+    if (key->key() == Qt::Key_Down || (IsEnter(key->key()) && mods == Qt::ControlModifier)) {
+        MoveDown();
+        return true;
+    }
+    if (key->key() == Qt::Key_Up || (IsEnter(key->key()) && mods == Qt::ShiftModifier)) {
+        MoveUp();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
