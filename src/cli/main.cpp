@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/args.h"
+#include "cli/batch_commands.h"
 #include "cli/commands.h"
 
 namespace {
@@ -76,6 +77,8 @@ int main(int argc, char** argv) {
         std::cout << "sondrel-tag " << SONDREL_VERSION << "\n";
         return kExitOk;
     }
+    if (const auto status = sondrel::cli::RunBatchCommand(args, std::cout, std::cerr))
+        return *status;
     const auto parsed = sondrel::cli::ParseArgs(args);
     if (!parsed.args) {
         std::cerr << "sondrel-tag: " << parsed.error << "\n";

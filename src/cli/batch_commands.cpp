@@ -1,0 +1,448 @@
+#include "cli/batch_commands.h"
+
+#include <array>
+#include <charconv>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string_view>
+#include <system_error>
+
+#include "batch/batch_row.h"
+#include "batch/export.h"
+#include "batch/name_parse.h"
+#include "batch/name_template.h"
+#include "tags/file_io.h"
+#include "util/paths.h"
+
+namespace sondrel::cli {
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+std::optional<int> IntIn(std::string_view v, int low, int high) {
+    int n = 0;
+    const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+    if (v.empty() || ec != std::errc() || ptr != v.data() + v.size() || n < low || n > high)
+        return std::nullopt;
+    return n;
+}
+
+// What every batch command shares: the files and the options that shape
+// names and values.
+struct Common {
+    std::vector<std::string> files;
+    NameOptions name;
+    int trackStyle = kTrackStyleX;
+    bool dryRun = false;
+};
+
+// Walks argv; options may come before or after the files and "--" ends the
+// options. `own` handles a command's own options and returns false with
+// `error` set for a bad one, or nullopt when the option is not its own.
+class Parser {
+public:
+    explicit Parser(const std::vector<std::string>& argv) : argv_(argv) {}
+
+    template <typename Own>
+    bool Run(Common& common, Own own, std::string& error) {
+        bool filesOnly = false;
+        while (i_ < argv_.size()) {
+            const std::string& a = argv_[i_++];
+            if (filesOnly || a.empty() || a.front() != '-' || a == "-") {
+                common.files.push_back(a);
+                continue;
+            }
+            if (a == "--") {
+                filesOnly = true;
+                continue;
+            }
+            if (const std::optional<bool> handled = own(a, *this, error)) {
+                if (!*handled)
+                    return false;
+                continue;
+            }
+            if (!Shared(a, common, error))
+                return false;
+        }
+        if (common.files.empty()) {
+            error = "no files given";
+            return false;
+        }
+        return true;
+    }
+
+    // The value after option `a`.
+    std::optional<std::string> Value(const std::string& a, std::string& error) {
+        if (i_ >= argv_.size()) {
+            error = a + " needs a value";
+            return std::nullopt;
+        }
+        return argv_[i_++];
+    }
+
+    bool Number(const std::string& a, int low, int high, int& target, std::string& error) {
+        const auto v = Value(a, error);
+        if (!v)
+            return false;
+        const auto n = IntIn(*v, low, high);
+        if (!n) {
+            error =
+                a + " takes a number from " + std::to_string(low) + " to " + std::to_string(high);
+            return false;
+        }
+        target = *n;
+        return true;
+    }
+
+private:
+    bool Shared(const std::string& a, Common& c, std::string& error) {
+        if (a == "--replace")
+            return Number(a, 0, 3, c.name.replace, error);
+        if (a == "--case")
+            return Number(a, 0, 4, c.name.capitalization, error);
+        if (a == "--translit")
+            return Number(a, 0, 2, c.name.transliteration, error);
+        if (a == "--track-style")
+            return Number(a, 0, 2, c.trackStyle, error);
+        if (a == "--keep-bad-letters") {
+            c.name.deleteBadLetters = false;
+            return true;
+        }
+        if (a == "--keep-spaces") {
+            c.name.removeExtraSpaces = false;
+            return true;
+        }
+        if (a == "--dry-run") {
+            c.dryRun = true;
+            return true;
+        }
+        error = "unknown option '" + a + "'";
+        return false;
+    }
+
+    const std::vector<std::string>& argv_;
+    std::size_t i_ = 1;  // past the command
+};
+
+std::string CurrentFolder() {
+    std::error_code ec;
+    const auto cwd = std::filesystem::current_path(ec);
+    return ec ? std::string() : cwd.string();
+}
+
+// Every file by its absolute path, so that rows show full paths and names
+// with folders are placed relative to the current folder.
+std::vector<BatchFile> FilesOf(const std::vector<std::string>& paths) {
+    std::vector<BatchFile> files;
+    for (const std::string& p : paths) {
+        std::error_code ec;
+        std::filesystem::path abs = std::filesystem::absolute(p, ec);
+        if (ec)
+            abs = p;
+        abs = abs.lexically_normal();
+        files.push_back({abs.parent_path().string(), abs.filename().string(),
+                         static_cast<std::int32_t>(files.size())});
+    }
+    return files;
+}
+
+// Rows of the regular files among the arguments; anything else (a missing
+// file, a folder) is reported and counted as a failure.
+std::vector<BatchRow> ReadRows(TagBridge& bridge, const Common& common, std::ostream& err,
+                               bool& failed) {
+    std::vector<std::string> usable;
+    for (const std::string& f : common.files) {
+        if (FileExists(f)) {
+            usable.push_back(f);
+        } else {
+            err << "sondrel-tag: " << f << ": not a file\n";
+            failed = true;
+        }
+    }
+    ScanOptions scan;
+    scan.subfolderMode = true;
+    scan.trackStyle = common.trackStyle;
+    return ReadBatchRows(bridge, FilesOf(usable), scan);
+}
+
+int Usage(std::ostream& err, const std::string& message) {
+    err << "sondrel-tag: " << message << "\n" << BatchUsage();
+    return kUsage;
+}
+
+int RunRename(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
+    Common common;
+    std::optional<std::string> nameTemplate;
+    std::string error;
+    Parser parser(argv);
+    const bool ok = parser.Run(
+        common,
+        [&](const std::string& a, Parser& p, std::string& e) -> std::optional<bool> {
+            if (a != "--template")
+                return std::nullopt;
+            nameTemplate = p.Value(a, e);
+            return nameTemplate.has_value();
+        },
+        error);
+    if (!ok)
+        return Usage(err, error);
+    if (!nameTemplate)
+        return Usage(err, "rename needs --template");
+
+    TagBridge bridge;
+    bool failed = false;
+    std::vector<BatchRow> rows = ReadRows(bridge, common, err, failed);
+    PreviewNames(rows, *nameTemplate, common.name);
+    if (common.dryRun) {
+        for (const BatchRow& row : rows)
+            out << row.Before() << " → " << row.After << "\n";
+        return failed ? kFailed : kOk;
+    }
+    const RenameResult result = ::sondrel::RunRename(rows, {CurrentFolder(), true});
+    for (const std::size_t i : result.renamed)
+        out << rows[i].Before() << " → " << rows[i].After << "\n";
+    for (const RenameOutcome& o : result.outcomes) {
+        if (o.Code == kOutcomeOk)
+            out << o.Path << " → " << o.NewName << " (not renamed: name too short)\n";
+        else
+            err << "sondrel-tag: " << o.Path << ": " << OutcomeText(o) << "\n";
+    }
+    if (result.errors > 0) {
+        err << "sondrel-tag: " << RenameFailureMessage(result.errors) << "\n";
+        return kFailed;
+    }
+    return failed ? kFailed : kOk;
+}
+
+int RunParse(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
+    Common common;
+    GenerateOptions options;
+    bool templateGiven = false;
+    std::optional<std::string> start;
+    static const std::map<std::string, ParseField, std::less<>> kFieldOptions = {
+        {"--track", kFieldTrack}, {"--title", kFieldTitle}, {"--artist", kFieldArtist},
+        {"--album", kFieldAlbum}, {"--year", kFieldYear},   {"--comment", kFieldComment},
+    };
+    // With any field named, only the named fields take part.
+    std::set<ParseField> named;
+    std::string error;
+    Parser parser(argv);
+    const bool ok = parser.Run(
+        common,
+        [&](const std::string& a, Parser& p, std::string& e) -> std::optional<bool> {
+            if (a == "--template") {
+                const auto v = p.Value(a, e);
+                if (v)
+                    options.nameTemplate = *v;
+                templateGiven = v.has_value();
+                return templateGiven;
+            }
+            if (a == "--mode") {
+                const auto v = p.Value(a, e);
+                if (!v)
+                    return false;
+                if (*v == "leave")
+                    options.mode = kModeLeave;
+                else if (*v == "overwrite")
+                    options.mode = kModeOverwrite;
+                else if (*v == "empty")
+                    options.mode = kModeOnlyEmpty;
+                else {
+                    e = "--mode takes leave, overwrite or empty";
+                    return false;
+                }
+                return true;
+            }
+            if (a == "--number") {
+                start = p.Value(a, e);
+                if (start && !IntIn(*start, 0, 999999)) {
+                    e = "--number takes a whole number from 0";
+                    return false;
+                }
+                return start.has_value();
+            }
+            const auto field = kFieldOptions.find(a);
+            if (field == kFieldOptions.end())
+                return std::nullopt;
+            const auto v = p.Value(a, e);
+            if (!v)
+                return false;
+            options.fields[field->second].expression = *v;
+            named.insert(field->second);
+            return true;
+        },
+        error);
+    if (!ok)
+        return Usage(err, error);
+    if (!templateGiven)
+        return Usage(err, "parse needs --template");
+    if (!named.empty()) {
+        for (std::size_t i = 0; i < kParseFieldCount; ++i)
+            options.fields[i].enabled = named.count(static_cast<ParseField>(i)) > 0;
+    }
+    if (start) {
+        options.autoNumbering = true;
+        options.fields[kFieldTrack].expression = AutoNumberExpression(*start);
+    }
+    options.name = common.name;
+    options.trackStyle = common.trackStyle;
+    options.shownFolderName = LastFolderName(CurrentFolder());
+
+    TagBridge bridge;
+    bool failedRead = false;
+    std::vector<BatchRow> rows = ReadRows(bridge, common, err, failedRead);
+    const GenerateResult result = GenerateTags(rows, options, common.dryRun ? nullptr : &bridge);
+    std::set<std::string> failed;
+    for (const auto& f : result.failures) {
+        err << "sondrel-tag: " << f.path << ": " << f.error << "\n";
+        failed.insert(f.path);
+    }
+    std::set<std::size_t> written(result.written.begin(), result.written.end());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const BatchRow& r = rows[i];
+        if (failed.count(r.data.FullPath()))
+            continue;
+        out << r.Before();
+        if (!common.dryRun && written.count(i) == 0)
+            out << " (left unchanged)";
+        out << "\n  track: " << r.NewTrack << "\n  title: " << r.NewTitle
+            << "\n  artist: " << r.NewArtist << "\n  album: " << r.NewAlbum
+            << "\n  year: " << r.NewYear << "\n  comment: " << r.NewComment << "\n";
+    }
+    return result.failures.empty() && !failedRead ? kOk : kFailed;
+}
+
+int RunExport(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
+    Common common;
+    std::optional<ExportKind> kind;
+    std::optional<std::string> output;
+    ExportLayout layout;
+    layout.slots = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    static const std::array<std::string_view, kOptionalColumnCount> kColumnNames = {
+        "track",   "title",   "artist", "album",    "year", "genre",
+        "comment", "bitrate", "freq",   "duration", "size"};
+    std::string error;
+    Parser parser(argv);
+    const bool ok = parser.Run(
+        common,
+        [&](const std::string& a, Parser& p, std::string& e) -> std::optional<bool> {
+            if (a == "--format") {
+                const auto v = p.Value(a, e);
+                if (!v)
+                    return false;
+                if (*v == "csv")
+                    kind = ExportKind::Csv;
+                else if (*v == "tsv")
+                    kind = ExportKind::Tsv;
+                else if (*v == "m3u")
+                    kind = ExportKind::M3u;
+                else if (*v == "pls")
+                    kind = ExportKind::Pls;
+                else {
+                    e = "--format takes csv, tsv, m3u or pls";
+                    return false;
+                }
+                return true;
+            }
+            if (a == "--output") {
+                output = p.Value(a, e);
+                return output.has_value();
+            }
+            if (a == "--columns") {
+                const auto v = p.Value(a, e);
+                if (!v)
+                    return false;
+                layout.slots.clear();
+                std::string_view list = *v;
+                while (!list.empty()) {
+                    const auto comma = list.find(',');
+                    const std::string_view name = list.substr(0, comma);
+                    int slot = -1;
+                    for (std::size_t s = 0; s < kColumnNames.size(); ++s)
+                        if (kColumnNames[s] == name)
+                            slot = static_cast<int>(s);
+                    if (slot < 0) {
+                        e = "unknown column '" + std::string(name) + "'";
+                        return false;
+                    }
+                    layout.slots.push_back(slot);
+                    list = comma == std::string_view::npos ? std::string_view()
+                                                           : list.substr(comma + 1);
+                }
+                return true;
+            }
+            return std::nullopt;
+        },
+        error);
+    if (!ok)
+        return Usage(err, error);
+    if (!kind || !output)
+        return Usage(err, "export needs --format and --output");
+
+    TagBridge bridge;
+    bool failed = false;
+    std::vector<BatchRow> rows = ReadRows(bridge, common, err, failed);
+    PreviewExport(rows, common.name.transliteration, common.name.capitalization);
+    const std::string path = ExportFileName(*output, *kind);
+    if (common.dryRun) {
+        out << BuildExportText(*kind, rows, layout);
+        return failed ? kFailed : kOk;
+    }
+    const IoResult written = WriteExportFile(path, *kind, rows, layout);
+    if (!written) {
+        err << "sondrel-tag: " << path << ": " << written.error << "\n";
+        return kFailed;
+    }
+    out << path << "\n";
+    return failed ? kFailed : kOk;
+}
+
+}  // namespace
+
+const char* BatchUsage() {
+    return R"USAGE(Batch commands:
+  rename --template T [--replace 0..3] [--keep-bad-letters] [--keep-spaces]
+         [--case 0..4] [--translit 0..2] [--track-style 0..2] [--dry-run] FILE...
+      Rename each file to a name made from its tags. Placeholders: %# track,
+      %T title, %A artist, %L album, %Y year, %G genre, %C comment, %B bit
+      rate, %F frequency, %D duration, %S size, %5 folder, %O current name
+      (digits %0-%9 also work). "\" or "/" in T makes folders, relative to
+      the current folder. An existing file is never replaced.
+      Example: sondrel-tag rename --template '%A/%L/%# - %T' *.mp3
+
+  parse --template T [--mode leave|overwrite|empty] [--track E] [--title E]
+        [--artist E] [--album E] [--year E] [--comment E] [--number START]
+        [--dry-run] FILE...
+      Read values out of file and folder names by T and write them into the
+      tags. Each field expression E combines them, as in "%A (%Y)"; naming
+      any field limits the job to the named ones. --number numbers the files
+      in the given order from START.
+      Example: sondrel-tag parse --template '%A/%L/%# %T' */*/*.mp3
+
+  export --format csv|tsv|m3u|pls --output OUT [--columns LIST] FILE...
+      Write a list or playlist of the files. LIST is a comma-separated
+      selection of track,title,artist,album,year,genre,comment,bitrate,
+      freq,duration,size (all by default).
+      Example: sondrel-tag export --format m3u --output list *.ogg
+)USAGE";
+}
+
+std::optional<int> RunBatchCommand(const std::vector<std::string>& argv, std::ostream& out,
+                                   std::ostream& err) {
+    if (argv.empty())
+        return std::nullopt;
+    const std::string& command = argv.front();
+    if (command == "rename")
+        return RunRename(argv, out, err);
+    if (command == "parse")
+        return RunParse(argv, out, err);
+    if (command == "export")
+        return RunExport(argv, out, err);
+    return std::nullopt;
+}
+
+}  // namespace sondrel::cli

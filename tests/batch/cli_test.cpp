@@ -1,0 +1,109 @@
+// sondrel-tag rename / parse / export on real files, with mutagen as the
+// reader of what parse wrote.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using sondrel::test::ReadAll;
+using sondrel::test::RunCommand;
+using sondrel::test::ShellQuote;
+using sondrel::test::TempDir;
+
+// The tool is built beside the tests: <build>/tests/<exe> and
+// <build>/src/cli/sondrel-tag.
+std::string Tool() {
+    const fs::path exe = fs::read_symlink("/proc/self/exe");
+    const fs::path tool = exe.parent_path().parent_path() / "src" / "cli" / "sondrel-tag";
+    return fs::exists(tool) ? tool.string() : std::string();
+}
+
+class BatchCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tool = Tool();
+        if (tool.empty())
+            GTEST_SKIP() << "sondrel-tag is not built";
+        if (!sondrel::test::HaveProgram("ffmpeg"))
+            GTEST_SKIP() << "ffmpeg is missing";
+    }
+    // A second of silence in the format of the extension.
+    void MakeAudio(const std::string& path) {
+        fs::create_directories(fs::path(path).parent_path());
+        const auto r =
+            RunCommand("ffmpeg -loglevel error -f lavfi -i anullsrc=r=44100:cl=mono -t 1 " +
+                       ShellQuote(path) + " 2>&1");
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+    }
+    sondrel::test::CommandResult Run(const std::string& args) {
+        return RunCommand("cd " + ShellQuote(dir.path()) + " && " + ShellQuote(tool) + " " + args +
+                          " 2>&1");
+    }
+    std::string tool;
+    TempDir dir;
+};
+
+TEST_F(BatchCli, ParseRenameExport) {
+    const std::vector<std::string> names = {"Queen/Innuendo/01 Innuendo.mp3",
+                                            "Queen/Innuendo/02 Headlong.ogg",
+                                            "Queen/Innuendo/03 Ride.m4a"};
+    for (const auto& n : names)
+        MakeAudio(dir.file(n));
+
+    auto r = Run("parse --template '%A/%L/%# %T' --track-style 1 Queen/Innuendo/*");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+
+    if (sondrel::test::HaveMutagen()) {
+        const auto m = RunCommand(
+            "python3 -c 'import sys, mutagen\n"
+            "for p in sys.argv[1:]:\n"
+            "    f = mutagen.File(p, easy=True)\n"
+            "    print(f[\"artist\"][0], f[\"album\"][0], f[\"title\"][0])' " +
+            ShellQuote(dir.file(names[0])) + " " + ShellQuote(dir.file(names[1])) + " " +
+            ShellQuote(dir.file(names[2])));
+        EXPECT_EQ(m.output,
+                  "Queen Innuendo Innuendo\nQueen Innuendo Headlong\nQueen Innuendo Ride\n");
+    }
+
+    // A file already at one of the new names is kept, and its source stays.
+    fs::create_directories(dir.file("Queen - Innuendo"));
+    sondrel::test::WriteAll(dir.file("Queen - Innuendo/3 - Ride.m4a"), "KEEP");
+    r = Run("rename --template '%A - %L\\%# - %T' Queen/Innuendo/*");
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("File already exists"), std::string::npos) << r.output;
+    EXPECT_TRUE(fs::exists(dir.file("Queen - Innuendo/1 - Innuendo.mp3")));
+    EXPECT_TRUE(fs::exists(dir.file("Queen - Innuendo/2 - Headlong.ogg")));
+    EXPECT_TRUE(fs::exists(dir.file(names[2])));
+    EXPECT_EQ(ReadAll(dir.file("Queen - Innuendo/3 - Ride.m4a")), sondrel::test::ToBytes("KEEP"));
+
+    r = Run(
+        "export --format m3u --output list --columns title 'Queen - Innuendo/1 - Innuendo.mp3'");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(ReadAll(dir.file("list.m3u")),
+              sondrel::test::ToBytes("#EXTM3U\r\n#EXTINF:1,Queen - Innuendo\r\n" +
+                                     dir.file("Queen - Innuendo/1 - Innuendo.mp3") + "\r\n"));
+}
+
+TEST_F(BatchCli, UsageAndMissingFiles) {
+    const std::vector<std::string> usage = {
+        "rename x.mp3",                        // no template
+        "rename --template T --case 9 x.mp3",  // out of range
+        "parse --template T --mode sometimes x.mp3",
+        "parse --template T --number x x.mp3",
+        "export --format xls --output o x.mp3",
+        "export --format csv x.mp3",  // no output
+        "export --format csv --output o --columns title,bogus x.mp3",
+        "rename --template T",  // no files
+    };
+    for (const auto& args : usage)
+        EXPECT_EQ(Run(args).exitCode, 2) << args;
+    const auto r = Run("rename --template '%T' missing.mp3");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.output.find("missing.mp3"), std::string::npos);
+}
+
+}  // namespace
