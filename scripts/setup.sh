@@ -14,6 +14,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth python3
   # peers used as oracles in the interop tests
   python3-mutagen ffmpeg musepack-tools
+  # fuzzing (scripts/fuzz.sh)
+  clang-14 libfuzzer-14-dev
 )
 
 if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi

@@ -1,0 +1,24 @@
+// APE tag footer and items from memory, then the Monkey's Audio component
+// over the same bytes as a file.
+#include <cstdint>
+#include <span>
+
+#include "fuzz_file.h"
+#include "tags/ape.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace sondrel;
+    const std::span<const std::uint8_t> bytes(data, size);
+    if (size >= apetag::kFooterSize) {
+        const auto footer = apetag::ParseFooter(bytes.first(apetag::kFooterSize));
+        if (footer) {
+            const auto parsed =
+                apetag::ParseItems(bytes.subspan(apetag::kFooterSize), footer->itemCount);
+            (void)apetag::BuildTag(parsed.items);
+        }
+    }
+    TAPE ape;
+    ape.setFilename(fuzzing::Scratch().Put(data, size, ".ape"));
+    (void)ape.Duration();
+    return 0;
+}
