@@ -45,6 +45,8 @@ Commands:
       Positions count from 0; --add appends unless --pos is given.
       Example: sondrel-tag pictures song.mp3 --add cover.jpg --pos 0 --desc Front
 
+)" << sondrel::cli::BatchUsage()
+        << R"(
 Read and save choices (MP3): 1 = ID3v1/Lyrics3, 2 = ID3v2, 12 = both (the
 default; on reading, ID3v2 values first and empty ones filled from ID3v1).
 --case N capitalizes title, artist and album on reading: 0 unchanged,
