@@ -1,0 +1,245 @@
+// Every save, removal and picture change of every format, with the k-th
+// low-level write failing as a full disk would, for every k the operation
+// reaches: the operation must report the failure, the file must keep every
+// byte, and no temporary file may be left in its folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "support/test_support.h"
+#include "tags/ape.h"
+#include "tags/file_io.h"
+#include "tags/id3v1.h"
+#include "tags/id3v2.h"
+#include "tags/mp4.h"
+#include "tags/musepack.h"
+#include "tags/ogg.h"
+#include "tags/wma.h"
+
+namespace sondrel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
+
+const fs::path kSeeds = fs::path(SONDREL_SOURCE_DIR) / "fuzz" / "corpus";
+// Long enough that no tag can take it in place.
+const std::string kLongText(3000, 'x');
+
+struct Outcome {
+    bool ok = false;
+    std::string error;
+};
+
+struct FaultCase {
+    const char* name;
+    const char* seed;  // under fuzz/corpus/
+    std::function<Outcome(const std::string& path, const std::string& picture)> run;
+};
+
+template <typename C>
+Outcome Result(bool ok, const C& c) {
+    return {ok && c.Error().empty(), c.Error()};
+}
+
+const FaultCase kCases[] = {
+    {"id3v1 save with lyrics", "id3v1/v11.mp3",
+     [](const std::string& p, const std::string&) {
+         TSondrelDescript c;
+         c.setFilename(p);
+         c.setTitle("New title");
+         c.setLyrics(kLongText);
+         return Result(c.WriteTag(), c);
+     }},
+    {"id3v1 save into a file without a tag", "mpeg/cbr.mp3",
+     [](const std::string& p, const std::string&) {
+         TSondrelDescript c;
+         c.setFilename(p);
+         c.setTitle("New title");
+         return Result(c.WriteTag(), c);
+     }},
+    {"id3v2 save that grows the tag", "id3v2/v23.mp3",
+     [](const std::string& p, const std::string&) {
+         TSondrel2 c;
+         c.setFileName(p);
+         c.settext(kLongText);
+         return Result(c.WriteTag(), c);
+     }},
+    {"id3v2 save in place", "id3v2/v23_picture.mp3",
+     [](const std::string& p, const std::string&) {
+         TSondrel2 c;
+         c.setFileName(p);
+         c.settitle("Other");
+         return Result(c.WriteTag(), c);
+     }},
+    {"id3v2 remove", "id3v2/v24.mp3",
+     [](const std::string& p, const std::string&) {
+         TSondrel2 c;
+         c.setFileName(p);
+         // The re-read after a removal finds no tag and says so in Error.
+         const bool ok = c.RemoveTag();
+         return Outcome{ok, c.Error()};
+     }},
+    {"id3v2 add picture", "id3v2/v23.mp3",
+     [](const std::string& p, const std::string& picture) {
+         TSondrel2 c;
+         c.setFileName(p);
+         return Result(c.AddImage(0, picture, "cover"), c);
+     }},
+    {"id3v2 delete picture", "id3v2/v23_picture.mp3",
+     [](const std::string& p, const std::string&) {
+         TSondrel2 c;
+         c.setFileName(p);
+         return Result(c.DeleteImage(0) == 0, c);
+     }},
+    {"ogg save", "ogg/vorbis.ogg",
+     [](const std::string& p, const std::string&) {
+         TOgg c;
+         c.setFileName(p);
+         c.setlyrics(kLongText);
+         return Result(c.WriteTag(), c);
+     }},
+    {"ogg remove", "ogg/vorbis.ogg",
+     [](const std::string& p, const std::string&) {
+         TOgg c;
+         c.setFileName(p);
+         return Result(c.RemoveTag(), c);
+     }},
+    {"ape save", "ape/v3990.ape",
+     [](const std::string& p, const std::string&) {
+         TAPE c;
+         c.setFilename(p);
+         c.setLyrics(kLongText);
+         return Result(c.WriteTag(), c);
+     }},
+    {"musepack save over id3v1", "musepack/sv8.mpc",
+     [](const std::string& p, const std::string&) {
+         TMPCTag c;
+         c.setFilename(p);
+         c.setTitle("New title");
+         return Result(c.WriteTag(), c);
+     }},
+    {"wma save", "wma/wmav2.wma",
+     [](const std::string& p, const std::string&) {
+         TWMATag c;
+         c.setFileName(p);
+         c.Lyrics = kLongText;
+         return Result(c.WriteTag(), c);
+     }},
+    {"wma add picture", "wma/wmav2.wma",
+     [](const std::string& p, const std::string& picture) {
+         TWMATag c;
+         c.setFileName(p);
+         return Result(c.AddImage(0, picture, "cover"), c);
+     }},
+    {"mp4 save", "mp4/aac.m4a",
+     [](const std::string& p, const std::string&) {
+         TMp4Tag c;
+         c.setFileName(p);
+         c.setLyrics(kLongText);
+         return Result(c.WriteTag(), c);
+     }},
+    {"mp4 add picture", "mp4/aac.m4a",
+     [](const std::string& p, const std::string& picture) {
+         TMp4Tag c;
+         c.setFileName(p);
+         return Result(c.AddImage(0, picture), c);
+     }},
+};
+
+std::set<std::string> Listing(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
+// Installs a write hook for one scope and always takes it out again.
+class FaultScope {
+public:
+    explicit FaultScope(WriteFaultHook hook) { SetWriteFaultHook(std::move(hook)); }
+    ~FaultScope() { SetWriteFaultHook(nullptr); }
+    FaultScope(const FaultScope&) = delete;
+    FaultScope& operator=(const FaultScope&) = delete;
+};
+
+struct Prepared {
+    TempDir dir;
+    std::string path;
+    std::string picture;
+};
+
+void Prepare(Prepared& p, const FaultCase& c, const Bytes& original) {
+    p.path = p.dir.file("song" + fs::path(c.seed).extension().string());
+    WriteAll(p.path, original);
+    p.picture = p.dir.file("cover.png");
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    png.resize(600, 0x42);
+    WriteAll(p.picture, png);
+}
+
+enum class Mode { OneWriteFails, DiskFullFromThenOn };
+
+std::size_t totalFaults = 0;
+
+TEST(FaultInjection, EveryFailedWriteLeavesTheFileAsItWas) {
+    for (const FaultCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const Bytes original = ReadAll((kSeeds / c.seed).string());
+        ASSERT_FALSE(original.empty());
+
+        // A clean run first: it must succeed, and tells how many writes it makes.
+        std::size_t writes = 0;
+        {
+            Prepared p;
+            Prepare(p, c, original);
+            Outcome clean;
+            {
+                FaultScope scope([&](std::size_t) {
+                    ++writes;
+                    return true;
+                });
+                clean = c.run(p.path, p.picture);
+            }
+            ASSERT_TRUE(clean.ok) << clean.error;
+            ASSERT_NE(ReadAll(p.path), original) << "the clean run changed nothing";
+        }
+        ASSERT_GT(writes, 0u) << "the operation writes around the file layer";
+        RecordProperty(c.name, static_cast<int>(writes));
+
+        for (Mode mode : {Mode::OneWriteFails, Mode::DiskFullFromThenOn}) {
+            for (std::size_t k = 1; k <= writes; ++k) {
+                SCOPED_TRACE("write " + std::to_string(k) + " of " + std::to_string(writes) +
+                             (mode == Mode::OneWriteFails ? " fails" : " and later fail"));
+                Prepared p;
+                Prepare(p, c, original);
+                const auto before = Listing(p.dir.path());
+                std::size_t seen = 0;
+                Outcome r;
+                {
+                    FaultScope scope([&](std::size_t) {
+                        ++seen;
+                        return mode == Mode::OneWriteFails ? seen != k : seen < k;
+                    });
+                    r = c.run(p.path, p.picture);
+                }
+                ++totalFaults;
+                EXPECT_FALSE(r.ok) << "a failed write was reported as success";
+                EXPECT_FALSE(r.error.empty()) << "no error text";
+                EXPECT_TRUE(ReadAll(p.path) == original) << "the file changed";
+                EXPECT_EQ(Listing(p.dir.path()), before) << "a temporary file was left";
+            }
+        }
+    }
+    RecordProperty("faults_injected", static_cast<int>(totalFaults));
+}
+
+}  // namespace
+}  // namespace sondrel
