@@ -102,7 +102,13 @@ TTagEditor::TTagEditor(QWidget* parent)
             [this](QWidget*, QWidget* now) { OnFocusChanged(now); });
 }
 
-TTagEditor::~TTagEditor() = default;
+TTagEditor::~TTagEditor() {
+    // Focus moves while the children are destroyed; those signals must not
+    // reach the half-destroyed editor.
+    disconnect(qApp, nullptr, this, nullptr);
+    if (list_)
+        disconnect(list_, nullptr, this, nullptr);
+}
 
 QComboBox* TTagEditor::AddBox(const char* name) {
     QComboBox* box = nullptr;
@@ -523,7 +529,7 @@ void TTagEditor::CommentToBox() {
 }
 
 void TTagEditor::mousePressEvent(QMouseEvent* event) {
-    if (memoComment_->isVisible())
+    if (!memoComment_->isHidden())
         LeaveCommentMemo();
     QWidget::mousePressEvent(event);
 }
@@ -853,7 +859,7 @@ void TTagEditor::MoveUp() {
 
 bool TTagEditor::eventFilter(QObject* watched, QEvent* event) {
     if (watched == memoComment_) {
-        if (event->type() == QEvent::FocusOut && memoComment_->isVisible())
+        if (event->type() == QEvent::FocusOut && !memoComment_->isHidden())
             LeaveCommentMemo();
         else if (event->type() == QEvent::KeyRelease)
             ColourWhileTyping();

@@ -169,7 +169,7 @@ private:
     void ColourWhileTyping();
 
     std::unique_ptr<sondrel::TagBridge> bridge_;
-    TFileList* list_ = nullptr;
+    QPointer<TFileList> list_;
     Tfmmp3Info* info_ = nullptr;
     TfmWait* wait_ = nullptr;
 

@@ -1,0 +1,680 @@
+#include "shell/tag_editor.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "editor/format_bridge.h"
+#include "shell/file_list.h"
+#include "shell/info_window.h"
+#include "shell/main_window.h"
+#include "shell/settings_store.h"
+#include "support/test_support.h"
+#include "tags/file_io.h"
+
+namespace {
+
+using sondrel::TagBridge;
+using sondrel::TTag2;
+using sondrel::test::Bytes;
+using sondrel::test::ReadAll;
+using sondrel::test::TempDir;
+using sondrel::test::WriteAll;
+
+// ---- Fixture files built byte by byte, so each shows exactly one thing ----
+
+void Append(Bytes& b, const std::string& s) {
+    b.insert(b.end(), s.begin(), s.end());
+}
+
+Bytes Id3v2Frame(const std::string& id, const Bytes& body) {
+    Bytes f;
+    Append(f, id);
+    const auto n = static_cast<std::uint32_t>(body.size());
+    for (int shift = 24; shift >= 0; shift -= 8)
+        f.push_back(static_cast<std::uint8_t>(n >> shift));
+    f.push_back(0);
+    f.push_back(0);
+    f.insert(f.end(), body.begin(), body.end());
+    return f;
+}
+
+Bytes TextFrame(const std::string& id, const std::string& text) {
+    Bytes body{0};  // ISO-8859-1
+    Append(body, text);
+    return Id3v2Frame(id, body);
+}
+
+Bytes PictureFrame() {
+    Bytes body{0};
+    Append(body, "image/png");
+    body.push_back(0);
+    body.push_back(3);  // front cover
+    Append(body, "cover");
+    body.push_back(0);
+    Append(body, "\x89PNG-not-really-a-picture");
+    return Id3v2Frame("APIC", body);
+}
+
+// An ID3v2.3 tag holding `frames`.
+Bytes Id3v2(const std::vector<Bytes>& frames) {
+    Bytes body;
+    for (const auto& f : frames)
+        body.insert(body.end(), f.begin(), f.end());
+    Bytes tag;
+    Append(tag, "ID3");
+    tag.push_back(3);
+    tag.push_back(0);
+    tag.push_back(0);
+    const auto n = static_cast<std::uint32_t>(body.size());
+    for (int shift = 21; shift >= 0; shift -= 7)
+        tag.push_back(static_cast<std::uint8_t>((n >> shift) & 0x7f));
+    tag.insert(tag.end(), body.begin(), body.end());
+    return tag;
+}
+
+struct V1 {
+    std::string title, artist, album, year, comment;
+    std::uint8_t track = 0;
+    std::uint8_t genre = 12;
+};
+
+Bytes Id3v1(const V1& v) {
+    Bytes b;
+    Append(b, "TAG");
+    auto field = [&b](const std::string& s, std::size_t width) {
+        for (std::size_t i = 0; i < width; ++i)
+            b.push_back(i < s.size() ? static_cast<std::uint8_t>(s[i]) : 0);
+    };
+    field(v.title, 30);
+    field(v.artist, 30);
+    field(v.album, 30);
+    field(v.year, 4);
+    field(v.comment, 28);
+    b.push_back(0);
+    b.push_back(v.track);
+    b.push_back(v.genre);
+    return b;
+}
+
+// An MP3 of silence with the given ID3v2 frames (none: no ID3v2 tag) and
+// an optional ID3v1 tag.
+Bytes Mp3(const std::vector<Bytes>& frames, const V1* v1 = nullptr) {
+    Bytes file = frames.empty() ? Bytes{} : Id3v2(frames);
+    const Bytes audio = sondrel::test::SilentMp3();
+    file.insert(file.end(), audio.begin(), audio.end());
+    if (v1) {
+        const Bytes tag = Id3v1(*v1);
+        file.insert(file.end(), tag.begin(), tag.end());
+    }
+    return file;
+}
+
+// What a fresh set of components reads from a file.
+TTag2 ReadBack(const std::string& path, int readChoice = sondrel::kVersion12) {
+    sondrel::EditorOptions o;
+    o.readChoice = readChoice;
+    TagBridge bridge(o);
+    bridge.Read(path);
+    return bridge.Hub();
+}
+
+std::vector<std::string> TextFields(const TTag2& t) {
+    return {t.track, t.title,    t.artist,     t.album,     t.year, t.Genre,    t.comment,
+            t.text,  t.composer, t.OrigArtist, t.copyright, t.URL,  t.EncodedBy};
+}
+
+std::string Text(const QComboBox* box) {
+    return box->currentText().toStdString();
+}
+
+// A file list and a tag editor over a temporary folder.
+class EditorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!sondrel::test::HaveProgram("ffmpeg"))
+            GTEST_SKIP() << "ffmpeg makes the MP3 fixtures";
+        list = new TFileList(&host);
+        editor = new TTagEditor(&host);
+        editor->setFileList(list);
+        editor->liveOptions = [this] { return options; };
+        editor->showErrorBox = [this](const QString& m) { errorBoxes << m; };
+        editor->openUrl = [this](const QString& t) { openedUrls << t; };
+        editor->setStarted(true);
+        // No ".." row: the first and last rows are files.
+        list->scanOptions = [] {
+            ScanOptions o;
+            o.showDirs = false;
+            return o;
+        };
+        host.resize(500, 700);
+    }
+
+    std::string Path(const std::string& name) const { return dir.file(name); }
+    void Put(const std::string& name, const Bytes& data) { WriteAll(Path(name), data); }
+    void PutSample(const std::string& sample, const std::string& name) {
+        std::filesystem::copy_file(std::string(SONDREL_SOURCE_DIR) + "/samples/" + sample,
+                                   Path(name));
+    }
+    // Lists the folder (rows sorted by name, no folders in it).
+    void Open() { list->edDir()->setText(QString::fromStdString(dir.path())); }
+
+    int Row(const std::string& name) const {
+        const auto& table = list->FileTable();
+        for (int r = 0; r < table.rowCount(); ++r) {
+            if (table.at(r).Caption.toStdString() == name)
+                return r;
+        }
+        ADD_FAILURE() << "no row " << name;
+        return -1;
+    }
+    QItemSelectionModel* Selection() const { return list->lbFile()->selectionModel(); }
+    // A click on a row: it alone is selected and current.
+    void Click(const std::string& name) {
+        Selection()->setCurrentIndex(list->FileTable().index(Row(name)),
+                                     QItemSelectionModel::ClearAndSelect);
+    }
+    // Ctrl+clicks: every named row selected, the first current.
+    void SelectRows(const std::vector<std::string>& names) {
+        Click(names.front());
+        for (std::size_t i = 1; i < names.size(); ++i)
+            Selection()->select(list->FileTable().index(Row(names[i])),
+                                QItemSelectionModel::Select);
+    }
+    bool IsSelected(const std::string& name) const {
+        return Selection()->isRowSelected(Row(name), {});
+    }
+    void Type(QComboBox* box, const QString& text) {
+        box->setCurrentIndex(-1);
+        box->setEditText(text);
+    }
+
+    TempDir dir;
+    QWidget host;
+    TFileList* list = nullptr;
+    TTagEditor* editor = nullptr;
+    TagEditorOptions options;
+    QStringList errorBoxes;
+    QStringList openedUrls;
+};
+
+// ---- Reading ----
+
+TEST_F(EditorTest, ReadChoicesMergeId3v1IntoId3v2) {
+    const V1 v1{"B", "C", "V1 Album", "1999", "v1 comment", 7, 0};
+    Put("a.mp3",
+        Mp3({TextFrame("TIT2", "A"), TextFrame("TCOM", "Composer"), TextFrame("TCON", "Rock")},
+            &v1));
+    Open();
+    struct Case {
+        int choice;
+        const char* title;
+        const char* artist;
+        const char* track;
+        const char* composer;
+        const char* genre;
+    };
+    const Case cases[] = {
+        {sondrel::kVersion12, "A", "C", "7", "Composer", "Rock"},
+        {sondrel::kVersion2, "A", "", "", "Composer", "Rock"},
+        // ID3v1 alone: the extended boxes are empty, the genre is the v1 byte.
+        {sondrel::kVersion1, "B", "C", "7", "", "Blues"},
+    };
+    for (const auto& c : cases) {
+        editor->setReadTagChoice(c.choice);
+        Click("a.mp3");
+        EXPECT_EQ(Text(editor->edTitle()), c.title) << c.choice;
+        EXPECT_EQ(Text(editor->edArtist()), c.artist) << c.choice;
+        EXPECT_EQ(Text(editor->edTrack()), c.track) << c.choice;
+        EXPECT_EQ(Text(editor->edComposer()), c.composer) << c.choice;
+        EXPECT_EQ(Text(editor->edGenre()), c.genre) << c.choice;
+    }
+}
+
+TEST_F(EditorTest, ChangingTheReadChoiceReadsTheFileAgainAtOnce) {
+    const V1 v1{"B", "C", "", "", "", 0, 12};
+    Put("a.mp3", Mp3({TextFrame("TIT2", "A")}, &v1));
+    Open();
+    Click("a.mp3");
+    EXPECT_EQ(Text(editor->edTitle()), "A");
+    editor->actChangeTags();  // version 1&2 -> version 1
+    EXPECT_EQ(editor->ReadTagChoice(), sondrel::kVersion1);
+    EXPECT_EQ(Text(editor->edTitle()), "B");
+}
+
+TEST_F(EditorTest, GenreSelectionRules) {
+    struct Case {
+        const char* tcon;
+        int selected;  // list position, -1 for none
+        const char* shown;
+    };
+    const int other = editor->GenrePosition(12);
+    ASSERT_EQ(other, TTagEditor::kGenreOtherPosition);
+    const Case cases[] = {
+        {"(12)Other", other, "Other"},
+        {"Other", other, "Other"},
+        {"Trip Rock", -1, "Trip Rock"},
+        {"(17)", editor->GenrePosition(17), "Rock"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        Put("g" + std::to_string(n++) + ".mp3", Mp3({TextFrame("TCON", c.tcon)}));
+    }
+    Open();
+    n = 0;
+    for (const auto& c : cases) {
+        Click("g" + std::to_string(n++) + ".mp3");
+        EXPECT_EQ(editor->edGenre()->findText(editor->edGenre()->currentText()), c.selected)
+            << c.tcon;
+        EXPECT_EQ(Text(editor->edGenre()), c.shown) << c.tcon;
+        // A genre that is not in the table is hinted: ID3v1 cannot hold it.
+        EXPECT_EQ(TTagEditor::BoxColor(editor->edGenre()) == editor->HighlightColor(),
+                  c.selected < 0)
+            << c.tcon;
+    }
+}
+
+TEST_F(EditorTest, EveryFormatIsReadIntoTheBoxes) {
+    PutSample("02 - Evening Tune.ogg", "b.ogg");
+    PutSample("03 - Night Tune.wma", "c.wma");
+    PutSample("04 - Dawn Tune.m4a", "d.m4a");
+    Open();
+    const std::pair<const char*, const char*> cases[] = {
+        {"b.ogg", "Evening Tune"}, {"c.wma", "Night Tune"}, {"d.m4a", "Dawn Tune"}};
+    for (const auto& [name, title] : cases) {
+        Click(name);
+        EXPECT_EQ(Text(editor->edTitle()), title) << name;
+        EXPECT_EQ(Text(editor->edArtist()), "Sondrel Samples") << name;
+        EXPECT_EQ(Text(editor->edGenre()), "Ambient") << name;
+        EXPECT_TRUE(editor->btnSave()->isEnabled());
+    }
+}
+
+TEST_F(EditorTest, AMissingFileShowsAnEmptyEditor) {
+    Put("a.mp3", Mp3({TextFrame("TIT2", "Gone soon")}));
+    Put("b.mp3", Mp3({TextFrame("TIT2", "Here")}));
+    Open();
+    Click("b.mp3");
+    std::filesystem::remove(Path("a.mp3"));
+    Click("a.mp3");
+    EXPECT_EQ(Text(editor->edTitle()), "");
+    EXPECT_TRUE(editor->LyricsText().isEmpty());
+    // Saving it creates nothing and reports no box ("File does not exist!" is no "error").
+    Type(editor->edTitle(), "x");
+    editor->btnSaveClick();
+    EXPECT_FALSE(std::filesystem::exists(Path("a.mp3")));
+}
+
+// ---- Saving ----
+
+TEST_F(EditorTest, OneFileSaveWritesTheBoxesAndMovesToTheNextRow) {
+    Put("a.mp3", Mp3({TextFrame("TIT2", "Old"), TextFrame("TPE1", "Artist"), PictureFrame()}));
+    Put("b.mp3", Mp3({TextFrame("TIT2", "Next")}));
+    Open();
+    Click("a.mp3");
+    Type(editor->edTitle(), "New");
+    editor->memoComment()->setPlainText("line one\nline two");
+    editor->btnSaveClick();
+
+    const TTag2 a = ReadBack(Path("a.mp3"));
+    EXPECT_EQ(a.title, "New");
+    EXPECT_EQ(a.artist, "Artist");
+    EXPECT_EQ(a.comment, "line one\nline two");  // the memo's whole text
+    EXPECT_EQ(a.ImagesCount, 1);
+    EXPECT_FALSE(IsSelected("a.mp3"));
+    EXPECT_TRUE(IsSelected("b.mp3"));
+    EXPECT_EQ(list->FocusedRow(), Row("b.mp3"));
+    EXPECT_EQ(Text(editor->edTitle()), "Next");
+    EXPECT_TRUE(errorBoxes.isEmpty());
+}
+
+TEST_F(EditorTest, SavingTheLastRowKeepsItSelectedAndShowsItAgain) {
+    Put("a.mp3", Mp3({TextFrame("TIT2", "First")}));
+    Put("z.mp3", Mp3({TextFrame("TIT2", "Last")}));
+    Open();
+    Click("z.mp3");
+    Type(editor->edTitle(), "Last, saved");
+    editor->btnSaveClick();
+    EXPECT_TRUE(IsSelected("z.mp3"));
+    EXPECT_EQ(list->FocusedRow(), Row("z.mp3"));
+    EXPECT_EQ(Text(editor->edTitle()), "Last, saved");
+    EXPECT_EQ(ReadBack(Path("z.mp3")).title, "Last, saved");
+}
+
+TEST_F(EditorTest, SeveralFilesGetOnlyTheChangedBoxAndKeepTheirOwnFields) {
+    Put("a.mp3", Mp3({TextFrame("TIT2", "Title A"), TextFrame("TPE1", "Artist A"),
+                      TextFrame("TCON", "Rock"), PictureFrame()}));
+    Put("b.mp3", Mp3({TextFrame("TIT2", "Title B"), TextFrame("TYER", "1980")}));
+    PutSample("02 - Evening Tune.ogg", "c.ogg");
+    Put("d.mp3", Mp3({TextFrame("TIT2", "Not selected")}));
+    Open();
+    std::map<std::string, TTag2> before;
+    for (const char* name : {"a.mp3", "b.mp3", "c.ogg"})
+        before[name] = ReadBack(Path(name));
+    SelectRows({"a.mp3", "b.mp3", "c.ogg"});
+    ASSERT_EQ(list->SelectedCount(), 3);
+    // Every box shows the marker, first in its list.
+    for (QComboBox* box : {editor->edTitle(), editor->edArtist(), editor->edGenre(),
+                           editor->edComment(), editor->edURL(), editor->edTrack()}) {
+        EXPECT_EQ(box->currentText(), editor->KeepMarker()) << box->objectName().toStdString();
+        EXPECT_EQ(box->itemText(0), editor->KeepMarker()) << box->objectName().toStdString();
+    }
+    EXPECT_EQ(editor->LyricsText(), editor->KeepMarker());
+
+    Type(editor->edAlbum(), "Shared Album");
+    editor->btnSaveClick();
+
+    for (auto& [name, expected] : before) {
+        expected.album = "Shared Album";
+        const TTag2 after = ReadBack(Path(name));
+        EXPECT_EQ(TextFields(after), TextFields(expected)) << name;
+        EXPECT_EQ(after.GenreID, expected.GenreID) << name;
+        EXPECT_EQ(after.ImagesCount, expected.ImagesCount) << name;
+    }
+    EXPECT_EQ(before["a.mp3"].ImagesCount, 1);
+    EXPECT_EQ(before["c.ogg"].title, "Evening Tune");
+    EXPECT_EQ(ReadBack(Path("d.mp3")).album, "");
+    // The rows were unselected as they were saved; the row after the first is shown.
+    EXPECT_EQ(list->FocusedRow(), Row("b.mp3"));
+    EXPECT_EQ(list->SelectedCount(), 1);
+    EXPECT_EQ(Text(editor->edTitle()), "Title B");
+    EXPECT_NE(editor->edTitle()->itemText(0), editor->KeepMarker());
+}
+
+TEST_F(EditorTest, AGenreChosenInTheListIsShiftedByTheMarker) {
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+        Put(name, Mp3({TextFrame("TCON", "Trip Rock")}));
+    Open();
+    SelectRows({"a.mp3", "b.mp3", "c.mp3"});
+    const int blues = editor->GenrePosition(0);
+    editor->edGenre()->setCurrentIndex(blues + 1);
+    EXPECT_EQ(editor->edGenre()->currentText(), QStringLiteral("Blues"));
+    editor->btnSaveClick();
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+        EXPECT_EQ(ReadBack(Path(name)).GenreID, 0) << name;
+}
+
+TEST_F(EditorTest, SaveErrorsReachTheBoxOnlyWithTheOption) {
+    Put("a.mp3", Mp3({TextFrame("TIT2", "Short")}));
+    Open();
+    for (const bool show : {true, false}) {
+        options.showErrors = show;
+        errorBoxes.clear();
+        Click("a.mp3");
+        const Bytes before = ReadAll(Path("a.mp3"));
+        // A title far too long for the old tag's space forces a rewrite, which the full disk stops.
+        Type(editor->edTitle(), QString(2000, QLatin1Char('x')));
+        sondrel::SetWriteFaultHook([](std::size_t) { return false; });
+        editor->btnSaveClick();
+        sondrel::SetWriteFaultHook(nullptr);
+        EXPECT_EQ(ReadAll(Path("a.mp3")), before);
+        EXPECT_EQ(errorBoxes.size(), show ? 1 : 0);
+        if (show) {
+            EXPECT_TRUE(errorBoxes.front().startsWith(
+                QStringLiteral("Can't save tag(s). Show this message in next time? ")));
+        }
+    }
+}
+
+// ---- Deleting ----
+
+TEST_F(EditorTest, DeleteCommandsRemoveTheirTagsFromSelectedFilesOnly) {
+    const V1 v1{"V1 title", "", "", "", "", 0, 12};
+    struct Case {
+        std::function<void(TTagEditor&)> command;
+        bool v1Left, v2Left;
+    };
+    const Case cases[] = {
+        {[](TTagEditor& e) { e.actDeleteTag1Execute(); }, false, true},
+        {[](TTagEditor& e) { e.actDeleteTag2Execute(); }, true, false},
+        {[](TTagEditor& e) { e.actDeleteAllTagsExecute(); }, false, false},
+    };
+    for (const auto& c : cases) {
+        Put("a.mp3", Mp3({TextFrame("TIT2", "V2 title")}, &v1));
+        Put("b.mp3", Mp3({TextFrame("TIT2", "Untouched")}, &v1));
+        Open();
+        Click("a.mp3");
+        c.command(*editor);
+        TagBridge check;
+        check.sondrel.setFilename(Path("a.mp3"));
+        check.sondrel2.setFileName(Path("a.mp3"));
+        EXPECT_EQ(check.sondrel.Valid(), c.v1Left);
+        EXPECT_EQ(check.sondrel2.Valid(), c.v2Left);
+        check.sondrel.setFilename(Path("b.mp3"));
+        check.sondrel2.setFileName(Path("b.mp3"));
+        EXPECT_TRUE(check.sondrel.Valid() && check.sondrel2.Valid());
+        // The editor shows the file as it now is.
+        EXPECT_EQ(Text(editor->edTitle()), c.v2Left ? "V2 title" : (c.v1Left ? "V1 title" : ""));
+        EXPECT_TRUE(editor->btnSave()->isEnabled());
+        EXPECT_TRUE(list->lbFile()->isEnabled());
+        std::filesystem::remove(Path("a.mp3"));
+        std::filesystem::remove(Path("b.mp3"));
+    }
+}
+
+TEST_F(EditorTest, DeleteOggClearsTheCommentsAndLeavesMp3sAlone) {
+    PutSample("02 - Evening Tune.ogg", "a.ogg");
+    Put("b.mp3", Mp3({TextFrame("TIT2", "Kept")}));
+    Open();
+    SelectRows({"a.ogg", "b.mp3"});
+    editor->actDeteteOggExecute();
+    EXPECT_EQ(ReadBack(Path("a.ogg")).title, "");
+    EXPECT_EQ(ReadBack(Path("b.mp3")).title, "Kept");
+    EXPECT_TRUE(errorBoxes.isEmpty());
+}
+
+// ---- History ----
+
+TEST_F(EditorTest, HistoryListsFollowTheOptionAndTheirLimit) {
+    Put("a.mp3", Mp3({TextFrame("TIT2", "Song"), TextFrame("TPE1", "Band")}));
+    Open();
+    Click("a.mp3");
+    EXPECT_EQ(editor->edTitle()->count(), 0);  // option off
+
+    options.saveHistory = true;
+    editor->ShowCurrentFile();
+    editor->ShowCurrentFile();
+    EXPECT_EQ(editor->edTitle()->findText("Song"), editor->edTitle()->count() - 1);
+    EXPECT_EQ(editor->edTitle()->count(), 1) << "a value is added once";
+    EXPECT_EQ(editor->edArtist()->findText("Band"), 0);
+
+    editor->edArtist()->clear();
+    for (int i = 0; i < 101; ++i)
+        editor->edArtist()->addItem(QStringLiteral("a%1").arg(1000 + i));
+    editor->ShowCurrentFile();
+    EXPECT_EQ(editor->edArtist()->count(), 101);
+    EXPECT_EQ(editor->edArtist()->findText("Band"), -1);
+    EXPECT_EQ(Text(editor->edArtist()), "Band");
+
+    editor->actClearHistory();
+    EXPECT_EQ(editor->edArtist()->count(), 1) << "cleared, then the file's value again";
+}
+
+// ---- Keyboard ----
+
+TEST_F(EditorTest, EnterSavesAndMovesOn) {
+    Put("a.mp3", Mp3({TextFrame("TIT2", "One")}));
+    Put("b.mp3", Mp3({TextFrame("TIT2", "Two")}));
+    Open();
+    Click("a.mp3");
+    Type(editor->edArtist(), "Typed");
+    QTest::keyClick(editor->edArtist(), Qt::Key_Return);
+    EXPECT_EQ(ReadBack(Path("a.mp3")).artist, "Typed");
+    EXPECT_EQ(list->FocusedRow(), Row("b.mp3"));
+    // The track box saves on Enter too.
+    Type(editor->edTrack(), "5");
+    QTest::keyClick(editor->edTrack(), Qt::Key_Return);
+    EXPECT_EQ(ReadBack(Path("b.mp3")).track, "5");
+}
+
+TEST_F(EditorTest, ArrowsMoveWithAndWithoutAutoSave) {
+    struct Case {
+        bool autoSave;
+        Qt::Key key;
+        Qt::KeyboardModifiers mods;
+        const char* from;
+        const char* to;
+        bool saved;
+    };
+    const Case cases[] = {
+        {false, Qt::Key_Down, Qt::NoModifier, "b.mp3", "c.mp3", false},
+        {false, Qt::Key_Up, Qt::NoModifier, "b.mp3", "a.mp3", false},
+        {false, Qt::Key_Return, Qt::ControlModifier, "b.mp3", "c.mp3", false},
+        {false, Qt::Key_Return, Qt::ShiftModifier, "b.mp3", "a.mp3", false},
+        {false, Qt::Key_Up, Qt::NoModifier, "a.mp3", "a.mp3", false},
+        {false, Qt::Key_Down, Qt::NoModifier, "c.mp3", "c.mp3", false},
+        {true, Qt::Key_Down, Qt::NoModifier, "b.mp3", "c.mp3", true},
+        {true, Qt::Key_Up, Qt::NoModifier, "b.mp3", "a.mp3", true},
+        {true, Qt::Key_Up, Qt::NoModifier, "c.mp3", "b.mp3", true},
+        {true, Qt::Key_Down, Qt::NoModifier, "c.mp3", "c.mp3", true},
+    };
+    for (const auto& c : cases) {
+        for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+            Put(name, Mp3({TextFrame("TIT2", name)}));
+        options.autoSave = c.autoSave;
+        Open();
+        Click(c.from);
+        Type(editor->edTitle(), "edited");
+        QTest::keyClick(editor->edTitle(), c.key, c.mods);
+        const std::string where =
+            std::string(c.from) + " key " + std::to_string(c.key) + (c.autoSave ? " auto" : "");
+        EXPECT_EQ(list->FocusedRow(), Row(c.to)) << where;
+        EXPECT_TRUE(IsSelected(c.to)) << where;
+        EXPECT_EQ(list->SelectedCount(), 1) << where;
+        EXPECT_EQ(ReadBack(Path(c.from)).title, c.saved ? "edited" : c.from) << where;
+        if (std::string(c.from) != c.to) {
+            EXPECT_EQ(Text(editor->edTitle()), c.to) << where;
+        }
+        for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+            std::filesystem::remove(Path(name));
+    }
+}
+
+// ---- Colours ----
+
+TEST_F(EditorTest, ColourHintsFollowTheSaveChoice) {
+    editor->setColors(QColor(250, 250, 250), QColor(255, 200, 120));
+    Put("a.mp3", Mp3({TextFrame("TIT2", std::string(31, 't')), TextFrame("TPE1", "Short")}));
+    Open();
+    auto highlighted = [this](QWidget* box) {
+        return TTagEditor::BoxColor(box) == editor->HighlightColor();
+    };
+    editor->setSaveTagChoice(sondrel::kVersion1);
+    Click("a.mp3");
+    EXPECT_TRUE(highlighted(editor->edTitle()));
+    EXPECT_FALSE(highlighted(editor->edArtist()));
+    // Fields that ID3v1 cannot hold are marked while it is the only tag saved.
+    EXPECT_TRUE(highlighted(editor->edComposer()));
+    EXPECT_FALSE(highlighted(editor->edTrack()));
+
+    editor->setSaveTagChoice(sondrel::kVersion2);
+    EXPECT_FALSE(highlighted(editor->edTitle()));
+    EXPECT_FALSE(highlighted(editor->edComposer()));
+
+    // Typing: no hints while version 2 is saved; a long artist is hinted otherwise.
+    editor->edArtist()->setEditText(QString(31, QLatin1Char('a')));
+    QTest::keyClick(editor->edArtist(), Qt::Key_End);
+    EXPECT_FALSE(highlighted(editor->edArtist()));
+    editor->setSaveTagChoice(sondrel::kVersion12);
+    QTest::keyClick(editor->edArtist(), Qt::Key_End);
+    EXPECT_TRUE(highlighted(editor->edArtist()));
+    EXPECT_FALSE(highlighted(editor->edComposer()));
+}
+
+// ---- Comment boxes and the URL label ----
+
+TEST_F(EditorTest, CommentBoxShowsTheFirstLineAndEditsIt) {
+    Put("a.mp3", Mp3({TextFrame("TIT2", "x")}));
+    Open();
+    Click("a.mp3");
+    editor->memoComment()->setPlainText("first\nsecond");
+    editor->edComment()->showPopup();  // opens the memo in its place
+    EXPECT_TRUE(editor->memoComment()->isVisibleTo(&host));
+    EXPECT_FALSE(editor->edComment()->isVisibleTo(&host));
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(editor, &press);  // a click on the background leaves it
+    EXPECT_FALSE(editor->memoComment()->isVisibleTo(&host));
+    EXPECT_EQ(editor->edComment()->currentText(), QStringLiteral("first"));
+
+    editor->edComment()->lineEdit()->selectAll();
+    QTest::keyClicks(editor->edComment()->lineEdit(), "FIRST");
+    EXPECT_EQ(editor->memoComment()->toPlainText(), QStringLiteral("FIRST\nsecond"));
+}
+
+TEST_F(EditorTest, UrlLabelOpensTheAddress) {
+    const std::pair<QString, QString> cases[] = {
+        {QStringLiteral("example.org"), QStringLiteral("http://example.org")},
+        {QStringLiteral("http://example.org/a"), QStringLiteral("http://example.org/a")},
+        {QStringLiteral("me@example.org"), QStringLiteral("mailto:me@example.org")},
+    };
+    for (const auto& [box, target] : cases) {
+        openedUrls.clear();
+        Type(editor->edURL(), box);
+        editor->labLinkClick();
+        EXPECT_EQ(openedUrls, QStringList{target});
+    }
+    openedUrls.clear();
+    Type(editor->edURL(), QString());
+    editor->labLinkClick();
+    EXPECT_TRUE(openedUrls.isEmpty());
+}
+
+// ---- Wiring in the main window ----
+
+TEST(TagEditorInMainWindow, SelectionShortcutsAndSettings) {
+    if (!sondrel::test::HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg makes the MP3 fixtures";
+    QTemporaryDir home;
+    TempDir music;
+    const V1 v1{"V1 title", "", "", "", "", 0, 12};
+    WriteAll(music.file("a.mp3"), Mp3({TextFrame("TIT2", "Main")}, &v1));
+    SettingsStore store(home.filePath("settings.ini"));
+    store.WriteString("StartDir", QString::fromStdString(music.path()));
+    store.WriteString("StartFile", "A.MP3");
+    store.WriteInteger("cbSaveTag", 1);
+    store.WriteBool("flUseLyrics3", false);
+    {
+        Tfm window(store);
+        Tfmmp3Info info;
+        window.setCompanions(nullptr, &info, nullptr, nullptr);
+        window.show();
+        TTagEditor* editor = window.tagEditor();
+        ASSERT_NE(editor, nullptr);
+        EXPECT_EQ(editor->SaveTagChoice(), 1);
+        EXPECT_FALSE(editor->UseLyrics3());
+        // The start file is selected and shown, with its stream facts.
+        EXPECT_EQ(editor->edTitle()->currentText(), QStringLiteral("Main"));
+        EXPECT_EQ(info.labFileName()->text(), QStringLiteral("a.mp3"));
+        EXPECT_EQ(info.Value(7), QStringLiteral("id3v2.3"));
+
+        window.action(QStringLiteral("actReadTag"))->trigger();  // version 1&2 -> version 1
+        EXPECT_EQ(editor->cbReadTag()->currentIndex(), 0);
+        EXPECT_EQ(editor->edTitle()->currentText(), QStringLiteral("V1 title"));
+        window.action(QStringLiteral("actReadTag"))->trigger();  // -> version 2
+        editor->edTitle()->setEditText(QStringLiteral("Saved by F2"));
+        window.action(QStringLiteral("actSave"))->trigger();
+        EXPECT_EQ(ReadBack(music.file("a.mp3")).title, "Saved by F2");
+        editor->setUseLyrics3(true);
+    }
+    EXPECT_EQ(store.ReadInteger("cbReadTag", -1), 1);
+    EXPECT_EQ(store.ReadInteger("cbSaveTag", -1), 1);
+    EXPECT_TRUE(store.ReadBool("flUseLyrics3", false));
+}
+
+}  // namespace
