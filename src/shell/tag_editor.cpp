@@ -377,6 +377,27 @@ bool TTagEditor::ProgressRunning() const {
     return !wait_ || wait_->Running();
 }
 
+bool TTagEditor::ComponentsHold(const std::string& path) const {
+    const sondrel::TagBridge& b = *bridge_;
+    switch (sondrel::FormatOfPath(path)) {
+        case TagFormat::MP3:
+            return b.sondrel.Filename() == path && b.sondrel2.FileName() == path;
+        case TagFormat::Ogg:
+            return b.Ogg.FileName() == path;
+        case TagFormat::WMA:
+            return b.WMATag.FileName() == path;
+        case TagFormat::APE:
+            return b.APE.Filename() == path;
+        case TagFormat::MP4:
+            return b.mp4Tag.FileName() == path;
+        case TagFormat::MPC:
+            return b.MPCTag.Filename() == path;
+        case TagFormat::None:
+            break;
+    }
+    return true;
+}
+
 // ---- Showing ----
 
 void TTagEditor::ShowCurrentFile() {
@@ -672,8 +693,9 @@ void TTagEditor::SaveTag(int mode) {
     if (!several) {
         if (RowIsFile(start)) {
             const std::string path = RowPath(start);
-            // The hub must hold this file's fields (and pictures) before the boxes go in.
-            if (path != shownPath_)
+            // The hub must hold this file's fields (and pictures) before the boxes
+            // go in, and the components must name this file: they write to it.
+            if (path != shownPath_ || !ComponentsHold(path))
                 bridge_->Read(path);
             TTag2 hub = bridge_->Hub();
             sondrel::ApplyEdits(hub, edits);

@@ -148,6 +148,8 @@ private:
     void Deselect(int row);
     void MakeCurrent(int row);
     bool ProgressRunning() const;
+    // Whether the format's components were last given `path` (saves write there).
+    bool ComponentsHold(const std::string& path) const;
 
     void ShowHub(bool mp3Row);
     void SelectGenre(int genreId);

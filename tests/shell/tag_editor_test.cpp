@@ -26,6 +26,7 @@
 #include "shell/settings_store.h"
 #include "support/test_support.h"
 #include "tags/file_io.h"
+#include "util/text.h"
 
 namespace {
 
@@ -429,6 +430,72 @@ TEST_F(EditorTest, SaveErrorsReachTheBoxOnlyWithTheOption) {
                 QStringLiteral("Can't save tag(s). Show this message in next time? ")));
         }
     }
+}
+
+TEST_F(EditorTest, PeersReadWhatASeveralFileSaveWrote) {
+    if (sondrel::test::RunCommand("/usr/bin/python3 -c 'import mutagen'").exitCode != 0)
+        GTEST_SKIP() << "mutagen is missing";
+    Put("a.mp3", Mp3({TextFrame("TIT2", "Title A")}));
+    PutSample("02 - Evening Tune.ogg", "b.ogg");
+    Open();
+    SelectRows({"a.mp3", "b.ogg"});
+    Type(editor->edArtist(), QStringLiteral("Grüße"));
+    editor->btnSaveClick();
+    const std::string script =
+        "import sys, mutagen\n"
+        "for p in sys.argv[1:]:\n"
+        "    f = mutagen.File(p)\n"
+        "    t = f.tags\n"
+        "    print(t['TPE1'].text[0] if 'TPE1' in t else t['artist'][0])\n"
+        "    print(t['TIT2'].text[0] if 'TIT2' in t else t['title'][0])\n";
+    const auto r = sondrel::test::RunCommand(
+        "/usr/bin/python3 -c " + sondrel::test::ShellQuote(script) + " " +
+        sondrel::test::ShellQuote(Path("a.mp3")) + " " + sondrel::test::ShellQuote(Path("b.ogg")));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.output, "Grüße\nTitle A\nGrüße\nEvening Tune\n");
+}
+
+TEST_F(EditorTest, CapitalizationAppliesToReadsUntilTheNextSave) {
+    Put("a.mp3", Mp3({TextFrame("TIT2", "hey jude"),
+                      TextFrame("COMM", std::string("eng\0", 4) + "keep me")}));
+    Put("b.mp3", Mp3({TextFrame("TIT2", "let it be")}));
+    Open();
+    Click("a.mp3");
+    editor->cbCapitalization()->setCurrentIndex(sondrel::kCaseUpper);
+    EXPECT_EQ(Text(editor->edTitle()), "HEY JUDE");
+    EXPECT_EQ(editor->memoComment()->toPlainText(), QStringLiteral("keep me"));
+    editor->btnSaveClick();
+    EXPECT_EQ(ReadBack(Path("a.mp3")).title, "HEY JUDE");
+    EXPECT_EQ(editor->cbCapitalization()->currentIndex(), 0);
+    Click("a.mp3");
+    Click("b.mp3");
+    EXPECT_EQ(Text(editor->edTitle()), "let it be");
+}
+
+TEST_F(EditorTest, BatchModeSavesTheHubIntoItsRowAlone) {
+    Put("a.mp3", Mp3({TextFrame("TIT2", "Shown")}));
+    Put("b.mp3", Mp3({TextFrame("TIT2", "Batch target")}));
+    Open();
+    Click("a.mp3");
+    Type(editor->edTitle(), "typed, never saved");
+    TagBridge& bridge = editor->Bridge();
+    bridge.Read(Path("b.mp3"));
+    TTag2 hub = bridge.Hub();
+    hub.album = "From the batch";
+    bridge.sondrel2.setSondrel(hub);
+    editor->setBatchRow(Row("b.mp3"));
+    editor->SaveTag(TTagEditor::kSaveBatch);
+    const TTag2 b = ReadBack(Path("b.mp3"));
+    EXPECT_EQ(b.album, "From the batch");
+    EXPECT_EQ(b.title, "Batch target");
+    EXPECT_EQ(ReadBack(Path("a.mp3")).title, "Shown");
+    EXPECT_EQ(list->FocusedRow(), Row("a.mp3"));
+    EXPECT_TRUE(editor->btnSave()->isEnabled());
+    // The boxes still belong to a.mp3: saving them now must not write b's hub into it.
+    editor->btnSaveClick();
+    const TTag2 a = ReadBack(Path("a.mp3"));
+    EXPECT_EQ(a.title, "typed, never saved");
+    EXPECT_EQ(a.album, "");
 }
 
 // ---- Deleting ----
