@@ -377,6 +377,12 @@ bool TFileList::SelectStartFile(const QString& name) {
 }
 
 void TFileList::ShowPopup(const QPoint& pos) {
+    QMenu menu(this);
+    PreparePopup(menu, pos);
+    menu.exec(lbFile_->viewport()->mapToGlobal(pos));
+}
+
+void TFileList::PreparePopup(QMenu& menu, const QPoint& pos) {
     const QModelIndex hover = lbFile_->indexAt(pos);
     hoverIndex_ = hover.isValid() ? hover.row() : -1;
     if (rightButton_ && selectFileOnPopup && !selectFileOnPopup()) {
@@ -387,13 +393,16 @@ void TFileList::ShowPopup(const QPoint& pos) {
     }
     const int focused = FocusedRow();
     const bool onFile = focused >= 0 && model_.at(focused).IsFile();
-    QMenu menu(this);
     QAction* play = menu.addAction(tr("&Play"));
+    play->setObjectName(QStringLiteral("pmnPlay"));
     play->setVisible(onFile);
     connect(play, &QAction::triggered, this, [this, focused] { emit playRequested(focused); });
+    if (deleteTags_) {
+        menu.addMenu(deleteTags_);
+        deleteTags_->menuAction()->setEnabled(onFile);
+    }
     menu.addAction(tr("&Refresh"), this, &TFileList::edDirChange);
     menu.addAction(tr("Select A&ll"), this, &TFileList::actSelectAll);
-    menu.exec(lbFile_->viewport()->mapToGlobal(pos));
 }
 
 void TFileList::HandleDrop(QDropEvent* event) {

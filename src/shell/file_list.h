@@ -13,6 +13,7 @@
 class QLabel;
 class QLineEdit;
 class QListView;
+class QMenu;
 class QToolButton;
 class TfmWait;
 
@@ -66,6 +67,11 @@ public:
     std::function<bool()> selectFileOnPopup;
     std::function<bool()> windowVisible;
     void setProgressWindow(TfmWait* wait) { wait_ = wait; }
+    // The tag editor's "Delete Tags" submenu, shown in the list's popup menu
+    // and enabled exactly when the focused row is a file.
+    void setDeleteTagsMenu(QMenu* menu) { deleteTags_ = menu; }
+    // Builds the popup menu as it shows for the row under `pos` (public for tests).
+    void PreparePopup(QMenu& menu, const QPoint& pos);
 
     void edDirChange();  // rescan
     void actDirUp();
@@ -102,6 +108,7 @@ private:
     QLabel* labSelectedFiles_ = nullptr;
     FileTableModel model_;
     TfmWait* wait_ = nullptr;
+    QMenu* deleteTags_ = nullptr;
     int selectedCount_ = 0;
     int hoverIndex_ = -1;
     bool rightButton_ = false;

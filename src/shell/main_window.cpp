@@ -74,8 +74,8 @@ Tfm::Tfm(SettingsStore& store, QWidget* parent) : QMainWindow(parent), store_(st
     setWindowTitle(QStringLiteral("Sondrel"));
     setWindowIcon(TrayIconFrame(0));
     BuildActions();
-    BuildMenu();
     BuildContent();
+    BuildMenu();
 
     tray_ = new QSystemTrayIcon(TrayIconFrame(0), this);
     tray_->setToolTip(QStringLiteral("Sondrel"));
@@ -243,10 +243,12 @@ void Tfm::BuildMenu() {
         files->addAction(action(QString::fromLatin1(name)));
     mainMenu_->addAction(action(QStringLiteral("actShowDirs")));
     mainMenu_->addAction(action(QStringLiteral("actClearHistory")));
-    QMenu* deleteTags = mainMenu_->addMenu(tr("Delete Tags"));
+    // "Delete Tags" belongs to the file list's popup menu.
+    auto* deleteTags = new QMenu(tr("Delete Tags"), this);
     deleteTags->setObjectName(QStringLiteral("mnDeleteTags"));
     for (const char* name : {"actDeleteTag1", "actDeleteTag2", "actDeleteAllTags", "actDeteteOgg"})
         deleteTags->addAction(action(QString::fromLatin1(name)));
+    fileList_->setDeleteTagsMenu(deleteTags);
     mainMenu_->addAction(action(QStringLiteral("actOptions")));
     QMenu* language = mainMenu_->addMenu(tr("&Language"));
     language->setObjectName(QStringLiteral("mnLanguage"));

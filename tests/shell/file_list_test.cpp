@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QToolButton>
 
@@ -227,6 +228,24 @@ TEST(Drop, CopyMoveAndOverwriteQuestion) {
     const DropResult missing = DropFiles({src.filePath("gone.mp3")}, dst.path() + "/", true,
                                          [](const QString&) { return true; });
     EXPECT_EQ(missing.errors, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ListFixture, PopupOffersPlayAndDeleteTagsOnFilesOnly) {
+    QMenu deleteTags("Delete Tags");
+    list.setDeleteTagsMenu(&deleteTags);
+    auto popupFor = [&](int row) {
+        QMenu menu;
+        list.PreparePopup(menu, list.lbFile()->visualRect(list.FileTable().index(row)).center());
+        const QAction* play = menu.findChild<QAction*>("pmnPlay");
+        return std::pair{play && play->isVisible(), deleteTags.menuAction()->isEnabled()};
+    };
+    list.lbFile()->resize(300, 600);
+    EXPECT_EQ(popupFor(RowOf("b.mp3")), std::pair(true, true));
+    EXPECT_EQ(popupFor(RowOf("alpha")), std::pair(false, false));
 }
 
 }  // namespace
