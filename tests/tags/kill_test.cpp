@@ -1,0 +1,169 @@
+// Saves of large files killed with SIGKILL at random moments: afterwards the
+// file is either the old version or the new one, byte for byte, and the only
+// other thing that may remain in its folder is the save's own temporary file
+// (".<name>.XXXXXX"), which is recognised and removed here.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "support/test_support.h"
+#include "tags/id3v2.h"
+#include "tags/ogg.h"
+
+namespace sondrel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::ReadAll;
+using test::RunCommand;
+using test::ShellQuote;
+using test::TempDir;
+using test::WriteAll;
+
+constexpr std::size_t kLargeFileBytes = 24u << 20;
+constexpr int kKillsPerFormat = 20;
+
+// The edit each save makes: a tag that grows far past its old space, so the
+// whole file has to be rewritten behind it.
+const std::string kLongLyrics(40000, 'l');
+
+struct KillCase {
+    const char* name;
+    const char* fileName;
+    std::function<Bytes(const TempDir&)> makeOld;  // empty when a peer is missing
+    std::function<bool(const std::string& path)> save;
+};
+
+Bytes LargeMp3(const TempDir&) {
+    const Bytes frames = test::SilentMp3();
+    if (frames.empty())
+        return {};
+    Bytes out;
+    out.reserve(kLargeFileBytes + frames.size());
+    while (out.size() < kLargeFileBytes)
+        out.insert(out.end(), frames.begin(), frames.end());
+    return out;
+}
+
+Bytes LargeOgg(const TempDir& dir) {
+    if (!test::HaveProgram("ffmpeg"))
+        return {};
+    const std::string out = dir.file("source.ogg");
+    const auto r = RunCommand(
+        "ffmpeg -hide_banner -loglevel error -y -f lavfi -i "
+        "anoisesrc=d=20:c=white -ac 2 -c:a libvorbis -q:a 10 " +
+        ShellQuote(out) + " 2>&1");
+    return r.exitCode == 0 ? ReadAll(out) : Bytes{};
+}
+
+const KillCase kCases[] = {
+    {"id3v2 on a large MP3", "song.mp3", &LargeMp3,
+     [](const std::string& path) {
+         TSondrel2 c;
+         c.setFileName(path);
+         c.settitle("New title");
+         c.settext(kLongLyrics);
+         return c.WriteTag();
+     }},
+    {"Vorbis comments on a large Ogg file", "song.ogg", &LargeOgg,
+     [](const std::string& path) {
+         TOgg c;
+         c.setFileName(path);
+         c.settitle("New title");
+         c.setlyrics(kLongLyrics);
+         return c.WriteTag();
+     }},
+};
+
+// Runs the save in a child process and kills it after `delay` (never, when
+// negative). Returns true when the kill landed before the child finished.
+bool SaveAndKill(const KillCase& c, const std::string& path, std::chrono::microseconds delay) {
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return false;
+    if (pid == 0)
+        ::_exit(c.save(path) ? 0 : 1);
+    if (delay.count() >= 0) {
+        std::this_thread::sleep_for(delay);
+        ::kill(pid, SIGKILL);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+bool Decodes(const std::string& path) {
+    return RunCommand("ffmpeg -hide_banner -v error -i " + ShellQuote(path) +
+                      " -f null - 2>&1 && echo decoded")
+               .output.find("decoded") != std::string::npos;
+}
+
+TEST(KillDuringSave, FileIsOldOrNewAndOnlyOurTemporaryRemains) {
+    std::mt19937 rng(7);
+    for (const KillCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        TempDir work;
+        const Bytes old = c.makeOld(work);
+        if (old.empty()) {
+            GTEST_SKIP() << "ffmpeg is needed to make the large files";
+        }
+
+        // The new version, and how long an uninterrupted save takes.
+        TempDir dir;
+        const std::string path = dir.file(c.fileName);
+        WriteAll(path, old);
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_FALSE(SaveAndKill(c, path, std::chrono::microseconds(-1)));
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start);
+        const Bytes fresh = ReadAll(path);
+        ASSERT_NE(fresh, old) << "the save changed nothing";
+        if (test::HaveProgram("ffmpeg")) {
+            EXPECT_TRUE(Decodes(path)) << "the saved file does not decode";
+        }
+
+        const std::regex ours("\\." + std::regex_replace(c.fileName, std::regex("\\."), "\\.") +
+                              "\\.[A-Za-z0-9]{6}");
+        int killedMidway = 0, leftovers = 0, wasOld = 0, wasNew = 0;
+        std::uniform_int_distribution<long long> when(0, took.count() * 6 / 5);
+        for (int i = 0; i < kKillsPerFormat; ++i) {
+            SCOPED_TRACE("kill " + std::to_string(i));
+            WriteAll(path, old);
+            killedMidway += SaveAndKill(c, path, std::chrono::microseconds(when(rng))) ? 1 : 0;
+            const Bytes now = ReadAll(path);
+            const bool isOld = now == old, isNew = now == fresh;
+            EXPECT_TRUE(isOld || isNew)
+                << "the file is neither version (" << now.size() << " bytes)";
+            wasOld += isOld ? 1 : 0;
+            wasNew += isNew ? 1 : 0;
+            for (const auto& e : fs::directory_iterator(dir.path())) {
+                const std::string name = e.path().filename().string();
+                if (name == c.fileName)
+                    continue;
+                EXPECT_TRUE(std::regex_match(name, ours)) << "unknown file left: " << name;
+                fs::remove(e.path());
+                ++leftovers;
+            }
+        }
+        // Without kills that land inside a save this test proves nothing.
+        EXPECT_GT(killedMidway, 0);
+        RecordProperty(std::string(c.name) + ": kills", killedMidway);
+        RecordProperty(std::string(c.name) + ": old/new/leftovers",
+                       std::to_string(wasOld) + "/" + std::to_string(wasNew) + "/" +
+                           std::to_string(leftovers));
+    }
+}
+
+}  // namespace
+}  // namespace sondrel
