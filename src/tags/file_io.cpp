@@ -50,6 +50,27 @@ bool WriteFully(int fd, std::int64_t offset, const std::uint8_t* data, std::size
 
 }  // namespace
 
+namespace {
+
+IoFaultHook& StepHook() {
+    static IoFaultHook hook;
+    return hook;
+}
+
+// False (with errno set) when a test has asked for this step to fail.
+bool StepAllowed(IoStep step) {
+    if (!StepHook() || StepHook()(step))
+        return true;
+    errno = step == IoStep::Rename ? EXDEV : EIO;
+    return false;
+}
+
+}  // namespace
+
+void SetIoFaultHook(IoFaultHook hook) {
+    StepHook() = std::move(hook);
+}
+
 void SetWriteFaultHook(WriteFaultHook hook) {
     FaultHook() = std::move(hook);
 }
@@ -167,7 +188,7 @@ bool File::WriteAt(std::int64_t offset, const std::uint8_t* data, std::size_t co
 }
 
 bool File::Truncate(std::int64_t size) {
-    if (::ftruncate(fd_, size) != 0) {
+    if (!StepAllowed(IoStep::Truncate) || ::ftruncate(fd_, size) != 0) {
         lastError_ = ErrnoText("truncate failed");
         return false;
     }
@@ -175,7 +196,7 @@ bool File::Truncate(std::int64_t size) {
 }
 
 bool File::Sync() {
-    if (::fsync(fd_) != 0) {
+    if (!StepAllowed(IoStep::Sync) || ::fsync(fd_) != 0) {
         lastError_ = ErrnoText("flush failed");
         return false;
     }
@@ -266,7 +287,7 @@ IoResult SafeReplace(const std::string& linkPath,
         ::unlink(tmpl.c_str());
         return {false, error.empty() ? "rewrite failed" : error};
     }
-    if (::rename(tmpl.c_str(), path.c_str()) != 0) {
+    if (!StepAllowed(IoStep::Rename) || ::rename(tmpl.c_str(), path.c_str()) != 0) {
         IoResult r{false, ErrnoText("cannot replace file")};
         ::unlink(tmpl.c_str());
         return r;

@@ -107,4 +107,11 @@ IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& da
 using WriteFaultHook = std::function<bool(std::size_t bytes)>;
 void SetWriteFaultHook(WriteFaultHook hook);
 
+// Test hook for the other steps a save depends on: returning false makes that
+// step fail as the system would (EIO for a flush or truncation, EXDEV for the
+// final rename).
+enum class IoStep { Truncate, Sync, Rename };
+using IoFaultHook = std::function<bool(IoStep step)>;
+void SetIoFaultHook(IoFaultHook hook);
+
 }  // namespace sondrel

@@ -264,3 +264,45 @@ TEST(WriteTail, FailedWriteNeverCutsTheFile) {
 
 }  // namespace
 }  // namespace sondrel
+
+namespace {
+
+struct StepFault {
+    explicit StepFault(sondrel::IoStep failing) {
+        sondrel::SetIoFaultHook([failing](sondrel::IoStep s) { return s != failing; });
+    }
+    ~StepFault() { sondrel::SetIoFaultHook(nullptr); }
+};
+
+TEST(SafeReplace, FailedFlushOrRenameLeavesTheOriginal) {
+    for (const auto step : {sondrel::IoStep::Sync, sondrel::IoStep::Rename}) {
+        sondrel::test::TempDir dir;
+        const auto path = dir.file("song.mp3");
+        sondrel::test::WriteAll(path, std::string("old content"));
+        sondrel::IoResult r;
+        {
+            StepFault fault(step);
+            r = sondrel::SafeReplace(path, [](sondrel::ReplaceWriter& w, std::string&) {
+                return w.Write(sondrel::test::ToBytes("new content!"));
+            });
+        }
+        EXPECT_FALSE(r) << static_cast<int>(step);
+        EXPECT_FALSE(r.error.empty());
+        EXPECT_EQ(sondrel::test::ReadAll(path), sondrel::test::ToBytes("old content"));
+        EXPECT_EQ(sondrel::Entries(dir.path()), std::vector<std::string>{"song.mp3"});
+    }
+}
+
+TEST(WriteTail, FailedTruncationOrFlushIsReported) {
+    for (const auto step : {sondrel::IoStep::Truncate, sondrel::IoStep::Sync}) {
+        sondrel::test::TempDir dir;
+        const auto path = dir.file("a.bin");
+        sondrel::test::WriteAll(path, std::string("0123456789"));
+        StepFault fault(step);
+        const auto r = sondrel::WriteTail(path, 4, sondrel::test::ToBytes("ab"), 6);
+        EXPECT_FALSE(r) << static_cast<int>(step);
+        EXPECT_FALSE(r.error.empty());
+    }
+}
+
+}  // namespace
