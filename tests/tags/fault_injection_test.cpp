@@ -241,5 +241,46 @@ TEST(FaultInjection, EveryFailedWriteLeavesTheFileAsItWas) {
     RecordProperty("faults_injected", static_cast<int>(totalFaults));
 }
 
+// Flushes, truncations and the final rename fail in turn. A failure is always
+// reported; a rewrite whose rename fails leaves the file as it was (an
+// in-place write that fails at its flush has already written, and says so).
+TEST(FaultInjection, EveryFailedFlushTruncationAndRenameIsReported) {
+    for (const FaultCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const Bytes original = ReadAll((kSeeds / c.seed).string());
+        for (const IoStep step : {IoStep::Sync, IoStep::Truncate, IoStep::Rename}) {
+            std::size_t steps = 0;
+            {
+                Prepared p;
+                Prepare(p, c, original);
+                SetIoFaultHook([&](IoStep s) {
+                    steps += s == step;
+                    return true;
+                });
+                const Outcome clean = c.run(p.path, p.picture);
+                SetIoFaultHook(nullptr);
+                ASSERT_TRUE(clean.ok) << clean.error;
+            }
+            for (std::size_t k = 1; k <= steps; ++k) {
+                SCOPED_TRACE("step " + std::to_string(static_cast<int>(step)) + ", occurrence " +
+                             std::to_string(k));
+                Prepared p;
+                Prepare(p, c, original);
+                const auto before = Listing(p.dir.path());
+                std::size_t seen = 0;
+                SetIoFaultHook([&](IoStep s) { return s != step || ++seen != k; });
+                const Outcome r = c.run(p.path, p.picture);
+                SetIoFaultHook(nullptr);
+                EXPECT_FALSE(r.ok) << "a failed step was reported as success";
+                EXPECT_FALSE(r.error.empty()) << "no error text";
+                EXPECT_EQ(Listing(p.dir.path()), before) << "a temporary file was left";
+                if (step == IoStep::Rename) {
+                    EXPECT_TRUE(ReadAll(p.path) == original) << "the file changed";
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace sondrel
