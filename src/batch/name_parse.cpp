@@ -285,7 +285,10 @@ GenerateResult GenerateTags(std::vector<BatchRow>& rows, const GenerateOptions& 
                 hub.title = row.NewTitle;
                 hub.artist = row.NewArtist;
                 hub.album = row.NewAlbum;
-                hub.comment = row.NewComment;
+                // The row holds only the comment's first line: written back
+                // unchanged it would cut off the other lines.
+                if (row.NewComment != row.data.Comment)
+                    hub.comment = row.NewComment;
                 hub.year = row.NewYear;
                 bridge->sondrel2.setSondrel(hub);
                 const SaveOutcome saved = bridge->Save(path);

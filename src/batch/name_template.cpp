@@ -42,6 +42,15 @@ std::string TransformCase(std::string_view s, const NameOptions& options) {
     return ChangeCase(TranslitByMode(s, options.transliteration), options.capitalization);
 }
 
+// Bytes of the UTF-8 character starting at `at`: the lead byte and the
+// continuation bytes after it (at most three).
+std::size_t CharBytes(std::string_view s, std::size_t at) {
+    std::size_t n = 1;
+    while (n < 4 && at + n < s.size() && (static_cast<unsigned char>(s[at + n]) & 0xC0) == 0x80)
+        ++n;
+    return n;
+}
+
 std::string CaptionWithoutExt(const TData& data) {
     const std::string ext = ExtOf(data.FileName);
     return data.FileName.substr(0, data.FileName.size() - ext.size());
@@ -119,6 +128,7 @@ bool IsBadLetter(char c) {
         case '?':
         case '\\':
         case '|':
+        case '\0':  // would cut the path the system sees
             return true;
         default:
             return false;
@@ -213,7 +223,8 @@ std::string ComposeSegment(std::string_view segment, const TData& data,
             value = TrimSpaces(value);
         result += value;
         values += value;
-        rest.remove_prefix(p + 2);
+        // An unknown character is dropped whole, not just its first byte.
+        rest.remove_prefix(p + 1 + CharBytes(rest, p + 1));
     }
     result += rest;
     if (!data.Path.empty() && values == data.Path) {
@@ -339,7 +350,13 @@ RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& c
         const std::string ext = row.data.Ext();
         if (before.empty() || !EndsInExt(after, ext))
             continue;
-        if (!row.Checked || after.size() <= std::max<std::size_t>(ext.size(), 4)) {
+        // Only the extension left: no name at all, or inside a folder a
+        // hidden file the user would not find.
+        const auto lastSeparator = after.find_last_of(kPathSeparator);
+        const std::string_view filePart = lastSeparator == std::string::npos
+                                              ? std::string_view(after)
+                                              : std::string_view(after).substr(lastSeparator + 1);
+        if (!row.Checked || filePart.size() <= std::max<std::size_t>(ext.size(), 4)) {
             result.outcomes.push_back({before, after, kOutcomeOk});
             continue;
         }

@@ -32,7 +32,7 @@ struct NameOptions {
 // The built-in template list, for an empty stored list.
 const std::vector<std::string>& DefaultTemplates();
 
-// Characters no file name may hold: " * / : < > ? \ |
+// Characters no file name may hold: " * / : < > ? \ | and NUL.
 bool IsBadLetter(char c);
 // Bad letters deleted, or replaced by a space.
 std::string FixBadLetters(std::string_view s, bool deleteThem);
@@ -85,7 +85,8 @@ struct RenameResult {
 
 // Renames each checked row from its Before to its After (relative to the
 // shown folder), creating folders on the way. An existing target is never
-// replaced. Unchecked rows and too short names are reported with code 0.
+// replaced. Unchecked rows and names whose file part is only the extension
+// are reported with code 0.
 RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& context);
 
 // An error number of the system as an outcome code.

@@ -392,6 +392,15 @@ int RunExport(const std::vector<std::string>& argv, std::ostream& out, std::ostr
         out << BuildExportText(*kind, rows, layout);
         return failed ? kFailed : kOk;
     }
+    // "--output *.mp3" hands over the first audio file as the output: a
+    // list is never written over a file it lists.
+    for (const std::string& f : common.files) {
+        std::error_code ec;
+        if (std::filesystem::equivalent(path, f, ec) && !ec) {
+            err << "sondrel-tag: " << path << ": is one of the listed files\n";
+            return kFailed;
+        }
+    }
     const IoResult written = WriteExportFile(path, *kind, rows, layout);
     if (!written) {
         err << "sondrel-tag: " << path << ": " << written.error << "\n";

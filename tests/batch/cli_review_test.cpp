@@ -1,0 +1,53 @@
+// sondrel-tag export must never write its list over one of the files it
+// lists (a shell glob after --output hands it the first audio file).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using sondrel::test::ReadAll;
+using sondrel::test::RunCommand;
+using sondrel::test::ShellQuote;
+using sondrel::test::TempDir;
+using sondrel::test::ToBytes;
+using sondrel::test::WriteAll;
+
+std::string Tool() {
+    const fs::path exe = fs::read_symlink("/proc/self/exe");
+    const fs::path tool = exe.parent_path().parent_path() / "src" / "cli" / "sondrel-tag";
+    return fs::exists(tool) ? tool.string() : std::string();
+}
+
+TEST(ExportCliReview, OutputThatIsAnInputIsRefused) {
+    const std::string tool = Tool();
+    if (tool.empty())
+        GTEST_SKIP() << "sondrel-tag is not built";
+    TempDir dir;
+    fs::create_directories(dir.file("sub"));
+    WriteAll(dir.file("a.mp3"), "audio A");
+    WriteAll(dir.file("b.mp3"), "audio B");
+    fs::create_hard_link(dir.file("b.mp3"), dir.file("sub/link.mp3"));
+    const std::vector<std::string> outputs = {"a.mp3", "./a.mp3", "sub/../a.mp3", "sub/link.mp3"};
+    for (const auto& output : outputs) {
+        const auto r =
+            RunCommand("cd " + ShellQuote(dir.path()) + " && " + ShellQuote(tool) +
+                       " export --format csv --output " + ShellQuote(output) + " a.mp3 b.mp3 2>&1");
+        EXPECT_EQ(r.exitCode, 1) << output << ": " << r.output;
+        EXPECT_NE(r.output.find("is one of the listed files"), std::string::npos) << r.output;
+        EXPECT_EQ(ReadAll(dir.file("a.mp3")), ToBytes("audio A")) << output;
+        EXPECT_EQ(ReadAll(dir.file("b.mp3")), ToBytes("audio B")) << output;
+    }
+    // Another existing file is still replaced, as asked.
+    WriteAll(dir.file("old.m3u"), "old");
+    const auto r = RunCommand("cd " + ShellQuote(dir.path()) + " && " + ShellQuote(tool) +
+                              " export --format m3u --output old.m3u a.mp3 2>&1");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    const auto text = ReadAll(dir.file("old.m3u"));
+    EXPECT_EQ(std::string(text.begin(), text.begin() + 9), "#EXTM3U\r\n");
+}
+
+}  // namespace
