@@ -81,6 +81,24 @@ void SetBoxText(QComboBox* box, const QString& text) {
         box->setEditText(text);
 }
 
+// The user-visible fields; the pictures and the tag's version stay the file's.
+void CopyFieldValues(const TTag2& from, TTag2& to) {
+    to.track = from.track;
+    to.title = from.title;
+    to.artist = from.artist;
+    to.album = from.album;
+    to.year = from.year;
+    to.Genre = from.Genre;
+    to.comment = from.comment;
+    to.text = from.text;
+    to.composer = from.composer;
+    to.OrigArtist = from.OrigArtist;
+    to.copyright = from.copyright;
+    to.URL = from.URL;
+    to.EncodedBy = from.EncodedBy;
+    to.GenreID = from.GenreID;
+}
+
 bool IsEnter(int key) {
     return key == Qt::Key_Return || key == Qt::Key_Enter;
 }
@@ -718,8 +736,10 @@ void TTagEditor::SaveTag(int mode) {
             Deselect(row);
             list_->PrintSelectedFiles(false);
         }
-        ResetCapitalization();
     }
+    // Before the next row is shown: it must be read as its file holds it,
+    // or the next save would write a capitalization nobody chose for it.
+    ResetCapitalization();
     // The file was rewritten: the next read must come from disk.
     shownPath_.clear();
     const int last = RowCount() - 1;
@@ -741,7 +761,17 @@ void TTagEditor::SaveTag(int mode) {
 sondrel::SaveOutcome TTagEditor::SaveTags(int row) {
     if (row < 0 || row >= RowCount())
         return {};
-    const sondrel::SaveOutcome outcome = bridge_->Save(RowPath(row));
+    const std::string path = RowPath(row);
+    if (!ComponentsHold(path)) {
+        // The components write into the file they last read; a hub prepared
+        // for this row (the batch window's) must not land in another file.
+        const TTag2 fields = bridge_->Hub();
+        bridge_->Read(path);
+        TTag2 hub = bridge_->Hub();
+        CopyFieldValues(fields, hub);
+        bridge_->sondrel2.setSondrel(hub);
+    }
+    const sondrel::SaveOutcome outcome = bridge_->Save(path);
     ShowSaveError(outcome);
     return outcome;
 }
@@ -785,6 +815,9 @@ void TTagEditor::DeleteTags(sondrel::RemoveKind kind) {
 }
 
 void TTagEditor::BlockSave() {
+    // Disabling the focused list or button hands the focus on; that move is
+    // not the user's and must not become LastEditControl.
+    blocked_ = true;
     btnSave_->setEnabled(false);
     if (list_)
         list_->lbFile()->setEnabled(false);
@@ -794,6 +827,7 @@ void TTagEditor::UnBlockSave() {
     btnSave_->setEnabled(true);
     if (list_)
         list_->lbFile()->setEnabled(true);
+    blocked_ = false;
 }
 
 void TTagEditor::UnBlockSong() {
@@ -820,7 +854,7 @@ void TTagEditor::labLinkClick() {
 // ---- Keyboard and focus ----
 
 void TTagEditor::OnFocusChanged(QWidget* now) {
-    if (!now)
+    if (!now || blocked_)
         return;
     if (list_ && now == list_->lbFile()) {
         lastEdit_ = now;

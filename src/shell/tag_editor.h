@@ -211,4 +211,5 @@ private:
     // Set while a save or delete runs: the list's own selection signals must
     // not re-read files under the loop.
     bool busy_ = false;
+    bool blocked_ = false;  // between BlockSave and UnBlockSave
 };

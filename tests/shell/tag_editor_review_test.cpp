@@ -1,0 +1,187 @@
+// Editor rules found wrong in review: each case failed before its fix.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <string>
+#include <vector>
+
+#include "editor/format_bridge.h"
+#include "shell/file_list.h"
+#include "shell/tag_editor.h"
+#include "support/test_support.h"
+#include "util/text.h"
+
+namespace {
+
+using sondrel::TagBridge;
+using sondrel::TTag2;
+using sondrel::test::Bytes;
+using sondrel::test::TempDir;
+using sondrel::test::WriteAll;
+
+void Append(Bytes& b, const std::string& s) {
+    b.insert(b.end(), s.begin(), s.end());
+}
+
+// An MP3 of silence behind an ID3v2.3 tag of Latin-1 text frames.
+Bytes Mp3(const std::vector<std::pair<std::string, std::string>>& frames) {
+    Bytes body;
+    for (const auto& [id, text] : frames) {
+        Append(body, id);
+        const auto n = static_cast<std::uint32_t>(text.size() + 1);
+        for (int shift = 24; shift >= 0; shift -= 8)
+            body.push_back(static_cast<std::uint8_t>(n >> shift));
+        body.insert(body.end(), {0, 0, 0});
+        Append(body, text);
+    }
+    Bytes file;
+    Append(file, "ID3");
+    file.insert(file.end(), {3, 0, 0});
+    const auto n = static_cast<std::uint32_t>(body.size());
+    for (int shift = 21; shift >= 0; shift -= 7)
+        file.push_back(static_cast<std::uint8_t>((n >> shift) & 0x7f));
+    file.insert(file.end(), body.begin(), body.end());
+    const Bytes audio = sondrel::test::SilentMp3();
+    file.insert(file.end(), audio.begin(), audio.end());
+    return file;
+}
+
+TTag2 ReadBack(const std::string& path) {
+    TagBridge bridge;
+    bridge.Read(path);
+    return bridge.Hub();
+}
+
+class EditorReviewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!sondrel::test::HaveProgram("ffmpeg"))
+            GTEST_SKIP() << "ffmpeg makes the MP3 fixtures";
+        list = new TFileList(&host);
+        editor = new TTagEditor(&host);
+        editor->setFileList(list);
+        editor->liveOptions = [this] { return options; };
+        editor->showErrorBox = [this](const QString& m) { errorBoxes << m; };
+        editor->setStarted(true);
+        list->scanOptions = [] {
+            ScanOptions o;
+            o.showDirs = false;
+            return o;
+        };
+    }
+
+    std::string Path(const std::string& name) const { return dir.file(name); }
+    void Put(const std::string& name, const std::string& title) {
+        WriteAll(Path(name), Mp3({{"TIT2", title}}));
+    }
+    void Open() { list->edDir()->setText(QString::fromStdString(dir.path())); }
+    int Row(const std::string& name) const {
+        const auto& table = list->FileTable();
+        for (int r = 0; r < table.rowCount(); ++r) {
+            if (table.at(r).Caption.toStdString() == name)
+                return r;
+        }
+        ADD_FAILURE() << "no row " << name;
+        return -1;
+    }
+    void Click(const std::string& name) {
+        list->lbFile()->selectionModel()->setCurrentIndex(list->FileTable().index(Row(name)),
+                                                          QItemSelectionModel::ClearAndSelect);
+    }
+    void Type(QComboBox* box, const QString& text) {
+        box->setCurrentIndex(-1);
+        box->setEditText(text);
+    }
+    // Focus needs a shown, active window.
+    void ShowHost() {
+        host.resize(500, 800);
+        host.show();
+        host.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+    }
+
+    TempDir dir;
+    QWidget host;
+    TFileList* list = nullptr;
+    TTagEditor* editor = nullptr;
+    TagEditorOptions options;
+    QStringList errorBoxes;
+};
+
+// The row shown after a one-file save is read with the capitalization the
+// save has just reset, so its boxes hold what its file holds.
+TEST_F(EditorReviewTest, TheRowShownAfterASaveIsNotCapitalized) {
+    Put("a.mp3", "hey jude");
+    Put("b.mp3", "let it be");
+    Put("c.mp3", "yesterday");
+    Open();
+    Click("a.mp3");
+    editor->cbCapitalization()->setCurrentIndex(sondrel::kCaseUpper);
+    ASSERT_EQ(editor->edTitle()->currentText(), QStringLiteral("HEY JUDE"));
+    editor->btnSaveClick();
+    EXPECT_EQ(ReadBack(Path("a.mp3")).title, "HEY JUDE");
+    EXPECT_EQ(editor->cbCapitalization()->currentIndex(), 0);
+    ASSERT_EQ(list->FocusedRow(), Row("b.mp3"));
+    EXPECT_EQ(editor->edTitle()->currentText(), QStringLiteral("let it be"));
+    // Walking on with Enter leaves b as it was.
+    editor->btnSaveClick();
+    EXPECT_EQ(ReadBack(Path("b.mp3")).title, "let it be");
+}
+
+// A save of a row goes into that row's file, whichever file the components
+// last read: writing the hub into another file would overwrite its tags.
+TEST_F(EditorReviewTest, BatchSaveWritesTheBatchRowEvenWhenAnotherFileWasRead) {
+    Put("a.mp3", "Shown");
+    Put("b.mp3", "Batch target");
+    Open();
+    Click("a.mp3");  // the components now hold a.mp3
+    TagBridge& bridge = editor->Bridge();
+    TTag2 hub = bridge.Hub();
+    hub.title = "Batch target";
+    hub.album = "From the batch";
+    bridge.sondrel2.setSondrel(hub);
+    editor->setBatchRow(Row("b.mp3"));
+    editor->SaveTag(TTagEditor::kSaveBatch);
+    const TTag2 a = ReadBack(Path("a.mp3"));
+    const TTag2 b = ReadBack(Path("b.mp3"));
+    EXPECT_EQ(a.title, "Shown");
+    EXPECT_EQ(a.album, "");
+    EXPECT_EQ(b.title, "Batch target");
+    EXPECT_EQ(b.album, "From the batch");
+}
+
+// Disabling the list and the Save button during a save must not change the
+// control that focus returns to.
+TEST_F(EditorReviewTest, FocusReturnsToTheControlUsedBeforeTheSave) {
+    Put("a.mp3", "One");
+    Put("b.mp3", "Two");
+    Put("c.mp3", "Three");
+    Open();
+    ShowHost();
+    Click("a.mp3");
+
+    // F2 with the file list focused: the list gets the focus back.
+    list->lbFile()->setFocus();
+    ASSERT_TRUE(list->lbFile()->hasFocus());
+    editor->btnSaveClick();
+    EXPECT_EQ(list->FocusedRow(), Row("b.mp3"));
+    EXPECT_EQ(QApplication::focusWidget(), list->lbFile());
+
+    // The Save button clicked after typing in the artist box: back to that box.
+    editor->edArtist()->setFocus();
+    editor->btnSave()->setFocus();
+    ASSERT_TRUE(editor->btnSave()->hasFocus());
+    editor->btnSaveClick();
+    EXPECT_EQ(list->FocusedRow(), Row("c.mp3"));
+    EXPECT_EQ(editor->LastEditControl(), editor->edArtist());
+    const QWidget* now = QApplication::focusWidget();
+    EXPECT_TRUE(now == editor->edArtist() || now == editor->edArtist()->lineEdit());
+}
+
+}  // namespace
