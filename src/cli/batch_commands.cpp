@@ -169,6 +169,17 @@ std::vector<BatchRow> ReadRows(TagBridge& bridge, const Common& common, std::ost
     return ReadBatchRows(bridge, FilesOf(usable), scan);
 }
 
+// Whether the template holds a placeholder that captures what "%c" reads.
+bool TemplateFills(std::string_view nameTemplate, char c) {
+    const int slot = Captures::SlotOf(c);
+    for (std::size_t p = nameTemplate.find('%'); p != std::string_view::npos;
+         p = nameTemplate.find('%', p + 1)) {
+        if (p + 1 < nameTemplate.size() && Captures::SlotOf(nameTemplate[p + 1]) == slot)
+            return true;
+    }
+    return false;
+}
+
 int Usage(std::ostream& err, const std::string& message) {
     err << "sondrel-tag: " << message << "\n" << BatchUsage();
     return kUsage;
@@ -280,9 +291,13 @@ int RunParse(const std::vector<std::string>& argv, std::ostream& out, std::ostre
         return Usage(err, error);
     if (!templateGiven)
         return Usage(err, "parse needs --template");
-    if (!named.empty()) {
-        for (std::size_t i = 0; i < kParseFieldCount; ++i)
-            options.fields[i].enabled = named.count(static_cast<ParseField>(i)) > 0;
+    for (std::size_t i = 0; i < kParseFieldCount; ++i) {
+        FieldExpression& field = options.fields[i];
+        // Without a preview to look at, a field the template cannot fill is
+        // not emptied behind the user's back: by default only the fields
+        // whose placeholder the template holds take part.
+        field.enabled = named.empty() ? TemplateFills(options.nameTemplate, field.expression[1])
+                                      : named.count(static_cast<ParseField>(i)) > 0;
     }
     if (start) {
         options.autoNumbering = true;
@@ -428,8 +443,9 @@ const char* BatchUsage() {
         [--dry-run] FILE...
       Read values out of file and folder names by T and write them into the
       tags. Each field expression E combines them, as in "%A (%Y)"; naming
-      any field limits the job to the named ones. --number numbers the files
-      in the given order from START.
+      any field limits the job to the named ones, and without any only the
+      fields the template holds are changed. --number numbers the files in
+      the given order from START.
       Example: sondrel-tag parse --template '%A/%L/%# %T' */*/*.mp3
 
   export --format csv|tsv|m3u|pls --output OUT [--columns LIST] FILE...

@@ -1,9 +1,10 @@
-// sondrel-tag export must never write its list over one of the files it
-// lists (a shell glob after --output hands it the first audio file).
+// Batch commands that must not destroy what the user did not ask them to
+// touch: export over a listed file, parse over fields its template lacks.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "editor/format_bridge.h"
 #include "support/test_support.h"
 
 namespace {
@@ -22,6 +23,7 @@ std::string Tool() {
     return fs::exists(tool) ? tool.string() : std::string();
 }
 
+// A shell glob after --output hands export the first audio file.
 TEST(ExportCliReview, OutputThatIsAnInputIsRefused) {
     const std::string tool = Tool();
     if (tool.empty())
@@ -48,6 +50,50 @@ TEST(ExportCliReview, OutputThatIsAnInputIsRefused) {
     EXPECT_EQ(r.exitCode, 0) << r.output;
     const auto text = ReadAll(dir.file("old.m3u"));
     EXPECT_EQ(std::string(text.begin(), text.begin() + 9), "#EXTM3U\r\n");
+}
+
+// Without field options, parse changes only the fields its template holds;
+// named fields are taken even when the template lacks them.
+TEST(ParseCliReview, FieldsTheTemplateLacksAreKept) {
+    const std::string tool = Tool();
+    if (tool.empty())
+        GTEST_SKIP() << "sondrel-tag is not built";
+    const auto mp3 = sondrel::test::SilentMp3();
+    if (mp3.empty())
+        GTEST_SKIP() << "ffmpeg is missing";
+    TempDir dir;
+    const std::string path = dir.file("07 - Song.mp3");
+    WriteAll(path, mp3);
+    sondrel::TagBridge bridge;
+    bridge.Read(path);
+    sondrel::TTag2 tag = bridge.Hub();
+    tag.artist = "Artist";
+    tag.album = "Album";
+    tag.year = "1999";
+    tag.comment = "Note";
+    bridge.sondrel2.setSondrel(tag);
+    ASSERT_TRUE(bridge.Save(path).ok);
+
+    auto run = [&](const std::string& args) {
+        const auto r = RunCommand("cd " + ShellQuote(dir.path()) + " && " + ShellQuote(tool) +
+                                  " parse " + args + " '07 - Song.mp3' 2>&1");
+        EXPECT_EQ(r.exitCode, 0) << args << ": " << r.output;
+        bridge.Read(path);
+        return bridge.Hub();
+    };
+    sondrel::TTag2 got = run("--template '%# - %T'");
+    EXPECT_EQ(got.track, "7");
+    EXPECT_EQ(got.title, "Song");
+    EXPECT_EQ(got.artist, "Artist");
+    EXPECT_EQ(got.album, "Album");
+    EXPECT_EQ(got.year, "1999");
+    EXPECT_EQ(got.comment, "Note");
+
+    got = run("--template '%# - %T' --album '%T!' --year ''");
+    EXPECT_EQ(got.album, "Song!");
+    EXPECT_EQ(got.year, "1999");  // an empty expression changes nothing
+    EXPECT_EQ(got.artist, "Artist");
+    EXPECT_EQ(got.title, "Song");
 }
 
 }  // namespace
