@@ -281,7 +281,10 @@ GenerateResult GenerateTags(std::vector<BatchRow>& rows, const GenerateOptions& 
                 if (!haveRead)
                     bridge->Read(path);
                 TTag2 hub = bridge->Hub();
-                hub.track = row.NewTrack;
+                // The row shows the track normalised ("3/12" as "3"): written
+                // back unchanged it would drop the total.
+                if (row.NewTrack != row.data.Track)
+                    hub.track = row.NewTrack;
                 hub.title = row.NewTitle;
                 hub.artist = row.NewArtist;
                 hub.album = row.NewAlbum;

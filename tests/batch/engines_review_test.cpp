@@ -83,9 +83,10 @@ TEST(RenameRunReview, EmptyFilePartInAFolderIsNotRenamed) {
     EXPECT_FALSE(fs::exists(dir.file("Artist/.mp3")));
 }
 
-// The table shows a comment's first line only; a run that does not change
-// the comment must not write that line back over the whole comment.
-TEST(GenerateTagsReview, UnchangedCommentKeepsAllItsLines) {
+// The table shows a comment's first line only and the track normalised; a
+// run that does not change them must not write those texts back over the
+// whole comment and the track with its total.
+TEST(GenerateTagsReview, UnchangedCommentAndTrackKeepTheirFullText) {
     const test::Bytes mp3 = test::SilentMp3();
     if (mp3.empty())
         GTEST_SKIP() << "ffmpeg is missing";
@@ -96,6 +97,7 @@ TEST(GenerateTagsReview, UnchangedCommentKeepsAllItsLines) {
     bridge.Read(path);
     TTag2 tag = bridge.Hub();
     tag.comment = "line1\r\nline2";
+    tag.track = "3/12";
     bridge.sondrel2.setSondrel(tag);
     ASSERT_TRUE(bridge.Save(path).ok);
 
@@ -107,21 +109,26 @@ TEST(GenerateTagsReview, UnchangedCommentKeepsAllItsLines) {
         GenerateOptions o;
         o.mode = mode;
         o.fields[kFieldComment].enabled = false;
+        o.fields[kFieldTrack].enabled = false;
         const GenerateResult r = GenerateTags(rows, o, &bridge);
         ASSERT_EQ(r.written.size(), 1u) << mode;
 
         bridge.Read(path);
         EXPECT_EQ(bridge.Hub().artist, "Artist") << mode;
         EXPECT_EQ(bridge.Hub().comment, "line1\r\nline2") << mode;
+        EXPECT_EQ(bridge.Hub().track, "3/12") << mode;
     }
 
-    // A comment the run does change is written as computed.
+    // Values the run does change are written as computed.
     std::vector<BatchRow> rows = ReadBatchRows(bridge, files, {});
     GenerateOptions o;
     o.fields[kFieldComment].expression = "new %T";
+    o.fields[kFieldTrack].expression = "5";
+    o.trackStyle = kTrackStyle0X;
     ASSERT_EQ(GenerateTags(rows, o, &bridge).written.size(), 1u);
     bridge.Read(path);
     EXPECT_EQ(bridge.Hub().comment, "new Song");
+    EXPECT_EQ(bridge.Hub().track, "05");
 }
 
 }  // namespace
