@@ -476,19 +476,32 @@ const char* MessageOf(ParseError e) {
 
 // Granule position of the last page header in the file's tail, or 0.
 std::int64_t FindLastGranule(const File& f, std::int64_t fileLength) {
+    // Windows step back from the end of the file. Within a window the page
+    // header nearest the end wins: a short last page often shares its window
+    // with the page before it, whose granule would cut the playing time.
     for (int i = 1; i <= kGranuleWindows; ++i) {
-        const std::int64_t start = fileLength - kGranuleStep * i - 10;
+        std::int64_t start = fileLength - kGranuleStep * i - 10;
+        const bool firstWindow = start <= 0;
         if (start < 0)
+            start = 0;
+        const auto window = f.ReadUpTo(start, kGranuleWindowSize);
+        if (!window || window->size() < 14)
             return 0;
-        const auto window = f.ReadAt(start, kGranuleWindowSize);
-        if (!window)
-            return 0;
-        for (std::size_t at = 0; at <= kGranuleWindowSize - 10; ++at) {
-            if (std::memcmp(window->data() + at, "OggS", 4) != 0)
+        for (std::size_t at = window->size() - 14 + 1; at-- > 0;) {
+            const std::uint8_t* p = window->data() + at;
+            if (std::memcmp(p, "OggS", 4) != 0 || p[4] != 0)
                 continue;
             const auto g = f.ReadAt(start + static_cast<std::int64_t>(at) + 6, 8);
-            return g ? static_cast<std::int64_t>(Le64(g->data())) : 0;
+            if (!g)
+                return 0;
+            const std::uint64_t granule = Le64(g->data());
+            // -1 marks a page on which no packet ends: look further back.
+            if (granule == ~std::uint64_t{0})
+                continue;
+            return static_cast<std::int64_t>(granule);
         }
+        if (firstWindow)
+            return 0;
     }
     return 0;
 }

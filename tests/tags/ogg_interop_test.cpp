@@ -130,6 +130,26 @@ TEST_F(OggInterop, ReadsWhatFfmpegWrote) {
     EXPECT_EQ(ogg.Duration(), "00:00:03");
 }
 
+// Short streams end with a short page that shares the last search window
+// with the page before it; the playing time must come from the last one.
+TEST_F(OggInterop, PlayingTimeComesFromTheLastPage) {
+    for (const char* source :
+         {"anullsrc=r=44100:cl=stereo", "sine=frequency=300:sample_rate=22050"}) {
+        for (const int seconds : {2, 5}) {
+            SCOPED_TRACE(std::string(source) + ", " + std::to_string(seconds) + " s");
+            const std::string path = dir.file("short.ogg");
+            const auto r = RunCommand("ffmpeg -v error -y -f lavfi -i " + std::string(source) +
+                                      " -t " + std::to_string(seconds) + " -c:a libvorbis " +
+                                      ShellQuote(path) + " 2>&1");
+            ASSERT_EQ(r.exitCode, 0) << r.output;
+            TOgg ogg;
+            ogg.setFileName(path);
+            ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+            EXPECT_EQ(ogg.DurationInSeconds(), seconds);
+        }
+    }
+}
+
 // Mutagen's awkward comments (lower-case and repeated keys, Cyrillic, replay
 // gain, a picture that spans pages), with and without an ID3v2 tag in front:
 // read right, and after a save mutagen sees our fields and every kept comment,
