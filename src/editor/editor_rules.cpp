@@ -124,6 +124,10 @@ void ApplyEdits(TTag2& hub, const FieldEdits& e) {
             break;
         case GenreEdit::Kind::FromList:
             hub.GenreID = ClampGenreId(e.genre.id);
+            // With GenreID 12 every format writes the genre text, so a
+            // chosen "Other" must replace a text from outside the table.
+            if (hub.GenreID == kGenreOther)
+                hub.Genre = GenreTable[kGenreOther];
             break;
         case GenreEdit::Kind::Text:
             hub.GenreID = GenreIdOf(e.genre.text);

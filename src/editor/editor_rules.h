@@ -70,7 +70,8 @@ std::optional<std::string> EditOfText(const std::string& boxText, bool severalFi
 GenreEdit GenreEditOf(int selectedPosition, const std::string& boxText, bool severalFiles,
                       const std::string& keepMarker);
 
-// A genre from the list sets only the number (the file's genre text stays);
+// A genre from the list sets only the number (the file's genre text stays,
+// except that "Other" also replaces it);
 // a typed genre outside the table goes in as text with GenreID 12.
 void ApplyEdits(TTag2& hub, const FieldEdits& edits);
 

@@ -895,10 +895,13 @@ void TTagEditor::MoveUp() {
     const bool autoSave = liveOptions && liveOptions().autoSave;
     if (autoSave) {
         btnSaveClick();
-        if (was > 0 && was < RowCount()) {
+        // The save moved one row down; Up goes back above the saved row, or
+        // onto it again when it is the first (Up never moves down).
+        const int target = std::max(was - 1, 0);
+        if (was >= 0 && was < RowCount() && CurrentRow() != target) {
             busy_ = true;
             Deselect(CurrentRow());
-            MakeCurrent(was - 1);
+            MakeCurrent(target);
             busy_ = false;
         }
     } else {

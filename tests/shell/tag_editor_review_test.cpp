@@ -184,4 +184,37 @@ TEST_F(EditorReviewTest, FocusReturnsToTheControlUsedBeforeTheSave) {
     EXPECT_TRUE(now == editor->edArtist() || now == editor->edArtist()->lineEdit());
 }
 
+// Up with auto-save on the first row saves it and stays there; the save's
+// own move to the next row must not turn Up into a move down.
+TEST_F(EditorReviewTest, UpWithAutoSaveOnTheFirstRowStaysOnIt) {
+    Put("a.mp3", "One");
+    Put("b.mp3", "Two");
+    Open();
+    options.autoSave = true;
+    Click("a.mp3");
+    Type(editor->edTitle(), "One, saved");
+    QTest::keyClick(editor->edTitle(), Qt::Key_Up);
+    EXPECT_EQ(ReadBack(Path("a.mp3")).title, "One, saved");
+    EXPECT_EQ(list->FocusedRow(), Row("a.mp3"));
+    EXPECT_EQ(list->SelectedCount(), 1);
+    EXPECT_TRUE(list->lbFile()->selectionModel()->isRowSelected(Row("a.mp3"), {}));
+    EXPECT_EQ(editor->edTitle()->currentText(), QStringLiteral("One, saved"));
+}
+
+// Choosing "Other" for a file whose genre is outside the table changes it.
+TEST_F(EditorReviewTest, OtherChosenInTheListReplacesAForeignGenre) {
+    WriteAll(Path("a.mp3"), Mp3({{"TIT2", "t"}, {"TCON", "Trip Rock"}}));
+    Put("b.mp3", "next");
+    Open();
+    Click("a.mp3");
+    ASSERT_EQ(editor->edGenre()->currentText(), QStringLiteral("Trip Rock"));
+    editor->edGenre()->setCurrentIndex(editor->GenrePosition(sondrel::kGenreOther));
+    editor->btnSaveClick();
+    const TTag2 a = ReadBack(Path("a.mp3"));
+    EXPECT_EQ(a.GenreID, sondrel::kGenreOther);
+    EXPECT_EQ(a.Genre, "Other");
+    Click("a.mp3");
+    EXPECT_EQ(editor->edGenre()->currentIndex(), editor->GenrePosition(sondrel::kGenreOther));
+}
+
 }  // namespace

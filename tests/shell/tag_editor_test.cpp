@@ -319,6 +319,7 @@ TEST_F(EditorTest, AMissingFileShowsAnEmptyEditor) {
     Type(editor->edTitle(), "x");
     editor->btnSaveClick();
     EXPECT_FALSE(std::filesystem::exists(Path("a.mp3")));
+    EXPECT_TRUE(errorBoxes.isEmpty());
 }
 
 // ---- Saving ----
