@@ -631,6 +631,9 @@ void TTagEditor::cbSaveTagChange() {
 // ---- Saving ----
 
 void TTagEditor::btnSaveClick() {
+    // A save or delete is running and letting events through (F2, Enter).
+    if (blocked_)
+        return;
     const bool saveHadFocus = btnSave_->hasFocus();
     const int row = CurrentRow();
     if (row >= 0) {
@@ -697,7 +700,7 @@ void TTagEditor::SaveTag(int mode) {
         list_->PrintSelectedFiles(false);
         return;
     }
-    if (mode != kSaveFromBoxes)
+    if (mode != kSaveFromBoxes || blocked_)
         return;
 
     const int start = CurrentRow();
@@ -783,7 +786,7 @@ void TTagEditor::ShowSaveError(const sondrel::SaveOutcome& outcome) {
 }
 
 void TTagEditor::DeleteTags(sondrel::RemoveKind kind) {
-    if (!list_)
+    if (!list_ || blocked_)
         return;
     BlockSave();
     if (wait_)
@@ -873,6 +876,8 @@ void TTagEditor::OnFocusChanged(QWidget* now) {
 }
 
 void TTagEditor::MoveDown() {
+    if (blocked_)
+        return;
     const int was = CurrentRow();
     const bool autoSave = liveOptions && liveOptions().autoSave;
     if (autoSave) {
@@ -891,6 +896,8 @@ void TTagEditor::MoveDown() {
 }
 
 void TTagEditor::MoveUp() {
+    if (blocked_)
+        return;
     const int was = CurrentRow();
     const bool autoSave = liveOptions && liveOptions().autoSave;
     if (autoSave) {

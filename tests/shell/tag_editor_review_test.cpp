@@ -8,11 +8,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <string>
 #include <vector>
 
 #include "editor/format_bridge.h"
 #include "shell/file_list.h"
+#include "shell/progress_window.h"
 #include "shell/tag_editor.h"
 #include "support/test_support.h"
 #include "util/text.h"
@@ -215,6 +217,74 @@ TEST_F(EditorReviewTest, OtherChosenInTheListReplacesAForeignGenre) {
     EXPECT_EQ(a.Genre, "Other");
     Click("a.mp3");
     EXPECT_EQ(editor->edGenre()->currentIndex(), editor->GenrePosition(sondrel::kGenreOther));
+}
+
+// Stop during a several-file save: the rows after it are not written but
+// are still unselected and counted.
+TEST_F(EditorReviewTest, StopEndsASeveralFileSaveAfterTheCurrentFile) {
+    const std::vector<std::string> names = {"a.mp3", "b.mp3", "c.mp3", "d.mp3"};
+    for (const auto& n : names)
+        Put(n, n);
+    Open();
+    TfmWait wait;
+    editor->setProgressWindow(&wait);
+    Click(names.front());
+    for (const auto& n : names)
+        list->lbFile()->selectionModel()->select(list->FileTable().index(Row(n)),
+                                                 QItemSelectionModel::Select);
+    ASSERT_EQ(list->SelectedCount(), 4);
+    Type(editor->edAlbum(), "Stopped");
+    // Runs at the first chance the save loop gives pending events, after a.mp3.
+    QTimer::singleShot(0, wait.btnStop(), &QPushButton::click);
+    editor->btnSaveClick();
+    EXPECT_EQ(ReadBack(Path("a.mp3")).album, "Stopped");
+    for (const char* n : {"b.mp3", "c.mp3", "d.mp3"})
+        EXPECT_EQ(ReadBack(Path(n)).album, "") << n;
+    // Only the row after the first one, selected by the move after the save.
+    EXPECT_EQ(list->SelectedCount(), 1);
+    EXPECT_EQ(list->FocusedRow(), Row("b.mp3"));
+    EXPECT_FALSE(wait.Running());
+}
+
+// Enter, F2 or Up/Down while a save lets pending events run: no second save
+// may start inside the first and unblock the list under its loop.
+TEST_F(EditorReviewTest, NoSecondSaveStartsWhileOneRuns) {
+    for (const char* n : {"a.mp3", "b.mp3", "c.mp3"})
+        Put(n, n);
+    Open();
+    options.autoSave = true;
+    Click("a.mp3");
+    for (const char* n : {"b.mp3", "c.mp3"})
+        list->lbFile()->selectionModel()->select(list->FileTable().index(Row(n)),
+                                                 QItemSelectionModel::Select);
+    Type(editor->edAlbum(), "Once");
+    struct Seen {
+        bool saveEnabled = true;
+        bool listEnabled = true;
+        int currentRow = -1;
+    };
+    std::vector<Seen> seen;
+    const std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys = {
+        {Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Down, Qt::NoModifier}};
+    for (const auto& [key, mods] : keys) {
+        QTimer::singleShot(0, editor, [&, key = key, mods = mods] {
+            const int before = list->FocusedRow();
+            QTest::keyClick(editor->edTitle(), key, mods);
+            seen.push_back({editor->btnSave()->isEnabled(), list->lbFile()->isEnabled(),
+                            list->FocusedRow() - before});
+        });
+    }
+    editor->btnSaveClick();
+    ASSERT_EQ(seen.size(), keys.size());
+    for (const auto& s : seen) {
+        EXPECT_FALSE(s.saveEnabled);
+        EXPECT_FALSE(s.listEnabled);
+        EXPECT_EQ(s.currentRow, 0);
+    }
+    for (const char* n : {"a.mp3", "b.mp3", "c.mp3"})
+        EXPECT_EQ(ReadBack(Path(n)).album, "Once") << n;
+    EXPECT_EQ(list->FocusedRow(), Row("b.mp3"));
+    EXPECT_TRUE(editor->btnSave()->isEnabled());
 }
 
 }  // namespace
