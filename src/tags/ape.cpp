@@ -2,9 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace sondrel {
 namespace {
+
+// The largest sample count the signed TotalSamples property can carry.
+constexpr std::uint64_t kMaxTotalSamples = std::numeric_limits<std::int64_t>::max();
 
 std::uint16_t Le16(const Bytes& b, std::size_t at) {
     return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
@@ -115,12 +119,16 @@ void TAPE::ReadStream(const File& file, std::int64_t fileSize, std::int64_t /*au
         bits_ = 8;
     if (flags & 8)
         bits_ = 24;
-    // 64-bit: long files overflow 32 bits of samples, and a header with no
-    // frames must not give a negative length.
-    totalSamples_ =
+    // Unsigned 64-bit: the product of two 32-bit header fields plus a third
+    // stays below 2^64, so nothing wraps. A header with no frames must not give
+    // a negative length, and a count too large for the signed property only
+    // comes from a damaged header, so it reads as an unknown (zero) length.
+    const std::uint64_t samples =
         totalFrames == 0
             ? 0
-            : (static_cast<std::int64_t>(totalFrames) - 1) * blocksPerFrame_ + finalBlocks;
+            : (std::uint64_t{totalFrames} - 1) * static_cast<std::uint64_t>(blocksPerFrame_) +
+                  finalBlocks;
+    totalSamples_ = samples > kMaxTotalSamples ? 0 : static_cast<std::int64_t>(samples);
     duration_ = rate == 0 ? 0.0 : static_cast<double>(totalSamples_) / rate;
 }
 

@@ -959,6 +959,15 @@ bool TWMATag::Save() {
     Put32(out, 0);  // object count, filled in below
     out.push_back(old.reserved[0]);
     out.push_back(old.reserved[1]);
+    // A damaged file may carry a second file-properties object, kept among the
+    // others. Readers take the first one, so the one read (and given the new
+    // file size) must stay ahead of it; otherwise it goes after the others.
+    const bool duplicateFileProps = std::any_of(others.begin(), others.end(), [](const Bytes& o) {
+        return IsGuid(o.data(), kFilePropertiesGuid);
+    });
+    std::size_t filePropsAt = out.size();
+    if (duplicateFileProps)
+        Append(out, old.fileProperties.data(), old.fileProperties.size());
     for (std::size_t i = 0; i < others.size(); ++i) {
         std::vector<WmaRecord> gone;
         for (std::size_t r = 0; r < old.records.size(); ++r) {
@@ -973,8 +982,10 @@ bool TWMATag::Save() {
         }
         Append(out, o.data(), o.size());
     }
-    const std::size_t filePropsAt = out.size();
-    Append(out, old.fileProperties.data(), old.fileProperties.size());
+    if (!duplicateFileProps) {
+        filePropsAt = out.size();
+        Append(out, old.fileProperties.data(), old.fileProperties.size());
+    }
 
     // Content description: four texts and the rating as read.
     {
@@ -1077,6 +1088,16 @@ bool TWMATag::Save() {
     const std::uint64_t newFileSize = out.size() + dataSize;
     Set64(out, filePropsAt + kFileSizeOffset, newFileSize);
 
+    // The new header must read back before it replaces the old one: a save
+    // that reports success must never leave a file this component refuses.
+    auto h = std::make_unique<Header>();
+    h->raw = out;
+    ParsedTag tag;
+    if (!ParseHeader(*h, tag, err)) {
+        Fail("Cannot save: the new header would not read back (" + err + ")");
+        return false;
+    }
+
     const IoResult result = SafeReplace(fileName_, [&](ReplaceWriter& w, std::string& error) {
         if (!w.Write(out) || !w.CopyFrom(*file, static_cast<std::int64_t>(oldHeaderSize),
                                          static_cast<std::int64_t>(dataSize))) {
@@ -1091,19 +1112,12 @@ bool TWMATag::Save() {
     }
 
     // The file now holds the new header: the next save starts from it.
-    auto h = std::make_unique<Header>();
-    h->raw = std::move(out);
-    ParsedTag tag;
-    if (ParseHeader(*h, tag, err)) {
-        TakePictures(tag, pictures_, pictureSource_);
-        headerSize_ = h->raw.size();
-        headerObjectCount_ = h->objectCount;
-        headerFileSize_ = h->fileSize;
-        fileLength_ = static_cast<std::int64_t>(newFileSize);
-        header_ = std::move(h);
-    } else {
-        header_.reset();
-    }
+    TakePictures(tag, pictures_, pictureSource_);
+    headerSize_ = h->raw.size();
+    headerObjectCount_ = h->objectCount;
+    headerFileSize_ = h->fileSize;
+    fileLength_ = static_cast<std::int64_t>(newFileSize);
+    header_ = std::move(h);
     return true;
 }
 

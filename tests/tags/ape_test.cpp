@@ -253,6 +253,37 @@ TEST(ApeStream, HeaderBehindId3v2AndBadInputs) {
     EXPECT_FALSE(ape.Valid());
 }
 
+// Frame fields near their 32-bit limits: the sample count is exact while it
+// fits the signed property, and a damaged header whose product does not fit
+// reads as length zero rather than overflowing or going negative.
+TEST(ApeStream, ExtremeFrameCounts) {
+    struct Case {
+        std::uint32_t frames, blocksPerFrame, finalBlocks;
+        std::int64_t samples;
+    };
+    const Case cases[] = {
+        {0x80000000u, 0xFFFFFFFFu, 1000, 9223372030412325865},
+        {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0},
+        {3789214667u, 2846006164u, 7, 0},  // the fuzzer's header
+        {1, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFF},
+    };
+    TempDir dir;
+    const std::string path = dir.file("a.ape");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.frames) + " x " + std::to_string(c.blocksPerFrame));
+        MacHeader h;
+        h.totalFrames = c.frames;
+        h.blocksPerFrame = c.blocksPerFrame;
+        h.finalBlocks = c.finalBlocks;
+        WriteAll(path, MacFile(h));
+        TAPE ape;
+        ape.setFilename(path);
+        EXPECT_TRUE(ape.Valid());
+        EXPECT_EQ(ape.TotalSamples(), c.samples);
+        EXPECT_EQ(ape.DurationInSeconds() > 0, c.samples > 0);
+    }
+}
+
 // ---------------------------------------------------------------- tag reading
 
 TEST(ApeRead, Version2ItemsOverId3v1) {

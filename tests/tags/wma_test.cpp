@@ -682,6 +682,46 @@ TEST_F(WmaTest, SaveWritesDescriptorsInOrderAndKeepsTheRest) {
     EXPECT_EQ(again.URL, "http://x");
 }
 
+// A damaged file with a second file-properties object behind the first: the
+// save keeps it byte for byte, but behind the one that was read, so the file
+// still reads back with the first one's values and its new size.
+TEST_F(WmaTest, SecondFilePropertiesObjectStaysBehindTheFirst) {
+    Asf other;
+    other.maxBitrate = 64000;
+    const Bytes duplicates[] = {
+        Object(kFileProps, Bytes(22, 0x77)),  // too short to be read
+        other.FileProps(1),                   // complete, with other values
+    };
+    for (const Bytes& duplicate : duplicates) {
+        SCOPED_TRACE(duplicate.size());
+        Asf asf;
+        const Bytes unknownObj = Object(kUnknown, Bytes(50, 0x33));
+        asf.before = {unknownObj};
+        asf.after = {duplicate};
+        TWMATag tag;
+        Load(tag, asf);
+        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        const Bytes before = ReadAll(path);
+        tag.Title = "Saved";
+        ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+        const Bytes after = ReadAll(path);
+        EXPECT_EQ(AfterHeader(after), AfterHeader(before));
+
+        const auto objs = Objects(after);
+        ASSERT_GE(objs.size(), 3u);
+        EXPECT_EQ(objs[0].guid, kFileProps);
+        EXPECT_EQ(Get(objs[0].bytes, 40, 8), after.size());
+        EXPECT_EQ(objs[1].bytes, unknownObj);
+        EXPECT_EQ(objs[2].bytes, duplicate);
+
+        TWMATag again;
+        again.setFileName(path);
+        ASSERT_TRUE(again.Valid()) << again.Error();
+        EXPECT_EQ(again.Title, "Saved");
+        EXPECT_EQ(again.MaxBitrate(), 128000u);
+    }
+}
+
 TEST_F(WmaTest, UnicodeTextsRoundTrip) {
     TWMATag tag;
     Load(tag, Asf{});
