@@ -10,6 +10,7 @@
 #include "cli/report.h"
 #include "editor/file_facts.h"
 #include "tags/file_io.h"
+#include "tags/file_snapshot.h"
 
 namespace sondrel::cli {
 
@@ -96,11 +97,21 @@ TTag2 Edited(TTag2 h, const FieldEdits& e, const std::optional<std::string>& lyr
 int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
     TagBridge bridge(args.editor);
     int status = kExitOk;
-    nlohmann::json all = nlohmann::json::array();
+    std::string json;
+    JsonWriter writer(json);
+    if (args.json)
+        writer.BeginArray();
     bool first = true;
     for (const auto& path : args.files) {
         FileReport r;
-        if (const auto why = Unusable(path, true)) {
+        // The usual case opens the file once for everything below; the
+        // checks of Unusable only run to explain a file that did not open.
+        std::optional<FileSnapshot> file;
+        if (FormatOfPath(path) != TagFormat::None)
+            file = FileSnapshot::Open(path);
+        if (file) {
+            r = Gather(bridge, *file);
+        } else if (const auto why = Unusable(path, true)) {
             r.file = path;
             r.format = FormatOfPath(path);
             r.error = *why;
@@ -110,7 +121,7 @@ int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
             r = Gather(bridge, path);
         }
         if (args.json) {
-            all.push_back(ToJson(r));
+            WriteJson(writer, r);
         } else {
             if (!first)
                 out << "\n";
@@ -118,8 +129,11 @@ int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
         }
         first = false;
     }
-    if (args.json)
-        out << DumpJson(all) << "\n";
+    if (args.json) {
+        writer.EndArray();
+        json += '\n';
+        out << json;
+    }
     return status;
 }
 
@@ -137,12 +151,19 @@ int RunSet(const Args& args, std::ostream& out, std::ostream& err) {
     TagBridge bridge(args.editor);
     int status = kExitOk;
     for (const auto& path : args.files) {
-        if (const auto why = Unusable(path, true)) {
+        std::optional<FileSnapshot> file;
+        if (FormatOfPath(path) != TagFormat::None)
+            file = FileSnapshot::Open(path);
+        if (file) {
+            bridge.Read(*file);
+            file.reset();  // closed before the save replaces the file
+        } else if (const auto why = Unusable(path, true)) {
             Report(err, path, *why);
             status = kExitFailed;
             continue;
+        } else {
+            bridge.Read(path);
         }
-        bridge.Read(path);
         bridge.sondrel2.setSondrel(Edited(bridge.Hub(), args.edits, lyrics));
         const SaveOutcome saved = bridge.Save(path);
         if (!saved.ok) {

@@ -63,6 +63,24 @@ constexpr NamedField kFields[] = {
     {"encodedBy", "Encoded By", &TTag2::EncodedBy},
 };
 
+// The tags object in key order; genre and genreId are not hub texts.
+constexpr NamedField kJsonFields[] = {
+    {"album", "", &TTag2::album},
+    {"artist", "", &TTag2::artist},
+    {"comment", "", &TTag2::comment},
+    {"composer", "", &TTag2::composer},
+    {"copyright", "", &TTag2::copyright},
+    {"encodedBy", "", &TTag2::EncodedBy},
+    {"genre", "", nullptr},
+    {"genreId", "", nullptr},
+    {"lyrics", "", &TTag2::text},
+    {"origArtist", "", &TTag2::OrigArtist},
+    {"title", "", &TTag2::title},
+    {"track", "", &TTag2::track},
+    {"url", "", &TTag2::URL},
+    {"year", "", &TTag2::year},
+};
+
 void Row(std::ostream& out, const std::string& label, const std::string& value) {
     out << "  " << std::left << std::setw(14) << (label + ":") << value << "\n";
 }
@@ -96,32 +114,102 @@ FileReport Gather(TagBridge& bridge, const std::string& path) {
     return r;
 }
 
-nlohmann::json ToJson(const FileReport& r) {
-    using nlohmann::json;
-    json tags = json::object();
-    for (const auto& f : kFields)
-        tags[f.key] = r.hub.*f.field;
-    tags["genre"] = r.genre;
-    tags["genreId"] = r.hub.GenreID;
+FileReport Gather(TagBridge& bridge, const FileSnapshot& file) {
+    FileReport r;
+    r.file = file.Path();
+    r.format = bridge.Read(file);
+    ValidityOf(bridge, r);
+    r.hub = bridge.Hub();
+    r.genre = bridge.DisplayedGenre(r.format);
+    if (r.format == TagFormat::None)
+        return r;
+    r.pictures = PicturesOf(bridge, r.format);
+    r.stream = StreamFactsOf(bridge, r.format, file);
+    r.kinds = TagKindsOf(bridge, r.format, file);
+    r.other = OtherItemsOf(bridge, r.format, file);
+    return r;
+}
 
-    json pictures = json::array();
+void WriteJson(JsonWriter& w, const FileReport& r) {
+    // Keys in byte order, as a json object sorts them.
+    w.BeginObject();
+    w.Key("error");
+    w.String(r.error);
+    w.Key("file");
+    w.String(r.file);
+    w.Key("format");
+    w.String(FormatName(r.format));
+    w.Key("other");
+    w.BeginArray();
+    for (const auto& o : r.other)
+        w.String(o);
+    w.EndArray();
+    w.Key("pictures");
+    w.BeginArray();
     for (const auto& p : r.pictures) {
-        pictures.push_back(
-            {{"mime", p.mime}, {"type", p.type}, {"description", p.description}, {"size", p.size}});
+        w.BeginObject();
+        w.Key("description");
+        w.String(p.description);
+        w.Key("mime");
+        w.String(p.mime);
+        w.Key("size");
+        w.Int(p.size);
+        w.Key("type");
+        w.Int(p.type);
+        w.EndObject();
     }
+    w.EndArray();
     const StreamFacts& s = r.stream;
-    json stream = {{"format", s.format},     {"length", s.length}, {"seconds", s.seconds},
-                   {"bitrate", s.bitrate},   {"vbr", s.vbr},       {"sampleRate", s.sampleRate},
-                   {"channels", s.channels}, {"frames", s.frames}, {"encoder", s.encoder}};
-    json kinds = {{"id3v1", r.kinds.id3v1},
-                  {"id3v2", r.kinds.id3v2 ? json(*r.kinds.id3v2) : json(nullptr)},
-                  {"ape", r.kinds.ape},
-                  {"lyrics3", r.kinds.lyrics3}};
-    return {{"file", r.file},   {"format", std::string(FormatName(r.format))},
-            {"valid", r.valid}, {"error", r.error},
-            {"tags", tags},     {"pictures", pictures},
-            {"stream", stream}, {"tagKinds", kinds},
-            {"other", r.other}};
+    w.Key("stream");
+    w.BeginObject();
+    w.Key("bitrate");
+    w.Int(s.bitrate);
+    w.Key("channels");
+    w.String(s.channels);
+    w.Key("encoder");
+    w.String(s.encoder);
+    w.Key("format");
+    w.String(s.format);
+    w.Key("frames");
+    w.Int(s.frames);
+    w.Key("length");
+    w.String(s.length);
+    w.Key("sampleRate");
+    w.Int(s.sampleRate);
+    w.Key("seconds");
+    w.Double(s.seconds);
+    w.Key("vbr");
+    w.Bool(s.vbr);
+    w.EndObject();
+    w.Key("tagKinds");
+    w.BeginObject();
+    w.Key("ape");
+    w.Bool(r.kinds.ape);
+    w.Key("id3v1");
+    w.Bool(r.kinds.id3v1);
+    w.Key("id3v2");
+    if (r.kinds.id3v2)
+        w.String(*r.kinds.id3v2);
+    else
+        w.Null();
+    w.Key("lyrics3");
+    w.Bool(r.kinds.lyrics3);
+    w.EndObject();
+    w.Key("tags");
+    w.BeginObject();
+    for (const auto& f : kJsonFields) {
+        w.Key(f.key);
+        if (f.field)
+            w.String(r.hub.*f.field);
+        else if (std::string_view(f.key) == "genre")
+            w.String(r.genre);
+        else
+            w.Int(r.hub.GenreID);
+    }
+    w.EndObject();
+    w.Key("valid");
+    w.Bool(r.valid);
+    w.EndObject();
 }
 
 void PrintText(std::ostream& out, const FileReport& r) {
@@ -170,10 +258,6 @@ void PrintText(std::ostream& out, const FileReport& r) {
         other += (other.empty() ? "" : ", ") + o;
     if (!other.empty())
         Row(out, "Other", other);
-}
-
-std::string DumpJson(const nlohmann::json& j) {
-    return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace sondrel::cli

@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "cli/json_writer.h"
 #include "editor/file_facts.h"
 #include "editor/format_bridge.h"
 
@@ -28,10 +27,12 @@ struct FileReport {
 
 // Reads `path` through the bridge and collects the report.
 FileReport Gather(TagBridge& bridge, const std::string& path);
+// The same from an opened file: the file is not opened again.
+FileReport Gather(TagBridge& bridge, const FileSnapshot& file);
 
-nlohmann::json ToJson(const FileReport& r);
+// One report as a JSON object. Invalid UTF-8 in a value is replaced rather
+// than failing the whole run.
+void WriteJson(JsonWriter& w, const FileReport& r);
 void PrintText(std::ostream& out, const FileReport& r);
-// Invalid UTF-8 in a value is replaced rather than failing the whole run.
-std::string DumpJson(const nlohmann::json& j);
 
 }  // namespace sondrel::cli

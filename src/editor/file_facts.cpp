@@ -22,16 +22,13 @@ std::string Version2Text(std::uint8_t major) {
 
 // The kinds an end-of-file scan finds (APE, Lyrics3, ID3v1) and the ID3v2
 // header at the start.
-TagKinds ScanFile(const std::string& path) {
+TagKinds ScanFile(const FileSnapshot& file) {
     TagKinds kinds;
-    const auto file = File::Open(path, File::Mode::Read);
-    if (!file)
-        return kinds;
-    if (const auto head = file->ReadUpTo(0, id3v2::kHeaderSize)) {
+    if (const auto head = file.ReadUpTo(0, id3v2::kHeaderSize)) {
         if (const auto header = id3v2::ParseHeader(*head))
             kinds.id3v2 = Version2Text(header->Major);
     }
-    if (const auto tail = apetag::LocateTail(*file)) {
+    if (const auto tail = apetag::LocateTail(file)) {
         kinds.id3v1 = tail->id3v1Size != 0;
         kinds.lyrics3 = tail->lyrics3Size != 0;
         kinds.ape = tail->hasApe && !tail->apeDamaged;
@@ -74,19 +71,17 @@ std::optional<std::vector<id3v2::FieldValue>> FieldsOf(const id3v2::RawFrame& fr
 // one instance of COMM, USLT and WXXX belongs to a field (the one without a
 // description, else the first); TPE2 stands in for a missing TPE1 and, in
 // 2.4, TDRC for a missing TYER.
-std::vector<std::string> OtherId3v2Frames(const std::string& path, std::string_view codePage) {
+std::vector<std::string> OtherId3v2Frames(const FileSnapshot& file, std::string_view codePage) {
     std::vector<std::string> out;
-    const auto file = File::Open(path, File::Mode::Read);
-    if (!file)
-        return out;
-    const std::int64_t size = file->Size();
-    const auto head = file->ReadUpTo(0, id3v2::kHeaderSize);
-    if (!head || size < 0)
+    const std::int64_t size = file.Size();
+    const auto head = file.ReadUpTo(0, id3v2::kHeaderSize);
+    if (!head)
         return out;
     const auto header = id3v2::ParseHeader(*head);
     if (!header || header->BodySize > size - std::int64_t{id3v2::kHeaderSize})
         return out;
-    const auto body = file->ReadAt(id3v2::kHeaderSize, header->BodySize);
+    Bytes storage;
+    const auto body = file.View(id3v2::kHeaderSize, header->BodySize, storage);
     if (!body)
         return out;
     const auto parsed = id3v2::ParseBody(*header, *body);
@@ -157,15 +152,12 @@ std::vector<std::string> OtherId3v2Frames(const std::string& path, std::string_v
     return out;
 }
 
-std::vector<std::string> OtherApeItems(const std::string& path) {
+std::vector<std::string> OtherApeItems(const FileSnapshot& file) {
     std::vector<std::string> out;
-    const auto file = File::Open(path, File::Mode::Read);
-    if (!file)
-        return out;
-    const auto tail = apetag::LocateTail(*file);
+    const auto tail = apetag::LocateTail(file);
     if (!tail || !tail->hasApe || tail->apeDamaged || tail->footer.tagSize < apetag::kFooterSize)
         return out;
-    const auto body = file->ReadAt(tail->itemsStart, tail->footer.tagSize - apetag::kFooterSize);
+    const auto body = file.ReadAt(tail->itemsStart, tail->footer.tagSize - apetag::kFooterSize);
     if (!body)
         return out;
     const auto items = apetag::ParseItems(*body, tail->footer.itemCount);
@@ -178,12 +170,17 @@ std::vector<std::string> OtherApeItems(const std::string& path) {
 
 }  // namespace
 
-StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const std::string& path) {
+namespace {
+
+// `analyse` runs the MPEG analysis on the file; the other formats' facts
+// come from the read.
+template <typename Analyse>
+StreamFacts StreamFactsAfter(TagBridge& bridge, TagFormat format, Analyse&& analyse) {
     StreamFacts s;
     switch (format) {
         case TagFormat::MP3: {
             Tmp3Info& m = bridge.mp3Info;
-            m.setFileName(path);
+            analyse(m);
             s.valid = m.Valid();
             if (!s.valid)
                 break;
@@ -269,10 +266,9 @@ StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const std::string
     return s;
 }
 
-TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const std::string& path) {
-    TagKinds kinds = ScanFile(path);
+// As the editor sees them: a tag its components could not read is absent.
+TagKinds KindsAfter(TagBridge& bridge, TagFormat format, TagKinds kinds) {
     if (format == TagFormat::MP3) {
-        // As the editor sees them: a tag its components could not read is absent.
         kinds.id3v1 = bridge.sondrel.Valid();
         kinds.id3v2.reset();
         if (bridge.sondrel2.Valid())
@@ -284,6 +280,25 @@ TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const std::string& path
         kinds.ape = kinds.ape && c.ValidTag();
     }
     return kinds;
+}
+
+}  // namespace
+
+StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const std::string& path) {
+    return StreamFactsAfter(bridge, format, [&path](Tmp3Info& m) { m.setFileName(path); });
+}
+
+StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const FileSnapshot& file) {
+    return StreamFactsAfter(bridge, format, [&file](Tmp3Info& m) { m.LoadFrom(file); });
+}
+
+TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const std::string& path) {
+    const auto file = FileSnapshot::Open(path);
+    return KindsAfter(bridge, format, file ? ScanFile(*file) : TagKinds{});
+}
+
+TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const FileSnapshot& file) {
+    return KindsAfter(bridge, format, ScanFile(file));
 }
 
 std::vector<PictureFacts> PicturesOf(TagBridge& bridge, TagFormat format) {
@@ -315,20 +330,40 @@ std::vector<PictureFacts> PicturesOf(TagBridge& bridge, TagFormat format) {
     return out;
 }
 
+namespace {
+
+// The Ogg comments come from the read; the other formats' from the file.
+std::vector<std::string> OtherOggComments(const TagBridge& bridge) {
+    std::vector<std::string> out;
+    for (const auto& c : bridge.Ogg.OtherComments())
+        out.push_back(c.substr(0, c.find('=')));
+    return out;
+}
+
+}  // namespace
+
 std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format,
                                       const std::string& path) {
+    if (format == TagFormat::Ogg)
+        return OtherOggComments(bridge);
+    if (format != TagFormat::MP3 && format != TagFormat::APE && format != TagFormat::MPC)
+        return {};
+    const auto file = FileSnapshot::Open(path);
+    if (!file)
+        return {};
+    return OtherItemsOf(bridge, format, *file);
+}
+
+std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format,
+                                      const FileSnapshot& file) {
     switch (format) {
         case TagFormat::MP3:
-            return OtherId3v2Frames(path, bridge.Options().legacyCodePage);
-        case TagFormat::Ogg: {
-            std::vector<std::string> out;
-            for (const auto& c : bridge.Ogg.OtherComments())
-                out.push_back(c.substr(0, c.find('=')));
-            return out;
-        }
+            return OtherId3v2Frames(file, bridge.Options().legacyCodePage);
+        case TagFormat::Ogg:
+            return OtherOggComments(bridge);
         case TagFormat::APE:
         case TagFormat::MPC:
-            return OtherApeItems(path);
+            return OtherApeItems(file);
         default:
             return {};
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "editor/format_bridge.h"
+#include "tags/file_snapshot.h"
 
 namespace sondrel {
 
@@ -47,5 +48,12 @@ std::vector<PictureFacts> PicturesOf(TagBridge& bridge, TagFormat format);
 // Names such as "TXXX:REPLAYGAIN_TRACK_GAIN", "PRIV", "COMM:iTunNORM",
 // "DISCNUMBER" or "Album Artist", in file order.
 std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format, const std::string& path);
+
+// The same from the snapshot that TagBridge::Read(file) read, without
+// opening the file again.
+StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const FileSnapshot& file);
+TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const FileSnapshot& file);
+std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format,
+                                      const FileSnapshot& file);
 
 }  // namespace sondrel

@@ -404,6 +404,18 @@ TagFormat TagBridge::Read(const std::string& path) {
     return format;
 }
 
+TagFormat TagBridge::Read(const FileSnapshot& file) {
+    const TagFormat format = FormatOfPath(file.Path());
+    // The other formats' components open their files themselves.
+    if (format != TagFormat::MP3)
+        return Read(file.Path());
+    sondrel2.ClearTag();
+    sondrel.LoadFrom(file);
+    sondrel2.LoadFrom(file);
+    ReadTags();
+    return format;
+}
+
 SaveOutcome TagBridge::SaveMp3() {
     Tag2ToTag();
     const int s = options_.saveChoice;

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "tags/ape.h"
+#include "tags/file_snapshot.h"
 #include "tags/id3v1.h"
 #include "tags/id3v2.h"
 #include "tags/mp4.h"
@@ -111,6 +112,9 @@ public:
     // Empties the hub, reads the file through its format's component and
     // runs the read bridge. Another extension leaves the hub empty.
     TagFormat Read(const std::string& path);
+    // The same for a file the caller has opened; for MP3 the components
+    // share its bytes instead of each opening the file.
+    TagFormat Read(const FileSnapshot& file);
     // Copies the hub into the format's component and writes it (for MP3 by
     // the save choice). Nothing happens for another extension.
     SaveOutcome Save(const std::string& path);

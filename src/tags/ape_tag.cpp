@@ -138,7 +138,8 @@ Bytes BuildTag(const std::vector<Item>& items) {
     return out;
 }
 
-std::optional<Tail> LocateTail(const File& file) {
+template <typename Source>
+std::optional<Tail> LocateTail(const Source& file) {
     const std::int64_t size = file.Size();
     if (size < static_cast<std::int64_t>(kFooterSize))
         return std::nullopt;
@@ -216,6 +217,9 @@ std::optional<Tail> LocateTail(const File& file) {
     }
     return tail;
 }
+
+template std::optional<Tail> LocateTail(const File& file);
+template std::optional<Tail> LocateTail(const FileSnapshot& file);
 
 std::int64_t Id3v2SizeAt(const File& file) {
     auto head = file.ReadAt(0, 10);

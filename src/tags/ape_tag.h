@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tags/file_io.h"
+#include "tags/file_snapshot.h"
 #include "tags/tag_model.h"
 #include "util/codepage.h"
 
@@ -101,7 +102,9 @@ struct Tail {
 };
 // Reads the end of the file; nullopt when the file is too short for a
 // footer or cannot be read.
-std::optional<Tail> LocateTail(const File& file);
+// `Source` is File or FileSnapshot.
+template <typename Source>
+std::optional<Tail> LocateTail(const Source& file);
 
 // Size of an ID3v2 tag at the start (10 + its synchsafe size), 0 without one.
 std::int64_t Id3v2SizeAt(const File& file);

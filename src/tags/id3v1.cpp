@@ -95,7 +95,9 @@ struct Footer {
     std::optional<std::size_t> size;  // the block size, when its digits are valid
 };
 
-std::optional<Footer> ReadFooter(const File& file, std::int64_t fileSize) {
+// `Source` is File (saving) or FileSnapshot (reading): both read exactly.
+template <typename Source>
+std::optional<Footer> ReadFooter(const Source& file, std::int64_t fileSize) {
     auto bytes = file.ReadAt(fileSize - kTailSize, id3v1::kLyricsFooterSize);
     if (!bytes)
         return std::nullopt;
@@ -109,7 +111,8 @@ std::optional<Footer> ReadFooter(const File& file, std::int64_t fileSize) {
 
 // Where the ID3v1 block, or the Lyrics3 block in front of it, begins;
 // nullopt when the file ends without a "TAG" block.
-std::optional<std::int64_t> FindTagStart(const File& file, std::int64_t fileSize, bool forWrite) {
+template <typename Source>
+std::optional<std::int64_t> FindTagStart(const Source& file, std::int64_t fileSize, bool forWrite) {
     const auto block = static_cast<std::int64_t>(id3v1::kBlockSize);
     // A file of exactly 128 bytes is appended to when saving, never overwritten.
     if (forWrite ? fileSize <= block : fileSize < block)
@@ -362,36 +365,53 @@ bool TSondrelDescript::ReadTag() {
         return false;
     }
     Guard(kMsgReadFailed, [&] {
-        auto file = File::Open(filename_, File::Mode::Read);
-        const std::int64_t size = file ? file->Size() : -1;
-        if (size < static_cast<std::int64_t>(id3v1::kBlockSize)) {
+        const auto file = FileSnapshot::Open(filename_);
+        if (!file) {
             Fail(kMsgReadFailed);
             return false;
         }
-        auto block =
-            file->ReadAt(size - static_cast<std::int64_t>(id3v1::kBlockSize), id3v1::kBlockSize);
-        if (!block) {
-            Fail(kMsgReadFailed);
-            return false;
-        }
-        tag_ =
-            id3v1::ParseBlock(std::span<const std::uint8_t, id3v1::kBlockSize>(*block), codePage_);
-        if (tag_.header != kTagMark) {
-            ClearTag();
-            Fail(kMsgNoTag);
-            return false;
-        }
-        valid_ = true;
-        if (size >= kMinReadLyrics3)
-            ReadLyrics3(*file, size);
-        return true;
+        return ReadOpened(*file);
     });
     return valid_;
 }
 
+void TSondrelDescript::LoadFrom(const FileSnapshot& file) {
+    filename_ = file.Path();
+    valid_ = false;
+    ClearTag();
+    error_.clear();
+    Guard(kMsgReadFailed, [&] { return ReadOpened(file); });
+    FileNameChanged();
+}
+
+bool TSondrelDescript::ReadOpened(const FileSnapshot& file) {
+    const std::int64_t size = file.Size();
+    if (size < static_cast<std::int64_t>(id3v1::kBlockSize)) {
+        Fail(kMsgReadFailed);
+        return false;
+    }
+    Bytes storage;
+    const auto block =
+        file.View(size - static_cast<std::int64_t>(id3v1::kBlockSize), id3v1::kBlockSize, storage);
+    if (!block) {
+        Fail(kMsgReadFailed);
+        return false;
+    }
+    tag_ = id3v1::ParseBlock(block->first<id3v1::kBlockSize>(), codePage_);
+    if (tag_.header != kTagMark) {
+        ClearTag();
+        Fail(kMsgNoTag);
+        return false;
+    }
+    valid_ = true;
+    if (size >= kMinReadLyrics3)
+        ReadLyrics3(file, size);
+    return true;
+}
+
 // Malformed Lyrics3 data leaves the ID3v1 fields (and whatever fields came
 // before the fault) in place; it is reported but the tag stays valid.
-void TSondrelDescript::ReadLyrics3(const File& file, std::int64_t size) {
+void TSondrelDescript::ReadLyrics3(const FileSnapshot& file, std::int64_t size) {
     auto fail = [&] { error_ = kMsgLyrics3; };
     try {
         auto footer = ReadFooter(file, size);

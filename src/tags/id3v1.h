@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "tags/file_io.h"
+#include "tags/file_snapshot.h"
 #include "tags/tag_model.h"
 #include "util/codepage.h"
 
@@ -65,6 +66,8 @@ public:
     const std::string& Filename() const { return filename_; }
     // Stores the path, reads the file, then fires onFileNameChange.
     void setFilename(const std::string& path);
+    // The same for a file already opened by the caller (read from its bytes).
+    void LoadFrom(const FileSnapshot& file);
 
     const TTag& Sondrel() const { return tag_; }
     void setSondrel(const TTag& tag);
@@ -101,7 +104,8 @@ public:
     void ClearTag();
 
 private:
-    void ReadLyrics3(const File& file, std::int64_t size);
+    bool ReadOpened(const FileSnapshot& file);
+    void ReadLyrics3(const FileSnapshot& file, std::int64_t size);
     bool DoWrite();
 
     std::string filename_;

@@ -1,11 +1,13 @@
 #include "tags/id3v2.h"
 
+#include <algorithm>
 #include <charconv>
 #include <exception>
 #include <optional>
 #include <string_view>
 
 #include "tags/file_io.h"
+#include "tags/file_snapshot.h"
 #include "tags/id3v2_frames.h"
 
 namespace sondrel {
@@ -231,7 +233,12 @@ bool TSondrel2::ReadTag() {
         error_ = kMsgNoFile;
     } else {
         try {
-            valid_ = ReadFile();
+            const auto file = FileSnapshot::Open(fileName_);
+            if (file) {
+                valid_ = ReadFile(*file);
+            } else {
+                error_ = kMsgFileError;
+            }
         } catch (const std::exception&) {
             // Out of memory or the like: the file is left as it was.
             ClearTag();
@@ -239,21 +246,40 @@ bool TSondrel2::ReadTag() {
             error_ = kMsgFileError;
         }
     }
+    return FinishRead();
+}
+
+void TSondrel2::LoadFrom(const FileSnapshot& file) {
+    fileName_ = file.Path();
+    error_.clear();
+    valid_ = false;
+    ClearTag();
+    try {
+        valid_ = ReadFile(file);
+    } catch (const std::exception&) {
+        ClearTag();
+        valid_ = false;
+        error_ = kMsgFileError;
+    }
+    FinishRead();
+    FileNameChanged();
+}
+
+bool TSondrel2::FinishRead() {
     ApplyGenreRule();
     if (!valid_ && onError)
         onError(*this, error_);
     return valid_;
 }
 
-bool TSondrel2::ReadFile() {
-    auto file = File::Open(fileName_, File::Mode::Read);
-    if (!file) {
-        error_ = kMsgFileError;
-        return false;
-    }
-    const auto head = file->ReadUpTo(0, id3v2::kHeaderSize);
-    const std::int64_t fileSize = file->Size();
-    if (!head || fileSize < 0) {
+bool TSondrel2::ReadFile(const FileSnapshot& file) {
+    const std::int64_t fileSize = file.Size();
+    Bytes headStorage;
+    const auto head = file.View(0,
+                                static_cast<std::size_t>(std::min<std::int64_t>(
+                                    fileSize, std::int64_t{id3v2::kHeaderSize})),
+                                headStorage);
+    if (!head) {
         error_ = kMsgFileError;
         return false;
     }
@@ -272,7 +298,8 @@ bool TSondrel2::ReadFile() {
         error_ = kMsgNoTag;
         return false;
     }
-    const auto body = file->ReadAt(id3v2::kHeaderSize, header->BodySize);
+    Bytes bodyStorage;
+    const auto body = file.View(id3v2::kHeaderSize, header->BodySize, bodyStorage);
     if (!body) {
         error_ = kMsgFileError;
         return false;

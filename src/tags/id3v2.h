@@ -13,6 +13,8 @@
 
 namespace sondrel {
 
+class FileSnapshot;
+
 class TSondrel2 : public TagComponent {
 public:
     // The failure texts users see.
@@ -35,6 +37,8 @@ public:
     const std::string& FileName() const { return fileName_; }
     // Stores the path, reads the file, then fires onFileNameChange.
     void setFileName(const std::string& path);
+    // The same for a file already opened by the caller (read from its bytes).
+    void LoadFrom(const FileSnapshot& file);
 
     const TTag2& Sondrel() const { return tag_; }
     // Copies the whole record (ImagesCount stays the length of the picture list).
@@ -122,7 +126,8 @@ private:
         field = value;
         Changed();
     }
-    bool ReadFile();
+    bool ReadFile(const FileSnapshot& file);
+    bool FinishRead();
     void ApplyGenreRule();
     bool WriteFile();
     bool RemoveFromFile();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <utility>
 
 #include "util/codepage.h"
@@ -21,6 +22,21 @@ constexpr std::uint8_t k24Compressed = 0x08;
 constexpr std::uint8_t k24Encrypted = 0x04;
 constexpr std::uint8_t k24Unsync = 0x02;
 constexpr std::uint8_t k24DataLength = 0x01;
+
+// The first byte at or after `from` that is not zero; `b.size()` when none
+// is. Padding runs to hundreds or thousands of bytes, so eight at a time.
+std::size_t FirstNonZero(ByteView b, std::size_t from) {
+    while (from <= b.size() && b.size() - from >= 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, b.data() + from, 8);
+        if (word != 0)
+            break;
+        from += 8;
+    }
+    while (from < b.size() && b[from] == 0)
+        ++from;
+    return from;
+}
 
 bool IsIdChar(std::uint8_t c) {
     return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -339,6 +355,12 @@ ParsedBody ParseBody(const Header& header, ByteView stored) {
     while (body.size() >= headerLen && pos <= body.size() - headerLen &&
            out.Frames.size() < kMaxFrames) {
         const std::uint8_t* p = body.data() + pos;
+        if (*p == 0) {
+            // Padding: no identifier starts with a zero byte, so skip the run
+            // at once instead of testing each position.
+            pos = FirstNonZero(body, pos);
+            continue;
+        }
         if (!ValidId(p, idLen)) {
             ++pos;  // padding or garbage: look at the next byte
             continue;
@@ -374,9 +396,7 @@ ParsedBody ParseBody(const Header& header, ByteView stored) {
         framesEnd = pos;
     }
 
-    out.TailIsPadding =
-        std::all_of(body.begin() + static_cast<std::ptrdiff_t>(std::min(framesEnd, body.size())),
-                    body.end(), [](std::uint8_t b) { return b == 0; });
+    out.TailIsPadding = FirstNonZero(body, std::min(framesEnd, body.size())) == body.size();
     out.StoredFramesEnd = framesEnd;
     if (wholeUnsync)
         RemoveUnsync(stored, framesEnd, &out.StoredFramesEnd);

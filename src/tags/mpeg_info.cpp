@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "tags/file_io.h"
+#include "tags/file_snapshot.h"
 
 namespace sondrel {
 namespace {
@@ -112,14 +113,14 @@ std::int64_t Id3v2Extent(const MpegByteSource& source) {
 
 class FileByteSource : public MpegByteSource {
 public:
-    explicit FileByteSource(const File& file) : file_(file) {}
+    explicit FileByteSource(const FileSnapshot& file) : file_(file) {}
     std::int64_t Size() const override { return file_.Size(); }
     std::optional<Buffer> ReadUpTo(std::int64_t offset, std::size_t count) const override {
         return file_.ReadUpTo(offset, count);
     }
 
 private:
-    const File& file_;
+    const FileSnapshot& file_;
 };
 
 }  // namespace
@@ -188,7 +189,7 @@ void Tmp3Info::setFileName(const std::string& path) {
         if (!FileExists(path)) {
             Reset();
             Fail("File does not exist!");
-        } else if (auto file = File::Open(path, File::Mode::Read)) {
+        } else if (auto file = FileSnapshot::Open(path)) {
             finished = Analyse(FileByteSource(*file));
         } else {
             Reset();
@@ -197,6 +198,20 @@ void Tmp3Info::setFileName(const std::string& path) {
         }
     } catch (...) {
         // Only allocation can throw here; report it like any failed read.
+        Reset();
+        Fail("Can't open the file", false);
+        finished = false;
+    }
+    if (finished)
+        FileNameChanged();
+}
+
+void Tmp3Info::LoadFrom(const FileSnapshot& file) {
+    fileName_ = file.Path();
+    bool finished = true;
+    try {
+        finished = Analyse(FileByteSource(file));
+    } catch (...) {
         Reset();
         Fail("Can't open the file", false);
         finished = false;

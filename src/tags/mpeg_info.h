@@ -14,6 +14,8 @@
 
 namespace sondrel {
 
+class FileSnapshot;
+
 // Bytes read at the audio start; also the longest frame accepted (MPEG-1
 // Layer II, 384 kbit/s, 32 kHz, padded).
 inline constexpr std::size_t kMpegMaxFrameLength = 1729;
@@ -80,6 +82,8 @@ public:
     // Stores the path, analyses the file, then fires onFileNameChange (not
     // after an empty file or a read failure, which end the analysis silently).
     void setFileName(const std::string& path);
+    // The same for a file already opened by the caller (read from its bytes).
+    void LoadFrom(const FileSnapshot& file);
 
     // The same analysis over any byte source, keeping FileName. Returns false
     // when it ended early on an empty or unreadable source; the caller then

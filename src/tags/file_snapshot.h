@@ -1,0 +1,66 @@
+// One file opened for reading its tags: opened and sized once, with its
+// first and last few KiB read in one call each. The components that read
+// the same file (ID3v1, ID3v2, the MPEG analysis, the tag-kind scan) take
+// their bytes from here instead of each opening and probing the file again.
+// Regions outside the cached head and tail are read on demand.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "tags/file_io.h"
+
+namespace sondrel {
+
+class FileSnapshot {
+public:
+    // The ID3v2 header, a typical tag body, and the first audio frame behind it.
+    static constexpr std::size_t kHeadBytes = 4096;
+    // A larger ID3v2 tag (one with a picture) is read whole at opening too,
+    // with this much of the audio behind it (more than the longest MPEG
+    // frame), unless the tag is larger than kMaxHeadBytes.
+    static constexpr std::size_t kAudioStartBytes = 2048;
+    static constexpr std::int64_t kMaxHeadBytes = 64 << 20;
+    // ID3v1, the Lyrics3 and APE footers, and the window searched for an
+    // encoder mark in front of them.
+    static constexpr std::size_t kTailBytes = 4096;
+
+    using ByteView = std::span<const std::uint8_t>;
+
+    FileSnapshot(FileSnapshot&&) noexcept = default;
+    FileSnapshot& operator=(FileSnapshot&&) noexcept = default;
+
+    // Opens an existing regular file for reading (folders, devices and FIFOs
+    // are refused without blocking) and reads its head and tail. The error
+    // text matches File::Open's.
+    static std::optional<FileSnapshot> Open(const std::string& path, std::string* error = nullptr);
+
+    const std::string& Path() const { return path_; }
+    // The size when the file was opened; every read below is bounded by it.
+    std::int64_t Size() const { return size_; }
+
+    // The bytes when they lie wholly inside the cached head or tail.
+    std::optional<ByteView> Cached(std::int64_t offset, std::size_t count) const;
+    // Exactly `count` bytes at `offset`: a view of the cache, or of `storage`
+    // after reading them; nullopt on a short read or error.
+    std::optional<ByteView> View(std::int64_t offset, std::size_t count, Bytes& storage) const;
+    // The same contract as File::ReadAt and File::ReadUpTo.
+    std::optional<Bytes> ReadAt(std::int64_t offset, std::size_t count) const;
+    std::optional<Bytes> ReadUpTo(std::int64_t offset, std::size_t count) const;
+
+    const std::string& LastError() const { return file_.LastError(); }
+
+private:
+    FileSnapshot() = default;
+
+    File file_;
+    std::string path_;
+    std::int64_t size_ = 0;
+    Bytes head_;  // bytes from offset 0
+    Bytes tail_;  // bytes from tailStart_ to the end; empty when head_ holds the file
+    std::int64_t tailStart_ = 0;
+};
+
+}  // namespace sondrel

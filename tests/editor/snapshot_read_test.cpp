@@ -1,0 +1,167 @@
+// Reading a file through one shared FileSnapshot must tell exactly what the
+// components tell when each opens the file itself: same hub, validity and
+// error texts, stream facts, tag kinds, other items and events.
+#include <gtest/gtest.h>
+
+#include "editor/file_facts.h"
+#include "editor/format_bridge.h"
+#include "support/test_support.h"
+#include "tags/ape_tag.h"
+
+namespace sondrel {
+namespace {
+
+using test::TempDir;
+using test::WriteAll;
+
+struct Seen {
+    TagFormat format = TagFormat::None;
+    TTag2 hub;
+    bool v1Valid = false, v2Valid = false, mpegValid = false;
+    std::string v1Error, v2Error, mpegError;
+    StreamFacts stream;
+    TagKinds kinds;
+    std::vector<std::string> other;
+    std::vector<std::size_t> pictureSizes;
+    int fileNameEvents = 0;
+};
+
+void CountEvents(TagBridge& b, int& events) {
+    auto count = [&events](TagComponent&) { ++events; };
+    b.sondrel.onFileNameChange = count;
+    b.sondrel2.onFileNameChange = count;
+    b.mp3Info.onFileNameChange = count;
+}
+
+void Collect(TagBridge& b, Seen& s) {
+    s.hub = b.Hub();
+    s.v1Valid = b.sondrel.Valid();
+    s.v2Valid = b.sondrel2.Valid();
+    s.mpegValid = b.mp3Info.Valid();
+    s.v1Error = b.sondrel.Error();
+    s.v2Error = b.sondrel2.Error();
+    s.mpegError = b.mp3Info.Error();
+    for (const auto& p : PicturesOf(b, s.format))
+        s.pictureSizes.push_back(static_cast<std::size_t>(p.size));
+}
+
+Seen ByPath(const std::string& path) {
+    TagBridge b;
+    Seen s;
+    CountEvents(b, s.fileNameEvents);
+    s.format = b.Read(path);
+    s.stream = StreamFactsOf(b, s.format, path);
+    s.kinds = TagKindsOf(b, s.format, path);
+    s.other = OtherItemsOf(b, s.format, path);
+    Collect(b, s);
+    return s;
+}
+
+Seen BySnapshot(const std::string& path) {
+    TagBridge b;
+    Seen s;
+    CountEvents(b, s.fileNameEvents);
+    const auto file = FileSnapshot::Open(path);
+    EXPECT_TRUE(file);
+    if (!file)
+        return s;
+    s.format = b.Read(*file);
+    s.stream = StreamFactsOf(b, s.format, *file);
+    s.kinds = TagKindsOf(b, s.format, *file);
+    s.other = OtherItemsOf(b, s.format, *file);
+    Collect(b, s);
+    return s;
+}
+
+void ExpectSame(const Seen& a, const Seen& b) {
+    EXPECT_EQ(a.format, b.format);
+    EXPECT_EQ(a.hub, b.hub);
+    EXPECT_EQ(a.v1Valid, b.v1Valid);
+    EXPECT_EQ(a.v2Valid, b.v2Valid);
+    EXPECT_EQ(a.mpegValid, b.mpegValid);
+    EXPECT_EQ(a.v1Error, b.v1Error);
+    EXPECT_EQ(a.v2Error, b.v2Error);
+    EXPECT_EQ(a.mpegError, b.mpegError);
+    const StreamFacts &x = a.stream, &y = b.stream;
+    EXPECT_EQ(x.valid, y.valid);
+    EXPECT_EQ(x.format, y.format);
+    EXPECT_EQ(x.length, y.length);
+    EXPECT_EQ(x.seconds, y.seconds);
+    EXPECT_EQ(x.bitrate, y.bitrate);
+    EXPECT_EQ(x.vbr, y.vbr);
+    EXPECT_EQ(x.sampleRate, y.sampleRate);
+    EXPECT_EQ(x.channels, y.channels);
+    EXPECT_EQ(x.frames, y.frames);
+    EXPECT_EQ(x.encoder, y.encoder);
+    EXPECT_EQ(a.kinds.id3v1, b.kinds.id3v1);
+    EXPECT_EQ(a.kinds.id3v2, b.kinds.id3v2);
+    EXPECT_EQ(a.kinds.ape, b.kinds.ape);
+    EXPECT_EQ(a.kinds.lyrics3, b.kinds.lyrics3);
+    EXPECT_EQ(a.other, b.other);
+    EXPECT_EQ(a.pictureSizes, b.pictureSizes);
+    EXPECT_EQ(a.fileNameEvents, b.fileNameEvents);
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// Tags written by the editor's own save: ID3v2 with the given picture size
+// and comment length, ID3v1 with a Lyrics3 block.
+Bytes Tagged(const Bytes& audio, const TempDir& dir, std::size_t pictureBytes,
+             std::size_t commentChars) {
+    const std::string path = dir.file("make.mp3");
+    WriteAll(path, audio);
+    TagBridge b;
+    b.Read(path);
+    TTag2 h = b.Hub();
+    h.title = "A title longer than thirty characters, for Lyrics3";
+    h.artist = "Artist";
+    h.comment = std::string(commentChars, 'c');
+    h.text = "Some lyrics";
+    b.sondrel2.setSondrel(h);
+    if (pictureBytes > 0)
+        b.sondrel2.setPictures({TPicture{"image/jpeg", "cover", 3, Bytes(pictureBytes, 0xAB)}});
+    EXPECT_TRUE(b.Save(path).ok);
+    return test::ReadAll(path);
+}
+
+TEST(SnapshotRead, TellsWhatSeparateOpensTell) {
+    const Bytes audio = test::SilentMp3();
+    if (audio.empty())
+        GTEST_SKIP() << "ffmpeg is not available";
+    TempDir dir;
+    const Bytes small = Tagged(audio, dir, 0, 10);
+    const Bytes large = Tagged(audio, dir, 20000, 9000);  // tag past the cached head
+    Bytes v1Only(128, 0);
+    v1Only[0] = 'T', v1Only[1] = 'A', v1Only[2] = 'G', v1Only[3] = 'x';
+    const Bytes ape = apetag::BuildTag({{"Title", 0, "t"}, {"DISCNUMBER", 0, "1"}});
+    Bytes lyingHeader = small;
+    lyingHeader[6] = 0x7F;  // a body far past the end of the file
+
+    const std::pair<const char*, Bytes> files[] = {
+        {"audio only", audio},
+        {"small tags", small},
+        {"large tags", large},
+        {"APE and ID3v1", Concat({audio, ape, Bytes(v1Only)})},
+        {"first 100 bytes", Bytes(large.begin(), large.begin() + 100)},
+        {"last 300 bytes", Bytes(large.end() - 300, large.end())},
+        {"ID3v1 block alone", v1Only},
+        {"lying ID3v2 size", lyingHeader},
+        {"empty", Bytes{}},
+    };
+    for (const auto& [name, bytes] : files) {
+        for (const char* ext : {".mp3", ".mpc", ".ogg"}) {
+            SCOPED_TRACE(std::string(name) + ext);
+            const std::string path = dir.file(std::string("f") + ext);
+            WriteAll(path, bytes);
+            ExpectSame(ByPath(path), BySnapshot(path));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace sondrel

@@ -1,0 +1,138 @@
+#include "tags/file_snapshot.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "support/test_support.h"
+
+namespace sondrel {
+namespace {
+
+using test::TempDir;
+using test::WriteAll;
+
+Bytes Pattern(std::size_t size) {
+    Bytes b(size);
+    for (std::size_t i = 0; i < size; ++i)
+        b[i] = static_cast<std::uint8_t>((i * 131 + i / 251) & 0xFF);
+    return b;
+}
+
+// `size` bytes that start with an ID3v2 header declaring `body` bytes.
+Bytes WithId3(std::size_t size, std::uint32_t body) {
+    Bytes b = Pattern(size);
+    const std::uint8_t header[10] = {'I',
+                                     'D',
+                                     '3',
+                                     3,
+                                     0,
+                                     0,
+                                     static_cast<std::uint8_t>((body >> 21) & 0x7F),
+                                     static_cast<std::uint8_t>((body >> 14) & 0x7F),
+                                     static_cast<std::uint8_t>((body >> 7) & 0x7F),
+                                     static_cast<std::uint8_t>(body & 0x7F)};
+    std::copy(std::begin(header), std::end(header), b.begin());
+    return b;
+}
+
+// Every read through the snapshot gives what the same read of the file
+// gives, whether it falls in the cached head (with or without a large tag
+// read along), the cached tail, between them, across a boundary, or past
+// the end.
+TEST(FileSnapshot, ReadsMatchTheFileAtEveryBoundary) {
+    constexpr std::int64_t kHead = FileSnapshot::kHeadBytes;
+    constexpr std::int64_t kTail = FileSnapshot::kTailBytes;
+    const std::pair<const char*, Bytes> files[] = {
+        {"empty", Bytes{}},
+        {"1 byte", Pattern(1)},
+        {"10 bytes", Pattern(10)},
+        {"head only", Pattern(kHead)},
+        {"head and tail", Pattern(kHead + kTail)},
+        {"one past both", Pattern(kHead + kTail + 1)},
+        {"three heads", Pattern(3 * kHead)},
+        {"tag in the head", WithId3(3 * kHead, 1000)},
+        {"tag past the head", WithId3(6 * kHead, 3 * kHead)},
+        {"tag up to the end", WithId3(6 * kHead, 6 * kHead - 10)},
+        {"tag past the end", WithId3(6 * kHead, 7 * kHead)},
+    };
+    TempDir dir;
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        const auto size = static_cast<std::int64_t>(bytes.size());
+        const std::string path = dir.file("f.mp3");
+        WriteAll(path, bytes);
+        const auto snap = FileSnapshot::Open(path);
+        const auto file = File::Open(path, File::Mode::Read);
+        ASSERT_TRUE(snap && file);
+        EXPECT_EQ(snap->Size(), size);
+        EXPECT_EQ(snap->Path(), path);
+
+        const std::int64_t tailStart = size - kTail;
+        const std::int64_t offsets[] = {0,        1,         kHead - 10, kHead - 1,
+                                        kHead,    tailStart, size - 128, size - 10,
+                                        size - 1, size,      size + 1};
+        const std::size_t counts[] = {0, 1, 10, 11, 128, 4096, 9000};
+        for (const std::int64_t offset : offsets) {
+            if (offset < 0)
+                continue;
+            for (const std::size_t count : counts) {
+                SCOPED_TRACE(std::to_string(offset) + "+" + std::to_string(count));
+                EXPECT_EQ(snap->ReadAt(offset, count), file->ReadAt(offset, count));
+                EXPECT_EQ(snap->ReadUpTo(offset, count), file->ReadUpTo(offset, count));
+                Bytes storage;
+                const auto view = snap->View(offset, count, storage);
+                const auto exact = file->ReadAt(offset, count);
+                ASSERT_EQ(view.has_value(), exact.has_value());
+                if (view) {
+                    EXPECT_EQ(Bytes(view->begin(), view->end()), *exact);
+                }
+            }
+        }
+        EXPECT_FALSE(snap->ReadAt(-1, 1));
+        EXPECT_FALSE(snap->ReadUpTo(-1, 1));
+    }
+}
+
+TEST(FileSnapshot, RefusesWhatIsNoRegularFile) {
+    TempDir dir;
+    std::string error;
+    EXPECT_FALSE(FileSnapshot::Open(dir.file("missing.mp3"), &error));
+    EXPECT_EQ(error.rfind("cannot open: ", 0), 0u) << error;
+
+    error.clear();
+    EXPECT_FALSE(FileSnapshot::Open(dir.path(), &error));
+    EXPECT_EQ(error, "not a regular file");
+
+    // A FIFO without a writer must be refused, not wait for one.
+    const std::string fifo = dir.file("fifo.mp3");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    error.clear();
+    EXPECT_FALSE(FileSnapshot::Open(fifo, &error));
+    EXPECT_EQ(error, "not a regular file");
+}
+
+// A file cut short after it was opened: the cached bytes are what was read
+// at opening, and any read of the lost part fails instead of inventing data.
+TEST(FileSnapshot, FileCutAfterOpeningFailsReadsOfTheLostPart) {
+    TempDir dir;
+    const std::string path = dir.file("cut.mp3");
+    const std::size_t size = 3 * FileSnapshot::kHeadBytes;
+    WriteAll(path, Pattern(size));
+    const auto snap = FileSnapshot::Open(path);
+    ASSERT_TRUE(snap);
+    ASSERT_EQ(::truncate(path.c_str(), 100), 0);
+    const std::int64_t middle = FileSnapshot::kHeadBytes + 100;
+    EXPECT_FALSE(snap->ReadAt(middle, 10));
+    Bytes storage;
+    EXPECT_FALSE(snap->View(middle, 10, storage));
+    const auto head = snap->ReadAt(0, 10);
+    ASSERT_TRUE(head);
+    EXPECT_EQ(*head, Bytes(Pattern(10)));
+}
+
+}  // namespace
+}  // namespace sondrel
