@@ -346,6 +346,18 @@ std::string SystemMessage(const std::string& error) {
     return colon == std::string::npos ? error : error.substr(colon + 2);
 }
 
+// Whether the footer's items fill the space its size gives, to the last
+// byte. A larger item count is forgiven when the items present fill it.
+bool ItemsFillBody(const File& file, const apetag::Tail& tail) {
+    auto body = file.ReadAt(tail.itemsStart, tail.footer.tagSize - apetag::kFooterSize);
+    if (!body)
+        return false;
+    std::size_t used = 0;
+    for (const apetag::Item& item : apetag::ParseItems(*body, tail.footer.itemCount).items)
+        used += 8 + item.key.size() + 1 + item.value.size();
+    return used == body->size();
+}
+
 std::uint8_t GenreIdNoCase(std::string_view name) {
     for (std::size_t i = 0; i < GenreTable.size(); ++i) {
         const std::string_view entry = GenreTable[i];
@@ -511,8 +523,11 @@ bool ApeTaggedComponent::Save() {
         SaveFailed("Cannot read the end of the file");
         return false;
     }
-    // Without a trustworthy tag size we cannot tell tag from audio.
-    if (tail->apeDamaged) {
+    // Without a trustworthy tag size we cannot tell tag from audio. Without
+    // its header only the items confirm the size: a damaged one that still
+    // fits the file would have the save cut the audio wherever it points.
+    if (tail->apeDamaged ||
+        (tail->hasApe && tail->tagStart == tail->itemsStart && !ItemsFillBody(*file, *tail))) {
         SaveFailed("The APE tag at the end of the file is damaged");
         return false;
     }

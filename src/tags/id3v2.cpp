@@ -110,12 +110,20 @@ std::optional<OldTag> InspectFile(const File& file, std::int64_t fileSize) {
     const auto header = id3v2::ParseHeader(*head);
     if (!header)
         return old;
-    const std::int64_t footer = header->HasFooter() ? 10 : 0;
-    const std::int64_t regionEnd = 10 + std::int64_t{header->BodySize} + footer;
+    std::int64_t regionEnd = 10 + std::int64_t{header->BodySize};
     // A declared size past the end of the file is not a tag we can stand on:
     // keep every byte behind the new tag.
     if (regionEnd > fileSize)
         return old;
+    // The footer flag alone is not enough: without "3DI" behind the tag the
+    // next ten bytes are audio.
+    if (header->HasFooter() && fileSize - regionEnd >= 10) {
+        const auto mark = file.ReadAt(regionEnd, 3);
+        if (!mark)
+            return std::nullopt;
+        if ((*mark)[0] == '3' && (*mark)[1] == 'D' && (*mark)[2] == 'I')
+            regionEnd += 10;
+    }
     const auto body = file.ReadAt(10, header->BodySize);
     if (!body)
         return std::nullopt;

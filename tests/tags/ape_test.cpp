@@ -762,6 +762,52 @@ TEST(ApeSave, HeaderFlagWithoutHeaderDoesNotCutAudio) {
     EXPECT_TRUE(std::equal(audio.begin(), audio.end(), s.file.begin()));
 }
 
+// Without its header, only the items confirm where a tag starts. A footer
+// size that fits the file but reaches back into the audio is refused rather
+// than trusted, or the save would cut the audio there; a tag whose items
+// fill its size exactly is saved, even when its item count claims more.
+TEST(ApeSave, TagWithoutHeaderIsSavedOnlyWhenItsItemsFillItsSize) {
+    struct Case {
+        const char* name;
+        bool headerFlag;     // the footer claims a header that is not there
+        std::uint8_t grow;   // added to the footer's size
+        std::uint8_t count;  // the footer's item count
+        Bytes trailer;       // behind the APE footer
+        bool saves;
+    };
+    const Case cases[] = {
+        {"flag, size into the audio", true, 40, 1, {}, false},
+        {"flag, size into the audio, ID3v1 behind", true, 40, 1, Id3v1("t", "a", "c", 1, 2), false},
+        {"no flag, size into the audio", false, 40, 1, {}, false},
+        {"no flag, items fill the size, count too large", false, 0, 200, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.file("a.ape");
+        const Bytes audio = MacFile(H(3990, 2000));
+        Bytes tag = ApeTag(2000, {{"Title", "x"}}, false);
+        tag[tag.size() - 20] += c.grow;
+        tag[tag.size() - 16] = c.count;
+        if (c.headerFlag)
+            tag[tag.size() - 9] = 0x80;
+        const Bytes damaged = Concat({audio, tag, c.trailer});
+        WriteAll(path, damaged);
+        TAPE ape;
+        ape.setFilename(path);
+        ape.setTitle("new");
+        EXPECT_EQ(ape.WriteTag(), c.saves);
+        const Bytes after = ReadAll(path);
+        if (c.saves) {
+            EXPECT_TRUE(std::equal(audio.begin(), audio.end(), after.begin()));
+            EXPECT_EQ(Inspect(path).file.size(), audio.size() + Inspect(path).tag.size());
+        } else {
+            EXPECT_EQ(ape.error(), "The APE tag at the end of the file is damaged");
+            EXPECT_EQ(after, damaged);
+        }
+    }
+}
+
 TEST(ApeSave, Failures) {
     TempDir dir;
     TAPE ape;

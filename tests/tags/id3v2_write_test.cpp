@@ -289,6 +289,23 @@ TEST(Id3v2Write, FooterOf24TagIsNotLeftInFrontOfTheAudio) {
     EXPECT_EQ(After(disk, 10 + BodySize(disk)), f.audio);
 }
 
+// A 2.4 header whose footer flag is set with no "3DI" footer behind the
+// tag: the ten bytes after the tag are audio, and a save or a removal
+// must keep them.
+TEST(Id3v2Write, FooterFlagWithoutAFooterKeepsTheAudio) {
+    const Bytes frames = F24("TIT2", Text("t"));
+    const Bytes tag = Tag(4, frames, 200 - frames.size(), id3v2::kFlagFooter);
+    for (const bool remove : {false, true}) {
+        SCOPED_TRACE(remove ? "remove" : "save");
+        Fixture f;
+        f.Load(tag);
+        ASSERT_TRUE(f.tag.Valid());
+        ASSERT_TRUE(remove ? f.tag.RemoveTag() : f.tag.WriteTag()) << f.tag.Error();
+        const Bytes disk = f.Disk();
+        EXPECT_EQ(remove ? disk : After(disk, 10 + BodySize(disk)), f.audio);
+    }
+}
+
 TEST(Id3v2Write, AudioInsideADeclaredTagIsKept) {
     // The declared size runs 300 bytes into the audio.
     const Bytes frames = F23("TIT2", Text("old"));
