@@ -355,6 +355,29 @@ bool Load(const std::string& fileName) {
     return true;
 }
 
+// A save that moves the media data makes TagLib rewrite every chunk-offset
+// table, trusting each table's entry count: a count larger than its atom has
+// it write billions of entries. Files with such a table are not saved.
+bool ChunkOffsetTablesFit(TagLib::MP4::File& file) {
+    TagLib::MP4::Atoms atoms(&file);
+    TagLib::MP4::Atom* moov = atoms.find("moov");
+    if (!moov)
+        return true;
+    const std::pair<const char*, long> tables[] = {{"stco", 4}, {"co64", 8}};
+    for (const auto& [name, entrySize] : tables) {
+        for (TagLib::MP4::Atom* atom : moov->findall(name, true)) {
+            // Header (8), version and flags (4), entry count (4).
+            if (atom->length < 16)
+                return false;
+            file.seek(atom->offset + 12);
+            const unsigned count = file.readBlock(4).toUInt();
+            if (count > static_cast<unsigned long>((atom->length - 16) / entrySize))
+                return false;
+        }
+    }
+    return true;
+}
+
 // Rewrites the current file so that it holds `want`. The whole file is
 // edited in memory, read back and compared before it replaces the original.
 bool Commit(const Metadata& want) {
@@ -384,7 +407,7 @@ bool Commit(const Metadata& want) {
     StreamFacts before;
     {
         TagLib::MP4::File file(&stream, true);
-        if (!file.isValid() || !file.tag())
+        if (!file.isValid() || !file.tag() || !ChunkOffsetTablesFit(file))
             return false;
         // The file may have been changed by someone else since it was read:
         // compare with what it holds now, not with our old copy.
