@@ -95,6 +95,7 @@ TTag2 Edited(TTag2 h, const FieldEdits& e, const std::optional<std::string>& lyr
 }  // namespace
 
 int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
+    constexpr std::size_t kJsonChunk = 64 * 1024;
     TagBridge bridge(args.editor);
     int status = kExitOk;
     std::string json;
@@ -122,6 +123,12 @@ int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
         }
         if (args.json) {
             WriteJson(writer, r);
+            // Passed on in pieces: one string for a whole folder would be
+            // copied over and over as it grows.
+            if (json.size() >= kJsonChunk) {
+                out << json;
+                json.clear();
+            }
         } else {
             if (!first)
                 out << "\n";

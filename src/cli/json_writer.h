@@ -129,6 +129,8 @@ private:
     void Quoted(std::string_view s) {
         const std::size_t mark = out_.size();
         out_ += '"';
+        // Runs of bytes that need no escape are appended whole.
+        std::size_t run = 0;
         for (std::size_t i = 0; i < s.size();) {
             const auto c = static_cast<unsigned char>(s[i]);
             if (c >= 0x80) {
@@ -140,45 +142,50 @@ private:
                                 .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
                     return;
                 }
-                out_.append(s.data() + i, len);
                 i += len;
                 continue;
             }
-            switch (c) {
-                case '"':
-                    out_ += "\\\"";
-                    break;
-                case '\\':
-                    out_ += "\\\\";
-                    break;
-                case '\b':
-                    out_ += "\\b";
-                    break;
-                case '\f':
-                    out_ += "\\f";
-                    break;
-                case '\n':
-                    out_ += "\\n";
-                    break;
-                case '\r':
-                    out_ += "\\r";
-                    break;
-                case '\t':
-                    out_ += "\\t";
-                    break;
-                default:
-                    if (c < 0x20) {
-                        static constexpr char kHex[] = "0123456789abcdef";
-                        out_ += "\\u00";
-                        out_ += kHex[c >> 4];
-                        out_ += kHex[c & 0xF];
-                    } else {
-                        out_ += static_cast<char>(c);
-                    }
+            if (c >= 0x20 && c != '"' && c != '\\') {
+                ++i;
+                continue;
             }
-            ++i;
+            out_.append(s.data() + run, i - run);
+            Escape(c);
+            run = ++i;
         }
+        out_.append(s.data() + run, s.size() - run);
         out_ += '"';
+    }
+    void Escape(unsigned char c) {
+        switch (c) {
+            case '"':
+                out_ += "\\\"";
+                break;
+            case '\\':
+                out_ += "\\\\";
+                break;
+            case '\b':
+                out_ += "\\b";
+                break;
+            case '\f':
+                out_ += "\\f";
+                break;
+            case '\n':
+                out_ += "\\n";
+                break;
+            case '\r':
+                out_ += "\\r";
+                break;
+            case '\t':
+                out_ += "\\t";
+                break;
+            default: {
+                static constexpr char kHex[] = "0123456789abcdef";
+                out_ += "\\u00";
+                out_ += kHex[c >> 4];
+                out_ += kHex[c & 0xF];
+            }
+        }
     }
 
     std::string& out_;

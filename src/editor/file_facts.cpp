@@ -84,8 +84,15 @@ std::vector<std::string> OtherId3v2Frames(const FileSnapshot& file, std::string_
     const auto body = file.View(id3v2::kHeaderSize, header->BodySize, storage);
     if (!body)
         return out;
-    const auto parsed = id3v2::ParseBody(*header, *body);
-    const auto& frames = parsed.Frames;
+    // Only the frames whose description names them need their data; the
+    // rest (pictures above all) are known by their identifiers.
+    std::vector<id3v2::RawFrame> frames;
+    id3v2::WalkFrames(*header, *body, [&frames](id3v2::RawFrame& f, id3v2::ByteView data) {
+        const std::string id = f.Id23();
+        if (f.Data.empty() && (id == "COMM" || id == "USLT" || id == "WXXX" || id == "TXXX"))
+            f.Data.assign(data.begin(), data.end());
+        frames.push_back(std::move(f));
+    });
 
     static constexpr std::string_view kFieldFrames[] = {
         "TRCK", "TIT2", "TPE1", "TALB", "TYER", "TCON", "TCOM", "TOPE", "TCOP", "TENC", "APIC"};

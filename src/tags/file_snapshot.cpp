@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -22,7 +23,7 @@ bool Inside(std::int64_t offset, std::size_t count, std::int64_t start, std::siz
 
 // Where an ID3v2 tag at the start ends (header, body and a possible
 // footer); 0 when the bytes start no tag.
-std::int64_t Id3v2End(const Bytes& head) {
+std::int64_t Id3v2End(std::span<const std::uint8_t> head) {
     if (head.size() < 10 || head[0] != 'I' || head[1] != 'D' || head[2] != '3' || head[3] == 0xFF ||
         head[4] == 0xFF)
         return 0;
@@ -63,33 +64,52 @@ std::optional<FileSnapshot> FileSnapshot::Open(const std::string& path, std::str
     // its bytes are then read, and found missing, on demand.
     const auto whole = static_cast<std::uint64_t>(s.size_);
     if (whole <= kHeadBytes + kTailBytes) {
-        s.head_ = s.file_.ReadAt(0, static_cast<std::size_t>(whole)).value_or(Bytes{});
-    } else {
-        s.head_ = s.file_.ReadAt(0, kHeadBytes).value_or(Bytes{});
-        s.tailStart_ = s.size_ - static_cast<std::int64_t>(kTailBytes);
-        if (auto tail = s.file_.ReadAt(s.tailStart_, kTailBytes))
-            s.tail_ = std::move(*tail);
-        // Every reader of an MP3 wants the whole tag and the audio behind it.
-        const std::int64_t tagEnd = Id3v2End(s.head_);
-        const auto have = static_cast<std::int64_t>(s.head_.size());
-        if (tagEnd > have - static_cast<std::int64_t>(kAudioStartBytes) && tagEnd <= s.size_ &&
-            tagEnd <= kMaxHeadBytes) {
-            const std::int64_t end =
-                std::min(s.size_, tagEnd + static_cast<std::int64_t>(kAudioStartBytes));
-            if (auto more = s.file_.ReadAt(have, static_cast<std::size_t>(end - have)))
-                s.head_.insert(s.head_.end(), more->begin(), more->end());
-        }
+        s.head_.Fill(s.file_, 0, static_cast<std::size_t>(whole), {});
+        return s;
     }
+    std::array<std::uint8_t, kHeadBytes> first;
+    if (!s.file_.ReadInto(0, first.data(), first.size()))
+        return s;
+    s.tail_.Fill(s.file_, s.size_ - static_cast<std::int64_t>(kTailBytes), kTailBytes, {});
+    // Every reader of an MP3 wants the whole tag and the audio behind it.
+    std::int64_t headEnd = kHeadBytes;
+    const std::int64_t tagEnd = Id3v2End(first);
+    if (tagEnd > headEnd - static_cast<std::int64_t>(kAudioStartBytes) && tagEnd <= s.size_ &&
+        tagEnd <= kMaxHeadBytes)
+        headEnd = std::min(s.size_, tagEnd + static_cast<std::int64_t>(kAudioStartBytes));
+    if (!s.head_.Fill(s.file_, 0, static_cast<std::size_t>(headEnd), first))
+        s.head_.Fill(s.file_, 0, kHeadBytes, first);
     return s;
+}
+
+bool FileSnapshot::Region::Fill(const File& file, std::int64_t from, std::size_t count,
+                                std::span<const std::uint8_t> known) {
+    // Not zeroed first: every byte is either copied or read.
+    data = std::make_unique_for_overwrite<std::uint8_t[]>(count);
+    const std::size_t have = std::min(known.size(), count);
+    std::copy_n(known.data(), have, data.get());
+    if (!file.ReadInto(from + static_cast<std::int64_t>(have), data.get() + have, count - have)) {
+        data.reset();
+        size = 0;
+        return false;
+    }
+    start = from;
+    size = count;
+    return true;
+}
+
+std::optional<FileSnapshot::ByteView> FileSnapshot::Region::Slice(std::int64_t offset,
+                                                                  std::size_t count) const {
+    if (!Inside(offset, count, start, size))
+        return std::nullopt;
+    return ByteView(data.get() + (offset - start), count);
 }
 
 std::optional<FileSnapshot::ByteView> FileSnapshot::Cached(std::int64_t offset,
                                                            std::size_t count) const {
-    if (Inside(offset, count, 0, head_.size()))
-        return ByteView(head_).subspan(static_cast<std::size_t>(offset), count);
-    if (!tail_.empty() && Inside(offset, count, tailStart_, tail_.size()))
-        return ByteView(tail_).subspan(static_cast<std::size_t>(offset - tailStart_), count);
-    return std::nullopt;
+    if (auto v = head_.Slice(offset, count))
+        return v;
+    return tail_.Slice(offset, count);
 }
 
 std::optional<FileSnapshot::ByteView> FileSnapshot::View(std::int64_t offset, std::size_t count,

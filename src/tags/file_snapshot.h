@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -55,12 +56,23 @@ public:
 private:
     FileSnapshot() = default;
 
+    // Cached bytes [start, start + size) of the file.
+    struct Region {
+        std::unique_ptr<std::uint8_t[]> data;
+        std::size_t size = 0;
+        std::int64_t start = 0;
+        // Reads `count` bytes at `from`, taking the first ones from `known`
+        // (already read there); false leaves the region empty.
+        bool Fill(const File& file, std::int64_t from, std::size_t count,
+                  std::span<const std::uint8_t> known);
+        std::optional<ByteView> Slice(std::int64_t offset, std::size_t count) const;
+    };
+
     File file_;
     std::string path_;
     std::int64_t size_ = 0;
-    Bytes head_;  // bytes from offset 0
-    Bytes tail_;  // bytes from tailStart_ to the end; empty when head_ holds the file
-    std::int64_t tailStart_ = 0;
+    Region head_;  // from offset 0
+    Region tail_;  // up to the end; empty when head_ holds the whole file
 };
 
 }  // namespace sondrel

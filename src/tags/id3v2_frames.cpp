@@ -322,6 +322,17 @@ std::optional<ByteView> RawFrame::Content() const {
 }
 
 ParsedBody ParseBody(const Header& header, ByteView stored) {
+    std::vector<RawFrame> frames;
+    ParsedBody out = WalkFrames(header, stored, [&frames](RawFrame& frame, ByteView data) {
+        if (frame.Data.empty())
+            frame.Data.assign(data.begin(), data.end());
+        frames.push_back(std::move(frame));
+    });
+    out.Frames = std::move(frames);
+    return out;
+}
+
+ParsedBody WalkFrames(const Header& header, ByteView stored, const FrameVisitor& visit) {
     ParsedBody out;
     // 2.2 and 2.3 unsynchronise the whole tag, 2.4 each frame on its own.
     const bool wholeUnsync = header.Major < 4 && (header.Flags & kFlagUnsync) != 0;
@@ -352,8 +363,8 @@ ParsedBody ParseBody(const Header& header, ByteView stored) {
     const std::size_t headerLen = header.Major < 3 ? 6 : 10;
     const std::size_t idLen = header.Major < 3 ? 3 : 4;
     std::size_t framesEnd = pos;
-    while (body.size() >= headerLen && pos <= body.size() - headerLen &&
-           out.Frames.size() < kMaxFrames) {
+    std::size_t count = 0;
+    while (body.size() >= headerLen && pos <= body.size() - headerLen && count < kMaxFrames) {
         const std::uint8_t* p = body.data() + pos;
         if (*p == 0) {
             // Padding: no identifier starts with a zero byte, so skip the run
@@ -388,10 +399,11 @@ ParsedBody ParseBody(const Header& header, ByteView stored) {
             ((frame.FormatFlags & k24Unsync) != 0 || (header.Flags & kFlagUnsync) != 0)) {
             frame.Data = RemoveUnsync(data);
             frame.FormatFlags &= static_cast<std::uint8_t>(~k24Unsync);
+            visit(frame, frame.Data);
         } else {
-            frame.Data.assign(data.begin(), data.end());
+            visit(frame, data);
         }
-        out.Frames.push_back(std::move(frame));
+        ++count;
         pos += headerLen + size;
         framesEnd = pos;
     }

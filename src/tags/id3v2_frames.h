@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -80,6 +81,13 @@ struct ParsedBody {
 
 // Walks the frames of a tag body (the bytes after the 10-byte header).
 ParsedBody ParseBody(const Header& header, ByteView body);
+
+// The same walk without copying every frame's data: `visit` gets each frame
+// with its identifier and flags, and its data as a view valid only during
+// the call (frame.Data is empty unless the walk had to decode the data, in
+// which case the view shows frame.Data). The result's Frames stays empty.
+using FrameVisitor = std::function<void(RawFrame& frame, ByteView data)>;
+ParsedBody WalkFrames(const Header& header, ByteView body, const FrameVisitor& visit);
 
 // 2.2 three-character identifiers to their 2.3 names; empty when none exists.
 std::string_view Id22To23(std::string_view id22);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -321,13 +320,16 @@ void Tmp3Info::FindEncoderMark(const MpegByteSource& source) {
         return;
     const std::size_t window =
         std::min<std::size_t>(static_cast<std::size_t>(header_.FrameLength) * 5, kMarkLastStart);
+    // The tail holds kMpegTailRead bytes, so a mark at or before
+    // kMarkLastStart lies wholly inside it: no bounds check per position.
+    const std::uint8_t* t = tail->data();
     for (std::size_t k = 0; k <= window; ++k) {
         const std::size_t p = kMarkLastStart - k;
-        if (HasText(*tail, p, "LAME")) {
+        if (t[p] == 'L' && std::memcmp(t + p, "LAME", 4) == 0) {
             encoderText_ = "LAME" + TextAt(*tail, p + 4, 4);
             return;
         }
-        if (HasText(*tail, p, "GOGO")) {
+        if (t[p] == 'G' && std::memcmp(t + p, "GOGO", 4) == 0) {
             encoderText_ = "GOGO";
             return;
         }
@@ -419,10 +421,23 @@ float Tmp3Info::GetVersion() const {
 std::string Tmp3Info::GetVer() const {
     if (!found_)
         return {};
-    char text[32];
-    std::snprintf(text, sizeof text, "%g Layer %s", static_cast<double>(GetVersion()),
-                  std::string(static_cast<std::size_t>(header_.Layer), 'I').c_str());
-    return text;
+    // The version as "%g" prints it: 1, 2, 2.5 (0 for the reserved value).
+    const char* version = "0";
+    switch (header_.VersionBits) {
+        case 0:
+            version = "2.5";
+            break;
+        case 2:
+            version = "2";
+            break;
+        case 3:
+            version = "1";
+            break;
+        default:
+            break;
+    }
+    return std::string(version) + " Layer " +
+           std::string(static_cast<std::size_t>(header_.Layer), 'I');
 }
 
 std::string Tmp3Info::GetChannelMode() const {
@@ -453,10 +468,12 @@ std::int64_t Tmp3Info::GetLengthInSeconds() const {
 
 std::string Tmp3Info::GetLength() const {
     const std::int64_t s = GetLengthInSeconds();
-    char text[48];
-    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(s / 3600),
-                  static_cast<long long>(s % 3600 / 60), static_cast<long long>(s % 60));
-    return text;
+    // "%02lld" for each part, without a printf call per file.
+    auto two = [](std::int64_t v) {
+        std::string t = std::to_string(v);
+        return t.size() < 2 ? "0" + t : t;
+    };
+    return two(s / 3600) + ":" + two(s % 3600 / 60) + ":" + two(s % 60);
 }
 
 int Tmp3Info::GetEncoderID() const {
