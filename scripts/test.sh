@@ -10,4 +10,5 @@ export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd "$root/build/asan"
-ctest --output-on-failure -j"$(nproc)" "$@"
+# A hung test must not hold CI: each test gets at most ten minutes.
+ctest --output-on-failure --timeout 600 -j"$(nproc)" "$@"
