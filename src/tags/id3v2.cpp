@@ -387,31 +387,32 @@ bool TSondrel2::WriteTag() {
         error_ = kMsgNoFile;
         return false;
     }
-    if (!CanWrite(fileName_)) {
+    // One descriptor serves the check that the file can be written, the look
+    // at the old tag and an in-place write.
+    auto file = File::Open(fileName_, File::Mode::ReadWrite);
+    if (!file) {
         error_ = kMsgFileError;
         return false;
     }
     if (tag_.GenreID != kGenreOther)
         tag_.Genre = "(" + std::to_string(tag_.GenreID) + ")" + GenreNameOf(tag_.GenreID);
     try {
-        return WriteFile();
+        return WriteFile(*file);
     } catch (const std::exception& e) {
         error_ = WithDetail(kMsgFileError, e.what());
         return false;
     }
 }
 
-bool TSondrel2::WriteFile() {
-    std::string openError;
-    auto file = File::Open(fileName_, File::Mode::Read, &openError);
-    const std::int64_t fileSize = file ? file->Size() : -1;
-    if (!file || fileSize < 0) {
-        error_ = WithDetail(kMsgFileError, file ? file->LastError() : openError);
+bool TSondrel2::WriteFile(File& file) {
+    const std::int64_t fileSize = file.Size();
+    if (fileSize < 0) {
+        error_ = WithDetail(kMsgFileError, file.LastError());
         return false;
     }
-    const auto old = InspectFile(*file, fileSize);
+    const auto old = InspectFile(file, fileSize);
     if (!old) {
-        error_ = WithDetail(kMsgFileError, file->LastError());
+        error_ = WithDetail(kMsgFileError, file.LastError());
         return false;
     }
 
@@ -482,11 +483,8 @@ bool TSondrel2::WriteFile() {
         Bytes block = id3v2::RenderHeader23(old->header.BodySize);
         block.insert(block.end(), frames.begin(), frames.end());
         block.resize(id3v2::kHeaderSize + old->header.BodySize, 0);
-        file->Close();
-        std::string error;
-        auto out = File::Open(fileName_, File::Mode::ReadWrite, &error);
-        if (!out || !out->WriteAt(0, block) || !out->Sync()) {
-            error_ = WithDetail(kMsgFileError, out ? out->LastError() : error);
+        if (!file.WriteAt(0, block) || !file.Sync()) {
+            error_ = WithDetail(kMsgFileError, file.LastError());
             return false;
         }
         return true;
@@ -498,7 +496,7 @@ bool TSondrel2::WriteFile() {
         Bytes head = id3v2::RenderHeader23(bodySize);
         head.insert(head.end(), frames.begin(), frames.end());
         head.resize(id3v2::kHeaderSize + bodySize, 0);
-        return w.Write(head) && w.CopyFrom(*file, keepFrom, fileSize - keepFrom);
+        return w.Write(head) && w.CopyFrom(file, keepFrom, fileSize - keepFrom);
     });
     if (!result) {
         error_ = WithDetail(kMsgFileError, result.error);

@@ -13,6 +13,7 @@
 
 namespace sondrel {
 
+class File;
 class FileSnapshot;
 
 class TSondrel2 : public TagComponent {
@@ -129,7 +130,7 @@ private:
     bool ReadFile(const FileSnapshot& file);
     bool FinishRead();
     void ApplyGenreRule();
-    bool WriteFile();
+    bool WriteFile(File& file);
     bool RemoveFromFile();
     void SyncImagesCount() { tag_.ImagesCount = static_cast<std::int32_t>(pictures_.size()); }
 
