@@ -6,6 +6,7 @@
 // would hold them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -53,6 +54,15 @@ inline std::size_t SequenceLength(std::string_view s, std::size_t i) {
     }
     return len;
 }
+
+// ASCII bytes that go out as they are: everything but controls, quote and
+// backslash.
+inline constexpr auto kPlain = [] {
+    std::array<bool, 128> plain{};
+    for (std::size_t c = 0x20; c < 0x80; ++c)
+        plain[c] = c != '"' && c != '\\';
+    return plain;
+}();
 
 }  // namespace json_detail
 
@@ -145,7 +155,7 @@ private:
                 i += len;
                 continue;
             }
-            if (c >= 0x20 && c != '"' && c != '\\') {
+            if (json_detail::kPlain[c]) {
                 ++i;
                 continue;
             }

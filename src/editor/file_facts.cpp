@@ -85,13 +85,23 @@ std::vector<std::string> OtherId3v2Frames(const FileSnapshot& file, std::string_
     if (!body)
         return out;
     // Only the frames whose description names them need their data; the
-    // rest (pictures above all) are known by their identifiers.
-    std::vector<id3v2::RawFrame> frames;
+    // rest (pictures above all) are known by their identifiers, each worked
+    // out once.
+    struct Seen {
+        std::string id;
+        std::optional<id3v2::RawFrame> frame;  // COMM, USLT, WXXX and TXXX only
+    };
+    std::vector<Seen> frames;
     id3v2::WalkFrames(*header, *body, [&frames](id3v2::RawFrame& f, id3v2::ByteView data) {
-        const std::string id = f.Id23();
-        if (f.Data.empty() && (id == "COMM" || id == "USLT" || id == "WXXX" || id == "TXXX"))
-            f.Data.assign(data.begin(), data.end());
-        frames.push_back(std::move(f));
+        Seen seen{f.Id23(), std::nullopt};
+        if (seen.id == "COMM" || seen.id == "USLT" || seen.id == "WXXX" || seen.id == "TXXX") {
+            if (f.Data.empty())
+                f.Data.assign(data.begin(), data.end());
+            seen.frame = std::move(f);
+        } else if (seen.id.empty()) {
+            seen.id = f.Id;
+        }
+        frames.push_back(std::move(seen));
     });
 
     static constexpr std::string_view kFieldFrames[] = {
@@ -99,8 +109,8 @@ std::vector<std::string> OtherId3v2Frames(const FileSnapshot& file, std::string_
     bool haveArtist = false;
     bool haveYear = false;
     for (const auto& f : frames) {
-        haveArtist |= f.Id23() == "TPE1";
-        haveYear |= f.Id23() == "TYER";
+        haveArtist |= f.id == "TPE1";
+        haveYear |= f.id == "TYER";
     }
     struct Described {
         std::string_view id;
@@ -112,9 +122,9 @@ std::vector<std::string> OtherId3v2Frames(const FileSnapshot& file, std::string_
     std::vector<std::string> descriptions(frames.size());
     for (std::size_t i = 0; i < frames.size(); ++i) {
         for (auto& d : described) {
-            if (frames[i].Id23() != d.id)
+            if (frames[i].id != d.id)
                 continue;
-            const auto values = FieldsOf(frames[i], codePage);
+            const auto values = FieldsOf(*frames[i].frame, codePage);
             if (!values)
                 continue;
             descriptions[i] = (*values)[d.descriptionField].Text();
@@ -130,10 +140,7 @@ std::vector<std::string> OtherId3v2Frames(const FileSnapshot& file, std::string_
     }
 
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        const auto& f = frames[i];
-        std::string id = f.Id23();
-        if (id.empty())
-            id = f.Id;
+        const std::string& id = frames[i].id;
         bool shown = false;
         for (auto k : kFieldFrames)
             shown |= id == k;
@@ -150,7 +157,7 @@ std::vector<std::string> OtherId3v2Frames(const FileSnapshot& file, std::string_
                 name += ":" + descriptions[i];
         }
         if (id == "TXXX") {
-            if (const auto values = FieldsOf(f, codePage))
+            if (const auto values = FieldsOf(*frames[i].frame, codePage))
                 name += ":" + (*values)[1].Text();
         }
         if (!shown)

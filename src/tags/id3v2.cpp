@@ -50,12 +50,17 @@ constexpr DescribedKind kComment{"COMM", 2, 3};
 constexpr DescribedKind kLyrics{"USLT", 2, 3};
 constexpr DescribedKind kUserUrl{"WXXX", 1, 2};
 
-std::optional<std::vector<FieldValue>> Fields(const RawFrame& frame, std::string_view codePage) {
-    const auto content = frame.Content();
+std::optional<std::vector<FieldValue>> Fields(const RawFrame& frame, ByteView data,
+                                              std::string_view codePage) {
+    const auto content = id3v2::ContentOf(frame, data);
     const auto layout = id3v2::LayoutOf(frame);
     if (!content || layout.empty())
         return std::nullopt;
     return id3v2::ReadFields(layout, *content, codePage);
+}
+
+std::optional<std::vector<FieldValue>> Fields(const RawFrame& frame, std::string_view codePage) {
+    return Fields(frame, frame.Data, codePage);
 }
 
 struct Owned {
@@ -173,8 +178,9 @@ Bytes PictureFrame(const TPicture& p) {
                             FieldValue{0, {}, p.Data}}));
 }
 
-std::optional<TPicture> PictureOf(const RawFrame& frame, std::string_view codePage) {
-    const auto values = Fields(frame, codePage);
+// `data` is the frame's data (frame.Data need not hold it).
+std::optional<TPicture> PictureOf(const RawFrame& frame, ByteView data, std::string_view codePage) {
+    auto values = Fields(frame, data, codePage);
     if (!values)
         return std::nullopt;
     TPicture p;
@@ -312,18 +318,24 @@ bool TSondrel2::ReadFile(const FileSnapshot& file) {
         error_ = kMsgFileError;
         return false;
     }
-    const auto parsed = id3v2::ParseBody(*header, *body);
-    const auto& frames = parsed.Frames;
+    // Pictures are taken straight from the tag's bytes; only the other
+    // frames are kept, so a cover is copied once, into its picture.
+    std::vector<RawFrame> frames;
+    id3v2::WalkFrames(*header, *body, [this, &frames](RawFrame& frame, ByteView data) {
+        if (frame.Id23() == "APIC") {
+            if (auto p = PictureOf(frame, data, legacyCodePage_))
+                pictures_.push_back(std::move(*p));
+            return;
+        }
+        if (frame.Data.empty())
+            frame.Data.assign(data.begin(), data.end());
+        frames.push_back(std::move(frame));
+    });
 
     bool haveArtist = false, haveYear = false;
     std::optional<std::string> albumArtist, recordingTime;
     for (const auto& frame : frames) {
         const std::string id = frame.Id23();
-        if (id == "APIC") {
-            if (auto p = PictureOf(frame, legacyCodePage_))
-                pictures_.push_back(std::move(*p));
-            continue;
-        }
         const TextRoute* route = TextRouteOf(id);
         if (!route && id != "TPE2" && id != "TDRC")
             continue;

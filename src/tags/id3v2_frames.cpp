@@ -309,16 +309,21 @@ bool RawFrame::Encrypted() const {
 }
 
 std::optional<ByteView> RawFrame::Content() const {
-    if (Compressed() || Encrypted())
+    return ContentOf(*this, Data);
+}
+
+std::optional<ByteView> ContentOf(const RawFrame& frame, ByteView data) {
+    if (frame.Compressed() || frame.Encrypted())
         return std::nullopt;
     std::size_t skip = 0;
-    if (Major == 3 && (FormatFlags & k23Grouped))
+    if (frame.Major == 3 && (frame.FormatFlags & k23Grouped))
         skip = 1;
-    if (Major >= 4)
-        skip = ((FormatFlags & k24Grouped) ? 1 : 0) + ((FormatFlags & k24DataLength) ? 4 : 0);
-    if (skip > Data.size())
+    if (frame.Major >= 4)
+        skip = ((frame.FormatFlags & k24Grouped) ? 1 : 0) +
+               ((frame.FormatFlags & k24DataLength) ? 4 : 0);
+    if (skip > data.size())
         return std::nullopt;
-    return ByteView(Data).subspan(skip);
+    return data.subspan(skip);
 }
 
 ParsedBody ParseBody(const Header& header, ByteView stored) {

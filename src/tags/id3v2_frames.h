@@ -69,6 +69,9 @@ struct RawFrame {
     std::optional<ByteView> Content() const;
 };
 
+// Content() for a frame whose data is `data` rather than its own Data.
+std::optional<ByteView> ContentOf(const RawFrame& frame, ByteView data);
+
 struct ParsedBody {
     std::vector<RawFrame> Frames;
     // Offset in the body as stored in the file (unsynchronisation still in
