@@ -3,11 +3,16 @@
 floor, over a generated corpus (a benchmark, not a test).
 
   bench/run_bench.py --tool build/release/src/cli/sondrel-tag [--files 2000]
+                     [--baseline OTHER-sondrel-tag]
 
 Builds the corpus under a temporary folder: MP3s of about 1 s with
 ID3v2.3 + ID3v1.1 tags (every fifth with a 28 KB cover), plus a few Ogg and
 M4A files for the read run. Each timing is the best of several runs with
-the page cache warm, per file in microseconds."""
+the page cache warm, per file in microseconds. --baseline times a second
+build (an earlier commit, say) in the same run, for before/after figures.
+The flush program writes the same bytes back over each file's first 64
+bytes and flushes them: the part of a safe in-place save no code change
+can remove."""
 import argparse
 import os
 import shutil
@@ -26,7 +31,8 @@ def sh(cmd, **kw):
 
 
 def build_helpers(out):
-    sh(["cc", "-O2", "-o", os.path.join(out, "floor"), os.path.join(HERE, "floor.c")])
+    for name in ("floor", "flush"):
+        sh(["cc", "-O2", "-o", os.path.join(out, name), os.path.join(HERE, name + ".c")])
     flags = sh(["pkg-config", "--cflags", "--libs", "taglib"]).stdout.decode().split()
     for name in ("taglib_read", "taglib_save"):
         sh(["c++", "-O2", "-std=c++17", "-o", os.path.join(out, name),
@@ -80,6 +86,7 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--tool", required=True)
     p.add_argument("--files", type=int, default=2000)
+    p.add_argument("--baseline", help="a second sondrel-tag to time beside --tool")
     args = p.parse_args()
     work = tempfile.mkdtemp(prefix="sondrel-bench-")
     try:
@@ -91,11 +98,15 @@ def main():
         floor = best_of([os.path.join(work, "floor")] + mp3s)
         taglib = best_of([os.path.join(work, "taglib_read")] + mp3s)
         ours = best_of([args.tool, "show", "--json"] + mp3s)
+        base = args.baseline and best_of([args.baseline, "show", "--json"] + mp3s)
         mixed = best_of([args.tool, "show", "--json"] + others, runs=3)
         # Saves: the title of a tag that keeps its size fits the old space.
         tl_save = best_of([os.path.join(work, "taglib_save"), "Title X"] + mp3s, runs=3)
         our_save = best_of([args.tool, "set", "--save", "2", "--title", "Title Y"] + mp3s,
                            runs=3)
+        base_save = args.baseline and best_of(
+            [args.baseline, "set", "--save", "2", "--title", "Title Z"] + mp3s, runs=3)
+        flush = best_of([os.path.join(work, "flush")] + mp3s, runs=3)
         us = lambda t, count=n: t / count * 1e6  # noqa: E731
         print("files: %d MP3 (%d with a 28 KB cover), %d Ogg/M4A"
               % (n, (n + 4) // 5, len(others)))
@@ -103,8 +114,16 @@ def main():
               "sondrel-tag %.1f us (%.1fx floor, %.2fx TagLib)"
               % (us(floor), us(taglib), taglib / floor, us(ours), ours / floor, ours / taglib))
         print("read, per Ogg/M4A: sondrel-tag %.1f us" % us(mixed, len(others)))
+        if base:
+            print("read, per MP3, baseline: sondrel-tag %.1f us (%.1fx floor, %.2fx TagLib)"
+                  % (us(base), base / floor, base / taglib))
         print("title save, per MP3: TagLib %.1f us, sondrel-tag %.1f us (%.2fx)"
               % (us(tl_save), us(our_save), our_save / tl_save))
+        if base_save:
+            print("title save, per MP3, baseline: sondrel-tag %.1f us (%.2fx TagLib)"
+                  % (us(base_save), base_save / tl_save))
+        print("flush alone (write 64 bytes back, fsync), per MP3: %.1f us (%.2fx TagLib's save)"
+              % (us(flush), flush / tl_save))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
