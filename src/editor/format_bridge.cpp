@@ -452,10 +452,34 @@ SaveOutcome TagBridge::ReportNonMp3(Component& component, bool written, bool pre
     return out;
 }
 
+bool TagBridge::Holds(const std::string& path) const {
+    switch (FormatOfPath(path)) {
+        case TagFormat::MP3:
+            return sondrel.Filename() == path && sondrel2.FileName() == path;
+        case TagFormat::Ogg:
+            return Ogg.FileName() == path;
+        case TagFormat::WMA:
+            return WMATag.FileName() == path;
+        case TagFormat::APE:
+            return APE.Filename() == path;
+        case TagFormat::MP4:
+            return mp4Tag.FileName() == path;
+        case TagFormat::MPC:
+            return MPCTag.Filename() == path;
+        case TagFormat::None:
+            break;
+    }
+    return true;
+}
+
 SaveOutcome TagBridge::Save(const std::string& path) {
     const TagFormat format = FormatOfPath(path);
     if (format == TagFormat::None)
         return {};
+    // The components write into the file they last read: a hub meant for
+    // `path` must never land in another file.
+    if (!Holds(path))
+        return {false, "File was not read before saving: " + path};
     WritableWhileSaving writable(path);
     switch (format) {
         case TagFormat::MP3:

@@ -116,8 +116,12 @@ public:
     // share its bytes instead of each opening the file.
     TagFormat Read(const FileSnapshot& file);
     // Copies the hub into the format's component and writes it (for MP3 by
-    // the save choice). Nothing happens for another extension.
+    // the save choice). Nothing happens for another extension. The file must
+    // be the one the components last read (Holds); otherwise nothing is
+    // written and the outcome says so.
     SaveOutcome Save(const std::string& path);
+    // True when the components that save `path`'s format hold that file.
+    bool Holds(const std::string& path) const;
     // The delete commands: nothing is done when the file holds no such tag.
     SaveOutcome Remove(const std::string& path, RemoveKind kind);
 

@@ -396,24 +396,7 @@ bool TTagEditor::ProgressRunning() const {
 }
 
 bool TTagEditor::ComponentsHold(const std::string& path) const {
-    const sondrel::TagBridge& b = *bridge_;
-    switch (sondrel::FormatOfPath(path)) {
-        case TagFormat::MP3:
-            return b.sondrel.Filename() == path && b.sondrel2.FileName() == path;
-        case TagFormat::Ogg:
-            return b.Ogg.FileName() == path;
-        case TagFormat::WMA:
-            return b.WMATag.FileName() == path;
-        case TagFormat::APE:
-            return b.APE.Filename() == path;
-        case TagFormat::MP4:
-            return b.mp4Tag.FileName() == path;
-        case TagFormat::MPC:
-            return b.MPCTag.Filename() == path;
-        case TagFormat::None:
-            break;
-    }
-    return true;
+    return bridge_->Holds(path);
 }
 
 // ---- Showing ----

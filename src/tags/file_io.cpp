@@ -196,7 +196,9 @@ bool File::Truncate(std::int64_t size) {
 }
 
 bool File::Sync() {
-    if (!StepAllowed(IoStep::Sync) || ::fsync(fd_) != 0) {
+    // The data and the size are what a reader needs; the times are not worth
+    // a second journal write.
+    if (!StepAllowed(IoStep::Sync) || ::fdatasync(fd_) != 0) {
         lastError_ = ErrnoText("flush failed");
         return false;
     }

@@ -396,6 +396,20 @@ TEST_F(Mp3Files, ReadingAnotherFileLeavesNothingOfTheFirst) {
     EXPECT_EQ(b.sondrel.Title(), "");
 }
 
+TEST_F(Mp3Files, SaveNeverWritesAFileOtherThanTheOneRead) {
+    const std::string other = dir_.file("other.mp3");
+    WriteAll(other, audio_);
+    bridge_.Read(path_);
+    TTag2 h = bridge_.Hub();
+    h.title = "Meant for other";
+    bridge_.sondrel2.setSondrel(h);
+    const SaveOutcome saved = bridge_.Save(other);
+    EXPECT_FALSE(saved.ok);
+    EXPECT_FALSE(saved.error.empty());
+    EXPECT_EQ(test::ReadAll(path_), audio_) << "the file that was read got another's fields";
+    EXPECT_EQ(test::ReadAll(other), audio_);
+}
+
 TEST_F(Mp3Files, MissingFileFailsWithTheComponentsMessage) {
     std::filesystem::remove(path_);
     SaveWith(kVersion12);
