@@ -22,7 +22,8 @@ std::size_t BareWalk(const std::string& folder) {
     std::vector<std::string> names;
     DIR* d = ::opendir(folder.c_str());
     while (dirent* e = ::readdir(d)) {
-        if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+        if (e->d_name[0] != '.')
+            names.emplace_back(e->d_name);
     }
     ::closedir(d);
     std::sort(names.begin(), names.end());
@@ -52,7 +53,8 @@ int main(int argc, char** argv) {
         bare = std::min(bare, Seconds(t1 - t0));
         scan = std::min(scan, Seconds(t2 - t1));
     }
-    std::printf("entries %zu, rows %zu\nbare sorted walk %.1f ms\nfolder scan      %.1f ms\nratio %.2f\n",
-                bareCount, rows, bare * 1000, scan * 1000, scan / bare);
+    std::printf(
+        "entries %zu, rows %zu\nbare sorted walk %.1f ms\nfolder scan      %.1f ms\nratio %.2f\n",
+        bareCount, rows, bare * 1000, scan * 1000, scan / bare);
     return 0;
 }

@@ -14,10 +14,9 @@ int main(int argc, char** argv) {
         const auto* p = f.audioProperties();
         std::printf("%s\t%s\t%s\t%s\t%u\t%u\t%s\t%s\t%d\t%d\t%d\n", argv[i],
                     t->title().toCString(true), t->artist().toCString(true),
-                    t->album().toCString(true), t->year(), t->track(),
-                    t->genre().toCString(true), t->comment().toCString(true),
-                    p ? p->lengthInSeconds() : 0, p ? p->bitrate() : 0,
-                    p ? p->sampleRate() : 0);
+                    t->album().toCString(true), t->year(), t->track(), t->genre().toCString(true),
+                    t->comment().toCString(true), p ? p->lengthInSeconds() : 0,
+                    p ? p->bitrate() : 0, p ? p->sampleRate() : 0);
     }
     return 0;
 }

@@ -15,7 +15,8 @@ namespace {
 // Peers (mutagen) come from Debian's packages; a Python of another install
 // earlier on the PATH would lack them. Put the system's first when it has them.
 const bool kSystemPythonFirst = [] {
-    if (std::system("/usr/bin/python3 -c 'import mutagen' >/dev/null 2>&1") != 0) return false;
+    if (std::system("/usr/bin/python3 -c 'import mutagen' >/dev/null 2>&1") != 0)
+        return false;
     const char* path = std::getenv("PATH");
     const std::string fixed = std::string("/usr/bin:") + (path ? path : "");
     return ::setenv("PATH", fixed.c_str(), 1) == 0;
