@@ -27,7 +27,7 @@ function(sondrel_test_dir dir)
     target_compile_definitions(${_exe} PRIVATE
       SONDREL_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data"
       SONDREL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-    gtest_discover_tests(${_exe} DISCOVERY_TIMEOUT 60
+    gtest_discover_tests(${_exe} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
       PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   endforeach()
 endfunction()
