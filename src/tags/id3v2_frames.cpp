@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "util/codepage.h"
+#include "util/unicode.h"
 
 namespace sondrel::id3v2 {
 namespace {
@@ -87,104 +88,6 @@ void PutBigEndian32(Bytes& out, std::uint32_t v) {
     out.push_back(static_cast<std::uint8_t>(v >> 16));
     out.push_back(static_cast<std::uint8_t>(v >> 8));
     out.push_back(static_cast<std::uint8_t>(v));
-}
-
-// ---- UTF-16 ----
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-std::string Utf16ToUtf8(ByteView bytes, bool bigEndian) {
-    std::string out;
-    const std::size_t units = bytes.size() / 2;
-    auto unit = [&](std::size_t i) -> char16_t {
-        const std::uint8_t a = bytes[2 * i], b = bytes[2 * i + 1];
-        return static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
-    };
-    for (std::size_t i = 0; i < units; ++i) {
-        const char16_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            const char16_t low = unit(i + 1);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        AppendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? char32_t{0xFFFD} : char32_t{u});
-    }
-    return out;
-}
-
-// Next code point of UTF-8 text; malformed bytes give U+FFFD one at a time.
-char32_t NextCodePoint(std::string_view s, std::size_t& pos) {
-    const auto b0 = static_cast<unsigned char>(s[pos]);
-    std::size_t len = 0;
-    char32_t cp = 0;
-    if (b0 < 0x80) {
-        ++pos;
-        return b0;
-    } else if ((b0 & 0xE0) == 0xC0) {
-        cp = b0 & 0x1F;
-        len = 2;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        cp = b0 & 0x0F;
-        len = 3;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        cp = b0 & 0x07;
-        len = 4;
-    } else {
-        ++pos;
-        return 0xFFFD;
-    }
-    if (len > s.size() - pos) {
-        ++pos;
-        return 0xFFFD;
-    }
-    for (std::size_t i = 1; i < len; ++i) {
-        const auto b = static_cast<unsigned char>(s[pos + i]);
-        if ((b & 0xC0) != 0x80) {
-            ++pos;
-            return 0xFFFD;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    pos += len;
-    return cp > 0x10FFFF ? char32_t{0xFFFD} : cp;
-}
-
-void PutUnit(Bytes& out, char16_t u, bool bigEndian) {
-    const auto hi = static_cast<std::uint8_t>(u >> 8), lo = static_cast<std::uint8_t>(u);
-    out.push_back(bigEndian ? hi : lo);
-    out.push_back(bigEndian ? lo : hi);
-}
-
-void Utf8ToUtf16(std::string_view s, bool bigEndian, Bytes& out) {
-    std::size_t pos = 0;
-    while (pos < s.size()) {
-        const char32_t cp = NextCodePoint(s, pos);
-        if (cp >= 0x10000) {
-            PutUnit(out, static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)), bigEndian);
-            PutUnit(out, static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)), bigEndian);
-        } else {
-            PutUnit(out, static_cast<char16_t>(cp), bigEndian);
-        }
-    }
 }
 
 std::size_t TerminatorWidth(std::uint8_t encoding) {
@@ -530,14 +433,14 @@ std::string DecodeText(ByteView bytes, std::uint8_t encoding, std::string_view l
     switch (encoding) {
         case kEncUtf16Bom:
             if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF)
-                return Utf16ToUtf8(bytes.subspan(2), true);
+                return Utf16ToUtf8(bytes.data() + 2, bytes.size() - 2, true);
             if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE)
-                return Utf16ToUtf8(bytes.subspan(2), false);
-            return Utf16ToUtf8(bytes, false);
+                return Utf16ToUtf8(bytes.data() + 2, bytes.size() - 2, false);
+            return Utf16ToUtf8(bytes.data(), bytes.size(), false);
         case kEncUtf16Be:
             if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF)
                 bytes = bytes.subspan(2);
-            return Utf16ToUtf8(bytes, true);
+            return Utf16ToUtf8(bytes.data(), bytes.size(), true);
         case kEncUtf8:
             return std::string(bytes.begin(), bytes.end());
         default:
@@ -551,12 +454,11 @@ Bytes EncodeText(std::string_view utf8, std::uint8_t encoding) {
     Bytes out;
     switch (encoding) {
         case kEncUtf16Bom:
-            out = {0xFF, 0xFE};
-            Utf8ToUtf16(utf8, false, out);
+            out = Utf8ToUtf16(utf8, false, false);
+            out.insert(out.begin(), {0xFF, 0xFE});
             return out;
         case kEncUtf16Be:
-            Utf8ToUtf16(utf8, true, out);
-            return out;
+            return Utf8ToUtf16(utf8, true, false);
         case kEncUtf8:
             return Bytes(utf8.begin(), utf8.end());
         default: {

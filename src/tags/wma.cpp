@@ -12,6 +12,7 @@
 
 #include "tags/file_io.h"
 #include "util/codepage.h"
+#include "util/unicode.h"
 
 namespace sondrel {
 namespace {
@@ -118,99 +119,17 @@ bool IsGuid(const std::uint8_t* p, const Guid& g) {
     return std::memcmp(p, g.data(), g.size()) == 0;
 }
 
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+// The text ends at the first zero unit, as the object's fields are zero-terminated.
+std::string Utf16TextToUtf8(const std::uint8_t* p, std::size_t bytes, bool bigEndian = false) {
+    std::size_t end = 0;
+    while (end + 1 < bytes && (p[end] | p[end + 1]) != 0)
+        end += 2;
+    return Utf16ToUtf8(p, end, bigEndian);
 }
 
-// UTF-16 (little- or big-endian) to UTF-8; the text ends at the first zero
-// unit. An unpaired surrogate becomes U+FFFD instead of ending the text.
-std::string Utf16ToUtf8(const std::uint8_t* p, std::size_t bytes, bool bigEndian = false) {
-    auto unit = [&](std::size_t i) -> std::uint32_t {
-        const std::uint8_t* q = p + 2 * i;
-        return bigEndian ? static_cast<std::uint32_t>((q[0] << 8) | q[1])
-                         : static_cast<std::uint32_t>(q[0] | (q[1] << 8));
-    };
-    const std::size_t units = bytes / 2;
-    std::string out;
-    for (std::size_t i = 0; i < units; ++i) {
-        std::uint32_t u = unit(i);
-        if (u == 0)
-            break;
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            const std::uint32_t lo = unit(i + 1);
-            if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if (u >= 0xD800 && u <= 0xDFFF)
-            u = 0xFFFD;
-        AppendUtf8(out, u);
-    }
-    return out;
-}
-
-// UTF-8 to UTF-16LE units; malformed UTF-8 becomes U+FFFD.
-Bytes Utf8ToUtf16(std::string_view s, bool terminate) {
-    Bytes out;
-    auto put = [&](std::uint32_t u) { Put16(out, u); };
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<std::uint8_t>(s[i]);
-        std::uint32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        std::size_t need = 0;
-        std::uint32_t min = 0;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c & 0xE0) == 0xC0) {
-            need = 1, cp = c & 0x1F, min = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            need = 2, cp = c & 0x0F, min = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            need = 3, cp = c & 0x07, min = 0x10000;
-        }
-        if (need > 0) {
-            bool ok = need < s.size() - i;
-            for (std::size_t k = 1; ok && k <= need; ++k) {
-                const auto cc = static_cast<std::uint8_t>(s[i + k]);
-                ok = (cc & 0xC0) == 0x80;
-                cp = (cp << 6) | (cc & 0x3F);
-            }
-            if (ok && cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF)) {
-                len = need + 1;
-            } else {
-                cp = 0xFFFD;
-            }
-        } else if (c >= 0x80) {
-            cp = 0xFFFD;
-        }
-        if (cp >= 0x10000) {
-            put(0xD800 + ((cp - 0x10000) >> 10));
-            put(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            put(cp);
-        }
-        i += len;
-    }
-    if (terminate)
-        put(0);
-    return out;
+// Text fields are UTF-16LE.
+Bytes Utf16Le(std::string_view s, bool terminate) {
+    return Utf8ToUtf16(s, false, terminate);
 }
 
 std::string Upper(std::string s) {
@@ -341,7 +260,7 @@ std::string Id3Text(const std::uint8_t* p, std::size_t size, std::size_t& pos,
                 start += 2;
             }
         }
-        text = Utf16ToUtf8(p + start, end - start, bigEndian);
+        text = Utf16TextToUtf8(p + start, end - start, bigEndian);
     }
     pos = std::min(size, end + (wide ? 2 : 1));
     return text;
@@ -400,7 +319,7 @@ bool ReadWmPicture(const Bytes& v, TPicture& pic) {
             end += 2;
         if (end + 1 >= v.size())
             return false;
-        out = Utf16ToUtf8(v.data() + pos, end - pos);
+        out = Utf16TextToUtf8(v.data() + pos, end - pos);
         pos = end + 2;
         return true;
     };
@@ -431,7 +350,7 @@ bool ReadContent(const Bytes& o, ParsedTag& tag, TWMATag::Header& h, std::string
     std::size_t pos = kContentFixed;
     for (int i = 0; i < 4; ++i) {
         if (lens[i] != 0)
-            *fields[i] = Utf16ToUtf8(o.data() + pos, lens[i]);
+            *fields[i] = Utf16TextToUtf8(o.data() + pos, lens[i]);
         pos += lens[i];
     }
     h.hasContent = true;
@@ -459,7 +378,7 @@ bool ReadExtended(const Bytes& o, ParsedTag& tag, TWMATag::Header& h, std::strin
         if (nameLen > end - pos || 4 > end - pos - nameLen)
             return damaged();
         WmaDescriptor d;
-        d.name = Utf16ToUtf8(o.data() + pos, nameLen);
+        d.name = Utf16TextToUtf8(o.data() + pos, nameLen);
         pos += nameLen;
         d.type = U16(o.data() + pos);
         const std::size_t valueLen = U16(o.data() + pos + 2);
@@ -475,7 +394,7 @@ bool ReadExtended(const Bytes& o, ParsedTag& tag, TWMATag::Header& h, std::strin
         const std::string upper = Upper(d.name);
         std::string value;
         if (d.type == kTypeText) {
-            value = Utf16ToUtf8(d.value.data(), d.value.size());
+            value = Utf16TextToUtf8(d.value.data(), d.value.size());
         } else if (upper == "WM/TRACK" || upper == "WM/TRACKNUMBER") {
             // Numeric track numbers: the low 32 bits, little-endian.
             std::uint32_t n = 0;
@@ -534,7 +453,7 @@ bool ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag
                 const std::uint8_t* name = o.data() + r + kRecordFixed;
                 const std::size_t recordSize = kRecordFixed + nameLen + dataLen;
                 TPicture pic;
-                if (type == kTypeBytes && Upper(Utf16ToUtf8(name, nameLen)) == "WM/PICTURE" &&
+                if (type == kTypeBytes && Upper(Utf16TextToUtf8(name, nameLen)) == "WM/PICTURE" &&
                     ReadWmPicture(Bytes(name + nameLen, name + nameLen + dataLen), pic)) {
                     tag.libraryPictures.push_back(std::move(pic));
                     tag.librarySources.push_back({-1, static_cast<int>(h.records.size())});
@@ -553,8 +472,8 @@ bool ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag
 Bytes WmPictureValue(const TPicture& pic) {
     Bytes v{pic.PictureType};
     Put32(v, static_cast<std::uint32_t>(pic.Data.size()));
-    const Bytes mime = Utf8ToUtf16(pic.MimeType, true);
-    const Bytes desc = Utf8ToUtf16(pic.Description, true);
+    const Bytes mime = Utf16Le(pic.MimeType, true);
+    const Bytes desc = Utf16Le(pic.Description, true);
     Append(v, mime.data(), mime.size());
     Append(v, desc.data(), desc.size());
     Append(v, pic.Data.data(), pic.Data.size());
@@ -563,7 +482,7 @@ Bytes WmPictureValue(const TPicture& pic) {
 
 // A metadata-library record named "WM/Picture" (language 0, stream 0).
 Bytes PictureRecord(const TPicture& pic) {
-    const Bytes name = Utf8ToUtf16("WM/Picture", true);
+    const Bytes name = Utf16Le("WM/Picture", true);
     const Bytes value = WmPictureValue(pic);
     Bytes r;
     Put16(r, 0);
@@ -723,7 +642,7 @@ Bytes ApicFrame(const TPicture& pic) {
     } else {
         body.push_back(0xFF);
         body.push_back(0xFE);
-        const Bytes d = Utf8ToUtf16(pic.Description, true);
+        const Bytes d = Utf16Le(pic.Description, true);
         Append(body, d.data(), d.size());
     }
     Append(body, pic.Data.data(), pic.Data.size());
@@ -740,7 +659,7 @@ Bytes ApicFrame(const TPicture& pic) {
 
 bool PutDescriptor(Bytes& out, const std::string& name, std::uint16_t type, const Bytes& value,
                    std::string& error) {
-    const Bytes n = Utf8ToUtf16(name, true);
+    const Bytes n = Utf16Le(name, true);
     if (n.size() > kMax16 || value.size() > kMax16) {
         error = "Cannot save \"" + name + "\": an attribute holds at most 65,535 bytes";
         return false;
@@ -995,7 +914,7 @@ bool TWMATag::Save() {
         const char* names[4] = {"Title", "Artist", "Copyright", "Comment"};
         Bytes encoded[4];
         for (int i = 0; i < 4; ++i) {
-            encoded[i] = Utf8ToUtf16(*texts[i], true);
+            encoded[i] = Utf16Le(*texts[i], true);
             if (encoded[i].size() > kMax16) {
                 Fail(std::string("Cannot save ") + names[i] +
                      ": it holds at most 32,766 UTF-16 characters");
@@ -1054,7 +973,7 @@ bool TWMATag::Save() {
         for (const auto& [name, value] : written) {
             if (value->empty())
                 continue;
-            if (!PutDescriptor(out, name, kTypeText, Utf8ToUtf16(*value, true), err)) {
+            if (!PutDescriptor(out, name, kTypeText, Utf16Le(*value, true), err)) {
                 Fail(err);
                 return false;
             }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "util/unicode.h"
+
 namespace sondrel {
 namespace {
 
@@ -32,47 +34,12 @@ std::string KnownOrLatin1(std::string_view codepage) {
     return probe ? name : std::string(kDefaultCodePage);
 }
 
-// Decodes one UTF-8 sequence at `pos`; returns false for malformed input.
-bool NextCodePoint(std::string_view s, std::size_t& pos, char32_t& cp) {
-    const auto b0 = static_cast<unsigned char>(s[pos]);
-    std::size_t len = 0;
-    if (b0 < 0x80) {
-        cp = b0;
-        len = 1;
-    } else if ((b0 & 0xE0) == 0xC0) {
-        cp = b0 & 0x1F;
-        len = 2;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        cp = b0 & 0x0F;
-        len = 3;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        cp = b0 & 0x07;
-        len = 4;
-    } else {
-        ++pos;
-        return false;
-    }
-    if (len > s.size() - pos) {
-        ++pos;
-        return false;
-    }
-    for (std::size_t i = 1; i < len; ++i) {
-        const auto b = static_cast<unsigned char>(s[pos + i]);
-        if ((b & 0xC0) != 0x80) {
-            ++pos;
-            return false;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    // Overlong forms ("\xC0\xAF" for '/'), surrogates and values past U+10FFFF
-    // are malformed: decoding them would smuggle ASCII such as path separators.
-    constexpr char32_t kMinForLength[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMinForLength[len] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
-        ++pos;
-        return false;
-    }
-    pos += len;
-    return true;
+// Decodes one character; false for malformed input, which these callers
+// reject or replace with '?' rather than take as a real U+FFFD.
+bool NextValid(std::string_view s, std::size_t& pos, char32_t& cp) {
+    const std::size_t start = pos;
+    cp = NextCodePoint(s, pos);
+    return !(cp == kReplacementChar && pos - start == 1);
 }
 
 // Converts one character; returns false when the code page cannot hold it.
@@ -121,7 +88,7 @@ std::string Utf8ToCodePage(std::string_view utf8, std::string_view codepage) {
     while (pos < utf8.size()) {
         const std::size_t start = pos;
         char32_t cp = 0;
-        if (!NextCodePoint(utf8, pos, cp)) {
+        if (!NextValid(utf8, pos, cp)) {
             out.push_back('?');
             continue;
         }
@@ -145,7 +112,7 @@ bool FitsCodePage(std::string_view utf8, std::string_view codepage) {
     while (pos < utf8.size()) {
         const std::size_t start = pos;
         char32_t cp = 0;
-        if (!NextCodePoint(utf8, pos, cp))
+        if (!NextValid(utf8, pos, cp))
             return false;
         if (cp < 0x80)
             continue;
@@ -161,9 +128,8 @@ bool FitsCodePage(std::string_view utf8, std::string_view codepage) {
 std::size_t Utf8Length(std::string_view utf8) {
     std::size_t n = 0;
     std::size_t pos = 0;
-    char32_t cp = 0;
     while (pos < utf8.size()) {
-        NextCodePoint(utf8, pos, cp);
+        NextCodePoint(utf8, pos);
         ++n;
     }
     return n;
