@@ -1,4 +1,6 @@
 #include "tags/ape_tag.h"
+#include "util/text.h"
+#include "util/unicode.h"
 
 #include <algorithm>
 #include <cctype>
@@ -288,51 +290,11 @@ std::string_view TrimControl(std::string_view text) {
     return text;
 }
 
-std::string_view ValidUtf8Prefix(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t len = 0;
-        std::uint32_t cp = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
-            break;
-        }
-        if (len > text.size() - i)
-            break;
-        bool ok = true;
-        for (std::size_t k = 1; k < len; ++k) {
-            const auto cc = static_cast<unsigned char>(text[i + k]);
-            ok = ok && (cc & 0xC0) == 0x80;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        const bool overlong = (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
-        if (!ok || overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            break;
-        i += len;
-    }
-    return text.substr(0, i);
-}
-
 std::string FormatDuration(double seconds) {
     long long whole = 0;
     if (std::isfinite(seconds) && seconds > 0)
         whole = seconds >= 9.0e15 ? 9000000000000000LL : static_cast<long long>(seconds);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
-                  whole % 60);
-    return buf;
+    return SecondsToTime(whole);
 }
 
 }  // namespace apetag

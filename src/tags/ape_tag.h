@@ -118,9 +118,6 @@ std::uint8_t TrackNumberOf(std::string_view text);
 // Removes leading and trailing blanks, control characters and zero bytes.
 std::string_view TrimControl(std::string_view text);
 
-// The well-formed UTF-8 prefix of `text`: decoding stops at the first fault.
-std::string_view ValidUtf8Prefix(std::string_view text);
-
 // "hh:mm:ss" of the whole seconds.
 std::string FormatDuration(double seconds);
 

@@ -26,6 +26,7 @@
 #include "tags/picture.h"
 #include "tags/tag_model.h"
 #include "util/codepage.h"
+#include "util/unicode.h"
 
 namespace sondrel::m4atag {
 namespace {
@@ -120,44 +121,6 @@ struct State {
 State& S() {
     static State state;
     return state;
-}
-
-bool ValidUtf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t n = 0;
-        std::uint32_t cp = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            n = 1;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            n = 2;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            n = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (n > s.size() - i - 1)
-            return false;
-        for (std::size_t k = 1; k <= n; ++k) {
-            const auto cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF.
-        static constexpr std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += n + 1;
-    }
-    return true;
 }
 
 std::optional<std::uint32_t> ParseNumber(std::string_view s) {
@@ -471,7 +434,7 @@ bool SetField(Field f, const char* text) noexcept {
         if (!s.loaded || !text)
             return false;
         std::string value(text);
-        if (value.size() > kMaxTextBytes || !ValidUtf8(value))
+        if (value.size() > kMaxTextBytes || !IsValidUtf8(value))
             return false;
         if (f == kTrack) {
             const auto track = ParseTrack(value);

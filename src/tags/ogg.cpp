@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "tags/file_io.h"
+#include "util/unicode.h"
 
 namespace sondrel {
 
@@ -100,54 +101,6 @@ std::string AsciiUpper(std::string_view s) {
     for (char& c : out)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
-
-// Keeps valid UTF-8 (four-byte sequences included) and replaces each byte
-// that does not belong to a valid sequence with U+FFFD, so one bad byte never
-// costs the text around it.
-std::string SanitizeUtf8(std::string_view in) {
-    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-    std::string out;
-    out.reserve(in.size());
-    std::size_t i = 0;
-    while (i < in.size()) {
-        const auto b0 = static_cast<unsigned char>(in[i]);
-        std::size_t len = 0;
-        std::uint32_t cp = 0;
-        if (b0 < 0x80) {
-            len = 1;
-            cp = b0;
-        } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-            len = 2;
-            cp = b0 & 0x1F;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            len = 3;
-            cp = b0 & 0x0F;
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            len = 4;
-            cp = b0 & 0x07;
-        }
-        bool ok = len > 0 && len <= in.size() - i;
-        for (std::size_t k = 1; ok && k < len; ++k) {
-            const auto b = static_cast<unsigned char>(in[i + k]);
-            if ((b & 0xC0) != 0x80)
-                ok = false;
-            else
-                cp = (cp << 6) | (b & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not text.
-        if (ok && ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
-                   (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF))
-            ok = false;
-        if (ok) {
-            out.append(in.substr(i, len));
-            i += len;
-        } else {
-            out.append(kReplacement);
-            ++i;
-        }
-    }
     return out;
 }
 

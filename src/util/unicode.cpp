@@ -123,4 +123,29 @@ std::vector<std::uint8_t> Utf8ToUtf16(std::string_view utf8, bool bigEndian, boo
     return out;
 }
 
+std::string_view ValidUtf8Prefix(std::string_view s) {
+    std::size_t pos = 0;
+    while (pos < s.size()) {
+        const std::size_t start = pos;
+        if (NextCodePoint(s, pos) == kReplacementChar && pos - start == 1)
+            return s.substr(0, start);
+    }
+    return s;
+}
+
+std::string SanitizeUtf8(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    std::size_t pos = 0;
+    while (pos < s.size()) {
+        const std::size_t start = pos;
+        const char32_t cp = NextCodePoint(s, pos);
+        if (cp == kReplacementChar && pos - start == 1)
+            AppendUtf8(out, kReplacementChar);
+        else
+            out.append(s.substr(start, pos - start));
+    }
+    return out;
+}
+
 }  // namespace sondrel

@@ -23,6 +23,17 @@ void AppendUtf8(std::string& out, char32_t cp);
 // A genuine U+FFFD in the text advances three bytes.
 char32_t NextCodePoint(std::string_view s, std::size_t& pos);
 
+// The longest prefix of `s` that is well-formed UTF-8 (it ends before the
+// first malformed byte).
+std::string_view ValidUtf8Prefix(std::string_view s);
+inline bool IsValidUtf8(std::string_view s) {
+    return ValidUtf8Prefix(s).size() == s.size();
+}
+
+// `s` with each byte that is not part of a well-formed sequence replaced by
+// U+FFFD, so one bad byte never costs the text around it.
+std::string SanitizeUtf8(std::string_view s);
+
 // `bytes` bytes of UTF-16 at `data` to UTF-8. Surrogate pairs are joined; a
 // lone surrogate becomes U+FFFD. Zero units are kept (callers that treat
 // them as terminators cut the input first); an odd trailing byte is ignored.

@@ -172,3 +172,35 @@ TEST(Unicode, CodePageCallersSeparateMalformedFromReplacementChar) {
 
 }  // namespace
 }  // namespace sondrel
+
+namespace sondrel {
+namespace {
+
+TEST(Utf8Checks, PrefixAndSanitize) {
+    struct Row {
+        std::string in;
+        std::size_t validPrefix;
+        std::string sanitized;
+    };
+    const Row rows[] = {
+        {"plain", 5, "plain"},
+        {"caf\xC3\xA9", 5, "caf\xC3\xA9"},
+        {"a\xFF"
+         "b",
+         1,
+         "a\xEF\xBF\xBD"
+         "b"},                                                          // stray byte
+        {"\xC0\xAF/", 0, "\xEF\xBF\xBD\xEF\xBF\xBD/"},                  // overlong
+        {"x\xED\xA0\x80", 1, "x\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate
+        {"\xEF\xBF\xBDok", 5, "\xEF\xBF\xBDok"},                        // a real U+FFFD is text
+        {"ab\xE2\x82", 2, "ab\xEF\xBF\xBD\xEF\xBF\xBD"},                // cut short
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(ValidUtf8Prefix(r.in).size(), r.validPrefix) << r.in;
+        EXPECT_EQ(IsValidUtf8(r.in), r.validPrefix == r.in.size()) << r.in;
+        EXPECT_EQ(SanitizeUtf8(r.in), r.sanitized) << r.in;
+    }
+}
+
+}  // namespace
+}  // namespace sondrel
