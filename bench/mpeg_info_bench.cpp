@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no .mp3 files in %s\n", argv[1]);
         return 1;
     }
-    sondrel::Tmp3Info info;
+    sondrel::MpegInfo info;
     for (int round = 1; round <= rounds; ++round) {
         std::size_t valid = 0;
         const auto start = std::chrono::steady_clock::now();

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (void)apetag::BuildTag(parsed.items);
         }
     }
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(fuzzing::Scratch().Put(data, size, ".ape"));
     (void)ape.Duration();
     return 0;

@@ -5,7 +5,7 @@
 #include "tags/wma.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    sondrel::TWMATag wma;
+    sondrel::WmaTag wma;
     wma.setFileName(sondrel::fuzzing::Scratch().Put(data, size, ".wma"));
     for (int i = 0; i < wma.ImagesCount(); ++i) {
         (void)wma.GetMIME(i);

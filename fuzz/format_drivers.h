@@ -61,7 +61,7 @@ inline void ExpectSaved(RoundTrip& r, bool validAgain, const std::string& title)
 
 inline RoundTrip RoundTripId3v1(const std::string& path) {
     RoundTrip r;
-    TSondrelDescript c;
+    Id3v1Tag c;
     c.setFilename(path);
     r.readValid = c.Valid();
     c.setTitle(std::string(kFuzzTitle));
@@ -82,7 +82,7 @@ inline RoundTrip RoundTripId3v1(const std::string& path) {
 
 inline RoundTrip RoundTripId3v2(const std::string& path) {
     RoundTrip r;
-    TSondrel2 c;
+    Id3v2Tag c;
     c.setFileName(path);
     r.readValid = c.Valid();
     c.settitle(std::string(kFuzzTitle));
@@ -102,7 +102,7 @@ inline RoundTrip RoundTripId3v2(const std::string& path) {
 
 inline RoundTrip RoundTripOgg(const std::string& path) {
     RoundTrip r;
-    TOgg c;
+    OggVorbisTag c;
     c.setFileName(path);
     r.readValid = c.Valid();
     c.settitle(std::string(kFuzzTitle));
@@ -132,7 +132,7 @@ RoundTrip RoundTripApeTagged(const std::string& path) {
 
 inline RoundTrip RoundTripWma(const std::string& path) {
     RoundTrip r;
-    TWMATag c;
+    WmaTag c;
     c.setFileName(path);
     r.readValid = c.Valid();
     c.Title = std::string(kFuzzTitle);
@@ -150,7 +150,7 @@ inline RoundTrip RoundTripWma(const std::string& path) {
 
 inline RoundTrip RoundTripMp4(const std::string& path) {
     RoundTrip r;
-    TMp4Tag c;
+    Mp4Tag c;
     c.setFileName(path);
     r.readValid = c.Valid();
     c.setTitle(std::string(kFuzzTitle));
@@ -164,7 +164,7 @@ inline RoundTrip RoundTripMp4(const std::string& path) {
 // Only reads: the stream analysis never writes.
 inline RoundTrip ReadMpeg(const std::string& path) {
     RoundTrip r;
-    Tmp3Info c;
+    MpegInfo c;
     c.setFileName(path);
     r.readValid = c.Valid();
     // Reading twice must give the same facts: nothing may depend on stale state.
@@ -186,8 +186,8 @@ inline constexpr std::array<Format, 8> kFormats{{
     {"id3v2", ".mp3", &RoundTripId3v2},
     {"mpeg", ".mp3", &ReadMpeg},
     {"ogg", ".ogg", &RoundTripOgg},
-    {"ape", ".ape", &RoundTripApeTagged<TAPE>},
-    {"musepack", ".mpc", &RoundTripApeTagged<TMPCTag>},
+    {"ape", ".ape", &RoundTripApeTagged<MonkeysAudioTag>},
+    {"musepack", ".mpc", &RoundTripApeTagged<MusepackTag>},
     {"wma", ".wma", &RoundTripWma},
     {"mp4", ".m4a", &RoundTripMp4},
 }};

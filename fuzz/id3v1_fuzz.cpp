@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> bytes(data, size);
     if (size >= id3v1::kBlockSize) {
         const auto block = bytes.last<id3v1::kBlockSize>();
-        const TTag tag = id3v1::ParseBlock(block);
+        const Id3v1Fields tag = id3v1::ParseBlock(block);
         // What was read must be writable again without tripping anything.
         const Bytes rebuilt = id3v1::BuildBlock(tag);
         if (rebuilt.size() != id3v1::kBlockSize)

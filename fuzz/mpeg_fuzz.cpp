@@ -29,7 +29,7 @@ private:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    sondrel::Tmp3Info info;
+    sondrel::MpegInfo info;
     if (info.Analyse(MemorySource(data, size))) {
         (void)info.GetLength();
         (void)info.GetEncoder();

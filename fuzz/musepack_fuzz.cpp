@@ -8,7 +8,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace sondrel;
     (void)musepack::StreamVersionOf(std::span<const std::uint8_t>(data, size));
-    TMPCTag mpc;
+    MusepackTag mpc;
     mpc.setFilename(fuzzing::Scratch().Put(data, size, ".mpc"));
     (void)mpc.Duration();
     return 0;

@@ -3,7 +3,7 @@
 #include "tags/ogg.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    sondrel::TOgg ogg;
+    sondrel::OggVorbisTag ogg;
     ogg.setFileName(sondrel::fuzzing::Scratch().Put(data, size, ".ogg"));
     if (ogg.Valid()) {
         (void)ogg.Duration();

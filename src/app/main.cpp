@@ -49,16 +49,16 @@ int main(int argc, char** argv) {
     const StartupArgs args = ParseStartupArgs(QApplication::arguments());
 
     // Windows in their fixed order; each reads its own settings as it is created.
-    Tfm main(store);
+    MainWindow main(store);
     if (!args.folder.isEmpty())
         main.openFolder(args.folder);
     if (!args.file.isEmpty())
         main.setStartFile(QFileInfo(args.file).fileName());
-    TfmAbout about(&main);
-    TfmWait wait(&main);
-    Tfmmp3Info info(&main);
+    AboutWindow about(&main);
+    ProgressWindow wait(&main);
+    InfoWindow info(&main);
     info.LoadGeometry(store);
-    TfmOptions options(store, &main);
+    OptionsWindow options(store, &main);
     main.setCompanions(&wait, &info, &options, &about);
     options.processSettings = [&main] { main.ProcessSettings(); };
 

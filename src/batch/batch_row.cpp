@@ -57,7 +57,7 @@ std::string FirstLine(const std::string& s) {
 
 }  // namespace
 
-std::string TData::Ext() const {
+std::string BatchData::Ext() const {
     std::string ext = ExtOf(FileName);
     std::transform(ext.begin(), ext.end(), ext.begin(), AsciiUpper);
     return ext;
@@ -114,7 +114,7 @@ std::string SizeText(std::int64_t bytes, std::string_view decimalSeparator) {
 }
 
 std::string ColumnText(const BatchRow& row, int column, bool newValues) {
-    const TData& d = row.data;
+    const BatchData& d = row.data;
     switch (column) {
         case kColBefore:
             return d.Path;
@@ -218,9 +218,9 @@ void SortRows(std::vector<BatchRow>& rows, int column, bool ascending, bool newV
     rows = std::move(sorted);
 }
 
-TData MakeData(const BatchFile& file, const TTag2& hub, TagFormat format, const StreamFacts& facts,
-               std::int64_t fileSize, const ScanOptions& options) {
-    TData d;
+BatchData MakeData(const BatchFile& file, const TagFields& hub, TagFormat format,
+                   const StreamFacts& facts, std::int64_t fileSize, const ScanOptions& options) {
+    BatchData d;
     d.Folder = AddBackslash(file.Folder);
     d.FileName = file.FileName;
     d.Path = options.subfolderMode ? d.FullPath() : d.FileName;

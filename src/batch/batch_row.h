@@ -1,4 +1,4 @@
-// The batch table's rows: what one selected file contributes (TData, read
+// The batch table's rows: what one selected file contributes (BatchData, read
 // from its tags and stream), the values the batch jobs compute for it, the
 // shared text rules (track normalisation, size text) and the column sorting.
 // Reading files into rows goes through the editor's TagBridge.
@@ -24,7 +24,7 @@ enum TrackStyle : int {
 };
 
 // One file of the table, as read at the last rescan.
-struct TData {
+struct BatchData {
     std::string Path;  // the "Before" text: full path in subfolder mode, else the name
     std::string Track;
     std::string Title;
@@ -52,7 +52,7 @@ struct TData {
 // One row of the table: the file's record plus what the batch jobs put
 // beside it. Rows move as a whole when the table is sorted or reordered.
 struct BatchRow {
-    TData data;
+    BatchData data;
     std::string After;  // composed name, or the outcome of a failed rename
     std::string NewTrack;
     std::string NewTitle;
@@ -139,8 +139,8 @@ struct ScanOptions {
 
 // The record of one file from the hub after a read and the stream facts of
 // its format's component.
-TData MakeData(const BatchFile& file, const TTag2& hub, TagFormat format, const StreamFacts& facts,
-               std::int64_t fileSize, const ScanOptions& options);
+BatchData MakeData(const BatchFile& file, const TagFields& hub, TagFormat format,
+                   const StreamFacts& facts, std::int64_t fileSize, const ScanOptions& options);
 
 // The rescan: reads every file through the bridge into a ticked row.
 // `step` is called after each file; returning false stops the scan there

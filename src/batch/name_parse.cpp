@@ -187,7 +187,7 @@ long long AutoNumberStart(std::string_view trackExpression) {
 void ComputeNewValues(BatchRow& row, const Captures& captures, const GenerateOptions& options,
                       long long& counter) {
     row.ResetNewValues();
-    const TData& d = row.data;
+    const BatchData& d = row.data;
     const std::array<const std::string*, kParseFieldCount> current = {
         &d.Track, &d.Title, &d.Artist, &d.Album, &d.Year, &d.Comment};
     const std::array<std::string*, kParseFieldCount> target = {
@@ -221,7 +221,7 @@ bool HasOwnTag(const TagBridge& bridge, TagFormat format) {
             const int save = bridge.Options().saveChoice;
             const bool v1 = save == kVersion1 || save == kVersion12;
             const bool v2 = save == kVersion2 || save == kVersion12;
-            return (v1 && bridge.sondrel.Valid()) || (v2 && bridge.sondrel2.Valid());
+            return (v1 && bridge.id3v1.Valid()) || (v2 && bridge.id3v2.Valid());
         }
         case TagFormat::Ogg:
             return bridge.Ogg.Valid();
@@ -280,7 +280,7 @@ GenerateResult GenerateTags(std::vector<BatchRow>& rows, const GenerateOptions& 
             } else {
                 if (!haveRead)
                     bridge->Read(path);
-                TTag2 hub = bridge->Hub();
+                TagFields hub = bridge->Hub();
                 // The row shows the track normalised ("3/12" as "3"): written
                 // back unchanged it would drop the total.
                 if (row.NewTrack != row.data.Track)
@@ -293,7 +293,7 @@ GenerateResult GenerateTags(std::vector<BatchRow>& rows, const GenerateOptions& 
                 if (row.NewComment != row.data.Comment)
                     hub.comment = row.NewComment;
                 hub.year = row.NewYear;
-                bridge->sondrel2.setSondrel(hub);
+                bridge->id3v2.setFields(hub);
                 const SaveOutcome saved = bridge->Save(path);
                 // A failed save stays selected, so the file remains listed.
                 if (saved.ok)

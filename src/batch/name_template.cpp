@@ -51,7 +51,7 @@ std::size_t CharBytes(std::string_view s, std::size_t at) {
     return n;
 }
 
-std::string CaptionWithoutExt(const TData& data) {
+std::string CaptionWithoutExt(const BatchData& data) {
     const std::string ext = ExtOf(data.FileName);
     return data.FileName.substr(0, data.FileName.size() - ext.size());
 }
@@ -160,7 +160,7 @@ std::string ApplyReplacing(std::string_view s, int mode) {
     }
 }
 
-std::string PlaceholderValue(const TData& data, char c) {
+std::string PlaceholderValue(const BatchData& data, char c) {
     switch (AsciiUpper(c)) {
         case '#':
         case '0':
@@ -205,7 +205,7 @@ std::string PlaceholderValue(const TData& data, char c) {
     }
 }
 
-std::string ComposeSegment(std::string_view segment, const TData& data,
+std::string ComposeSegment(std::string_view segment, const BatchData& data,
                            const NameOptions& options) {
     std::string result;
     std::string values;  // the placeholder values, joined
@@ -237,7 +237,7 @@ std::string ComposeSegment(std::string_view segment, const TData& data,
     return TransformCase(result, options);
 }
 
-std::string ComposeName(std::string_view nameTemplate, const TData& data,
+std::string ComposeName(std::string_view nameTemplate, const BatchData& data,
                         const NameOptions& options) {
     std::string name;
     std::string_view rest = nameTemplate;

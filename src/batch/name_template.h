@@ -41,16 +41,17 @@ std::string ApplyReplacing(std::string_view s, int mode);
 
 // The value of the placeholder "%c" for a row (letters in either case);
 // empty for characters that are no placeholder.
-std::string PlaceholderValue(const TData& data, char c);
+std::string PlaceholderValue(const BatchData& data, char c);
 
 // One path segment of a template with its placeholders filled in and the
 // options applied (bad letters, replacing, transliteration, capitalization).
-std::string ComposeSegment(std::string_view segment, const TData& data, const NameOptions& options);
+std::string ComposeSegment(std::string_view segment, const BatchData& data,
+                           const NameOptions& options);
 
 // The new name of a row: segments separated by "\" (and "/" on POSIX) name
 // folders; the result uses the platform's separator and ends in the file's
 // extension.
-std::string ComposeName(std::string_view nameTemplate, const TData& data,
+std::string ComposeName(std::string_view nameTemplate, const BatchData& data,
                         const NameOptions& options);
 
 // The preview of the first tab: every row's After text composed anew.

@@ -59,18 +59,23 @@ std::optional<std::string> ReadTextFile(const std::string& path, std::string& er
 
 // The hub after the given edits. Genre: a table name selects its number; any
 // other text is kept as it is, with number 12.
-TTag2 Edited(TTag2 h, const FieldEdits& e, const std::optional<std::string>& lyrics) {
+TagFields Edited(TagFields h, const FieldEdits& e, const std::optional<std::string>& lyrics) {
     struct Route {
         const std::optional<std::string> FieldEdits::*edit;
-        std::string TTag2::*field;
+        std::string TagFields::*field;
     };
     static constexpr Route kRoutes[] = {
-        {&FieldEdits::track, &TTag2::track},         {&FieldEdits::title, &TTag2::title},
-        {&FieldEdits::artist, &TTag2::artist},       {&FieldEdits::album, &TTag2::album},
-        {&FieldEdits::year, &TTag2::year},           {&FieldEdits::comment, &TTag2::comment},
-        {&FieldEdits::composer, &TTag2::composer},   {&FieldEdits::origArtist, &TTag2::OrigArtist},
-        {&FieldEdits::copyright, &TTag2::copyright}, {&FieldEdits::url, &TTag2::URL},
-        {&FieldEdits::encodedBy, &TTag2::EncodedBy},
+        {&FieldEdits::track, &TagFields::track},
+        {&FieldEdits::title, &TagFields::title},
+        {&FieldEdits::artist, &TagFields::artist},
+        {&FieldEdits::album, &TagFields::album},
+        {&FieldEdits::year, &TagFields::year},
+        {&FieldEdits::comment, &TagFields::comment},
+        {&FieldEdits::composer, &TagFields::composer},
+        {&FieldEdits::origArtist, &TagFields::OrigArtist},
+        {&FieldEdits::copyright, &TagFields::copyright},
+        {&FieldEdits::url, &TagFields::URL},
+        {&FieldEdits::encodedBy, &TagFields::EncodedBy},
     };
     for (const auto& r : kRoutes) {
         if (const auto& v = e.*r.edit)
@@ -171,7 +176,7 @@ int RunSet(const Args& args, std::ostream& out, std::ostream& err) {
         } else {
             bridge.Read(path);
         }
-        bridge.sondrel2.setSondrel(Edited(bridge.Hub(), args.edits, lyrics));
+        bridge.id3v2.setFields(Edited(bridge.Hub(), args.edits, lyrics));
         const SaveOutcome saved = bridge.Save(path);
         if (!saved.ok) {
             Report(err, path, saved.error);
@@ -223,9 +228,9 @@ struct PictureTarget {
             case TagFormat::MP3:
                 // The ID3v2 tag alone: a picture change must not bring
                 // ID3v1 values into it.
-                b.sondrel2.setFileName(path);
-                if (!b.sondrel2.Valid() && b.sondrel2.Error() != TSondrel2::kMsgNoTag)
-                    return b.sondrel2.Error();
+                b.id3v2.setFileName(path);
+                if (!b.id3v2.Valid() && b.id3v2.Error() != Id3v2Tag::kMsgNoTag)
+                    return b.id3v2.Error();
                 return {};
             case TagFormat::WMA:
                 b.WMATag.setFileName(path);
@@ -240,7 +245,7 @@ struct PictureTarget {
     int Count() {
         switch (format) {
             case TagFormat::MP3:
-                return b.sondrel2.ImagesCount();
+                return b.id3v2.ImagesCount();
             case TagFormat::WMA:
                 return b.WMATag.ImagesCount();
             default:
@@ -253,8 +258,8 @@ struct PictureTarget {
         std::string error;
         switch (format) {
             case TagFormat::MP3:
-                ok = b.sondrel2.AddImage(position, file, description);
-                error = b.sondrel2.Error();
+                ok = b.id3v2.AddImage(position, file, description);
+                error = b.id3v2.Error();
                 break;
             case TagFormat::WMA:
                 ok = b.WMATag.AddImage(position, file, description);
@@ -276,8 +281,8 @@ struct PictureTarget {
         std::string error;
         switch (format) {
             case TagFormat::MP3:
-                ok = b.sondrel2.DeleteImage(position) == 0;
-                error = b.sondrel2.Error();
+                ok = b.id3v2.DeleteImage(position) == 0;
+                error = b.id3v2.Error();
                 break;
             case TagFormat::WMA:
                 ok = b.WMATag.DeleteImage(position) == 0;
@@ -297,8 +302,8 @@ struct PictureTarget {
         std::string error;
         switch (format) {
             case TagFormat::MP3:
-                ok = b.sondrel2.SaveImageToFile(position, to) == 0;
-                error = b.sondrel2.Error();
+                ok = b.id3v2.SaveImageToFile(position, to) == 0;
+                error = b.id3v2.Error();
                 break;
             case TagFormat::WMA:
                 ok = b.WMATag.SaveImageToFile(position, to) == 0;

@@ -11,11 +11,11 @@ namespace {
 void ValidityOf(const TagBridge& b, FileReport& r) {
     switch (r.format) {
         case TagFormat::MP3:
-            r.valid = b.sondrel2.Valid() || b.sondrel.Valid();
-            if (!b.sondrel2.Valid())
-                r.error = b.sondrel2.Error();
-            if (r.error.empty() && !b.sondrel.Valid())
-                r.error = b.sondrel.Error();
+            r.valid = b.id3v2.Valid() || b.id3v1.Valid();
+            if (!b.id3v2.Valid())
+                r.error = b.id3v2.Error();
+            if (r.error.empty() && !b.id3v1.Valid())
+                r.error = b.id3v1.Error();
             break;
         case TagFormat::Ogg:
             r.valid = b.Ogg.Valid();
@@ -46,39 +46,39 @@ void ValidityOf(const TagBridge& b, FileReport& r) {
 struct NamedField {
     const char* key;
     const char* label;
-    std::string TTag2::*field;
+    std::string TagFields::*field;
 };
 constexpr NamedField kFields[] = {
-    {"track", "Track", &TTag2::track},
-    {"title", "Title", &TTag2::title},
-    {"artist", "Artist", &TTag2::artist},
-    {"album", "Album", &TTag2::album},
-    {"year", "Year", &TTag2::year},
-    {"comment", "Comment", &TTag2::comment},
-    {"lyrics", "Lyrics", &TTag2::text},
-    {"composer", "Composer", &TTag2::composer},
-    {"origArtist", "Orig. Artist", &TTag2::OrigArtist},
-    {"copyright", "Copyright", &TTag2::copyright},
-    {"url", "URL", &TTag2::URL},
-    {"encodedBy", "Encoded By", &TTag2::EncodedBy},
+    {"track", "Track", &TagFields::track},
+    {"title", "Title", &TagFields::title},
+    {"artist", "Artist", &TagFields::artist},
+    {"album", "Album", &TagFields::album},
+    {"year", "Year", &TagFields::year},
+    {"comment", "Comment", &TagFields::comment},
+    {"lyrics", "Lyrics", &TagFields::text},
+    {"composer", "Composer", &TagFields::composer},
+    {"origArtist", "Orig. Artist", &TagFields::OrigArtist},
+    {"copyright", "Copyright", &TagFields::copyright},
+    {"url", "URL", &TagFields::URL},
+    {"encodedBy", "Encoded By", &TagFields::EncodedBy},
 };
 
 // The tags object in key order; genre and genreId are not hub texts.
 constexpr NamedField kJsonFields[] = {
-    {"album", "", &TTag2::album},
-    {"artist", "", &TTag2::artist},
-    {"comment", "", &TTag2::comment},
-    {"composer", "", &TTag2::composer},
-    {"copyright", "", &TTag2::copyright},
-    {"encodedBy", "", &TTag2::EncodedBy},
+    {"album", "", &TagFields::album},
+    {"artist", "", &TagFields::artist},
+    {"comment", "", &TagFields::comment},
+    {"composer", "", &TagFields::composer},
+    {"copyright", "", &TagFields::copyright},
+    {"encodedBy", "", &TagFields::EncodedBy},
     {"genre", "", nullptr},
     {"genreId", "", nullptr},
-    {"lyrics", "", &TTag2::text},
-    {"origArtist", "", &TTag2::OrigArtist},
-    {"title", "", &TTag2::title},
-    {"track", "", &TTag2::track},
-    {"url", "", &TTag2::URL},
-    {"year", "", &TTag2::year},
+    {"lyrics", "", &TagFields::text},
+    {"origArtist", "", &TagFields::OrigArtist},
+    {"title", "", &TagFields::title},
+    {"track", "", &TagFields::track},
+    {"url", "", &TagFields::URL},
+    {"year", "", &TagFields::year},
 };
 
 void Row(std::ostream& out, const std::string& label, const std::string& value) {
@@ -219,7 +219,7 @@ void PrintText(std::ostream& out, const FileReport& r) {
     if (!r.error.empty())
         Row(out, "Error", r.error);
     for (const auto& f : kFields) {
-        if (f.field == &TTag2::comment)
+        if (f.field == &TagFields::comment)
             Row(out, "Genre", r.genre + " (" + std::to_string(r.hub.GenreID) + ")");
         Row(out, f.label, Indented(r.hub.*f.field));
     }

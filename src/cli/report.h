@@ -17,7 +17,7 @@ struct FileReport {
     TagFormat format = TagFormat::None;
     bool valid = false;
     std::string error;
-    TTag2 hub;
+    TagFields hub;
     std::string genre;  // as the editor shows it
     std::vector<PictureFacts> pictures;
     StreamFacts stream;

@@ -102,7 +102,7 @@ GenreEdit GenreEditOf(int selectedPosition, const std::string& boxText, bool sev
     return edit;
 }
 
-void ApplyEdits(TTag2& hub, const FieldEdits& e) {
+void ApplyEdits(TagFields& hub, const FieldEdits& e) {
     auto put = [](std::string& field, const std::optional<std::string>& value) {
         if (value)
             field = *value;
@@ -193,7 +193,7 @@ InfoRows InfoRowsOf(TagBridge& bridge, TagFormat format, const std::string& path
     };
     switch (format) {
         case TagFormat::MP3: {
-            const Tmp3Info& m = bridge.mp3Info;
+            const MpegInfo& m = bridge.mpegInfo;
             if (facts.valid) {
                 stream(m.FileSize());
                 if (facts.vbr)
@@ -207,12 +207,10 @@ InfoRows InfoRowsOf(TagBridge& bridge, TagFormat format, const std::string& path
                 rows[16] = m.GetEncoder();
             }
             // The tag rows speak for the tags even when the stream is unreadable.
-            rows[6] = bridge.sondrel.Valid()
-                          ? "id3v1." + std::to_string(bridge.sondrel.VersionLow())
-                          : "-";
-            rows[7] = bridge.sondrel2.Valid()
-                          ? "id3v2." + std::to_string(bridge.sondrel2.VersionHigh())
-                          : "-";
+            rows[6] =
+                bridge.id3v1.Valid() ? "id3v1." + std::to_string(bridge.id3v1.VersionLow()) : "-";
+            rows[7] =
+                bridge.id3v2.Valid() ? "id3v2." + std::to_string(bridge.id3v2.VersionHigh()) : "-";
             rows[8] = std::to_string(bridge.Hub().ImagesCount);
             rows[9] = PlusMinus(!bridge.Hub().text.empty());
             break;
@@ -250,7 +248,7 @@ InfoRows InfoRowsOf(TagBridge& bridge, TagFormat format, const std::string& path
         case TagFormat::MP4: {
             if (!facts.valid)
                 break;
-            TMp4Tag& m = bridge.mp4Tag;
+            Mp4Tag& m = bridge.mp4Tag;
             stream(m.FileLength());
             rows[8] = std::to_string(m.ImagesCount());
             rows[9] = PlusMinus(!m.Lyrics().empty());

@@ -73,7 +73,7 @@ GenreEdit GenreEditOf(int selectedPosition, const std::string& boxText, bool sev
 // A genre from the list sets only the number (the file's genre text stays,
 // except that "Other" also replaces it);
 // a typed genre outside the table goes in as text with GenreID 12.
-void ApplyEdits(TTag2& hub, const FieldEdits& edits);
+void ApplyEdits(TagFields& hub, const FieldEdits& edits);
 
 // The error box is shown only with "Show errors" on and for texts that say "error".
 bool ShowsSaveErrorBox(bool showErrors, std::string_view error);

@@ -37,7 +37,7 @@ TagKinds ScanFile(const FileSnapshot& file) {
 }
 
 // Picture sizes of the MP4 module are only known by writing the picture out.
-std::int64_t Mp4PictureSize(TMp4Tag& tag, int index) {
+std::int64_t Mp4PictureSize(Mp4Tag& tag, int index) {
     std::error_code ec;
     const std::string pattern =
         (std::filesystem::temp_directory_path(ec) / "sondrel-pic-XXXXXX").string();
@@ -193,7 +193,7 @@ StreamFacts StreamFactsAfter(TagBridge& bridge, TagFormat format, Analyse&& anal
     StreamFacts s;
     switch (format) {
         case TagFormat::MP3: {
-            Tmp3Info& m = bridge.mp3Info;
+            MpegInfo& m = bridge.mpegInfo;
             analyse(m);
             s.valid = m.Valid();
             if (!s.valid)
@@ -210,7 +210,7 @@ StreamFacts StreamFactsAfter(TagBridge& bridge, TagFormat format, Analyse&& anal
             break;
         }
         case TagFormat::Ogg: {
-            const TOgg& o = bridge.Ogg;
+            const OggVorbisTag& o = bridge.Ogg;
             s.valid = o.Valid();
             if (!s.valid)
                 break;
@@ -223,7 +223,7 @@ StreamFacts StreamFactsAfter(TagBridge& bridge, TagFormat format, Analyse&& anal
             break;
         }
         case TagFormat::WMA: {
-            const TWMATag& w = bridge.WMATag;
+            const WmaTag& w = bridge.WMATag;
             s.valid = w.Valid();
             if (!s.valid)
                 break;
@@ -236,7 +236,7 @@ StreamFacts StreamFactsAfter(TagBridge& bridge, TagFormat format, Analyse&& anal
             break;
         }
         case TagFormat::APE: {
-            const TAPE& a = bridge.APE;
+            const MonkeysAudioTag& a = bridge.APE;
             s.valid = a.Valid();
             if (!s.valid)
                 break;
@@ -248,7 +248,7 @@ StreamFacts StreamFactsAfter(TagBridge& bridge, TagFormat format, Analyse&& anal
             break;
         }
         case TagFormat::MPC: {
-            const TMPCTag& m = bridge.MPCTag;
+            const MusepackTag& m = bridge.MPCTag;
             s.valid = m.Valid();
             if (!s.valid)
                 break;
@@ -262,7 +262,7 @@ StreamFacts StreamFactsAfter(TagBridge& bridge, TagFormat format, Analyse&& anal
             break;
         }
         case TagFormat::MP4: {
-            TMp4Tag& m = bridge.mp4Tag;
+            Mp4Tag& m = bridge.mp4Tag;
             s.valid = m.Valid();
             if (!s.valid)
                 break;
@@ -283,10 +283,10 @@ StreamFacts StreamFactsAfter(TagBridge& bridge, TagFormat format, Analyse&& anal
 // As the editor sees them: a tag its components could not read is absent.
 TagKinds KindsAfter(TagBridge& bridge, TagFormat format, TagKinds kinds) {
     if (format == TagFormat::MP3) {
-        kinds.id3v1 = bridge.sondrel.Valid();
+        kinds.id3v1 = bridge.id3v1.Valid();
         kinds.id3v2.reset();
-        if (bridge.sondrel2.Valid())
-            kinds.id3v2 = Version2Text(bridge.sondrel2.VersionHigh());
+        if (bridge.id3v2.Valid())
+            kinds.id3v2 = Version2Text(bridge.id3v2.VersionHigh());
     } else if (format == TagFormat::APE || format == TagFormat::MPC) {
         const ApeTaggedComponent& c = format == TagFormat::APE
                                           ? static_cast<const ApeTaggedComponent&>(bridge.APE)
@@ -299,11 +299,11 @@ TagKinds KindsAfter(TagBridge& bridge, TagFormat format, TagKinds kinds) {
 }  // namespace
 
 StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const std::string& path) {
-    return StreamFactsAfter(bridge, format, [&path](Tmp3Info& m) { m.setFileName(path); });
+    return StreamFactsAfter(bridge, format, [&path](MpegInfo& m) { m.setFileName(path); });
 }
 
 StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const FileSnapshot& file) {
-    return StreamFactsAfter(bridge, format, [&file](Tmp3Info& m) { m.LoadFrom(file); });
+    return StreamFactsAfter(bridge, format, [&file](MpegInfo& m) { m.LoadFrom(file); });
 }
 
 TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const std::string& path) {
@@ -317,20 +317,20 @@ TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const FileSnapshot& fil
 
 std::vector<PictureFacts> PicturesOf(TagBridge& bridge, TagFormat format) {
     std::vector<PictureFacts> out;
-    auto fromList = [&out](const std::vector<TPicture>& list) {
+    auto fromList = [&out](const std::vector<Picture>& list) {
         for (const auto& p : list)
             out.push_back({p.MimeType, p.PictureType, p.Description, p.DataSize()});
     };
     switch (format) {
         case TagFormat::MP3:
             // The stored type, not GetMIME's JFIF guess: callers compare with the file.
-            fromList(bridge.sondrel2.Pictures());
+            fromList(bridge.id3v2.Pictures());
             break;
         case TagFormat::WMA:
             fromList(bridge.WMATag.Pictures());
             break;
         case TagFormat::MP4: {
-            TMp4Tag& m = bridge.mp4Tag;
+            Mp4Tag& m = bridge.mp4Tag;
             if (!m.Valid())
                 break;
             const std::int32_t count = m.ImagesCount();

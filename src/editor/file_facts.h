@@ -41,7 +41,7 @@ struct PictureFacts {
     std::int64_t size = 0;
 };
 
-// For MP3 this runs the MPEG analysis (mp3Info) on `path`.
+// For MP3 this runs the MPEG analysis (mpegInfo) on `path`.
 StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const std::string& path);
 TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const std::string& path);
 std::vector<PictureFacts> PicturesOf(TagBridge& bridge, TagFormat format);

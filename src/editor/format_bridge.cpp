@@ -145,17 +145,17 @@ std::string FirstChars(std::string_view s, std::size_t count) {
 }
 
 TagBridge::TagBridge(EditorOptions options) {
-    sondrel.setEditAutoSave(true);
-    sondrel2.setEditAutoSave(true);
-    mp3Info.setEditAutoSave(false);
+    id3v1.setEditAutoSave(true);
+    id3v2.setEditAutoSave(true);
+    mpegInfo.setEditAutoSave(false);
     setOptions(options);
 }
 
 void TagBridge::setOptions(const EditorOptions& options) {
     options_ = options;
-    sondrel.setUseLyrics3(options.useLyrics3);
-    sondrel.setCodePage(options.legacyCodePage);
-    sondrel2.setLegacyCodePage(options.legacyCodePage);
+    id3v1.setUseLyrics3(options.useLyrics3);
+    id3v1.setCodePage(options.legacyCodePage);
+    id3v2.setLegacyCodePage(options.legacyCodePage);
     APE.setLegacyCodePage(options.legacyCodePage);
     MPCTag.setLegacyCodePage(options.legacyCodePage);
 }
@@ -163,7 +163,7 @@ void TagBridge::setOptions(const EditorOptions& options) {
 // ---- To hub ----
 
 void TagBridge::ToHub(const HubValues& v) {
-    TSondrel2& h = sondrel2;
+    Id3v2Tag& h = id3v2;
     h.settrack(v.track);
     h.settitle(v.title);
     h.setartist(v.artist);
@@ -183,34 +183,34 @@ void TagBridge::ToHub(const HubValues& v) {
 }
 
 void TagBridge::OggToTag2() {
-    const TOgg& c = Ogg;
+    const OggVorbisTag& c = Ogg;
     ToHub({c.track(), c.title(), c.artist(), c.album(), c.year(), c.Genre(), c.comment(),
            c.composer(), c.OrigArtist(), c.copyright(), c.URL(), c.EncodedBy(), c.lyrics(),
            c.GenreID()});
 }
 
 void TagBridge::WMAToTag2() {
-    const TWMATag& c = WMATag;
+    const WmaTag& c = WMATag;
     ToHub({c.Track, c.Title, c.Artist, c.Album, c.Year, c.Genre, c.Comment, c.Composer,
            c.OrigArtist, c.Copyright, c.URL, c.EncodedBy, c.Lyrics, c.GenreID});
 }
 
 void TagBridge::APEToTag2() {
-    const TAPE& c = APE;
+    const MonkeysAudioTag& c = APE;
     ToHub({TrackText(c.Track()), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
            c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy(), c.Lyrics(),
            c.GenreID()});
 }
 
 void TagBridge::MPCToTag2() {
-    const TMPCTag& c = MPCTag;
+    const MusepackTag& c = MPCTag;
     ToHub({TrackText(c.Track()), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
            c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy(), c.Lyrics(),
            c.GenreID()});
 }
 
 void TagBridge::MP4ToTag2() {
-    TMp4Tag& c = mp4Tag;
+    Mp4Tag& c = mp4Tag;
     // Only the low byte of the 32-bit id reaches the one-byte hub field.
     ToHub({c.Track(), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
            c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy(), c.Lyrics(),
@@ -219,8 +219,8 @@ void TagBridge::MP4ToTag2() {
 
 void TagBridge::ReadTags() {
     const int r = options_.readChoice;
-    TTag2 hub = sondrel2.Sondrel();
-    const TSondrelDescript& v1 = sondrel;
+    TagFields hub = id3v2.Fields();
+    const Id3v1Tag& v1 = id3v1;
     auto take = [r](const std::string& hubValue) {
         return r != kVersion2 && (r == kVersion1 || hubValue.empty());
     };
@@ -241,7 +241,7 @@ void TagBridge::ReadTags() {
         hub.GenreID = ClampGenreId(v1.GenreID());
     if (take(hub.text))
         hub.text = v1.Lyrics();
-    sondrel2.setSondrel(hub);
+    id3v2.setFields(hub);
     TransformTags();
     Tag2ToTag();
 }
@@ -254,8 +254,8 @@ std::string TagBridge::GenreTextFor(long long componentGenreId) const {
 }
 
 void TagBridge::Tag2ToTag() {
-    const TTag2& h = Hub();
-    TSondrelDescript& c = sondrel;
+    const TagFields& h = Hub();
+    Id3v1Tag& c = id3v1;
     c.settrack(TrackByteOf(h.track));
     c.setTitle(h.title);
     c.setArtist(h.artist);
@@ -267,8 +267,8 @@ void TagBridge::Tag2ToTag() {
 }
 
 void TagBridge::Tag2ToOgg() {
-    const TTag2 h = Hub();
-    TOgg& c = Ogg;
+    const TagFields h = Hub();
+    OggVorbisTag& c = Ogg;
     c.settrack(h.track);
     c.settitle(h.title);
     c.setartist(h.artist);
@@ -286,8 +286,8 @@ void TagBridge::Tag2ToOgg() {
 }
 
 void TagBridge::Tag2ToWMA() {
-    const TTag2 h = Hub();
-    TWMATag& c = WMATag;
+    const TagFields h = Hub();
+    WmaTag& c = WMATag;
     c.Track = h.track;
     c.Title = h.title;
     c.Artist = h.artist;
@@ -305,8 +305,8 @@ void TagBridge::Tag2ToWMA() {
 }
 
 void TagBridge::Tag2ToMP4() {
-    const TTag2 h = Hub();
-    TMp4Tag& c = mp4Tag;
+    const TagFields h = Hub();
+    Mp4Tag& c = mp4Tag;
     c.setTrack(h.track);
     c.setTitle(h.title);
     c.setArtist(h.artist);
@@ -326,7 +326,7 @@ void TagBridge::Tag2ToMP4() {
 namespace {
 
 template <typename ApeLike>
-void HubToApeLike(const TTag2& h, ApeLike& c, const std::string& hubGenre) {
+void HubToApeLike(const TagFields& h, ApeLike& c, const std::string& hubGenre) {
     c.setTrack(TrackByteOf(h.track));
     c.setTitle(h.title);
     c.setArtist(h.artist);
@@ -346,36 +346,36 @@ void HubToApeLike(const TTag2& h, ApeLike& c, const std::string& hubGenre) {
 }  // namespace
 
 void TagBridge::Tag2ToApe() {
-    const TTag2 h = Hub();
+    const TagFields h = Hub();
     HubToApeLike(h, APE, h.Genre);
 }
 
 void TagBridge::Tag2ToMPC() {
-    const TTag2 h = Hub();
+    const TagFields h = Hub();
     HubToApeLike(h, MPCTag, h.Genre);
 }
 
 void TagBridge::TransformTags() {
     const int t = options_.transliteration;
     const int c = options_.capitalization;
-    TTag2 h = Hub();
+    TagFields h = Hub();
     h.title = ChangeCase(TranslitByMode(h.title, t), c);
     h.artist = ChangeCase(TranslitByMode(h.artist, t), c);
     h.album = ChangeCase(TranslitByMode(h.album, t), c);
     h.comment = TranslitByMode(h.comment, t);
     if (h != Hub())
-        sondrel2.setSondrel(h);
+        id3v2.setFields(h);
 }
 
 // ---- Reading, saving, removing by extension ----
 
 TagFormat TagBridge::Read(const std::string& path) {
     const TagFormat format = FormatOfPath(path);
-    sondrel2.ClearTag();
+    id3v2.ClearTag();
     switch (format) {
         case TagFormat::MP3:
-            sondrel.setFilename(path);
-            sondrel2.setFileName(path);
+            id3v1.setFilename(path);
+            id3v2.setFileName(path);
             ReadTags();
             break;
         case TagFormat::Ogg:
@@ -409,9 +409,9 @@ TagFormat TagBridge::Read(const FileSnapshot& file) {
     // The other formats' components open their files themselves.
     if (format != TagFormat::MP3)
         return Read(file.Path());
-    sondrel2.ClearTag();
-    sondrel.LoadFrom(file);
-    sondrel2.LoadFrom(file);
+    id3v2.ClearTag();
+    id3v1.LoadFrom(file);
+    id3v2.LoadFrom(file);
     ReadTags();
     return format;
 }
@@ -425,18 +425,18 @@ SaveOutcome TagBridge::SaveMp3() {
     bool v1ok = true;
     bool v2ok = true;
     if (writeV1)
-        v1ok = sondrel.WriteTag();
+        v1ok = id3v1.WriteTag();
     if (writeV2)
-        v2ok = sondrel2.WriteTag();
+        v2ok = id3v2.WriteTag();
     out.ok = v1ok && v2ok;
     // Only the components written now speak: the other one may still hold
     // the "no tag" text of its read, which is no save failure.
-    if (writeV2 && !sondrel2.Error().empty())
-        out.error = sondrel2.Error();
-    else if (writeV1 && !sondrel.Error().empty())
-        out.error = sondrel.Error();
+    if (writeV2 && !id3v2.Error().empty())
+        out.error = id3v2.Error();
+    else if (writeV1 && !id3v1.Error().empty())
+        out.error = id3v1.Error();
     if (!out.ok && out.error.empty())
-        out.error = TSondrel2::kMsgFileError;
+        out.error = Id3v2Tag::kMsgFileError;
     return out;
 }
 
@@ -455,7 +455,7 @@ SaveOutcome TagBridge::ReportNonMp3(Component& component, bool written, bool pre
 bool TagBridge::Holds(const std::string& path) const {
     switch (FormatOfPath(path)) {
         case TagFormat::MP3:
-            return sondrel.Filename() == path && sondrel2.FileName() == path;
+            return id3v1.Filename() == path && id3v2.FileName() == path;
         case TagFormat::Ogg:
             return Ogg.FileName() == path;
         case TagFormat::WMA:
@@ -543,33 +543,33 @@ SaveOutcome TagBridge::Remove(const std::string& path, RemoveKind kind) {
     bool ranV1 = false;
     bool ranV2 = false;
     if (kind == RemoveKind::Id3v1 || kind == RemoveKind::AllId3) {
-        sondrel.setFilename(path);
-        if (sondrel.Valid()) {
+        id3v1.setFilename(path);
+        if (id3v1.Valid()) {
             ranV1 = true;
-            v1ok = sondrel.RemoveTag();
+            v1ok = id3v1.RemoveTag();
         }
     }
     if (kind == RemoveKind::Id3v2 || kind == RemoveKind::AllId3) {
-        sondrel2.setFileName(path);
-        if (sondrel2.Valid()) {
+        id3v2.setFileName(path);
+        if (id3v2.Valid()) {
             ranV2 = true;
-            v2ok = sondrel2.RemoveTag();
+            v2ok = id3v2.RemoveTag();
         }
     }
     out.ok = v1ok && v2ok;
     if (!out.ok) {
-        if (ranV2 && !v2ok && !sondrel2.Error().empty())
-            out.error = sondrel2.Error();
-        else if (ranV1 && !v1ok && !sondrel.Error().empty())
-            out.error = sondrel.Error();
+        if (ranV2 && !v2ok && !id3v2.Error().empty())
+            out.error = id3v2.Error();
+        else if (ranV1 && !v1ok && !id3v1.Error().empty())
+            out.error = id3v1.Error();
         else
-            out.error = TSondrel2::kMsgFileError;
+            out.error = Id3v2Tag::kMsgFileError;
     }
     return out;
 }
 
 std::string TagBridge::DisplayedGenre(TagFormat format) const {
-    const TTag2& h = Hub();
+    const TagFields& h = Hub();
     if (format == TagFormat::MP3 && options_.readChoice == kVersion1)
         return GenreNameOf(h.GenreID);
     if (h.GenreID != kGenreOther || h.Genre == "Other")

@@ -1,5 +1,5 @@
 // The tag editor's format layer: one instance of every tag component, the
-// copies between each component and the hub record (sondrel2's TTag2), the
+// copies between each component and the hub record (id3v2's TagFields), the
 // MP3 merge of ID3v1 into the hub, and reading, saving and tag removal
 // dispatched by a file's extension. The GUI editor, the batch engines and
 // the command-line tool all drive files through this object.
@@ -75,17 +75,17 @@ public:
     // Also passes the Lyrics3 switch and the code page to the components.
     void setOptions(const EditorOptions& options);
 
-    // The main window's set of components; sondrel2's record is the hub.
-    TSondrelDescript sondrel;
-    TSondrel2 sondrel2;
-    Tmp3Info mp3Info;
-    TOgg Ogg;
-    TAPE APE;
-    TMPCTag MPCTag;
-    TWMATag WMATag;
-    TMp4Tag mp4Tag;
+    // The main window's set of components; id3v2's record is the hub.
+    Id3v1Tag id3v1;
+    Id3v2Tag id3v2;
+    MpegInfo mpegInfo;
+    OggVorbisTag Ogg;
+    MonkeysAudioTag APE;
+    MusepackTag MPCTag;
+    WmaTag WMATag;
+    Mp4Tag mp4Tag;
 
-    const TTag2& Hub() const { return sondrel2.Sondrel(); }
+    const TagFields& Hub() const { return id3v2.Fields(); }
 
     // To hub: the component's fields into the hub, then TransformTags and
     // Tag2ToTag.

@@ -26,7 +26,7 @@
 #include <QVBoxLayout>
 #include <filesystem>
 
-#include "shell/progress_window.h"
+#include "shell/progress.h"
 #include "util/paths.h"
 #include "util/text.h"
 
@@ -57,7 +57,7 @@ QString NativeFolderText(const QString& path) {
 
 }  // namespace
 
-void FileTableModel::setRows(std::vector<TFileInfo> rows) {
+void FileTableModel::setRows(std::vector<FileEntry> rows) {
     beginResetModel();
     rows_ = std::move(rows);
     endResetModel();
@@ -70,7 +70,7 @@ int FileTableModel::rowCount(const QModelIndex& parent) const {
 QVariant FileTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
-    const TFileInfo& e = at(index.row());
+    const FileEntry& e = at(index.row());
     switch (role) {
         case Qt::DisplayRole:
             return e.Caption;
@@ -98,7 +98,7 @@ Qt::ItemFlags FileTableModel::flags(const QModelIndex& index) const {
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
-QIcon FileTableModel::IconFor(const TFileInfo& e) {
+QIcon FileTableModel::IconFor(const FileEntry& e) {
     static const QIcon mp3 = Badge(QColor(0x2f, 0x6f, 0xb5), QStringLiteral("M"));
     static const QIcon ogg = Badge(QColor(0x3c, 0x9a, 0x4b), QStringLiteral("O"));
     static const QIcon wma = Badge(QColor(0xd0, 0x7a, 0x1d), QStringLiteral("W"));
@@ -168,7 +168,7 @@ DropResult DropFiles(const QStringList& files, const QString& targetFolder, bool
     return result;
 }
 
-TFileList::TFileList(QWidget* parent) : QWidget(parent) {
+FileList::FileList(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
@@ -223,7 +223,7 @@ TFileList::TFileList(QWidget* parent) : QWidget(parent) {
             edDir_->setText(dir);
     });
     connect(btnSubFolders_, &QToolButton::toggled, this, [this] { edDirChange(); });
-    connect(btnSelectAll_, &QToolButton::clicked, this, &TFileList::actSelectAll);
+    connect(btnSelectAll_, &QToolButton::clicked, this, &FileList::actSelectAll);
     connect(lbFile_, &QListView::activated, this,
             [this](const QModelIndex& i) { OpenRow(i.row()); });
     connect(lbFile_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -234,7 +234,7 @@ TFileList::TFileList(QWidget* parent) : QWidget(parent) {
             [this] { emit selectionChanged(); });
 }
 
-void TFileList::edDirChange() {
+void FileList::edDirChange() {
     if (windowVisible && !windowVisible())
         return;
     const QString folder = edDir_->text();
@@ -244,7 +244,7 @@ void TFileList::edDirChange() {
     PreviousSelection previous;
     const QModelIndexList selected = lbFile_->selectionModel()->selectedRows();
     for (const QModelIndex& i : selected) {
-        const TFileInfo& e = model_.at(i.row());
+        const FileEntry& e = model_.at(i.row());
         if (e.IsFile()) {
             previous.anyFileSelected = true;
         } else if (e.IsFolder()) {
@@ -278,7 +278,7 @@ void TFileList::edDirChange() {
     emit selectionChanged();
 }
 
-void TFileList::actDirUp() {
+void FileList::actDirUp() {
     const QString old = QDir::cleanPath(edDir_->text());
     const QString up = QString::fromStdString(sondrel::ParentFolder(old.toStdString()));
     if (up == old)
@@ -288,7 +288,7 @@ void TFileList::actDirUp() {
     if (left.startsWith(QLatin1Char('/')))
         left.remove(0, 1);
     for (int r = 0; r < model_.rowCount(); ++r) {
-        const TFileInfo& e = model_.at(r);
+        const FileEntry& e = model_.at(r);
         if (e.IsFile())
             break;
         if (e.IsFolder() && e.Caption == left) {
@@ -300,7 +300,7 @@ void TFileList::actDirUp() {
     }
 }
 
-void TFileList::actSelectAll() {
+void FileList::actSelectAll() {
     QItemSelection all;
     for (int r = 0; r < model_.rowCount(); ++r) {
         if (model_.at(r).IsFile())
@@ -310,10 +310,10 @@ void TFileList::actSelectAll() {
     PrintSelectedFiles(true);
 }
 
-void TFileList::OpenRow(int row) {
+void FileList::OpenRow(int row) {
     if (row < 0 || row >= model_.rowCount())
         return;
-    const TFileInfo e = model_.at(row);
+    const FileEntry e = model_.at(row);
     if (e.IsParent()) {
         actDirUp();
     } else if (e.IsFolder()) {
@@ -327,7 +327,7 @@ void TFileList::OpenRow(int row) {
     }
 }
 
-void TFileList::PrintSelectedFiles(bool notify) {
+void FileList::PrintSelectedFiles(bool notify) {
     int count = 0;
     for (const QModelIndex& i : lbFile_->selectionModel()->selectedRows()) {
         if (model_.at(i.row()).IsFile())
@@ -339,14 +339,14 @@ void TFileList::PrintSelectedFiles(bool notify) {
         emit selectionCounted();
 }
 
-void TFileList::SetItemIndex(int row) {
+void FileList::SetItemIndex(int row) {
     if (row < 0 || row >= model_.rowCount())
         return;
     const QModelIndex i = model_.index(row);
     lbFile_->selectionModel()->setCurrentIndex(i, QItemSelectionModel::Select);
 }
 
-std::vector<int> TFileList::SelectedFileRows() const {
+std::vector<int> FileList::SelectedFileRows() const {
     std::vector<int> rows;
     for (const QModelIndex& i : lbFile_->selectionModel()->selectedRows()) {
         if (model_.at(i.row()).IsFile())
@@ -356,12 +356,12 @@ std::vector<int> TFileList::SelectedFileRows() const {
     return rows;
 }
 
-int TFileList::FocusedRow() const {
+int FileList::FocusedRow() const {
     const QModelIndex i = lbFile_->currentIndex();
     return i.isValid() ? i.row() : -1;
 }
 
-bool TFileList::SelectStartFile(const QString& name) {
+bool FileList::SelectStartFile(const QString& name) {
     if (name.isEmpty())
         return false;
     const std::string wanted = sondrel::UpperCase1251(name.toStdString());
@@ -376,13 +376,13 @@ bool TFileList::SelectStartFile(const QString& name) {
     return false;
 }
 
-void TFileList::ShowPopup(const QPoint& pos) {
+void FileList::ShowPopup(const QPoint& pos) {
     QMenu menu(this);
     PreparePopup(menu, pos);
     menu.exec(lbFile_->viewport()->mapToGlobal(pos));
 }
 
-void TFileList::PreparePopup(QMenu& menu, const QPoint& pos) {
+void FileList::PreparePopup(QMenu& menu, const QPoint& pos) {
     const QModelIndex hover = lbFile_->indexAt(pos);
     hoverIndex_ = hover.isValid() ? hover.row() : -1;
     if (rightButton_ && selectFileOnPopup && !selectFileOnPopup()) {
@@ -401,11 +401,11 @@ void TFileList::PreparePopup(QMenu& menu, const QPoint& pos) {
         menu.addMenu(deleteTags_);
         deleteTags_->menuAction()->setEnabled(onFile);
     }
-    menu.addAction(tr("&Refresh"), this, &TFileList::edDirChange);
-    menu.addAction(tr("Select A&ll"), this, &TFileList::actSelectAll);
+    menu.addAction(tr("&Refresh"), this, &FileList::edDirChange);
+    menu.addAction(tr("Select A&ll"), this, &FileList::actSelectAll);
 }
 
-void TFileList::HandleDrop(QDropEvent* event) {
+void FileList::HandleDrop(QDropEvent* event) {
     QStringList files;
     for (const QUrl& url : event->mimeData()->urls()) {
         if (url.isLocalFile())
@@ -441,7 +441,7 @@ void TFileList::HandleDrop(QDropEvent* event) {
     lbFile_->setToolTip(tr("Select mp3-files"));
 }
 
-bool TFileList::eventFilter(QObject* watched, QEvent* event) {
+bool FileList::eventFilter(QObject* watched, QEvent* event) {
     if (watched == lbFile_->viewport()) {
         switch (event->type()) {
             case QEvent::MouseButtonPress:

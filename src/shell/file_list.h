@@ -1,5 +1,5 @@
 // The folder box and the file list of the main window, over a list model of
-// TFileInfo rows (FileTable). Every command takes its paths from the rows.
+// FileEntry rows (FileTable). Every command takes its paths from the rows.
 #pragma once
 
 #include <QAbstractListModel>
@@ -15,7 +15,7 @@ class QLineEdit;
 class QListView;
 class QMenu;
 class QToolButton;
-class TfmWait;
+class ProgressSink;
 
 class FileTableModel : public QAbstractListModel {
     Q_OBJECT
@@ -23,19 +23,19 @@ public:
     enum Roles { PathRole = Qt::UserRole + 1, IsFileRole };
     using QAbstractListModel::QAbstractListModel;
 
-    void setRows(std::vector<TFileInfo> rows);
-    const std::vector<TFileInfo>& rows() const { return rows_; }
-    const TFileInfo& at(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
+    void setRows(std::vector<FileEntry> rows);
+    const std::vector<FileEntry>& rows() const { return rows_; }
+    const FileEntry& at(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     // The icon of a row: one per format, a folder and a parent-folder icon.
-    static QIcon IconFor(const TFileInfo& entry);
+    static QIcon IconFor(const FileEntry& entry);
 
 private:
-    std::vector<TFileInfo> rows_;
+    std::vector<FileEntry> rows_;
 };
 
 // Texts of a drop onto the list: the confirmation and the error summary.
@@ -49,10 +49,10 @@ struct DropResult {
 DropResult DropFiles(const QStringList& files, const QString& targetFolder, bool copy,
                      const std::function<bool(const QString& target)>& confirmOverwrite);
 
-class TFileList : public QWidget {
+class FileList : public QWidget {
     Q_OBJECT
 public:
-    explicit TFileList(QWidget* parent = nullptr);
+    explicit FileList(QWidget* parent = nullptr);
 
     QLineEdit* edDir() const { return edDir_; }
     QListView* lbFile() const { return lbFile_; }
@@ -66,7 +66,7 @@ public:
     std::function<ScanOptions()> scanOptions;
     std::function<bool()> selectFileOnPopup;
     std::function<bool()> windowVisible;
-    void setProgressWindow(TfmWait* wait) { wait_ = wait; }
+    void setProgress(ProgressSink* progress) { wait_ = progress; }
     // The tag editor's "Delete Tags" submenu, shown in the list's popup menu
     // and enabled exactly when the focused row is a file.
     void setDeleteTagsMenu(QMenu* menu) { deleteTags_ = menu; }
@@ -107,7 +107,7 @@ private:
     QToolButton* btnSelectAll_ = nullptr;
     QLabel* labSelectedFiles_ = nullptr;
     FileTableModel model_;
-    TfmWait* wait_ = nullptr;
+    ProgressSink* wait_ = nullptr;
     QMenu* deleteTags_ = nullptr;
     int selectedCount_ = 0;
     int hoverIndex_ = -1;

@@ -15,7 +15,7 @@ struct Scan {
     const ScanOptions& options;
     const PreviousSelection& previous;
     const ScanHooks& hooks;
-    std::vector<TFileInfo> entries;
+    std::vector<FileEntry> entries;
 
     bool Stopped() const { return options.subfolders && hooks.keepGoing && !hooks.keepGoing(); }
 };
@@ -107,7 +107,7 @@ QString WithTrailingSeparator(const QString& folder) {
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
-std::optional<std::vector<TFileInfo>> ScanFolder(const QString& folder, const ScanOptions& options,
+std::optional<std::vector<FileEntry>> ScanFolder(const QString& folder, const ScanOptions& options,
                                                  const PreviousSelection& previous,
                                                  const ScanHooks& hooks) {
     const QFileInfo info(folder);
@@ -117,7 +117,7 @@ std::optional<std::vector<TFileInfo>> ScanFolder(const QString& folder, const Sc
     Scan scan{options, previous, hooks, {}};
     Walk(scan, folder, 1);
 
-    std::vector<TFileInfo> rows;
+    std::vector<FileEntry> rows;
     rows.reserve(scan.entries.size() + 1);
     const QString canonical = QDir(folder).absolutePath();
     if (options.showDirs && !options.subfolders && !QDir(canonical).isRoot()) {
@@ -148,7 +148,7 @@ std::optional<std::vector<TFileInfo>> ScanFolder(const QString& folder, const Sc
     std::vector<Keyed> folderRows;
     std::vector<Keyed> fileFolders;  // one per folder that holds files: index of its first file
     for (std::size_t i = 0; i < scan.entries.size(); ++i) {
-        const TFileInfo& e = scan.entries[i];
+        const FileEntry& e = scan.entries[i];
         if (!e.IsFile()) {
             folderRows.push_back({collator.sortKey(e.Caption.toCaseFolded()), i});
         } else if (i == 0 || !scan.entries[i - 1].IsFile() ||

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-struct TFileInfo {
+struct FileEntry {
     QString Folder;    // the folder holding the entry, with a trailing separator
     QString FileName;  // empty for folder entries and the parent entry
     QString Ext;       // upper-cased extension with its dot; empty for folders
@@ -19,7 +19,7 @@ struct TFileInfo {
     bool IsParent() const { return FileName.isEmpty() && Caption == QLatin1String(".."); }
     bool IsFolder() const { return FileName.isEmpty() && !IsParent(); }
     QString Path() const { return Folder + FileName; }
-    bool operator==(const TFileInfo&) const = default;
+    bool operator==(const FileEntry&) const = default;
 };
 
 // The six format switches, in the order their masks are searched.
@@ -51,7 +51,7 @@ struct ScanHooks {
 // the ".." row (when folders are shown, outside subfolder mode, not at the
 // root), folder rows by caption, then files by folder and name, all in the
 // locale's case-insensitive collation. nullopt when the folder cannot be read.
-std::optional<std::vector<TFileInfo>> ScanFolder(const QString& folder, const ScanOptions& options,
+std::optional<std::vector<FileEntry>> ScanFolder(const QString& folder, const ScanOptions& options,
                                                  const PreviousSelection& previous = {},
                                                  const ScanHooks& hooks = {});
 

@@ -14,14 +14,14 @@
 namespace {
 
 // Built-in labels by row; a language file can replace them.
-const char* const kRowLabels[Tfmmp3Info::kRows] = {
+const char* const kRowLabels[InfoWindow::kRows] = {
     "Size",      "Format",    "Length",   "Bit rate", "Sample rate", "Channels",
     "ID3v1",     "ID3v2",     "Pictures", "Lyrics",   "First frame", "Frames",
     "Protected", "Copyright", "Original", "Emphasis", "Encoder"};
 
 }  // namespace
 
-Tfmmp3Info::Tfmmp3Info(QWidget* parent) : QWidget(parent, Qt::Tool) {
+InfoWindow::InfoWindow(QWidget* parent) : QWidget(parent, Qt::Tool) {
     setObjectName(QStringLiteral("fmmp3Info"));
     setWindowTitle(tr("mp3Info"));
     labFileName_ = new QLabel(this);
@@ -62,49 +62,49 @@ Tfmmp3Info::Tfmmp3Info(QWidget* parent) : QWidget(parent, Qt::Tool) {
     });
 }
 
-void Tfmmp3Info::SetFileName(const QString& name, const QString& fullPath) {
+void InfoWindow::SetFileName(const QString& name, const QString& fullPath) {
     labFileName_->setText(name);
     labFileName_->setToolTip(fullPath);
 }
 
-void Tfmmp3Info::SetValue(int row, const QString& value) {
+void InfoWindow::SetValue(int row, const QString& value) {
     if (row >= 0 && row < kRows)
         grid_->item(row, 1)->setText(value);
 }
 
-QString Tfmmp3Info::Value(int row) const {
+QString InfoWindow::Value(int row) const {
     return (row >= 0 && row < kRows) ? grid_->item(row, 1)->text() : QString();
 }
 
-QString Tfmmp3Info::Label(int row) const {
+QString InfoWindow::Label(int row) const {
     return (row >= 0 && row < kRows) ? grid_->item(row, 0)->text() : QString();
 }
 
-void Tfmmp3Info::SetLabel(int row, const QString& text) {
+void InfoWindow::SetLabel(int row, const QString& text) {
     if (row >= 0 && row < kRows)
         grid_->item(row, 0)->setText(text);
 }
 
-void Tfmmp3Info::ClearValues() {
+void InfoWindow::ClearValues() {
     for (int row = 0; row < kRows; ++row)
         grid_->item(row, 1)->setText(QString());
 }
 
-void Tfmmp3Info::FitValueColumn() {
+void InfoWindow::FitValueColumn() {
     grid_->setColumnWidth(1, std::max(0, grid_->width() - grid_->columnWidth(0) - 6));
 }
 
-void Tfmmp3Info::resizeEvent(QResizeEvent* event) {
+void InfoWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     FitValueColumn();
 }
 
-void Tfmmp3Info::closeEvent(QCloseEvent* event) {
+void InfoWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     emit closedByUser();
 }
 
-void Tfmmp3Info::LoadGeometry(const SettingsStore& store) {
+void InfoWindow::LoadGeometry(const SettingsStore& store) {
     const QRect stored(store.ReadInteger(QStringLiteral("fmmp3InfoLeft"), 601),
                        store.ReadInteger(QStringLiteral("fmmp3InfoTop"), 0),
                        store.ReadInteger(QStringLiteral("fmmp3InfoWidth"), 158),
@@ -114,7 +114,7 @@ void Tfmmp3Info::LoadGeometry(const SettingsStore& store) {
     setGeometry(shell::ClampInfoWindowStart(stored, size));
 }
 
-void Tfmmp3Info::SaveGeometry(SettingsStore& store) const {
+void InfoWindow::SaveGeometry(SettingsStore& store) const {
     const QRect g = geometry();
     store.WriteInteger(QStringLiteral("fmmp3InfoTop"), g.top());
     store.WriteInteger(QStringLiteral("fmmp3InfoLeft"), g.left());

@@ -7,14 +7,14 @@ class QLabel;
 class QTableWidget;
 class SettingsStore;
 
-class Tfmmp3Info : public QWidget {
+class InfoWindow : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kRows = 17;
     static constexpr int kPicturesRow = 8;
     static constexpr int kLyricsRow = 9;
 
-    explicit Tfmmp3Info(QWidget* parent = nullptr);
+    explicit InfoWindow(QWidget* parent = nullptr);
 
     void SetFileName(const QString& name, const QString& fullPath);
     void SetValue(int row, const QString& value);

@@ -27,6 +27,7 @@
 #include "shell/file_list.h"
 #include "shell/info_window.h"
 #include "shell/options_window.h"
+#include "shell/progress_window.h"
 #include "shell/settings_store.h"
 #include "shell/tag_editor.h"
 #include "shell/window_rules.h"
@@ -69,7 +70,7 @@ QIcon TrayIconFrame(int frame) {
 
 }  // namespace
 
-Tfm::Tfm(SettingsStore& store, QWidget* parent) : QMainWindow(parent), store_(store) {
+MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(parent), store_(store) {
     setObjectName(QStringLiteral("fm"));
     setWindowTitle(QStringLiteral("Sondrel"));
     setWindowIcon(TrayIconFrame(0));
@@ -97,33 +98,34 @@ Tfm::Tfm(SettingsStore& store, QWidget* parent) : QMainWindow(parent), store_(st
     });
 }
 
-Tfm::~Tfm() {
+MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
     SaveMainSettings();
 }
 
-void Tfm::setCompanions(TfmWait* wait, Tfmmp3Info* info, TfmOptions* options, QDialog* about) {
+void MainWindow::setCompanions(ProgressWindow* wait, InfoWindow* info, OptionsWindow* options,
+                               QDialog* about) {
     wait_ = wait;
     info_ = info;
     options_ = options;
     about_ = about;
     if (wait_)
         wait_->setTrayHost(this);
-    fileList_->setProgressWindow(wait_);
-    tagEditor_->setProgressWindow(wait_);
+    fileList_->setProgress(wait_);
+    tagEditor_->setProgress(wait_);
     tagEditor_->setInfoWindow(info_);
     if (info_) {
-        connect(info_, &Tfmmp3Info::closedByUser, this, [this] {
+        connect(info_, &InfoWindow::closedByUser, this, [this] {
             if (QAction* a = action(QStringLiteral("actShowInfo")))
                 a->setChecked(false);
         });
-        connect(info_, &Tfmmp3Info::togglePictures, this, &Tfm::TogglePictures);
-        connect(info_, &Tfmmp3Info::toggleLyrics, this, &Tfm::ToggleLyrics);
+        connect(info_, &InfoWindow::togglePictures, this, &MainWindow::TogglePictures);
+        connect(info_, &InfoWindow::toggleLyrics, this, &MainWindow::ToggleLyrics);
     }
 }
 
-QAction* Tfm::AddAction(const QString& objectName, const QString& text,
-                        const QList<QKeySequence>& keys, bool enabled) {
+QAction* MainWindow::AddAction(const QString& objectName, const QString& text,
+                               const QList<QKeySequence>& keys, bool enabled) {
     auto* a = new QAction(text, this);
     a->setObjectName(objectName);
     a->setShortcuts(keys);
@@ -133,13 +135,13 @@ QAction* Tfm::AddAction(const QString& objectName, const QString& text,
     return a;
 }
 
-QAction* Tfm::action(const QString& objectName) const {
+QAction* MainWindow::action(const QString& objectName) const {
     return findChild<QAction*>(objectName, Qt::FindDirectChildrenOnly);
 }
 
-void Tfm::BuildActions() {
+void MainWindow::BuildActions() {
     connect(AddAction(QStringLiteral("actHelp"), tr("&Help"), {QKeySequence(Qt::Key_F1)}),
-            &QAction::triggered, this, &Tfm::OpenHelp);
+            &QAction::triggered, this, &MainWindow::OpenHelp);
     connect(AddAction(QStringLiteral("actSave"), tr("&Save"),
                       {QKeySequence(Qt::Key_F2), QKeySequence(Qt::CTRL | Qt::Key_S)}),
             &QAction::triggered, this, [this] {
@@ -226,7 +228,7 @@ void Tfm::BuildActions() {
     }
 }
 
-void Tfm::BuildMenu() {
+void MainWindow::BuildMenu() {
     mainMenu_ = new QMenu(this);
     mainMenu_->setObjectName(QStringLiteral("pmnMain"));
     QMenu* go = mainMenu_->addMenu(tr("&Go to bookmark"));
@@ -256,7 +258,7 @@ void Tfm::BuildMenu() {
     mainMenu_->addAction(action(QStringLiteral("actHelp")));
 }
 
-void Tfm::BuildContent() {
+void MainWindow::BuildContent() {
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(7, 6, 7, 4);
@@ -273,7 +275,7 @@ void Tfm::BuildContent() {
     btnHelp_->setText(QStringLiteral("?"));
     btnHelp_->setToolTip(tr("Help"));
     btnHelp_->setStatusTip(tr("Open the help"));
-    connect(btnHelp_, &QToolButton::clicked, this, &Tfm::OpenHelp);
+    connect(btnHelp_, &QToolButton::clicked, this, &MainWindow::OpenHelp);
     title->addWidget(btnMenu_);
     title->addWidget(btnHelp_);
     title->addStretch();
@@ -283,7 +285,7 @@ void Tfm::BuildContent() {
     panel->setObjectName(QStringLiteral("pnContent"));
     auto* panelLayout = new QVBoxLayout(panel);
     panelLayout->setContentsMargins(0, 0, 0, 0);
-    fileList_ = new TFileList(panel);
+    fileList_ = new FileList(panel);
     fileList_->windowVisible = [this] { return isVisible(); };
     fileList_->scanOptions = [this] {
         ScanOptions o;
@@ -298,7 +300,7 @@ void Tfm::BuildContent() {
     fileList_->selectFileOnPopup = [this] { return options_ && options_->SelectFileOnPopup(); };
     panelLayout->addWidget(fileList_, 1);
 
-    tagEditor_ = new TTagEditor(panel);
+    tagEditor_ = new TagEditor(panel);
     tagEditor_->setFileList(fileList_);
     tagEditor_->liveOptions = [this] {
         TagEditorOptions o;
@@ -325,7 +327,7 @@ void Tfm::BuildContent() {
     setCentralWidget(central);
 }
 
-void Tfm::ReadMainSettings() {
+void MainWindow::ReadMainSettings() {
     const QRect stored(store_.ReadInteger(QStringLiteral("Left"), 171),
                        store_.ReadInteger(QStringLiteral("Top"), 0),
                        store_.ReadInteger(QStringLiteral("Width"), 430),
@@ -370,7 +372,7 @@ void Tfm::ReadMainSettings() {
     openFolder(startDir);
 }
 
-void Tfm::SaveMainSettings() {
+void MainWindow::SaveMainSettings() {
     store_.WriteString(QStringLiteral("ExecPath"), QCoreApplication::applicationFilePath());
     store_.WriteString(QStringLiteral("Build"), QStringLiteral("4605"));
     store_.WriteString(QStringLiteral("StartDir"), currentFolder());
@@ -413,27 +415,27 @@ void Tfm::SaveMainSettings() {
     store_.Sync();
 }
 
-void Tfm::openFolder(const QString& folder) {
+void MainWindow::openFolder(const QString& folder) {
     fileList_->edDir()->setText(QDir(folder).absolutePath());
 }
 
-QString Tfm::currentFolder() const {
+QString MainWindow::currentFolder() const {
     return fileList_->edDir()->text();
 }
 
-int Tfm::ReadTagChoice() const {
+int MainWindow::ReadTagChoice() const {
     return tagEditor_->ReadTagChoice();
 }
 
-int Tfm::SaveTagChoice() const {
+int MainWindow::SaveTagChoice() const {
     return tagEditor_->SaveTagChoice();
 }
 
-QString Tfm::ProgramFolder() const {
+QString MainWindow::ProgramFolder() const {
     return QCoreApplication::applicationDirPath();
 }
 
-void Tfm::ProcessSettings() {
+void MainWindow::ProcessSettings() {
     labStatus_->clear();
     trackList_ = shell::TrackListEntries(options_ ? options_->TrackIndex() : 1);
     tagEditor_->setTrackList(trackList_);
@@ -453,7 +455,7 @@ void Tfm::ProcessSettings() {
     }
 }
 
-void Tfm::ToggleInfo() {
+void MainWindow::ToggleInfo() {
     QAction* a = action(QStringLiteral("actShowInfo"));
     if (!info_)
         return;
@@ -469,29 +471,29 @@ void Tfm::ToggleInfo() {
 
 // The lyrics and pictures windows arrive with their own work; until then
 // the switches keep their state for the settings.
-void Tfm::ToggleLyrics() {
+void MainWindow::ToggleLyrics() {
     QAction* a = action(QStringLiteral("actShowLyrics"));
     if (sender() != a)
         a->setChecked(!a->isChecked());
 }
 
-void Tfm::TogglePictures() {
+void MainWindow::TogglePictures() {
     QAction* a = action(QStringLiteral("actShowPictures"));
     if (sender() != a)
         a->setChecked(!a->isChecked());
 }
 
-void Tfm::OpenHelp() {
+void MainWindow::OpenHelp() {
     const QString file = shell::HelpFileFor(ProgramFolder(), language_);
     if (!file.isEmpty())
         QDesktopServices::openUrl(QUrl::fromLocalFile(file));
 }
 
-void Tfm::SetTrayHint(const QString& hint) {
+void MainWindow::SetTrayHint(const QString& hint) {
     tray_->setToolTip(hint);
 }
 
-void Tfm::SetTrayAnimation(bool running) {
+void MainWindow::SetTrayAnimation(bool running) {
     if (running) {
         trayAnimation_->start();
     } else {
@@ -500,14 +502,14 @@ void Tfm::SetTrayAnimation(bool running) {
     }
 }
 
-void Tfm::ApplyTrayOption() {
+void MainWindow::ApplyTrayOption() {
     const bool use =
         options_ && options_->UseTrayIcon() && QSystemTrayIcon::isSystemTrayAvailable();
     tray_->setVisible(use);
     minimizeToTray_ = use;
 }
 
-void Tfm::MinimizeToTray() {
+void MainWindow::MinimizeToTray() {
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         tray_->setVisible(true);
         minimizeToTray_ = true;
@@ -515,7 +517,7 @@ void Tfm::MinimizeToTray() {
     MinimizeByButton();
 }
 
-void Tfm::MinimizeByButton() {
+void MainWindow::MinimizeByButton() {
     if (!minimizeNotify_) {
         if (tray_->isVisible()) {
             tray_->showMessage(QStringLiteral("Sondrel"),
@@ -534,7 +536,7 @@ void Tfm::MinimizeByButton() {
     }
 }
 
-void Tfm::RestoreFromTray(bool minimizedByButton) {
+void MainWindow::RestoreFromTray(bool minimizedByButton) {
     showNormal();
     raise();
     activateWindow();
@@ -546,7 +548,7 @@ void Tfm::RestoreFromTray(bool minimizedByButton) {
     inTray_ = false;
 }
 
-void Tfm::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (firstShown_)
         return;
@@ -562,14 +564,14 @@ void Tfm::showEvent(QShowEvent* event) {
     fileList_->lbFile()->setFocus();
 }
 
-void Tfm::resizeEvent(QResizeEvent* event) {
+void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     const QSize clamped = shell::ClampMainWindowResize(size(), ScreenSize(this));
     if (clamped != size())
         resize(clamped);
 }
 
-void Tfm::changeEvent(QEvent* event) {
+void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     // Minimising goes to the tray when the option says so.
     if (event->type() == QEvent::WindowStateChange && isMinimized() && minimizeToTray_ &&
@@ -579,13 +581,13 @@ void Tfm::changeEvent(QEvent* event) {
     }
 }
 
-void Tfm::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     SaveMainSettings();
     event->accept();
     qApp->quit();
 }
 
-bool Tfm::event(QEvent* event) {
+bool MainWindow::event(QEvent* event) {
     if (event->type() == QEvent::StatusTip) {
         // The long hint of the control under the mouse, when the option is on.
         if (!options_ || options_->ShowHint()) {
@@ -596,7 +598,7 @@ bool Tfm::event(QEvent* event) {
     return QMainWindow::event(event);
 }
 
-bool Tfm::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::ToolTip && options_ && !options_->PopupHint())
         return true;
     return QMainWindow::eventFilter(watched, event);

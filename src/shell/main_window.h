@@ -9,28 +9,30 @@
 #include <QStringList>
 #include <array>
 
-#include "shell/progress_window.h"
+#include "shell/tray_host.h"
 
 class QLabel;
 class QMenu;
 class QSystemTrayIcon;
 class QToolButton;
 class SettingsStore;
-class TfmOptions;
-class Tfmmp3Info;
+class OptionsWindow;
+class InfoWindow;
 class QDialog;
-class TFileList;
-class TTagEditor;
+class FileList;
+class TagEditor;
+class ProgressWindow;
 
-class Tfm : public QMainWindow, public TrayHost {
+class MainWindow : public QMainWindow, public TrayHost {
     Q_OBJECT
 public:
     // Reads the main window's settings from `store` as it is created.
-    explicit Tfm(SettingsStore& store, QWidget* parent = nullptr);
-    ~Tfm() override;
+    explicit MainWindow(SettingsStore& store, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // The companion windows, created after the main window (start-up order).
-    void setCompanions(TfmWait* wait, Tfmmp3Info* info, TfmOptions* options, QDialog* about);
+    void setCompanions(ProgressWindow* wait, InfoWindow* info, OptionsWindow* options,
+                       QDialog* about);
 
     // Applies the options to the running program (after LoadSettings and on "&OK").
     void ProcessSettings();
@@ -66,8 +68,8 @@ public:
     void SetBatchButtonsEnabled(bool) override {}
 
     QAction* action(const QString& objectName) const;
-    TFileList* fileList() const { return fileList_; }
-    TTagEditor* tagEditor() const { return tagEditor_; }
+    FileList* fileList() const { return fileList_; }
+    TagEditor* tagEditor() const { return tagEditor_; }
     QMenu* mainMenu() const { return mainMenu_; }
     QLabel* statusLabel() const { return labStatus_; }
     QSystemTrayIcon* trayIcon() const { return tray_; }
@@ -89,16 +91,16 @@ private:
     void ReadMainSettings();
 
     SettingsStore& store_;
-    TfmWait* wait_ = nullptr;
-    Tfmmp3Info* info_ = nullptr;
-    TfmOptions* options_ = nullptr;
+    ProgressWindow* wait_ = nullptr;
+    InfoWindow* info_ = nullptr;
+    OptionsWindow* options_ = nullptr;
     QDialog* about_ = nullptr;
 
     QMenu* mainMenu_ = nullptr;
     QToolButton* btnMenu_ = nullptr;
     QToolButton* btnHelp_ = nullptr;
-    TFileList* fileList_ = nullptr;
-    TTagEditor* tagEditor_ = nullptr;
+    FileList* fileList_ = nullptr;
+    TagEditor* tagEditor_ = nullptr;
     QLabel* labStatus_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* trayAnimation_ = nullptr;

@@ -20,7 +20,7 @@
 #include "shell/settings_store.h"
 #include "util/paths.h"
 
-const QStringList& TfmOptions::FreeDbServers() {
+const QStringList& OptionsWindow::FreeDbServers() {
     static const QStringList servers = {
         QStringLiteral("freedb.freedb.org"), QStringLiteral("freedb.musicbrainz.org"),
         QStringLiteral("at.freedb.org"),     QStringLiteral("au.freedb.org"),
@@ -31,7 +31,8 @@ const QStringList& TfmOptions::FreeDbServers() {
     return servers;
 }
 
-TfmOptions::TfmOptions(SettingsStore& store, QWidget* parent) : QDialog(parent), store_(store) {
+OptionsWindow::OptionsWindow(SettingsStore& store, QWidget* parent)
+    : QDialog(parent), store_(store) {
     setObjectName(QStringLiteral("fmOptions"));
     setWindowTitle(tr("Options"));
     setModal(true);
@@ -55,13 +56,13 @@ TfmOptions::TfmOptions(SettingsStore& store, QWidget* parent) : QDialog(parent),
     layout->addWidget(pages_);
     layout->addLayout(buttons);
 
-    connect(btnOK_, &QPushButton::clicked, this, &TfmOptions::OnOK);
+    connect(btnOK_, &QPushButton::clicked, this, &OptionsWindow::OnOK);
     // Close and Esc leave without saving or applying; the edited states stay live.
     connect(btnClose_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-QCheckBox* TfmOptions::AddCheck(QWidget* page, const char* objectName, const QString& caption,
-                                const char* setting, bool def) {
+QCheckBox* OptionsWindow::AddCheck(QWidget* page, const char* objectName, const QString& caption,
+                                   const char* setting, bool def) {
     auto* box = new QCheckBox(caption, page);
     box->setObjectName(QString::fromLatin1(objectName));
     box->setChecked(def);
@@ -70,7 +71,7 @@ QCheckBox* TfmOptions::AddCheck(QWidget* page, const char* objectName, const QSt
     return box;
 }
 
-void TfmOptions::BuildGeneral() {
+void OptionsWindow::BuildGeneral() {
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("tsGeneral"));
     auto* layout = new QVBoxLayout(page);
@@ -142,7 +143,7 @@ void TfmOptions::BuildGeneral() {
     pages_->addTab(page, tr("General"));
 }
 
-void TfmOptions::BuildView() {
+void OptionsWindow::BuildView() {
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("tsView"));
     auto* layout = new QVBoxLayout(page);
@@ -166,7 +167,7 @@ void TfmOptions::BuildView() {
     pages_->addTab(page, tr("View"));
 }
 
-void TfmOptions::BuildWinAmp() {
+void OptionsWindow::BuildWinAmp() {
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("tsWinAmp"));
     auto* layout = new QVBoxLayout(page);
@@ -217,7 +218,7 @@ void TfmOptions::BuildWinAmp() {
     pages_->addTab(page, tr("WinAmp and association"));
 }
 
-void TfmOptions::LoadSettings() {
+void OptionsWindow::LoadSettings() {
     for (const BoolOption& o : bools_) {
         o.box->setChecked(store_.ReadBool(QString::fromLatin1(o.name), o.def));
     }
@@ -239,7 +240,7 @@ void TfmOptions::LoadSettings() {
     rbPlay_[std::clamp(play, 0, 2)]->setChecked(true);
 }
 
-void TfmOptions::SaveSettings() {
+void OptionsWindow::SaveSettings() {
     for (const BoolOption& o : bools_) {
         store_.WriteBool(QString::fromLatin1(o.name), o.box->isChecked());
     }
@@ -255,101 +256,101 @@ void TfmOptions::SaveSettings() {
     store_.Sync();
 }
 
-void TfmOptions::OnOK() {
+void OptionsWindow::OnOK() {
     SaveSettings();
     if (processSettings)
         processSettings();
     accept();
 }
 
-bool TfmOptions::ShowErrors() const {
+bool OptionsWindow::ShowErrors() const {
     return cbShowError_->isChecked();
 }
-bool TfmOptions::AutoSave() const {
+bool OptionsWindow::AutoSave() const {
     return cbAutoSave_->isChecked();
 }
-int TfmOptions::TrackIndex() const {
+int OptionsWindow::TrackIndex() const {
     return cbTrackIndex_->currentIndex();
 }
-bool TfmOptions::PermanentDelete() const {
+bool OptionsWindow::PermanentDelete() const {
     return cbRecycleBin_->isChecked();
 }
-bool TfmOptions::UseTrayIcon() const {
+bool OptionsWindow::UseTrayIcon() const {
     return cbUseTrayIcon_->isChecked();
 }
-bool TfmOptions::SaveHistory() const {
+bool OptionsWindow::SaveHistory() const {
     return cbSaveHistory_->isChecked();
 }
-int TfmOptions::FocusAfterSave() const {
+int OptionsWindow::FocusAfterSave() const {
     return cbFocus_->currentIndex();
 }
-bool TfmOptions::UsePatterns() const {
+bool OptionsWindow::UsePatterns() const {
     return cbUsePatterns_->isChecked();
 }
-bool TfmOptions::UseProxy() const {
+bool OptionsWindow::UseProxy() const {
     return cbUseProxy_->isChecked();
 }
-QString TfmOptions::ProxyServer() const {
+QString OptionsWindow::ProxyServer() const {
     return edServer_->text();
 }
-QString TfmOptions::ProxyPort() const {
+QString OptionsWindow::ProxyPort() const {
     return QString::number(edPort_->value());
 }
-QString TfmOptions::ProxyUser() const {
+QString OptionsWindow::ProxyUser() const {
     return edUser_->text();
 }
-QString TfmOptions::ProxyPassword() const {
+QString OptionsWindow::ProxyPassword() const {
     return edPassword_->text();
 }
-bool TfmOptions::ApproximateImageSearch() const {
+bool OptionsWindow::ApproximateImageSearch() const {
     return cbAproximateSearch_->isChecked();
 }
-QString TfmOptions::FreeDbServer() const {
+QString OptionsWindow::FreeDbServer() const {
     return cbFreeDB_->currentText();
 }
-bool TfmOptions::ShowHint() const {
+bool OptionsWindow::ShowHint() const {
     return cbShowHint_->isChecked();
 }
-bool TfmOptions::StretchPicture() const {
+bool OptionsWindow::StretchPicture() const {
     return cbStretchPicture_->isChecked();
 }
-bool TfmOptions::TopText() const {
+bool OptionsWindow::TopText() const {
     return cbTopText_->isChecked();
 }
-bool TfmOptions::TopInfo() const {
+bool OptionsWindow::TopInfo() const {
     return cbTopInfo_->isChecked();
 }
-bool TfmOptions::PopupHint() const {
+bool OptionsWindow::PopupHint() const {
     return cbPopupHint_->isChecked();
 }
-bool TfmOptions::TopPictures() const {
+bool OptionsWindow::TopPictures() const {
     return cbTopPictures_->isChecked();
 }
-bool TfmOptions::MoveWindows() const {
+bool OptionsWindow::MoveWindows() const {
     return cbMoveWindows_->isChecked();
 }
-bool TfmOptions::ShowSelectedSubfolders() const {
+bool OptionsWindow::ShowSelectedSubfolders() const {
     return cbShowSelectedSubfolders_->isChecked();
 }
-bool TfmOptions::SnapWindows() const {
+bool OptionsWindow::SnapWindows() const {
     return cbSnapWindows_->isChecked();
 }
-bool TfmOptions::SelectFileOnPopup() const {
+bool OptionsWindow::SelectFileOnPopup() const {
     return cbSelectFile_->isChecked();
 }
-QString TfmOptions::WinAmpPath() const {
+QString OptionsWindow::WinAmpPath() const {
     return edWinAmp_->text();
 }
-int TfmOptions::PlayFiles() const {
+int OptionsWindow::PlayFiles() const {
     for (int i = 0; i < 3; ++i) {
         if (rbPlay_[i]->isChecked())
             return i;
     }
     return 2;
 }
-bool TfmOptions::AssociateFolders() const {
+bool OptionsWindow::AssociateFolders() const {
     return cbAssociateFolders_->isChecked();
 }
-bool TfmOptions::AssociateFilesMP3() const {
+bool OptionsWindow::AssociateFilesMP3() const {
     return cbAssociateFilesMP3_->isChecked();
 }

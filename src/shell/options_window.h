@@ -18,13 +18,13 @@ class QSpinBox;
 class QTabWidget;
 class SettingsStore;
 
-class TfmOptions : public QDialog {
+class OptionsWindow : public QDialog {
     Q_OBJECT
 public:
     // The eleven CDDB-over-HTTP servers offered; the last is the default.
     static const QStringList& FreeDbServers();
 
-    TfmOptions(SettingsStore& store, QWidget* parent = nullptr);
+    OptionsWindow(SettingsStore& store, QWidget* parent = nullptr);
 
     void LoadSettings();
     void SaveSettings();

@@ -11,7 +11,7 @@
 
 #include "shell/window_rules.h"
 
-TfmWait::TfmWait(QWidget* parent) : QDialog(parent) {
+ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("fmWait"));
     setWindowTitle(tr("Please wait..."));
     setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowMinimizeButtonHint |
@@ -42,7 +42,7 @@ TfmWait::TfmWait(QWidget* parent) : QDialog(parent) {
     layout->addLayout(buttons);
     resize(360, 110);
 
-    connect(btnStop_, &QPushButton::clicked, this, &TfmWait::Finish);
+    connect(btnStop_, &QPushButton::clicked, this, &ProgressWindow::Finish);
     connect(btnBackground_, &QPushButton::clicked, this, [this] {
         if (host_)
             host_->MinimizeToTray();
@@ -56,22 +56,22 @@ TfmWait::TfmWait(QWidget* parent) : QDialog(parent) {
     connect(&eventTimer_, &QTimer::timeout, this, [] { QApplication::processEvents(); });
 }
 
-int TfmWait::Percent() const {
+int ProgressWindow::Percent() const {
     return shell::ProgressPercent(bar_->value(), bar_->minimum(), bar_->maximum());
 }
 
-QString TfmWait::TimeLeft() const {
+QString ProgressWindow::TimeLeft() const {
     return labTimeLeft_->text();
 }
 
-void TfmWait::UpdateTrayHint() {
+void ProgressWindow::UpdateTrayHint() {
     if (!host_)
         return;
     host_->SetTrayHint(
         QStringLiteral("%1. %2 %3%").arg(host_->MainCaption(), windowTitle()).arg(Percent()));
 }
 
-void TfmWait::Start(int max) {
+void ProgressWindow::Start(int max) {
     bar_->setMaximum(max);
     bar_->setValue(0);
     if (host_) {
@@ -88,13 +88,13 @@ void TfmWait::Start(int max) {
         host_->SetBatchButtonsEnabled(false);
 }
 
-void TfmWait::Step() {
+void ProgressWindow::Step() {
     bar_->setValue(std::min(bar_->value() + 1, bar_->maximum()));
     UpdateTrayHint();
     QApplication::processEvents();
 }
 
-void TfmWait::Finish() {
+void ProgressWindow::Finish() {
     timeLeftTimer_.stop();
     eventTimer_.stop();
     bar_->setValue(bar_->maximum());
@@ -110,12 +110,12 @@ void TfmWait::Finish() {
         host_->SetTrayAnimation(false);
 }
 
-void TfmWait::RestoreMain(bool minimizedByButton) {
+void ProgressWindow::RestoreMain(bool minimizedByButton) {
     if (host_)
         host_->RestoreFromTray(minimizedByButton);
 }
 
-void TfmWait::UpdateTimeLeft() {
+void ProgressWindow::UpdateTimeLeft() {
     const int p = Percent();
     if (p <= 0)
         return;
@@ -123,7 +123,7 @@ void TfmWait::UpdateTimeLeft() {
     labTimeLeft_->setText(shell::TimeLeftText(elapsed, p, tr("Time left: ")));
 }
 
-void TfmWait::keyPressEvent(QKeyEvent* event) {
+void ProgressWindow::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         Finish();
         event->accept();
@@ -132,7 +132,7 @@ void TfmWait::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void TfmWait::closeEvent(QCloseEvent* event) {
+void ProgressWindow::closeEvent(QCloseEvent* event) {
     running_ = false;
     timeLeftTimer_.stop();
     eventTimer_.stop();

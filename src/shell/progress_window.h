@@ -8,30 +8,17 @@
 #include <QTimer>
 #include <functional>
 
+#include "shell/progress.h"
+#include "shell/tray_host.h"
+
 class QLabel;
 class QProgressBar;
 class QPushButton;
 
-// What the progress window asks of the main window (tray icon and minimising).
-class TrayHost {
-public:
-    virtual ~TrayHost() = default;
-    virtual QString MainCaption() const = 0;
-    virtual void SetTrayHint(const QString& hint) = 0;
-    virtual void SetTrayAnimation(bool running) = 0;
-    // Tray icon visibility and minimise-to-tray back to the "Use tray icon" option.
-    virtual void ApplyTrayOption() = 0;
-    // Tray icon shown, minimising to the tray, main window minimised as by its button.
-    virtual void MinimizeToTray() = 0;
-    virtual void RestoreFromTray(bool minimizedByButton) = 0;
-    // The batch window's Preview, Rescan and Rename buttons.
-    virtual void SetBatchButtonsEnabled(bool enabled) = 0;
-};
-
-class TfmWait : public QDialog {
+class ProgressWindow : public QDialog, public ProgressSink {
     Q_OBJECT
 public:
-    explicit TfmWait(QWidget* parent = nullptr);
+    explicit ProgressWindow(QWidget* parent = nullptr);
 
     void setTrayHost(TrayHost* host) { host_ = host; }
     // Seconds since Start; replaceable so the time-left rule can be tested.
@@ -39,11 +26,11 @@ public:
         clock_ = std::move(secondsSinceStart);
     }
 
-    void Start(int max);
-    void Step();
-    void Finish();
-    void RestoreMain(bool minimizedByButton);
-    bool Running() const { return running_; }
+    void Start(int max) override;
+    void Step() override;
+    void Finish() override;
+    void RestoreMain(bool minimizedByButton) override;
+    bool Running() const override { return running_; }
 
     int Percent() const;
     QString TimeLeft() const;

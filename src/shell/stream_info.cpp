@@ -7,7 +7,7 @@ namespace shell {
 
 namespace {
 
-void Fill(Tfmmp3Info* info, sondrel::TagBridge& bridge, sondrel::TagFormat format,
+void Fill(InfoWindow* info, sondrel::TagBridge& bridge, sondrel::TagFormat format,
           const QString& fileName, const std::string& path) {
     if (!info)
         return;
@@ -19,41 +19,41 @@ void Fill(Tfmmp3Info* info, sondrel::TagBridge& bridge, sondrel::TagFormat forma
 
 }  // namespace
 
-void Showmp3Info(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
-                 const std::string& path) {
+void ShowMpegInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
+                  const std::string& path) {
     Fill(info, bridge, sondrel::TagFormat::MP3, fileName, path);
 }
 
-void ShowOggInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+void ShowOggInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
                  const std::string& path) {
     Fill(info, bridge, sondrel::TagFormat::Ogg, fileName, path);
 }
 
-void ShowWMAInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+void ShowWMAInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
                  const std::string& path) {
     Fill(info, bridge, sondrel::TagFormat::WMA, fileName, path);
 }
 
-void ShowAPEInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+void ShowAPEInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
                  const std::string& path) {
     Fill(info, bridge, sondrel::TagFormat::APE, fileName, path);
 }
 
-void ShowMPCInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+void ShowMPCInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
                  const std::string& path) {
     Fill(info, bridge, sondrel::TagFormat::MPC, fileName, path);
 }
 
-void Showmp4Info(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+void ShowMp4Info(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
                  const std::string& path) {
     Fill(info, bridge, sondrel::TagFormat::MP4, fileName, path);
 }
 
-void ShowStreamInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, sondrel::TagFormat format,
+void ShowStreamInfo(InfoWindow* info, sondrel::TagBridge& bridge, sondrel::TagFormat format,
                     const QString& fileName, const std::string& path) {
     switch (format) {
         case sondrel::TagFormat::MP3:
-            Showmp3Info(info, bridge, fileName, path);
+            ShowMpegInfo(info, bridge, fileName, path);
             break;
         case sondrel::TagFormat::Ogg:
             ShowOggInfo(info, bridge, fileName, path);
@@ -68,7 +68,7 @@ void ShowStreamInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, sondrel::TagFo
             ShowMPCInfo(info, bridge, fileName, path);
             break;
         case sondrel::TagFormat::MP4:
-            Showmp4Info(info, bridge, fileName, path);
+            ShowMp4Info(info, bridge, fileName, path);
             break;
         case sondrel::TagFormat::None:
             if (info) {

@@ -7,27 +7,27 @@
 
 #include "editor/format_bridge.h"
 
-class Tfmmp3Info;
+class InfoWindow;
 
 namespace shell {
 
 // `fileName` is the row's name shown above the grid; `path` the file that
 // the format's component read (for MP3 the MPEG analysis runs on it).
-void Showmp3Info(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+void ShowMpegInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
+                  const std::string& path);
+void ShowOggInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
                  const std::string& path);
-void ShowOggInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+void ShowWMAInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
                  const std::string& path);
-void ShowWMAInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+void ShowAPEInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
                  const std::string& path);
-void ShowAPEInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+void ShowMPCInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
                  const std::string& path);
-void ShowMPCInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
-                 const std::string& path);
-void Showmp4Info(Tfmmp3Info* info, sondrel::TagBridge& bridge, const QString& fileName,
+void ShowMp4Info(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
                  const std::string& path);
 
 // The routine of `format`; another extension only names the file and empties the rows.
-void ShowStreamInfo(Tfmmp3Info* info, sondrel::TagBridge& bridge, sondrel::TagFormat format,
+void ShowStreamInfo(InfoWindow* info, sondrel::TagBridge& bridge, sondrel::TagFormat format,
                     const QString& fileName, const std::string& path);
 
 // A byte count with a space between groups of three digits ("1 234 567").

@@ -22,16 +22,16 @@
 
 #include "shell/file_list.h"
 #include "shell/info_window.h"
-#include "shell/progress_window.h"
+#include "shell/progress.h"
 #include "shell/stream_info.h"
 #include "shell/window_rules.h"
 
 using sondrel::FieldEdits;
+using sondrel::TagFields;
 using sondrel::TagFormat;
-using sondrel::TTag2;
 
 // The comment box opens the multi-line memo instead of a drop-down list.
-class TTagEditor::CommentBox : public QComboBox {
+class TagEditor::CommentBox : public QComboBox {
 public:
     using QComboBox::QComboBox;
     std::function<void()> onPopup;
@@ -82,7 +82,7 @@ void SetBoxText(QComboBox* box, const QString& text) {
 }
 
 // The user-visible fields; the pictures and the tag's version stay the file's.
-void CopyFieldValues(const TTag2& from, TTag2& to) {
+void CopyFieldValues(const TagFields& from, TagFields& to) {
     to.track = from.track;
     to.title = from.title;
     to.artist = from.artist;
@@ -105,7 +105,7 @@ bool IsEnter(int key) {
 
 }  // namespace
 
-TTagEditor::TTagEditor(QWidget* parent)
+TagEditor::TagEditor(QWidget* parent)
     : QWidget(parent), bridge_(std::make_unique<sondrel::TagBridge>()) {
     setObjectName(QStringLiteral("pnTags"));
     fieldColor_ = palette().color(QPalette::Base);
@@ -120,7 +120,7 @@ TTagEditor::TTagEditor(QWidget* parent)
             [this](QWidget*, QWidget* now) { OnFocusChanged(now); });
 }
 
-TTagEditor::~TTagEditor() {
+TagEditor::~TagEditor() {
     // Focus moves while the children are destroyed; those signals must not
     // reach the half-destroyed editor.
     disconnect(qApp, nullptr, this, nullptr);
@@ -128,7 +128,7 @@ TTagEditor::~TTagEditor() {
         disconnect(list_, nullptr, this, nullptr);
 }
 
-QComboBox* TTagEditor::AddBox(const char* name) {
+QComboBox* TagEditor::AddBox(const char* name) {
     QComboBox* box = nullptr;
     if (std::string_view(name) == "edComment") {
         auto* comment = new CommentBox(this);
@@ -150,7 +150,7 @@ QComboBox* TTagEditor::AddBox(const char* name) {
     return box;
 }
 
-void TTagEditor::BuildLayout() {
+void TagEditor::BuildLayout() {
     edTrack_ = AddBox("edTrack");
     edTitle_ = AddBox("edTitle");
     edArtist_ = AddBox("edArtist");
@@ -254,7 +254,7 @@ void TTagEditor::BuildLayout() {
     buttonRow_->addWidget(btnSave_);
     grid->addLayout(buttonRow_, 11, 0, 1, 4);
 
-    connect(btnSave_, &QPushButton::clicked, this, &TTagEditor::btnSaveClick);
+    connect(btnSave_, &QPushButton::clicked, this, &TagEditor::btnSaveClick);
     connect(labURL_, &QLabel::linkActivated, this, [this] { labLinkClick(); });
     connect(cbReadTag_, &QComboBox::currentIndexChanged, this, [this] {
         ApplyBridgeOptions();
@@ -278,11 +278,11 @@ void TTagEditor::BuildLayout() {
     });
 }
 
-void TTagEditor::addCommandButton(QWidget* button) {
+void TagEditor::addCommandButton(QWidget* button) {
     buttonRow_->addWidget(button);
 }
 
-void TTagEditor::ApplyBridgeOptions() {
+void TagEditor::ApplyBridgeOptions() {
     sondrel::EditorOptions o = bridge_->Options();
     o.readChoice = std::max(0, cbReadTag_->currentIndex());
     o.saveChoice = std::max(0, cbSaveTag_->currentIndex());
@@ -292,43 +292,43 @@ void TTagEditor::ApplyBridgeOptions() {
     bridge_->setOptions(o);
 }
 
-void TTagEditor::setFileList(TFileList* list) {
+void TagEditor::setFileList(FileList* list) {
     list_ = list;
-    connect(list, &TFileList::selectionChanged, this, [this] {
+    connect(list, &FileList::selectionChanged, this, [this] {
         if (!busy_)
             ShowCurrentFile();
     });
-    connect(list, &TFileList::selectionCounted, this, [this] {
+    connect(list, &FileList::selectionCounted, this, [this] {
         if (!busy_)
             ChangeKeep();
     });
 }
 
-int TTagEditor::ReadTagChoice() const {
+int TagEditor::ReadTagChoice() const {
     return cbReadTag_->currentIndex();
 }
 
-void TTagEditor::setReadTagChoice(int choice) {
+void TagEditor::setReadTagChoice(int choice) {
     cbReadTag_->setCurrentIndex(std::clamp(choice, 0, 2));
 }
 
-int TTagEditor::SaveTagChoice() const {
+int TagEditor::SaveTagChoice() const {
     return cbSaveTag_->currentIndex();
 }
 
-void TTagEditor::setSaveTagChoice(int choice) {
+void TagEditor::setSaveTagChoice(int choice) {
     cbSaveTag_->setCurrentIndex(std::clamp(choice, 0, 2));
 }
 
-bool TTagEditor::UseLyrics3() const {
+bool TagEditor::UseLyrics3() const {
     return cbUseLyrics3_->isChecked();
 }
 
-void TTagEditor::setUseLyrics3(bool on) {
+void TagEditor::setUseLyrics3(bool on) {
     cbUseLyrics3_->setChecked(on);
 }
 
-void TTagEditor::setTrackList(const QStringList& entries) {
+void TagEditor::setTrackList(const QStringList& entries) {
     std::vector<std::string> items;
     if (edTrack_->count() > 0 && edTrack_->itemText(0) == keepMarker_)
         items.push_back(Std(keepMarker_));
@@ -337,37 +337,37 @@ void TTagEditor::setTrackList(const QStringList& entries) {
     SetItemsKeepingText(edTrack_, items);
 }
 
-void TTagEditor::setColors(const QColor& field, const QColor& highlight) {
+void TagEditor::setColors(const QColor& field, const QColor& highlight) {
     fieldColor_ = field;
     highlightColor_ = highlight;
     cbSaveTagChange();
 }
 
-int TTagEditor::GenrePosition(int genreId) const {
+int TagEditor::GenrePosition(int genreId) const {
     return sondrel::SortedGenres().position[sondrel::ClampGenreId(genreId)];
 }
 
 // ---- The list ----
 
-int TTagEditor::RowCount() const {
+int TagEditor::RowCount() const {
     return list_ ? list_->FileTable().rowCount() : 0;
 }
 
-int TTagEditor::CurrentRow() const {
+int TagEditor::CurrentRow() const {
     return list_ ? list_->FocusedRow() : -1;
 }
 
-bool TTagEditor::RowIsFile(int row) const {
+bool TagEditor::RowIsFile(int row) const {
     return row >= 0 && row < RowCount() && list_->FileTable().at(row).IsFile();
 }
 
-std::string TTagEditor::RowPath(int row) const {
+std::string TagEditor::RowPath(int row) const {
     if (row < 0 || row >= RowCount())
         return {};
     return Std(list_->FileTable().at(row).Path());
 }
 
-std::vector<int> TTagEditor::SelectedRows() const {
+std::vector<int> TagEditor::SelectedRows() const {
     std::vector<int> rows;
     if (!list_)
         return rows;
@@ -377,31 +377,31 @@ std::vector<int> TTagEditor::SelectedRows() const {
     return rows;
 }
 
-void TTagEditor::Deselect(int row) {
+void TagEditor::Deselect(int row) {
     if (row < 0 || row >= RowCount())
         return;
     list_->lbFile()->selectionModel()->select(list_->FileTable().index(row),
                                               QItemSelectionModel::Deselect);
 }
 
-void TTagEditor::MakeCurrent(int row) {
+void TagEditor::MakeCurrent(int row) {
     if (row < 0 || row >= RowCount())
         return;
     list_->lbFile()->selectionModel()->setCurrentIndex(list_->FileTable().index(row),
                                                        QItemSelectionModel::Select);
 }
 
-bool TTagEditor::ProgressRunning() const {
+bool TagEditor::ProgressRunning() const {
     return !wait_ || wait_->Running();
 }
 
-bool TTagEditor::ComponentsHold(const std::string& path) const {
+bool TagEditor::ComponentsHold(const std::string& path) const {
     return bridge_->Holds(path);
 }
 
 // ---- Showing ----
 
-void TTagEditor::ShowCurrentFile() {
+void TagEditor::ShowCurrentFile() {
     if (!started_ || busy_)
         return;
     for (QWidget* w : std::initializer_list<QWidget*>{edTitle_, edArtist_, edAlbum_, edComment_,
@@ -431,8 +431,8 @@ void TTagEditor::ShowCurrentFile() {
     shell::ShowStreamInfo(info_, *bridge_, format, list_->FileTable().at(row).FileName, path);
 }
 
-void TTagEditor::ShowHub(bool mp3Row) {
-    const TTag2& hub = bridge_->Hub();
+void TagEditor::ShowHub(bool mp3Row) {
+    const TagFields& hub = bridge_->Hub();
     const bool several = list_ && list_->SelectedCount() > 1;
     if (several) {
         for (QComboBox* box : keepBoxes_)
@@ -471,16 +471,16 @@ void TTagEditor::ShowHub(bool mp3Row) {
     }
 }
 
-void TTagEditor::SelectGenre(int genreId) {
+void TagEditor::SelectGenre(int genreId) {
     const bool markerFirst = edGenre_->count() > 0 && edGenre_->itemText(0) == keepMarker_;
     edGenre_->setCurrentIndex(GenrePosition(genreId) + (markerFirst ? 1 : 0));
 }
 
-int TTagEditor::SelectedGenrePosition() const {
+int TagEditor::SelectedGenrePosition() const {
     return edGenre_->findText(edGenre_->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
 }
 
-void TTagEditor::ClearEditor() {
+void TagEditor::ClearEditor() {
     for (QComboBox* box : keepBoxes_) {
         box->setCurrentIndex(-1);
         box->setEditText(QString());
@@ -498,11 +498,11 @@ void TTagEditor::ClearEditor() {
     }
 }
 
-void TTagEditor::AddHistory() {
+void TagEditor::AddHistory() {
     const TagEditorOptions options = liveOptions ? liveOptions() : TagEditorOptions{};
     if (!options.saveHistory)
         return;
-    const TTag2& hub = bridge_->Hub();
+    const TagFields& hub = bridge_->Hub();
     const std::array<const std::string*, 9> values = {
         &hub.title,      &hub.artist,    &hub.album, &hub.year,     &hub.composer,
         &hub.OrigArtist, &hub.copyright, &hub.URL,   &hub.EncodedBy};
@@ -513,7 +513,7 @@ void TTagEditor::AddHistory() {
     }
 }
 
-void TTagEditor::ChangeKeep() {
+void TagEditor::ChangeKeep() {
     const int count = list_ ? list_->SelectedCount() : 0;
     for (QComboBox* box : keepBoxes_) {
         std::vector<std::string> items = ItemsOf(box);
@@ -524,7 +524,7 @@ void TTagEditor::ChangeKeep() {
 
 // ---- The comment boxes ----
 
-void TTagEditor::OpenCommentMemo() {
+void TagEditor::OpenCommentMemo() {
     const QRect box = edComment_->geometry();
     memoComment_->setGeometry(box.x(), box.y(), box.width(), box.height() * 4);
     edComment_->hide();
@@ -533,13 +533,13 @@ void TTagEditor::OpenCommentMemo() {
     memoComment_->setFocus();
 }
 
-void TTagEditor::LeaveCommentMemo() {
+void TagEditor::LeaveCommentMemo() {
     CommentToBox();
     memoComment_->hide();
     edComment_->show();
 }
 
-void TTagEditor::CommentToBox() {
+void TagEditor::CommentToBox() {
     const bool blocked = edComment_->blockSignals(true);
     edComment_->clear();
     const QString memo = memoComment_->toPlainText();
@@ -550,7 +550,7 @@ void TTagEditor::CommentToBox() {
     edComment_->blockSignals(blocked);
 }
 
-void TTagEditor::mousePressEvent(QMouseEvent* event) {
+void TagEditor::mousePressEvent(QMouseEvent* event) {
     if (!memoComment_->isHidden())
         LeaveCommentMemo();
     QWidget::mousePressEvent(event);
@@ -558,13 +558,13 @@ void TTagEditor::mousePressEvent(QMouseEvent* event) {
 
 // ---- Colours ----
 
-QColor TTagEditor::BoxColor(const QWidget* box) {
+QColor TagEditor::BoxColor(const QWidget* box) {
     if (const auto* combo = qobject_cast<const QComboBox*>(box); combo && combo->lineEdit())
         return combo->lineEdit()->palette().color(QPalette::Base);
     return box->palette().color(QPalette::Base);
 }
 
-void TTagEditor::SetColor(QWidget* box, bool highlight) {
+void TagEditor::SetColor(QWidget* box, bool highlight) {
     const QColor color = highlight ? highlightColor_ : fieldColor_;
     QWidget* target = box;
     if (auto* combo = qobject_cast<QComboBox*>(box); combo && combo->lineEdit())
@@ -574,7 +574,7 @@ void TTagEditor::SetColor(QWidget* box, bool highlight) {
     target->setPalette(pal);
 }
 
-void TTagEditor::ColourFitHints(bool mp3Row) {
+void TagEditor::ColourFitHints(bool mp3Row) {
     for (QComboBox* box : {edTitle_, edArtist_, edAlbum_})
         SetColor(box, sondrel::ExceedsId3v1(Std(box->currentText())));
     SetColor(edGenre_, SelectedGenrePosition() < 0);
@@ -585,7 +585,7 @@ void TTagEditor::ColourFitHints(bool mp3Row) {
     }
 }
 
-void TTagEditor::ColourWhileTyping() {
+void TagEditor::ColourWhileTyping() {
     if (SaveTagChoice() == sondrel::kVersion2)
         return;
     for (QComboBox* box : {edTitle_, edArtist_, edAlbum_})
@@ -596,7 +596,7 @@ void TTagEditor::ColourWhileTyping() {
     SetColor(edGenre_, SelectedGenrePosition() < 0);
 }
 
-void TTagEditor::cbSaveTagChange() {
+void TagEditor::cbSaveTagChange() {
     const bool version1 = SaveTagChoice() == sondrel::kVersion1;
     for (QComboBox* box : {edComposer_, edOrigArtist_, edCopyright_, edURL_, edEncodedBy_})
         SetColor(box, version1);
@@ -613,7 +613,7 @@ void TTagEditor::cbSaveTagChange() {
 
 // ---- Saving ----
 
-void TTagEditor::btnSaveClick() {
+void TagEditor::btnSaveClick() {
     // A save or delete is running and letting events through (F2, Enter).
     if (blocked_)
         return;
@@ -631,7 +631,7 @@ void TTagEditor::btnSaveClick() {
     FocusAfterSave();
 }
 
-void TTagEditor::FocusAfterSave() {
+void TagEditor::FocusAfterSave() {
     const int choice = liveOptions ? liveOptions().focusAfterSave : 0;
     const std::array<QWidget*, 7> boxes = {edTrack_, edTitle_, edArtist_, edAlbum_,
                                            edYear_,  edGenre_, edComment_};
@@ -639,14 +639,14 @@ void TTagEditor::FocusAfterSave() {
         boxes[static_cast<std::size_t>(choice - 1)]->setFocus();
 }
 
-void TTagEditor::ResetCapitalization() {
+void TagEditor::ResetCapitalization() {
     const bool blocked = cbCapitalization_->blockSignals(true);
     cbCapitalization_->setCurrentIndex(0);
     cbCapitalization_->blockSignals(blocked);
     ApplyBridgeOptions();
 }
 
-FieldEdits TTagEditor::EditsFromBoxes(bool several) const {
+FieldEdits TagEditor::EditsFromBoxes(bool several) const {
     const std::string marker = Std(keepMarker_);
     auto edit = [&](const QComboBox* box) {
         return sondrel::EditOfText(Std(box->currentText()), several, marker);
@@ -671,7 +671,7 @@ FieldEdits TTagEditor::EditsFromBoxes(bool several) const {
     return e;
 }
 
-void TTagEditor::SaveTag(int mode) {
+void TagEditor::SaveTag(int mode) {
     if (!list_)
         return;
     if (mode == kSaveBatch) {
@@ -701,9 +701,9 @@ void TTagEditor::SaveTag(int mode) {
             // go in, and the components must name this file: they write to it.
             if (path != shownPath_ || !ComponentsHold(path))
                 bridge_->Read(path);
-            TTag2 hub = bridge_->Hub();
+            TagFields hub = bridge_->Hub();
             sondrel::ApplyEdits(hub, edits);
-            bridge_->sondrel2.setSondrel(hub);
+            bridge_->id3v2.setFields(hub);
             SaveTags(start);
         }
     } else {
@@ -711,9 +711,9 @@ void TTagEditor::SaveTag(int mode) {
             if (ProgressRunning() && RowIsFile(row)) {
                 const std::string path = RowPath(row);
                 bridge_->Read(path);
-                TTag2 hub = bridge_->Hub();
+                TagFields hub = bridge_->Hub();
                 sondrel::ApplyEdits(hub, edits);
-                bridge_->sondrel2.setSondrel(hub);
+                bridge_->id3v2.setFields(hub);
                 SaveTags(row);
                 QApplication::processEvents();
             }
@@ -744,31 +744,31 @@ void TTagEditor::SaveTag(int mode) {
     list_->PrintSelectedFiles(false);
 }
 
-sondrel::SaveOutcome TTagEditor::SaveTags(int row) {
+sondrel::SaveOutcome TagEditor::SaveTags(int row) {
     if (row < 0 || row >= RowCount())
         return {};
     const std::string path = RowPath(row);
     if (!ComponentsHold(path)) {
         // The components write into the file they last read; a hub prepared
         // for this row (the batch window's) must not land in another file.
-        const TTag2 fields = bridge_->Hub();
+        const TagFields fields = bridge_->Hub();
         bridge_->Read(path);
-        TTag2 hub = bridge_->Hub();
+        TagFields hub = bridge_->Hub();
         CopyFieldValues(fields, hub);
-        bridge_->sondrel2.setSondrel(hub);
+        bridge_->id3v2.setFields(hub);
     }
     const sondrel::SaveOutcome outcome = bridge_->Save(path);
     ShowSaveError(outcome);
     return outcome;
 }
 
-void TTagEditor::ShowSaveError(const sondrel::SaveOutcome& outcome) {
+void TagEditor::ShowSaveError(const sondrel::SaveOutcome& outcome) {
     const bool showErrors = liveOptions ? liveOptions().showErrors : true;
     if (sondrel::ShowsSaveErrorBox(showErrors, outcome.error) && showErrorBox)
         showErrorBox(Q(sondrel::SaveErrorMessage(outcome.error)));
 }
 
-void TTagEditor::DeleteTags(sondrel::RemoveKind kind) {
+void TagEditor::DeleteTags(sondrel::RemoveKind kind) {
     if (!list_ || blocked_)
         return;
     BlockSave();
@@ -800,7 +800,7 @@ void TTagEditor::DeleteTags(sondrel::RemoveKind kind) {
     ShowCurrentFile();
 }
 
-void TTagEditor::BlockSave() {
+void TagEditor::BlockSave() {
     // Disabling the focused list or button hands the focus on; that move is
     // not the user's and must not become LastEditControl.
     blocked_ = true;
@@ -809,29 +809,29 @@ void TTagEditor::BlockSave() {
         list_->lbFile()->setEnabled(false);
 }
 
-void TTagEditor::UnBlockSave() {
+void TagEditor::UnBlockSave() {
     btnSave_->setEnabled(true);
     if (list_)
         list_->lbFile()->setEnabled(true);
     blocked_ = false;
 }
 
-void TTagEditor::UnBlockSong() {
+void TagEditor::UnBlockSong() {
     if (btnSave_->isEnabled() && lastEdit_)
         lastEdit_->setFocus();
 }
 
-void TTagEditor::actChangeTags() {
+void TagEditor::actChangeTags() {
     setReadTagChoice(shell::NextReadTagChoice(ReadTagChoice()));
 }
 
-void TTagEditor::actClearHistory() {
+void TagEditor::actClearHistory() {
     for (QComboBox* box : historyBoxes_)
         SetItemsKeepingText(box, {});
     ShowCurrentFile();
 }
 
-void TTagEditor::labLinkClick() {
+void TagEditor::labLinkClick() {
     const QString target = shell::UrlLabelTarget(edURL_->currentText());
     if (!target.isEmpty() && openUrl)
         openUrl(target);
@@ -839,7 +839,7 @@ void TTagEditor::labLinkClick() {
 
 // ---- Keyboard and focus ----
 
-void TTagEditor::OnFocusChanged(QWidget* now) {
+void TagEditor::OnFocusChanged(QWidget* now) {
     if (!now || blocked_)
         return;
     if (list_ && now == list_->lbFile()) {
@@ -858,7 +858,7 @@ void TTagEditor::OnFocusChanged(QWidget* now) {
     }
 }
 
-void TTagEditor::MoveDown() {
+void TagEditor::MoveDown() {
     if (blocked_)
         return;
     const int was = CurrentRow();
@@ -878,7 +878,7 @@ void TTagEditor::MoveDown() {
     ShowCurrentFile();
 }
 
-void TTagEditor::MoveUp() {
+void TagEditor::MoveUp() {
     if (blocked_)
         return;
     const int was = CurrentRow();
@@ -906,7 +906,7 @@ void TTagEditor::MoveUp() {
     ShowCurrentFile();
 }
 
-bool TTagEditor::eventFilter(QObject* watched, QEvent* event) {
+bool TagEditor::eventFilter(QObject* watched, QEvent* event) {
     if (watched == memoComment_) {
         if (event->type() == QEvent::FocusOut && !memoComment_->isHidden())
             LeaveCommentMemo();

@@ -24,9 +24,9 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QHBoxLayout;
-class TFileList;
-class TfmWait;
-class Tfmmp3Info;
+class FileList;
+class ProgressSink;
+class InfoWindow;
 
 // The options the editor reads live from the options window.
 struct TagEditorOptions {
@@ -36,7 +36,7 @@ struct TagEditorOptions {
     int focusAfterSave = 0;  // 0 "Don't change focus", 1 Track # ... 7 Comment
 };
 
-class TTagEditor : public QWidget {
+class TagEditor : public QWidget {
     Q_OBJECT
 public:
     // SaveTag modes: from the edit boxes (Save button), and the batch
@@ -45,13 +45,13 @@ public:
     static constexpr int kSaveBatch = 4;
     static constexpr int kGenreOtherPosition = 95;
 
-    explicit TTagEditor(QWidget* parent = nullptr);
-    ~TTagEditor() override;
+    explicit TagEditor(QWidget* parent = nullptr);
+    ~TagEditor() override;
 
     // Connects the list's selection signals to ShowCurrentFile and ChangeKeep.
-    void setFileList(TFileList* list);
-    void setInfoWindow(Tfmmp3Info* info) { info_ = info; }
-    void setProgressWindow(TfmWait* wait) { wait_ = wait; }
+    void setFileList(FileList* list);
+    void setInfoWindow(InfoWindow* info) { info_ = info; }
+    void setProgress(ProgressSink* progress) { wait_ = progress; }
     // Nothing is shown until the main window has finished its start-up.
     void setStarted(bool started) { started_ = started; }
 
@@ -171,9 +171,9 @@ private:
     void ColourWhileTyping();
 
     std::unique_ptr<sondrel::TagBridge> bridge_;
-    QPointer<TFileList> list_;
-    Tfmmp3Info* info_ = nullptr;
-    TfmWait* wait_ = nullptr;
+    QPointer<FileList> list_;
+    InfoWindow* info_ = nullptr;
+    ProgressSink* wait_ = nullptr;
 
     QComboBox* edTrack_ = nullptr;
     QComboBox* edTitle_ = nullptr;

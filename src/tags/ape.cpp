@@ -58,13 +58,14 @@ std::int64_t OldBlocksPerFrame(std::uint16_t version, std::uint16_t level) {
 
 }  // namespace
 
-void TAPE::ResetStream() {
+void MonkeysAudioTag::ResetStream() {
     bits_ = 0;
     blocksPerFrame_ = 0;
     totalSamples_ = 0;
 }
 
-void TAPE::ReadStream(const File& file, std::int64_t fileSize, std::int64_t /*audioEnd*/) {
+void MonkeysAudioTag::ReadStream(const File& file, std::int64_t fileSize,
+                                 std::int64_t /*audioEnd*/) {
     fileLength_ = fileSize;
     const auto head = file.ReadAt(id3v2_, kOldHeaderSize);
     if (!head)

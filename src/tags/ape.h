@@ -8,7 +8,7 @@
 
 namespace sondrel {
 
-class TAPE : public ApeTaggedComponent {
+class MonkeysAudioTag : public ApeTaggedComponent {
 public:
     // Stream version from which a descriptor precedes the header.
     static constexpr std::uint16_t kDescriptorVersion = 3980;
@@ -16,8 +16,8 @@ public:
     static constexpr std::size_t kDescriptorSize = 52;
     static constexpr std::size_t kNewHeaderSize = 24;
 
-    TAPE() = default;
-    ~TAPE() override = default;
+    MonkeysAudioTag() = default;
+    ~MonkeysAudioTag() override = default;
 
     std::uint8_t Bits() const { return bits_; }
     std::int64_t BlocksPerFrame() const { return blocksPerFrame_; }

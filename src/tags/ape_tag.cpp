@@ -239,10 +239,11 @@ std::int64_t Id3v2SizeAt(const File& file) {
     return size + 10;
 }
 
-std::optional<TTag> ParseId3v1(std::span<const std::uint8_t> block, std::string_view codepage) {
+std::optional<Id3v1Fields> ParseId3v1(std::span<const std::uint8_t> block,
+                                      std::string_view codepage) {
     if (block.size() < kId3v1Size || !StartsWith(block, "TAG"))
         return std::nullopt;
-    TTag tag;
+    Id3v1Fields tag;
     tag.header = "TAG";
     tag.Title = Id3v1Text(block.subspan(3, 30), codepage);
     tag.Artist = Id3v1Text(block.subspan(33, 30), codepage);

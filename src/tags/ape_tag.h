@@ -110,7 +110,8 @@ std::optional<Tail> LocateTail(const Source& file);
 std::int64_t Id3v2SizeAt(const File& file);
 
 // The 128-byte ID3v1 block; texts converted from `codepage` to UTF-8.
-std::optional<TTag> ParseId3v1(std::span<const std::uint8_t> block, std::string_view codepage);
+std::optional<Id3v1Fields> ParseId3v1(std::span<const std::uint8_t> block,
+                                      std::string_view codepage);
 
 // The number before the first "/", modulo 256; 0 when it is not a number.
 std::uint8_t TrackNumberOf(std::string_view text);
@@ -123,7 +124,7 @@ std::string FormatDuration(double seconds);
 
 }  // namespace apetag
 
-// Tag fields, reading and saving common to TAPE and TMPCTag. The stream
+// Tag fields, reading and saving common to MonkeysAudioTag and MusepackTag. The stream
 // header is the derived class's business.
 class ApeTaggedComponent : public TagComponent {
 public:

@@ -188,12 +188,12 @@ std::string EncodePrefix(std::string_view utf8, std::size_t maxBytes, std::strin
     return best;
 }
 
-TTag ParseBlock(std::span<const std::uint8_t, kBlockSize> block, std::string_view codepage) {
+Id3v1Fields ParseBlock(std::span<const std::uint8_t, kBlockSize> block, std::string_view codepage) {
     const std::span<const std::uint8_t> b(block);
     auto text = [&](std::size_t offset, std::size_t len) {
         return CodePageToUtf8(TrimRight(AsText(b.subspan(offset, len))), codepage);
     };
-    TTag tag;
+    Id3v1Fields tag;
     tag.header = std::string(AsText(b.first(3)));
     tag.Title = text(3, kTextWidth);
     tag.Artist = text(33, kTextWidth);
@@ -211,7 +211,7 @@ TTag ParseBlock(std::span<const std::uint8_t, kBlockSize> block, std::string_vie
     return tag;
 }
 
-Bytes BuildBlock(const TTag& tag, std::string_view codepage) {
+Bytes BuildBlock(const Id3v1Fields& tag, std::string_view codepage) {
     Bytes block(kBlockSize, 0);
     auto put = [&](std::size_t offset, const std::string& utf8, std::size_t width) {
         const std::string enc = EncodePrefix(utf8, width, codepage);
@@ -274,7 +274,7 @@ Lyrics3Fields ParseLyrics3(std::span<const std::uint8_t> block, std::string_view
     return out;
 }
 
-Bytes BuildLyrics3(const std::string& lyrics, const TTag& tag, std::string_view codepage) {
+Bytes BuildLyrics3(const std::string& lyrics, const Id3v1Fields& tag, std::string_view codepage) {
     std::string body(kLyricsBegin);
     body += kIndicator;
     auto field = [&](std::string_view id, const std::string& value) {
@@ -297,64 +297,64 @@ Bytes BuildLyrics3(const std::string& lyrics, const TTag& tag, std::string_view 
 
 }  // namespace id3v1
 
-void TSondrelDescript::setFilename(const std::string& path) {
+void Id3v1Tag::setFilename(const std::string& path) {
     filename_ = path;
     ReadTag();
     FileNameChanged();
 }
 
-void TSondrelDescript::setSondrel(const TTag& tag) {
+void Id3v1Tag::setFields(const Id3v1Fields& tag) {
     tag_ = tag;
     tag_.GenreID = ClampGenreId(tag.GenreID);
     Changed();
 }
 
-void TSondrelDescript::settrack(std::uint8_t v) {
+void Id3v1Tag::settrack(std::uint8_t v) {
     tag_.track = v;
     Changed();
 }
 
-void TSondrelDescript::setTitle(const std::string& v) {
+void Id3v1Tag::setTitle(const std::string& v) {
     tag_.Title = v;
     Changed();
 }
 
-void TSondrelDescript::setArtist(const std::string& v) {
+void Id3v1Tag::setArtist(const std::string& v) {
     tag_.Artist = v;
     Changed();
 }
 
-void TSondrelDescript::setAlbum(const std::string& v) {
+void Id3v1Tag::setAlbum(const std::string& v) {
     tag_.Album = v;
     Changed();
 }
 
-void TSondrelDescript::setYear(const std::string& v) {
+void Id3v1Tag::setYear(const std::string& v) {
     tag_.Year = Utf8Prefix(v, id3v1::kYearWidth);
     Changed();
 }
 
-void TSondrelDescript::setComment(const std::string& v) {
+void Id3v1Tag::setComment(const std::string& v) {
     tag_.Comment = Utf8Prefix(v, id3v1::kCommentWidth);
     Changed();
 }
 
-void TSondrelDescript::setGenreID(unsigned v) {
+void Id3v1Tag::setGenreID(unsigned v) {
     tag_.GenreID = ClampGenreId(v);
     Changed();
 }
 
-void TSondrelDescript::setLyrics(const std::string& v) {
+void Id3v1Tag::setLyrics(const std::string& v) {
     lyrics_ = v;
     Changed();
 }
 
-void TSondrelDescript::ClearTag() {
-    tag_ = TTag{};
+void Id3v1Tag::ClearTag() {
+    tag_ = Id3v1Fields{};
     lyrics_.clear();
 }
 
-bool TSondrelDescript::ReadTag() {
+bool Id3v1Tag::ReadTag() {
     valid_ = false;
     ClearTag();
     error_.clear();
@@ -375,7 +375,7 @@ bool TSondrelDescript::ReadTag() {
     return valid_;
 }
 
-void TSondrelDescript::LoadFrom(const FileSnapshot& file) {
+void Id3v1Tag::LoadFrom(const FileSnapshot& file) {
     filename_ = file.Path();
     valid_ = false;
     ClearTag();
@@ -384,7 +384,7 @@ void TSondrelDescript::LoadFrom(const FileSnapshot& file) {
     FileNameChanged();
 }
 
-bool TSondrelDescript::ReadOpened(const FileSnapshot& file) {
+bool Id3v1Tag::ReadOpened(const FileSnapshot& file) {
     const std::int64_t size = file.Size();
     if (size < static_cast<std::int64_t>(id3v1::kBlockSize)) {
         Fail(kMsgReadFailed);
@@ -411,7 +411,7 @@ bool TSondrelDescript::ReadOpened(const FileSnapshot& file) {
 
 // Malformed Lyrics3 data leaves the ID3v1 fields (and whatever fields came
 // before the fault) in place; it is reported but the tag stays valid.
-void TSondrelDescript::ReadLyrics3(const FileSnapshot& file, std::int64_t size) {
+void Id3v1Tag::ReadLyrics3(const FileSnapshot& file, std::int64_t size) {
     auto fail = [&] { error_ = kMsgLyrics3; };
     try {
         auto footer = ReadFooter(file, size);
@@ -449,7 +449,7 @@ void TSondrelDescript::ReadLyrics3(const FileSnapshot& file, std::int64_t size) 
     }
 }
 
-bool TSondrelDescript::WriteTag() {
+bool Id3v1Tag::WriteTag() {
     error_.clear();
     if (!FileExists(filename_)) {
         Fail(kMsgSaveMissing);
@@ -458,7 +458,7 @@ bool TSondrelDescript::WriteTag() {
     return Guard(kMsgSaveFailed, [&] { return DoWrite(); });
 }
 
-bool TSondrelDescript::DoWrite() {
+bool Id3v1Tag::DoWrite() {
     auto file = File::Open(filename_, File::Mode::ReadWrite);
     const std::int64_t size = file ? file->Size() : -1;
     if (size < 0) {
@@ -497,7 +497,7 @@ bool TSondrelDescript::DoWrite() {
     return true;
 }
 
-bool TSondrelDescript::RemoveTag() {
+bool Id3v1Tag::RemoveTag() {
     error_.clear();
     if (!FileExists(filename_))
         return false;

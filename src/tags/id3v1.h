@@ -31,10 +31,10 @@ inline constexpr std::size_t kYearWidth = 4;
 inline constexpr std::size_t kCommentWidth = 30;
 
 // The 128-byte block parsed into a record (texts converted to UTF-8).
-TTag ParseBlock(std::span<const std::uint8_t, kBlockSize> block,
-                std::string_view codepage = kDefaultCodePage);
+Id3v1Fields ParseBlock(std::span<const std::uint8_t, kBlockSize> block,
+                       std::string_view codepage = kDefaultCodePage);
 // The 128-byte block for `tag`; texts are cut to their field widths.
-Bytes BuildBlock(const TTag& tag, std::string_view codepage = kDefaultCodePage);
+Bytes BuildBlock(const Id3v1Fields& tag, std::string_view codepage = kDefaultCodePage);
 
 // Values found in a Lyrics3 v2 field list. Unset members were not present.
 struct Lyrics3Fields {
@@ -49,7 +49,7 @@ Lyrics3Fields ParseLyrics3(std::span<const std::uint8_t> block,
                            std::string_view codepage = kDefaultCodePage);
 // The whole Lyrics3 v2 block: IND, LYR, and ETT/EAR/EAL for texts longer than
 // the ID3v1 fields hold. Values over the 5-digit limit are cut.
-Bytes BuildLyrics3(const std::string& lyrics, const TTag& tag,
+Bytes BuildLyrics3(const std::string& lyrics, const Id3v1Fields& tag,
                    std::string_view codepage = kDefaultCodePage);
 
 // The encoded form of the longest prefix of `utf8` (whole characters) that
@@ -59,9 +59,9 @@ std::string EncodePrefix(std::string_view utf8, std::size_t maxBytes, std::strin
 }  // namespace id3v1
 
 // The ID3v1 + Lyrics3 v2 tag component.
-class TSondrelDescript : public TagComponent {
+class Id3v1Tag : public TagComponent {
 public:
-    TSondrelDescript() = default;
+    Id3v1Tag() = default;
 
     const std::string& Filename() const { return filename_; }
     // Stores the path, reads the file, then fires onFileNameChange.
@@ -69,8 +69,8 @@ public:
     // The same for a file already opened by the caller (read from its bytes).
     void LoadFrom(const FileSnapshot& file);
 
-    const TTag& Sondrel() const { return tag_; }
-    void setSondrel(const TTag& tag);
+    const Id3v1Fields& Fields() const { return tag_; }
+    void setFields(const Id3v1Fields& tag);
 
     std::uint8_t track() const { return tag_.track; }
     void settrack(std::uint8_t v);
@@ -109,7 +109,7 @@ private:
     bool DoWrite();
 
     std::string filename_;
-    TTag tag_;
+    Id3v1Fields tag_;
     std::string lyrics_;
     bool useLyrics3_ = true;
     std::string codePage_{kDefaultCodePage};

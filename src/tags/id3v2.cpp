@@ -22,13 +22,14 @@ using id3v2::RawFrame;
 // same kind replaces an earlier one; on saving, every copy is replaced.
 struct TextRoute {
     std::string_view id;
-    std::string TTag2::*field;
+    std::string TagFields::*field;
 };
 constexpr TextRoute kTextRoutes[] = {
-    {"TRCK", &TTag2::track},     {"TIT2", &TTag2::title},      {"TPE1", &TTag2::artist},
-    {"TALB", &TTag2::album},     {"TYER", &TTag2::year},       {"TCON", &TTag2::Genre},
-    {"TCOM", &TTag2::composer},  {"TOPE", &TTag2::OrigArtist}, {"TCOP", &TTag2::copyright},
-    {"TENC", &TTag2::EncodedBy},
+    {"TRCK", &TagFields::track},     {"TIT2", &TagFields::title},
+    {"TPE1", &TagFields::artist},    {"TALB", &TagFields::album},
+    {"TYER", &TagFields::year},      {"TCON", &TagFields::Genre},
+    {"TCOM", &TagFields::composer},  {"TOPE", &TagFields::OrigArtist},
+    {"TCOP", &TagFields::copyright}, {"TENC", &TagFields::EncodedBy},
 };
 
 const TextRoute* TextRouteOf(std::string_view id23) {
@@ -50,8 +51,8 @@ constexpr DescribedKind kComment{"COMM", 2, 3};
 constexpr DescribedKind kLyrics{"USLT", 2, 3};
 constexpr DescribedKind kUserUrl{"WXXX", 1, 2};
 
-std::optional<std::vector<FieldValue>> Fields(const RawFrame& frame, ByteView data,
-                                              std::string_view codePage) {
+std::optional<std::vector<FieldValue>> FrameFields(const RawFrame& frame, ByteView data,
+                                                   std::string_view codePage) {
     const auto content = id3v2::ContentOf(frame, data);
     const auto layout = id3v2::LayoutOf(frame);
     if (!content || layout.empty())
@@ -59,8 +60,9 @@ std::optional<std::vector<FieldValue>> Fields(const RawFrame& frame, ByteView da
     return id3v2::ReadFields(layout, *content, codePage);
 }
 
-std::optional<std::vector<FieldValue>> Fields(const RawFrame& frame, std::string_view codePage) {
-    return Fields(frame, frame.Data, codePage);
+std::optional<std::vector<FieldValue>> FrameFields(const RawFrame& frame,
+                                                   std::string_view codePage) {
+    return FrameFields(frame, frame.Data, codePage);
 }
 
 struct Owned {
@@ -74,7 +76,7 @@ std::optional<Owned> OwnedInstance(const std::vector<RawFrame>& frames, const De
     for (std::size_t i = 0; i < frames.size(); ++i) {
         if (frames[i].Id23() != kind.id)
             continue;
-        const auto values = Fields(frames[i], codePage);
+        const auto values = FrameFields(frames[i], codePage);
         if (!values)
             continue;
         Owned owned{i, (*values)[kind.valueField].Text()};
@@ -168,7 +170,7 @@ Bytes UrlFrame(const std::string& url) {
                                     FieldValue{0, {url}, {}}}));
 }
 
-Bytes PictureFrame(const TPicture& p) {
+Bytes PictureFrame(const Picture& p) {
     const std::uint8_t enc = id3v2::ChooseEncoding({p.Description});
     return id3v2::RenderFrame23(
         "APIC",
@@ -179,11 +181,11 @@ Bytes PictureFrame(const TPicture& p) {
 }
 
 // `data` is the frame's data (frame.Data need not hold it).
-std::optional<TPicture> PictureOf(const RawFrame& frame, ByteView data, std::string_view codePage) {
-    auto values = Fields(frame, data, codePage);
+std::optional<Picture> PictureOf(const RawFrame& frame, ByteView data, std::string_view codePage) {
+    auto values = FrameFields(frame, data, codePage);
     if (!values)
         return std::nullopt;
-    TPicture p;
+    Picture p;
     if (frame.Major < 3) {
         const Bytes& format = (*values)[1].Binary;
         p.MimeType = format == Bytes{'P', 'N', 'G'} ? "image/png" : "image/jpg";
@@ -198,30 +200,30 @@ std::optional<TPicture> PictureOf(const RawFrame& frame, ByteView data, std::str
 
 }  // namespace
 
-void TSondrel2::setFileName(const std::string& path) {
+void Id3v2Tag::setFileName(const std::string& path) {
     fileName_ = path;
     ReadTag();
     FileNameChanged();
 }
 
-void TSondrel2::setSondrel(const TTag2& tag) {
+void Id3v2Tag::setFields(const TagFields& tag) {
     tag_ = tag;
     tag_.GenreID = ClampGenreId(tag.GenreID);
     SyncImagesCount();
     Changed();
 }
 
-void TSondrel2::setGenreID(long long id) {
+void Id3v2Tag::setGenreID(long long id) {
     tag_.GenreID = ClampGenreId(id);
     Changed();
 }
 
-void TSondrel2::setPictures(std::vector<TPicture> pictures) {
+void Id3v2Tag::setPictures(std::vector<Picture> pictures) {
     pictures_ = std::move(pictures);
     SyncImagesCount();
 }
 
-void TSondrel2::ClearTag() {
+void Id3v2Tag::ClearTag() {
     for (const auto& r : kTextRoutes)
         (tag_.*r.field).clear();
     tag_.comment.clear();
@@ -233,13 +235,13 @@ void TSondrel2::ClearTag() {
     SyncImagesCount();
 }
 
-bool TSondrel2::CanWrite(const std::string& fileName) const {
+bool Id3v2Tag::CanWrite(const std::string& fileName) const {
     return File::Open(fileName, File::Mode::ReadWrite).has_value();
 }
 
 // ---- Reading ----
 
-bool TSondrel2::ReadTag() {
+bool Id3v2Tag::ReadTag() {
     error_.clear();
     valid_ = false;
     ClearTag();
@@ -263,7 +265,7 @@ bool TSondrel2::ReadTag() {
     return FinishRead();
 }
 
-void TSondrel2::LoadFrom(const FileSnapshot& file) {
+void Id3v2Tag::LoadFrom(const FileSnapshot& file) {
     fileName_ = file.Path();
     error_.clear();
     valid_ = false;
@@ -279,14 +281,14 @@ void TSondrel2::LoadFrom(const FileSnapshot& file) {
     FileNameChanged();
 }
 
-bool TSondrel2::FinishRead() {
+bool Id3v2Tag::FinishRead() {
     ApplyGenreRule();
     if (!valid_ && onError)
         onError(*this, error_);
     return valid_;
 }
 
-bool TSondrel2::ReadFile(const FileSnapshot& file) {
+bool Id3v2Tag::ReadFile(const FileSnapshot& file) {
     const std::int64_t fileSize = file.Size();
     Bytes headStorage;
     const auto head = file.View(0,
@@ -339,7 +341,7 @@ bool TSondrel2::ReadFile(const FileSnapshot& file) {
         const TextRoute* route = TextRouteOf(id);
         if (!route && id != "TPE2" && id != "TDRC")
             continue;
-        const auto values = Fields(frame, legacyCodePage_);
+        const auto values = FrameFields(frame, legacyCodePage_);
         if (!values)
             continue;
         std::string value = (*values)[1].Text();
@@ -367,7 +369,7 @@ bool TSondrel2::ReadFile(const FileSnapshot& file) {
     return true;
 }
 
-void TSondrel2::ApplyGenreRule() {
+void Id3v2Tag::ApplyGenreRule() {
     std::string& g = tag_.Genre;
     const std::size_t close = g.find(')');
     const bool bracketed = !g.empty() && g[0] == '(' && close != std::string::npos;
@@ -393,7 +395,7 @@ void TSondrel2::ApplyGenreRule() {
 
 // ---- Writing ----
 
-bool TSondrel2::WriteTag() {
+bool Id3v2Tag::WriteTag() {
     error_.clear();
     if (!FileExists(fileName_)) {
         error_ = kMsgNoFile;
@@ -416,7 +418,7 @@ bool TSondrel2::WriteTag() {
     }
 }
 
-bool TSondrel2::WriteFile(File& file) {
+bool Id3v2Tag::WriteFile(File& file) {
     const std::int64_t fileSize = file.Size();
     if (fileSize < 0) {
         error_ = WithDetail(kMsgFileError, file.LastError());
@@ -469,7 +471,7 @@ bool TSondrel2::WriteFile(File& file) {
             } else if (id == "TDRC") {
                 // A recording time that contradicts the year would bring the
                 // old year back in readers that prefer it.
-                const auto values = Fields(f, legacyCodePage_);
+                const auto values = FrameFields(f, legacyCodePage_);
                 owned[i] = !values || FirstChars((*values)[1].Text(), 4) != tag_.year;
             }
         }
@@ -519,7 +521,7 @@ bool TSondrel2::WriteFile(File& file) {
 
 // ---- Removal ----
 
-bool TSondrel2::RemoveTag() {
+bool Id3v2Tag::RemoveTag() {
     error_.clear();
     if (!FileExists(fileName_)) {
         error_ = kMsgNoFile;
@@ -543,7 +545,7 @@ bool TSondrel2::RemoveTag() {
     return true;
 }
 
-bool TSondrel2::RemoveFromFile() {
+bool Id3v2Tag::RemoveFromFile() {
     std::string openError;
     auto file = File::Open(fileName_, File::Mode::Read, &openError);
     const std::int64_t fileSize = file ? file->Size() : -1;

@@ -1,5 +1,5 @@
-// TSondrel2: the ID3v2 tag at the start of an MP3 file, and the hub whose
-// record (TTag2) every other format is shown and saved through. Reads 2.2 to
+// Id3v2Tag: the ID3v2 tag at the start of an MP3 file, and the hub whose
+// record (TagFields) every other format is shown and saved through. Reads 2.2 to
 // 2.4, writes 2.3, removes the tag, and keeps the attached pictures. Frames
 // that no field owns are carried over unchanged on every save.
 #pragma once
@@ -16,12 +16,11 @@ namespace sondrel {
 class File;
 class FileSnapshot;
 
-class TSondrel2 : public TagComponent {
+class Id3v2Tag : public TagComponent {
 public:
     // The failure texts users see.
     static constexpr const char* kMsgNoFile = "File does not exist!";
-    static constexpr const char* kMsgNoTag =
-        "MP3 does not contain a sondrel2 or wrong file format!";
+    static constexpr const char* kMsgNoTag = "MP3 does not contain a id3v2 or wrong file format!";
     static constexpr const char* kMsgFileError = "File error!";
     static constexpr const char* kMsgRemoveDenied = "Error removing tag!";
     static constexpr const char* kMsgRemoveFailed = "File error (remove)!";
@@ -33,7 +32,7 @@ public:
     // A picture file larger than this is refused by AddImage.
     static constexpr std::int64_t kMaxPictureBytes = 64 * 1024 * 1024;
 
-    TSondrel2() = default;
+    Id3v2Tag() = default;
 
     const std::string& FileName() const { return fileName_; }
     // Stores the path, reads the file, then fires onFileNameChange.
@@ -41,9 +40,9 @@ public:
     // The same for a file already opened by the caller (read from its bytes).
     void LoadFrom(const FileSnapshot& file);
 
-    const TTag2& Sondrel() const { return tag_; }
+    const TagFields& Fields() const { return tag_; }
     // Copies the whole record (ImagesCount stays the length of the picture list).
-    void setSondrel(const TTag2& tag);
+    void setFields(const TagFields& tag);
 
     const std::string& track() const { return tag_.track; }
     const std::string& title() const { return tag_.title; }
@@ -105,9 +104,9 @@ public:
     bool CanWrite(const std::string& fileName) const;
 
     // ---- Pictures (positions count from 0) ----
-    const std::vector<TPicture>& Pictures() const { return pictures_; }
+    const std::vector<Picture>& Pictures() const { return pictures_; }
     // Replaces the whole list (memory only).
-    void setPictures(std::vector<TPicture> pictures);
+    void setPictures(std::vector<Picture> pictures);
     // Inserts the picture file at `position` and saves the tag. False when the
     // position is out of range or the file cannot be read (nothing changes);
     // true otherwise, with the outcome of the save in Error.
@@ -135,8 +134,8 @@ private:
     void SyncImagesCount() { tag_.ImagesCount = static_cast<std::int32_t>(pictures_.size()); }
 
     std::string fileName_;
-    TTag2 tag_;
-    std::vector<TPicture> pictures_;
+    TagFields tag_;
+    std::vector<Picture> pictures_;
     std::string lyricsLanguage_ = "eng";
     std::string legacyCodePage_ = "ISO-8859-1";
 };

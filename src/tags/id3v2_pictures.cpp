@@ -1,4 +1,4 @@
-// The picture operations of TSondrel2.
+// The picture operations of Id3v2Tag.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,8 +22,7 @@ bool IsJfif(const std::vector<std::uint8_t>& data) {
 
 }  // namespace
 
-bool TSondrel2::AddImage(int position, const std::string& fileName,
-                         const std::string& description) {
+bool Id3v2Tag::AddImage(int position, const std::string& fileName, const std::string& description) {
     if (position < 0 || static_cast<std::size_t>(position) > pictures_.size()) {
         error_ = kMsgAddImage;
         return false;
@@ -39,7 +38,7 @@ bool TSondrel2::AddImage(int position, const std::string& fileName,
         error_ = kMsgPictureUnreadable;
         return false;
     }
-    TPicture picture;
+    Picture picture;
     picture.MimeType = MimeByExtension(fileName, *data);
     picture.Description = description;
     picture.PictureType = 3;
@@ -50,7 +49,7 @@ bool TSondrel2::AddImage(int position, const std::string& fileName,
     return true;
 }
 
-std::int32_t TSondrel2::DeleteImage(int position) {
+std::int32_t Id3v2Tag::DeleteImage(int position) {
     if (!InList(position, pictures_.size())) {
         error_ = kMsgDeleteImage;
         return -1;
@@ -61,25 +60,25 @@ std::int32_t TSondrel2::DeleteImage(int position) {
     return 0;
 }
 
-std::string TSondrel2::GetMIME(int position) const {
+std::string Id3v2Tag::GetMIME(int position) const {
     if (!InList(position, pictures_.size()))
         return {};
-    const TPicture& p = pictures_[static_cast<std::size_t>(position)];
+    const Picture& p = pictures_[static_cast<std::size_t>(position)];
     return IsJfif(p.Data) ? "image/jpg" : p.MimeType;
 }
 
-std::string TSondrel2::GetDescription(int position) const {
+std::string Id3v2Tag::GetDescription(int position) const {
     if (!InList(position, pictures_.size()))
         return {};
     return pictures_[static_cast<std::size_t>(position)].Description;
 }
 
-void TSondrel2::SetDescription(int position, const std::string& description) {
+void Id3v2Tag::SetDescription(int position, const std::string& description) {
     if (InList(position, pictures_.size()))
         pictures_[static_cast<std::size_t>(position)].Description = description;
 }
 
-int TSondrel2::SaveImageToFile(int position, const std::string& fileName) {
+int Id3v2Tag::SaveImageToFile(int position, const std::string& fileName) {
     const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         const int code = errno;
@@ -88,7 +87,7 @@ int TSondrel2::SaveImageToFile(int position, const std::string& fileName) {
     }
     File out = File::Adopt(fd);
     if (InList(position, pictures_.size())) {
-        const TPicture& p = pictures_[static_cast<std::size_t>(position)];
+        const Picture& p = pictures_[static_cast<std::size_t>(position)];
         if (!out.WriteAt(0, p.Data)) {
             const int code = errno != 0 ? errno : EIO;
             error_ = out.LastError();

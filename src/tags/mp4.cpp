@@ -24,7 +24,7 @@ std::string ModuleFileName() {
 
 }  // namespace
 
-bool TMp4Tag::Own() {
+bool Mp4Tag::Own() {
     // A name with a zero byte inside would reach the module cut short.
     if (fileName_.empty() || fileName_.find('\0') != std::string::npos)
         return false;
@@ -41,12 +41,12 @@ bool TMp4Tag::Own() {
     return valid_;
 }
 
-void TMp4Tag::Saved() {
+void Mp4Tag::Saved() {
     pending_.clear();
     pendingBmp_ = -1;
 }
 
-void TMp4Tag::setFileName(const std::string& fileName) {
+void Mp4Tag::setFileName(const std::string& fileName) {
     fileName_ = fileName;
     Saved();
     error_.clear();
@@ -56,7 +56,7 @@ void TMp4Tag::setFileName(const std::string& fileName) {
     genreId_ = valid_ ? GenreIdOf(Genre()) : kGenreOther;
 }
 
-std::string TMp4Tag::Text(Getter get) {
+std::string Mp4Tag::Text(Getter get) {
     if (!Own())
         return {};
     const std::int32_t len = get(nullptr, 0);
@@ -68,7 +68,7 @@ std::string TMp4Tag::Text(Getter get) {
     return buf;
 }
 
-void TMp4Tag::SetText(Setter set, const std::string& value, const char* failure) {
+void Mp4Tag::SetText(Setter set, const std::string& value, const char* failure) {
     error_.clear();
     // The module takes zero-terminated texts: a text with a zero byte inside
     // would be stored cut short.
@@ -78,7 +78,7 @@ void TMp4Tag::SetText(Setter set, const std::string& value, const char* failure)
         pending_.emplace_back(set, value);
 }
 
-std::int32_t TMp4Tag::Number(std::int32_t (*get)(), const char* failure) {
+std::int32_t Mp4Tag::Number(std::int32_t (*get)(), const char* failure) {
     error_.clear();
     const std::int32_t v = Own() ? get() : -1;
     if (v < 0)
@@ -86,112 +86,112 @@ std::int32_t TMp4Tag::Number(std::int32_t (*get)(), const char* failure) {
     return v;
 }
 
-std::string TMp4Tag::Track() {
+std::string Mp4Tag::Track() {
     return Text(m4atag::GetTrack);
 }
-std::string TMp4Tag::Title() {
+std::string Mp4Tag::Title() {
     return Text(m4atag::GetTitle);
 }
-std::string TMp4Tag::Artist() {
+std::string Mp4Tag::Artist() {
     return Text(m4atag::GetArtist);
 }
-std::string TMp4Tag::Album() {
+std::string Mp4Tag::Album() {
     return Text(m4atag::GetAlbum);
 }
-std::string TMp4Tag::Year() {
+std::string Mp4Tag::Year() {
     return Text(m4atag::GetYear);
 }
-std::string TMp4Tag::Comment() {
+std::string Mp4Tag::Comment() {
     return Text(m4atag::GetComment);
 }
-std::string TMp4Tag::Lyrics() {
+std::string Mp4Tag::Lyrics() {
     return Text(m4atag::GetLyrics);
 }
-std::string TMp4Tag::Composer() {
+std::string Mp4Tag::Composer() {
     return Text(m4atag::GetComposer);
 }
-std::string TMp4Tag::OrigArtist() {
+std::string Mp4Tag::OrigArtist() {
     return Text(m4atag::GetOrigArtist);
 }
-std::string TMp4Tag::Copyright() {
+std::string Mp4Tag::Copyright() {
     return Text(m4atag::GetCopyright);
 }
-std::string TMp4Tag::URL() {
+std::string Mp4Tag::URL() {
     return Text(m4atag::GetURL);
 }
-std::string TMp4Tag::EncodedBy() {
+std::string Mp4Tag::EncodedBy() {
     return Text(m4atag::GetEncodedBy);
 }
-std::string TMp4Tag::Genre() {
+std::string Mp4Tag::Genre() {
     return Text(m4atag::GetGenre);
 }
-std::string TMp4Tag::Codec() {
+std::string Mp4Tag::Codec() {
     return Text(m4atag::GetCodec);
 }
-std::string TMp4Tag::Encoder() {
+std::string Mp4Tag::Encoder() {
     return Text(m4atag::GetEncoder);
 }
-std::string TMp4Tag::ChannelMode() {
+std::string Mp4Tag::ChannelMode() {
     return Text(m4atag::GetChannelMode);
 }
 
-void TMp4Tag::setTrack(const std::string& v) {
+void Mp4Tag::setTrack(const std::string& v) {
     SetText(m4atag::SetTrack, v, "Writing error (Track)");
 }
-void TMp4Tag::setTitle(const std::string& v) {
+void Mp4Tag::setTitle(const std::string& v) {
     SetText(m4atag::SetTitle, v, "Writing error (Title)");
 }
-void TMp4Tag::setArtist(const std::string& v) {
+void Mp4Tag::setArtist(const std::string& v) {
     SetText(m4atag::SetArtist, v, "Writing error (Artist)");
 }
-void TMp4Tag::setAlbum(const std::string& v) {
+void Mp4Tag::setAlbum(const std::string& v) {
     SetText(m4atag::SetAlbum, v, "Writing error Album");
 }
-void TMp4Tag::setYear(const std::string& v) {
+void Mp4Tag::setYear(const std::string& v) {
     SetText(m4atag::SetYear, v, "Writing error Year");
 }
-void TMp4Tag::setComment(const std::string& v) {
+void Mp4Tag::setComment(const std::string& v) {
     SetText(m4atag::SetComment, v, "Writing error Comment");
 }
-void TMp4Tag::setLyrics(const std::string& v) {
+void Mp4Tag::setLyrics(const std::string& v) {
     SetText(m4atag::SetLyrics, v, "Writing error Lyrics");
 }
-void TMp4Tag::setComposer(const std::string& v) {
+void Mp4Tag::setComposer(const std::string& v) {
     SetText(m4atag::SetComposer, v, "Writing error Composer");
 }
-void TMp4Tag::setOrigArtist(const std::string& v) {
+void Mp4Tag::setOrigArtist(const std::string& v) {
     SetText(m4atag::SetOrigArtist, v, "Writing error OrigArtist");
 }
-void TMp4Tag::setCopyright(const std::string& v) {
+void Mp4Tag::setCopyright(const std::string& v) {
     SetText(m4atag::SetCopyright, v, "Writing error Copyright");
 }
-void TMp4Tag::setURL(const std::string& v) {
+void Mp4Tag::setURL(const std::string& v) {
     SetText(m4atag::SetURL, v, "Writing error URL");
 }
-void TMp4Tag::setEncodedBy(const std::string& v) {
+void Mp4Tag::setEncodedBy(const std::string& v) {
     SetText(m4atag::SetEncodedBy, v, "Writing error EncodedBy");
 }
-void TMp4Tag::setGenre(const std::string& v) {
+void Mp4Tag::setGenre(const std::string& v) {
     SetText(m4atag::SetGenre, v, "Writing error Genre");
 }
 
-std::int32_t TMp4Tag::FileLength() {
+std::int32_t Mp4Tag::FileLength() {
     return Number(m4atag::GetFileLength, "Reading error filelength");
 }
-std::int32_t TMp4Tag::Frequency() {
+std::int32_t Mp4Tag::Frequency() {
     return Number(m4atag::GetFrequency, "Reading error freq");
 }
-std::int32_t TMp4Tag::Bitrate() {
+std::int32_t Mp4Tag::Bitrate() {
     return Number(m4atag::GetBitrate, "Reading error bitrate");
 }
-std::int32_t TMp4Tag::BMP() {
+std::int32_t Mp4Tag::BMP() {
     return Number(m4atag::GetBMP, "Reading error BMP");
 }
-std::int32_t TMp4Tag::ImagesCount() {
+std::int32_t Mp4Tag::ImagesCount() {
     return Number(m4atag::GetImagesCount, "Reading error images count");
 }
 
-double TMp4Tag::DurationInSeconds() {
+double Mp4Tag::DurationInSeconds() {
     error_.clear();
     const double v = Own() ? m4atag::GetDuration() : -1.0;
     if (v < 0)
@@ -199,7 +199,7 @@ double TMp4Tag::DurationInSeconds() {
     return v;
 }
 
-void TMp4Tag::setBMP(std::int32_t v) {
+void Mp4Tag::setBMP(std::int32_t v) {
     error_.clear();
     // A negative tempo means "leave it alone" and needs no file.
     const bool ok = v < 0 ? m4atag::SetBMP(v) : Own() && m4atag::SetBMP(v);
@@ -209,7 +209,7 @@ void TMp4Tag::setBMP(std::int32_t v) {
         pendingBmp_ = v;
 }
 
-bool TMp4Tag::WriteTag() {
+bool Mp4Tag::WriteTag() {
     error_.clear();
     if (Own() && m4atag::SaveMetaData()) {
         Saved();
@@ -219,7 +219,7 @@ bool TMp4Tag::WriteTag() {
     return false;
 }
 
-bool TMp4Tag::SaveImageToFile(std::int32_t index, const std::string& fileName) {
+bool Mp4Tag::SaveImageToFile(std::int32_t index, const std::string& fileName) {
     error_.clear();
     if (Own() && m4atag::SaveImageToFile(index, fileName.c_str()))
         return true;
@@ -227,7 +227,7 @@ bool TMp4Tag::SaveImageToFile(std::int32_t index, const std::string& fileName) {
     return false;
 }
 
-bool TMp4Tag::DeleteImage(std::int32_t index) {
+bool Mp4Tag::DeleteImage(std::int32_t index) {
     error_.clear();
     if (Own() && m4atag::DeleteImage(index)) {
         Saved();
@@ -237,7 +237,7 @@ bool TMp4Tag::DeleteImage(std::int32_t index) {
     return false;
 }
 
-bool TMp4Tag::AddImage(std::int32_t position, const std::string& fileName) {
+bool Mp4Tag::AddImage(std::int32_t position, const std::string& fileName) {
     error_.clear();
     if (Own() && m4atag::AddImage(position, fileName.c_str())) {
         Saved();
@@ -247,7 +247,7 @@ bool TMp4Tag::AddImage(std::int32_t position, const std::string& fileName) {
     return false;
 }
 
-std::string TMp4Tag::GetMIME(std::int32_t index) {
+std::string Mp4Tag::GetMIME(std::int32_t index) {
     return Own() ? std::string(m4atag::GetMIME(index)) : std::string();
 }
 

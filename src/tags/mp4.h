@@ -1,4 +1,4 @@
-// TMp4Tag: the tag component of MP4, M4A and AAC files. Each property and
+// Mp4Tag: the tag component of MP4, M4A and AAC files. Each property and
 // operation is one call into the m4atag module, which holds the current
 // file's metadata; the component keeps only its file name, GenreID and the
 // outcome of the last call.
@@ -18,7 +18,7 @@
 
 namespace sondrel {
 
-class TMp4Tag : public TagComponent {
+class Mp4Tag : public TagComponent {
 public:
     const std::string& FileName() const { return fileName_; }
     // Reads the file at once; Valid tells whether it holds MP4 metadata.

@@ -163,7 +163,7 @@ std::optional<MpegHeader> DecodeMpegHeader(std::uint32_t word) {
     return h;
 }
 
-void Tmp3Info::Reset() {
+void MpegInfo::Reset() {
     valid_ = false;
     error_.clear();
     fileSize_ = 0;
@@ -177,11 +177,11 @@ void Tmp3Info::Reset() {
     frameCount_ = 0;
     zeroSideInfo_ = false;
     isVbr_ = false;
-    vbr_ = TVBRData{};
+    vbr_ = VbrHeader{};
     encoderText_.clear();
 }
 
-void Tmp3Info::setFileName(const std::string& path) {
+void MpegInfo::setFileName(const std::string& path) {
     fileName_ = path;
     bool finished = true;
     try {
@@ -205,7 +205,7 @@ void Tmp3Info::setFileName(const std::string& path) {
         FileNameChanged();
 }
 
-void Tmp3Info::LoadFrom(const FileSnapshot& file) {
+void MpegInfo::LoadFrom(const FileSnapshot& file) {
     fileName_ = file.Path();
     bool finished = true;
     try {
@@ -219,7 +219,7 @@ void Tmp3Info::LoadFrom(const FileSnapshot& file) {
         FileNameChanged();
 }
 
-void Tmp3Info::ReadTrailingTagSize(const MpegByteSource& source) {
+void MpegInfo::ReadTrailingTagSize(const MpegByteSource& source) {
     if (fileSize_ < kId3v1Size)
         return;
     const auto tag = source.ReadUpTo(fileSize_ - kId3v1Size, 3);
@@ -249,11 +249,11 @@ void Tmp3Info::ReadTrailingTagSize(const MpegByteSource& source) {
         trailingTagSize_ = size + trailerEnd;
 }
 
-void Tmp3Info::ReadAudioStart(const MpegByteSource& source) {
+void MpegInfo::ReadAudioStart(const MpegByteSource& source) {
     audioStart_ = Id3v2Extent(source);
 }
 
-void Tmp3Info::ReadVbrHeader(const Buffer& buf, std::size_t frame) {
+void MpegInfo::ReadVbrHeader(const Buffer& buf, std::size_t frame) {
     zeroSideInfo_ = true;
     for (std::size_t i = frame + 4; i < frame + 10; ++i) {
         if (ByteAt(buf, i) != 0)
@@ -301,7 +301,7 @@ void Tmp3Info::ReadVbrHeader(const Buffer& buf, std::size_t frame) {
         bitrate_ = AverageBitrate(vbr_.FrameCount, vbr_.ByteCount);
 }
 
-int Tmp3Info::AverageBitrate(std::uint32_t frames, std::uint32_t bytes) const {
+int MpegInfo::AverageBitrate(std::uint32_t frames, std::uint32_t bytes) const {
     const double perFrame = static_cast<double>(bytes) / static_cast<double>(frames);
     const double rate = RoundHalfEven((perFrame - header_.Padding) * header_.SampleRate /
                                       header_.Coefficient / 1000.0);
@@ -311,7 +311,7 @@ int Tmp3Info::AverageBitrate(std::uint32_t frames, std::uint32_t bytes) const {
         std::clamp(rate, 0.0, static_cast<double>(std::numeric_limits<int>::max())));
 }
 
-void Tmp3Info::FindEncoderMark(const MpegByteSource& source) {
+void MpegInfo::FindEncoderMark(const MpegByteSource& source) {
     if (fileSize_ - trailingTagSize_ - static_cast<std::int64_t>(kMpegTailRead) <= 0)
         return;
     const auto tail = source.ReadUpTo(
@@ -336,7 +336,7 @@ void Tmp3Info::FindEncoderMark(const MpegByteSource& source) {
     }
 }
 
-bool Tmp3Info::Analyse(const MpegByteSource& source) {
+bool MpegInfo::Analyse(const MpegByteSource& source) {
     Reset();
     try {
         fileSize_ = source.Size();
@@ -392,7 +392,7 @@ bool Tmp3Info::Analyse(const MpegByteSource& source) {
     return true;
 }
 
-std::string Tmp3Info::Emphasis() const {
+std::string MpegInfo::Emphasis() const {
     switch (header_.EmphasisBits) {
         case 1:
             return "50/15 ms";
@@ -403,7 +403,7 @@ std::string Tmp3Info::Emphasis() const {
     }
 }
 
-float Tmp3Info::GetVersion() const {
+float MpegInfo::GetVersion() const {
     if (!found_)
         return 0;
     switch (header_.VersionBits) {
@@ -418,7 +418,7 @@ float Tmp3Info::GetVersion() const {
     }
 }
 
-std::string Tmp3Info::GetVer() const {
+std::string MpegInfo::GetVer() const {
     if (!found_)
         return {};
     // The version as "%g" prints it: 1, 2, 2.5 (0 for the reserved value).
@@ -440,7 +440,7 @@ std::string Tmp3Info::GetVer() const {
            std::string(static_cast<std::size_t>(header_.Layer), 'I');
 }
 
-std::string Tmp3Info::GetChannelMode() const {
+std::string MpegInfo::GetChannelMode() const {
     switch (header_.ChannelModeBits) {
         case 0:
             return "Stereo";
@@ -453,11 +453,11 @@ std::string Tmp3Info::GetChannelMode() const {
     }
 }
 
-std::int64_t Tmp3Info::GetNumberOfFrames() const {
+std::int64_t MpegInfo::GetNumberOfFrames() const {
     return isVbr_ ? static_cast<std::int64_t>(vbr_.FrameCount) : frameCount_;
 }
 
-std::int64_t Tmp3Info::GetLengthInSeconds() const {
+std::int64_t MpegInfo::GetLengthInSeconds() const {
     if (bitrate_ <= 0)
         return 0;
     // Trunc(((size - first + 1) * 8 / 1000) / bitrate), in exact integers
@@ -466,7 +466,7 @@ std::int64_t Tmp3Info::GetLengthInSeconds() const {
     return std::max<std::int64_t>(0, bytes / (std::int64_t{125} * bitrate_));
 }
 
-std::string Tmp3Info::GetLength() const {
+std::string MpegInfo::GetLength() const {
     const std::int64_t s = GetLengthInSeconds();
     // "%02lld" for each part, without a printf call per file.
     auto two = [](std::int64_t v) {
@@ -476,7 +476,7 @@ std::string Tmp3Info::GetLength() const {
     return two(s / 3600) + ":" + two(s % 3600 / 60) + ":" + two(s % 60);
 }
 
-int Tmp3Info::GetEncoderID() const {
+int MpegInfo::GetEncoderID() const {
     if (!found_)
         return 0;
     if (isVbr_) {
@@ -510,7 +510,7 @@ int Tmp3Info::GetEncoderID() const {
     return id;
 }
 
-std::string Tmp3Info::GetEncoder() const {
+std::string MpegInfo::GetEncoder() const {
     const int id = GetEncoderID();
     std::string name = kEncoderNames[static_cast<std::size_t>(id)];
     if (id == 3 && encoderText_.size() > 7) {

@@ -65,7 +65,7 @@ struct MpegHeader {
 std::optional<MpegHeader> DecodeMpegHeader(std::uint32_t word);
 
 // The Xing or VBRI header of the first frame.
-struct TVBRData {
+struct VbrHeader {
     bool Found = false;
     std::string ID;  // "Xing" or "VBRI"
     std::uint32_t FrameCount = 0;
@@ -74,9 +74,9 @@ struct TVBRData {
     std::string Encoder;  // up to 8 characters after a Xing header; empty for VBRI
 };
 
-class Tmp3Info : public TagComponent {
+class MpegInfo : public TagComponent {
 public:
-    Tmp3Info() = default;
+    MpegInfo() = default;
 
     const std::string& FileName() const { return fileName_; }
     // Stores the path, analyses the file, then fires onFileNameChange (not
@@ -109,7 +109,7 @@ public:
     std::string Emphasis() const;
     bool ZeroSideInfo() const { return zeroSideInfo_; }
     bool IsVBR() const { return isVbr_; }
-    const TVBRData& VBRData() const { return vbr_; }
+    const VbrHeader& VBRData() const { return vbr_; }
     const std::string& EncoderText() const { return encoderText_; }
 
     std::int64_t GetFileSize() const { return fileSize_; }
@@ -143,7 +143,7 @@ private:
     std::int64_t frameCount_ = 0;
     bool zeroSideInfo_ = false;
     bool isVbr_ = false;
-    TVBRData vbr_;
+    VbrHeader vbr_;
     std::string encoderText_;
 };
 

@@ -58,13 +58,13 @@ std::uint8_t StreamVersionOf(std::span<const std::uint8_t> header) {
 
 }  // namespace musepack
 
-void TMPCTag::ResetStream() {
+void MusepackTag::ResetStream() {
     frames_ = 0;
     bitrate_ = 0;
     streamVersion_ = 0;
 }
 
-void TMPCTag::ReadStream(const File& file, std::int64_t fileSize, std::int64_t audioEnd) {
+void MusepackTag::ReadStream(const File& file, std::int64_t fileSize, std::int64_t audioEnd) {
     using namespace musepack;
     if (fileSize <= 0)
         return;
@@ -119,7 +119,7 @@ void TMPCTag::ReadStream(const File& file, std::int64_t fileSize, std::int64_t a
     }
 }
 
-bool TMPCTag::ReadPacketStream(const File& file, std::int64_t fileSize, std::int64_t audioEnd) {
+bool MusepackTag::ReadPacketStream(const File& file, std::int64_t fileSize, std::int64_t audioEnd) {
     using namespace musepack;
     std::int64_t pos = id3v2_ + 4;
     for (int packet = 0; packet < kMaxPacketsBeforeHeader; ++packet) {

@@ -24,10 +24,10 @@ std::uint8_t StreamVersionOf(std::span<const std::uint8_t> header);
 
 }  // namespace musepack
 
-class TMPCTag : public ApeTaggedComponent {
+class MusepackTag : public ApeTaggedComponent {
 public:
-    TMPCTag() = default;
-    ~TMPCTag() override = default;
+    MusepackTag() = default;
+    ~MusepackTag() override = default;
 
     std::uint32_t Frames() const { return frames_; }
     std::uint32_t Bitrate() const { return bitrate_; }  // kbit/s

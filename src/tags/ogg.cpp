@@ -51,42 +51,42 @@ constexpr std::int64_t kMaxKbps = 1000;
 // Comment key (upper-cased) to field, for reading.
 struct KeyField {
     std::string_view key;
-    std::string TOggVorbis::*field;
+    std::string VorbisStreamInfo::*field;
 };
 constexpr std::array<KeyField, 16> kReadKeys{{
-    {"TRACKNUMBER", &TOggVorbis::track},
-    {"TITLE", &TOggVorbis::title},
-    {"ARTIST", &TOggVorbis::artist},
-    {"ALBUM", &TOggVorbis::album},
-    {"DATE", &TOggVorbis::year},
-    {"GENRE", &TOggVorbis::Genre},
-    {"COMMENT", &TOggVorbis::comment},
-    {"DESCRIPTION", &TOggVorbis::comment},
-    {"COMPOSER", &TOggVorbis::composer},
-    {"LYRICS", &TOggVorbis::lyrics},
-    {"ORIGINALARTIST", &TOggVorbis::OrigArtist},
-    {"COPYRIGHT", &TOggVorbis::copyright},
-    {"CONTACT", &TOggVorbis::URL},
-    {"LINK", &TOggVorbis::URL},
-    {"ENCODED", &TOggVorbis::EncodedBy},
-    {"ENCODEDBY", &TOggVorbis::EncodedBy},
+    {"TRACKNUMBER", &VorbisStreamInfo::track},
+    {"TITLE", &VorbisStreamInfo::title},
+    {"ARTIST", &VorbisStreamInfo::artist},
+    {"ALBUM", &VorbisStreamInfo::album},
+    {"DATE", &VorbisStreamInfo::year},
+    {"GENRE", &VorbisStreamInfo::Genre},
+    {"COMMENT", &VorbisStreamInfo::comment},
+    {"DESCRIPTION", &VorbisStreamInfo::comment},
+    {"COMPOSER", &VorbisStreamInfo::composer},
+    {"LYRICS", &VorbisStreamInfo::lyrics},
+    {"ORIGINALARTIST", &VorbisStreamInfo::OrigArtist},
+    {"COPYRIGHT", &VorbisStreamInfo::copyright},
+    {"CONTACT", &VorbisStreamInfo::URL},
+    {"LINK", &VorbisStreamInfo::URL},
+    {"ENCODED", &VorbisStreamInfo::EncodedBy},
+    {"ENCODEDBY", &VorbisStreamInfo::EncodedBy},
 }};
 
 // Written keys, in the order they appear in a saved comment packet.
 constexpr std::array<KeyField, 13> kWriteKeys{{
-    {"TITLE", &TOggVorbis::title},
-    {"ARTIST", &TOggVorbis::artist},
-    {"ALBUM", &TOggVorbis::album},
-    {"GENRE", &TOggVorbis::Genre},
-    {"DATE", &TOggVorbis::year},
-    {"TRACKNUMBER", &TOggVorbis::track},
-    {"COMMENT", &TOggVorbis::comment},
-    {"COMPOSER", &TOggVorbis::composer},
-    {"ORIGINALARTIST", &TOggVorbis::OrigArtist},
-    {"COPYRIGHT", &TOggVorbis::copyright},
-    {"CONTACT", &TOggVorbis::URL},
-    {"ENCODED", &TOggVorbis::EncodedBy},
-    {"LYRICS", &TOggVorbis::lyrics},
+    {"TITLE", &VorbisStreamInfo::title},
+    {"ARTIST", &VorbisStreamInfo::artist},
+    {"ALBUM", &VorbisStreamInfo::album},
+    {"GENRE", &VorbisStreamInfo::Genre},
+    {"DATE", &VorbisStreamInfo::year},
+    {"TRACKNUMBER", &VorbisStreamInfo::track},
+    {"COMMENT", &VorbisStreamInfo::comment},
+    {"COMPOSER", &VorbisStreamInfo::composer},
+    {"ORIGINALARTIST", &VorbisStreamInfo::OrigArtist},
+    {"COPYRIGHT", &VorbisStreamInfo::copyright},
+    {"CONTACT", &VorbisStreamInfo::URL},
+    {"ENCODED", &VorbisStreamInfo::EncodedBy},
+    {"LYRICS", &VorbisStreamInfo::lyrics},
 }};
 
 std::optional<KeyField> FieldOfKey(std::string_view upperKey) {
@@ -461,35 +461,35 @@ std::int64_t FindLastGranule(const File& f, std::int64_t fileLength) {
 
 }  // namespace
 
-void TOgg::setFileName(const std::string& path) {
+void OggVorbisTag::setFileName(const std::string& path) {
     fileName_ = path;
     ReadTag();
     FileNameChanged();
 }
 
-void TOgg::setogg(const TOggVorbis& tag) {
+void OggVorbisTag::setogg(const VorbisStreamInfo& tag) {
     tag_ = tag;
     tag_.GenreID = ClampGenreId(tag.GenreID);
     Changed();
 }
 
-void TOgg::SetText(std::string& field, const std::string& value) {
+void OggVorbisTag::SetText(std::string& field, const std::string& value) {
     field = value;
     Changed();
 }
 
-void TOgg::setGenreID(long long id) {
+void OggVorbisTag::setGenreID(long long id) {
     tag_.GenreID = ClampGenreId(id);
     Changed();
 }
 
-void TOgg::ClearTag() {
+void OggVorbisTag::ClearTag() {
     const std::int32_t size = tag_.CommentSize;
-    tag_ = TOggVorbis{};
+    tag_ = VorbisStreamInfo{};
     tag_.CommentSize = size;
 }
 
-std::string TOgg::ChannelMode() const {
+std::string OggVorbisTag::ChannelMode() const {
     switch (channels_) {
         case 1:
             return "Mono";
@@ -500,16 +500,16 @@ std::string TOgg::ChannelMode() const {
     }
 }
 
-std::uint32_t TOgg::frequency() const {
+std::uint32_t OggVorbisTag::frequency() const {
     return (sampleRate_ >= kMinSampleRate && sampleRate_ <= kMaxSampleRate) ? sampleRate_ : 0;
 }
 
-std::uint32_t TOgg::BitrateNominal() const {
+std::uint32_t OggVorbisTag::BitrateNominal() const {
     const std::int64_t kbps = nominalBitrate_ / 1000;
     return (kbps >= kMinKbps && kbps <= kMaxKbps) ? static_cast<std::uint32_t>(kbps) : 0;
 }
 
-std::int64_t TOgg::DurationInSeconds() const {
+std::int64_t OggVorbisTag::DurationInSeconds() const {
     if (granule_ > 0)
         return frequency() > 0 ? granule_ / frequency() : 0;
     if (BitrateNominal() > 0 && channels_ > 0) {
@@ -522,7 +522,7 @@ std::int64_t TOgg::DurationInSeconds() const {
     return 0;
 }
 
-std::string TOgg::Duration() const {
+std::string OggVorbisTag::Duration() const {
     const std::int64_t s = DurationInSeconds();
     char buf[48];
     std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", static_cast<long long>(s / 3600),
@@ -530,10 +530,10 @@ std::string TOgg::Duration() const {
     return buf;
 }
 
-void TOgg::ResetForRead() {
+void OggVorbisTag::ResetForRead() {
     error_.clear();
     valid_ = false;
-    tag_ = TOggVorbis{};
+    tag_ = VorbisStreamInfo{};
     vendor_.clear();
     others_.clear();
     granule_ = 0;
@@ -544,10 +544,10 @@ void TOgg::ResetForRead() {
     nominalBitrate_ = 0;
 }
 
-void TOgg::ReadTag() {
+void OggVorbisTag::ReadTag() {
     ResetForRead();
     auto fail = [this](const char* message) {
-        tag_ = TOggVorbis{};
+        tag_ = VorbisStreamInfo{};
         vendor_.clear();
         others_.clear();
         error_ = message;
@@ -618,7 +618,7 @@ void TOgg::ReadTag() {
         onError(*this, error_);
 }
 
-bool TOgg::WriteTag() {
+bool OggVorbisTag::WriteTag() {
     error_.clear();
     if (!FileExists(fileName_)) {
         Fail(kMsgNoFile, false);
@@ -644,7 +644,7 @@ bool TOgg::WriteTag() {
     }
 }
 
-bool TOgg::RemoveTag() {
+bool OggVorbisTag::RemoveTag() {
     error_.clear();
     if (!FileExists(fileName_)) {
         Fail(kMsgNoFile, false);
@@ -661,7 +661,7 @@ bool TOgg::RemoveTag() {
     return ok;
 }
 
-bool TOgg::Rewrite(const std::vector<std::string>& comments, const std::string& failure) {
+bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::string& failure) {
     auto f = File::Open(fileName_, File::Mode::Read);
     const std::int64_t size = f ? f->Size() : -1;
     if (size < 0) {

@@ -12,7 +12,7 @@
 namespace sondrel {
 
 // The whole tag record of an Ogg Vorbis file. Texts are UTF-8.
-struct TOggVorbis {
+struct VorbisStreamInfo {
     std::string track;
     std::string title;
     std::string artist;
@@ -31,22 +31,22 @@ struct TOggVorbis {
     // included, as found by the last read (0 when nothing was read).
     std::int32_t CommentSize = 0;
 
-    bool operator==(const TOggVorbis&) const = default;
+    bool operator==(const VorbisStreamInfo&) const = default;
 };
 
-class TOgg : public TagComponent {
+class OggVorbisTag : public TagComponent {
 public:
     // Vendor string written by every save and by RemoveTag.
     static constexpr const char* kVendor = "Xiph.Org libVorbis I 20040628 Sondrel";
 
-    TOgg() = default;
+    OggVorbisTag() = default;
 
     const std::string& FileName() const { return fileName_; }
     // Stores the name, reads the file, then raises onFileNameChange.
     void setFileName(const std::string& path);
 
-    const TOggVorbis& ogg() const { return tag_; }
-    void setogg(const TOggVorbis& tag);
+    const VorbisStreamInfo& ogg() const { return tag_; }
+    void setogg(const VorbisStreamInfo& tag);
 
     // Stream information of the last read.
     std::int64_t FileLength() const { return fileLength_; }
@@ -106,7 +106,7 @@ private:
     bool Rewrite(const std::vector<std::string>& comments, const std::string& failure);
 
     std::string fileName_;
-    TOggVorbis tag_;
+    VorbisStreamInfo tag_;
     std::string vendor_;
     std::vector<std::string> others_;
 

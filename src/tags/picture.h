@@ -8,14 +8,14 @@
 
 namespace sondrel {
 
-struct TPicture {
+struct Picture {
     std::string MimeType;            // for example "image/jpg"
     std::string Description;         // UTF-8
     std::uint8_t PictureType = 3;    // ID3v2 picture type; 3 = front cover
     std::vector<std::uint8_t> Data;  // the image file's bytes
 
     std::int32_t DataSize() const { return static_cast<std::int32_t>(Data.size()); }
-    bool operator==(const TPicture&) const = default;
+    bool operator==(const Picture&) const = default;
 };
 
 // MIME type by the upper-cased extension: ".JPG"/".JPEG" "image/jpg", ".GIF"

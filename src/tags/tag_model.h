@@ -27,7 +27,7 @@ inline std::uint8_t ClampGenreId(long long id) {
 }
 
 // The hub record: every format is shown, edited and saved through it.
-struct TTag2 {
+struct TagFields {
     std::string track;
     std::string title;
     std::string artist;
@@ -48,11 +48,11 @@ struct TTag2 {
     std::int32_t TagSize = 0;
     std::int32_t ImagesCount = 0;
 
-    bool operator==(const TTag2&) const = default;
+    bool operator==(const TagFields&) const = default;
 };
 
 // The ID3v1 record (with the longer Lyrics3 values where a block supplied them).
-struct TTag {
+struct Id3v1Fields {
     std::uint8_t track = 0;  // 0 = no track number
     std::string header;      // "TAG" when a tag was read
     std::string Title;
@@ -63,7 +63,7 @@ struct TTag {
     std::uint8_t GenreID = kGenreOther;
     std::uint8_t VersionLow = 0;  // 1 for ID3v1.1 (track byte present)
 
-    bool operator==(const TTag&) const = default;
+    bool operator==(const Id3v1Fields&) const = default;
 };
 
 // Common state and events of every tag component. Each component adds its

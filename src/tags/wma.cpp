@@ -164,7 +164,7 @@ struct WmaRecord {
     std::size_t size = 0;
 };
 
-struct TWMATag::Header {
+struct WmaTag::Header {
     Bytes raw;  // the whole header object as read
     std::array<std::uint8_t, 2> reserved{};
     std::vector<Bytes> others;  // whole objects, in file order
@@ -193,11 +193,11 @@ namespace {
 struct ParsedTag {
     std::string Track, Title, Artist, Album, Year, Genre, Comment, Lyrics, Composer, OrigArtist,
         Copyright, URL, EncodedBy;
-    std::vector<TPicture> id3Pictures;
-    std::vector<TPicture> wmPictures;
-    std::vector<TWMATag::PictureOrigin> wmSources;
-    std::vector<TPicture> libraryPictures;
-    std::vector<TWMATag::PictureOrigin> librarySources;
+    std::vector<Picture> id3Pictures;
+    std::vector<Picture> wmPictures;
+    std::vector<WmaTag::PictureOrigin> wmSources;
+    std::vector<Picture> libraryPictures;
+    std::vector<WmaTag::PictureOrigin> librarySources;
 };
 
 std::string* FieldOf(ParsedTag& t, const std::string& upperName) {
@@ -290,7 +290,7 @@ void ReadId3Descriptor(const Bytes& value, ParsedTag& tag, Bytes& otherFrames) {
         }
         const std::uint8_t* d = f + 10;
         if (std::memcmp(f, "APIC", 4) == 0 && frameSize >= 1) {
-            TPicture pic;
+            Picture pic;
             const std::uint8_t enc = d[0];
             std::size_t p = 1;
             pic.MimeType = Id3Text(d, frameSize, p, 0);
@@ -308,7 +308,7 @@ void ReadId3Descriptor(const Bytes& value, ParsedTag& tag, Bytes& otherFrames) {
 
 // The standard picture descriptor: type byte, 32-bit data size, MIME and
 // description as terminated UTF-16, then the data.
-bool ReadWmPicture(const Bytes& v, TPicture& pic) {
+bool ReadWmPicture(const Bytes& v, Picture& pic) {
     if (v.size() < 5)
         return false;
     const std::size_t dataSize = U32(v.data() + 1);
@@ -331,7 +331,7 @@ bool ReadWmPicture(const Bytes& v, TPicture& pic) {
     return true;
 }
 
-bool ReadContent(const Bytes& o, ParsedTag& tag, TWMATag::Header& h, std::string& error) {
+bool ReadContent(const Bytes& o, ParsedTag& tag, WmaTag::Header& h, std::string& error) {
     if (o.size() < kContentFixed) {
         error = std::string(kDamaged) + "content description too short";
         return false;
@@ -359,7 +359,7 @@ bool ReadContent(const Bytes& o, ParsedTag& tag, TWMATag::Header& h, std::string
     return true;
 }
 
-bool ReadExtended(const Bytes& o, ParsedTag& tag, TWMATag::Header& h, std::string& error) {
+bool ReadExtended(const Bytes& o, ParsedTag& tag, WmaTag::Header& h, std::string& error) {
     auto damaged = [&] {
         error = std::string(kDamaged) + "extended content description runs past the object";
         return false;
@@ -405,7 +405,7 @@ bool ReadExtended(const Bytes& o, ParsedTag& tag, TWMATag::Header& h, std::strin
         if (IsId3Pictures(d)) {
             ReadId3Descriptor(d.value, tag, h.id3OtherFrames);
         } else if (upper == "WM/PICTURE" && d.type == kTypeBytes) {
-            TPicture pic;
+            Picture pic;
             if (ReadWmPicture(d.value, pic)) {
                 d.listed = true;
                 tag.wmPictures.push_back(std::move(pic));
@@ -423,7 +423,7 @@ bool ReadExtended(const Bytes& o, ParsedTag& tag, TWMATag::Header& h, std::strin
 // Pictures in the metadata objects of a header extension. Anything that does
 // not parse is left alone: the object is kept whole either way.
 bool ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag,
-                         TWMATag::Header& h) {
+                         WmaTag::Header& h) {
     if (o.size() < kExtensionFixed)
         return false;
     const std::size_t dataSize = U32(o.data() + kExtensionDataSizeOffset);
@@ -452,7 +452,7 @@ bool ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag
                     break;
                 const std::uint8_t* name = o.data() + r + kRecordFixed;
                 const std::size_t recordSize = kRecordFixed + nameLen + dataLen;
-                TPicture pic;
+                Picture pic;
                 if (type == kTypeBytes && Upper(Utf16TextToUtf8(name, nameLen)) == "WM/PICTURE" &&
                     ReadWmPicture(Bytes(name + nameLen, name + nameLen + dataLen), pic)) {
                     tag.libraryPictures.push_back(std::move(pic));
@@ -469,7 +469,7 @@ bool ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag
 
 // A "WM/Picture" value: type byte, 32-bit data size, MIME and description
 // as terminated UTF-16, then the data.
-Bytes WmPictureValue(const TPicture& pic) {
+Bytes WmPictureValue(const Picture& pic) {
     Bytes v{pic.PictureType};
     Put32(v, static_cast<std::uint32_t>(pic.Data.size()));
     const Bytes mime = Utf16Le(pic.MimeType, true);
@@ -481,7 +481,7 @@ Bytes WmPictureValue(const TPicture& pic) {
 }
 
 // A metadata-library record named "WM/Picture" (language 0, stream 0).
-Bytes PictureRecord(const TPicture& pic) {
+Bytes PictureRecord(const Picture& pic) {
     const Bytes name = Utf16Le("WM/Picture", true);
     const Bytes value = WmPictureValue(pic);
     Bytes r;
@@ -555,7 +555,7 @@ Bytes WithoutRecords(const Bytes& o, const std::vector<WmaRecord>& gone) {
     return out;
 }
 
-bool ParseHeader(TWMATag::Header& h, ParsedTag& tag, std::string& error) {
+bool ParseHeader(WmaTag::Header& h, ParsedTag& tag, std::string& error) {
     const Bytes& raw = h.raw;
     const std::size_t size = raw.size();
     h.objectCount = U32(raw.data() + 24);
@@ -610,10 +610,10 @@ bool ParseHeader(TWMATag::Header& h, ParsedTag& tag, std::string& error) {
 }
 
 // The picture list in its order: "ID3" pictures, descriptors, records.
-void TakePictures(ParsedTag& tag, std::vector<TPicture>& pictures,
-                  std::vector<TWMATag::PictureOrigin>& origins) {
+void TakePictures(ParsedTag& tag, std::vector<Picture>& pictures,
+                  std::vector<WmaTag::PictureOrigin>& origins) {
     pictures = std::move(tag.id3Pictures);
-    origins.assign(pictures.size(), TWMATag::PictureOrigin{});
+    origins.assign(pictures.size(), WmaTag::PictureOrigin{});
     for (std::size_t i = 0; i < tag.wmPictures.size(); ++i) {
         pictures.push_back(std::move(tag.wmPictures[i]));
         origins.push_back(tag.wmSources[i]);
@@ -629,7 +629,7 @@ bool InRange(std::uint64_t v, std::uint64_t lo, std::uint64_t hi) {
 }
 
 // One "APIC" frame; the description goes as UTF-16 only when Latin-1 cannot hold it.
-Bytes ApicFrame(const TPicture& pic) {
+Bytes ApicFrame(const Picture& pic) {
     Bytes body;
     const bool latin = FitsCodePage(pic.Description, "ISO-8859-1");
     body.push_back(latin ? 0 : 1);
@@ -674,16 +674,16 @@ bool PutDescriptor(Bytes& out, const std::string& name, std::uint16_t type, cons
 
 }  // namespace
 
-TWMATag::TWMATag() = default;
-TWMATag::~TWMATag() = default;
+WmaTag::WmaTag() = default;
+WmaTag::~WmaTag() = default;
 
-void TWMATag::setFileName(const std::string& name) {
+void WmaTag::setFileName(const std::string& name) {
     fileName_ = name;
     ReadTag();
     FileNameChanged();
 }
 
-void TWMATag::ClearTag() {
+void WmaTag::ClearTag() {
     for (std::string* f : {&Track, &Title, &Artist, &Album, &Year, &Genre, &Comment, &Lyrics,
                            &Composer, &OrigArtist, &Copyright, &URL, &EncodedBy})
         f->clear();
@@ -692,7 +692,7 @@ void TWMATag::ClearTag() {
     pictureSource_.clear();
 }
 
-void TWMATag::Reset() {
+void WmaTag::Reset() {
     valid_ = false;
     fileLength_ = 0;
     channelMode_.clear();
@@ -711,7 +711,7 @@ void TWMATag::Reset() {
     ClearTag();
 }
 
-bool TWMATag::ReadTag() {
+bool WmaTag::ReadTag() {
     Reset();
     if (!FileExists(fileName_))
         return false;
@@ -802,12 +802,12 @@ bool TWMATag::ReadTag() {
     });
 }
 
-bool TWMATag::WriteTag() {
+bool WmaTag::WriteTag() {
     error_.clear();
     return Guard("File error!", [&] { return Save(); });
 }
 
-bool TWMATag::Save() {
+bool WmaTag::Save() {
     std::string err;
     auto file = File::Open(fileName_, File::Mode::ReadWrite, &err);
     if (!file) {
@@ -1040,20 +1040,20 @@ bool TWMATag::Save() {
     return true;
 }
 
-std::string TWMATag::GetMIME(int index) const {
+std::string WmaTag::GetMIME(int index) const {
     if (index < 0 || index >= ImagesCount())
         return {};
-    const TPicture& p = pictures_[static_cast<std::size_t>(index)];
+    const Picture& p = pictures_[static_cast<std::size_t>(index)];
     return IsJfif(p.Data) ? "image/jpg" : p.MimeType;
 }
 
-std::string TWMATag::GetDescription(int index) const {
+std::string WmaTag::GetDescription(int index) const {
     if (index < 0 || index >= ImagesCount())
         return {};
     return pictures_[static_cast<std::size_t>(index)].Description;
 }
 
-std::int32_t TWMATag::SaveImageToFile(int index, const std::string& fileName) {
+std::int32_t WmaTag::SaveImageToFile(int index, const std::string& fileName) {
     const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         const int code = errno;
@@ -1072,7 +1072,7 @@ std::int32_t TWMATag::SaveImageToFile(int index, const std::string& fileName) {
     return 0;
 }
 
-bool TWMATag::AddImage(int index, const std::string& fileName, const std::string& description) {
+bool WmaTag::AddImage(int index, const std::string& fileName, const std::string& description) {
     if (index < 0 || index > ImagesCount()) {
         Fail("Error Addind image", false);
         return false;
@@ -1092,7 +1092,7 @@ bool TWMATag::AddImage(int index, const std::string& fileName, const std::string
             Fail("Cannot read the picture file: " + (file ? file->LastError() : err), false);
             return false;
         }
-        TPicture pic;
+        Picture pic;
         pic.MimeType = MimeByExtension(fileName, *data);
         pic.Description = description;
         pic.PictureType = 3;
@@ -1105,7 +1105,7 @@ bool TWMATag::AddImage(int index, const std::string& fileName, const std::string
     });
 }
 
-std::int32_t TWMATag::DeleteImage(int index) {
+std::int32_t WmaTag::DeleteImage(int index) {
     if (index < 0 || index >= ImagesCount()) {
         Fail("Delete image", false);
         return -1;

@@ -18,7 +18,7 @@ namespace sondrel {
 // bigger than this is refused rather than allocated.
 inline constexpr std::uint64_t kWmaMaxHeaderSize = 64ull << 20;
 
-class TWMATag : public TagComponent {
+class WmaTag : public TagComponent {
 public:
     // The tag fields are plain members: the editors read and write them
     // directly, and writing one changes only memory (no onChange).
@@ -37,8 +37,8 @@ public:
     std::string EncodedBy;
     std::uint8_t GenreID = kGenreOther;  // never stored in the file
 
-    TWMATag();
-    ~TWMATag() override;
+    WmaTag();
+    ~WmaTag() override;
 
     const std::string& FileName() const { return fileName_; }
     // Stores the name, reads the file, then fires onFileNameChange.
@@ -70,7 +70,7 @@ public:
     // Pictures of the "ID3" descriptor first, then those of the "WM/Picture"
     // descriptors, then "WM/Picture" records of the header extension.
     std::int32_t ImagesCount() const { return static_cast<std::int32_t>(pictures_.size()); }
-    const std::vector<TPicture>& Pictures() const { return pictures_; }
+    const std::vector<Picture>& Pictures() const { return pictures_; }
 
     std::string GetMIME(int index) const;
     std::string GetDescription(int index) const;
@@ -111,7 +111,7 @@ private:
     std::uint32_t sampleRate_ = 0;
     std::uint32_t avgBytesPerSec_ = 0;
 
-    std::vector<TPicture> pictures_;
+    std::vector<Picture> pictures_;
     std::vector<PictureOrigin> pictureSource_;
     std::unique_ptr<Header> header_;  // the header of the last valid read or save
 };

@@ -140,7 +140,7 @@ TEST(Sorting, HeaderClicks) {
 }
 
 TEST(MakeData, FromHubAndStream) {
-    TTag2 hub;
+    TagFields hub;
     hub.track = "03/10";
     hub.title = "T";
     hub.comment = "line1\r\nline2";
@@ -155,7 +155,7 @@ TEST(MakeData, FromHubAndStream) {
     opts.trackStyle = kTrackStyle0X;
     const BatchFile file{"/m/Album", "a.mp3", 4};
 
-    TData d = MakeData(file, hub, TagFormat::MP3, facts, 3460300, opts);
+    BatchData d = MakeData(file, hub, TagFormat::MP3, facts, 3460300, opts);
     EXPECT_EQ(d.Path, "a.mp3");
     EXPECT_EQ(d.FullPath(), "/m/Album/a.mp3");
     EXPECT_EQ(d.FolderName, "Album");
@@ -197,10 +197,10 @@ TEST(ReadBatchRows, RealFiles) {
     test::WriteAll(dir.file("broken.mp3"), "not audio");
     TagBridge bridge;
     bridge.Read(dir.file("a.mp3"));
-    TTag2 tag = bridge.Hub();
+    TagFields tag = bridge.Hub();
     tag.title = "Hello";
     tag.track = "2";
-    bridge.sondrel2.setSondrel(tag);
+    bridge.id3v2.setFields(tag);
     ASSERT_TRUE(bridge.Save(dir.file("a.mp3")).ok);
 
     int steps = 0;

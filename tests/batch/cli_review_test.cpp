@@ -66,12 +66,12 @@ TEST(ParseCliReview, FieldsTheTemplateLacksAreKept) {
     WriteAll(path, mp3);
     sondrel::TagBridge bridge;
     bridge.Read(path);
-    sondrel::TTag2 tag = bridge.Hub();
+    sondrel::TagFields tag = bridge.Hub();
     tag.artist = "Artist";
     tag.album = "Album";
     tag.year = "1999";
     tag.comment = "Note";
-    bridge.sondrel2.setSondrel(tag);
+    bridge.id3v2.setFields(tag);
     ASSERT_TRUE(bridge.Save(path).ok);
 
     auto run = [&](const std::string& args) {
@@ -81,7 +81,7 @@ TEST(ParseCliReview, FieldsTheTemplateLacksAreKept) {
         bridge.Read(path);
         return bridge.Hub();
     };
-    sondrel::TTag2 got = run("--template '%# - %T'");
+    sondrel::TagFields got = run("--template '%# - %T'");
     EXPECT_EQ(got.track, "7");
     EXPECT_EQ(got.title, "Song");
     EXPECT_EQ(got.artist, "Artist");

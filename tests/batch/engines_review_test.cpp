@@ -16,8 +16,8 @@ namespace fs = std::filesystem;
 using test::TempDir;
 using test::WriteAll;
 
-TData Song() {
-    TData d;
+BatchData Song() {
+    BatchData d;
     d.FileName = "song.mp3";
     d.Folder = "/music/";
     d.Path = d.FileName;
@@ -51,7 +51,7 @@ TEST(ComposeNameReview, NamesStayValidText) {
         {"NUL as a space", "%T", nul, asSpaces, "ab cd.mp3"},
     };
     for (const auto& c : cases) {
-        TData d = Song();
+        BatchData d = Song();
         d.Title = c.title;
         EXPECT_EQ(ComposeName(c.nameTemplate, d, c.options), c.expected) << c.what;
     }
@@ -62,7 +62,7 @@ TEST(ComposeNameReview, NamesStayValidText) {
 TEST(RenameRunReview, EmptyFilePartInAFolderIsNotRenamed) {
     TempDir dir;
     WriteAll(dir.file("a.mp3"), "A");
-    TData d = Song();
+    BatchData d = Song();
     d.FileName = "a.mp3";
     d.Path = "a.mp3";
     d.Title.clear();
@@ -95,10 +95,10 @@ TEST(GenerateTagsReview, UnchangedCommentAndTrackKeepTheirFullText) {
     WriteAll(path, mp3);
     TagBridge bridge;
     bridge.Read(path);
-    TTag2 tag = bridge.Hub();
+    TagFields tag = bridge.Hub();
     tag.comment = "line1\r\nline2";
     tag.track = "3/12";
-    bridge.sondrel2.setSondrel(tag);
+    bridge.id3v2.setFields(tag);
     ASSERT_TRUE(bridge.Save(path).ok);
 
     const std::vector<BatchFile> files = {{dir.path(), "Artist - Song.mp3", 0}};

@@ -256,9 +256,9 @@ TEST_F(GenerateWrite, LeaveModeDoesNotTouchTaggedFiles) {
     std::vector<BatchRow> rows = {Add("a - b.mp3", 0)};
     TagBridge bridge;
     bridge.Read(folder + "a - b.mp3");
-    TTag2 tag = bridge.Hub();
+    TagFields tag = bridge.Hub();
     tag.title = "Kept";
-    bridge.sondrel2.setSondrel(tag);
+    bridge.id3v2.setFields(tag);
     ASSERT_TRUE(bridge.Save(folder + "a - b.mp3").ok);
     const test::Bytes tagged = test::ReadAll(folder + "a - b.mp3");
 

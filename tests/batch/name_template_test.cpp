@@ -18,8 +18,8 @@ using test::ReadAll;
 using test::TempDir;
 using test::WriteAll;
 
-TData Song() {
-    TData d;
+BatchData Song() {
+    BatchData d;
     d.FileName = "song.mp3";
     d.Folder = "/music/Rock/";
     d.Path = d.FileName;
@@ -47,30 +47,30 @@ NameOptions Plain() {
 struct ComposeCase {
     const char* what;
     const char* nameTemplate;
-    std::function<void(TData&, NameOptions&)> setup;
+    std::function<void(BatchData&, NameOptions&)> setup;
     const char* expected;
 };
 
 TEST(ComposeName, Table) {
     const std::vector<ComposeCase> cases = {
         {"bad letters deleted, values trimmed", "%A - %T",
-         [](TData& d, NameOptions&) {
+         [](BatchData& d, NameOptions&) {
              d.Artist = "AC/DC";
              d.Title = " Back in Black ";
          },
          "ACDC - Back in Black.mp3"},
         {"bad letters as spaces", "%A - %T",
-         [](TData& d, NameOptions& o) {
+         [](BatchData& d, NameOptions& o) {
              d.Artist = "AC/DC";
              d.Title = " Back in Black ";
              o.deleteBadLetters = false;
          },
          "AC DC - Back in Black.mp3"},
-        {"every bad letter", "%T", [](TData& d, NameOptions&) { d.Title = "a\"*/:<>?\\|b"; },
+        {"every bad letter", "%T", [](BatchData& d, NameOptions&) { d.Title = "a\"*/:<>?\\|b"; },
          "ab.mp3"},
-        {"missing track, name trimmed", "%# - %T", [](TData& d, NameOptions&) { d.Track = ""; },
+        {"missing track, name trimmed", "%# - %T", [](BatchData& d, NameOptions&) { d.Track = ""; },
          "- Title.mp3"},
-        {"zeros are no track", "%#-%T", [](TData& d, NameOptions&) { d.Track = "000"; },
+        {"zeros are no track", "%#-%T", [](BatchData& d, NameOptions&) { d.Track = "000"; },
          "-Title.mp3"},
         {"unknown placeholder before", "%X%T", nullptr, "Title.mp3"},
         {"unknown placeholder after", "%T%X", nullptr, "Title.mp3"},
@@ -84,27 +84,27 @@ TEST(ComposeName, Table) {
         {"current name", "%O", nullptr, "song.mp3"},
         {"extension in the template is not doubled", "%A - %T.MP3", nullptr, "Artist - Title.MP3"},
         {"underscores to spaces", "%T_x",
-         [](TData&, NameOptions& o) { o.replace = kReplaceUnderscores; }, "Title x.mp3"},
-        {"spaces deleted", "%A - %T", [](TData&, NameOptions& o) { o.replace = kDeleteSpaces; },
+         [](BatchData&, NameOptions& o) { o.replace = kReplaceUnderscores; }, "Title x.mp3"},
+        {"spaces deleted", "%A - %T", [](BatchData&, NameOptions& o) { o.replace = kDeleteSpaces; },
          "Artist-Title.mp3"},
         {"underscore starts a word", "%T",
-         [](TData& d, NameOptions& o) {
+         [](BatchData& d, NameOptions& o) {
              d.Title = "the beatles";
              o.replace = kReplaceSpaces;
              o.capitalization = 3;
          },
          "The_Beatles.mp3"},
         {"capitalization reaches literal text", "by %A",
-         [](TData&, NameOptions& o) { o.capitalization = 2; }, "BY ARTIST.mp3"},
+         [](BatchData&, NameOptions& o) { o.capitalization = 2; }, "BY ARTIST.mp3"},
         {"extra spaces kept when asked", "%A - %T ",
-         [](TData& d, NameOptions& o) {
+         [](BatchData& d, NameOptions& o) {
              d.Artist = " X";
              o.removeExtraSpaces = false;
          },
          " X - Title .mp3"},
     };
     for (const auto& c : cases) {
-        TData d = Song();
+        BatchData d = Song();
         NameOptions o = Plain();
         if (c.setup)
             c.setup(d, o);
@@ -115,7 +115,7 @@ TEST(ComposeName, Table) {
 TEST(ComposeName, FoldersUseThePlatformSeparatorAndNeverComeFromValues) {
     const std::string s(1, kPathSeparator);
     const NameOptions o = Plain();
-    TData d = Song();
+    BatchData d = Song();
     EXPECT_EQ(ComposeName("%A\\%L\\%T", d, o), "Artist" + s + "Album" + s + "Title.mp3");
     EXPECT_EQ(ComposeName("%A/%L/%T", d, o), "Artist" + s + "Album" + s + "Title.mp3");
     EXPECT_EQ(ComposeName("\\%A - %T", d, o), s + "Artist - Title.mp3");
@@ -127,7 +127,7 @@ TEST(ComposeName, FoldersUseThePlatformSeparatorAndNeverComeFromValues) {
 }
 
 TEST(ComposeName, ValuesSpellingThePathAreKept) {
-    TData d = Song();
+    BatchData d = Song();
     d.Path = "A_B";
     d.Title = "A_B";
     NameOptions o;  // underscores would become spaces

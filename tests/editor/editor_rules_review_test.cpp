@@ -23,7 +23,7 @@ TEST(ReviewEdits, OtherChosenFromTheListReplacesAForeignGenreText) {
         {17, "Trip Rock", "Trip Rock"},
     };
     for (const auto& c : cases) {
-        TTag2 hub;
+        TagFields hub;
         hub.GenreID = kGenreOther;
         hub.Genre = c.textBefore;
         FieldEdits e;

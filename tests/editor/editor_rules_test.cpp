@@ -98,7 +98,7 @@ TEST(Edits, GenreFromTheListIsShiftedByTheMarker) {
 }
 
 TEST(Edits, ApplyLeavesKeptFieldsAndGenreTextAlone) {
-    TTag2 hub;
+    TagFields hub;
     hub.title = "Old";
     hub.artist = "Artist";
     hub.Genre = "(17)Rock";

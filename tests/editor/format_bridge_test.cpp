@@ -49,8 +49,8 @@ TEST(FormatOfExt, DecidesByExtensionAloneWithoutRegardToCase) {
         EXPECT_EQ(FormatOfPath(c.path), c.expected) << c.path;
 }
 
-TTag2 HubWith(std::uint8_t genreId, std::string genre, std::string track = "") {
-    TTag2 h;
+TagFields HubWith(std::uint8_t genreId, std::string genre, std::string track = "") {
+    TagFields h;
     h.GenreID = genreId;
     h.Genre = std::move(genre);
     h.track = std::move(track);
@@ -69,7 +69,7 @@ TEST(FromHub, GenreTextIsTheTableNameUnlessTheIdIsOther) {
     };
     for (const auto& c : cases) {
         TagBridge b;
-        b.sondrel2.setSondrel(HubWith(c.id, c.hubText));
+        b.id3v2.setFields(HubWith(c.id, c.hubText));
         b.Tag2ToOgg();
         b.Tag2ToApe();
         b.Tag2ToMPC();
@@ -91,7 +91,7 @@ TEST(FromHub, TrackIsTextForOggAndWmaAndAByteForApeMpcAndId3v1) {
     const Case cases[] = {{"3/12", 3}, {"12/15", 12}, {"A1", 0}, {"300", 44}, {"", 0}};
     for (const auto& c : cases) {
         TagBridge b;
-        b.sondrel2.setSondrel(HubWith(12, "", c.hubTrack));
+        b.id3v2.setFields(HubWith(12, "", c.hubTrack));
         b.Tag2ToOgg();
         b.Tag2ToWMA();
         b.Tag2ToApe();
@@ -101,13 +101,13 @@ TEST(FromHub, TrackIsTextForOggAndWmaAndAByteForApeMpcAndId3v1) {
         EXPECT_EQ(b.WMATag.Track, c.hubTrack);
         EXPECT_EQ(b.APE.Track(), c.byte) << c.hubTrack;
         EXPECT_EQ(b.MPCTag.Track(), c.byte) << c.hubTrack;
-        EXPECT_EQ(b.sondrel.track(), c.byte) << c.hubTrack;
+        EXPECT_EQ(b.id3v1.track(), c.byte) << c.hubTrack;
     }
 }
 
 TEST(FromHub, EveryTextFieldReachesTheComponent) {
     TagBridge b;
-    TTag2 h;
+    TagFields h;
     h.title = "Title";
     h.artist = "Artist";
     h.album = "Album";
@@ -119,7 +119,7 @@ TEST(FromHub, EveryTextFieldReachesTheComponent) {
     h.copyright = "(c)";
     h.URL = "http://x";
     h.EncodedBy = "Enc";
-    b.sondrel2.setSondrel(h);
+    b.id3v2.setFields(h);
     b.Tag2ToOgg();
     b.Tag2ToApe();
     b.Tag2ToWMA();
@@ -144,7 +144,7 @@ TEST(FromHub, EveryTextFieldReachesTheComponent) {
 
 TEST(FromHub, Id3v1GetsTheHubCutToItsLimits) {
     TagBridge b;
-    TTag2 h;
+    TagFields h;
     h.title = std::string(40, 't');  // the Lyrics3 block carries the rest
     h.year = "19999";
     h.comment = "";
@@ -152,13 +152,13 @@ TEST(FromHub, Id3v1GetsTheHubCutToItsLimits) {
         h.comment += "é";
     h.GenreID = 17;
     h.text = "lyrics";
-    b.sondrel2.setSondrel(h);
+    b.id3v2.setFields(h);
     b.Tag2ToTag();
-    EXPECT_EQ(b.sondrel.Title(), h.title);
-    EXPECT_EQ(b.sondrel.Year(), "1999");
-    EXPECT_EQ(b.sondrel.Comment(), FirstChars(h.comment, 30));
-    EXPECT_EQ(b.sondrel.GenreID(), 17);
-    EXPECT_EQ(b.sondrel.Lyrics(), "lyrics");
+    EXPECT_EQ(b.id3v1.Title(), h.title);
+    EXPECT_EQ(b.id3v1.Year(), "1999");
+    EXPECT_EQ(b.id3v1.Comment(), FirstChars(h.comment, 30));
+    EXPECT_EQ(b.id3v1.GenreID(), 17);
+    EXPECT_EQ(b.id3v1.Lyrics(), "lyrics");
 }
 
 TEST(ToHub, OggValuesCapitalizedAndMirroredIntoId3v1) {
@@ -174,7 +174,7 @@ TEST(ToHub, OggValuesCapitalizedAndMirroredIntoId3v1) {
     b.Ogg.setGenreID(12);
     b.Ogg.setlyrics("na na");
     b.OggToTag2();
-    const TTag2& h = b.Hub();
+    const TagFields& h = b.Hub();
     EXPECT_EQ(h.title, "HEY JUDE");
     EXPECT_EQ(h.artist, "THE BEATLES");
     EXPECT_EQ(h.comment, "keep me lower");
@@ -182,9 +182,9 @@ TEST(ToHub, OggValuesCapitalizedAndMirroredIntoId3v1) {
     EXPECT_EQ(h.Genre, "Trip Rock");
     EXPECT_EQ(h.GenreID, 12);
     EXPECT_EQ(h.text, "na na");
-    EXPECT_EQ(b.sondrel.Title(), "HEY JUDE");
-    EXPECT_EQ(b.sondrel.track(), 7);
-    EXPECT_EQ(b.sondrel.Year(), "1968");
+    EXPECT_EQ(b.id3v1.Title(), "HEY JUDE");
+    EXPECT_EQ(b.id3v1.track(), 7);
+    EXPECT_EQ(b.id3v1.Year(), "1968");
 }
 
 TEST(ToHub, ApeTrackByteZeroIsEmptyAndWmaGenreIsClamped) {
@@ -210,11 +210,11 @@ TEST(TransformTags, TransliterationTouchesCommentButCaseDoesNot) {
     options.capitalization = kCaseUpper;
     options.transliteration = kTranslitToLatin;
     TagBridge b(options);
-    TTag2 h;
+    TagFields h;
     h.title = "привет";
     h.comment = "мир";
     h.composer = "привет";
-    b.sondrel2.setSondrel(h);
+    b.id3v2.setFields(h);
     b.TransformTags();
     EXPECT_EQ(b.Hub().title, ChangeCase(TranslitByMode("привет", 1), kCaseUpper));
     EXPECT_EQ(b.Hub().comment, TranslitByMode("мир", 1));
@@ -230,14 +230,14 @@ struct V1Values {
 };
 
 void LoadV1(TagBridge& b, const V1Values& v) {
-    b.sondrel.settrack(v.track);
-    b.sondrel.setTitle(v.title);
-    b.sondrel.setArtist(v.artist);
-    b.sondrel.setAlbum(v.album);
-    b.sondrel.setYear(v.year);
-    b.sondrel.setComment(v.comment);
-    b.sondrel.setLyrics(v.lyrics);
-    b.sondrel.setGenreID(v.genre);
+    b.id3v1.settrack(v.track);
+    b.id3v1.setTitle(v.title);
+    b.id3v1.setArtist(v.artist);
+    b.id3v1.setAlbum(v.album);
+    b.id3v1.setYear(v.year);
+    b.id3v1.setComment(v.comment);
+    b.id3v1.setLyrics(v.lyrics);
+    b.id3v1.setGenreID(v.genre);
 }
 
 TEST(ReadTags, MergesId3v1IntoTheHubByTheReadChoice) {
@@ -250,7 +250,7 @@ TEST(ReadTags, MergesId3v1IntoTheHubByTheReadChoice) {
     v1.lyrics = "v1 lyrics";
     v1.genre = 17;
 
-    TTag2 v2;
+    TagFields v2;
     v2.title = "A";
     v2.album = "Album2";
     v2.Genre = "Trip Rock";
@@ -271,9 +271,9 @@ TEST(ReadTags, MergesId3v1IntoTheHubByTheReadChoice) {
         options.readChoice = c.choice;
         TagBridge b(options);
         LoadV1(b, v1);
-        b.sondrel2.setSondrel(v2);
+        b.id3v2.setFields(v2);
         b.ReadTags();
-        const TTag2& h = b.Hub();
+        const TagFields& h = b.Hub();
         SCOPED_TRACE(c.choice);
         EXPECT_EQ(h.track, c.track);
         EXPECT_EQ(h.title, c.title);
@@ -287,7 +287,7 @@ TEST(ReadTags, MergesId3v1IntoTheHubByTheReadChoice) {
         EXPECT_EQ(h.Genre, "Trip Rock");
         EXPECT_EQ(h.composer, "Comp");
         // And ID3v1 now holds what an ID3v1 save would write.
-        EXPECT_EQ(b.sondrel.Title(), h.title);
+        EXPECT_EQ(b.id3v1.Title(), h.title);
     }
 }
 
@@ -297,7 +297,7 @@ TEST(ReadTags, EmptyHubGenreTakesTheId3v1NumberAndTextStopsAtZero) {
     v1.title = std::string("B\0junk", 6);
     v1.genre = 0;
     LoadV1(b, v1);
-    b.sondrel2.setSondrel(TTag2{});
+    b.id3v2.setFields(TagFields{});
     b.ReadTags();
     EXPECT_EQ(b.Hub().title, "B");
     EXPECT_EQ(b.Hub().GenreID, 0);
@@ -323,7 +323,7 @@ TEST(DisplayedGenre, FollowsTheEditorsListRule) {
         EditorOptions options;
         options.readChoice = c.choice;
         TagBridge b(options);
-        b.sondrel2.setSondrel(HubWith(c.id, c.text));
+        b.id3v2.setFields(HubWith(c.id, c.text));
         EXPECT_EQ(b.DisplayedGenre(TagFormat::MP3), c.shown) << c.text;
     }
 }
@@ -345,10 +345,10 @@ protected:
         options.saveChoice = saveChoice;
         bridge_.setOptions(options);
         bridge_.Read(path_);
-        TTag2 h = bridge_.Hub();
+        TagFields h = bridge_.Hub();
         h.title = "Title";
         h.artist = "Artist";
-        bridge_.sondrel2.setSondrel(h);
+        bridge_.id3v2.setFields(h);
         last_ = bridge_.Save(path_);
         return bridge_;
     }
@@ -393,16 +393,16 @@ TEST_F(Mp3Files, ReadingAnotherFileLeavesNothingOfTheFirst) {
     b.Read(other);
     EXPECT_EQ(b.Hub().title, "");
     EXPECT_EQ(b.Hub().artist, "");
-    EXPECT_EQ(b.sondrel.Title(), "");
+    EXPECT_EQ(b.id3v1.Title(), "");
 }
 
 TEST_F(Mp3Files, SaveNeverWritesAFileOtherThanTheOneRead) {
     const std::string other = dir_.file("other.mp3");
     WriteAll(other, audio_);
     bridge_.Read(path_);
-    TTag2 h = bridge_.Hub();
+    TagFields h = bridge_.Hub();
     h.title = "Meant for other";
-    bridge_.sondrel2.setSondrel(h);
+    bridge_.id3v2.setFields(h);
     const SaveOutcome saved = bridge_.Save(other);
     EXPECT_FALSE(saved.ok);
     EXPECT_FALSE(saved.error.empty());
@@ -414,7 +414,7 @@ TEST_F(Mp3Files, MissingFileFailsWithTheComponentsMessage) {
     std::filesystem::remove(path_);
     SaveWith(kVersion12);
     EXPECT_FALSE(last_.ok);
-    EXPECT_EQ(last_.error, TSondrel2::kMsgNoFile);
+    EXPECT_EQ(last_.error, Id3v2Tag::kMsgNoFile);
     EXPECT_FALSE(std::filesystem::exists(path_));
 }
 
@@ -436,9 +436,9 @@ TEST_F(Mp3Files, UnknownExtensionReadsEmptyAndSavesNothing) {
     TagBridge b;
     EXPECT_EQ(b.Read(txt), TagFormat::None);
     EXPECT_EQ(b.Hub().title, "");
-    TTag2 h;
+    TagFields h;
     h.title = "x";
-    b.sondrel2.setSondrel(h);
+    b.id3v2.setFields(h);
     EXPECT_TRUE(b.Save(txt).ok);
     EXPECT_EQ(ReadAll(txt), audio_);
 }

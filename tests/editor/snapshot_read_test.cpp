@@ -16,7 +16,7 @@ using test::WriteAll;
 
 struct Seen {
     TagFormat format = TagFormat::None;
-    TTag2 hub;
+    TagFields hub;
     bool v1Valid = false, v2Valid = false, mpegValid = false;
     std::string v1Error, v2Error, mpegError;
     StreamFacts stream;
@@ -28,19 +28,19 @@ struct Seen {
 
 void CountEvents(TagBridge& b, int& events) {
     auto count = [&events](TagComponent&) { ++events; };
-    b.sondrel.onFileNameChange = count;
-    b.sondrel2.onFileNameChange = count;
-    b.mp3Info.onFileNameChange = count;
+    b.id3v1.onFileNameChange = count;
+    b.id3v2.onFileNameChange = count;
+    b.mpegInfo.onFileNameChange = count;
 }
 
 void Collect(TagBridge& b, Seen& s) {
     s.hub = b.Hub();
-    s.v1Valid = b.sondrel.Valid();
-    s.v2Valid = b.sondrel2.Valid();
-    s.mpegValid = b.mp3Info.Valid();
-    s.v1Error = b.sondrel.Error();
-    s.v2Error = b.sondrel2.Error();
-    s.mpegError = b.mp3Info.Error();
+    s.v1Valid = b.id3v1.Valid();
+    s.v2Valid = b.id3v2.Valid();
+    s.mpegValid = b.mpegInfo.Valid();
+    s.v1Error = b.id3v1.Error();
+    s.v2Error = b.id3v2.Error();
+    s.mpegError = b.mpegInfo.Error();
     for (const auto& p : PicturesOf(b, s.format))
         s.pictureSizes.push_back(static_cast<std::size_t>(p.size));
 }
@@ -117,14 +117,14 @@ Bytes Tagged(const Bytes& audio, const TempDir& dir, std::size_t pictureBytes,
     WriteAll(path, audio);
     TagBridge b;
     b.Read(path);
-    TTag2 h = b.Hub();
+    TagFields h = b.Hub();
     h.title = "A title longer than thirty characters, for Lyrics3";
     h.artist = "Artist";
     h.comment = std::string(commentChars, 'c');
     h.text = "Some lyrics";
-    b.sondrel2.setSondrel(h);
+    b.id3v2.setFields(h);
     if (pictureBytes > 0)
-        b.sondrel2.setPictures({TPicture{"image/jpeg", "cover", 3, Bytes(pictureBytes, 0xAB)}});
+        b.id3v2.setPictures({Picture{"image/jpeg", "cover", 3, Bytes(pictureBytes, 0xAB)}});
     EXPECT_TRUE(b.Save(path).ok);
     return test::ReadAll(path);
 }

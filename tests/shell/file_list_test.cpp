@@ -21,9 +21,9 @@ void Touch(const QString& path) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
 }
 
-QStringList Captions(const std::vector<TFileInfo>& rows) {
+QStringList Captions(const std::vector<FileEntry>& rows) {
     QStringList out;
-    for (const TFileInfo& r : rows)
+    for (const FileEntry& r : rows)
         out << r.Caption;
     return out;
 }
@@ -48,11 +48,11 @@ TEST(FolderScan, OrderParentRowAndFormats) {
     EXPECT_EQ(Captions(*rows),
               (QStringList{"..", "alpha", "Beta", "Zeta", "A.ogg", "b.mp3", "c.wma", "d.ape",
                            "e.m4a", "f.mp4", "g.aac", "h.mpc", "TRACK.MP3"}));
-    const TFileInfo& parent = rows->front();
+    const FileEntry& parent = rows->front();
     EXPECT_EQ(parent.Folder, lib.root() + "/");  // separator added
     EXPECT_FALSE(parent.IsFile());
     const auto upper = std::find_if(rows->begin(), rows->end(),
-                                    [](const TFileInfo& r) { return r.Caption == "TRACK.MP3"; });
+                                    [](const FileEntry& r) { return r.Caption == "TRACK.MP3"; });
     EXPECT_EQ(upper->Ext, QStringLiteral(".MP3"));
     EXPECT_EQ(upper->Path(), lib.root() + "/TRACK.MP3");
 }
@@ -86,7 +86,7 @@ TEST(FolderScan, SubfolderModeGroupsFilesByFolder) {
     o.subfolders = true;
     const auto rows = ScanFolder(lib.root(), o);
     ASSERT_TRUE(rows);
-    for (const TFileInfo& r : *rows)
+    for (const FileEntry& r : *rows)
         EXPECT_TRUE(r.IsFile()) << r.Caption.toStdString();
     const QStringList caps = Captions(*rows);
     // A folder's own files come before those of its subfolders.
@@ -130,7 +130,7 @@ TEST(FolderScan, MissingFolder) {
 
 struct ListFixture : ::testing::Test {
     Library lib;
-    TFileList list;
+    FileList list;
     void SetUp() override { list.edDir()->setText(lib.root()); }
     int RowOf(const QString& caption) {
         for (int r = 0; r < list.FileTable().rowCount(); ++r) {

@@ -25,7 +25,7 @@ struct Shell {
 
 TEST(MainWindow, StartsShowsTitleAndQuits) {
     Shell s;
-    Tfm window(s.store);
+    MainWindow window(s.store);
     window.show();
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Sondrel"));
     EXPECT_TRUE(window.isVisible());
@@ -37,7 +37,7 @@ TEST(MainWindow, StartsShowsTitleAndQuits) {
 TEST(MainWindow, WritesItsSettingsAtExitAndReadsThemBack) {
     Shell s;
     {
-        Tfm window(s.store);
+        MainWindow window(s.store);
         window.openFolder(s.dir.path());
         window.setStartFile(QStringLiteral("01.mp3"));
         window.action(QStringLiteral("flOGG"))->setChecked(false);
@@ -51,7 +51,7 @@ TEST(MainWindow, WritesItsSettingsAtExitAndReadsThemBack) {
     EXPECT_EQ(s.store.ReadString("flMP3"), QStringLiteral("1"));
     EXPECT_EQ(s.store.ReadInteger("cbReadTag", -1), 0);
 
-    Tfm again(s.store);
+    MainWindow again(s.store);
     EXPECT_EQ(again.currentFolder(), s.dir.path());
     EXPECT_FALSE(again.action(QStringLiteral("flOGG"))->isChecked());
     EXPECT_FALSE(again.action(QStringLiteral("actShowDirs"))->isChecked());
@@ -63,13 +63,13 @@ TEST(MainWindow, RemembersAtMostTenCopyTargets) {
     s.store.WriteInteger("KolCopy", 15);
     for (int i = 1; i <= 15; ++i)
         s.store.WriteString(QStringLiteral("CopyTo%1").arg(i), "/d");
-    { Tfm window(s.store); }
+    { MainWindow window(s.store); }
     EXPECT_EQ(s.store.ReadInteger("KolCopy", -1), 10);
 }
 
 TEST(MainWindow, KeysOfTheCommandsTable) {
     Shell s;
-    Tfm window(s.store);
+    MainWindow window(s.store);
     struct Row {
         const char* action;
         QKeySequence key;
@@ -97,7 +97,7 @@ TEST(MainWindow, KeysOfTheCommandsTable) {
 
 TEST(MainWindow, ReadTagChoiceCyclesWithCtrlT) {
     Shell s;
-    Tfm window(s.store);
+    MainWindow window(s.store);
     QAction* step = window.action(QStringLiteral("actReadTag"));
     std::vector<int> seen;
     for (int i = 0; i < 4; ++i) {
@@ -109,9 +109,9 @@ TEST(MainWindow, ReadTagChoiceCyclesWithCtrlT) {
 
 TEST(MainWindow, InfoWindowToggleAndItsCloseBox) {
     Shell s;
-    Tfm window(s.store);
-    Tfmmp3Info info;
-    TfmOptions options(s.store);
+    MainWindow window(s.store);
+    InfoWindow info;
+    OptionsWindow options(s.store);
     window.setCompanions(nullptr, &info, &options, nullptr);
     QAction* showInfo = window.action(QStringLiteral("actShowInfo"));
     showInfo->setChecked(false);
@@ -124,8 +124,8 @@ TEST(MainWindow, InfoWindowToggleAndItsCloseBox) {
 
 TEST(MainWindow, ProcessSettingsFillsTheTrackList) {
     Shell s;
-    Tfm window(s.store);
-    TfmOptions options(s.store);
+    MainWindow window(s.store);
+    OptionsWindow options(s.store);
     window.setCompanions(nullptr, nullptr, &options, nullptr);
     s.store.WriteInteger("TrackIndex", 2);
     options.LoadSettings();

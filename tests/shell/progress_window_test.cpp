@@ -27,7 +27,7 @@ struct FakeTray : TrayHost {
 };
 
 TEST(ProgressWindow, StartStepFinish) {
-    TfmWait wait;
+    ProgressWindow wait;
     FakeTray tray;
     wait.setTrayHost(&tray);
     wait.Start(4);
@@ -47,7 +47,7 @@ TEST(ProgressWindow, StartStepFinish) {
 }
 
 TEST(ProgressWindow, TimeLeftAfterThirtySecondsAtAQuarter) {
-    TfmWait wait;
+    ProgressWindow wait;
     wait.setClock([] { return 30.0; });
     wait.Start(4);
     wait.UpdateTimeLeft();
@@ -60,7 +60,7 @@ TEST(ProgressWindow, TimeLeftAfterThirtySecondsAtAQuarter) {
 }
 
 TEST(ProgressWindow, StopEscAndCloseClearTheRunningFlag) {
-    TfmWait wait;
+    ProgressWindow wait;
     wait.Start(10);
     wait.btnStop()->click();
     EXPECT_FALSE(wait.Running());
@@ -75,7 +75,7 @@ TEST(ProgressWindow, StopEscAndCloseClearTheRunningFlag) {
 }
 
 TEST(ProgressWindow, BackgroundMinimisesAndKeepsRunning) {
-    TfmWait wait;
+    ProgressWindow wait;
     FakeTray tray;
     wait.setTrayHost(&tray);
     wait.Start(3);
@@ -86,7 +86,7 @@ TEST(ProgressWindow, BackgroundMinimisesAndKeepsRunning) {
 }
 
 TEST(InfoWindow, GridLabelsValuesAndDoubleClicks) {
-    Tfmmp3Info info;
+    InfoWindow info;
     EXPECT_EQ(info.grid()->rowCount(), 17);
     EXPECT_EQ(info.grid()->columnCount(), 2);
     info.SetValue(3, "128 kbps");
@@ -98,8 +98,8 @@ TEST(InfoWindow, GridLabelsValuesAndDoubleClicks) {
 
     int pictures = 0;
     int lyrics = 0;
-    QObject::connect(&info, &Tfmmp3Info::togglePictures, [&] { ++pictures; });
-    QObject::connect(&info, &Tfmmp3Info::toggleLyrics, [&] { ++lyrics; });
+    QObject::connect(&info, &InfoWindow::togglePictures, [&] { ++pictures; });
+    QObject::connect(&info, &InfoWindow::toggleLyrics, [&] { ++lyrics; });
     emit info.grid()->cellDoubleClicked(8, 1);
     emit info.grid()->cellDoubleClicked(9, 0);
     emit info.grid()->cellDoubleClicked(2, 1);
@@ -108,7 +108,7 @@ TEST(InfoWindow, GridLabelsValuesAndDoubleClicks) {
 }
 
 TEST(InfoWindow, ValueColumnFollowsTheWidth) {
-    Tfmmp3Info info;
+    InfoWindow info;
     info.resize(300, 300);
     info.show();
     const int expected = info.grid()->width() - info.grid()->columnWidth(0) - 6;

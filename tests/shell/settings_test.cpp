@@ -65,7 +65,7 @@ TEST(SettingsStore, WritesTextAndKeepsTheFilePrivate) {
 TEST(Options, FirstRunDefaults) {
     QTemporaryDir dir;
     SettingsStore store(dir.filePath("s.ini"));
-    TfmOptions options(store);
+    OptionsWindow options(store);
     options.LoadSettings();
     EXPECT_TRUE(options.ShowErrors());
     EXPECT_FALSE(options.AutoSave());
@@ -89,7 +89,7 @@ TEST(Options, EveryValueRoundTrips) {
     QTemporaryDir dir;
     SettingsStore store(dir.filePath("s.ini"));
     {
-        TfmOptions options(store);
+        OptionsWindow options(store);
         options.LoadSettings();
         for (QCheckBox* box : options.findChildren<QCheckBox*>())
             box->toggle();
@@ -104,7 +104,7 @@ TEST(Options, EveryValueRoundTrips) {
         options.findChild<QRadioButton*>("rbPlay1")->setChecked(true);
         options.SaveSettings();
     }
-    TfmOptions back(store);
+    OptionsWindow back(store);
     back.LoadSettings();
     EXPECT_FALSE(back.ShowErrors());
     EXPECT_TRUE(back.AutoSave());
@@ -128,7 +128,7 @@ TEST(Options, EveryValueRoundTrips) {
     EXPECT_FALSE(back.AssociateFilesMP3());
     EXPECT_EQ(back.TrackIndex(), 2);
     EXPECT_EQ(back.FocusAfterSave(), 5);
-    EXPECT_EQ(back.FreeDbServer(), TfmOptions::FreeDbServers()[3]);
+    EXPECT_EQ(back.FreeDbServer(), OptionsWindow::FreeDbServers()[3]);
     EXPECT_EQ(back.ProxyServer(), QStringLiteral("proxy.local"));
     EXPECT_EQ(back.ProxyPort(), QStringLiteral("8080"));
     EXPECT_EQ(back.ProxyUser(), QStringLiteral("me"));
@@ -141,7 +141,7 @@ TEST(Options, EveryValueRoundTrips) {
 TEST(Options, OkSavesAndAppliesCloseDoesNeither) {
     QTemporaryDir dir;
     SettingsStore store(dir.filePath("s.ini"));
-    TfmOptions options(store);
+    OptionsWindow options(store);
     options.LoadSettings();
     int applied = 0;
     options.processSettings = [&] { ++applied; };

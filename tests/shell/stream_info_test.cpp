@@ -105,7 +105,7 @@ protected:
 
     TempDir dir;
     TagBridge bridge;
-    Tfmmp3Info info;
+    InfoWindow info;
 };
 
 TEST_F(StreamInfoTest, EachFormatFillsItsRowsAndEmptiesTheOthers) {
@@ -157,7 +157,7 @@ TEST_F(StreamInfoTest, EachFormatFillsItsRowsAndEmptiesTheOthers) {
         if (c.probeRate) {
             EXPECT_EQ(Row(4), Probe(c.path, "sample_rate") + " Hz") << c.path;
         }
-        for (int row = 0; row < Tfmmp3Info::kRows; ++row) {
+        for (int row = 0; row < InfoWindow::kRows; ++row) {
             EXPECT_EQ(Row(row).empty(), c.filled.count(row) == 0) << c.path << " row " << row;
         }
         if (c.filled.count(3)) {
@@ -220,7 +220,7 @@ TEST_F(StreamInfoTest, UnreadableStreamsEmptyTheRows) {
     const std::string ogg = dir.file("broken.ogg");
     WriteAll(ogg, std::string(500, 'y'));
     Show(ogg);
-    for (int row = 0; row < Tfmmp3Info::kRows; ++row)
+    for (int row = 0; row < InfoWindow::kRows; ++row)
         EXPECT_EQ(Row(row), "") << row;
     EXPECT_EQ(info.labFileName()->text(), QStringLiteral("broken.ogg"));
 }

@@ -22,7 +22,7 @@
 namespace {
 
 using sondrel::TagBridge;
-using sondrel::TTag2;
+using sondrel::TagFields;
 using sondrel::test::Bytes;
 using sondrel::test::TempDir;
 using sondrel::test::WriteAll;
@@ -54,7 +54,7 @@ Bytes Mp3(const std::vector<std::pair<std::string, std::string>>& frames) {
     return file;
 }
 
-TTag2 ReadBack(const std::string& path) {
+TagFields ReadBack(const std::string& path) {
     TagBridge bridge;
     bridge.Read(path);
     return bridge.Hub();
@@ -65,8 +65,8 @@ protected:
     void SetUp() override {
         if (!sondrel::test::HaveProgram("ffmpeg"))
             GTEST_SKIP() << "ffmpeg makes the MP3 fixtures";
-        list = new TFileList(&host);
-        editor = new TTagEditor(&host);
+        list = new FileList(&host);
+        editor = new TagEditor(&host);
         editor->setFileList(list);
         editor->liveOptions = [this] { return options; };
         editor->showErrorBox = [this](const QString& m) { errorBoxes << m; };
@@ -110,8 +110,8 @@ protected:
 
     TempDir dir;
     QWidget host;
-    TFileList* list = nullptr;
-    TTagEditor* editor = nullptr;
+    FileList* list = nullptr;
+    TagEditor* editor = nullptr;
     TagEditorOptions options;
     QStringList errorBoxes;
 };
@@ -144,14 +144,14 @@ TEST_F(EditorReviewTest, BatchSaveWritesTheBatchRowEvenWhenAnotherFileWasRead) {
     Open();
     Click("a.mp3");  // the components now hold a.mp3
     TagBridge& bridge = editor->Bridge();
-    TTag2 hub = bridge.Hub();
+    TagFields hub = bridge.Hub();
     hub.title = "Batch target";
     hub.album = "From the batch";
-    bridge.sondrel2.setSondrel(hub);
+    bridge.id3v2.setFields(hub);
     editor->setBatchRow(Row("b.mp3"));
-    editor->SaveTag(TTagEditor::kSaveBatch);
-    const TTag2 a = ReadBack(Path("a.mp3"));
-    const TTag2 b = ReadBack(Path("b.mp3"));
+    editor->SaveTag(TagEditor::kSaveBatch);
+    const TagFields a = ReadBack(Path("a.mp3"));
+    const TagFields b = ReadBack(Path("b.mp3"));
     EXPECT_EQ(a.title, "Shown");
     EXPECT_EQ(a.album, "");
     EXPECT_EQ(b.title, "Batch target");
@@ -212,7 +212,7 @@ TEST_F(EditorReviewTest, OtherChosenInTheListReplacesAForeignGenre) {
     ASSERT_EQ(editor->edGenre()->currentText(), QStringLiteral("Trip Rock"));
     editor->edGenre()->setCurrentIndex(editor->GenrePosition(sondrel::kGenreOther));
     editor->btnSaveClick();
-    const TTag2 a = ReadBack(Path("a.mp3"));
+    const TagFields a = ReadBack(Path("a.mp3"));
     EXPECT_EQ(a.GenreID, sondrel::kGenreOther);
     EXPECT_EQ(a.Genre, "Other");
     Click("a.mp3");
@@ -226,8 +226,8 @@ TEST_F(EditorReviewTest, StopEndsASeveralFileSaveAfterTheCurrentFile) {
     for (const auto& n : names)
         Put(n, n);
     Open();
-    TfmWait wait;
-    editor->setProgressWindow(&wait);
+    ProgressWindow wait;
+    editor->setProgress(&wait);
     Click(names.front());
     for (const auto& n : names)
         list->lbFile()->selectionModel()->select(list->FileTable().index(Row(n)),

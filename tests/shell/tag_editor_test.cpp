@@ -31,7 +31,7 @@
 namespace {
 
 using sondrel::TagBridge;
-using sondrel::TTag2;
+using sondrel::TagFields;
 using sondrel::test::Bytes;
 using sondrel::test::ReadAll;
 using sondrel::test::TempDir;
@@ -127,7 +127,7 @@ Bytes Mp3(const std::vector<Bytes>& frames, const V1* v1 = nullptr) {
 }
 
 // What a fresh set of components reads from a file.
-TTag2 ReadBack(const std::string& path, int readChoice = sondrel::kVersion12) {
+TagFields ReadBack(const std::string& path, int readChoice = sondrel::kVersion12) {
     sondrel::EditorOptions o;
     o.readChoice = readChoice;
     TagBridge bridge(o);
@@ -135,7 +135,7 @@ TTag2 ReadBack(const std::string& path, int readChoice = sondrel::kVersion12) {
     return bridge.Hub();
 }
 
-std::vector<std::string> TextFields(const TTag2& t) {
+std::vector<std::string> TextFields(const TagFields& t) {
     return {t.track, t.title,    t.artist,     t.album,     t.year, t.Genre,    t.comment,
             t.text,  t.composer, t.OrigArtist, t.copyright, t.URL,  t.EncodedBy};
 }
@@ -150,8 +150,8 @@ protected:
     void SetUp() override {
         if (!sondrel::test::HaveProgram("ffmpeg"))
             GTEST_SKIP() << "ffmpeg makes the MP3 fixtures";
-        list = new TFileList(&host);
-        editor = new TTagEditor(&host);
+        list = new FileList(&host);
+        editor = new TagEditor(&host);
         editor->setFileList(list);
         editor->liveOptions = [this] { return options; };
         editor->showErrorBox = [this](const QString& m) { errorBoxes << m; };
@@ -207,8 +207,8 @@ protected:
 
     TempDir dir;
     QWidget host;
-    TFileList* list = nullptr;
-    TTagEditor* editor = nullptr;
+    FileList* list = nullptr;
+    TagEditor* editor = nullptr;
     TagEditorOptions options;
     QStringList errorBoxes;
     QStringList openedUrls;
@@ -265,7 +265,7 @@ TEST_F(EditorTest, GenreSelectionRules) {
         const char* shown;
     };
     const int other = editor->GenrePosition(12);
-    ASSERT_EQ(other, TTagEditor::kGenreOtherPosition);
+    ASSERT_EQ(other, TagEditor::kGenreOtherPosition);
     const Case cases[] = {
         {"(12)Other", other, "Other"},
         {"Other", other, "Other"},
@@ -284,7 +284,7 @@ TEST_F(EditorTest, GenreSelectionRules) {
             << c.tcon;
         EXPECT_EQ(Text(editor->edGenre()), c.shown) << c.tcon;
         // A genre that is not in the table is hinted: ID3v1 cannot hold it.
-        EXPECT_EQ(TTagEditor::BoxColor(editor->edGenre()) == editor->HighlightColor(),
+        EXPECT_EQ(TagEditor::BoxColor(editor->edGenre()) == editor->HighlightColor(),
                   c.selected < 0)
             << c.tcon;
     }
@@ -333,7 +333,7 @@ TEST_F(EditorTest, OneFileSaveWritesTheBoxesAndMovesToTheNextRow) {
     editor->memoComment()->setPlainText("line one\nline two");
     editor->btnSaveClick();
 
-    const TTag2 a = ReadBack(Path("a.mp3"));
+    const TagFields a = ReadBack(Path("a.mp3"));
     EXPECT_EQ(a.title, "New");
     EXPECT_EQ(a.artist, "Artist");
     EXPECT_EQ(a.comment, "line one\nline two");  // the memo's whole text
@@ -365,7 +365,7 @@ TEST_F(EditorTest, SeveralFilesGetOnlyTheChangedBoxAndKeepTheirOwnFields) {
     PutSample("02 - Evening Tune.ogg", "c.ogg");
     Put("d.mp3", Mp3({TextFrame("TIT2", "Not selected")}));
     Open();
-    std::map<std::string, TTag2> before;
+    std::map<std::string, TagFields> before;
     for (const char* name : {"a.mp3", "b.mp3", "c.ogg"})
         before[name] = ReadBack(Path(name));
     SelectRows({"a.mp3", "b.mp3", "c.ogg"});
@@ -383,7 +383,7 @@ TEST_F(EditorTest, SeveralFilesGetOnlyTheChangedBoxAndKeepTheirOwnFields) {
 
     for (auto& [name, expected] : before) {
         expected.album = "Shared Album";
-        const TTag2 after = ReadBack(Path(name));
+        const TagFields after = ReadBack(Path(name));
         EXPECT_EQ(TextFields(after), TextFields(expected)) << name;
         EXPECT_EQ(after.GenreID, expected.GenreID) << name;
         EXPECT_EQ(after.ImagesCount, expected.ImagesCount) << name;
@@ -481,12 +481,12 @@ TEST_F(EditorTest, BatchModeSavesTheHubIntoItsRowAlone) {
     Type(editor->edTitle(), "typed, never saved");
     TagBridge& bridge = editor->Bridge();
     bridge.Read(Path("b.mp3"));
-    TTag2 hub = bridge.Hub();
+    TagFields hub = bridge.Hub();
     hub.album = "From the batch";
-    bridge.sondrel2.setSondrel(hub);
+    bridge.id3v2.setFields(hub);
     editor->setBatchRow(Row("b.mp3"));
-    editor->SaveTag(TTagEditor::kSaveBatch);
-    const TTag2 b = ReadBack(Path("b.mp3"));
+    editor->SaveTag(TagEditor::kSaveBatch);
+    const TagFields b = ReadBack(Path("b.mp3"));
     EXPECT_EQ(b.album, "From the batch");
     EXPECT_EQ(b.title, "Batch target");
     EXPECT_EQ(ReadBack(Path("a.mp3")).title, "Shown");
@@ -494,7 +494,7 @@ TEST_F(EditorTest, BatchModeSavesTheHubIntoItsRowAlone) {
     EXPECT_TRUE(editor->btnSave()->isEnabled());
     // The boxes still belong to a.mp3: saving them now must not write b's hub into it.
     editor->btnSaveClick();
-    const TTag2 a = ReadBack(Path("a.mp3"));
+    const TagFields a = ReadBack(Path("a.mp3"));
     EXPECT_EQ(a.title, "typed, never saved");
     EXPECT_EQ(a.album, "");
 }
@@ -504,13 +504,13 @@ TEST_F(EditorTest, BatchModeSavesTheHubIntoItsRowAlone) {
 TEST_F(EditorTest, DeleteCommandsRemoveTheirTagsFromSelectedFilesOnly) {
     const V1 v1{"V1 title", "", "", "", "", 0, 12};
     struct Case {
-        std::function<void(TTagEditor&)> command;
+        std::function<void(TagEditor&)> command;
         bool v1Left, v2Left;
     };
     const Case cases[] = {
-        {[](TTagEditor& e) { e.actDeleteTag1Execute(); }, false, true},
-        {[](TTagEditor& e) { e.actDeleteTag2Execute(); }, true, false},
-        {[](TTagEditor& e) { e.actDeleteAllTagsExecute(); }, false, false},
+        {[](TagEditor& e) { e.actDeleteTag1Execute(); }, false, true},
+        {[](TagEditor& e) { e.actDeleteTag2Execute(); }, true, false},
+        {[](TagEditor& e) { e.actDeleteAllTagsExecute(); }, false, false},
     };
     for (const auto& c : cases) {
         Put("a.mp3", Mp3({TextFrame("TIT2", "V2 title")}, &v1));
@@ -519,13 +519,13 @@ TEST_F(EditorTest, DeleteCommandsRemoveTheirTagsFromSelectedFilesOnly) {
         Click("a.mp3");
         c.command(*editor);
         TagBridge check;
-        check.sondrel.setFilename(Path("a.mp3"));
-        check.sondrel2.setFileName(Path("a.mp3"));
-        EXPECT_EQ(check.sondrel.Valid(), c.v1Left);
-        EXPECT_EQ(check.sondrel2.Valid(), c.v2Left);
-        check.sondrel.setFilename(Path("b.mp3"));
-        check.sondrel2.setFileName(Path("b.mp3"));
-        EXPECT_TRUE(check.sondrel.Valid() && check.sondrel2.Valid());
+        check.id3v1.setFilename(Path("a.mp3"));
+        check.id3v2.setFileName(Path("a.mp3"));
+        EXPECT_EQ(check.id3v1.Valid(), c.v1Left);
+        EXPECT_EQ(check.id3v2.Valid(), c.v2Left);
+        check.id3v1.setFilename(Path("b.mp3"));
+        check.id3v2.setFileName(Path("b.mp3"));
+        EXPECT_TRUE(check.id3v1.Valid() && check.id3v2.Valid());
         // The editor shows the file as it now is.
         EXPECT_EQ(Text(editor->edTitle()), c.v2Left ? "V2 title" : (c.v1Left ? "V1 title" : ""));
         EXPECT_TRUE(editor->btnSave()->isEnabled());
@@ -640,7 +640,7 @@ TEST_F(EditorTest, ColourHintsFollowTheSaveChoice) {
     Put("a.mp3", Mp3({TextFrame("TIT2", std::string(31, 't')), TextFrame("TPE1", "Short")}));
     Open();
     auto highlighted = [this](QWidget* box) {
-        return TTagEditor::BoxColor(box) == editor->HighlightColor();
+        return TagEditor::BoxColor(box) == editor->HighlightColor();
     };
     editor->setSaveTagChoice(sondrel::kVersion1);
     Click("a.mp3");
@@ -718,11 +718,11 @@ TEST(TagEditorInMainWindow, SelectionShortcutsAndSettings) {
     store.WriteInteger("cbSaveTag", 1);
     store.WriteBool("flUseLyrics3", false);
     {
-        Tfm window(store);
-        Tfmmp3Info info;
+        MainWindow window(store);
+        InfoWindow info;
         window.setCompanions(nullptr, &info, nullptr, nullptr);
         window.show();
-        TTagEditor* editor = window.tagEditor();
+        TagEditor* editor = window.tagEditor();
         ASSERT_NE(editor, nullptr);
         EXPECT_EQ(editor->SaveTagChoice(), 1);
         EXPECT_FALSE(editor->UseLyrics3());

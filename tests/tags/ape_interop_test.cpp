@@ -138,7 +138,7 @@ TEST_F(ApeInterop, MutagenTagReadAndKeptWholeThroughSave) {
     }
     ASSERT_EQ(unknownOrder.size(), unknown.size());
 
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(path);
     EXPECT_TRUE(ape.Valid());
     EXPECT_EQ(ape.Version(), 2000u);
@@ -223,7 +223,7 @@ TEST_F(MusepackInterop, EncoderStreamsReadAndStillDecodeAfterSave) {
         const auto facts = Peer("mpc " + ShellQuote(path));
         ASSERT_EQ(facts["version"].get<int>(), 8);
 
-        TMPCTag mpc;
+        MusepackTag mpc;
         mpc.setFilename(path);
         ASSERT_TRUE(mpc.Valid());
         EXPECT_EQ(mpc.StreamVersion(), 8);

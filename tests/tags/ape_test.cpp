@@ -170,7 +170,7 @@ TEST_P(ApeStreamTest, ReadsHeader) {
     TempDir dir;
     const std::string path = dir.file("a.ape");
     WriteAll(path, MacFile(c.header));
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(path);
     EXPECT_EQ(ape.Valid(), c.valid);
     EXPECT_EQ(ape.APEVersion(), c.apeVersion);
@@ -230,7 +230,7 @@ TEST(ApeStream, HeaderBehindId3v2AndBadInputs) {
     id3.resize(310, 0);
     const std::string tagged = dir.file("tagged.ape");
     WriteAll(tagged, Concat({id3, MacFile(H(3990, 2000))}));
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(tagged);
     EXPECT_TRUE(ape.Valid());
     EXPECT_EQ(ape.id3v2(), 310);
@@ -276,7 +276,7 @@ TEST(ApeStream, ExtremeFrameCounts) {
         h.blocksPerFrame = c.blocksPerFrame;
         h.finalBlocks = c.finalBlocks;
         WriteAll(path, MacFile(h));
-        TAPE ape;
+        MonkeysAudioTag ape;
         ape.setFilename(path);
         EXPECT_TRUE(ape.Valid());
         EXPECT_EQ(ape.TotalSamples(), c.samples);
@@ -307,7 +307,7 @@ TEST(ApeRead, Version2ItemsOverId3v1) {
                               {"Title", "Caf\xC3\xA9 \xE2\x99\xAB"}},
                              true);
     WriteAll(path, Concat({MacFile(H(3990, 2000)), tag, Id3v1("v1 title", "v1", "c", 3, 5)}));
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(path);
     EXPECT_TRUE(ape.Valid());
     EXPECT_TRUE(ape.ValidTag());
@@ -336,7 +336,7 @@ TEST(ApeRead, Version1ValuesUseLegacyCodePage) {
     // Version 1.0 writers stored the text with a zero byte at its end.
     WriteAll(path, Concat({MacFile(H(3970, 2000)),
                            ApeTag(1000, {{"Title", std::string("Caf\xE9\0", 5)}}, false)}));
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(path);
     EXPECT_EQ(ape.Version(), 1000u);
     EXPECT_EQ(ape.Title(), "Caf\xC3\xA9");
@@ -348,7 +348,7 @@ TEST(ApeRead, Id3v1Fallback) {
     TempDir dir;
     const std::string path = dir.file("a.ape");
     WriteAll(path, Concat({MacFile(H(3990, 2000)), Id3v1("Title 1", "Artist\xE9", "Note", 9, 17)}));
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(path);
     EXPECT_EQ(ape.Version(), 0u);
     EXPECT_EQ(ape.id3v1(), 128);
@@ -376,7 +376,7 @@ TEST(ApeRead, ApeTagReplacesId3v1FieldsEvenWhenEmpty) {
     const std::string path = dir.file("a.ape");
     WriteAll(path, Concat({MacFile(H(3990, 2000)), ApeTag(2000, {{"Artist", "APE"}}, false),
                            Id3v1("v1 title", "v1", "c", 3, 5)}));
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(path);
     EXPECT_EQ(ape.Artist(), "APE");
     EXPECT_EQ(ape.Title(), "");
@@ -393,7 +393,7 @@ TEST(ApeRead, TrackAndValueRules) {
                           {"12", 12},  {"/5", 0},  {"3 / 9", 3}, {"99999999999", 0}};
     TempDir dir;
     const std::string path = dir.file("a.ape");
-    TAPE ape;
+    MonkeysAudioTag ape;
     for (const auto& c : cases) {
         WriteAll(path, Concat({MacFile(H(3990, 2000)), ApeTag(2000, {{"track", c.item}}, false)}));
         ape.setFilename(path);
@@ -420,7 +420,7 @@ TEST(ApeRead, OddValues) {
     };
     TempDir dir;
     const std::string path = dir.file("a.ape");
-    TAPE ape;
+    MonkeysAudioTag ape;
     for (const auto& c : cases) {
         WriteAll(path, Concat({MacFile(H(3990, 2000)), ApeTag(2000, {c.item}, false)}));
         ape.setFilename(path);
@@ -431,7 +431,7 @@ TEST(ApeRead, OddValues) {
 TEST(ApeRead, DamagedTagsNeitherCrashNorMislead) {
     TempDir dir;
     const std::string path = dir.file("a.ape");
-    TAPE ape;
+    MonkeysAudioTag ape;
 
     // Item count larger than the items present: the items there are read.
     Bytes tag = ApeTag(2000, {{"Title", "One"}, {"Artist", "Two"}}, false);
@@ -477,7 +477,7 @@ TEST(ApeRead, TagTextWhereId3v1WouldStartIsNoId3v1) {
     value.replace(104, 3, "TAG");
     const Bytes audio = MacFile(H(3990, 2000));
     WriteAll(path, Concat({audio, ApeTag(2000, {{"Comment", value}}, false)}));
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(path);
     EXPECT_EQ(ape.id3v1(), 0);
     EXPECT_EQ(ape.Comment(), value);
@@ -493,7 +493,7 @@ TEST(ApeRead, MissingFileResetsAndStaysQuiet) {
     TempDir dir;
     const std::string good = dir.file("a.ape");
     WriteAll(good, Concat({MacFile(H(3990, 2000)), ApeTag(2000, {{"Title", "x"}}, false)}));
-    TAPE ape;
+    MonkeysAudioTag ape;
     int errors = 0;
     int renames = 0;
     ape.onError = [&](TagComponent&, const std::string&) { ++errors; };
@@ -518,7 +518,7 @@ TEST(ApeFields, SettersTrimNotifyAndLeaveFileAlone) {
     const std::string path = dir.file("a.ape");
     const Bytes original = MacFile(H(3990, 2000));
     WriteAll(path, original);
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(path);
     int changes = 0;
     ape.onChange = [&](TagComponent&) { ++changes; };
@@ -615,7 +615,7 @@ TEST(ApeSave, EmptyFieldsWriteAnEmptyTagAndDropId3v1) {
     const std::string path = dir.file("a.ape");
     const Bytes audio = MacFile(H(3990, 2000));
     WriteAll(path, Concat({audio, Id3v1("t", "a", "c", 1, 2)}));
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(path);
     ape.ClearTag();
     ASSERT_TRUE(ape.WriteTag());
@@ -630,7 +630,7 @@ TEST(ApeSave, WritesFieldsInKeyOrderAsUtf8WithoutTerminator) {
     const std::string path = dir.file("a.ape");
     const Bytes audio = MacFile(H(3990, 2000));
     WriteAll(path, audio);
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(path);
     ape.setLyrics("words");
     ape.setTitle("Caf\xC3\xA9");
@@ -650,7 +650,7 @@ TEST(ApeSave, WritesFieldsInKeyOrderAsUtf8WithoutTerminator) {
     EXPECT_EQ(s.items[3].value, "words");
     EXPECT_TRUE(std::equal(audio.begin(), audio.end(), s.file.begin()));
 
-    TAPE again;
+    MonkeysAudioTag again;
     again.setFilename(path);
     EXPECT_TRUE(again.Valid());
     EXPECT_EQ(again.Title(), "Caf\xC3\xA9");
@@ -675,7 +675,7 @@ TEST(ApeSave, KeepsUnknownAndBinaryItemsInOrder) {
                                   unknown[1],       unknown[2], {"Track", "7/12"},
                                   unknown[3]};
     WriteAll(path, Concat({audio, ApeTag(2000, items, true), Id3v1("t", "a", "c", 1, 2)}));
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(path);
     ape.setTitle("New");
     ASSERT_TRUE(ape.WriteTag());
@@ -712,7 +712,7 @@ TEST(ApeSave, Version1UnknownItemsAreConvertedToUtf8) {
                                                             "gl\xFC"
                                                             "cklich"}},
                                                           false)}));
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(path);
     ASSERT_TRUE(ape.WriteTag());
     const Saved s = Inspect(path);
@@ -734,7 +734,7 @@ TEST(ApeSave, KeepsLyrics3AndItsId3v1) {
     const Bytes v1 = Id3v1("t", "a", "c", 1, 2);
     const Bytes trailer = Concat({lyrics, v1});
     WriteAll(path, Concat({audio, ApeTag(2000, {{"Title", "Old"}}, false), trailer}));
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(path);
     EXPECT_EQ(ape.Title(), "Old");  // found in front of the Lyrics3 block
     EXPECT_EQ(ape.id3v1(), 128);
@@ -754,7 +754,7 @@ TEST(ApeSave, HeaderFlagWithoutHeaderDoesNotCutAudio) {
     Bytes tag = ApeTag(2000, {{"Title", "x"}}, false);
     tag[tag.size() - 9] = 0x80;  // footer claims a header that is not there
     WriteAll(path, Concat({audio, tag}));
-    TAPE ape;
+    MonkeysAudioTag ape;
     ape.setFilename(path);
     ASSERT_TRUE(ape.WriteTag());
     const Saved s = Inspect(path);
@@ -793,7 +793,7 @@ TEST(ApeSave, TagWithoutHeaderIsSavedOnlyWhenItsItemsFillItsSize) {
             tag[tag.size() - 9] = 0x80;
         const Bytes damaged = Concat({audio, tag, c.trailer});
         WriteAll(path, damaged);
-        TAPE ape;
+        MonkeysAudioTag ape;
         ape.setFilename(path);
         ape.setTitle("new");
         EXPECT_EQ(ape.WriteTag(), c.saves);
@@ -810,7 +810,7 @@ TEST(ApeSave, TagWithoutHeaderIsSavedOnlyWhenItsItemsFillItsSize) {
 
 TEST(ApeSave, Failures) {
     TempDir dir;
-    TAPE ape;
+    MonkeysAudioTag ape;
     std::vector<std::string> reported;
     ape.onError = [&](TagComponent&, const std::string& e) { reported.push_back(e); };
 

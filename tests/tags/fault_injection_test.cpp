@@ -52,7 +52,7 @@ Outcome Result(bool ok, const C& c) {
 const FaultCase kCases[] = {
     {"id3v1 save with lyrics", "id3v1/v11.mp3",
      [](const std::string& p, const std::string&) {
-         TSondrelDescript c;
+         Id3v1Tag c;
          c.setFilename(p);
          c.setTitle("New title");
          c.setLyrics(kLongText);
@@ -60,28 +60,28 @@ const FaultCase kCases[] = {
      }},
     {"id3v1 save into a file without a tag", "mpeg/cbr.mp3",
      [](const std::string& p, const std::string&) {
-         TSondrelDescript c;
+         Id3v1Tag c;
          c.setFilename(p);
          c.setTitle("New title");
          return Result(c.WriteTag(), c);
      }},
     {"id3v2 save that grows the tag", "id3v2/v23.mp3",
      [](const std::string& p, const std::string&) {
-         TSondrel2 c;
+         Id3v2Tag c;
          c.setFileName(p);
          c.settext(kLongText);
          return Result(c.WriteTag(), c);
      }},
     {"id3v2 save in place", "id3v2/v23_picture.mp3",
      [](const std::string& p, const std::string&) {
-         TSondrel2 c;
+         Id3v2Tag c;
          c.setFileName(p);
          c.settitle("Other");
          return Result(c.WriteTag(), c);
      }},
     {"id3v2 remove", "id3v2/v24.mp3",
      [](const std::string& p, const std::string&) {
-         TSondrel2 c;
+         Id3v2Tag c;
          c.setFileName(p);
          // The re-read after a removal finds no tag and says so in Error.
          const bool ok = c.RemoveTag();
@@ -89,66 +89,66 @@ const FaultCase kCases[] = {
      }},
     {"id3v2 add picture", "id3v2/v23.mp3",
      [](const std::string& p, const std::string& picture) {
-         TSondrel2 c;
+         Id3v2Tag c;
          c.setFileName(p);
          return Result(c.AddImage(0, picture, "cover"), c);
      }},
     {"id3v2 delete picture", "id3v2/v23_picture.mp3",
      [](const std::string& p, const std::string&) {
-         TSondrel2 c;
+         Id3v2Tag c;
          c.setFileName(p);
          return Result(c.DeleteImage(0) == 0, c);
      }},
     {"ogg save", "ogg/vorbis.ogg",
      [](const std::string& p, const std::string&) {
-         TOgg c;
+         OggVorbisTag c;
          c.setFileName(p);
          c.setlyrics(kLongText);
          return Result(c.WriteTag(), c);
      }},
     {"ogg remove", "ogg/vorbis.ogg",
      [](const std::string& p, const std::string&) {
-         TOgg c;
+         OggVorbisTag c;
          c.setFileName(p);
          return Result(c.RemoveTag(), c);
      }},
     {"ape save", "ape/v3990.ape",
      [](const std::string& p, const std::string&) {
-         TAPE c;
+         MonkeysAudioTag c;
          c.setFilename(p);
          c.setLyrics(kLongText);
          return Result(c.WriteTag(), c);
      }},
     {"musepack save over id3v1", "musepack/sv8.mpc",
      [](const std::string& p, const std::string&) {
-         TMPCTag c;
+         MusepackTag c;
          c.setFilename(p);
          c.setTitle("New title");
          return Result(c.WriteTag(), c);
      }},
     {"wma save", "wma/wmav2.wma",
      [](const std::string& p, const std::string&) {
-         TWMATag c;
+         WmaTag c;
          c.setFileName(p);
          c.Lyrics = kLongText;
          return Result(c.WriteTag(), c);
      }},
     {"wma add picture", "wma/wmav2.wma",
      [](const std::string& p, const std::string& picture) {
-         TWMATag c;
+         WmaTag c;
          c.setFileName(p);
          return Result(c.AddImage(0, picture, "cover"), c);
      }},
     {"mp4 save", "mp4/aac.m4a",
      [](const std::string& p, const std::string&) {
-         TMp4Tag c;
+         Mp4Tag c;
          c.setFileName(p);
          c.setLyrics(kLongText);
          return Result(c.WriteTag(), c);
      }},
     {"mp4 add picture", "mp4/aac.m4a",
      [](const std::string& p, const std::string& picture) {
-         TMp4Tag c;
+         Mp4Tag c;
          c.setFileName(p);
          return Result(c.AddImage(0, picture), c);
      }},

@@ -89,7 +89,7 @@ const std::string kTitle40 = kTitle30 + " and more!";
 
 // A component with counting handlers.
 struct Probe {
-    TSondrelDescript tag;
+    Id3v1Tag tag;
     int errors = 0, changes = 0, renames = 0;
     std::string lastError;
     Probe() {
@@ -111,7 +111,7 @@ struct DiskFull {
     ~DiskFull() { SetWriteFaultHook(nullptr); }
 };
 
-void ExpectEmpty(const TSondrelDescript& t) {
+void ExpectEmpty(const Id3v1Tag& t) {
     EXPECT_EQ(t.Title(), "");
     EXPECT_EQ(t.Artist(), "");
     EXPECT_EQ(t.Album(), "");
@@ -120,7 +120,7 @@ void ExpectEmpty(const TSondrelDescript& t) {
     EXPECT_EQ(t.Lyrics(), "");
     EXPECT_EQ(t.track(), 0);
     EXPECT_EQ(t.GenreID(), 12);
-    EXPECT_EQ(t.Sondrel().header, "");
+    EXPECT_EQ(t.Fields().header, "");
 }
 
 TEST(Id3v1Block, ParsesVersionsTrimsAndClampsGenre) {
@@ -169,7 +169,7 @@ TEST(Id3v1Block, ParsesVersionsTrimsAndClampsGenre) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const Bytes b = V1(c.raw);
-        const TTag t = id3v1::ParseBlock(std::span<const std::uint8_t, 128>(b.data(), 128));
+        const Id3v1Fields t = id3v1::ParseBlock(std::span<const std::uint8_t, 128>(b.data(), 128));
         EXPECT_EQ(t.header, "TAG");
         EXPECT_EQ(t.Title, c.title);
         EXPECT_EQ(t.Comment, c.comment);
@@ -182,7 +182,7 @@ TEST(Id3v1Block, ParsesVersionsTrimsAndClampsGenre) {
 TEST(Id3v1Block, KeepsInnerZerosAndDecodesTheCodePage) {
     const Bytes b = V1({std::string("A\0B", 3), "Caf\xE9", "\xC0\xC1", "1999"});
     const std::span<const std::uint8_t, 128> s(b.data(), 128);
-    const TTag latin = id3v1::ParseBlock(s);
+    const Id3v1Fields latin = id3v1::ParseBlock(s);
     EXPECT_EQ(latin.Title, std::string("A\0B", 3));
     EXPECT_EQ(latin.Artist, "Café");
     EXPECT_EQ(latin.Album, "ÀÁ");
@@ -267,7 +267,7 @@ TEST_F(Id3v1File, ReadsAPlainTagAndReadingAgainSeesChanges) {
     EXPECT_EQ(p.tag.VersionLow(), 1);
     EXPECT_EQ(p.tag.GenreID(), 17);
     EXPECT_EQ(p.tag.Genre(), "");
-    EXPECT_EQ(p.tag.Sondrel().header, "TAG");
+    EXPECT_EQ(p.tag.Fields().header, "TAG");
 
     WriteAll(path, V1({"Other"}));
     p.tag.setFilename(path);
@@ -375,10 +375,10 @@ TEST_F(Id3v1File, SaveWritesTheBlocksAtTheEnd) {
 TEST_F(Id3v1File, RoundTrips) {
     const struct {
         const char* name;
-        TTag in;
+        Id3v1Fields in;
         std::string lyrics;
         bool use;
-        TTag out;  // header is always "TAG" on reading
+        Id3v1Fields out;  // header is always "TAG" on reading
         std::string lyricsOut;
     } cases[] = {
         {"all fields, v1.1",
@@ -424,7 +424,7 @@ TEST_F(Id3v1File, RoundTrips) {
         Probe writer;
         writer.tag.setUseLyrics3(c.use);
         writer.tag.setFilename(path);
-        writer.tag.setSondrel(c.in);
+        writer.tag.setFields(c.in);
         writer.tag.setLyrics(c.lyrics);
         ASSERT_TRUE(writer.tag.WriteTag()) << writer.tag.Error();
 
@@ -433,7 +433,7 @@ TEST_F(Id3v1File, RoundTrips) {
         reader.tag.setFilename(path);
         ASSERT_TRUE(reader.tag.Valid()) << reader.tag.Error();
         EXPECT_EQ(reader.tag.Error(), "");
-        EXPECT_EQ(reader.tag.Sondrel(), c.out);
+        EXPECT_EQ(reader.tag.Fields(), c.out);
         EXPECT_EQ(reader.tag.Lyrics(), c.lyricsOut);
         const Bytes after = ReadAll(path);
         EXPECT_EQ(Bytes(after.begin(), after.begin() + 500), Audio(500));
@@ -442,13 +442,13 @@ TEST_F(Id3v1File, RoundTrips) {
 
 TEST_F(Id3v1File, OversizedValuesAreCutToTheDigitLimits) {
     const auto path = Make(Audio(200));
-    TSondrelDescript w;
+    Id3v1Tag w;
     w.setFilename(path);
     w.setLyrics(std::string(150000, 'a'));
     w.setTitle(std::string(99998, 't') + "éé");
     ASSERT_TRUE(w.WriteTag()) << w.Error();
 
-    TSondrelDescript r;
+    Id3v1Tag r;
     r.setFilename(path);
     ASSERT_TRUE(r.Valid());
     EXPECT_EQ(r.Error(), "");
@@ -463,9 +463,9 @@ TEST_F(Id3v1File, OversizedValuesAreCutToTheDigitLimits) {
 TEST_F(Id3v1File, CodePageIsAnOption) {
     const std::string cyr30 = "Тридцать кириллических символов";  // 31 characters
     const auto path = Make(Audio(200));
-    TSondrelDescript w;
+    Id3v1Tag w;
     w.setCodePage("windows-1251");
-    EXPECT_EQ(TSondrelDescript().CodePage(), "ISO-8859-1");
+    EXPECT_EQ(Id3v1Tag().CodePage(), "ISO-8859-1");
     w.setFilename(path);
     w.setTitle(cyr30.substr(0, cyr30.size() - 2));  // 30 characters, 60 UTF-8 bytes
     w.setArtist(cyr30);
@@ -473,12 +473,12 @@ TEST_F(Id3v1File, CodePageIsAnOption) {
     const Bytes after = ReadAll(path);
     EXPECT_EQ(after[after.size() - 125], 0xD2);  // "Т" in that code page, first title byte
 
-    TSondrelDescript r;
+    Id3v1Tag r;
     r.setCodePage("windows-1251");
     r.setFilename(path);
     EXPECT_EQ(r.Title(), cyr30.substr(0, cyr30.size() - 2));
     EXPECT_EQ(r.Artist(), cyr30) << "31 characters need an EAR field";
-    TSondrelDescript latin;
+    Id3v1Tag latin;
     latin.setFilename(path);
     EXPECT_NE(latin.Title(), r.Title());
 }
@@ -488,7 +488,7 @@ TEST_F(Id3v1File, OtherEndTagsInFrontSurvive) {
     const Bytes ape = Cat({ToBytes("APETAGEX"), Bytes(24, 0x01)});
     const Bytes front = Cat({Audio(300), ape});
     const auto path = Make(Cat({front, L3({Field("LYR", "words")}), V1({"Old"})}));
-    TSondrelDescript t;
+    Id3v1Tag t;
     t.setFilename(path);
     ASSERT_EQ(t.Lyrics(), "words");
     t.setLyrics("new words, longer than before");
@@ -536,7 +536,7 @@ TEST_F(Id3v1File, RemoveFromAReadOnlyFileKeepsItReadOnly) {
     const Bytes audio = Audio(200);
     const auto path = Make(Cat({audio, V1({"x"})}));
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-    TSondrelDescript t;
+    Id3v1Tag t;
     t.setFilename(path);
     EXPECT_TRUE(t.RemoveTag()) << t.Error();
     EXPECT_EQ(ReadAll(path), audio);
@@ -623,9 +623,9 @@ TEST_F(Id3v1File, SettersChangeMemoryOnlyAndFireOnChange) {
     p.tag.setAlbum("b");
     p.tag.settrack(3);
     p.tag.setLyrics("l");
-    TTag whole;
+    Id3v1Fields whole;
     whole.GenreID = 250;
-    p.tag.setSondrel(whole);
+    p.tag.setFields(whole);
     EXPECT_EQ(p.tag.GenreID(), 12);
     EXPECT_EQ(p.changes, 11);
     EXPECT_EQ(ReadAll(path), original);
@@ -641,7 +641,7 @@ TEST_F(Id3v1File, FilesOver2GiBWork) {
         ASSERT_TRUE(f);
         ASSERT_TRUE(f->WriteAt(static_cast<std::int64_t>(audioSize), V1({"Far away"})));
     }
-    TSondrelDescript t;
+    Id3v1Tag t;
     t.setFilename(path);
     ASSERT_TRUE(t.Valid()) << t.Error();
     EXPECT_EQ(t.Title(), "Far away");
@@ -675,7 +675,7 @@ TEST_F(Id3v1File, DamagedTailsNeverReachTheAudio) {
             tail[next() % tail.size()] =
                 static_cast<std::uint8_t>(alphabet[next() % alphabet.size()]);
         const auto path = Make(Cat({audio, tail}));
-        TSondrelDescript t;
+        Id3v1Tag t;
         t.setFilename(path);
         t.setLyrics("new");
         t.setUseLyrics3(round % 2 == 0);
@@ -720,7 +720,7 @@ protected:
 
 TEST_F(Id3v1Mutagen, ReadsOurTag) {
     const auto path = Make(mp3_);
-    TSondrelDescript t;
+    Id3v1Tag t;
     t.setFilename(path);
     t.setTitle(kTitle40);  // the peer reads the ID3v1 block only: 30 characters
     t.setArtist("Artiste");
@@ -746,7 +746,7 @@ TEST_F(Id3v1Mutagen, WeReadThePeersTag) {
     const auto r = test::RunCommand(Script() + " write " + test::ShellQuote(path) +
                                     " 'Ünïcode title' 'Band' 'Record' 2010 7 Jazz");
     ASSERT_EQ(r.exitCode, 0) << r.output;
-    TSondrelDescript t;
+    Id3v1Tag t;
     t.setFilename(path);
     ASSERT_TRUE(t.Valid()) << t.Error();
     EXPECT_EQ(t.Title(), "Ünïcode title");

@@ -87,7 +87,7 @@ TEST_F(Id3v2Interop, ReadsWhatMutagenWrites) {
     for (const auto& v : kVariants) {
         TempDir dir;
         const std::string path = Make(dir, v);
-        TSondrel2 t;
+        Id3v2Tag t;
         t.setFileName(path);
         ASSERT_TRUE(t.Valid()) << v.name << ": " << t.Error();
         EXPECT_EQ(t.title(), v.latin1 ? "Caf\u00E9 Song" : "\u041F\u0435\u0441\u043D\u044F \u2603")
@@ -100,7 +100,7 @@ TEST_F(Id3v2Interop, ReadsWhatMutagenWrites) {
         EXPECT_EQ(t.comment(), "A comment") << v.name;
         EXPECT_EQ(t.text(), "line one\nline two") << v.name;
         ASSERT_EQ(t.ImagesCount(), 1) << v.name;
-        const TPicture& p = t.Pictures()[0];
+        const Picture& p = t.Pictures()[0];
         EXPECT_EQ(p.MimeType, "image/jpeg") << v.name;
         EXPECT_EQ(p.Description, "cover") << v.name;
         EXPECT_EQ(p.PictureType, 3) << v.name;
@@ -115,7 +115,7 @@ TEST_F(Id3v2Interop, SaveKeepsEveryFrameAndTheAudio) {
         const FrameDump before = Dump(path);
         ASSERT_GT(before.size(), 15u) << v.name;
 
-        TSondrel2 t;
+        Id3v2Tag t;
         t.setFileName(path);
         ASSERT_TRUE(t.Valid()) << v.name;
         t.settitle("New \u00DCber Title");
@@ -141,7 +141,7 @@ TEST_F(Id3v2Interop, SaveKeepsEveryFrameAndTheAudio) {
         }
 
         // Read back by us as well, and saved again without a change: in place.
-        TSondrel2 again;
+        Id3v2Tag again;
         again.setFileName(path);
         EXPECT_EQ(again.title(), "New \u00DCber Title") << v.name;
         EXPECT_EQ(again.comment(), "New comment \u2603") << v.name;
@@ -153,7 +153,7 @@ TEST_F(Id3v2Interop, SaveKeepsEveryFrameAndTheAudio) {
 TEST_F(Id3v2Interop, RemovalLeavesTheAudio) {
     TempDir dir;
     const std::string path = Make(dir, kVariants[2]);
-    TSondrel2 t;
+    Id3v2Tag t;
     t.setFileName(path);
     ASSERT_TRUE(t.RemoveTag()) << t.Error();
     EXPECT_EQ(ReadAll(path), audio_);

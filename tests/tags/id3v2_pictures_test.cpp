@@ -31,13 +31,13 @@ struct Fixture {
     TempDir dir;
     std::string path = dir.file("song.mp3");
     Bytes audio = FakeAudio();
-    TSondrel2 tag;
+    Id3v2Tag tag;
     void Load(const Bytes& tagBytes) {
         WriteFile(path, tagBytes, audio);
         tag.setFileName(path);
     }
-    std::unique_ptr<TSondrel2> Reread() const {
-        auto t = std::make_unique<TSondrel2>();
+    std::unique_ptr<Id3v2Tag> Reread() const {
+        auto t = std::make_unique<Id3v2Tag>();
         t->setFileName(path);
         return t;
     }
@@ -52,8 +52,8 @@ TEST(Id3v2Pictures, ReadFromApicAndPicFrames) {
              F23("APIC", Cat({{1}, B("image/jpeg"), {0, 3}, {0xFF, 0xFE, 'f', 0, 0, 0}, data}))})));
     ASSERT_EQ(f.tag.ImagesCount(), 2);
     const auto& p = f.tag.Pictures();
-    EXPECT_EQ(p[0], (TPicture{"image/png", "back", 4, {1, 2, 3}}));
-    EXPECT_EQ(p[1], (TPicture{"image/jpeg", "f", 3, data}));
+    EXPECT_EQ(p[0], (Picture{"image/png", "back", 4, {1, 2, 3}}));
+    EXPECT_EQ(p[1], (Picture{"image/jpeg", "f", 3, data}));
 
     const struct {
         const char* format;
@@ -64,7 +64,7 @@ TEST(Id3v2Pictures, ReadFromApicAndPicFrames) {
         Fixture g;
         g.Load(Tag(2, F22("PIC", pic)));
         ASSERT_EQ(g.tag.ImagesCount(), 1) << c.format;
-        const TPicture& q = g.tag.Pictures()[0];
+        const Picture& q = g.tag.Pictures()[0];
         EXPECT_EQ(q.MimeType, c.mime);
         EXPECT_EQ(q.Description, "front");
         EXPECT_EQ(q.PictureType, 3);
@@ -81,7 +81,7 @@ TEST(Id3v2Pictures, PicFramesAreSavedAsApic) {
     const auto again = f.Reread();
     EXPECT_EQ(again->VersionHigh(), 3);
     ASSERT_EQ(again->ImagesCount(), 1);
-    EXPECT_EQ(again->Pictures()[0], (TPicture{"image/png", "art", 8, data}));
+    EXPECT_EQ(again->Pictures()[0], (Picture{"image/png", "art", 8, data}));
     EXPECT_EQ(again->title(), "t");
 }
 
@@ -96,7 +96,7 @@ TEST(Id3v2Pictures, AddImageInsertsAndSaves) {
     EXPECT_EQ(f.tag.ImagesCount(), 3);
     const auto again = f.Reread();
     ASSERT_EQ(again->ImagesCount(), 3);
-    EXPECT_EQ(again->Pictures()[0], (TPicture{"image/jpg", "front side", 3, jpeg}));
+    EXPECT_EQ(again->Pictures()[0], (Picture{"image/jpg", "front side", 3, jpeg}));
     EXPECT_EQ(again->Pictures()[1].Description, "one");
     EXPECT_EQ(again->Pictures()[2].Description, "two");
 

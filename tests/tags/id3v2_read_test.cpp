@@ -15,7 +15,7 @@ using namespace sondrel::test::id3;
 
 struct Loaded {
     TempDir dir;
-    TSondrel2 tag;
+    Id3v2Tag tag;
     int errors = 0;
     std::string lastError;
     explicit Loaded(const Bytes& fileBytes, const std::string& codePage = "") {
@@ -229,15 +229,15 @@ TEST(Id3v2Read, HeaderAndFileFailures) {
         Bytes file;
         const char* error;
     } cases[] = {
-        {"no ID3", Cat({B("TAG"), Bytes(200, 0)}), TSondrel2::kMsgNoTag},
-        {"too short", B("ID3\x03"), TSondrel2::kMsgNoTag},
+        {"no ID3", Cat({B("TAG"), Bytes(200, 0)}), Id3v2Tag::kMsgNoTag},
+        {"too short", B("ID3\x03"), Id3v2Tag::kMsgNoTag},
         {"version 255", Cat({B("ID3"), {255, 0, 0, 0, 0, 0, 10}, Bytes(10, 0)}),
-         TSondrel2::kMsgNoTag},
+         Id3v2Tag::kMsgNoTag},
         {"size byte over 127", Cat({B("ID3"), {3, 0, 0, 0, 0, 0x80, 0}, Bytes(200, 0)}),
-         TSondrel2::kMsgNoTag},
+         Id3v2Tag::kMsgNoTag},
         {"declared size past the end", Cat({B("ID3"), {3, 0, 0}, Synchsafe(5000), Bytes(100, 0)}),
-         TSondrel2::kMsgNoTag},
-        {"empty file", {}, TSondrel2::kMsgNoTag},
+         Id3v2Tag::kMsgNoTag},
+        {"empty file", {}, Id3v2Tag::kMsgNoTag},
     };
     for (const auto& c : cases) {
         Loaded l(c.file);
@@ -249,7 +249,7 @@ TEST(Id3v2Read, HeaderAndFileFailures) {
     }
 
     TempDir dir;
-    TSondrel2 missing;
+    Id3v2Tag missing;
     int errors = 0, renames = 0;
     missing.onError = [&](TagComponent&, const std::string&) { ++errors; };
     missing.onFileNameChange = [&](TagComponent&) { ++renames; };
@@ -259,7 +259,7 @@ TEST(Id3v2Read, HeaderAndFileFailures) {
     EXPECT_EQ(errors, 1);
     EXPECT_EQ(renames, 1);
 
-    TSondrel2 folder;
+    Id3v2Tag folder;
     folder.setFileName(dir.path());
     EXPECT_FALSE(folder.Valid());
     EXPECT_EQ(folder.Error(), "File does not exist!") << "a folder is not an audio file";
@@ -298,7 +298,7 @@ TEST(Id3v2Read, ReadingAgainClearsTheLastTag) {
     const std::string a = dir.file("a.mp3"), b = dir.file("b.mp3");
     WriteFile(a, Tag(3, Cat({F23("TIT2", Text("A")), F23("TCON", Text("(17)Rock"))})));
     WriteFile(b, Tag(3, F23("TALB", Text("B"))));
-    TSondrel2 t;
+    Id3v2Tag t;
     t.setFileName(a);
     EXPECT_EQ(t.GenreID(), 17);
     t.setFileName(b);
@@ -309,17 +309,17 @@ TEST(Id3v2Read, ReadingAgainClearsTheLastTag) {
 }
 
 TEST(Id3v2Read, SettersFireOnChangeAndClampGenre) {
-    TSondrel2 t;
+    Id3v2Tag t;
     int changes = 0;
     t.onChange = [&](TagComponent&) { ++changes; };
     t.settitle("x");
     t.setGenreID(200);
     EXPECT_EQ(changes, 2);
     EXPECT_EQ(t.GenreID(), 12);
-    TTag2 rec;
+    TagFields rec;
     rec.title = "r";
     rec.ImagesCount = 5;
-    t.setSondrel(rec);
+    t.setFields(rec);
     EXPECT_EQ(changes, 3);
     EXPECT_EQ(t.title(), "r");
     EXPECT_EQ(t.ImagesCount(), 0) << "the count follows the picture list";

@@ -53,7 +53,7 @@ struct Fixture {
     TempDir dir;
     std::string path = dir.file("song.mp3");
     Bytes audio = FakeAudio();
-    TSondrel2 tag;
+    Id3v2Tag tag;
     void Load(const Bytes& tagBytes) {
         WriteFile(path, tagBytes, audio);
         tag.setFileName(path);
@@ -80,7 +80,7 @@ TEST(Id3v2Write, NewTagGoesInFrontOfTheUnchangedAudio) {
     EXPECT_EQ(IdsOf(disk),
               (std::vector<std::string>{"USLT", "TRCK", "TIT2", "TPE1", "TALB", "TYER", "TCON",
                                         "COMM", "TCOM", "TOPE", "TCOP", "WXXX", "TENC"}));
-    TSondrel2 again;
+    Id3v2Tag again;
     again.setFileName(f.path);
     EXPECT_EQ(again.title(), "Title");
     EXPECT_EQ(again.artist(), "Artist");
@@ -122,7 +122,7 @@ TEST(Id3v2Write, InPlaceOrRewrite) {
         EXPECT_EQ(body, c.inPlace ? c.oldBody : s + 500) << c.name;
         EXPECT_EQ(disk[3], 3) << c.name;
         EXPECT_EQ(After(disk, 10 + body), f.audio) << c.name;
-        TSondrel2 again;
+        Id3v2Tag again;
         again.setFileName(f.path);
         EXPECT_EQ(again.title(), "Hello") << c.name;
     }
@@ -204,7 +204,7 @@ TEST(Id3v2Write, UnownedFramesAreCarriedInOrder) {
     EXPECT_EQ(Find(frames, "PRIV")->Data, priv);
     EXPECT_EQ(Find(frames, "COMM", 1)->Data, Cat({{0}, B("eng"), B("iTunNORM"), {0}, B(" 0001")}));
     EXPECT_EQ(Find(frames, "USLT", 1)->Data, Cat({{0}, B("fra"), B("fr"), {0}, B("paroles")}));
-    TSondrel2 again;
+    Id3v2Tag again;
     again.setFileName(f.path);
     EXPECT_EQ(again.comment(), "new");
     EXPECT_EQ(again.text(), "lyr");
@@ -251,7 +251,7 @@ TEST(Id3v2Write, OldFramesAreConvertedTo23) {
     ASSERT_TRUE(f.tag.WriteTag());
     frames = FramesOf(f.Disk());
     EXPECT_EQ(Find(frames, "TDRC"), nullptr) << "a recording time contradicting the year";
-    TSondrel2 again;
+    Id3v2Tag again;
     again.setFileName(f.path);
     EXPECT_EQ(again.year(), "1999");
 
@@ -319,7 +319,7 @@ TEST(Id3v2Write, AudioInsideADeclaredTagIsKept) {
         TempDir dir;
         const std::string path = dir.file("a.mp3");
         WriteAll(path, file);
-        TSondrel2 t;
+        Id3v2Tag t;
         t.setFileName(path);
         ASSERT_TRUE(t.Valid());
         t.settitle(std::string(s - 137, 'n'));
@@ -330,7 +330,7 @@ TEST(Id3v2Write, AudioInsideADeclaredTagIsKept) {
     TempDir dir;
     const std::string path = dir.file("a.mp3");
     WriteAll(path, file);
-    TSondrel2 t;
+    Id3v2Tag t;
     t.setFileName(path);
     ASSERT_TRUE(t.RemoveTag());
     EXPECT_EQ(ReadAll(path), audio);
@@ -346,7 +346,7 @@ TEST(Id3v2Write, RemoveTag) {
     EXPECT_EQ(f.Disk().size(), before - 1010);
     EXPECT_EQ(f.Disk(), f.audio);
     EXPECT_FALSE(f.tag.Valid());
-    EXPECT_EQ(f.tag.Error(), TSondrel2::kMsgNoTag) << "the re-read finds no tag";
+    EXPECT_EQ(f.tag.Error(), Id3v2Tag::kMsgNoTag) << "the re-read finds no tag";
     EXPECT_EQ(f.tag.title(), "");
 
     // Nothing read: nothing removed.
@@ -355,7 +355,7 @@ TEST(Id3v2Write, RemoveTag) {
     ASSERT_TRUE(g.tag.RemoveTag());
     EXPECT_EQ(g.Disk(), g.audio);
 
-    TSondrel2 missing;
+    Id3v2Tag missing;
     missing.setFileName(g.dir.file("gone.mp3"));
     EXPECT_FALSE(missing.RemoveTag());
     EXPECT_EQ(missing.Error(), "File does not exist!");
@@ -421,7 +421,7 @@ TEST(Id3v2Write, FullDiskLeavesTheFileUntouched) {
 
 TEST(Id3v2Write, MissingFile) {
     TempDir dir;
-    TSondrel2 t;
+    Id3v2Tag t;
     t.setFileName(dir.file("no.mp3"));
     EXPECT_FALSE(t.WriteTag());
     EXPECT_EQ(t.Error(), "File does not exist!");

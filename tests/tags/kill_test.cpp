@@ -69,7 +69,7 @@ Bytes LargeOgg(const TempDir& dir) {
 const KillCase kCases[] = {
     {"id3v2 on a large MP3", "song.mp3", &LargeMp3,
      [](const std::string& path) {
-         TSondrel2 c;
+         Id3v2Tag c;
          c.setFileName(path);
          c.settitle("New title");
          c.settext(kLongLyrics);
@@ -77,7 +77,7 @@ const KillCase kCases[] = {
      }},
     {"Vorbis comments on a large Ogg file", "song.ogg", &LargeOgg,
      [](const std::string& path) {
-         TOgg c;
+         OggVorbisTag c;
          c.setFileName(path);
          c.settitle("New title");
          c.setlyrics(kLongLyrics);

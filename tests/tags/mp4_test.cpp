@@ -77,7 +77,7 @@ std::string Hex(const Bytes& b) {
 }
 
 // Tiny real pictures made by ffmpeg (ffmpeg checks the covers when it decodes).
-Bytes Picture(const std::string& color, const std::string& ext) {
+Bytes PictureBytes(const std::string& color, const std::string& ext) {
     static std::map<std::string, Bytes> cache;
     const std::string key = color + "." + ext;
     auto it = cache.find(key);
@@ -92,10 +92,10 @@ Bytes Picture(const std::string& color, const std::string& ext) {
     return data;
 }
 Bytes JpegBytes() {
-    return Picture("red", "jpg");
+    return PictureBytes("red", "jpg");
 }
 Bytes PngBytes() {
-    return Picture("blue", "png");
+    return PictureBytes("blue", "png");
 }
 
 constexpr int kJpeg = 13, kPng = 14;
@@ -107,35 +107,35 @@ const std::string kMoodKey = "----:com.apple.iTunes:MOOD";
 // Every mapped item, as mutagen writes it, with the value the component shows.
 struct MappedItem {
     std::string key;
-    std::string (TMp4Tag::*get)();
-    void (TMp4Tag::*set)(const std::string&);
+    std::string (Mp4Tag::*get)();
+    void (Mp4Tag::*set)(const std::string&);
     std::string written;  // what mutagen puts into the file
     std::string edited;   // what we save over it
 };
 const std::vector<MappedItem>& MappedItems() {
     static const std::vector<MappedItem> items = {
-        {"\xC2\xA9nam", &TMp4Tag::Title, &TMp4Tag::setTitle, "Title \xC3\xA9t\xC3\xA9",
+        {"\xC2\xA9nam", &Mp4Tag::Title, &Mp4Tag::setTitle, "Title \xC3\xA9t\xC3\xA9",
          "Neuer Titel \xC3\xBC"},
         {"\xC2\xA9"
          "ART",
-         &TMp4Tag::Artist, &TMp4Tag::setArtist, "Artist",
+         &Mp4Tag::Artist, &Mp4Tag::setArtist, "Artist",
          "\xD0\x90\xD1\x80\xD1\x82\xD0\xB8\xD1\x81\xD1\x82"},
         {"\xC2\xA9"
          "alb",
-         &TMp4Tag::Album, &TMp4Tag::setAlbum, "Album", "Album 2"},
+         &Mp4Tag::Album, &Mp4Tag::setAlbum, "Album", "Album 2"},
         {"\xC2\xA9"
          "day",
-         &TMp4Tag::Year, &TMp4Tag::setYear, "1999", "2004"},
+         &Mp4Tag::Year, &Mp4Tag::setYear, "1999", "2004"},
         {"\xC2\xA9"
          "cmt",
-         &TMp4Tag::Comment, &TMp4Tag::setComment, "line 1\nline 2", "new comment"},
-        {"\xC2\xA9lyr", &TMp4Tag::Lyrics, &TMp4Tag::setLyrics, "la la\nla", "words\nmore words"},
-        {"\xC2\xA9wrt", &TMp4Tag::Composer, &TMp4Tag::setComposer, "Composer", "Another Composer"},
-        {"cprt", &TMp4Tag::Copyright, &TMp4Tag::setCopyright, "(c) 1999", "(c) 2004 Label"},
-        {"\xC2\xA9too", &TMp4Tag::EncodedBy, &TMp4Tag::setEncodedBy, "Encoder X", "Sondrel"},
-        {"\xC2\xA9gen", &TMp4Tag::Genre, &TMp4Tag::setGenre, "Trip Rock", "Rock"},
-        {kOrigArtistKey, &TMp4Tag::OrigArtist, &TMp4Tag::setOrigArtist, "Original", "First One"},
-        {kUrlKey, &TMp4Tag::URL, &TMp4Tag::setURL, "http://example.org/a", "https://b.example/"},
+         &Mp4Tag::Comment, &Mp4Tag::setComment, "line 1\nline 2", "new comment"},
+        {"\xC2\xA9lyr", &Mp4Tag::Lyrics, &Mp4Tag::setLyrics, "la la\nla", "words\nmore words"},
+        {"\xC2\xA9wrt", &Mp4Tag::Composer, &Mp4Tag::setComposer, "Composer", "Another Composer"},
+        {"cprt", &Mp4Tag::Copyright, &Mp4Tag::setCopyright, "(c) 1999", "(c) 2004 Label"},
+        {"\xC2\xA9too", &Mp4Tag::EncodedBy, &Mp4Tag::setEncodedBy, "Encoder X", "Sondrel"},
+        {"\xC2\xA9gen", &Mp4Tag::Genre, &Mp4Tag::setGenre, "Trip Rock", "Rock"},
+        {kOrigArtistKey, &Mp4Tag::OrigArtist, &Mp4Tag::setOrigArtist, "Original", "First One"},
+        {kUrlKey, &Mp4Tag::URL, &Mp4Tag::setURL, "http://example.org/a", "https://b.example/"},
     };
     return items;
 }
@@ -201,7 +201,7 @@ TEST_F(Mp4Test, ReadsEveryMappedItemAndTheStreamFacts) {
         const std::string path = dir_.file(name);
         if (made != path)
             std::filesystem::rename(made, path);
-        TMp4Tag tag;
+        Mp4Tag tag;
         tag.setFileName(path);
         ASSERT_TRUE(tag.Valid()) << tag.Error();
         EXPECT_EQ(tag.Error(), "");
@@ -226,7 +226,7 @@ TEST_F(Mp4Test, ReadsEveryMappedItemAndTheStreamFacts) {
 
 TEST_F(Mp4Test, ReadsAnUntaggedFfmpegFile) {
     const std::string path = Make("plain.m4a");
-    TMp4Tag tag;
+    Mp4Tag tag;
     tag.setFileName(path);
     ASSERT_TRUE(tag.Valid()) << tag.Error();
     EXPECT_EQ(tag.Title(), "FromFfmpeg");
@@ -241,7 +241,7 @@ TEST_F(Mp4Test, SavedFieldsReachMutagenAndUnmappedItemsSurvive) {
     const json before = MutagenDump(path);
     ASSERT_FALSE(before.is_discarded());
 
-    TMp4Tag tag;
+    Mp4Tag tag;
     tag.setFileName(path);
     ASSERT_TRUE(tag.Valid());
     for (const auto& item : MappedItems()) {
@@ -263,7 +263,7 @@ TEST_F(Mp4Test, SavedFieldsReachMutagenAndUnmappedItemsSurvive) {
     EXPECT_EQ(DecodeErrors(path), "");
 
     // Our own reading of the saved file agrees.
-    TMp4Tag again;
+    Mp4Tag again;
     again.setFileName(path);
     EXPECT_EQ(again.Title(), MappedItems()[0].edited);
     EXPECT_EQ(again.GenreID(), 17);  // "Rock"
@@ -272,7 +272,7 @@ TEST_F(Mp4Test, SavedFieldsReachMutagenAndUnmappedItemsSurvive) {
 TEST_F(Mp4Test, UnchangedSaveKeepsEveryItem) {
     const std::string path = MakeFullyTagged("same.m4a");
     const json before = MutagenDump(path);
-    TMp4Tag tag;
+    Mp4Tag tag;
     tag.setFileName(path);
     ASSERT_TRUE(tag.WriteTag()) << tag.Error();
     EXPECT_EQ(MutagenDump(path), before);
@@ -280,7 +280,7 @@ TEST_F(Mp4Test, UnchangedSaveKeepsEveryItem) {
 
 TEST_F(Mp4Test, EmptiedFieldsRemoveTheirItems) {
     const std::string path = MakeFullyTagged("empty.m4a");
-    TMp4Tag tag;
+    Mp4Tag tag;
     tag.setFileName(path);
     for (const auto& item : MappedItems())
         (tag.*item.set)("");
@@ -316,7 +316,7 @@ TEST_F(Mp4Test, TrackTexts) {
     for (const auto& c : cases) {
         SCOPED_TRACE("track «" + c.text + "»");
         const std::string path = Make("track.m4a", {{"trkn", {5, 6}}});
-        TMp4Tag tag;
+        Mp4Tag tag;
         tag.setFileName(path);
         tag.setTrack(c.text);
         EXPECT_EQ(tag.Error(), c.accepted ? "" : "Writing error (Track)");
@@ -329,7 +329,7 @@ TEST_F(Mp4Test, TrackTexts) {
 TEST_F(Mp4Test, NumericGenreReadsAsTheTableName) {
     // 68 is the 1-based number of GenreID 67, spelled "Psychadelic" in our table.
     const std::string path = Make("gnre.m4a", {{"gnre", 68}});
-    TMp4Tag tag;
+    Mp4Tag tag;
     tag.setFileName(path);
     ASSERT_TRUE(tag.Valid());
     EXPECT_EQ(tag.Genre(), "Psychadelic");
@@ -343,7 +343,7 @@ TEST_F(Mp4Test, NumericGenreReadsAsTheTableName) {
 
 TEST_F(Mp4Test, TempoIsTheBmpValue) {
     const std::string path = Make("tempo.m4a");
-    TMp4Tag tag;
+    Mp4Tag tag;
     tag.setBMP(-1);  // the start-up value: accepted with no file at all
     EXPECT_EQ(tag.Error(), "");
     tag.setFileName(path);
@@ -359,7 +359,7 @@ TEST_F(Mp4Test, TempoIsTheBmpValue) {
 
 TEST_F(Mp4Test, PicturesAddDeleteAndExport) {
     const std::string path = MakeFullyTagged("pics.m4a");
-    TMp4Tag tag;
+    Mp4Tag tag;
     tag.setFileName(path);
     ASSERT_EQ(tag.ImagesCount(), 2);
     EXPECT_EQ(tag.GetMIME(0), "image/jpg");
@@ -377,7 +377,7 @@ TEST_F(Mp4Test, PicturesAddDeleteAndExport) {
     EXPECT_FALSE(std::filesystem::exists(dir_.file("none.jpg")));
 
     // A JPEG under a .gif name is stored as JPEG (the picture MIME rule).
-    const Bytes third = Picture("green", "jpg");
+    const Bytes third = PictureBytes("green", "jpg");
     ASSERT_EQ(std::string(third.begin() + 6, third.begin() + 10), "JFIF");
     WriteAll(dir_.file("third.gif"), third);
     ASSERT_TRUE(tag.AddImage(1, dir_.file("third.gif"))) << tag.Error();
@@ -439,7 +439,7 @@ TEST_F(Mp4Test, UnreadableFilesGiveTheReadingMessages) {
         const std::string path = dir_.file(c.name);
         if (c.content)
             WriteAll(path, *c.content);
-        TMp4Tag tag;
+        Mp4Tag tag;
         tag.setFileName(path);
         EXPECT_FALSE(tag.Valid());
         EXPECT_EQ(tag.Error(), "Error reading metadata");
@@ -449,15 +449,15 @@ TEST_F(Mp4Test, UnreadableFilesGiveTheReadingMessages) {
         EXPECT_EQ(tag.GenreID(), 12);
 
         struct Number {
-            std::int32_t (TMp4Tag::*get)();
+            std::int32_t (Mp4Tag::*get)();
             const char* message;
         };
         for (const auto& n :
-             std::vector<Number>{{&TMp4Tag::FileLength, "Reading error filelength"},
-                                 {&TMp4Tag::Frequency, "Reading error freq"},
-                                 {&TMp4Tag::Bitrate, "Reading error bitrate"},
-                                 {&TMp4Tag::BMP, "Reading error BMP"},
-                                 {&TMp4Tag::ImagesCount, "Reading error images count"}}) {
+             std::vector<Number>{{&Mp4Tag::FileLength, "Reading error filelength"},
+                                 {&Mp4Tag::Frequency, "Reading error freq"},
+                                 {&Mp4Tag::Bitrate, "Reading error bitrate"},
+                                 {&Mp4Tag::BMP, "Reading error BMP"},
+                                 {&Mp4Tag::ImagesCount, "Reading error images count"}}) {
             EXPECT_EQ((tag.*n.get)(), -1);
             EXPECT_EQ(tag.Error(), n.message);
         }
@@ -478,26 +478,26 @@ TEST_F(Mp4Test, UnreadableFilesGiveTheReadingMessages) {
 
 TEST_F(Mp4Test, EachSetterReportsItsOwnMessage) {
     struct Case {
-        void (TMp4Tag::*set)(const std::string&);
+        void (Mp4Tag::*set)(const std::string&);
         const char* message;
     };
     const std::vector<Case> cases = {
-        {&TMp4Tag::setTrack, "Writing error (Track)"},
-        {&TMp4Tag::setTitle, "Writing error (Title)"},
-        {&TMp4Tag::setArtist, "Writing error (Artist)"},
-        {&TMp4Tag::setAlbum, "Writing error Album"},
-        {&TMp4Tag::setYear, "Writing error Year"},
-        {&TMp4Tag::setComment, "Writing error Comment"},
-        {&TMp4Tag::setLyrics, "Writing error Lyrics"},
-        {&TMp4Tag::setComposer, "Writing error Composer"},
-        {&TMp4Tag::setOrigArtist, "Writing error OrigArtist"},
-        {&TMp4Tag::setCopyright, "Writing error Copyright"},
-        {&TMp4Tag::setURL, "Writing error URL"},
-        {&TMp4Tag::setEncodedBy, "Writing error EncodedBy"},
-        {&TMp4Tag::setGenre, "Writing error Genre"},
+        {&Mp4Tag::setTrack, "Writing error (Track)"},
+        {&Mp4Tag::setTitle, "Writing error (Title)"},
+        {&Mp4Tag::setArtist, "Writing error (Artist)"},
+        {&Mp4Tag::setAlbum, "Writing error Album"},
+        {&Mp4Tag::setYear, "Writing error Year"},
+        {&Mp4Tag::setComment, "Writing error Comment"},
+        {&Mp4Tag::setLyrics, "Writing error Lyrics"},
+        {&Mp4Tag::setComposer, "Writing error Composer"},
+        {&Mp4Tag::setOrigArtist, "Writing error OrigArtist"},
+        {&Mp4Tag::setCopyright, "Writing error Copyright"},
+        {&Mp4Tag::setURL, "Writing error URL"},
+        {&Mp4Tag::setEncodedBy, "Writing error EncodedBy"},
+        {&Mp4Tag::setGenre, "Writing error Genre"},
     };
     const std::string path = MakeFullyTagged("setters.m4a");
-    TMp4Tag tag;
+    Mp4Tag tag;
     tag.setFileName(path);
     ASSERT_TRUE(tag.Valid());
     // Malformed UTF-8 and a zero byte inside are refused, leaving the value as it was.
@@ -515,7 +515,7 @@ TEST_F(Mp4Test, FailedSaveLeavesTheFileAsItWas) {
     const std::string path = MakeFullyTagged("full-disk.m4a");
     const Bytes before = ReadAll(path);
     const auto filesBefore = FilesInDir();
-    TMp4Tag tag;
+    Mp4Tag tag;
     tag.setFileName(path);
     tag.setTitle("never written");
     SetWriteFaultHook([](std::size_t) { return false; });
@@ -539,7 +539,7 @@ TEST_F(Mp4Test, TwoComponentsNeverWriteIntoEachOthersFile) {
     const std::string a = Make("a.m4a", {{"\xC2\xA9nam", {"A"}}});
     const std::string b = Make("b.m4a", {{"\xC2\xA9nam", {"B"}}});
     const Bytes bBefore = ReadAll(b);
-    TMp4Tag first, second;
+    Mp4Tag first, second;
     first.setFileName(a);
     second.setFileName(b);  // the module's current file is now b
     EXPECT_EQ(first.Title(), "A");
@@ -561,7 +561,7 @@ TEST_F(Mp4Test, TwoComponentsNeverWriteIntoEachOthersFile) {
 
 TEST_F(Mp4Test, SaveKeepsItemsAddedByAnotherProgramSinceTheRead) {
     const std::string path = Make("race.m4a", {{"\xC2\xA9nam", {"T"}}});
-    TMp4Tag tag;
+    Mp4Tag tag;
     tag.setFileName(path);
     ASSERT_TRUE(MutagenTag(path, {{"\xC2\xA9grp", {"added later"}}}));
     tag.setArtist("ours");
@@ -598,7 +598,7 @@ TEST_F(Mp4Test, DamagedAtomTreesNeverCrash) {
                 bad[from + next() % moovSize] = static_cast<std::uint8_t>(next() >> 16);
         }
         WriteAll(path, bad);
-        TMp4Tag tag;
+        Mp4Tag tag;
         tag.setFileName(path);
         SCOPED_TRACE("round " + std::to_string(round));
         EXPECT_EQ(tag.Error(), tag.Valid() ? "" : "Error reading metadata");

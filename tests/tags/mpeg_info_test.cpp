@@ -162,7 +162,7 @@ public:
 struct Events {
     int fileNameChanges = 0;
     std::vector<std::string> errors;
-    void Attach(Tmp3Info& info) {
+    void Attach(MpegInfo& info) {
         info.onFileNameChange = [this](TagComponent&) { ++fileNameChanges; };
         info.onError = [this](TagComponent&, const std::string& e) { errors.push_back(e); };
     }
@@ -263,7 +263,7 @@ TEST(Mp3InfoAnalyse, PlainCbrStream) {
         SCOPED_TRACE(text);
         const Hdr h{.mode = mode, .copyright = 1, .emphasis = 3};
         const FakeSource src = FakeSource::Of(Frames(h, 10));
-        Tmp3Info info;
+        MpegInfo info;
         Events ev;
         ev.Attach(info);
         EXPECT_TRUE(info.Analyse(src));
@@ -306,7 +306,7 @@ TEST(Mp3InfoAnalyse, VersionTextsAndHeaderFlags) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.ver);
-        Tmp3Info info;
+        MpegInfo info;
         info.Analyse(FakeSource::Of(Frames(row.hdr, 3)));
         ASSERT_TRUE(info.Valid());
         EXPECT_EQ(info.GetVer(), row.ver);
@@ -325,7 +325,7 @@ TEST(Mp3InfoAnalyse, SkipsId3v2AndLeadingBytes) {
     Append(file, first);
     Append(file, Frames(Hdr{}, 3));
 
-    Tmp3Info info;
+    MpegInfo info;
     info.Analyse(FakeSource::Of(file));
     ASSERT_TRUE(info.Valid());
     EXPECT_EQ(info.AudioStart(), 1010);
@@ -339,7 +339,7 @@ TEST(Mp3InfoAnalyse, SkipsId3v2AndLeadingBytes) {
         SCOPED_TRACE(badByte);
         Bytes bad = file;
         bad[badByte] = 0xFF;
-        Tmp3Info other;
+        MpegInfo other;
         other.Analyse(FakeSource::Of(bad));
         EXPECT_EQ(other.AudioStart(), 0);
         EXPECT_EQ(other.FirstFramePos(), 1015);
@@ -370,7 +370,7 @@ TEST(Mp3InfoAnalyse, FrameMustEndInsideTheBytesRead) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        Tmp3Info info;
+        MpegInfo info;
         Events ev;
         ev.Attach(info);
         EXPECT_TRUE(info.Analyse(FakeSource::Of(row.file)));
@@ -404,7 +404,7 @@ TEST(Mp3InfoAnalyse, VbrHeaderOffsets) {
         PutXing(file, row.at, 1000, 1000u * static_cast<unsigned>(LengthOf(row.hdr)), 57,
                 "LAME3.98");
         Append(file, Frames(row.hdr, 2));
-        Tmp3Info info;
+        MpegInfo info;
         info.Analyse(FakeSource::Of(file));
         ASSERT_TRUE(info.Valid());
         EXPECT_EQ(info.IsVBR(), row.found);
@@ -449,7 +449,7 @@ TEST(Mp3InfoAnalyse, AverageBitrateRoundsHalfToEven) {
         Bytes file = Frame(h);
         PutXing(file, 36, row.frames, row.bytes, 0, "");
         Append(file, Frames(h, 2));
-        Tmp3Info info;
+        MpegInfo info;
         info.Analyse(FakeSource::Of(file));
         ASSERT_TRUE(info.IsVBR());
         EXPECT_EQ(info.Bitrate(), row.bitrate);
@@ -481,7 +481,7 @@ TEST(Mp3InfoAnalyse, InfoHeaderOfACbrStream) {
         PutBE32(file, 21, 100);
         PutBE32(file, 25, static_cast<std::uint32_t>(size));
         Append(file, Frames(streamHdr, 99));
-        Tmp3Info info;
+        MpegInfo info;
         info.Analyse(FakeSource::Of(file));
         ASSERT_TRUE(info.Valid());
         EXPECT_FALSE(info.IsVBR());
@@ -500,7 +500,7 @@ TEST(Mp3InfoAnalyse, VbriHeader) {
     PutBE32(file, o + 10, 2000 * 418);  // average frame of 418 bytes = 128 kbit/s
     PutBE32(file, o + 14, 2000);
     Append(file, Frames(Hdr{}, 2));
-    Tmp3Info info;
+    MpegInfo info;
     info.Analyse(FakeSource::Of(file));
     ASSERT_TRUE(info.IsVBR());
     EXPECT_EQ(info.VBRData().ID, "VBRI");
@@ -556,7 +556,7 @@ TEST(Mp3InfoAnalyse, TrailingTags) {
         SCOPED_TRACE(row.name);
         Bytes file = Frames(Hdr{}, 20);
         Append(file, row.tail);
-        Tmp3Info info;
+        MpegInfo info;
         info.Analyse(FakeSource::Of(file));
         ASSERT_TRUE(info.Valid());
         EXPECT_EQ(info.TrailingTagSize(), row.size);
@@ -593,7 +593,7 @@ TEST(Mp3InfoAnalyse, EncoderMarkNearTheEnd) {
             Append(file, Lyrics3());
             Append(file, Id3v1());
         }
-        Tmp3Info info;
+        MpegInfo info;
         info.Analyse(FakeSource::Of(file));
         ASSERT_TRUE(info.Valid());
         EXPECT_EQ(info.EncoderText(), row.text);
@@ -602,7 +602,7 @@ TEST(Mp3InfoAnalyse, EncoderMarkNearTheEnd) {
     // Too small a file has no room for the search.
     Bytes small = Frames(Hdr{}, 8);  // 3336 bytes
     Put(small, small.size() - 8, ToBytes("LAME3.96"));
-    Tmp3Info info;
+    MpegInfo info;
     info.Analyse(FakeSource::Of(small));
     ASSERT_TRUE(info.Valid());
     EXPECT_EQ(info.EncoderText(), "");
@@ -644,7 +644,7 @@ TEST(Mp3InfoEncoder, GuessFromHeaderBits) {
             Append(file, Frame(row.hdr, row.fill));
         if (!row.mark.empty())
             Put(file, file.size() - 8, ToBytes(row.mark));
-        Tmp3Info info;
+        MpegInfo info;
         info.Analyse(FakeSource::Of(file));
         ASSERT_TRUE(info.Valid());
         ASSERT_FALSE(info.IsVBR());
@@ -676,7 +676,7 @@ TEST(Mp3InfoEncoder, GuessFromVbrHeader) {
         Bytes enc = ToBytes(row.encoderField);
         Put(file, 36 + 120, enc);  // may run into the next field, as writers do
         Append(file, Frames(Hdr{}, 2));
-        Tmp3Info info;
+        MpegInfo info;
         info.Analyse(FakeSource::Of(file));
         ASSERT_TRUE(info.IsVBR());
         EXPECT_EQ(info.GetEncoderID(), row.id);
@@ -700,7 +700,7 @@ TEST(Mp3InfoAnalyse, LargeFileReadsOnlyFixedAmounts) {
     src.pieces[tailAt] = tail;
     src.pieces[tailAt - 100] = ToBytes("LAME3.97");
 
-    Tmp3Info info;
+    MpegInfo info;
     ASSERT_TRUE(info.Analyse(src));
     ASSERT_TRUE(info.Valid());
     EXPECT_EQ(info.GetFileSize(), kSize);
@@ -747,7 +747,7 @@ TEST(Mp3InfoAnalyse, FailuresOfTheSource) {
         FakeSource src = FakeSource::Of(good);
         src.size = row.size;
         src.failAt = row.failAt;
-        Tmp3Info info;
+        MpegInfo info;
         Events ev;
         ev.Attach(info);
         EXPECT_EQ(info.Analyse(src), row.finished);
@@ -793,7 +793,7 @@ TEST(Mp3InfoFileName, FailureMessagesAndEvents) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        Tmp3Info info;
+        MpegInfo info;
         Events ev;
         ev.Attach(info);
         info.setFileName(row.path);
@@ -814,7 +814,7 @@ TEST(Mp3InfoFileName, EachAssignmentStartsAfresh) {
     Append(file, Id3v1());
     WriteAll(vbr, file);
 
-    Tmp3Info info;
+    MpegInfo info;
     info.setFileName(vbr);
     ASSERT_TRUE(info.Valid());
     ASSERT_TRUE(info.IsVBR());
@@ -964,7 +964,7 @@ TEST_F(Mp3InfoInterop, StreamFactsMatchFfprobe) {
         const auto probe = RunFfprobe(path);
         ASSERT_TRUE(probe.has_value()) << "ffmpeg could not make " << path;
 
-        Tmp3Info info;
+        MpegInfo info;
         info.setFileName(path);
         ASSERT_TRUE(info.Valid());
         EXPECT_EQ(info.Layer(), probe->codec == "mp3" ? 3 : probe->codec == "mp2" ? 2 : 1);
@@ -998,7 +998,7 @@ TEST_F(Mp3InfoInterop, StreamFactsMatchFfprobe) {
 TEST_F(Mp3InfoInterop, EncoderOfLameFiles) {
     // A CBR file carries the encoder's mark in the ancillary data of its
     // last frames.
-    Tmp3Info cbr;
+    MpegInfo cbr;
     cbr.setFileName(Path(kMadeFiles[0]));
     ASSERT_TRUE(cbr.Valid());
     EXPECT_EQ(cbr.GetEncoderID(), 3);
@@ -1016,7 +1016,7 @@ TEST_F(Mp3InfoInterop, EncoderOfLameFiles) {
     const std::string patched = dir_->file("lame_tag.mp3");
     WriteAll(patched, data);
 
-    Tmp3Info vbr;
+    MpegInfo vbr;
     vbr.setFileName(patched);
     ASSERT_TRUE(vbr.IsVBR());
     EXPECT_EQ(vbr.EncoderText(), "LAME3.10");

@@ -163,7 +163,7 @@ TEST_P(MusepackStreamTest, ReadsStreamFacts) {
     TempDir dir;
     const std::string path = dir.file("a.mpc");
     WriteAll(path, c.file);
-    TMPCTag mpc;
+    MusepackTag mpc;
     mpc.setFilename(path);
     EXPECT_EQ(mpc.Valid(), c.valid);
     EXPECT_EQ(mpc.StreamVersion(), c.version);
@@ -239,7 +239,7 @@ TEST(MusepackTags, ReadEvenWhenStreamUnknown) {
     TempDir dir;
     const std::string path = dir.file("a.mpc");
     WriteAll(path, Concat({PadTo(Sv7Header(10, 0, false, 0x17), 200), ApeTag("TITLE", "Song")}));
-    TMPCTag mpc;
+    MusepackTag mpc;
     mpc.setFilename(path);
     EXPECT_FALSE(mpc.Valid());
     EXPECT_TRUE(mpc.ValidTag());
@@ -263,7 +263,7 @@ TEST(MusepackTags, StreamBehindId3v2) {
     WriteAll(
         path,
         Concat({id3, PadTo(Sv8({StreamHeaderPacket(44100, 0, 0, 2, true), kSv8Audio}), 1000)}));
-    TMPCTag mpc;
+    MusepackTag mpc;
     mpc.setFilename(path);
     EXPECT_TRUE(mpc.Valid());
     EXPECT_EQ(mpc.id3v2(), 30);
@@ -276,7 +276,7 @@ TEST(MusepackTags, SaveKeepsStreamAndReportsFailures) {
     const std::string path = dir.file("a.mpc");
     const Bytes stream = PadTo(Sv7Header(10000, 1, true), 5000);
     WriteAll(path, Concat({stream, ApeTag("Subtitle", "kept"), Id3v1(4)}));
-    TMPCTag mpc;
+    MusepackTag mpc;
     std::vector<std::string> reported;
     mpc.onError = [&](TagComponent&, const std::string& e) { reported.push_back(e); };
     mpc.setFilename(path);
@@ -285,7 +285,7 @@ TEST(MusepackTags, SaveKeepsStreamAndReportsFailures) {
     const Bytes saved = ReadAll(path);
     EXPECT_TRUE(std::equal(stream.begin(), stream.end(), saved.begin()));
 
-    TMPCTag again;
+    MusepackTag again;
     again.setFilename(path);
     EXPECT_TRUE(again.Valid());
     EXPECT_EQ(again.Frequency(), 48000u);

@@ -1,4 +1,4 @@
-// TOgg against peers: ffmpeg encodes real Vorbis files, mutagen adds and reads
+// OggVorbisTag against peers: ffmpeg encodes real Vorbis files, mutagen adds and reads
 // comments, ffmpeg decodes after our saves, and a page checker written apart
 // from the component (tests/data/ogg/ogg_peer.py) validates every page.
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@
 namespace {
 
 using nlohmann::json;
-using sondrel::TOgg;
+using sondrel::OggVorbisTag;
 using sondrel::test::Bytes;
 using sondrel::test::ReadAll;
 using sondrel::test::RunCommand;
@@ -112,7 +112,7 @@ protected:
 TEST_F(OggInterop, ReadsWhatFfmpegWrote) {
     const std::string path = Encode("plain.ogg");
     const json info = Peer("dump", path);
-    TOgg ogg;
+    OggVorbisTag ogg;
     ogg.setFileName(path);
     ASSERT_TRUE(ogg.Valid()) << ogg.Error();
     EXPECT_EQ(ogg.title(), "Hello");
@@ -142,7 +142,7 @@ TEST_F(OggInterop, PlayingTimeComesFromTheLastPage) {
                                       " -t " + std::to_string(seconds) + " -c:a libvorbis " +
                                       ShellQuote(path) + " 2>&1");
             ASSERT_EQ(r.exitCode, 0) << r.output;
-            TOgg ogg;
+            OggVorbisTag ogg;
             ogg.setFileName(path);
             ASSERT_TRUE(ogg.Valid()) << ogg.Error();
             EXPECT_EQ(ogg.DurationInSeconds(), seconds);
@@ -178,7 +178,7 @@ TEST_F(OggInterop, SaveKeepsAudioAndUnownedComments) {
         WriteAll(path, file);
         const std::string md5 = DecodedMd5(path);
 
-        TOgg ogg;
+        OggVorbisTag ogg;
         ogg.setFileName(path);
         ASSERT_TRUE(ogg.Valid()) << ogg.Error();
         EXPECT_EQ(ogg.title(), "Заголовок");     // lower-case key, the later one
@@ -227,7 +227,7 @@ TEST_F(OggInterop, SaveKeepsAudioAndUnownedComments) {
         for (const auto& kv : after["comments"])
             got.push_back(kv[0].get<std::string>() + "=" + kv[1].get<std::string>());
         EXPECT_EQ(got, expected);
-        EXPECT_EQ(after["vendor"], TOgg::kVendor);
+        EXPECT_EQ(after["vendor"], OggVorbisTag::kVendor);
 
         const json pagesAfter = Peer("pages", path, std::to_string(id3.size()));
         EXPECT_EQ(pagesAfter["errors"].size(), 0u) << pagesAfter["errors"];
@@ -243,7 +243,7 @@ TEST_F(OggInterop, SaveKeepsAudioAndUnownedComments) {
                  Bytes(removed.begin() + static_cast<std::ptrdiff_t>(id3.size()), removed.end()));
         const json empty = Peer("dump", bare);
         EXPECT_EQ(empty["comments"].size(), 0u);
-        EXPECT_EQ(empty["vendor"], TOgg::kVendor);
+        EXPECT_EQ(empty["vendor"], OggVorbisTag::kVendor);
         const json pagesRemoved = Peer("pages", path, std::to_string(id3.size()));
         EXPECT_EQ(pagesRemoved["errors"].size(), 0u) << pagesRemoved["errors"];
         EXPECT_EQ(pagesRemoved["audio"], pagesBefore["audio"]);
@@ -260,7 +260,7 @@ TEST_F(OggInterop, LongLyricsSpreadOverPages) {
     std::string lyrics;
     for (int i = 0; lyrics.size() < 300000; ++i)
         lyrics += "Строка " + std::to_string(i) + "\n";
-    TOgg ogg;
+    OggVorbisTag ogg;
     ogg.setFileName(path);
     ogg.setlyrics(lyrics);
     ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();

@@ -1,4 +1,4 @@
-// TOgg on Ogg Vorbis streams built byte by byte here, so each layout quirk
+// OggVorbisTag on Ogg Vorbis streams built byte by byte here, so each layout quirk
 // (pages, lacing, granules, damaged packets) is exactly the one under test.
 #include "tags/ogg.h"
 
@@ -15,7 +15,7 @@
 
 namespace {
 
-using sondrel::TOgg;
+using sondrel::OggVorbisTag;
 using sondrel::test::Bytes;
 using sondrel::test::ReadAll;
 using sondrel::test::TempDir;
@@ -282,7 +282,7 @@ TEST_F(OggTest, ReadsFieldsByKeyTable) {
         "no equals sign",
         "DISCNUMBER=2",
     })));
-    TOgg ogg;
+    OggVorbisTag ogg;
     ogg.setFileName(path);
     ASSERT_TRUE(ogg.Valid()) << ogg.Error();
     EXPECT_EQ(ogg.Error(), "");
@@ -324,7 +324,7 @@ TEST_F(OggTest, DecodesUtf8KeepingTextAroundInvalidBytes) {
         {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate
     };
     for (const auto& c : cases) {
-        TOgg ogg;
+        OggVorbisTag ogg;
         ogg.setFileName(Make(Serialize(StandardPages({"TITLE=" + c.stored}))));
         ASSERT_TRUE(ogg.Valid());
         EXPECT_EQ(ogg.title(), c.read) << c.stored;
@@ -356,7 +356,7 @@ TEST_F(OggTest, StreamInformation) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.duration + " " + std::to_string(c.rate));
-        TOgg ogg;
+        OggVorbisTag ogg;
         const auto path =
             Make(Serialize(StandardPages({}, c.granule, Ident(c.channels, c.rate, c.nominal))));
         ogg.setFileName(path);
@@ -392,7 +392,7 @@ TEST_F(OggTest, GranuleSearchWindow) {
         // Zero padding after the last page moves its header away from the end.
         const std::size_t lastHeader = ParsePages(file).back().offset;
         file.resize(lastHeader + c.tailAfterLastHeader, 0);
-        TOgg ogg;
+        OggVorbisTag ogg;
         ogg.setFileName(Make(file));
         ASSERT_TRUE(ogg.Valid());
         std::int64_t expected = c.seconds;
@@ -415,7 +415,7 @@ TEST_F(OggTest, BitRateEstimateIgnoresId3v2AndRoundsHalfToEven) {
         Bytes file = id3;
         Append(file, Serialize(StandardPages({}, 0, Ident(2, 44100, 16000))));
         file.resize(id3.size() + audioBytes, 0);
-        TOgg ogg;
+        OggVorbisTag ogg;
         ogg.setFileName(Make(file));
         ASSERT_TRUE(ogg.Valid()) << ogg.Error();
         EXPECT_EQ(ogg.DurationInSeconds(), seconds) << audioBytes;
@@ -458,7 +458,7 @@ TEST_F(OggTest, FailedReadsReportTheirMessage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TOgg ogg;
+        OggVorbisTag ogg;
         int errors = 0;
         int renamed = 0;
         std::string reported;
@@ -479,7 +479,7 @@ TEST_F(OggTest, FailedReadsReportTheirMessage) {
 }
 
 TEST_F(OggTest, MissingFile) {
-    TOgg ogg;
+    OggVorbisTag ogg;
     ogg.setFileName(Make(Serialize(StandardPages({"TITLE=old", "GENRE=Jazz"}))));
     ASSERT_TRUE(ogg.Valid());
     ogg.setFileName(dir.file("missing.ogg"));
@@ -495,13 +495,13 @@ TEST_F(OggTest, MissingFile) {
 }
 
 TEST_F(OggTest, SettersFireOnChangeAndClampGenre) {
-    TOgg ogg;
+    OggVorbisTag ogg;
     int changes = 0;
     ogg.onChange = [&](sondrel::TagComponent&) { ++changes; };
     ogg.settitle("t");
     ogg.setGenreID(200);
     EXPECT_EQ(ogg.GenreID(), 12);
-    sondrel::TOggVorbis rec;
+    sondrel::VorbisStreamInfo rec;
     rec.artist = "a";
     rec.GenreID = 250;
     ogg.setogg(rec);
@@ -529,7 +529,7 @@ TEST_F(OggTest, SaveWritesThirteenCommentsThenTheKeptOnes) {
         {"TITLE=old", "REPLAYGAIN_TRACK_GAIN=-3 dB", "DESCRIPTION=d", "METADATA_BLOCK_PICTURE=AAAA",
          "ENCODEDBY=e", "LINK=l", "ARTIST=a1", "ARTIST=a2", "DISCNUMBER=1"});
     const std::string path = Make(Serialize(original));
-    TOgg ogg;
+    OggVorbisTag ogg;
     int errors = 0;
     ogg.onError = [&](sondrel::TagComponent&, const std::string&) { ++errors; };
     ogg.setFileName(path);
@@ -571,14 +571,15 @@ TEST_F(OggTest, SaveWritesThirteenCommentsThenTheKeptOnes) {
 // multiple of 255 needs a closing 0.
 TEST_F(OggTest, LacingAtMultiplesOf255) {
     const std::size_t fixed =
-        CommentPacket(TOgg::kVendor, {"TITLE=", "ARTIST=", "ALBUM=", "GENRE=", "DATE=",
-                                      "TRACKNUMBER=", "COMMENT=", "COMPOSER=", "ORIGINALARTIST=",
-                                      "COPYRIGHT=", "CONTACT=", "ENCODED=", "LYRICS="})
+        CommentPacket(
+            OggVorbisTag::kVendor,
+            {"TITLE=", "ARTIST=", "ALBUM=", "GENRE=", "DATE=", "TRACKNUMBER=", "COMMENT=",
+             "COMPOSER=", "ORIGINALARTIST=", "COPYRIGHT=", "CONTACT=", "ENCODED=", "LYRICS="})
             .size();
     for (const std::size_t target : {255u * 2 - 1, 255u * 2, 255u * 2 + 1, 255u * 3}) {
         SCOPED_TRACE(target);
         const std::string path = Make(Serialize(StandardPages({"TITLE=short"})));
-        TOgg ogg;
+        OggVorbisTag ogg;
         ogg.setFileName(path);
         ogg.settitle(std::string(target - fixed, 'x'));
         ASSERT_TRUE(ogg.WriteTag());
@@ -598,7 +599,7 @@ TEST_F(OggTest, LacingAtMultiplesOf255) {
 TEST_F(OggTest, GrowingAndShrinkingHeaderPagesRenumbersTheRest) {
     const auto original = StandardPages({"TITLE=t", "COVERART=keep me"});
     const std::string path = Make(Serialize(original));
-    TOgg ogg;
+    OggVorbisTag ogg;
     ogg.setFileName(path);
     std::string lyrics;
     for (int i = 0; lyrics.size() < 200000; ++i)
@@ -659,7 +660,7 @@ TEST_F(OggTest, UncommonHeaderLayoutsAreSavedToo) {
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = Make(Serialize(c.pages), c.name + ".ogg");
-        TOgg ogg;
+        OggVorbisTag ogg;
         ogg.setFileName(path);
         ASSERT_TRUE(ogg.Valid()) << ogg.Error();
         EXPECT_EQ(ogg.title(), "old");
@@ -687,7 +688,7 @@ TEST_F(OggTest, Id3v2InFrontIsReadAndKept) {
     Bytes file = id3;
     Append(file, Serialize(StandardPages({"TITLE=behind id3"})));
     const std::string path = Make(file);
-    TOgg ogg;
+    OggVorbisTag ogg;
     ogg.setFileName(path);
     ASSERT_TRUE(ogg.Valid()) << ogg.Error();
     EXPECT_EQ(ogg.title(), "behind id3");
@@ -702,7 +703,7 @@ TEST_F(OggTest, Id3v2InFrontIsReadAndKept) {
 
 TEST_F(OggTest, RemoveTagLeavesTheVendorOnly) {
     const std::string path = Make(Serialize(StandardPages({"TITLE=t", "REPLAYGAIN_X=1"})));
-    TOgg ogg;
+    OggVorbisTag ogg;
     ogg.setFileName(path);
     ASSERT_TRUE(ogg.RemoveTag()) << ogg.Error();
     EXPECT_TRUE(ogg.Valid());
@@ -710,7 +711,7 @@ TEST_F(OggTest, RemoveTagLeavesTheVendorOnly) {
     EXPECT_TRUE(ogg.OtherComments().empty());
     const Saved s = Inspect(ReadAll(path));
     ExpectWellFormed(s.pages);
-    EXPECT_EQ(s.comments.vendor, TOgg::kVendor);
+    EXPECT_EQ(s.comments.vendor, OggVorbisTag::kVendor);
     EXPECT_TRUE(s.comments.comments.empty());
 }
 
@@ -738,7 +739,7 @@ TEST_F(OggTest, RefusedSavesLeaveTheFileAlone) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = Make(c.content, c.name + ".ogg");
-        TOgg ogg;
+        OggVorbisTag ogg;
         ogg.setFileName(path);
         int errors = 0;
         ogg.onError = [&](sondrel::TagComponent&, const std::string&) { ++errors; };
@@ -753,7 +754,7 @@ TEST_F(OggTest, RefusedSavesLeaveTheFileAlone) {
 TEST_F(OggTest, FullDiskKeepsTheOriginal) {
     const Bytes content = Serialize(StandardPages({"TITLE=t"}));
     const std::string path = Make(content);
-    TOgg ogg;
+    OggVorbisTag ogg;
     ogg.setFileName(path);
     ogg.setlyrics(std::string(100000, 'l'));
     std::size_t written = 0;
@@ -778,7 +779,7 @@ TEST_F(OggTest, DamagedFilesAreHandled) {
     const std::string path = dir.file("damaged.ogg");
     auto check = [&](const Bytes& content) {
         WriteAll(path, content);
-        TOgg ogg;
+        OggVorbisTag ogg;
         ogg.setFileName(path);
         if (!ogg.Valid()) {
             EXPECT_FALSE(ogg.Error().empty());

@@ -99,7 +99,7 @@ protected:
 };
 
 TEST_F(WmaInterop, ReadsWhatFfmpegAndMutagenWrote) {
-    TWMATag tag;
+    WmaTag tag;
     tag.setFileName(path);
     ASSERT_TRUE(tag.Valid()) << tag.Error();
     EXPECT_EQ(tag.Title, "Hello");
@@ -129,7 +129,7 @@ TEST_F(WmaInterop, SaveKeepsEverythingElse) {
     const std::string md5 = DecodedMd5();
     ASSERT_EQ(md5.rfind("MD5=", 0), 0u) << md5;
 
-    TWMATag tag;
+    WmaTag tag;
     tag.setFileName(path);
     ASSERT_TRUE(tag.Valid()) << tag.Error();
     tag.Title =
@@ -165,7 +165,7 @@ TEST_F(WmaInterop, SaveKeepsEverythingElse) {
 TEST_F(WmaInterop, PictureChangesAreSeenByMutagen) {
     const std::string png = dir.file("cover.png");
     const std::string md5 = DecodedMd5();
-    TWMATag tag;
+    WmaTag tag;
     tag.setFileName(path);
     ASSERT_EQ(tag.ImagesCount(), 2);
     ASSERT_TRUE(tag.AddImage(0, png, "added"));

@@ -351,7 +351,7 @@ protected:
     std::string path = dir.file("a.wma");
     int errors = 0;
 
-    void Load(TWMATag& tag, const Asf& asf) {
+    void Load(WmaTag& tag, const Asf& asf) {
         WriteAll(path, asf.File());
         tag.onError = [this](TagComponent&, const std::string&) { ++errors; };
         tag.setFileName(path);
@@ -364,52 +364,52 @@ TEST_F(WmaTest, DescriptorsFillFields) {
     struct Case {
         const char* what;
         std::vector<Desc> descriptors;
-        std::string TWMATag::*field;
+        std::string WmaTag::*field;
         std::string expected;
     };
     const Case cases[] = {
-        {"numeric track number", {Dword(u"WM/TrackNumber", 5)}, &TWMATag::Track, "5"},
+        {"numeric track number", {Dword(u"WM/TrackNumber", 5)}, &WmaTag::Track, "5"},
         {"empty WM/TrackNumber keeps WM/Track",
          {Text(u"WM/Track", u"7"), Text(u"WM/TrackNumber", u"")},
-         &TWMATag::Track,
+         &WmaTag::Track,
          "7"},
         {"later track name wins",
          {Text(u"WM/Track", u"7"), Text(u"WM/TrackNumber", u"3")},
-         &TWMATag::Track,
+         &WmaTag::Track,
          "3"},
         {"names compare case-insensitively",
          {Text(u"wm/albumtitle", u"Alb")},
-         &TWMATag::Album,
+         &WmaTag::Album,
          "Alb"},
         {"later URL name wins",
          {Text(u"WM/UserWebURL", u"http://a"), Text(u"WM/PromotionURL", u"http://b")},
-         &TWMATag::URL,
+         &WmaTag::URL,
          "http://b"},
-        {"WM/CodedBy", {Text(u"WM/CodedBy", u"enc")}, &TWMATag::EncodedBy, "enc"},
+        {"WM/CodedBy", {Text(u"WM/CodedBy", u"enc")}, &WmaTag::EncodedBy, "enc"},
         {"non-text year is empty",
          {Text(u"WM/Year", u"1999"), Dword(u"WM/Year", 2001)},
-         &TWMATag::Year,
+         &WmaTag::Year,
          ""},
-        {"lyrics", {Text(u"WM/Lyrics", u"la\r\nla")}, &TWMATag::Lyrics, "la\r\nla"},
-        {"original artist", {Text(u"WM/OriginalArtist", u"O")}, &TWMATag::OrigArtist, "O"},
-        {"composer", {Text(u"WM/Composer", u"C")}, &TWMATag::Composer, "C"},
-        {"genre", {Text(u"WM/Genre", u"Rock")}, &TWMATag::Genre, "Rock"},
+        {"lyrics", {Text(u"WM/Lyrics", u"la\r\nla")}, &WmaTag::Lyrics, "la\r\nla"},
+        {"original artist", {Text(u"WM/OriginalArtist", u"O")}, &WmaTag::OrigArtist, "O"},
+        {"composer", {Text(u"WM/Composer", u"C")}, &WmaTag::Composer, "C"},
+        {"genre", {Text(u"WM/Genre", u"Rock")}, &WmaTag::Genre, "Rock"},
         {"surrogate pair",
          {Text(u"WM/AlbumTitle", u"A\U0001F3B5B")},
-         &TWMATag::Album,
+         &WmaTag::Album,
          "A\xF0\x9F\x8E\xB5"
          "B"},
         {"lone surrogate",
          {Text(u"WM/AlbumTitle", std::u16string(u"x") + char16_t(0xD800))},
-         &TWMATag::Album,
+         &WmaTag::Album,
          "x\xEF\xBF\xBD"},
-        {"unknown name ignored", {Text(u"WM/AlbumArtist", u"AA")}, &TWMATag::Album, ""},
+        {"unknown name ignored", {Text(u"WM/AlbumArtist", u"AA")}, &WmaTag::Album, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Asf asf;
         asf.descriptors = c.descriptors;
-        TWMATag tag;
+        WmaTag tag;
         Load(tag, asf);
         ASSERT_TRUE(tag.Valid()) << tag.Error();
         EXPECT_EQ(tag.*c.field, c.expected);
@@ -427,7 +427,7 @@ TEST_F(WmaTest, ContentDescriptionAndStreamValues) {
     asf.avgBytes = 20000;
     asf.data = Bytes(3725 - 24, 0);
     asf.descriptors = {Text(u"WM/Genre", u"Rock")};
-    TWMATag tag;
+    WmaTag tag;
     Load(tag, asf);
     ASSERT_TRUE(tag.Valid()) << tag.Error();
     EXPECT_EQ(tag.Title, "\xD0\x9F\xD0\xB5\xD1\x81\xD0\xBD\xD1\x8F \xF0\x9F\x8E\xB5");
@@ -472,7 +472,7 @@ TEST_F(WmaTest, ValidityRanges) {
         asf.channels = c.channels;
         asf.sampleRate = c.rate;
         asf.avgBytes = c.avg;
-        TWMATag tag;
+        WmaTag tag;
         Load(tag, asf);
         EXPECT_EQ(tag.Valid(), c.valid);
         EXPECT_EQ(tag.Title, c.valid ? "Title" : "");
@@ -486,7 +486,7 @@ TEST_F(WmaTest, AudioStreamGivesTheSoundValues) {
     asf.channels = 1;
     // A later non-audio stream must not overwrite the audio values.
     asf.after = {asf.Stream(kVideo, 6)};
-    TWMATag tag;
+    WmaTag tag;
     Load(tag, asf);
     ASSERT_TRUE(tag.Valid()) << tag.Error();
     EXPECT_EQ(tag.Channels(), 1);
@@ -496,14 +496,14 @@ TEST_F(WmaTest, MissingOrForeignFilesGiveNoMessage) {
     int named = 0;
     for (const Bytes& content : {Bytes{}, test::ToBytes("not an asf file at all, just text")}) {
         WriteAll(path, content);
-        TWMATag tag;
+        WmaTag tag;
         tag.onError = [this](TagComponent&, const std::string&) { ++errors; };
         tag.onFileNameChange = [&](TagComponent&) { ++named; };
         tag.setFileName(path);
         EXPECT_FALSE(tag.Valid());
         EXPECT_EQ(tag.Error(), "");
     }
-    TWMATag tag;
+    WmaTag tag;
     tag.setFileName(dir.file("missing.wma"));
     EXPECT_FALSE(tag.Valid());
     EXPECT_EQ(tag.Error(), "");
@@ -542,7 +542,7 @@ TEST_F(WmaTest, DamagedHeadersFailWithMessage) {
         Bytes f = good;
         c.damage(f);
         WriteAll(path, f);
-        TWMATag tag;
+        WmaTag tag;
         errors = 0;
         tag.onError = [this](TagComponent&, const std::string&) { ++errors; };
         tag.setFileName(path);
@@ -563,7 +563,7 @@ TEST_F(WmaTest, EveryTruncationIsHandled) {
     const std::size_t headerSize = Get(whole, 16, 8);
     for (std::size_t n = 0; n < whole.size(); ++n) {
         WriteAll(path, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n)));
-        TWMATag tag;
+        WmaTag tag;
         tag.setFileName(path);
         SCOPED_TRACE(n);
         // A cut header is damaged (or, below 30 bytes, not recognised); a cut
@@ -593,7 +593,7 @@ TEST_F(WmaTest, SaveWritesDescriptorsInOrderAndKeepsTheRest) {
         Text(u"WM/UserWebURL", u"http://x"),
     };
     asf.rating = u"Good";
-    TWMATag tag;
+    WmaTag tag;
     Load(tag, asf);
     ASSERT_TRUE(tag.Valid()) << tag.Error();
     const Bytes before = ReadAll(path);
@@ -673,7 +673,7 @@ TEST_F(WmaTest, SaveWritesDescriptorsInOrderAndKeepsTheRest) {
     EXPECT_EQ(Get(after, 16, 8), after.size() - asf.data.size() - 24);
     EXPECT_EQ(AfterHeader(after), AfterHeader(before));
 
-    TWMATag again;
+    WmaTag again;
     again.setFileName(path);
     ASSERT_TRUE(again.Valid()) << again.Error();
     EXPECT_EQ(again.Track, "5");
@@ -698,7 +698,7 @@ TEST_F(WmaTest, SecondFilePropertiesObjectStaysBehindTheFirst) {
         const Bytes unknownObj = Object(kUnknown, Bytes(50, 0x33));
         asf.before = {unknownObj};
         asf.after = {duplicate};
-        TWMATag tag;
+        WmaTag tag;
         Load(tag, asf);
         ASSERT_TRUE(tag.Valid()) << tag.Error();
         const Bytes before = ReadAll(path);
@@ -714,7 +714,7 @@ TEST_F(WmaTest, SecondFilePropertiesObjectStaysBehindTheFirst) {
         EXPECT_EQ(objs[1].bytes, unknownObj);
         EXPECT_EQ(objs[2].bytes, duplicate);
 
-        TWMATag again;
+        WmaTag again;
         again.setFileName(path);
         ASSERT_TRUE(again.Valid()) << again.Error();
         EXPECT_EQ(again.Title, "Saved");
@@ -723,7 +723,7 @@ TEST_F(WmaTest, SecondFilePropertiesObjectStaysBehindTheFirst) {
 }
 
 TEST_F(WmaTest, UnicodeTextsRoundTrip) {
-    TWMATag tag;
+    WmaTag tag;
     Load(tag, Asf{});
     ASSERT_TRUE(tag.Valid());
     const std::string texts[] = {"\xD0\x9F\xD0\xB5\xD1\x81\xD0\xBD\xD1\x8F",  // Cyrillic
@@ -734,7 +734,7 @@ TEST_F(WmaTest, UnicodeTextsRoundTrip) {
     tag.Album = texts[2];
     tag.Comment = texts[2];
     ASSERT_TRUE(tag.WriteTag()) << tag.Error();
-    TWMATag again;
+    WmaTag again;
     again.setFileName(path);
     EXPECT_EQ(again.Title, texts[0]);
     EXPECT_EQ(again.Artist, texts[1]);
@@ -749,7 +749,7 @@ TEST_F(WmaTest, HeaderBeyond64KiBReadsAndSaves) {
         big[i] = static_cast<std::uint8_t>(i * 7);
     asf.before = {Object(kUnknown, big)};
     asf.descriptors = {Text(u"WM/AlbumTitle", u"Big")};
-    TWMATag tag;
+    WmaTag tag;
     Load(tag, asf);
     ASSERT_TRUE(tag.Valid()) << tag.Error();
     EXPECT_GT(tag.HeaderSize(), 300u * 1024);
@@ -760,7 +760,7 @@ TEST_F(WmaTest, HeaderBeyond64KiBReadsAndSaves) {
     const Bytes after = ReadAll(path);
     EXPECT_EQ(Objects(after)[0].bytes, Object(kUnknown, big));
     EXPECT_EQ(AfterHeader(after), AfterHeader(before));
-    TWMATag again;
+    WmaTag again;
     again.setFileName(path);
     ASSERT_TRUE(again.Valid()) << again.Error();
     EXPECT_EQ(again.Title, "New");
@@ -771,18 +771,18 @@ TEST_F(WmaTest, HeaderBeyond64KiBReadsAndSaves) {
 TEST_F(WmaTest, SaveFailuresLeaveTheFileUntouched) {
     struct Case {
         const char* what;
-        std::function<void(TWMATag&, const std::string&)> prepare;
+        std::function<void(WmaTag&, const std::string&)> prepare;
         const char* message;  // part of the expected Error
     };
     const Case cases[] = {
         {"disk full",
-         [](TWMATag& t, const std::string&) {
+         [](WmaTag& t, const std::string&) {
              t.Title = "x";
              SetWriteFaultHook([](std::size_t) { return false; });
          },
          "write failed"},
         {"file changed since it was read",
-         [](TWMATag& t, const std::string& p) {
+         [](WmaTag& t, const std::string& p) {
              Bytes f = ReadAll(p);
              f[f.size() - 1] ^= 1;  // outside the header: still the same header
              f[60] ^= 1;            // inside the header
@@ -791,13 +791,13 @@ TEST_F(WmaTest, SaveFailuresLeaveTheFileUntouched) {
          },
          "changed since it was read"},
         {"text too long for a 16-bit length",
-         [](TWMATag& t, const std::string&) { t.Lyrics = std::string(40000, 'a'); }, "WM/LYRICS"},
-        {"title too long",
-         [](TWMATag& t, const std::string&) { t.Title = std::string(40000, 'a'); }, "Title"},
+         [](WmaTag& t, const std::string&) { t.Lyrics = std::string(40000, 'a'); }, "WM/LYRICS"},
+        {"title too long", [](WmaTag& t, const std::string&) { t.Title = std::string(40000, 'a'); },
+         "Title"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        TWMATag tag;
+        WmaTag tag;
         errors = 0;
         Load(tag, Asf{});
         ASSERT_TRUE(tag.Valid());
@@ -816,7 +816,7 @@ TEST_F(WmaTest, SaveFailuresLeaveTheFileUntouched) {
 TEST_F(WmaTest, ForeignFileIsNeverWritten) {
     const Bytes junk = test::ToBytes(std::string(200, 'j'));
     WriteAll(path, junk);
-    TWMATag tag;
+    WmaTag tag;
     tag.setFileName(path);
     tag.Title = "x";
     EXPECT_FALSE(tag.WriteTag());
@@ -825,7 +825,7 @@ TEST_F(WmaTest, ForeignFileIsNeverWritten) {
 }
 
 TEST_F(WmaTest, SavingTwiceWithoutRereading) {
-    TWMATag tag;
+    WmaTag tag;
     Load(tag, Asf{});
     const Bytes data = AfterHeader(ReadAll(path));
     tag.Title = "One";
@@ -833,7 +833,7 @@ TEST_F(WmaTest, SavingTwiceWithoutRereading) {
     tag.Title = "A much longer second title";
     ASSERT_TRUE(tag.WriteTag()) << tag.Error();
     EXPECT_EQ(AfterHeader(ReadAll(path)), data);
-    TWMATag again;
+    WmaTag again;
     again.setFileName(path);
     EXPECT_EQ(again.Title, "A much longer second title");
 }
@@ -851,7 +851,7 @@ TEST_F(WmaTest, PicturesFromId3AndWmPictureDescriptors) {
          Id3Tag({Apic("image/gif", 3, "front", jpeg), tit2, Apic("image/png", 5, "", {9})})},
         Text(u"WM/AlbumArtist", u"AA"),
     };
-    TWMATag tag;
+    WmaTag tag;
     Load(tag, asf);
     ASSERT_TRUE(tag.Valid()) << tag.Error();
     ASSERT_EQ(tag.ImagesCount(), 3);
@@ -876,7 +876,7 @@ TEST_F(WmaTest, PicturesFromId3AndWmPictureDescriptors) {
     ASSERT_EQ(saved.size(), 2u);
     EXPECT_EQ(saved[0].name, "ID3");
     EXPECT_EQ(saved[1].name, "WM/AlbumArtist");
-    TWMATag again;
+    WmaTag again;
     again.setFileName(path);
     EXPECT_EQ(again.ImagesCount(), 2);
 
@@ -905,7 +905,7 @@ TEST_F(WmaTest, PicturesFromTheMetadataLibrary) {
     Asf asf;
     asf.before = {HeaderExtension({other, Library({before, picture, after})})};
     asf.descriptors = {WmPicture(u"image/png", 3, u"small", Bytes{1})};
-    TWMATag tag;
+    WmaTag tag;
     Load(tag, asf);
     ASSERT_TRUE(tag.Valid()) << tag.Error();
     ASSERT_EQ(tag.ImagesCount(), 2);
@@ -918,7 +918,7 @@ TEST_F(WmaTest, PicturesFromTheMetadataLibrary) {
     ASSERT_EQ(tag.DeleteImage(1), 0);
     ASSERT_EQ(tag.Error(), "");
     EXPECT_EQ(Objects(ReadAll(path))[0].bytes, HeaderExtension({other, Library({before, after})}));
-    TWMATag again;
+    WmaTag again;
     again.setFileName(path);
     ASSERT_TRUE(again.Valid()) << again.Error();
     ASSERT_EQ(again.ImagesCount(), 1);
@@ -926,7 +926,7 @@ TEST_F(WmaTest, PicturesFromTheMetadataLibrary) {
 }
 
 TEST_F(WmaTest, AddImageWritesTheId3Layout) {
-    TWMATag tag;
+    WmaTag tag;
     Load(tag, Asf{});
     const std::string png = dir.file("cover.PNG");
     const Bytes pngData = {0x89, 'P', 'N', 'G', 1, 2, 3};
@@ -954,7 +954,7 @@ TEST_F(WmaTest, AddImageWritesTheId3Layout) {
     const std::string gif = dir.file("x.gif");
     WriteAll(gif, Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F', 0});
     ASSERT_TRUE(tag.AddImage(1, gif, "\xD0\xAF"));  // non-Latin description
-    TWMATag again;
+    WmaTag again;
     again.setFileName(path);
     ASSERT_EQ(again.ImagesCount(), 2);
     EXPECT_EQ(again.Pictures()[1].MimeType, "image/jpg");
@@ -965,7 +965,7 @@ TEST_F(WmaTest, AddImageWritesTheId3Layout) {
 TEST_F(WmaTest, BadPictureIndexesChangeNothing) {
     Asf asf;
     asf.descriptors = {{u"ID3", 1, Id3Tag({Apic("image/png", 3, "a", {1})})}};
-    TWMATag tag;
+    WmaTag tag;
     Load(tag, asf);
     ASSERT_EQ(tag.ImagesCount(), 1);
     const std::string png = dir.file("p.png");
@@ -1023,7 +1023,7 @@ TEST_F(WmaTest, PicturesTooLargeForTheId3DescriptorGoToTheLibrary) {
         SCOPED_TRACE(c.what);
         Asf asf;
         asf.before = c.before;
-        TWMATag tag;
+        WmaTag tag;
         Load(tag, asf);
         const Bytes data = AfterHeader(ReadAll(path));
         ASSERT_TRUE(tag.AddImage(0, bigFile, "big"));
@@ -1034,7 +1034,7 @@ TEST_F(WmaTest, PicturesTooLargeForTheId3DescriptorGoToTheLibrary) {
         EXPECT_EQ(AfterHeader(file), data);
         EXPECT_EQ(Objects(file)[0].bytes, c.extension);
 
-        TWMATag again;
+        WmaTag again;
         again.setFileName(path);
         ASSERT_TRUE(again.Valid()) << again.Error();
         ASSERT_EQ(again.ImagesCount(), 2);
@@ -1049,7 +1049,7 @@ TEST_F(WmaTest, PicturesTooLargeForTheId3DescriptorGoToTheLibrary) {
 TEST_F(WmaTest, SaveImageToFile) {
     Asf asf;
     asf.descriptors = {{u"ID3", 1, Id3Tag({Apic("image/png", 3, "a", {7, 8, 9})})}};
-    TWMATag tag;
+    WmaTag tag;
     Load(tag, asf);
     const std::string out = dir.file("out.png");
     EXPECT_EQ(tag.SaveImageToFile(0, out), 0);
