@@ -1,5 +1,7 @@
 #include "batch/name_parse.h"
 
+#include "editor/format_registry.h"
+
 #include <algorithm>
 #include <charconv>
 #include <numeric>
@@ -216,27 +218,8 @@ bool ShouldWrite(bool hasOwnTag, const GenerateOptions& options) {
 }
 
 bool HasOwnTag(const TagBridge& bridge, TagFormat format) {
-    switch (format) {
-        case TagFormat::MP3: {
-            const int save = bridge.Options().saveChoice;
-            const bool v1 = save == kVersion1 || save == kVersion12;
-            const bool v2 = save == kVersion2 || save == kVersion12;
-            return (v1 && bridge.id3v1.Valid()) || (v2 && bridge.id3v2.Valid());
-        }
-        case TagFormat::Ogg:
-            return bridge.Ogg.Valid();
-        case TagFormat::WMA:
-            return bridge.WMATag.Valid();
-        case TagFormat::APE:
-            return bridge.APE.ValidTag();
-        case TagFormat::MPC:
-            return bridge.MPCTag.ValidTag();
-        case TagFormat::MP4:
-            return bridge.mp4Tag.Valid();
-        case TagFormat::None:
-            break;
-    }
-    return false;
+    const FormatHandler* h = HandlerOf(format);
+    return h && h->HasOwnTag(bridge);
 }
 
 GenerateResult GenerateTags(std::vector<BatchRow>& rows, const GenerateOptions& options,

@@ -51,12 +51,11 @@ ParseResult Fail(std::string message) {
 }  // namespace
 
 bool FieldEdits::Any() const {
-    for (const auto* f : {&track, &title, &artist, &album, &year, &genre, &comment, &lyrics,
-                          &lyricsFile, &composer, &origArtist, &copyright, &url, &encodedBy}) {
-        if (f->has_value())
+    for (const auto& v : values) {
+        if (v)
             return true;
     }
-    return false;
+    return lyricsFile.has_value();
 }
 
 ParseResult ParseArgs(const std::vector<std::string>& argv) {
@@ -81,27 +80,6 @@ ParseResult ParseArgs(const std::vector<std::string>& argv) {
     const bool isSet = a.command == Command::Set;
     const bool readsTags = a.command == Command::Show || isSet;
 
-    struct TextOption {
-        std::string_view name;
-        std::optional<std::string> FieldEdits::*field;
-    };
-    static constexpr TextOption kTextOptions[] = {
-        {"--track", &FieldEdits::track},
-        {"--title", &FieldEdits::title},
-        {"--artist", &FieldEdits::artist},
-        {"--album", &FieldEdits::album},
-        {"--year", &FieldEdits::year},
-        {"--genre", &FieldEdits::genre},
-        {"--comment", &FieldEdits::comment},
-        {"--lyrics", &FieldEdits::lyrics},
-        {"--lyrics-file", &FieldEdits::lyricsFile},
-        {"--composer", &FieldEdits::composer},
-        {"--orig-artist", &FieldEdits::origArtist},
-        {"--copyright", &FieldEdits::copyright},
-        {"--url", &FieldEdits::url},
-        {"--encoded-by", &FieldEdits::encodedBy},
-    };
-
     while (!w.Done()) {
         const std::string& arg = w.Next();
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -112,16 +90,18 @@ ParseResult ParseArgs(const std::vector<std::string>& argv) {
             optionsEnded = true;
             continue;
         }
-        const TextOption* text = nullptr;
-        for (const auto& t : kTextOptions) {
-            if (arg == t.name)
-                text = &t;
+        std::optional<std::string>* text = nullptr;
+        for (const auto& spec : kFieldTable) {
+            if (arg == spec.option)
+                text = &a.edits[spec.field];
         }
+        if (arg == "--lyrics-file")
+            text = &a.edits.lyricsFile;
         if (text && isSet) {
             auto v = w.Value();
             if (!v)
                 return Fail(arg + " needs a value");
-            a.edits.*(text->field) = std::move(*v);
+            *text = std::move(*v);
         } else if (arg == "--json" && a.command == Command::Show) {
             a.json = true;
         } else if ((arg == "--read" && readsTags) || (arg == "--save" && isSet)) {
@@ -182,7 +162,7 @@ ParseResult ParseArgs(const std::vector<std::string>& argv) {
 
     if (a.files.empty())
         return Fail(command + ": no file given");
-    if (a.edits.lyrics && a.edits.lyricsFile)
+    if (a.edits[Field::Lyrics] && a.edits.lyricsFile)
         return Fail("give either --lyrics or --lyrics-file");
     if (isSet && !a.edits.Any())
         return Fail("set: no field to change");

@@ -2,6 +2,7 @@
 // options, or a usage error (exit status 2).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,8 +14,13 @@ namespace sondrel::cli {
 
 // Fields given to `set`; unset members are left as the file has them.
 struct FieldEdits {
-    std::optional<std::string> track, title, artist, album, year, genre, comment, lyrics,
-        lyricsFile, composer, origArtist, copyright, url, encodedBy;
+    std::array<std::optional<std::string>, kFieldCount> values;
+    std::optional<std::string> lyricsFile;
+
+    std::optional<std::string>& operator[](Field f) { return values[static_cast<std::size_t>(f)]; }
+    const std::optional<std::string>& operator[](Field f) const {
+        return values[static_cast<std::size_t>(f)];
+    }
     bool Any() const;
 };
 

@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include "editor/format_registry.h"
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -60,35 +62,21 @@ std::optional<std::string> ReadTextFile(const std::string& path, std::string& er
 // The hub after the given edits. Genre: a table name selects its number; any
 // other text is kept as it is, with number 12.
 TagFields Edited(TagFields h, const FieldEdits& e, const std::optional<std::string>& lyrics) {
-    struct Route {
-        const std::optional<std::string> FieldEdits::*edit;
-        std::string TagFields::*field;
-    };
-    static constexpr Route kRoutes[] = {
-        {&FieldEdits::track, &TagFields::track},
-        {&FieldEdits::title, &TagFields::title},
-        {&FieldEdits::artist, &TagFields::artist},
-        {&FieldEdits::album, &TagFields::album},
-        {&FieldEdits::year, &TagFields::year},
-        {&FieldEdits::comment, &TagFields::comment},
-        {&FieldEdits::composer, &TagFields::composer},
-        {&FieldEdits::origArtist, &TagFields::OrigArtist},
-        {&FieldEdits::copyright, &TagFields::copyright},
-        {&FieldEdits::url, &TagFields::URL},
-        {&FieldEdits::encodedBy, &TagFields::EncodedBy},
-    };
-    for (const auto& r : kRoutes) {
-        if (const auto& v = e.*r.edit)
-            h.*r.field = *v;
+    for (const auto& spec : kFieldTable) {
+        // Genre goes through the table below; lyrics may come from a file.
+        if (spec.field == Field::Genre || spec.field == Field::Lyrics)
+            continue;
+        if (const auto& v = e[spec.field])
+            h[spec.field] = *v;
     }
     if (lyrics)
         h.text = *lyrics;
-    if (e.genre) {
-        const std::uint8_t id = GenreIdOf(*e.genre);
+    if (const auto& genre = e[Field::Genre]) {
+        const std::uint8_t id = GenreIdOf(*genre);
         h.GenreID = id;
         // "Other" chosen by name must not keep an earlier free text.
         if (id == kGenreOther)
-            h.Genre = *e.genre;
+            h.Genre = *genre;
     } else if (h.GenreID == kGenreOther && h.Genre != "Other") {
         // The editor shows such a genre as text and, on saving, looks that
         // text up in the table: a plain "Rock" becomes number 17.
@@ -151,7 +139,7 @@ int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
 
 int RunSet(const Args& args, std::ostream& out, std::ostream& err) {
     (void)out;
-    std::optional<std::string> lyrics = args.edits.lyrics;
+    std::optional<std::string> lyrics = args.edits[Field::Lyrics];
     if (args.edits.lyricsFile) {
         std::string error;
         lyrics = ReadTextFile(*args.edits.lyricsFile, error);
@@ -217,109 +205,6 @@ void ListPictures(std::ostream& out, const std::vector<PictureFacts>& pictures) 
     }
 }
 
-// The picture operations of the three formats that hold pictures, behind one
-// face. Each returns an error text, empty on success.
-struct PictureTarget {
-    TagFormat format;
-    TagBridge& b;
-
-    std::string Load(const std::string& path) {
-        switch (format) {
-            case TagFormat::MP3:
-                // The ID3v2 tag alone: a picture change must not bring
-                // ID3v1 values into it.
-                b.id3v2.setFileName(path);
-                if (!b.id3v2.Valid() && b.id3v2.Error() != Id3v2Tag::kMsgNoTag)
-                    return b.id3v2.Error();
-                return {};
-            case TagFormat::WMA:
-                b.WMATag.setFileName(path);
-                return b.WMATag.Valid() ? std::string() : "Error " + b.WMATag.Error();
-            case TagFormat::MP4:
-                b.mp4Tag.setFileName(path);
-                return b.mp4Tag.Valid() ? std::string() : "Error " + b.mp4Tag.Error();
-            default:
-                return "This file type holds no pictures";
-        }
-    }
-    int Count() {
-        switch (format) {
-            case TagFormat::MP3:
-                return b.id3v2.ImagesCount();
-            case TagFormat::WMA:
-                return b.WMATag.ImagesCount();
-            default:
-                return b.mp4Tag.ImagesCount();
-        }
-    }
-    std::string Add(int position, const std::string& file, const std::string& description,
-                    std::ostream& err) {
-        bool ok = false;
-        std::string error;
-        switch (format) {
-            case TagFormat::MP3:
-                ok = b.id3v2.AddImage(position, file, description);
-                error = b.id3v2.Error();
-                break;
-            case TagFormat::WMA:
-                ok = b.WMATag.AddImage(position, file, description);
-                error = b.WMATag.Error();
-                break;
-            default:
-                if (!description.empty())
-                    err << "sondrel-tag: MP4 pictures carry no description; ignored\n";
-                ok = b.mp4Tag.AddImage(position, file);
-                error = b.mp4Tag.Error();
-                break;
-        }
-        if (ok && error.empty())
-            return {};
-        return error.empty() ? "Error adding picture" : error;
-    }
-    std::string Delete(int position) {
-        bool ok = false;
-        std::string error;
-        switch (format) {
-            case TagFormat::MP3:
-                ok = b.id3v2.DeleteImage(position) == 0;
-                error = b.id3v2.Error();
-                break;
-            case TagFormat::WMA:
-                ok = b.WMATag.DeleteImage(position) == 0;
-                error = b.WMATag.Error();
-                break;
-            default:
-                ok = b.mp4Tag.DeleteImage(position);
-                error = b.mp4Tag.Error();
-                break;
-        }
-        if (ok && error.empty())
-            return {};
-        return error.empty() ? "Error deleting picture" : error;
-    }
-    std::string Extract(int position, const std::string& to) {
-        bool ok = false;
-        std::string error;
-        switch (format) {
-            case TagFormat::MP3:
-                ok = b.id3v2.SaveImageToFile(position, to) == 0;
-                error = b.id3v2.Error();
-                break;
-            case TagFormat::WMA:
-                ok = b.WMATag.SaveImageToFile(position, to) == 0;
-                error = b.WMATag.Error();
-                break;
-            default:
-                ok = b.mp4Tag.SaveImageToFile(position, to);
-                error = b.mp4Tag.Error();
-                break;
-        }
-        if (ok)
-            return {};
-        return error.empty() ? "Error saving picture" : error;
-    }
-};
-
 }  // namespace
 
 int RunPictures(const Args& args, std::ostream& out, std::ostream& err) {
@@ -329,26 +214,30 @@ int RunPictures(const Args& args, std::ostream& out, std::ostream& err) {
         return kExitFailed;
     }
     TagBridge bridge(args.editor);
-    const TagFormat format = FormatOfPath(path);
-    PictureTarget target{format, bridge};
-    std::string error = target.Load(path);
+    const FormatHandler* target = HandlerOfPath(path);
+    std::string error = target && target->HoldsPictures() ? target->LoadPictures(bridge, path)
+                                                          : "This file type holds no pictures";
     const PictureOps& p = args.pictures;
     if (error.empty()) {
-        const int count = target.Count();
+        const int count = target->PictureCount(bridge);
         if (p.add) {
-            error = target.Add(p.position.value_or(count), *p.add, p.description, err);
+            std::string warning;
+            error = target->AddPicture(bridge, p.position.value_or(count), *p.add, p.description,
+                                       warning);
+            if (!warning.empty())
+                err << "sondrel-tag: " << warning << "\n";
         } else if (p.remove) {
-            error = *p.remove < count ? target.Delete(*p.remove)
+            error = *p.remove < count ? target->DeletePicture(bridge, *p.remove)
                                       : "No picture at position " + std::to_string(*p.remove);
         } else if (p.extract) {
             // Checked here: an out-of-range position would leave an empty file.
-            error = *p.extract < count ? target.Extract(*p.extract, p.extractTo)
+            error = *p.extract < count ? target->ExtractPicture(bridge, *p.extract, p.extractTo)
                                        : "No picture at position " + std::to_string(*p.extract);
         }
     }
     if (error.empty() && p.list) {
-        target.Load(path);
-        ListPictures(out, PicturesOf(bridge, format));
+        target->LoadPictures(bridge, path);
+        ListPictures(out, PicturesOf(bridge, target->Id()));
     }
     if (!error.empty()) {
         Report(err, path, error);

@@ -1,6 +1,10 @@
 #include "cli/report.h"
 
+#include "editor/format_registry.h"
+
+#include <algorithm>
 #include <iomanip>
+#include <vector>
 
 namespace sondrel::cli {
 
@@ -9,77 +13,24 @@ namespace {
 // The component that read a file decides its validity and error text; for
 // MP3 either ID3 tag makes the file valid.
 void ValidityOf(const TagBridge& b, FileReport& r) {
-    switch (r.format) {
-        case TagFormat::MP3:
-            r.valid = b.id3v2.Valid() || b.id3v1.Valid();
-            if (!b.id3v2.Valid())
-                r.error = b.id3v2.Error();
-            if (r.error.empty() && !b.id3v1.Valid())
-                r.error = b.id3v1.Error();
-            break;
-        case TagFormat::Ogg:
-            r.valid = b.Ogg.Valid();
-            r.error = b.Ogg.Error();
-            break;
-        case TagFormat::WMA:
-            r.valid = b.WMATag.Valid();
-            r.error = b.WMATag.Error();
-            break;
-        case TagFormat::APE:
-            r.valid = b.APE.Valid();
-            r.error = b.APE.error();
-            break;
-        case TagFormat::MPC:
-            r.valid = b.MPCTag.Valid();
-            r.error = b.MPCTag.error();
-            break;
-        case TagFormat::MP4:
-            r.valid = b.mp4Tag.Valid();
-            r.error = b.mp4Tag.Error();
-            break;
-        case TagFormat::None:
-            r.error = "Unsupported file type";
-            break;
+    const FormatHandler* h = HandlerOf(r.format);
+    if (!h) {
+        r.error = "Unsupported file type";
+        return;
     }
+    r.valid = h->Valid(b);
+    r.error = h->Error(b);
 }
 
-struct NamedField {
-    const char* key;
-    const char* label;
-    std::string TagFields::*field;
-};
-constexpr NamedField kFields[] = {
-    {"track", "Track", &TagFields::track},
-    {"title", "Title", &TagFields::title},
-    {"artist", "Artist", &TagFields::artist},
-    {"album", "Album", &TagFields::album},
-    {"year", "Year", &TagFields::year},
-    {"comment", "Comment", &TagFields::comment},
-    {"lyrics", "Lyrics", &TagFields::text},
-    {"composer", "Composer", &TagFields::composer},
-    {"origArtist", "Orig. Artist", &TagFields::OrigArtist},
-    {"copyright", "Copyright", &TagFields::copyright},
-    {"url", "URL", &TagFields::URL},
-    {"encodedBy", "Encoded By", &TagFields::EncodedBy},
-};
-
-// The tags object in key order; genre and genreId are not hub texts.
-constexpr NamedField kJsonFields[] = {
-    {"album", "", &TagFields::album},
-    {"artist", "", &TagFields::artist},
-    {"comment", "", &TagFields::comment},
-    {"composer", "", &TagFields::composer},
-    {"copyright", "", &TagFields::copyright},
-    {"encodedBy", "", &TagFields::EncodedBy},
-    {"genre", "", nullptr},
-    {"genreId", "", nullptr},
-    {"lyrics", "", &TagFields::text},
-    {"origArtist", "", &TagFields::OrigArtist},
-    {"title", "", &TagFields::title},
-    {"track", "", &TagFields::track},
-    {"url", "", &TagFields::URL},
-    {"year", "", &TagFields::year},
-};
+// The tags object lists its keys in byte order, as a JSON object sorts them.
+std::vector<const FieldSpec*> JsonOrder() {
+    std::vector<const FieldSpec*> order;
+    for (const auto& spec : kFieldTable)
+        order.push_back(&spec);
+    std::sort(order.begin(), order.end(),
+              [](const FieldSpec* a, const FieldSpec* b) { return a->key < b->key; });
+    return order;
+}
 
 void Row(std::ostream& out, const std::string& label, const std::string& value) {
     out << "  " << std::left << std::setw(14) << (label + ":") << value << "\n";
@@ -197,14 +148,17 @@ void WriteJson(JsonWriter& w, const FileReport& r) {
     w.EndObject();
     w.Key("tags");
     w.BeginObject();
-    for (const auto& f : kJsonFields) {
-        w.Key(f.key);
-        if (f.field)
-            w.String(r.hub.*f.field);
-        else if (std::string_view(f.key) == "genre")
-            w.String(r.genre);
-        else
-            w.Int(r.hub.GenreID);
+    static const std::vector<const FieldSpec*> kJsonOrder = JsonOrder();
+    for (const FieldSpec* spec : kJsonOrder) {
+        w.Key(spec->key);
+        if (spec->field != Field::Genre) {
+            w.String(r.hub[spec->field]);
+            continue;
+        }
+        // The genre shown, then its number ("genre" < "genreId").
+        w.String(r.genre);
+        w.Key("genreId");
+        w.Int(r.hub.GenreID);
     }
     w.EndObject();
     w.Key("valid");
@@ -218,10 +172,11 @@ void PrintText(std::ostream& out, const FileReport& r) {
     Row(out, "Valid", r.valid ? "yes" : "no");
     if (!r.error.empty())
         Row(out, "Error", r.error);
-    for (const auto& f : kFields) {
-        if (f.field == &TagFields::comment)
-            Row(out, "Genre", r.genre + " (" + std::to_string(r.hub.GenreID) + ")");
-        Row(out, f.label, Indented(r.hub.*f.field));
+    for (const auto& spec : kFieldTable) {
+        if (spec.field == Field::Genre)
+            Row(out, std::string(spec.label), r.genre + " (" + std::to_string(r.hub.GenreID) + ")");
+        else
+            Row(out, std::string(spec.label), Indented(r.hub[spec.field]));
     }
     for (std::size_t i = 0; i < r.pictures.size(); ++i) {
         const auto& p = r.pictures[i];

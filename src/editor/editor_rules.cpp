@@ -3,18 +3,11 @@
 #include <algorithm>
 
 #include "editor/file_facts.h"
+#include "editor/format_registry.h"
 #include "util/codepage.h"
 #include "util/text.h"
 
 namespace sondrel {
-
-namespace {
-
-std::string PlusMinus(bool on) {
-    return on ? "+" : "-";
-}
-
-}  // namespace
 
 bool LessIgnoringCase(std::string_view a, std::string_view b) {
     const std::string la = LowerCase1251(a);
@@ -103,22 +96,10 @@ GenreEdit GenreEditOf(int selectedPosition, const std::string& boxText, bool sev
 }
 
 void ApplyEdits(TagFields& hub, const FieldEdits& e) {
-    auto put = [](std::string& field, const std::optional<std::string>& value) {
-        if (value)
-            field = *value;
-    };
-    put(hub.track, e.track);
-    put(hub.title, e.title);
-    put(hub.artist, e.artist);
-    put(hub.album, e.album);
-    put(hub.year, e.year);
-    put(hub.comment, e.comment);
-    put(hub.composer, e.composer);
-    put(hub.OrigArtist, e.origArtist);
-    put(hub.copyright, e.copyright);
-    put(hub.URL, e.url);
-    put(hub.EncodedBy, e.encodedBy);
-    put(hub.text, e.lyrics);
+    for (const auto& spec : kFieldTable) {
+        if (spec.field != Field::Genre && e[spec.field])
+            hub[spec.field] = *e[spec.field];
+    }
     switch (e.genre.kind) {
         case GenreEdit::Kind::Keep:
             break;
@@ -179,84 +160,8 @@ std::string GroupedNumber(std::int64_t value) {
 
 InfoRows InfoRowsOf(TagBridge& bridge, TagFormat format, const std::string& path) {
     InfoRows rows{};
-    const StreamFacts facts = StreamFactsOf(bridge, format, path);
-    auto kbps = [](std::int64_t rate) { return std::to_string(rate) + " kbps"; };
-    auto hz = [](std::int64_t rate) { return std::to_string(rate) + " Hz"; };
-    auto stream = [&](std::int64_t size) {
-        rows[0] = GroupedNumber(size);
-        rows[1] = facts.format;
-        rows[2] = facts.length;
-        // Monkey's Audio headers give no bit rate.
-        rows[3] = format == TagFormat::APE ? "" : kbps(facts.bitrate);
-        rows[4] = hz(facts.sampleRate);
-        rows[5] = facts.channels;
-    };
-    switch (format) {
-        case TagFormat::MP3: {
-            const MpegInfo& m = bridge.mpegInfo;
-            if (facts.valid) {
-                stream(m.FileSize());
-                if (facts.vbr)
-                    rows[3] += " (VBR)";
-                rows[10] = std::to_string(m.FirstFramePos());
-                rows[11] = std::to_string(m.GetNumberOfFrames());
-                rows[12] = PlusMinus(m.Protected());
-                rows[13] = PlusMinus(m.Copyright());
-                rows[14] = PlusMinus(m.Original());
-                rows[15] = m.Emphasis();
-                rows[16] = m.GetEncoder();
-            }
-            // The tag rows speak for the tags even when the stream is unreadable.
-            rows[6] =
-                bridge.id3v1.Valid() ? "id3v1." + std::to_string(bridge.id3v1.VersionLow()) : "-";
-            rows[7] =
-                bridge.id3v2.Valid() ? "id3v2." + std::to_string(bridge.id3v2.VersionHigh()) : "-";
-            rows[8] = std::to_string(bridge.Hub().ImagesCount);
-            rows[9] = PlusMinus(!bridge.Hub().text.empty());
-            break;
-        }
-        case TagFormat::Ogg:
-            if (!facts.valid)
-                break;
-            stream(bridge.Ogg.FileLength());
-            rows[8] = "0";
-            rows[9] = PlusMinus(!bridge.Ogg.lyrics().empty());
-            break;
-        case TagFormat::WMA:
-            if (!facts.valid)
-                break;
-            stream(bridge.WMATag.FileLength());
-            rows[8] = std::to_string(bridge.WMATag.ImagesCount());
-            rows[9] = PlusMinus(!bridge.WMATag.Lyrics.empty());
-            break;
-        case TagFormat::APE:
-        case TagFormat::MPC: {
-            if (!facts.valid)
-                break;
-            const ApeTaggedComponent& c = format == TagFormat::APE
-                                              ? static_cast<const ApeTaggedComponent&>(bridge.APE)
-                                              : bridge.MPCTag;
-            stream(c.FileLength());
-            rows[6] = PlusMinus(c.id3v1() > 0);
-            rows[7] = PlusMinus(c.id3v2() > 0);
-            rows[8] = "0";
-            rows[9] = PlusMinus(!c.Lyrics().empty());
-            if (format == TagFormat::MPC)
-                rows[11] = std::to_string(facts.frames);
-            break;
-        }
-        case TagFormat::MP4: {
-            if (!facts.valid)
-                break;
-            Mp4Tag& m = bridge.mp4Tag;
-            stream(m.FileLength());
-            rows[8] = std::to_string(m.ImagesCount());
-            rows[9] = PlusMinus(!m.Lyrics().empty());
-            break;
-        }
-        case TagFormat::None:
-            break;
-    }
+    if (const FormatHandler* h = HandlerOf(format))
+        h->FillInfoRows(bridge, h->Stream(bridge, nullptr, path), rows);
     return rows;
 }
 

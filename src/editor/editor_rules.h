@@ -53,10 +53,16 @@ struct GenreEdit {
 };
 
 // The fields a save writes into each file; nullopt leaves the file's value.
+// The text fields by the field table; the genre slot of `texts` is unused,
+// `genre` says what happens to it.
 struct FieldEdits {
-    std::optional<std::string> track, title, artist, album, year, comment, composer, origArtist,
-        copyright, url, encodedBy, lyrics;
+    std::array<std::optional<std::string>, kFieldCount> texts;
     GenreEdit genre;
+
+    std::optional<std::string>& operator[](Field f) { return texts[static_cast<std::size_t>(f)]; }
+    const std::optional<std::string>& operator[](Field f) const {
+        return texts[static_cast<std::size_t>(f)];
+    }
 };
 
 // A box's text as an edit: with several files selected the keep marker

@@ -1,5 +1,7 @@
 #include "editor/file_facts.h"
 
+#include "editor/format_registry.h"
+
 #include <unistd.h>
 
 #include <cmath>
@@ -36,6 +38,8 @@ TagKinds ScanFile(const FileSnapshot& file) {
     return kinds;
 }
 
+}  // namespace
+
 // Picture sizes of the MP4 module are only known by writing the picture out.
 std::int64_t Mp4PictureSize(Mp4Tag& tag, int index) {
     std::error_code ec;
@@ -58,6 +62,8 @@ std::int64_t Mp4PictureSize(Mp4Tag& tag, int index) {
     return size;
 }
 
+namespace {
+
 std::optional<std::vector<id3v2::FieldValue>> FieldsOf(const id3v2::RawFrame& frame,
                                                        std::string_view codePage) {
     const auto content = frame.Content();
@@ -66,6 +72,8 @@ std::optional<std::vector<id3v2::FieldValue>> FieldsOf(const id3v2::RawFrame& fr
         return std::nullopt;
     return id3v2::ReadFields(layout, *content, codePage);
 }
+
+}  // namespace
 
 // Frames that no field shows, by the rules the ID3v2 component reads with:
 // one instance of COMM, USLT and WXXX belongs to a field (the one without a
@@ -182,205 +190,51 @@ std::vector<std::string> OtherApeItems(const FileSnapshot& file) {
     return out;
 }
 
-}  // namespace
-
-namespace {
-
-// `analyse` runs the MPEG analysis on the file; the other formats' facts
-// come from the read.
-template <typename Analyse>
-StreamFacts StreamFactsAfter(TagBridge& bridge, TagFormat format, Analyse&& analyse) {
-    StreamFacts s;
-    switch (format) {
-        case TagFormat::MP3: {
-            MpegInfo& m = bridge.mpegInfo;
-            analyse(m);
-            s.valid = m.Valid();
-            if (!s.valid)
-                break;
-            s.format = m.GetVer();
-            s.length = m.GetLength();
-            s.seconds = static_cast<double>(m.GetLengthInSeconds());
-            s.bitrate = m.Bitrate();
-            s.vbr = m.IsVBR();
-            s.sampleRate = m.SampleRate();
-            s.channels = m.GetChannelMode();
-            s.frames = m.GetNumberOfFrames();
-            s.encoder = m.GetEncoder();
-            break;
-        }
-        case TagFormat::Ogg: {
-            const OggVorbisTag& o = bridge.Ogg;
-            s.valid = o.Valid();
-            if (!s.valid)
-                break;
-            s.format = "Ogg Vorbis";
-            s.length = o.Duration();
-            s.seconds = static_cast<double>(o.DurationInSeconds());
-            s.bitrate = o.BitrateNominal();
-            s.sampleRate = o.frequency();
-            s.channels = o.ChannelMode();
-            break;
-        }
-        case TagFormat::WMA: {
-            const WmaTag& w = bridge.WMATag;
-            s.valid = w.Valid();
-            if (!s.valid)
-                break;
-            s.format = "WMA";
-            s.length = w.Duration();
-            s.seconds = w.DurationInSeconds();
-            s.bitrate = w.Bitrate();
-            s.sampleRate = w.Frequency();
-            s.channels = w.ChannelMode();
-            break;
-        }
-        case TagFormat::APE: {
-            const MonkeysAudioTag& a = bridge.APE;
-            s.valid = a.Valid();
-            if (!s.valid)
-                break;
-            s.format = "APE " + a.APEVersion();
-            s.length = a.Duration();
-            s.seconds = a.DurationInSeconds();
-            s.sampleRate = a.Frequency();
-            s.channels = a.ChannelMode();
-            break;
-        }
-        case TagFormat::MPC: {
-            const MusepackTag& m = bridge.MPCTag;
-            s.valid = m.Valid();
-            if (!s.valid)
-                break;
-            s.format = "Musepack";
-            s.length = m.Duration();
-            s.seconds = m.DurationInSeconds();
-            s.bitrate = m.Bitrate();
-            s.sampleRate = m.Frequency();
-            s.channels = m.ChannelMode();
-            s.frames = m.Frames();
-            break;
-        }
-        case TagFormat::MP4: {
-            Mp4Tag& m = bridge.mp4Tag;
-            s.valid = m.Valid();
-            if (!s.valid)
-                break;
-            s.format = "MP4 " + m.Encoder();
-            s.seconds = m.DurationInSeconds();
-            s.length = SecondsToTime(static_cast<std::int64_t>(std::trunc(s.seconds)));
-            s.bitrate = m.Bitrate();
-            s.sampleRate = m.Frequency();
-            s.channels = m.ChannelMode();
-            break;
-        }
-        case TagFormat::None:
-            break;
-    }
-    return s;
-}
-
-// As the editor sees them: a tag its components could not read is absent.
-TagKinds KindsAfter(TagBridge& bridge, TagFormat format, TagKinds kinds) {
-    if (format == TagFormat::MP3) {
-        kinds.id3v1 = bridge.id3v1.Valid();
-        kinds.id3v2.reset();
-        if (bridge.id3v2.Valid())
-            kinds.id3v2 = Version2Text(bridge.id3v2.VersionHigh());
-    } else if (format == TagFormat::APE || format == TagFormat::MPC) {
-        const ApeTaggedComponent& c = format == TagFormat::APE
-                                          ? static_cast<const ApeTaggedComponent&>(bridge.APE)
-                                          : bridge.MPCTag;
-        kinds.ape = kinds.ape && c.ValidTag();
-    }
-    return kinds;
-}
-
-}  // namespace
-
 StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const std::string& path) {
-    return StreamFactsAfter(bridge, format, [&path](MpegInfo& m) { m.setFileName(path); });
+    const FormatHandler* h = HandlerOf(format);
+    return h ? h->Stream(bridge, nullptr, path) : StreamFacts{};
 }
 
 StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const FileSnapshot& file) {
-    return StreamFactsAfter(bridge, format, [&file](MpegInfo& m) { m.LoadFrom(file); });
+    const FormatHandler* h = HandlerOf(format);
+    return h ? h->Stream(bridge, &file, file.Path()) : StreamFacts{};
 }
 
 TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const std::string& path) {
     const auto file = FileSnapshot::Open(path);
-    return KindsAfter(bridge, format, file ? ScanFile(*file) : TagKinds{});
+    const TagKinds scanned = file ? ScanFile(*file) : TagKinds{};
+    const FormatHandler* h = HandlerOf(format);
+    return h ? h->Kinds(bridge, scanned) : scanned;
 }
 
 TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const FileSnapshot& file) {
-    return KindsAfter(bridge, format, ScanFile(file));
+    const TagKinds scanned = ScanFile(file);
+    const FormatHandler* h = HandlerOf(format);
+    return h ? h->Kinds(bridge, scanned) : scanned;
 }
 
 std::vector<PictureFacts> PicturesOf(TagBridge& bridge, TagFormat format) {
-    std::vector<PictureFacts> out;
-    auto fromList = [&out](const std::vector<Picture>& list) {
-        for (const auto& p : list)
-            out.push_back({p.MimeType, p.PictureType, p.Description, p.DataSize()});
-    };
-    switch (format) {
-        case TagFormat::MP3:
-            // The stored type, not GetMIME's JFIF guess: callers compare with the file.
-            fromList(bridge.id3v2.Pictures());
-            break;
-        case TagFormat::WMA:
-            fromList(bridge.WMATag.Pictures());
-            break;
-        case TagFormat::MP4: {
-            Mp4Tag& m = bridge.mp4Tag;
-            if (!m.Valid())
-                break;
-            const std::int32_t count = m.ImagesCount();
-            for (std::int32_t i = 0; i < count; ++i)
-                out.push_back({m.GetMIME(i), 3, "", Mp4PictureSize(m, i)});
-            break;
-        }
-        default:
-            break;
-    }
-    return out;
+    const FormatHandler* h = HandlerOf(format);
+    return h ? h->Pictures(bridge) : std::vector<PictureFacts>{};
 }
-
-namespace {
-
-// The Ogg comments come from the read; the other formats' from the file.
-std::vector<std::string> OtherOggComments(const TagBridge& bridge) {
-    std::vector<std::string> out;
-    for (const auto& c : bridge.Ogg.OtherComments())
-        out.push_back(c.substr(0, c.find('=')));
-    return out;
-}
-
-}  // namespace
 
 std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format,
                                       const std::string& path) {
-    if (format == TagFormat::Ogg)
-        return OtherOggComments(bridge);
-    if (format != TagFormat::MP3 && format != TagFormat::APE && format != TagFormat::MPC)
+    const FormatHandler* h = HandlerOf(format);
+    if (!h)
         return {};
+    if (!h->OtherItemsFromFile())
+        return h->OtherItems(bridge, nullptr);
     const auto file = FileSnapshot::Open(path);
     if (!file)
         return {};
-    return OtherItemsOf(bridge, format, *file);
+    return h->OtherItems(bridge, &*file);
 }
 
 std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format,
                                       const FileSnapshot& file) {
-    switch (format) {
-        case TagFormat::MP3:
-            return OtherId3v2Frames(file, bridge.Options().legacyCodePage);
-        case TagFormat::Ogg:
-            return OtherOggComments(bridge);
-        case TagFormat::APE:
-        case TagFormat::MPC:
-            return OtherApeItems(file);
-        default:
-            return {};
-    }
+    const FormatHandler* h = HandlerOf(format);
+    return h ? h->OtherItems(bridge, &file) : std::vector<std::string>{};
 }
 
 }  // namespace sondrel

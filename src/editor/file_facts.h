@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "editor/format_bridge.h"
@@ -55,5 +56,10 @@ StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const FileSnapsho
 TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const FileSnapshot& file);
 std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format,
                                       const FileSnapshot& file);
+
+// Parsers the format handlers list their unshown items and picture sizes with.
+std::vector<std::string> OtherId3v2Frames(const FileSnapshot& file, std::string_view codePage);
+std::vector<std::string> OtherApeItems(const FileSnapshot& file);
+std::int64_t Mp4PictureSize(Mp4Tag& tag, int index);
 
 }  // namespace sondrel

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "editor/format_registry.h"
 #include "util/text.h"
 
 namespace sondrel {
@@ -65,18 +66,12 @@ private:
 
 TagFormat FormatOfExt(std::string_view ext) {
     const std::string e = UpperAscii(ext);
-    if (e == ".MP3")
-        return TagFormat::MP3;
-    if (e == ".OGG")
-        return TagFormat::Ogg;
-    if (e == ".WMA")
-        return TagFormat::WMA;
-    if (e == ".APE")
-        return TagFormat::APE;
-    if (e == ".MP4" || e == ".M4A" || e == ".AAC")
-        return TagFormat::MP4;
-    if (e == ".MPC" || e == ".MP+" || e == ".MPP")
-        return TagFormat::MPC;
+    for (const FormatHandler* h : AllFormats()) {
+        for (std::string_view known : h->Extensions()) {
+            if (e == known)
+                return h->Id();
+        }
+    }
     return TagFormat::None;
 }
 
@@ -92,23 +87,8 @@ TagFormat FormatOfPath(std::string_view path) {
 }
 
 std::string_view FormatName(TagFormat format) {
-    switch (format) {
-        case TagFormat::MP3:
-            return "MP3";
-        case TagFormat::Ogg:
-            return "Ogg";
-        case TagFormat::WMA:
-            return "WMA";
-        case TagFormat::APE:
-            return "APE";
-        case TagFormat::MP4:
-            return "MP4";
-        case TagFormat::MPC:
-            return "MPC";
-        case TagFormat::None:
-            break;
-    }
-    return "";
+    const FormatHandler* h = HandlerOf(format);
+    return h ? h->Name() : std::string_view();
 }
 
 std::uint8_t TrackByteOf(std::string_view track) {
@@ -370,149 +350,38 @@ void TagBridge::TransformTags() {
 // ---- Reading, saving, removing by extension ----
 
 TagFormat TagBridge::Read(const std::string& path) {
-    const TagFormat format = FormatOfPath(path);
+    const FormatHandler* h = HandlerOfPath(path);
     id3v2.ClearTag();
-    switch (format) {
-        case TagFormat::MP3:
-            id3v1.setFilename(path);
-            id3v2.setFileName(path);
-            ReadTags();
-            break;
-        case TagFormat::Ogg:
-            Ogg.setFileName(path);
-            OggToTag2();
-            break;
-        case TagFormat::WMA:
-            WMATag.setFileName(path);
-            WMAToTag2();
-            break;
-        case TagFormat::APE:
-            APE.setFilename(path);
-            APEToTag2();
-            break;
-        case TagFormat::MP4:
-            mp4Tag.setFileName(path);
-            MP4ToTag2();
-            break;
-        case TagFormat::MPC:
-            MPCTag.setFilename(path);
-            MPCToTag2();
-            break;
-        case TagFormat::None:
-            break;
-    }
-    return format;
+    if (!h)
+        return TagFormat::None;
+    h->Read(*this, path);
+    return h->Id();
 }
 
 TagFormat TagBridge::Read(const FileSnapshot& file) {
-    const TagFormat format = FormatOfPath(file.Path());
-    // The other formats' components open their files themselves.
-    if (format != TagFormat::MP3)
-        return Read(file.Path());
+    const FormatHandler* h = HandlerOfPath(file.Path());
     id3v2.ClearTag();
-    id3v1.LoadFrom(file);
-    id3v2.LoadFrom(file);
-    ReadTags();
-    return format;
-}
-
-SaveOutcome TagBridge::SaveMp3() {
-    Tag2ToTag();
-    const int s = options_.saveChoice;
-    const bool writeV1 = s == kVersion1 || s == kVersion12;
-    const bool writeV2 = s == kVersion2 || s == kVersion12;
-    SaveOutcome out;
-    bool v1ok = true;
-    bool v2ok = true;
-    if (writeV1)
-        v1ok = id3v1.WriteTag();
-    if (writeV2)
-        v2ok = id3v2.WriteTag();
-    out.ok = v1ok && v2ok;
-    // Only the components written now speak: the other one may still hold
-    // the "no tag" text of its read, which is no save failure.
-    if (writeV2 && !id3v2.Error().empty())
-        out.error = id3v2.Error();
-    else if (writeV1 && !id3v1.Error().empty())
-        out.error = id3v1.Error();
-    if (!out.ok && out.error.empty())
-        out.error = Id3v2Tag::kMsgFileError;
-    return out;
-}
-
-template <typename Component>
-SaveOutcome TagBridge::ReportNonMp3(Component& component, bool written, bool prefixError) {
-    SaveOutcome out;
-    out.ok = written;
-    const std::string& error = component.Error();
-    if (!error.empty())
-        out.error = prefixError ? "Error " + error : error;
-    else if (!written)
-        out.error = "Error";
-    return out;
+    if (!h)
+        return TagFormat::None;
+    h->Read(*this, file);
+    return h->Id();
 }
 
 bool TagBridge::Holds(const std::string& path) const {
-    switch (FormatOfPath(path)) {
-        case TagFormat::MP3:
-            return id3v1.Filename() == path && id3v2.FileName() == path;
-        case TagFormat::Ogg:
-            return Ogg.FileName() == path;
-        case TagFormat::WMA:
-            return WMATag.FileName() == path;
-        case TagFormat::APE:
-            return APE.Filename() == path;
-        case TagFormat::MP4:
-            return mp4Tag.FileName() == path;
-        case TagFormat::MPC:
-            return MPCTag.Filename() == path;
-        case TagFormat::None:
-            break;
-    }
-    return true;
+    const FormatHandler* h = HandlerOfPath(path);
+    return !h || h->Holds(*this, path);
 }
 
 SaveOutcome TagBridge::Save(const std::string& path) {
-    const TagFormat format = FormatOfPath(path);
-    if (format == TagFormat::None)
+    const FormatHandler* h = HandlerOfPath(path);
+    if (!h)
         return {};
     // The components write into the file they last read: a hub meant for
     // `path` must never land in another file.
-    if (!Holds(path))
+    if (!h->Holds(*this, path))
         return {false, "File was not read before saving: " + path};
     WritableWhileSaving writable(path);
-    switch (format) {
-        case TagFormat::MP3:
-            return SaveMp3();
-        case TagFormat::Ogg: {
-            Tag2ToOgg();
-            const bool ok = Ogg.WriteTag();
-            return ReportNonMp3(Ogg, ok, false);
-        }
-        case TagFormat::WMA: {
-            Tag2ToWMA();
-            const bool ok = WMATag.WriteTag();
-            return ReportNonMp3(WMATag, ok, true);
-        }
-        case TagFormat::APE: {
-            Tag2ToApe();
-            const bool ok = APE.WriteTag();
-            return ReportNonMp3(APE, ok, true);
-        }
-        case TagFormat::MP4: {
-            Tag2ToMP4();
-            const bool ok = mp4Tag.WriteTag();
-            return ReportNonMp3(mp4Tag, ok, true);
-        }
-        case TagFormat::MPC: {
-            Tag2ToMPC();
-            const bool ok = MPCTag.WriteTag();
-            return ReportNonMp3(MPCTag, ok, true);
-        }
-        case TagFormat::None:
-            break;
-    }
-    return {};
+    return h->Save(*this);
 }
 
 SaveOutcome TagBridge::Remove(const std::string& path, RemoveKind kind) {

@@ -139,9 +139,6 @@ private:
     void ToHub(const HubValues& v);
     // The genre text a from-hub copy gives a component holding `genreId`.
     std::string GenreTextFor(long long componentGenreId) const;
-    SaveOutcome SaveMp3();
-    template <typename Component>
-    SaveOutcome ReportNonMp3(Component& component, bool written, bool prefixError);
 
     EditorOptions options_;
 };

@@ -51,31 +51,11 @@ void ShowMp4Info(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fi
 
 void ShowStreamInfo(InfoWindow* info, sondrel::TagBridge& bridge, sondrel::TagFormat format,
                     const QString& fileName, const std::string& path) {
-    switch (format) {
-        case sondrel::TagFormat::MP3:
-            ShowMpegInfo(info, bridge, fileName, path);
-            break;
-        case sondrel::TagFormat::Ogg:
-            ShowOggInfo(info, bridge, fileName, path);
-            break;
-        case sondrel::TagFormat::WMA:
-            ShowWMAInfo(info, bridge, fileName, path);
-            break;
-        case sondrel::TagFormat::APE:
-            ShowAPEInfo(info, bridge, fileName, path);
-            break;
-        case sondrel::TagFormat::MPC:
-            ShowMPCInfo(info, bridge, fileName, path);
-            break;
-        case sondrel::TagFormat::MP4:
-            ShowMp4Info(info, bridge, fileName, path);
-            break;
-        case sondrel::TagFormat::None:
-            if (info) {
-                info->SetFileName(fileName, QString::fromStdString(path));
-                info->ClearValues();
-            }
-            break;
+    if (format != sondrel::TagFormat::None) {
+        Fill(info, bridge, format, fileName, path);
+    } else if (info) {
+        info->SetFileName(fileName, QString::fromStdString(path));
+        info->ClearValues();
     }
 }
 

@@ -26,6 +26,7 @@
 #include "shell/stream_info.h"
 #include "shell/window_rules.h"
 
+using sondrel::Field;
 using sondrel::FieldEdits;
 using sondrel::TagFields;
 using sondrel::TagFormat;
@@ -646,26 +647,54 @@ void TagEditor::ResetCapitalization() {
     ApplyBridgeOptions();
 }
 
+QComboBox* TagEditor::BoxOf(Field field) const {
+    switch (field) {
+        case Field::Track:
+            return edTrack_;
+        case Field::Title:
+            return edTitle_;
+        case Field::Artist:
+            return edArtist_;
+        case Field::Album:
+            return edAlbum_;
+        case Field::Year:
+            return edYear_;
+        case Field::Genre:
+            return edGenre_;
+        case Field::Comment:
+            return edComment_;
+        case Field::Lyrics:
+            break;  // edited in the lyrics window
+        case Field::Composer:
+            return edComposer_;
+        case Field::OrigArtist:
+            return edOrigArtist_;
+        case Field::Copyright:
+            return edCopyright_;
+        case Field::URL:
+            return edURL_;
+        case Field::EncodedBy:
+            return edEncodedBy_;
+    }
+    return nullptr;
+}
+
 FieldEdits TagEditor::EditsFromBoxes(bool several) const {
     const std::string marker = Std(keepMarker_);
     auto edit = [&](const QComboBox* box) {
         return sondrel::EditOfText(Std(box->currentText()), several, marker);
     };
     FieldEdits e;
-    e.track = edit(edTrack_);
-    e.title = edit(edTitle_);
-    e.artist = edit(edArtist_);
-    e.album = edit(edAlbum_);
-    e.year = edit(edYear_);
-    e.composer = edit(edComposer_);
-    e.origArtist = edit(edOrigArtist_);
-    e.copyright = edit(edCopyright_);
-    e.url = edit(edURL_);
-    e.encodedBy = edit(edEncodedBy_);
+    for (const auto& spec : sondrel::kFieldTable) {
+        QComboBox* box = BoxOf(spec.field);
+        if (box && spec.field != Field::Genre)  // the genre box has rules of its own
+            e[spec.field] = edit(box);
+    }
     // The saved comment is always the memo's whole text.
+    e[Field::Comment].reset();
     if (!several || edComment_->currentText() != keepMarker_)
-        e.comment = Std(memoComment_->toPlainText());
-    e.lyrics = sondrel::EditOfText(Std(lyricsText_), several, marker);
+        e[Field::Comment] = Std(memoComment_->toPlainText());
+    e[Field::Lyrics] = sondrel::EditOfText(Std(lyricsText_), several, marker);
     e.genre = sondrel::GenreEditOf(SelectedGenrePosition(), Std(edGenre_->currentText()), several,
                                    marker);
     return e;

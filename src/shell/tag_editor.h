@@ -103,6 +103,8 @@ public:
     // Places the batch window's buttons beside "&Save".
     void addCommandButton(QWidget* button);
 
+    // The box that edits `field`; none for the lyrics.
+    QComboBox* BoxOf(sondrel::Field field) const;
     QComboBox* edTrack() const { return edTrack_; }
     QComboBox* edTitle() const { return edTitle_; }
     QComboBox* edArtist() const { return edArtist_; }

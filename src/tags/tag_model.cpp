@@ -2,6 +2,26 @@
 
 namespace sondrel {
 
+const std::array<FieldSpec, kFieldCount> kFieldTable{{
+    {Field::Track, "track", "--track", "Track", &TagFields::track},
+    {Field::Title, "title", "--title", "Title", &TagFields::title},
+    {Field::Artist, "artist", "--artist", "Artist", &TagFields::artist},
+    {Field::Album, "album", "--album", "Album", &TagFields::album},
+    {Field::Year, "year", "--year", "Year", &TagFields::year},
+    {Field::Genre, "genre", "--genre", "Genre", &TagFields::Genre},
+    {Field::Comment, "comment", "--comment", "Comment", &TagFields::comment},
+    {Field::Lyrics, "lyrics", "--lyrics", "Lyrics", &TagFields::text},
+    {Field::Composer, "composer", "--composer", "Composer", &TagFields::composer},
+    {Field::OrigArtist, "origArtist", "--orig-artist", "Orig. Artist", &TagFields::OrigArtist},
+    {Field::Copyright, "copyright", "--copyright", "Copyright", &TagFields::copyright},
+    {Field::URL, "url", "--url", "URL", &TagFields::URL},
+    {Field::EncodedBy, "encodedBy", "--encoded-by", "Encoded By", &TagFields::EncodedBy},
+}};
+
+const FieldSpec& SpecOf(Field field) {
+    return kFieldTable[static_cast<std::size_t>(field)];
+}
+
 const std::array<std::string_view, kGenreCount> GenreTable = {"Blues",
                                                               "Classic Rock",
                                                               "Country",

@@ -26,6 +26,39 @@ inline std::uint8_t ClampGenreId(long long id) {
     return (id < 0 || id >= kGenreCount) ? kGenreOther : static_cast<std::uint8_t>(id);
 }
 
+// The logical text fields every format maps its keys to. A new field is an
+// entry here and in kFieldTable, then a key in each format's table.
+enum class Field : std::uint8_t {
+    Track,
+    Title,
+    Artist,
+    Album,
+    Year,
+    Genre,
+    Comment,
+    Lyrics,
+    Composer,
+    OrigArtist,
+    Copyright,
+    URL,
+    EncodedBy,
+};
+inline constexpr std::size_t kFieldCount = 13;
+
+struct TagFields;
+
+// How a field is named where it is stored or shown, and where the hub keeps it.
+struct FieldSpec {
+    Field field;
+    std::string_view key;     // JSON name
+    std::string_view option;  // command-line option
+    std::string_view label;   // text listing
+    std::string TagFields::*member;
+};
+// In the order the editor and the listings show the fields.
+extern const std::array<FieldSpec, kFieldCount> kFieldTable;
+const FieldSpec& SpecOf(Field field);
+
 // The hub record: every format is shown, edited and saved through it.
 struct TagFields {
     std::string track;
@@ -47,6 +80,9 @@ struct TagFields {
     std::uint8_t Flags = 0;
     std::int32_t TagSize = 0;
     std::int32_t ImagesCount = 0;
+
+    std::string& operator[](Field f) { return this->*SpecOf(f).member; }
+    const std::string& operator[](Field f) const { return this->*SpecOf(f).member; }
 
     bool operator==(const TagFields&) const = default;
 };

@@ -105,7 +105,7 @@ TEST(Edits, ApplyLeavesKeptFieldsAndGenreTextAlone) {
     hub.GenreID = 17;
     hub.ImagesCount = 2;
     FieldEdits e;
-    e.title = "New";
+    e[Field::Title] = "New";
     e.genre.kind = GenreEdit::Kind::FromList;
     e.genre.id = 0;
     ApplyEdits(hub, e);

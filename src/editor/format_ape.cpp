@@ -1,0 +1,123 @@
+// The two APE-tagged formats: Monkey's Audio and Musepack share the tag code
+// and differ in their stream facts.
+#include "editor/format_registry.h"
+
+namespace sondrel {
+
+namespace {
+
+// `Component` is MonkeysAudioTag or MusepackTag; `Member` picks it from the bridge.
+template <typename Component, Component TagBridge::*Member>
+class ApeTaggedHandler : public FormatHandler {
+public:
+    void Read(TagBridge& b, const std::string& path) const override {
+        (b.*Member).setFilename(path);
+        ToHub(b);
+    }
+    bool Holds(const TagBridge& b, const std::string& path) const override {
+        return (b.*Member).Filename() == path;
+    }
+    SaveOutcome Save(TagBridge& b) const override {
+        FromHub(b);
+        const bool ok = (b.*Member).WriteTag();
+        return ComponentOutcome(ok, (b.*Member).Error(), true);
+    }
+    bool Valid(const TagBridge& b) const override { return (b.*Member).Valid(); }
+    std::string Error(const TagBridge& b) const override { return (b.*Member).error(); }
+    bool HasOwnTag(const TagBridge& b) const override { return (b.*Member).ValidTag(); }
+    TagKinds Kinds(const TagBridge& b, TagKinds kinds) const override {
+        kinds.ape = kinds.ape && (b.*Member).ValidTag();
+        return kinds;
+    }
+    bool OtherItemsFromFile() const override { return true; }
+    std::vector<std::string> OtherItems(TagBridge&, const FileSnapshot* file) const override {
+        return file ? OtherApeItems(*file) : std::vector<std::string>{};
+    }
+    void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {
+        if (!facts.valid)
+            return;
+        const Component& c = b.*Member;
+        // Monkey's Audio headers give no bit rate.
+        StreamRows(facts, c.FileLength(), Id() != TagFormat::APE, rows);
+        rows[6] = PlusMinus(c.id3v1() > 0);
+        rows[7] = PlusMinus(c.id3v2() > 0);
+        rows[8] = "0";
+        rows[9] = PlusMinus(!c.Lyrics().empty());
+        if (Id() == TagFormat::MPC)
+            rows[11] = std::to_string(facts.frames);
+    }
+
+protected:
+    virtual void ToHub(TagBridge& b) const = 0;
+    virtual void FromHub(TagBridge& b) const = 0;
+};
+
+constexpr std::string_view kApeExtensions[] = {".APE"};
+
+class MonkeysAudioHandler final : public ApeTaggedHandler<MonkeysAudioTag, &TagBridge::APE> {
+public:
+    TagFormat Id() const override { return TagFormat::APE; }
+    std::string_view Name() const override { return "APE"; }
+    std::span<const std::string_view> Extensions() const override { return kApeExtensions; }
+
+    StreamFacts Stream(TagBridge& b, const FileSnapshot*, const std::string&) const override {
+        StreamFacts s;
+        const MonkeysAudioTag& a = b.APE;
+        s.valid = a.Valid();
+        if (!s.valid)
+            return s;
+        s.format = "APE " + a.APEVersion();
+        s.length = a.Duration();
+        s.seconds = a.DurationInSeconds();
+        s.sampleRate = a.Frequency();
+        s.channels = a.ChannelMode();
+        return s;
+    }
+
+protected:
+    void ToHub(TagBridge& b) const override { b.APEToTag2(); }
+    void FromHub(TagBridge& b) const override { b.Tag2ToApe(); }
+};
+
+constexpr std::string_view kMpcExtensions[] = {".MPC", ".MP+", ".MPP"};
+
+class MusepackHandler final : public ApeTaggedHandler<MusepackTag, &TagBridge::MPCTag> {
+public:
+    TagFormat Id() const override { return TagFormat::MPC; }
+    std::string_view Name() const override { return "MPC"; }
+    std::span<const std::string_view> Extensions() const override { return kMpcExtensions; }
+
+    StreamFacts Stream(TagBridge& b, const FileSnapshot*, const std::string&) const override {
+        StreamFacts s;
+        const MusepackTag& m = b.MPCTag;
+        s.valid = m.Valid();
+        if (!s.valid)
+            return s;
+        s.format = "Musepack";
+        s.length = m.Duration();
+        s.seconds = m.DurationInSeconds();
+        s.bitrate = m.Bitrate();
+        s.sampleRate = m.Frequency();
+        s.channels = m.ChannelMode();
+        s.frames = m.Frames();
+        return s;
+    }
+
+protected:
+    void ToHub(TagBridge& b) const override { b.MPCToTag2(); }
+    void FromHub(TagBridge& b) const override { b.Tag2ToMPC(); }
+};
+
+}  // namespace
+
+const FormatHandler& MonkeysAudioFormat() {
+    static const MonkeysAudioHandler handler;
+    return handler;
+}
+
+const FormatHandler& MusepackFormat() {
+    static const MusepackHandler handler;
+    return handler;
+}
+
+}  // namespace sondrel

@@ -1,0 +1,169 @@
+// MP3: ID3v1 (+ Lyrics3), ID3v2 and the MPEG stream, merged into the hub by
+// the read choice and written by the save choice.
+#include "editor/format_registry.h"
+
+namespace sondrel {
+
+namespace {
+
+constexpr std::string_view kExtensions[] = {".MP3"};
+
+std::string Version2Text(std::uint8_t major) {
+    return "2." + std::to_string(major);
+}
+
+class Mp3Handler final : public FormatHandler {
+public:
+    TagFormat Id() const override { return TagFormat::MP3; }
+    std::string_view Name() const override { return "MP3"; }
+    std::span<const std::string_view> Extensions() const override { return kExtensions; }
+
+    void Read(TagBridge& b, const std::string& path) const override {
+        b.id3v1.setFilename(path);
+        b.id3v2.setFileName(path);
+        b.ReadTags();
+    }
+    void Read(TagBridge& b, const FileSnapshot& file) const override {
+        b.id3v1.LoadFrom(file);
+        b.id3v2.LoadFrom(file);
+        b.ReadTags();
+    }
+    bool Holds(const TagBridge& b, const std::string& path) const override {
+        return b.id3v1.Filename() == path && b.id3v2.FileName() == path;
+    }
+    SaveOutcome Save(TagBridge& b) const override {
+        b.Tag2ToTag();
+        const int s = b.Options().saveChoice;
+        const bool writeV1 = s == kVersion1 || s == kVersion12;
+        const bool writeV2 = s == kVersion2 || s == kVersion12;
+        SaveOutcome out;
+        bool v1ok = true;
+        bool v2ok = true;
+        if (writeV1)
+            v1ok = b.id3v1.WriteTag();
+        if (writeV2)
+            v2ok = b.id3v2.WriteTag();
+        out.ok = v1ok && v2ok;
+        // Only the components written now speak: the other one may still hold
+        // the "no tag" text of its read, which is no save failure.
+        if (writeV2 && !b.id3v2.Error().empty())
+            out.error = b.id3v2.Error();
+        else if (writeV1 && !b.id3v1.Error().empty())
+            out.error = b.id3v1.Error();
+        if (!out.ok && out.error.empty())
+            out.error = Id3v2Tag::kMsgFileError;
+        return out;
+    }
+
+    // Either ID3 tag makes the file valid.
+    bool Valid(const TagBridge& b) const override { return b.id3v2.Valid() || b.id3v1.Valid(); }
+    std::string Error(const TagBridge& b) const override {
+        std::string error;
+        if (!b.id3v2.Valid())
+            error = b.id3v2.Error();
+        if (error.empty() && !b.id3v1.Valid())
+            error = b.id3v1.Error();
+        return error;
+    }
+    bool HasOwnTag(const TagBridge& b) const override {
+        const int save = b.Options().saveChoice;
+        const bool v1 = save == kVersion1 || save == kVersion12;
+        const bool v2 = save == kVersion2 || save == kVersion12;
+        return (v1 && b.id3v1.Valid()) || (v2 && b.id3v2.Valid());
+    }
+
+    StreamFacts Stream(TagBridge& b, const FileSnapshot* file,
+                       const std::string& path) const override {
+        StreamFacts s;
+        MpegInfo& m = b.mpegInfo;
+        if (file)
+            m.LoadFrom(*file);
+        else
+            m.setFileName(path);
+        s.valid = m.Valid();
+        if (!s.valid)
+            return s;
+        s.format = m.GetVer();
+        s.length = m.GetLength();
+        s.seconds = static_cast<double>(m.GetLengthInSeconds());
+        s.bitrate = m.Bitrate();
+        s.vbr = m.IsVBR();
+        s.sampleRate = m.SampleRate();
+        s.channels = m.GetChannelMode();
+        s.frames = m.GetNumberOfFrames();
+        s.encoder = m.GetEncoder();
+        return s;
+    }
+    // As the editor sees them: a tag its components could not read is absent.
+    TagKinds Kinds(const TagBridge& b, TagKinds kinds) const override {
+        kinds.id3v1 = b.id3v1.Valid();
+        kinds.id3v2.reset();
+        if (b.id3v2.Valid())
+            kinds.id3v2 = Version2Text(b.id3v2.VersionHigh());
+        return kinds;
+    }
+    std::vector<PictureFacts> Pictures(TagBridge& b) const override {
+        std::vector<PictureFacts> out;
+        // The stored type, not GetMIME's JFIF guess: callers compare with the file.
+        for (const auto& p : b.id3v2.Pictures())
+            out.push_back({p.MimeType, p.PictureType, p.Description, p.DataSize()});
+        return out;
+    }
+    bool OtherItemsFromFile() const override { return true; }
+    std::vector<std::string> OtherItems(TagBridge& b, const FileSnapshot* file) const override {
+        return file ? OtherId3v2Frames(*file, b.Options().legacyCodePage)
+                    : std::vector<std::string>{};
+    }
+    void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {
+        const MpegInfo& m = b.mpegInfo;
+        if (facts.valid) {
+            StreamRows(facts, m.FileSize(), true, rows);
+            if (facts.vbr)
+                rows[3] += " (VBR)";
+            rows[10] = std::to_string(m.FirstFramePos());
+            rows[11] = std::to_string(m.GetNumberOfFrames());
+            rows[12] = PlusMinus(m.Protected());
+            rows[13] = PlusMinus(m.Copyright());
+            rows[14] = PlusMinus(m.Original());
+            rows[15] = m.Emphasis();
+            rows[16] = m.GetEncoder();
+        }
+        // The tag rows speak for the tags even when the stream is unreadable.
+        rows[6] = b.id3v1.Valid() ? "id3v1." + std::to_string(b.id3v1.VersionLow()) : "-";
+        rows[7] = b.id3v2.Valid() ? "id3v2." + std::to_string(b.id3v2.VersionHigh()) : "-";
+        rows[8] = std::to_string(b.Hub().ImagesCount);
+        rows[9] = PlusMinus(!b.Hub().text.empty());
+    }
+
+    bool HoldsPictures() const override { return true; }
+    std::string LoadPictures(TagBridge& b, const std::string& path) const override {
+        // The ID3v2 tag alone: a picture change must not bring ID3v1 values into it.
+        b.id3v2.setFileName(path);
+        if (!b.id3v2.Valid() && b.id3v2.Error() != Id3v2Tag::kMsgNoTag)
+            return b.id3v2.Error();
+        return {};
+    }
+    int PictureCount(TagBridge& b) const override { return b.id3v2.ImagesCount(); }
+    std::string AddPicture(TagBridge& b, int position, const std::string& file,
+                           const std::string& description, std::string&) const override {
+        const bool ok = b.id3v2.AddImage(position, file, description);
+        return PictureOutcome(ok, b.id3v2.Error(), "Error adding picture");
+    }
+    std::string DeletePicture(TagBridge& b, int position) const override {
+        const bool ok = b.id3v2.DeleteImage(position) == 0;
+        return PictureOutcome(ok, b.id3v2.Error(), "Error deleting picture");
+    }
+    std::string ExtractPicture(TagBridge& b, int position, const std::string& to) const override {
+        const bool ok = b.id3v2.SaveImageToFile(position, to) == 0;
+        return ok ? std::string() : PictureOutcome(ok, b.id3v2.Error(), "Error saving picture");
+    }
+};
+
+}  // namespace
+
+const FormatHandler& Mp3Format() {
+    static const Mp3Handler handler;
+    return handler;
+}
+
+}  // namespace sondrel

@@ -1,0 +1,99 @@
+// MP4/M4A/AAC: the iTunes-style item list, through the MP4 component.
+#include "editor/format_registry.h"
+
+#include <cmath>
+
+#include "util/text.h"
+
+namespace sondrel {
+
+namespace {
+
+constexpr std::string_view kExtensions[] = {".MP4", ".M4A", ".AAC"};
+
+class Mp4Handler final : public FormatHandler {
+public:
+    TagFormat Id() const override { return TagFormat::MP4; }
+    std::string_view Name() const override { return "MP4"; }
+    std::span<const std::string_view> Extensions() const override { return kExtensions; }
+
+    void Read(TagBridge& b, const std::string& path) const override {
+        b.mp4Tag.setFileName(path);
+        b.MP4ToTag2();
+    }
+    bool Holds(const TagBridge& b, const std::string& path) const override {
+        return b.mp4Tag.FileName() == path;
+    }
+    SaveOutcome Save(TagBridge& b) const override {
+        b.Tag2ToMP4();
+        const bool ok = b.mp4Tag.WriteTag();
+        return ComponentOutcome(ok, b.mp4Tag.Error(), true);
+    }
+    bool Valid(const TagBridge& b) const override { return b.mp4Tag.Valid(); }
+    std::string Error(const TagBridge& b) const override { return b.mp4Tag.Error(); }
+    bool HasOwnTag(const TagBridge& b) const override { return b.mp4Tag.Valid(); }
+
+    StreamFacts Stream(TagBridge& b, const FileSnapshot*, const std::string&) const override {
+        StreamFacts s;
+        Mp4Tag& m = b.mp4Tag;
+        s.valid = m.Valid();
+        if (!s.valid)
+            return s;
+        s.format = "MP4 " + m.Encoder();
+        s.seconds = m.DurationInSeconds();
+        s.length = SecondsToTime(static_cast<std::int64_t>(std::trunc(s.seconds)));
+        s.bitrate = m.Bitrate();
+        s.sampleRate = m.Frequency();
+        s.channels = m.ChannelMode();
+        return s;
+    }
+    std::vector<PictureFacts> Pictures(TagBridge& b) const override {
+        std::vector<PictureFacts> out;
+        Mp4Tag& m = b.mp4Tag;
+        if (!m.Valid())
+            return out;
+        const std::int32_t count = m.ImagesCount();
+        for (std::int32_t i = 0; i < count; ++i)
+            out.push_back({m.GetMIME(i), 3, "", Mp4PictureSize(m, i)});
+        return out;
+    }
+    void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {
+        if (!facts.valid)
+            return;
+        Mp4Tag& m = b.mp4Tag;
+        StreamRows(facts, m.FileLength(), true, rows);
+        rows[8] = std::to_string(m.ImagesCount());
+        rows[9] = PlusMinus(!m.Lyrics().empty());
+    }
+
+    bool HoldsPictures() const override { return true; }
+    std::string LoadPictures(TagBridge& b, const std::string& path) const override {
+        b.mp4Tag.setFileName(path);
+        return b.mp4Tag.Valid() ? std::string() : "Error " + b.mp4Tag.Error();
+    }
+    int PictureCount(TagBridge& b) const override { return b.mp4Tag.ImagesCount(); }
+    std::string AddPicture(TagBridge& b, int position, const std::string& file,
+                           const std::string& description, std::string& warning) const override {
+        if (!description.empty())
+            warning = "MP4 pictures carry no description; ignored";
+        const bool ok = b.mp4Tag.AddImage(position, file);
+        return PictureOutcome(ok, b.mp4Tag.Error(), "Error adding picture");
+    }
+    std::string DeletePicture(TagBridge& b, int position) const override {
+        const bool ok = b.mp4Tag.DeleteImage(position);
+        return PictureOutcome(ok, b.mp4Tag.Error(), "Error deleting picture");
+    }
+    std::string ExtractPicture(TagBridge& b, int position, const std::string& to) const override {
+        const bool ok = b.mp4Tag.SaveImageToFile(position, to);
+        return ok ? std::string() : PictureOutcome(ok, b.mp4Tag.Error(), "Error saving picture");
+    }
+};
+
+}  // namespace
+
+const FormatHandler& Mp4Format() {
+    static const Mp4Handler handler;
+    return handler;
+}
+
+}  // namespace sondrel

@@ -1,0 +1,112 @@
+// One handler per audio format and the one registry that picks it. Code
+// outside the handlers never switches on the format: it asks the registry for
+// the handler of a path (or of a TagFormat) and calls it. Adding a format is
+// one new handler module and one line in the registry.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "editor/editor_rules.h"
+#include "editor/file_facts.h"
+#include "editor/format_bridge.h"
+
+namespace sondrel {
+
+class FormatHandler {
+public:
+    virtual ~FormatHandler() = default;
+
+    virtual TagFormat Id() const = 0;
+    // "MP3", "Ogg", ... as listings show it.
+    virtual std::string_view Name() const = 0;
+    // Upper case, dot included: ".MP3".
+    virtual std::span<const std::string_view> Extensions() const = 0;
+
+    // Reads `path` into the format's components and copies them to the hub.
+    virtual void Read(TagBridge& bridge, const std::string& path) const = 0;
+    // The same from bytes the caller read; formats that open their files
+    // themselves read the path.
+    virtual void Read(TagBridge& bridge, const FileSnapshot& file) const;
+    // Whether the components that save this format were given `path`.
+    virtual bool Holds(const TagBridge& bridge, const std::string& path) const = 0;
+    // Copies the hub into the components and writes them.
+    virtual SaveOutcome Save(TagBridge& bridge) const = 0;
+
+    // Validity of the last read, and the error text a report shows.
+    virtual bool Valid(const TagBridge& bridge) const = 0;
+    virtual std::string Error(const TagBridge& bridge) const = 0;
+    // Whether the file already held a tag of its own (with the save choice
+    // for MP3): tag runs in "leave" mode pass such files by.
+    virtual bool HasOwnTag(const TagBridge& bridge) const = 0;
+
+    // Stream facts; MP3 runs its stream analysis on `file` or else `path`.
+    virtual StreamFacts Stream(TagBridge& bridge, const FileSnapshot* file,
+                               const std::string& path) const = 0;
+    // The end-of-file scan corrected by what the components could read.
+    virtual TagKinds Kinds(const TagBridge& bridge, TagKinds scanned) const;
+    virtual std::vector<PictureFacts> Pictures(TagBridge& bridge) const;
+    // Items no field shows; those formats that list them from the file's
+    // bytes say so, and get the file opened for them.
+    virtual bool OtherItemsFromFile() const { return false; }
+    virtual std::vector<std::string> OtherItems(TagBridge& bridge, const FileSnapshot* file) const;
+    // The information window's rows beyond those every format fills.
+    virtual void FillInfoRows(TagBridge& bridge, const StreamFacts& facts,
+                              InfoRows& rows) const = 0;
+
+    // Picture editing; each returns an error text, empty on success.
+    virtual bool HoldsPictures() const { return false; }
+    virtual std::string LoadPictures(TagBridge& bridge, const std::string& path) const;
+    virtual int PictureCount(TagBridge& bridge) const;
+    virtual std::string AddPicture(TagBridge& bridge, int position, const std::string& file,
+                                   const std::string& description, std::string& warning) const;
+    virtual std::string DeletePicture(TagBridge& bridge, int position) const;
+    virtual std::string ExtractPicture(TagBridge& bridge, int position,
+                                       const std::string& to) const;
+
+protected:
+    // The stream rows every format shows: size, format, length, bit rate
+    // (unless the format gives none), sample rate and channels.
+    static void StreamRows(const StreamFacts& facts, std::int64_t fileSize, bool withBitrate,
+                           InfoRows& rows);
+    static std::string PlusMinus(bool on) { return on ? "+" : "-"; }
+    // A save's outcome from the component's error text; some formats
+    // report it behind "Error ".
+    static SaveOutcome ComponentOutcome(bool written, const std::string& error, bool prefixError) {
+        SaveOutcome out;
+        out.ok = written;
+        if (!error.empty())
+            out.error = prefixError ? "Error " + error : error;
+        else if (!written)
+            out.error = "Error";
+        return out;
+    }
+    // A picture operation's error text: the component's, else `fallback`
+    // when it failed without one.
+    static std::string PictureOutcome(bool ok, const std::string& error,
+                                      std::string_view fallback) {
+        if (ok && error.empty())
+            return {};
+        return error.empty() ? std::string(fallback) : error;
+    }
+};
+
+// Every format, in the order the extensions are tried.
+std::span<const FormatHandler* const> AllFormats();
+// Nullptr for TagFormat::None or an extension no format claims.
+const FormatHandler* HandlerOf(TagFormat format);
+const FormatHandler* HandlerOfPath(std::string_view path);
+
+// The handlers, one per module.
+const FormatHandler& Mp3Format();
+const FormatHandler& OggFormat();
+const FormatHandler& WmaFormat();
+const FormatHandler& MonkeysAudioFormat();
+const FormatHandler& MusepackFormat();
+const FormatHandler& Mp4Format();
+
+}  // namespace sondrel

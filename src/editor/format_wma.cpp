@@ -1,0 +1,88 @@
+// WMA: the ASF header's descriptions and pictures.
+#include "editor/format_registry.h"
+
+namespace sondrel {
+
+namespace {
+
+constexpr std::string_view kExtensions[] = {".WMA"};
+
+class WmaHandler final : public FormatHandler {
+public:
+    TagFormat Id() const override { return TagFormat::WMA; }
+    std::string_view Name() const override { return "WMA"; }
+    std::span<const std::string_view> Extensions() const override { return kExtensions; }
+
+    void Read(TagBridge& b, const std::string& path) const override {
+        b.WMATag.setFileName(path);
+        b.WMAToTag2();
+    }
+    bool Holds(const TagBridge& b, const std::string& path) const override {
+        return b.WMATag.FileName() == path;
+    }
+    SaveOutcome Save(TagBridge& b) const override {
+        b.Tag2ToWMA();
+        const bool ok = b.WMATag.WriteTag();
+        return ComponentOutcome(ok, b.WMATag.Error(), true);
+    }
+    bool Valid(const TagBridge& b) const override { return b.WMATag.Valid(); }
+    std::string Error(const TagBridge& b) const override { return b.WMATag.Error(); }
+    bool HasOwnTag(const TagBridge& b) const override { return b.WMATag.Valid(); }
+
+    StreamFacts Stream(TagBridge& b, const FileSnapshot*, const std::string&) const override {
+        StreamFacts s;
+        const WmaTag& w = b.WMATag;
+        s.valid = w.Valid();
+        if (!s.valid)
+            return s;
+        s.format = "WMA";
+        s.length = w.Duration();
+        s.seconds = w.DurationInSeconds();
+        s.bitrate = w.Bitrate();
+        s.sampleRate = w.Frequency();
+        s.channels = w.ChannelMode();
+        return s;
+    }
+    std::vector<PictureFacts> Pictures(TagBridge& b) const override {
+        std::vector<PictureFacts> out;
+        for (const auto& p : b.WMATag.Pictures())
+            out.push_back({p.MimeType, p.PictureType, p.Description, p.DataSize()});
+        return out;
+    }
+    void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {
+        if (!facts.valid)
+            return;
+        StreamRows(facts, b.WMATag.FileLength(), true, rows);
+        rows[8] = std::to_string(b.WMATag.ImagesCount());
+        rows[9] = PlusMinus(!b.WMATag.Lyrics.empty());
+    }
+
+    bool HoldsPictures() const override { return true; }
+    std::string LoadPictures(TagBridge& b, const std::string& path) const override {
+        b.WMATag.setFileName(path);
+        return b.WMATag.Valid() ? std::string() : "Error " + b.WMATag.Error();
+    }
+    int PictureCount(TagBridge& b) const override { return b.WMATag.ImagesCount(); }
+    std::string AddPicture(TagBridge& b, int position, const std::string& file,
+                           const std::string& description, std::string&) const override {
+        const bool ok = b.WMATag.AddImage(position, file, description);
+        return PictureOutcome(ok, b.WMATag.Error(), "Error adding picture");
+    }
+    std::string DeletePicture(TagBridge& b, int position) const override {
+        const bool ok = b.WMATag.DeleteImage(position) == 0;
+        return PictureOutcome(ok, b.WMATag.Error(), "Error deleting picture");
+    }
+    std::string ExtractPicture(TagBridge& b, int position, const std::string& to) const override {
+        const bool ok = b.WMATag.SaveImageToFile(position, to) == 0;
+        return ok ? std::string() : PictureOutcome(ok, b.WMATag.Error(), "Error saving picture");
+    }
+};
+
+}  // namespace
+
+const FormatHandler& WmaFormat() {
+    static const WmaHandler handler;
+    return handler;
+}
+
+}  // namespace sondrel
