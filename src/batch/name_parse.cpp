@@ -276,7 +276,7 @@ GenerateResult GenerateTags(std::vector<BatchRow>& rows, const GenerateOptions& 
                 if (row.NewComment != row.data.Comment)
                     hub.comment = row.NewComment;
                 hub.year = row.NewYear;
-                bridge->id3v2.setFields(hub);
+                bridge->setHub(hub);
                 const SaveOutcome saved = bridge->Save(path);
                 // A failed save stays selected, so the file remains listed.
                 if (saved.ok)

@@ -164,7 +164,7 @@ int RunSet(const Args& args, std::ostream& out, std::ostream& err) {
         } else {
             bridge.Read(path);
         }
-        bridge.id3v2.setFields(Edited(bridge.Hub(), args.edits, lyrics));
+        bridge.setHub(Edited(bridge.Hub(), args.edits, lyrics));
         const SaveOutcome saved = bridge.Save(path);
         if (!saved.ok) {
             Report(err, path, saved.error);

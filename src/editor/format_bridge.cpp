@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <filesystem>
+#include <initializer_list>
 #include <system_error>
 
 #include "editor/format_registry.h"
@@ -142,59 +143,69 @@ void TagBridge::setOptions(const EditorOptions& options) {
 
 // ---- To hub ----
 
-void TagBridge::ToHub(const HubValues& v) {
-    Id3v2Tag& h = id3v2;
-    h.settrack(v.track);
-    h.settitle(v.title);
-    h.setartist(v.artist);
-    h.setalbum(v.album);
-    h.setyear(v.year);
-    h.setGenre(v.genre);
-    h.setGenreID(v.genreId);
-    h.setcomment(v.comment);
-    h.setcomposer(v.composer);
-    h.setOrigArtist(v.origArtist);
-    h.setcopyright(v.copyright);
-    h.setURL(v.url);
-    h.setEncodedBy(v.encodedBy);
-    h.settext(v.lyrics);
+namespace {
+
+// A hub record from a component's values, given in the field table's order.
+TagFields Values(std::initializer_list<std::string> texts, long long genreId) {
+    TagFields v;
+    auto text = texts.begin();
+    for (const auto& spec : kFieldTable)
+        v[spec.field] = *text++;
+    v.GenreID = ClampGenreId(genreId);
+    return v;
+}
+
+}  // namespace
+
+void TagBridge::ToHub(const TagFields& v) {
+    for (const auto& spec : kFieldTable)
+        hub_[spec.field] = v[spec.field];
+    hub_.GenreID = v.GenreID;
     TransformTags();
     Tag2ToTag();
 }
 
+void TagBridge::setHub(const TagFields& hub) {
+    hub_ = hub;
+    hub_.GenreID = ClampGenreId(hub.GenreID);
+}
+
 void TagBridge::OggToTag2() {
     const OggVorbisTag& c = Ogg;
-    ToHub({c.track(), c.title(), c.artist(), c.album(), c.year(), c.Genre(), c.comment(),
-           c.composer(), c.OrigArtist(), c.copyright(), c.URL(), c.EncodedBy(), c.lyrics(),
-           c.GenreID()});
+    ToHub(Values({c.track(), c.title(), c.artist(), c.album(), c.year(), c.Genre(), c.comment(),
+                  c.lyrics(), c.composer(), c.OrigArtist(), c.copyright(), c.URL(), c.EncodedBy()},
+                 c.GenreID()));
 }
 
 void TagBridge::WMAToTag2() {
     const WmaTag& c = WMATag;
-    ToHub({c.Track, c.Title, c.Artist, c.Album, c.Year, c.Genre, c.Comment, c.Composer,
-           c.OrigArtist, c.Copyright, c.URL, c.EncodedBy, c.Lyrics, c.GenreID});
+    ToHub(Values({c.Track, c.Title, c.Artist, c.Album, c.Year, c.Genre, c.Comment, c.Lyrics,
+                  c.Composer, c.OrigArtist, c.Copyright, c.URL, c.EncodedBy},
+                 c.GenreID));
 }
 
 void TagBridge::APEToTag2() {
     const MonkeysAudioTag& c = APE;
-    ToHub({TrackText(c.Track()), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
-           c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy(), c.Lyrics(),
-           c.GenreID()});
+    ToHub(Values(
+        {TrackText(c.Track()), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
+         c.Lyrics(), c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy()},
+        c.GenreID()));
 }
 
 void TagBridge::MPCToTag2() {
     const MusepackTag& c = MPCTag;
-    ToHub({TrackText(c.Track()), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
-           c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy(), c.Lyrics(),
-           c.GenreID()});
+    ToHub(Values(
+        {TrackText(c.Track()), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
+         c.Lyrics(), c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy()},
+        c.GenreID()));
 }
 
 void TagBridge::MP4ToTag2() {
     Mp4Tag& c = mp4Tag;
     // Only the low byte of the 32-bit id reaches the one-byte hub field.
-    ToHub({c.Track(), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
-           c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy(), c.Lyrics(),
-           static_cast<long long>(static_cast<std::uint32_t>(c.GenreID()) & 0xffu)});
+    ToHub(Values({c.Track(), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
+                  c.Lyrics(), c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy()},
+                 static_cast<long long>(static_cast<std::uint32_t>(c.GenreID()) & 0xffu)));
 }
 
 void TagBridge::ReadTags() {
@@ -221,7 +232,7 @@ void TagBridge::ReadTags() {
         hub.GenreID = ClampGenreId(v1.GenreID());
     if (take(hub.text))
         hub.text = v1.Lyrics();
-    id3v2.setFields(hub);
+    setHub(hub);
     TransformTags();
     Tag2ToTag();
 }
@@ -338,20 +349,18 @@ void TagBridge::Tag2ToMPC() {
 void TagBridge::TransformTags() {
     const int t = options_.transliteration;
     const int c = options_.capitalization;
-    TagFields h = Hub();
+    TagFields& h = hub_;
     h.title = ChangeCase(TranslitByMode(h.title, t), c);
     h.artist = ChangeCase(TranslitByMode(h.artist, t), c);
     h.album = ChangeCase(TranslitByMode(h.album, t), c);
     h.comment = TranslitByMode(h.comment, t);
-    if (h != Hub())
-        id3v2.setFields(h);
 }
 
 // ---- Reading, saving, removing by extension ----
 
 TagFormat TagBridge::Read(const std::string& path) {
     const FormatHandler* h = HandlerOfPath(path);
-    id3v2.ClearTag();
+    hub_ = TagFields{};
     if (!h)
         return TagFormat::None;
     h->Read(*this, path);
@@ -360,7 +369,7 @@ TagFormat TagBridge::Read(const std::string& path) {
 
 TagFormat TagBridge::Read(const FileSnapshot& file) {
     const FormatHandler* h = HandlerOfPath(file.Path());
-    id3v2.ClearTag();
+    hub_ = TagFields{};
     if (!h)
         return TagFormat::None;
     h->Read(*this, file);

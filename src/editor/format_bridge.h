@@ -1,5 +1,5 @@
 // The tag editor's format layer: one instance of every tag component, the
-// copies between each component and the hub record (id3v2's TagFields), the
+// copies between each component and the hub record (a TagFields), the
 // MP3 merge of ID3v1 into the hub, and reading, saving and tag removal
 // dispatched by a file's extension. The GUI editor, the batch engines and
 // the command-line tool all drive files through this object.
@@ -75,7 +75,7 @@ public:
     // Also passes the Lyrics3 switch and the code page to the components.
     void setOptions(const EditorOptions& options);
 
-    // The main window's set of components; id3v2's record is the hub.
+    // The main window's set of components.
     Id3v1Tag id3v1;
     Id3v2Tag id3v2;
     MpegInfo mpegInfo;
@@ -85,7 +85,10 @@ public:
     WmaTag WMATag;
     Mp4Tag mp4Tag;
 
-    const TagFields& Hub() const { return id3v2.Fields(); }
+    // The record the editor shows, edits and saves; a read fills it.
+    const TagFields& Hub() const { return hub_; }
+    // The editor's edits (GenreID above 147 becomes 12).
+    void setHub(const TagFields& hub);
 
     // To hub: the component's fields into the hub, then TransformTags and
     // Tag2ToTag.
@@ -130,17 +133,13 @@ public:
     std::string DisplayedGenre(TagFormat format) const;
 
 private:
-    // The hub's text fields as the to-hub operations set them.
-    struct HubValues {
-        std::string track, title, artist, album, year, genre, comment, composer, origArtist,
-            copyright, url, encodedBy, lyrics;
-        long long genreId = kGenreOther;
-    };
-    void ToHub(const HubValues& v);
+    // The text fields and genre number of `values` into the hub.
+    void ToHub(const TagFields& values);
     // The genre text a from-hub copy gives a component holding `genreId`.
     std::string GenreTextFor(long long componentGenreId) const;
 
     EditorOptions options_;
+    TagFields hub_;
 };
 
 }  // namespace sondrel

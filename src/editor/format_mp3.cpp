@@ -19,11 +19,13 @@ public:
     std::span<const std::string_view> Extensions() const override { return kExtensions; }
 
     void Read(TagBridge& b, const std::string& path) const override {
+        b.id3v2.ClearTag();
         b.id3v1.setFilename(path);
         b.id3v2.setFileName(path);
         b.ReadTags();
     }
     void Read(TagBridge& b, const FileSnapshot& file) const override {
+        b.id3v2.ClearTag();
         b.id3v1.LoadFrom(file);
         b.id3v2.LoadFrom(file);
         b.ReadTags();
@@ -32,6 +34,7 @@ public:
         return b.id3v1.Filename() == path && b.id3v2.FileName() == path;
     }
     SaveOutcome Save(TagBridge& b) const override {
+        b.id3v2.setFields(b.Hub());
         b.Tag2ToTag();
         const int s = b.Options().saveChoice;
         const bool writeV1 = s == kVersion1 || s == kVersion12;

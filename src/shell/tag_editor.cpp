@@ -732,7 +732,7 @@ void TagEditor::SaveTag(int mode) {
                 bridge_->Read(path);
             TagFields hub = bridge_->Hub();
             sondrel::ApplyEdits(hub, edits);
-            bridge_->id3v2.setFields(hub);
+            bridge_->setHub(hub);
             SaveTags(start);
         }
     } else {
@@ -742,7 +742,7 @@ void TagEditor::SaveTag(int mode) {
                 bridge_->Read(path);
                 TagFields hub = bridge_->Hub();
                 sondrel::ApplyEdits(hub, edits);
-                bridge_->id3v2.setFields(hub);
+                bridge_->setHub(hub);
                 SaveTags(row);
                 QApplication::processEvents();
             }
@@ -784,7 +784,7 @@ sondrel::SaveOutcome TagEditor::SaveTags(int row) {
         bridge_->Read(path);
         TagFields hub = bridge_->Hub();
         CopyFieldValues(fields, hub);
-        bridge_->id3v2.setFields(hub);
+        bridge_->setHub(hub);
     }
     const sondrel::SaveOutcome outcome = bridge_->Save(path);
     ShowSaveError(outcome);

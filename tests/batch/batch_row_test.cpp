@@ -200,7 +200,7 @@ TEST(ReadBatchRows, RealFiles) {
     TagFields tag = bridge.Hub();
     tag.title = "Hello";
     tag.track = "2";
-    bridge.id3v2.setFields(tag);
+    bridge.setHub(tag);
     ASSERT_TRUE(bridge.Save(dir.file("a.mp3")).ok);
 
     int steps = 0;

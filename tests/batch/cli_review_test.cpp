@@ -71,7 +71,7 @@ TEST(ParseCliReview, FieldsTheTemplateLacksAreKept) {
     tag.album = "Album";
     tag.year = "1999";
     tag.comment = "Note";
-    bridge.id3v2.setFields(tag);
+    bridge.setHub(tag);
     ASSERT_TRUE(bridge.Save(path).ok);
 
     auto run = [&](const std::string& args) {

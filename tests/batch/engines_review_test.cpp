@@ -98,7 +98,7 @@ TEST(GenerateTagsReview, UnchangedCommentAndTrackKeepTheirFullText) {
     TagFields tag = bridge.Hub();
     tag.comment = "line1\r\nline2";
     tag.track = "3/12";
-    bridge.id3v2.setFields(tag);
+    bridge.setHub(tag);
     ASSERT_TRUE(bridge.Save(path).ok);
 
     const std::vector<BatchFile> files = {{dir.path(), "Artist - Song.mp3", 0}};

@@ -258,7 +258,7 @@ TEST_F(GenerateWrite, LeaveModeDoesNotTouchTaggedFiles) {
     bridge.Read(folder + "a - b.mp3");
     TagFields tag = bridge.Hub();
     tag.title = "Kept";
-    bridge.id3v2.setFields(tag);
+    bridge.setHub(tag);
     ASSERT_TRUE(bridge.Save(folder + "a - b.mp3").ok);
     const test::Bytes tagged = test::ReadAll(folder + "a - b.mp3");
 

@@ -69,7 +69,7 @@ TEST(FromHub, GenreTextIsTheTableNameUnlessTheIdIsOther) {
     };
     for (const auto& c : cases) {
         TagBridge b;
-        b.id3v2.setFields(HubWith(c.id, c.hubText));
+        b.setHub(HubWith(c.id, c.hubText));
         b.Tag2ToOgg();
         b.Tag2ToApe();
         b.Tag2ToMPC();
@@ -91,7 +91,7 @@ TEST(FromHub, TrackIsTextForOggAndWmaAndAByteForApeMpcAndId3v1) {
     const Case cases[] = {{"3/12", 3}, {"12/15", 12}, {"A1", 0}, {"300", 44}, {"", 0}};
     for (const auto& c : cases) {
         TagBridge b;
-        b.id3v2.setFields(HubWith(12, "", c.hubTrack));
+        b.setHub(HubWith(12, "", c.hubTrack));
         b.Tag2ToOgg();
         b.Tag2ToWMA();
         b.Tag2ToApe();
@@ -119,7 +119,7 @@ TEST(FromHub, EveryTextFieldReachesTheComponent) {
     h.copyright = "(c)";
     h.URL = "http://x";
     h.EncodedBy = "Enc";
-    b.id3v2.setFields(h);
+    b.setHub(h);
     b.Tag2ToOgg();
     b.Tag2ToApe();
     b.Tag2ToWMA();
@@ -152,7 +152,7 @@ TEST(FromHub, Id3v1GetsTheHubCutToItsLimits) {
         h.comment += "é";
     h.GenreID = 17;
     h.text = "lyrics";
-    b.id3v2.setFields(h);
+    b.setHub(h);
     b.Tag2ToTag();
     EXPECT_EQ(b.id3v1.Title(), h.title);
     EXPECT_EQ(b.id3v1.Year(), "1999");
@@ -214,7 +214,7 @@ TEST(TransformTags, TransliterationTouchesCommentButCaseDoesNot) {
     h.title = "привет";
     h.comment = "мир";
     h.composer = "привет";
-    b.id3v2.setFields(h);
+    b.setHub(h);
     b.TransformTags();
     EXPECT_EQ(b.Hub().title, ChangeCase(TranslitByMode("привет", 1), kCaseUpper));
     EXPECT_EQ(b.Hub().comment, TranslitByMode("мир", 1));
@@ -323,7 +323,7 @@ TEST(DisplayedGenre, FollowsTheEditorsListRule) {
         EditorOptions options;
         options.readChoice = c.choice;
         TagBridge b(options);
-        b.id3v2.setFields(HubWith(c.id, c.text));
+        b.setHub(HubWith(c.id, c.text));
         EXPECT_EQ(b.DisplayedGenre(TagFormat::MP3), c.shown) << c.text;
     }
 }
@@ -348,7 +348,7 @@ protected:
         TagFields h = bridge_.Hub();
         h.title = "Title";
         h.artist = "Artist";
-        bridge_.id3v2.setFields(h);
+        bridge_.setHub(h);
         last_ = bridge_.Save(path_);
         return bridge_;
     }
@@ -402,7 +402,7 @@ TEST_F(Mp3Files, SaveNeverWritesAFileOtherThanTheOneRead) {
     bridge_.Read(path_);
     TagFields h = bridge_.Hub();
     h.title = "Meant for other";
-    bridge_.id3v2.setFields(h);
+    bridge_.setHub(h);
     const SaveOutcome saved = bridge_.Save(other);
     EXPECT_FALSE(saved.ok);
     EXPECT_FALSE(saved.error.empty());
@@ -438,7 +438,7 @@ TEST_F(Mp3Files, UnknownExtensionReadsEmptyAndSavesNothing) {
     EXPECT_EQ(b.Hub().title, "");
     TagFields h;
     h.title = "x";
-    b.id3v2.setFields(h);
+    b.setHub(h);
     EXPECT_TRUE(b.Save(txt).ok);
     EXPECT_EQ(ReadAll(txt), audio_);
 }

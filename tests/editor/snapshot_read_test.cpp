@@ -122,7 +122,7 @@ Bytes Tagged(const Bytes& audio, const TempDir& dir, std::size_t pictureBytes,
     h.artist = "Artist";
     h.comment = std::string(commentChars, 'c');
     h.text = "Some lyrics";
-    b.id3v2.setFields(h);
+    b.setHub(h);
     if (pictureBytes > 0)
         b.id3v2.setPictures({Picture{"image/jpeg", "cover", 3, Bytes(pictureBytes, 0xAB)}});
     EXPECT_TRUE(b.Save(path).ok);

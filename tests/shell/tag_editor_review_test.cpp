@@ -147,7 +147,7 @@ TEST_F(EditorReviewTest, BatchSaveWritesTheBatchRowEvenWhenAnotherFileWasRead) {
     TagFields hub = bridge.Hub();
     hub.title = "Batch target";
     hub.album = "From the batch";
-    bridge.id3v2.setFields(hub);
+    bridge.setHub(hub);
     editor->setBatchRow(Row("b.mp3"));
     editor->SaveTag(TagEditor::kSaveBatch);
     const TagFields a = ReadBack(Path("a.mp3"));

@@ -483,7 +483,7 @@ TEST_F(EditorTest, BatchModeSavesTheHubIntoItsRowAlone) {
     bridge.Read(Path("b.mp3"));
     TagFields hub = bridge.Hub();
     hub.album = "From the batch";
-    bridge.id3v2.setFields(hub);
+    bridge.setHub(hub);
     editor->setBatchRow(Row("b.mp3"));
     editor->SaveTag(TagEditor::kSaveBatch);
     const TagFields b = ReadBack(Path("b.mp3"));
