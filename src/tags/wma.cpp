@@ -653,6 +653,7 @@ bool Unchanged(File& file, std::int64_t fileSize, const Bytes& oldHeader) {
     return current && *current == oldHeader;
 }
 
+// A picture read from `o` that is no longer listed was deleted: its place goes.
 bool Holds(const std::vector<WmaTag::PictureOrigin>& origins, const WmaTag::PictureOrigin& o) {
     return std::find(origins.begin(), origins.end(), o) != origins.end();
 }
