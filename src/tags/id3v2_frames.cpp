@@ -427,6 +427,47 @@ Bytes RenderFrame23(std::string_view id, const Bytes& data) {
     return out;
 }
 
+Bytes RenderHeader24(std::uint32_t bodySize) {
+    Bytes out = RenderHeader23(bodySize);
+    out[3] = 4;
+    return out;
+}
+
+namespace {
+
+void PutSynchsafe(Bytes& out, std::uint32_t v) {
+    for (int shift = 21; shift >= 0; shift -= 7)
+        out.push_back(static_cast<std::uint8_t>((v >> shift) & 0x7F));
+}
+
+}  // namespace
+
+Bytes RenderFrame24(std::string_view id, const Bytes& data) {
+    Bytes out(id.begin(), id.end());
+    PutSynchsafe(out, static_cast<std::uint32_t>(data.size()));
+    out.push_back(0);
+    out.push_back(0);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+std::optional<Bytes> RenderKept(const RawFrame& frame) {
+    if (frame.Major < 3 || frame.Id.size() != 4 ||
+        (frame.Major >= 4 && frame.Data.size() > kMaxBodySize))
+        return std::nullopt;
+    Bytes out(frame.Id.begin(), frame.Id.end());
+    const auto size = static_cast<std::uint32_t>(frame.Data.size());
+    if (frame.Major == 3)
+        PutBigEndian32(out, size);
+    else
+        PutSynchsafe(out, size);
+    out.push_back(frame.StatusFlags);
+    out.push_back(frame.Major >= 4 ? static_cast<std::uint8_t>(frame.FormatFlags & ~k24Unsync)
+                                   : frame.FormatFlags);
+    out.insert(out.end(), frame.Data.begin(), frame.Data.end());
+    return out;
+}
+
 // ---- Text ----
 
 std::string DecodeText(ByteView bytes, std::uint8_t encoding, std::string_view legacyCodePage) {

@@ -144,4 +144,18 @@ Bytes WriteFields(std::span<const Field> layout, const std::vector<FieldValue>& 
 // A complete 2.3 frame: identifier, plain size, zero flags, data.
 Bytes RenderFrame23(std::string_view id, const Bytes& data);
 
+// ---- Tags kept in their own version ------------------------------------------
+// For a tag that is rewritten in the version it was read in (2.3 or 2.4)
+// rather than converted to 2.3.
+
+// A 2.4 tag header with no flags.
+Bytes RenderHeader24(std::uint32_t bodySize);
+// A complete 2.4 frame: identifier, synchsafe size, zero flags, data.
+Bytes RenderFrame24(std::string_view id, const Bytes& data);
+// A 2.3 or 2.4 frame in the layout of its own version with its flags as
+// read. Unsynchronisation is already undone in its data and not redone (a
+// 2.4 frame loses that flag). nullopt for 2.2, whose layout no tag written
+// today uses, and for data too large for a 2.4 size.
+std::optional<Bytes> RenderKept(const RawFrame& frame);
+
 }  // namespace sondrel::id3v2

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "tags/file_io.h"
+#include "tags/id3v2_frames.h"
 #include "util/codepage.h"
 #include "util/unicode.h"
 
@@ -66,7 +67,6 @@ constexpr std::size_t kExtensionFixed = 46;
 constexpr std::size_t kRecordFixed = 12;   // metadata record before its name
 constexpr std::size_t kContentFixed = 34;  // object header + five 16-bit lengths
 constexpr std::size_t kMax16 = 0xFFFF;     // every length below is a 16-bit field
-constexpr std::size_t kId3HeaderSize = 10;
 constexpr std::uint16_t kTypeText = 0;
 constexpr std::uint16_t kTypeBytes = 1;
 
@@ -104,9 +104,6 @@ void Set32(Bytes& b, std::size_t at, std::uint32_t v) {
 }
 void Append(Bytes& b, const std::uint8_t* p, std::size_t n) {
     b.insert(b.end(), p, p + n);
-}
-void Append(Bytes& b, std::string_view s) {
-    b.insert(b.end(), s.begin(), s.end());
 }
 void BeginObject(Bytes& out, const Guid& g) {
     Append(out, g.data(), g.size());
@@ -175,9 +172,10 @@ struct WmaTag::Header {
     std::vector<WmaDescriptor> descriptors;
     std::vector<WmaRecord> records;
     int extension = -1;  // the first well-formed header extension in `others`
-    // Non-picture frames of an ID3v2.3 "ID3" descriptor, written back after the pictures.
-    Bytes id3OtherFrames;
-    Bytes trailing;  // bytes after the counted objects, before the data
+    // Non-picture frames of the "ID3" descriptor, written back after the pictures.
+    std::vector<id3v2::RawFrame> id3OtherFrames;
+    std::uint8_t id3Major = 0;  // the version it is written back in; 0 when none was read
+    Bytes trailing;             // bytes after the counted objects, before the data
 
     std::uint32_t objectCount = 0;
     std::uint64_t fileSize = 0;  // the file-size field
@@ -231,79 +229,67 @@ bool IsId3Pictures(const WmaDescriptor& d) {
     return d.name == "ID3" && d.type != kTypeText;
 }
 
-// A text of an ID3v2 frame in the given encoding, up to its terminator;
-// `pos` moves past the terminator.
-std::string Id3Text(const std::uint8_t* p, std::size_t size, std::size_t& pos,
-                    std::uint8_t encoding) {
-    const bool wide = encoding == 1 || encoding == 2;
-    std::size_t end = pos;
-    if (wide) {
-        while (end + 1 < size && !(p[end] == 0 && p[end + 1] == 0))
-            end += 2;
-    } else {
-        while (end < size && p[end] != 0)
-            ++end;
-    }
-    std::string text;
-    if (encoding == 0) {
-        text = CodePageToUtf8(std::string_view(reinterpret_cast<const char*>(p + pos), end - pos));
-    } else if (encoding == 3) {
-        text.assign(reinterpret_cast<const char*>(p + pos), end - pos);
-    } else {
-        std::size_t start = pos;
-        bool bigEndian = encoding == 2;
-        if (encoding == 1 && end - start >= 2) {
-            if (p[start] == 0xFE && p[start + 1] == 0xFF) {
-                bigEndian = true;
-                start += 2;
-            } else if (p[start] == 0xFF && p[start + 1] == 0xFE) {
-                start += 2;
-            }
-        }
-        text = Utf16TextToUtf8(p + start, end - start, bigEndian);
-    }
-    pos = std::min(size, end + (wide ? 2 : 1));
-    return text;
+// The picture of an "APIC" frame (a "PIC" in 2.2); nullopt for any other
+// frame, and for one whose fields cannot be read (compressed, encrypted or
+// cut short): that one is kept as it is.
+std::optional<Picture> Id3Picture(const id3v2::RawFrame& frame, id3v2::ByteView data) {
+    if (frame.Id23() != "APIC")
+        return std::nullopt;
+    const auto content = id3v2::ContentOf(frame, data);
+    if (!content)
+        return std::nullopt;
+    auto values = id3v2::ReadFields(id3v2::LayoutOf(frame), *content, kDefaultCodePage);
+    if (!values)
+        return std::nullopt;
+    Picture pic;
+    if (frame.Major < 3)
+        pic.MimeType = (*values)[1].Binary == Bytes{'P', 'N', 'G'} ? "image/png" : "image/jpg";
+    else
+        pic.MimeType = (*values)[1].Text();
+    pic.PictureType = (*values)[2].Byte;
+    pic.Description = (*values)[3].Text();
+    pic.Data = std::move((*values)[4].Binary);
+    return pic;
 }
 
-// An ID3v2 tag inside the "ID3" descriptor: its "APIC" frames become pictures.
-void ReadId3Descriptor(const Bytes& value, ParsedTag& tag, Bytes& otherFrames) {
-    if (value.size() < kId3HeaderSize)
+// An ID3v2 tag inside the "ID3" descriptor (2.2 to 2.4, unsynchronised or
+// not): its pictures are read, and every other frame is kept to be written
+// back after them.
+void ReadId3Descriptor(const Bytes& value, ParsedTag& tag, WmaTag::Header& h) {
+    const auto header = id3v2::ParseHeader(value);
+    if (!header || header->Major < 2 || header->Major > 4)
         return;
-    const std::uint8_t* h = value.data();
-    if (std::memcmp(h, "ID3", 3) != 0 || h[3] == 0xFF || h[4] == 0xFF || h[6] >= 0x80 ||
-        h[7] >= 0x80 || h[8] >= 0x80 || h[9] >= 0x80)
-        return;
-    std::size_t size = (static_cast<std::size_t>(h[6]) << 21) | (h[7] << 14) | (h[8] << 7) | h[9];
     // The tag cannot reach beyond the descriptor that holds it.
-    size = std::min(size, value.size() - kId3HeaderSize);
-    const std::uint8_t* body = h + kId3HeaderSize;
-    const bool keepOthers = h[3] == 3 && h[5] == 0;
-    std::size_t pos = 0;
-    std::size_t frameSize = 1;
-    while (size >= 10 && pos <= size - 10 && frameSize > 0) {
-        const std::uint8_t* f = body + pos;
-        frameSize = (static_cast<std::size_t>(f[4]) << 24) | (f[5] << 16) | (f[6] << 8) | f[7];
-        if (frameSize > size - pos - 10) {
-            ++pos;  // no frame here: look one byte further
-            continue;
+    const std::size_t size =
+        std::min<std::size_t>(header->BodySize, value.size() - id3v2::kHeaderSize);
+    const auto body = id3v2::ByteView(value).subspan(id3v2::kHeaderSize, size);
+    // A 2.4 tag is written back as 2.4 so that its frames stay as they are;
+    // anything else (or a mix) as 2.3.
+    const std::uint8_t major = header->Major == 4 ? 4 : 3;
+    h.id3Major = h.id3Major == 0 || h.id3Major == major ? major : 3;
+    id3v2::WalkFrames(*header, body, [&](id3v2::RawFrame& frame, id3v2::ByteView data) {
+        if (auto pic = Id3Picture(frame, data)) {
+            tag.id3Pictures.push_back(std::move(*pic));
+            return;
         }
-        const std::uint8_t* d = f + 10;
-        if (std::memcmp(f, "APIC", 4) == 0 && frameSize >= 1) {
-            Picture pic;
-            const std::uint8_t enc = d[0];
-            std::size_t p = 1;
-            pic.MimeType = Id3Text(d, frameSize, p, 0);
-            if (p < frameSize)
-                pic.PictureType = d[p++];
-            pic.Description = Id3Text(d, frameSize, p, enc);
-            pic.Data.assign(d + p, d + frameSize);
-            tag.id3Pictures.push_back(std::move(pic));
-        } else if (keepOthers && frameSize > 0) {
-            Append(otherFrames, f, frameSize + 10);
-        }
-        pos += frameSize + 10;
+        if (frame.Data.empty())
+            frame.Data.assign(data.begin(), data.end());
+        h.id3OtherFrames.push_back(std::move(frame));
+    });
+}
+
+// The kept frames of the "ID3" descriptor in the layout of `major`: in their
+// own when it matches, otherwise carried into 2.3 (a frame that cannot be
+// carried without corrupting it is dropped).
+Bytes Id3OtherFrames(const WmaTag::Header& h, std::uint8_t major) {
+    Bytes out;
+    for (const id3v2::RawFrame& frame : h.id3OtherFrames) {
+        const auto bytes =
+            frame.Major == major ? id3v2::RenderKept(frame) : id3v2::RenderCarried23(frame);
+        if (bytes)
+            Append(out, bytes->data(), bytes->size());
     }
+    return out;
 }
 
 // The standard picture descriptor: type byte, 32-bit data size, MIME and
@@ -403,7 +389,7 @@ bool ReadExtended(const Bytes& o, ParsedTag& tag, WmaTag::Header& h, std::string
             value = std::to_string(n);
         }
         if (IsId3Pictures(d)) {
-            ReadId3Descriptor(d.value, tag, h.id3OtherFrames);
+            ReadId3Descriptor(d.value, tag, h);
         } else if (upper == "WM/PICTURE" && d.type == kTypeBytes) {
             Picture pic;
             if (ReadWmPicture(d.value, pic)) {
@@ -628,33 +614,17 @@ bool InRange(std::uint64_t v, std::uint64_t lo, std::uint64_t hi) {
     return v >= lo && v <= hi;
 }
 
-// One "APIC" frame; the description goes as UTF-16 only when Latin-1 cannot hold it.
-Bytes ApicFrame(const Picture& pic) {
-    Bytes body;
-    const bool latin = FitsCodePage(pic.Description, "ISO-8859-1");
-    body.push_back(latin ? 0 : 1);
-    Append(body, Utf8ToCodePage(pic.MimeType, "ISO-8859-1"));
-    body.push_back(0);
-    body.push_back(pic.PictureType);
-    if (latin) {
-        Append(body, Utf8ToCodePage(pic.Description, "ISO-8859-1"));
-        body.push_back(0);
-    } else {
-        body.push_back(0xFF);
-        body.push_back(0xFE);
-        const Bytes d = Utf16Le(pic.Description, true);
-        Append(body, d.data(), d.size());
-    }
-    Append(body, pic.Data.data(), pic.Data.size());
-    Bytes frame;
-    Append(frame, "APIC");
-    const std::size_t n = body.size();
-    for (int shift = 24; shift >= 0; shift -= 8)
-        frame.push_back(static_cast<std::uint8_t>(n >> shift));
-    frame.push_back(0);
-    frame.push_back(0);
-    Append(frame, body.data(), body.size());
-    return frame;
+// One picture frame in the descriptor's layout; the description goes as
+// UTF-16 only when Latin-1 cannot hold it.
+Bytes ApicFrame(const Picture& pic, std::uint8_t major) {
+    std::vector<id3v2::FieldValue> values(5);
+    values[0].Byte = id3v2::ChooseEncoding({pic.Description});
+    values[1].Texts = {pic.MimeType};
+    values[2].Byte = pic.PictureType;
+    values[3].Texts = {pic.Description};
+    values[4].Binary = pic.Data;
+    const Bytes body = id3v2::WriteFields(id3v2::LayoutFor("APIC"), values);
+    return major == 4 ? id3v2::RenderFrame24("APIC", body) : id3v2::RenderFrame23("APIC", body);
 }
 
 bool PutDescriptor(Bytes& out, const std::string& name, std::uint16_t type, const Bytes& value,
@@ -670,6 +640,254 @@ bool PutDescriptor(Bytes& out, const std::string& name, std::uint16_t type, cons
     Put16(out, value.size());
     Append(out, value.data(), value.size());
     return true;
+}
+
+// ---- Save steps ----------------------------------------------------------
+
+// The rebuilt header replaces the one read; if the file changed since, the
+// audio would be cut at the wrong place.
+bool Unchanged(File& file, std::int64_t fileSize, const Bytes& oldHeader) {
+    const auto current = fileSize >= static_cast<std::int64_t>(oldHeader.size())
+                             ? file.ReadAt(0, oldHeader.size())
+                             : std::nullopt;
+    return current && *current == oldHeader;
+}
+
+// A picture read from `o` that is no longer listed was deleted: its place goes.
+bool Holds(const std::vector<WmaTag::PictureOrigin>& origins, const WmaTag::PictureOrigin& o) {
+    return std::find(origins.begin(), origins.end(), o) != origins.end();
+}
+
+// Where the pictures of a save go: the frames of the "ID3" descriptor and
+// the records added to the metadata library.
+struct PicturePlan {
+    std::uint8_t id3Major = 3;
+    Bytes id3Frames;  // the picture frames in their order, then the other frames
+    Bytes records;
+    std::size_t recordCount = 0;
+};
+
+// New pictures go into the "ID3" descriptor; those that no longer fit its
+// 16-bit length go to the metadata library, whose lengths are 32-bit.
+bool PlacePictures(const WmaTag::Header& old, const std::vector<Picture>& pictures,
+                   const std::vector<WmaTag::PictureOrigin>& origins, PicturePlan& plan,
+                   std::string& error) {
+    plan.id3Major = old.id3Major == 4 ? 4 : 3;
+    const Bytes others = Id3OtherFrames(old, plan.id3Major);
+    plan.id3Frames = others;
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        if (!(origins[i] == WmaTag::PictureOrigin{}))
+            continue;
+        const Bytes f = ApicFrame(pictures[i], plan.id3Major);
+        if (f.size() <= kMax16 - id3v2::kHeaderSize - plan.id3Frames.size()) {
+            plan.id3Frames.insert(plan.id3Frames.end() - static_cast<std::ptrdiff_t>(others.size()),
+                                  f.begin(), f.end());
+        } else if (pictures[i].Data.size() < 0xFFFFFF00u) {
+            const Bytes r = PictureRecord(pictures[i]);
+            Append(plan.records, r.data(), r.size());
+            ++plan.recordCount;
+        } else {
+            error = "Cannot save a picture larger than 4 GiB";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The objects kept whole from the old header, in file order: records of
+// deleted pictures leave their metadata objects, new records join the header
+// extension, which is created when the file has none.
+bool BuildKeptObjects(const WmaTag::Header& old, const PicturePlan& plan,
+                      const std::vector<WmaTag::PictureOrigin>& origins,
+                      std::vector<Bytes>& objects, std::string& error) {
+    objects = old.others;
+    int extension = old.extension;
+    if (plan.recordCount > 0 && extension < 0) {
+        // A header extension with its fixed reserved values and no objects yet.
+        Bytes ext;
+        BeginObject(ext, kHeaderExtensionGuid);
+        const Guid reserved =
+            MakeGuid(0xABD3D211, 0xA9BA, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
+        Append(ext, reserved.data(), reserved.size());
+        Put16(ext, 6);
+        Put32(ext, 0);
+        Set64(ext, 16, ext.size());
+        extension = static_cast<int>(objects.size());
+        objects.push_back(std::move(ext));
+    }
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        std::vector<WmaRecord> gone;
+        for (std::size_t r = 0; r < old.records.size(); ++r) {
+            if (old.records[r].object == i &&
+                !Holds(origins, WmaTag::PictureOrigin{-1, static_cast<int>(r)}))
+                gone.push_back(old.records[r]);
+        }
+        if (!gone.empty())
+            objects[i] = WithoutRecords(objects[i], gone);
+        if (static_cast<int>(i) == extension && plan.recordCount > 0 &&
+            !WithRecords(objects[i], plan.records, plan.recordCount, error))
+            return false;
+    }
+    return true;
+}
+
+// Content description: the four texts edited here and the rating as read.
+bool BuildContentDescription(const WmaTag& tag, const WmaTag::Header& old, Bytes& out,
+                             std::string& error) {
+    BeginObject(out, kContentDescriptionGuid);
+    const std::string* texts[4] = {&tag.Title, &tag.Artist, &tag.Copyright, &tag.Comment};
+    const char* names[4] = {"Title", "Artist", "Copyright", "Comment"};
+    Bytes encoded[4];
+    for (int i = 0; i < 4; ++i) {
+        encoded[i] = Utf16Le(*texts[i], true);
+        if (encoded[i].size() > kMax16) {
+            error = std::string("Cannot save ") + names[i] +
+                    ": it holds at most 32,766 UTF-16 characters";
+            return false;
+        }
+        Put16(out, encoded[i].size());
+    }
+    const Bytes rating = old.hasContent ? old.rating : Bytes{0, 0};
+    Put16(out, rating.size());
+    for (const Bytes& e : encoded)
+        Append(out, e.data(), e.size());
+    Append(out, rating.data(), rating.size());
+    EndObject(out, 0);
+    return true;
+}
+
+// The value of the "ID3" descriptor: an ID3v2 tag of the planned version
+// without flags, so any reader takes its frames as they are.
+bool Id3DescriptorValue(const PicturePlan& plan, Bytes& value, std::string& error) {
+    const Bytes& frames = plan.id3Frames;
+    if (frames.size() > kMax16 - id3v2::kHeaderSize) {
+        error = "Cannot save the pictures: the \"ID3\" attribute holds at most 65,535 bytes";
+        return false;
+    }
+    const auto size = static_cast<std::uint32_t>(frames.size());
+    value = plan.id3Major == 4 ? id3v2::RenderHeader24(size) : id3v2::RenderHeader23(size);
+    Append(value, frames.data(), frames.size());
+    return true;
+}
+
+// Extended content description: "ID3" first, then the fields, then every
+// descriptor this component does not write itself.
+bool BuildExtendedContent(const WmaTag& tag, const WmaTag::Header& old, const PicturePlan& plan,
+                          const std::vector<WmaTag::PictureOrigin>& origins, Bytes& out,
+                          std::string& error) {
+    BeginObject(out, kExtendedContentGuid);
+    const std::size_t countAt = out.size();
+    Put16(out, 0);
+    std::size_t count = 0;
+
+    Bytes id3;
+    if (!Id3DescriptorValue(plan, id3, error) || !PutDescriptor(out, "ID3", kTypeBytes, id3, error))
+        return false;
+    ++count;
+
+    const std::pair<const char*, const std::string*> written[] = {
+        {"WM/AlbumTitle", &tag.Album},
+        {"WM/Genre", &tag.Genre},
+        {"WM/Track", &tag.Track},
+        {"WM/TrackNumber", &tag.Track},
+        {"WM/Composer", &tag.Composer},
+        {"WM/Year", &tag.Year},
+        {"WM/ORIGINALARTIST", &tag.OrigArtist},
+        {"WM/URL", &tag.URL},
+        {"WM/USERWEBURL", &tag.URL},
+        {"WM/PROMOTIONURL", &tag.URL},
+        {"WM/ENCODEDBY", &tag.EncodedBy},
+        {"WM/CODEDBY", &tag.EncodedBy},
+        {"WM/LYRICS", &tag.Lyrics},
+    };
+    for (const auto& [name, value] : written) {
+        if (value->empty())
+            continue;
+        if (!PutDescriptor(out, name, kTypeText, Utf16Le(*value, true), error))
+            return false;
+        ++count;
+    }
+
+    for (std::size_t i = 0; i < old.descriptors.size(); ++i) {
+        const WmaDescriptor& d = old.descriptors[i];
+        ParsedTag probe;
+        if (IsId3Pictures(d) || FieldOf(probe, Upper(d.name)))
+            continue;
+        if (d.listed && !Holds(origins, WmaTag::PictureOrigin{static_cast<int>(i), -1}))
+            continue;  // its picture was deleted
+        Append(out, d.raw.data(), d.raw.size());
+        ++count;
+    }
+    if (count > kMax16) {
+        error = "Cannot save: more than 65,535 attributes";
+        return false;
+    }
+    out[countAt] = static_cast<std::uint8_t>(count);
+    out[countAt + 1] = static_cast<std::uint8_t>(count >> 8);
+    EndObject(out, 0);
+    return true;
+}
+
+// The new header object: the kept objects and the file properties in their
+// place, the two descriptions, the streams, and the bytes that followed the
+// objects; its counts, size and the file-size field filled in.
+Bytes AssembleHeader(const WmaTag::Header& old, const std::vector<Bytes>& objects,
+                     const Bytes& content, const Bytes& extended, std::uint64_t dataSize) {
+    Bytes out;
+    BeginObject(out, kHeaderGuid);
+    Put32(out, 0);  // object count, filled in below
+    out.push_back(old.reserved[0]);
+    out.push_back(old.reserved[1]);
+    // A damaged file may carry a second file-properties object, kept among the
+    // others. Readers take the first one, so the one read (and given the new
+    // file size) must stay ahead of it; otherwise it goes after the others.
+    const bool duplicateFileProps = std::any_of(objects.begin(), objects.end(), [](const Bytes& o) {
+        return IsGuid(o.data(), kFilePropertiesGuid);
+    });
+    std::size_t filePropsAt = out.size();
+    if (duplicateFileProps)
+        Append(out, old.fileProperties.data(), old.fileProperties.size());
+    for (const Bytes& o : objects)
+        Append(out, o.data(), o.size());
+    if (!duplicateFileProps) {
+        filePropsAt = out.size();
+        Append(out, old.fileProperties.data(), old.fileProperties.size());
+    }
+    Append(out, content.data(), content.size());
+    for (const Bytes& s : old.streams)
+        Append(out, s.data(), s.size());
+    Append(out, extended.data(), extended.size());
+    Append(out, old.trailing.data(), old.trailing.size());
+
+    const auto objectCount = static_cast<std::uint32_t>(objects.size() + old.streams.size() + 3);
+    Set32(out, 24, objectCount);
+    Set64(out, 16, out.size());
+    Set64(out, filePropsAt + kFileSizeOffset, out.size() + dataSize);
+    return out;
+}
+
+// The new header must read back before it replaces the old one: a save
+// that reports success must never leave a file this component refuses.
+std::unique_ptr<WmaTag::Header> ReadBack(const Bytes& header, ParsedTag& tag, std::string& error) {
+    auto h = std::make_unique<WmaTag::Header>();
+    h->raw = header;
+    if (!ParseHeader(*h, tag, error))
+        return nullptr;
+    return h;
+}
+
+// The new header, then the data as it was: in one step, the old file or the
+// new one and never a mix.
+IoResult ReplaceHeader(const std::string& fileName, const Bytes& header, File& file,
+                       std::uint64_t oldHeaderSize, std::uint64_t dataSize) {
+    return SafeReplace(fileName, [&](ReplaceWriter& w, std::string& error) {
+        if (!w.Write(header) || !w.CopyFrom(file, static_cast<std::int64_t>(oldHeaderSize),
+                                            static_cast<std::int64_t>(dataSize))) {
+            error = w.LastError();
+            return false;
+        }
+        return true;
+    });
 }
 
 }  // namespace
@@ -819,212 +1037,34 @@ bool WmaTag::Save() {
         return false;
     }
     const Header& old = *header_;
-    const std::uint64_t oldHeaderSize = old.raw.size();
     const std::int64_t fileSize = file->Size();
-    // The rebuilt header replaces the one read; if the file changed since,
-    // the audio would be cut at the wrong place.
-    auto current = fileSize >= static_cast<std::int64_t>(oldHeaderSize)
-                       ? file->ReadAt(0, static_cast<std::size_t>(oldHeaderSize))
-                       : std::nullopt;
-    if (!current || *current != old.raw) {
+    if (!Unchanged(*file, fileSize, old.raw)) {
         Fail("The file has changed since it was read; read it again before saving");
         return false;
     }
 
-    // Pictures deleted since the read lose their descriptor or record.
-    auto Holds = [&](const PictureOrigin& origin) {
-        return std::find(pictureSource_.begin(), pictureSource_.end(), origin) !=
-               pictureSource_.end();
-    };
-    // New pictures go into the "ID3" descriptor; those that no longer fit its
-    // 16-bit length go to the metadata library, whose lengths are 32-bit.
-    Bytes frames = old.id3OtherFrames;
-    Bytes records;
-    std::size_t recordCount = 0;
-    for (std::size_t i = 0; i < pictures_.size(); ++i) {
-        if (!(pictureSource_[i] == PictureOrigin{}))
-            continue;
-        const Bytes f = ApicFrame(pictures_[i]);
-        if (f.size() <= kMax16 - kId3HeaderSize - frames.size()) {
-            frames.insert(frames.end() - static_cast<std::ptrdiff_t>(old.id3OtherFrames.size()),
-                          f.begin(), f.end());
-        } else if (pictures_[i].Data.size() < 0xFFFFFF00u) {
-            const Bytes r = PictureRecord(pictures_[i]);
-            Append(records, r.data(), r.size());
-            ++recordCount;
-        } else {
-            Fail("Cannot save a picture larger than 4 GiB");
-            return false;
-        }
+    PicturePlan plan;
+    std::vector<Bytes> objects;
+    Bytes content;
+    Bytes extended;
+    if (!PlacePictures(old, pictures_, pictureSource_, plan, err) ||
+        !BuildKeptObjects(old, plan, pictureSource_, objects, err) ||
+        !BuildContentDescription(*this, old, content, err) ||
+        !BuildExtendedContent(*this, old, plan, pictureSource_, extended, err)) {
+        Fail(err);
+        return false;
     }
-    std::vector<Bytes> others = old.others;
-    int extension = old.extension;
-    if (recordCount > 0 && extension < 0) {
-        // A header extension with its fixed reserved values and no objects yet.
-        Bytes ext;
-        BeginObject(ext, kHeaderExtensionGuid);
-        const Guid reserved =
-            MakeGuid(0xABD3D211, 0xA9BA, 0x11CF, {0x8E, 0xE6, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
-        Append(ext, reserved.data(), reserved.size());
-        Put16(ext, 6);
-        Put32(ext, 0);
-        Set64(ext, 16, ext.size());
-        extension = static_cast<int>(others.size());
-        others.push_back(std::move(ext));
-    }
-
-    Bytes out;
-    BeginObject(out, kHeaderGuid);
-    Put32(out, 0);  // object count, filled in below
-    out.push_back(old.reserved[0]);
-    out.push_back(old.reserved[1]);
-    // A damaged file may carry a second file-properties object, kept among the
-    // others. Readers take the first one, so the one read (and given the new
-    // file size) must stay ahead of it; otherwise it goes after the others.
-    const bool duplicateFileProps = std::any_of(others.begin(), others.end(), [](const Bytes& o) {
-        return IsGuid(o.data(), kFilePropertiesGuid);
-    });
-    std::size_t filePropsAt = out.size();
-    if (duplicateFileProps)
-        Append(out, old.fileProperties.data(), old.fileProperties.size());
-    for (std::size_t i = 0; i < others.size(); ++i) {
-        std::vector<WmaRecord> gone;
-        for (std::size_t r = 0; r < old.records.size(); ++r) {
-            if (old.records[r].object == i && !Holds(PictureOrigin{-1, static_cast<int>(r)}))
-                gone.push_back(old.records[r]);
-        }
-        Bytes o = gone.empty() ? others[i] : WithoutRecords(others[i], gone);
-        if (static_cast<int>(i) == extension && recordCount > 0 &&
-            !WithRecords(o, records, recordCount, err)) {
-            Fail(err);
-            return false;
-        }
-        Append(out, o.data(), o.size());
-    }
-    if (!duplicateFileProps) {
-        filePropsAt = out.size();
-        Append(out, old.fileProperties.data(), old.fileProperties.size());
-    }
-
-    // Content description: four texts and the rating as read.
-    {
-        const std::size_t start = out.size();
-        BeginObject(out, kContentDescriptionGuid);
-        const std::string* texts[4] = {&Title, &Artist, &Copyright, &Comment};
-        const char* names[4] = {"Title", "Artist", "Copyright", "Comment"};
-        Bytes encoded[4];
-        for (int i = 0; i < 4; ++i) {
-            encoded[i] = Utf16Le(*texts[i], true);
-            if (encoded[i].size() > kMax16) {
-                Fail(std::string("Cannot save ") + names[i] +
-                     ": it holds at most 32,766 UTF-16 characters");
-                return false;
-            }
-            Put16(out, encoded[i].size());
-        }
-        const Bytes rating = old.hasContent ? old.rating : Bytes{0, 0};
-        Put16(out, rating.size());
-        for (const Bytes& e : encoded)
-            Append(out, e.data(), e.size());
-        Append(out, rating.data(), rating.size());
-        EndObject(out, start);
-    }
-    for (const Bytes& s : old.streams)
-        Append(out, s.data(), s.size());
-
-    // Extended content description: "ID3" first, then the fields, then every
-    // descriptor this component does not write itself.
-    {
-        const std::size_t start = out.size();
-        BeginObject(out, kExtendedContentGuid);
-        const std::size_t countAt = out.size();
-        Put16(out, 0);
-        std::size_t count = 0;
-
-        if (frames.size() > kMax16 - kId3HeaderSize) {
-            Fail("Cannot save the pictures: the \"ID3\" attribute holds at most 65,535 bytes");
-            return false;
-        }
-        Bytes id3 = {'I', 'D', '3', 3, 0, 0};
-        for (int shift = 21; shift >= 0; shift -= 7)
-            id3.push_back(static_cast<std::uint8_t>((frames.size() >> shift) & 0x7F));
-        Append(id3, frames.data(), frames.size());
-        if (!PutDescriptor(out, "ID3", kTypeBytes, id3, err)) {
-            Fail(err);
-            return false;
-        }
-        ++count;
-
-        const std::pair<const char*, const std::string*> written[] = {
-            {"WM/AlbumTitle", &Album},
-            {"WM/Genre", &Genre},
-            {"WM/Track", &Track},
-            {"WM/TrackNumber", &Track},
-            {"WM/Composer", &Composer},
-            {"WM/Year", &Year},
-            {"WM/ORIGINALARTIST", &OrigArtist},
-            {"WM/URL", &URL},
-            {"WM/USERWEBURL", &URL},
-            {"WM/PROMOTIONURL", &URL},
-            {"WM/ENCODEDBY", &EncodedBy},
-            {"WM/CODEDBY", &EncodedBy},
-            {"WM/LYRICS", &Lyrics},
-        };
-        for (const auto& [name, value] : written) {
-            if (value->empty())
-                continue;
-            if (!PutDescriptor(out, name, kTypeText, Utf16Le(*value, true), err)) {
-                Fail(err);
-                return false;
-            }
-            ++count;
-        }
-
-        for (std::size_t i = 0; i < old.descriptors.size(); ++i) {
-            const WmaDescriptor& d = old.descriptors[i];
-            ParsedTag probe;
-            if (IsId3Pictures(d) || FieldOf(probe, Upper(d.name)))
-                continue;
-            if (d.listed && !Holds(PictureOrigin{static_cast<int>(i), -1}))
-                continue;  // its picture was deleted
-            Append(out, d.raw.data(), d.raw.size());
-            ++count;
-        }
-        if (count > kMax16) {
-            Fail("Cannot save: more than 65,535 attributes");
-            return false;
-        }
-        out[countAt] = static_cast<std::uint8_t>(count);
-        out[countAt + 1] = static_cast<std::uint8_t>(count >> 8);
-        EndObject(out, start);
-    }
-    Append(out, old.trailing.data(), old.trailing.size());
-
-    const auto objectCount = static_cast<std::uint32_t>(others.size() + old.streams.size() + 3);
-    Set32(out, 24, objectCount);
-    Set64(out, 16, out.size());
+    const std::uint64_t oldHeaderSize = old.raw.size();
     const std::uint64_t dataSize = static_cast<std::uint64_t>(fileSize) - oldHeaderSize;
-    const std::uint64_t newFileSize = out.size() + dataSize;
-    Set64(out, filePropsAt + kFileSizeOffset, newFileSize);
+    const Bytes out = AssembleHeader(old, objects, content, extended, dataSize);
 
-    // The new header must read back before it replaces the old one: a save
-    // that reports success must never leave a file this component refuses.
-    auto h = std::make_unique<Header>();
-    h->raw = out;
     ParsedTag tag;
-    if (!ParseHeader(*h, tag, err)) {
+    auto h = ReadBack(out, tag, err);
+    if (!h) {
         Fail("Cannot save: the new header would not read back (" + err + ")");
         return false;
     }
-
-    const IoResult result = SafeReplace(fileName_, [&](ReplaceWriter& w, std::string& error) {
-        if (!w.Write(out) || !w.CopyFrom(*file, static_cast<std::int64_t>(oldHeaderSize),
-                                         static_cast<std::int64_t>(dataSize))) {
-            error = w.LastError();
-            return false;
-        }
-        return true;
-    });
+    const IoResult result = ReplaceHeader(fileName_, out, *file, oldHeaderSize, dataSize);
     if (!result) {
         Fail(result.error);
         return false;
@@ -1035,7 +1075,7 @@ bool WmaTag::Save() {
     headerSize_ = h->raw.size();
     headerObjectCount_ = h->objectCount;
     headerFileSize_ = h->fileSize;
-    fileLength_ = static_cast<std::int64_t>(newFileSize);
+    fileLength_ = static_cast<std::int64_t>(out.size() + dataSize);
     header_ = std::move(h);
     return true;
 }

@@ -304,6 +304,63 @@ Bytes Apic(const std::string& mime, std::uint8_t type, const std::string& desc, 
     Cat(b, data);
     return Frame("APIC", b);
 }
+// An ID3v2 tag of the given version and flags around a body given as stored.
+Bytes Id3TagOf(std::uint8_t major, std::uint8_t flags, const Bytes& body) {
+    Bytes t = Str("ID3");
+    t.insert(t.end(), {major, 0, flags});
+    for (int shift = 21; shift >= 0; shift -= 7)
+        t.push_back(static_cast<std::uint8_t>((body.size() >> shift) & 0x7F));
+    Cat(t, body);
+    return t;
+}
+// A frame in the 2.4 layout: synchsafe size, then the format flags given.
+Bytes Frame24(const std::string& id, const Bytes& body, std::uint8_t formatFlags = 0) {
+    Bytes f = Str(id);
+    for (int shift = 21; shift >= 0; shift -= 7)
+        f.push_back(static_cast<std::uint8_t>((body.size() >> shift) & 0x7F));
+    f.insert(f.end(), {0, formatFlags});
+    Cat(f, body);
+    return f;
+}
+// A frame in the 2.2 layout: three-character identifier, 24-bit size.
+Bytes Frame22(const std::string& id, const Bytes& body) {
+    Bytes f = Str(id);
+    for (int shift = 16; shift >= 0; shift -= 8)
+        f.push_back(static_cast<std::uint8_t>(body.size() >> shift));
+    Cat(f, body);
+    return f;
+}
+// A picture frame's body as this component writes it: Latin-1 description,
+// or UTF-16 with a byte-order mark when a character is beyond Latin-1.
+Bytes ApicBody(const std::string& mime, std::uint8_t type, const std::u16string& desc,
+               const Bytes& data) {
+    const bool latin = std::all_of(desc.begin(), desc.end(), [](char16_t c) { return c < 0x100; });
+    Bytes b{static_cast<std::uint8_t>(latin ? 0 : 1)};
+    Cat(b, Str(mime));
+    b.push_back(0);
+    b.push_back(type);
+    if (latin) {
+        for (char16_t c : desc)
+            b.push_back(static_cast<std::uint8_t>(c));
+        b.push_back(0);
+    } else {
+        b.insert(b.end(), {0xFF, 0xFE});
+        Cat(b, W(desc));
+    }
+    Cat(b, data);
+    return b;
+}
+// ID3v2 unsynchronisation: a zero after every 0xFF that a zero, a false
+// sync (0xE0 and up) or the end follows.
+Bytes Unsync(const Bytes& in) {
+    Bytes out;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        out.push_back(in[i]);
+        if (in[i] == 0xFF && (i + 1 == in.size() || in[i + 1] == 0 || in[i + 1] >= 0xE0))
+            out.push_back(0);
+    }
+    return out;
+}
 Desc WmPicture(const std::u16string& mime, std::uint8_t type, const std::u16string& desc,
                const Bytes& data) {
     Bytes v{type};
@@ -891,6 +948,107 @@ TEST_F(WmaTest, PicturesFromId3AndWmPictureDescriptors) {
     again.setFileName(path);
     ASSERT_EQ(again.ImagesCount(), 2);
     EXPECT_EQ(again.GetDescription(1), "back");
+}
+
+// The "ID3" descriptor may hold any ID3v2 version: 2.4 frame sizes are
+// synchsafe, and unsynchronisation (of the whole 2.3 tag, or of one 2.4
+// frame) must be undone before a picture's bytes are taken. A save that
+// changes only the title writes the pictures first and every other frame
+// back as it was.
+TEST_F(WmaTest, PicturesFromEveryId3Layout) {
+    // Bytes that unsynchronisation changes, and enough of them that a
+    // frame's size needs more than seven bits.
+    Bytes image = {0xFF, 0xE0, 0xFF, 0x00, 0xFF, 0xFF, 0xFB};
+    for (int i = 0; i < 200; ++i)
+        image.push_back(static_cast<std::uint8_t>(i * 37 + 11));
+    image.push_back(0xFF);
+    const Bytes small = {0xFF, 0xD9, 1, 0xFF};
+    auto pic = [](std::string mime, std::uint8_t type, std::string desc, Bytes data) {
+        Picture p;
+        p.MimeType = std::move(mime);
+        p.PictureType = type;
+        p.Description = std::move(desc);
+        p.Data = std::move(data);
+        return p;
+    };
+    const std::u16string cyrillic = u"\u041E\u0431\u043B\u043E\u0436\u043A\u0430";
+    const std::string cyrillicUtf8 = "\xD0\x9E\xD0\xB1\xD0\xBB\xD0\xBE\xD0\xB6\xD0\xBA\xD0\xB0";
+    Bytes privBody = Str("owner");
+    privBody.push_back(0);
+    privBody.insert(privBody.end(), 300, 0x42);
+    // 2.4 frames the component does not interpret: UTF-8 text (no 2.3
+    // encoding) and a private frame larger than 127 bytes.
+    const Bytes tit2v4 = Frame24("TIT2", Bytes{3, 'h', 'i'});
+    const Bytes privV4 = Frame24("PRIV", privBody);
+    const Bytes apicV4 = Frame24("APIC", ApicBody("image/png", 3, cyrillic, image));
+    const Bytes tit2v3 = Frame("TIT2", Bytes{0, 'h', 'i'});
+    const Bytes privV3 = Frame("PRIV", Bytes{'o', 0, 0xFF, 0xE1, 0xFF, 0x00, 7, 0xFF});
+    const Bytes back = Frame("APIC", ApicBody("image/jpeg", 4, u"back", image));
+    const Bytes front = Frame("APIC", ApicBody("image/gif", 3, u"front", small));
+    Bytes pic22Body = {0, 'P', 'N', 'G', 3};
+    Cat(pic22Body, Str("front"));
+    pic22Body.push_back(0);
+    Cat(pic22Body, small);
+    const Bytes pic22 = Frame22("PIC", pic22Body);
+    auto cat = [](std::initializer_list<Bytes> parts) {
+        Bytes out;
+        for (const Bytes& p : parts)
+            Cat(out, p);
+        return out;
+    };
+
+    struct Case {
+        const char* what;
+        Bytes stored;  // the "ID3" descriptor's value in the file
+        std::vector<Picture> pictures;
+        Bytes saved;  // the value after a save that changes the title
+    };
+    const Case cases[] = {
+        {"ID3v2.4 with synchsafe frame sizes",
+         Id3TagOf(4, 0, cat({tit2v4, apicV4, privV4})),
+         {pic("image/png", 3, cyrillicUtf8, image)},
+         Id3TagOf(4, 0, cat({apicV4, tit2v4, privV4}))},
+        {"ID3v2.4 with one frame unsynchronised",
+         Id3TagOf(
+             4, 0,
+             cat({tit2v4, Frame24("APIC", Unsync(ApicBody("image/png", 3, cyrillic, image)), 2),
+                  privV4})),
+         {pic("image/png", 3, cyrillicUtf8, image)},
+         Id3TagOf(4, 0, cat({apicV4, tit2v4, privV4}))},
+        // 2.2 has no layout of its own to write: pictures and other frames
+        // go into 2.3 under their 2.3 names.
+        {"ID3v2.2",
+         Id3TagOf(2, 0, cat({Frame22("TT2", Bytes{0, 'h', 'i'}), pic22})),
+         {pic("image/png", 3, "front", small)},
+         Id3TagOf(3, 0, cat({Frame("APIC", ApicBody("image/png", 3, u"front", small)), tit2v3}))},
+        {"unsynchronised ID3v2.3",
+         Id3TagOf(3, 0x80, Unsync(cat({front, tit2v3, back, privV3}))),
+         {pic("image/gif", 3, "front", small), pic("image/jpeg", 4, "back", image)},
+         Id3TagOf(3, 0, cat({front, back, tit2v3, privV3}))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Asf asf;
+        asf.descriptors = {{u"ID3", 1, c.stored}, Text(u"WM/AlbumArtist", u"AA")};
+        WmaTag tag;
+        Load(tag, asf);
+        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        EXPECT_EQ(tag.Pictures(), c.pictures);
+
+        tag.Title = "Changed";
+        ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+        const auto saved = Descriptors(ReadAll(path));
+        ASSERT_EQ(saved.size(), 2u);
+        EXPECT_EQ(saved[0].name, "ID3");
+        EXPECT_EQ(saved[0].value, c.saved);
+        EXPECT_EQ(saved[1].raw, DescBytes(Text(u"WM/AlbumArtist", u"AA")));
+        WmaTag again;
+        again.setFileName(path);
+        ASSERT_TRUE(again.Valid()) << again.Error();
+        EXPECT_EQ(again.Title, "Changed");
+        EXPECT_EQ(again.Pictures(), c.pictures);
+    }
+    EXPECT_EQ(errors, 0);
 }
 
 TEST_F(WmaTest, PicturesFromTheMetadataLibrary) {
