@@ -736,21 +736,20 @@ void TagEditor::SaveTag(int mode) {
             SaveTags(start);
         }
     } else {
-        for (int row : SelectedRows()) {
-            if (ProgressRunning() && RowIsFile(row)) {
-                const std::string path = RowPath(row);
-                bridge_->Read(path);
-                TagFields hub = bridge_->Hub();
-                sondrel::ApplyEdits(hub, edits);
-                bridge_->setHub(hub);
-                SaveTags(row);
-                QApplication::processEvents();
-            }
+        const std::vector<sondrel::JobItem> items = JobItems(SelectedRows());
+        sondrel::JobCallbacks callbacks;
+        callbacks.keepGoing = [this] { return ProgressRunning(); };
+        callbacks.onFileDone = [this](const sondrel::JobItem&, const sondrel::SaveOutcome& o) {
+            ShowSaveError(o);
+            QApplication::processEvents();
+        };
+        callbacks.onStep = [this](const sondrel::JobItem& item) {
             if (wait_)
                 wait_->Step();
-            Deselect(row);
+            Deselect(item.row);
             list_->PrintSelectedFiles(false);
-        }
+        };
+        sondrel::SaveEditsToFiles(*bridge_, items, edits, callbacks);
     }
     // Before the next row is shown: it must be read as its file holds it,
     // or the next save would write a capitalization nobody chose for it.
@@ -804,22 +803,19 @@ void TagEditor::DeleteTags(sondrel::RemoveKind kind) {
     if (wait_)
         wait_->Start(list_->SelectedCount());
     busy_ = true;
-    for (int row : SelectedRows()) {
-        if (!ProgressRunning())
-            break;
-        if (!RowIsFile(row))
-            continue;
-        const TagFormat format = sondrel::FormatOfPath(RowPath(row));
-        const bool applies =
-            kind == sondrel::RemoveKind::Ogg ? format == TagFormat::Ogg : format == TagFormat::MP3;
-        if (applies) {
-            const sondrel::SaveOutcome outcome = bridge_->Remove(RowPath(row), kind);
-            if (kind != sondrel::RemoveKind::Ogg)
-                ShowSaveError(outcome);
-        }
+    const std::vector<sondrel::JobItem> items = JobItems(SelectedRows());
+    sondrel::JobCallbacks callbacks;
+    callbacks.keepGoing = [this] { return ProgressRunning(); };
+    callbacks.onFileDone = [this, kind](const sondrel::JobItem&, const sondrel::SaveOutcome& o) {
+        // Removing an Ogg comment header reports nothing of its own.
+        if (kind != sondrel::RemoveKind::Ogg)
+            ShowSaveError(o);
+    };
+    callbacks.onStep = [this](const sondrel::JobItem&) {
         if (wait_)
             wait_->Step();
-    }
+    };
+    sondrel::RemoveTagsFromFiles(*bridge_, items, kind, callbacks);
     shownPath_.clear();
     busy_ = false;
     if (wait_)
@@ -827,6 +823,16 @@ void TagEditor::DeleteTags(sondrel::RemoveKind kind) {
     UnBlockSave();
     UnBlockSong();
     ShowCurrentFile();
+}
+
+std::vector<sondrel::JobItem> TagEditor::JobItems(const std::vector<int>& rows) const {
+    std::vector<sondrel::JobItem> items;
+    items.reserve(rows.size());
+    for (int row : rows) {
+        const bool isFile = RowIsFile(row);
+        items.push_back({row, isFile ? RowPath(row) : std::string(), isFile});
+    }
+    return items;
 }
 
 void TagEditor::BlockSave() {

@@ -18,6 +18,7 @@
 
 #include "editor/editor_rules.h"
 #include "editor/format_bridge.h"
+#include "editor/tag_jobs.h"
 
 class QCheckBox;
 class QLabel;
@@ -147,6 +148,7 @@ private:
     bool RowIsFile(int row) const;
     std::string RowPath(int row) const;
     std::vector<int> SelectedRows() const;
+    std::vector<sondrel::JobItem> JobItems(const std::vector<int>& rows) const;
     void Deselect(int row);
     void MakeCurrent(int row);
     bool ProgressRunning() const;
