@@ -171,10 +171,11 @@ void TagBridge::setHub(const TagFields& hub) {
 }
 
 void TagBridge::OggToTag2() {
-    const OggVorbisTag& c = Ogg;
-    ToHub(Values({c.track(), c.title(), c.artist(), c.album(), c.year(), c.Genre(), c.comment(),
-                  c.lyrics(), c.composer(), c.OrigArtist(), c.copyright(), c.URL(), c.EncodedBy()},
-                 c.GenreID()));
+    TagFields v;
+    for (const auto& spec : kFieldTable)
+        v[spec.field] = Ogg.Value(spec.field);
+    v.GenreID = Ogg.GenreID();
+    ToHub(v);
 }
 
 void TagBridge::WMAToTag2() {
@@ -259,21 +260,12 @@ void TagBridge::Tag2ToTag() {
 
 void TagBridge::Tag2ToOgg() {
     const TagFields h = Hub();
-    OggVorbisTag& c = Ogg;
-    c.settrack(h.track);
-    c.settitle(h.title);
-    c.setartist(h.artist);
-    c.setalbum(h.album);
-    c.setyear(h.year);
-    c.setGenreID(h.GenreID);
-    c.setGenre(GenreTextFor(c.GenreID()));
-    c.setcomment(h.comment);
-    c.setcomposer(h.composer);
-    c.setOrigArtist(h.OrigArtist);
-    c.setcopyright(h.copyright);
-    c.setURL(h.URL);
-    c.setEncodedBy(h.EncodedBy);
-    c.setlyrics(h.text);
+    for (const auto& spec : kFieldTable) {
+        if (spec.field != Field::Genre)
+            Ogg.setValue(spec.field, h[spec.field]);
+    }
+    Ogg.setGenreID(h.GenreID);
+    Ogg.setGenre(GenreTextFor(Ogg.GenreID()));
 }
 
 void TagBridge::Tag2ToWMA() {

@@ -48,51 +48,48 @@ constexpr std::uint32_t kMaxSampleRate = 192000;
 constexpr std::int64_t kMinKbps = 16;
 constexpr std::int64_t kMaxKbps = 1000;
 
-// Comment key (upper-cased) to field, for reading.
-struct KeyField {
+// The Vorbis comment keys of each field: the key a save writes, in the
+// order a saved comment packet lists them, and the other spellings a read
+// also takes for it.
+struct VorbisKey {
+    Field field;
     std::string_view key;
-    std::string VorbisStreamInfo::*field;
+    std::array<std::string_view, 1> alsoRead;
 };
-constexpr std::array<KeyField, 16> kReadKeys{{
-    {"TRACKNUMBER", &VorbisStreamInfo::track},
-    {"TITLE", &VorbisStreamInfo::title},
-    {"ARTIST", &VorbisStreamInfo::artist},
-    {"ALBUM", &VorbisStreamInfo::album},
-    {"DATE", &VorbisStreamInfo::year},
-    {"GENRE", &VorbisStreamInfo::Genre},
-    {"COMMENT", &VorbisStreamInfo::comment},
-    {"DESCRIPTION", &VorbisStreamInfo::comment},
-    {"COMPOSER", &VorbisStreamInfo::composer},
-    {"LYRICS", &VorbisStreamInfo::lyrics},
-    {"ORIGINALARTIST", &VorbisStreamInfo::OrigArtist},
-    {"COPYRIGHT", &VorbisStreamInfo::copyright},
-    {"CONTACT", &VorbisStreamInfo::URL},
-    {"LINK", &VorbisStreamInfo::URL},
-    {"ENCODED", &VorbisStreamInfo::EncodedBy},
-    {"ENCODEDBY", &VorbisStreamInfo::EncodedBy},
+constexpr std::array<VorbisKey, kFieldCount> kKeys{{
+    {Field::Title, "TITLE", {}},
+    {Field::Artist, "ARTIST", {}},
+    {Field::Album, "ALBUM", {}},
+    {Field::Genre, "GENRE", {}},
+    {Field::Year, "DATE", {}},
+    {Field::Track, "TRACKNUMBER", {}},
+    {Field::Comment, "COMMENT", {"DESCRIPTION"}},
+    {Field::Composer, "COMPOSER", {}},
+    {Field::OrigArtist, "ORIGINALARTIST", {}},
+    {Field::Copyright, "COPYRIGHT", {}},
+    {Field::URL, "CONTACT", {"LINK"}},
+    {Field::EncodedBy, "ENCODED", {"ENCODEDBY"}},
+    {Field::Lyrics, "LYRICS", {}},
 }};
 
-// Written keys, in the order they appear in a saved comment packet.
-constexpr std::array<KeyField, 13> kWriteKeys{{
-    {"TITLE", &VorbisStreamInfo::title},
-    {"ARTIST", &VorbisStreamInfo::artist},
-    {"ALBUM", &VorbisStreamInfo::album},
-    {"GENRE", &VorbisStreamInfo::Genre},
-    {"DATE", &VorbisStreamInfo::year},
-    {"TRACKNUMBER", &VorbisStreamInfo::track},
-    {"COMMENT", &VorbisStreamInfo::comment},
-    {"COMPOSER", &VorbisStreamInfo::composer},
-    {"ORIGINALARTIST", &VorbisStreamInfo::OrigArtist},
-    {"COPYRIGHT", &VorbisStreamInfo::copyright},
-    {"CONTACT", &VorbisStreamInfo::URL},
-    {"ENCODED", &VorbisStreamInfo::EncodedBy},
-    {"LYRICS", &VorbisStreamInfo::lyrics},
-}};
+// Where the record keeps each field, in the field table's order.
+constexpr std::array<std::string VorbisStreamInfo::*, kFieldCount> kMembers{
+    &VorbisStreamInfo::track,      &VorbisStreamInfo::title,     &VorbisStreamInfo::artist,
+    &VorbisStreamInfo::album,      &VorbisStreamInfo::year,      &VorbisStreamInfo::Genre,
+    &VorbisStreamInfo::comment,    &VorbisStreamInfo::lyrics,    &VorbisStreamInfo::composer,
+    &VorbisStreamInfo::OrigArtist, &VorbisStreamInfo::copyright, &VorbisStreamInfo::URL,
+    &VorbisStreamInfo::EncodedBy,
+};
 
-std::optional<KeyField> FieldOfKey(std::string_view upperKey) {
-    for (const auto& k : kReadKeys)
+std::optional<Field> FieldOfKey(std::string_view upperKey) {
+    for (const auto& k : kKeys) {
         if (k.key == upperKey)
-            return k;
+            return k.field;
+        for (std::string_view other : k.alsoRead) {
+            if (!other.empty() && other == upperKey)
+                return k.field;
+        }
+    }
     return std::nullopt;
 }
 
@@ -461,6 +458,14 @@ std::int64_t FindLastGranule(const File& f, std::int64_t fileLength) {
 
 }  // namespace
 
+std::string& VorbisStreamInfo::operator[](Field f) {
+    return this->*kMembers[static_cast<std::size_t>(f)];
+}
+
+const std::string& VorbisStreamInfo::operator[](Field f) const {
+    return this->*kMembers[static_cast<std::size_t>(f)];
+}
+
 void OggVorbisTag::setFileName(const std::string& path) {
     fileName_ = path;
     ReadTag();
@@ -585,7 +590,7 @@ void OggVorbisTag::ReadTag() {
                     vendor_ = content.vendor;
                     for (auto& [raw, key] : content.comments) {
                         if (const auto field = FieldOfKey(key))
-                            tag_.*(field->field) =
+                            tag_[*field] =
                                 SanitizeUtf8(std::string_view(raw).substr(raw.find('=') + 1));
                         else
                             others_.push_back(std::move(raw));
@@ -633,9 +638,9 @@ bool OggVorbisTag::WriteTag() {
         if (tag_.GenreID != kGenreOther)
             tag_.Genre = GenreNameOf(tag_.GenreID);
         std::vector<std::string> comments;
-        comments.reserve(kWriteKeys.size() + others_.size());
-        for (const auto& k : kWriteKeys)
-            comments.push_back(std::string(k.key) + "=" + SanitizeUtf8(tag_.*(k.field)));
+        comments.reserve(kKeys.size() + others_.size());
+        for (const auto& k : kKeys)
+            comments.push_back(std::string(k.key) + "=" + SanitizeUtf8(tag_[k.field]));
         comments.insert(comments.end(), others_.begin(), others_.end());
         return Rewrite(comments, kMsgFileError);
     } catch (...) {

@@ -31,6 +31,10 @@ struct VorbisStreamInfo {
     // included, as found by the last read (0 when nothing was read).
     std::int32_t CommentSize = 0;
 
+    // The text of a field (the genre text for Field::Genre).
+    std::string& operator[](Field f);
+    const std::string& operator[](Field f) const;
+
     bool operator==(const VorbisStreamInfo&) const = default;
 };
 
@@ -75,7 +79,9 @@ public:
     const std::string& URL() const { return tag_.URL; }
     const std::string& EncodedBy() const { return tag_.EncodedBy; }
     std::uint8_t GenreID() const { return tag_.GenreID; }
+    const std::string& Value(Field f) const { return tag_[f]; }
 
+    void setValue(Field f, const std::string& v) { SetText(tag_[f], v); }
     void settrack(const std::string& v) { SetText(tag_.track, v); }
     void settitle(const std::string& v) { SetText(tag_.title, v); }
     void setartist(const std::string& v) { SetText(tag_.artist, v); }

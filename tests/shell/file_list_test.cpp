@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
 #include <QDir>
 #include <QFile>
 #include <QItemSelectionModel>
@@ -246,6 +247,32 @@ TEST_F(ListFixture, PopupOffersPlayAndDeleteTagsOnFilesOnly) {
     list.lbFile()->resize(300, 600);
     EXPECT_EQ(popupFor(RowOf("b.mp3")), std::pair(true, true));
     EXPECT_EQ(popupFor(RowOf("alpha")), std::pair(false, false));
+}
+
+// The list model keeps Qt's model contract through every rescan and reset,
+// as the views and selection models that bind to it rely on.
+TEST(FileTableModel, KeepsTheModelContractThroughRescans) {
+    Library lib;
+    FileTableModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    ScanOptions options;
+    const auto rows = ScanFolder(lib.root(), options);
+    ASSERT_TRUE(rows);
+    model.setRows(*rows);
+    ASSERT_EQ(model.rowCount(), static_cast<int>(rows->size()));
+    options.subfolders = true;
+    model.setRows(*ScanFolder(lib.root(), options));
+    model.setRows({});
+    EXPECT_EQ(model.rowCount(), 0);
+    model.setRows(*rows);
+    // Rows carry their path and kind for the commands; the parent row is never selectable.
+    for (int r = 0; r < model.rowCount(); ++r) {
+        const QModelIndex i = model.index(r);
+        const FileEntry& e = model.at(r);
+        EXPECT_EQ(i.data(FileTableModel::PathRole).toString(), e.Path());
+        EXPECT_EQ(i.data(FileTableModel::IsFileRole).toBool(), e.IsFile());
+        EXPECT_EQ(model.flags(i).testFlag(Qt::ItemIsSelectable), !e.IsParent());
+    }
 }
 
 }  // namespace
