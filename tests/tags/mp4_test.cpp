@@ -544,14 +544,14 @@ TEST_F(Mp4Test, TwoComponentsNeverWriteIntoEachOthersFile) {
     const Bytes bBefore = ReadAll(b);
     Mp4Tag first, second;
     first.setFileName(a);
-    second.setFileName(b);  // the module's current file is now b
+    second.setFileName(b);
     EXPECT_EQ(first.Title(), "A");
     first.setTitle("A2");
     second.setArtist("only in memory");
     ASSERT_TRUE(first.WriteTag()) << first.Error();
     EXPECT_EQ(MutagenDump(a)["\xC2\xA9nam"], json({"A2"}));
     EXPECT_EQ(ReadAll(b), bBefore);
-    // The second component's edit survived the switches and lands in its own file.
+    // The second component's edit survived the other save and lands in its own file.
     EXPECT_EQ(second.Title(), "B");
     ASSERT_TRUE(second.WriteTag()) << second.Error();
     EXPECT_EQ(MutagenDump(b)["\xC2\xA9"
