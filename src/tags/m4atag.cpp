@@ -110,6 +110,8 @@ struct StreamFacts {
     std::string encoder;
 };
 
+}  // namespace
+
 struct State {
     std::string fileName;
     bool loaded = false;
@@ -118,10 +120,11 @@ struct State {
     StreamFacts facts;
 };
 
-State& S() {
-    static State state;
-    return state;
+void StateDeleter::operator()(State* state) const noexcept {
+    delete state;
 }
+
+namespace {
 
 std::optional<std::uint32_t> ParseNumber(std::string_view s) {
     // Five digits are enough for 16-bit values and keep the sum from overflowing.
@@ -288,8 +291,7 @@ bool SameMetadata(const Metadata& a, const Metadata& b) {
     return a.fields == b.fields && a.tempo == b.tempo && a.covers == b.covers;
 }
 
-bool Load(const std::string& fileName) {
-    State& s = S();
+bool Load(State& s, const std::string& fileName) {
     s.fileName = fileName;
     s.loaded = false;
     s.read = s.current = Metadata{};
@@ -341,10 +343,25 @@ bool ChunkOffsetTablesFit(TagLib::MP4::File& file) {
     return true;
 }
 
-// Rewrites the current file so that it holds `want`. The whole file is
+// What the file is to hold after a save: `had` (the file as it is now) with
+// every value that `want` changes from what was read. Only the caller's own
+// edits go in; what another program changed since the read stays.
+Metadata Merge(const Metadata& had, const Metadata& read, const Metadata& want) {
+    Metadata out = had;
+    for (int f = 0; f < kFieldCount; ++f) {
+        if (want.fields[f] != read.fields[f])
+            out.fields[f] = want.fields[f];
+    }
+    if (want.tempo != read.tempo)
+        out.tempo = want.tempo;
+    if (want.covers != read.covers)
+        out.covers = want.covers;
+    return out;
+}
+
+// Rewrites the file of `s` with the edits of `want`. The whole file is
 // edited in memory, read back and compared before it replaces the original.
-bool Commit(const Metadata& want) {
-    State& s = S();
+bool Commit(State& s, const Metadata& want) {
     if (!s.loaded)
         return false;
     const std::string path = s.fileName;
@@ -366,7 +383,7 @@ bool Commit(const Metadata& want) {
     // the edit does not need a second copy of the file.
     content = TagLib::ByteVector();
 
-    Metadata had;
+    Metadata expected;
     StreamFacts before;
     {
         TagLib::MP4::File file(&stream, true);
@@ -374,9 +391,10 @@ bool Commit(const Metadata& want) {
             return false;
         // The file may have been changed by someone else since it was read:
         // compare with what it holds now, not with our old copy.
-        had = Extract(file);
+        const Metadata had = Extract(file);
         before = Facts(file, had);
-        Apply(*file.tag(), want, had);
+        expected = Merge(had, s.read, want);
+        Apply(*file.tag(), expected, had);
         if (!file.save())
             return false;
     }
@@ -387,7 +405,7 @@ bool Commit(const Metadata& want) {
             return false;
         const Metadata got = Extract(check);
         const StreamFacts after = Facts(check, got);
-        if (!SameMetadata(got, want) || after.lengthMs != before.lengthMs ||
+        if (!SameMetadata(got, expected) || after.lengthMs != before.lengthMs ||
             after.sampleRate != before.sampleRate || after.channels != before.channels)
             return false;
     }
@@ -403,7 +421,7 @@ bool Commit(const Metadata& want) {
     if (!r)
         return false;
     // Reading again gives the facts (file length, counts) of the new file.
-    Load(path);
+    Load(s, path);
     return true;
 }
 
@@ -418,9 +436,8 @@ std::int32_t CopyOut(std::string_view text, char* buffer, std::int32_t size) {
     return static_cast<std::int32_t>(text.size() > kMax ? kMax : text.size());
 }
 
-std::int32_t GetField(Field f, char* buffer, std::int32_t size) noexcept {
+std::int32_t GetField(const State& s, Field f, char* buffer, std::int32_t size) noexcept {
     try {
-        const State& s = S();
         return CopyOut(s.loaded ? std::string_view(s.current.fields[f]) : std::string_view(),
                        buffer, size);
     } catch (...) {
@@ -428,9 +445,8 @@ std::int32_t GetField(Field f, char* buffer, std::int32_t size) noexcept {
     }
 }
 
-bool SetField(Field f, const char* text) noexcept {
+bool SetField(State& s, Field f, const char* text) noexcept {
     try {
-        State& s = S();
         if (!s.loaded || !text)
             return false;
         std::string value(text);
@@ -450,15 +466,13 @@ bool SetField(Field f, const char* text) noexcept {
     }
 }
 
-std::int32_t Fact(std::int32_t StreamFacts::*member) noexcept {
-    const State& s = S();
+std::int32_t Fact(const State& s, std::int32_t StreamFacts::*member) noexcept {
     return s.loaded ? s.facts.*member : -1;
 }
 
-std::int32_t GetFactText(const std::string StreamFacts::*member, char* buffer,
+std::int32_t GetFactText(const State& s, const std::string StreamFacts::*member, char* buffer,
                          std::int32_t size) noexcept {
     try {
-        const State& s = S();
         return CopyOut(s.loaded ? std::string_view(s.facts.*member) : std::string_view(), buffer,
                        size);
     } catch (...) {
@@ -515,75 +529,78 @@ bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size
 
 }  // namespace
 
-bool ReadMetaData(const char* fileName) {
+StatePtr NewState() {
+    return StatePtr(new State);
+}
+
+bool ReadMetaData(State& s, const char* fileName) {
     try {
         if (!fileName) {
-            S() = State{};
+            s = State{};
             return false;
         }
-        return Load(fileName);
+        return Load(s, fileName);
     } catch (...) {
-        S().loaded = false;
+        s.loaded = false;
         return false;
     }
 }
 
-std::int32_t GetFileName(char* buffer, std::int32_t size) {
+std::int32_t GetFileName(const State& s, char* buffer, std::int32_t size) {
     try {
-        return CopyOut(S().fileName, buffer, size);
+        return CopyOut(s.fileName, buffer, size);
     } catch (...) {
         return 0;
     }
 }
 
-std::int32_t GetTrack(char* b, std::int32_t n) {
-    return GetField(kTrack, b, n);
+std::int32_t GetTrack(const State& s, char* b, std::int32_t n) {
+    return GetField(s, kTrack, b, n);
 }
-std::int32_t GetTitle(char* b, std::int32_t n) {
-    return GetField(kTitle, b, n);
+std::int32_t GetTitle(const State& s, char* b, std::int32_t n) {
+    return GetField(s, kTitle, b, n);
 }
-std::int32_t GetArtist(char* b, std::int32_t n) {
-    return GetField(kArtist, b, n);
+std::int32_t GetArtist(const State& s, char* b, std::int32_t n) {
+    return GetField(s, kArtist, b, n);
 }
-std::int32_t GetAlbum(char* b, std::int32_t n) {
-    return GetField(kAlbum, b, n);
+std::int32_t GetAlbum(const State& s, char* b, std::int32_t n) {
+    return GetField(s, kAlbum, b, n);
 }
-std::int32_t GetYear(char* b, std::int32_t n) {
-    return GetField(kYear, b, n);
+std::int32_t GetYear(const State& s, char* b, std::int32_t n) {
+    return GetField(s, kYear, b, n);
 }
-std::int32_t GetComment(char* b, std::int32_t n) {
-    return GetField(kComment, b, n);
+std::int32_t GetComment(const State& s, char* b, std::int32_t n) {
+    return GetField(s, kComment, b, n);
 }
-std::int32_t GetLyrics(char* b, std::int32_t n) {
-    return GetField(kLyrics, b, n);
+std::int32_t GetLyrics(const State& s, char* b, std::int32_t n) {
+    return GetField(s, kLyrics, b, n);
 }
-std::int32_t GetComposer(char* b, std::int32_t n) {
-    return GetField(kComposer, b, n);
+std::int32_t GetComposer(const State& s, char* b, std::int32_t n) {
+    return GetField(s, kComposer, b, n);
 }
-std::int32_t GetOrigArtist(char* b, std::int32_t n) {
-    return GetField(kOrigArtist, b, n);
+std::int32_t GetOrigArtist(const State& s, char* b, std::int32_t n) {
+    return GetField(s, kOrigArtist, b, n);
 }
-std::int32_t GetCopyright(char* b, std::int32_t n) {
-    return GetField(kCopyright, b, n);
+std::int32_t GetCopyright(const State& s, char* b, std::int32_t n) {
+    return GetField(s, kCopyright, b, n);
 }
-std::int32_t GetURL(char* b, std::int32_t n) {
-    return GetField(kURL, b, n);
+std::int32_t GetURL(const State& s, char* b, std::int32_t n) {
+    return GetField(s, kURL, b, n);
 }
-std::int32_t GetEncodedBy(char* b, std::int32_t n) {
-    return GetField(kEncodedBy, b, n);
+std::int32_t GetEncodedBy(const State& s, char* b, std::int32_t n) {
+    return GetField(s, kEncodedBy, b, n);
 }
-std::int32_t GetGenre(char* b, std::int32_t n) {
-    return GetField(kGenre, b, n);
+std::int32_t GetGenre(const State& s, char* b, std::int32_t n) {
+    return GetField(s, kGenre, b, n);
 }
-std::int32_t GetCodec(char* b, std::int32_t n) {
-    return GetFactText(&StreamFacts::codec, b, n);
+std::int32_t GetCodec(const State& s, char* b, std::int32_t n) {
+    return GetFactText(s, &StreamFacts::codec, b, n);
 }
-std::int32_t GetEncoder(char* b, std::int32_t n) {
-    return GetFactText(&StreamFacts::encoder, b, n);
+std::int32_t GetEncoder(const State& s, char* b, std::int32_t n) {
+    return GetFactText(s, &StreamFacts::encoder, b, n);
 }
-std::int32_t GetChannelMode(char* b, std::int32_t n) {
+std::int32_t GetChannelMode(const State& s, char* b, std::int32_t n) {
     try {
-        const State& s = S();
         std::string mode;
         if (s.loaded) {
             const int c = s.facts.channels;
@@ -595,73 +612,68 @@ std::int32_t GetChannelMode(char* b, std::int32_t n) {
     }
 }
 
-bool SetTrack(const char* t) {
-    return SetField(kTrack, t);
+bool SetTrack(State& s, const char* t) {
+    return SetField(s, kTrack, t);
 }
-bool SetTitle(const char* t) {
-    return SetField(kTitle, t);
+bool SetTitle(State& s, const char* t) {
+    return SetField(s, kTitle, t);
 }
-bool SetArtist(const char* t) {
-    return SetField(kArtist, t);
+bool SetArtist(State& s, const char* t) {
+    return SetField(s, kArtist, t);
 }
-bool SetAlbum(const char* t) {
-    return SetField(kAlbum, t);
+bool SetAlbum(State& s, const char* t) {
+    return SetField(s, kAlbum, t);
 }
-bool SetYear(const char* t) {
-    return SetField(kYear, t);
+bool SetYear(State& s, const char* t) {
+    return SetField(s, kYear, t);
 }
-bool SetComment(const char* t) {
-    return SetField(kComment, t);
+bool SetComment(State& s, const char* t) {
+    return SetField(s, kComment, t);
 }
-bool SetLyrics(const char* t) {
-    return SetField(kLyrics, t);
+bool SetLyrics(State& s, const char* t) {
+    return SetField(s, kLyrics, t);
 }
-bool SetComposer(const char* t) {
-    return SetField(kComposer, t);
+bool SetComposer(State& s, const char* t) {
+    return SetField(s, kComposer, t);
 }
-bool SetOrigArtist(const char* t) {
-    return SetField(kOrigArtist, t);
+bool SetOrigArtist(State& s, const char* t) {
+    return SetField(s, kOrigArtist, t);
 }
-bool SetCopyright(const char* t) {
-    return SetField(kCopyright, t);
+bool SetCopyright(State& s, const char* t) {
+    return SetField(s, kCopyright, t);
 }
-bool SetURL(const char* t) {
-    return SetField(kURL, t);
+bool SetURL(State& s, const char* t) {
+    return SetField(s, kURL, t);
 }
-bool SetEncodedBy(const char* t) {
-    return SetField(kEncodedBy, t);
+bool SetEncodedBy(State& s, const char* t) {
+    return SetField(s, kEncodedBy, t);
 }
-bool SetGenre(const char* t) {
-    return SetField(kGenre, t);
+bool SetGenre(State& s, const char* t) {
+    return SetField(s, kGenre, t);
 }
 
-std::int32_t GetFileLength() {
-    const State& s = S();
+std::int32_t GetFileLength(const State& s) {
     if (!s.loaded || s.facts.fileLength < 0 || s.facts.fileLength > kMaxFileBytes)
         return -1;
     return static_cast<std::int32_t>(s.facts.fileLength);
 }
-std::int32_t GetFrequency() {
-    return Fact(&StreamFacts::sampleRate);
+std::int32_t GetFrequency(const State& s) {
+    return Fact(s, &StreamFacts::sampleRate);
 }
-std::int32_t GetBitrate() {
-    return Fact(&StreamFacts::bitrate);
+std::int32_t GetBitrate(const State& s) {
+    return Fact(s, &StreamFacts::bitrate);
 }
-std::int32_t GetBMP() {
-    const State& s = S();
+std::int32_t GetBMP(const State& s) {
     return s.loaded ? s.current.tempo : -1;
 }
-std::int32_t GetImagesCount() {
-    const State& s = S();
+std::int32_t GetImagesCount(const State& s) {
     return s.loaded ? static_cast<std::int32_t>(s.current.covers.size()) : -1;
 }
-double GetDuration() {
-    const State& s = S();
+double GetDuration(const State& s) {
     return s.loaded ? s.facts.lengthMs / 1000.0 : -1.0;
 }
 
-bool SetBMP(std::int32_t value) {
-    State& s = S();
+bool SetBMP(State& s, std::int32_t value) {
     if (value < 0)
         return true;
     if (!s.loaded || value > kMaxTempo)
@@ -670,17 +682,16 @@ bool SetBMP(std::int32_t value) {
     return true;
 }
 
-bool SaveMetaData() {
+bool SaveMetaData(State& s) {
     try {
-        return Commit(S().current);
+        return Commit(s, s.current);
     } catch (...) {
         return false;
     }
 }
 
-bool SaveImageToFile(std::int32_t index, const char* fileName) {
+bool SaveImageToFile(const State& s, std::int32_t index, const char* fileName) {
     try {
-        const State& s = S();
         if (!s.loaded || !fileName || index < 0 ||
             static_cast<std::size_t>(index) >= s.current.covers.size())
             return false;
@@ -692,22 +703,20 @@ bool SaveImageToFile(std::int32_t index, const char* fileName) {
     }
 }
 
-bool DeleteImage(std::int32_t index) {
+bool DeleteImage(State& s, std::int32_t index) {
     try {
-        State& s = S();
         if (!s.loaded || index < 0 || static_cast<std::size_t>(index) >= s.current.covers.size())
             return false;
         Metadata want = s.current;
         want.covers.erase(want.covers.begin() + index);
-        return Commit(want);
+        return Commit(s, want);
     } catch (...) {
         return false;
     }
 }
 
-bool AddImage(std::int32_t position, const char* fileName) {
+bool AddImage(State& s, std::int32_t position, const char* fileName) {
     try {
-        State& s = S();
         if (!s.loaded || !fileName || position < 0 ||
             static_cast<std::size_t>(position) > s.current.covers.size())
             return false;
@@ -719,14 +728,19 @@ bool AddImage(std::int32_t position, const char* fileName) {
                     TagLib::ByteVector(reinterpret_cast<const char*>(bytes->data()),
                                        static_cast<unsigned>(bytes->size()))};
         want.covers.insert(want.covers.begin() + position, std::move(cover));
-        return Commit(want);
+        return Commit(s, want);
     } catch (...) {
         return false;
     }
 }
 
-const char* GetMIME(std::int32_t index) {
-    const State& s = S();
+std::int64_t GetImageSize(const State& s, std::int32_t index) {
+    if (!s.loaded || index < 0 || static_cast<std::size_t>(index) >= s.current.covers.size())
+        return -1;
+    return static_cast<std::int64_t>(s.current.covers[static_cast<std::size_t>(index)].data.size());
+}
+
+const char* GetMIME(const State& s, std::int32_t index) {
     if (!s.loaded || index < 0 || static_cast<std::size_t>(index) >= s.current.covers.size())
         return "";
     switch (s.current.covers[static_cast<std::size_t>(index)].format) {

@@ -1,7 +1,8 @@
-// MP4 metadata (M4A, MP4) as a small function table over TagLib. The module
-// holds one current file: ReadMetaData loads it, the getters and setters work
-// on that copy in memory, and SaveMetaData, AddImage and DeleteImage write it
-// back. Texts are zero-terminated UTF-8.
+// MP4 metadata (M4A, MP4) as a small function table over TagLib. Each caller
+// owns a State for its file: ReadMetaData loads it, the getters and setters
+// work on that copy in memory, and SaveMetaData, AddImage and DeleteImage
+// write it back. States share nothing, so any number of files can be open
+// and edited at once. Texts are zero-terminated UTF-8.
 //
 // Where each field lives in the file:
 //   Track "trkn" ("n" or "n/total")   Title "\xa9nam"      Artist "\xa9ART"
@@ -22,11 +23,14 @@
 //
 // Saving never touches the original until the new content is complete: the
 // file is rewritten in memory, read back and compared, and only then put in
-// place by SafeReplace.
+// place by SafeReplace. A save writes the values changed since the read onto
+// the file as it is at the time of the save; every other item stays as the
+// file holds it then.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace sondrel::m4atag {
 
@@ -40,72 +44,84 @@ inline constexpr std::size_t kMaxTextBytes = 16 * 1024 * 1024;
 inline constexpr std::int32_t kMaxTrackNumber = 32767;
 inline constexpr std::int32_t kMaxTempo = 32767;
 
-// Makes `fileName` the current file and reads its metadata. False when the
-// file is missing, unreadable or not an MP4 file; the module then holds no
+// One file's metadata as read and as edited since; owned by one caller.
+struct State;
+struct StateDeleter {
+    void operator()(State* state) const noexcept;
+};
+using StatePtr = std::unique_ptr<State, StateDeleter>;
+// A state that holds no file.
+StatePtr NewState();
+
+// Reads the metadata of `fileName` into `s`, dropping what it held. False
+// when the file is missing, unreadable or not an MP4 file; `s` then holds no
 // metadata (GetFileName still gives the name).
-bool ReadMetaData(const char* fileName);
+bool ReadMetaData(State& s, const char* fileName);
 
 // Text getters: copy at most size - 1 bytes (never cutting a character) and
 // a terminating zero into `buffer`; return the full length in bytes. Pass
 // (nullptr, 0) to learn the length. Empty when no metadata is held.
-std::int32_t GetFileName(char* buffer, std::int32_t size);
-std::int32_t GetTrack(char* buffer, std::int32_t size);
-std::int32_t GetTitle(char* buffer, std::int32_t size);
-std::int32_t GetArtist(char* buffer, std::int32_t size);
-std::int32_t GetAlbum(char* buffer, std::int32_t size);
-std::int32_t GetYear(char* buffer, std::int32_t size);
-std::int32_t GetComment(char* buffer, std::int32_t size);
-std::int32_t GetLyrics(char* buffer, std::int32_t size);
-std::int32_t GetComposer(char* buffer, std::int32_t size);
-std::int32_t GetOrigArtist(char* buffer, std::int32_t size);
-std::int32_t GetCopyright(char* buffer, std::int32_t size);
-std::int32_t GetURL(char* buffer, std::int32_t size);
-std::int32_t GetEncodedBy(char* buffer, std::int32_t size);
-std::int32_t GetGenre(char* buffer, std::int32_t size);
-std::int32_t GetCodec(char* buffer, std::int32_t size);
-std::int32_t GetEncoder(char* buffer, std::int32_t size);
-std::int32_t GetChannelMode(char* buffer, std::int32_t size);
+std::int32_t GetFileName(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetTrack(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetTitle(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetArtist(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetAlbum(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetYear(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetComment(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetLyrics(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetComposer(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetOrigArtist(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetCopyright(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetURL(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetEncodedBy(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetGenre(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetCodec(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetEncoder(const State& s, char* buffer, std::int32_t size);
+std::int32_t GetChannelMode(const State& s, char* buffer, std::int32_t size);
 
 // Setters change the copy in memory only. False when no metadata is held,
 // for a null, malformed-UTF-8 or over-long text, and for a track that is
 // not "n" or "n/total".
-bool SetTrack(const char* text);
-bool SetTitle(const char* text);
-bool SetArtist(const char* text);
-bool SetAlbum(const char* text);
-bool SetYear(const char* text);
-bool SetComment(const char* text);
-bool SetLyrics(const char* text);
-bool SetComposer(const char* text);
-bool SetOrigArtist(const char* text);
-bool SetCopyright(const char* text);
-bool SetURL(const char* text);
-bool SetEncodedBy(const char* text);
-bool SetGenre(const char* text);
+bool SetTrack(State& s, const char* text);
+bool SetTitle(State& s, const char* text);
+bool SetArtist(State& s, const char* text);
+bool SetAlbum(State& s, const char* text);
+bool SetYear(State& s, const char* text);
+bool SetComment(State& s, const char* text);
+bool SetLyrics(State& s, const char* text);
+bool SetComposer(State& s, const char* text);
+bool SetOrigArtist(State& s, const char* text);
+bool SetCopyright(State& s, const char* text);
+bool SetURL(State& s, const char* text);
+bool SetEncodedBy(State& s, const char* text);
+bool SetGenre(State& s, const char* text);
 
 // -1 when no metadata is held (and for a file too large to report).
-std::int32_t GetFileLength();
-std::int32_t GetFrequency();  // Hz
-std::int32_t GetBitrate();    // kbit/s
-std::int32_t GetBMP();
-std::int32_t GetImagesCount();
-double GetDuration();  // seconds
+std::int32_t GetFileLength(const State& s);
+std::int32_t GetFrequency(const State& s);  // Hz
+std::int32_t GetBitrate(const State& s);    // kbit/s
+std::int32_t GetBMP(const State& s);
+std::int32_t GetImagesCount(const State& s);
+double GetDuration(const State& s);  // seconds
 
 // A negative value means "leave the tempo alone" and is accepted at any
 // time; 0 removes the tempo; above kMaxTempo is refused.
-bool SetBMP(std::int32_t value);
+bool SetBMP(State& s, std::int32_t value);
 
-// Writes the copy in memory into the current file and reads it again.
-bool SaveMetaData();
+// Writes the edits in memory into the file and reads it again. On failure
+// the file is as it was and `s` still holds the edits.
+bool SaveMetaData(State& s);
 
 // Pictures. Export writes picture `index` to `fileName`. Delete and add
-// change the file at once (with every field as it is in memory); `position`
+// change the file at once (with every edit held in memory); `position`
 // runs from 0 (first) to the count (append). GetMIME gives "image/jpg",
 // "image/png", "image/bmp", "image/gif", "application/octet-stream", or an
 // empty text for an index outside the list; the text is never freed.
-bool SaveImageToFile(std::int32_t index, const char* fileName);
-bool DeleteImage(std::int32_t index);
-bool AddImage(std::int32_t position, const char* fileName);
-const char* GetMIME(std::int32_t index);
+bool SaveImageToFile(const State& s, std::int32_t index, const char* fileName);
+bool DeleteImage(State& s, std::int32_t index);
+bool AddImage(State& s, std::int32_t position, const char* fileName);
+const char* GetMIME(const State& s, std::int32_t index);
+// Bytes of picture `index` as read; -1 for an index outside the list.
+std::int64_t GetImageSize(const State& s, std::int32_t index);
 
 }  // namespace sondrel::m4atag

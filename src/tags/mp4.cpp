@@ -1,7 +1,6 @@
 #include "tags/mp4.h"
 
 #include <cstring>
-#include <string_view>
 
 #include "tags/m4atag.h"
 
@@ -12,58 +11,30 @@ namespace {
 // The component has no events: failures are reported through Error only.
 constexpr bool kNotify = false;
 
-std::string ModuleFileName() {
-    const std::int32_t len = m4atag::GetFileName(nullptr, 0);
-    if (len < 1)
-        return {};
-    std::string buf(static_cast<std::size_t>(len) + 1, '\0');
-    m4atag::GetFileName(buf.data(), len + 1);
-    buf.resize(std::strlen(buf.c_str()));
-    return buf;
-}
-
 }  // namespace
 
-bool Mp4Tag::Own() {
-    // A name with a zero byte inside would reach the module cut short.
-    if (fileName_.empty() || fileName_.find('\0') != std::string::npos)
-        return false;
-    if (ModuleFileName() == fileName_)
-        return true;
-    valid_ = m4atag::ReadMetaData(fileName_.c_str());
-    // Edits not yet saved are made again on the fresh copy.
-    if (valid_) {
-        for (const auto& [set, value] : pending_)
-            set(value.c_str());
-        if (pendingBmp_ >= 0)
-            m4atag::SetBMP(pendingBmp_);
-    }
-    return valid_;
-}
-
-void Mp4Tag::Saved() {
-    pending_.clear();
-    pendingBmp_ = -1;
-}
+Mp4Tag::Mp4Tag() : state_(m4atag::NewState()) {}
 
 void Mp4Tag::setFileName(const std::string& fileName) {
     fileName_ = fileName;
-    Saved();
     error_.clear();
-    valid_ = fileName_.find('\0') == std::string::npos && m4atag::ReadMetaData(fileName_.c_str());
-    if (!valid_)
+    // A name with a zero byte inside would reach the module cut short.
+    valid_ = fileName_.find('\0') == std::string::npos &&
+             m4atag::ReadMetaData(*state_, fileName_.c_str());
+    if (!valid_) {
+        // Nothing of an earlier file may stay readable under the new name.
+        m4atag::ReadMetaData(*state_, nullptr);
         Fail("Error reading metadata", kNotify);
+    }
     genreId_ = valid_ ? GenreIdOf(Genre()) : kGenreOther;
 }
 
-std::string Mp4Tag::Text(Getter get) {
-    if (!Own())
-        return {};
-    const std::int32_t len = get(nullptr, 0);
+std::string Mp4Tag::Text(Getter get) const {
+    const std::int32_t len = get(*state_, nullptr, 0);
     if (len < 1)
         return {};
     std::string buf(static_cast<std::size_t>(len) + 1, '\0');
-    get(buf.data(), len + 1);
+    get(*state_, buf.data(), len + 1);
     buf.resize(std::strlen(buf.c_str()));
     return buf;
 }
@@ -72,66 +43,64 @@ void Mp4Tag::SetText(Setter set, const std::string& value, const char* failure) 
     error_.clear();
     // The module takes zero-terminated texts: a text with a zero byte inside
     // would be stored cut short.
-    if (value.find('\0') != std::string::npos || !Own() || !set(value.c_str()))
+    if (value.find('\0') != std::string::npos || !set(*state_, value.c_str()))
         Fail(failure, kNotify);
-    else
-        pending_.emplace_back(set, value);
 }
 
-std::int32_t Mp4Tag::Number(std::int32_t (*get)(), const char* failure) {
+std::int32_t Mp4Tag::Number(std::int32_t (*get)(const m4atag::State&), const char* failure) {
     error_.clear();
-    const std::int32_t v = Own() ? get() : -1;
+    const std::int32_t v = get(*state_);
     if (v < 0)
         Fail(failure, kNotify);
     return v;
 }
 
-std::string Mp4Tag::Track() {
+std::string Mp4Tag::Track() const {
     return Text(m4atag::GetTrack);
 }
-std::string Mp4Tag::Title() {
+std::string Mp4Tag::Title() const {
     return Text(m4atag::GetTitle);
 }
-std::string Mp4Tag::Artist() {
+std::string Mp4Tag::Artist() const {
     return Text(m4atag::GetArtist);
 }
-std::string Mp4Tag::Album() {
+std::string Mp4Tag::Album() const {
     return Text(m4atag::GetAlbum);
 }
-std::string Mp4Tag::Year() {
+std::string Mp4Tag::Year() const {
     return Text(m4atag::GetYear);
 }
-std::string Mp4Tag::Comment() {
+std::string Mp4Tag::Comment() const {
     return Text(m4atag::GetComment);
 }
-std::string Mp4Tag::Lyrics() {
+std::string Mp4Tag::Lyrics() const {
     return Text(m4atag::GetLyrics);
 }
-std::string Mp4Tag::Composer() {
+std::string Mp4Tag::Composer() const {
     return Text(m4atag::GetComposer);
 }
-std::string Mp4Tag::OrigArtist() {
+std::string Mp4Tag::OrigArtist() const {
     return Text(m4atag::GetOrigArtist);
 }
-std::string Mp4Tag::Copyright() {
+std::string Mp4Tag::Copyright() const {
     return Text(m4atag::GetCopyright);
 }
-std::string Mp4Tag::URL() {
+std::string Mp4Tag::URL() const {
     return Text(m4atag::GetURL);
 }
-std::string Mp4Tag::EncodedBy() {
+std::string Mp4Tag::EncodedBy() const {
     return Text(m4atag::GetEncodedBy);
 }
-std::string Mp4Tag::Genre() {
+std::string Mp4Tag::Genre() const {
     return Text(m4atag::GetGenre);
 }
-std::string Mp4Tag::Codec() {
+std::string Mp4Tag::Codec() const {
     return Text(m4atag::GetCodec);
 }
-std::string Mp4Tag::Encoder() {
+std::string Mp4Tag::Encoder() const {
     return Text(m4atag::GetEncoder);
 }
-std::string Mp4Tag::ChannelMode() {
+std::string Mp4Tag::ChannelMode() const {
     return Text(m4atag::GetChannelMode);
 }
 
@@ -193,7 +162,7 @@ std::int32_t Mp4Tag::ImagesCount() {
 
 double Mp4Tag::DurationInSeconds() {
     error_.clear();
-    const double v = Own() ? m4atag::GetDuration() : -1.0;
+    const double v = m4atag::GetDuration(*state_);
     if (v < 0)
         Fail("Reading error duration", kNotify);
     return v;
@@ -201,27 +170,22 @@ double Mp4Tag::DurationInSeconds() {
 
 void Mp4Tag::setBMP(std::int32_t v) {
     error_.clear();
-    // A negative tempo means "leave it alone" and needs no file.
-    const bool ok = v < 0 ? m4atag::SetBMP(v) : Own() && m4atag::SetBMP(v);
-    if (!ok)
+    // A negative tempo means "leave it alone" and is accepted with no file.
+    if (!m4atag::SetBMP(*state_, v))
         Fail("Writing error BMP", kNotify);
-    else if (v >= 0)
-        pendingBmp_ = v;
 }
 
 bool Mp4Tag::WriteTag() {
     error_.clear();
-    if (Own() && m4atag::SaveMetaData()) {
-        Saved();
+    if (m4atag::SaveMetaData(*state_))
         return true;
-    }
     Fail("Writing error", kNotify);
     return false;
 }
 
 bool Mp4Tag::SaveImageToFile(std::int32_t index, const std::string& fileName) {
     error_.clear();
-    if (Own() && m4atag::SaveImageToFile(index, fileName.c_str()))
+    if (m4atag::SaveImageToFile(*state_, index, fileName.c_str()))
         return true;
     Fail("Error saving image", kNotify);
     return false;
@@ -229,26 +193,26 @@ bool Mp4Tag::SaveImageToFile(std::int32_t index, const std::string& fileName) {
 
 bool Mp4Tag::DeleteImage(std::int32_t index) {
     error_.clear();
-    if (Own() && m4atag::DeleteImage(index)) {
-        Saved();
+    if (m4atag::DeleteImage(*state_, index))
         return true;
-    }
     Fail("Error deleting image", kNotify);
     return false;
 }
 
 bool Mp4Tag::AddImage(std::int32_t position, const std::string& fileName) {
     error_.clear();
-    if (Own() && m4atag::AddImage(position, fileName.c_str())) {
-        Saved();
+    if (m4atag::AddImage(*state_, position, fileName.c_str()))
         return true;
-    }
     Fail("Error adding image", kNotify);
     return false;
 }
 
-std::string Mp4Tag::GetMIME(std::int32_t index) {
-    return Own() ? std::string(m4atag::GetMIME(index)) : std::string();
+std::string Mp4Tag::GetMIME(std::int32_t index) const {
+    return m4atag::GetMIME(*state_, index);
+}
+
+std::int64_t Mp4Tag::PictureSize(int index) const {
+    return m4atag::GetImageSize(*state_, index);
 }
 
 }  // namespace sondrel

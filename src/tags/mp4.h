@@ -1,46 +1,44 @@
 // Mp4Tag: the tag component of MP4, M4A and AAC files. Each property and
-// operation is one call into the m4atag module, which holds the current
-// file's metadata; the component keeps only its file name, GenreID and the
-// outcome of the last call.
-//
-// The module has one current file for the whole program. When another
-// component has made a different file current since this one read its own,
-// the component reads its file again (and repeats its unsaved edits) before
-// going on, so its values and writes never land in someone else's file.
+// operation is one call into the m4atag module on the component's own
+// m4atag::State, which holds what was read from its file and the edits made
+// since; the component adds its file name, GenreID and the outcome of the
+// last call. Components share nothing: several can hold and edit files at
+// the same time.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <utility>
-#include <vector>
 
+#include "tags/m4atag.h"
 #include "tags/tag_model.h"
 
 namespace sondrel {
 
 class Mp4Tag : public TagComponent {
 public:
+    Mp4Tag();
+
     const std::string& FileName() const { return fileName_; }
     // Reads the file at once; Valid tells whether it holds MP4 metadata.
     void setFileName(const std::string& fileName);
 
-    // Texts of the current file (empty when it is not Valid).
-    std::string Track();
-    std::string Title();
-    std::string Artist();
-    std::string Album();
-    std::string Year();
-    std::string Comment();
-    std::string Lyrics();
-    std::string Composer();
-    std::string OrigArtist();
-    std::string Copyright();
-    std::string URL();
-    std::string EncodedBy();
-    std::string Genre();
-    std::string Codec();
-    std::string Encoder();
-    std::string ChannelMode();
+    // Texts as read and edited (empty when the file is not Valid).
+    std::string Track() const;
+    std::string Title() const;
+    std::string Artist() const;
+    std::string Album() const;
+    std::string Year() const;
+    std::string Comment() const;
+    std::string Lyrics() const;
+    std::string Composer() const;
+    std::string OrigArtist() const;
+    std::string Copyright() const;
+    std::string URL() const;
+    std::string EncodedBy() const;
+    std::string Genre() const;
+    std::string Codec() const;
+    std::string Encoder() const;
+    std::string ChannelMode() const;
 
     // Change the values in memory; WriteTag puts them into the file.
     void setTrack(const std::string& v);
@@ -76,24 +74,21 @@ public:
     bool SaveImageToFile(std::int32_t index, const std::string& fileName);
     bool DeleteImage(std::int32_t index);
     bool AddImage(std::int32_t position, const std::string& fileName);
-    std::string GetMIME(std::int32_t index);
+    std::string GetMIME(std::int32_t index) const;
+    // Bytes of picture `index` as read; -1 for an index outside the list
+    // or when the file is not Valid.
+    std::int64_t PictureSize(int index) const;
 
 private:
-    // Makes this component's file the module's current one again when
-    // another component has switched it; false when it cannot be read.
-    bool Own();
-    // Forgets the edits kept for Own once they are in the file.
-    void Saved();
-    using Getter = std::int32_t (*)(char*, std::int32_t);
-    using Setter = bool (*)(const char*);
-    std::string Text(Getter get);
+    using Getter = std::int32_t (*)(const m4atag::State&, char*, std::int32_t);
+    using Setter = bool (*)(m4atag::State&, const char*);
+    std::string Text(Getter get) const;
     void SetText(Setter set, const std::string& value, const char* failure);
-    std::int32_t Number(std::int32_t (*get)(), const char* failure);
+    std::int32_t Number(std::int32_t (*get)(const m4atag::State&), const char* failure);
 
     std::string fileName_;
     std::int32_t genreId_ = kGenreOther;
-    std::vector<std::pair<Setter, std::string>> pending_;
-    std::int32_t pendingBmp_ = -1;
+    m4atag::StatePtr state_;  // never null
 };
 
 }  // namespace sondrel

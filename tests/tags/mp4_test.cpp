@@ -103,11 +103,14 @@ constexpr int kJpeg = 13, kPng = 14;
 const std::string kOrigArtistKey = "----:com.apple.iTunes:ORIGINAL ARTIST";
 const std::string kUrlKey = "----:com.apple.iTunes:URL";
 const std::string kMoodKey = "----:com.apple.iTunes:MOOD";
+const std::string kAlbumKey =
+    "\xC2\xA9"
+    "alb";
 
 // Every mapped item, as mutagen writes it, with the value the component shows.
 struct MappedItem {
     std::string key;
-    std::string (Mp4Tag::*get)();
+    std::string (Mp4Tag::*get)() const;
     void (Mp4Tag::*set)(const std::string&);
     std::string written;  // what mutagen puts into the file
     std::string edited;   // what we save over it
@@ -256,7 +259,7 @@ TEST_F(Mp4Test, SavedFieldsReachMutagenAndUnmappedItemsSurvive) {
     ASSERT_FALSE(after.is_discarded());
     for (const auto& item : MappedItems())
         EXPECT_EQ(after.value(item.key, json()), json({item.edited})) << item.key;
-    EXPECT_EQ(after["trkn"], json({{7, 9}}));
+    EXPECT_EQ(after.value("trkn", json()), json({{7, 9}}));
     // Not mapped by us: must come back exactly as mutagen wrote them.
     for (const std::string key : {"tmpo", "cpil", "aART", "\xC2\xA9grp", kMoodKey.c_str(), "covr"})
         EXPECT_EQ(after.value(key, json()), before[key]) << key;
@@ -541,14 +544,14 @@ TEST_F(Mp4Test, TwoComponentsNeverWriteIntoEachOthersFile) {
     const Bytes bBefore = ReadAll(b);
     Mp4Tag first, second;
     first.setFileName(a);
-    second.setFileName(b);  // the module's current file is now b
+    second.setFileName(b);
     EXPECT_EQ(first.Title(), "A");
     first.setTitle("A2");
     second.setArtist("only in memory");
     ASSERT_TRUE(first.WriteTag()) << first.Error();
     EXPECT_EQ(MutagenDump(a)["\xC2\xA9nam"], json({"A2"}));
     EXPECT_EQ(ReadAll(b), bBefore);
-    // The second component's edit survived the switches and lands in its own file.
+    // The second component's edit survived the other save and lands in its own file.
     EXPECT_EQ(second.Title(), "B");
     ASSERT_TRUE(second.WriteTag()) << second.Error();
     EXPECT_EQ(MutagenDump(b)["\xC2\xA9"
@@ -559,6 +562,124 @@ TEST_F(Mp4Test, TwoComponentsNeverWriteIntoEachOthersFile) {
                                 "ART"));
 }
 
+// Two components on two files, edits and saves interleaved: each file gets
+// its own values only, and saving one leaves the other's bytes alone.
+TEST_F(Mp4Test, InterleavedComponentsKeepToTheirOwnFiles) {
+    const std::string a = Make("a.m4a", {{"\xC2\xA9nam", {"A"}}, {kAlbumKey, {"Album A"}}});
+    const std::string b = Make("b.m4a", {{"\xC2\xA9nam", {"B"}}, {"trkn", {2, 5}}});
+    Mp4Tag first, second;
+    first.setFileName(a);
+    second.setFileName(b);
+    ASSERT_TRUE(first.Valid() && second.Valid());
+
+    first.setTitle("A2");
+    second.setTitle("B2");
+    second.setBMP(90);
+    EXPECT_EQ(first.Title(), "A2");
+    EXPECT_EQ(second.Title(), "B2");
+    EXPECT_EQ(first.Album(), "Album A");
+    EXPECT_EQ(second.Album(), "");
+    EXPECT_EQ(first.Track(), "");
+    EXPECT_EQ(second.Track(), "2/5");
+    EXPECT_EQ(first.BMP(), 0);
+    EXPECT_EQ(second.BMP(), 90);
+
+    const Bytes bBefore = ReadAll(b);
+    ASSERT_TRUE(first.WriteTag()) << first.Error();
+    EXPECT_EQ(ReadAll(b), bBefore);
+    EXPECT_EQ(second.Title(), "B2");  // still held, not yet in the file
+    EXPECT_EQ(first.Title(), "A2");
+
+    const Bytes aAfter = ReadAll(a);
+    ASSERT_TRUE(second.WriteTag()) << second.Error();
+    EXPECT_EQ(ReadAll(a), aAfter);
+
+    const json dumpA = MutagenDump(a), dumpB = MutagenDump(b);
+    EXPECT_EQ(dumpA.value("\xC2\xA9nam", json()), json({"A2"}));
+    EXPECT_EQ(dumpA.value(kAlbumKey, json()), json({"Album A"}));
+    EXPECT_FALSE(dumpA.contains("tmpo"));
+    EXPECT_FALSE(dumpA.contains("trkn"));
+    EXPECT_EQ(dumpB.value("\xC2\xA9nam", json()), json({"B2"}));
+    EXPECT_EQ(dumpB.value("tmpo", json()), json({90}));
+    EXPECT_EQ(dumpB.value("trkn", json()), json({{2, 5}}));
+    EXPECT_FALSE(dumpB.contains(kAlbumKey));
+}
+
+// What one component shows never depends on what another did in between:
+// not on another component reading some other file, nor on the unsaved
+// edits of another component on the same file.
+TEST_F(Mp4Test, AComponentShowsWhatItReadWhateverOthersDo) {
+    const std::string a = Make("a.m4a", {{"\xC2\xA9nam", {"A"}}, {kAlbumKey, {"Album A"}}});
+    const std::string b = Make("b.m4a", {{"\xC2\xA9nam", {"B"}}});
+    Mp4Tag first, other, sameFile;
+    first.setFileName(a);
+    first.setTitle("A2");
+    // Another program changes the file after the read; using a component on
+    // another file must not make `first` pick that up half-way.
+    ASSERT_TRUE(MutagenTag(a, {{kAlbumKey, {"changed outside"}}}));
+    other.setFileName(b);
+    EXPECT_EQ(other.Title(), "B");
+    EXPECT_EQ(first.Album(), "Album A");
+    EXPECT_EQ(first.Title(), "A2");
+
+    // A second component on the same file sees the file, not first's edit.
+    sameFile.setFileName(a);
+    EXPECT_EQ(sameFile.Title(), "A");
+    sameFile.setArtist("from the second");
+    EXPECT_EQ(first.Artist(), "");
+
+    // The save writes only first's own edit: the album the other program
+    // wrote stays, and the second component's unsaved artist is not in it.
+    ASSERT_TRUE(first.WriteTag()) << first.Error();
+    const json after = MutagenDump(a);
+    EXPECT_EQ(after.value("\xC2\xA9nam", json()), json({"A2"}));
+    EXPECT_EQ(after.value(kAlbumKey, json()), json({"changed outside"}));
+    EXPECT_FALSE(
+        after.contains("\xC2\xA9"
+                       "ART"));
+    // The save read the file again.
+    EXPECT_EQ(first.Album(), "changed outside");
+}
+
+TEST_F(Mp4Test, PictureSizesComeFromTheRead) {
+    const std::string tagged = MakeFullyTagged("sizes.m4a");
+    const std::string plain = Make("plain.m4a");
+    const std::string broken = dir_.file("broken.m4a");
+    WriteAll(broken, std::string("not an mp4 file at all"));
+    const auto jpeg = static_cast<std::int64_t>(JpegBytes().size());
+    const auto png = static_cast<std::int64_t>(PngBytes().size());
+    ASSERT_NE(jpeg, png);
+    struct Case {
+        std::string path;
+        int index;
+        std::int64_t size;
+    };
+    const std::vector<Case> cases = {
+        {tagged, 0, jpeg}, {tagged, 1, png}, {tagged, 2, -1},
+        {tagged, -1, -1},  {plain, 0, -1},   {broken, 0, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::filesystem::path(c.path).filename().string() + " #" +
+                     std::to_string(c.index));
+        Mp4Tag tag;
+        tag.setFileName(c.path);
+        EXPECT_EQ(tag.PictureSize(c.index), c.size);
+    }
+
+    // After adding and deleting, the sizes follow the file.
+    Mp4Tag tag;
+    tag.setFileName(plain);
+    WriteAll(dir_.file("cover.png"), PngBytes());
+    ASSERT_TRUE(tag.AddImage(0, dir_.file("cover.png"))) << tag.Error();
+    WriteAll(dir_.file("cover.jpg"), JpegBytes());
+    ASSERT_TRUE(tag.AddImage(0, dir_.file("cover.jpg"))) << tag.Error();
+    EXPECT_EQ(tag.PictureSize(0), jpeg);
+    EXPECT_EQ(tag.PictureSize(1), png);
+    ASSERT_TRUE(tag.DeleteImage(0)) << tag.Error();
+    EXPECT_EQ(tag.PictureSize(0), png);
+    EXPECT_EQ(tag.PictureSize(1), -1);
+}
+
 TEST_F(Mp4Test, SaveKeepsItemsAddedByAnotherProgramSinceTheRead) {
     const std::string path = Make("race.m4a", {{"\xC2\xA9nam", {"T"}}});
     Mp4Tag tag;
@@ -567,10 +688,54 @@ TEST_F(Mp4Test, SaveKeepsItemsAddedByAnotherProgramSinceTheRead) {
     tag.setArtist("ours");
     ASSERT_TRUE(tag.WriteTag()) << tag.Error();
     const json after = MutagenDump(path);
-    EXPECT_EQ(after["\xC2\xA9grp"], json({"added later"}));
+    EXPECT_EQ(after.value("\xC2\xA9grp", json()), json({"added later"}));
     EXPECT_EQ(after["\xC2\xA9"
                     "ART"],
               json({"ours"}));
+}
+
+// A chunk-offset table whose entry count claims more entries than its atom
+// holds is refused at save time, before TagLib would rewrite it.
+TEST_F(Mp4Test, SaveRefusesAChunkOffsetTableLongerThanItsAtom) {
+    const Bytes good = ReadAll(Make("source.m4a"));
+    const std::string text(good.begin(), good.end());
+    const std::size_t at = text.find("stco");
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_GE(at, 4u);
+    auto be32 = [&good](std::size_t pos) {
+        return std::uint32_t{good[pos]} << 24 | std::uint32_t{good[pos + 1]} << 16 |
+               std::uint32_t{good[pos + 2]} << 8 | good[pos + 3];
+    };
+    const std::uint32_t atomSize = be32(at - 4);
+    ASSERT_GE(atomSize, 16u);
+    const std::uint32_t fits = (atomSize - 16) / 4;
+    ASSERT_EQ(be32(at + 8), fits);  // ffmpeg writes the table full
+    struct Case {
+        std::uint32_t count;
+        bool saved;
+    };
+    for (const auto& c : std::vector<Case>{{fits, true}, {fits + 1, false}, {0xFFFFFFFFu, false}}) {
+        SCOPED_TRACE("entry count " + std::to_string(c.count));
+        Bytes bytes = good;
+        for (int i = 0; i < 4; ++i)
+            bytes[at + 8 + static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(c.count >> (24 - 8 * i));
+        const std::string path = dir_.file("offsets.m4a");
+        WriteAll(path, bytes);
+        Mp4Tag tag;
+        tag.setFileName(path);
+        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        tag.setTitle("new title");
+        EXPECT_EQ(tag.WriteTag(), c.saved);
+        if (c.saved) {
+            EXPECT_EQ(MutagenDump(path).value("\xC2\xA9nam", json()), json({"new title"}));
+        } else {
+            EXPECT_EQ(tag.Error(), "Writing error");
+            EXPECT_EQ(ReadAll(path), bytes);
+            // The edit is still held, not lost with the refusal.
+            EXPECT_EQ(tag.Title(), "new title");
+        }
+    }
 }
 
 // Damaged files: bytes of the atom tree overwritten or the file cut at many
@@ -618,8 +783,9 @@ TEST_F(Mp4Test, DamagedAtomTreesNeverCrash) {
 TEST_F(Mp4Test, TextGettersCopyWholeCharactersAndReportTheFullLength) {
     const std::string title = "ab\xC3\xA9";  // 4 bytes, the last character takes two
     const std::string path = Make("buffers.m4a", {{"\xC2\xA9nam", {title}}});
-    ASSERT_TRUE(m4atag::ReadMetaData(path.c_str()));
-    EXPECT_EQ(m4atag::GetTitle(nullptr, 0), 4);
+    const m4atag::StatePtr state = m4atag::NewState();
+    ASSERT_TRUE(m4atag::ReadMetaData(*state, path.c_str()));
+    EXPECT_EQ(m4atag::GetTitle(*state, nullptr, 0), 4);
     struct Case {
         std::int32_t size;
         std::string copied;
@@ -627,13 +793,20 @@ TEST_F(Mp4Test, TextGettersCopyWholeCharactersAndReportTheFullLength) {
     for (const auto& c : std::vector<Case>{{5, title}, {4, "ab"}, {3, "ab"}, {1, ""}}) {
         char buf[8];
         std::fill(std::begin(buf), std::end(buf), 'X');
-        EXPECT_EQ(m4atag::GetTitle(buf, c.size), 4);
+        EXPECT_EQ(m4atag::GetTitle(*state, buf, c.size), 4);
         EXPECT_EQ(std::string(buf), c.copied) << "size " << c.size;
     }
-    EXPECT_EQ(m4atag::GetArtist(nullptr, 0), 0);
-    EXPECT_FALSE(m4atag::SetTitle(nullptr));
-    EXPECT_FALSE(m4atag::SaveImageToFile(0, dir_.file("x").c_str()));
-    EXPECT_STREQ(m4atag::GetMIME(0), "");
+    EXPECT_EQ(m4atag::GetArtist(*state, nullptr, 0), 0);
+    EXPECT_FALSE(m4atag::SetTitle(*state, nullptr));
+    EXPECT_FALSE(m4atag::SaveImageToFile(*state, 0, dir_.file("x").c_str()));
+    EXPECT_STREQ(m4atag::GetMIME(*state, 0), "");
+    EXPECT_EQ(m4atag::GetImageSize(*state, 0), -1);
+    // A state that holds no file refuses every edit.
+    const m4atag::StatePtr empty = m4atag::NewState();
+    EXPECT_EQ(m4atag::GetTitle(*empty, nullptr, 0), 0);
+    EXPECT_FALSE(m4atag::SetTitle(*empty, "x"));
+    EXPECT_FALSE(m4atag::SaveMetaData(*empty));
+    EXPECT_EQ(m4atag::GetFileLength(*empty), -1);
 }
 
 }  // namespace
