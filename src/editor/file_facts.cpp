@@ -2,8 +2,6 @@
 
 #include "editor/format_registry.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -39,28 +37,6 @@ TagKinds ScanFile(const FileSnapshot& file) {
 }
 
 }  // namespace
-
-// Picture sizes of the MP4 module are only known by writing the picture out.
-std::int64_t Mp4PictureSize(Mp4Tag& tag, int index) {
-    std::error_code ec;
-    const std::string pattern =
-        (std::filesystem::temp_directory_path(ec) / "sondrel-pic-XXXXXX").string();
-    if (ec)
-        return -1;
-    std::string name = pattern;
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0)
-        return -1;
-    ::close(fd);
-    std::int64_t size = -1;
-    if (tag.SaveImageToFile(index, name)) {
-        const auto n = std::filesystem::file_size(name, ec);
-        if (!ec)
-            size = static_cast<std::int64_t>(n);
-    }
-    std::filesystem::remove(name, ec);
-    return size;
-}
 
 namespace {
 

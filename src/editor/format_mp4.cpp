@@ -54,7 +54,7 @@ public:
             return out;
         const std::int32_t count = m.ImagesCount();
         for (std::int32_t i = 0; i < count; ++i)
-            out.push_back({m.GetMIME(i), 3, "", Mp4PictureSize(m, i)});
+            out.push_back({m.GetMIME(i), 3, "", m.PictureSize(i)});
         return out;
     }
     void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {
