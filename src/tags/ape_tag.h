@@ -84,8 +84,8 @@ ParsedItems ParseItems(std::span<const std::uint8_t> body, std::uint32_t count);
 Bytes BuildTag(const std::vector<Item>& items);
 
 // Where the tags at the end of a file lie, as the APE components see it:
-// nullopt when the file is too short to hold a footer, or an ID3v1 block
-// when it ends without an APE footer, or when the end cannot be read.
+// nullopt when the file is shorter than an APE footer, shorter than an ID3v1
+// block without ending in an APE footer, or when its end cannot be read.
 // `Source` is File or FileSnapshot.
 using Tail = tail::Layout;
 template <typename Source>
