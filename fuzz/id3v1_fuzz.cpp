@@ -1,8 +1,11 @@
-// ID3v1 block and Lyrics3 v2 field walk, straight from memory.
+// ID3v1 block, Lyrics3 v2 field walk and the end-of-file tag locator,
+// straight from memory.
 #include <cstdint>
+#include <cstdlib>
 #include <span>
 
 #include "tags/id3v1.h"
+#include "tags/tail_locator.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace sondrel;
@@ -16,6 +19,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         (void)id3v1::BuildLyrics3(tag.Comment, tag);
     }
+    // Whatever the bytes, the located tags lie inside the file, in their
+    // stacking order.
+    const tail::Layout layout = tail::Locate(bytes);
+    const auto fileSize = static_cast<std::int64_t>(size);
+    if (layout.fault != tail::ReadFault::None || layout.tagStart < 0 ||
+        layout.tagStart > layout.Lyrics3Offset() || layout.Lyrics3Offset() < 0 ||
+        layout.Id3v1Offset() > fileSize || (layout.lyrics3Size != 0 && layout.id3v1Size == 0) ||
+        (layout.itemsStart != 0 &&
+         layout.itemsStart + layout.footer.tagSize != layout.ApeFooterOffset() + 32))
+        std::abort();
     (void)id3v1::ParseLyrics3(bytes);
     (void)id3v1::ParseLyrics3(bytes, "windows-1251");
     return 0;

@@ -1,4 +1,5 @@
 #include "tags/ape_tag.h"
+#include "tags/id3v2_frames.h"
 #include "util/text.h"
 #include "util/unicode.h"
 
@@ -75,12 +76,6 @@ int SlotOfKey(std::string_view key) {
     return -1;
 }
 
-std::optional<Footer> ParseFooter(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < kFooterSize || !StartsWith(bytes, kPreamble))
-        return std::nullopt;
-    return Footer{Le32(bytes, 8), Le32(bytes, 12), Le32(bytes, 16), Le32(bytes, 20)};
-}
-
 ParsedItems ParseItems(std::span<const std::uint8_t> body, std::uint32_t count) {
     ParsedItems out;
     std::size_t pos = 0;
@@ -140,103 +135,12 @@ Bytes BuildTag(const std::vector<Item>& items) {
     return out;
 }
 
-template <typename Source>
-std::optional<Tail> LocateTail(const Source& file) {
-    const std::int64_t size = file.Size();
-    if (size < static_cast<std::int64_t>(kFooterSize))
-        return std::nullopt;
-    Tail tail;
-    tail.fileSize = size;
-    std::int64_t end = size;
-
-    auto last = file.ReadAt(size - static_cast<std::int64_t>(kFooterSize), kFooterSize);
-    if (!last)
-        return std::nullopt;
-    std::optional<Footer> footer = ParseFooter(*last);
-    // A footer right at the end rules out an ID3v1 tag, even when a value
-    // inside the APE tag happens to hold "TAG" 128 bytes from the end.
-    if (!footer || (footer->flags & kFlagIsHeader) != 0) {
-        footer.reset();
-        if (size < static_cast<std::int64_t>(kId3v1Size))
-            return std::nullopt;
-        auto magic = file.ReadAt(size - static_cast<std::int64_t>(kId3v1Size), 3);
-        if (!magic)
-            return std::nullopt;
-        if (StartsWith(*magic, "TAG")) {
-            tail.id3v1Size = kId3v1Size;
-            end -= tail.id3v1Size;
-            if (end >= static_cast<std::int64_t>(kLyrics3TrailerSize)) {
-                auto trailer = file.ReadAt(end - static_cast<std::int64_t>(kLyrics3TrailerSize),
-                                           kLyrics3TrailerSize);
-                if (trailer && std::memcmp(trailer->data() + 6, "LYRICS200", 9) == 0) {
-                    std::int64_t body = 0;
-                    bool digits = true;
-                    for (int i = 0; i < 6; ++i) {
-                        const std::uint8_t c = (*trailer)[static_cast<std::size_t>(i)];
-                        digits = digits && c >= '0' && c <= '9';
-                        body = body * 10 + (c - '0');
-                    }
-                    const std::int64_t total =
-                        body + static_cast<std::int64_t>(kLyrics3TrailerSize);
-                    if (digits && total <= end) {
-                        auto begin = file.ReadAt(end - total, 11);
-                        if (begin && StartsWith(*begin, "LYRICSBEGIN")) {
-                            tail.lyrics3Size = total;
-                            end -= total;
-                        }
-                    }
-                }
-            }
-            if (end >= static_cast<std::int64_t>(kFooterSize)) {
-                auto bytes = file.ReadAt(end - static_cast<std::int64_t>(kFooterSize), kFooterSize);
-                if (!bytes)
-                    return std::nullopt;
-                footer = ParseFooter(*bytes);
-            }
-        }
-    }
-
-    tail.tagStart = end;
-    if (!footer)
-        return tail;
-    tail.hasApe = true;
-    tail.footer = *footer;
-    if (footer->tagSize < kFooterSize || footer->tagSize > kMaxTagBytes ||
-        static_cast<std::int64_t>(footer->tagSize) > end) {
-        tail.apeDamaged = true;
-        return tail;
-    }
-    tail.itemsStart = end - footer->tagSize;
-    tail.tagStart = tail.itemsStart;
-    // Count the header only when it is really there: trusting the flag alone
-    // would let a save cut 32 bytes of audio.
-    if ((footer->flags & kFlagHasHeader) != 0 &&
-        tail.itemsStart >= static_cast<std::int64_t>(kFooterSize)) {
-        auto header =
-            file.ReadAt(tail.itemsStart - static_cast<std::int64_t>(kFooterSize), kFooterSize);
-        if (header && ParseFooter(*header))
-            tail.tagStart -= kFooterSize;
-    }
-    return tail;
-}
-
-template std::optional<Tail> LocateTail(const File& file);
-template std::optional<Tail> LocateTail(const FileSnapshot& file);
-
 std::int64_t Id3v2SizeAt(const File& file) {
-    auto head = file.ReadAt(0, 10);
+    const auto head = file.ReadAt(0, id3v2::kHeaderSize);
     if (!head)
         return 0;
-    const Bytes& b = *head;
-    if (!StartsWith(b, "ID3") || b[3] == 0xFF || b[4] == 0xFF)
-        return 0;
-    std::int64_t size = 0;
-    for (std::size_t i = 6; i < 10; ++i) {
-        if (b[i] >= 0x80)
-            return 0;
-        size = size * 128 + b[i];
-    }
-    return size + 10;
+    const auto header = id3v2::ParseHeader(*head);
+    return header ? std::int64_t{header->BodySize} + std::int64_t{id3v2::kHeaderSize} : 0;
 }
 
 std::optional<Id3v1Fields> ParseId3v1(std::span<const std::uint8_t> block,

@@ -17,26 +17,23 @@
 #include "tags/file_io.h"
 #include "tags/file_snapshot.h"
 #include "tags/tag_model.h"
+#include "tags/tail_locator.h"
 #include "util/codepage.h"
 
 namespace sondrel {
 
 namespace apetag {
 
-inline constexpr std::size_t kFooterSize = 32;
-inline constexpr std::size_t kId3v1Size = 128;
+inline constexpr std::size_t kFooterSize = tail::kApeFooterSize;
+inline constexpr std::size_t kId3v1Size = tail::kId3v1Size;
 inline constexpr std::uint32_t kVersion1 = 1000;
 inline constexpr std::uint32_t kVersion2 = 2000;
-inline constexpr std::uint32_t kFlagHasHeader = 0x80000000u;
-inline constexpr std::uint32_t kFlagIsHeader = 0x20000000u;
+inline constexpr std::uint32_t kFlagHasHeader = tail::kApeFlagHasHeader;
+inline constexpr std::uint32_t kFlagIsHeader = tail::kApeFlagIsHeader;
 // Item flag bits 1-2: 0 text (UTF-8 in 2.0), 1 binary, 2 external link.
 inline constexpr std::uint32_t kItemTypeMask = 0x6u;
-// The whole tag is read into memory at once; a footer claiming more than
-// this is treated as damage rather than trusted.
-inline constexpr std::uint32_t kMaxTagBytes = 128u << 20;
+inline constexpr std::uint32_t kMaxTagBytes = tail::kMaxApeTagBytes;
 inline constexpr std::size_t kMaxKeyLength = 255;
-// Lyrics3 v2: "LYRICSBEGIN" ... 6-digit size, "LYRICS200".
-inline constexpr std::size_t kLyrics3TrailerSize = 15;
 
 // Slots of the key table; keys are matched without regard to case.
 enum Slot : std::size_t {
@@ -61,14 +58,11 @@ inline constexpr std::array<std::string_view, kSlotCount> kKeys = {
 // Index into kKeys, or -1 for a key outside the table.
 int SlotOfKey(std::string_view key);
 
-struct Footer {
-    std::uint32_t version = 0;
-    std::uint32_t tagSize = 0;  // items + footer, header not included
-    std::uint32_t itemCount = 0;
-    std::uint32_t flags = 0;
-};
+using Footer = tail::ApeFooter;
 // Parses a 32-byte header or footer; nullopt when it lacks "APETAGEX".
-std::optional<Footer> ParseFooter(std::span<const std::uint8_t> bytes);
+inline std::optional<Footer> ParseFooter(std::span<const std::uint8_t> bytes) {
+    return tail::ParseApeFooter(bytes);
+}
 
 struct Item {
     std::string key;
@@ -89,22 +83,20 @@ ParsedItems ParseItems(std::span<const std::uint8_t> body, std::uint32_t count);
 // A version 2.0 tag with header and footer around `items`, in their order.
 Bytes BuildTag(const std::vector<Item>& items);
 
-// Where the tags at the end of a file lie.
-struct Tail {
-    std::int64_t fileSize = 0;
-    std::int64_t id3v1Size = 0;    // 128 when the file ends with an ID3v1 tag
-    std::int64_t lyrics3Size = 0;  // a Lyrics3 v2 block in front of the ID3v1 tag
-    bool hasApe = false;
-    bool apeDamaged = false;  // a footer whose size does not fit the file
-    Footer footer;
-    std::int64_t itemsStart = 0;  // first item
-    std::int64_t tagStart = 0;    // where the tags begin (APE header included)
-};
-// Reads the end of the file; nullopt when the file is too short for a
-// footer or cannot be read.
+// Where the tags at the end of a file lie, as the APE components see it:
+// nullopt when the file is shorter than an APE footer, shorter than an ID3v1
+// block without ending in an APE footer, or when its end cannot be read.
 // `Source` is File or FileSnapshot.
+using Tail = tail::Layout;
 template <typename Source>
-std::optional<Tail> LocateTail(const Source& file);
+std::optional<Tail> LocateTail(const Source& file) {
+    const Tail layout = tail::LocateIn(file);
+    if (layout.fault == tail::ReadFault::End || layout.fault == tail::ReadFault::Ape ||
+        layout.fileSize < tail::kApeFooterSize ||
+        (!layout.hasApe && layout.fileSize < tail::kId3v1Size))
+        return std::nullopt;
+    return layout;
+}
 
 // Size of an ID3v2 tag at the start (10 + its synchsafe size), 0 without one.
 std::int64_t Id3v2SizeAt(const File& file);

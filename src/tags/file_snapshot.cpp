@@ -1,4 +1,5 @@
 #include "tags/file_snapshot.h"
+#include "tags/id3v2_frames.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,17 +25,11 @@ bool Inside(std::int64_t offset, std::size_t count, std::int64_t start, std::siz
 // Where an ID3v2 tag at the start ends (header, body and a possible
 // footer); 0 when the bytes start no tag.
 std::int64_t Id3v2End(std::span<const std::uint8_t> head) {
-    if (head.size() < 10 || head[0] != 'I' || head[1] != 'D' || head[2] != '3' || head[3] == 0xFF ||
-        head[4] == 0xFF)
+    const auto header = id3v2::ParseHeader(head);
+    if (!header)
         return 0;
-    std::int64_t body = 0;
-    for (std::size_t i = 6; i < 10; ++i) {
-        if (head[i] >= 0x80)
-            return 0;
-        body = body * 128 + head[i];
-    }
-    const bool footer = head[3] >= 4 && (head[5] & 0x10) != 0;
-    return 10 + body + (footer ? 10 : 0);
+    return std::int64_t{id3v2::kHeaderSize} + header->BodySize +
+           (header->HasFooter() ? std::int64_t{id3v2::kHeaderSize} : 0);
 }
 
 }  // namespace

@@ -14,12 +14,6 @@ constexpr std::string_view kTagMark = "TAG";
 constexpr std::string_view kLyricsBegin = "LYRICSBEGIN";
 constexpr std::string_view kLyricsEnd = "LYRICS200";
 constexpr std::string_view kIndicator = "IND0000210";  // lyrics present, no time stamps
-// The ID3v1 block plus the Lyrics3 size digits and end mark before it.
-constexpr std::int64_t kTailSize = id3v1::kBlockSize + id3v1::kLyricsFooterSize;
-// Smallest files in which a Lyrics3 block is looked for when reading and when
-// locating the blocks to overwrite or cut.
-constexpr std::int64_t kMinReadLyrics3 = 146;
-constexpr std::int64_t kMinFindLyrics3 = kTailSize + id3v1::kLyricsBeginSize;
 
 // Every field at its largest still fits the 6-digit block size, so cutting
 // the values is all it takes to keep a block valid.
@@ -89,50 +83,15 @@ std::string Utf8Prefix(const std::string& s, std::size_t count) {
     return s.substr(0, pos);
 }
 
-// What the 15 bytes before the ID3v1 block say about a Lyrics3 block.
-struct Footer {
-    bool present = false;             // the end mark is there
-    std::optional<std::size_t> size;  // the block size, when its digits are valid
-};
-
-// `Source` is File (saving) or FileSnapshot (reading): both read exactly.
-template <typename Source>
-std::optional<Footer> ReadFooter(const Source& file, std::int64_t fileSize) {
-    auto bytes = file.ReadAt(fileSize - kTailSize, id3v1::kLyricsFooterSize);
-    if (!bytes)
-        return std::nullopt;
-    Footer f;
-    const std::span<const std::uint8_t> all(*bytes);
-    f.present = AsText(all.subspan(6)) == kLyricsEnd;
-    if (f.present)
-        f.size = ParseDigits(all.first(6));
-    return f;
-}
-
 // Where the ID3v1 block, or the Lyrics3 block in front of it, begins;
-// nullopt when the file ends without a "TAG" block.
+// nullopt when the file ends without an ID3v1 block.
 template <typename Source>
-std::optional<std::int64_t> FindTagStart(const Source& file, std::int64_t fileSize, bool forWrite) {
-    const auto block = static_cast<std::int64_t>(id3v1::kBlockSize);
+std::optional<std::int64_t> FindTagStart(const Source& file, bool forWrite) {
+    const tail::Layout layout = tail::LocateIn(file);
     // A file of exactly 128 bytes is appended to when saving, never overwritten.
-    if (forWrite ? fileSize <= block : fileSize < block)
+    if (layout.id3v1Size == 0 || (forWrite && layout.fileSize == layout.id3v1Size))
         return std::nullopt;
-    auto mark = file.ReadAt(fileSize - block, kTagMark.size());
-    if (!mark || AsText(*mark) != kTagMark)
-        return std::nullopt;
-    const std::int64_t v1Start = fileSize - block;
-    if (fileSize < kMinFindLyrics3)
-        return v1Start;
-    auto footer = ReadFooter(file, fileSize);
-    if (!footer || !footer->present || !footer->size)
-        return v1Start;
-    const auto distance = static_cast<std::int64_t>(*footer->size) + kTailSize;
-    if (distance > fileSize)
-        return v1Start;
-    auto begin = file.ReadAt(fileSize - distance, kLyricsBegin.size());
-    if (begin && AsText(*begin) == kLyricsBegin)
-        return fileSize - distance;
-    return v1Start;
+    return layout.Lyrics3Offset();
 }
 
 // Temporarily gives the owner write permission (the read-only attribute of
@@ -390,47 +349,39 @@ bool Id3v1Tag::ReadOpened(const FileSnapshot& file) {
         Fail(kMsgReadFailed);
         return false;
     }
+    const tail::Layout layout = tail::LocateIn(file);
+    if (layout.fault == tail::ReadFault::End) {
+        Fail(kMsgReadFailed);
+        return false;
+    }
+    if (layout.id3v1Size == 0) {
+        Fail(kMsgNoTag);
+        return false;
+    }
     Bytes storage;
-    const auto block =
-        file.View(size - static_cast<std::int64_t>(id3v1::kBlockSize), id3v1::kBlockSize, storage);
+    const auto block = file.View(layout.Id3v1Offset(), id3v1::kBlockSize, storage);
     if (!block) {
         Fail(kMsgReadFailed);
         return false;
     }
     tag_ = id3v1::ParseBlock(block->first<id3v1::kBlockSize>(), codePage_);
-    if (tag_.header != kTagMark) {
-        ClearTag();
-        Fail(kMsgNoTag);
-        return false;
-    }
     valid_ = true;
-    if (size >= kMinReadLyrics3)
-        ReadLyrics3(file, size);
+    ReadLyrics3(file, layout);
     return true;
 }
 
 // Malformed Lyrics3 data leaves the ID3v1 fields (and whatever fields came
 // before the fault) in place; it is reported but the tag stays valid.
-void Id3v1Tag::ReadLyrics3(const FileSnapshot& file, std::int64_t size) {
+void Id3v1Tag::ReadLyrics3(const FileSnapshot& file, const tail::Layout& layout) {
     auto fail = [&] { error_ = kMsgLyrics3; };
     try {
-        auto footer = ReadFooter(file, size);
-        if (!footer)
+        if (layout.lyrics3Damaged || layout.fault == tail::ReadFault::Lyrics3)
             return fail();
-        if (!footer->present)
-            return;
-        if (!footer->size)
-            return fail();
-        const auto distance = static_cast<std::int64_t>(*footer->size) + kTailSize;
-        if (distance > size)
-            return fail();
-        auto begin = file.ReadAt(size - distance, kLyricsBegin.size());
-        if (!begin)
-            return fail();
-        if (AsText(*begin) != kLyricsBegin || !useLyrics3_)
+        if (layout.lyrics3Size == 0 || !useLyrics3_)
             return;
         // Bounded by the 6-digit size: at most about a megabyte.
-        auto block = file.ReadAt(size - distance, *footer->size + id3v1::kLyricsFooterSize);
+        auto block =
+            file.ReadAt(layout.Lyrics3Offset(), static_cast<std::size_t>(layout.lyrics3Size));
         if (!block)
             return fail();
         const auto fields = id3v1::ParseLyrics3(*block, codePage_);
@@ -466,7 +417,7 @@ bool Id3v1Tag::DoWrite() {
         return false;
     }
     // Whatever Lyrics3 block is there gets overwritten, wanted or not.
-    const std::int64_t start = FindTagStart(*file, size, true).value_or(size);
+    const std::int64_t start = FindTagStart(*file, true).value_or(size);
 
     Bytes data;
     if (useLyrics3_) {
@@ -506,9 +457,7 @@ bool Id3v1Tag::RemoveTag() {
         WritableForOwner writable(filename_);
         std::optional<std::int64_t> start;
         if (auto file = File::Open(filename_, File::Mode::Read)) {
-            const std::int64_t size = file->Size();
-            if (size >= 0)
-                start = FindTagStart(*file, size, false);
+            start = FindTagStart(*file, false);
         }
         if (start) {
             auto file = File::Open(filename_, File::Mode::ReadWrite);

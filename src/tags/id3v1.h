@@ -12,17 +12,19 @@
 #include "tags/file_io.h"
 #include "tags/file_snapshot.h"
 #include "tags/tag_model.h"
+#include "tags/tail_locator.h"
 #include "util/codepage.h"
 
 namespace sondrel {
 
 namespace id3v1 {
 
-inline constexpr std::size_t kBlockSize = 128;
+inline constexpr std::size_t kBlockSize = tail::kId3v1Size;
 // Lyrics3 v2 framing: "LYRICSBEGIN" + fields + 6-digit size + "LYRICS200".
-inline constexpr std::size_t kLyricsBeginSize = 11;
-inline constexpr std::size_t kLyricsFooterSize = 15;  // size digits and end mark
-inline constexpr std::size_t kFieldHeaderSize = 8;    // identifier and 5-digit length
+inline constexpr std::size_t kLyricsBeginSize = tail::kLyricsBeginSize;
+inline constexpr std::size_t kLyricsFooterSize =
+    tail::kLyricsFooterSize;                        // size digits and end mark
+inline constexpr std::size_t kFieldHeaderSize = 8;  // identifier and 5-digit length
 inline constexpr std::size_t kMaxFieldValue = 99999;
 inline constexpr std::size_t kMaxLyricsBlock = 999999;
 // Widths of the fixed fields, in code-page characters (one byte each).
@@ -105,7 +107,7 @@ public:
 
 private:
     bool ReadOpened(const FileSnapshot& file);
-    void ReadLyrics3(const FileSnapshot& file, std::int64_t size);
+    void ReadLyrics3(const FileSnapshot& file, const tail::Layout& layout);
     bool DoWrite();
 
     std::string filename_;

@@ -8,6 +8,8 @@
 
 #include "tags/file_io.h"
 #include "tags/file_snapshot.h"
+#include "tags/id3v2_frames.h"
+#include "tags/tail_locator.h"
 
 namespace sondrel {
 namespace {
@@ -35,11 +37,6 @@ constexpr std::array<std::array<int, 4>, 4> kSampleRates = {{
 constexpr std::array<const char*, 7> kEncoderNames = {"Unknown", "Xing", "FhG",  "LAME",
                                                       "Blade",   "GoGo", "Shine"};
 
-constexpr std::int64_t kId3v2HeaderSize = 10;
-constexpr std::int64_t kId3v1Size = 128;
-// Lyrics3 v2 trailer in front of the ID3v1 block: 6 size digits + "LYRICS200".
-constexpr std::int64_t kLyricsTrailerSize = 15;
-constexpr std::size_t kLyricsSizeDigits = 6;
 // Offsets into the tail buffer where an encoder mark may start: the last one
 // leaves room for "LAME" and four more characters.
 constexpr std::size_t kMarkLastStart = kMpegTailRead - 8;
@@ -95,19 +92,11 @@ double RoundHalfEven(double x) {
 // Size of the ID3v2 tag at the start (header included), accepted exactly as
 // the ID3v2 reader accepts it; 0 when there is none or it cannot be read.
 std::int64_t Id3v2Extent(const MpegByteSource& source) {
-    const auto head = source.ReadUpTo(0, kId3v2HeaderSize);
-    if (!head || head->size() != kId3v2HeaderSize)
+    const auto head = source.ReadUpTo(0, id3v2::kHeaderSize);
+    if (!head)
         return 0;
-    const Buffer& h = *head;
-    if (h[0] != 'I' || h[1] != 'D' || h[2] != '3' || h[3] == 255 || h[4] == 255)
-        return 0;
-    for (std::size_t i = 6; i < 10; ++i) {
-        if (h[i] >= 128)
-            return 0;
-    }
-    const std::int64_t body = (std::int64_t{h[6]} << 21) | (std::int64_t{h[7]} << 14) |
-                              (std::int64_t{h[8]} << 7) | std::int64_t{h[9]};
-    return body + kId3v2HeaderSize;
+    const auto header = id3v2::ParseHeader(*head);
+    return header ? std::int64_t{header->BodySize} + std::int64_t{id3v2::kHeaderSize} : 0;
 }
 
 class FileByteSource : public MpegByteSource {
@@ -219,34 +208,17 @@ void MpegInfo::LoadFrom(const FileSnapshot& file) {
         FileNameChanged();
 }
 
+// Only ID3v1 and a Lyrics3 block count, found with a few bytes read: an APE
+// tag in front of them is taken for audio.
 void MpegInfo::ReadTrailingTagSize(const MpegByteSource& source) {
-    if (fileSize_ < kId3v1Size)
-        return;
-    const auto tag = source.ReadUpTo(fileSize_ - kId3v1Size, 3);
-    if (!tag || tag->size() != 3 || !HasText(*tag, 0, "TAG"))
-        return;
-    trailingTagSize_ = kId3v1Size;
-
-    const std::int64_t trailerEnd = kId3v1Size + kLyricsTrailerSize;
-    if (fileSize_ < trailerEnd)
-        return;
-    const auto trailer =
-        source.ReadUpTo(fileSize_ - trailerEnd, static_cast<std::size_t>(kLyricsTrailerSize));
-    if (!trailer || trailer->size() != static_cast<std::size_t>(kLyricsTrailerSize) ||
-        !HasText(*trailer, kLyricsSizeDigits, "LYRICS200"))
-        return;
-    std::int64_t size = 0;
-    for (std::size_t i = 0; i < kLyricsSizeDigits; ++i) {
-        const std::uint8_t c = (*trailer)[i];
-        if (c < '0' || c > '9')
-            return;
-        size = size * 10 + (c - '0');
-    }
-    if (size > fileSize_ - trailerEnd)
-        return;
-    const auto begin = source.ReadUpTo(fileSize_ - trailerEnd - size, 11);
-    if (begin && begin->size() == 11 && HasText(*begin, 0, "LYRICSBEGIN"))
-        trailingTagSize_ = size + trailerEnd;
+    const tail::Layout layout = tail::Locate(
+        fileSize_,
+        [&source](std::int64_t offset, std::size_t count) {
+            auto bytes = source.ReadUpTo(offset, count);
+            return bytes && bytes->size() == count ? bytes : std::nullopt;
+        },
+        tail::Scope::Id3v1AndLyrics3);
+    trailingTagSize_ = layout.id3v1Size + layout.lyrics3Size;
 }
 
 void MpegInfo::ReadAudioStart(const MpegByteSource& source) {

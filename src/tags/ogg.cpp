@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "tags/file_io.h"
+#include "tags/id3v2_frames.h"
 #include "util/unicode.h"
 
 namespace sondrel {
@@ -158,16 +159,11 @@ bool IsIdentPacket(const Bytes& packet) {
 
 // Size of an ID3v2 tag at the start of the file (header included), or 0.
 std::int64_t Id3v2Size(const File& f) {
-    const auto h = f.ReadAt(0, 10);
-    if (!h || std::memcmp(h->data(), "ID3", 3) != 0 || (*h)[3] == 0xFF || (*h)[4] == 0xFF)
+    const auto h = f.ReadAt(0, id3v2::kHeaderSize);
+    if (!h)
         return 0;
-    std::int64_t size = 0;
-    for (int i = 6; i < 10; ++i) {
-        if ((*h)[i] >= 0x80)
-            return 0;
-        size = size * 128 + (*h)[i];
-    }
-    return size + 10;
+    const auto header = id3v2::ParseHeader(*h);
+    return header ? std::int64_t{header->BodySize} + std::int64_t{id3v2::kHeaderSize} : 0;
 }
 
 struct PageHeader {

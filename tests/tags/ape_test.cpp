@@ -489,6 +489,33 @@ TEST(ApeRead, TagTextWhereId3v1WouldStartIsNoId3v1) {
     EXPECT_EQ(ReadAll(path).size(), audio.size() + 64 + 2 * 8 + 6 + 8 + 1 + 200);
 }
 
+// A header-flagged block is no footer in front of an ID3v1 block either (it
+// already was none at the very end): its size would point the items into
+// the audio, and its empty "tag" would blank the ID3v1 fields.
+TEST(ApeRead, ApeHeaderInFrontOfId3v1IsNoTag) {
+    TempDir dir;
+    const std::string path = dir.file("a.ape");
+    Bytes header = ApeTag(2000, {{"Title", "APE"}}, true);
+    header.resize(32);
+    const Bytes front = Concat({MacFile(H(3990, 2000)), header});
+    WriteAll(path, Concat({front, Id3v1("v1 title", "v1", "c", 3, 5)}));
+    MonkeysAudioTag ape;
+    ape.setFilename(path);
+    EXPECT_TRUE(ape.ValidTag());
+    EXPECT_EQ(ape.Version(), 0u);
+    EXPECT_EQ(ape.Title(), "v1 title");
+    EXPECT_EQ(ape.Track(), 3);
+    // The stray header is kept as audio; the new tag replaces the ID3v1 block.
+    ape.setTitle("new");
+    ASSERT_TRUE(ape.WriteTag()) << ape.error();
+    const Bytes after = ReadAll(path);
+    ASSERT_GT(after.size(), front.size());
+    EXPECT_TRUE(std::equal(front.begin(), front.end(), after.begin()));
+    ape.setFilename(path);
+    EXPECT_EQ(ape.Title(), "new");
+    EXPECT_EQ(ape.id3v1(), 0);
+}
+
 TEST(ApeRead, MissingFileResetsAndStaysQuiet) {
     TempDir dir;
     const std::string good = dir.file("a.ape");

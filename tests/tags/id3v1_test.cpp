@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "support/test_support.h"
+#include "tags/ape_tag.h"
 
 namespace sondrel {
 namespace {
@@ -501,6 +502,52 @@ TEST_F(Id3v1File, OtherEndTagsInFrontSurvive) {
 
     EXPECT_TRUE(t.RemoveTag());
     EXPECT_EQ(ReadAll(path), front);
+}
+
+// An APE tag at the end whose value holds "TAG" where an ID3v1 block would
+// start is no ID3v1 tag: a save adds the blocks behind the APE tag instead of
+// overwriting its last 128 bytes, and removing them gives the file back.
+TEST_F(Id3v1File, TagTextInsideAnApeTagIsNoId3v1) {
+    std::string value(200, 'c');
+    value.replace(104, 3, "TAG");  // 200 - 104 + 32 (footer) = 128 bytes from the end
+    const Bytes original = Cat({Audio(300), apetag::BuildTag({{"Comment", 0, value}})});
+    const auto path = Make(original);
+    Probe p;
+    p.tag.setFilename(path);
+    EXPECT_FALSE(p.tag.Valid());
+    EXPECT_EQ(p.tag.Error(), kNoTag);
+    p.tag.setTitle("Song");
+    ASSERT_TRUE(p.tag.WriteTag()) << p.tag.Error();
+    const Bytes after = ReadAll(path);
+    ASSERT_GT(after.size(), original.size());
+    EXPECT_TRUE(std::equal(original.begin(), original.end(), after.begin()))
+        << "the APE tag was overwritten";
+    Id3v1Tag r;
+    r.setFilename(path);
+    EXPECT_EQ(r.Title(), "Song");
+    EXPECT_TRUE(r.RemoveTag());
+    EXPECT_EQ(ReadAll(path), original);
+}
+
+// A file too small for a Lyrics3 block and an ID3v1 block (154 bytes) holds
+// none, whatever its bytes spell: reading reports no Lyrics3 fault there,
+// just as saving and removing take those bytes for audio.
+TEST_F(Id3v1File, Lyrics3EndMarkInAFileTooSmallForABlockIsAudio) {
+    for (const std::string trailer : {"abcdefLYRICS200", "000011LYRICS200"}) {
+        SCOPED_TRACE(trailer);
+        const Bytes front = Cat({Audio(10), ToBytes(trailer)});
+        const auto path = Make(Cat({front, V1({"Old"})}));
+        Probe p;
+        p.tag.setFilename(path);
+        EXPECT_TRUE(p.tag.Valid());
+        EXPECT_EQ(p.tag.Title(), "Old");
+        EXPECT_EQ(p.tag.Error(), "");
+        p.tag.setUseLyrics3(false);
+        ASSERT_TRUE(p.tag.WriteTag());
+        EXPECT_EQ(ReadAll(path), Cat({front, V1({"Old"})}));
+        EXPECT_TRUE(p.tag.RemoveTag());
+        EXPECT_EQ(ReadAll(path), front);
+    }
 }
 
 TEST_F(Id3v1File, RemoveLeavesExactlyTheBytesBeforeTheBlocks) {

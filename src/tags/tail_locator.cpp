@@ -1,0 +1,159 @@
+#include "tags/tail_locator.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace sondrel::tail {
+namespace {
+
+constexpr std::string_view kApePreamble = "APETAGEX";
+constexpr std::string_view kId3v1Mark = "TAG";
+constexpr std::string_view kLyricsBegin = "LYRICSBEGIN";
+constexpr std::string_view kLyricsEnd = "LYRICS200";
+
+bool HasText(ByteView b, std::size_t at, std::string_view text) {
+    return at <= b.size() && text.size() <= b.size() - at &&
+           std::memcmp(b.data() + at, text.data(), text.size()) == 0;
+}
+
+std::uint32_t Le32(ByteView b, std::size_t at) {
+    return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
+           static_cast<std::uint32_t>(b[at + 2]) << 16 |
+           static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+// A footer, not a header: a header-flagged block ends no tag.
+std::optional<ApeFooter> FooterIn(ByteView bytes) {
+    auto footer = ParseApeFooter(bytes);
+    if (footer && (footer->flags & kApeFlagIsHeader) != 0)
+        return std::nullopt;
+    return footer;
+}
+
+// The Lyrics3 v2 block ending at `end` (where the ID3v1 block starts).
+void FindLyrics3(Layout& layout, std::int64_t end, const ReadExact& read) {
+    if (layout.fileSize < kMinLyrics3File)
+        return;
+    const auto footer = read(end - kLyricsFooterSize, kLyricsFooterSize);
+    if (!footer) {
+        layout.fault = ReadFault::Lyrics3;
+        return;
+    }
+    if (!HasText(*footer, kLyricsSizeDigits, kLyricsEnd))
+        return;
+    std::int64_t body = 0;
+    for (std::size_t i = 0; i < kLyricsSizeDigits; ++i) {
+        const std::uint8_t c = (*footer)[i];
+        if (c < '0' || c > '9') {
+            layout.lyrics3Damaged = true;
+            return;
+        }
+        body = body * 10 + (c - '0');
+    }
+    const std::int64_t total = body + kLyricsFooterSize;
+    if (total > end) {
+        layout.lyrics3Damaged = true;
+        return;
+    }
+    // A start mark elsewhere means these bytes only end like a block.
+    const auto begin = read(end - total, kLyricsBeginSize);
+    if (!begin) {
+        layout.fault = ReadFault::Lyrics3;
+        return;
+    }
+    if (HasText(*begin, 0, kLyricsBegin))
+        layout.lyrics3Size = total;
+}
+
+}  // namespace
+
+std::optional<ApeFooter> ParseApeFooter(ByteView bytes) {
+    if (bytes.size() < static_cast<std::size_t>(kApeFooterSize) || !HasText(bytes, 0, kApePreamble))
+        return std::nullopt;
+    return ApeFooter{Le32(bytes, 8), Le32(bytes, 12), Le32(bytes, 16), Le32(bytes, 20)};
+}
+
+Layout Locate(std::int64_t fileSize, const ReadExact& read, Scope scope) {
+    Layout layout;
+    if (fileSize < 0) {
+        layout.fault = ReadFault::End;
+        return layout;
+    }
+    layout.fileSize = fileSize;
+    layout.tagStart = fileSize;
+    std::int64_t end = fileSize;
+
+    const bool ape = scope == Scope::All;
+    std::optional<ApeFooter> footer;
+    if (ape && fileSize >= kApeFooterSize) {
+        const auto last = read(fileSize - kApeFooterSize, kApeFooterSize);
+        if (!last) {
+            layout.fault = ReadFault::End;
+            return layout;
+        }
+        footer = FooterIn(*last);
+    }
+    // A footer right at the end rules out an ID3v1 block, even when a value
+    // inside the APE tag happens to hold "TAG" 128 bytes from the end.
+    if (!footer && fileSize >= kId3v1Size) {
+        const auto mark = read(fileSize - kId3v1Size, kId3v1Mark.size());
+        if (!mark) {
+            layout.fault = ReadFault::End;
+            return layout;
+        }
+        if (HasText(*mark, 0, kId3v1Mark)) {
+            layout.id3v1Size = kId3v1Size;
+            end -= kId3v1Size;
+            FindLyrics3(layout, end, read);
+            end -= layout.lyrics3Size;
+            if (ape && end >= kApeFooterSize) {
+                const auto bytes = read(end - kApeFooterSize, kApeFooterSize);
+                if (!bytes) {
+                    layout.fault = ReadFault::Ape;
+                    layout.tagStart = end;
+                    return layout;
+                }
+                footer = FooterIn(*bytes);
+            }
+        }
+    }
+
+    layout.tagStart = end;
+    if (!footer)
+        return layout;
+    layout.hasApe = true;
+    layout.footer = *footer;
+    if (footer->tagSize < kApeFooterSize || footer->tagSize > kMaxApeTagBytes ||
+        static_cast<std::int64_t>(footer->tagSize) > end) {
+        layout.apeDamaged = true;
+        return layout;
+    }
+    layout.itemsStart = end - footer->tagSize;
+    layout.tagStart = layout.itemsStart;
+    // Count the header only when it is really there: trusting the flag alone
+    // would let a save cut 32 bytes of audio. An unreadable header counts as
+    // missing for the same reason.
+    if ((footer->flags & kApeFlagHasHeader) != 0 && layout.itemsStart >= kApeFooterSize) {
+        const auto header = read(layout.itemsStart - kApeFooterSize, kApeFooterSize);
+        if (header && ParseApeFooter(*header)) {
+            layout.hasApeHeader = true;
+            layout.tagStart -= kApeFooterSize;
+        }
+    }
+    return layout;
+}
+
+Layout Locate(ByteView file, Scope scope) {
+    const auto size = static_cast<std::int64_t>(file.size());
+    return Locate(
+        size,
+        [file, size](std::int64_t offset, std::size_t count) -> std::optional<Bytes> {
+            if (offset < 0 || offset > size || count > static_cast<std::uint64_t>(size - offset))
+                return std::nullopt;
+            const auto from = file.subspan(static_cast<std::size_t>(offset), count);
+            return Bytes(from.begin(), from.end());
+        },
+        scope);
+}
+
+}  // namespace sondrel::tail
