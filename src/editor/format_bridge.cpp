@@ -179,10 +179,11 @@ void TagBridge::OggToTag2() {
 }
 
 void TagBridge::WMAToTag2() {
-    const WmaTag& c = WMATag;
-    ToHub(Values({c.Track, c.Title, c.Artist, c.Album, c.Year, c.Genre, c.Comment, c.Lyrics,
-                  c.Composer, c.OrigArtist, c.Copyright, c.URL, c.EncodedBy},
-                 c.GenreID));
+    TagFields v;
+    for (const auto& spec : kFieldTable)
+        v[spec.field] = WMATag.Value(spec.field);
+    v.GenreID = ClampGenreId(WMATag.GenreID);
+    ToHub(v);
 }
 
 void TagBridge::APEToTag2() {
@@ -271,20 +272,10 @@ void TagBridge::Tag2ToOgg() {
 void TagBridge::Tag2ToWMA() {
     const TagFields h = Hub();
     WmaTag& c = WMATag;
-    c.Track = h.track;
-    c.Title = h.title;
-    c.Artist = h.artist;
-    c.Album = h.album;
-    c.Year = h.year;
+    for (const auto& spec : kFieldTable)
+        c.Value(spec.field) = h[spec.field];
     c.GenreID = ClampGenreId(h.GenreID);
     c.Genre = GenreTextFor(c.GenreID);
-    c.Comment = h.comment;
-    c.Composer = h.composer;
-    c.OrigArtist = h.OrigArtist;
-    c.Copyright = h.copyright;
-    c.URL = h.URL;
-    c.EncodedBy = h.EncodedBy;
-    c.Lyrics = h.text;
 }
 
 void TagBridge::Tag2ToMP4() {

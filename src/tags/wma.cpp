@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "tags/file_io.h"
@@ -189,40 +190,48 @@ namespace {
 
 // The fields a header yields, and where its pictures came from.
 struct ParsedTag {
-    std::string Track, Title, Artist, Album, Year, Genre, Comment, Lyrics, Composer, OrigArtist,
-        Copyright, URL, EncodedBy;
+    std::array<std::string, kFieldCount> values;
     std::vector<Picture> id3Pictures;
     std::vector<Picture> wmPictures;
     std::vector<WmaTag::PictureOrigin> wmSources;
     std::vector<Picture> libraryPictures;
     std::vector<WmaTag::PictureOrigin> librarySources;
+
+    std::string& operator[](Field f) { return values[static_cast<std::size_t>(f)]; }
 };
 
-std::string* FieldOf(ParsedTag& t, const std::string& upperName) {
-    struct Entry {
-        const char* name;
-        std::string ParsedTag::*field;
-    };
-    static const Entry kTable[] = {
-        {"WM/ALBUMTITLE", &ParsedTag::Album},
-        {"WM/GENRE", &ParsedTag::Genre},
-        {"WM/TRACK", &ParsedTag::Track},
-        {"WM/TRACKNUMBER", &ParsedTag::Track},
-        {"WM/COMPOSER", &ParsedTag::Composer},
-        {"WM/YEAR", &ParsedTag::Year},
-        {"WM/ORIGINALARTIST", &ParsedTag::OrigArtist},
-        {"WM/URL", &ParsedTag::URL},
-        {"WM/USERWEBURL", &ParsedTag::URL},
-        {"WM/PROMOTIONURL", &ParsedTag::URL},
-        {"WM/ENCODEDBY", &ParsedTag::EncodedBy},
-        {"WM/CODEDBY", &ParsedTag::EncodedBy},
-        {"WM/LYRICS", &ParsedTag::Lyrics},
-    };
-    for (const auto& e : kTable) {
-        if (upperName == e.name)
-            return &(t.*e.field);
+// The four texts of the content description object, in their stored order.
+constexpr Field kContentFields[4] = {Field::Title, Field::Artist, Field::Copyright, Field::Comment};
+
+// The extended-content descriptors of the other fields, as a save writes
+// them and in that order; a read takes any of them, whatever their case.
+// A field with several names is written under each.
+struct WmaKey {
+    Field field;
+    std::string_view name;
+};
+constexpr WmaKey kExtendedKeys[] = {
+    {Field::Album, "WM/AlbumTitle"},
+    {Field::Genre, "WM/Genre"},
+    {Field::Track, "WM/Track"},
+    {Field::Track, "WM/TrackNumber"},
+    {Field::Composer, "WM/Composer"},
+    {Field::Year, "WM/Year"},
+    {Field::OrigArtist, "WM/ORIGINALARTIST"},
+    {Field::URL, "WM/URL"},
+    {Field::URL, "WM/USERWEBURL"},
+    {Field::URL, "WM/PROMOTIONURL"},
+    {Field::EncodedBy, "WM/ENCODEDBY"},
+    {Field::EncodedBy, "WM/CODEDBY"},
+    {Field::Lyrics, "WM/LYRICS"},
+};
+
+std::optional<Field> FieldOfName(const std::string& upperName) {
+    for (const auto& k : kExtendedKeys) {
+        if (upperName == Upper(std::string(k.name)))
+            return k.field;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 bool IsId3Pictures(const WmaDescriptor& d) {
@@ -332,11 +341,10 @@ bool ReadContent(const Bytes& o, ParsedTag& tag, WmaTag::Header& h, std::string&
         error = std::string(kDamaged) + "content description texts run past the object";
         return false;
     }
-    std::string* fields[4] = {&tag.Title, &tag.Artist, &tag.Copyright, &tag.Comment};
     std::size_t pos = kContentFixed;
     for (int i = 0; i < 4; ++i) {
         if (lens[i] != 0)
-            *fields[i] = Utf16TextToUtf8(o.data() + pos, lens[i]);
+            tag[kContentFields[i]] = Utf16TextToUtf8(o.data() + pos, lens[i]);
         pos += lens[i];
     }
     h.hasContent = true;
@@ -397,9 +405,9 @@ bool ReadExtended(const Bytes& o, ParsedTag& tag, WmaTag::Header& h, std::string
                 tag.wmPictures.push_back(std::move(pic));
                 tag.wmSources.push_back({static_cast<int>(h.descriptors.size()), -1});
             }
-        } else if (std::string* field = FieldOf(tag, upper)) {
+        } else if (const auto field = FieldOfName(upper)) {
             if (upper != "WM/TRACKNUMBER" || !value.empty())
-                *field = value;
+                tag[*field] = value;
         }
         h.descriptors.push_back(std::move(d));
     }
@@ -735,11 +743,10 @@ bool BuildKeptObjects(const WmaTag::Header& old, const PicturePlan& plan,
 bool BuildContentDescription(const WmaTag& tag, const WmaTag::Header& old, Bytes& out,
                              std::string& error) {
     BeginObject(out, kContentDescriptionGuid);
-    const std::string* texts[4] = {&tag.Title, &tag.Artist, &tag.Copyright, &tag.Comment};
     const char* names[4] = {"Title", "Artist", "Copyright", "Comment"};
     Bytes encoded[4];
     for (int i = 0; i < 4; ++i) {
-        encoded[i] = Utf16Le(*texts[i], true);
+        encoded[i] = Utf16Le(tag.Value(kContentFields[i]), true);
         if (encoded[i].size() > kMax16) {
             error = std::string("Cannot save ") + names[i] +
                     ": it holds at most 32,766 UTF-16 characters";
@@ -785,33 +792,18 @@ bool BuildExtendedContent(const WmaTag& tag, const WmaTag::Header& old, const Pi
         return false;
     ++count;
 
-    const std::pair<const char*, const std::string*> written[] = {
-        {"WM/AlbumTitle", &tag.Album},
-        {"WM/Genre", &tag.Genre},
-        {"WM/Track", &tag.Track},
-        {"WM/TrackNumber", &tag.Track},
-        {"WM/Composer", &tag.Composer},
-        {"WM/Year", &tag.Year},
-        {"WM/ORIGINALARTIST", &tag.OrigArtist},
-        {"WM/URL", &tag.URL},
-        {"WM/USERWEBURL", &tag.URL},
-        {"WM/PROMOTIONURL", &tag.URL},
-        {"WM/ENCODEDBY", &tag.EncodedBy},
-        {"WM/CODEDBY", &tag.EncodedBy},
-        {"WM/LYRICS", &tag.Lyrics},
-    };
-    for (const auto& [name, value] : written) {
-        if (value->empty())
+    for (const auto& k : kExtendedKeys) {
+        const std::string& value = tag.Value(k.field);
+        if (value.empty())
             continue;
-        if (!PutDescriptor(out, name, kTypeText, Utf16Le(*value, true), error))
+        if (!PutDescriptor(out, std::string(k.name), kTypeText, Utf16Le(value, true), error))
             return false;
         ++count;
     }
 
     for (std::size_t i = 0; i < old.descriptors.size(); ++i) {
         const WmaDescriptor& d = old.descriptors[i];
-        ParsedTag probe;
-        if (IsId3Pictures(d) || FieldOf(probe, Upper(d.name)))
+        if (IsId3Pictures(d) || FieldOfName(Upper(d.name)))
             continue;
         if (d.listed && !Holds(origins, WmaTag::PictureOrigin{static_cast<int>(i), -1}))
             continue;  // its picture was deleted
@@ -892,6 +884,26 @@ IoResult ReplaceHeader(const std::string& fileName, const Bytes& header, File& f
 
 }  // namespace
 
+namespace {
+
+// Where the component keeps each field, in the field table's order.
+constexpr std::array<std::string WmaTag::*, kFieldCount> kMembers{
+    &WmaTag::Track,     &WmaTag::Title,      &WmaTag::Artist,    &WmaTag::Album,
+    &WmaTag::Year,      &WmaTag::Genre,      &WmaTag::Comment,   &WmaTag::Lyrics,
+    &WmaTag::Composer,  &WmaTag::OrigArtist, &WmaTag::Copyright, &WmaTag::URL,
+    &WmaTag::EncodedBy,
+};
+
+}  // namespace
+
+std::string& WmaTag::Value(Field f) {
+    return this->*kMembers[static_cast<std::size_t>(f)];
+}
+
+const std::string& WmaTag::Value(Field f) const {
+    return this->*kMembers[static_cast<std::size_t>(f)];
+}
+
 WmaTag::WmaTag() = default;
 WmaTag::~WmaTag() = default;
 
@@ -902,9 +914,8 @@ void WmaTag::setFileName(const std::string& name) {
 }
 
 void WmaTag::ClearTag() {
-    for (std::string* f : {&Track, &Title, &Artist, &Album, &Year, &Genre, &Comment, &Lyrics,
-                           &Composer, &OrigArtist, &Copyright, &URL, &EncodedBy})
-        f->clear();
+    for (const auto& spec : kFieldTable)
+        Value(spec.field).clear();
     GenreID = kGenreOther;
     pictures_.clear();
     pictureSource_.clear();
@@ -987,19 +998,8 @@ bool WmaTag::ReadTag() {
             !InRange(sampleRate_, 8'000, 96'000) || !InRange(avgBytesPerSec_, 1, 39'999))
             return false;
 
-        Track = tag.Track;
-        Title = tag.Title;
-        Artist = tag.Artist;
-        Album = tag.Album;
-        Year = tag.Year;
-        Genre = tag.Genre;
-        Comment = tag.Comment;
-        Lyrics = tag.Lyrics;
-        Composer = tag.Composer;
-        OrigArtist = tag.OrigArtist;
-        Copyright = tag.Copyright;
-        URL = tag.URL;
-        EncodedBy = tag.EncodedBy;
+        for (const auto& spec : kFieldTable)
+            Value(spec.field) = tag[spec.field];
         TakePictures(tag, pictures_, pictureSource_);
         header_ = std::move(h);
 

@@ -37,6 +37,10 @@ public:
     std::string EncodedBy;
     std::uint8_t GenreID = kGenreOther;  // never stored in the file
 
+    // The same texts by field (the genre text for Field::Genre).
+    std::string& Value(Field f);
+    const std::string& Value(Field f) const;
+
     WmaTag();
     ~WmaTag() override;
 
