@@ -203,11 +203,12 @@ void TagBridge::MPCToTag2() {
 }
 
 void TagBridge::MP4ToTag2() {
-    Mp4Tag& c = mp4Tag;
+    TagFields v;
+    for (const auto& spec : kFieldTable)
+        v[spec.field] = mp4Tag.Value(spec.field);
     // Only the low byte of the 32-bit id reaches the one-byte hub field.
-    ToHub(Values({c.Track(), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
-                  c.Lyrics(), c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy()},
-                 static_cast<long long>(static_cast<std::uint32_t>(c.GenreID()) & 0xffu)));
+    v.GenreID = static_cast<std::uint8_t>(static_cast<std::uint32_t>(mp4Tag.GenreID()) & 0xffu);
+    ToHub(v);
 }
 
 void TagBridge::ReadTags() {
@@ -278,23 +279,22 @@ void TagBridge::Tag2ToWMA() {
     c.Genre = GenreTextFor(c.GenreID);
 }
 
-void TagBridge::Tag2ToMP4() {
+std::string TagBridge::Tag2ToMP4() {
     const TagFields h = Hub();
     Mp4Tag& c = mp4Tag;
-    c.setTrack(h.track);
-    c.setTitle(h.title);
-    c.setArtist(h.artist);
-    c.setAlbum(h.album);
-    c.setYear(h.year);
+    std::string refused;
+    for (const auto& spec : kFieldTable) {
+        if (spec.field == Field::Genre)
+            continue;
+        c.setValue(spec.field, h[spec.field]);
+        if (refused.empty())
+            refused = c.Error();
+    }
     c.setGenreID(h.GenreID);
     c.setGenre(GenreTextFor(c.GenreID()));
-    c.setComment(h.comment);
-    c.setComposer(h.composer);
-    c.setOrigArtist(h.OrigArtist);
-    c.setCopyright(h.copyright);
-    c.setURL(h.URL);
-    c.setEncodedBy(h.EncodedBy);
-    c.setLyrics(h.text);
+    if (refused.empty())
+        refused = c.Error();
+    return refused;
 }
 
 namespace {

@@ -105,7 +105,9 @@ public:
     void Tag2ToOgg();
     void Tag2ToWMA();
     void Tag2ToApe();
-    void Tag2ToMP4();
+    // The first value the MP4 module refused (a track that is no number
+    // pair, a text with a zero byte), empty when it took them all.
+    std::string Tag2ToMP4();
     void Tag2ToMPC();
 
     // Transliteration and capitalization of title, artist and album;

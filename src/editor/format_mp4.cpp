@@ -25,7 +25,10 @@ public:
         return b.mp4Tag.FileName() == path;
     }
     SaveOutcome Save(TagBridge& b) const override {
-        b.Tag2ToMP4();
+        // A value the file cannot hold fails the save: writing the others
+        // and reporting success would lose the user's edit without a word.
+        if (const std::string refused = b.Tag2ToMP4(); !refused.empty())
+            return ComponentOutcome(false, refused, true);
         const bool ok = b.mp4Tag.WriteTag();
         return ComponentOutcome(ok, b.mp4Tag.Error(), true);
     }

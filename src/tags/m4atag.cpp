@@ -31,50 +31,37 @@
 namespace sondrel::m4atag {
 namespace {
 
-enum Field {
-    kTrack,
-    kTitle,
-    kArtist,
-    kAlbum,
-    kYear,
-    kComment,
-    kLyrics,
-    kComposer,
-    kOrigArtist,
-    kCopyright,
-    kURL,
-    kEncodedBy,
-    kGenre,
-    kFieldCount
-};
+constexpr std::size_t I(Field f) {
+    return static_cast<std::size_t>(f);
+}
 
-// Item keys of the text fields (the track is the integer pair "trkn").
-constexpr std::array<const char*, kFieldCount> kItemKeys = {
-    "trkn",
-    "\251nam",
-    "\251ART",
-    "\251alb",
-    "\251day",
-    "\251cmt",
-    "\251lyr",
-    "\251wrt",
-    "----:com.apple.iTunes:ORIGINAL ARTIST",
-    "cprt",
-    "----:com.apple.iTunes:URL",
-    "\251too",
-    "\251gen",
+// The item key of each field, used by both the read and the save (the track
+// is the integer pair "trkn", handled on its own).
+struct ItemKey {
+    Field field;
+    const char* key;
 };
+constexpr std::array<ItemKey, kFieldCount> kItemKeys{{
+    {Field::Track, "trkn"},
+    {Field::Title, "\251nam"},
+    {Field::Artist, "\251ART"},
+    {Field::Album, "\251alb"},
+    {Field::Year, "\251day"},
+    {Field::Genre, "\251gen"},
+    {Field::Comment, "\251cmt"},
+    {Field::Lyrics, "\251lyr"},
+    {Field::Composer, "\251wrt"},
+    {Field::OrigArtist, "----:com.apple.iTunes:ORIGINAL ARTIST"},
+    {Field::Copyright, "cprt"},
+    {Field::URL, "----:com.apple.iTunes:URL"},
+    {Field::EncodedBy, "\251too"},
+}};
 
 // The "gnre" atom is a few dozen bytes; anything larger is not one we read.
 constexpr long kMaxGnreAtomBytes = 64;
 
 // Several values of one item are shown as one text.
 constexpr std::string_view kValueSeparator = "; ";
-
-TagLib::String Key(Field f) {
-    // The keys use the byte 0xA9 ("©") as TagLib's Latin-1 item names do.
-    return TagLib::String(kItemKeys[f], TagLib::String::Latin1);
-}
 
 TagLib::String FromUtf8(const std::string& s) {
     return TagLib::String(s, TagLib::String::UTF8);
@@ -192,14 +179,16 @@ Metadata Extract(TagLib::MP4::File& file) {
     if (!tag)
         return m;
     const TagLib::MP4::ItemMap& items = tag->itemMap();
-    for (int f = kTitle; f < kFieldCount; ++f) {
-        const auto it = items.find(Key(static_cast<Field>(f)));
+    for (const auto& k : kItemKeys) {
+        if (k.field == Field::Track)
+            continue;
+        const auto it = items.find(TagLib::String(k.key, TagLib::String::Latin1));
         if (it != items.end())
-            m.fields[f] = JoinValues(it->second.toStringList());
+            m.fields[I(k.field)] = JoinValues(it->second.toStringList());
     }
     if (const auto it = items.find("trkn"); it != items.end()) {
         const auto pair = it->second.toIntPair();
-        m.fields[kTrack] = FormatTrack(pair.first, pair.second);
+        m.fields[I(Field::Track)] = FormatTrack(pair.first, pair.second);
     }
     if (const auto it = items.find("tmpo"); it != items.end()) {
         const int t = it->second.toInt();
@@ -217,7 +206,8 @@ Metadata Extract(TagLib::MP4::File& file) {
         TagLib::MP4::Atom* gnre = ilst->find("gnre");
         if (gnre && !ilst->find("\251gen")) {
             const unsigned n = ReadGnre(file, *gnre);
-            m.fields[kGenre] = (n >= 1 && n <= kGenreCount) ? GenreNameOf(n - 1) : std::string();
+            m.fields[I(Field::Genre)] =
+                (n >= 1 && n <= kGenreCount) ? GenreNameOf(n - 1) : std::string();
             m.genreFromNumber = true;
         }
     }
@@ -226,7 +216,7 @@ Metadata Extract(TagLib::MP4::File& file) {
 
 StreamFacts Facts(TagLib::MP4::File& file, const Metadata& m) {
     StreamFacts f;
-    f.encoder = m.fields[kEncodedBy];
+    f.encoder = m.fields[I(Field::EncodedBy)];
     if (const TagLib::MP4::Properties* p = file.audioProperties()) {
         f.lengthMs = p->lengthInMilliseconds();
         f.bitrate = p->bitrate();
@@ -256,14 +246,17 @@ void SetText(TagLib::MP4::Tag& tag, const TagLib::String& key, const std::string
 
 // Puts into `tag` every value of `want` that differs from `had`.
 void Apply(TagLib::MP4::Tag& tag, const Metadata& want, const Metadata& had) {
-    for (int f = kTitle; f < kFieldCount; ++f) {
-        const bool forced = f == kGenre && had.genreFromNumber;
+    for (const auto& k : kItemKeys) {
+        if (k.field == Field::Track)
+            continue;
+        const std::size_t f = I(k.field);
+        const bool forced = k.field == Field::Genre && had.genreFromNumber;
         if (want.fields[f] != had.fields[f] || forced)
-            SetText(tag, Key(static_cast<Field>(f)), want.fields[f]);
+            SetText(tag, TagLib::String(k.key, TagLib::String::Latin1), want.fields[f]);
     }
-    if (want.fields[kTrack] != had.fields[kTrack]) {
+    if (want.fields[I(Field::Track)] != had.fields[I(Field::Track)]) {
         // Setters only store texts that parse, so this cannot fail here.
-        const auto track = ParseTrack(want.fields[kTrack]).value_or(std::pair{0, 0});
+        const auto track = ParseTrack(want.fields[I(Field::Track)]).value_or(std::pair{0, 0});
         if (track.first == 0 && track.second == 0)
             tag.removeItem("trkn");
         else
@@ -348,7 +341,7 @@ bool ChunkOffsetTablesFit(TagLib::MP4::File& file) {
 // edits go in; what another program changed since the read stays.
 Metadata Merge(const Metadata& had, const Metadata& read, const Metadata& want) {
     Metadata out = had;
-    for (int f = 0; f < kFieldCount; ++f) {
+    for (std::size_t f = 0; f < kFieldCount; ++f) {
         if (want.fields[f] != read.fields[f])
             out.fields[f] = want.fields[f];
     }
@@ -438,7 +431,7 @@ std::int32_t CopyOut(std::string_view text, char* buffer, std::int32_t size) {
 
 std::int32_t GetField(const State& s, Field f, char* buffer, std::int32_t size) noexcept {
     try {
-        return CopyOut(s.loaded ? std::string_view(s.current.fields[f]) : std::string_view(),
+        return CopyOut(s.loaded ? std::string_view(s.current.fields[I(f)]) : std::string_view(),
                        buffer, size);
     } catch (...) {
         return 0;
@@ -452,14 +445,14 @@ bool SetField(State& s, Field f, const char* text) noexcept {
         std::string value(text);
         if (value.size() > kMaxTextBytes || !IsValidUtf8(value))
             return false;
-        if (f == kTrack) {
+        if (f == Field::Track) {
             const auto track = ParseTrack(value);
             if (!track)
                 return false;
             // Stored the way it reads back from the file.
             value = FormatTrack(track->first, track->second);
         }
-        s.current.fields[f] = std::move(value);
+        s.current.fields[I(f)] = std::move(value);
         return true;
     } catch (...) {
         return false;
@@ -555,43 +548,43 @@ std::int32_t GetFileName(const State& s, char* buffer, std::int32_t size) {
 }
 
 std::int32_t GetTrack(const State& s, char* b, std::int32_t n) {
-    return GetField(s, kTrack, b, n);
+    return GetField(s, Field::Track, b, n);
 }
 std::int32_t GetTitle(const State& s, char* b, std::int32_t n) {
-    return GetField(s, kTitle, b, n);
+    return GetField(s, Field::Title, b, n);
 }
 std::int32_t GetArtist(const State& s, char* b, std::int32_t n) {
-    return GetField(s, kArtist, b, n);
+    return GetField(s, Field::Artist, b, n);
 }
 std::int32_t GetAlbum(const State& s, char* b, std::int32_t n) {
-    return GetField(s, kAlbum, b, n);
+    return GetField(s, Field::Album, b, n);
 }
 std::int32_t GetYear(const State& s, char* b, std::int32_t n) {
-    return GetField(s, kYear, b, n);
+    return GetField(s, Field::Year, b, n);
 }
 std::int32_t GetComment(const State& s, char* b, std::int32_t n) {
-    return GetField(s, kComment, b, n);
+    return GetField(s, Field::Comment, b, n);
 }
 std::int32_t GetLyrics(const State& s, char* b, std::int32_t n) {
-    return GetField(s, kLyrics, b, n);
+    return GetField(s, Field::Lyrics, b, n);
 }
 std::int32_t GetComposer(const State& s, char* b, std::int32_t n) {
-    return GetField(s, kComposer, b, n);
+    return GetField(s, Field::Composer, b, n);
 }
 std::int32_t GetOrigArtist(const State& s, char* b, std::int32_t n) {
-    return GetField(s, kOrigArtist, b, n);
+    return GetField(s, Field::OrigArtist, b, n);
 }
 std::int32_t GetCopyright(const State& s, char* b, std::int32_t n) {
-    return GetField(s, kCopyright, b, n);
+    return GetField(s, Field::Copyright, b, n);
 }
 std::int32_t GetURL(const State& s, char* b, std::int32_t n) {
-    return GetField(s, kURL, b, n);
+    return GetField(s, Field::URL, b, n);
 }
 std::int32_t GetEncodedBy(const State& s, char* b, std::int32_t n) {
-    return GetField(s, kEncodedBy, b, n);
+    return GetField(s, Field::EncodedBy, b, n);
 }
 std::int32_t GetGenre(const State& s, char* b, std::int32_t n) {
-    return GetField(s, kGenre, b, n);
+    return GetField(s, Field::Genre, b, n);
 }
 std::int32_t GetCodec(const State& s, char* b, std::int32_t n) {
     return GetFactText(s, &StreamFacts::codec, b, n);
@@ -613,43 +606,43 @@ std::int32_t GetChannelMode(const State& s, char* b, std::int32_t n) {
 }
 
 bool SetTrack(State& s, const char* t) {
-    return SetField(s, kTrack, t);
+    return SetField(s, Field::Track, t);
 }
 bool SetTitle(State& s, const char* t) {
-    return SetField(s, kTitle, t);
+    return SetField(s, Field::Title, t);
 }
 bool SetArtist(State& s, const char* t) {
-    return SetField(s, kArtist, t);
+    return SetField(s, Field::Artist, t);
 }
 bool SetAlbum(State& s, const char* t) {
-    return SetField(s, kAlbum, t);
+    return SetField(s, Field::Album, t);
 }
 bool SetYear(State& s, const char* t) {
-    return SetField(s, kYear, t);
+    return SetField(s, Field::Year, t);
 }
 bool SetComment(State& s, const char* t) {
-    return SetField(s, kComment, t);
+    return SetField(s, Field::Comment, t);
 }
 bool SetLyrics(State& s, const char* t) {
-    return SetField(s, kLyrics, t);
+    return SetField(s, Field::Lyrics, t);
 }
 bool SetComposer(State& s, const char* t) {
-    return SetField(s, kComposer, t);
+    return SetField(s, Field::Composer, t);
 }
 bool SetOrigArtist(State& s, const char* t) {
-    return SetField(s, kOrigArtist, t);
+    return SetField(s, Field::OrigArtist, t);
 }
 bool SetCopyright(State& s, const char* t) {
-    return SetField(s, kCopyright, t);
+    return SetField(s, Field::Copyright, t);
 }
 bool SetURL(State& s, const char* t) {
-    return SetField(s, kURL, t);
+    return SetField(s, Field::URL, t);
 }
 bool SetEncodedBy(State& s, const char* t) {
-    return SetField(s, kEncodedBy, t);
+    return SetField(s, Field::EncodedBy, t);
 }
 bool SetGenre(State& s, const char* t) {
-    return SetField(s, kGenre, t);
+    return SetField(s, Field::Genre, t);
 }
 
 std::int32_t GetFileLength(const State& s) {

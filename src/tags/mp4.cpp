@@ -11,6 +11,34 @@ namespace {
 // The component has no events: failures are reported through Error only.
 constexpr bool kNotify = false;
 
+// Each field's reader and writer in the module, and the text a refused
+// change leaves in Error; in the field table's order.
+struct FieldAccess {
+    Field field;
+    Mp4Tag::Getter get;
+    Mp4Tag::Setter set;
+    const char* failure;
+};
+constexpr FieldAccess kAccess[kFieldCount] = {
+    {Field::Track, m4atag::GetTrack, m4atag::SetTrack, "Writing error (Track)"},
+    {Field::Title, m4atag::GetTitle, m4atag::SetTitle, "Writing error (Title)"},
+    {Field::Artist, m4atag::GetArtist, m4atag::SetArtist, "Writing error (Artist)"},
+    {Field::Album, m4atag::GetAlbum, m4atag::SetAlbum, "Writing error Album"},
+    {Field::Year, m4atag::GetYear, m4atag::SetYear, "Writing error Year"},
+    {Field::Genre, m4atag::GetGenre, m4atag::SetGenre, "Writing error Genre"},
+    {Field::Comment, m4atag::GetComment, m4atag::SetComment, "Writing error Comment"},
+    {Field::Lyrics, m4atag::GetLyrics, m4atag::SetLyrics, "Writing error Lyrics"},
+    {Field::Composer, m4atag::GetComposer, m4atag::SetComposer, "Writing error Composer"},
+    {Field::OrigArtist, m4atag::GetOrigArtist, m4atag::SetOrigArtist, "Writing error OrigArtist"},
+    {Field::Copyright, m4atag::GetCopyright, m4atag::SetCopyright, "Writing error Copyright"},
+    {Field::URL, m4atag::GetURL, m4atag::SetURL, "Writing error URL"},
+    {Field::EncodedBy, m4atag::GetEncodedBy, m4atag::SetEncodedBy, "Writing error EncodedBy"},
+};
+
+const FieldAccess& AccessOf(Field f) {
+    return kAccess[static_cast<std::size_t>(f)];
+}
+
 }  // namespace
 
 Mp4Tag::Mp4Tag() : state_(m4atag::NewState()) {}
@@ -27,6 +55,14 @@ void Mp4Tag::setFileName(const std::string& fileName) {
         Fail("Error reading metadata", kNotify);
     }
     genreId_ = valid_ ? GenreIdOf(Genre()) : kGenreOther;
+}
+
+std::string Mp4Tag::Value(Field f) const {
+    return Text(AccessOf(f).get);
+}
+
+void Mp4Tag::setValue(Field f, const std::string& v) {
+    SetText(AccessOf(f).set, v, AccessOf(f).failure);
 }
 
 std::string Mp4Tag::Text(Getter get) const {
@@ -56,43 +92,43 @@ std::int32_t Mp4Tag::Number(std::int32_t (*get)(const m4atag::State&), const cha
 }
 
 std::string Mp4Tag::Track() const {
-    return Text(m4atag::GetTrack);
+    return Value(Field::Track);
 }
 std::string Mp4Tag::Title() const {
-    return Text(m4atag::GetTitle);
+    return Value(Field::Title);
 }
 std::string Mp4Tag::Artist() const {
-    return Text(m4atag::GetArtist);
+    return Value(Field::Artist);
 }
 std::string Mp4Tag::Album() const {
-    return Text(m4atag::GetAlbum);
+    return Value(Field::Album);
 }
 std::string Mp4Tag::Year() const {
-    return Text(m4atag::GetYear);
+    return Value(Field::Year);
 }
 std::string Mp4Tag::Comment() const {
-    return Text(m4atag::GetComment);
+    return Value(Field::Comment);
 }
 std::string Mp4Tag::Lyrics() const {
-    return Text(m4atag::GetLyrics);
+    return Value(Field::Lyrics);
 }
 std::string Mp4Tag::Composer() const {
-    return Text(m4atag::GetComposer);
+    return Value(Field::Composer);
 }
 std::string Mp4Tag::OrigArtist() const {
-    return Text(m4atag::GetOrigArtist);
+    return Value(Field::OrigArtist);
 }
 std::string Mp4Tag::Copyright() const {
-    return Text(m4atag::GetCopyright);
+    return Value(Field::Copyright);
 }
 std::string Mp4Tag::URL() const {
-    return Text(m4atag::GetURL);
+    return Value(Field::URL);
 }
 std::string Mp4Tag::EncodedBy() const {
-    return Text(m4atag::GetEncodedBy);
+    return Value(Field::EncodedBy);
 }
 std::string Mp4Tag::Genre() const {
-    return Text(m4atag::GetGenre);
+    return Value(Field::Genre);
 }
 std::string Mp4Tag::Codec() const {
     return Text(m4atag::GetCodec);
@@ -105,43 +141,43 @@ std::string Mp4Tag::ChannelMode() const {
 }
 
 void Mp4Tag::setTrack(const std::string& v) {
-    SetText(m4atag::SetTrack, v, "Writing error (Track)");
+    setValue(Field::Track, v);
 }
 void Mp4Tag::setTitle(const std::string& v) {
-    SetText(m4atag::SetTitle, v, "Writing error (Title)");
+    setValue(Field::Title, v);
 }
 void Mp4Tag::setArtist(const std::string& v) {
-    SetText(m4atag::SetArtist, v, "Writing error (Artist)");
+    setValue(Field::Artist, v);
 }
 void Mp4Tag::setAlbum(const std::string& v) {
-    SetText(m4atag::SetAlbum, v, "Writing error Album");
+    setValue(Field::Album, v);
 }
 void Mp4Tag::setYear(const std::string& v) {
-    SetText(m4atag::SetYear, v, "Writing error Year");
+    setValue(Field::Year, v);
 }
 void Mp4Tag::setComment(const std::string& v) {
-    SetText(m4atag::SetComment, v, "Writing error Comment");
+    setValue(Field::Comment, v);
 }
 void Mp4Tag::setLyrics(const std::string& v) {
-    SetText(m4atag::SetLyrics, v, "Writing error Lyrics");
+    setValue(Field::Lyrics, v);
 }
 void Mp4Tag::setComposer(const std::string& v) {
-    SetText(m4atag::SetComposer, v, "Writing error Composer");
+    setValue(Field::Composer, v);
 }
 void Mp4Tag::setOrigArtist(const std::string& v) {
-    SetText(m4atag::SetOrigArtist, v, "Writing error OrigArtist");
+    setValue(Field::OrigArtist, v);
 }
 void Mp4Tag::setCopyright(const std::string& v) {
-    SetText(m4atag::SetCopyright, v, "Writing error Copyright");
+    setValue(Field::Copyright, v);
 }
 void Mp4Tag::setURL(const std::string& v) {
-    SetText(m4atag::SetURL, v, "Writing error URL");
+    setValue(Field::URL, v);
 }
 void Mp4Tag::setEncodedBy(const std::string& v) {
-    SetText(m4atag::SetEncodedBy, v, "Writing error EncodedBy");
+    setValue(Field::EncodedBy, v);
 }
 void Mp4Tag::setGenre(const std::string& v) {
-    SetText(m4atag::SetGenre, v, "Writing error Genre");
+    setValue(Field::Genre, v);
 }
 
 std::int32_t Mp4Tag::FileLength() {

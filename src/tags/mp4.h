@@ -22,6 +22,14 @@ public:
     // Reads the file at once; Valid tells whether it holds MP4 metadata.
     void setFileName(const std::string& fileName);
 
+    using Getter = std::int32_t (*)(const m4atag::State&, char*, std::int32_t);
+    using Setter = bool (*)(m4atag::State&, const char*);
+
+    // A field's text as read and edited (the genre text for Field::Genre),
+    // and its change in memory.
+    std::string Value(Field f) const;
+    void setValue(Field f, const std::string& v);
+
     // Texts as read and edited (empty when the file is not Valid).
     std::string Track() const;
     std::string Title() const;
@@ -80,8 +88,6 @@ public:
     std::int64_t PictureSize(int index) const;
 
 private:
-    using Getter = std::int32_t (*)(const m4atag::State&, char*, std::int32_t);
-    using Setter = bool (*)(m4atag::State&, const char*);
     std::string Text(Getter get) const;
     void SetText(Setter set, const std::string& value, const char* failure);
     std::int32_t Number(std::int32_t (*get)(const m4atag::State&), const char* failure);

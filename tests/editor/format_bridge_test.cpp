@@ -487,5 +487,42 @@ TEST_F(Mp3Files, RemoveRefusesTheWrongFileTypeWithoutTouchingIt) {
     EXPECT_EQ(ReadAll(ogg), audio_);
 }
 
+// Through the editor's bridge: a value the MP4 item list cannot hold must
+// fail the save and leave the file as it was, not vanish behind a success.
+TEST(Mp4Bridge, AValueTheFileCannotHoldFailsTheSaveAndWritesNothing) {
+    TempDir src;
+    const std::string madePath = src.file("made.m4a");
+    test::RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=1 -c:a aac " +
+                     test::ShellQuote(madePath) + " </dev/null >/dev/null 2>&1");
+    if (!std::filesystem::exists(madePath))
+        GTEST_SKIP() << "ffmpeg is not available";
+    const test::Bytes made = ReadAll(madePath);
+    struct Case {
+        const char* name;
+        Field field;
+        std::string value;
+    };
+    const Case cases[] = {
+        {"track that is no number", Field::Track, "A1"},
+        {"zero byte in a text", Field::Title, std::string("ab\0cd", 5)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.file("song.m4a");
+        WriteAll(path, made);
+        TagBridge b;
+        b.Read(path);
+        TagFields h = b.Hub();
+        h[c.field] = c.value;
+        h.artist = "Edited too";
+        b.setHub(h);
+        const SaveOutcome out = b.Save(path);
+        EXPECT_FALSE(out.ok);
+        EXPECT_NE(out.error.find("Writing error"), std::string::npos) << out.error;
+        EXPECT_EQ(ReadAll(path), made);
+    }
+}
+
 }  // namespace
 }  // namespace sondrel
