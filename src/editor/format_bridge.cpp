@@ -158,9 +158,7 @@ TagFields Values(std::initializer_list<std::string> texts, long long genreId) {
 }  // namespace
 
 void TagBridge::ToHub(const TagFields& v) {
-    for (const auto& spec : kFieldTable)
-        hub_[spec.field] = v[spec.field];
-    hub_.GenreID = v.GenreID;
+    CopyFieldValues(v, hub_);
     TransformTags();
     Tag2ToTag();
 }

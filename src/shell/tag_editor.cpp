@@ -82,24 +82,6 @@ void SetBoxText(QComboBox* box, const QString& text) {
         box->setEditText(text);
 }
 
-// The user-visible fields; the pictures and the tag's version stay the file's.
-void CopyFieldValues(const TagFields& from, TagFields& to) {
-    to.track = from.track;
-    to.title = from.title;
-    to.artist = from.artist;
-    to.album = from.album;
-    to.year = from.year;
-    to.Genre = from.Genre;
-    to.comment = from.comment;
-    to.text = from.text;
-    to.composer = from.composer;
-    to.OrigArtist = from.OrigArtist;
-    to.copyright = from.copyright;
-    to.URL = from.URL;
-    to.EncodedBy = from.EncodedBy;
-    to.GenreID = from.GenreID;
-}
-
 bool IsEnter(int key) {
     return key == Qt::Key_Return || key == Qt::Key_Enter;
 }
@@ -782,7 +764,7 @@ sondrel::SaveOutcome TagEditor::SaveTags(int row) {
         const TagFields fields = bridge_->Hub();
         bridge_->Read(path);
         TagFields hub = bridge_->Hub();
-        CopyFieldValues(fields, hub);
+        sondrel::CopyFieldValues(fields, hub);
         bridge_->setHub(hub);
     }
     const sondrel::SaveOutcome outcome = bridge_->Save(path);

@@ -22,6 +22,12 @@ const FieldSpec& SpecOf(Field field) {
     return kFieldTable[static_cast<std::size_t>(field)];
 }
 
+void CopyFieldValues(const TagFields& from, TagFields& to) {
+    for (const auto& spec : kFieldTable)
+        to[spec.field] = from[spec.field];
+    to.GenreID = from.GenreID;
+}
+
 const std::array<std::string_view, kGenreCount> GenreTable = {"Blues",
                                                               "Classic Rock",
                                                               "Country",

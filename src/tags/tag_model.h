@@ -87,6 +87,10 @@ struct TagFields {
     bool operator==(const TagFields&) const = default;
 };
 
+// The user-visible values (every field's text and the genre number) from
+// `from` into `to`; the pictures and the tag's version stay `to`'s.
+void CopyFieldValues(const TagFields& from, TagFields& to);
+
 // The ID3v1 record (with the longer Lyrics3 values where a block supplied them).
 struct Id3v1Fields {
     std::uint8_t track = 0;  // 0 = no track number

@@ -132,4 +132,47 @@ TEST(TagComponent, GuardTurnsExceptionsIntoFailures) {
 }
 
 }  // namespace
+// Every user of the field table indexes it by Field and trusts its names to
+// be unique: a row out of order or a repeated key sends a value elsewhere.
+TEST(FieldTable, RowsFollowTheEnumAndNamesAreUnique) {
+    std::set<std::string_view> keys, options, labels;
+    for (std::size_t i = 0; i < kFieldTable.size(); ++i) {
+        const FieldSpec& spec = kFieldTable[i];
+        EXPECT_EQ(static_cast<std::size_t>(spec.field), i) << spec.key;
+        EXPECT_EQ(&SpecOf(spec.field), &spec);
+        EXPECT_TRUE(keys.insert(spec.key).second) << spec.key;
+        EXPECT_TRUE(options.insert(spec.option).second) << spec.option;
+        EXPECT_TRUE(labels.insert(spec.label).second) << spec.label;
+    }
+    // Each field has a member of its own: no write lands on another field.
+    TagFields all;
+    for (const auto& spec : kFieldTable)
+        all[spec.field] = spec.key;
+    for (const auto& spec : kFieldTable)
+        EXPECT_EQ(all[spec.field], spec.key);
+    TagFields h;
+    h[Field::Lyrics] = "words";
+    h[Field::OrigArtist] = "orig";
+    EXPECT_EQ(h.text, "words");
+    EXPECT_EQ(h.OrigArtist, "orig");
+}
+
+TEST(FieldTable, CopyFieldValuesLeavesPicturesAndVersionAlone) {
+    TagFields from;
+    for (const auto& spec : kFieldTable)
+        from[spec.field] = std::string(spec.key) + " value";
+    from.GenreID = 17;
+    from.ImagesCount = 5;
+    from.VersionHigh = 4;
+    TagFields to;
+    to.ImagesCount = 2;
+    to.VersionHigh = 3;
+    CopyFieldValues(from, to);
+    for (const auto& spec : kFieldTable)
+        EXPECT_EQ(to[spec.field], from[spec.field]) << spec.key;
+    EXPECT_EQ(to.GenreID, 17);
+    EXPECT_EQ(to.ImagesCount, 2);
+    EXPECT_EQ(to.VersionHigh, 3);
+}
+
 }  // namespace sondrel
