@@ -1,5 +1,7 @@
 #include "batch/batch_row.h"
 
+#include "editor/format_registry.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -233,9 +235,9 @@ BatchData MakeData(const BatchFile& file, const TagFields& hub, TagFormat format
     d.Comment = FirstLine(hub.comment);
     d.Genre = hub.GenreID == kGenreOther ? hub.Genre : GenreNameOf(hub.GenreID);
     d.FolderName = LastFolderName(d.Folder);
-    if (facts.valid && format != TagFormat::None) {
-        // APE headers carry no bit rate worth showing.
-        if (format != TagFormat::APE && facts.bitrate > 0)
+    const FormatHandler* handler = HandlerOf(format);
+    if (facts.valid && handler) {
+        if (handler->ShowsBitrate() && facts.bitrate > 0)
             d.Bitrate = std::to_string(facts.bitrate);
         if (facts.sampleRate > 0)
             d.Freq = std::to_string(facts.sampleRate);

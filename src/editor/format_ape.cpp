@@ -37,8 +37,7 @@ public:
         if (!facts.valid)
             return;
         const Component& c = b.*Member;
-        // Monkey's Audio headers give no bit rate.
-        StreamRows(facts, c.FileLength(), Id() != TagFormat::APE, rows);
+        StreamRows(facts, c.FileLength(), ShowsBitrate(), rows);
         rows[6] = PlusMinus(c.id3v1() > 0);
         rows[7] = PlusMinus(c.id3v2() > 0);
         rows[8] = "0";
@@ -59,6 +58,8 @@ public:
     TagFormat Id() const override { return TagFormat::APE; }
     std::string_view Name() const override { return "APE"; }
     std::span<const std::string_view> Extensions() const override { return kApeExtensions; }
+    // Monkey's Audio headers give no bit rate.
+    bool ShowsBitrate() const override { return false; }
 
     StreamFacts Stream(TagBridge& b, const FileSnapshot*, const std::string&) const override {
         StreamFacts s;

@@ -26,6 +26,8 @@ public:
     virtual std::string_view Name() const = 0;
     // Upper case, dot included: ".MP3".
     virtual std::span<const std::string_view> Extensions() const = 0;
+    // Whether its stream facts carry a bit rate worth showing.
+    virtual bool ShowsBitrate() const { return true; }
 
     // Reads `path` into the format's components and copies them to the hub.
     virtual void Read(TagBridge& bridge, const std::string& path) const = 0;
