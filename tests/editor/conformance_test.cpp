@@ -151,6 +151,7 @@ struct Capabilities {
     bool pictures;        // a picture added through the handler survives a title save
     bool otherItemsKept;  // an item no field shows survives a title save, with its value
     bool repeatedKept;    // a second value of a shown field (the artist) survives a title save
+    bool onlyTitleAdded;  // a title save adds no item but the title (no empty ones)
     bool audioKept;       // a save leaves the audio as it was
 };
 
@@ -177,6 +178,7 @@ const FormatCase kFormatCases[] = {
       .pictures = true,
       .otherItemsKept = true,
       .repeatedKept = true,
+      .onlyTitleAdded = false,  // a save without a genre writes TCON "(12)" (Other)
       .audioKept = true}},
     {"Ogg",
      ".ogg",
@@ -189,7 +191,8 @@ const FormatCase kFormatCases[] = {
       .multiLine = true,
       .pictures = false,  // the editor offers no pictures for this format
       .otherItemsKept = true,
-      .repeatedKept = false,  // of repeated ARTIST comments only the last survives a save
+      .repeatedKept = false,    // of repeated ARTIST comments only the last survives a save
+      .onlyTitleAdded = false,  // every mapped key is written, empty ones too (DATE=)
       .audioKept = true}},
     {"Wma",
      ".wma",
@@ -203,6 +206,7 @@ const FormatCase kFormatCases[] = {
       .pictures = true,
       .otherItemsKept = true,
       .repeatedKept = true,
+      .onlyTitleAdded = false,  // adds an empty "ID3" descriptor, empty Copyright/Description
       .audioKept = true}},
     {"Mp4",
      ".m4a",
@@ -216,6 +220,7 @@ const FormatCase kFormatCases[] = {
       .pictures = true,
       .otherItemsKept = true,
       .repeatedKept = true,
+      .onlyTitleAdded = true,
       .audioKept = true}},
     {"Musepack",
      ".mpc",
@@ -229,6 +234,7 @@ const FormatCase kFormatCases[] = {
       .pictures = false,  // the editor offers no pictures for this format
       .otherItemsKept = true,
       .repeatedKept = true,
+      .onlyTitleAdded = true,
       .audioKept = true}},
     {"MonkeysAudio",
      ".ape",
@@ -242,6 +248,7 @@ const FormatCase kFormatCases[] = {
       .pictures = false,  // the editor offers no pictures for this format
       .otherItemsKept = true,
       .repeatedKept = true,
+      .onlyTitleAdded = true,
       .audioKept = true}},
 };
 
@@ -488,6 +495,23 @@ TEST_P(Conformance, RepeatedArtistValuesAreKeptByATitleSave) {
     const TagFields back = SaveAndReread([](TagFields& hub) { hub.title = "Only the title"; });
     EXPECT_EQ(back.title, "Only the title");
     EXPECT_EQ(Peer("read-artists", GetParam(), path).output, "First Artist\nSecond Artist");
+}
+
+// Untouched means untouched: the items a file held come back with the same
+// keys, and the only new one is the title the user set.
+TEST_P(Conformance, TitleSaveWritesNoOtherItem) {
+    if (!GetParam().can.onlyTitleAdded)
+        GTEST_SKIP() << "a title save writes other items in this format (see the table)";
+    if (MutagenPython().empty())
+        GTEST_SKIP() << "python3 with mutagen is not installed";
+    ASSERT_EQ(Peer("write-artists", GetParam(), path, {"An Artist"}).exitCode, 0);
+    ASSERT_EQ(Peer("write", GetParam(), path, {"calm"}).exitCode, 0);
+    const auto before = Peer("keys", GetParam(), path);
+    ASSERT_EQ(before.exitCode, 0) << before.output;
+
+    const TagFields back = SaveAndReread([](TagFields& hub) { hub.title = "Only the title"; });
+    EXPECT_EQ(back.title, "Only the title");
+    EXPECT_EQ(Peer("keys", GetParam(), path).output, before.output);
 }
 
 TEST_P(Conformance, SavesLeaveTheAudioAsItWas) {

@@ -6,6 +6,8 @@ one (the artist), each stored the way the format's own tools store it.
     other_item.py read <format> <file>        (prints the value; exit 1 when absent)
     other_item.py write-artists <format> <file> <value>...
     other_item.py read-artists <format> <file> (prints the values, one a line)
+    other_item.py keys <format> <file>         (the item keys but the title's, one a
+                                                line per value, sorted)
 
 <format> is mp3, ogg, wma, mp4, mpc or ape. Values travel as UTF-8.
 """
@@ -123,6 +125,21 @@ def read_artists(fmt, path):
     raise SystemExit("unknown format " + fmt)
 
 
+def keys(fmt, path):
+    if fmt == "mp3":
+        tags = ID3(path)
+        return [k for k in tags.keys() if k != "TIT2"]
+    if fmt == "ogg":
+        return [k.upper() for k, _ in OggVorbis(path).tags if k.upper() != "TITLE"]
+    if fmt == "wma":
+        return [k for k, v in ASF(path).tags.items() for _ in v if k != "Title"]
+    if fmt == "mp4":
+        return [k for k, v in MP4(path).tags.items() for _ in v if k != "\xa9nam"]
+    if fmt in ("mpc", "ape"):
+        return [k.upper() for k in APEv2(path).keys() if k.upper() != "TITLE"]
+    raise SystemExit("unknown format " + fmt)
+
+
 def main():
     command, fmt, path = sys.argv[1:4]
     if command == "write":
@@ -130,6 +147,9 @@ def main():
         return 0
     if command == "write-artists":
         write_artists(fmt, path, sys.argv[4:])
+        return 0
+    if command == "keys":
+        sys.stdout.buffer.write("\n".join(sorted(keys(fmt, path))).encode("utf-8"))
         return 0
     if command == "read-artists":
         sys.stdout.buffer.write("\n".join(read_artists(fmt, path)).encode("utf-8"))
