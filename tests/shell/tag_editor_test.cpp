@@ -96,21 +96,8 @@ struct V1 {
 };
 
 Bytes Id3v1(const V1& v) {
-    Bytes b;
-    Append(b, "TAG");
-    auto field = [&b](const std::string& s, std::size_t width) {
-        for (std::size_t i = 0; i < width; ++i)
-            b.push_back(i < s.size() ? static_cast<std::uint8_t>(s[i]) : 0);
-    };
-    field(v.title, 30);
-    field(v.artist, 30);
-    field(v.album, 30);
-    field(v.year, 4);
-    field(v.comment, 28);
-    b.push_back(0);
-    b.push_back(v.track);
-    b.push_back(v.genre);
-    return b;
+    return sondrel::test::Id3v1Block(
+        {v.title, v.artist, v.album, v.year, v.comment, 0, v.track, v.genre});
 }
 
 // An MP3 of silence with the given ID3v2 frames (none: no ID3v2 tag) and

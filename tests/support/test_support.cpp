@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -115,6 +116,25 @@ Bytes SilentMp3() {
         return ReadAll(out);
     }();
     return cached;
+}
+
+Bytes Id3v1Block(const Id3v1Spec& r) {
+    Bytes b(128, 0);
+    auto put = [&b](std::size_t off, const std::string& text, std::size_t width) {
+        std::copy_n(text.begin(), std::min(text.size(), width), b.begin() + static_cast<long>(off));
+    };
+    put(0, "TAG", 3);
+    put(3, r.title, 30);
+    put(33, r.artist, 30);
+    put(63, r.album, 30);
+    put(93, r.year, 4);
+    put(97, r.comment, 30);
+    if (r.b125 >= 0)
+        b[125] = static_cast<std::uint8_t>(r.b125);
+    if (r.b126 >= 0)
+        b[126] = static_cast<std::uint8_t>(r.b126);
+    b[127] = r.genre;
+    return b;
 }
 
 }  // namespace sondrel::test

@@ -42,6 +42,16 @@ bool HaveProgram(const std::string& program);
 // True when python3 can import mutagen.
 bool HaveMutagen();
 
+// An ID3v1 block as written byte by byte: the texts zero-padded and cut to
+// their widths, then the optional overrides of comment bytes 28 and 29 (an
+// ID3v1.1 track is b125 = 0, b126 = track).
+struct Id3v1Spec {
+    std::string title{}, artist{}, album{}, year{}, comment{};
+    int b125 = -1, b126 = -1;
+    std::uint8_t genre = 12;
+};
+Bytes Id3v1Block(const Id3v1Spec& spec);
+
 // A short MPEG-1 Layer III file of silence made by ffmpeg (no tags), cached
 // per process; empty when ffmpeg is missing.
 Bytes SilentMp3();

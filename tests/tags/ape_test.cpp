@@ -120,24 +120,13 @@ Bytes ApeTag(std::uint32_t version, const std::vector<RawItem>& items, bool head
 
 Bytes Id3v1(const std::string& title, const std::string& artist, const std::string& comment,
             std::uint8_t track, std::uint8_t genre, const std::string& year = "1999") {
-    Bytes b;
-    Append(b, "TAG");
-    auto field = [&](const std::string& s, std::size_t n) {
-        Bytes f(n, 0);
-        std::copy_n(s.begin(), std::min(n, s.size()), f.begin());
-        b.insert(b.end(), f.begin(), f.end());
-    };
-    field(title, 30);
-    field(artist, 30);
-    field("Album v1", 30);
-    field(year, 4);
-    field(comment, 30);
+    test::Id3v1Spec spec{title, artist, "Album v1", year, comment};
     if (track != 0) {
-        b[97 + 28] = 0;
-        b[97 + 29] = track;
+        spec.b125 = 0;
+        spec.b126 = track;
     }
-    b.push_back(genre);
-    return b;
+    spec.genre = genre;
+    return test::Id3v1Block(spec);
 }
 
 Bytes Concat(std::initializer_list<Bytes> parts) {

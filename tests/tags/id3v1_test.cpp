@@ -40,29 +40,10 @@ Bytes Audio(std::size_t n) {
 }
 
 // An ID3v1 block built by hand, byte by byte.
-struct RawV1 {
-    std::string title{}, artist{}, album{}, year{}, comment{};
-    int b125 = -1, b126 = -1;  // overrides of the last two comment bytes
-    std::uint8_t genre = 12;
-};
+using RawV1 = test::Id3v1Spec;
 
 Bytes V1(const RawV1& r) {
-    Bytes b(128, 0);
-    auto put = [&](std::size_t off, const std::string& s, std::size_t width) {
-        std::memcpy(b.data() + off, s.data(), std::min(s.size(), width));
-    };
-    put(0, "TAG", 3);
-    put(3, r.title, 30);
-    put(33, r.artist, 30);
-    put(63, r.album, 30);
-    put(93, r.year, 4);
-    put(97, r.comment, 30);
-    if (r.b125 >= 0)
-        b[125] = static_cast<std::uint8_t>(r.b125);
-    if (r.b126 >= 0)
-        b[126] = static_cast<std::uint8_t>(r.b126);
-    b[127] = r.genre;
-    return b;
+    return test::Id3v1Block(r);
 }
 
 std::string Field(const std::string& id, const std::string& value) {
