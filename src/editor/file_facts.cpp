@@ -40,8 +40,8 @@ TagKinds ScanFile(const FileSnapshot& file) {
 
 namespace {
 
-std::optional<std::vector<id3v2::FieldValue>> FieldsOf(const id3v2::RawFrame& frame,
-                                                       std::string_view codePage) {
+std::optional<id3v2::FrameContent> FieldsOf(const id3v2::RawFrame& frame,
+                                            std::string_view codePage) {
     const auto content = frame.Content();
     const auto layout = id3v2::LayoutOf(frame);
     if (!content || layout.empty())
@@ -98,11 +98,10 @@ std::vector<std::string> OtherId3v2Frames(const FileSnapshot& file, std::string_
     }
     struct Described {
         std::string_view id;
-        std::size_t descriptionField;
         std::optional<std::size_t> firstIndex{};
         std::optional<std::size_t> owner{};
     };
-    Described described[] = {{"COMM", 2, {}, {}}, {"USLT", 2, {}, {}}, {"WXXX", 1, {}, {}}};
+    Described described[] = {{"COMM", {}, {}}, {"USLT", {}, {}}, {"WXXX", {}, {}}};
     std::vector<std::string> descriptions(frames.size());
     for (std::size_t i = 0; i < frames.size(); ++i) {
         for (auto& d : described) {
@@ -111,7 +110,7 @@ std::vector<std::string> OtherId3v2Frames(const FileSnapshot& file, std::string_
             const auto values = FieldsOf(*frames[i].frame, codePage);
             if (!values)
                 continue;
-            descriptions[i] = (*values)[d.descriptionField].Text();
+            descriptions[i] = values->description;
             if (!d.firstIndex)
                 d.firstIndex = i;
             if (descriptions[i].empty() && !d.owner)
@@ -142,7 +141,7 @@ std::vector<std::string> OtherId3v2Frames(const FileSnapshot& file, std::string_
         }
         if (id == "TXXX") {
             if (const auto values = FieldsOf(*frames[i].frame, codePage))
-                name += ":" + (*values)[1].Text();
+                name += ":" + values->description;
         }
         if (!shown)
             out.push_back(std::move(name));

@@ -15,7 +15,7 @@ namespace {
 
 using id3v2::Bytes;
 using id3v2::ByteView;
-using id3v2::FieldValue;
+using id3v2::FrameContent;
 using id3v2::RawFrame;
 
 // Single-value text frames and the field each one fills. A later frame of the
@@ -44,15 +44,14 @@ const TextRoute* TextRouteOf(std::string_view id23) {
 // field owns the one without a description, else the first.
 struct DescribedKind {
     std::string_view id;
-    std::size_t descriptionField;
-    std::size_t valueField;
+    std::string (*value)(const FrameContent&);
 };
-constexpr DescribedKind kComment{"COMM", 2, 3};
-constexpr DescribedKind kLyrics{"USLT", 2, 3};
-constexpr DescribedKind kUserUrl{"WXXX", 1, 2};
+constexpr DescribedKind kComment{"COMM", [](const FrameContent& c) { return c.Text(); }};
+constexpr DescribedKind kLyrics{"USLT", [](const FrameContent& c) { return c.Text(); }};
+constexpr DescribedKind kUserUrl{"WXXX", [](const FrameContent& c) { return c.url; }};
 
-std::optional<std::vector<FieldValue>> FrameFields(const RawFrame& frame, ByteView data,
-                                                   std::string_view codePage) {
+std::optional<FrameContent> FrameFields(const RawFrame& frame, ByteView data,
+                                        std::string_view codePage) {
     const auto content = id3v2::ContentOf(frame, data);
     const auto layout = id3v2::LayoutOf(frame);
     if (!content || layout.empty())
@@ -60,8 +59,7 @@ std::optional<std::vector<FieldValue>> FrameFields(const RawFrame& frame, ByteVi
     return id3v2::ReadFields(layout, *content, codePage);
 }
 
-std::optional<std::vector<FieldValue>> FrameFields(const RawFrame& frame,
-                                                   std::string_view codePage) {
+std::optional<FrameContent> FrameFields(const RawFrame& frame, std::string_view codePage) {
     return FrameFields(frame, frame.Data, codePage);
 }
 
@@ -76,11 +74,11 @@ std::optional<Owned> OwnedInstance(const std::vector<RawFrame>& frames, const De
     for (std::size_t i = 0; i < frames.size(); ++i) {
         if (frames[i].Id23() != kind.id)
             continue;
-        const auto values = FrameFields(frames[i], codePage);
-        if (!values)
+        const auto content = FrameFields(frames[i], codePage);
+        if (!content)
             continue;
-        Owned owned{i, (*values)[kind.valueField].Text()};
-        if ((*values)[kind.descriptionField].Text().empty())
+        Owned owned{i, kind.value(*content)};
+        if (content->description.empty())
             return owned;
         if (!first)
             first = std::move(owned);
@@ -148,53 +146,50 @@ std::string WithDetail(const char* message, const std::string& detail) {
 }
 
 Bytes TextFrame(std::string_view id, const std::string& value) {
-    const std::uint8_t enc = id3v2::ChooseEncoding({value});
-    return id3v2::RenderFrame23(
-        id, id3v2::WriteFields(id3v2::LayoutFor("TIT2"),
-                               {FieldValue{enc, {}, {}}, FieldValue{0, {value}, {}}}));
+    FrameContent c;
+    c.encoding = id3v2::ChooseEncoding({value});
+    c.text = {value};
+    return id3v2::RenderFrame23(id, id3v2::WriteFields(id3v2::LayoutFor("TIT2"), c));
 }
 
 Bytes CommentFrame(std::string_view id, const std::string& language, const std::string& value) {
-    const std::uint8_t enc = id3v2::ChooseEncoding({value});
-    const Bytes lang(language.begin(), language.end());
-    return id3v2::RenderFrame23(
-        id, id3v2::WriteFields(id3v2::LayoutFor("COMM"),
-                               {FieldValue{enc, {}, {}}, FieldValue{0, {}, lang},
-                                FieldValue{0, {""}, {}}, FieldValue{0, {value}, {}}}));
+    FrameContent c;
+    c.encoding = id3v2::ChooseEncoding({value});
+    c.language = language;
+    c.text = {value};
+    return id3v2::RenderFrame23(id, id3v2::WriteFields(id3v2::LayoutFor("COMM"), c));
 }
 
 Bytes UrlFrame(const std::string& url) {
-    return id3v2::RenderFrame23(
-        "WXXX", id3v2::WriteFields(id3v2::LayoutFor("WXXX"),
-                                   {FieldValue{id3v2::kEncLatin1, {}, {}}, FieldValue{0, {""}, {}},
-                                    FieldValue{0, {url}, {}}}));
+    FrameContent c;
+    c.encoding = id3v2::kEncLatin1;
+    c.url = url;
+    return id3v2::RenderFrame23("WXXX", id3v2::WriteFields(id3v2::LayoutFor("WXXX"), c));
 }
 
 Bytes PictureFrame(const Picture& p) {
-    const std::uint8_t enc = id3v2::ChooseEncoding({p.Description});
-    return id3v2::RenderFrame23(
-        "APIC",
-        id3v2::WriteFields(id3v2::LayoutFor("APIC"),
-                           {FieldValue{enc, {}, {}}, FieldValue{0, {p.MimeType}, {}},
-                            FieldValue{p.PictureType, {}, {}}, FieldValue{0, {p.Description}, {}},
-                            FieldValue{0, {}, p.Data}}));
+    FrameContent c;
+    c.encoding = id3v2::ChooseEncoding({p.Description});
+    c.mime = p.MimeType;
+    c.pictureType = p.PictureType;
+    c.description = p.Description;
+    c.data = p.Data;
+    return id3v2::RenderFrame23("APIC", id3v2::WriteFields(id3v2::LayoutFor("APIC"), c));
 }
 
 // `data` is the frame's data (frame.Data need not hold it).
 std::optional<Picture> PictureOf(const RawFrame& frame, ByteView data, std::string_view codePage) {
-    auto values = FrameFields(frame, data, codePage);
-    if (!values)
+    auto content = FrameFields(frame, data, codePage);
+    if (!content)
         return std::nullopt;
     Picture p;
-    if (frame.Major < 3) {
-        const Bytes& format = (*values)[1].Binary;
-        p.MimeType = format == Bytes{'P', 'N', 'G'} ? "image/png" : "image/jpg";
-    } else {
-        p.MimeType = (*values)[1].Text();
-    }
-    p.PictureType = (*values)[2].Byte;
-    p.Description = (*values)[3].Text();
-    p.Data = std::move((*values)[4].Binary);
+    if (frame.Major < 3)
+        p.MimeType = content->imageFormat == "PNG" ? "image/png" : "image/jpg";
+    else
+        p.MimeType = std::move(content->mime);
+    p.PictureType = content->pictureType;
+    p.Description = std::move(content->description);
+    p.Data = std::move(content->data);
     return p;
 }
 
@@ -341,10 +336,10 @@ bool Id3v2Tag::ReadFile(const FileSnapshot& file) {
         const TextRoute* route = TextRouteOf(id);
         if (!route && id != "TPE2" && id != "TDRC")
             continue;
-        const auto values = FrameFields(frame, legacyCodePage_);
-        if (!values)
+        const auto content = FrameFields(frame, legacyCodePage_);
+        if (!content)
             continue;
-        std::string value = (*values)[1].Text();
+        std::string value = content->Text();
         if (id == "TPE2") {
             albumArtist = std::move(value);
         } else if (id == "TDRC") {
@@ -471,8 +466,8 @@ bool Id3v2Tag::WriteFile(File& file) {
             } else if (id == "TDRC") {
                 // A recording time that contradicts the year would bring the
                 // old year back in readers that prefer it.
-                const auto values = FrameFields(f, legacyCodePage_);
-                owned[i] = !values || FirstChars((*values)[1].Text(), 4) != tag_.year;
+                const auto content = FrameFields(f, legacyCodePage_);
+                owned[i] = !content || FirstChars(content->Text(), 4) != tag_.year;
             }
         }
         for (std::size_t i = 0; i < oldFrames.size(); ++i) {

@@ -60,6 +60,69 @@ TEST(Id3v2Read, TextFramesDecodeEveryEncoding) {
     }
 }
 
+// Each layout puts its fields into the members named for them, and writing
+// the members back gives the frame's bytes unchanged.
+TEST(Id3v2Read, FrameLayoutsFillNamedMembersAndWriteTheSameBytes) {
+    using id3v2::FrameContent;
+    const Bytes png{0x89, 'P', 'N', 'G'};
+    const struct {
+        const char* id;
+        std::uint8_t major;
+        Bytes data;
+        FrameContent want;
+    } cases[] = {
+        {"TIT2", 3, Cat({{0}, B("Title")}), {.text = {"Title"}}},
+        {"TPE1", 4, Cat({{3}, B("A"), {0}, B("B")}), {.encoding = 3, .text = {"A", "B"}}},
+        {"IPLS", 3, Cat({{0}, B("role"), {0}, B("name")}), {.text = {"role", "name"}}},
+        {"TXXX",
+         3,
+         Cat({{0}, B("REPLAYGAIN"), {0}, B("-6 dB")}),
+         {.description = "REPLAYGAIN", .text = {"-6 dB"}}},
+        {"COMM",
+         3,
+         Cat({{1}, B("fra"), {0xFF, 0xFE, 'd', 0, 0, 0, 0xFF, 0xFE, 'x', 0}}),
+         {.encoding = 1, .language = "fra", .description = "d", .text = {"x"}}},
+        {"USLT", 3, Cat({{0}, B("deu"), {0}, B("la la")}), {.language = "deu", .text = {"la la"}}},
+        {"WXXX",
+         3,
+         Cat({{0}, B("home"), {0}, B("http://a.b/")}),
+         {.description = "home", .url = "http://a.b/"}},
+        {"APIC",
+         3,
+         Cat({{0}, B("image/png"), {0, 3}, B("cover"), {0}, png}),
+         {.description = "cover", .mime = "image/png", .pictureType = 3, .data = png}},
+        {"PIC",
+         2,
+         Cat({{0}, B("PNG"), {4}, B("back"), {0}, png}),
+         {.description = "back", .imageFormat = "PNG", .pictureType = 4, .data = png}},
+        {"USER", 3, Cat({{0}, B("eng"), B("terms")}), {.language = "eng", .text = {"terms"}}},
+    };
+    for (const auto& c : cases) {
+        const Bytes& data = c.data;
+        const FrameContent& want = c.want;
+        id3v2::RawFrame frame;
+        frame.Id = c.id;
+        frame.Major = c.major;
+        const auto layout = id3v2::LayoutOf(frame);
+        ASSERT_FALSE(layout.empty()) << c.id;
+        const auto got = id3v2::ReadFields(layout, data, "ISO-8859-1");
+        ASSERT_TRUE(got) << c.id;
+        EXPECT_EQ(got->encoding, want.encoding) << c.id;
+        EXPECT_EQ(got->language, want.language) << c.id;
+        EXPECT_EQ(got->description, want.description) << c.id;
+        EXPECT_EQ(got->text, want.text) << c.id;
+        EXPECT_EQ(got->mime, want.mime) << c.id;
+        EXPECT_EQ(got->imageFormat, want.imageFormat) << c.id;
+        EXPECT_EQ(got->pictureType, want.pictureType) << c.id;
+        EXPECT_EQ(got->url, want.url) << c.id;
+        EXPECT_EQ(got->data, want.data) << c.id;
+        EXPECT_EQ(id3v2::WriteFields(layout, *got), data) << c.id;
+    }
+    // Frames that are carried as bytes have no layout.
+    for (const char* id : {"PRIV", "GEOB", "UFID", "WOAR"})
+        EXPECT_TRUE(id3v2::LayoutFor(id).empty()) << id;
+}
+
 TEST(Id3v2Read, LegacyCodePageAppliesToEncodingZeroOnly) {
     const Bytes body =
         Cat({F23("TIT2", Cat({{0}, B("\xCF\xF0")})), F23("TALB", {1, 0xFF, 0xFE, 0x1F, 0x04})});
