@@ -57,8 +57,4 @@ TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const FileSnapshot& fil
 std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format,
                                       const FileSnapshot& file);
 
-// Parsers the format handlers list their unshown items with.
-std::vector<std::string> OtherId3v2Frames(const FileSnapshot& file, std::string_view codePage);
-std::vector<std::string> OtherApeItems(const FileSnapshot& file);
-
 }  // namespace sondrel

@@ -29,9 +29,8 @@ public:
         kinds.ape = kinds.ape && (b.*Member).ValidTag();
         return kinds;
     }
-    bool OtherItemsFromFile() const override { return true; }
-    std::vector<std::string> OtherItems(TagBridge&, const FileSnapshot* file) const override {
-        return file ? OtherApeItems(*file) : std::vector<std::string>{};
+    std::vector<std::string> OtherItems(TagBridge& b, const FileSnapshot*) const override {
+        return (b.*Member).OtherItems();
     }
     void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {
         if (!facts.valid)

@@ -112,10 +112,8 @@ public:
             out.push_back({p.MimeType, p.PictureType, p.Description, p.DataSize()});
         return out;
     }
-    bool OtherItemsFromFile() const override { return true; }
-    std::vector<std::string> OtherItems(TagBridge& b, const FileSnapshot* file) const override {
-        return file ? OtherId3v2Frames(*file, b.Options().legacyCodePage)
-                    : std::vector<std::string>{};
+    std::vector<std::string> OtherItems(TagBridge& b, const FileSnapshot*) const override {
+        return b.id3v2.OtherFrames();
     }
     void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {
         const MpegInfo& m = b.mpegInfo;

@@ -263,6 +263,7 @@ void ApeTaggedComponent::ResetAll() {
     channelMode_.clear();
     ResetStream();
     ClearTag();
+    otherItems_.clear();
 }
 
 void ApeTaggedComponent::ClearTag() {
@@ -329,6 +330,9 @@ void ApeTaggedComponent::ReadTags(const File& file, const std::optional<apetag::
     const bool utf8 = version_ > kVersion1;
     std::array<std::string, kSlotCount> values;
     for (const Item& item : ParseItems(*body, tail->footer.itemCount).items) {
+        // Listed under the key as stored, binary items too.
+        if (SlotOfKey(item.key) < 0)
+            otherItems_.push_back(item.key);
         // Binary items (pictures and the like) are not text to show.
         if (!item.IsText())
             continue;

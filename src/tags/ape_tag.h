@@ -174,6 +174,10 @@ public:
     void setEncodedBy(std::string_view v) { SetText(apetag::kEncodedBy, v); }
     void setLyrics(std::string_view v) { SetText(apetag::kLyrics, v); }
 
+    // Keys of the last read's APE items outside the key table, in file
+    // order ("DISCNUMBER", "Album Artist"); saves keep these items.
+    const std::vector<std::string>& OtherItems() const { return otherItems_; }
+
     // Code page of APE 1.0 values and ID3v1 texts, which carry no encoding.
     const std::string& LegacyCodePage() const { return codePage_; }
     void setLegacyCodePage(std::string codepage) { codePage_ = std::move(codepage); }
@@ -213,6 +217,7 @@ private:
     std::array<std::string, apetag::kSlotCount> slots_;  // the track slot stays empty
     std::uint8_t track_ = 0;
     std::uint8_t genreId_ = kGenreOther;
+    std::vector<std::string> otherItems_;
 };
 
 }  // namespace sondrel

@@ -15,7 +15,7 @@ namespace {
 
 using id3v2::Bytes;
 using id3v2::ByteView;
-using id3v2::FieldValue;
+using id3v2::FrameContent;
 using id3v2::RawFrame;
 
 // Single-value text frames and the field each one fills. A later frame of the
@@ -44,15 +44,15 @@ const TextRoute* TextRouteOf(std::string_view id23) {
 // field owns the one without a description, else the first.
 struct DescribedKind {
     std::string_view id;
-    std::size_t descriptionField;
-    std::size_t valueField;
+    std::string (*value)(const FrameContent&);
 };
-constexpr DescribedKind kComment{"COMM", 2, 3};
-constexpr DescribedKind kLyrics{"USLT", 2, 3};
-constexpr DescribedKind kUserUrl{"WXXX", 1, 2};
+constexpr DescribedKind kComment{"COMM", [](const FrameContent& c) { return c.Text(); }};
+constexpr DescribedKind kLyrics{"USLT", [](const FrameContent& c) { return c.Text(); }};
+constexpr DescribedKind kUserUrl{"WXXX", [](const FrameContent& c) { return c.url; }};
+constexpr const DescribedKind* kDescribedKinds[] = {&kComment, &kLyrics, &kUserUrl};
 
-std::optional<std::vector<FieldValue>> FrameFields(const RawFrame& frame, ByteView data,
-                                                   std::string_view codePage) {
+std::optional<FrameContent> FrameFields(const RawFrame& frame, ByteView data,
+                                        std::string_view codePage) {
     const auto content = id3v2::ContentOf(frame, data);
     const auto layout = id3v2::LayoutOf(frame);
     if (!content || layout.empty())
@@ -60,9 +60,27 @@ std::optional<std::vector<FieldValue>> FrameFields(const RawFrame& frame, ByteVi
     return id3v2::ReadFields(layout, *content, codePage);
 }
 
-std::optional<std::vector<FieldValue>> FrameFields(const RawFrame& frame,
-                                                   std::string_view codePage) {
+std::optional<FrameContent> FrameFields(const RawFrame& frame, std::string_view codePage) {
     return FrameFields(frame, frame.Data, codePage);
+}
+
+// The kinds of frame whose bodies a read looks into: the field frames with
+// their stand-ins, and the frames the unshown list names by description.
+bool ReadsContent(std::string_view id23) {
+    return TextRouteOf(id23) || id23 == "TPE2" || id23 == "TDRC" || id23 == "COMM" ||
+           id23 == "USLT" || id23 == "WXXX" || id23 == "TXXX";
+}
+
+// The bodies of `frames` that a read looks into, each read once; nullopt
+// for the other frames and for one that cannot be read.
+using Contents = std::vector<std::optional<FrameContent>>;
+Contents ContentsOf(const std::vector<RawFrame>& frames, std::string_view codePage) {
+    Contents out(frames.size());
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        if (ReadsContent(frames[i].Id23()))
+            out[i] = FrameFields(frames[i], codePage);
+    }
+    return out;
 }
 
 struct Owned {
@@ -70,22 +88,62 @@ struct Owned {
     std::string value;
 };
 
-std::optional<Owned> OwnedInstance(const std::vector<RawFrame>& frames, const DescribedKind& kind,
-                                   std::string_view codePage) {
+std::optional<Owned> OwnedInstance(const std::vector<RawFrame>& frames, const Contents& contents,
+                                   const DescribedKind& kind) {
     std::optional<Owned> first;
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        if (frames[i].Id23() != kind.id)
+        if (!contents[i] || frames[i].Id23() != kind.id)
             continue;
-        const auto values = FrameFields(frames[i], codePage);
-        if (!values)
-            continue;
-        Owned owned{i, (*values)[kind.valueField].Text()};
-        if ((*values)[kind.descriptionField].Text().empty())
+        Owned owned{i, kind.value(*contents[i])};
+        if (contents[i]->description.empty())
             return owned;
         if (!first)
             first = std::move(owned);
     }
     return first;
+}
+
+// The frames of a tag that no field shows, named as the list of other
+// items names them: the identifier, with the description of a COMM, USLT
+// or WXXX frame that has one and of every TXXX frame. Every copy of a field's
+// frame and every picture counts as shown; TPE2 is shown when no TPE1 is
+// present, and in 2.4 TDRC when no TYER is.
+std::vector<std::string> UnshownFrames(const std::vector<RawFrame>& frames,
+                                       const Contents& contents, std::uint8_t major) {
+    bool haveArtist = false;
+    bool haveYear = false;
+    for (const auto& f : frames) {
+        const std::string id = f.Id23();
+        haveArtist |= id == "TPE1";
+        haveYear |= id == "TYER";
+    }
+    std::optional<std::size_t> owners[std::size(kDescribedKinds)];
+    for (std::size_t k = 0; k < std::size(kDescribedKinds); ++k) {
+        if (const auto o = OwnedInstance(frames, contents, *kDescribedKinds[k]))
+            owners[k] = o->index;
+    }
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        std::string name = frames[i].Id23();
+        bool shown = TextRouteOf(name) || name == "APIC";
+        if (name == "TPE2")
+            shown = !haveArtist;
+        if (name == "TDRC")
+            shown = !haveYear && major >= 4;
+        for (std::size_t k = 0; k < std::size(kDescribedKinds); ++k) {
+            if (name != kDescribedKinds[k]->id)
+                continue;
+            shown = owners[k] == i;
+            if (contents[i] && !contents[i]->description.empty())
+                name += ":" + contents[i]->description;
+            break;
+        }
+        if (name == "TXXX" && contents[i])
+            name += ":" + contents[i]->description;
+        if (!shown)
+            out.push_back(std::move(name));
+    }
+    return out;
 }
 
 // The first `count` characters of UTF-8 text.
@@ -148,53 +206,50 @@ std::string WithDetail(const char* message, const std::string& detail) {
 }
 
 Bytes TextFrame(std::string_view id, const std::string& value) {
-    const std::uint8_t enc = id3v2::ChooseEncoding({value});
-    return id3v2::RenderFrame23(
-        id, id3v2::WriteFields(id3v2::LayoutFor("TIT2"),
-                               {FieldValue{enc, {}, {}}, FieldValue{0, {value}, {}}}));
+    FrameContent c;
+    c.encoding = id3v2::ChooseEncoding({value});
+    c.text = {value};
+    return id3v2::RenderFrame23(id, id3v2::WriteFields(id3v2::LayoutFor("TIT2"), c));
 }
 
 Bytes CommentFrame(std::string_view id, const std::string& language, const std::string& value) {
-    const std::uint8_t enc = id3v2::ChooseEncoding({value});
-    const Bytes lang(language.begin(), language.end());
-    return id3v2::RenderFrame23(
-        id, id3v2::WriteFields(id3v2::LayoutFor("COMM"),
-                               {FieldValue{enc, {}, {}}, FieldValue{0, {}, lang},
-                                FieldValue{0, {""}, {}}, FieldValue{0, {value}, {}}}));
+    FrameContent c;
+    c.encoding = id3v2::ChooseEncoding({value});
+    c.language = language;
+    c.text = {value};
+    return id3v2::RenderFrame23(id, id3v2::WriteFields(id3v2::LayoutFor("COMM"), c));
 }
 
 Bytes UrlFrame(const std::string& url) {
-    return id3v2::RenderFrame23(
-        "WXXX", id3v2::WriteFields(id3v2::LayoutFor("WXXX"),
-                                   {FieldValue{id3v2::kEncLatin1, {}, {}}, FieldValue{0, {""}, {}},
-                                    FieldValue{0, {url}, {}}}));
+    FrameContent c;
+    c.encoding = id3v2::kEncLatin1;
+    c.url = url;
+    return id3v2::RenderFrame23("WXXX", id3v2::WriteFields(id3v2::LayoutFor("WXXX"), c));
 }
 
 Bytes PictureFrame(const Picture& p) {
-    const std::uint8_t enc = id3v2::ChooseEncoding({p.Description});
-    return id3v2::RenderFrame23(
-        "APIC",
-        id3v2::WriteFields(id3v2::LayoutFor("APIC"),
-                           {FieldValue{enc, {}, {}}, FieldValue{0, {p.MimeType}, {}},
-                            FieldValue{p.PictureType, {}, {}}, FieldValue{0, {p.Description}, {}},
-                            FieldValue{0, {}, p.Data}}));
+    FrameContent c;
+    c.encoding = id3v2::ChooseEncoding({p.Description});
+    c.mime = p.MimeType;
+    c.pictureType = p.PictureType;
+    c.description = p.Description;
+    c.data = p.Data;
+    return id3v2::RenderFrame23("APIC", id3v2::WriteFields(id3v2::LayoutFor("APIC"), c));
 }
 
 // `data` is the frame's data (frame.Data need not hold it).
 std::optional<Picture> PictureOf(const RawFrame& frame, ByteView data, std::string_view codePage) {
-    auto values = FrameFields(frame, data, codePage);
-    if (!values)
+    auto content = FrameFields(frame, data, codePage);
+    if (!content)
         return std::nullopt;
     Picture p;
-    if (frame.Major < 3) {
-        const Bytes& format = (*values)[1].Binary;
-        p.MimeType = format == Bytes{'P', 'N', 'G'} ? "image/png" : "image/jpg";
-    } else {
-        p.MimeType = (*values)[1].Text();
-    }
-    p.PictureType = (*values)[2].Byte;
-    p.Description = (*values)[3].Text();
-    p.Data = std::move((*values)[4].Binary);
+    if (frame.Major < 3)
+        p.MimeType = content->imageFormat == "PNG" ? "image/png" : "image/jpg";
+    else
+        p.MimeType = std::move(content->mime);
+    p.PictureType = content->pictureType;
+    p.Description = std::move(content->description);
+    p.Data = std::move(content->data);
     return p;
 }
 
@@ -245,6 +300,7 @@ bool Id3v2Tag::ReadTag() {
     error_.clear();
     valid_ = false;
     ClearTag();
+    otherFrames_.clear();
     if (!FileExists(fileName_)) {
         error_ = kMsgNoFile;
     } else {
@@ -270,6 +326,7 @@ void Id3v2Tag::LoadFrom(const FileSnapshot& file) {
     error_.clear();
     valid_ = false;
     ClearTag();
+    otherFrames_.clear();
     try {
         valid_ = ReadFile(file);
     } catch (const std::exception&) {
@@ -320,36 +377,34 @@ bool Id3v2Tag::ReadFile(const FileSnapshot& file) {
         error_ = kMsgFileError;
         return false;
     }
-    // Pictures are taken straight from the tag's bytes; only the other
-    // frames are kept, so a cover is copied once, into its picture.
+    // Pictures are taken straight from the tag's bytes, so a cover is copied
+    // once, into its picture; its frame stays in the list without its data.
     std::vector<RawFrame> frames;
     id3v2::WalkFrames(*header, *body, [this, &frames](RawFrame& frame, ByteView data) {
         if (frame.Id23() == "APIC") {
             if (auto p = PictureOf(frame, data, legacyCodePage_))
                 pictures_.push_back(std::move(*p));
-            return;
-        }
-        if (frame.Data.empty())
+            frame.Data.clear();
+        } else if (frame.Data.empty()) {
             frame.Data.assign(data.begin(), data.end());
+        }
         frames.push_back(std::move(frame));
     });
 
+    const Contents contents = ContentsOf(frames, legacyCodePage_);
     bool haveArtist = false, haveYear = false;
     std::optional<std::string> albumArtist, recordingTime;
-    for (const auto& frame : frames) {
-        const std::string id = frame.Id23();
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        if (!contents[i])
+            continue;
+        const std::string id = frames[i].Id23();
         const TextRoute* route = TextRouteOf(id);
-        if (!route && id != "TPE2" && id != "TDRC")
-            continue;
-        const auto values = FrameFields(frame, legacyCodePage_);
-        if (!values)
-            continue;
-        std::string value = (*values)[1].Text();
+        std::string value = contents[i]->Text();
         if (id == "TPE2") {
             albumArtist = std::move(value);
         } else if (id == "TDRC") {
             recordingTime = std::move(value);
-        } else {
+        } else if (route) {
             haveArtist |= id == "TPE1";
             haveYear |= id == "TYER";
             tag_.*route->field = std::move(value);
@@ -359,12 +414,13 @@ bool Id3v2Tag::ReadFile(const FileSnapshot& file) {
         tag_.artist = *albumArtist;
     if (!haveYear && header->Major >= 4 && recordingTime)
         tag_.year = FirstChars(*recordingTime, 4);
-    if (auto c = OwnedInstance(frames, kComment, legacyCodePage_))
+    if (auto c = OwnedInstance(frames, contents, kComment))
         tag_.comment = std::move(c->value);
-    if (auto l = OwnedInstance(frames, kLyrics, legacyCodePage_))
+    if (auto l = OwnedInstance(frames, contents, kLyrics))
         tag_.text = std::move(l->value);
-    if (auto u = OwnedInstance(frames, kUserUrl, legacyCodePage_))
+    if (auto u = OwnedInstance(frames, contents, kUserUrl))
         tag_.URL = std::move(u->value);
+    otherFrames_ = UnshownFrames(frames, contents, header->Major);
     SyncImagesCount();
     return true;
 }
@@ -455,9 +511,10 @@ bool Id3v2Tag::WriteFile(File& file) {
     // Everything of the old tag that no field owns goes back in its order.
     if (old->present) {
         const auto& oldFrames = old->body.Frames;
+        const Contents contents = ContentsOf(oldFrames, legacyCodePage_);
         std::vector<bool> owned(oldFrames.size(), false);
-        for (const auto* kind : {&kComment, &kLyrics, &kUserUrl}) {
-            if (auto o = OwnedInstance(oldFrames, *kind, legacyCodePage_))
+        for (const auto* kind : kDescribedKinds) {
+            if (auto o = OwnedInstance(oldFrames, contents, *kind))
                 owned[o->index] = true;
         }
         for (std::size_t i = 0; i < oldFrames.size(); ++i) {
@@ -471,8 +528,7 @@ bool Id3v2Tag::WriteFile(File& file) {
             } else if (id == "TDRC") {
                 // A recording time that contradicts the year would bring the
                 // old year back in readers that prefer it.
-                const auto values = FrameFields(f, legacyCodePage_);
-                owned[i] = !values || FirstChars((*values)[1].Text(), 4) != tag_.year;
+                owned[i] = !contents[i] || FirstChars(contents[i]->Text(), 4) != tag_.year;
             }
         }
         for (std::size_t i = 0; i < oldFrames.size(); ++i) {

@@ -103,6 +103,11 @@ public:
     // True when the file can be opened for writing.
     bool CanWrite(const std::string& fileName) const;
 
+    // The frames of the last read that no field shows, in file order, named
+    // by identifier and, for COMM, USLT, WXXX and TXXX, description:
+    // "TXXX:REPLAYGAIN_TRACK_GAIN", "PRIV", "COMM:iTunNORM". Saves keep them.
+    const std::vector<std::string>& OtherFrames() const { return otherFrames_; }
+
     // ---- Pictures (positions count from 0) ----
     const std::vector<Picture>& Pictures() const { return pictures_; }
     // Replaces the whole list (memory only).
@@ -136,6 +141,7 @@ private:
     std::string fileName_;
     TagFields tag_;
     std::vector<Picture> pictures_;
+    std::vector<std::string> otherFrames_;
     std::string lyricsLanguage_ = "eng";
     std::string legacyCodePage_ = "ISO-8859-1";
 };

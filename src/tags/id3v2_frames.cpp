@@ -105,16 +105,124 @@ std::size_t FindTerminator(ByteView data, std::size_t from, std::size_t width) {
     return data.size();
 }
 
-constexpr Field kTextLayout[] = {Field::Encoding, Field::EncodedRest};
-constexpr Field kUserTextLayout[] = {Field::Encoding, Field::EncodedZ, Field::EncodedRest};
-constexpr Field kCommentLayout[] = {Field::Encoding, Field::Lang, Field::EncodedZ,
-                                    Field::EncodedRest};
-constexpr Field kUserUrlLayout[] = {Field::Encoding, Field::EncodedZ, Field::Latin1Rest};
-constexpr Field kPictureLayout[] = {Field::Encoding, Field::Latin1Z, Field::Byte, Field::EncodedZ,
-                                    Field::BinaryRest};
-constexpr Field kPicture22Layout[] = {Field::Encoding, Field::Format3, Field::Byte, Field::EncodedZ,
-                                      Field::BinaryRest};
-constexpr Field kTermsLayout[] = {Field::Encoding, Field::Lang, Field::EncodedRest};
+using K = FrameField;
+using S = FrameSlot;
+
+// Frame bodies (ID3v2.3 frames, 4.2 to 4.15), each field named for the
+// member of FrameContent it fills.
+constexpr FieldSpec kTextLayout[] = {{K::Encoding, S::Encoding}, {K::EncodedRest, S::Text}};
+constexpr FieldSpec kUserTextLayout[] = {
+    {K::Encoding, S::Encoding}, {K::EncodedZ, S::Description}, {K::EncodedRest, S::Text}};
+constexpr FieldSpec kCommentLayout[] = {{K::Encoding, S::Encoding},
+                                        {K::Lang, S::Language},
+                                        {K::EncodedZ, S::Description},
+                                        {K::EncodedRest, S::Text}};
+constexpr FieldSpec kUserUrlLayout[] = {
+    {K::Encoding, S::Encoding}, {K::EncodedZ, S::Description}, {K::Latin1Rest, S::Url}};
+constexpr FieldSpec kPictureLayout[] = {{K::Encoding, S::Encoding},
+                                        {K::Latin1Z, S::Mime},
+                                        {K::Byte, S::PictureType},
+                                        {K::EncodedZ, S::Description},
+                                        {K::BinaryRest, S::Data}};
+constexpr FieldSpec kPicture22Layout[] = {{K::Encoding, S::Encoding},
+                                          {K::Format3, S::ImageFormat},
+                                          {K::Byte, S::PictureType},
+                                          {K::EncodedZ, S::Description},
+                                          {K::BinaryRest, S::Data}};
+constexpr FieldSpec kTermsLayout[] = {
+    {K::Encoding, S::Encoding}, {K::Lang, S::Language}, {K::EncodedRest, S::Text}};
+
+struct LayoutEntry {
+    std::string_view id;
+    std::span<const FieldSpec> layout;
+};
+
+// Every frame we interpret, by identifier; text frames not named here
+// ("T" and three more characters) share kTextLayout.
+constexpr LayoutEntry kLayouts[] = {
+    {"TXXX", kUserTextLayout}, {"COMM", kCommentLayout}, {"USLT", kCommentLayout},
+    {"WXXX", kUserUrlLayout},  {"APIC", kPictureLayout}, {"USER", kTermsLayout},
+    {"IPLS", kTextLayout},
+};
+// 2.2 frames whose layout differs from their 2.3 counterpart's.
+constexpr LayoutEntry kLayouts22[] = {{"PIC", kPicture22Layout}};
+
+// Which slots a kind of field can fill: the member's type must match.
+constexpr bool SlotFits(FieldSpec f) {
+    switch (f.kind) {
+        case K::Encoding:
+            return f.slot == S::Encoding;
+        case K::Byte:
+            return f.slot == S::PictureType;
+        case K::EncodedRest:
+            return f.slot == S::Text;
+        case K::BinaryRest:
+            return f.slot == S::Data;
+        case K::Lang:
+        case K::Format3:
+        case K::Latin1Z:
+        case K::EncodedZ:
+        case K::Latin1Rest:
+            return f.slot == S::Language || f.slot == S::Description || f.slot == S::Mime ||
+                   f.slot == S::ImageFormat || f.slot == S::Url;
+    }
+    return false;
+}
+
+constexpr bool LayoutsFit() {
+    auto fits = [](std::span<const LayoutEntry> table) {
+        for (const auto& e : table) {
+            for (const FieldSpec f : e.layout) {
+                if (!SlotFits(f))
+                    return false;
+            }
+        }
+        return true;
+    };
+    return fits(kLayouts) && fits(kLayouts22);
+}
+static_assert(LayoutsFit(), "a layout puts a field into a member of another type");
+
+std::uint8_t& ByteSlot(FrameContent& c, FrameSlot slot) {
+    return slot == S::Encoding ? c.encoding : c.pictureType;
+}
+
+// The text member a slot names (the three-byte codes are kept as text too).
+template <typename Content>
+auto& StringSlot(Content& c, FrameSlot slot) {
+    switch (slot) {
+        case S::Language:
+            return c.language;
+        case S::Mime:
+            return c.mime;
+        case S::ImageFormat:
+            return c.imageFormat;
+        case S::Url:
+            return c.url;
+        default:
+            return c.description;
+    }
+}
+
+// Every text a layout writes, for choosing the encoding that holds them all.
+std::vector<std::string> TextsOf(std::span<const FieldSpec> layout, const FrameContent& c) {
+    std::vector<std::string> texts;
+    for (const FieldSpec f : layout) {
+        switch (f.kind) {
+            case K::Latin1Z:
+            case K::EncodedZ:
+            case K::Latin1Rest:
+                texts.push_back(StringSlot(c, f.slot));
+                break;
+            case K::EncodedRest:
+                texts.insert(texts.end(), c.text.begin(), c.text.end());
+                break;
+            default:
+                break;
+        }
+    }
+    return texts;
+}
 
 constexpr std::pair<std::string_view, std::string_view> kIds22[] = {
     {"BUF", "RBUF"}, {"CNT", "PCNT"}, {"COM", "COMM"}, {"CRA", "AENC"}, {"ETC", "ETCO"},
@@ -395,13 +503,10 @@ std::optional<Bytes> RenderCarried23(const RawFrame& frame) {
     if ((format & (k23Compressed | k23Encrypted)) == 0 && !payload.empty() &&
         (payload[0] == kEncUtf8 || payload[0] == kEncUtf16Be)) {
         const auto layout = LayoutFor(id);
-        if (!layout.empty() && layout[0] == Field::Encoding) {
-            if (auto values = ReadFields(layout, payload, kLatin1Name)) {
-                std::vector<std::string> texts;
-                for (const auto& v : *values)
-                    texts.insert(texts.end(), v.Texts.begin(), v.Texts.end());
-                (*values)[0].Byte = ChooseEncoding(texts);
-                const Bytes rendered = WriteFields(layout, *values);
+        if (!layout.empty() && layout[0].kind == FrameField::Encoding) {
+            if (auto content = ReadFields(layout, payload, kLatin1Name)) {
+                content->encoding = ChooseEncoding(TextsOf(layout, *content));
+                const Bytes rendered = WriteFields(layout, *content);
                 data.insert(data.end(), rendered.begin(), rendered.end());
                 converted = true;
             }
@@ -519,144 +624,138 @@ std::uint8_t ChooseEncoding(const std::vector<std::string>& texts) {
 
 // ---- Field lists ----
 
-std::string FieldValue::Text() const {
+std::string FrameContent::Text() const {
     std::string out;
-    for (std::size_t i = 0; i < Texts.size(); ++i) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
         if (i > 0)
             out += '/';
-        out += Texts[i];
+        out += text[i];
     }
     return out;
 }
 
-std::span<const Field> LayoutFor(std::string_view id) {
-    if (id == "TXXX")
-        return kUserTextLayout;
-    if (id == "COMM" || id == "USLT")
-        return kCommentLayout;
-    if (id == "WXXX")
-        return kUserUrlLayout;
-    if (id == "APIC")
-        return kPictureLayout;
-    if (id == "USER")
-        return kTermsLayout;
+std::span<const FieldSpec> LayoutFor(std::string_view id) {
+    for (const auto& e : kLayouts) {
+        if (e.id == id)
+            return e.layout;
+    }
     if (id.size() == 4 && id[0] == 'T')
-        return kTextLayout;
-    if (id == "IPLS")
         return kTextLayout;
     return {};
 }
 
-std::span<const Field> LayoutOf(const RawFrame& frame) {
-    if (frame.Major < 3 && frame.Id == "PIC")
-        return kPicture22Layout;
+std::span<const FieldSpec> LayoutOf(const RawFrame& frame) {
+    if (frame.Major < 3) {
+        for (const auto& e : kLayouts22) {
+            if (e.id == frame.Id)
+                return e.layout;
+        }
+    }
     return LayoutFor(frame.Id23());
 }
 
-std::optional<std::vector<FieldValue>> ReadFields(std::span<const Field> layout, ByteView data,
-                                                  std::string_view legacyCodePage) {
-    std::vector<FieldValue> values;
+std::optional<FrameContent> ReadFields(std::span<const FieldSpec> layout, ByteView data,
+                                       std::string_view legacyCodePage) {
+    FrameContent c;
     std::size_t pos = 0;
     std::uint8_t encoding = kEncLatin1;
     auto text = [&](ByteView bytes) { return DecodeText(bytes, encoding, legacyCodePage); };
-    for (const Field field : layout) {
-        FieldValue v;
+    for (const FieldSpec field : layout) {
         const std::size_t left = data.size() - pos;
-        switch (field) {
-            case Field::Encoding:
-            case Field::Byte:
+        switch (field.kind) {
+            case FrameField::Encoding:
+            case FrameField::Byte:
                 if (left < 1)
                     return std::nullopt;
-                v.Byte = data[pos++];
-                if (field == Field::Encoding)
-                    encoding = v.Byte;
+                ByteSlot(c, field.slot) = data[pos++];
+                if (field.kind == FrameField::Encoding)
+                    encoding = c.encoding;
                 break;
-            case Field::Lang:
-            case Field::Format3:
+            case FrameField::Lang:
+            case FrameField::Format3:
                 if (left < 3)
                     return std::nullopt;
-                v.Binary.assign(data.begin() + static_cast<std::ptrdiff_t>(pos),
-                                data.begin() + static_cast<std::ptrdiff_t>(pos + 3));
+                StringSlot(c, field.slot)
+                    .assign(data.begin() + static_cast<std::ptrdiff_t>(pos),
+                            data.begin() + static_cast<std::ptrdiff_t>(pos + 3));
                 pos += 3;
                 break;
-            case Field::Latin1Z:
-            case Field::EncodedZ: {
-                const bool latin1 = field == Field::Latin1Z;
+            case FrameField::Latin1Z:
+            case FrameField::EncodedZ: {
+                const bool latin1 = field.kind == FrameField::Latin1Z;
                 const std::size_t width = latin1 ? 1 : TerminatorWidth(encoding);
                 const std::size_t end = FindTerminator(data, pos, width);
                 const ByteView bytes = data.subspan(pos, end - pos);
-                v.Texts.push_back(latin1 ? DecodeText(bytes, kEncLatin1, kLatin1Name)
-                                         : text(bytes));
+                StringSlot(c, field.slot) =
+                    latin1 ? DecodeText(bytes, kEncLatin1, kLatin1Name) : text(bytes);
                 pos = std::min(data.size(), end + width);
                 break;
             }
-            case Field::EncodedRest: {
+            case FrameField::EncodedRest: {
                 const std::size_t width = TerminatorWidth(encoding);
                 while (pos < data.size()) {
                     const std::size_t end = FindTerminator(data, pos, width);
-                    v.Texts.push_back(text(data.subspan(pos, end - pos)));
+                    c.text.push_back(text(data.subspan(pos, end - pos)));
                     pos = std::min(data.size(), end + width);
                 }
                 break;
             }
-            case Field::Latin1Rest: {
+            case FrameField::Latin1Rest: {
                 const std::size_t end = FindTerminator(data, pos, 1);
-                v.Texts.push_back(
-                    DecodeText(data.subspan(pos, end - pos), kEncLatin1, kLatin1Name));
+                StringSlot(c, field.slot) =
+                    DecodeText(data.subspan(pos, end - pos), kEncLatin1, kLatin1Name);
                 pos = data.size();
                 break;
             }
-            case Field::BinaryRest:
-                v.Binary.assign(data.begin() + static_cast<std::ptrdiff_t>(pos), data.end());
+            case FrameField::BinaryRest:
+                c.data.assign(data.begin() + static_cast<std::ptrdiff_t>(pos), data.end());
                 pos = data.size();
                 break;
         }
-        values.push_back(std::move(v));
     }
-    return values;
+    return c;
 }
 
-Bytes WriteFields(std::span<const Field> layout, const std::vector<FieldValue>& values) {
+Bytes WriteFields(std::span<const FieldSpec> layout, const FrameContent& c) {
     Bytes out;
     std::uint8_t encoding = kEncLatin1;
-    auto first = [](const FieldValue& v) { return v.Texts.empty() ? std::string() : v.Texts[0]; };
     auto append = [&out](const Bytes& b) { out.insert(out.end(), b.begin(), b.end()); };
-    for (std::size_t i = 0; i < layout.size() && i < values.size(); ++i) {
-        const FieldValue& v = values[i];
-        switch (layout[i]) {
-            case Field::Encoding:
-            case Field::Byte:
-                out.push_back(v.Byte);
-                if (layout[i] == Field::Encoding)
-                    encoding = v.Byte;
+    for (const FieldSpec field : layout) {
+        switch (field.kind) {
+            case FrameField::Encoding:
+                encoding = c.encoding;
+                out.push_back(encoding);
                 break;
-            case Field::Lang:
-            case Field::Format3: {
-                Bytes three = v.Binary;
+            case FrameField::Byte:
+                out.push_back(c.pictureType);
+                break;
+            case FrameField::Lang:
+            case FrameField::Format3: {
+                std::string three = StringSlot(c, field.slot);
                 three.resize(3, ' ');
-                append(three);
+                out.insert(out.end(), three.begin(), three.end());
                 break;
             }
-            case Field::Latin1Z:
-                append(EncodeText(first(v), kEncLatin1));
+            case FrameField::Latin1Z:
+                append(EncodeText(StringSlot(c, field.slot), kEncLatin1));
                 out.push_back(0);
                 break;
-            case Field::EncodedZ:
-                append(EncodeText(first(v), encoding));
+            case FrameField::EncodedZ:
+                append(EncodeText(StringSlot(c, field.slot), encoding));
                 out.insert(out.end(), TerminatorWidth(encoding), 0);
                 break;
-            case Field::EncodedRest:
-                for (std::size_t t = 0; t < v.Texts.size(); ++t) {
+            case FrameField::EncodedRest:
+                for (std::size_t t = 0; t < c.text.size(); ++t) {
                     if (t > 0)
                         out.insert(out.end(), TerminatorWidth(encoding), 0);
-                    append(EncodeText(v.Texts[t], encoding));
+                    append(EncodeText(c.text[t], encoding));
                 }
                 break;
-            case Field::Latin1Rest:
-                append(EncodeText(first(v), kEncLatin1));
+            case FrameField::Latin1Rest:
+                append(EncodeText(StringSlot(c, field.slot), kEncLatin1));
                 break;
-            case Field::BinaryRest:
-                append(v.Binary);
+            case FrameField::BinaryRest:
+                append(c.data);
                 break;
         }
     }

@@ -110,7 +110,8 @@ std::uint8_t ChooseEncoding(const std::vector<std::string>& texts);
 
 // ---- Frame bodies as field lists ---------------------------------------------
 
-enum class Field {
+// How one field of a frame body is stored.
+enum class FrameField : std::uint8_t {
     Encoding,     // the text-encoding byte that governs the encoded fields
     Lang,         // three bytes, language code
     Byte,         // one byte (picture type)
@@ -122,24 +123,50 @@ enum class Field {
     BinaryRest,   // bytes to the end
 };
 
-struct FieldValue {
-    std::uint8_t Byte = 0;           // Encoding, Byte
-    std::vector<std::string> Texts;  // text fields (UTF-8); several values for EncodedRest
-    Bytes Binary;                    // Lang, Format3, BinaryRest
-    std::string Text() const;        // the values joined by "/"
+// The member of FrameContent a field is read into and written from.
+enum class FrameSlot : std::uint8_t {
+    Encoding,     // encoding
+    Language,     // language
+    Description,  // description
+    Text,         // text
+    Mime,         // mime
+    ImageFormat,  // imageFormat
+    PictureType,  // pictureType
+    Url,          // url
+    Data,         // data
+};
+
+struct FieldSpec {
+    FrameField kind;
+    FrameSlot slot;
+};
+
+// The interpreted body of a frame, by name; a layout says which members a
+// frame uses. Texts are UTF-8; three-byte codes keep their bytes as stored.
+struct FrameContent {
+    std::uint8_t encoding = kEncLatin1;
+    std::string language{};           // COMM, USLT, USER: three bytes
+    std::string description{};        // COMM, USLT, TXXX, WXXX, APIC
+    std::vector<std::string> text{};  // text frames, COMM, USLT, TXXX, USER: every value
+    std::string mime{};               // APIC
+    std::string imageFormat{};        // 2.2 PIC: "PNG", "JPG"
+    std::uint8_t pictureType = 0;     // APIC
+    std::string url{};                // WXXX
+    Bytes data{};                     // APIC: the picture
+    std::string Text() const;         // the text values joined by "/"
 };
 
 // The layout of a frame by its 2.3 identifier; empty for frames we do not
 // interpret (they are carried as bytes).
-std::span<const Field> LayoutFor(std::string_view id23);
+std::span<const FieldSpec> LayoutFor(std::string_view id23);
 // The same for a stored frame (a 2.2 "PIC" has its own layout).
-std::span<const Field> LayoutOf(const RawFrame& frame);
+std::span<const FieldSpec> LayoutOf(const RawFrame& frame);
 
 // Reads the fields of a layout; nullopt when the data is too short.
-std::optional<std::vector<FieldValue>> ReadFields(std::span<const Field> layout, ByteView data,
-                                                  std::string_view legacyCodePage);
-// Renders fields; the Encoding field's value picks the encoding of the texts.
-Bytes WriteFields(std::span<const Field> layout, const std::vector<FieldValue>& values);
+std::optional<FrameContent> ReadFields(std::span<const FieldSpec> layout, ByteView data,
+                                       std::string_view legacyCodePage);
+// Renders the fields of a layout; `encoding` picks the encoding of the texts.
+Bytes WriteFields(std::span<const FieldSpec> layout, const FrameContent& content);
 
 // A complete 2.3 frame: identifier, plain size, zero flags, data.
 Bytes RenderFrame23(std::string_view id, const Bytes& data);

@@ -247,17 +247,17 @@ std::optional<Picture> Id3Picture(const id3v2::RawFrame& frame, id3v2::ByteView 
     const auto content = id3v2::ContentOf(frame, data);
     if (!content)
         return std::nullopt;
-    auto values = id3v2::ReadFields(id3v2::LayoutOf(frame), *content, kDefaultCodePage);
-    if (!values)
+    auto fields = id3v2::ReadFields(id3v2::LayoutOf(frame), *content, kDefaultCodePage);
+    if (!fields)
         return std::nullopt;
     Picture pic;
     if (frame.Major < 3)
-        pic.MimeType = (*values)[1].Binary == Bytes{'P', 'N', 'G'} ? "image/png" : "image/jpg";
+        pic.MimeType = fields->imageFormat == "PNG" ? "image/png" : "image/jpg";
     else
-        pic.MimeType = (*values)[1].Text();
-    pic.PictureType = (*values)[2].Byte;
-    pic.Description = (*values)[3].Text();
-    pic.Data = std::move((*values)[4].Binary);
+        pic.MimeType = std::move(fields->mime);
+    pic.PictureType = fields->pictureType;
+    pic.Description = std::move(fields->description);
+    pic.Data = std::move(fields->data);
     return pic;
 }
 
@@ -625,13 +625,13 @@ bool InRange(std::uint64_t v, std::uint64_t lo, std::uint64_t hi) {
 // One picture frame in the descriptor's layout; the description goes as
 // UTF-16 only when Latin-1 cannot hold it.
 Bytes ApicFrame(const Picture& pic, std::uint8_t major) {
-    std::vector<id3v2::FieldValue> values(5);
-    values[0].Byte = id3v2::ChooseEncoding({pic.Description});
-    values[1].Texts = {pic.MimeType};
-    values[2].Byte = pic.PictureType;
-    values[3].Texts = {pic.Description};
-    values[4].Binary = pic.Data;
-    const Bytes body = id3v2::WriteFields(id3v2::LayoutFor("APIC"), values);
+    id3v2::FrameContent c;
+    c.encoding = id3v2::ChooseEncoding({pic.Description});
+    c.mime = pic.MimeType;
+    c.pictureType = pic.PictureType;
+    c.description = pic.Description;
+    c.data = pic.Data;
+    const Bytes body = id3v2::WriteFields(id3v2::LayoutFor("APIC"), c);
     return major == 4 ? id3v2::RenderFrame24("APIC", body) : id3v2::RenderFrame23("APIC", body);
 }
 

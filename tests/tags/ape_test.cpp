@@ -319,6 +319,29 @@ TEST(ApeRead, Version2ItemsOverId3v1) {
     EXPECT_EQ(ape.Lyrics(), "la la");
 }
 
+TEST(ApeRead, OtherItemsAreTheKeysOutsideTheTableInFileOrder) {
+    TempDir dir;
+    const std::string path = dir.file("a.ape");
+    WriteAll(path, Concat({MacFile(H(3990, 2000)), ApeTag(2000,
+                                                          {{"DISCNUMBER", "1/2"},
+                                                           {"title", "T"},
+                                                           {"Cover Art (Front)", "x", 2},
+                                                           {"Album Artist", "AA"},
+                                                           {"Lyrics", "la"},
+                                                           {"REPLAYGAIN_TRACK_GAIN", "-6 dB"}},
+                                                          true)}));
+    MonkeysAudioTag ape;
+    ape.setFilename(path);
+    EXPECT_EQ(ape.OtherItems(),
+              (std::vector<std::string>{"DISCNUMBER", "Cover Art (Front)", "Album Artist",
+                                        "REPLAYGAIN_TRACK_GAIN"}));
+    // Without an APE tag there is nothing to list, even after a tag had some.
+    WriteAll(path, Concat({MacFile(H(3990, 2000)), Id3v1("t", "a", "c", 1, 2)}));
+    ape.setFilename(path);
+    EXPECT_TRUE(ape.ValidTag());
+    EXPECT_TRUE(ape.OtherItems().empty());
+}
+
 TEST(ApeRead, Version1ValuesUseLegacyCodePage) {
     TempDir dir;
     const std::string path = dir.file("a.ape");

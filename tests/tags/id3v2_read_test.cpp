@@ -60,6 +60,69 @@ TEST(Id3v2Read, TextFramesDecodeEveryEncoding) {
     }
 }
 
+// Each layout puts its fields into the members named for them, and writing
+// the members back gives the frame's bytes unchanged.
+TEST(Id3v2Read, FrameLayoutsFillNamedMembersAndWriteTheSameBytes) {
+    using id3v2::FrameContent;
+    const Bytes png{0x89, 'P', 'N', 'G'};
+    const struct {
+        const char* id;
+        std::uint8_t major;
+        Bytes data;
+        FrameContent want;
+    } cases[] = {
+        {"TIT2", 3, Cat({{0}, B("Title")}), {.text = {"Title"}}},
+        {"TPE1", 4, Cat({{3}, B("A"), {0}, B("B")}), {.encoding = 3, .text = {"A", "B"}}},
+        {"IPLS", 3, Cat({{0}, B("role"), {0}, B("name")}), {.text = {"role", "name"}}},
+        {"TXXX",
+         3,
+         Cat({{0}, B("REPLAYGAIN"), {0}, B("-6 dB")}),
+         {.description = "REPLAYGAIN", .text = {"-6 dB"}}},
+        {"COMM",
+         3,
+         Cat({{1}, B("fra"), {0xFF, 0xFE, 'd', 0, 0, 0, 0xFF, 0xFE, 'x', 0}}),
+         {.encoding = 1, .language = "fra", .description = "d", .text = {"x"}}},
+        {"USLT", 3, Cat({{0}, B("deu"), {0}, B("la la")}), {.language = "deu", .text = {"la la"}}},
+        {"WXXX",
+         3,
+         Cat({{0}, B("home"), {0}, B("http://a.b/")}),
+         {.description = "home", .url = "http://a.b/"}},
+        {"APIC",
+         3,
+         Cat({{0}, B("image/png"), {0, 3}, B("cover"), {0}, png}),
+         {.description = "cover", .mime = "image/png", .pictureType = 3, .data = png}},
+        {"PIC",
+         2,
+         Cat({{0}, B("PNG"), {4}, B("back"), {0}, png}),
+         {.description = "back", .imageFormat = "PNG", .pictureType = 4, .data = png}},
+        {"USER", 3, Cat({{0}, B("eng"), B("terms")}), {.language = "eng", .text = {"terms"}}},
+    };
+    for (const auto& c : cases) {
+        const Bytes& data = c.data;
+        const FrameContent& want = c.want;
+        id3v2::RawFrame frame;
+        frame.Id = c.id;
+        frame.Major = c.major;
+        const auto layout = id3v2::LayoutOf(frame);
+        ASSERT_FALSE(layout.empty()) << c.id;
+        const auto got = id3v2::ReadFields(layout, data, "ISO-8859-1");
+        ASSERT_TRUE(got) << c.id;
+        EXPECT_EQ(got->encoding, want.encoding) << c.id;
+        EXPECT_EQ(got->language, want.language) << c.id;
+        EXPECT_EQ(got->description, want.description) << c.id;
+        EXPECT_EQ(got->text, want.text) << c.id;
+        EXPECT_EQ(got->mime, want.mime) << c.id;
+        EXPECT_EQ(got->imageFormat, want.imageFormat) << c.id;
+        EXPECT_EQ(got->pictureType, want.pictureType) << c.id;
+        EXPECT_EQ(got->url, want.url) << c.id;
+        EXPECT_EQ(got->data, want.data) << c.id;
+        EXPECT_EQ(id3v2::WriteFields(layout, *got), data) << c.id;
+    }
+    // Frames that are carried as bytes have no layout.
+    for (const char* id : {"PRIV", "GEOB", "UFID", "WOAR"})
+        EXPECT_TRUE(id3v2::LayoutFor(id).empty()) << id;
+}
+
 TEST(Id3v2Read, LegacyCodePageAppliesToEncodingZeroOnly) {
     const Bytes body =
         Cat({F23("TIT2", Cat({{0}, B("\xCF\xF0")})), F23("TALB", {1, 0xFF, 0xFE, 0x1F, 0x04})});
@@ -123,6 +186,89 @@ TEST(Id3v2Read, ArtistYearAndUrlSources) {
     }
     Loaded url(Tag(3, F23("WXXX", Cat({{0}, B("home"), {0}, B("http://x.example/")}))));
     EXPECT_EQ(url.tag.URL(), "http://x.example/");
+}
+
+// Which frames a field shows decides what is listed as other frames: one
+// COMM, USLT and WXXX each (the one without a description, else the first),
+// every copy of a field's frame, pictures, TPE2 for a missing TPE1 and, in
+// 2.4 only, TDRC for a missing TYER.
+TEST(Id3v2Read, OtherFramesAreThoseNoFieldShows) {
+    auto described = [](std::uint8_t major, const std::string& id, const std::string& desc) {
+        const Bytes data = id == "WXXX"   ? Cat({{0}, B(desc), {0}, B("http://u/")})
+                           : id == "TXXX" ? Cat({{0}, B(desc), {0}, B("v")})
+                                          : Cat({{0}, B("eng"), B(desc), {0}, B("t")});
+        return major == 4 ? F24(id, data) : F23(id, data);
+    };
+    const Bytes apic = F23("APIC", Cat({{0}, B("image/png"), {0, 3, 0}, B("PNG")}));
+    const struct {
+        const char* name;
+        std::uint8_t major;
+        Bytes body;
+        std::vector<std::string> other;
+    } cases[] = {
+        {"field frames, copies and pictures are shown",
+         3,
+         Cat({F23("TIT2", Text("a")), F23("TIT2", Text("b")), apic, F23("TENC", Text("e"))}),
+         {}},
+        {"comment without description is shown, the others listed",
+         3,
+         Cat({described(3, "COMM", "iTunNORM"), described(3, "COMM", ""),
+              described(3, "COMM", "iTunSMPB")}),
+         {"COMM:iTunNORM", "COMM:iTunSMPB"}},
+        {"else the first comment is shown",
+         3,
+         Cat({described(3, "COMM", "a"), described(3, "COMM", "b")}),
+         {"COMM:b"}},
+        {"a second comment without description is listed by its name",
+         3,
+         Cat({described(3, "COMM", ""), described(3, "COMM", "")}),
+         {"COMM"}},
+        {"lyrics and URL follow the same rule",
+         3,
+         Cat({described(3, "USLT", "x"), described(3, "USLT", ""), described(3, "WXXX", "home"),
+              described(3, "WXXX", "shop")}),
+         {"USLT:x", "WXXX:shop"}},
+        {"user texts are always listed with their description",
+         3,
+         Cat({described(3, "TXXX", "REPLAYGAIN_TRACK_GAIN"), described(3, "TXXX", "")}),
+         {"TXXX:REPLAYGAIN_TRACK_GAIN", "TXXX:"}},
+        {"frames without layout keep their place",
+         3,
+         Cat({F23("PRIV", B("owner")), F23("TIT2", Text("t")), F23("TBPM", Text("120"))}),
+         {"PRIV", "TBPM"}},
+        {"TPE2 stands in for a missing TPE1", 3, F23("TPE2", Text("band")), {}},
+        {"TPE2 is listed beside TPE1",
+         3,
+         Cat({F23("TPE2", Text("band")), F23("TPE1", Text("a"))}),
+         {"TPE2"}},
+        {"TDRC stands in for TYER in 2.4", 4, F24("TDRC", Text("2001")), {}},
+        {"TDRC is listed beside TYER in 2.4",
+         4,
+         Cat({F24("TDRC", Text("2001")), F24("TYER", Text("1999"))}),
+         {"TDRC"}},
+        {"TDRC is listed in 2.3", 3, F23("TDRC", Text("2001")), {"TDRC"}},
+        {"2.2 frames go by their 2.3 names",
+         2,
+         Cat({F22("TXX", Cat({{0}, B("k"), {0}, B("v")})), F22("COM", Cat({{0}, B("eng"), {0}})),
+              F22("TP2", Text("b")), F22("CRM", B("x"))}),
+         {"TXXX:k", "CRM"}},
+        {"an unreadable comment is listed without its description",
+         3,
+         Cat({F23("COMM", Cat({{0}, B("eng"), B("d"), {0}, B("t")}), 0, 0x40),
+              described(3, "COMM", "")}),
+         {"COMM"}},
+    };
+    for (const auto& c : cases) {
+        Loaded l(Tag(c.major, c.body, 10));
+        ASSERT_TRUE(l.tag.Valid()) << c.name;
+        EXPECT_EQ(l.tag.OtherFrames(), c.other) << c.name;
+    }
+    // A read of a file without a tag forgets the last file's list.
+    Loaded l(Tag(3, F23("PRIV", B("x"))));
+    EXPECT_EQ(l.tag.OtherFrames(), std::vector<std::string>{"PRIV"});
+    WriteAll(l.tag.FileName(), B("no tag here"));
+    l.tag.ReadTag();
+    EXPECT_TRUE(l.tag.OtherFrames().empty());
 }
 
 TEST(Id3v2Read, Version22FramesFillTheSameFields) {
