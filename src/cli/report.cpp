@@ -61,7 +61,7 @@ FileReport Gather(TagBridge& bridge, const std::string& path) {
     r.pictures = PicturesOf(bridge, r.format);
     r.stream = StreamFactsOf(bridge, r.format, path);
     r.kinds = TagKindsOf(bridge, r.format, path);
-    r.other = OtherItemsOf(bridge, r.format, path);
+    r.other = OtherItemsOf(bridge, r.format);
     return r;
 }
 
@@ -77,7 +77,7 @@ FileReport Gather(TagBridge& bridge, const FileSnapshot& file) {
     r.pictures = PicturesOf(bridge, r.format);
     r.stream = StreamFactsOf(bridge, r.format, file);
     r.kinds = TagKindsOf(bridge, r.format, file);
-    r.other = OtherItemsOf(bridge, r.format, file);
+    r.other = OtherItemsOf(bridge, r.format);
     return r;
 }
 

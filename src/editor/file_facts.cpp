@@ -66,23 +66,9 @@ std::vector<PictureFacts> PicturesOf(TagBridge& bridge, TagFormat format) {
     return h ? h->Pictures(bridge) : std::vector<PictureFacts>{};
 }
 
-std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format,
-                                      const std::string& path) {
+std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format) {
     const FormatHandler* h = HandlerOf(format);
-    if (!h)
-        return {};
-    if (!h->OtherItemsFromFile())
-        return h->OtherItems(bridge, nullptr);
-    const auto file = FileSnapshot::Open(path);
-    if (!file)
-        return {};
-    return h->OtherItems(bridge, &*file);
-}
-
-std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format,
-                                      const FileSnapshot& file) {
-    const FormatHandler* h = HandlerOf(format);
-    return h ? h->OtherItems(bridge, &file) : std::vector<std::string>{};
+    return h ? h->OtherItems(bridge) : std::vector<std::string>{};
 }
 
 }  // namespace sondrel

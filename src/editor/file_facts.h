@@ -47,14 +47,12 @@ StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const std::string
 TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const std::string& path);
 std::vector<PictureFacts> PicturesOf(TagBridge& bridge, TagFormat format);
 // Names such as "TXXX:REPLAYGAIN_TRACK_GAIN", "PRIV", "COMM:iTunNORM",
-// "DISCNUMBER" or "Album Artist", in file order.
-std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format, const std::string& path);
+// "DISCNUMBER" or "Album Artist", in file order, as the read listed them.
+std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format);
 
 // The same from the snapshot that TagBridge::Read(file) read, without
 // opening the file again.
 StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const FileSnapshot& file);
 TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const FileSnapshot& file);
-std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format,
-                                      const FileSnapshot& file);
 
 }  // namespace sondrel

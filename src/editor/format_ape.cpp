@@ -29,7 +29,7 @@ public:
         kinds.ape = kinds.ape && (b.*Member).ValidTag();
         return kinds;
     }
-    std::vector<std::string> OtherItems(TagBridge& b, const FileSnapshot*) const override {
+    std::vector<std::string> OtherItems(TagBridge& b) const override {
         return (b.*Member).OtherItems();
     }
     void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {

@@ -112,7 +112,7 @@ public:
             out.push_back({p.MimeType, p.PictureType, p.Description, p.DataSize()});
         return out;
     }
-    std::vector<std::string> OtherItems(TagBridge& b, const FileSnapshot*) const override {
+    std::vector<std::string> OtherItems(TagBridge& b) const override {
         return b.id3v2.OtherFrames();
     }
     void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {

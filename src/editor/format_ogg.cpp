@@ -44,7 +44,7 @@ public:
         return s;
     }
     // The comments come from the read, not from the file again.
-    std::vector<std::string> OtherItems(TagBridge& b, const FileSnapshot*) const override {
+    std::vector<std::string> OtherItems(TagBridge& b) const override {
         std::vector<std::string> out;
         for (const auto& c : b.Ogg.OtherComments())
             out.push_back(c.substr(0, c.find('=')));

@@ -16,7 +16,7 @@ std::vector<PictureFacts> FormatHandler::Pictures(TagBridge&) const {
     return {};
 }
 
-std::vector<std::string> FormatHandler::OtherItems(TagBridge&, const FileSnapshot*) const {
+std::vector<std::string> FormatHandler::OtherItems(TagBridge&) const {
     return {};
 }
 

@@ -52,10 +52,8 @@ public:
     // The end-of-file scan corrected by what the components could read.
     virtual TagKinds Kinds(const TagBridge& bridge, TagKinds scanned) const;
     virtual std::vector<PictureFacts> Pictures(TagBridge& bridge) const;
-    // Items no field shows; those formats that list them from the file's
-    // bytes say so, and get the file opened for them.
-    virtual bool OtherItemsFromFile() const { return false; }
-    virtual std::vector<std::string> OtherItems(TagBridge& bridge, const FileSnapshot* file) const;
+    // Items no field shows, as the components listed them during the read.
+    virtual std::vector<std::string> OtherItems(TagBridge& bridge) const;
     // The information window's rows beyond those every format fills.
     virtual void FillInfoRows(TagBridge& bridge, const StreamFacts& facts,
                               InfoRows& rows) const = 0;

@@ -52,7 +52,7 @@ Seen ByPath(const std::string& path) {
     s.format = b.Read(path);
     s.stream = StreamFactsOf(b, s.format, path);
     s.kinds = TagKindsOf(b, s.format, path);
-    s.other = OtherItemsOf(b, s.format, path);
+    s.other = OtherItemsOf(b, s.format);
     Collect(b, s);
     return s;
 }
@@ -68,7 +68,7 @@ Seen BySnapshot(const std::string& path) {
     s.format = b.Read(*file);
     s.stream = StreamFactsOf(b, s.format, *file);
     s.kinds = TagKindsOf(b, s.format, *file);
-    s.other = OtherItemsOf(b, s.format, *file);
+    s.other = OtherItemsOf(b, s.format);
     Collect(b, s);
     return s;
 }
