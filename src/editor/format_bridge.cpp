@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <filesystem>
-#include <initializer_list>
 #include <system_error>
 
 #include "editor/format_registry.h"
@@ -143,20 +142,6 @@ void TagBridge::setOptions(const EditorOptions& options) {
 
 // ---- To hub ----
 
-namespace {
-
-// A hub record from a component's values, given in the field table's order.
-TagFields Values(std::initializer_list<std::string> texts, long long genreId) {
-    TagFields v;
-    auto text = texts.begin();
-    for (const auto& spec : kFieldTable)
-        v[spec.field] = *text++;
-    v.GenreID = ClampGenreId(genreId);
-    return v;
-}
-
-}  // namespace
-
 void TagBridge::ToHub(const TagFields& v) {
     CopyFieldValues(v, hub_);
     TransformTags();
@@ -184,20 +169,26 @@ void TagBridge::WMAToTag2() {
     ToHub(v);
 }
 
+namespace {
+
+// An APE-tagged component's values; its track is a number, 0 for none.
+TagFields ApeValues(const ApeTaggedComponent& c) {
+    TagFields v;
+    for (const auto& spec : kFieldTable)
+        v[spec.field] = c.Value(spec.field);
+    v.track = TrackText(c.Track());
+    v.GenreID = ClampGenreId(c.GenreID());
+    return v;
+}
+
+}  // namespace
+
 void TagBridge::APEToTag2() {
-    const MonkeysAudioTag& c = APE;
-    ToHub(Values(
-        {TrackText(c.Track()), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
-         c.Lyrics(), c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy()},
-        c.GenreID()));
+    ToHub(ApeValues(APE));
 }
 
 void TagBridge::MPCToTag2() {
-    const MusepackTag& c = MPCTag;
-    ToHub(Values(
-        {TrackText(c.Track()), c.Title(), c.Artist(), c.Album(), c.Year(), c.Genre(), c.Comment(),
-         c.Lyrics(), c.Composer(), c.OrigArtist(), c.Copyright(), c.URL(), c.EncodedBy()},
-        c.GenreID()));
+    ToHub(ApeValues(MPCTag));
 }
 
 void TagBridge::MP4ToTag2() {
@@ -297,22 +288,14 @@ std::string TagBridge::Tag2ToMP4() {
 
 namespace {
 
-template <typename ApeLike>
-void HubToApeLike(const TagFields& h, ApeLike& c, const std::string& hubGenre) {
+void HubToApeLike(const TagFields& h, ApeTaggedComponent& c, const std::string& hubGenre) {
+    for (const auto& spec : kFieldTable) {
+        if (spec.field != Field::Track && spec.field != Field::Genre)
+            c.setValue(spec.field, h[spec.field]);
+    }
     c.setTrack(TrackByteOf(h.track));
-    c.setTitle(h.title);
-    c.setArtist(h.artist);
-    c.setAlbum(h.album);
-    c.setYear(h.year);
     c.setGenreID(h.GenreID);
     c.setGenre(c.GenreID() == kGenreOther ? hubGenre : GenreNameOf(c.GenreID()));
-    c.setComment(h.comment);
-    c.setComposer(h.composer);
-    c.setOrigArtist(h.OrigArtist);
-    c.setCopyright(h.copyright);
-    c.setURL(h.URL);
-    c.setEncodedBy(h.EncodedBy);
-    c.setLyrics(h.text);
 }
 
 }  // namespace

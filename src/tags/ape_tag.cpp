@@ -13,6 +13,16 @@
 #include <stdexcept>
 
 namespace sondrel {
+
+namespace {
+
+// Fields index the component's slots.
+constexpr std::size_t I(Field f) {
+    return static_cast<std::size_t>(f);
+}
+
+}  // namespace
+
 namespace apetag {
 namespace {
 
@@ -68,12 +78,12 @@ std::string Id3v1Text(std::span<const std::uint8_t> field, std::string_view code
 
 }  // namespace
 
-int SlotOfKey(std::string_view key) {
-    for (std::size_t i = 0; i < kKeys.size(); ++i) {
-        if (EqualsNoCase(key, kKeys[i]))
-            return static_cast<int>(i);
+std::optional<Field> FieldOfKey(std::string_view key) {
+    for (const auto& k : kKeys) {
+        if (EqualsNoCase(key, k.key))
+            return k.field;
     }
-    return -1;
+    return std::nullopt;
 }
 
 ParsedItems ParseItems(std::span<const std::uint8_t> body, std::uint32_t count) {
@@ -310,11 +320,11 @@ void ApeTaggedComponent::ReadTags(const File& file, const std::optional<apetag::
         auto block = file.ReadAt(tail->fileSize - tail->id3v1Size, kId3v1Size);
         if (block) {
             if (auto v1 = ParseId3v1(*block, codePage_)) {
-                slots_[kTitle] = v1->Title;
-                slots_[kArtist] = v1->Artist;
-                slots_[kAlbum] = v1->Album;
-                slots_[kYear] = v1->Year;
-                slots_[kComment] = v1->Comment;
+                slots_[I(Field::Title)] = v1->Title;
+                slots_[I(Field::Artist)] = v1->Artist;
+                slots_[I(Field::Album)] = v1->Album;
+                slots_[I(Field::Year)] = v1->Year;
+                slots_[I(Field::Comment)] = v1->Comment;
                 track_ = v1->track;
                 genreId_ = v1->GenreID;
             }
@@ -328,30 +338,30 @@ void ApeTaggedComponent::ReadTags(const File& file, const std::optional<apetag::
     if (!body)
         return;
     const bool utf8 = version_ > kVersion1;
-    std::array<std::string, kSlotCount> values;
+    std::array<std::string, kFieldCount> values;
     for (const Item& item : ParseItems(*body, tail->footer.itemCount).items) {
         // Listed under the key as stored, binary items too.
-        if (SlotOfKey(item.key) < 0)
+        if (!FieldOfKey(item.key))
             otherItems_.push_back(item.key);
         // Binary items (pictures and the like) are not text to show.
         if (!item.IsText())
             continue;
-        const int slot = SlotOfKey(TrimControl(item.key));
-        if (slot < 0)
+        const auto field = FieldOfKey(TrimControl(item.key));
+        if (!field)
             continue;
         const std::string_view raw = TrimControl(item.value);
-        values[static_cast<std::size_t>(slot)] =
+        values[I(*field)] =
             utf8 ? std::string(ValidUtf8Prefix(raw)) : CodePageToUtf8(raw, codePage_);
     }
     // An APE tag replaces whatever an ID3v1 tag filled in, empty values too.
-    track_ = TrackNumberOf(values[kTrack]);
-    values[kTrack].clear();
+    track_ = TrackNumberOf(values[I(Field::Track)]);
+    values[I(Field::Track)].clear();
     slots_ = std::move(values);
-    genreId_ = GenreIdNoCase(slots_[kGenre]);
+    genreId_ = GenreIdNoCase(slots_[I(Field::Genre)]);
 }
 
-void ApeTaggedComponent::SetText(std::size_t slot, std::string_view value) {
-    slots_[slot] = std::string(apetag::TrimControl(value));
+void ApeTaggedComponent::SetText(Field field, std::string_view value) {
+    slots_[I(field)] = std::string(apetag::TrimControl(value));
     Changed();
 }
 
@@ -416,23 +426,23 @@ bool ApeTaggedComponent::Save() {
             // 1.0 text has no stated encoding; the written 2.0 tag needs UTF-8.
             if (legacy && item.IsText())
                 item.value = CodePageToUtf8(item.value, codePage_);
-            const int slot = SlotOfKey(TrimControl(item.key));
-            if (slot < 0)
+            const auto field = FieldOfKey(TrimControl(item.key));
+            if (!field)
                 kept.push_back(std::move(item));
-            else if (slot == kTrack && item.IsText())
+            else if (*field == Field::Track && item.IsText())
                 oldTrack = std::string(TrimControl(item.value));
         }
     }
 
     std::vector<Item> items;
-    for (std::size_t slot = 0; slot < kSlotCount; ++slot) {
-        std::string text = slots_[slot];
-        if (slot == kTrack && track_ != 0) {
+    for (const auto& k : kKeys) {
+        std::string text = slots_[I(k.field)];
+        if (k.field == Field::Track && track_ != 0) {
             // "03" or "7/12" stay as they were while they still name this track.
             text = TrackNumberOf(oldTrack) == track_ ? oldTrack : std::to_string(track_);
         }
         if (!text.empty())
-            items.push_back(Item{std::string(kKeys[slot]), 0, std::move(text)});
+            items.push_back(Item{std::string(k.key), 0, std::move(text)});
     }
     items.insert(items.end(), std::make_move_iterator(kept.begin()),
                  std::make_move_iterator(kept.end()));

@@ -35,28 +35,29 @@ inline constexpr std::uint32_t kItemTypeMask = 0x6u;
 inline constexpr std::uint32_t kMaxTagBytes = tail::kMaxApeTagBytes;
 inline constexpr std::size_t kMaxKeyLength = 255;
 
-// Slots of the key table; keys are matched without regard to case.
-enum Slot : std::size_t {
-    kTitle,
-    kArtist,
-    kAlbum,
-    kTrack,
-    kYear,
-    kGenre,
-    kComment,
-    kCopyright,
-    kComposer,
-    kOrigArtist,
-    kUrl,
-    kEncodedBy,
-    kLyrics,
-    kSlotCount
+// The item key of each field, in the order a save writes them; a read
+// matches keys without regard to case.
+struct ApeKey {
+    Field field;
+    std::string_view key;
 };
-inline constexpr std::array<std::string_view, kSlotCount> kKeys = {
-    "Title",     "Artist",   "Album",      "Track", "Year",      "Genre", "Comment",
-    "Copyright", "Composer", "OrigArtist", "URL",   "EncodedBy", "Lyrics"};
-// Index into kKeys, or -1 for a key outside the table.
-int SlotOfKey(std::string_view key);
+inline constexpr std::array<ApeKey, kFieldCount> kKeys{{
+    {Field::Title, "Title"},
+    {Field::Artist, "Artist"},
+    {Field::Album, "Album"},
+    {Field::Track, "Track"},
+    {Field::Year, "Year"},
+    {Field::Genre, "Genre"},
+    {Field::Comment, "Comment"},
+    {Field::Copyright, "Copyright"},
+    {Field::Composer, "Composer"},
+    {Field::OrigArtist, "OrigArtist"},
+    {Field::URL, "URL"},
+    {Field::EncodedBy, "EncodedBy"},
+    {Field::Lyrics, "Lyrics"},
+}};
+// The field a key stands for; nullopt for a key outside the table.
+std::optional<Field> FieldOfKey(std::string_view key);
 
 using Footer = tail::ApeFooter;
 // Parses a 32-byte header or footer; nullopt when it lacks "APETAGEX".
@@ -144,35 +145,39 @@ public:
     const std::string& Compression() const { return compression_; }
     const std::string& ChannelMode() const { return channelMode_; }
 
-    const std::string& Title() const { return slots_[apetag::kTitle]; }
-    const std::string& Artist() const { return slots_[apetag::kArtist]; }
-    const std::string& Album() const { return slots_[apetag::kAlbum]; }
-    std::uint8_t Track() const { return track_; }
-    const std::string& Year() const { return slots_[apetag::kYear]; }
-    const std::string& Genre() const { return slots_[apetag::kGenre]; }
-    std::uint8_t GenreID() const { return genreId_; }
-    const std::string& Comment() const { return slots_[apetag::kComment]; }
-    const std::string& Copyright() const { return slots_[apetag::kCopyright]; }
-    const std::string& Composer() const { return slots_[apetag::kComposer]; }
-    const std::string& OrigArtist() const { return slots_[apetag::kOrigArtist]; }
-    const std::string& URL() const { return slots_[apetag::kUrl]; }
-    const std::string& EncodedBy() const { return slots_[apetag::kEncodedBy]; }
-    const std::string& Lyrics() const { return slots_[apetag::kLyrics]; }
+    // A field's text (the track lives in Track(); its slot stays empty).
+    const std::string& Value(Field f) const { return slots_[static_cast<std::size_t>(f)]; }
+    void setValue(Field f, std::string_view v) { SetText(f, v); }
 
-    void setTitle(std::string_view v) { SetText(apetag::kTitle, v); }
-    void setArtist(std::string_view v) { SetText(apetag::kArtist, v); }
-    void setAlbum(std::string_view v) { SetText(apetag::kAlbum, v); }
+    const std::string& Title() const { return Value(Field::Title); }
+    const std::string& Artist() const { return Value(Field::Artist); }
+    const std::string& Album() const { return Value(Field::Album); }
+    std::uint8_t Track() const { return track_; }
+    const std::string& Year() const { return Value(Field::Year); }
+    const std::string& Genre() const { return Value(Field::Genre); }
+    std::uint8_t GenreID() const { return genreId_; }
+    const std::string& Comment() const { return Value(Field::Comment); }
+    const std::string& Copyright() const { return Value(Field::Copyright); }
+    const std::string& Composer() const { return Value(Field::Composer); }
+    const std::string& OrigArtist() const { return Value(Field::OrigArtist); }
+    const std::string& URL() const { return Value(Field::URL); }
+    const std::string& EncodedBy() const { return Value(Field::EncodedBy); }
+    const std::string& Lyrics() const { return Value(Field::Lyrics); }
+
+    void setTitle(std::string_view v) { SetText(Field::Title, v); }
+    void setArtist(std::string_view v) { SetText(Field::Artist, v); }
+    void setAlbum(std::string_view v) { SetText(Field::Album, v); }
     void setTrack(std::uint8_t v);
-    void setYear(std::string_view v) { SetText(apetag::kYear, v); }
-    void setGenre(std::string_view v) { SetText(apetag::kGenre, v); }
+    void setYear(std::string_view v) { SetText(Field::Year, v); }
+    void setGenre(std::string_view v) { SetText(Field::Genre, v); }
     void setGenreID(long long id);
-    void setComment(std::string_view v) { SetText(apetag::kComment, v); }
-    void setCopyright(std::string_view v) { SetText(apetag::kCopyright, v); }
-    void setComposer(std::string_view v) { SetText(apetag::kComposer, v); }
-    void setOrigArtist(std::string_view v) { SetText(apetag::kOrigArtist, v); }
-    void setURL(std::string_view v) { SetText(apetag::kUrl, v); }
-    void setEncodedBy(std::string_view v) { SetText(apetag::kEncodedBy, v); }
-    void setLyrics(std::string_view v) { SetText(apetag::kLyrics, v); }
+    void setComment(std::string_view v) { SetText(Field::Comment, v); }
+    void setCopyright(std::string_view v) { SetText(Field::Copyright, v); }
+    void setComposer(std::string_view v) { SetText(Field::Composer, v); }
+    void setOrigArtist(std::string_view v) { SetText(Field::OrigArtist, v); }
+    void setURL(std::string_view v) { SetText(Field::URL, v); }
+    void setEncodedBy(std::string_view v) { SetText(Field::EncodedBy, v); }
+    void setLyrics(std::string_view v) { SetText(Field::Lyrics, v); }
 
     // Keys of the last read's APE items outside the key table, in file
     // order ("DISCNUMBER", "Album Artist"); saves keep these items.
@@ -203,7 +208,7 @@ protected:
     std::string channelMode_;
 
 private:
-    void SetText(std::size_t slot, std::string_view value);
+    void SetText(Field field, std::string_view value);
     void ReadTags(const File& file, const std::optional<apetag::Tail>& tail);
     bool Save();
     void SaveFailed(std::string message);
@@ -214,7 +219,7 @@ private:
     std::uint32_t version_ = 0;
     std::uint32_t size_ = 0;
     std::uint8_t id3v1_ = 0;
-    std::array<std::string, apetag::kSlotCount> slots_;  // the track slot stays empty
+    std::array<std::string, kFieldCount> slots_;  // by field; the track slot stays empty
     std::uint8_t track_ = 0;
     std::uint8_t genreId_ = kGenreOther;
     std::vector<std::string> otherItems_;
