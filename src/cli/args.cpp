@@ -91,9 +91,9 @@ ParseResult ParseArgs(const std::vector<std::string>& argv) {
             continue;
         }
         std::optional<std::string>* text = nullptr;
-        for (const auto& spec : kFieldTable) {
-            if (arg == spec.option)
-                text = &a.edits[spec.field];
+        for (const auto& entry : kFieldTable) {
+            if (arg == entry.option)
+                text = &a.edits[entry.field];
         }
         if (arg == "--lyrics-file")
             text = &a.edits.lyricsFile;

@@ -13,14 +13,8 @@
 namespace sondrel::cli {
 
 // Fields given to `set`; unset members are left as the file has them.
-struct FieldEdits {
-    std::array<std::optional<std::string>, kFieldCount> values;
+struct FieldEdits : PerField<std::optional<std::string>> {
     std::optional<std::string> lyricsFile;
-
-    std::optional<std::string>& operator[](Field f) { return values[static_cast<std::size_t>(f)]; }
-    const std::optional<std::string>& operator[](Field f) const {
-        return values[static_cast<std::size_t>(f)];
-    }
     bool Any() const;
 };
 

@@ -62,12 +62,12 @@ std::optional<std::string> ReadTextFile(const std::string& path, std::string& er
 // The hub after the given edits. Genre: a table name selects its number; any
 // other text is kept as it is, with number 12.
 TagFields Edited(TagFields h, const FieldEdits& e, const std::optional<std::string>& lyrics) {
-    for (const auto& spec : kFieldTable) {
+    for (const auto& entry : kFieldTable) {
         // Genre goes through the table below; lyrics may come from a file.
-        if (spec.field == Field::Genre || spec.field == Field::Lyrics)
+        if (entry.field == Field::Genre || entry.field == Field::Lyrics)
             continue;
-        if (const auto& v = e[spec.field])
-            h[spec.field] = *v;
+        if (const auto& v = e[entry.field])
+            h[entry.field] = *v;
     }
     if (lyrics)
         h.text = *lyrics;

@@ -23,12 +23,12 @@ void ValidityOf(const TagBridge& b, FileReport& r) {
 }
 
 // The tags object lists its keys in byte order, as a JSON object sorts them.
-std::vector<const FieldSpec*> JsonOrder() {
-    std::vector<const FieldSpec*> order;
-    for (const auto& spec : kFieldTable)
-        order.push_back(&spec);
+std::vector<const FieldInfo*> JsonOrder() {
+    std::vector<const FieldInfo*> order;
+    for (const auto& entry : kFieldTable)
+        order.push_back(&entry);
     std::sort(order.begin(), order.end(),
-              [](const FieldSpec* a, const FieldSpec* b) { return a->key < b->key; });
+              [](const FieldInfo* a, const FieldInfo* b) { return a->key < b->key; });
     return order;
 }
 
@@ -148,11 +148,11 @@ void WriteJson(JsonWriter& w, const FileReport& r) {
     w.EndObject();
     w.Key("tags");
     w.BeginObject();
-    static const std::vector<const FieldSpec*> kJsonOrder = JsonOrder();
-    for (const FieldSpec* spec : kJsonOrder) {
-        w.Key(spec->key);
-        if (spec->field != Field::Genre) {
-            w.String(r.hub[spec->field]);
+    static const std::vector<const FieldInfo*> kJsonOrder = JsonOrder();
+    for (const FieldInfo* entry : kJsonOrder) {
+        w.Key(entry->key);
+        if (entry->field != Field::Genre) {
+            w.String(r.hub[entry->field]);
             continue;
         }
         // The genre shown, then its number ("genre" < "genreId").
@@ -172,11 +172,12 @@ void PrintText(std::ostream& out, const FileReport& r) {
     Row(out, "Valid", r.valid ? "yes" : "no");
     if (!r.error.empty())
         Row(out, "Error", r.error);
-    for (const auto& spec : kFieldTable) {
-        if (spec.field == Field::Genre)
-            Row(out, std::string(spec.label), r.genre + " (" + std::to_string(r.hub.GenreID) + ")");
+    for (const auto& entry : kFieldTable) {
+        if (entry.field == Field::Genre)
+            Row(out, std::string(entry.label),
+                r.genre + " (" + std::to_string(r.hub.GenreID) + ")");
         else
-            Row(out, std::string(spec.label), Indented(r.hub[spec.field]));
+            Row(out, std::string(entry.label), Indented(r.hub[entry.field]));
     }
     for (std::size_t i = 0; i < r.pictures.size(); ++i) {
         const auto& p = r.pictures[i];

@@ -96,9 +96,9 @@ GenreEdit GenreEditOf(int selectedPosition, const std::string& boxText, bool sev
 }
 
 void ApplyEdits(TagFields& hub, const FieldEdits& e) {
-    for (const auto& spec : kFieldTable) {
-        if (spec.field != Field::Genre && e[spec.field])
-            hub[spec.field] = *e[spec.field];
+    for (const auto& entry : kFieldTable) {
+        if (entry.field != Field::Genre && e[entry.field])
+            hub[entry.field] = *e[entry.field];
     }
     switch (e.genre.kind) {
         case GenreEdit::Kind::Keep:

@@ -53,16 +53,10 @@ struct GenreEdit {
 };
 
 // The fields a save writes into each file; nullopt leaves the file's value.
-// The text fields by the field table; the genre slot of `texts` is unused,
+// The text fields by the field table; the genre slot of the values is unused,
 // `genre` says what happens to it.
-struct FieldEdits {
-    std::array<std::optional<std::string>, kFieldCount> texts;
+struct FieldEdits : PerField<std::optional<std::string>> {
     GenreEdit genre;
-
-    std::optional<std::string>& operator[](Field f) { return texts[static_cast<std::size_t>(f)]; }
-    const std::optional<std::string>& operator[](Field f) const {
-        return texts[static_cast<std::size_t>(f)];
-    }
 };
 
 // A box's text as an edit: with several files selected the keep marker

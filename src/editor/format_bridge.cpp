@@ -155,16 +155,16 @@ void TagBridge::setHub(const TagFields& hub) {
 
 void TagBridge::OggToTag2() {
     TagFields v;
-    for (const auto& spec : kFieldTable)
-        v[spec.field] = Ogg.Value(spec.field);
+    for (const auto& entry : kFieldTable)
+        v[entry.field] = Ogg.Value(entry.field);
     v.GenreID = Ogg.GenreID();
     ToHub(v);
 }
 
 void TagBridge::WMAToTag2() {
     TagFields v;
-    for (const auto& spec : kFieldTable)
-        v[spec.field] = WMATag.Value(spec.field);
+    for (const auto& entry : kFieldTable)
+        v[entry.field] = WMATag.Value(entry.field);
     v.GenreID = ClampGenreId(WMATag.GenreID);
     ToHub(v);
 }
@@ -174,8 +174,8 @@ namespace {
 // An APE-tagged component's values; its track is a number, 0 for none.
 TagFields ApeValues(const ApeTaggedComponent& c) {
     TagFields v;
-    for (const auto& spec : kFieldTable)
-        v[spec.field] = c.Value(spec.field);
+    for (const auto& entry : kFieldTable)
+        v[entry.field] = c.Value(entry.field);
     v.track = TrackText(c.Track());
     v.GenreID = ClampGenreId(c.GenreID());
     return v;
@@ -193,8 +193,8 @@ void TagBridge::MPCToTag2() {
 
 void TagBridge::MP4ToTag2() {
     TagFields v;
-    for (const auto& spec : kFieldTable)
-        v[spec.field] = mp4Tag.Value(spec.field);
+    for (const auto& entry : kFieldTable)
+        v[entry.field] = mp4Tag.Value(entry.field);
     // Only the low byte of the 32-bit id reaches the one-byte hub field.
     v.GenreID = static_cast<std::uint8_t>(static_cast<std::uint32_t>(mp4Tag.GenreID()) & 0xffu);
     ToHub(v);
@@ -251,9 +251,9 @@ void TagBridge::Tag2ToTag() {
 
 void TagBridge::Tag2ToOgg() {
     const TagFields h = Hub();
-    for (const auto& spec : kFieldTable) {
-        if (spec.field != Field::Genre)
-            Ogg.setValue(spec.field, h[spec.field]);
+    for (const auto& entry : kFieldTable) {
+        if (entry.field != Field::Genre)
+            Ogg.setValue(entry.field, h[entry.field]);
     }
     Ogg.setGenreID(h.GenreID);
     Ogg.setGenre(GenreTextFor(Ogg.GenreID()));
@@ -262,8 +262,8 @@ void TagBridge::Tag2ToOgg() {
 void TagBridge::Tag2ToWMA() {
     const TagFields h = Hub();
     WmaTag& c = WMATag;
-    for (const auto& spec : kFieldTable)
-        c.Value(spec.field) = h[spec.field];
+    for (const auto& entry : kFieldTable)
+        c.Value(entry.field) = h[entry.field];
     c.GenreID = ClampGenreId(h.GenreID);
     c.Genre = GenreTextFor(c.GenreID);
 }
@@ -272,10 +272,10 @@ std::string TagBridge::Tag2ToMP4() {
     const TagFields h = Hub();
     Mp4Tag& c = mp4Tag;
     std::string refused;
-    for (const auto& spec : kFieldTable) {
-        if (spec.field == Field::Genre)
+    for (const auto& entry : kFieldTable) {
+        if (entry.field == Field::Genre)
             continue;
-        c.setValue(spec.field, h[spec.field]);
+        c.setValue(entry.field, h[entry.field]);
         if (refused.empty())
             refused = c.Error();
     }
@@ -289,9 +289,9 @@ std::string TagBridge::Tag2ToMP4() {
 namespace {
 
 void HubToApeLike(const TagFields& h, ApeTaggedComponent& c, const std::string& hubGenre) {
-    for (const auto& spec : kFieldTable) {
-        if (spec.field != Field::Track && spec.field != Field::Genre)
-            c.setValue(spec.field, h[spec.field]);
+    for (const auto& entry : kFieldTable) {
+        if (entry.field != Field::Track && entry.field != Field::Genre)
+            c.setValue(entry.field, h[entry.field]);
     }
     c.setTrack(TrackByteOf(h.track));
     c.setGenreID(h.GenreID);

@@ -667,10 +667,10 @@ FieldEdits TagEditor::EditsFromBoxes(bool several) const {
         return sondrel::EditOfText(Std(box->currentText()), several, marker);
     };
     FieldEdits e;
-    for (const auto& spec : sondrel::kFieldTable) {
-        QComboBox* box = BoxOf(spec.field);
-        if (box && spec.field != Field::Genre)  // the genre box has rules of its own
-            e[spec.field] = edit(box);
+    for (const auto& entry : sondrel::kFieldTable) {
+        QComboBox* box = BoxOf(entry.field);
+        if (box && entry.field != Field::Genre)  // the genre box has rules of its own
+            e[entry.field] = edit(box);
     }
     // The saved comment is always the memo's whole text.
     e[Field::Comment].reset();

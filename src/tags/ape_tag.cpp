@@ -14,15 +14,6 @@
 
 namespace sondrel {
 
-namespace {
-
-// Fields index the component's slots.
-constexpr std::size_t I(Field f) {
-    return static_cast<std::size_t>(f);
-}
-
-}  // namespace
-
 namespace apetag {
 namespace {
 
@@ -280,7 +271,7 @@ void ApeTaggedComponent::ClearTag() {
     validTag_ = false;
     version_ = 0;
     size_ = 0;
-    for (auto& slot : slots_)
+    for (auto& slot : slots_.values)
         slot.clear();
     track_ = 0;
     genreId_ = kGenreOther;
@@ -320,11 +311,11 @@ void ApeTaggedComponent::ReadTags(const File& file, const std::optional<apetag::
         auto block = file.ReadAt(tail->fileSize - tail->id3v1Size, kId3v1Size);
         if (block) {
             if (auto v1 = ParseId3v1(*block, codePage_)) {
-                slots_[I(Field::Title)] = v1->Title;
-                slots_[I(Field::Artist)] = v1->Artist;
-                slots_[I(Field::Album)] = v1->Album;
-                slots_[I(Field::Year)] = v1->Year;
-                slots_[I(Field::Comment)] = v1->Comment;
+                slots_[Field::Title] = v1->Title;
+                slots_[Field::Artist] = v1->Artist;
+                slots_[Field::Album] = v1->Album;
+                slots_[Field::Year] = v1->Year;
+                slots_[Field::Comment] = v1->Comment;
                 track_ = v1->track;
                 genreId_ = v1->GenreID;
             }
@@ -338,7 +329,7 @@ void ApeTaggedComponent::ReadTags(const File& file, const std::optional<apetag::
     if (!body)
         return;
     const bool utf8 = version_ > kVersion1;
-    std::array<std::string, kFieldCount> values;
+    PerField<std::string> values;
     for (const Item& item : ParseItems(*body, tail->footer.itemCount).items) {
         // Listed under the key as stored, binary items too.
         if (!FieldOfKey(item.key))
@@ -350,18 +341,17 @@ void ApeTaggedComponent::ReadTags(const File& file, const std::optional<apetag::
         if (!field)
             continue;
         const std::string_view raw = TrimControl(item.value);
-        values[I(*field)] =
-            utf8 ? std::string(ValidUtf8Prefix(raw)) : CodePageToUtf8(raw, codePage_);
+        values[*field] = utf8 ? std::string(ValidUtf8Prefix(raw)) : CodePageToUtf8(raw, codePage_);
     }
     // An APE tag replaces whatever an ID3v1 tag filled in, empty values too.
-    track_ = TrackNumberOf(values[I(Field::Track)]);
-    values[I(Field::Track)].clear();
+    track_ = TrackNumberOf(values[Field::Track]);
+    values[Field::Track].clear();
     slots_ = std::move(values);
-    genreId_ = GenreIdNoCase(slots_[I(Field::Genre)]);
+    genreId_ = GenreIdNoCase(slots_[Field::Genre]);
 }
 
 void ApeTaggedComponent::SetText(Field field, std::string_view value) {
-    slots_[I(field)] = std::string(apetag::TrimControl(value));
+    slots_[field] = std::string(apetag::TrimControl(value));
     Changed();
 }
 
@@ -436,7 +426,7 @@ bool ApeTaggedComponent::Save() {
 
     std::vector<Item> items;
     for (const auto& k : kKeys) {
-        std::string text = slots_[I(k.field)];
+        std::string text = slots_[k.field];
         if (k.field == Field::Track && track_ != 0) {
             // "03" or "7/12" stay as they were while they still name this track.
             text = TrackNumberOf(oldTrack) == track_ ? oldTrack : std::to_string(track_);

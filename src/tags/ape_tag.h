@@ -146,7 +146,7 @@ public:
     const std::string& ChannelMode() const { return channelMode_; }
 
     // A field's text (the track lives in Track(); its slot stays empty).
-    const std::string& Value(Field f) const { return slots_[static_cast<std::size_t>(f)]; }
+    const std::string& Value(Field f) const { return slots_[f]; }
     void setValue(Field f, std::string_view v) { SetText(f, v); }
 
     const std::string& Title() const { return Value(Field::Title); }
@@ -219,7 +219,7 @@ private:
     std::uint32_t version_ = 0;
     std::uint32_t size_ = 0;
     std::uint8_t id3v1_ = 0;
-    std::array<std::string, kFieldCount> slots_;  // by field; the track slot stays empty
+    PerField<std::string> slots_;  // the track slot stays empty
     std::uint8_t track_ = 0;
     std::uint8_t genreId_ = kGenreOther;
     std::vector<std::string> otherItems_;

@@ -227,32 +227,6 @@ Bytes UrlFrame(const std::string& url) {
     return id3v2::RenderFrame23("WXXX", id3v2::WriteFields(id3v2::LayoutFor("WXXX"), c));
 }
 
-Bytes PictureFrame(const Picture& p) {
-    FrameContent c;
-    c.encoding = id3v2::ChooseEncoding({p.Description});
-    c.mime = p.MimeType;
-    c.pictureType = p.PictureType;
-    c.description = p.Description;
-    c.data = p.Data;
-    return id3v2::RenderFrame23("APIC", id3v2::WriteFields(id3v2::LayoutFor("APIC"), c));
-}
-
-// `data` is the frame's data (frame.Data need not hold it).
-std::optional<Picture> PictureOf(const RawFrame& frame, ByteView data, std::string_view codePage) {
-    auto content = FrameFields(frame, data, codePage);
-    if (!content)
-        return std::nullopt;
-    Picture p;
-    if (frame.Major < 3)
-        p.MimeType = content->imageFormat == "PNG" ? "image/png" : "image/jpg";
-    else
-        p.MimeType = std::move(content->mime);
-    p.PictureType = content->pictureType;
-    p.Description = std::move(content->description);
-    p.Data = std::move(content->data);
-    return p;
-}
-
 }  // namespace
 
 void Id3v2Tag::setFileName(const std::string& path) {
@@ -382,7 +356,7 @@ bool Id3v2Tag::ReadFile(const FileSnapshot& file) {
     std::vector<RawFrame> frames;
     id3v2::WalkFrames(*header, *body, [this, &frames](RawFrame& frame, ByteView data) {
         if (frame.Id23() == "APIC") {
-            if (auto p = PictureOf(frame, data, legacyCodePage_))
+            if (auto p = id3v2::ReadPicture(frame, data, legacyCodePage_))
                 pictures_.push_back(std::move(*p));
             frame.Data.clear();
         } else if (frame.Data.empty()) {
@@ -494,7 +468,7 @@ bool Id3v2Tag::WriteFile(File& file) {
     if (!tag_.text.empty())
         add(CommentFrame("USLT", language, tag_.text));
     for (const auto& p : pictures_)
-        add(PictureFrame(p));
+        add(id3v2::RenderFrame23("APIC", id3v2::PictureBody(p)));
     add(TextFrame("TRCK", tag_.track));
     add(TextFrame("TIT2", tag_.title));
     add(TextFrame("TPE1", tag_.artist));

@@ -110,31 +110,31 @@ using S = FrameSlot;
 
 // Frame bodies (ID3v2.3 frames, 4.2 to 4.15), each field named for the
 // member of FrameContent it fills.
-constexpr FieldSpec kTextLayout[] = {{K::Encoding, S::Encoding}, {K::EncodedRest, S::Text}};
-constexpr FieldSpec kUserTextLayout[] = {
+constexpr FrameFieldLayout kTextLayout[] = {{K::Encoding, S::Encoding}, {K::EncodedRest, S::Text}};
+constexpr FrameFieldLayout kUserTextLayout[] = {
     {K::Encoding, S::Encoding}, {K::EncodedZ, S::Description}, {K::EncodedRest, S::Text}};
-constexpr FieldSpec kCommentLayout[] = {{K::Encoding, S::Encoding},
-                                        {K::Lang, S::Language},
-                                        {K::EncodedZ, S::Description},
-                                        {K::EncodedRest, S::Text}};
-constexpr FieldSpec kUserUrlLayout[] = {
+constexpr FrameFieldLayout kCommentLayout[] = {{K::Encoding, S::Encoding},
+                                               {K::Lang, S::Language},
+                                               {K::EncodedZ, S::Description},
+                                               {K::EncodedRest, S::Text}};
+constexpr FrameFieldLayout kUserUrlLayout[] = {
     {K::Encoding, S::Encoding}, {K::EncodedZ, S::Description}, {K::Latin1Rest, S::Url}};
-constexpr FieldSpec kPictureLayout[] = {{K::Encoding, S::Encoding},
-                                        {K::Latin1Z, S::Mime},
-                                        {K::Byte, S::PictureType},
-                                        {K::EncodedZ, S::Description},
-                                        {K::BinaryRest, S::Data}};
-constexpr FieldSpec kPicture22Layout[] = {{K::Encoding, S::Encoding},
-                                          {K::Format3, S::ImageFormat},
-                                          {K::Byte, S::PictureType},
-                                          {K::EncodedZ, S::Description},
-                                          {K::BinaryRest, S::Data}};
-constexpr FieldSpec kTermsLayout[] = {
+constexpr FrameFieldLayout kPictureLayout[] = {{K::Encoding, S::Encoding},
+                                               {K::Latin1Z, S::Mime},
+                                               {K::Byte, S::PictureType},
+                                               {K::EncodedZ, S::Description},
+                                               {K::BinaryRest, S::Data}};
+constexpr FrameFieldLayout kPicture22Layout[] = {{K::Encoding, S::Encoding},
+                                                 {K::Format3, S::ImageFormat},
+                                                 {K::Byte, S::PictureType},
+                                                 {K::EncodedZ, S::Description},
+                                                 {K::BinaryRest, S::Data}};
+constexpr FrameFieldLayout kTermsLayout[] = {
     {K::Encoding, S::Encoding}, {K::Lang, S::Language}, {K::EncodedRest, S::Text}};
 
 struct LayoutEntry {
     std::string_view id;
-    std::span<const FieldSpec> layout;
+    std::span<const FrameFieldLayout> layout;
 };
 
 // Every frame we interpret, by identifier; text frames not named here
@@ -148,7 +148,7 @@ constexpr LayoutEntry kLayouts[] = {
 constexpr LayoutEntry kLayouts22[] = {{"PIC", kPicture22Layout}};
 
 // Which slots a kind of field can fill: the member's type must match.
-constexpr bool SlotFits(FieldSpec f) {
+constexpr bool SlotFits(FrameFieldLayout f) {
     switch (f.kind) {
         case K::Encoding:
             return f.slot == S::Encoding;
@@ -172,7 +172,7 @@ constexpr bool SlotFits(FieldSpec f) {
 constexpr bool LayoutsFit() {
     auto fits = [](std::span<const LayoutEntry> table) {
         for (const auto& e : table) {
-            for (const FieldSpec f : e.layout) {
+            for (const FrameFieldLayout f : e.layout) {
                 if (!SlotFits(f))
                     return false;
             }
@@ -205,9 +205,9 @@ auto& StringSlot(Content& c, FrameSlot slot) {
 }
 
 // Every text a layout writes, for choosing the encoding that holds them all.
-std::vector<std::string> TextsOf(std::span<const FieldSpec> layout, const FrameContent& c) {
+std::vector<std::string> TextsOf(std::span<const FrameFieldLayout> layout, const FrameContent& c) {
     std::vector<std::string> texts;
-    for (const FieldSpec f : layout) {
+    for (const FrameFieldLayout f : layout) {
         switch (f.kind) {
             case K::Latin1Z:
             case K::EncodedZ:
@@ -634,7 +634,7 @@ std::string FrameContent::Text() const {
     return out;
 }
 
-std::span<const FieldSpec> LayoutFor(std::string_view id) {
+std::span<const FrameFieldLayout> LayoutFor(std::string_view id) {
     for (const auto& e : kLayouts) {
         if (e.id == id)
             return e.layout;
@@ -644,7 +644,7 @@ std::span<const FieldSpec> LayoutFor(std::string_view id) {
     return {};
 }
 
-std::span<const FieldSpec> LayoutOf(const RawFrame& frame) {
+std::span<const FrameFieldLayout> LayoutOf(const RawFrame& frame) {
     if (frame.Major < 3) {
         for (const auto& e : kLayouts22) {
             if (e.id == frame.Id)
@@ -654,13 +654,13 @@ std::span<const FieldSpec> LayoutOf(const RawFrame& frame) {
     return LayoutFor(frame.Id23());
 }
 
-std::optional<FrameContent> ReadFields(std::span<const FieldSpec> layout, ByteView data,
+std::optional<FrameContent> ReadFields(std::span<const FrameFieldLayout> layout, ByteView data,
                                        std::string_view legacyCodePage) {
     FrameContent c;
     std::size_t pos = 0;
     std::uint8_t encoding = kEncLatin1;
     auto text = [&](ByteView bytes) { return DecodeText(bytes, encoding, legacyCodePage); };
-    for (const FieldSpec field : layout) {
+    for (const FrameFieldLayout field : layout) {
         const std::size_t left = data.size() - pos;
         switch (field.kind) {
             case FrameField::Encoding:
@@ -716,11 +716,11 @@ std::optional<FrameContent> ReadFields(std::span<const FieldSpec> layout, ByteVi
     return c;
 }
 
-Bytes WriteFields(std::span<const FieldSpec> layout, const FrameContent& c) {
+Bytes WriteFields(std::span<const FrameFieldLayout> layout, const FrameContent& c) {
     Bytes out;
     std::uint8_t encoding = kEncLatin1;
     auto append = [&out](const Bytes& b) { out.insert(out.end(), b.begin(), b.end()); };
-    for (const FieldSpec field : layout) {
+    for (const FrameFieldLayout field : layout) {
         switch (field.kind) {
             case FrameField::Encoding:
                 encoding = c.encoding;
@@ -760,6 +760,36 @@ Bytes WriteFields(std::span<const FieldSpec> layout, const FrameContent& c) {
         }
     }
     return out;
+}
+
+std::optional<Picture> ReadPicture(const RawFrame& frame, ByteView data,
+                                   std::string_view legacyCodePage) {
+    const auto content = ContentOf(frame, data);
+    const auto layout = LayoutOf(frame);
+    if (!content || layout.empty())
+        return std::nullopt;
+    auto fields = ReadFields(layout, *content, legacyCodePage);
+    if (!fields)
+        return std::nullopt;
+    Picture p;
+    if (frame.Major < 3)
+        p.MimeType = fields->imageFormat == "PNG" ? "image/png" : "image/jpg";
+    else
+        p.MimeType = std::move(fields->mime);
+    p.PictureType = fields->pictureType;
+    p.Description = std::move(fields->description);
+    p.Data = std::move(fields->data);
+    return p;
+}
+
+Bytes PictureBody(const Picture& picture) {
+    FrameContent c;
+    c.encoding = ChooseEncoding({picture.Description});
+    c.mime = picture.MimeType;
+    c.pictureType = picture.PictureType;
+    c.description = picture.Description;
+    c.data = picture.Data;
+    return WriteFields(LayoutFor("APIC"), c);
 }
 
 }  // namespace sondrel::id3v2

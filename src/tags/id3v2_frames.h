@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tags/picture.h"
+
 namespace sondrel::id3v2 {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -136,7 +138,7 @@ enum class FrameSlot : std::uint8_t {
     Data,         // data
 };
 
-struct FieldSpec {
+struct FrameFieldLayout {
     FrameField kind;
     FrameSlot slot;
 };
@@ -158,18 +160,26 @@ struct FrameContent {
 
 // The layout of a frame by its 2.3 identifier; empty for frames we do not
 // interpret (they are carried as bytes).
-std::span<const FieldSpec> LayoutFor(std::string_view id23);
+std::span<const FrameFieldLayout> LayoutFor(std::string_view id23);
 // The same for a stored frame (a 2.2 "PIC" has its own layout).
-std::span<const FieldSpec> LayoutOf(const RawFrame& frame);
+std::span<const FrameFieldLayout> LayoutOf(const RawFrame& frame);
 
 // Reads the fields of a layout; nullopt when the data is too short.
-std::optional<FrameContent> ReadFields(std::span<const FieldSpec> layout, ByteView data,
+std::optional<FrameContent> ReadFields(std::span<const FrameFieldLayout> layout, ByteView data,
                                        std::string_view legacyCodePage);
 // Renders the fields of a layout; `encoding` picks the encoding of the texts.
-Bytes WriteFields(std::span<const FieldSpec> layout, const FrameContent& content);
+Bytes WriteFields(std::span<const FrameFieldLayout> layout, const FrameContent& content);
 
 // A complete 2.3 frame: identifier, plain size, zero flags, data.
 Bytes RenderFrame23(std::string_view id, const Bytes& data);
+
+// The picture of an APIC frame (a 2.2 "PIC"), whose data is `data`;
+// nullopt when its fields cannot be read (compressed, encrypted, cut short).
+std::optional<Picture> ReadPicture(const RawFrame& frame, ByteView data,
+                                   std::string_view legacyCodePage);
+// The data of an APIC frame holding `picture` (Latin-1 description unless it
+// needs UTF-16).
+Bytes PictureBody(const Picture& picture);
 
 // ---- Tags kept in their own version ------------------------------------------
 // For a tag that is rewritten in the version it was read in (2.3 or 2.4)

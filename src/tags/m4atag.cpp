@@ -31,10 +31,6 @@
 namespace sondrel::m4atag {
 namespace {
 
-constexpr std::size_t I(Field f) {
-    return static_cast<std::size_t>(f);
-}
-
 // The item key of each field, used by both the read and the save (the track
 // is the integer pair "trkn", handled on its own).
 struct ItemKey {
@@ -79,7 +75,7 @@ struct Cover {
 
 // What the module reads from a file and writes back into it.
 struct Metadata {
-    std::array<std::string, kFieldCount> fields;
+    PerField<std::string> fields;
     std::int32_t tempo = 0;
     std::vector<Cover> covers;
     // The genre came from a numeric "gnre": TagLib would write its own name
@@ -184,11 +180,11 @@ Metadata Extract(TagLib::MP4::File& file) {
             continue;
         const auto it = items.find(TagLib::String(k.key, TagLib::String::Latin1));
         if (it != items.end())
-            m.fields[I(k.field)] = JoinValues(it->second.toStringList());
+            m.fields[k.field] = JoinValues(it->second.toStringList());
     }
     if (const auto it = items.find("trkn"); it != items.end()) {
         const auto pair = it->second.toIntPair();
-        m.fields[I(Field::Track)] = FormatTrack(pair.first, pair.second);
+        m.fields[Field::Track] = FormatTrack(pair.first, pair.second);
     }
     if (const auto it = items.find("tmpo"); it != items.end()) {
         const int t = it->second.toInt();
@@ -206,7 +202,7 @@ Metadata Extract(TagLib::MP4::File& file) {
         TagLib::MP4::Atom* gnre = ilst->find("gnre");
         if (gnre && !ilst->find("\251gen")) {
             const unsigned n = ReadGnre(file, *gnre);
-            m.fields[I(Field::Genre)] =
+            m.fields[Field::Genre] =
                 (n >= 1 && n <= kGenreCount) ? GenreNameOf(n - 1) : std::string();
             m.genreFromNumber = true;
         }
@@ -216,7 +212,7 @@ Metadata Extract(TagLib::MP4::File& file) {
 
 StreamFacts Facts(TagLib::MP4::File& file, const Metadata& m) {
     StreamFacts f;
-    f.encoder = m.fields[I(Field::EncodedBy)];
+    f.encoder = m.fields[Field::EncodedBy];
     if (const TagLib::MP4::Properties* p = file.audioProperties()) {
         f.lengthMs = p->lengthInMilliseconds();
         f.bitrate = p->bitrate();
@@ -249,14 +245,14 @@ void Apply(TagLib::MP4::Tag& tag, const Metadata& want, const Metadata& had) {
     for (const auto& k : kItemKeys) {
         if (k.field == Field::Track)
             continue;
-        const std::size_t f = I(k.field);
+        const Field f = k.field;
         const bool forced = k.field == Field::Genre && had.genreFromNumber;
         if (want.fields[f] != had.fields[f] || forced)
             SetText(tag, TagLib::String(k.key, TagLib::String::Latin1), want.fields[f]);
     }
-    if (want.fields[I(Field::Track)] != had.fields[I(Field::Track)]) {
+    if (want.fields[Field::Track] != had.fields[Field::Track]) {
         // Setters only store texts that parse, so this cannot fail here.
-        const auto track = ParseTrack(want.fields[I(Field::Track)]).value_or(std::pair{0, 0});
+        const auto track = ParseTrack(want.fields[Field::Track]).value_or(std::pair{0, 0});
         if (track.first == 0 && track.second == 0)
             tag.removeItem("trkn");
         else
@@ -341,9 +337,9 @@ bool ChunkOffsetTablesFit(TagLib::MP4::File& file) {
 // edits go in; what another program changed since the read stays.
 Metadata Merge(const Metadata& had, const Metadata& read, const Metadata& want) {
     Metadata out = had;
-    for (std::size_t f = 0; f < kFieldCount; ++f) {
-        if (want.fields[f] != read.fields[f])
-            out.fields[f] = want.fields[f];
+    for (const auto& k : kItemKeys) {
+        if (want.fields[k.field] != read.fields[k.field])
+            out.fields[k.field] = want.fields[k.field];
     }
     if (want.tempo != read.tempo)
         out.tempo = want.tempo;
@@ -431,7 +427,7 @@ std::int32_t CopyOut(std::string_view text, char* buffer, std::int32_t size) {
 
 std::int32_t GetField(const State& s, Field f, char* buffer, std::int32_t size) noexcept {
     try {
-        return CopyOut(s.loaded ? std::string_view(s.current.fields[I(f)]) : std::string_view(),
+        return CopyOut(s.loaded ? std::string_view(s.current.fields[f]) : std::string_view(),
                        buffer, size);
     } catch (...) {
         return 0;
@@ -452,7 +448,7 @@ bool SetField(State& s, Field f, const char* text) noexcept {
             // Stored the way it reads back from the file.
             value = FormatTrack(track->first, track->second);
         }
-        s.current.fields[I(f)] = std::move(value);
+        s.current.fields[f] = std::move(value);
         return true;
     } catch (...) {
         return false;

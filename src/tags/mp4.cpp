@@ -36,7 +36,7 @@ constexpr FieldAccess kAccess[kFieldCount] = {
 };
 
 const FieldAccess& AccessOf(Field f) {
-    return kAccess[static_cast<std::size_t>(f)];
+    return kAccess[IndexOf(f)];
 }
 
 }  // namespace

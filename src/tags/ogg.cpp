@@ -455,11 +455,11 @@ std::int64_t FindLastGranule(const File& f, std::int64_t fileLength) {
 }  // namespace
 
 std::string& VorbisStreamInfo::operator[](Field f) {
-    return this->*kMembers[static_cast<std::size_t>(f)];
+    return this->*kMembers[IndexOf(f)];
 }
 
 const std::string& VorbisStreamInfo::operator[](Field f) const {
-    return this->*kMembers[static_cast<std::size_t>(f)];
+    return this->*kMembers[IndexOf(f)];
 }
 
 void OggVorbisTag::setFileName(const std::string& path) {

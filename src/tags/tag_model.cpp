@@ -2,7 +2,7 @@
 
 namespace sondrel {
 
-const std::array<FieldSpec, kFieldCount> kFieldTable{{
+const std::array<FieldInfo, kFieldCount> kFieldTable{{
     {Field::Track, "track", "--track", "Track", &TagFields::track},
     {Field::Title, "title", "--title", "Title", &TagFields::title},
     {Field::Artist, "artist", "--artist", "Artist", &TagFields::artist},
@@ -18,13 +18,13 @@ const std::array<FieldSpec, kFieldCount> kFieldTable{{
     {Field::EncodedBy, "encodedBy", "--encoded-by", "Encoded By", &TagFields::EncodedBy},
 }};
 
-const FieldSpec& SpecOf(Field field) {
-    return kFieldTable[static_cast<std::size_t>(field)];
+const FieldInfo& InfoOf(Field field) {
+    return kFieldTable[IndexOf(field)];
 }
 
 void CopyFieldValues(const TagFields& from, TagFields& to) {
-    for (const auto& spec : kFieldTable)
-        to[spec.field] = from[spec.field];
+    for (const auto& entry : kFieldTable)
+        to[entry.field] = from[entry.field];
     to.GenreID = from.GenreID;
 }
 

@@ -45,10 +45,24 @@ enum class Field : std::uint8_t {
 };
 inline constexpr std::size_t kFieldCount = 13;
 
+constexpr std::size_t IndexOf(Field f) {
+    return static_cast<std::size_t>(f);
+}
+
+// One value per field, indexed by Field.
+template <typename T>
+struct PerField {
+    std::array<T, kFieldCount> values{};
+
+    T& operator[](Field f) { return values[IndexOf(f)]; }
+    const T& operator[](Field f) const { return values[IndexOf(f)]; }
+    bool operator==(const PerField&) const = default;
+};
+
 struct TagFields;
 
 // How a field is named where it is stored or shown, and where the hub keeps it.
-struct FieldSpec {
+struct FieldInfo {
     Field field;
     std::string_view key;     // JSON name
     std::string_view option;  // command-line option
@@ -56,8 +70,8 @@ struct FieldSpec {
     std::string TagFields::*member;
 };
 // In the order the editor and the listings show the fields.
-extern const std::array<FieldSpec, kFieldCount> kFieldTable;
-const FieldSpec& SpecOf(Field field);
+extern const std::array<FieldInfo, kFieldCount> kFieldTable;
+const FieldInfo& InfoOf(Field field);
 
 // The hub record: every format is shown, edited and saved through it.
 struct TagFields {
@@ -81,8 +95,8 @@ struct TagFields {
     std::int32_t TagSize = 0;
     std::int32_t ImagesCount = 0;
 
-    std::string& operator[](Field f) { return this->*SpecOf(f).member; }
-    const std::string& operator[](Field f) const { return this->*SpecOf(f).member; }
+    std::string& operator[](Field f) { return this->*InfoOf(f).member; }
+    const std::string& operator[](Field f) const { return this->*InfoOf(f).member; }
 
     bool operator==(const TagFields&) const = default;
 };

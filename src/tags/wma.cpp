@@ -189,15 +189,12 @@ struct WmaTag::Header {
 namespace {
 
 // The fields a header yields, and where its pictures came from.
-struct ParsedTag {
-    std::array<std::string, kFieldCount> values;
+struct ParsedTag : PerField<std::string> {
     std::vector<Picture> id3Pictures;
     std::vector<Picture> wmPictures;
     std::vector<WmaTag::PictureOrigin> wmSources;
     std::vector<Picture> libraryPictures;
     std::vector<WmaTag::PictureOrigin> librarySources;
-
-    std::string& operator[](Field f) { return values[static_cast<std::size_t>(f)]; }
 };
 
 // The four texts of the content description object, in their stored order.
@@ -244,21 +241,7 @@ bool IsId3Pictures(const WmaDescriptor& d) {
 std::optional<Picture> Id3Picture(const id3v2::RawFrame& frame, id3v2::ByteView data) {
     if (frame.Id23() != "APIC")
         return std::nullopt;
-    const auto content = id3v2::ContentOf(frame, data);
-    if (!content)
-        return std::nullopt;
-    auto fields = id3v2::ReadFields(id3v2::LayoutOf(frame), *content, kDefaultCodePage);
-    if (!fields)
-        return std::nullopt;
-    Picture pic;
-    if (frame.Major < 3)
-        pic.MimeType = fields->imageFormat == "PNG" ? "image/png" : "image/jpg";
-    else
-        pic.MimeType = std::move(fields->mime);
-    pic.PictureType = fields->pictureType;
-    pic.Description = std::move(fields->description);
-    pic.Data = std::move(fields->data);
-    return pic;
+    return id3v2::ReadPicture(frame, data, kDefaultCodePage);
 }
 
 // An ID3v2 tag inside the "ID3" descriptor (2.2 to 2.4, unsynchronised or
@@ -625,13 +608,7 @@ bool InRange(std::uint64_t v, std::uint64_t lo, std::uint64_t hi) {
 // One picture frame in the descriptor's layout; the description goes as
 // UTF-16 only when Latin-1 cannot hold it.
 Bytes ApicFrame(const Picture& pic, std::uint8_t major) {
-    id3v2::FrameContent c;
-    c.encoding = id3v2::ChooseEncoding({pic.Description});
-    c.mime = pic.MimeType;
-    c.pictureType = pic.PictureType;
-    c.description = pic.Description;
-    c.data = pic.Data;
-    const Bytes body = id3v2::WriteFields(id3v2::LayoutFor("APIC"), c);
+    const Bytes body = id3v2::PictureBody(pic);
     return major == 4 ? id3v2::RenderFrame24("APIC", body) : id3v2::RenderFrame23("APIC", body);
 }
 
@@ -897,11 +874,11 @@ constexpr std::array<std::string WmaTag::*, kFieldCount> kMembers{
 }  // namespace
 
 std::string& WmaTag::Value(Field f) {
-    return this->*kMembers[static_cast<std::size_t>(f)];
+    return this->*kMembers[IndexOf(f)];
 }
 
 const std::string& WmaTag::Value(Field f) const {
-    return this->*kMembers[static_cast<std::size_t>(f)];
+    return this->*kMembers[IndexOf(f)];
 }
 
 WmaTag::WmaTag() = default;
@@ -914,8 +891,8 @@ void WmaTag::setFileName(const std::string& name) {
 }
 
 void WmaTag::ClearTag() {
-    for (const auto& spec : kFieldTable)
-        Value(spec.field).clear();
+    for (const auto& entry : kFieldTable)
+        Value(entry.field).clear();
     GenreID = kGenreOther;
     pictures_.clear();
     pictureSource_.clear();
@@ -998,8 +975,8 @@ bool WmaTag::ReadTag() {
             !InRange(sampleRate_, 8'000, 96'000) || !InRange(avgBytesPerSec_, 1, 39'999))
             return false;
 
-        for (const auto& spec : kFieldTable)
-            Value(spec.field) = tag[spec.field];
+        for (const auto& entry : kFieldTable)
+            Value(entry.field) = tag[entry.field];
         TakePictures(tag, pictures_, pictureSource_);
         header_ = std::move(h);
 

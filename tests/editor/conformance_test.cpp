@@ -347,7 +347,7 @@ protected:
             if (field == Field::Genre) {
                 EXPECT_EQ(genreShown_, value) << "Genre as shown (hub: " << back.Genre << ")";
             } else {
-                EXPECT_EQ(back[field], value) << SpecOf(field).label;
+                EXPECT_EQ(back[field], value) << InfoOf(field).label;
             }
         }
     }
@@ -378,22 +378,22 @@ protected:
 // every format can store (a one-byte track, four digits, a table genre).
 std::vector<std::pair<Field, std::string>> SimpleValues() {
     std::vector<std::pair<Field, std::string>> out;
-    for (const FieldSpec& spec : kFieldTable) {
-        switch (spec.field) {
+    for (const FieldInfo& entry : kFieldTable) {
+        switch (entry.field) {
             case Field::Track:
-                out.emplace_back(spec.field, "7");
+                out.emplace_back(entry.field, "7");
                 break;
             case Field::Year:
-                out.emplace_back(spec.field, "1999");
+                out.emplace_back(entry.field, "1999");
                 break;
             case Field::Genre:
-                out.emplace_back(spec.field, "Rock");
+                out.emplace_back(entry.field, "Rock");
                 break;
             case Field::URL:
-                out.emplace_back(spec.field, "http://example.org/song");
+                out.emplace_back(entry.field, "http://example.org/song");
                 break;
             default:
-                out.emplace_back(spec.field, "Some " + std::string(spec.label));
+                out.emplace_back(entry.field, "Some " + std::string(entry.label));
                 break;
         }
     }
@@ -416,10 +416,10 @@ TEST_P(Conformance, UnicodeTextRoundTrips) {
         "e\xCC\x81 "                                                 // e + combining acute
         "\xF0\x9F\x8E\xB5";                                          // U+1F3B5
     std::vector<std::pair<Field, std::string>> fields;
-    for (const FieldSpec& spec : kFieldTable) {
-        if (spec.field != Field::Track && spec.field != Field::Year && spec.field != Field::Genre &&
-            spec.field != Field::URL)
-            fields.emplace_back(spec.field, std::string(spec.label) + " " + text);
+    for (const FieldInfo& entry : kFieldTable) {
+        if (entry.field != Field::Track && entry.field != Field::Year &&
+            entry.field != Field::Genre && entry.field != Field::URL)
+            fields.emplace_back(entry.field, std::string(entry.label) + " " + text);
     }
     ExpectFieldsRoundTrip(fields);
 }
@@ -533,8 +533,8 @@ TEST_P(Conformance, SavesLeaveTheAudioAsItWas) {
     });
     const std::string afterGrowth = AudioOf();
     SaveAndReread([](TagFields& hub) {
-        for (const FieldSpec& spec : kFieldTable)
-            hub[spec.field].clear();
+        for (const FieldInfo& entry : kFieldTable)
+            hub[entry.field].clear();
         hub.title = "T";
     });
     const std::string afterShrink = AudioOf();

@@ -102,12 +102,7 @@ void ExpectSame(const Seen& a, const Seen& b) {
     EXPECT_EQ(a.fileNameEvents, b.fileNameEvents);
 }
 
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
+using test::Concat;
 
 // Tags written by the editor's own save: ID3v2 with the given picture size
 // and comment length, ID3v1 with a Lyrics3 block.

@@ -118,7 +118,21 @@ Bytes SilentMp3() {
     return cached;
 }
 
-Bytes Id3v1Block(const Id3v1Spec& r) {
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes StandInAudio(std::size_t n) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = static_cast<std::uint8_t>(0x80 + i % 61);
+    return b;
+}
+
+Bytes Id3v1Block(const Id3v1Values& r) {
     Bytes b(128, 0);
     auto put = [&b](std::size_t off, const std::string& text, std::size_t width) {
         std::copy_n(text.begin(), std::min(text.size(), width), b.begin() + static_cast<long>(off));

@@ -2,7 +2,9 @@
 // peer tools (mutagen, ffmpeg) as oracles.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,10 @@ Bytes ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const Bytes& data);
 void WriteAll(const std::string& path, const std::string& data);
 Bytes ToBytes(const std::string& s);
+// The parts one after another.
+Bytes Concat(std::initializer_list<Bytes> parts);
+// Stand-in audio: `n` bytes that never spell a tag mark.
+Bytes StandInAudio(std::size_t n);
 
 struct CommandResult {
     int exitCode = -1;
@@ -45,12 +51,12 @@ bool HaveMutagen();
 // An ID3v1 block as written byte by byte: the texts zero-padded and cut to
 // their widths, then the optional overrides of comment bytes 28 and 29 (an
 // ID3v1.1 track is b125 = 0, b126 = track).
-struct Id3v1Spec {
+struct Id3v1Values {
     std::string title{}, artist{}, album{}, year{}, comment{};
     int b125 = -1, b126 = -1;
     std::uint8_t genre = 12;
 };
-Bytes Id3v1Block(const Id3v1Spec& spec);
+Bytes Id3v1Block(const Id3v1Values& values);
 
 // A short MPEG-1 Layer III file of silence made by ffmpeg (no tags), cached
 // per process; empty when ffmpeg is missing.

@@ -120,21 +120,16 @@ Bytes ApeTag(std::uint32_t version, const std::vector<RawItem>& items, bool head
 
 Bytes Id3v1(const std::string& title, const std::string& artist, const std::string& comment,
             std::uint8_t track, std::uint8_t genre, const std::string& year = "1999") {
-    test::Id3v1Spec spec{title, artist, "Album v1", year, comment};
+    test::Id3v1Values values{title, artist, "Album v1", year, comment};
     if (track != 0) {
-        spec.b125 = 0;
-        spec.b126 = track;
+        values.b125 = 0;
+        values.b126 = track;
     }
-    spec.genre = genre;
-    return test::Id3v1Block(spec);
+    values.genre = genre;
+    return test::Id3v1Block(values);
 }
 
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
+using test::Concat;
 
 // ---------------------------------------------------------------- stream header
 

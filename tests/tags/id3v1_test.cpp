@@ -25,22 +25,15 @@ const std::string kNoTag = "MP3 does not contain a MP3 tag or wrong file format!
 const std::string kLyricsError = "MP3 Lyrics3 Error";
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
+    return test::Concat(parts);
 }
 
-// Stand-in audio: bytes that never spell a tag mark.
 Bytes Audio(std::size_t n) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<std::uint8_t>(0x80 + i % 61);
-    return b;
+    return test::StandInAudio(n);
 }
 
 // An ID3v1 block built by hand, byte by byte.
-using RawV1 = test::Id3v1Spec;
+using RawV1 = test::Id3v1Values;
 
 Bytes V1(const RawV1& r) {
     return test::Id3v1Block(r);

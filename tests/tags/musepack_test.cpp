@@ -22,12 +22,7 @@ void Put32(Bytes& b, std::uint32_t v) {
 void Append(Bytes& b, const std::string& s) {
     b.insert(b.end(), s.begin(), s.end());
 }
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
+using test::Concat;
 Bytes PadTo(Bytes b, std::size_t size) {
     while (b.size() < size)
         b.push_back(static_cast<std::uint8_t>(b.size() * 13));

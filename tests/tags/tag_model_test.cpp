@@ -137,19 +137,19 @@ TEST(TagComponent, GuardTurnsExceptionsIntoFailures) {
 TEST(FieldTable, RowsFollowTheEnumAndNamesAreUnique) {
     std::set<std::string_view> keys, options, labels;
     for (std::size_t i = 0; i < kFieldTable.size(); ++i) {
-        const FieldSpec& spec = kFieldTable[i];
-        EXPECT_EQ(static_cast<std::size_t>(spec.field), i) << spec.key;
-        EXPECT_EQ(&SpecOf(spec.field), &spec);
-        EXPECT_TRUE(keys.insert(spec.key).second) << spec.key;
-        EXPECT_TRUE(options.insert(spec.option).second) << spec.option;
-        EXPECT_TRUE(labels.insert(spec.label).second) << spec.label;
+        const FieldInfo& entry = kFieldTable[i];
+        EXPECT_EQ(static_cast<std::size_t>(entry.field), i) << entry.key;
+        EXPECT_EQ(&InfoOf(entry.field), &entry);
+        EXPECT_TRUE(keys.insert(entry.key).second) << entry.key;
+        EXPECT_TRUE(options.insert(entry.option).second) << entry.option;
+        EXPECT_TRUE(labels.insert(entry.label).second) << entry.label;
     }
     // Each field has a member of its own: no write lands on another field.
     TagFields all;
-    for (const auto& spec : kFieldTable)
-        all[spec.field] = spec.key;
-    for (const auto& spec : kFieldTable)
-        EXPECT_EQ(all[spec.field], spec.key);
+    for (const auto& entry : kFieldTable)
+        all[entry.field] = entry.key;
+    for (const auto& entry : kFieldTable)
+        EXPECT_EQ(all[entry.field], entry.key);
     TagFields h;
     h[Field::Lyrics] = "words";
     h[Field::OrigArtist] = "orig";
@@ -159,8 +159,8 @@ TEST(FieldTable, RowsFollowTheEnumAndNamesAreUnique) {
 
 TEST(FieldTable, CopyFieldValuesLeavesPicturesAndVersionAlone) {
     TagFields from;
-    for (const auto& spec : kFieldTable)
-        from[spec.field] = std::string(spec.key) + " value";
+    for (const auto& entry : kFieldTable)
+        from[entry.field] = std::string(entry.key) + " value";
     from.GenreID = 17;
     from.ImagesCount = 5;
     from.VersionHigh = 4;
@@ -168,8 +168,8 @@ TEST(FieldTable, CopyFieldValuesLeavesPicturesAndVersionAlone) {
     to.ImagesCount = 2;
     to.VersionHigh = 3;
     CopyFieldValues(from, to);
-    for (const auto& spec : kFieldTable)
-        EXPECT_EQ(to[spec.field], from[spec.field]) << spec.key;
+    for (const auto& entry : kFieldTable)
+        EXPECT_EQ(to[entry.field], from[entry.field]) << entry.key;
     EXPECT_EQ(to.GenreID, 17);
     EXPECT_EQ(to.ImagesCount, 2);
     EXPECT_EQ(to.VersionHigh, 3);

@@ -22,18 +22,11 @@ using test::WriteAll;
 constexpr std::int64_t kAudio = 300;
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
+    return test::Concat(parts);
 }
 
-// Stand-in audio: bytes that never spell a tag mark.
 Bytes Audio(std::size_t n) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<std::uint8_t>(0x80 + i % 61);
-    return b;
+    return test::StandInAudio(n);
 }
 
 Bytes Id3v1() {
