@@ -224,8 +224,15 @@ constexpr WmaKey kExtendedKeys[] = {
 };
 
 std::optional<Field> FieldOfName(const std::string& upperName) {
+    // Compared letter by letter: no upper-cased copy of each key per descriptor.
+    auto same = [&upperName](std::string_view key) {
+        return key.size() == upperName.size() &&
+               std::equal(key.begin(), key.end(), upperName.begin(), [](char k, char u) {
+                   return (k >= 'a' && k <= 'z' ? static_cast<char>(k - 'a' + 'A') : k) == u;
+               });
+    };
     for (const auto& k : kExtendedKeys) {
-        if (upperName == Upper(std::string(k.name)))
+        if (same(k.name))
             return k.field;
     }
     return std::nullopt;
