@@ -115,11 +115,11 @@ std::string ErrnoText(const char* what) {
 
 // A new file: created exclusively, written whole and flushed; removed again
 // when any of that fails, so no partial export is left behind.
-IoResult WriteNewFile(const std::string& path, const std::string& content) {
+IoResult WriteNewFile(const std::string& path, const std::string& content, const IoFaults& faults) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return {false, ErrnoText("cannot create file")};
-    File out = File::Adopt(fd);
+    File out = File::Adopt(fd, faults);
     const auto* data = reinterpret_cast<const std::uint8_t*>(content.data());
     if (!out.WriteAt(0, data, content.size()) || !out.Sync()) {
         IoResult failed{false, out.LastError()};
@@ -180,22 +180,26 @@ std::string ExportFileContent(ExportKind kind, std::string_view text) {
 }
 
 IoResult WriteExportFile(const std::string& path, ExportKind kind,
-                         const std::vector<BatchRow>& rows, const ExportLayout& layout) {
+                         const std::vector<BatchRow>& rows, const ExportLayout& layout,
+                         const IoFaults& faults) {
     const std::string content = ExportFileContent(kind, BuildExportText(kind, rows, layout));
     switch (KindOfPath(path)) {
         case PathKind::Missing:
-            return WriteNewFile(path, content);
+            return WriteNewFile(path, content, faults);
         case PathKind::NotRegular:
             return {false, "not a regular file"};
         case PathKind::Regular:
             break;
     }
-    return SafeReplace(path, [&content](ReplaceWriter& writer, std::string& error) {
-        if (writer.Write(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()))
-            return true;
-        error = writer.LastError();
-        return false;
-    });
+    return SafeReplace(
+        path,
+        [&content](ReplaceWriter& writer, std::string& error) {
+            if (writer.Write(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()))
+                return true;
+            error = writer.LastError();
+            return false;
+        },
+        faults);
 }
 
 void PreviewExport(std::vector<BatchRow>& rows, int transliteration, int capitalization) {

@@ -46,9 +46,10 @@ std::string BuildExportText(ExportKind kind, const std::vector<BatchRow>& rows,
 // mark so that spreadsheets read them as UTF-8.
 std::string ExportFileContent(ExportKind kind, std::string_view text);
 
-// Writes the export file (created or replaced whole).
+// Writes the export file (created or replaced whole) through `faults`.
 IoResult WriteExportFile(const std::string& path, ExportKind kind,
-                         const std::vector<BatchRow>& rows, const ExportLayout& layout);
+                         const std::vector<BatchRow>& rows, const ExportLayout& layout,
+                         const IoFaults& faults = SystemIo());
 
 // The export tab's preview: the new values are the current ones passed
 // through transliteration and capitalization (the track unchanged).

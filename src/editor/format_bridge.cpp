@@ -140,6 +140,12 @@ void TagBridge::setOptions(const EditorOptions& options) {
     MPCTag.setLegacyCodePage(options.legacyCodePage);
 }
 
+void TagBridge::SetIoFaults(const IoFaults& faults) {
+    for (TagComponent* c : std::initializer_list<TagComponent*>{&id3v1, &id3v2, &mpegInfo, &Ogg,
+                                                                &APE, &MPCTag, &WMATag, &mp4Tag})
+        c->SetIoFaults(faults);
+}
+
 // ---- To hub ----
 
 void TagBridge::ToHub(const TagFields& v) {

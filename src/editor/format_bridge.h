@@ -74,6 +74,8 @@ public:
     const EditorOptions& Options() const { return options_; }
     // Also passes the Lyrics3 switch and the code page to the components.
     void setOptions(const EditorOptions& options);
+    // The write side of every component's saves (the real system by default).
+    void SetIoFaults(const IoFaults& faults);
 
     // The main window's set of components.
     Id3v1Tag id3v1;

@@ -384,7 +384,7 @@ bool ApeTaggedComponent::WriteTag() {
 bool ApeTaggedComponent::Save() {
     using namespace apetag;
     std::string openError;
-    auto file = File::Open(filename_, File::Mode::ReadWrite, &openError);
+    auto file = File::Open(filename_, File::Mode::ReadWrite, &openError, io_);
     if (!file) {
         Fail(SystemMessage(openError), true);
         return false;

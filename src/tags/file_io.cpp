@@ -11,20 +11,15 @@
 namespace sondrel {
 namespace {
 
-WriteFaultHook& FaultHook() {
-    static WriteFaultHook hook;
-    return hook;
-}
-
 std::string ErrnoText(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
 
 // Writes everything or fails; a short write is an error, never silent.
 bool WriteFully(int fd, std::int64_t offset, const std::uint8_t* data, std::size_t count,
-                std::string& error) {
+                const IoFaults& faults, std::string& error) {
     while (count > 0) {
-        if (FaultHook() && !FaultHook()(count)) {
+        if (faults.write && !faults.write(count)) {
             errno = ENOSPC;
             error = ErrnoText("write failed");
             return false;
@@ -52,14 +47,9 @@ bool WriteFully(int fd, std::int64_t offset, const std::uint8_t* data, std::size
 
 namespace {
 
-IoFaultHook& StepHook() {
-    static IoFaultHook hook;
-    return hook;
-}
-
-// False (with errno set) when a test has asked for this step to fail.
-bool StepAllowed(IoStep step) {
-    if (!StepHook() || StepHook()(step))
+// False (with errno set) when the faults ask for this step to fail.
+bool StepAllowed(const IoFaults& faults, IoStep step) {
+    if (!faults.step || faults.step(step))
         return true;
     errno = step == IoStep::Rename ? EXDEV : EIO;
     return false;
@@ -67,12 +57,9 @@ bool StepAllowed(IoStep step) {
 
 }  // namespace
 
-void SetIoFaultHook(IoFaultHook hook) {
-    StepHook() = std::move(hook);
-}
-
-void SetWriteFaultHook(WriteFaultHook hook) {
-    FaultHook() = std::move(hook);
+const IoFaults& SystemIo() {
+    static const IoFaults none;
+    return none;
 }
 
 PathKind KindOfPath(const std::string& path) {
@@ -82,7 +69,8 @@ PathKind KindOfPath(const std::string& path) {
     return S_ISREG(st.st_mode) ? PathKind::Regular : PathKind::NotRegular;
 }
 
-File::File(File&& other) noexcept : fd_(other.fd_), lastError_(std::move(other.lastError_)) {
+File::File(File&& other) noexcept
+    : fd_(other.fd_), faults_(other.faults_), lastError_(std::move(other.lastError_)) {
     other.fd_ = -1;
 }
 
@@ -90,6 +78,7 @@ File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close();
         fd_ = other.fd_;
+        faults_ = other.faults_;
         lastError_ = std::move(other.lastError_);
         other.fd_ = -1;
     }
@@ -106,7 +95,8 @@ void File::Close() {
     fd_ = -1;
 }
 
-std::optional<File> File::Open(const std::string& path, Mode mode, std::string* error) {
+std::optional<File> File::Open(const std::string& path, Mode mode, std::string* error,
+                               const IoFaults& faults) {
     // O_NONBLOCK keeps a FIFO from blocking the open until a writer appears;
     // it is cleared again once the descriptor is known to be a regular file.
     const int flags = (mode == Mode::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK;
@@ -130,7 +120,7 @@ std::optional<File> File::Open(const std::string& path, Mode mode, std::string* 
         ::close(fd);
         return std::nullopt;
     }
-    return File(fd);
+    return File(fd, faults);
 }
 
 std::int64_t File::Size() const {
@@ -184,11 +174,11 @@ std::optional<Bytes> File::ReadUpTo(std::int64_t offset, std::size_t count) cons
 }
 
 bool File::WriteAt(std::int64_t offset, const std::uint8_t* data, std::size_t count) {
-    return WriteFully(fd_, offset, data, count, lastError_);
+    return WriteFully(fd_, offset, data, count, *faults_, lastError_);
 }
 
 bool File::Truncate(std::int64_t size) {
-    if (!StepAllowed(IoStep::Truncate) || ::ftruncate(fd_, size) != 0) {
+    if (!StepAllowed(*faults_, IoStep::Truncate) || ::ftruncate(fd_, size) != 0) {
         lastError_ = ErrnoText("truncate failed");
         return false;
     }
@@ -198,7 +188,7 @@ bool File::Truncate(std::int64_t size) {
 bool File::Sync() {
     // The data and the size are what a reader needs; the times are not worth
     // a second journal write.
-    if (!StepAllowed(IoStep::Sync) || ::fdatasync(fd_) != 0) {
+    if (!StepAllowed(*faults_, IoStep::Sync) || ::fdatasync(fd_) != 0) {
         lastError_ = ErrnoText("flush failed");
         return false;
     }
@@ -232,7 +222,8 @@ bool ReplaceWriter::CopyFrom(const File& src, std::int64_t offset, std::int64_t 
 }
 
 IoResult SafeReplace(const std::string& linkPath,
-                     const std::function<bool(ReplaceWriter&, std::string& error)>& produce) {
+                     const std::function<bool(ReplaceWriter&, std::string& error)>& produce,
+                     const IoFaults& faults) {
     // Renaming over a symbolic link would replace the link and leave the file
     // it points to unchanged: work on the file itself.
     std::error_code ec;
@@ -269,7 +260,7 @@ IoResult SafeReplace(const std::string& linkPath,
 
     std::string error;
     bool produced = false;
-    File out = File::Adopt(fd);
+    File out = File::Adopt(fd, faults);
     ReplaceWriter writer(out);
     try {
         produced = produce(writer, error);
@@ -289,7 +280,7 @@ IoResult SafeReplace(const std::string& linkPath,
         ::unlink(tmpl.c_str());
         return {false, error.empty() ? "rewrite failed" : error};
     }
-    if (!StepAllowed(IoStep::Rename) || ::rename(tmpl.c_str(), path.c_str()) != 0) {
+    if (!StepAllowed(faults, IoStep::Rename) || ::rename(tmpl.c_str(), path.c_str()) != 0) {
         IoResult r{false, ErrnoText("cannot replace file")};
         ::unlink(tmpl.c_str());
         return r;
@@ -305,9 +296,9 @@ IoResult SafeReplace(const std::string& linkPath,
 }
 
 IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& data,
-                   std::int64_t newSize) {
+                   std::int64_t newSize, const IoFaults& faults) {
     std::string error;
-    auto file = File::Open(path, File::Mode::ReadWrite, &error);
+    auto file = File::Open(path, File::Mode::ReadWrite, &error, faults);
     if (!file)
         return {false, error};
     if (!file->WriteAt(offset, data))

@@ -14,6 +14,24 @@ namespace sondrel {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The steps besides writing that a save depends on.
+enum class IoStep { Truncate, Sync, Rename };
+
+// The write side a save goes through. Empty hooks are the real system; tests
+// give a component (or SafeReplace, WriteTail, a File) hooks that fail chosen
+// writes and steps, without any process-wide state. Everything a write does
+// to the disk stays in this module, so the hooks see all of it.
+struct IoFaults {
+    // Asked before each low-level write; false fails that write as a full
+    // disk would (ENOSPC).
+    std::function<bool(std::size_t bytes)> write;
+    // Asked before a flush, truncation or final rename; false fails it as the
+    // system would (EIO, or EXDEV for the rename).
+    std::function<bool(IoStep step)> step;
+};
+// No faults: every write and step goes to the system.
+const IoFaults& SystemIo();
+
 enum class PathKind { Missing, Regular, NotRegular };
 PathKind KindOfPath(const std::string& path);
 inline bool FileExists(const std::string& path) {
@@ -34,8 +52,11 @@ public:
     ~File();
 
     // Opens an existing regular file (folders and devices are refused).
+    // Writes, truncations and flushes go through `faults`, which must
+    // outlive the File.
     static std::optional<File> Open(const std::string& path, Mode mode,
-                                    std::string* error = nullptr);
+                                    std::string* error = nullptr,
+                                    const IoFaults& faults = SystemIo());
 
     bool IsOpen() const { return fd_ >= 0; }
     std::int64_t Size() const;  // -1 on failure
@@ -57,11 +78,12 @@ public:
     const std::string& LastError() const { return lastError_; }
 
     // Takes ownership of an open descriptor.
-    static File Adopt(int fd) { return File(fd); }
+    static File Adopt(int fd, const IoFaults& faults = SystemIo()) { return File(fd, faults); }
 
 private:
-    explicit File(int fd) : fd_(fd) {}
+    File(int fd, const IoFaults& faults) : fd_(fd), faults_(&faults) {}
     int fd_ = -1;
+    const IoFaults* faults_ = &SystemIo();
     mutable std::string lastError_;
 };
 
@@ -94,24 +116,13 @@ struct IoResult {
 // allowed) and renamed over it in one step. On any failure the target is left
 // as it was and the temporary file is removed.
 IoResult SafeReplace(const std::string& path,
-                     const std::function<bool(ReplaceWriter&, std::string& error)>& produce);
+                     const std::function<bool(ReplaceWriter&, std::string& error)>& produce,
+                     const IoFaults& faults = SystemIo());
 
 // Writes `data` at `offset` and truncates the file to `newSize` (when >= 0)
 // only after the data is written; then flushes. For tags stored at the end
 // of a file, where the audio in front is never touched.
 IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& data,
-                   std::int64_t newSize = -1);
-
-// Test hook: when set, it is asked before each low-level write; returning
-// false makes that write fail as a full disk would (ENOSPC).
-using WriteFaultHook = std::function<bool(std::size_t bytes)>;
-void SetWriteFaultHook(WriteFaultHook hook);
-
-// Test hook for the other steps a save depends on: returning false makes that
-// step fail as the system would (EIO for a flush or truncation, EXDEV for the
-// final rename).
-enum class IoStep { Truncate, Sync, Rename };
-using IoFaultHook = std::function<bool(IoStep step)>;
-void SetIoFaultHook(IoFaultHook hook);
+                   std::int64_t newSize = -1, const IoFaults& faults = SystemIo());
 
 }  // namespace sondrel

@@ -410,7 +410,7 @@ bool Id3v1Tag::WriteTag() {
 }
 
 bool Id3v1Tag::DoWrite() {
-    auto file = File::Open(filename_, File::Mode::ReadWrite);
+    auto file = File::Open(filename_, File::Mode::ReadWrite, nullptr, io_);
     const std::int64_t size = file ? file->Size() : -1;
     if (size < 0) {
         Fail(kMsgSaveFailed);
@@ -460,7 +460,7 @@ bool Id3v1Tag::RemoveTag() {
             start = FindTagStart(*file, false);
         }
         if (start) {
-            auto file = File::Open(filename_, File::Mode::ReadWrite);
+            auto file = File::Open(filename_, File::Mode::ReadWrite, nullptr, io_);
             cutFailed = !file || !file->Truncate(*start) || !file->Sync();
         }
     } catch (...) {

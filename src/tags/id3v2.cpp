@@ -433,7 +433,7 @@ bool Id3v2Tag::WriteTag() {
     }
     // One descriptor serves the check that the file can be written, the look
     // at the old tag and an in-place write.
-    auto file = File::Open(fileName_, File::Mode::ReadWrite);
+    auto file = File::Open(fileName_, File::Mode::ReadWrite, nullptr, io_);
     if (!file) {
         error_ = kMsgFileError;
         return false;
@@ -536,12 +536,15 @@ bool Id3v2Tag::WriteFile(File& file) {
 
     const auto bodySize = static_cast<std::uint32_t>(s + id3v2::kPadding);
     const std::int64_t keepFrom = old->keepFrom;
-    const IoResult result = SafeReplace(fileName_, [&](ReplaceWriter& w, std::string&) {
-        Bytes head = id3v2::RenderHeader23(bodySize);
-        head.insert(head.end(), frames.begin(), frames.end());
-        head.resize(id3v2::kHeaderSize + bodySize, 0);
-        return w.Write(head) && w.CopyFrom(file, keepFrom, fileSize - keepFrom);
-    });
+    const IoResult result = SafeReplace(
+        fileName_,
+        [&](ReplaceWriter& w, std::string&) {
+            Bytes head = id3v2::RenderHeader23(bodySize);
+            head.insert(head.end(), frames.begin(), frames.end());
+            head.resize(id3v2::kHeaderSize + bodySize, 0);
+            return w.Write(head) && w.CopyFrom(file, keepFrom, fileSize - keepFrom);
+        },
+        io_);
     if (!result) {
         error_ = WithDetail(kMsgFileError, result.error);
         return false;
@@ -591,9 +594,12 @@ bool Id3v2Tag::RemoveFromFile() {
     if (!old->present)
         return true;
     const std::int64_t keepFrom = old->keepFrom;
-    const IoResult result = SafeReplace(fileName_, [&](ReplaceWriter& w, std::string&) {
-        return w.CopyFrom(*file, keepFrom, fileSize - keepFrom);
-    });
+    const IoResult result = SafeReplace(
+        fileName_,
+        [&](ReplaceWriter& w, std::string&) {
+            return w.CopyFrom(*file, keepFrom, fileSize - keepFrom);
+        },
+        io_);
     if (!result) {
         error_ = WithDetail(kMsgRemoveFailed, result.error);
         return false;

@@ -85,7 +85,7 @@ int Id3v2Tag::SaveImageToFile(int position, const std::string& fileName) {
         error_ = std::strerror(code);
         return code;
     }
-    File out = File::Adopt(fd);
+    File out = File::Adopt(fd, io_);
     if (InList(position, pictures_.size())) {
         const Picture& p = pictures_[static_cast<std::size_t>(position)];
         if (!out.WriteAt(0, p.Data)) {

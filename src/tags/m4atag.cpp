@@ -101,6 +101,7 @@ struct State {
     Metadata read;     // as in the file
     Metadata current;  // as edited
     StreamFacts facts;
+    const IoFaults* faults = &SystemIo();
 };
 
 void StateDeleter::operator()(State* state) const noexcept {
@@ -400,13 +401,16 @@ bool Commit(State& s, const Metadata& want) {
     }
 
     const TagLib::ByteVector* out = stream.data();
-    const IoResult r = SafeReplace(path, [out](ReplaceWriter& w, std::string& error) {
-        if (!w.Write(reinterpret_cast<const std::uint8_t*>(out->data()), out->size())) {
-            error = w.LastError();
-            return false;
-        }
-        return true;
-    });
+    const IoResult r = SafeReplace(
+        path,
+        [out](ReplaceWriter& w, std::string& error) {
+            if (!w.Write(reinterpret_cast<const std::uint8_t*>(out->data()), out->size())) {
+                error = w.LastError();
+                return false;
+            }
+            return true;
+        },
+        *s.faults);
     if (!r)
         return false;
     // Reading again gives the facts (file length, counts) of the new file.
@@ -493,20 +497,24 @@ TagLib::MP4::CoverArt::Format FormatOfMime(const std::string& mime) {
 
 // Writes a new file, or replaces an existing one without a window in which
 // it is cut short.
-bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t count) {
+bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t count,
+                    const IoFaults& faults) {
     if (KindOfPath(path) == PathKind::Regular) {
-        return static_cast<bool>(SafeReplace(path, [&](ReplaceWriter& w, std::string& error) {
-            if (!w.Write(data, count)) {
-                error = w.LastError();
-                return false;
-            }
-            return true;
-        }));
+        return static_cast<bool>(SafeReplace(
+            path,
+            [&](ReplaceWriter& w, std::string& error) {
+                if (!w.Write(data, count)) {
+                    error = w.LastError();
+                    return false;
+                }
+                return true;
+            },
+            faults));
     }
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
-    File out = File::Adopt(fd);
+    File out = File::Adopt(fd, faults);
     if (!out.WriteAt(0, data, count) || !out.Sync()) {
         out.Close();
         ::unlink(path.c_str());
@@ -522,10 +530,16 @@ StatePtr NewState() {
     return StatePtr(new State);
 }
 
+void SetIoFaults(State& s, const IoFaults& faults) {
+    s.faults = &faults;
+}
+
 bool ReadMetaData(State& s, const char* fileName) {
     try {
         if (!fileName) {
+            const IoFaults* faults = s.faults;
             s = State{};
+            s.faults = faults;
             return false;
         }
         return Load(s, fileName);
@@ -686,7 +700,7 @@ bool SaveImageToFile(const State& s, std::int32_t index, const char* fileName) {
             return false;
         const TagLib::ByteVector& data = s.current.covers[static_cast<std::size_t>(index)].data;
         return WriteWholeFile(fileName, reinterpret_cast<const std::uint8_t*>(data.data()),
-                              data.size());
+                              data.size(), *s.faults);
     } catch (...) {
         return false;
     }

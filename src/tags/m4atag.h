@@ -32,6 +32,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "tags/file_io.h"
+
 namespace sondrel::m4atag {
 
 // Files larger than this are refused (offsets in the callers are 32-bit).
@@ -52,6 +54,9 @@ struct StateDeleter {
 using StatePtr = std::unique_ptr<State, StateDeleter>;
 // A state that holds no file.
 StatePtr NewState();
+
+// The write side of the state's saves; `faults` must outlive the state.
+void SetIoFaults(State& s, const IoFaults& faults);
 
 // Reads the metadata of `fileName` into `s`, dropping what it held. False
 // when the file is missing, unreadable or not an MP4 file; `s` then holds no

@@ -41,7 +41,9 @@ const FieldAccess& AccessOf(Field f) {
 
 }  // namespace
 
-Mp4Tag::Mp4Tag() : state_(m4atag::NewState()) {}
+Mp4Tag::Mp4Tag() : state_(m4atag::NewState()) {
+    m4atag::SetIoFaults(*state_, io_);
+}
 
 void Mp4Tag::setFileName(const std::string& fileName) {
     fileName_ = fileName;

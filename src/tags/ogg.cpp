@@ -708,39 +708,43 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     const auto delta = static_cast<std::uint32_t>(pages.size() - region.pages.size());
     const bool eosInHeaders = (region.pages.back().flags & kFlagEos) != 0;
 
-    const IoResult result = SafeReplace(fileName_, [&](ReplaceWriter& w, std::string& error) {
-        if (!w.CopyFrom(*f, 0, start))
-            return false;
-        for (std::size_t i = 0; i < pages.size(); ++i)
-            if (!w.Write(SerializePage(pages[i], serial, firstSeq + static_cast<std::uint32_t>(i))))
+    const IoResult result = SafeReplace(
+        fileName_,
+        [&](ReplaceWriter& w, std::string& error) {
+            if (!w.CopyFrom(*f, 0, start))
                 return false;
-        if (delta == 0 || eosInHeaders)
-            return w.CopyFrom(*f, region.end, size - region.end);
-        // The rest of the stream moves by `delta` pages: renumber each and
-        // recompute its CRC. Other streams and anything that is not a page
-        // (a trailing tag, damage) are copied as they are.
-        std::int64_t pos = region.end;
-        bool streamEnded = false;
-        while (pos < size) {
-            const auto page = streamEnded ? std::nullopt : ReadPageHeader(*f, pos, size);
-            if (!page)
-                return w.CopyFrom(*f, pos, size - pos);
-            auto bytes = f->ReadAt(pos, static_cast<std::size_t>(page->Size()));
-            if (!bytes) {
-                error = f->LastError();
-                return false;
+            for (std::size_t i = 0; i < pages.size(); ++i)
+                if (!w.Write(
+                        SerializePage(pages[i], serial, firstSeq + static_cast<std::uint32_t>(i))))
+                    return false;
+            if (delta == 0 || eosInHeaders)
+                return w.CopyFrom(*f, region.end, size - region.end);
+            // The rest of the stream moves by `delta` pages: renumber each and
+            // recompute its CRC. Other streams and anything that is not a page
+            // (a trailing tag, damage) are copied as they are.
+            std::int64_t pos = region.end;
+            bool streamEnded = false;
+            while (pos < size) {
+                const auto page = streamEnded ? std::nullopt : ReadPageHeader(*f, pos, size);
+                if (!page)
+                    return w.CopyFrom(*f, pos, size - pos);
+                auto bytes = f->ReadAt(pos, static_cast<std::size_t>(page->Size()));
+                if (!bytes) {
+                    error = f->LastError();
+                    return false;
+                }
+                if (page->serial == serial) {
+                    PutLe32(bytes->data() + 18, page->sequence + delta);
+                    SealPage(*bytes);
+                    streamEnded = (page->flags & kFlagEos) != 0;
+                }
+                if (!w.Write(*bytes))
+                    return false;
+                pos += page->Size();
             }
-            if (page->serial == serial) {
-                PutLe32(bytes->data() + 18, page->sequence + delta);
-                SealPage(*bytes);
-                streamEnded = (page->flags & kFlagEos) != 0;
-            }
-            if (!w.Write(*bytes))
-                return false;
-            pos += page->Size();
-        }
-        return true;
-    });
+            return true;
+        },
+        io_);
     f->Close();
     if (!result) {
         Fail(failure, false);

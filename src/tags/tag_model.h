@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "tags/file_io.h"
+
 namespace sondrel {
 
 inline constexpr std::uint8_t kGenreCount = 148;
@@ -140,6 +142,9 @@ public:
     const std::string& Error() const { return error_; }
     bool EditAutoSave() const { return editAutoSave_; }
     void setEditAutoSave(bool on) { editAutoSave_ = on; }
+    // The write side of this component's saves (the real system by default).
+    void SetIoFaults(IoFaults faults) { io_ = std::move(faults); }
+    const IoFaults& IoFaultsInUse() const { return io_; }
 
 protected:
     // Records a failure; `notify` calls onError (formats say when it is called).
@@ -165,6 +170,7 @@ protected:
     bool valid_ = false;
     std::string error_;
     bool editAutoSave_ = false;
+    IoFaults io_;
 };
 
 }  // namespace sondrel

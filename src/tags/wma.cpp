@@ -855,15 +855,19 @@ std::unique_ptr<WmaTag::Header> ReadBack(const Bytes& header, ParsedTag& tag, st
 // The new header, then the data as it was: in one step, the old file or the
 // new one and never a mix.
 IoResult ReplaceHeader(const std::string& fileName, const Bytes& header, File& file,
-                       std::uint64_t oldHeaderSize, std::uint64_t dataSize) {
-    return SafeReplace(fileName, [&](ReplaceWriter& w, std::string& error) {
-        if (!w.Write(header) || !w.CopyFrom(file, static_cast<std::int64_t>(oldHeaderSize),
-                                            static_cast<std::int64_t>(dataSize))) {
-            error = w.LastError();
-            return false;
-        }
-        return true;
-    });
+                       std::uint64_t oldHeaderSize, std::uint64_t dataSize,
+                       const IoFaults& faults) {
+    return SafeReplace(
+        fileName,
+        [&](ReplaceWriter& w, std::string& error) {
+            if (!w.Write(header) || !w.CopyFrom(file, static_cast<std::int64_t>(oldHeaderSize),
+                                                static_cast<std::int64_t>(dataSize))) {
+                error = w.LastError();
+                return false;
+            }
+            return true;
+        },
+        faults);
 }
 
 }  // namespace
@@ -1011,7 +1015,7 @@ bool WmaTag::WriteTag() {
 
 bool WmaTag::Save() {
     std::string err;
-    auto file = File::Open(fileName_, File::Mode::ReadWrite, &err);
+    auto file = File::Open(fileName_, File::Mode::ReadWrite, &err, io_);
     if (!file) {
         Fail(err.empty() ? "File error!" : err);
         return false;
@@ -1048,7 +1052,7 @@ bool WmaTag::Save() {
         Fail("Cannot save: the new header would not read back (" + err + ")");
         return false;
     }
-    const IoResult result = ReplaceHeader(fileName_, out, *file, oldHeaderSize, dataSize);
+    const IoResult result = ReplaceHeader(fileName_, out, *file, oldHeaderSize, dataSize, io_);
     if (!result) {
         Fail(result.error);
         return false;
@@ -1084,7 +1088,7 @@ std::int32_t WmaTag::SaveImageToFile(int index, const std::string& fileName) {
         Fail(std::strerror(code), false);
         return code;
     }
-    File out = File::Adopt(fd);
+    File out = File::Adopt(fd, io_);
     if (index >= 0 && index < ImagesCount()) {
         const Bytes& data = pictures_[static_cast<std::size_t>(index)].Data;
         if (!out.WriteAt(0, data)) {

@@ -126,9 +126,9 @@ TEST(Export, FilesAreUtf8WithByteOrderMarkForSpreadsheetTexts) {
 TEST(Export, FullDiskLeavesNoPartialFile) {
     TempDir dir;
     const std::string path = dir.file("out.pls");
-    SetWriteFaultHook([](std::size_t) { return false; });
-    const IoResult r = WriteExportFile(path, ExportKind::Pls, {Row("a.mp3", "A", "T", 1)}, {});
-    SetWriteFaultHook(nullptr);
+    const IoFaults diskFull{[](std::size_t) { return false; }, {}};
+    const IoResult r =
+        WriteExportFile(path, ExportKind::Pls, {Row("a.mp3", "A", "T", 1)}, {}, diskFull);
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(FileExists(path));
 }

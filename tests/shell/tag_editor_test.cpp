@@ -408,9 +408,9 @@ TEST_F(EditorTest, SaveErrorsReachTheBoxOnlyWithTheOption) {
         const Bytes before = ReadAll(Path("a.mp3"));
         // A title far too long for the old tag's space forces a rewrite, which the full disk stops.
         Type(editor->edTitle(), QString(2000, QLatin1Char('x')));
-        sondrel::SetWriteFaultHook([](std::size_t) { return false; });
+        editor->Bridge().SetIoFaults({[](std::size_t) { return false; }, {}});
         editor->btnSaveClick();
-        sondrel::SetWriteFaultHook(nullptr);
+        editor->Bridge().SetIoFaults({});
         EXPECT_EQ(ReadAll(Path("a.mp3")), before);
         EXPECT_EQ(errorBoxes.size(), show ? 1 : 0);
         if (show) {

@@ -871,9 +871,9 @@ TEST(ApeSave, Failures) {
     WriteAll(path, good);
     ape.setFilename(path);
     ape.setTitle("longer title than before");
-    SetWriteFaultHook([](std::size_t) { return false; });
+    ape.SetIoFaults({[](std::size_t) { return false; }, {}});
     const bool ok = ape.WriteTag();
-    SetWriteFaultHook(nullptr);
+    ape.SetIoFaults({});
     EXPECT_FALSE(ok);
     EXPECT_EQ(ape.error(), "Saving to file No space left on device");
     EXPECT_EQ(ReadAll(path), good);

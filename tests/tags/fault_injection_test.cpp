@@ -41,7 +41,8 @@ struct Outcome {
 struct FaultCase {
     const char* name;
     const char* seed;  // under fuzz/corpus/
-    std::function<Outcome(const std::string& path, const std::string& picture)> run;
+    std::function<Outcome(const std::string& path, const std::string& picture, const IoFaults& io)>
+        run;
 };
 
 template <typename C>
@@ -51,104 +52,119 @@ Outcome Result(bool ok, const C& c) {
 
 const FaultCase kCases[] = {
     {"id3v1 save with lyrics", "id3v1/v11.mp3",
-     [](const std::string& p, const std::string&) {
+     [](const std::string& p, const std::string&, const IoFaults& io) {
          Id3v1Tag c;
+         c.SetIoFaults(io);
          c.setFilename(p);
          c.setTitle("New title");
          c.setLyrics(kLongText);
          return Result(c.WriteTag(), c);
      }},
     {"id3v1 save into a file without a tag", "mpeg/cbr.mp3",
-     [](const std::string& p, const std::string&) {
+     [](const std::string& p, const std::string&, const IoFaults& io) {
          Id3v1Tag c;
+         c.SetIoFaults(io);
          c.setFilename(p);
          c.setTitle("New title");
          return Result(c.WriteTag(), c);
      }},
     {"id3v2 save that grows the tag", "id3v2/v23.mp3",
-     [](const std::string& p, const std::string&) {
+     [](const std::string& p, const std::string&, const IoFaults& io) {
          Id3v2Tag c;
+         c.SetIoFaults(io);
          c.setFileName(p);
          c.settext(kLongText);
          return Result(c.WriteTag(), c);
      }},
     {"id3v2 save in place", "id3v2/v23_picture.mp3",
-     [](const std::string& p, const std::string&) {
+     [](const std::string& p, const std::string&, const IoFaults& io) {
          Id3v2Tag c;
+         c.SetIoFaults(io);
          c.setFileName(p);
          c.settitle("Other");
          return Result(c.WriteTag(), c);
      }},
     {"id3v2 remove", "id3v2/v24.mp3",
-     [](const std::string& p, const std::string&) {
+     [](const std::string& p, const std::string&, const IoFaults& io) {
          Id3v2Tag c;
+         c.SetIoFaults(io);
          c.setFileName(p);
          // The re-read after a removal finds no tag and says so in Error.
          const bool ok = c.RemoveTag();
          return Outcome{ok, c.Error()};
      }},
     {"id3v2 add picture", "id3v2/v23.mp3",
-     [](const std::string& p, const std::string& picture) {
+     [](const std::string& p, const std::string& picture, const IoFaults& io) {
          Id3v2Tag c;
+         c.SetIoFaults(io);
          c.setFileName(p);
          return Result(c.AddImage(0, picture, "cover"), c);
      }},
     {"id3v2 delete picture", "id3v2/v23_picture.mp3",
-     [](const std::string& p, const std::string&) {
+     [](const std::string& p, const std::string&, const IoFaults& io) {
          Id3v2Tag c;
+         c.SetIoFaults(io);
          c.setFileName(p);
          return Result(c.DeleteImage(0) == 0, c);
      }},
     {"ogg save", "ogg/vorbis.ogg",
-     [](const std::string& p, const std::string&) {
+     [](const std::string& p, const std::string&, const IoFaults& io) {
          OggVorbisTag c;
+         c.SetIoFaults(io);
          c.setFileName(p);
          c.setlyrics(kLongText);
          return Result(c.WriteTag(), c);
      }},
     {"ogg remove", "ogg/vorbis.ogg",
-     [](const std::string& p, const std::string&) {
+     [](const std::string& p, const std::string&, const IoFaults& io) {
          OggVorbisTag c;
+         c.SetIoFaults(io);
          c.setFileName(p);
          return Result(c.RemoveTag(), c);
      }},
     {"ape save", "ape/v3990.ape",
-     [](const std::string& p, const std::string&) {
+     [](const std::string& p, const std::string&, const IoFaults& io) {
          MonkeysAudioTag c;
+         c.SetIoFaults(io);
          c.setFilename(p);
          c.setLyrics(kLongText);
          return Result(c.WriteTag(), c);
      }},
     {"musepack save over id3v1", "musepack/sv8.mpc",
-     [](const std::string& p, const std::string&) {
+     [](const std::string& p, const std::string&, const IoFaults& io) {
          MusepackTag c;
+         c.SetIoFaults(io);
          c.setFilename(p);
          c.setTitle("New title");
          return Result(c.WriteTag(), c);
      }},
     {"wma save", "wma/wmav2.wma",
-     [](const std::string& p, const std::string&) {
+     [](const std::string& p, const std::string&, const IoFaults& io) {
          WmaTag c;
+         c.SetIoFaults(io);
          c.setFileName(p);
          c.Lyrics = kLongText;
          return Result(c.WriteTag(), c);
      }},
     {"wma add picture", "wma/wmav2.wma",
-     [](const std::string& p, const std::string& picture) {
+     [](const std::string& p, const std::string& picture, const IoFaults& io) {
          WmaTag c;
+         c.SetIoFaults(io);
          c.setFileName(p);
          return Result(c.AddImage(0, picture, "cover"), c);
      }},
     {"mp4 save", "mp4/aac.m4a",
-     [](const std::string& p, const std::string&) {
+     [](const std::string& p, const std::string&, const IoFaults& io) {
          Mp4Tag c;
+         c.SetIoFaults(io);
          c.setFileName(p);
          c.setLyrics(kLongText);
          return Result(c.WriteTag(), c);
      }},
     {"mp4 add picture", "mp4/aac.m4a",
-     [](const std::string& p, const std::string& picture) {
+     [](const std::string& p, const std::string& picture, const IoFaults& io) {
          Mp4Tag c;
+         c.SetIoFaults(io);
          c.setFileName(p);
          return Result(c.AddImage(0, picture), c);
      }},
@@ -160,15 +176,6 @@ std::set<std::string> Listing(const std::string& folder) {
         names.insert(e.path().filename().string());
     return names;
 }
-
-// Installs a write hook for one scope and always takes it out again.
-class FaultScope {
-public:
-    explicit FaultScope(WriteFaultHook hook) { SetWriteFaultHook(std::move(hook)); }
-    ~FaultScope() { SetWriteFaultHook(nullptr); }
-    FaultScope(const FaultScope&) = delete;
-    FaultScope& operator=(const FaultScope&) = delete;
-};
 
 struct Prepared {
     TempDir dir;
@@ -200,14 +207,12 @@ TEST(FaultInjection, EveryFailedWriteLeavesTheFileAsItWas) {
         {
             Prepared p;
             Prepare(p, c, original);
-            Outcome clean;
-            {
-                FaultScope scope([&](std::size_t) {
-                    ++writes;
-                    return true;
-                });
-                clean = c.run(p.path, p.picture);
-            }
+            const IoFaults counting{[&](std::size_t) {
+                                        ++writes;
+                                        return true;
+                                    },
+                                    {}};
+            const Outcome clean = c.run(p.path, p.picture, counting);
             ASSERT_TRUE(clean.ok) << clean.error;
             ASSERT_NE(ReadAll(p.path), original) << "the clean run changed nothing";
         }
@@ -222,14 +227,13 @@ TEST(FaultInjection, EveryFailedWriteLeavesTheFileAsItWas) {
                 Prepare(p, c, original);
                 const auto before = Listing(p.dir.path());
                 std::size_t seen = 0;
-                Outcome r;
-                {
-                    FaultScope scope([&](std::size_t) {
-                        ++seen;
-                        return mode == Mode::OneWriteFails ? seen != k : seen < k;
-                    });
-                    r = c.run(p.path, p.picture);
-                }
+                const IoFaults failing{[&](std::size_t) {
+                                           ++seen;
+                                           return mode == Mode::OneWriteFails ? seen != k
+                                                                              : seen < k;
+                                       },
+                                       {}};
+                const Outcome r = c.run(p.path, p.picture, failing);
                 ++totalFaults;
                 EXPECT_FALSE(r.ok) << "a failed write was reported as success";
                 EXPECT_FALSE(r.error.empty()) << "no error text";
@@ -253,12 +257,11 @@ TEST(FaultInjection, EveryFailedFlushTruncationAndRenameIsReported) {
             {
                 Prepared p;
                 Prepare(p, c, original);
-                SetIoFaultHook([&](IoStep s) {
-                    steps += s == step;
-                    return true;
-                });
-                const Outcome clean = c.run(p.path, p.picture);
-                SetIoFaultHook(nullptr);
+                const IoFaults counting{{}, [&](IoStep s) {
+                                            steps += s == step;
+                                            return true;
+                                        }};
+                const Outcome clean = c.run(p.path, p.picture, counting);
                 ASSERT_TRUE(clean.ok) << clean.error;
             }
             for (std::size_t k = 1; k <= steps; ++k) {
@@ -268,9 +271,8 @@ TEST(FaultInjection, EveryFailedFlushTruncationAndRenameIsReported) {
                 Prepare(p, c, original);
                 const auto before = Listing(p.dir.path());
                 std::size_t seen = 0;
-                SetIoFaultHook([&](IoStep s) { return s != step || ++seen != k; });
-                const Outcome r = c.run(p.path, p.picture);
-                SetIoFaultHook(nullptr);
+                const IoFaults failing{{}, [&](IoStep s) { return s != step || ++seen != k; }};
+                const Outcome r = c.run(p.path, p.picture, failing);
                 EXPECT_FALSE(r.ok) << "a failed step was reported as success";
                 EXPECT_FALSE(r.error.empty()) << "no error text";
                 EXPECT_EQ(Listing(p.dir.path()), before) << "a temporary file was left";

@@ -19,11 +19,8 @@ using test::TempDir;
 using test::ToBytes;
 using test::WriteAll;
 
-// Clears the fault hook even when an assertion ends the test early.
-struct FaultHookGuard {
-    explicit FaultHookGuard(WriteFaultHook hook) { SetWriteFaultHook(std::move(hook)); }
-    ~FaultHookGuard() { SetWriteFaultHook(nullptr); }
-};
+// Every write fails as on a full disk.
+const IoFaults kDiskFull{[](std::size_t) { return false; }, {}};
 
 // Names in `dir` other than the ones a test made on purpose.
 std::vector<std::string> Entries(const std::string& dir) {
@@ -108,13 +105,13 @@ TEST(File, WriteAtReportsAFullDisk) {
     TempDir dir;
     const auto path = dir.file("f.bin");
     WriteAll(path, std::string("abcdef"));
-    auto f = File::Open(path, File::Mode::ReadWrite);
+    bool full = true;
+    const IoFaults faults{[&full](std::size_t) { return !full; }, {}};
+    auto f = File::Open(path, File::Mode::ReadWrite, nullptr, faults);
     ASSERT_TRUE(f);
-    {
-        FaultHookGuard full([](std::size_t) { return false; });
-        EXPECT_FALSE(f->WriteAt(0, ToBytes("XY")));
-        EXPECT_NE(f->LastError().find("write failed"), std::string::npos) << f->LastError();
-    }
+    EXPECT_FALSE(f->WriteAt(0, ToBytes("XY")));
+    EXPECT_NE(f->LastError().find("write failed"), std::string::npos) << f->LastError();
+    full = false;
     EXPECT_TRUE(f->WriteAt(4, ToBytes("XYZ")));
     f->Close();
     EXPECT_EQ(ReadAll(path), ToBytes("abcdXYZ"));
@@ -194,12 +191,7 @@ TEST(SafeReplace, FailedRewriteLeavesTheOriginalAndNoTemporaryFile) {
         WriteAll(path, std::string("original bytes"));
         ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
 
-        IoResult r;
-        {
-            FaultHookGuard hook(c.diskFull ? WriteFaultHook([](std::size_t) { return false; })
-                                           : WriteFaultHook());
-            r = SafeReplace(path, c.produce);
-        }
+        const IoResult r = SafeReplace(path, c.produce, c.diskFull ? kDiskFull : SystemIo());
         EXPECT_FALSE(r);
         EXPECT_NE(r.error.find(c.errorPart), std::string::npos) << r.error;
         EXPECT_EQ(ReadAll(path), ToBytes("original bytes"));
@@ -249,11 +241,7 @@ TEST(WriteTail, FailedWriteNeverCutsTheFile) {
     TempDir dir;
     const auto path = dir.file("a.mp3");
     WriteAll(path, std::string("AUDIO-old-long-tag"));
-    IoResult r;
-    {
-        FaultHookGuard full([](std::size_t) { return false; });
-        r = WriteTail(path, 6, ToBytes("NEW"), 9);
-    }
+    const IoResult r = WriteTail(path, 6, ToBytes("NEW"), 9, kDiskFull);
     EXPECT_FALSE(r);
     EXPECT_FALSE(r.error.empty());
     EXPECT_EQ(ReadAll(path), ToBytes("AUDIO-old-long-tag"));
@@ -267,25 +255,22 @@ TEST(WriteTail, FailedWriteNeverCutsTheFile) {
 
 namespace {
 
-struct StepFault {
-    explicit StepFault(sondrel::IoStep failing) {
-        sondrel::SetIoFaultHook([failing](sondrel::IoStep s) { return s != failing; });
-    }
-    ~StepFault() { sondrel::SetIoFaultHook(nullptr); }
-};
+// Only `failing` fails.
+sondrel::IoFaults StepFault(sondrel::IoStep failing) {
+    return {{}, [failing](sondrel::IoStep s) { return s != failing; }};
+}
 
 TEST(SafeReplace, FailedFlushOrRenameLeavesTheOriginal) {
     for (const auto step : {sondrel::IoStep::Sync, sondrel::IoStep::Rename}) {
         sondrel::test::TempDir dir;
         const auto path = dir.file("song.mp3");
         sondrel::test::WriteAll(path, std::string("old content"));
-        sondrel::IoResult r;
-        {
-            StepFault fault(step);
-            r = sondrel::SafeReplace(path, [](sondrel::ReplaceWriter& w, std::string&) {
+        const sondrel::IoResult r = sondrel::SafeReplace(
+            path,
+            [](sondrel::ReplaceWriter& w, std::string&) {
                 return w.Write(sondrel::test::ToBytes("new content!"));
-            });
-        }
+            },
+            StepFault(step));
         EXPECT_FALSE(r) << static_cast<int>(step);
         EXPECT_FALSE(r.error.empty());
         EXPECT_EQ(sondrel::test::ReadAll(path), sondrel::test::ToBytes("old content"));
@@ -298,8 +283,8 @@ TEST(WriteTail, FailedTruncationOrFlushIsReported) {
         sondrel::test::TempDir dir;
         const auto path = dir.file("a.bin");
         sondrel::test::WriteAll(path, std::string("0123456789"));
-        StepFault fault(step);
-        const auto r = sondrel::WriteTail(path, 4, sondrel::test::ToBytes("ab"), 6);
+        const auto r =
+            sondrel::WriteTail(path, 4, sondrel::test::ToBytes("ab"), 6, StepFault(step));
         EXPECT_FALSE(r) << static_cast<int>(step);
         EXPECT_FALSE(r.error.empty());
     }

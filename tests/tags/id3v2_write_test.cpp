@@ -390,14 +390,14 @@ TEST(Id3v2Write, UnwritableFileIsRefusedAndUnchanged) {
 }
 
 TEST(Id3v2Write, FullDiskLeavesTheFileUntouched) {
+    const IoFaults kDiskFull{[](std::size_t) { return false; }, {}};
     for (const bool inPlace : {false, true}) {
         Fixture f;
         f.Load(Tag(3, F23("TIT2", Text("t")), inPlace ? 200 : 0));
         const Bytes before = f.Disk();
         f.tag.settitle("new");
-        SetWriteFaultHook([](std::size_t) { return false; });
+        f.tag.SetIoFaults(kDiskFull);
         const bool ok = f.tag.WriteTag();
-        SetWriteFaultHook(nullptr);
         EXPECT_FALSE(ok);
         EXPECT_EQ(f.tag.Error().rfind("File error!", 0), 0u) << f.tag.Error();
         EXPECT_NE(f.tag.Error().find("No space"), std::string::npos) << f.tag.Error();
@@ -412,9 +412,8 @@ TEST(Id3v2Write, FullDiskLeavesTheFileUntouched) {
     Fixture g;
     g.Load(Tag(3, F23("TIT2", Text("t")), 10));
     const Bytes before = g.Disk();
-    SetWriteFaultHook([](std::size_t) { return false; });
+    g.tag.SetIoFaults(kDiskFull);
     EXPECT_FALSE(g.tag.RemoveTag());
-    SetWriteFaultHook(nullptr);
     EXPECT_EQ(g.tag.Error().rfind("File error (remove)!", 0), 0u) << g.tag.Error();
     EXPECT_EQ(g.Disk(), before);
 }

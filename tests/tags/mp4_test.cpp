@@ -521,11 +521,11 @@ TEST_F(Mp4Test, FailedSaveLeavesTheFileAsItWas) {
     Mp4Tag tag;
     tag.setFileName(path);
     tag.setTitle("never written");
-    SetWriteFaultHook([](std::size_t) { return false; });
+    tag.SetIoFaults({[](std::size_t) { return false; }, {}});
     const bool saved = tag.WriteTag();
     WriteAll(dir_.file("pic.png"), PngBytes());
     const bool added = tag.AddImage(0, dir_.file("pic.png"));
-    SetWriteFaultHook(nullptr);
+    tag.SetIoFaults({});
     EXPECT_FALSE(saved);
     EXPECT_FALSE(added);
     EXPECT_EQ(tag.Error(), "Error adding image");

@@ -290,18 +290,16 @@ TEST(MusepackTags, SaveKeepsStreamAndReportsFailures) {
 
     // Unlike the Monkey's Audio component, every failed save raises onError.
     again.setTitle("A much longer title");
-    SetWriteFaultHook([](std::size_t) { return false; });
+    again.SetIoFaults({[](std::size_t) { return false; }, {}});
     const bool ok = again.WriteTag();
-    SetWriteFaultHook(nullptr);
     EXPECT_FALSE(ok);
     EXPECT_EQ(again.error(), "Saving to file No space left on device");
     EXPECT_TRUE(reported.empty());  // the first component saw no failure
     EXPECT_EQ(ReadAll(path), saved);
 
     again.onError = [&](TagComponent&, const std::string& e) { reported.push_back(e); };
-    SetWriteFaultHook([](std::size_t) { return false; });
     EXPECT_FALSE(again.WriteTag());
-    SetWriteFaultHook(nullptr);
+    again.SetIoFaults({});
     EXPECT_EQ(reported, std::vector<std::string>{"Saving to file No space left on device"});
 }
 

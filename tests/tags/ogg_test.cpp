@@ -758,12 +758,12 @@ TEST_F(OggTest, FullDiskKeepsTheOriginal) {
     ogg.setFileName(path);
     ogg.setlyrics(std::string(100000, 'l'));
     std::size_t written = 0;
-    sondrel::SetWriteFaultHook([&](std::size_t bytes) {
-        written += bytes;
-        return written < 50000;
-    });
+    ogg.SetIoFaults({[&](std::size_t bytes) {
+                         written += bytes;
+                         return written < 50000;
+                     },
+                     {}});
     EXPECT_FALSE(ogg.WriteTag());
-    sondrel::SetWriteFaultHook(nullptr);
     EXPECT_EQ(ogg.Error(), "File error!");
     EXPECT_EQ(ReadAll(path), content);
     std::size_t leftovers = 0;

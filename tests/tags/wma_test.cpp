@@ -835,7 +835,7 @@ TEST_F(WmaTest, SaveFailuresLeaveTheFileUntouched) {
         {"disk full",
          [](WmaTag& t, const std::string&) {
              t.Title = "x";
-             SetWriteFaultHook([](std::size_t) { return false; });
+             t.SetIoFaults({[](std::size_t) { return false; }, {}});
          },
          "write failed"},
         {"file changed since it was read",
@@ -861,7 +861,6 @@ TEST_F(WmaTest, SaveFailuresLeaveTheFileUntouched) {
         c.prepare(tag, path);
         const Bytes before = ReadAll(path);
         EXPECT_FALSE(tag.WriteTag());
-        SetWriteFaultHook(nullptr);
         EXPECT_NE(tag.Error().find(c.message), std::string::npos) << tag.Error();
         EXPECT_EQ(errors, 1);
         EXPECT_EQ(ReadAll(path), before);
