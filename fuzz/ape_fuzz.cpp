@@ -1,10 +1,10 @@
-// APE tag footer and items from memory, then the Monkey's Audio component
-// over the same bytes as a file.
+// APE tag footer and items, then the Monkey's Audio component over the
+// same bytes, all from memory.
 #include <cstdint>
 #include <span>
 
-#include "fuzz_file.h"
 #include "tags/ape.h"
+#include "tags/byte_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace sondrel;
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     MonkeysAudioTag ape;
-    ape.setFilename(fuzzing::Scratch().Put(data, size, ".ape"));
+    ape.LoadFrom(MemorySource(bytes));
     (void)ape.Duration();
     return 0;
 }

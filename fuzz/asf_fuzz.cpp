@@ -1,12 +1,13 @@
-// ASF header objects of Windows Media Audio files, with the pictures.
+// ASF header objects of Windows Media Audio files, with the pictures, from
+// memory.
 #include <cstdint>
 
-#include "fuzz_file.h"
+#include "tags/byte_source.h"
 #include "tags/wma.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     sondrel::WmaTag wma;
-    wma.setFileName(sondrel::fuzzing::Scratch().Put(data, size, ".wma"));
+    wma.LoadFrom(sondrel::MemorySource({data, size}));
     for (int i = 0; i < wma.ImagesCount(); ++i) {
         (void)wma.GetMIME(i);
         (void)wma.GetDescription(i);

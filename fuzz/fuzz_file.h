@@ -1,4 +1,4 @@
-// Helpers for fuzz targets whose component reads a path rather than bytes:
+// Helpers for the round-trip targets, whose saves need a real file:
 // each input is written to one file inside a private temporary folder that
 // is removed when the process ends.
 #pragma once

@@ -2,14 +2,15 @@
 #include <cstdint>
 #include <span>
 
-#include "fuzz_file.h"
+#include "tags/byte_source.h"
 #include "tags/musepack.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace sondrel;
-    (void)musepack::StreamVersionOf(std::span<const std::uint8_t>(data, size));
+    const std::span<const std::uint8_t> bytes(data, size);
+    (void)musepack::StreamVersionOf(bytes);
     MusepackTag mpc;
-    mpc.setFilename(fuzzing::Scratch().Put(data, size, ".mpc"));
+    mpc.LoadFrom(MemorySource(bytes));
     (void)mpc.Duration();
     return 0;
 }

@@ -1,10 +1,13 @@
-// Ogg Vorbis reading (the component reads paths only).
-#include "fuzz_file.h"
+// Ogg Vorbis reading, from memory.
+#include <cstdint>
+#include <cstdlib>
+
+#include "tags/byte_source.h"
 #include "tags/ogg.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     sondrel::OggVorbisTag ogg;
-    ogg.setFileName(sondrel::fuzzing::Scratch().Put(data, size, ".ogg"));
+    ogg.LoadFrom(sondrel::MemorySource({data, size}));
     if (ogg.Valid()) {
         (void)ogg.Duration();
         (void)ogg.ChannelMode();

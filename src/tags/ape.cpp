@@ -64,7 +64,7 @@ void MonkeysAudioTag::ResetStream() {
     totalSamples_ = 0;
 }
 
-void MonkeysAudioTag::ReadStream(const File& file, std::int64_t fileSize,
+void MonkeysAudioTag::ReadStream(const ByteSource& file, std::int64_t fileSize,
                                  std::int64_t /*audioEnd*/) {
     fileLength_ = fileSize;
     const auto head = file.ReadAt(id3v2_, kOldHeaderSize);

@@ -25,7 +25,7 @@ public:
 
 protected:
     void ResetStream() override;
-    void ReadStream(const File& file, std::int64_t fileSize, std::int64_t audioEnd) override;
+    void ReadStream(const ByteSource& file, std::int64_t fileSize, std::int64_t audioEnd) override;
     bool NotifyAllSaveFailures() const override { return false; }
 
 private:

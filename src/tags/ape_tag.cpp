@@ -136,7 +136,16 @@ Bytes BuildTag(const std::vector<Item>& items) {
     return out;
 }
 
-std::int64_t Id3v2SizeAt(const File& file) {
+std::optional<Tail> LocateTail(const ByteSource& file) {
+    const Tail layout = tail::Locate(file);
+    if (layout.fault == tail::ReadFault::End || layout.fault == tail::ReadFault::Ape ||
+        layout.fileSize < tail::kApeFooterSize ||
+        (!layout.hasApe && layout.fileSize < tail::kId3v1Size))
+        return std::nullopt;
+    return layout;
+}
+
+std::int64_t Id3v2SizeAt(const ByteSource& file) {
     const auto head = file.ReadAt(0, id3v2::kHeaderSize);
     if (!head)
         return 0;
@@ -284,24 +293,39 @@ void ApeTaggedComponent::ReadTag() {
     try {
         if (!FileExists(filename_))
             return;
-        auto file = File::Open(filename_, File::Mode::Read);
+        auto file = FileSnapshot::Open(filename_);
         if (!file)
             return;
-        id3v2_ = apetag::Id3v2SizeAt(*file);
-        const std::int64_t size = file->Size();
-        const auto tail = apetag::LocateTail(*file);
-        try {
-            ReadStream(*file, size, tail ? tail->tagStart : size);
-        } catch (...) {
-            valid_ = false;
-        }
-        ReadTags(*file, tail);
+        ReadOpened(*file);
     } catch (...) {
         valid_ = false;
     }
 }
 
-void ApeTaggedComponent::ReadTags(const File& file, const std::optional<apetag::Tail>& tail) {
+void ApeTaggedComponent::LoadFrom(const ByteSource& file) {
+    filename_ = file.Name();
+    ResetAll();
+    try {
+        ReadOpened(file);
+    } catch (...) {
+        valid_ = false;
+    }
+    FileNameChanged();
+}
+
+void ApeTaggedComponent::ReadOpened(const ByteSource& file) {
+    id3v2_ = apetag::Id3v2SizeAt(file);
+    const std::int64_t size = file.Size();
+    const auto tail = apetag::LocateTail(file);
+    try {
+        ReadStream(file, size, tail ? tail->tagStart : size);
+    } catch (...) {
+        valid_ = false;
+    }
+    ReadTags(file, tail);
+}
+
+void ApeTaggedComponent::ReadTags(const ByteSource& file, const std::optional<apetag::Tail>& tail) {
     using namespace apetag;
     if (!tail)
         return;

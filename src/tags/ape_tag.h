@@ -87,20 +87,11 @@ Bytes BuildTag(const std::vector<Item>& items);
 // Where the tags at the end of a file lie, as the APE components see it:
 // nullopt when the file is shorter than an APE footer, shorter than an ID3v1
 // block without ending in an APE footer, or when its end cannot be read.
-// `Source` is File or FileSnapshot.
 using Tail = tail::Layout;
-template <typename Source>
-std::optional<Tail> LocateTail(const Source& file) {
-    const Tail layout = tail::LocateIn(file);
-    if (layout.fault == tail::ReadFault::End || layout.fault == tail::ReadFault::Ape ||
-        layout.fileSize < tail::kApeFooterSize ||
-        (!layout.hasApe && layout.fileSize < tail::kId3v1Size))
-        return std::nullopt;
-    return layout;
-}
+std::optional<Tail> LocateTail(const ByteSource& file);
 
 // Size of an ID3v2 tag at the start (10 + its synchsafe size), 0 without one.
-std::int64_t Id3v2SizeAt(const File& file);
+std::int64_t Id3v2SizeAt(const ByteSource& file);
 
 // The 128-byte ID3v1 block; texts converted from `codepage` to UTF-8.
 std::optional<Id3v1Fields> ParseId3v1(std::span<const std::uint8_t> block,
@@ -125,6 +116,9 @@ public:
     // Stores the path, reads the file, then raises onFileNameChange.
     void setFilename(const std::string& path);
     void ReadTag();
+    // Reads the stream and the tags from `file` (a file or bytes in memory);
+    // the file name becomes the source's name.
+    void LoadFrom(const ByteSource& file);
     // Saves the fields as an APE 2.0 tag at the end of the file; items whose
     // keys are outside the key table are kept behind the written ones.
     bool WriteTag();
@@ -192,7 +186,8 @@ protected:
     virtual void ResetStream() = 0;
     // Reads the stream header; `audioEnd` is where the tags at the end begin.
     // May throw; any exception leaves the file not valid.
-    virtual void ReadStream(const File& file, std::int64_t fileSize, std::int64_t audioEnd) = 0;
+    virtual void ReadStream(const ByteSource& file, std::int64_t fileSize,
+                            std::int64_t audioEnd) = 0;
     // Whether every save failure raises onError, or only a file that cannot
     // be opened for writing.
     virtual bool NotifyAllSaveFailures() const = 0;
@@ -209,7 +204,8 @@ protected:
 
 private:
     void SetText(Field field, std::string_view value);
-    void ReadTags(const File& file, const std::optional<apetag::Tail>& tail);
+    void ReadOpened(const ByteSource& file);
+    void ReadTags(const ByteSource& file, const std::optional<apetag::Tail>& tail);
     bool Save();
     void SaveFailed(std::string message);
 

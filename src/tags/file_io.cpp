@@ -156,23 +156,6 @@ bool File::ReadInto(std::int64_t offset, std::uint8_t* dst, std::size_t count) c
     return true;
 }
 
-std::optional<Bytes> File::ReadAt(std::int64_t offset, std::size_t count) const {
-    Bytes buf(count);
-    if (!ReadInto(offset, buf.data(), count))
-        return std::nullopt;
-    return buf;
-}
-
-std::optional<Bytes> File::ReadUpTo(std::int64_t offset, std::size_t count) const {
-    const std::int64_t size = Size();
-    if (size < 0 || offset < 0)
-        return std::nullopt;
-    if (offset >= size)
-        return Bytes{};
-    const auto avail = static_cast<std::uint64_t>(size - offset);
-    return ReadAt(offset, static_cast<std::size_t>(std::min<std::uint64_t>(avail, count)));
-}
-
 bool File::WriteAt(std::int64_t offset, const std::uint8_t* data, std::size_t count) {
     return WriteFully(fd_, offset, data, count, *faults_, lastError_);
 }

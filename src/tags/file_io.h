@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace sondrel {
+#include "tags/byte_source.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace sondrel {
 
 // The steps besides writing that a save depends on.
 enum class IoStep { Truncate, Sync, Rename };
@@ -40,7 +40,8 @@ inline bool FileExists(const std::string& path) {
 
 // An open file. Move-only; closes on destruction. Every method reports
 // failure by its return value and leaves a description in LastError().
-class File {
+// Parsers read it as a ByteSource (uncached: FileSnapshot caches).
+class File : public ByteSource {
 public:
     enum class Mode { Read, ReadWrite };
 
@@ -49,7 +50,7 @@ public:
     File& operator=(File&& other) noexcept;
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    ~File();
+    ~File() override;
 
     // Opens an existing regular file (folders and devices are refused).
     // Writes, truncations and flushes go through `faults`, which must
@@ -59,13 +60,8 @@ public:
                                     const IoFaults& faults = SystemIo());
 
     bool IsOpen() const { return fd_ >= 0; }
-    std::int64_t Size() const;  // -1 on failure
-
-    // Exactly `count` bytes at `offset`, or nullopt on a short read or error.
-    std::optional<Bytes> ReadAt(std::int64_t offset, std::size_t count) const;
-    // Up to `count` bytes at `offset` (fewer at the end of the file).
-    std::optional<Bytes> ReadUpTo(std::int64_t offset, std::size_t count) const;
-    bool ReadInto(std::int64_t offset, std::uint8_t* dst, std::size_t count) const;
+    std::int64_t Size() const override;  // -1 on failure
+    bool ReadInto(std::int64_t offset, std::uint8_t* dst, std::size_t count) const override;
 
     bool WriteAt(std::int64_t offset, const std::uint8_t* data, std::size_t count);
     bool WriteAt(std::int64_t offset, const Bytes& data) {
@@ -75,7 +71,7 @@ public:
     bool Sync();  // flushes data to the disk
     void Close();
 
-    const std::string& LastError() const { return lastError_; }
+    const std::string& LastError() const override { return lastError_; }
 
     // Takes ownership of an open descriptor.
     static File Adopt(int fd, const IoFaults& faults = SystemIo()) { return File(fd, faults); }

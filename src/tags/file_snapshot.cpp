@@ -93,22 +93,20 @@ bool FileSnapshot::Region::Fill(const File& file, std::int64_t from, std::size_t
     return true;
 }
 
-std::optional<FileSnapshot::ByteView> FileSnapshot::Region::Slice(std::int64_t offset,
-                                                                  std::size_t count) const {
+std::optional<ByteView> FileSnapshot::Region::Slice(std::int64_t offset, std::size_t count) const {
     if (!Inside(offset, count, start, size))
         return std::nullopt;
     return ByteView(data.get() + (offset - start), count);
 }
 
-std::optional<FileSnapshot::ByteView> FileSnapshot::Cached(std::int64_t offset,
-                                                           std::size_t count) const {
+std::optional<ByteView> FileSnapshot::Cached(std::int64_t offset, std::size_t count) const {
     if (auto v = head_.Slice(offset, count))
         return v;
     return tail_.Slice(offset, count);
 }
 
-std::optional<FileSnapshot::ByteView> FileSnapshot::View(std::int64_t offset, std::size_t count,
-                                                         Bytes& storage) const {
+std::optional<ByteView> FileSnapshot::View(std::int64_t offset, std::size_t count,
+                                           Bytes& storage) const {
     if (auto cached = Cached(offset, count))
         return cached;
     auto bytes = file_.ReadAt(offset, count);
@@ -116,6 +114,14 @@ std::optional<FileSnapshot::ByteView> FileSnapshot::View(std::int64_t offset, st
         return std::nullopt;
     storage = std::move(*bytes);
     return ByteView(storage);
+}
+
+bool FileSnapshot::ReadInto(std::int64_t offset, std::uint8_t* dst, std::size_t count) const {
+    if (auto cached = Cached(offset, count)) {
+        std::copy(cached->begin(), cached->end(), dst);
+        return true;
+    }
+    return file_.ReadInto(offset, dst, count);
 }
 
 std::optional<Bytes> FileSnapshot::ReadAt(std::int64_t offset, std::size_t count) const {

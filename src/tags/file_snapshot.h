@@ -2,7 +2,8 @@
 // first and last few KiB read in one call each. The components that read
 // the same file (ID3v1, ID3v2, the MPEG analysis, the tag-kind scan) take
 // their bytes from here instead of each opening and probing the file again.
-// Regions outside the cached head and tail are read on demand.
+// Regions outside the cached head and tail are read on demand. It is the
+// ByteSource every component's path-taking read opens.
 #pragma once
 
 #include <cstdint>
@@ -11,11 +12,12 @@
 #include <span>
 #include <string>
 
+#include "tags/byte_source.h"
 #include "tags/file_io.h"
 
 namespace sondrel {
 
-class FileSnapshot {
+class FileSnapshot : public ByteSource {
 public:
     // The ID3v2 header, a typical tag body, and the first audio frame behind it.
     static constexpr std::size_t kHeadBytes = 4096;
@@ -28,8 +30,6 @@ public:
     // encoder mark in front of them.
     static constexpr std::size_t kTailBytes = 4096;
 
-    using ByteView = std::span<const std::uint8_t>;
-
     FileSnapshot(FileSnapshot&&) noexcept = default;
     FileSnapshot& operator=(FileSnapshot&&) noexcept = default;
 
@@ -39,19 +39,21 @@ public:
     static std::optional<FileSnapshot> Open(const std::string& path, std::string* error = nullptr);
 
     const std::string& Path() const { return path_; }
+    const std::string& Name() const override { return path_; }
     // The size when the file was opened; every read below is bounded by it.
-    std::int64_t Size() const { return size_; }
+    std::int64_t Size() const override { return size_; }
 
     // The bytes when they lie wholly inside the cached head or tail.
     std::optional<ByteView> Cached(std::int64_t offset, std::size_t count) const;
     // Exactly `count` bytes at `offset`: a view of the cache, or of `storage`
     // after reading them; nullopt on a short read or error.
-    std::optional<ByteView> View(std::int64_t offset, std::size_t count, Bytes& storage) const;
-    // The same contract as File::ReadAt and File::ReadUpTo.
-    std::optional<Bytes> ReadAt(std::int64_t offset, std::size_t count) const;
-    std::optional<Bytes> ReadUpTo(std::int64_t offset, std::size_t count) const;
+    std::optional<ByteView> View(std::int64_t offset, std::size_t count,
+                                 Bytes& storage) const override;
+    bool ReadInto(std::int64_t offset, std::uint8_t* dst, std::size_t count) const override;
+    std::optional<Bytes> ReadAt(std::int64_t offset, std::size_t count) const override;
+    std::optional<Bytes> ReadUpTo(std::int64_t offset, std::size_t count) const override;
 
-    const std::string& LastError() const { return file_.LastError(); }
+    const std::string& LastError() const override { return file_.LastError(); }
 
 private:
     FileSnapshot() = default;

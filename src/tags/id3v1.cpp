@@ -87,7 +87,7 @@ std::string Utf8Prefix(const std::string& s, std::size_t count) {
 // nullopt when the file ends without an ID3v1 block.
 template <typename Source>
 std::optional<std::int64_t> FindTagStart(const Source& file, bool forWrite) {
-    const tail::Layout layout = tail::LocateIn(file);
+    const tail::Layout layout = tail::Locate(file);
     // A file of exactly 128 bytes is appended to when saving, never overwritten.
     if (layout.id3v1Size == 0 || (forWrite && layout.fileSize == layout.id3v1Size))
         return std::nullopt;
@@ -334,8 +334,8 @@ bool Id3v1Tag::ReadTag() {
     return valid_;
 }
 
-void Id3v1Tag::LoadFrom(const FileSnapshot& file) {
-    filename_ = file.Path();
+void Id3v1Tag::LoadFrom(const ByteSource& file) {
+    filename_ = file.Name();
     valid_ = false;
     ClearTag();
     error_.clear();
@@ -343,13 +343,13 @@ void Id3v1Tag::LoadFrom(const FileSnapshot& file) {
     FileNameChanged();
 }
 
-bool Id3v1Tag::ReadOpened(const FileSnapshot& file) {
+bool Id3v1Tag::ReadOpened(const ByteSource& file) {
     const std::int64_t size = file.Size();
     if (size < static_cast<std::int64_t>(id3v1::kBlockSize)) {
         Fail(kMsgReadFailed);
         return false;
     }
-    const tail::Layout layout = tail::LocateIn(file);
+    const tail::Layout layout = tail::Locate(file);
     if (layout.fault == tail::ReadFault::End) {
         Fail(kMsgReadFailed);
         return false;
@@ -372,7 +372,7 @@ bool Id3v1Tag::ReadOpened(const FileSnapshot& file) {
 
 // Malformed Lyrics3 data leaves the ID3v1 fields (and whatever fields came
 // before the fault) in place; it is reported but the tag stays valid.
-void Id3v1Tag::ReadLyrics3(const FileSnapshot& file, const tail::Layout& layout) {
+void Id3v1Tag::ReadLyrics3(const ByteSource& file, const tail::Layout& layout) {
     auto fail = [&] { error_ = kMsgLyrics3; };
     try {
         if (layout.lyrics3Damaged || layout.fault == tail::ReadFault::Lyrics3)

@@ -69,7 +69,7 @@ public:
     // Stores the path, reads the file, then fires onFileNameChange.
     void setFilename(const std::string& path);
     // The same for a file already opened by the caller (read from its bytes).
-    void LoadFrom(const FileSnapshot& file);
+    void LoadFrom(const ByteSource& file);
 
     const Id3v1Fields& Fields() const { return tag_; }
     void setFields(const Id3v1Fields& tag);
@@ -106,8 +106,8 @@ public:
     void ClearTag();
 
 private:
-    bool ReadOpened(const FileSnapshot& file);
-    void ReadLyrics3(const FileSnapshot& file, const tail::Layout& layout);
+    bool ReadOpened(const ByteSource& file);
+    void ReadLyrics3(const ByteSource& file, const tail::Layout& layout);
     bool DoWrite();
 
     std::string filename_;

@@ -295,8 +295,8 @@ bool Id3v2Tag::ReadTag() {
     return FinishRead();
 }
 
-void Id3v2Tag::LoadFrom(const FileSnapshot& file) {
-    fileName_ = file.Path();
+void Id3v2Tag::LoadFrom(const ByteSource& file) {
+    fileName_ = file.Name();
     error_.clear();
     valid_ = false;
     ClearTag();
@@ -319,7 +319,7 @@ bool Id3v2Tag::FinishRead() {
     return valid_;
 }
 
-bool Id3v2Tag::ReadFile(const FileSnapshot& file) {
+bool Id3v2Tag::ReadFile(const ByteSource& file) {
     const std::int64_t fileSize = file.Size();
     Bytes headStorage;
     const auto head = file.View(0,

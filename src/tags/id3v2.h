@@ -38,7 +38,7 @@ public:
     // Stores the path, reads the file, then fires onFileNameChange.
     void setFileName(const std::string& path);
     // The same for a file already opened by the caller (read from its bytes).
-    void LoadFrom(const FileSnapshot& file);
+    void LoadFrom(const ByteSource& file);
 
     const TagFields& Fields() const { return tag_; }
     // Copies the whole record (ImagesCount stays the length of the picture list).
@@ -131,7 +131,7 @@ private:
         field = value;
         Changed();
     }
-    bool ReadFile(const FileSnapshot& file);
+    bool ReadFile(const ByteSource& file);
     bool FinishRead();
     void ApplyGenreRule();
     bool WriteFile(File& file);

@@ -91,25 +91,13 @@ double RoundHalfEven(double x) {
 
 // Size of the ID3v2 tag at the start (header included), accepted exactly as
 // the ID3v2 reader accepts it; 0 when there is none or it cannot be read.
-std::int64_t Id3v2Extent(const MpegByteSource& source) {
+std::int64_t Id3v2Extent(const ByteSource& source) {
     const auto head = source.ReadUpTo(0, id3v2::kHeaderSize);
     if (!head)
         return 0;
     const auto header = id3v2::ParseHeader(*head);
     return header ? std::int64_t{header->BodySize} + std::int64_t{id3v2::kHeaderSize} : 0;
 }
-
-class FileByteSource : public MpegByteSource {
-public:
-    explicit FileByteSource(const FileSnapshot& file) : file_(file) {}
-    std::int64_t Size() const override { return file_.Size(); }
-    std::optional<Buffer> ReadUpTo(std::int64_t offset, std::size_t count) const override {
-        return file_.ReadUpTo(offset, count);
-    }
-
-private:
-    const FileSnapshot& file_;
-};
 
 }  // namespace
 
@@ -178,7 +166,7 @@ void MpegInfo::setFileName(const std::string& path) {
             Reset();
             Fail("File does not exist!");
         } else if (auto file = FileSnapshot::Open(path)) {
-            finished = Analyse(FileByteSource(*file));
+            finished = Analyse(*file);
         } else {
             Reset();
             Fail("Can't open the file", false);
@@ -194,11 +182,11 @@ void MpegInfo::setFileName(const std::string& path) {
         FileNameChanged();
 }
 
-void MpegInfo::LoadFrom(const FileSnapshot& file) {
-    fileName_ = file.Path();
+void MpegInfo::LoadFrom(const ByteSource& file) {
+    fileName_ = file.Name();
     bool finished = true;
     try {
-        finished = Analyse(FileByteSource(file));
+        finished = Analyse(file);
     } catch (...) {
         Reset();
         Fail("Can't open the file", false);
@@ -210,18 +198,12 @@ void MpegInfo::LoadFrom(const FileSnapshot& file) {
 
 // Only ID3v1 and a Lyrics3 block count, found with a few bytes read: an APE
 // tag in front of them is taken for audio.
-void MpegInfo::ReadTrailingTagSize(const MpegByteSource& source) {
-    const tail::Layout layout = tail::Locate(
-        fileSize_,
-        [&source](std::int64_t offset, std::size_t count) {
-            auto bytes = source.ReadUpTo(offset, count);
-            return bytes && bytes->size() == count ? bytes : std::nullopt;
-        },
-        tail::Scope::Id3v1AndLyrics3);
+void MpegInfo::ReadTrailingTagSize(const ByteSource& source) {
+    const tail::Layout layout = tail::Locate(source, tail::Scope::Id3v1AndLyrics3);
     trailingTagSize_ = layout.id3v1Size + layout.lyrics3Size;
 }
 
-void MpegInfo::ReadAudioStart(const MpegByteSource& source) {
+void MpegInfo::ReadAudioStart(const ByteSource& source) {
     audioStart_ = Id3v2Extent(source);
 }
 
@@ -283,7 +265,7 @@ int MpegInfo::AverageBitrate(std::uint32_t frames, std::uint32_t bytes) const {
         std::clamp(rate, 0.0, static_cast<double>(std::numeric_limits<int>::max())));
 }
 
-void MpegInfo::FindEncoderMark(const MpegByteSource& source) {
+void MpegInfo::FindEncoderMark(const ByteSource& source) {
     if (fileSize_ - trailingTagSize_ - static_cast<std::int64_t>(kMpegTailRead) <= 0)
         return;
     const auto tail = source.ReadUpTo(
@@ -308,7 +290,7 @@ void MpegInfo::FindEncoderMark(const MpegByteSource& source) {
     }
 }
 
-bool MpegInfo::Analyse(const MpegByteSource& source) {
+bool MpegInfo::Analyse(const ByteSource& source) {
     Reset();
     try {
         fileSize_ = source.Size();

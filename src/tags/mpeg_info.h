@@ -10,11 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "tags/byte_source.h"
 #include "tags/tag_model.h"
 
 namespace sondrel {
-
-class FileSnapshot;
 
 // Bytes read at the audio start; also the longest frame accepted (MPEG-1
 // Layer II, 384 kbit/s, 32 kHz, padded).
@@ -23,18 +22,6 @@ inline constexpr std::size_t kMpegMaxFrameLength = 1729;
 inline constexpr std::size_t kMpegFrameSearchOffsets = 3458;
 // Bytes read in front of the trailing tags when looking for an encoder mark.
 inline constexpr std::size_t kMpegTailRead = 3458;
-
-// Random access to the bytes being analysed. The component reads files
-// through it; tests can hand in memory or a size no disk needs to hold.
-class MpegByteSource {
-public:
-    virtual ~MpegByteSource() = default;
-    // Total size in bytes, or -1 when it cannot be found.
-    virtual std::int64_t Size() const = 0;
-    // Up to `count` bytes at `offset` (fewer near the end), nullopt on error.
-    virtual std::optional<std::vector<std::uint8_t>> ReadUpTo(std::int64_t offset,
-                                                              std::size_t count) const = 0;
-};
 
 // One decoded frame header (ISO/IEC 11172-3 and 13818-3 layout).
 struct MpegHeader {
@@ -83,12 +70,12 @@ public:
     // after an empty file or a read failure, which end the analysis silently).
     void setFileName(const std::string& path);
     // The same for a file already opened by the caller (read from its bytes).
-    void LoadFrom(const FileSnapshot& file);
+    void LoadFrom(const ByteSource& file);
 
     // The same analysis over any byte source, keeping FileName. Returns false
     // when it ended early on an empty or unreadable source; the caller then
     // fires no further event.
-    bool Analyse(const MpegByteSource& source);
+    bool Analyse(const ByteSource& source);
 
     std::int64_t FileSize() const { return fileSize_; }
     std::int64_t AudioStart() const { return audioStart_; }
@@ -125,10 +112,10 @@ public:
 
 private:
     void Reset();
-    void ReadTrailingTagSize(const MpegByteSource& source);
-    void ReadAudioStart(const MpegByteSource& source);
+    void ReadTrailingTagSize(const ByteSource& source);
+    void ReadAudioStart(const ByteSource& source);
     void ReadVbrHeader(const std::vector<std::uint8_t>& buf, std::size_t frame);
-    void FindEncoderMark(const MpegByteSource& source);
+    void FindEncoderMark(const ByteSource& source);
     int AverageBitrate(std::uint32_t frames, std::uint32_t bytes) const;
 
     std::string fileName_;

@@ -64,7 +64,7 @@ void MusepackTag::ResetStream() {
     streamVersion_ = 0;
 }
 
-void MusepackTag::ReadStream(const File& file, std::int64_t fileSize, std::int64_t audioEnd) {
+void MusepackTag::ReadStream(const ByteSource& file, std::int64_t fileSize, std::int64_t audioEnd) {
     using namespace musepack;
     if (fileSize <= 0)
         return;
@@ -119,7 +119,8 @@ void MusepackTag::ReadStream(const File& file, std::int64_t fileSize, std::int64
     }
 }
 
-bool MusepackTag::ReadPacketStream(const File& file, std::int64_t fileSize, std::int64_t audioEnd) {
+bool MusepackTag::ReadPacketStream(const ByteSource& file, std::int64_t fileSize,
+                                   std::int64_t audioEnd) {
     using namespace musepack;
     std::int64_t pos = id3v2_ + 4;
     for (int packet = 0; packet < kMaxPacketsBeforeHeader; ++packet) {

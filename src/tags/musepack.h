@@ -35,11 +35,11 @@ public:
 
 protected:
     void ResetStream() override;
-    void ReadStream(const File& file, std::int64_t fileSize, std::int64_t audioEnd) override;
+    void ReadStream(const ByteSource& file, std::int64_t fileSize, std::int64_t audioEnd) override;
     bool NotifyAllSaveFailures() const override { return true; }
 
 private:
-    bool ReadPacketStream(const File& file, std::int64_t fileSize, std::int64_t audioEnd);
+    bool ReadPacketStream(const ByteSource& file, std::int64_t fileSize, std::int64_t audioEnd);
 
     std::uint32_t frames_ = 0;
     std::uint32_t bitrate_ = 0;

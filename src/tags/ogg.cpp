@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "tags/file_io.h"
+#include "tags/file_snapshot.h"
 #include "tags/id3v2_frames.h"
 #include "util/unicode.h"
 
@@ -158,7 +159,7 @@ bool IsIdentPacket(const Bytes& packet) {
 }
 
 // Size of an ID3v2 tag at the start of the file (header included), or 0.
-std::int64_t Id3v2Size(const File& f) {
+std::int64_t Id3v2Size(const ByteSource& f) {
     const auto h = f.ReadAt(0, id3v2::kHeaderSize);
     if (!h)
         return 0;
@@ -184,7 +185,7 @@ struct PageHeader {
 };
 
 // The page header at `offset`, or nullopt when there is no complete page there.
-std::optional<PageHeader> ReadPageHeader(const File& f, std::int64_t offset,
+std::optional<PageHeader> ReadPageHeader(const ByteSource& f, std::int64_t offset,
                                          std::int64_t fileSize) {
     if (offset < 0 || offset > fileSize - static_cast<std::int64_t>(kPageHeaderSize))
         return std::nullopt;
@@ -222,8 +223,8 @@ struct HeaderRegion {
     std::int64_t end = 0;
 };
 
-ParseError ParseHeaders(const File& f, std::int64_t start, std::int64_t fileSize, std::size_t want,
-                        HeaderRegion& region) {
+ParseError ParseHeaders(const ByteSource& f, std::int64_t start, std::int64_t fileSize,
+                        std::size_t want, HeaderRegion& region) {
     const auto magic = f.ReadUpTo(start, 4);
     if (!magic || magic->size() < 4 || std::memcmp(magic->data(), "OggS", 4) != 0)
         return ParseError::NotOgg;
@@ -421,7 +422,7 @@ const char* MessageOf(ParseError e) {
 }
 
 // Granule position of the last page header in the file's tail, or 0.
-std::int64_t FindLastGranule(const File& f, std::int64_t fileLength) {
+std::int64_t FindLastGranule(const ByteSource& f, std::int64_t fileLength) {
     // Windows step back from the end of the file. Within a window the page
     // header nearest the end wins: a short last page often shares its window
     // with the page before it, whose granule would cut the playing time.
@@ -547,65 +548,86 @@ void OggVorbisTag::ResetForRead() {
 
 void OggVorbisTag::ReadTag() {
     ResetForRead();
+    if (!FileExists(fileName_)) {
+        error_ = kMsgNoFile;
+    } else {
+        try {
+            if (const auto f = FileSnapshot::Open(fileName_))
+                ReadOpened(*f);
+            else
+                error_ = kMsgFileError;
+        } catch (...) {
+            error_ = kMsgFileError;
+        }
+    }
+    FinishRead();
+}
+
+void OggVorbisTag::LoadFrom(const ByteSource& file) {
+    fileName_ = file.Name();
+    ResetForRead();
+    try {
+        ReadOpened(file);
+    } catch (...) {
+        error_ = kMsgFileError;
+    }
+    FinishRead();
+    FileNameChanged();
+}
+
+void OggVorbisTag::ReadOpened(const ByteSource& f) {
     auto fail = [this](const char* message) {
         tag_ = VorbisStreamInfo{};
         vendor_.clear();
         others_.clear();
         error_ = message;
     };
-    if (!FileExists(fileName_)) {
-        error_ = kMsgNoFile;
+    const std::int64_t size = f.Size();
+    if (size < 0) {
+        error_ = kMsgFileError;
     } else {
-        try {
-            auto f = File::Open(fileName_, File::Mode::Read);
-            const std::int64_t size = f ? f->Size() : -1;
-            if (size < 0) {
-                error_ = kMsgFileError;
-            } else {
-                id3Size_ = Id3v2Size(*f);
-                HeaderRegion region;
-                const ParseError e = ParseHeaders(*f, id3Size_, size, 2, region);
-                if (!region.packets.empty() && IsIdentPacket(region.packets[0])) {
-                    const Bytes& id = region.packets[0];
-                    channels_ = id[11] > 2 ? 0 : id[11];
-                    sampleRate_ = Le32(id.data() + 12);
-                    nominalBitrate_ = static_cast<std::int32_t>(Le32(id.data() + 20));
-                    fileLength_ = size;
-                    granule_ = FindLastGranule(*f, size);
-                }
-                if (e == ParseError::FileError) {
-                    error_ = kMsgFileError;
-                } else if (e != ParseError::None) {
-                    fail(MessageOf(e));
-                } else if (!HasSignature(region.packets[1], 3)) {
-                    fail(kMsgNotOgg);
-                } else {
-                    const Bytes& packet = region.packets[1];
-                    CommentContent content;
-                    const ParseError ce = ParseComment(packet, content);
-                    vendor_ = content.vendor;
-                    for (auto& [raw, key] : content.comments) {
-                        if (const auto field = FieldOfKey(key))
-                            tag_[*field] =
-                                SanitizeUtf8(std::string_view(raw).substr(raw.find('=') + 1));
-                        else
-                            others_.push_back(std::move(raw));
-                    }
-                    if (ce == ParseError::FileError) {
-                        error_ = kMsgFileError;
-                    } else if (ce != ParseError::None) {
-                        fail(kMsgNotOgg);
-                    } else {
-                        tag_.CommentSize = static_cast<std::int32_t>(
-                            packet.size() - content.trailing.size() - kSignatureSize);
-                        valid_ = true;
-                    }
-                }
-            }
-        } catch (...) {
+        id3Size_ = Id3v2Size(f);
+        HeaderRegion region;
+        const ParseError e = ParseHeaders(f, id3Size_, size, 2, region);
+        if (!region.packets.empty() && IsIdentPacket(region.packets[0])) {
+            const Bytes& id = region.packets[0];
+            channels_ = id[11] > 2 ? 0 : id[11];
+            sampleRate_ = Le32(id.data() + 12);
+            nominalBitrate_ = static_cast<std::int32_t>(Le32(id.data() + 20));
+            fileLength_ = size;
+            granule_ = FindLastGranule(f, size);
+        }
+        if (e == ParseError::FileError) {
             error_ = kMsgFileError;
+        } else if (e != ParseError::None) {
+            fail(MessageOf(e));
+        } else if (!HasSignature(region.packets[1], 3)) {
+            fail(kMsgNotOgg);
+        } else {
+            const Bytes& packet = region.packets[1];
+            CommentContent content;
+            const ParseError ce = ParseComment(packet, content);
+            vendor_ = content.vendor;
+            for (auto& [raw, key] : content.comments) {
+                if (const auto field = FieldOfKey(key))
+                    tag_[*field] = SanitizeUtf8(std::string_view(raw).substr(raw.find('=') + 1));
+                else
+                    others_.push_back(std::move(raw));
+            }
+            if (ce == ParseError::FileError) {
+                error_ = kMsgFileError;
+            } else if (ce != ParseError::None) {
+                fail(kMsgNotOgg);
+            } else {
+                tag_.CommentSize = static_cast<std::int32_t>(
+                    packet.size() - content.trailing.size() - kSignatureSize);
+                valid_ = true;
+            }
         }
     }
+}
+
+void OggVorbisTag::FinishRead() {
     // Genre names match whatever their case.
     tag_.GenreID = kGenreOther;
     const std::string genre = AsciiUpper(tag_.Genre);

@@ -99,6 +99,8 @@ public:
 
     // Reads FileName again (what setFileName runs).
     void ReadTag();
+    // Reads `file` (a file or bytes in memory); FileName becomes its name.
+    void LoadFrom(const ByteSource& file);
     // Writes the fields; Error is empty on success. Raises no event.
     bool WriteTag();
     // Leaves only the vendor string in the comment packet, then re-reads.
@@ -107,6 +109,8 @@ public:
     void ClearTag();
 
 private:
+    void ReadOpened(const ByteSource& file);
+    void FinishRead();
     void SetText(std::string& field, const std::string& value);
     void ResetForRead();
     bool Rewrite(const std::vector<std::string>& comments, const std::string& failure);

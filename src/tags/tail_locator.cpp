@@ -31,10 +31,10 @@ std::optional<ApeFooter> FooterIn(ByteView bytes) {
 }
 
 // The Lyrics3 v2 block ending at `end` (where the ID3v1 block starts).
-void FindLyrics3(Layout& layout, std::int64_t end, const ReadExact& read) {
+void FindLyrics3(Layout& layout, std::int64_t end, const ByteSource& file) {
     if (layout.fileSize < kMinLyrics3File)
         return;
-    const auto footer = read(end - kLyricsFooterSize, kLyricsFooterSize);
+    const auto footer = file.ReadAt(end - kLyricsFooterSize, kLyricsFooterSize);
     if (!footer) {
         layout.fault = ReadFault::Lyrics3;
         return;
@@ -56,7 +56,7 @@ void FindLyrics3(Layout& layout, std::int64_t end, const ReadExact& read) {
         return;
     }
     // A start mark elsewhere means these bytes only end like a block.
-    const auto begin = read(end - total, kLyricsBeginSize);
+    const auto begin = file.ReadAt(end - total, kLyricsBeginSize);
     if (!begin) {
         layout.fault = ReadFault::Lyrics3;
         return;
@@ -73,7 +73,8 @@ std::optional<ApeFooter> ParseApeFooter(ByteView bytes) {
     return ApeFooter{Le32(bytes, 8), Le32(bytes, 12), Le32(bytes, 16), Le32(bytes, 20)};
 }
 
-Layout Locate(std::int64_t fileSize, const ReadExact& read, Scope scope) {
+Layout Locate(const ByteSource& file, Scope scope) {
+    const std::int64_t fileSize = file.Size();
     Layout layout;
     if (fileSize < 0) {
         layout.fault = ReadFault::End;
@@ -86,7 +87,7 @@ Layout Locate(std::int64_t fileSize, const ReadExact& read, Scope scope) {
     const bool ape = scope == Scope::All;
     std::optional<ApeFooter> footer;
     if (ape && fileSize >= kApeFooterSize) {
-        const auto last = read(fileSize - kApeFooterSize, kApeFooterSize);
+        const auto last = file.ReadAt(fileSize - kApeFooterSize, kApeFooterSize);
         if (!last) {
             layout.fault = ReadFault::End;
             return layout;
@@ -96,7 +97,7 @@ Layout Locate(std::int64_t fileSize, const ReadExact& read, Scope scope) {
     // A footer right at the end rules out an ID3v1 block, even when a value
     // inside the APE tag happens to hold "TAG" 128 bytes from the end.
     if (!footer && fileSize >= kId3v1Size) {
-        const auto mark = read(fileSize - kId3v1Size, kId3v1Mark.size());
+        const auto mark = file.ReadAt(fileSize - kId3v1Size, kId3v1Mark.size());
         if (!mark) {
             layout.fault = ReadFault::End;
             return layout;
@@ -104,10 +105,10 @@ Layout Locate(std::int64_t fileSize, const ReadExact& read, Scope scope) {
         if (HasText(*mark, 0, kId3v1Mark)) {
             layout.id3v1Size = kId3v1Size;
             end -= kId3v1Size;
-            FindLyrics3(layout, end, read);
+            FindLyrics3(layout, end, file);
             end -= layout.lyrics3Size;
             if (ape && end >= kApeFooterSize) {
-                const auto bytes = read(end - kApeFooterSize, kApeFooterSize);
+                const auto bytes = file.ReadAt(end - kApeFooterSize, kApeFooterSize);
                 if (!bytes) {
                     layout.fault = ReadFault::Ape;
                     layout.tagStart = end;
@@ -134,7 +135,7 @@ Layout Locate(std::int64_t fileSize, const ReadExact& read, Scope scope) {
     // would let a save cut 32 bytes of audio. An unreadable header counts as
     // missing for the same reason.
     if ((footer->flags & kApeFlagHasHeader) != 0 && layout.itemsStart >= kApeFooterSize) {
-        const auto header = read(layout.itemsStart - kApeFooterSize, kApeFooterSize);
+        const auto header = file.ReadAt(layout.itemsStart - kApeFooterSize, kApeFooterSize);
         if (header && ParseApeFooter(*header)) {
             layout.hasApeHeader = true;
             layout.tagStart -= kApeFooterSize;
@@ -144,16 +145,7 @@ Layout Locate(std::int64_t fileSize, const ReadExact& read, Scope scope) {
 }
 
 Layout Locate(ByteView file, Scope scope) {
-    const auto size = static_cast<std::int64_t>(file.size());
-    return Locate(
-        size,
-        [file, size](std::int64_t offset, std::size_t count) -> std::optional<Bytes> {
-            if (offset < 0 || offset > size || count > static_cast<std::uint64_t>(size - offset))
-                return std::nullopt;
-            const auto from = file.subspan(static_cast<std::size_t>(offset), count);
-            return Bytes(from.begin(), from.end());
-        },
-        scope);
+    return Locate(MemorySource(file), scope);
 }
 
 }  // namespace sondrel::tail

@@ -15,10 +15,9 @@
 #include <span>
 #include <vector>
 
-namespace sondrel::tail {
+#include "tags/byte_source.h"
 
-using Bytes = std::vector<std::uint8_t>;
-using ByteView = std::span<const std::uint8_t>;
+namespace sondrel::tail {
 
 inline constexpr std::int64_t kId3v1Size = 128;
 // Lyrics3 v2: "LYRICSBEGIN", the fields, 6 size digits and "LYRICS200".
@@ -84,9 +83,6 @@ struct Layout {
     std::int64_t ApeFooterOffset() const { return Lyrics3Offset() - kApeFooterSize; }
 };
 
-// Exactly `count` bytes at `offset`, nullopt on a short read or an error.
-using ReadExact = std::function<std::optional<Bytes>(std::int64_t offset, std::size_t count)>;
-
 enum class Scope {
     All,
     // Only the ID3v1 mark and the Lyrics3 footer and start mark are read,
@@ -96,16 +92,9 @@ enum class Scope {
     Id3v1AndLyrics3,
 };
 
-// The layout of a file of `fileSize` bytes, read through `read`.
-Layout Locate(std::int64_t fileSize, const ReadExact& read, Scope scope = Scope::All);
+// The layout of the bytes of `file` (a file or memory).
+Layout Locate(const ByteSource& file, Scope scope = Scope::All);
 // The layout of a whole file held in memory.
 Layout Locate(ByteView file, Scope scope = Scope::All);
-// The layout of a File or FileSnapshot (anything with Size and ReadAt).
-template <typename Source>
-Layout LocateIn(const Source& file) {
-    return Locate(file.Size(), [&file](std::int64_t offset, std::size_t count) {
-        return file.ReadAt(offset, count);
-    });
-}
 
 }  // namespace sondrel::tail

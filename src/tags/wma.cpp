@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "tags/file_io.h"
+#include "tags/file_snapshot.h"
 #include "tags/id3v2_frames.h"
 #include "util/codepage.h"
 #include "util/unicode.h"
@@ -935,77 +936,91 @@ bool WmaTag::ReadTag() {
     error_.clear();
     return Guard("File error!", [&] {
         std::string err;
-        auto file = File::Open(fileName_, File::Mode::Read, &err);
+        auto file = FileSnapshot::Open(fileName_, &err);
         if (!file) {
             Fail(err);
             return false;
         }
-        const std::int64_t fileSize = file->Size();
-        if (fileSize < 0) {
-            Fail(file->LastError());
-            return false;
-        }
-        if (fileSize < static_cast<std::int64_t>(kHeaderObjectFixed))
-            return false;  // too short to be ASF: not ours, no message
-        auto start = file->ReadAt(0, kHeaderObjectFixed);
-        if (!start) {
-            Fail(file->LastError());
-            return false;
-        }
-        if (!IsGuid(start->data(), kHeaderGuid))
-            return false;
-        const std::uint64_t headerSize = U64(start->data() + 16);
-        if (headerSize < kHeaderObjectFixed || headerSize > static_cast<std::uint64_t>(fileSize)) {
-            Fail(std::string(kDamaged) + "its size does not fit the file");
-            return false;
-        }
-        if (headerSize > kWmaMaxHeaderSize) {
-            Fail("ASF header too large: " + std::to_string(headerSize) + " bytes");
-            return false;
-        }
-        auto h = std::make_unique<Header>();
-        auto raw = file->ReadAt(0, static_cast<std::size_t>(headerSize));
-        if (!raw) {
-            Fail(file->LastError());
-            return false;
-        }
-        h->raw = std::move(*raw);
-        ParsedTag tag;
-        if (!ParseHeader(*h, tag, err)) {
-            Fail(err);
-            return false;
-        }
-        headerSize_ = headerSize;
-        headerObjectCount_ = h->objectCount;
-        headerFileSize_ = h->fileSize;
-        maxBitrate_ = h->maxBitrate;
-        channels_ = h->channels;
-        sampleRate_ = h->sampleRate;
-        avgBytesPerSec_ = h->avgBytesPerSec;
-        if (!InRange(maxBitrate_, 1, 319'999) || !InRange(channels_, 1, 2) ||
-            !InRange(sampleRate_, 8'000, 96'000) || !InRange(avgBytesPerSec_, 1, 39'999))
-            return false;
-
-        for (const auto& entry : kFieldTable)
-            Value(entry.field) = tag[entry.field];
-        TakePictures(tag, pictures_, pictureSource_);
-        header_ = std::move(h);
-
-        valid_ = true;
-        fileLength_ = fileSize;
-        channelMode_ = channels_ == 1 ? "Mono" : "Stereo";
-        frequency_ = static_cast<std::int32_t>(sampleRate_);
-        // 64-bit arithmetic: a 32-bit product wraps for files above 256 MiB.
-        const std::uint64_t dataBytes = static_cast<std::uint64_t>(fileSize) - headerSize;
-        durationInSeconds_ = static_cast<double>(dataBytes * 8) / maxBitrate_;
-        const auto whole = static_cast<long long>(durationInSeconds_);
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
-                      whole % 60);
-        duration_ = buf;
-        bitrate_ = static_cast<std::int32_t>(avgBytesPerSec_ * 8ull / 1000);
-        return true;
+        return ReadOpened(*file);
     });
+}
+
+bool WmaTag::LoadFrom(const ByteSource& file) {
+    fileName_ = file.Name();
+    Reset();
+    error_.clear();
+    const bool ok = Guard("File error!", [&] { return ReadOpened(file); });
+    FileNameChanged();
+    return ok;
+}
+
+bool WmaTag::ReadOpened(const ByteSource& file) {
+    std::string err;
+    const std::int64_t fileSize = file.Size();
+    if (fileSize < 0) {
+        Fail(file.LastError());
+        return false;
+    }
+    if (fileSize < static_cast<std::int64_t>(kHeaderObjectFixed))
+        return false;  // too short to be ASF: not ours, no message
+    auto start = file.ReadAt(0, kHeaderObjectFixed);
+    if (!start) {
+        Fail(file.LastError());
+        return false;
+    }
+    if (!IsGuid(start->data(), kHeaderGuid))
+        return false;
+    const std::uint64_t headerSize = U64(start->data() + 16);
+    if (headerSize < kHeaderObjectFixed || headerSize > static_cast<std::uint64_t>(fileSize)) {
+        Fail(std::string(kDamaged) + "its size does not fit the file");
+        return false;
+    }
+    if (headerSize > kWmaMaxHeaderSize) {
+        Fail("ASF header too large: " + std::to_string(headerSize) + " bytes");
+        return false;
+    }
+    auto h = std::make_unique<Header>();
+    auto raw = file.ReadAt(0, static_cast<std::size_t>(headerSize));
+    if (!raw) {
+        Fail(file.LastError());
+        return false;
+    }
+    h->raw = std::move(*raw);
+    ParsedTag tag;
+    if (!ParseHeader(*h, tag, err)) {
+        Fail(err);
+        return false;
+    }
+    headerSize_ = headerSize;
+    headerObjectCount_ = h->objectCount;
+    headerFileSize_ = h->fileSize;
+    maxBitrate_ = h->maxBitrate;
+    channels_ = h->channels;
+    sampleRate_ = h->sampleRate;
+    avgBytesPerSec_ = h->avgBytesPerSec;
+    if (!InRange(maxBitrate_, 1, 319'999) || !InRange(channels_, 1, 2) ||
+        !InRange(sampleRate_, 8'000, 96'000) || !InRange(avgBytesPerSec_, 1, 39'999))
+        return false;
+
+    for (const auto& entry : kFieldTable)
+        Value(entry.field) = tag[entry.field];
+    TakePictures(tag, pictures_, pictureSource_);
+    header_ = std::move(h);
+
+    valid_ = true;
+    fileLength_ = fileSize;
+    channelMode_ = channels_ == 1 ? "Mono" : "Stereo";
+    frequency_ = static_cast<std::int32_t>(sampleRate_);
+    // 64-bit arithmetic: a 32-bit product wraps for files above 256 MiB.
+    const std::uint64_t dataBytes = static_cast<std::uint64_t>(fileSize) - headerSize;
+    durationInSeconds_ = static_cast<double>(dataBytes * 8) / maxBitrate_;
+    const auto whole = static_cast<long long>(durationInSeconds_);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
+                  whole % 60);
+    duration_ = buf;
+    bitrate_ = static_cast<std::int32_t>(avgBytesPerSec_ * 8ull / 1000);
+    return true;
 }
 
 bool WmaTag::WriteTag() {

@@ -49,6 +49,8 @@ public:
     void setFileName(const std::string& name);
 
     bool ReadTag();
+    // Reads `file` (a file or bytes in memory); FileName becomes its name.
+    bool LoadFrom(const ByteSource& file);
     // Rebuilds the header with the fields and pictures in memory.
     bool WriteTag();
     // Empties the fields (GenreID 12) and drops the pictures; the file is untouched.
@@ -97,6 +99,7 @@ public:
     };
 
 private:
+    bool ReadOpened(const ByteSource& file);
     void Reset();
     bool Save();
 

@@ -124,7 +124,7 @@ void PutXing(Bytes& frame, std::size_t at, std::uint32_t frames, std::uint32_t b
 
 // Bytes to analyse without a disk: pieces placed in an otherwise zero-filled
 // area of any size; every read is recorded and may be made to fail.
-class FakeSource : public MpegByteSource {
+class FakeSource : public ByteSource {
 public:
     std::int64_t size = 0;
     std::map<std::int64_t, Bytes> pieces;
@@ -139,24 +139,27 @@ public:
     }
 
     std::int64_t Size() const override { return size; }
-    std::optional<Bytes> ReadUpTo(std::int64_t offset, std::size_t count) const override {
+    const std::string& LastError() const override { return error_; }
+    bool ReadInto(std::int64_t offset, std::uint8_t* dst, std::size_t count) const override {
         reads.emplace_back(offset, count);
-        if (offset < 0 || (failAt && failAt(offset)))
-            return std::nullopt;
-        if (offset >= size)
-            return Bytes{};
-        const auto n = static_cast<std::size_t>(
-            std::min<std::int64_t>(static_cast<std::int64_t>(count), size - offset));
-        Bytes out(n, 0);
+        if (offset < 0 || (failAt && failAt(offset)) || offset > size ||
+            static_cast<std::uint64_t>(count) > static_cast<std::uint64_t>(size - offset)) {
+            error_ = "read failed";
+            return false;
+        }
+        std::fill_n(dst, count, std::uint8_t{0});
         for (const auto& [at, piece] : pieces) {
             const std::int64_t from = std::max(at, offset);
             const std::int64_t to = std::min(at + static_cast<std::int64_t>(piece.size()),
-                                             offset + static_cast<std::int64_t>(n));
+                                             offset + static_cast<std::int64_t>(count));
             for (std::int64_t i = from; i < to; ++i)
-                out[static_cast<std::size_t>(i - offset)] = piece[static_cast<std::size_t>(i - at)];
+                dst[static_cast<std::size_t>(i - offset)] = piece[static_cast<std::size_t>(i - at)];
         }
-        return out;
+        return true;
     }
+
+private:
+    mutable std::string error_;
 };
 
 struct Events {

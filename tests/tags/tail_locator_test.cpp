@@ -197,6 +197,22 @@ TEST(TailLocator, FindsEveryStackFromTheEnd) {
     }
 }
 
+// The bytes of a file in memory; a read at `failAt` fails, and every byte
+// read is counted.
+class ProbeSource : public MemorySource {
+public:
+    explicit ProbeSource(const Bytes& file, std::int64_t failAt = -1)
+        : MemorySource(file), failAt_(failAt) {}
+    bool ReadInto(std::int64_t offset, std::uint8_t* dst, std::size_t count) const override {
+        total += count;
+        return offset != failAt_ && MemorySource::ReadInto(offset, dst, count);
+    }
+    mutable std::size_t total = 0;
+
+private:
+    std::int64_t failAt_;
+};
+
 TEST(TailLocator, ReadFailuresSayWhatWasNotLookedFor) {
     const Bytes file = Cat({Audio(kAudio), kApe, kLyrics, Id3v1()});
     const auto size = static_cast<std::int64_t>(file.size());
@@ -218,12 +234,7 @@ TEST(TailLocator, ReadFailuresSayWhatWasNotLookedFor) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto layout = tail::Locate(size, [&](std::int64_t offset, std::size_t count) {
-            return offset == c.failAt ? std::nullopt
-                                      : std::optional<Bytes>(Bytes(
-                                            file.begin() + offset,
-                                            file.begin() + offset + static_cast<long>(count)));
-        });
+        const auto layout = tail::Locate(ProbeSource(file, c.failAt));
         EXPECT_EQ(layout.fault, c.fault);
         EXPECT_EQ(layout.id3v1Size, c.id3v1Size);
         EXPECT_EQ(layout.lyrics3Size, c.lyrics3Size);
@@ -232,12 +243,7 @@ TEST(TailLocator, ReadFailuresSayWhatWasNotLookedFor) {
     // An unreadable APE header counts as missing, never as 32 bytes of tag.
     const std::int64_t header = size - 128 - static_cast<std::int64_t>(kLyrics.size()) -
                                 static_cast<std::int64_t>(kApe.size());
-    const auto layout = tail::Locate(size, [&](std::int64_t offset, std::size_t count) {
-        return offset == header
-                   ? std::nullopt
-                   : std::optional<Bytes>(Bytes(file.begin() + offset,
-                                                file.begin() + offset + static_cast<long>(count)));
-    });
+    const auto layout = tail::Locate(ProbeSource(file, header));
     EXPECT_EQ(layout.fault, tail::ReadFault::None);
     EXPECT_TRUE(layout.hasApe);
     EXPECT_FALSE(layout.hasApeHeader);
@@ -246,20 +252,12 @@ TEST(TailLocator, ReadFailuresSayWhatWasNotLookedFor) {
 
 TEST(TailLocator, Id3v1AndLyrics3ScopeReadsOnlyTheirMarks) {
     const Bytes file = Cat({Audio(kAudio), kApe, kLyrics, Id3v1()});
-    const auto size = static_cast<std::int64_t>(file.size());
-    std::size_t total = 0;
-    const auto layout = tail::Locate(
-        size,
-        [&](std::int64_t offset, std::size_t count) {
-            total += count;
-            return std::optional<Bytes>(
-                Bytes(file.begin() + offset, file.begin() + offset + static_cast<long>(count)));
-        },
-        tail::Scope::Id3v1AndLyrics3);
+    const ProbeSource source(file);
+    const auto layout = tail::Locate(source, tail::Scope::Id3v1AndLyrics3);
     EXPECT_EQ(layout.id3v1Size, 128);
     EXPECT_EQ(layout.lyrics3Size, static_cast<std::int64_t>(kLyrics.size()));
     EXPECT_FALSE(layout.hasApe);
-    EXPECT_EQ(total, 3u + 15u + 11u);
+    EXPECT_EQ(source.total, 3u + 15u + 11u);
 }
 
 // The readers of the end of a file see the same tags in every stack.
