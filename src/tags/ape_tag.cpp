@@ -216,13 +216,6 @@ std::string FormatDuration(double seconds) {
 
 namespace {
 
-// "cannot open: Permission denied" -> "Permission denied": the user sees the
-// system's own words.
-std::string SystemMessage(const std::string& error) {
-    const auto colon = error.rfind(": ");
-    return colon == std::string::npos ? error : error.substr(colon + 2);
-}
-
 // Whether the footer's items fill the space its size gives, to the last
 // byte. A larger item count is forgiven when the items present fill it.
 bool ItemsFillBody(const File& file, const apetag::Tail& tail) {
@@ -410,7 +403,8 @@ bool ApeTaggedComponent::Save() {
     std::string openError;
     auto file = File::Open(filename_, File::Mode::ReadWrite, &openError, io_);
     if (!file) {
-        Fail(SystemMessage(openError), true);
+        // The system's own words alone, as users of this format know them.
+        Fail({}, openError, true);
         return false;
     }
     const auto tail = LocateTail(*file);
@@ -432,7 +426,7 @@ bool ApeTaggedComponent::Save() {
     if (tail->hasApe) {
         auto body = file->ReadAt(tail->itemsStart, tail->footer.tagSize - kFooterSize);
         if (!body) {
-            SaveFailed("Cannot read the APE tag: " + SystemMessage(file->LastError()));
+            SaveFailed(FailureText("Cannot read the APE tag", file->LastError()));
             return false;
         }
         const bool legacy = tail->footer.version <= kVersion1;
@@ -468,7 +462,7 @@ bool ApeTaggedComponent::Save() {
         const std::int64_t keep = tail->lyrics3Size + tail->id3v1Size;
         auto rest = file->ReadAt(tail->fileSize - keep, static_cast<std::size_t>(keep));
         if (!rest) {
-            SaveFailed("Cannot read the Lyrics3 tag: " + SystemMessage(file->LastError()));
+            SaveFailed(FailureText("Cannot read the Lyrics3 tag", file->LastError()));
             return false;
         }
         out.insert(out.end(), rest->begin(), rest->end());
@@ -477,11 +471,11 @@ bool ApeTaggedComponent::Save() {
     // Write first, cut after: the file is never shorter than its audio plus
     // a complete tag, and the audio in front of tagStart is never touched.
     if (!file->WriteAt(tail->tagStart, out)) {
-        SaveFailed("Saving to file " + SystemMessage(file->LastError()));
+        SaveFailed(FailureText("Saving to file", file->LastError()));
         return false;
     }
     if (!file->Truncate(tail->tagStart + static_cast<std::int64_t>(out.size())) || !file->Sync()) {
-        SaveFailed("Saving to file " + SystemMessage(file->LastError()));
+        SaveFailed(FailureText("Saving to file", file->LastError()));
         return false;
     }
     return true;

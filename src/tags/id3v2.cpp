@@ -201,10 +201,6 @@ std::optional<OldTag> InspectFile(const File& file, std::int64_t fileSize) {
     return old;
 }
 
-std::string WithDetail(const char* message, const std::string& detail) {
-    return detail.empty() ? std::string(message) : std::string(message) + " (" + detail + ")";
-}
-
 Bytes TextFrame(std::string_view id, const std::string& value) {
     FrameContent c;
     c.encoding = id3v2::ChooseEncoding({value});
@@ -443,7 +439,7 @@ bool Id3v2Tag::WriteTag() {
     try {
         return WriteFile(*file);
     } catch (const std::exception& e) {
-        error_ = WithDetail(kMsgFileError, e.what());
+        Fail(kMsgFileError, std::string(e.what()), false);
         return false;
     }
 }
@@ -451,12 +447,12 @@ bool Id3v2Tag::WriteTag() {
 bool Id3v2Tag::WriteFile(File& file) {
     const std::int64_t fileSize = file.Size();
     if (fileSize < 0) {
-        error_ = WithDetail(kMsgFileError, file.LastError());
+        Fail(kMsgFileError, file.LastError(), false);
         return false;
     }
     const auto old = InspectFile(file, fileSize);
     if (!old) {
-        error_ = WithDetail(kMsgFileError, file.LastError());
+        Fail(kMsgFileError, file.LastError(), false);
         return false;
     }
 
@@ -515,7 +511,7 @@ bool Id3v2Tag::WriteFile(File& file) {
 
     const std::size_t s = frames.size();
     if (s > id3v2::kMaxBodySize - id3v2::kPadding) {
-        error_ = WithDetail(kMsgFileError, "the tag is too large");
+        Fail(kMsgFileError, std::string("the tag is too large"), false);
         return false;
     }
     const std::int64_t oldBody = old->present ? std::int64_t{old->header.BodySize} : -1;
@@ -528,7 +524,7 @@ bool Id3v2Tag::WriteFile(File& file) {
         block.insert(block.end(), frames.begin(), frames.end());
         block.resize(id3v2::kHeaderSize + old->header.BodySize, 0);
         if (!file.WriteAt(0, block) || !file.Sync()) {
-            error_ = WithDetail(kMsgFileError, file.LastError());
+            Fail(kMsgFileError, file.LastError(), false);
             return false;
         }
         return true;
@@ -546,7 +542,7 @@ bool Id3v2Tag::WriteFile(File& file) {
         },
         io_);
     if (!result) {
-        error_ = WithDetail(kMsgFileError, result.error);
+        Fail(kMsgFileError, result.error, false);
         return false;
     }
     return true;
@@ -569,7 +565,7 @@ bool Id3v2Tag::RemoveTag() {
             if (!RemoveFromFile())
                 return false;
         } catch (const std::exception& e) {
-            error_ = WithDetail(kMsgRemoveFailed, e.what());
+            Fail(kMsgRemoveFailed, std::string(e.what()), false);
             return false;
         }
     }
@@ -583,12 +579,12 @@ bool Id3v2Tag::RemoveFromFile() {
     auto file = File::Open(fileName_, File::Mode::Read, &openError);
     const std::int64_t fileSize = file ? file->Size() : -1;
     if (!file || fileSize < 0) {
-        error_ = WithDetail(kMsgRemoveFailed, file ? file->LastError() : openError);
+        Fail(kMsgRemoveFailed, file ? file->LastError() : openError, false);
         return false;
     }
     const auto old = InspectFile(*file, fileSize);
     if (!old) {
-        error_ = WithDetail(kMsgRemoveFailed, file->LastError());
+        Fail(kMsgRemoveFailed, file->LastError(), false);
         return false;
     }
     if (!old->present)
@@ -601,7 +597,7 @@ bool Id3v2Tag::RemoveFromFile() {
         },
         io_);
     if (!result) {
-        error_ = WithDetail(kMsgRemoveFailed, result.error);
+        Fail(kMsgRemoveFailed, result.error, false);
         return false;
     }
     return true;

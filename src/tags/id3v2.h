@@ -24,7 +24,7 @@ public:
     static constexpr const char* kMsgFileError = "File error!";
     static constexpr const char* kMsgRemoveDenied = "Error removing tag!";
     static constexpr const char* kMsgRemoveFailed = "File error (remove)!";
-    static constexpr const char* kMsgAddImage = "Error Addind image";
+    static constexpr const char* kMsgAddImage = "Error adding image";
     static constexpr const char* kMsgDeleteImage = "Delete image";
     static constexpr const char* kMsgPictureUnreadable = "Can't read picture file";
     // Allowed slack between a new tag and the old one for an in-place save.

@@ -189,6 +189,26 @@ std::string GenreNameOf(unsigned genreId) {
     return std::string(GenreTable[genreId < kGenreCount ? genreId : kGenreOther]);
 }
 
+std::string FailureText(std::string_view what, std::string_view reason) {
+    // The file layer says "write failed: <system text>" in lower case; a
+    // component's own message starts upper case and is kept whole.
+    const auto colon = reason.find(": ");
+    if (colon != std::string_view::npos && reason.front() >= 'a' && reason.front() <= 'z')
+        reason.remove_prefix(colon + 2);
+    if (reason.empty())
+        return std::string(what);
+    if (what.empty())
+        return std::string(reason);
+    std::string text(what);
+    text += ": ";
+    text += reason;
+    return text;
+}
+
+void TagComponent::Fail(std::string_view what, const std::string& reason, bool notify) {
+    Fail(FailureText(what, reason), notify);
+}
+
 void TagComponent::Fail(std::string message, bool notify) {
     error_ = std::move(message);
     if (notify && onError)

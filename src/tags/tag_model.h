@@ -122,6 +122,13 @@ struct Id3v1Fields {
     bool operator==(const Id3v1Fields&) const = default;
 };
 
+// The text of a component's failure: what failed, then the system's reason
+// ("Saving to file: No space left on device"); `what` alone without a reason,
+// the reason alone without a `what`. The reason is the system's own words: a
+// file-layer prefix such as "write failed: " is dropped, since `what` says it;
+// a component's message given as the reason is kept whole.
+std::string FailureText(std::string_view what, std::string_view reason);
+
 // Common state and events of every tag component. Each component adds its
 // own properties under the names its format uses (FileName or Filename, ...).
 class TagComponent {
@@ -149,6 +156,11 @@ public:
 protected:
     // Records a failure; `notify` calls onError (formats say when it is called).
     void Fail(std::string message, bool notify = true);
+    // Records FailureText(what, reason): `reason` is File::LastError, an
+    // IoResult's error or the text of errno.
+    void Fail(std::string_view what, const std::string& reason, bool notify = true);
+    // A literal reason would otherwise pick the overload above as a bool.
+    void Fail(std::string_view what, const char* reason, bool notify = true) = delete;
     void Changed();
     void FileNameChanged();
 

@@ -1064,7 +1064,7 @@ bool WmaTag::Save() {
     ParsedTag tag;
     auto h = ReadBack(out, tag, err);
     if (!h) {
-        Fail("Cannot save: the new header would not read back (" + err + ")");
+        Fail("Cannot save: the new header would not read back", err);
         return false;
     }
     const IoResult result = ReplaceHeader(fileName_, out, *file, oldHeaderSize, dataSize, io_);
@@ -1100,7 +1100,7 @@ std::int32_t WmaTag::SaveImageToFile(int index, const std::string& fileName) {
     const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         const int code = errno;
-        Fail(std::strerror(code), false);
+        Fail({}, std::string(std::strerror(code)), false);
         return code;
     }
     File out = File::Adopt(fd, io_);
@@ -1117,10 +1117,10 @@ std::int32_t WmaTag::SaveImageToFile(int index, const std::string& fileName) {
 
 bool WmaTag::AddImage(int index, const std::string& fileName, const std::string& description) {
     if (index < 0 || index > ImagesCount()) {
-        Fail("Error Addind image", false);
+        Fail("Error adding image", false);
         return false;
     }
-    return Guard("Error Addind image", [&] {
+    return Guard("Error adding image", [&] {
         std::string err;
         auto file = File::Open(fileName, File::Mode::Read, &err);
         const std::int64_t size = file ? file->Size() : -1;
@@ -1132,7 +1132,7 @@ bool WmaTag::AddImage(int index, const std::string& fileName, const std::string&
         if (file && size >= 0)
             data = file->ReadAt(0, static_cast<std::size_t>(size));
         if (!data) {
-            Fail("Cannot read the picture file: " + (file ? file->LastError() : err), false);
+            Fail("Cannot read the picture file", file ? file->LastError() : err, false);
             return false;
         }
         Picture pic;

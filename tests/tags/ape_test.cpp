@@ -875,7 +875,7 @@ TEST(ApeSave, Failures) {
     const bool ok = ape.WriteTag();
     ape.SetIoFaults({});
     EXPECT_FALSE(ok);
-    EXPECT_EQ(ape.error(), "Saving to file No space left on device");
+    EXPECT_EQ(ape.error(), "Saving to file: No space left on device");
     EXPECT_EQ(ReadAll(path), good);
     EXPECT_EQ(reported.size(), 1u);  // only the open failure raises onError
 }

@@ -139,8 +139,8 @@ TEST(Id3v2Pictures, AddImageFailuresChangeNothing) {
         std::string file;
         const char* error;
     } cases[] = {
-        {"past the end", 2, good, "Error Addind image"},
-        {"negative", -1, good, "Error Addind image"},
+        {"past the end", 2, good, "Error adding image"},
+        {"negative", -1, good, "Error adding image"},
         {"missing picture file", 0, f.dir.file("none.png"), "Can't read picture file"},
         {"folder as picture file", 0, f.dir.path(), "Can't read picture file"},
     };

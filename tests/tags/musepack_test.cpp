@@ -293,14 +293,14 @@ TEST(MusepackTags, SaveKeepsStreamAndReportsFailures) {
     again.SetIoFaults({[](std::size_t) { return false; }, {}});
     const bool ok = again.WriteTag();
     EXPECT_FALSE(ok);
-    EXPECT_EQ(again.error(), "Saving to file No space left on device");
+    EXPECT_EQ(again.error(), "Saving to file: No space left on device");
     EXPECT_TRUE(reported.empty());  // the first component saw no failure
     EXPECT_EQ(ReadAll(path), saved);
 
     again.onError = [&](TagComponent&, const std::string& e) { reported.push_back(e); };
     EXPECT_FALSE(again.WriteTag());
     again.SetIoFaults({});
-    EXPECT_EQ(reported, std::vector<std::string>{"Saving to file No space left on device"});
+    EXPECT_EQ(reported, std::vector<std::string>{"Saving to file: No space left on device"});
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -74,6 +76,7 @@ TEST(ClampGenreId, KeepsTheTableRangeAndSubstitutesOther) {
 class Probe : public TagComponent {
 public:
     void fail(const std::string& m, bool notify) { Fail(m, notify); }
+    void fail(const std::string& what, const std::string& reason) { Fail(what, reason); }
     void change() { Changed(); }
     void rename() { FileNameChanged(); }
     template <typename F>
@@ -113,6 +116,39 @@ TEST(TagComponent, FailureAndEventsReachTheHandlers) {
 
     p.setEditAutoSave(true);
     EXPECT_TRUE(p.EditAutoSave());
+}
+
+// A failure reads "what failed: the system's reason", whoever glued the
+// reason together below the component.
+TEST(TagComponent, FailuresNameWhatFailedAndTheSystemsReason) {
+    const struct {
+        const char* what;
+        std::string reason;
+        const char* text;
+    } cases[] = {
+        {"Saving to file", "write failed: No space left on device",
+         "Saving to file: No space left on device"},
+        {"Saving to file", "No space left on device", "Saving to file: No space left on device"},
+        {"File error!", "", "File error!"},
+        {"", "cannot open: Permission denied", "Permission denied"},
+        // A component's own message as the reason keeps every word.
+        {"Cannot save", "Damaged ASF header: its size does not fit the file",
+         "Cannot save: Damaged ASF header: its size does not fit the file"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FailureText(c.what, c.reason), c.text) << c.what << " / " << c.reason;
+        Probe p;
+        std::string reported;
+        p.onError = [&](TagComponent&, const std::string& e) { reported = e; };
+        p.fail(c.what, c.reason);
+        EXPECT_EQ(p.Error(), c.text);
+        EXPECT_EQ(reported, c.text);
+    }
+    // The reason as the file layer really words it.
+    std::string openError;
+    ASSERT_FALSE(File::Open("/nonexistent/folder/song.mp3", File::Mode::Read, &openError));
+    EXPECT_EQ(FailureText("Reading the tag", openError),
+              "Reading the tag: " + std::string(std::strerror(ENOENT)));
 }
 
 TEST(TagComponent, GuardTurnsExceptionsIntoFailures) {

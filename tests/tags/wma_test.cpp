@@ -1130,7 +1130,7 @@ TEST_F(WmaTest, BadPictureIndexesChangeNothing) {
     const Bytes before = ReadAll(path);
     for (int index : {-1, 2}) {
         EXPECT_FALSE(tag.AddImage(index, png, "d"));
-        EXPECT_EQ(tag.Error(), "Error Addind image");
+        EXPECT_EQ(tag.Error(), "Error adding image");
     }
     for (int index : {-1, 1}) {
         EXPECT_EQ(tag.DeleteImage(index), -1);
