@@ -3,8 +3,11 @@
 # each for a given time.
 #   scripts/fuzz.sh [seconds-per-target] [target ...]
 # Default: 60 seconds for every target. Crash inputs are copied to
-# tests/data/fuzz/<format>/, where the regression test replays them; the
-# growing corpus stays in the build folder.
+# tests/data/fuzz/<format>/, where the regression test replays them, under a
+# name made of the target and the sanitizer's finding (for example
+# ape-heap-buffer-overflow-in-parseitems.ape); once the quirk is understood,
+# rename the file after it with git mv. The growing corpus stays in the build
+# folder.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,6 +37,29 @@ format_of() {
     esac
 }
 
+extension_of() {
+    case "$1" in
+        id3v1|id3v2|mpeg) echo mp3 ;;
+        musepack) echo mpc ;;
+        mp4) echo m4a ;;
+        *) echo "$1" ;;
+    esac
+}
+
+# A file name for a finding: what the sanitizer or libFuzzer reported
+# ("heap-buffer-overflow in ParseItems", "timeout", "out-of-memory"), as a
+# lower-case slug; never a hash.
+finding_name() {
+    local target=$1 artifact=$2 log=$3 kind what
+    kind=$(sed -n 's/^SUMMARY: [A-Za-z]*Sanitizer: \([^ ]*\).* in \([A-Za-z_:~0-9]*\).*/\1 in \2/p' "$log" | head -1)
+    if [ -z "$kind" ]; then
+        kind=$(sed -n 's/^SUMMARY: [A-Za-z]*Sanitizer: \([^ ]*\).*/\1/p' "$log" | head -1)
+    fi
+    [ -n "$kind" ] || kind=$(basename "$artifact" | sed 's/-.*//')
+    what=$(printf '%s' "$target $kind" | tr 'A-Z' 'a-z' | sed 's/sondrel:://g; s/::/-/g; s/[^a-z0-9]\{1,\}/-/g; s/^-//; s/-$//')
+    echo "$what"
+}
+
 CC=clang-14 CXX=clang++-14 cmake -S "$ROOT" -B "$BUILD" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONDREL_FUZZ=ON -DSONDREL_SANITIZE=ON \
     -DSONDREL_BUILD_GUI=OFF -DSONDREL_BUILD_TESTS=OFF >/dev/null
@@ -60,10 +86,17 @@ for t in "${TARGETS[@]}"; do
     result=ok
     for c in "$crashes"/*; do
         [ -f "$c" ] || continue
-        name="$t-$(sha1sum "$c" | cut -c1-16)"
+        base=$(finding_name "$t" "$c" "$log")
+        ext=$(extension_of "$fmt")
+        name="$base.$ext"
+        n=2
+        while [ -e "$ROOT/tests/data/fuzz/$fmt/$name" ]; do
+            name="$base-$n.$ext"
+            n=$((n + 1))
+        done
         cp "$c" "$ROOT/tests/data/fuzz/$fmt/$name"
         rm -f "$c"
-        result="found tests/data/fuzz/$fmt/$name (see $log)"
+        result="found tests/data/fuzz/$fmt/$name (see $log); once understood, name it after its quirk: git mv tests/data/fuzz/$fmt/$name tests/data/fuzz/$fmt/<what-it-holds>.$ext"
         status=1
     done
     [ $rc -eq 0 ] || [ "$result" != ok ] || { result="exit $rc (see $log)"; status=1; }
