@@ -122,7 +122,7 @@ void InfoWindow::FitValueColumn() {
     const QScrollBar* bar = grid_->verticalScrollBar();
     const int chrome = 2 * grid_->frameWidth() + (bar->isVisible() ? bar->width() : 0);
     grid_->setMinimumWidth(labels + values + chrome);
-    grid_->setColumnWidth(1, std::max(values, grid_->viewport()->width() - labels));
+    grid_->setColumnWidth(1, std::max(values, grid_->width() - labels - 6));
 }
 
 void InfoWindow::resizeEvent(QResizeEvent* event) {
