@@ -3,14 +3,13 @@
 // Usage: scan_bench FOLDER [ROUNDS]
 #include <dirent.h>
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "shell/file_table.h"
+#include "editor/folder_scan.h"
 
 namespace {
 
@@ -33,7 +32,6 @@ std::size_t BareWalk(const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s FOLDER [ROUNDS]\n", argv[0]);
         return 2;
@@ -48,7 +46,7 @@ int main(int argc, char** argv) {
         auto t0 = std::chrono::steady_clock::now();
         bareCount = BareWalk(folder);
         auto t1 = std::chrono::steady_clock::now();
-        rows = ScanFolder(QString::fromStdString(folder), ScanOptions{})->size();
+        rows = sondrel::ScanFolder(folder, sondrel::FolderScanOptions{})->size();
         auto t2 = std::chrono::steady_clock::now();
         bare = std::min(bare, Seconds(t1 - t0));
         scan = std::min(scan, Seconds(t2 - t1));

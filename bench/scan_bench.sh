@@ -6,8 +6,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 count=${1:-100000}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-c++ -std=c++20 -O2 -fPIC -I"$root/src" "$root/bench/scan_bench.cpp" "$root/src/shell/file_table.cpp" \
-    $(pkg-config --cflags --libs Qt6Core) -o "$work/bench"
+# The scan lives in the core: link the release build's core libraries.
+"$root/scripts/build.sh" release sondrel_editor >/dev/null
+lib=$root/build/release/src
+c++ -std=c++20 -O2 -I"$root/src" "$root/bench/scan_bench.cpp" \
+    "$lib/libsondrel_editor.a" "$lib/libsondrel_tags.a" "$lib/libsondrel_util.a" \
+    $(pkg-config --libs taglib libutf8proc) -o "$work/bench"
 mkdir "$work/folder"
 cd "$work/folder"
 i=0

@@ -27,8 +27,6 @@
 #include <filesystem>
 
 #include "shell/progress.h"
-#include "util/paths.h"
-#include "util/text.h"
 
 namespace {
 
@@ -57,31 +55,39 @@ QString NativeFolderText(const QString& path) {
 
 }  // namespace
 
-void FileTableModel::setRows(std::vector<FileEntry> rows) {
+void FileTableModel::setRows(std::vector<sondrel::FileRow> rows, const QString& shownFolder,
+                             bool subfolders) {
     beginResetModel();
-    rows_ = std::move(rows);
+    rows_.Reset(std::move(rows), ToNative(shownFolder), subfolders);
     endResetModel();
 }
 
 int FileTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : rows_.Count();
 }
 
 QVariant FileTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount())
+    if (!index.isValid() || index.parent().isValid() || !rows_.Valid(index.row()))
         return {};
-    const FileEntry& e = at(index.row());
+    const sondrel::FileRow& row = rows_.At(index.row());
     switch (role) {
         case Qt::DisplayRole:
-            return e.Caption;
+            return FromNative(row.caption);
         case Qt::DecorationRole:
-            return IconFor(e);
-        case Qt::ToolTipRole:
-            return NativeFolderText(e.Folder + e.Caption);
+            return IconFor(FileEntry::Of(row));
+        case Qt::ToolTipRole: {
+            // The full path; in subfolder mode a file's folder first, as the
+            // captions alone do not say which folder a file is in.
+            const QString path = NativeFolderText(FromNative(row.folder + row.caption));
+            if (!rows_.Subfolders())
+                return path;
+            return tr("Folder: ") + NativeFolderText(FromNative(rows_.FolderSeen(index.row()))) +
+                   QLatin1Char('\n') + path;
+        }
         case PathRole:
-            return e.Path();
+            return FromNative(row.Path());
         case IsFileRole:
-            return e.IsFile();
+            return row.IsFile();
         case Qt::SizeHintRole:
             return QSize(0, kRowHeight);
         default:
@@ -93,7 +99,7 @@ Qt::ItemFlags FileTableModel::flags(const QModelIndex& index) const {
     if (!index.isValid())
         return Qt::ItemIsDropEnabled;
     // The parent row opens, but is never a target of a command that changes files.
-    if (at(index.row()).IsParent())
+    if (rows_.At(index.row()).IsParent())
         return Qt::ItemIsEnabled;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
@@ -227,11 +233,17 @@ FileList::FileList(QWidget* parent) : QWidget(parent) {
     connect(lbFile_, &QListView::activated, this,
             [this](const QModelIndex& i) { OpenRow(i.row()); });
     connect(lbFile_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (restoring_)
+            return;
         PrintSelectedFiles(true);
         emit selectionChanged();
     });
-    connect(lbFile_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this] { emit selectionChanged(); });
+    connect(lbFile_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        if (restoring_)
+            return;
+        AnnounceFolderOfCurrent();
+        emit selectionChanged();
+    });
 }
 
 void FileList::edDirChange() {
@@ -241,96 +253,55 @@ void FileList::edDirChange() {
     ScanOptions options = scanOptions ? scanOptions() : ScanOptions{};
     options.subfolders = btnSubFolders_->isChecked();
 
-    PreviousSelection previous;
-    const QModelIndexList selected = lbFile_->selectionModel()->selectedRows();
-    for (const QModelIndex& i : selected) {
-        const FileEntry& e = model_.at(i.row());
-        if (e.IsFile()) {
+    const sondrel::FileRows& rows = model_.rows();
+    sondrel::PreviousSelection previous;
+    std::vector<int> selected;
+    for (const QModelIndex& i : lbFile_->selectionModel()->selectedRows()) {
+        const sondrel::FileRow& r = rows.At(i.row());
+        selected.push_back(i.row());
+        if (r.IsFile()) {
             previous.anyFileSelected = true;
-        } else if (e.IsFolder()) {
-            previous.selectedFolderCaptions << e.Caption;
+        } else if (r.IsFolder()) {
+            previous.selectedFolderCaptions.push_back(r.caption);
         }
     }
+    const std::vector<std::string> selectedKeys = rows.KeysOf(selected);
+    const int focused = FocusedRow();
+    const std::string currentKey = rows.Valid(focused) ? sondrel::RowKey(rows.At(focused)) : "";
 
-    ScanHooks hooks;
+    sondrel::FolderScanHooks hooks;
     const bool progress = options.subfolders && wait_ != nullptr;
     if (progress) {
         wait_->Start(1);
         hooks.keepGoing = [this] { return wait_->Running(); };
-        hooks.pumpEvents = [] { QApplication::processEvents(); };
+        hooks.onFolder = [](const std::string&) { QApplication::processEvents(); };
     }
-    auto rows = ScanFolder(folder, options, previous, hooks);
+    auto scanned = sondrel::ScanFolder(ToNative(folder), CoreScanOptions(options), previous, hooks);
     if (progress && wait_->Running())
         wait_->Finish();
 
-    folderValid_ = rows.has_value();
+    folderValid_ = scanned.has_value();
     QPalette pal = edDir_->palette();
     pal.setColor(QPalette::Text,
                  folderValid_ ? palette().color(QPalette::Text) : QColor(255, 0, 0));
     edDir_->setPalette(pal);
-    if (!rows) {
+    if (!scanned) {
         model_.setRows({});
         PrintSelectedFiles(false);
+        AnnounceFolderOfCurrent();
         return;
     }
-    model_.setRows(std::move(*rows));
+    model_.setRows(std::move(*scanned), folder, options.subfolders);
+    RestoreRows(selectedKeys, currentKey);
     PrintSelectedFiles(true);
+    AnnounceFolderOfCurrent();
     emit selectionChanged();
-}
-
-void FileList::actDirUp() {
-    const QString old = QDir::cleanPath(edDir_->text());
-    const QString up = QString::fromStdString(sondrel::ParentFolder(old.toStdString()));
-    if (up == old)
-        return;
-    edDir_->setText(up);
-    QString left = old.mid(up.size());
-    if (left.startsWith(QLatin1Char('/')))
-        left.remove(0, 1);
-    for (int r = 0; r < model_.rowCount(); ++r) {
-        const FileEntry& e = model_.at(r);
-        if (e.IsFile())
-            break;
-        if (e.IsFolder() && e.Caption == left) {
-            const QModelIndex i = model_.index(r);
-            lbFile_->selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect);
-            lbFile_->scrollTo(i, QAbstractItemView::PositionAtTop);
-            break;
-        }
-    }
-}
-
-void FileList::actSelectAll() {
-    QItemSelection all;
-    for (int r = 0; r < model_.rowCount(); ++r) {
-        if (model_.at(r).IsFile())
-            all.select(model_.index(r), model_.index(r));
-    }
-    lbFile_->selectionModel()->select(all, QItemSelectionModel::ClearAndSelect);
-    PrintSelectedFiles(true);
-}
-
-void FileList::OpenRow(int row) {
-    if (row < 0 || row >= model_.rowCount())
-        return;
-    const FileEntry e = model_.at(row);
-    if (e.IsParent()) {
-        actDirUp();
-    } else if (e.IsFolder()) {
-        edDir_->setText(
-            QString::fromStdString(sondrel::AddBackslash(edDir_->text().toStdString())) +
-            e.Caption);
-        if (model_.rowCount() > 0)
-            SetItemIndex(0);
-    } else {
-        emit playRequested(row);
-    }
 }
 
 void FileList::PrintSelectedFiles(bool notify) {
     int count = 0;
     for (const QModelIndex& i : lbFile_->selectionModel()->selectedRows()) {
-        if (model_.at(i.row()).IsFile())
+        if (model_.rows().At(i.row()).IsFile())
             ++count;
     }
     selectedCount_ = count;
@@ -339,21 +310,11 @@ void FileList::PrintSelectedFiles(bool notify) {
         emit selectionCounted();
 }
 
-void FileList::SetItemIndex(int row) {
-    if (row < 0 || row >= model_.rowCount())
-        return;
-    const QModelIndex i = model_.index(row);
-    lbFile_->selectionModel()->setCurrentIndex(i, QItemSelectionModel::Select);
-}
-
 std::vector<int> FileList::SelectedFileRows() const {
     std::vector<int> rows;
-    for (const QModelIndex& i : lbFile_->selectionModel()->selectedRows()) {
-        if (model_.at(i.row()).IsFile())
-            rows.push_back(i.row());
-    }
-    std::sort(rows.begin(), rows.end());
-    return rows;
+    for (const QModelIndex& i : lbFile_->selectionModel()->selectedRows())
+        rows.push_back(i.row());
+    return model_.rows().FileRowsAmong(std::move(rows));
 }
 
 int FileList::FocusedRow() const {
@@ -361,19 +322,94 @@ int FileList::FocusedRow() const {
     return i.isValid() ? i.row() : -1;
 }
 
-bool FileList::SelectStartFile(const QString& name) {
-    if (name.isEmpty())
-        return false;
-    const std::string wanted = sondrel::UpperCase1251(name.toStdString());
-    for (int r = 0; r < model_.rowCount(); ++r) {
-        if (sondrel::UpperCase1251(model_.at(r).Caption.toStdString()) == wanted) {
-            const QModelIndex i = model_.index(r);
-            lbFile_->selectionModel()->setCurrentIndex(i, QItemSelectionModel::ClearAndSelect);
-            lbFile_->scrollTo(i);
-            return true;
-        }
+QString FileList::CurrentFolderText() const {
+    const sondrel::FileRows& rows = model_.rows();
+    const int row = FocusedRow();
+    if (!rows.Subfolders() || !rows.Valid(row))
+        return {};
+    return NativeFolderText(FromNative(rows.FolderSeen(row)));
+}
+
+void FileList::AnnounceFolderOfCurrent() {
+    const QString text = CurrentFolderText();
+    if (text == shownFolderText_)
+        return;
+    shownFolderText_ = text;
+    emit folderOfCurrentChanged(text);
+}
+
+// ---- Changing the current row and the selection ----
+
+void FileList::MakeCurrent(int row, QItemSelectionModel::SelectionFlags flags,
+                           QAbstractItemView::ScrollHint hint) {
+    if (!model_.rows().Valid(row))
+        return;
+    const QModelIndex i = model_.index(row);
+    lbFile_->selectionModel()->setCurrentIndex(i, flags);
+    lbFile_->scrollTo(i, hint);
+}
+
+void FileList::RestoreRows(const std::vector<std::string>& selectedKeys,
+                           const std::string& currentKey) {
+    const sondrel::FileRows& rows = model_.rows();
+    // One notification follows the rescan; none for each row selected again.
+    restoring_ = true;
+    QItemSelection again;
+    for (int r : rows.RowsOfKeys(selectedKeys))
+        again.select(model_.index(r), model_.index(r));
+    lbFile_->selectionModel()->select(again, QItemSelectionModel::ClearAndSelect);
+    const int current = currentKey.empty() ? -1 : rows.RowOfKey(currentKey);
+    if (current >= 0)
+        MakeCurrent(current, QItemSelectionModel::NoUpdate, QAbstractItemView::EnsureVisible);
+    restoring_ = false;
+}
+
+void FileList::actDirUp() {
+    const sondrel::FolderUp up = sondrel::GoingUp(ToNative(QDir::cleanPath(edDir_->text())));
+    if (up.folder.empty())
+        return;
+    edDir_->setText(FromNative(up.folder));
+    const int row = model_.rows().FolderRowNamed(up.left);
+    if (row >= 0)
+        MakeCurrent(row, QItemSelectionModel::ClearAndSelect, QAbstractItemView::PositionAtTop);
+}
+
+void FileList::actSelectAll() {
+    QItemSelection all;
+    for (int r : model_.rows().AllFileRows())
+        all.select(model_.index(r), model_.index(r));
+    lbFile_->selectionModel()->select(all, QItemSelectionModel::ClearAndSelect);
+    PrintSelectedFiles(true);
+}
+
+void FileList::OpenRow(int row) {
+    const sondrel::RowAction action = model_.rows().ActionOf(row);
+    switch (action.kind) {
+        case sondrel::RowAction::None:
+            break;
+        case sondrel::RowAction::GoUp:
+            actDirUp();
+            break;
+        case sondrel::RowAction::OpenFolder:
+            edDir_->setText(FromNative(action.folder));
+            SetItemIndex(0);
+            break;
+        case sondrel::RowAction::Play:
+            emit playRequested(row);
+            break;
     }
-    return false;
+}
+
+void FileList::SetItemIndex(int row) {
+    MakeCurrent(row, QItemSelectionModel::Select, QAbstractItemView::EnsureVisible);
+}
+
+bool FileList::SelectStartFile(const QString& name) {
+    const int row = model_.rows().RowOfCaption(ToNative(name));
+    if (row < 0)
+        return false;
+    MakeCurrent(row, QItemSelectionModel::ClearAndSelect, QAbstractItemView::EnsureVisible);
+    return true;
 }
 
 void FileList::ShowPopup(const QPoint& pos) {
@@ -392,7 +428,7 @@ void FileList::PreparePopup(QMenu& menu, const QPoint& pos) {
         emit selectionChanged();
     }
     const int focused = FocusedRow();
-    const bool onFile = focused >= 0 && model_.at(focused).IsFile();
+    const bool onFile = model_.rows().Valid(focused) && model_.rows().At(focused).IsFile();
     QAction* play = menu.addAction(tr("&Play"));
     play->setObjectName(QStringLiteral("pmnPlay"));
     play->setVisible(onFile);
@@ -414,9 +450,9 @@ void FileList::HandleDrop(QDropEvent* event) {
     if (files.isEmpty())
         return;
     event->acceptProposedAction();
-    QString target = WithTrailingSeparator(edDir_->text());
+    QString target = FromNative(sondrel::WithTrailingSeparator(ToNative(edDir_->text())));
     const QModelIndex at = lbFile_->indexAt(event->position().toPoint());
-    if (at.isValid() && model_.at(at.row()).IsFolder()) {
+    if (at.isValid() && model_.rows().At(at.row()).IsFolder()) {
         target += model_.at(at.row()).Caption + QLatin1Char('/');
     }
     const bool copy = dropCopy_;

@@ -1,9 +1,11 @@
 // The folder box and the file list of the main window, over a list model of
-// FileEntry rows (FileTable). Every command takes its paths from the rows.
+// the core's rows (FileTable). Every command takes its paths from the rows.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QAbstractListModel>
 #include <QIcon>
+#include <QItemSelectionModel>
 #include <QWidget>
 #include <functional>
 #include <vector>
@@ -17,15 +19,21 @@ class QMenu;
 class QToolButton;
 class ProgressSink;
 
+// The list model: a thin Qt adapter over the core's rows (sondrel::FileRows),
+// which hold the order, the lookups by path and the navigation rules.
 class FileTableModel : public QAbstractListModel {
     Q_OBJECT
 public:
     enum Roles { PathRole = Qt::UserRole + 1, IsFileRole };
     using QAbstractListModel::QAbstractListModel;
 
-    void setRows(std::vector<FileEntry> rows);
-    const std::vector<FileEntry>& rows() const { return rows_; }
-    const FileEntry& at(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
+    // Replaces every row (a model reset); `shownFolder` is the folder the
+    // rows were scanned from, `subfolders` whether from its whole tree.
+    void setRows(std::vector<sondrel::FileRow> rows, const QString& shownFolder = {},
+                 bool subfolders = false);
+    const sondrel::FileRows& rows() const { return rows_; }
+    // A row in Qt text.
+    FileEntry at(int row) const { return FileEntry::Of(rows_.At(row)); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -35,7 +43,7 @@ public:
     static QIcon IconFor(const FileEntry& entry);
 
 private:
-    std::vector<FileEntry> rows_;
+    sondrel::FileRows rows_;
 };
 
 // Texts of a drop onto the list: the confirmation and the error summary.
@@ -73,18 +81,27 @@ public:
     // Builds the popup menu as it shows for the row under `pos` (public for tests).
     void PreparePopup(QMenu& menu, const QPoint& pos);
 
-    void edDirChange();  // rescan
-    void actDirUp();
-    void actSelectAll();
-    void OpenRow(int row);
+    // Rescans the folder; the selection and the current row are kept by
+    // path, and the current row is scrolled into view.
+    void edDirChange();
     void PrintSelectedFiles(bool notify);
-    void SetItemIndex(int row);
     int SelectedCount() const { return selectedCount_; }
     std::vector<int> SelectedFileRows() const;
     int FocusedRow() const;
+    bool FolderValid() const { return folderValid_; }
+    // In subfolder mode, the folder of the focused row as seen from the
+    // shown folder ("Music/alpha/deep"); empty otherwise.
+    QString CurrentFolderText() const;
+
+    // Everything that moves the current row or changes the selection on
+    // the user's behalf goes through these.
+    void actDirUp();
+    void actSelectAll();
+    void OpenRow(int row);
+    // Adds row `row` to the selection and makes it current.
+    void SetItemIndex(int row);
     // Selects the first row whose caption equals `name` case-insensitively.
     bool SelectStartFile(const QString& name);
-    bool FolderValid() const { return folderValid_; }
 
 signals:
     // The focused row or the selection changed: the tag editor reads again.
@@ -92,11 +109,20 @@ signals:
     // The selection count changed (the editor refreshes its keep state).
     void selectionCounted();
     void playRequested(int row);
+    // In subfolder mode, the focused row's folder (CurrentFolderText) for
+    // the status line; empty when the list leaves subfolder mode.
+    void folderOfCurrentChanged(const QString& text);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The one place the current row is set: `row` becomes current with
+    // `flags` applied to the selection, scrolled into view by `hint`.
+    void MakeCurrent(int row, QItemSelectionModel::SelectionFlags flags,
+                     QAbstractItemView::ScrollHint hint);
+    void RestoreRows(const std::vector<std::string>& selectedKeys, const std::string& currentKey);
+    void AnnounceFolderOfCurrent();
     void ShowPopup(const QPoint& pos);
     void HandleDrop(class QDropEvent* event);
 
@@ -114,4 +140,6 @@ private:
     bool rightButton_ = false;
     bool dropCopy_ = false;
     bool folderValid_ = false;
+    bool restoring_ = false;   // rows being selected again after a rescan
+    QString shownFolderText_;  // what folderOfCurrentChanged last sent
 };

@@ -1,8 +1,11 @@
 #include "shell/info_window.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -32,7 +35,7 @@ InfoWindow::InfoWindow(QWidget* parent) : QWidget(parent, Qt::Tool) {
     grid_->verticalHeader()->hide();
     grid_->verticalHeader()->setDefaultSectionSize(15);
     grid_->verticalHeader()->setMinimumSectionSize(15);
-    grid_->setColumnWidth(0, 82);
+    grid_->setColumnWidth(0, kLabelColumnWidth);
     grid_->setColumnWidth(1, 143);
     grid_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     grid_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -41,6 +44,7 @@ InfoWindow::InfoWindow(QWidget* parent) : QWidget(parent, Qt::Tool) {
         grid_->setItem(row, 0, new QTableWidgetItem(tr(kRowLabels[row])));
         grid_->setItem(row, 1, new QTableWidgetItem);
     }
+    FitValueColumn();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
     layout->addWidget(labFileName_);
@@ -68,8 +72,10 @@ void InfoWindow::SetFileName(const QString& name, const QString& fullPath) {
 }
 
 void InfoWindow::SetValue(int row, const QString& value) {
-    if (row >= 0 && row < kRows)
+    if (row >= 0 && row < kRows) {
         grid_->item(row, 1)->setText(value);
+        FitValueColumn();
+    }
 }
 
 QString InfoWindow::Value(int row) const {
@@ -81,17 +87,42 @@ QString InfoWindow::Label(int row) const {
 }
 
 void InfoWindow::SetLabel(int row, const QString& text) {
-    if (row >= 0 && row < kRows)
+    if (row >= 0 && row < kRows) {
         grid_->item(row, 0)->setText(text);
+        FitValueColumn();
+    }
 }
 
 void InfoWindow::ClearValues() {
     for (int row = 0; row < kRows; ++row)
         grid_->item(row, 1)->setText(QString());
+    FitValueColumn();
+}
+
+int InfoWindow::ColumnTextWidth(int column) const {
+    // A cell's text sits inside the focus-frame margin on each side, plus
+    // the grid line: what the style takes away from the column's width.
+    const int margin =
+        2 * (grid_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid_) + 1) + 1;
+    int widest = 0;
+    for (int row = 0; row < kRows; ++row) {
+        const QTableWidgetItem* item = grid_->item(row, column);
+        const QFontMetrics metrics(item->font());
+        widest = std::max(widest, metrics.horizontalAdvance(item->text()));
+    }
+    return widest + margin;
 }
 
 void InfoWindow::FitValueColumn() {
-    grid_->setColumnWidth(1, std::max(0, grid_->width() - grid_->columnWidth(0) - 6));
+    // Both columns as wide as their longest text, so no value is cut; the
+    // window grows to hold them and the value column takes any room left.
+    const int labels = std::max(kLabelColumnWidth, ColumnTextWidth(0));
+    const int values = ColumnTextWidth(1);
+    grid_->setColumnWidth(0, labels);
+    const QScrollBar* bar = grid_->verticalScrollBar();
+    const int chrome = 2 * grid_->frameWidth() + (bar->isVisible() ? bar->width() : 0);
+    grid_->setMinimumWidth(labels + values + chrome);
+    grid_->setColumnWidth(1, std::max(values, grid_->width() - labels - 6));
 }
 
 void InfoWindow::resizeEvent(QResizeEvent* event) {

@@ -40,6 +40,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    static constexpr int kLabelColumnWidth = 82;  // the narrowest the label column gets
+    // The width `column` needs for its longest text.
+    int ColumnTextWidth(int column) const;
     void FitValueColumn();
 
     QLabel* labFileName_ = nullptr;

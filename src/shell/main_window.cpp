@@ -324,6 +324,7 @@ void MainWindow::BuildContent() {
     labStatus_ = new QLabel(central);
     labStatus_->setObjectName(QStringLiteral("labStatus"));
     layout->addWidget(labStatus_);
+    connect(fileList_, &FileList::folderOfCurrentChanged, labStatus_, &QLabel::setText);
     setCentralWidget(central);
 }
 

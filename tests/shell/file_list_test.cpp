@@ -3,6 +3,7 @@
 #include <QAbstractItemModelTester>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,11 +23,12 @@ void Touch(const QString& path) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
 }
 
-QStringList Captions(const std::vector<FileEntry>& rows) {
-    QStringList out;
-    for (const FileEntry& r : rows)
-        out << r.Caption;
-    return out;
+// Saves `widget` as <name>.png when SONDREL_SCREENSHOTS names a folder, to
+// look at what the list and the information window show.
+void Screenshot(QWidget& widget, const QString& name) {
+    const QString folder = qEnvironmentVariable("SONDREL_SCREENSHOTS");
+    if (!folder.isEmpty())
+        widget.grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
 
 // A folder with files of every format, folders, a hidden file and a non-audio file.
@@ -41,93 +43,6 @@ struct Library {
         }
     }
 };
-
-TEST(FolderScan, OrderParentRowAndFormats) {
-    Library lib;
-    const auto rows = ScanFolder(lib.root(), ScanOptions{});
-    ASSERT_TRUE(rows);
-    EXPECT_EQ(Captions(*rows),
-              (QStringList{"..", "alpha", "Beta", "Zeta", "A.ogg", "b.mp3", "c.wma", "d.ape",
-                           "e.m4a", "f.mp4", "g.aac", "h.mpc", "TRACK.MP3"}));
-    const FileEntry& parent = rows->front();
-    EXPECT_EQ(parent.Folder, lib.root() + "/");  // separator added
-    EXPECT_FALSE(parent.IsFile());
-    const auto upper = std::find_if(rows->begin(), rows->end(),
-                                    [](const FileEntry& r) { return r.Caption == "TRACK.MP3"; });
-    EXPECT_EQ(upper->Ext, QStringLiteral(".MP3"));
-    EXPECT_EQ(upper->Path(), lib.root() + "/TRACK.MP3");
-}
-
-TEST(FolderScan, SwitchesAndShowFolders) {
-    Library lib;
-    ScanOptions o;
-    o.showDirs = false;
-    o.formats = {true, false, false, false, false, false};
-    const auto mp3Only = ScanFolder(lib.root(), o);
-    ASSERT_TRUE(mp3Only);
-    EXPECT_EQ(Captions(*mp3Only), (QStringList{"b.mp3", "TRACK.MP3"}));
-
-    o.formats = {true, true, true, true, false, true};  // MP4/M4A/AAC off at once
-    const auto noMp4 = ScanFolder(lib.root(), o);
-    EXPECT_FALSE(Captions(*noMp4).contains("e.m4a"));
-    EXPECT_FALSE(Captions(*noMp4).contains("f.mp4"));
-    EXPECT_FALSE(Captions(*noMp4).contains("g.aac"));
-}
-
-TEST(FolderScan, RootHasNoParentRow) {
-    const auto rows = ScanFolder("/", ScanOptions{});
-    ASSERT_TRUE(rows);
-    ASSERT_FALSE(rows->empty());
-    EXPECT_NE(rows->front().Caption, QStringLiteral(".."));
-}
-
-TEST(FolderScan, SubfolderModeGroupsFilesByFolder) {
-    Library lib;
-    ScanOptions o;
-    o.subfolders = true;
-    const auto rows = ScanFolder(lib.root(), o);
-    ASSERT_TRUE(rows);
-    for (const FileEntry& r : *rows)
-        EXPECT_TRUE(r.IsFile()) << r.Caption.toStdString();
-    const QStringList caps = Captions(*rows);
-    // A folder's own files come before those of its subfolders.
-    EXPECT_LT(caps.indexOf("TRACK.MP3"), caps.indexOf("a1.mp3"));
-    EXPECT_LT(caps.indexOf("a1.mp3"), caps.indexOf("a2.ogg"));
-    EXPECT_LT(caps.indexOf("a2.ogg"), caps.indexOf("b1.wma"));
-    EXPECT_EQ(rows->size(), 13u);
-}
-
-TEST(FolderScan, OnlySelectedSubfolders) {
-    Library lib;
-    ScanOptions o;
-    o.subfolders = true;
-    o.onlySelectedSubfolders = true;
-    PreviousSelection two{{"alpha", "Beta"}, false};
-    const auto only = ScanFolder(lib.root(), o, two);
-    ASSERT_TRUE(only);
-    EXPECT_EQ(Captions(*only), (QStringList{"a1.mp3", "a2.ogg", "b1.wma"}));
-
-    PreviousSelection withFile{{"alpha"}, true};
-    const auto withTop = ScanFolder(lib.root(), o, withFile);
-    EXPECT_TRUE(Captions(*withTop).contains("b.mp3"));  // the top folder's own files too
-    EXPECT_FALSE(Captions(*withTop).contains("b1.wma"));
-}
-
-TEST(FolderScan, StopKeepsWhatWasFound) {
-    Library lib;
-    ScanOptions o;
-    o.subfolders = true;
-    int calls = 0;
-    ScanHooks hooks{[&] { return ++calls < 3; }, nullptr};
-    const auto rows = ScanFolder(lib.root(), o, {}, hooks);
-    ASSERT_TRUE(rows);
-    EXPECT_LT(rows->size(), 13u);
-}
-
-TEST(FolderScan, MissingFolder) {
-    EXPECT_FALSE(ScanFolder("/no/such/folder", ScanOptions{}));
-    EXPECT_FALSE(ScanFolder("", ScanOptions{}));
-}
 
 struct ListFixture : ::testing::Test {
     Library lib;
@@ -249,30 +164,147 @@ TEST_F(ListFixture, PopupOffersPlayAndDeleteTagsOnFilesOnly) {
     EXPECT_EQ(popupFor(RowOf("alpha")), std::pair(false, false));
 }
 
+sondrel::FolderScanOptions CoreOptions(bool subfolders) {
+    sondrel::FolderScanOptions o;
+    o.subfolders = subfolders;
+    return o;
+}
+
 // The list model keeps Qt's model contract through every rescan and reset,
 // as the views and selection models that bind to it rely on.
 TEST(FileTableModel, KeepsTheModelContractThroughRescans) {
     Library lib;
     FileTableModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    ScanOptions options;
-    const auto rows = ScanFolder(lib.root(), options);
+    const auto rows = sondrel::ScanFolder(lib.root().toStdString(), CoreOptions(false));
     ASSERT_TRUE(rows);
-    model.setRows(*rows);
+    model.setRows(*rows, lib.root());
     ASSERT_EQ(model.rowCount(), static_cast<int>(rows->size()));
-    options.subfolders = true;
-    model.setRows(*ScanFolder(lib.root(), options));
+    model.setRows(*sondrel::ScanFolder(lib.root().toStdString(), CoreOptions(true)), lib.root(),
+                  true);
+    // Resorted: the same rows in another order.
+    std::vector<sondrel::FileRow> reversed(rows->rbegin(), rows->rend());
+    model.setRows(reversed, lib.root());
+    EXPECT_EQ(model.at(0).Caption, QString::fromStdString(rows->back().caption));
     model.setRows({});
     EXPECT_EQ(model.rowCount(), 0);
-    model.setRows(*rows);
+    model.setRows(*rows, lib.root());
     // Rows carry their path and kind for the commands; the parent row is never selectable.
     for (int r = 0; r < model.rowCount(); ++r) {
         const QModelIndex i = model.index(r);
-        const FileEntry& e = model.at(r);
+        const FileEntry e = model.at(r);
         EXPECT_EQ(i.data(FileTableModel::PathRole).toString(), e.Path());
         EXPECT_EQ(i.data(FileTableModel::IsFileRole).toBool(), e.IsFile());
+        EXPECT_EQ(i.data(Qt::DisplayRole).toString(), e.Caption);
         EXPECT_EQ(model.flags(i).testFlag(Qt::ItemIsSelectable), !e.IsParent());
     }
+    EXPECT_FALSE(model.index(model.rowCount()).isValid());
+}
+
+// The same contract while the list itself rescans, keeps its selection,
+// switches to subfolder mode and loses its folder.
+TEST_F(ListFixture, ModelContractWhileTheListRescans) {
+    QAbstractItemModelTester tester(&list.FileTable(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
+    list.actSelectAll();
+    Touch(lib.root() + "/0 new.mp3");
+    list.edDirChange();
+    list.btnSubFolders()->setChecked(true);
+    list.edDir()->setText(lib.root() + "/nope");
+    EXPECT_EQ(list.FileTable().rowCount(), 0);
+    list.edDir()->setText(lib.root());
+    EXPECT_GT(list.FileTable().rowCount(), 0);
+}
+
+QStringList SelectedCaptions(FileList& list) {
+    QStringList out;
+    for (int r = 0; r < list.FileTable().rowCount(); ++r) {
+        if (list.lbFile()->selectionModel()->isRowSelected(r))
+            out << list.FileTable().at(r).Caption;
+    }
+    return out;
+}
+
+// A rescan finds the selected rows and the current row again by path,
+// wherever new or removed files moved them, and shows the current row.
+TEST_F(ListFixture, RescanKeepsSelectionAndCurrentRowByPath) {
+    list.resize(300, 120);  // a few rows tall, so the current row must be scrolled to
+    list.show();
+    auto* selection = list.lbFile()->selectionModel();
+    selection->setCurrentIndex(list.FileTable().index(RowOf("alpha")),
+                               QItemSelectionModel::ClearAndSelect);
+    selection->select(list.FileTable().index(RowOf("c.wma")), QItemSelectionModel::Select);
+    selection->setCurrentIndex(list.FileTable().index(RowOf("TRACK.MP3")),
+                               QItemSelectionModel::Select);
+    // Files appear before the selection and one selected file goes away.
+    for (const char* name : {"0a.mp3", "0b.mp3", "0c.mp3", "0d.mp3"})
+        Touch(lib.root() + "/" + name);
+    QFile::remove(lib.root() + "/c.wma");
+    list.lbFile()->scrollToTop();
+    int notified = 0;
+    QObject::connect(&list, &FileList::selectionChanged, [&] { ++notified; });
+    list.edDirChange();
+    EXPECT_EQ(SelectedCaptions(list), (QStringList{"alpha", "TRACK.MP3"}));
+    ASSERT_EQ(list.FocusedRow(), RowOf("TRACK.MP3"));
+    EXPECT_EQ(list.SelectedCount(), 1);
+    EXPECT_EQ(notified, 1);  // once for the rescan, not once per row selected again
+    const QRect shown = list.lbFile()->visualRect(list.FileTable().index(list.FocusedRow()));
+    EXPECT_TRUE(list.lbFile()->viewport()->rect().contains(shown)) << shown.y();
+    Screenshot(list, QStringLiteral("file_list_rescan"));
+
+    // Another folder shares no path with the old one: nothing is selected.
+    list.OpenRow(RowOf("alpha"));
+    EXPECT_EQ(SelectedCaptions(list), QStringList{});
+}
+
+// In subfolder mode the rows say which folder each file is in: the row's
+// tooltip, and the focused file's folder for the status line.
+TEST_F(ListFixture, SubfolderModeShowsTheFolderOfAFile) {
+    QStringList announced;
+    QObject::connect(&list, &FileList::folderOfCurrentChanged,
+                     [&](const QString& text) { announced << text; });
+    const QString top = QFileInfo(lib.root()).fileName();
+    EXPECT_EQ(list.FileTable().index(RowOf("b.mp3")).data(Qt::ToolTipRole).toString(),
+              lib.root() + "/b.mp3");
+    list.btnSubFolders()->setChecked(true);
+    struct Case {
+        const char* caption;
+        QString folder;
+    };
+    const Case cases[] = {
+        {"b.mp3", top}, {"a2.ogg", top + "/alpha/deep"}, {"b1.wma", top + "/Beta"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caption);
+        const int row = RowOf(c.caption);
+        list.lbFile()->selectionModel()->setCurrentIndex(list.FileTable().index(row),
+                                                         QItemSelectionModel::ClearAndSelect);
+        EXPECT_EQ(list.CurrentFolderText(), c.folder);
+        EXPECT_EQ(announced.back(), c.folder);
+        const QString tip = list.FileTable().index(row).data(Qt::ToolTipRole).toString();
+        EXPECT_TRUE(tip.startsWith("Folder: " + c.folder + "\n")) << tip.toStdString();
+        EXPECT_TRUE(tip.endsWith(list.FileTable().at(row).Path())) << tip.toStdString();
+    }
+    list.btnSubFolders()->setChecked(false);
+    EXPECT_EQ(list.CurrentFolderText(), QString());
+    EXPECT_EQ(announced.back(), QString());
+}
+
+// A link back up the tree in subfolder mode: each file once, and the scan ends.
+TEST(FileListLoops, LinkBackToTheParentListsEachFileOnce) {
+    QTemporaryDir dir;
+    Touch(dir.filePath("one.mp3"));
+    Touch(dir.filePath("Album/two.mp3"));
+    ASSERT_TRUE(QFile::link("..", dir.filePath("Album/back")));
+    ASSERT_TRUE(QFile::link("two.mp3", dir.filePath("Album/again.mp3")));
+    FileList list;
+    list.edDir()->setText(dir.path());
+    list.btnSubFolders()->setChecked(true);
+    QStringList paths;
+    for (int r = 0; r < list.FileTable().rowCount(); ++r)
+        paths << list.FileTable().at(r).Path();
+    EXPECT_EQ(paths, (QStringList{dir.filePath("one.mp3"), dir.filePath("Album/two.mp3")}));
+    list.actSelectAll();
+    EXPECT_EQ(list.SelectedCount(), 2);
 }
 
 }  // namespace

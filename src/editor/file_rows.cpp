@@ -1,0 +1,301 @@
+#include "editor/file_rows.h"
+
+#include <utf8proc.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+#include "util/paths.h"
+#include "util/text.h"
+
+namespace sondrel {
+
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// A text with its folded key, so that a sort folds each text once.
+struct Keyed {
+    std::string key;
+    std::string_view raw;
+};
+
+int CompareKeyed(const Keyed& a, const Keyed& b) {
+    if (const int c = NaturalCompare(a.key, b.key); c != 0)
+        return c;
+    return a.raw.compare(b.raw);
+}
+
+std::vector<Keyed> FolderParts(std::string_view folder) {
+    std::vector<Keyed> parts;
+    std::size_t start = 0;
+    while (start < folder.size()) {
+        std::size_t end = folder.find('/', start);
+        if (end == std::string_view::npos)
+            end = folder.size();
+        if (end > start) {
+            const std::string_view part = folder.substr(start, end - start);
+            parts.push_back({OrderKey(part), part});
+        }
+        start = end + 1;
+    }
+    return parts;
+}
+
+// Folders in tree order: component by component, so a folder's subfolders
+// follow it directly and "alpha/deep" comes before "alpha b".
+bool FolderLess(const std::vector<Keyed>& a, const std::vector<Keyed>& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        if (const int c = CompareKeyed(a[i], b[i]); c != 0)
+            return c < 0;
+    }
+    return a.size() < b.size();
+}
+
+}  // namespace
+
+std::string WithTrailingSeparator(std::string_view folder) {
+    std::string out(folder);
+    if (out.empty() || out.back() != '/')
+        out.push_back('/');
+    return out;
+}
+
+std::string OrderKey(std::string_view text) {
+    utf8proc_uint8_t* folded = nullptr;
+    const utf8proc_ssize_t n =
+        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                     static_cast<utf8proc_ssize_t>(text.size()), &folded,
+                     static_cast<utf8proc_option_t>(UTF8PROC_DECOMPOSE | UTF8PROC_CASEFOLD |
+                                                    UTF8PROC_STRIPMARK));
+    if (n < 0) {
+        std::string out(text);
+        for (char& c : out) {
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        }
+        return out;
+    }
+    std::string out(reinterpret_cast<const char*>(folded), static_cast<std::size_t>(n));
+    std::free(folded);
+    return out;
+}
+
+int NaturalCompare(std::string_view a, std::string_view b) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (IsDigit(a[i]) && IsDigit(b[j])) {
+            // Leading zeros carry no value: "07" and "7" compare as equal here.
+            while (i < a.size() && a[i] == '0')
+                ++i;
+            while (j < b.size() && b[j] == '0')
+                ++j;
+            std::size_t ei = i;
+            std::size_t ej = j;
+            while (ei < a.size() && IsDigit(a[ei]))
+                ++ei;
+            while (ej < b.size() && IsDigit(b[ej]))
+                ++ej;
+            if (ei - i != ej - j)
+                return ei - i < ej - j ? -1 : 1;
+            if (const int c = a.substr(i, ei - i).compare(b.substr(j, ej - j)); c != 0)
+                return c < 0 ? -1 : 1;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        const auto ca = static_cast<unsigned char>(a[i]);
+        const auto cb = static_cast<unsigned char>(b[j]);
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    if (i < a.size())
+        return 1;
+    return j < b.size() ? -1 : 0;
+}
+
+bool NaturalLess(std::string_view a, std::string_view b) {
+    return CompareKeyed({OrderKey(a), a}, {OrderKey(b), b}) < 0;
+}
+
+std::vector<std::size_t> ListOrder(const std::vector<FileRow>& rows) {
+    std::vector<std::size_t> parents;
+    std::vector<std::pair<Keyed, std::size_t>> folders;
+    // Files by folder: each folder's parts are folded once, not once per file.
+    std::map<std::string_view, std::vector<std::pair<Keyed, std::size_t>>> files;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const FileRow& r = rows[i];
+        if (r.IsParent())
+            parents.push_back(i);
+        else if (r.IsFolder())
+            folders.push_back({{OrderKey(r.caption), r.caption}, i});
+        else
+            files[r.folder].push_back({{OrderKey(r.fileName), r.fileName}, i});
+    }
+    auto byKey = [](const auto& a, const auto& b) {
+        const int c = CompareKeyed(a.first, b.first);
+        return c != 0 ? c < 0 : a.second < b.second;
+    };
+    std::sort(folders.begin(), folders.end(), byKey);
+    std::vector<std::pair<std::vector<Keyed>, std::string_view>> fileFolders;
+    fileFolders.reserve(files.size());
+    for (const auto& [folder, list] : files)
+        fileFolders.push_back({FolderParts(folder), folder});
+    std::sort(fileFolders.begin(), fileFolders.end(), [](const auto& a, const auto& b) {
+        if (FolderLess(a.first, b.first))
+            return true;
+        if (FolderLess(b.first, a.first))
+            return false;
+        return a.second < b.second;
+    });
+
+    std::vector<std::size_t> order = std::move(parents);
+    order.reserve(rows.size());
+    for (const auto& f : folders)
+        order.push_back(f.second);
+    for (const auto& folder : fileFolders) {
+        auto& list = files[folder.second];
+        std::sort(list.begin(), list.end(), byKey);
+        for (const auto& f : list)
+            order.push_back(f.second);
+    }
+    return order;
+}
+
+void SortListRows(std::vector<FileRow>& rows) {
+    std::vector<FileRow> out;
+    out.reserve(rows.size());
+    for (std::size_t i : ListOrder(rows))
+        out.push_back(std::move(rows[i]));
+    rows = std::move(out);
+}
+
+std::string RowKey(const FileRow& row) {
+    if (row.IsParent())
+        return "..";
+    return row.IsFile() ? row.Path() : row.folder + row.caption;
+}
+
+FolderUp GoingUp(std::string_view shownFolder) {
+    std::string_view old = shownFolder;
+    while (old.size() > 1 && old.back() == '/')
+        old.remove_suffix(1);
+    std::string up = ParentFolder(old);
+    if (up == old)
+        return {};
+    std::string_view left = old.substr(std::min(up.size(), old.size()));
+    if (!left.empty() && left.front() == '/')
+        left.remove_prefix(1);
+    return {std::move(up), std::string(left)};
+}
+
+void FileRows::Reset(std::vector<FileRow> rows, std::string shownFolder, bool subfolders) {
+    rows_ = std::move(rows);
+    shownFolder_ = std::move(shownFolder);
+    subfolders_ = subfolders;
+}
+
+int FileRows::RowOfKey(std::string_view key) const {
+    for (int r = 0; r < Count(); ++r) {
+        if (RowKey(At(r)) == key)
+            return r;
+    }
+    return -1;
+}
+
+std::vector<int> FileRows::RowsOfKeys(const std::vector<std::string>& keys) const {
+    std::vector<std::string> wanted = keys;
+    std::sort(wanted.begin(), wanted.end());
+    std::vector<int> out;
+    for (int r = 0; r < Count(); ++r) {
+        if (std::binary_search(wanted.begin(), wanted.end(), RowKey(At(r))))
+            out.push_back(r);
+    }
+    return out;
+}
+
+std::vector<std::string> FileRows::KeysOf(const std::vector<int>& rows) const {
+    std::vector<std::string> out;
+    for (int r : rows) {
+        if (Valid(r))
+            out.push_back(RowKey(At(r)));
+    }
+    return out;
+}
+
+std::vector<int> FileRows::FileRowsAmong(std::vector<int> rows) const {
+    std::erase_if(rows, [this](int r) { return !Valid(r) || !At(r).IsFile(); });
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+std::vector<int> FileRows::AllFileRows() const {
+    std::vector<int> out;
+    for (int r = 0; r < Count(); ++r) {
+        if (At(r).IsFile())
+            out.push_back(r);
+    }
+    return out;
+}
+
+int FileRows::RowOfCaption(std::string_view name) const {
+    if (name.empty())
+        return -1;
+    const std::string wanted = UpperCase1251(name);
+    for (int r = 0; r < Count(); ++r) {
+        if (UpperCase1251(At(r).caption) == wanted)
+            return r;
+    }
+    return -1;
+}
+
+int FileRows::FolderRowNamed(std::string_view caption) const {
+    for (int r = 0; r < Count(); ++r) {
+        const FileRow& row = At(r);
+        if (row.IsFile())
+            break;
+        if (row.IsFolder() && row.caption == caption)
+            return r;
+    }
+    return -1;
+}
+
+RowAction FileRows::ActionOf(int row) const {
+    if (!Valid(row))
+        return {};
+    const FileRow& r = At(row);
+    if (r.IsParent())
+        return {RowAction::GoUp, {}};
+    if (r.IsFolder())
+        return {RowAction::OpenFolder, AddBackslash(shownFolder_) + r.caption};
+    return {RowAction::Play, {}};
+}
+
+std::string FileRows::FolderSeen(int row) const {
+    if (!Valid(row))
+        return {};
+    const std::string base = WithTrailingSeparator(shownFolder_);
+    std::string_view folder = At(row).folder;
+    auto dropSeparator = [](std::string_view f) {
+        while (f.size() > 1 && f.back() == '/')
+            f.remove_suffix(1);
+        return f;
+    };
+    if (!folder.starts_with(base))
+        return std::string(dropSeparator(folder));
+    const std::string_view below = dropSeparator(folder.substr(base.size()));
+    const std::string name = LastFolderName(shownFolder_);
+    if (below.empty() || below == "/")
+        return name.empty() ? "/" : name;
+    return name + "/" + std::string(below);
+}
+
+}  // namespace sondrel
