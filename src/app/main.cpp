@@ -13,6 +13,7 @@
 #include "shell/options_window.h"
 #include "shell/progress_window.h"
 #include "shell/settings_store.h"
+#include "shell/window_rules.h"
 
 namespace {
 
@@ -58,6 +59,15 @@ int main(int argc, char** argv) {
     ProgressWindow wait(&main);
     InfoWindow info(&main);
     info.LoadGeometry(store);
+    {
+        // The stored place is the frame's, and its title bar must be on a
+        // screen of this run.
+        QList<QRect> screens;
+        for (const QScreen* screen : QGuiApplication::screens())
+            screens << screen->availableGeometry();
+        info.move(
+            shell::KeepTitleBarOnScreen(QRect(info.geometry().topLeft(), info.size()), screens));
+    }
     OptionsWindow options(store, &main);
     main.setCompanions(&wait, &info, &options, &about);
     options.processSettings = [&main] { main.ProcessSettings(); };

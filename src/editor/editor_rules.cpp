@@ -1,6 +1,7 @@
 #include "editor/editor_rules.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "editor/file_facts.h"
 #include "editor/format_registry.h"
@@ -118,12 +119,28 @@ void ApplyEdits(TagFields& hub, const FieldEdits& e) {
     }
 }
 
-bool ShowsSaveErrorBox(bool showErrors, std::string_view error) {
-    return showErrors && UpperCase1251(error).find("ERROR") != std::string::npos;
+bool ShowsSaveErrorBox(bool showErrors, const SaveOutcome& outcome) {
+    return showErrors && !outcome.ok;
 }
 
-std::string SaveErrorMessage(std::string_view error) {
-    return "Can't save tag(s). Show this message in next time? " + std::string(error);
+std::string SaveFailureReason(const SaveOutcome& outcome) {
+    // Components say "Error" when they have nothing better; that names no reason.
+    if (outcome.error.empty() || outcome.error == "Error")
+        return "the file could not be written (no reason given)";
+    return outcome.error;
+}
+
+std::string SaveFailureMessage(const SaveFailure& failure) {
+    return "Can't save the tags of \"" + std::filesystem::path(failure.path).filename().string() +
+           "\" (" + failure.path + "):\n" + failure.reason;
+}
+
+std::string SaveFailureSummary(std::span<const SaveFailure> failures, int attempted) {
+    std::string out = "Can't save the tags of " + std::to_string(failures.size()) + " of " +
+                      std::to_string(attempted) + " files:";
+    for (const SaveFailure& f : failures)
+        out += "\n" + f.path + ": " + f.reason;
+    return out;
 }
 
 bool ExceedsId3v1(std::string_view text) {

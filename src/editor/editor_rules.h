@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,9 +76,21 @@ GenreEdit GenreEditOf(int selectedPosition, const std::string& boxText, bool sev
 // a typed genre outside the table goes in as text with GenreID 12.
 void ApplyEdits(TagFields& hub, const FieldEdits& edits);
 
-// The error box is shown only with "Show errors" on and for texts that say "error".
-bool ShowsSaveErrorBox(bool showErrors, std::string_view error);
-std::string SaveErrorMessage(std::string_view error);
+// A failed save is reported whenever "Show errors" is on, whatever its text says;
+// a success never is.
+bool ShowsSaveErrorBox(bool showErrors, const SaveOutcome& outcome);
+// The reason a failed save gives, never empty.
+std::string SaveFailureReason(const SaveOutcome& outcome);
+
+// One file a save could not write, and why.
+struct SaveFailure {
+    std::string path;
+    std::string reason;
+};
+// The message for one failed file: its name and the reason.
+std::string SaveFailureMessage(const SaveFailure& failure);
+// The message after a several-file save: each failed file on a line of its own.
+std::string SaveFailureSummary(std::span<const SaveFailure> failures, int attempted);
 
 // More characters than an ID3v1 block holds.
 bool ExceedsId3v1(std::string_view text);

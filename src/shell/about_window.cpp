@@ -22,4 +22,7 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent) {
     layout->addWidget(build);
     layout->addWidget(link);
     layout->addWidget(ok, 0, Qt::AlignRight);
+    // Nothing in it grows: a fixed size, so no maximise button is offered.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
 }

@@ -249,6 +249,8 @@ FileList::FileList(QWidget* parent) : QWidget(parent) {
 void FileList::edDirChange() {
     if (windowVisible && !windowVisible())
         return;
+    if (mayLeave && !mayLeave())
+        return;
     const QString folder = edDir_->text();
     ScanOptions options = scanOptions ? scanOptions() : ScanOptions{};
     options.subfolders = btnSubFolders_->isChecked();
@@ -478,6 +480,22 @@ void FileList::HandleDrop(QDropEvent* event) {
 }
 
 bool FileList::eventFilter(QObject* watched, QEvent* event) {
+    // A press on another row or a moving key would leave the focused row.
+    bool leaves = false;
+    if (watched == lbFile_->viewport() && (event->type() == QEvent::MouseButtonPress ||
+                                           event->type() == QEvent::MouseButtonDblClick)) {
+        const QModelIndex at =
+            lbFile_->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        leaves = at.isValid() && at != lbFile_->currentIndex();
+    } else if (watched == lbFile_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const int k = key->key();
+        leaves = k == Qt::Key_Up || k == Qt::Key_Down || k == Qt::Key_PageUp ||
+                 k == Qt::Key_PageDown || k == Qt::Key_Home || k == Qt::Key_End ||
+                 k == Qt::Key_Backspace || (!key->text().isEmpty() && key->text().at(0).isPrint());
+    }
+    if (leaves && mayLeave && !mayLeave())
+        return true;
     if (watched == lbFile_->viewport()) {
         switch (event->type()) {
             case QEvent::MouseButtonPress:

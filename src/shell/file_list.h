@@ -74,6 +74,9 @@ public:
     std::function<ScanOptions()> scanOptions;
     std::function<bool()> selectFileOnPopup;
     std::function<bool()> windowVisible;
+    // Asked before the user moves the focused row or the list to another
+    // folder; false keeps both where they are.
+    std::function<bool()> mayLeave;
     void setProgress(ProgressSink* progress) { wait_ = progress; }
     // The tag editor's "Delete Tags" submenu, shown in the list's popup menu
     // and enabled exactly when the focused row is a file.

@@ -12,12 +12,14 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSessionManager>
 #include <QStatusTipEvent>
 #include <QSystemTrayIcon>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -43,6 +45,13 @@ const char* const kFormatCaptions[] = {
 // Stored colours are 0x00BBGGRR values.
 QColor FromStoredColor(int value) {
     return QColor(value & 0xff, (value >> 8) & 0xff, (value >> 16) & 0xff);
+}
+
+QList<QRect> ScreenRects() {
+    QList<QRect> rects;
+    for (const QScreen* screen : QGuiApplication::screens())
+        rects << screen->availableGeometry();
+    return rects;
 }
 
 QSize ScreenSize(const QWidget* w) {
@@ -74,6 +83,7 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(pare
     setObjectName(QStringLiteral("fm"));
     setWindowTitle(QStringLiteral("Sondrel"));
     setWindowIcon(TrayIconFrame(0));
+    openExternal = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     BuildActions();
     BuildContent();
     BuildMenu();
@@ -100,7 +110,10 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(pare
 
 MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
-    SaveMainSettings();
+    // After a close the companions have been closed by the quit as well; saving
+    // again would store their closing, not what the user left open.
+    if (!settingsSaved_)
+        SaveMainSettings();
 }
 
 void MainWindow::setCompanions(ProgressWindow* wait, InfoWindow* info, OptionsWindow* options,
@@ -116,6 +129,8 @@ void MainWindow::setCompanions(ProgressWindow* wait, InfoWindow* info, OptionsWi
     tagEditor_->setInfoWindow(info_);
     if (info_) {
         connect(info_, &InfoWindow::closedByUser, this, [this] {
+            if (closing_)
+                return;
             if (QAction* a = action(QStringLiteral("actShowInfo")))
                 a->setChecked(false);
         });
@@ -309,6 +324,8 @@ void MainWindow::BuildContent() {
             o.autoSave = options_->AutoSave();
             o.saveHistory = options_->SaveHistory();
             o.focusAfterSave = options_->FocusAfterSave();
+            o.askBeforeDiscard = options_->AskBeforeDiscard();
+            o.codePage = options_->CodePage().toStdString();
         }
         return o;
     };
@@ -320,12 +337,29 @@ void MainWindow::BuildContent() {
     }
     panelLayout->addWidget(tagEditor_);
     layout->addWidget(panel, 1);
+    fileList_->mayLeave = [this] { return tagEditor_->ConfirmLeave(); };
 
+    auto* status = new QHBoxLayout;
     labStatus_ = new QLabel(central);
     labStatus_->setObjectName(QStringLiteral("labStatus"));
-    layout->addWidget(labStatus_);
+    labReadChoice_ = new QLabel(central);
+    labReadChoice_->setObjectName(QStringLiteral("labReadChoice"));
+    labModified_ = new QLabel(central);
+    labModified_->setObjectName(QStringLiteral("labModified"));
+    status->addWidget(labStatus_, 1);
+    status->addWidget(labReadChoice_);
+    status->addWidget(labModified_);
+    layout->addLayout(status);
     connect(fileList_, &FileList::folderOfCurrentChanged, labStatus_, &QLabel::setText);
     setCentralWidget(central);
+
+    connect(tagEditor_, &TagEditor::modifiedChanged, this, [this](bool modified) {
+        labModified_->setText(modified ? tr("Modified") : QString());
+    });
+    // A read of one tag kind alone is the reason for a hint that a save
+    // writes what it read into the other kind; it must not go unseen.
+    connect(tagEditor_->cbReadTag(), &QComboBox::currentIndexChanged, this,
+            [this](int choice) { labReadChoice_->setText(shell::ReadChoiceNote(choice)); });
 }
 
 void MainWindow::ReadMainSettings() {
@@ -333,7 +367,10 @@ void MainWindow::ReadMainSettings() {
                        store_.ReadInteger(QStringLiteral("Top"), 0),
                        store_.ReadInteger(QStringLiteral("Width"), 430),
                        store_.ReadInteger(QStringLiteral("Height"), 580));
-    setGeometry(shell::ClampMainWindowStart(stored, ScreenSize(this)));
+    // The stored place is the frame's (as saved); the size is the client area's.
+    const QRect start = shell::ClampMainWindowStart(stored, ScreenSize(this));
+    resize(start.size());
+    move(start.topLeft());
 
     language_ = store_.ReadString(QStringLiteral("Language"), QStringLiteral("English"));
     lyricsLanguage_ = store_.ReadString(QStringLiteral("LyricsLanguage"), QStringLiteral("eng"));
@@ -348,6 +385,7 @@ void MainWindow::ReadMainSettings() {
     for (int d = 0; d <= 9; ++d)
         bookmarks_[d] = store_.ReadString(QStringLiteral("Short%1").arg(d));
     tagEditor_->setReadTagChoice(store_.ReadInteger(QStringLiteral("cbReadTag"), 2));
+    labReadChoice_->setText(shell::ReadChoiceNote(tagEditor_->ReadTagChoice()));
     tagEditor_->setSaveTagChoice(store_.ReadInteger(QStringLiteral("cbSaveTag"), 2));
     action(QStringLiteral("actShowLyrics"))
         ->setChecked(store_.ReadBool(QStringLiteral("flShowText"), true));
@@ -377,13 +415,18 @@ void MainWindow::SaveMainSettings() {
     store_.WriteString(QStringLiteral("ExecPath"), QCoreApplication::applicationFilePath());
     store_.WriteString(QStringLiteral("Build"), QStringLiteral("4605"));
     store_.WriteString(QStringLiteral("StartDir"), currentFolder());
+    // The file the user was on is the one selected at the next start.
+    const int row = fileList_->FocusedRow();
+    if (firstShown_ && row >= 0 && row < fileList_->FileTable().rowCount() &&
+        fileList_->FileTable().at(row).IsFile())
+        startFile_ = fileList_->FileTable().at(row).Caption;
     if (!startFile_.isEmpty())
         store_.WriteString(QStringLiteral("StartFile"), startFile_);
-    const QRect g = geometry();
-    store_.WriteInteger(QStringLiteral("Left"), g.left());
-    store_.WriteInteger(QStringLiteral("Top"), g.top());
-    store_.WriteInteger(QStringLiteral("Width"), g.width());
-    store_.WriteInteger(QStringLiteral("Height"), g.height());
+    // The frame's place, which is what ReadMainSettings applies.
+    store_.WriteInteger(QStringLiteral("Left"), pos().x());
+    store_.WriteInteger(QStringLiteral("Top"), pos().y());
+    store_.WriteInteger(QStringLiteral("Width"), width());
+    store_.WriteInteger(QStringLiteral("Height"), height());
     QString language = language_;
     if (const auto amp = language.indexOf(QLatin1Char('&')); amp >= 0)
         language.remove(amp, 1);
@@ -485,9 +528,34 @@ void MainWindow::TogglePictures() {
 }
 
 void MainWindow::OpenHelp() {
-    const QString file = shell::HelpFileFor(ProgramFolder(), language_);
-    if (!file.isEmpty())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+    const QString folder = helpFolder_.isEmpty() ? ProgramFolder() : helpFolder_;
+    const QString file = shell::HelpFileFor(folder, language_);
+    if (file.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Sondrel"),
+                             tr("There is no help file (%1.html or English.html) in %2.")
+                                 .arg(language_, QDir::toNativeSeparators(folder)));
+        return;
+    }
+    if (openExternal && openExternal(QUrl::fromLocalFile(file)))
+        return;
+    // No program on this desktop shows HTML: the help opens in our own window.
+    if (!helpWindow_) {
+        helpWindow_ = new QDialog(this);
+        helpWindow_->setObjectName(QStringLiteral("fmHelp"));
+        helpWindow_->setWindowTitle(tr("Sondrel Help"));
+        auto* browser = new QTextBrowser(helpWindow_);
+        browser->setObjectName(QStringLiteral("tbHelp"));
+        browser->setOpenExternalLinks(true);
+        auto* layout = new QVBoxLayout(helpWindow_);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(browser);
+        helpWindow_->resize(640, 560);
+    }
+    auto* browser = helpWindow_->findChild<QTextBrowser*>(QStringLiteral("tbHelp"));
+    browser->setSource(QUrl::fromLocalFile(file));
+    helpWindow_->show();
+    helpWindow_->raise();
+    helpWindow_->activateWindow();
 }
 
 void MainWindow::SetTrayHint(const QString& hint) {
@@ -563,6 +631,14 @@ void MainWindow::showEvent(QShowEvent* event) {
     tagEditor_->setStarted(true);
     tagEditor_->ShowCurrentFile();
     fileList_->lbFile()->setFocus();
+    // The frame is known only once the window is shown.
+    QTimer::singleShot(0, this, &MainWindow::KeepTitleBarReachable);
+}
+
+void MainWindow::KeepTitleBarReachable() {
+    const QPoint place = shell::KeepTitleBarOnScreen(frameGeometry(), ScreenRects());
+    if (place != frameGeometry().topLeft())
+        move(place);
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -583,7 +659,13 @@ void MainWindow::changeEvent(QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!tagEditor_->ConfirmLeave()) {
+        event->ignore();
+        return;
+    }
     SaveMainSettings();
+    settingsSaved_ = true;
+    closing_ = true;
     event->accept();
     qApp->quit();
 }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <functional>
 
 #include "shell/tray_host.h"
 
@@ -15,6 +16,7 @@ class QLabel;
 class QMenu;
 class QSystemTrayIcon;
 class QToolButton;
+class QUrl;
 class SettingsStore;
 class OptionsWindow;
 class InfoWindow;
@@ -57,6 +59,12 @@ public:
     void TogglePictures();
     void MinimizeByButton();
     void OpenHelp();
+    // Where F1 looks for the help file (the program's folder by default).
+    void setHelpFolder(const QString& folder) { helpFolder_ = folder; }
+    // Hands a file to the desktop; false when no program takes it.
+    std::function<bool(const QUrl&)> openExternal;
+    // The help in a window of our own, once F1 has needed it.
+    QDialog* helpWindow() const { return helpWindow_; }
 
     // TrayHost
     QString MainCaption() const override { return windowTitle(); }
@@ -72,6 +80,8 @@ public:
     TagEditor* tagEditor() const { return tagEditor_; }
     QMenu* mainMenu() const { return mainMenu_; }
     QLabel* statusLabel() const { return labStatus_; }
+    QLabel* modifiedLabel() const { return labModified_; }
+    QLabel* readChoiceLabel() const { return labReadChoice_; }
     QSystemTrayIcon* trayIcon() const { return tray_; }
 
 protected:
@@ -89,6 +99,8 @@ private:
     void BuildMenu();
     void BuildContent();
     void ReadMainSettings();
+    // Moves the frame so its title bar lies on one of the screens.
+    void KeepTitleBarReachable();
 
     SettingsStore& store_;
     ProgressWindow* wait_ = nullptr;
@@ -102,6 +114,10 @@ private:
     FileList* fileList_ = nullptr;
     TagEditor* tagEditor_ = nullptr;
     QLabel* labStatus_ = nullptr;
+    QLabel* labReadChoice_ = nullptr;
+    QLabel* labModified_ = nullptr;
+    QDialog* helpWindow_ = nullptr;
+    QString helpFolder_;
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* trayAnimation_ = nullptr;
     int trayFrame_ = 0;
@@ -119,5 +135,6 @@ private:
     bool minimizedByButton_ = false;
     bool inTray_ = false;
     bool minimizeToTray_ = false;
-    bool settingsSaved_ = false;
+    bool settingsSaved_ = false;  // by the close; the destructor need not again
+    bool closing_ = false;
 };

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "shell/settings_store.h"
+#include "util/codepage.h"
 #include "util/paths.h"
 
 const QStringList& OptionsWindow::FreeDbServers() {
@@ -55,6 +56,9 @@ OptionsWindow::OptionsWindow(SettingsStore& store, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(pages_);
     layout->addLayout(buttons);
+    // Nothing in it grows: a fixed size, so no maximise button is offered.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
 
     connect(btnOK_, &QPushButton::clicked, this, &OptionsWindow::OnOK);
     // Close and Esc leave without saving or applying; the edited states stay live.
@@ -79,6 +83,9 @@ void OptionsWindow::BuildGeneral() {
     cbAutoSave_ = AddCheck(page, "cbAutoSave", tr("Auto save for pressing to keys UP or DOWN"),
                            "flAutoSave", false);
 
+    cbAskUnsaved_ =
+        AddCheck(page, "cbAskUnsaved", tr("Ask before discarding changes"), "flAskUnsaved", true);
+
     auto* trackRow = new QHBoxLayout;
     trackRow->addWidget(new QLabel(tr("Format of track #"), page));
     cbTrackIndex_ = new QComboBox(page);
@@ -88,6 +95,18 @@ void OptionsWindow::BuildGeneral() {
     trackRow->addWidget(cbTrackIndex_);
     trackRow->addStretch();
     layout->addLayout(trackRow);
+
+    auto* codePageRow = new QHBoxLayout;
+    auto* codePageLabel = new QLabel(tr("Code page of ID3v1 and other 8-bit texts"), page);
+    codePageRow->addWidget(codePageLabel);
+    cbCodePage_ = new QComboBox(page);
+    cbCodePage_->setObjectName(QStringLiteral("cbCodePage"));
+    for (const std::string_view name : sondrel::kLegacyCodePages)
+        cbCodePage_->addItem(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    codePageLabel->setBuddy(cbCodePage_);
+    codePageRow->addWidget(cbCodePage_);
+    codePageRow->addStretch();
+    layout->addLayout(codePageRow);
 
     cbRecycleBin_ =
         AddCheck(page, "cbRecycleBin", tr("Don't use recycle bin - permanently delete all files"),
@@ -238,6 +257,11 @@ void OptionsWindow::LoadSettings() {
     edWinAmp_->setText(winamp);
     const int play = store_.ReadInteger(QStringLiteral("PlayFiles"), winamp.isEmpty() ? 2 : 0);
     rbPlay_[std::clamp(play, 0, 2)]->setChecked(true);
+    // A page the core does not offer (an old or hand-edited value) reads as the default.
+    const int codePage = cbCodePage_->findText(
+        store_.ReadString(QStringLiteral("CodePage"), cbCodePage_->itemText(0)),
+        Qt::MatchFixedString);
+    cbCodePage_->setCurrentIndex(std::max(codePage, 0));
 }
 
 void OptionsWindow::SaveSettings() {
@@ -253,6 +277,7 @@ void OptionsWindow::SaveSettings() {
     store_.WriteInteger(QStringLiteral("FreeDBIndex"), cbFreeDB_->currentIndex());
     store_.WriteString(QStringLiteral("WinAmp"), edWinAmp_->text());
     store_.WriteInteger(QStringLiteral("PlayFiles"), PlayFiles());
+    store_.WriteString(QStringLiteral("CodePage"), CodePage());
     store_.Sync();
 }
 
@@ -353,4 +378,10 @@ bool OptionsWindow::AssociateFolders() const {
 }
 bool OptionsWindow::AssociateFilesMP3() const {
     return cbAssociateFilesMP3_->isChecked();
+}
+bool OptionsWindow::AskBeforeDiscard() const {
+    return cbAskUnsaved_->isChecked();
+}
+QString OptionsWindow::CodePage() const {
+    return cbCodePage_->currentText();
 }

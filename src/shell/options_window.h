@@ -61,6 +61,9 @@ public:
     int PlayFiles() const;  // 0 "WinAmp 2.x", 1 "WinAmp 3.x*", 2 "Installed program"
     bool AssociateFolders() const;
     bool AssociateFilesMP3() const;
+    bool AskBeforeDiscard() const;
+    // The code page of 8-bit tag texts, by the core's name for it.
+    QString CodePage() const;
 
     QTabWidget* pages() const { return pages_; }
     QPushButton* btnOK() const { return btnOK_; }
@@ -113,4 +116,6 @@ private:
     QRadioButton* rbPlay_[3] = {nullptr, nullptr, nullptr};
     QCheckBox* cbAssociateFolders_ = nullptr;
     QCheckBox* cbAssociateFilesMP3_ = nullptr;
+    QCheckBox* cbAskUnsaved_ = nullptr;
+    QComboBox* cbCodePage_ = nullptr;
 };

@@ -8,13 +8,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "shell/window_rules.h"
 
 ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("fmWait"));
     setWindowTitle(tr("Please wait..."));
-    setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowMinimizeButtonHint |
+    // Exactly these buttons: a maximised progress bar is of no use.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowStaysOnTopHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setCursor(Qt::WaitCursor);
 
@@ -40,10 +43,11 @@ ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
     layout->addWidget(bar_);
     layout->addWidget(labTimeLeft_);
     layout->addLayout(buttons);
-    resize(360, 110);
+    setFixedSize(360, 110);
 
     connect(btnStop_, &QPushButton::clicked, this, &ProgressWindow::Finish);
     connect(btnBackground_, &QPushButton::clicked, this, [this] {
+        background_ = true;
         if (host_)
             host_->MinimizeToTray();
     });
@@ -81,6 +85,11 @@ void ProgressWindow::Start(int max) {
     labTimeLeft_->clear();
     started_.start();
     running_ = true;
+    // A run sent to the background earlier left this window minimised with
+    // the main window; this run starts in front.
+    background_ = false;
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     timeLeftTimer_.start();
     eventTimer_.start();
@@ -108,6 +117,9 @@ void ProgressWindow::Finish() {
     hide();
     if (host_)
         host_->SetTrayAnimation(false);
+    // Background lasts for the run in which it was pressed.
+    if (std::exchange(background_, false) && host_)
+        host_->RestoreFromTray(false);
 }
 
 void ProgressWindow::RestoreMain(bool minimizedByButton) {

@@ -58,4 +58,5 @@ private:
     std::function<double()> clock_;
     TrayHost* host_ = nullptr;
     bool running_ = false;
+    bool background_ = false;  // Background was pressed during this run
 };

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "shell/file_list.h"
 #include "shell/info_window.h"
@@ -92,13 +93,39 @@ TagEditor::TagEditor(QWidget* parent)
     : QWidget(parent), bridge_(std::make_unique<sondrel::TagBridge>()) {
     setObjectName(QStringLiteral("pnTags"));
     fieldColor_ = palette().color(QPalette::Base);
-    highlightColor_ = QColor(255, 236, 200);
+    highlightColor_ = shell::ReadableHintColor(fieldColor_, QColor(255, 236, 200));
     showErrorBox = [this](const QString& message) {
-        QMessageBox::critical(this, QStringLiteral("Sondrel"), message, QMessageBox::Ok);
+        // Owned by the window the user sees; failures are shown only after the
+        // always-on-top progress window has gone, so nothing hides the box.
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Sondrel"), message, QMessageBox::Ok,
+                        window());
+        box.exec();
+    };
+    askUnsaved = [this] {
+        const QString name =
+            QString::fromStdString(std::filesystem::path(shownPath_).filename().string());
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Sondrel"),
+                        name.isEmpty() ? tr("The tags have unsaved changes.")
+                                       : tr("The tags of \"%1\" have unsaved changes.").arg(name),
+                        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, window());
+        box.setDefaultButton(QMessageBox::Save);
+        switch (box.exec()) {
+            case QMessageBox::Save:
+                return UnsavedAnswer::Save;
+            case QMessageBox::Discard:
+                return UnsavedAnswer::Discard;
+            default:
+                return UnsavedAnswer::Cancel;
+        }
     };
     openUrl = [](const QString& target) { QDesktopServices::openUrl(QUrl(target)); };
     BuildLayout();
     ApplyBridgeOptions();
+    for (QComboBox* box : keepBoxes_) {
+        connect(box, &QComboBox::editTextChanged, this, [this] { RefreshModified(); });
+        connect(box, &QComboBox::currentIndexChanged, this, [this] { RefreshModified(); });
+    }
+    connect(memoComment_, &QPlainTextEdit::textChanged, this, [this] { RefreshModified(); });
     connect(qApp, &QApplication::focusChanged, this,
             [this](QWidget*, QWidget* now) { OnFocusChanged(now); });
 }
@@ -107,6 +134,9 @@ TagEditor::~TagEditor() {
     // Focus moves while the children are destroyed; those signals must not
     // reach the half-destroyed editor.
     disconnect(qApp, nullptr, this, nullptr);
+    for (QComboBox* box : keepBoxes_)
+        disconnect(box, nullptr, this, nullptr);
+    disconnect(memoComment_, nullptr, this, nullptr);
     if (list_)
         disconnect(list_, nullptr, this, nullptr);
 }
@@ -154,6 +184,12 @@ void TagEditor::BuildLayout() {
     for (const auto& name : sondrel::SortedGenres().names)
         edGenre_->addItem(Q(name));
     edGenre_->setCurrentIndex(kGenreOtherPosition);
+
+    // The memo opens over the comment box; the box keeps its place meanwhile,
+    // or every row below it would move up while the memo is open.
+    QSizePolicy commentPolicy = edComment_->sizePolicy();
+    commentPolicy.setRetainSizeWhenHidden(true);
+    edComment_->setSizePolicy(commentPolicy);
 
     memoComment_ = new QPlainTextEdit(this);
     memoComment_->setObjectName(QStringLiteral("memoComment"));
@@ -272,7 +308,12 @@ void TagEditor::ApplyBridgeOptions() {
     o.useLyrics3 = cbUseLyrics3_->isChecked();
     o.capitalization = std::max(0, cbCapitalization_->currentIndex());
     o.transliteration = 0;
+    o.legacyCodePage = Options().codePage;
     bridge_->setOptions(o);
+}
+
+TagEditorOptions TagEditor::Options() const {
+    return liveOptions ? liveOptions() : TagEditorOptions{};
 }
 
 void TagEditor::setFileList(FileList* list) {
@@ -322,7 +363,8 @@ void TagEditor::setTrackList(const QStringList& entries) {
 
 void TagEditor::setColors(const QColor& field, const QColor& highlight) {
     fieldColor_ = field;
-    highlightColor_ = highlight;
+    // A hint too close to the field colour is no hint at all.
+    highlightColor_ = shell::ReadableHintColor(field, highlight);
     cbSaveTagChange();
 }
 
@@ -387,6 +429,15 @@ bool TagEditor::ComponentsHold(const std::string& path) const {
 void TagEditor::ShowCurrentFile() {
     if (!started_ || busy_)
         return;
+    filling_ = true;
+    FillFromCurrentFile();
+    filling_ = false;
+    MarkShown();
+}
+
+void TagEditor::FillFromCurrentFile() {
+    // The code page may have changed in the options since the last read.
+    ApplyBridgeOptions();
     for (QWidget* w : std::initializer_list<QWidget*>{edTitle_, edArtist_, edAlbum_, edComment_,
                                                       edGenre_, memoComment_})
         SetColor(w, false);
@@ -464,6 +515,7 @@ int TagEditor::SelectedGenrePosition() const {
 }
 
 void TagEditor::ClearEditor() {
+    const bool nested = std::exchange(filling_, true);
     for (QComboBox* box : keepBoxes_) {
         box->setCurrentIndex(-1);
         box->setEditText(QString());
@@ -479,6 +531,90 @@ void TagEditor::ClearEditor() {
         info_->ClearValues();
         info_->SetFileName(QString(), QString());
     }
+    filling_ = nested;
+    if (!nested)
+        MarkShown();
+}
+
+// ---- Unsaved edits ----
+
+QStringList TagEditor::BoxTexts() const {
+    QStringList texts;
+    for (const QComboBox* box : keepBoxes_)
+        texts << box->currentText();
+    texts << memoComment_->toPlainText() << lyricsText_;
+    return texts;
+}
+
+void TagEditor::MarkShown() {
+    shownTexts_ = BoxTexts();
+    RefreshModified();
+}
+
+void TagEditor::RefreshModified() {
+    if (filling_)
+        return;
+    const bool now = BoxTexts() != shownTexts_;
+    if (now == modified_)
+        return;
+    modified_ = now;
+    QFont font = btnSave_->font();
+    font.setBold(now);
+    btnSave_->setFont(font);
+    btnSave_->setToolTip(now ? tr("The tags have unsaved changes") : QString());
+    emit modifiedChanged(now);
+}
+
+UnsavedAnswer TagEditor::AnswerForLeaving() {
+    if (!modified_ || !Options().askBeforeDiscard || !askUnsaved)
+        return UnsavedAnswer::Discard;
+    return askUnsaved();
+}
+
+bool TagEditor::ConfirmLeave() {
+    // A running save moves rows itself; it is not the user leaving.
+    if (blocked_ || busy_)
+        return true;
+    switch (AnswerForLeaving()) {
+        case UnsavedAnswer::Cancel:
+            return false;
+        case UnsavedAnswer::Discard:
+            return true;
+        case UnsavedAnswer::Save:
+            btnSaveClick();
+            // A failed save keeps the edits in the boxes, and the user here.
+            return !modified_;
+    }
+    return false;
+}
+
+void TagEditor::PutEditsBack(const FieldEdits& edits) {
+    filling_ = true;
+    for (const auto& entry : sondrel::kFieldTable) {
+        QComboBox* box = BoxOf(entry.field);
+        if (box && entry.field != Field::Genre && entry.field != Field::Comment &&
+            edits[entry.field])
+            SetBoxText(box, Q(*edits[entry.field]));
+    }
+    if (edits[Field::Comment]) {
+        memoComment_->setPlainText(Q(*edits[Field::Comment]));
+        CommentToBox();
+    }
+    if (edits[Field::Lyrics])
+        lyricsText_ = Q(*edits[Field::Lyrics]);
+    switch (edits.genre.kind) {
+        case sondrel::GenreEdit::Kind::Keep:
+            break;
+        case sondrel::GenreEdit::Kind::FromList:
+            SelectGenre(edits.genre.id);
+            break;
+        case sondrel::GenreEdit::Kind::Text:
+            edGenre_->setCurrentIndex(-1);
+            edGenre_->setEditText(Q(edits.genre.text));
+            break;
+    }
+    filling_ = false;
+    RefreshModified();
 }
 
 void TagEditor::AddHistory() {
@@ -554,6 +690,8 @@ void TagEditor::SetColor(QWidget* box, bool highlight) {
         target = combo->lineEdit();
     QPalette pal = target->palette();
     pal.setColor(QPalette::Base, color);
+    pal.setColor(QPalette::Text, highlight ? shell::ReadableTextOn(color)
+                                           : QApplication::palette().color(QPalette::Text));
     target->setPalette(pal);
 }
 
@@ -701,10 +839,14 @@ void TagEditor::SaveTag(int mode) {
     const int selected = list_->SelectedCount();
     const bool several = selected >= 2;
     const FieldEdits edits = EditsFromBoxes(several);
+    ApplyBridgeOptions();
     BlockSave();
     if (wait_)
         wait_->Start(selected);
     busy_ = true;
+    std::vector<sondrel::SaveFailure> failures;
+    std::vector<int> failedRows;
+    int attempted = 0;
     if (!several) {
         if (RowIsFile(start)) {
             const std::string path = RowPath(start);
@@ -715,20 +857,31 @@ void TagEditor::SaveTag(int mode) {
             TagFields hub = bridge_->Hub();
             sondrel::ApplyEdits(hub, edits);
             bridge_->setHub(hub);
-            SaveTags(start);
+            ++attempted;
+            const sondrel::SaveOutcome outcome = SaveRow(start);
+            if (!outcome.ok) {
+                failures.push_back({path, sondrel::SaveFailureReason(outcome)});
+                failedRows.push_back(start);
+            }
         }
     } else {
         const std::vector<sondrel::JobItem> items = JobItems(SelectedRows());
         sondrel::JobCallbacks callbacks;
         callbacks.keepGoing = [this] { return ProgressRunning(); };
-        callbacks.onFileDone = [this](const sondrel::JobItem&, const sondrel::SaveOutcome& o) {
-            ShowSaveError(o);
+        callbacks.onFileDone = [&](const sondrel::JobItem& item, const sondrel::SaveOutcome& o) {
+            ++attempted;
+            if (!o.ok) {
+                failures.push_back({item.path, sondrel::SaveFailureReason(o)});
+                failedRows.push_back(item.row);
+            }
             QApplication::processEvents();
         };
-        callbacks.onStep = [this](const sondrel::JobItem& item) {
+        callbacks.onStep = [&](const sondrel::JobItem& item) {
             if (wait_)
                 wait_->Step();
-            Deselect(item.row);
+            // A file that was not written stays selected for another try.
+            if (failedRows.empty() || failedRows.back() != item.row)
+                Deselect(item.row);
             list_->PrintSelectedFiles(false);
         };
         sondrel::SaveEditsToFiles(*bridge_, items, edits, callbacks);
@@ -739,12 +892,17 @@ void TagEditor::SaveTag(int mode) {
     // The file was rewritten: the next read must come from disk.
     shownPath_.clear();
     const int last = RowCount() - 1;
-    if (start >= 0 && start < last) {
+    if (!failedRows.empty()) {
+        // The editor stays on a file that was not written.
+        MakeCurrent(failedRows.front());
+    } else if (start >= 0 && start < last) {
         Deselect(start);
         MakeCurrent(start + 1);
     }
     busy_ = false;
     ShowCurrentFile();
+    if (!failures.empty())
+        PutEditsBack(edits);
     UnBlockSave();
     UnBlockSong();
     if (wait_) {
@@ -752,9 +910,17 @@ void TagEditor::SaveTag(int mode) {
         wait_->RestoreMain(false);
     }
     list_->PrintSelectedFiles(false);
+    ShowSaveFailures(failures, attempted);
 }
 
 sondrel::SaveOutcome TagEditor::SaveTags(int row) {
+    const sondrel::SaveOutcome outcome = SaveRow(row);
+    if (row >= 0 && row < RowCount())
+        ShowSaveError(RowPath(row), outcome);
+    return outcome;
+}
+
+sondrel::SaveOutcome TagEditor::SaveRow(int row) {
     if (row < 0 || row >= RowCount())
         return {};
     const std::string path = RowPath(row);
@@ -767,31 +933,41 @@ sondrel::SaveOutcome TagEditor::SaveTags(int row) {
         sondrel::CopyFieldValues(fields, hub);
         bridge_->setHub(hub);
     }
-    const sondrel::SaveOutcome outcome = bridge_->Save(path);
-    ShowSaveError(outcome);
-    return outcome;
+    return bridge_->Save(path);
 }
 
-void TagEditor::ShowSaveError(const sondrel::SaveOutcome& outcome) {
-    const bool showErrors = liveOptions ? liveOptions().showErrors : true;
-    if (sondrel::ShowsSaveErrorBox(showErrors, outcome.error) && showErrorBox)
-        showErrorBox(Q(sondrel::SaveErrorMessage(outcome.error)));
+void TagEditor::ShowSaveError(const std::string& path, const sondrel::SaveOutcome& outcome) {
+    if (sondrel::ShowsSaveErrorBox(Options().showErrors, outcome) && showErrorBox)
+        showErrorBox(Q(sondrel::SaveFailureMessage({path, sondrel::SaveFailureReason(outcome)})));
+}
+
+void TagEditor::ShowSaveFailures(const std::vector<sondrel::SaveFailure>& failures, int attempted) {
+    if (failures.empty() || !Options().showErrors || !showErrorBox)
+        return;
+    if (failures.size() == 1 && attempted <= 1)
+        showErrorBox(Q(sondrel::SaveFailureMessage(failures.front())));
+    else
+        showErrorBox(Q(sondrel::SaveFailureSummary(failures, attempted)));
 }
 
 void TagEditor::DeleteTags(sondrel::RemoveKind kind) {
     if (!list_ || blocked_)
         return;
+    ApplyBridgeOptions();
     BlockSave();
     if (wait_)
         wait_->Start(list_->SelectedCount());
     busy_ = true;
     const std::vector<sondrel::JobItem> items = JobItems(SelectedRows());
+    std::vector<sondrel::SaveFailure> failures;
+    int attempted = 0;
     sondrel::JobCallbacks callbacks;
     callbacks.keepGoing = [this] { return ProgressRunning(); };
-    callbacks.onFileDone = [this, kind](const sondrel::JobItem&, const sondrel::SaveOutcome& o) {
+    callbacks.onFileDone = [&](const sondrel::JobItem& item, const sondrel::SaveOutcome& o) {
+        ++attempted;
         // Removing an Ogg comment header reports nothing of its own.
-        if (kind != sondrel::RemoveKind::Ogg)
-            ShowSaveError(o);
+        if (kind != sondrel::RemoveKind::Ogg && !o.ok)
+            failures.push_back({item.path, sondrel::SaveFailureReason(o)});
     };
     callbacks.onStep = [this](const sondrel::JobItem&) {
         if (wait_)
@@ -805,6 +981,7 @@ void TagEditor::DeleteTags(sondrel::RemoveKind kind) {
     UnBlockSave();
     UnBlockSong();
     ShowCurrentFile();
+    ShowSaveFailures(failures, attempted);
 }
 
 std::vector<sondrel::JobItem> TagEditor::JobItems(const std::vector<int>& rows) const {
@@ -879,14 +1056,26 @@ void TagEditor::MoveDown() {
     if (blocked_)
         return;
     const int was = CurrentRow();
-    const bool autoSave = liveOptions && liveOptions().autoSave;
-    if (autoSave) {
+    const bool autoSave = Options().autoSave;
+    const bool canMove = was >= 0 && was < RowCount() - 1;
+    UnsavedAnswer answer = UnsavedAnswer::Save;
+    if (!autoSave) {
+        if (!canMove)
+            return;
+        answer = AnswerForLeaving();
+        if (answer == UnsavedAnswer::Cancel)
+            return;
+    }
+    if (answer == UnsavedAnswer::Save) {
         btnSaveClick();
+        // A failed save keeps the row and the edits.
+        if (modified_)
+            return;
         // The save has already moved on to the next row and shown it.
         if (CurrentRow() == was + 1)
             return;
     }
-    if (was < 0 || was >= RowCount() - 1)
+    if (!canMove)
         return;
     busy_ = true;
     Deselect(was);
@@ -899,9 +1088,20 @@ void TagEditor::MoveUp() {
     if (blocked_)
         return;
     const int was = CurrentRow();
-    const bool autoSave = liveOptions && liveOptions().autoSave;
-    if (autoSave) {
+    const bool autoSave = Options().autoSave;
+    UnsavedAnswer answer = UnsavedAnswer::Save;
+    if (!autoSave) {
+        // On the first row nothing happens, so unsaved edits stay in the boxes.
+        if (was <= 0)
+            return;
+        answer = AnswerForLeaving();
+        if (answer == UnsavedAnswer::Cancel)
+            return;
+    }
+    if (answer == UnsavedAnswer::Save) {
         btnSaveClick();
+        if (modified_)
+            return;
         // The save moved one row down; Up goes back above the saved row, or
         // onto it again when it is the first (Up never moves down).
         const int target = std::max(was - 1, 0);
@@ -912,9 +1112,6 @@ void TagEditor::MoveUp() {
             busy_ = false;
         }
     } else {
-        // On the first row nothing happens, so unsaved edits stay in the boxes.
-        if (was <= 0)
-            return;
         busy_ = true;
         Deselect(was);
         MakeCurrent(was - 1);

@@ -19,6 +19,7 @@
 #include "editor/editor_rules.h"
 #include "editor/format_bridge.h"
 #include "editor/tag_jobs.h"
+#include "util/codepage.h"
 
 class QCheckBox;
 class QLabel;
@@ -35,7 +36,13 @@ struct TagEditorOptions {
     bool autoSave = false;
     bool saveHistory = false;
     int focusAfterSave = 0;  // 0 "Don't change focus", 1 Track # ... 7 Comment
+    bool askBeforeDiscard = true;
+    // Code page of the 8-bit texts every read and save converts.
+    std::string codePage{sondrel::kDefaultCodePage};
 };
+
+// The answers to "the editor holds unsaved changes" before they would be dropped.
+enum class UnsavedAnswer { Save, Discard, Cancel };
 
 class TagEditor : public QWidget {
     Q_OBJECT
@@ -58,7 +65,10 @@ public:
 
     std::function<TagEditorOptions()> liveOptions;
     // Replaceable so tests see what a user would.
+    // The default shows a box over the window the editor sits in.
     std::function<void(const QString& message)> showErrorBox;
+    // Asked before unsaved edits would be dropped; the default asks in a box.
+    std::function<UnsavedAnswer()> askUnsaved;
     std::function<void(const QString& target)> openUrl;
 
     sondrel::TagBridge& Bridge() { return *bridge_; }
@@ -88,7 +98,14 @@ public:
     void btnSaveClick();
     void SaveTag(int mode);
     sondrel::SaveOutcome SaveTags(int row);
-    void ShowSaveError(const sondrel::SaveOutcome& outcome);
+    // Shows a failed save of `path` (with "Show errors" on).
+    void ShowSaveError(const std::string& path, const sondrel::SaveOutcome& outcome);
+
+    // The boxes differ from what was last read (or cleared).
+    bool HasUnsavedChanges() const { return modified_; }
+    // Before the row, the folder or the program is left: true to go on. Unsaved
+    // edits are saved, dropped or kept as the user answers (and the option says).
+    bool ConfirmLeave();
     void actDeleteTag1Execute() { DeleteTags(sondrel::RemoveKind::Id3v1); }
     void actDeleteTag2Execute() { DeleteTags(sondrel::RemoveKind::Id3v2); }
     void actDeleteAllTagsExecute() { DeleteTags(sondrel::RemoveKind::AllId3); }
@@ -130,6 +147,10 @@ public:
     // The colour a box shows (its base colour).
     static QColor BoxColor(const QWidget* box);
 
+signals:
+    // The boxes came to hold unsaved edits, or no longer do.
+    void modifiedChanged(bool modified);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -140,6 +161,7 @@ private:
     QComboBox* AddBox(const char* name);
     void BuildLayout();
     void ApplyBridgeOptions();
+    TagEditorOptions Options() const;
     void OnFocusChanged(QWidget* now);
 
     // The list's rows and selection.
@@ -155,6 +177,7 @@ private:
     // Whether the format's components were last given `path` (saves write there).
     bool ComponentsHold(const std::string& path) const;
 
+    void FillFromCurrentFile();
     void ShowHub(bool mp3Row);
     void SelectGenre(int genreId);
     int SelectedGenrePosition() const;
@@ -165,6 +188,17 @@ private:
     void MoveDown();
     void MoveUp();
     void FocusAfterSave();
+    // The answer for leaving the shown file; no question when nothing is unsaved.
+    UnsavedAnswer AnswerForLeaving();
+    // Writes one row's hub, without a box; the outcome says how it went.
+    sondrel::SaveOutcome SaveRow(int row);
+    void ShowSaveFailures(const std::vector<sondrel::SaveFailure>& failures, int attempted);
+    // After a failed save the boxes show again what the user had typed.
+    void PutEditsBack(const sondrel::FieldEdits& edits);
+    QStringList BoxTexts() const;
+    // What the boxes hold now is what the file holds.
+    void MarkShown();
+    void RefreshModified();
 
     void OpenCommentMemo();
     void LeaveCommentMemo();
@@ -216,4 +250,7 @@ private:
     // not re-read files under the loop.
     bool busy_ = false;
     bool blocked_ = false;  // between BlockSave and UnBlockSave
+    bool filling_ = false;  // while the boxes are filled from a file
+    bool modified_ = false;
+    QStringList shownTexts_;  // the boxes as last filled
 };

@@ -1,6 +1,8 @@
 #include "shell/window_rules.h"
 
 #include <QFileInfo>
+#include <QObject>
+#include <algorithm>
 #include <cmath>
 
 #include "util/text.h"
@@ -48,6 +50,33 @@ QRect ClampInfoWindowStart(const QRect& stored, const QSize& screen) {
     return QRect(left, top, width, height);
 }
 
+QPoint KeepTitleBarOnScreen(const QRect& frame, const QList<QRect>& screens) {
+    if (screens.isEmpty())
+        return frame.topLeft();
+    const int grip = std::min(kTitleBarGrip, std::max(frame.width(), 1));
+    const QRect title(frame.left(), frame.top(), frame.width(), kTitleBarHeight);
+    for (const QRect& screen : screens) {
+        const QRect on = title.intersected(screen);
+        if (on.height() == kTitleBarHeight && on.width() >= grip)
+            return frame.topLeft();
+    }
+    QRect target = screens.front();
+    int best = 0;
+    for (const QRect& screen : screens) {
+        const QRect overlap = frame.intersected(screen);
+        const int area = overlap.isEmpty() ? 0 : overlap.width() * overlap.height();
+        if (area > best) {
+            best = area;
+            target = screen;
+        }
+    }
+    const int top =
+        std::clamp(frame.top(), target.top(), target.top() + target.height() - kTitleBarHeight);
+    const int left = std::clamp(frame.left(), target.left() - frame.width() + grip,
+                                target.left() + target.width() - grip);
+    return QPoint(left, top);
+}
+
 QStringList TrackListEntries(int trackIndex) {
     const int digits = (trackIndex >= 0 && trackIndex <= 2) ? trackIndex + 1 : 1;
     QStringList list{QString()};
@@ -93,6 +122,64 @@ QString HelpFileFor(const QString& programFolder, const QString& language) {
     if (QFileInfo::exists(english))
         return english;
     return QString();
+}
+
+double RelativeLuminance(const QColor& color) {
+    auto linear = [](int channel) {
+        const double v = channel / 255.0;
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    const QColor rgb = color.toRgb();
+    return 0.2126 * linear(rgb.red()) + 0.7152 * linear(rgb.green()) + 0.0722 * linear(rgb.blue());
+}
+
+double ContrastRatio(const QColor& a, const QColor& b) {
+    const double la = RelativeLuminance(a);
+    const double lb = RelativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+namespace {
+
+QColor Blend(const QColor& from, const QColor& to, double t) {
+    auto mix = [t](int a, int b) { return static_cast<int>(std::lround(a + (b - a) * t)); };
+    const QColor f = from.toRgb();
+    const QColor g = to.toRgb();
+    return QColor(mix(f.red(), g.red()), mix(f.green(), g.green()), mix(f.blue(), g.blue()));
+}
+
+}  // namespace
+
+QColor ReadableHintColor(const QColor& field, const QColor& hint) {
+    if (ContrastRatio(field, hint) >= kMinHintContrast)
+        return hint.toRgb();
+    // The smallest step away from the chosen hint, in whichever direction works first.
+    for (int step = 1; step <= 100; ++step) {
+        const double t = step / 100.0;
+        for (const QColor& end : {QColor(Qt::black), QColor(Qt::white)}) {
+            const QColor candidate = Blend(hint, end, t);
+            if (ContrastRatio(field, candidate) >= kMinHintContrast)
+                return candidate;
+        }
+    }
+    return ReadableTextOn(field);
+}
+
+QColor ReadableTextOn(const QColor& background) {
+    return ContrastRatio(background, Qt::black) >= ContrastRatio(background, Qt::white)
+               ? QColor(Qt::black)
+               : QColor(Qt::white);
+}
+
+QString ReadChoiceNote(int readChoice) {
+    switch (readChoice) {
+        case 0:
+            return QObject::tr("Read Tag: version 1 only");
+        case 1:
+            return QObject::tr("Read Tag: version 2 only");
+        default:
+            return QString();
+    }
 }
 
 InfoClick InfoGridDoubleClick(int row) {

@@ -2,6 +2,9 @@
 // widgets so they are testable without a display.
 #pragma once
 
+#include <QColor>
+#include <QList>
+#include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -20,6 +23,17 @@ QSize ClampMainWindowResize(const QSize& size, const QSize& screen);
 // The information window at start: edges off the screen become 0, a width
 // below 0 or wider than the screen 158, a height below 0 or taller than the screen 313.
 QRect ClampInfoWindowStart(const QRect& stored, const QSize& screen);
+
+// How much of a title bar must lie on a screen for the user to reach it.
+inline constexpr int kTitleBarHeight = 30;
+inline constexpr int kTitleBarGrip = 100;
+
+// Where a window's frame goes so that its title bar can be grabbed: `frame`
+// unchanged when its top strip lies on one of `screens` (at least
+// kTitleBarGrip pixels of it, or the whole width of a narrower window),
+// otherwise moved onto the screen it overlaps most (the first when none).
+// Screens change between runs; a stored place may be on none of them.
+QPoint KeepTitleBarOnScreen(const QRect& frame, const QList<QRect>& screens);
 
 // The track box's list: an empty entry, then 1..32 padded with zeros to
 // 1, 2 or 3 digits by "Format of track #" (0 "x", 1 "0x", 2 "00x").
@@ -42,6 +56,25 @@ QString HelpFileFor(const QString& programFolder, const QString& language);
 // Where the information window's grid double click goes.
 enum class InfoClick { Pictures, Lyrics, Both };
 InfoClick InfoGridDoubleClick(int row);
+
+// WCAG 2 relative luminance (0 black .. 1 white) and the contrast ratio of two
+// colours (1 .. 21), whichever is lighter.
+double RelativeLuminance(const QColor& color);
+double ContrastRatio(const QColor& a, const QColor& b);
+
+// A hint colour must stand out from the field colour at least this much
+// (the WCAG ratio for parts of a control).
+inline constexpr double kMinHintContrast = 3.0;
+
+// `hint` itself when it stands out from `field` enough; otherwise the nearest
+// colour toward black or white that does.
+QColor ReadableHintColor(const QColor& field, const QColor& hint);
+// Black or white, whichever reads better on `background`.
+QColor ReadableTextOn(const QColor& background);
+
+// The status line's note of the "Read Tag" choice: empty for "version 1&2",
+// which reads every tag kind.
+QString ReadChoiceNote(int readChoice);
 
 // "Read Tag" stepping with Ctrl+T: 0 -> 1 -> 2 -> 0.
 inline int NextReadTagChoice(int current) {

@@ -3,6 +3,7 @@
 // ID3v2 encoding 0).
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,14 @@ namespace sondrel {
 // The code page used when a format stores 8-bit text. ISO-8859-1 is what the
 // ID3 standard prescribes; "windows-1251" suits files made on Cyrillic systems.
 inline constexpr std::string_view kDefaultCodePage = "ISO-8859-1";
+
+// The code pages a user can choose for those texts, by the names the
+// conversions below take; the default first. Only single-byte pages whose
+// decoder gives each byte at once: the conversions go a character at a time.
+inline constexpr std::array<std::string_view, 14> kLegacyCodePages = {
+    kDefaultCodePage, "windows-1250", "windows-1251", "windows-1252", "windows-1253",
+    "windows-1254",   "windows-1256", "windows-1257", "KOI8-R",       "KOI8-U",
+    "ISO-8859-2",     "ISO-8859-5",   "ISO-8859-7",   "ISO-8859-9"};
 
 // Bytes in `codepage` to UTF-8. Bytes the code page does not define become
 // U+FFFD. An unknown code page name is treated as ISO-8859-1.

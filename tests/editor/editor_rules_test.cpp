@@ -124,24 +124,46 @@ TEST(Edits, ApplyLeavesKeptFieldsAndGenreTextAlone) {
     EXPECT_EQ(hub.title, "New");
 }
 
-TEST(SaveErrors, BoxOnlyForTextsThatSayErrorAndWithTheOptionOn) {
+TEST(SaveErrors, EveryFailureIsShownWithTheOptionOnWhateverItsText) {
     struct Case {
         bool option;
-        const char* error;
+        SaveOutcome outcome;
         bool shown;
     };
+    // The texts the components really give: several of them never say "error".
     const Case cases[] = {
-        {true, "Error while writing", true},
-        {true, "Error. File does not exist!", true},
-        {true, "Can't open: disk error", true},
-        {true, "File does not exist!", false},
-        {true, "", false},
-        {false, "Error while writing", false},
+        {true, {false, "Error while writing"}, true},
+        {true, {false, "File does not exist!"}, true},
+        {true, {false, "Not an Ogg Vorbis file"}, true},
+        {true, {false, ""}, true},
+        {true, {true, ""}, false},
+        {true, {true, "Error in a text a success carried"}, false},
+        {false, {false, "Error while writing"}, false},
+        {false, {false, "File does not exist!"}, false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ShowsSaveErrorBox(c.option, c.error), c.shown) << c.error;
-    EXPECT_EQ(SaveErrorMessage("Error X"),
-              "Can't save tag(s). Show this message in next time? Error X");
+        EXPECT_EQ(ShowsSaveErrorBox(c.option, c.outcome), c.shown) << c.outcome.error;
+}
+
+TEST(SaveErrors, MessagesNameTheFileAndTheReason) {
+    EXPECT_EQ(SaveFailureReason({false, "Permission denied"}), "Permission denied");
+    // A failure without a text of its own still gives a reason.
+    for (const char* bare : {"", "Error"}) {
+        const std::string reason = SaveFailureReason({false, bare});
+        EXPECT_FALSE(reason.empty());
+        EXPECT_NE(reason, bare);
+    }
+    const std::string one = SaveFailureMessage({"/music/a b.ogg", "Not an Ogg Vorbis file"});
+    EXPECT_NE(one.find("\"a b.ogg\""), std::string::npos) << one;
+    EXPECT_NE(one.find("/music/a b.ogg"), std::string::npos) << one;
+    EXPECT_NE(one.find("Not an Ogg Vorbis file"), std::string::npos) << one;
+
+    const SaveFailure failures[] = {{"/m/1.ogg", "damaged page"}, {"/m/2.mp3", "disk full"}};
+    const std::string summary = SaveFailureSummary(failures, 5);
+    EXPECT_NE(summary.find("2 of 5"), std::string::npos) << summary;
+    // Each file with its own reason, on a line of its own.
+    EXPECT_NE(summary.find("\n/m/1.ogg: damaged page"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("\n/m/2.mp3: disk full"), std::string::npos) << summary;
 }
 
 TEST(ColourHints, CountsCharactersNotBytes) {

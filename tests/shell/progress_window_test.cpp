@@ -7,8 +7,14 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include "shell/about_window.h"
 #include "shell/info_window.h"
+#include "shell/options_window.h"
 #include "shell/progress_window.h"
+#include "shell/settings_store.h"
 
 namespace {
 
@@ -16,13 +22,20 @@ struct FakeTray : TrayHost {
     QString hint;
     int applied = 0;
     int minimized = 0;
+    int restored = 0;
+    // What a window manager does with a minimised owner: its dialogs go too.
+    QWidget* alsoMinimizes = nullptr;
     bool batchEnabled = true;
     QString MainCaption() const override { return "Sondrel"; }
     void SetTrayHint(const QString& h) override { hint = h; }
     void SetTrayAnimation(bool) override {}
     void ApplyTrayOption() override { ++applied; }
-    void MinimizeToTray() override { ++minimized; }
-    void RestoreFromTray(bool) override {}
+    void MinimizeToTray() override {
+        ++minimized;
+        if (alsoMinimizes)
+            alsoMinimizes->showMinimized();
+    }
+    void RestoreFromTray(bool) override { ++restored; }
     void SetBatchButtonsEnabled(bool on) override { batchEnabled = on; }
 };
 
@@ -83,6 +96,43 @@ TEST(ProgressWindow, BackgroundMinimisesAndKeepsRunning) {
     EXPECT_EQ(tray.minimized, 1);
     EXPECT_TRUE(wait.Running());
     wait.Finish();
+}
+
+TEST(ProgressWindow, BackgroundLastsForItsRunOnly) {
+    ProgressWindow wait;
+    FakeTray tray;
+    tray.alsoMinimizes = &wait;
+    wait.setTrayHost(&tray);
+    wait.Start(3);
+    wait.btnBackground()->click();
+    EXPECT_TRUE(wait.isMinimized());
+    wait.Finish();
+    EXPECT_EQ(tray.restored, 1);  // the run is over: the main window comes back
+
+    // The next run shows its window in front and leaves the main window alone.
+    wait.Start(3);
+    EXPECT_TRUE(wait.isVisible());
+    EXPECT_FALSE(wait.isMinimized());
+    wait.Finish();
+    EXPECT_EQ(tray.minimized, 1);
+    EXPECT_EQ(tray.restored, 1);
+}
+
+TEST(FixedWindows, OfferNoMaximiseButton) {
+    ProgressWindow wait;
+    AboutWindow about;
+    QTemporaryDir dir;
+    SettingsStore store(dir.filePath("s.ini"));
+    OptionsWindow options(store);
+    for (QWidget* w : std::initializer_list<QWidget*>{&wait, &about, &options}) {
+        w->show();
+        QApplication::processEvents();
+        EXPECT_FALSE(w->windowFlags().testFlag(Qt::WindowMaximizeButtonHint))
+            << w->objectName().toStdString();
+        // A window manager offers no maximise for a window that cannot grow.
+        EXPECT_EQ(w->minimumSize(), w->maximumSize()) << w->objectName().toStdString();
+        w->hide();
+    }
 }
 
 TEST(InfoWindow, GridLabelsValuesAndDoubleClicks) {

@@ -12,6 +12,7 @@
 
 #include "shell/options_window.h"
 #include "shell/settings_store.h"
+#include "util/codepage.h"
 
 namespace {
 
@@ -83,6 +84,8 @@ TEST(Options, FirstRunDefaults) {
     // No player folder registered here: play with the installed program.
     EXPECT_TRUE(options.WinAmpPath().isEmpty());
     EXPECT_EQ(options.PlayFiles(), 2);
+    EXPECT_TRUE(options.AskBeforeDiscard());
+    EXPECT_EQ(options.CodePage(), QStringLiteral("ISO-8859-1"));
 }
 
 TEST(Options, EveryValueRoundTrips) {
@@ -102,6 +105,7 @@ TEST(Options, EveryValueRoundTrips) {
         options.findChild<QLineEdit*>("edPassword")->setText("pw");
         options.findChild<QLineEdit*>("edWinAmp")->setText("/opt/player/");
         options.findChild<QRadioButton*>("rbPlay1")->setChecked(true);
+        options.findChild<QComboBox*>("cbCodePage")->setCurrentText("windows-1251");
         options.SaveSettings();
     }
     OptionsWindow back(store);
@@ -135,7 +139,32 @@ TEST(Options, EveryValueRoundTrips) {
     EXPECT_EQ(back.ProxyPassword(), QStringLiteral("pw"));
     EXPECT_EQ(back.WinAmpPath(), QStringLiteral("/opt/player/"));
     EXPECT_EQ(back.PlayFiles(), 1);
+    EXPECT_FALSE(back.AskBeforeDiscard());
+    EXPECT_EQ(back.CodePage(), QStringLiteral("windows-1251"));
     EXPECT_EQ(store.ReadString("flShowError"), QStringLiteral("0"));
+}
+
+TEST(Options, TheCodePageListIsTheCoresAndAStrangeValueReadsAsTheDefault) {
+    QTemporaryDir dir;
+    SettingsStore store(dir.filePath("s.ini"));
+    OptionsWindow options(store);
+    auto* box = options.findChild<QComboBox*>("cbCodePage");
+    ASSERT_NE(box, nullptr);
+    ASSERT_EQ(box->count(), static_cast<int>(sondrel::kLegacyCodePages.size()));
+    for (int i = 0; i < box->count(); ++i)
+        EXPECT_EQ(box->itemText(i).toStdString(),
+                  sondrel::kLegacyCodePages[static_cast<std::size_t>(i)]);
+    // Stored names are matched without regard to case; unknown ones fall back.
+    const std::pair<const char*, const char*> cases[] = {
+        {"WINDOWS-1251", "windows-1251"},
+        {"no-such-page", "ISO-8859-1"},
+        {"", "ISO-8859-1"},
+    };
+    for (const auto& [stored, shown] : cases) {
+        store.WriteString("CodePage", QString::fromLatin1(stored));
+        options.LoadSettings();
+        EXPECT_EQ(options.CodePage(), QString::fromLatin1(shown)) << stored;
+    }
 }
 
 TEST(Options, OkSavesAndAppliesCloseDoesNeither) {

@@ -29,6 +29,76 @@ TEST(WindowRules, MainWindowStartClamping) {
         EXPECT_EQ(ClampMainWindowStart(r.stored, screen), r.expected);
 }
 
+TEST(WindowRules, TitleBarsStayOnAScreen) {
+    const QRect left(0, 0, 1920, 1080);
+    const QRect right(1920, 0, 1280, 1024);
+    struct Row {
+        QRect frame;
+        QList<QRect> screens;
+        QPoint expected;
+    };
+    const Row rows[] = {
+        {{171, 0, 430, 600}, {left}, {171, 0}},
+        // A frame placed by its client area: the title bar above the screen.
+        {{171, -20, 430, 600}, {left}, {171, 0}},
+        // The second screen of the last run is gone.
+        {{2500, 100, 430, 600}, {left}, {1920 - kTitleBarGrip, 100}},
+        {{2500, 100, 430, 600}, {left, right}, {2500, 100}},
+        // Below the bottom edge: the title bar comes back up.
+        {{50, 1070, 430, 600}, {left}, {50, 1080 - kTitleBarHeight}},
+        // Hanging off the left edge with enough of the title bar left to grab.
+        {{-300, 10, 430, 600}, {left}, {-300, 10}},
+        {{-420, 10, 430, 600}, {left}, {kTitleBarGrip - 430, 10}},
+        // Straddling two screens, moved onto the one it overlaps most.
+        {{1800, -40, 430, 600}, {left, right}, {1800, 0}},
+        {{0, 0, 430, 600}, {}, {0, 0}},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(KeepTitleBarOnScreen(r.frame, r.screens), r.expected)
+            << r.frame.x() << "," << r.frame.y();
+    }
+}
+
+TEST(WindowRules, ContrastFollowsWcag) {
+    EXPECT_NEAR(ContrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+    EXPECT_NEAR(ContrastRatio(Qt::white, Qt::black), 21.0, 1e-9);
+    EXPECT_NEAR(ContrastRatio(QColor(0x77, 0x77, 0x77), Qt::white), 4.48, 0.01);
+    EXPECT_NEAR(RelativeLuminance(QColor(255, 0, 0)), 0.2126, 1e-4);
+    EXPECT_NEAR(RelativeLuminance(QColor(0, 255, 0)), 0.7152, 1e-4);
+}
+
+TEST(WindowRules, HintsStandOutFromTheField) {
+    // The stored default colours (0x00BBGGRR): field #D8DCDF, hint #D0D4D8.
+    const QColor defaultField(0xD8, 0xDC, 0xDF);
+    const QColor defaultHint(0xD0, 0xD4, 0xD8);
+    ASSERT_LT(ContrastRatio(defaultField, defaultHint), kMinHintContrast);
+    struct Row {
+        QColor field;
+        QColor hint;
+    };
+    const Row rows[] = {
+        {defaultField, defaultHint},
+        {Qt::white, QColor(255, 236, 200)},
+        {QColor(30, 30, 30), QColor(40, 40, 60)},  // a dark field
+        {Qt::white, Qt::white},
+    };
+    for (const Row& r : rows) {
+        const QColor hint = ReadableHintColor(r.field, r.hint);
+        EXPECT_GE(ContrastRatio(r.field, hint), kMinHintContrast) << hint.name().toStdString();
+        // The text in a hinted box reads at least as well as body text must.
+        EXPECT_GE(ContrastRatio(hint, ReadableTextOn(hint)), 4.5) << hint.name().toStdString();
+    }
+    // A hint that already stands out is left as the user chose it.
+    EXPECT_EQ(ReadableHintColor(Qt::white, QColor(0, 90, 200)), QColor(0, 90, 200));
+}
+
+TEST(WindowRules, ReadChoiceNoteOnlyForOneTagKind) {
+    EXPECT_FALSE(ReadChoiceNote(0).isEmpty());
+    EXPECT_FALSE(ReadChoiceNote(1).isEmpty());
+    EXPECT_NE(ReadChoiceNote(0), ReadChoiceNote(1));
+    EXPECT_TRUE(ReadChoiceNote(2).isEmpty());
+}
+
 TEST(WindowRules, ResizeSnapsTo400) {
     const QSize screen(1024, 768);
     EXPECT_EQ(ClampMainWindowResize({399, 500}, screen), QSize(400, 500));

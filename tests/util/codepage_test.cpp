@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 namespace sondrel {
@@ -31,6 +32,27 @@ TEST(CodePage, RoundTrips) {
         EXPECT_EQ(Utf8ToCodePage(r.utf8, r.codepage), r.bytes) << r.codepage << " " << r.utf8;
         EXPECT_EQ(CodePageToUtf8(r.bytes, r.codepage), r.utf8) << r.codepage << " " << r.utf8;
         EXPECT_TRUE(FitsCodePage(r.utf8, r.codepage)) << r.codepage << " " << r.utf8;
+    }
+}
+
+// Every code page a user can choose is one the conversions really know: a
+// misspelt name would fall back to ISO-8859-1 and turn the script into '?'.
+TEST(CodePage, EveryOfferedCodePageHoldsItsScript) {
+    const std::map<std::string_view, std::string> samples = {
+        {"ISO-8859-1", "café"},   {"windows-1250", "Łódź"},     {"windows-1251", "Привет"},
+        {"windows-1252", "€ Œ"},  {"windows-1253", "Αθήνα"},    {"windows-1254", "İstanbul ğ"},
+        {"windows-1256", "سلام"}, {"windows-1257", "Rīga ų"},   {"KOI8-R", "Привет"},
+        {"KOI8-U", "Київ ґ"},     {"ISO-8859-2", "Łódź"},       {"ISO-8859-5", "Привет"},
+        {"ISO-8859-7", "Αθήνα"},  {"ISO-8859-9", "İstanbul ğ"},
+    };
+    EXPECT_EQ(kLegacyCodePages.front(), kDefaultCodePage);
+    for (const std::string_view page : kLegacyCodePages) {
+        const auto sample = samples.find(page);
+        ASSERT_NE(sample, samples.end()) << "no sample for " << page;
+        const std::string bytes = Utf8ToCodePage(sample->second, page);
+        EXPECT_EQ(bytes.find('?'), std::string::npos) << page;
+        EXPECT_EQ(CodePageToUtf8(bytes, page), sample->second) << page;
+        EXPECT_TRUE(FitsCodePage(sample->second, page)) << page;
     }
 }
 
