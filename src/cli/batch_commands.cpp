@@ -204,29 +204,35 @@ int RunRename(const std::vector<std::string>& argv, std::ostream& out, std::ostr
     if (!nameTemplate)
         return Usage(err, "rename needs --template");
 
+    // Names are made in each file's own folder; an absolute template would
+    // print one place and reach another.
+    if (!nameTemplate->empty() && (nameTemplate->front() == '/' || nameTemplate->front() == '\\'))
+        return Usage(err,
+                     "rename: the template must be relative (folders are made in each "
+                     "file's own folder)");
+
     TagBridge bridge;
     bool failed = false;
     std::vector<BatchRow> rows = ReadRows(bridge, common, err, failed);
     PreviewNames(rows, *nameTemplate, common.name);
-    if (common.dryRun) {
-        for (const BatchRow& row : rows)
-            out << row.Before() << " → " << row.After << "\n";
-        return failed ? kFailed : kOk;
+    RenameContext context;
+    context.shownFolder = CurrentFolder();
+    context.subfolderMode = true;
+    context.fromFileFolder = true;
+    context.dryRun = common.dryRun;
+    const RenameResult result = ::sondrel::RunRename(rows, context);
+    // The printed target is the path the file went to (or, in a dry run,
+    // would go to).
+    for (std::size_t k = 0; k < result.renamed.size(); ++k)
+        out << rows[result.renamed[k]].Before() << " → " << result.targets[k] << "\n";
+    for (std::size_t k = 0; k < result.outcomes.size(); ++k) {
+        const RenameOutcome& o = result.outcomes[k];
+        const std::string reason =
+            o.Code != kOutcomeOk ? result.reasons[k]
+                                 : "not renamed: the tags give no name (\"" + o.NewName + "\")";
+        err << "sondrel-tag: " << o.Path << ": " << reason << "\n";
     }
-    const RenameResult result = ::sondrel::RunRename(rows, {CurrentFolder(), true});
-    for (const std::size_t i : result.renamed)
-        out << rows[i].Before() << " → " << rows[i].After << "\n";
-    for (const RenameOutcome& o : result.outcomes) {
-        if (o.Code == kOutcomeOk)
-            out << o.Path << " → " << o.NewName << " (not renamed: name too short)\n";
-        else
-            err << "sondrel-tag: " << o.Path << ": " << OutcomeText(o) << "\n";
-    }
-    if (result.errors > 0) {
-        err << "sondrel-tag: " << RenameFailureMessage(result.errors) << "\n";
-        return kFailed;
-    }
-    return failed ? kFailed : kOk;
+    return failed || !result.outcomes.empty() ? kFailed : kOk;
 }
 
 int RunParse(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
@@ -317,18 +323,32 @@ int RunParse(const std::vector<std::string>& argv, std::ostream& out, std::ostre
         failed.insert(f.path);
     }
     std::set<std::size_t> written(result.written.begin(), result.written.end());
+    static const std::array<const char*, kParseFieldCount> kLabels = {"track", "title", "artist",
+                                                                      "album", "year",  "comment"};
+    bool skipped = false;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const BatchRow& r = rows[i];
         if (failed.count(r.data.FullPath()))
             continue;
+        // Rows the job leaves alone say why, the same in a dry run.
+        if (!r.Problem.empty()) {
+            err << "sondrel-tag: " << r.Before() << ": " << r.Problem << " (left unchanged)\n";
+            skipped = true;
+            continue;
+        }
         out << r.Before();
         if (!common.dryRun && written.count(i) == 0)
             out << " (left unchanged)";
-        out << "\n  track: " << r.NewTrack << "\n  title: " << r.NewTitle
-            << "\n  artist: " << r.NewArtist << "\n  album: " << r.NewAlbum
-            << "\n  year: " << r.NewYear << "\n  comment: " << r.NewComment << "\n";
+        out << "\n";
+        // Only the fields the job sets, as they are written.
+        const std::array<const std::string*, kParseFieldCount> values = {
+            &r.NewTrack, &r.NewTitle, &r.NewArtist, &r.NewAlbum, &r.NewYear, &r.NewComment};
+        for (std::size_t f = 0; f < kParseFieldCount; ++f) {
+            if (FieldTakesPart(r, options, static_cast<ParseField>(f)))
+                out << "  " << kLabels[f] << ": " << *values[f] << "\n";
+        }
     }
-    return result.failures.empty() && !failedRead ? kOk : kFailed;
+    return result.failures.empty() && !failedRead && !skipped ? kOk : kFailed;
 }
 
 int RunExport(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {

@@ -105,6 +105,10 @@ int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
             file = FileSnapshot::Open(path);
         if (file) {
             r = Gather(bridge, *file);
+            if (!r.valid) {
+                Report(err, path, r.error);
+                status = kExitFailed;
+            }
         } else if (const auto why = Unusable(path, true)) {
             r.file = path;
             r.format = FormatOfPath(path);
@@ -113,6 +117,10 @@ int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
             status = kExitFailed;
         } else {
             r = Gather(bridge, path);
+            if (!r.valid) {
+                Report(err, path, r.error);
+                status = kExitFailed;
+            }
         }
         if (args.json) {
             WriteJson(writer, r);
@@ -154,15 +162,25 @@ int RunSet(const Args& args, std::ostream& out, std::ostream& err) {
         std::optional<FileSnapshot> file;
         if (FormatOfPath(path) != TagFormat::None)
             file = FileSnapshot::Open(path);
+        TagFormat format = TagFormat::None;
+        bool recognised = false;
         if (file) {
-            bridge.Read(*file);
+            format = bridge.Read(*file);
+            recognised = StreamFactsOf(bridge, format, *file).valid;
             file.reset();  // closed before the save replaces the file
         } else if (const auto why = Unusable(path, true)) {
             Report(err, path, *why);
             status = kExitFailed;
             continue;
         } else {
-            bridge.Read(path);
+            format = bridge.Read(path);
+            recognised = StreamFactsOf(bridge, format, path).valid;
+        }
+        // Tags go only into files that are what their extension says.
+        if (!recognised) {
+            Report(err, path, NotRecognisedMessage(format) + "; not changed");
+            status = kExitFailed;
+            continue;
         }
         bridge.setHub(Edited(bridge.Hub(), args.edits, lyrics));
         const SaveOutcome saved = bridge.Save(path);

@@ -1,0 +1,346 @@
+// sondrel-tag over an imperfect library (badly named files, a text file named
+// .mp3, a .wav, nested folders, non-ASCII names): what scripts rely on —
+// exit codes, what is printed, and that files are only changed or moved as
+// reported.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "editor/format_bridge.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using sondrel::test::ReadAll;
+using sondrel::test::RunCommand;
+using sondrel::test::ShellQuote;
+using sondrel::test::TempDir;
+using sondrel::test::ToBytes;
+using sondrel::test::WriteAll;
+
+std::string Tool() {
+    const fs::path exe = fs::read_symlink("/proc/self/exe");
+    const fs::path tool = exe.parent_path().parent_path() / "src" / "cli" / "sondrel-tag";
+    return fs::exists(tool) ? tool.string() : std::string();
+}
+
+struct Outcome {
+    int exit = -1;
+    std::string out;
+    std::string err;
+};
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Every file under `root`, relative, with its bytes.
+std::map<std::string, sondrel::test::Bytes> Tree(const std::string& root) {
+    std::map<std::string, sondrel::test::Bytes> files;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        if (e.is_regular_file())
+            files[fs::relative(e.path(), root).string()] = ReadAll(e.path().string());
+    }
+    return files;
+}
+
+class CliLibrary : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tool = Tool();
+        if (tool.empty())
+            GTEST_SKIP() << "sondrel-tag is not built";
+        mp3 = sondrel::test::SilentMp3();
+        if (mp3.empty())
+            GTEST_SKIP() << "ffmpeg is missing";
+    }
+
+    // Runs the tool in the library folder; stdout and stderr apart.
+    Outcome Run(const std::string& args) {
+        const std::string outFile = scratch.file("out");
+        const std::string errFile = scratch.file("err");
+        const auto r =
+            RunCommand("cd " + ShellQuote(lib.path()) + " && " + ShellQuote(tool) + " " + args +
+                       " >" + ShellQuote(outFile) + " 2>" + ShellQuote(errFile) + "; echo $?");
+        Outcome o;
+        o.exit = std::stoi(r.output);
+        const auto out = ReadAll(outFile);
+        const auto err = ReadAll(errFile);
+        o.out.assign(out.begin(), out.end());
+        o.err.assign(err.begin(), err.end());
+        return o;
+    }
+
+    // An MP3 of silence with the given tag values (none: no tag at all).
+    void Mp3(const std::string& rel, const std::map<sondrel::Field, std::string>& values = {}) {
+        fs::create_directories(fs::path(lib.file(rel)).parent_path());
+        WriteAll(lib.file(rel), mp3);
+        if (values.empty())
+            return;
+        sondrel::TagBridge bridge;
+        bridge.Read(lib.file(rel));
+        sondrel::TagFields tag = bridge.Hub();
+        for (const auto& [field, value] : values)
+            tag[field] = value;
+        bridge.setHub(tag);
+        ASSERT_TRUE(bridge.Save(lib.file(rel)).ok) << rel;
+    }
+    void Text(const std::string& rel, const std::string& text) {
+        fs::create_directories(fs::path(lib.file(rel)).parent_path());
+        WriteAll(lib.file(rel), text);
+    }
+    sondrel::TagFields Tags(const std::string& rel) {
+        sondrel::TagBridge bridge;
+        bridge.Read(lib.file(rel));
+        return bridge.Hub();
+    }
+
+    std::string tool;
+    sondrel::test::Bytes mp3;
+    TempDir lib;
+    TempDir scratch;
+};
+
+using sondrel::Field;
+
+// A name the template does not match is left as it is and reported, in a
+// dry run the same way; files that are not audio are never written.
+TEST_F(CliLibrary, ParseWritesOnlyMatchingAudioFiles) {
+    struct Case {
+        std::string file;
+        std::string args;
+        int exit;
+        std::string message;  // on stderr; empty: none
+        std::string printed;  // the title printed
+        std::string title;    // the title afterwards
+        std::string track;
+    };
+    const std::vector<Case> cases = {
+        {"Song without dash.mp3", "--template '%# - %T'", 1, "name does not match the template", "",
+         "Keep", "4"},
+        {"Song without dash.mp3", "--template '%# - %T' --dry-run", 1,
+         "name does not match the template", "", "Keep", "4"},
+        // A folder segment whose separator is missing.
+        {"Plain/03 Song.mp3", "--template '%A - %L/%# %T'", 1, "name does not match the template",
+         "", "Keep", "4"},
+        {"(1999) Title.mp3", "--template '[%Y] %T'", 1, "name does not match the template", "",
+         "Keep", "4"},
+        {"05 - Good.mp3", "--template '%# - %T'", 0, "", "Good", "Good", "5"},
+        {"Ünïcødé/07 - Café.mp3", "--template '%# - %T'", 0, "", "Café", "Café", "7"},
+        {"05 - Good.mp3", "--template '%# - %T' --dry-run", 0, "", "Good", "Keep", "4"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(lib.path() + "/");
+        fs::create_directories(lib.path());
+        Mp3(c.file, {{Field::Title, "Keep"}, {Field::Track, "4"}, {Field::Artist, "Art"}});
+        const Outcome o = Run("parse " + c.args + " " + ShellQuote(c.file));
+        EXPECT_EQ(o.exit, c.exit) << c.file << " " << c.args << ": " << o.err;
+        if (c.message.empty()) {
+            EXPECT_EQ(o.err, "") << c.args;
+            EXPECT_TRUE(Has(o.out, "title: " + c.printed + "\n")) << o.out;
+        } else {
+            EXPECT_TRUE(Has(o.err, c.file + ": " + c.message)) << o.err;
+            EXPECT_FALSE(Has(o.out, "title:")) << o.out;
+        }
+        const sondrel::TagFields t = Tags(c.file);
+        EXPECT_EQ(t.title, c.title) << c.file << " " << c.args;
+        EXPECT_EQ(t.track, c.track) << c.file << " " << c.args;
+        EXPECT_EQ(t.artist, "Art") << c.file << " " << c.args;
+    }
+}
+
+// Files that are not what their extension says are refused by every
+// writing command, with exit 1 and the reason, and keep every byte.
+TEST_F(CliLibrary, NonAudioFilesAreNeverWritten) {
+    Text("notes.mp3", "just some text, not audio\n");
+    Text("Artist/01 - Fake.mp3", "still text\n");
+    Text("07 - Wave.wav", "RIFF....WAVE");
+    Mp3("real.mp3");
+    struct Case {
+        std::string args;
+        std::string file;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"set --title X", "notes.mp3", "not a valid MP3 file"},
+        {"parse --template '%# - %T'", "Artist/01 - Fake.mp3", "not a valid MP3 file"},
+        {"parse --template '%# - %T'", "07 - Wave.wav", "not a supported audio file"},
+        {"rename --template '%T'", "notes.mp3", "not a valid MP3 file"},
+        {"rename --template '%T'", "07 - Wave.wav", "not a supported audio file"},
+    };
+    for (const Case& c : cases) {
+        const auto before = Tree(lib.path());
+        const Outcome o = Run(c.args + " " + ShellQuote(c.file));
+        EXPECT_EQ(o.exit, 1) << c.args << " " << c.file;
+        EXPECT_TRUE(Has(o.err, c.file + ": " + c.message)) << c.args << ": " << o.err;
+        EXPECT_EQ(o.out, "") << c.args;
+        EXPECT_EQ(Tree(lib.path()), before) << c.args << " " << c.file;
+    }
+    // Mixed with a real file: the real one is written, the run still fails.
+    const Outcome o = Run("set --title Mixed real.mp3 notes.mp3");
+    EXPECT_EQ(o.exit, 1);
+    EXPECT_EQ(Tags("real.mp3").title, "Mixed");
+    EXPECT_EQ(ReadAll(lib.file("notes.mp3")), ToBytes("just some text, not audio\n"));
+}
+
+// show reports every file, but exits 1 when one is not valid audio; an MP3
+// without tags is valid and has no error.
+TEST_F(CliLibrary, ShowValidityAndExitStatus) {
+    Text("notes.mp3", "text\n");
+    Mp3("untagged.mp3");
+    struct Case {
+        std::string files;
+        int exit;
+        std::vector<std::string> inJson;
+    };
+    const std::vector<Case> cases = {
+        {"untagged.mp3",
+         0,
+         {"\"error\": \"\"", "\"valid\": true", "\"id3v2\": false", "\"id3v2Version\": \"\""}},
+        {"notes.mp3", 1, {"\"valid\": false", "not a valid MP3 file"}},
+        {"untagged.mp3 notes.mp3", 1, {"\"valid\": true", "\"valid\": false"}},
+    };
+    for (const Case& c : cases) {
+        const Outcome o = Run("show --json " + c.files);
+        EXPECT_EQ(o.exit, c.exit) << c.files;
+        for (const auto& part : c.inJson)
+            EXPECT_TRUE(Has(o.out, part)) << c.files << ": " << part << " in " << o.out;
+        EXPECT_EQ(Has(o.err, "notes.mp3: not a valid MP3 file"), c.exit == 1) << o.err;
+    }
+}
+
+// What parse prints is what it writes, for every track style.
+TEST_F(CliLibrary, ParseTrackStylePrintsWhatItWrites) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> styles = {
+        {"0", {"1", "2", "3"}},
+        {"1", {"01", "02", "03"}},
+        {"2", {"001", "002", "003"}},
+    };
+    const std::vector<std::string> names = {"1 A.mp3", "2 B.mp3", "03 C.mp3"};
+    for (const auto& [style, tracks] : styles) {
+        for (const auto& n : names)
+            Mp3(n, {{Field::Track, n.substr(0, n.find(' '))}});
+        const Outcome o = Run("parse --template '%# %T' --track-style " + style +
+                              " '1 A.mp3' '2 B.mp3' '03 C.mp3'");
+        ASSERT_EQ(o.exit, 0) << o.err;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            EXPECT_TRUE(Has(o.out, names[i] + "\n  track: " + tracks[i] + "\n")) << o.out;
+            EXPECT_EQ(Tags(names[i]).track, tracks[i]) << "style " << style << " " << names[i];
+        }
+    }
+}
+
+// rename: names and folders are made in the file's own folder, empty names
+// and refused paths are reported (exit 1), and the printed target is where
+// the file went.
+TEST_F(CliLibrary, RenameMovesOnlyWhatItReports) {
+    struct Case {
+        std::string file;
+        std::map<Field, std::string> tags;
+        std::string args;
+        int exit;
+        std::string target;   // where the file is afterwards, relative
+        std::string message;  // on stderr
+    };
+    const std::string longTitle(300, 'x');
+    const std::vector<Case> cases = {
+        {"sub/a.mp3",
+         {{Field::Artist, "Art"}, {Field::Title, "T"}},
+         "--template '%A/%T'",
+         0,
+         "sub/Art/T.mp3",
+         ""},
+        {"Ünï/a.mp3",
+         {{Field::Artist, "Björk"}, {Field::Title, "Jóga"}},
+         "--template '%A - %T'",
+         0,
+         "Ünï/Björk - Jóga.mp3",
+         ""},
+        // No tag values: nothing like " -.mp3", in any folder.
+        {"sub/empty.mp3", {}, "--template '%A - %T'", 1, "sub/empty.mp3", "the tags give no name"},
+        {"sub/empty.mp3", {}, "--template '%A/%L/%T'", 1, "sub/empty.mp3", "the tags give no name"},
+        {"sub/dots.mp3",
+         {{Field::Artist, ".."}, {Field::Title, "T"}},
+         "--template '%A/%T'",
+         1,
+         "sub/dots.mp3",
+         "\"..\" is refused"},
+        // The folder made for it goes again when the rename fails.
+        {"sub/long.mp3",
+         {{Field::Artist, "Made"}, {Field::Title, longTitle}},
+         "--template '%A/%T'",
+         1,
+         "sub/long.mp3",
+         "the new name is too long"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(lib.path() + "/");
+        fs::create_directories(lib.path());
+        Mp3(c.file, c.tags);
+        const auto before = ReadAll(lib.file(c.file));
+        const Outcome o = Run("rename " + c.args + " " + ShellQuote(c.file));
+        EXPECT_EQ(o.exit, c.exit) << c.file << " " << c.args << ": " << o.err;
+        EXPECT_EQ(ReadAll(lib.file(c.target)), before) << c.target;
+        if (c.message.empty()) {
+            EXPECT_EQ(o.out, lib.file(c.file) + " → " + lib.file(c.target) + "\n");
+        } else {
+            EXPECT_TRUE(Has(o.err, c.file + ": ")) << o.err;
+            EXPECT_TRUE(Has(o.err, c.message)) << o.err;
+            EXPECT_EQ(o.out, "");
+        }
+        // Nothing else appeared anywhere: one file, and only the folders
+        // on its way.
+        EXPECT_EQ(Tree(lib.path()).size(), 1u) << c.file;
+        EXPECT_FALSE(fs::exists(lib.file("sub/Made"))) << c.file;
+    }
+    // An absolute template is refused before anything moves.
+    Mp3("abs.mp3", {{Field::Artist, "A"}, {Field::Title, "T"}});
+    const Outcome o = Run("rename --template '/%A - %T' abs.mp3");
+    EXPECT_EQ(o.exit, 2);
+    EXPECT_TRUE(Has(o.err, "relative")) << o.err;
+    EXPECT_TRUE(fs::exists(lib.file("abs.mp3")));
+}
+
+// A dry run shows exactly what the run then does: the same targets, the
+// same failures, and the files end where the dry run said.
+TEST_F(CliLibrary, DryRunPredictsTheRun) {
+    Mp3("in/one.mp3", {{Field::Artist, "Same"}, {Field::Title, "Name"}});
+    Mp3("in/two.mp3", {{Field::Artist, "Same"}, {Field::Title, "Name"}});  // duplicate target
+    Mp3("in/three.mp3", {{Field::Artist, "Taken"}, {Field::Title, "X"}});
+    Mp3("in/Taken/X.mp3", {{Field::Title, "already here"}});
+    Mp3("in/four.mp3", {{Field::Artist, ".."}, {Field::Title, "Up"}});
+    Mp3("in/five.mp3", {{Field::Artist, "Long"}, {Field::Title, std::string(260, 'y')}});
+    Mp3("in/six.mp3", {{Field::Artist, "Fine"}, {Field::Title, "Ok"}});
+    Mp3("in/untagged.mp3");
+    Text("in/fake.mp3", "text");
+    const std::string args =
+        "rename --template '%A/%T' in/one.mp3 in/two.mp3 in/three.mp3 in/four.mp3 in/five.mp3 "
+        "in/six.mp3 in/untagged.mp3 in/fake.mp3";
+    auto before = Tree(lib.path());
+    const Outcome dry = Run(args + " --dry-run");
+    EXPECT_EQ(Tree(lib.path()), before) << "a dry run touches nothing";
+    EXPECT_EQ(dry.exit, 1);
+    for (const std::string f : {"two", "three", "four", "five", "untagged", "fake"})
+        EXPECT_TRUE(Has(dry.err, "in/" + f + ".mp3: ")) << f << " in " << dry.err;
+
+    const Outcome run = Run(args);
+    EXPECT_EQ(run.exit, dry.exit);
+    EXPECT_EQ(run.out, dry.out);
+    EXPECT_EQ(run.err, dry.err);
+    EXPECT_EQ(run.out, lib.file("in/one.mp3") + " → " + lib.file("in/Same/Name.mp3") + "\n" +
+                           lib.file("in/six.mp3") + " → " + lib.file("in/Fine/Ok.mp3") + "\n");
+    // Every file is still there, moved only as printed.
+    auto after = Tree(lib.path());
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_EQ(after["in/Same/Name.mp3"], before["in/one.mp3"]);
+    EXPECT_EQ(after["in/Fine/Ok.mp3"], before["in/six.mp3"]);
+    EXPECT_EQ(after["in/Taken/X.mp3"], before["in/Taken/X.mp3"]);
+    for (const std::string f : {"two", "three", "four", "five", "untagged", "fake"})
+        EXPECT_EQ(after["in/" + f + ".mp3"], before["in/" + f + ".mp3"]) << f;
+    EXPECT_FALSE(fs::exists(lib.file("in/Long")));
+}
+
+}  // namespace
