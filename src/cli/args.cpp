@@ -50,6 +50,13 @@ ParseResult Fail(std::string message) {
 
 }  // namespace
 
+std::optional<unsigned> GenreNumber(const std::string& value) {
+    if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
+        value.size() > 3)
+        return std::nullopt;
+    return static_cast<unsigned>(std::stoul(value));
+}
+
 bool FieldEdits::Any() const {
     for (const auto& v : values) {
         if (v)
@@ -166,6 +173,12 @@ ParseResult ParseArgs(const std::vector<std::string>& argv) {
         return Fail("give either --lyrics or --lyrics-file");
     if (isSet && !a.edits.Any())
         return Fail("set: no field to change");
+    if (const auto& genre = a.edits[Field::Genre]) {
+        if ((genre->find_first_not_of("0123456789") == std::string::npos && !genre->empty() &&
+             (genre->size() > 3 || *GenreNumber(*genre) >= kGenreCount)))
+            return Fail("--genre takes a genre name or a number from 0 to " +
+                        std::to_string(kGenreCount - 1) + " (empty removes the genre)");
+    }
     if (a.command == Command::Remove && !a.removeKind)
         return Fail("remove: give --id3v1, --id3v2, --all or --ogg");
     if (a.command == Command::Pictures) {

@@ -59,7 +59,8 @@ std::optional<std::string> ReadTextFile(const std::string& path, std::string& er
     return text;
 }
 
-// The hub after the given edits. Genre: a table name selects its number; any
+// The hub after the given edits. Genre: an empty text removes the genre, a
+// number is the genre table's entry, a table name selects its number; any
 // other text is kept as it is, with number 12.
 TagFields Edited(TagFields h, const FieldEdits& e, const std::optional<std::string>& lyrics) {
     for (const auto& entry : kFieldTable) {
@@ -72,17 +73,51 @@ TagFields Edited(TagFields h, const FieldEdits& e, const std::optional<std::stri
     if (lyrics)
         h.text = *lyrics;
     if (const auto& genre = e[Field::Genre]) {
-        const std::uint8_t id = GenreIdOf(*genre);
-        h.GenreID = id;
-        // "Other" chosen by name must not keep an earlier free text.
-        if (id == kGenreOther)
-            h.Genre = *genre;
+        if (const auto number = GenreNumber(*genre)) {
+            h.GenreID = static_cast<std::uint8_t>(*number);
+            h.Genre = GenreNameOf(*number);
+        } else {
+            const std::uint8_t id = GenreIdOf(*genre);
+            h.GenreID = id;
+            // "Other" chosen by name must not keep an earlier free text, and
+            // no text at all is no genre.
+            h.Genre = id == kGenreOther ? *genre : GenreNameOf(id);
+        }
     } else if (h.GenreID == kGenreOther && h.Genre != "Other") {
         // The editor shows such a genre as text and, on saving, looks that
         // text up in the table: a plain "Rock" becomes number 17.
         h.GenreID = GenreIdOf(h.Genre);
     }
     return h;
+}
+
+// MP4 keeps a track as two 16-bit numbers (number and total). A value it
+// cannot hold is refused with the reason; a number given alone keeps the
+// total the file had.
+std::optional<std::string> Mp4Track(const std::string& value, const std::string& current,
+                                    std::string& error) {
+    constexpr unsigned long kMax = 65535;
+    auto number = [](std::string_view t) -> std::optional<unsigned long> {
+        if (t.empty() || t.size() > 5 || t.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        const unsigned long n = std::stoul(std::string(t));
+        return n <= kMax ? std::optional<unsigned long>(n) : std::nullopt;
+    };
+    if (value.empty())
+        return value;
+    const auto slash = value.find('/');
+    const std::string_view text = value;
+    if (!number(text.substr(0, slash)) ||
+        (slash != std::string::npos && !number(text.substr(slash + 1)))) {
+        error = "the track \"" + value +
+                "\" cannot be stored in an MP4 file: it takes a number from 0 to 65535, "
+                "optionally with a total (\"3/12\"); the file was not changed";
+        return std::nullopt;
+    }
+    const auto oldSlash = current.find('/');
+    if (slash == std::string::npos && oldSlash != std::string::npos)
+        return value + current.substr(oldSlash);
+    return value;
 }
 
 }  // namespace
@@ -182,7 +217,18 @@ int RunSet(const Args& args, std::ostream& out, std::ostream& err) {
             status = kExitFailed;
             continue;
         }
-        bridge.setHub(Edited(bridge.Hub(), args.edits, lyrics));
+        TagFields edited = Edited(bridge.Hub(), args.edits, lyrics);
+        if (const auto& track = args.edits[Field::Track]; track && format == TagFormat::MP4) {
+            std::string error;
+            const auto stored = Mp4Track(*track, bridge.Hub().track, error);
+            if (!stored) {
+                Report(err, path, error);
+                status = kExitFailed;
+                continue;
+            }
+            edited.track = *stored;
+        }
+        bridge.setHub(edited);
         const SaveOutcome saved = bridge.Save(path);
         if (!saved.ok) {
             Report(err, path, saved.error);

@@ -220,8 +220,12 @@ void TagBridge::ReadTags() {
     if (take(hub.comment))
         hub.comment = v1.Comment();
     // The genre text decides, but only the number is taken: ID3v1 has no text.
-    if (take(hub.Genre))
+    // Its "no genre" (255) stays no genre; its 12 is the table's "Other".
+    if (take(hub.Genre)) {
         hub.GenreID = ClampGenreId(v1.GenreID());
+        if (hub.GenreID == kGenreOther && !v1.NoGenre())
+            hub.Genre = GenreNameOf(kGenreOther);
+    }
     if (take(hub.text))
         hub.text = v1.Lyrics();
     setHub(hub);
@@ -245,7 +249,8 @@ void TagBridge::Tag2ToTag() {
     c.setAlbum(h.album);
     c.setYear(FirstChars(h.year, id3v1::kYearWidth));
     c.setComment(FirstChars(h.comment, id3v1::kCommentWidth));
-    c.setGenreID(h.GenreID);
+    // A hub without any genre text stores ID3v1's "no genre".
+    c.setGenreID(h.GenreID == kGenreOther && h.Genre.empty() ? Id3v1Tag::kNoGenreByte : h.GenreID);
     c.setLyrics(h.text);
 }
 

@@ -88,6 +88,14 @@ protected:
         bridge.setHub(tag);
         ASSERT_TRUE(bridge.Save(lib.file(rel)).ok) << rel;
     }
+    // A second of silence in the format of the extension, made by ffmpeg.
+    void Audio(const std::string& rel) {
+        fs::create_directories(fs::path(lib.file(rel)).parent_path());
+        const auto r =
+            RunCommand("ffmpeg -loglevel error -f lavfi -i anullsrc=r=44100:cl=mono -t 1 " +
+                       ShellQuote(lib.file(rel)) + " 2>&1");
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+    }
     void Text(const std::string& rel, const std::string& text) {
         fs::create_directories(fs::path(lib.file(rel)).parent_path());
         WriteAll(lib.file(rel), text);
@@ -341,6 +349,104 @@ TEST_F(CliLibrary, DryRunPredictsTheRun) {
     for (const std::string f : {"two", "three", "four", "five", "untagged", "fake"})
         EXPECT_EQ(after["in/" + f + ".mp3"], before["in/" + f + ".mp3"]) << f;
     EXPECT_FALSE(fs::exists(lib.file("in/Long")));
+}
+
+// The genre given to set means the same in every format: a table name or
+// number is that entry, empty is no genre at all, other text is kept.
+TEST_F(CliLibrary, GenreMeansTheSameInEveryFormat) {
+    Mp3("g.mp3");
+    Audio("g.ogg");
+    Audio("g.m4a");
+    struct Case {
+        std::string given;
+        int exit;
+        std::string genre;  // shown afterwards
+        int genreId;
+    };
+    const std::vector<Case> cases = {
+        {"Rock", 0, "Rock", 17}, {"17", 0, "Rock", 17},     {"0", 0, "Blues", 0},
+        {"", 0, "", 255},        {"Other", 0, "Other", 12}, {"Krautrock", 0, "Krautrock", 12},
+        {"148", 2, "", -1},      {"1000", 2, "", -1},
+    };
+    for (const std::string file : {"g.mp3", "g.ogg", "g.m4a"}) {
+        for (const Case& c : cases) {
+            // From a known genre, so that every case changes something.
+            ASSERT_EQ(Run("set --genre Jazz " + file).exit, 0);
+            const auto before = ReadAll(lib.file(file));
+            const Outcome o = Run("set --genre " + ShellQuote(c.given) + " " + file);
+            EXPECT_EQ(o.exit, c.exit) << file << " [" << c.given << "] " << o.err;
+            const Outcome shown = Run("show --json " + file);
+            if (c.exit != 0) {
+                EXPECT_EQ(ReadAll(lib.file(file)), before) << file << " " << c.given;
+                continue;
+            }
+            EXPECT_TRUE(Has(shown.out, "\"genre\": \"" + c.genre + "\",\n"))
+                << file << " [" << c.given << "] " << shown.out;
+            EXPECT_TRUE(Has(shown.out, "\"genreId\": " + std::to_string(c.genreId) + ",\n"))
+                << file << " [" << c.given << "] " << shown.out;
+        }
+    }
+    // No genre written is no TCON frame and the ID3v1 byte 255.
+    ASSERT_EQ(Run("set --genre '' g.mp3").exit, 0);
+    const auto bytes = ReadAll(lib.file("g.mp3"));
+    EXPECT_EQ(bytes.back(), 255);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_FALSE(Has(text, "TCON"));
+}
+
+// MP4 keeps a track as two numbers: what it cannot hold is refused with the
+// reason, and a number given alone keeps the total.
+TEST_F(CliLibrary, Mp4TrackIsStoredOrRefused) {
+    Audio("t.m4a");
+    struct Case {
+        std::string given;
+        int exit;
+        std::string track;  // afterwards, from "3/12"
+    };
+    const std::vector<Case> cases = {
+        {"A1", 1, "3/12"},    {"-1", 1, "3/12"},    {" 7", 1, "3/12"},
+        {"0x10", 1, "3/12"},  {"70000", 1, "3/12"}, {"4/", 1, "3/12"},
+        {"300", 0, "300/12"}, {"5/20", 0, "5/20"},  {"", 0, ""},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(Run("set --track 3/12 t.m4a").exit, 0);
+        const Outcome o = Run("set --track " + ShellQuote(c.given) + " t.m4a");
+        EXPECT_EQ(o.exit, c.exit) << "[" << c.given << "] " << o.err;
+        if (c.exit != 0) {
+            EXPECT_TRUE(Has(o.err, "t.m4a: the track \"" + c.given + "\" cannot be stored"))
+                << o.err;
+        }
+        EXPECT_EQ(Tags("t.m4a").track, c.track) << "[" << c.given << "]";
+    }
+}
+
+// One meaning per JSON field for every format: tag kinds are booleans with
+// the ID3v2 version beside them, the encoder is not part of the format.
+TEST_F(CliLibrary, JsonFieldsMeanTheSameForEveryFormat) {
+    Mp3("k.mp3", {{Field::Title, "T"}});
+    Audio("k.ogg");
+    Audio("k.m4a");
+    struct Case {
+        std::string file;
+        std::vector<std::string> present;
+        std::vector<std::string> absent;
+    };
+    const std::vector<Case> cases = {
+        {"k.mp3", {"\"id3v2\": true", "\"id3v2Version\": \"2.3\"", "\"valid\": true"}, {}},
+        {"k.ogg", {"\"id3v2\": false", "\"id3v2Version\": \"\"", "\"valid\": true"}, {}},
+        {"k.m4a",
+         {"\"encoder\": \"Lavf", "\"id3v2\": false", "\"valid\": true"},
+         {"\"format\": \"MP4 Lavf"}},
+    };
+    for (const Case& c : cases) {
+        const Outcome o = Run("show --json " + c.file);
+        EXPECT_EQ(o.exit, 0) << c.file << o.err;
+        EXPECT_EQ(o.err, "") << c.file;
+        for (const auto& p : c.present)
+            EXPECT_TRUE(Has(o.out, p)) << c.file << ": " << p << " in " << o.out;
+        for (const auto& p : c.absent)
+            EXPECT_FALSE(Has(o.out, p)) << c.file << ": " << p << " in " << o.out;
+    }
 }
 
 }  // namespace
