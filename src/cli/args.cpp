@@ -140,6 +140,8 @@ ParseResult ParseArgs(const std::vector<std::string>& argv) {
                                               : RemoveKind::Ogg;
         } else if (a.command == Command::Pictures && arg == "--list") {
             a.pictures.list = true;
+        } else if (a.command == Command::Pictures && arg == "--force") {
+            a.pictures.force = true;
         } else if (a.command == Command::Pictures && (arg == "--add" || arg == "--desc")) {
             auto v = w.Value();
             if (!v)
@@ -190,6 +192,8 @@ ParseResult ParseArgs(const std::vector<std::string>& argv) {
             return Fail("pictures: give only one of --add, --delete, --extract");
         if ((p.position || !p.description.empty()) && !p.add)
             return Fail("pictures: --pos and --desc go with --add");
+        if (p.force && !p.extract)
+            return Fail("pictures: --force goes with --extract");
         if (actions == 0)
             a.pictures.list = true;
     }

@@ -26,6 +26,7 @@ struct PictureOps {
     std::optional<int> remove;
     std::optional<int> extract;
     std::string extractTo;
+    bool force = false;  // --extract may replace an existing file
 };
 
 enum class Command { Show, Set, Remove, Pictures };

@@ -1,8 +1,14 @@
 #include "cli/batch_commands.h"
 
+#include "cli/help.h"
+
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string_view>
@@ -12,6 +18,7 @@
 #include "batch/export.h"
 #include "batch/name_parse.h"
 #include "batch/name_template.h"
+#include "editor/format_registry.h"
 #include "tags/file_io.h"
 #include "util/paths.h"
 
@@ -21,7 +28,6 @@ namespace {
 
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
-constexpr int kUsage = 2;
 
 std::optional<int> IntIn(std::string_view v, int low, int high) {
     int n = 0;
@@ -38,6 +44,9 @@ struct Common {
     NameOptions name;
     int trackStyle = kTrackStyleX;
     bool dryRun = false;
+    EditorOptions editor;  // how tags are read and saved, as for set
+    bool recursive = false;
+    std::optional<std::string> filesFrom;
 };
 
 // Walks argv; options may come before or after the files and "--" ends the
@@ -68,7 +77,7 @@ public:
             if (!Shared(a, common, error))
                 return false;
         }
-        if (common.files.empty()) {
+        if (common.files.empty() && !common.filesFrom) {
             error = "no files given";
             return false;
         }
@@ -120,6 +129,44 @@ private:
             c.dryRun = true;
             return true;
         }
+        if (a == "--read" || a == "--save") {
+            const auto v = Value(a, error);
+            if (!v)
+                return false;
+            const int choice = *v == "1"    ? kVersion1
+                               : *v == "2"  ? kVersion2
+                               : *v == "12" ? kVersion12
+                                            : 0;
+            if (choice == 0) {
+                error = a + " takes 1, 2 or 12";
+                return false;
+            }
+            (a == "--read" ? c.editor.readChoice : c.editor.saveChoice) = choice;
+            return true;
+        }
+        if (a == "--codepage") {
+            const auto v = Value(a, error);
+            if (!v)
+                return false;
+            if (v->empty()) {
+                error = "--codepage needs a value";
+                return false;
+            }
+            c.editor.legacyCodePage = *v;
+            return true;
+        }
+        if (a == "--no-lyrics3") {
+            c.editor.useLyrics3 = false;
+            return true;
+        }
+        if (a == "-r" || a == "--recursive") {
+            c.recursive = true;
+            return true;
+        }
+        if (a == "--files-from") {
+            c.filesFrom = Value(a, error);
+            return c.filesFrom.has_value();
+        }
         error = "unknown option '" + a + "'";
         return false;
     }
@@ -152,14 +199,82 @@ std::vector<BatchFile> FilesOf(const std::vector<std::string>& paths) {
 
 // Rows of the regular files among the arguments; anything else (a missing
 // file, a folder) is reported and counted as a failure.
+// The names in a list file ("-": standard input), separated by NUL bytes
+// when the list holds any, else by line ends.
+std::optional<std::vector<std::string>> NamesFrom(const std::string& list, std::string& error) {
+    std::string text;
+    if (list == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    } else {
+        std::ifstream in(list, std::ios::binary);
+        if (!in) {
+            error = "cannot read the file list " + list;
+            return std::nullopt;
+        }
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const char separator = text.find('\0') != std::string::npos ? '\0' : '\n';
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto end = text.find(separator, start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string name = text.substr(start, end - start);
+        if (separator == '\n' && !name.empty() && name.back() == '\r')
+            name.pop_back();
+        if (!name.empty())
+            names.push_back(std::move(name));
+        start = end + 1;
+    }
+    return names;
+}
+
+// The audio files under a folder (by extension), in name order.
+std::vector<std::string> AudioFilesUnder(const std::string& folder) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (it->is_regular_file(ec) && HandlerOfPath(it->path().string()))
+            found.push_back(it->path().string());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// Rows of the regular files among the arguments (folders walked with -r,
+// the list of --files-from added); anything else (a missing file, a folder
+// without -r) is reported and counted as a failure.
 std::vector<BatchRow> ReadRows(TagBridge& bridge, const Common& common, std::ostream& err,
                                bool& failed) {
+    std::vector<std::string> names = common.files;
+    if (common.filesFrom) {
+        std::string error;
+        const auto listed = NamesFrom(*common.filesFrom, error);
+        if (!listed) {
+            err << "sondrel-tag: " << error << "\n";
+            failed = true;
+        } else {
+            names.insert(names.end(), listed->begin(), listed->end());
+        }
+    }
     std::vector<std::string> usable;
-    for (const std::string& f : common.files) {
-        if (FileExists(f)) {
+    for (const std::string& f : names) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(f, ec)) {
+            if (common.recursive) {
+                const auto under = AudioFilesUnder(f);
+                usable.insert(usable.end(), under.begin(), under.end());
+            } else {
+                err << "sondrel-tag: " << f
+                    << ": is a folder (give -r to work on the files in it)\n";
+                failed = true;
+            }
+        } else if (FileExists(f)) {
             usable.push_back(f);
         } else {
-            err << "sondrel-tag: " << f << ": not a file\n";
+            err << "sondrel-tag: " << f << ": no such file\n";
             failed = true;
         }
     }
@@ -180,9 +295,8 @@ bool TemplateFills(std::string_view nameTemplate, char c) {
     return false;
 }
 
-int Usage(std::ostream& err, const std::string& message) {
-    err << "sondrel-tag: " << message << "\n" << BatchUsage();
-    return kUsage;
+int Usage(std::ostream& err, const std::vector<std::string>& argv, const std::string& message) {
+    return UsageError(err, argv.front(), message);
 }
 
 int RunRename(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
@@ -200,18 +314,18 @@ int RunRename(const std::vector<std::string>& argv, std::ostream& out, std::ostr
         },
         error);
     if (!ok)
-        return Usage(err, error);
+        return Usage(err, argv, error);
     if (!nameTemplate)
-        return Usage(err, "rename needs --template");
+        return Usage(err, argv, "rename needs --template");
 
     // Names are made in each file's own folder; an absolute template would
     // print one place and reach another.
     if (!nameTemplate->empty() && (nameTemplate->front() == '/' || nameTemplate->front() == '\\'))
-        return Usage(err,
+        return Usage(err, argv,
                      "rename: the template must be relative (folders are made in each "
                      "file's own folder)");
 
-    TagBridge bridge;
+    TagBridge bridge(common.editor);
     bool failed = false;
     std::vector<BatchRow> rows = ReadRows(bridge, common, err, failed);
     PreviewNames(rows, *nameTemplate, common.name);
@@ -294,9 +408,9 @@ int RunParse(const std::vector<std::string>& argv, std::ostream& out, std::ostre
         },
         error);
     if (!ok)
-        return Usage(err, error);
+        return Usage(err, argv, error);
     if (!templateGiven)
-        return Usage(err, "parse needs --template");
+        return Usage(err, argv, "parse needs --template");
     for (std::size_t i = 0; i < kParseFieldCount; ++i) {
         FieldExpression& field = options.fields[i];
         // Without a preview to look at, a field the template cannot fill is
@@ -313,7 +427,7 @@ int RunParse(const std::vector<std::string>& argv, std::ostream& out, std::ostre
     options.trackStyle = common.trackStyle;
     options.shownFolderName = LastFolderName(CurrentFolder());
 
-    TagBridge bridge;
+    TagBridge bridge(common.editor);
     bool failedRead = false;
     std::vector<BatchRow> rows = ReadRows(bridge, common, err, failedRead);
     const GenerateResult result = GenerateTags(rows, options, common.dryRun ? nullptr : &bridge);
@@ -387,6 +501,20 @@ int RunExport(const std::vector<std::string>& argv, std::ostream& out, std::ostr
                 output = p.Value(a, e);
                 return output.has_value();
             }
+            if (a == "--separator") {
+                const auto v = p.Value(a, e);
+                if (!v)
+                    return false;
+                if (*v == "\\t" || *v == "tab")
+                    layout.csvSeparator = '\t';
+                else if (v->size() == 1 && (*v)[0] != '"' && (*v)[0] != '\r' && (*v)[0] != '\n')
+                    layout.csvSeparator = (*v)[0];
+                else {
+                    e = "--separator takes one character, such as ';' or ','";
+                    return false;
+                }
+                return true;
+            }
             if (a == "--columns") {
                 const auto v = p.Value(a, e);
                 if (!v)
@@ -414,24 +542,26 @@ int RunExport(const std::vector<std::string>& argv, std::ostream& out, std::ostr
         },
         error);
     if (!ok)
-        return Usage(err, error);
+        return Usage(err, argv, error);
     if (!kind || !output)
-        return Usage(err, "export needs --format and --output");
+        return Usage(err, argv, "export needs --format and --output");
 
-    TagBridge bridge;
+    TagBridge bridge(common.editor);
     bool failed = false;
     std::vector<BatchRow> rows = ReadRows(bridge, common, err, failed);
     PreviewExport(rows, common.name.transliteration, common.name.capitalization);
-    const std::string path = ExportFileName(*output, *kind);
-    if (common.dryRun) {
+    // "-" is standard output: the text alone, without the byte-order mark
+    // a file gets.
+    if (common.dryRun || *output == "-") {
         out << BuildExportText(*kind, rows, layout);
         return failed ? kFailed : kOk;
     }
+    const std::string path = ExportFileName(*output, *kind);
     // "--output *.mp3" hands over the first audio file as the output: a
     // list is never written over a file it lists.
-    for (const std::string& f : common.files) {
+    for (const BatchRow& row : rows) {
         std::error_code ec;
-        if (std::filesystem::equivalent(path, f, ec) && !ec) {
+        if (std::filesystem::equivalent(path, row.data.FullPath(), ec) && !ec) {
             err << "sondrel-tag: " << path << ": is one of the listed files\n";
             return kFailed;
         }
@@ -446,35 +576,6 @@ int RunExport(const std::vector<std::string>& argv, std::ostream& out, std::ostr
 }
 
 }  // namespace
-
-const char* BatchUsage() {
-    return R"USAGE(Batch commands:
-  rename --template T [--replace 0..3] [--keep-bad-letters] [--keep-spaces]
-         [--case 0..4] [--translit 0..2] [--track-style 0..2] [--dry-run] FILE...
-      Rename each file to a name made from its tags. Placeholders: %# track,
-      %T title, %A artist, %L album, %Y year, %G genre, %C comment, %B bit
-      rate, %F frequency, %D duration, %S size, %5 folder, %O current name
-      (digits %0-%9 also work). "\" or "/" in T makes folders, relative to
-      the current folder. An existing file is never replaced.
-      Example: sondrel-tag rename --template '%A/%L/%# - %T' *.mp3
-
-  parse --template T [--mode leave|overwrite|empty] [--track E] [--title E]
-        [--artist E] [--album E] [--year E] [--comment E] [--number START]
-        [--dry-run] FILE...
-      Read values out of file and folder names by T and write them into the
-      tags. Each field expression E combines them, as in "%A (%Y)"; naming
-      any field limits the job to the named ones, and without any only the
-      fields the template holds are changed. --number numbers the files in
-      the given order from START.
-      Example: sondrel-tag parse --template '%A/%L/%# %T' */*/*.mp3
-
-  export --format csv|tsv|m3u|pls --output OUT [--columns LIST] FILE...
-      Write a list or playlist of the files. LIST is a comma-separated
-      selection of track,title,artist,album,year,genre,comment,bitrate,
-      freq,duration,size (all by default).
-      Example: sondrel-tag export --format m3u --output list *.ogg
-)USAGE";
-}
 
 std::optional<int> RunBatchCommand(const std::vector<std::string>& argv, std::ostream& out,
                                    std::ostream& err) {

@@ -2,6 +2,7 @@
 
 #include "editor/format_registry.h"
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -259,6 +260,25 @@ int RunRemove(const Args& args, std::ostream& out, std::ostream& err) {
 
 namespace {
 
+// Whether the file starts like a JPEG, PNG, GIF, BMP or WebP image.
+bool LooksLikeImage(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::array<unsigned char, 12> b{};
+    in.read(reinterpret_cast<char*>(b.data()), b.size());
+    const auto n = static_cast<std::size_t>(in.gcount());
+    auto starts = [&](std::string_view sig, std::size_t at = 0) {
+        if (n < at + sig.size())
+            return false;
+        for (std::size_t i = 0; i < sig.size(); ++i) {
+            if (b[at + i] != static_cast<unsigned char>(sig[i]))
+                return false;
+        }
+        return true;
+    };
+    return starts("\xFF\xD8\xFF") || starts("\x89PNG\r\n\x1A\n") || starts("GIF87a") ||
+           starts("GIF89a") || starts("BM") || (starts("RIFF") && starts("WEBP", 8));
+}
+
 void ListPictures(std::ostream& out, const std::vector<PictureFacts>& pictures) {
     for (std::size_t i = 0; i < pictures.size(); ++i) {
         const auto& p = pictures[i];
@@ -279,12 +299,21 @@ int RunPictures(const Args& args, std::ostream& out, std::ostream& err) {
     }
     TagBridge bridge(args.editor);
     const FormatHandler* target = HandlerOfPath(path);
+    // Pictures go only into files that are what their extension says.
+    if (const TagFormat format = bridge.Read(path); !StreamFactsOf(bridge, format, path).valid) {
+        Report(err, path, NotRecognisedMessage(format));
+        return kExitFailed;
+    }
     std::string error = target && target->HoldsPictures() ? target->LoadPictures(bridge, path)
                                                           : "This file type holds no pictures";
     const PictureOps& p = args.pictures;
     if (error.empty()) {
         const int count = target->PictureCount(bridge);
-        if (p.add) {
+        if (p.add && !std::filesystem::is_regular_file(*p.add)) {
+            error = "cannot read the picture " + *p.add + ": no such file";
+        } else if (p.add && !LooksLikeImage(*p.add)) {
+            error = "cannot add " + *p.add + ": not a JPEG, PNG, GIF, BMP or WebP image";
+        } else if (p.add) {
             std::string warning;
             error = target->AddPicture(bridge, p.position.value_or(count), *p.add, p.description,
                                        warning);
@@ -292,11 +321,19 @@ int RunPictures(const Args& args, std::ostream& out, std::ostream& err) {
                 err << "sondrel-tag: " << warning << "\n";
         } else if (p.remove) {
             error = *p.remove < count ? target->DeletePicture(bridge, *p.remove)
-                                      : "No picture at position " + std::to_string(*p.remove);
+                                      : "no picture at position " + std::to_string(*p.remove);
         } else if (p.extract) {
             // Checked here: an out-of-range position would leave an empty file.
-            error = *p.extract < count ? target->ExtractPicture(bridge, *p.extract, p.extractTo)
-                                       : "No picture at position " + std::to_string(*p.extract);
+            std::error_code ec;
+            if (*p.extract >= count)
+                error = "no picture at position " + std::to_string(*p.extract);
+            else if (!p.force && std::filesystem::exists(p.extractTo, ec))
+                error = "cannot extract to " + p.extractTo +
+                        ": the file exists (give --force to replace it)";
+            else if (const std::string failed =
+                         target->ExtractPicture(bridge, *p.extract, p.extractTo);
+                     !failed.empty())
+                error = "cannot write the picture to " + p.extractTo + ": " + failed;
         }
     }
     if (error.empty() && p.list) {
