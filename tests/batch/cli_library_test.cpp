@@ -4,6 +4,7 @@
 // reported.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -447,6 +448,201 @@ TEST_F(CliLibrary, JsonFieldsMeanTheSameForEveryFormat) {
         for (const auto& p : c.absent)
             EXPECT_FALSE(Has(o.out, p)) << c.file << ": " << p << " in " << o.out;
     }
+}
+
+// Exports: playlists carry the tags as they are (not the --case preview),
+// the CSV separator is chosen, and "-" is standard output.
+TEST_F(CliLibrary, ExportToStdoutWithCurrentValues) {
+    Mp3("e.mp3", {{Field::Artist, "Sigur Rós"}, {Field::Title, "Hoppípolla; live"}});
+    const std::string path = lib.file("e.mp3");
+    struct Case {
+        std::string args;
+        std::string out;
+    };
+    const std::vector<Case> cases = {
+        {"--format m3u --output - --case 2",
+         "#EXTM3U\r\n#EXTINF:0,Sigur Rós - Hoppípolla; live\r\n" + path + "\r\n"},
+        {"--format pls --output - --case 1",
+         "[playlist]\r\nPlaylistName=Sondrel 4.6\r\nFile1=" + path +
+             "\r\nTitle1=Sigur Rós - Hoppípolla; live\r\nLength1=0\r\nNumberOfEntries=1\r\n"
+             "Version=2\r\n"},
+        {"--format csv --output - --columns artist,title",
+         "Filename;Artist;Title\r\n" + path + ";Sigur Rós;\"Hoppípolla; live\"\r\n"},
+        {"--format csv --output - --columns artist,title --separator ,",
+         "Filename,Artist,Title\r\n" + path + ",Sigur Rós,Hoppípolla; live\r\n"},
+        {"--format csv --output - --columns track --separator tab",
+         "Filename\tTrack\r\n" + path + "\t\r\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome o = Run("export " + c.args + " e.mp3");
+        EXPECT_EQ(o.exit, 0) << c.args << ": " << o.err;
+        EXPECT_EQ(o.out, c.out) << c.args;
+        EXPECT_FALSE(fs::exists(lib.file("-"))) << c.args;
+    }
+    EXPECT_EQ(Run("export --format csv --output - --separator ab e.mp3").exit, 2);
+}
+
+// Pictures: only images go in (by their content), an extraction never
+// replaces a file without --force, and a failure names the file.
+TEST_F(CliLibrary, PicturesCheckWhatTheyAddAndWhereTheyWrite) {
+    Mp3("p.mp3");
+    static const char kJpeg[] =
+        "\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00\xFF\xD9";
+    const std::string jpeg(kJpeg, sizeof kJpeg - 1);
+    Text("cover.jpg", jpeg);
+    Text("fake.jpg", "this is text, not a picture");
+    Text("taken.jpg", "KEEP");
+    struct Case {
+        std::string args;
+        int exit;
+        std::string message;  // on stderr
+    };
+    const std::vector<Case> cases = {
+        {"--add fake.jpg", 1, "cannot add fake.jpg: not a JPEG, PNG, GIF, BMP or WebP image"},
+        {"--add missing.jpg", 1, "missing.jpg: no such file"},
+        {"--add cover.jpg", 0, ""},
+        {"--extract 0 taken.jpg", 1, "cannot extract to taken.jpg: the file exists"},
+        {"--extract 0 no/such/folder/out.jpg", 1, "no/such/folder/out.jpg"},
+        {"--extract 3 out.jpg", 1, "no picture at position 3"},
+        {"--extract 0 taken.jpg --force", 0, ""},
+    };
+    for (const Case& c : cases) {
+        const auto mp3Before = ReadAll(lib.file("p.mp3"));
+        const Outcome o = Run("pictures p.mp3 " + c.args);
+        EXPECT_EQ(o.exit, c.exit) << c.args << ": " << o.err;
+        if (c.message.empty()) {
+            EXPECT_EQ(o.err, "") << c.args;
+        } else {
+            EXPECT_TRUE(Has(o.err, c.message)) << c.args << ": " << o.err;
+            EXPECT_EQ(ReadAll(lib.file("p.mp3")), mp3Before) << c.args;
+        }
+        if (c.args == "--extract 0 taken.jpg") {
+            EXPECT_EQ(ReadAll(lib.file("taken.jpg")), ToBytes("KEEP"));
+        }
+    }
+    EXPECT_EQ(ReadAll(lib.file("taken.jpg")), ToBytes(jpeg));
+    EXPECT_FALSE(fs::exists(lib.file("out.jpg")));
+    // A text file named .mp3 gets no picture.
+    Text("notes.mp3", "text");
+    const Outcome o = Run("pictures notes.mp3 --add cover.jpg");
+    EXPECT_EQ(o.exit, 1);
+    EXPECT_TRUE(Has(o.err, "notes.mp3: not a valid MP3 file")) << o.err;
+    EXPECT_EQ(ReadAll(lib.file("notes.mp3")), ToBytes("text"));
+}
+
+// A usage error is one line and a hint to the help, exit 2, nothing done;
+// "COMMAND --help" is that command's help.
+TEST_F(CliLibrary, UsageErrorsAndCommandHelp) {
+    Mp3("u.mp3", {{Field::Title, "T"}});
+    const auto before = Tree(lib.path());
+    const std::vector<std::pair<std::string, std::string>> usage = {
+        {"rename --template '%T' --bogus u.mp3", "rename --help"},
+        {"rename u.mp3", "rename --help"},
+        {"parse --template '%T' --mode sometimes u.mp3", "parse --help"},
+        {"set --genre 999 u.mp3", "set --help"},
+        {"export --format csv u.mp3", "export --help"},
+        {"pictures u.mp3 --force", "pictures --help"},
+        {"frobnicate u.mp3", "sondrel-tag --help"},
+    };
+    for (const auto& [args, hint] : usage) {
+        const Outcome o = Run(args);
+        EXPECT_EQ(o.exit, 2) << args;
+        EXPECT_EQ(o.out, "") << args;
+        EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 2) << args << ": " << o.err;
+        EXPECT_EQ(o.err.rfind("sondrel-tag: ", 0), 0u) << o.err;
+        EXPECT_TRUE(Has(o.err, hint)) << args << ": " << o.err;
+    }
+    EXPECT_EQ(Tree(lib.path()), before);
+
+    const std::vector<std::pair<std::string, std::vector<std::string>>> help = {
+        {"rename --help", {"--template", "--dry-run", "--replace 0..3", "--track-style"}},
+        {"parse u.mp3 --help", {"--mode", "--number", "--translit 0..2"}},
+        {"help export", {"--separator", "--output OUT|-"}},
+        {"set -h", {"--genre", "--no-lyrics3", "--codepage"}},
+    };
+    for (const auto& [args, parts] : help) {
+        const Outcome o = Run(args);
+        EXPECT_EQ(o.exit, 0) << args;
+        EXPECT_EQ(o.out.rfind("Usage:", 0), 0u) << o.out;
+        for (const auto& part : parts)
+            EXPECT_TRUE(Has(o.out, part)) << args << ": " << part;
+    }
+    EXPECT_EQ(Tree(lib.path()), before);
+}
+
+// Folders with -r (audio files only, nested), --files-from with line or
+// NUL separated names, and a folder without -r reported.
+TEST_F(CliLibrary, FilesFromFoldersAndLists) {
+    Mp3("A/B/x.mp3");
+    Audio("A/y.ogg");
+    Text("A/notes.txt", "no audio");
+    Mp3("Ünï/z.mp3");
+    struct Case {
+        std::string command;
+        int exit;
+        std::vector<std::string> listed;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"export --format m3u --output - -r A", 0, {"A/B/x.mp3", "A/y.ogg"}, ""},
+        {"export --format m3u --output - A", 1, {}, "A: is a folder"},
+        {"printf 'A/B/x.mp3\\nÜnï/z.mp3\\n' | TOOL export --format m3u --output - --files-from -",
+         0,
+         {"A/B/x.mp3", "Ünï/z.mp3"},
+         ""},
+        {"printf 'A/y.ogg\\0Ünï/z.mp3\\0' | TOOL export --format m3u --output - --files-from -",
+         0,
+         {"A/y.ogg", "Ünï/z.mp3"},
+         ""},
+        {"export --format m3u --output - --files-from missing.txt", 1, {}, "missing.txt"},
+    };
+    for (const Case& c : cases) {
+        std::string command = c.command;
+        const auto at = command.find("TOOL ");
+        Outcome o;
+        if (at != std::string::npos) {
+            // The list comes on standard input.
+            const auto r = RunCommand("cd " + ShellQuote(lib.path()) + " && " +
+                                      command.replace(at, 4, ShellQuote(tool)) + " 2>/dev/null");
+            o.exit = r.exitCode;
+            o.out = r.output;
+        } else {
+            o = Run(command);
+        }
+        EXPECT_EQ(o.exit, c.exit) << c.command << ": " << o.err;
+        std::size_t entries = 0;
+        for (std::size_t p = o.out.find("#EXTINF"); p != std::string::npos;
+             p = o.out.find("#EXTINF", p + 1))
+            ++entries;
+        EXPECT_EQ(entries, c.listed.size()) << c.command << ": " << o.out;
+        for (const auto& f : c.listed)
+            EXPECT_TRUE(Has(o.out, lib.file(f) + "\r\n")) << c.command << ": " << f;
+        if (!c.message.empty()) {
+            EXPECT_TRUE(Has(o.err, c.message)) << c.command << ": " << o.err;
+        }
+    }
+}
+
+// The batch commands read 8-bit tags in the code page given, as set does.
+TEST_F(CliLibrary, BatchCommandsTakeTheCodePage) {
+    sondrel::test::Id3v1Values v;
+    v.artist = "\xCA\xE8\xED\xEE";         // "Кино" in windows-1251
+    v.title = "\xC3\xF0\xF3\xEF\xEF\xE0";  // "Группа"
+    const auto tagged = [&](const std::string& rel) {
+        auto bytes = mp3;
+        const auto block = sondrel::test::Id3v1Block(v);
+        bytes.insert(bytes.end(), block.begin(), block.end());
+        fs::create_directories(fs::path(lib.file(rel)).parent_path());
+        WriteAll(lib.file(rel), bytes);
+    };
+    tagged("cp/a.mp3");
+    const Outcome o = Run("rename --template '%A - %T' --codepage windows-1251 cp/a.mp3");
+    EXPECT_EQ(o.exit, 0) << o.err;
+    EXPECT_TRUE(fs::exists(lib.file("cp/Кино - Группа.mp3")));
+    tagged("cp/b.mp3");
+    const Outcome csv =
+        Run("export --format csv --output - --columns artist --codepage windows-1251 cp/b.mp3");
+    EXPECT_EQ(csv.out, "Filename;Artist\r\n" + lib.file("cp/b.mp3") + ";Кино\r\n");
 }
 
 }  // namespace
