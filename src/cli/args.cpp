@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <string_view>
+#include <utility>
 
 namespace sondrel::cli {
 
@@ -43,6 +44,20 @@ private:
     const std::vector<std::string>& argv_;
     std::size_t i_ = 0;
 };
+
+std::optional<RemoveKind> RemoveKindOf(std::string_view arg) {
+    static constexpr std::pair<std::string_view, RemoveKind> kKinds[] = {
+        {"--id3v1", RemoveKind::Id3v1}, {"--id3v2", RemoveKind::Id3v2},
+        {"--all", RemoveKind::AllId3},  {"--ogg", RemoveKind::Ogg},
+        {"--ape", RemoveKind::Ape},     {"--wma", RemoveKind::Wma},
+        {"--mp4", RemoveKind::Mp4},
+    };
+    for (const auto& [name, kind] : kKinds) {
+        if (arg == name)
+            return kind;
+    }
+    return std::nullopt;
+}
 
 ParseResult Fail(std::string message) {
     return {std::nullopt, std::move(message)};
@@ -130,14 +145,10 @@ ParseResult ParseArgs(const std::vector<std::string>& argv) {
             a.editor.legacyCodePage = *v;
         } else if (arg == "--no-lyrics3" && isSet) {
             a.editor.useLyrics3 = false;
-        } else if (a.command == Command::Remove &&
-                   (arg == "--id3v1" || arg == "--id3v2" || arg == "--all" || arg == "--ogg")) {
+        } else if (a.command == Command::Remove && RemoveKindOf(arg)) {
             if (a.removeKind)
-                return Fail("give only one of --id3v1, --id3v2, --all, --ogg");
-            a.removeKind = arg == "--id3v1"   ? RemoveKind::Id3v1
-                           : arg == "--id3v2" ? RemoveKind::Id3v2
-                           : arg == "--all"   ? RemoveKind::AllId3
-                                              : RemoveKind::Ogg;
+                return Fail("give only one of --id3v1, --id3v2, --all, --ogg, --ape, --wma, --mp4");
+            a.removeKind = RemoveKindOf(arg);
         } else if (a.command == Command::Pictures && arg == "--list") {
             a.pictures.list = true;
         } else if (a.command == Command::Pictures && arg == "--force") {
@@ -182,7 +193,7 @@ ParseResult ParseArgs(const std::vector<std::string>& argv) {
                         std::to_string(kGenreCount - 1) + " (empty removes the genre)");
     }
     if (a.command == Command::Remove && !a.removeKind)
-        return Fail("remove: give --id3v1, --id3v2, --all or --ogg");
+        return Fail("remove: give --id3v1, --id3v2, --all, --ogg, --ape, --wma or --mp4");
     if (a.command == Command::Pictures) {
         const PictureOps& p = a.pictures;
         if (a.files.size() != 1)

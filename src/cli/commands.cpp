@@ -19,8 +19,6 @@ namespace sondrel::cli {
 
 namespace {
 
-constexpr const char* kMsgUnsupported = "Unsupported file type";
-
 void Report(std::ostream& err, const std::string& file, const std::string& message) {
     err << "sondrel-tag: " << file << ": " << message << "\n";
 }
@@ -30,13 +28,13 @@ std::optional<std::string> Unusable(const std::string& path, bool needFormat) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(status))
-        return std::string("File does not exist!");
+        return std::string("no such file");
     if (!std::filesystem::is_regular_file(status))
-        return std::string("Not a regular file");
+        return std::string("not a regular file");
     if (!File::Open(path, File::Mode::Read))
-        return std::string("File error!");
+        return std::string("the file cannot be opened for reading");
     if (needFormat && FormatOfPath(path) == TagFormat::None)
-        return std::string(kMsgUnsupported);
+        return NotRecognisedMessage(TagFormat::None);
     return std::nullopt;
 }
 
@@ -245,6 +243,12 @@ int RunRemove(const Args& args, std::ostream& out, std::ostream& err) {
     int status = kExitOk;
     for (const auto& path : args.files) {
         std::optional<std::string> why = Unusable(path, false);
+        // Tags are removed only from files that are what their extension says.
+        if (!why) {
+            const TagFormat format = bridge.Read(path);
+            if (format != TagFormat::None && !StreamFactsOf(bridge, format, path).valid)
+                why = NotRecognisedMessage(format) + "; not changed";
+        }
         if (!why) {
             const SaveOutcome removed = bridge.Remove(path, *args.removeKind);
             if (!removed.ok)

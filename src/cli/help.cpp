@@ -46,9 +46,13 @@ constexpr std::string_view kSet =
       Example: sondrel-tag set --artist "Nina" --genre Jazz *.mp3
 )";
 
-constexpr std::string_view kRemove = R"(  remove --id3v1|--id3v2|--all|--ogg FILE...
+constexpr std::string_view kRemove =
+    R"(  remove --id3v1|--id3v2|--all|--ogg|--ape|--wma|--mp4 FILE...
       Delete the ID3v1 (with Lyrics3), the ID3v2, or both tags of MP3 files,
-      or the comments of Ogg Vorbis files.
+      the comments of Ogg Vorbis files, or the APE tag of MP3, Monkey's
+      Audio and Musepack files; --wma and --mp4 clear the text fields of
+      WMA and MP4 files (pictures stay). Every removal replaces the file
+      safely: it is the old file or the new one, never half written.
       Example: sondrel-tag remove --id3v1 song.mp3
 )";
 

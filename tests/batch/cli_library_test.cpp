@@ -645,4 +645,81 @@ TEST_F(CliLibrary, BatchCommandsTakeTheCodePage) {
     EXPECT_EQ(csv.out, "Filename;Artist\r\n" + lib.file("cp/b.mp3") + ";Кино\r\n");
 }
 
+// The 32-byte APE footer (or header) for a tag of `itemBytes` of items.
+sondrel::test::Bytes ApeFooter(std::uint32_t itemBytes, std::uint32_t items, bool header) {
+    sondrel::test::Bytes b = ToBytes("APETAGEX");
+    auto le = [&b](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    le(2000);
+    le(itemBytes + 32);
+    le(items);
+    le(0x80000000u | (header ? 0x20000000u : 0u));
+    b.resize(32, 0);
+    return b;
+}
+
+// remove covers every removable tag: the APE tag is cut out of MP3 files
+// whatever stands behind it, WMA and MP4 fields are cleared, and a command
+// that does not apply, or a file that is no audio, changes nothing.
+TEST_F(CliLibrary, RemoveEveryKindOfTag) {
+    sondrel::test::Bytes item = {5, 0, 0, 0, 0, 0, 0, 0};
+    const auto key = ToBytes("Title");
+    item.insert(item.end(), key.begin(), key.end());
+    item.push_back(0);
+    const auto value = ToBytes("Hello");
+    item.insert(item.end(), value.begin(), value.end());
+    const auto size = static_cast<std::uint32_t>(item.size());
+    const auto ape =
+        sondrel::test::Concat({ApeFooter(size, 1, true), item, ApeFooter(size, 1, false)});
+    sondrel::test::Id3v1Values v1;
+    v1.title = "Kept";
+    const auto id3v1 = sondrel::test::Id3v1Block(v1);
+    const auto audio = mp3;
+    WriteAll(lib.file("ape.mp3"), sondrel::test::Concat({audio, ape, id3v1}));
+    WriteAll(lib.file("apeonly.mp3"), sondrel::test::Concat({audio, ape}));
+    WriteAll(lib.file("plain.mp3"), audio);
+    Text("fake.mp3", "text");
+    Audio("t.m4a");
+    Audio("t.wma");
+    Audio("t.ogg");
+    ASSERT_EQ(Run("set --title Gone --artist Gone t.m4a t.wma").exit, 0);
+
+    struct Case {
+        std::string args;
+        int exit;
+        std::string file;
+        std::optional<sondrel::test::Bytes> after;  // the file's bytes afterwards
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"--ape", 0, "ape.mp3", sondrel::test::Concat({audio, id3v1}), ""},
+        {"--ape", 0, "apeonly.mp3", audio, ""},
+        {"--ape", 0, "plain.mp3", audio, ""},
+        {"--ape", 1, "fake.mp3", ToBytes("text"), "fake.mp3: not a valid MP3 file"},
+        {"--ape", 1, "t.ogg", std::nullopt, "t.ogg: "},
+        {"--wma", 1, "t.m4a", std::nullopt, "t.m4a: "},
+        {"--mp4", 0, "t.m4a", std::nullopt, ""},
+        {"--wma", 0, "t.wma", std::nullopt, ""},
+    };
+    for (const Case& c : cases) {
+        const auto before = ReadAll(lib.file(c.file));
+        const Outcome o = Run("remove " + c.args + " " + c.file);
+        EXPECT_EQ(o.exit, c.exit) << c.args << " " << c.file << ": " << o.err;
+        if (c.after) {
+            EXPECT_EQ(ReadAll(lib.file(c.file)), *c.after) << c.args << " " << c.file;
+        }
+        if (c.exit != 0) {
+            EXPECT_TRUE(Has(o.err, c.message)) << o.err;
+            EXPECT_EQ(ReadAll(lib.file(c.file)), before) << c.args << " " << c.file;
+        }
+    }
+    EXPECT_EQ(Tags("ape.mp3").title, "Kept");
+    for (const std::string f : {"t.m4a", "t.wma"}) {
+        EXPECT_EQ(Tags(f).title, "") << f;
+        EXPECT_EQ(Tags(f).artist, "") << f;
+    }
+}
+
 }  // namespace
