@@ -409,8 +409,9 @@ RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& c
         result.reasons.push_back(std::move(reason));
         ++result.errors;
     };
-    // Targets taken by earlier rows of a dry run.
+    // Targets taken, and sources freed, by earlier rows of a dry run.
     std::vector<std::string> planned;
+    std::vector<std::string> freed;
     auto plannedHas = [&planned](const std::string& p) {
         return std::find(planned.begin(), planned.end(), p) != planned.end();
     };
@@ -509,7 +510,9 @@ RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& c
             if (text.size() > kMaxNameBytes)
                 error = ENAMETOOLONG;
             else if (source != target && !SameFile(source, target) &&
-                     (Exists(target) || plannedHas(target)))
+                     ((Exists(target) &&
+                       std::find(freed.begin(), freed.end(), target) == freed.end()) ||
+                      plannedHas(target)))
                 error = EEXIST;
             else if (!Exists(source))
                 error = ENOENT;
@@ -517,6 +520,7 @@ RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& c
                 fail(before, OutcomeCodeOfErrno(error), ReasonOfErrno(error));
             } else {
                 planned.push_back(target);
+                freed.push_back(source);
                 result.renamed.push_back(index);
                 result.targets.push_back(target);
             }

@@ -1,12 +1,14 @@
 #include "cli/batch_commands.h"
 
 #include "cli/help.h"
+#include "cli/json_writer.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -47,7 +49,70 @@ struct Common {
     EditorOptions editor;  // how tags are read and saved, as for set
     bool recursive = false;
     std::optional<std::string> filesFrom;
+    bool quiet = false;    // no result lines (messages stay)
+    bool verbose = false;  // a count of what happened at the end
+    bool json = false;     // results as one JSON array
 };
+
+// What happened to one file, for the text and JSON results.
+struct Result {
+    std::string old;
+    std::string now;  // the new path (rename), the output (export), else the file
+    std::string status;
+    std::string message;
+    std::vector<std::pair<std::string, std::string>> tags;  // parse: the fields set
+};
+
+// Prints the results: a JSON array ("-" keys in byte order), or the text
+// lines of the files that did what was asked; failures are printed on
+// `err` as they happen, so text mode leaves them out here.
+void PrintResults(const Common& common, const std::vector<Result>& results,
+                  const std::string& okStatus, std::ostream& out, std::ostream& err,
+                  const std::function<void(const Result&)>& textLine) {
+    if (common.json) {
+        std::string json;
+        JsonWriter w(json);
+        w.BeginArray();
+        for (const Result& r : results) {
+            w.BeginObject();
+            w.Key("message");
+            w.String(r.message);
+            w.Key("new");
+            w.String(r.now);
+            w.Key("old");
+            w.String(r.old);
+            w.Key("status");
+            w.String(r.status);
+            if (!r.tags.empty()) {
+                w.Key("tags");
+                w.BeginObject();
+                for (const auto& [key, value] : r.tags) {
+                    w.Key(key);
+                    w.String(value);
+                }
+                w.EndObject();
+            }
+            w.EndObject();
+        }
+        w.EndArray();
+        out << json << "\n";
+    } else if (!common.quiet) {
+        for (const Result& r : results) {
+            if (r.status == okStatus)
+                textLine(r);
+        }
+    }
+    if (common.verbose) {
+        std::map<std::string, int> counts;
+        for (const Result& r : results)
+            ++counts[r.status];
+        std::string summary;
+        for (const auto& [status, n] : counts)
+            summary += (summary.empty() ? "" : ", ") + std::to_string(n) + " " + status;
+        err << "sondrel-tag: " << results.size()
+            << " file(s): " << (summary.empty() ? "none" : summary) << "\n";
+    }
+}
 
 // Walks argv; options may come before or after the files and "--" ends the
 // options. `own` handles a command's own options and returns false with
@@ -161,6 +226,18 @@ private:
         }
         if (a == "-r" || a == "--recursive") {
             c.recursive = true;
+            return true;
+        }
+        if (a == "-q" || a == "--quiet") {
+            c.quiet = true;
+            return true;
+        }
+        if (a == "-v" || a == "--verbose") {
+            c.verbose = true;
+            return true;
+        }
+        if (a == "--json") {
+            c.json = true;
             return true;
         }
         if (a == "--files-from") {
@@ -337,15 +414,21 @@ int RunRename(const std::vector<std::string>& argv, std::ostream& out, std::ostr
     const RenameResult result = ::sondrel::RunRename(rows, context);
     // The printed target is the path the file went to (or, in a dry run,
     // would go to).
+    const std::string okStatus = common.dryRun ? "would rename" : "renamed";
+    std::vector<Result> results;
     for (std::size_t k = 0; k < result.renamed.size(); ++k)
-        out << rows[result.renamed[k]].Before() << " → " << result.targets[k] << "\n";
+        results.push_back({rows[result.renamed[k]].Before(), result.targets[k], okStatus, {}, {}});
     for (std::size_t k = 0; k < result.outcomes.size(); ++k) {
         const RenameOutcome& o = result.outcomes[k];
+        const bool noName = o.Code == kOutcomeOk;
         const std::string reason =
-            o.Code != kOutcomeOk ? result.reasons[k]
-                                 : "not renamed: the tags give no name (\"" + o.NewName + "\")";
+            !noName ? result.reasons[k]
+                    : "not renamed: the tags give no name (\"" + o.NewName + "\")";
         err << "sondrel-tag: " << o.Path << ": " << reason << "\n";
+        results.push_back({o.Path, {}, noName ? "not renamed" : "failed", reason, {}});
     }
+    PrintResults(common, results, okStatus, out, err,
+                 [&out](const Result& r) { out << r.old << " → " << r.now << "\n"; });
     return failed || !result.outcomes.empty() ? kFailed : kOk;
 }
 
@@ -440,6 +523,9 @@ int RunParse(const std::vector<std::string>& argv, std::ostream& out, std::ostre
     static const std::array<const char*, kParseFieldCount> kLabels = {"track", "title", "artist",
                                                                       "album", "year",  "comment"};
     bool skipped = false;
+    std::vector<Result> results;
+    for (const auto& f : result.failures)
+        results.push_back({f.path, f.path, "failed", f.error, {}});
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const BatchRow& r = rows[i];
         if (failed.count(r.data.FullPath()))
@@ -447,21 +533,36 @@ int RunParse(const std::vector<std::string>& argv, std::ostream& out, std::ostre
         // Rows the job leaves alone say why, the same in a dry run.
         if (!r.Problem.empty()) {
             err << "sondrel-tag: " << r.Before() << ": " << r.Problem << " (left unchanged)\n";
+            results.push_back({r.Before(), r.Before(), "skipped", r.Problem, {}});
             skipped = true;
             continue;
         }
-        out << r.Before();
-        if (!common.dryRun && written.count(i) == 0)
-            out << " (left unchanged)";
-        out << "\n";
+        Result one{r.Before(), r.Before(), "", {}, {}};
+        one.status = common.dryRun           ? "would write"
+                     : written.count(i) == 0 ? "unchanged"
+                                             : "written";
         // Only the fields the job sets, as they are written.
         const std::array<const std::string*, kParseFieldCount> values = {
             &r.NewTrack, &r.NewTitle, &r.NewArtist, &r.NewAlbum, &r.NewYear, &r.NewComment};
         for (std::size_t f = 0; f < kParseFieldCount; ++f) {
             if (FieldTakesPart(r, options, static_cast<ParseField>(f)))
-                out << "  " << kLabels[f] << ": " << *values[f] << "\n";
+                one.tags.emplace_back(kLabels[f], *values[f]);
+        }
+        results.push_back(std::move(one));
+    }
+    // Text: every file that was not skipped or failed, with its fields.
+    if (!common.json && !common.quiet) {
+        for (const Result& r : results) {
+            if (r.status == "skipped" || r.status == "failed")
+                continue;
+            out << r.old << (r.status == "unchanged" ? " (left unchanged)" : "") << "\n";
+            for (const auto& [key, value] : r.tags)
+                out << "  " << key << ": " << value << "\n";
         }
     }
+    Common jsonOnly = common;
+    jsonOnly.quiet = true;  // the text is printed above
+    PrintResults(jsonOnly, results, {}, out, err, [](const Result&) {});
     return result.failures.empty() && !failedRead && !skipped ? kOk : kFailed;
 }
 
@@ -545,10 +646,35 @@ int RunExport(const std::vector<std::string>& argv, std::ostream& out, std::ostr
         return Usage(err, argv, error);
     if (!kind || !output)
         return Usage(err, argv, "export needs --format and --output");
+    if (common.json && (*output == "-" || common.dryRun))
+        return Usage(err, argv, "--json and a list on standard output exclude each other");
 
     TagBridge bridge(common.editor);
     bool failed = false;
-    std::vector<BatchRow> rows = ReadRows(bridge, common, err, failed);
+    std::vector<BatchRow> all = ReadRows(bridge, common, err, failed);
+    const std::string path = *output == "-" ? *output : ExportFileName(*output, *kind);
+    // "--output *.mp3" hands over the first audio file as the output: a
+    // list is never written over a file it lists.
+    for (const BatchRow& row : all) {
+        std::error_code ec;
+        if (std::filesystem::equivalent(path, row.data.FullPath(), ec) && !ec) {
+            err << "sondrel-tag: " << path << ": is one of the listed files\n";
+            return kFailed;
+        }
+    }
+    // Only audio files go into a list; the others are reported.
+    std::vector<BatchRow> rows;
+    std::vector<Result> results;
+    for (BatchRow& row : all) {
+        if (row.data.Valid) {
+            rows.push_back(std::move(row));
+            continue;
+        }
+        err << "sondrel-tag: " << row.data.FullPath() << ": " << row.data.Problem
+            << " (not listed)\n";
+        results.push_back({row.data.FullPath(), {}, "skipped", row.data.Problem, {}});
+        failed = true;
+    }
     PreviewExport(rows, common.name.transliteration, common.name.capitalization);
     // "-" is standard output: the text alone, without the byte-order mark
     // a file gets.
@@ -556,22 +682,21 @@ int RunExport(const std::vector<std::string>& argv, std::ostream& out, std::ostr
         out << BuildExportText(*kind, rows, layout);
         return failed ? kFailed : kOk;
     }
-    const std::string path = ExportFileName(*output, *kind);
-    // "--output *.mp3" hands over the first audio file as the output: a
-    // list is never written over a file it lists.
-    for (const BatchRow& row : rows) {
-        std::error_code ec;
-        if (std::filesystem::equivalent(path, row.data.FullPath(), ec) && !ec) {
-            err << "sondrel-tag: " << path << ": is one of the listed files\n";
-            return kFailed;
-        }
-    }
     const IoResult written = WriteExportFile(path, *kind, rows, layout);
-    if (!written) {
+    if (!written)
         err << "sondrel-tag: " << path << ": " << written.error << "\n";
+    for (const BatchRow& row : rows)
+        results.push_back({row.data.FullPath(),
+                           path,
+                           written ? "listed" : "failed",
+                           written ? std::string() : written.error,
+                           {}});
+    if (common.json || common.verbose)
+        PrintResults(common, results, {}, out, err, [](const Result&) {});
+    if (!written)
         return kFailed;
-    }
-    out << path << "\n";
+    if (!common.json && !common.quiet)
+        out << path << "\n";
     return failed ? kFailed : kOk;
 }
 

@@ -142,6 +142,17 @@ FILES (rename, parse, export):
   --files-from F      read more file names from F ("-": standard input),
                       one per line or separated by NUL bytes
 
+OUTPUT (rename, parse, export):
+  --json              the results as one JSON array, an object per file:
+                      "old" (the file), "new" (its new path; for parse the
+                      file, for export the list written), "status"
+                      (renamed, would rename, not renamed, failed, written,
+                      would write, unchanged, skipped, listed), "message"
+                      (why, for files that failed or were skipped) and, for
+                      parse, "tags" (the fields set); not with --output -
+  -q, --quiet         no result lines (messages on standard error stay)
+  -v, --verbose       a count of the files by what happened, at the end
+
 EXIT STATUS:
   0 when every file did what was asked; 1 when any file failed, was
   skipped, was not renamed or is not valid audio (each reported with its

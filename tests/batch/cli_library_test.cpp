@@ -722,4 +722,64 @@ TEST_F(CliLibrary, RemoveEveryKindOfTag) {
     }
 }
 
+// --json gives one object per file (old, new, status, message), -q drops
+// the result lines, -v counts the outcomes; messages stay on stderr.
+TEST_F(CliLibrary, ResultsAsJsonQuietOrVerbose) {
+    struct Case {
+        std::string args;
+        int exit;
+        std::vector<std::string> out;  // parts of stdout; empty: stdout empty
+        std::string err;               // part of stderr
+    };
+    const std::string good = lib.file("j/good.mp3");
+    const std::string bad = lib.file("j/fake.mp3");
+    const std::vector<Case> cases = {
+        {"rename --template '%T' --dry-run --json j/good.mp3 j/fake.mp3",
+         1,
+         {"\"new\": \"" + lib.file("j/Song.mp3") + "\"", "\"old\": \"" + good + "\"",
+          "\"status\": \"would rename\"", "\"old\": \"" + bad + "\"", "\"status\": \"failed\"",
+          "\"message\": \"not a valid MP3 file"},
+         "fake.mp3: not a valid MP3 file"},
+        {"rename --template '%T' --dry-run -q j/good.mp3", 0, {}, ""},
+        {"rename --template '%T' --dry-run -v j/good.mp3 j/fake.mp3",
+         1,
+         {good + " → " + lib.file("j/Song.mp3") + "\n"},
+         "2 file(s): 1 failed, 1 would rename"},
+        {"parse --template '%# %T' --dry-run --json j/good.mp3",
+         1,
+         {"\"status\": \"skipped\"", "\"message\": \"name does not match the template\""},
+         "name does not match the template"},
+        {"parse --template '%T' --dry-run --json j/good.mp3",
+         0,
+         {"\"status\": \"would write\"", "\"tags\": {", "\"title\": \"good\""},
+         ""},
+        {"export --format m3u --output j/list --json j/good.mp3",
+         0,
+         {"\"new\": \"j/list.m3u\"", "\"status\": \"listed\""},
+         ""},
+        {"export --format m3u --output j/list2 -q j/good.mp3", 0, {}, ""},
+        // A file that is not audio is not listed, and the run says so.
+        {"export --format m3u --output - j/fake.mp3 j/good.mp3",
+         1,
+         {"#EXTM3U\r\n#EXTINF:0, - Song\r\n" + good + "\r\n"},
+         "fake.mp3: not a valid MP3 file"},
+    };
+    Mp3("j/good.mp3", {{Field::Title, "Song"}});
+    Text("j/fake.mp3", "text");
+    for (const Case& c : cases) {
+        const Outcome o = Run(c.args);
+        EXPECT_EQ(o.exit, c.exit) << c.args << ": " << o.err;
+        if (c.out.empty()) {
+            EXPECT_EQ(o.out, "") << c.args;
+        }
+        for (const auto& part : c.out)
+            EXPECT_TRUE(Has(o.out, part)) << c.args << ": " << part << " in " << o.out;
+        EXPECT_TRUE(Has(o.err, c.err)) << c.args << ": " << o.err;
+    }
+    // Nothing above moved or wrote an audio file.
+    EXPECT_EQ(Tags("j/good.mp3").title, "Song");
+    EXPECT_TRUE(fs::exists(lib.file("j/list2.m3u")));
+    EXPECT_EQ(Run("export --format m3u --output - --json j/good.mp3").exit, 2);
+}
+
 }  // namespace
