@@ -264,8 +264,11 @@ GenerateResult GenerateTags(std::vector<BatchRow>& rows, const GenerateOptions& 
             // Left as it is: no values from pieces of the name, no number used.
             row.ResetNewValues();
             row.Problem = problem;
-            if (bridge != nullptr)
+            if (bridge != nullptr) {
                 result.skipped.push_back({path, std::move(problem)});
+                if (step && !step())
+                    break;
+            }
             continue;
         }
         row.Problem.clear();

@@ -474,8 +474,7 @@ bool Id3v2Tag::WriteFile(File& file) {
     add(TextFrame("TPE1", tag_.artist));
     add(TextFrame("TALB", tag_.album));
     add(TextFrame("TYER", tag_.year));
-    if (!tag_.Genre.empty())  // no genre is no frame
-        add(TextFrame("TCON", tag_.Genre));
+    add(TextFrame("TCON", tag_.Genre));
     add(CommentFrame("COMM", language, tag_.comment));
     add(TextFrame("TCOM", tag_.composer));
     add(TextFrame("TOPE", tag_.OrigArtist));
