@@ -264,6 +264,10 @@ std::vector<BatchRow> ReadBatchRows(TagBridge& bridge, const std::vector<BatchFi
                      size, static_cast<std::uintmax_t>(std::numeric_limits<std::int64_t>::max())));
         BatchRow row;
         row.data = MakeData(file, bridge.Hub(), format, facts, length, options);
+        if (!facts.valid) {
+            row.data.Valid = false;
+            row.data.Problem = NotRecognisedMessage(format);
+        }
         row.RowIndex = static_cast<int>(rows.size());
         row.ResetNewValues();
         rows.push_back(std::move(row));

@@ -43,6 +43,10 @@ struct BatchData {
     std::string Folder;  // with a trailing separator
     std::string FileName;
     std::int64_t FileSize = 0;
+    // Whether the file was recognised as its format and read; Problem says
+    // why not. Jobs skip rows that are not valid.
+    bool Valid = true;
+    std::string Problem;
 
     std::string FullPath() const { return Folder + FileName; }
     // Upper-case extension with its dot (".MP3"), empty without one.
@@ -62,6 +66,9 @@ struct BatchRow {
     std::string NewComment;
     std::string NewGenre;
     std::string CoverUrl;
+    // Why a job leaves this row alone ("name does not match the template"),
+    // empty when it takes part.
+    std::string Problem;
     int RowIndex = 0;  // position at the time of reading
     bool Checked = true;
 

@@ -18,8 +18,9 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // A CSV value as RFC 4180 quotes it, so that a separator, quote or line
 // break inside a tag cannot shift the fields.
-std::string CsvField(std::string_view value) {
-    if (value.find_first_of(";\"\r\n") == std::string_view::npos)
+std::string CsvField(std::string_view value, char separator) {
+    const char special[] = {separator, '"', '\r', '\n', '\0'};
+    if (value.find_first_of(special) == std::string_view::npos)
         return std::string(value);
     return "\"" + ReplaceAll(value, "\"", "\"\"") + "\"";
 }
@@ -50,8 +51,10 @@ std::string SlotValue(const BatchRow& row, int slot) {
 
 std::string BuildSeparated(const std::vector<BatchRow>& rows, const ExportLayout& layout,
                            bool csv) {
-    const std::string_view separator = csv ? ";" : "\t";
-    auto field = [csv](std::string_view v) { return csv ? CsvField(v) : TsvField(v); };
+    const std::string separator(1, csv ? layout.csvSeparator : '\t');
+    auto field = [csv, &layout](std::string_view v) {
+        return csv ? CsvField(v, layout.csvSeparator) : TsvField(v);
+    };
     std::string out = field(layout.fileNameCaption);
     for (const int slot : layout.slots) {
         if (slot < 0 || slot >= kOptionalColumnCount)
@@ -77,8 +80,8 @@ std::string BuildM3u(const std::vector<BatchRow>& rows) {
     std::string out = "#EXTM3U";
     out += kLineEnd;
     for (const BatchRow& row : rows) {
-        out += "#EXTINF:" + std::to_string(row.data.Duration) + "," + LineField(row.NewArtist) +
-               " - " + LineField(row.NewTitle);
+        out += "#EXTINF:" + std::to_string(row.data.Duration) + "," + LineField(row.data.Artist) +
+               " - " + LineField(row.data.Title);
         out += kLineEnd;
         out += row.data.FullPath();
         out += kLineEnd;
@@ -97,7 +100,8 @@ std::string BuildPls(const std::vector<BatchRow>& rows) {
         const std::string number = std::to_string(++n);
         out += "File" + number + "=" + row.data.FullPath();
         out += kLineEnd;
-        out += "Title" + number + "=" + LineField(row.NewArtist) + " - " + LineField(row.NewTitle);
+        out +=
+            "Title" + number + "=" + LineField(row.data.Artist) + " - " + LineField(row.data.Title);
         out += kLineEnd;
         out += "Length" + number + "=" + std::to_string(row.data.Duration);
         out += kLineEnd;

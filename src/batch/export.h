@@ -30,6 +30,7 @@ struct ExportLayout {
         "Track",   "Title",   "Artist", "Album",    "Year", "Genre",
         "Comment", "Bitrate", "Freq",   "Duration", "Size"};
     std::string fileNameCaption = "Filename";
+    char csvSeparator = ';';  // a comma for tools that expect one
 };
 
 inline constexpr std::string_view kPlaylistVersion = "4.6";
@@ -38,7 +39,8 @@ inline constexpr std::string_view kPlaylistVersion = "4.6";
 std::string ExportFileName(std::string_view path, ExportKind kind);
 
 // The whole text: every row in the given (display) order, ticked or not,
-// each line ended by CR LF. The spreadsheet text is the TSV text.
+// each line ended by CR LF. The spreadsheet text is the TSV text. Playlist
+// titles are the current tag values, not the preview's transformed ones.
 std::string BuildExportText(ExportKind kind, const std::vector<BatchRow>& rows,
                             const ExportLayout& layout);
 

@@ -96,8 +96,10 @@ void ParseSegment(std::string_view text, std::string_view pattern, int replaceMo
         }
         if (p > 0) {
             const auto at = t.find(std::string_view(pat).substr(0, p));
-            if (at == std::string::npos)
+            if (at == std::string::npos) {
+                captures.SetMismatch();
                 return;
+            }
             t.erase(0, at + p);
         }
         pat.erase(0, p + 2);
@@ -107,8 +109,10 @@ void ParseSegment(std::string_view text, std::string_view pattern, int replaceMo
         if (at == std::string::npos) {
             // The rest of the name; literal text that is missing ends the reading.
             captures.Set(c, t);
-            if (!separator.empty())
+            if (!separator.empty()) {
+                captures.SetMismatch();
                 return;
+            }
             t.clear();
         } else {
             captures.Set(c, t.substr(0, at));
@@ -186,21 +190,27 @@ long long AutoNumberStart(std::string_view trackExpression) {
     return value;
 }
 
+bool FieldTakesPart(const BatchRow& row, const GenerateOptions& options, ParseField field) {
+    const BatchData& d = row.data;
+    const std::array<const std::string*, kParseFieldCount> current = {
+        &d.Track, &d.Title, &d.Artist, &d.Album, &d.Year, &d.Comment};
+    const FieldExpression& f = options.fields[field];
+    if (field == kFieldTrack && options.autoNumbering)
+        return true;
+    // "Only empty fields" fills every empty field, ticked or not.
+    return (options.mode == kModeOnlyEmpty && current[field]->empty()) ||
+           (options.mode == kModeOverwrite && f.enabled && !f.expression.empty());
+}
+
 void ComputeNewValues(BatchRow& row, const Captures& captures, const GenerateOptions& options,
                       long long& counter) {
     row.ResetNewValues();
     const BatchData& d = row.data;
-    const std::array<const std::string*, kParseFieldCount> current = {
-        &d.Track, &d.Title, &d.Artist, &d.Album, &d.Year, &d.Comment};
     const std::array<std::string*, kParseFieldCount> target = {
         &row.NewTrack, &row.NewTitle, &row.NewArtist, &row.NewAlbum, &row.NewYear, &row.NewComment};
     for (std::size_t i = 0; i < kParseFieldCount; ++i) {
         const FieldExpression& field = options.fields[i];
-        // "Only empty fields" fills every empty field, ticked or not.
-        const bool take =
-            (options.mode == kModeOnlyEmpty && current[i]->empty()) ||
-            (options.mode == kModeOverwrite && field.enabled && !field.expression.empty());
-        if (take)
+        if (FieldTakesPart(row, options, static_cast<ParseField>(i)))
             *target[i] =
                 ExpandField(field.expression, captures, options.shownFolderName, options.name);
     }
@@ -247,6 +257,21 @@ GenerateResult GenerateTags(std::vector<BatchRow>& rows, const GenerateOptions& 
                                              : std::string_view();
         const Captures captures =
             ParseFileName(options.nameTemplate, row.data.Folder, stem, options.name.replace);
+        std::string problem = !row.data.Valid                 ? row.data.Problem
+                              : exists && !captures.Matched() ? std::string(kMsgNameMismatch)
+                                                              : std::string();
+        if (!problem.empty()) {
+            // Left as it is: no values from pieces of the name, no number used.
+            row.ResetNewValues();
+            row.Problem = problem;
+            if (bridge != nullptr) {
+                result.skipped.push_back({path, std::move(problem)});
+                if (step && !step())
+                    break;
+            }
+            continue;
+        }
+        row.Problem.clear();
         ComputeNewValues(row, captures, options, counter);
         if (bridge == nullptr)
             continue;
@@ -264,9 +289,10 @@ GenerateResult GenerateTags(std::vector<BatchRow>& rows, const GenerateOptions& 
                 if (!haveRead)
                     bridge->Read(path);
                 TagFields hub = bridge->Hub();
-                // The row shows the track normalised ("3/12" as "3"): written
-                // back unchanged it would drop the total.
-                if (row.NewTrack != row.data.Track)
+                // The row shows the track normalised ("3/12" as "3"): a
+                // track the job does not set keeps its text; a set one is
+                // written exactly as the row shows it.
+                if (FieldTakesPart(row, options, kFieldTrack))
                     hub.track = row.NewTrack;
                 hub.title = row.NewTitle;
                 hub.artist = row.NewArtist;

@@ -31,13 +31,19 @@ public:
     const std::string& Get(char c) const;
     void Set(char c, std::string value);
 
+    // False once a literal text of the template was missing from the name.
+    bool Matched() const { return matched_; }
+    void SetMismatch() { matched_ = false; }
+
 private:
     std::array<std::string, kCount> values_{};
+    bool matched_ = true;
 };
 
 // Reads `text` (one file or folder name) by `pattern` (one template
 // segment) into the captures; the replacing option is applied to the text
-// first. Literal text that does not occur stops the reading.
+// first. Literal text that does not occur stops the reading and marks the
+// captures as not matched.
 void ParseSegment(std::string_view text, std::string_view pattern, int replaceMode,
                   Captures& captures);
 
@@ -101,10 +107,17 @@ struct GenerateOptions {
 std::string AutoNumberExpression(std::string_view start);
 long long AutoNumberStart(std::string_view trackExpression);
 
+// Whether a job with these options sets `field` of the row (the rest keep
+// their current values).
+bool FieldTakesPart(const BatchRow& row, const GenerateOptions& options, ParseField field);
+
 // New values of one row from its captures (steps 5-7 of the job). `counter`
 // is the next automatic number; it advances for ticked rows only.
 void ComputeNewValues(BatchRow& row, const Captures& captures, const GenerateOptions& options,
                       long long& counter);
+
+// The message of a row whose name does not match the template.
+inline constexpr const char* kMsgNameMismatch = "name does not match the template";
 
 // A file is left alone when it has a tag of its own format, the mode is
 // "Leave" and nothing is numbered.
@@ -122,11 +135,16 @@ struct GenerateResult {
         std::string error;
     };
     std::vector<Failure> failures;  // saves that failed
+    // Rows left unchanged, with the reason also put in their Problem: files
+    // not recognised on reading, names the template does not match.
+    std::vector<Failure> skipped;
 };
 
 // The whole job over the rows in the main list's order (by FileIndex).
 // Without a bridge it is the preview: new values only. With one, the
-// ticked rows' files are read, given the six new values and saved.
+// ticked rows' files are read, given the six new values and saved. Rows
+// that are not valid or whose name does not match the template keep their
+// values, show why in Problem and are never written.
 // `step` is called after each file of a write run; false stops the run.
 GenerateResult GenerateTags(std::vector<BatchRow>& rows, const GenerateOptions& options,
                             TagBridge* bridge = nullptr, const std::function<bool()>& step = {});

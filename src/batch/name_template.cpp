@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "util/paths.h"
 #include "util/text.h"
@@ -205,10 +206,15 @@ std::string PlaceholderValue(const BatchData& data, char c) {
     }
 }
 
-std::string ComposeSegment(std::string_view segment, const BatchData& data,
-                           const NameOptions& options) {
+namespace {
+
+// One segment composed; `anyValue` tells whether a placeholder gave text, or
+// whether the segment holds no placeholder at all.
+std::string ComposeSegmentOf(std::string_view segment, const BatchData& data,
+                             const NameOptions& options, bool& anyValue) {
     std::string result;
     std::string values;  // the placeholder values, joined
+    bool placeholders = false;
     std::string_view rest = segment;
     for (auto p = rest.find('%'); p != std::string_view::npos; p = rest.find('%')) {
         if (p + 1 >= rest.size() || rest[p + 1] == '%') {
@@ -223,10 +229,12 @@ std::string ComposeSegment(std::string_view segment, const BatchData& data,
             value = TrimSpaces(value);
         result += value;
         values += value;
+        placeholders = true;
         // An unknown character is dropped whole, not just its first byte.
         rest.remove_prefix(p + 1 + CharBytes(rest, p + 1));
     }
     result += rest;
+    anyValue = !placeholders || !values.empty();
     if (!data.Path.empty() && values == data.Path) {
         // The values spell the file's own path: it is kept as it is, but a
         // value still never makes folders.
@@ -235,6 +243,14 @@ std::string ComposeSegment(std::string_view segment, const BatchData& data,
     result = FixBadLetters(result, options.deleteBadLetters);
     result = ApplyReplacing(result, options.replace);
     return TransformCase(result, options);
+}
+
+}  // namespace
+
+std::string ComposeSegment(std::string_view segment, const BatchData& data,
+                           const NameOptions& options) {
+    bool anyValue = false;
+    return ComposeSegmentOf(segment, data, options, anyValue);
 }
 
 std::string ComposeName(std::string_view nameTemplate, const BatchData& data,
@@ -246,11 +262,19 @@ std::string ComposeName(std::string_view nameTemplate, const BatchData& data,
         if (it == rest.end())
             break;
         const auto cut = static_cast<std::size_t>(it - rest.begin());
-        name += ComposeSegment(rest.substr(0, cut), data, options);
+        // A segment whose placeholders are all empty is no name: only its
+        // separators (" - ") would be left.
+        bool anyValue = false;
+        std::string segment = ComposeSegmentOf(rest.substr(0, cut), data, options, anyValue);
+        if (anyValue)
+            name += segment;
         name += kPathSeparator;
         rest.remove_prefix(cut + 1);
     }
-    name += ComposeSegment(rest, data, options);
+    bool anyValue = false;
+    std::string last = ComposeSegmentOf(rest, data, options, anyValue);
+    if (anyValue)
+        name += last;
 
     // Empty segments vanish; only a leading separator survives.
     std::string collapsed;
@@ -337,18 +361,73 @@ std::string RenameFailureMessage(int errors) {
     return "Can't rename file(s): " + std::to_string(errors);
 }
 
+namespace {
+
+// The words of a rename failure from the system's error number.
+std::string ReasonOfErrno(int error) {
+    switch (error) {
+        case EEXIST:
+        case ENOTEMPTY:
+            return "File already exists";
+        case EACCES:
+        case EPERM:
+            return "permission denied";
+        case EROFS:
+            return "the file system is read-only";
+        case ENOENT:
+            return "the file or its folder no longer exists";
+        case ENOTDIR:
+            return "a part of the new path is a file, not a folder";
+        case EXDEV:
+            return "the new name is on another file system";
+        case ENOSPC:
+            return "the disk is full";
+        case ENAMETOOLONG:
+            return "the new name is too long";
+        case EBUSY:
+        case ETXTBSY:
+            return "the file is in use";
+        default:
+            return std::string("the system refused the rename: ") + std::strerror(error);
+    }
+}
+
+// Longest name of one file or folder that common file systems take.
+constexpr std::size_t kMaxNameBytes = 255;
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
 RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& context) {
     RenameResult result;
-    auto fail = [&result](const std::string& path, int code) {
+    auto fail = [&result](const std::string& path, int code, std::string reason) {
         result.outcomes.push_back({path, {}, code});
+        result.reasons.push_back(std::move(reason));
         ++result.errors;
+    };
+    // Targets taken, and sources freed, by earlier rows of a dry run.
+    std::vector<std::string> planned;
+    std::vector<std::string> freed;
+    auto plannedHas = [&planned](const std::string& p) {
+        return std::find(planned.begin(), planned.end(), p) != planned.end();
     };
     for (std::size_t index = 0; index < rows.size(); ++index) {
         const BatchRow& row = rows[index];
         const std::string& before = row.Before();
         const std::string& after = row.After;
         const std::string ext = row.data.Ext();
-        if (before.empty() || !EndsInExt(after, ext))
+        if (before.empty())
+            continue;
+        if (!row.data.Valid) {
+            fail(before, kOutcomeFileError,
+                 row.data.Problem.empty() ? "not a valid audio file" : row.data.Problem);
+            continue;
+        }
+        if (!EndsInExt(after, ext))
             continue;
         // Only the extension left: no name at all, or inside a folder a
         // hidden file the user would not find.
@@ -358,37 +437,61 @@ RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& c
                                               : std::string_view(after).substr(lastSeparator + 1);
         if (!row.Checked || filePart.size() <= std::max<std::size_t>(ext.size(), 4)) {
             result.outcomes.push_back({before, after, kOutcomeOk});
+            result.reasons.emplace_back();
             continue;
         }
+        const std::string base = context.fromFileFolder ? row.data.Folder : context.shownFolder;
 
-        // Folders, left to right, each relative to the shown folder.
+        // Folders, left to right, each relative to the base folder.
         std::string folder;
         std::string_view text = after;
         if (text.size() > 1 && text.front() == kPathSeparator &&
-            text.find(kPathSeparator, 1) != std::string_view::npos)
+            (context.fromFileFolder || text.find(kPathSeparator, 1) != std::string_view::npos))
             text.remove_prefix(1);
-        bool folderFailed = false;
+        std::string folderError;
+        std::vector<std::string> made;  // folders this row created, outermost first
         for (auto sep = text.find(kPathSeparator); sep != std::string_view::npos;
              sep = text.find(kPathSeparator)) {
             const std::string_view part = text.substr(0, sep);
             folder += part;
-            // A tag value of ".." must not lead out of the shown folder.
-            if (part == "..") {
-                folderFailed = true;
+            // A tag value of ".." must not lead out of the base folder.
+            if (part == ".." || part == ".") {
+                folderError = "the folder name \"" + std::string(part) +
+                              "\" is refused: the file would leave its folder";
+                break;
+            }
+            if (part.size() > kMaxNameBytes) {
+                folderError = "the folder name is too long";
                 break;
             }
             if (!folder.empty()) {
-                const std::string full = JoinPath(context.shownFolder, folder);
-                if (!IsDirectory(full) && ::mkdir(full.c_str(), 0777) != 0) {
-                    folderFailed = true;
-                    break;
+                const std::string full = JoinPath(base, folder);
+                if (context.dryRun) {
+                    if (Exists(full) && !IsDirectory(full)) {
+                        folderError = "cannot create folder " + full + ": a file has that name";
+                        break;
+                    }
+                } else if (!IsDirectory(full)) {
+                    if (::mkdir(full.c_str(), 0777) != 0) {
+                        folderError = "cannot create folder " + full + ": " +
+                                      (errno == EEXIST ? std::string("a file has that name")
+                                                       : ReasonOfErrno(errno));
+                        break;
+                    }
+                    made.push_back(full);
                 }
             }
             folder += kPathSeparator;
             text.remove_prefix(sep + 1);
         }
-        if (folderFailed) {
-            fail(before, kOutcomeCantCreateFolder);
+        // Folders made for a rename that then fails go again (when empty).
+        auto unmake = [&made] {
+            for (auto it = made.rbegin(); it != made.rend(); ++it)
+                ::rmdir(it->c_str());
+        };
+        if (!folderError.empty()) {
+            unmake();
+            fail(before, kOutcomeCantCreateFolder, folderError);
             continue;
         }
 
@@ -399,14 +502,38 @@ RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& c
             target = folder + std::string(text);
             if (!target.empty() && target.front() == kPathSeparator)
                 target.erase(0, 1);
-            target = JoinPath(context.shownFolder, target);
+            target = JoinPath(base, target);
         }
         const std::string source = JoinPath(context.shownFolder, before);
+        if (context.dryRun) {
+            int error = 0;
+            if (text.size() > kMaxNameBytes)
+                error = ENAMETOOLONG;
+            else if (source != target && !SameFile(source, target) &&
+                     ((Exists(target) &&
+                       std::find(freed.begin(), freed.end(), target) == freed.end()) ||
+                      plannedHas(target)))
+                error = EEXIST;
+            else if (!Exists(source))
+                error = ENOENT;
+            if (error != 0) {
+                fail(before, OutcomeCodeOfErrno(error), ReasonOfErrno(error));
+            } else {
+                planned.push_back(target);
+                freed.push_back(source);
+                result.renamed.push_back(index);
+                result.targets.push_back(target);
+            }
+            continue;
+        }
         const int error = RenameNoReplace(source, target);
-        if (error != 0)
-            fail(before, OutcomeCodeOfErrno(error));
-        else
+        if (error != 0) {
+            unmake();
+            fail(before, OutcomeCodeOfErrno(error), ReasonOfErrno(error));
+        } else {
             result.renamed.push_back(index);
+            result.targets.push_back(target);
+        }
     }
     return result;
 }

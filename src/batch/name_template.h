@@ -76,18 +76,30 @@ struct RenameOutcome {
 struct RenameContext {
     std::string shownFolder;  // the folder the main list shows; relative names start there
     bool subfolderMode = false;
+    // Folders and names start in each file's own folder instead of the
+    // shown folder (a leading separator then means that folder too).
+    bool fromFileFolder = false;
+    // Touch nothing: report what a run would do, with the failures it
+    // would meet (existing and duplicate targets, refused folders, names
+    // too long).
+    bool dryRun = false;
 };
 
 struct RenameResult {
     std::vector<RenameOutcome> outcomes;  // in display order
+    // Beside each outcome: what happened, in words (empty for code 0).
+    std::vector<std::string> reasons;
     int errors = 0;
     std::vector<std::size_t> renamed;  // indices into the rows, to deselect
+    std::vector<std::string> targets;  // the full path each renamed row went to
 };
 
 // Renames each checked row from its Before to its After (relative to the
-// shown folder), creating folders on the way. An existing target is never
-// replaced. Unchecked rows and names whose file part is only the extension
-// are reported with code 0.
+// shown folder), creating folders on the way; folders made for a rename
+// that then fails are removed again. An existing target is never replaced.
+// Rows whose file was not recognised fail with their Problem. Unchecked
+// rows and names whose file part is only the extension are reported with
+// code 0.
 RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& context);
 
 // An error number of the system as an outcome code.

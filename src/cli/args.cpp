@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <string_view>
+#include <utility>
 
 namespace sondrel::cli {
 
@@ -44,11 +45,32 @@ private:
     std::size_t i_ = 0;
 };
 
+std::optional<RemoveKind> RemoveKindOf(std::string_view arg) {
+    static constexpr std::pair<std::string_view, RemoveKind> kKinds[] = {
+        {"--id3v1", RemoveKind::Id3v1}, {"--id3v2", RemoveKind::Id3v2},
+        {"--all", RemoveKind::AllId3},  {"--ogg", RemoveKind::Ogg},
+        {"--ape", RemoveKind::Ape},     {"--wma", RemoveKind::Wma},
+        {"--mp4", RemoveKind::Mp4},
+    };
+    for (const auto& [name, kind] : kKinds) {
+        if (arg == name)
+            return kind;
+    }
+    return std::nullopt;
+}
+
 ParseResult Fail(std::string message) {
     return {std::nullopt, std::move(message)};
 }
 
 }  // namespace
+
+std::optional<unsigned> GenreNumber(const std::string& value) {
+    if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
+        value.size() > 3)
+        return std::nullopt;
+    return static_cast<unsigned>(std::stoul(value));
+}
 
 bool FieldEdits::Any() const {
     for (const auto& v : values) {
@@ -123,16 +145,14 @@ ParseResult ParseArgs(const std::vector<std::string>& argv) {
             a.editor.legacyCodePage = *v;
         } else if (arg == "--no-lyrics3" && isSet) {
             a.editor.useLyrics3 = false;
-        } else if (a.command == Command::Remove &&
-                   (arg == "--id3v1" || arg == "--id3v2" || arg == "--all" || arg == "--ogg")) {
+        } else if (a.command == Command::Remove && RemoveKindOf(arg)) {
             if (a.removeKind)
-                return Fail("give only one of --id3v1, --id3v2, --all, --ogg");
-            a.removeKind = arg == "--id3v1"   ? RemoveKind::Id3v1
-                           : arg == "--id3v2" ? RemoveKind::Id3v2
-                           : arg == "--all"   ? RemoveKind::AllId3
-                                              : RemoveKind::Ogg;
+                return Fail("give only one of --id3v1, --id3v2, --all, --ogg, --ape, --wma, --mp4");
+            a.removeKind = RemoveKindOf(arg);
         } else if (a.command == Command::Pictures && arg == "--list") {
             a.pictures.list = true;
+        } else if (a.command == Command::Pictures && arg == "--force") {
+            a.pictures.force = true;
         } else if (a.command == Command::Pictures && (arg == "--add" || arg == "--desc")) {
             auto v = w.Value();
             if (!v)
@@ -166,8 +186,14 @@ ParseResult ParseArgs(const std::vector<std::string>& argv) {
         return Fail("give either --lyrics or --lyrics-file");
     if (isSet && !a.edits.Any())
         return Fail("set: no field to change");
+    if (const auto& genre = a.edits[Field::Genre]) {
+        if ((genre->find_first_not_of("0123456789") == std::string::npos && !genre->empty() &&
+             (genre->size() > 3 || *GenreNumber(*genre) >= kGenreCount)))
+            return Fail("--genre takes a genre name or a number from 0 to " +
+                        std::to_string(kGenreCount - 1) + " (empty removes the genre)");
+    }
     if (a.command == Command::Remove && !a.removeKind)
-        return Fail("remove: give --id3v1, --id3v2, --all or --ogg");
+        return Fail("remove: give --id3v1, --id3v2, --all, --ogg, --ape, --wma or --mp4");
     if (a.command == Command::Pictures) {
         const PictureOps& p = a.pictures;
         if (a.files.size() != 1)
@@ -177,6 +203,8 @@ ParseResult ParseArgs(const std::vector<std::string>& argv) {
             return Fail("pictures: give only one of --add, --delete, --extract");
         if ((p.position || !p.description.empty()) && !p.add)
             return Fail("pictures: --pos and --desc go with --add");
+        if (p.force && !p.extract)
+            return Fail("pictures: --force goes with --extract");
         if (actions == 0)
             a.pictures.list = true;
     }

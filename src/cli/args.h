@@ -26,6 +26,7 @@ struct PictureOps {
     std::optional<int> remove;
     std::optional<int> extract;
     std::string extractTo;
+    bool force = false;  // --extract may replace an existing file
 };
 
 enum class Command { Show, Set, Remove, Pictures };
@@ -44,6 +45,10 @@ struct ParseResult {
     std::optional<Args> args;
     std::string error;  // set when args is empty
 };
+
+// The genre table's entry a --genre value names by number ("17"), or
+// nullopt for a value that is not a plain number.
+std::optional<unsigned> GenreNumber(const std::string& value);
 
 // `argv` without the program name, starting at the command.
 ParseResult ParseArgs(const std::vector<std::string>& argv);

@@ -1,8 +1,16 @@
 #include "cli/batch_commands.h"
 
+#include "cli/help.h"
+#include "cli/json_writer.h"
+
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string_view>
@@ -12,6 +20,7 @@
 #include "batch/export.h"
 #include "batch/name_parse.h"
 #include "batch/name_template.h"
+#include "editor/format_registry.h"
 #include "tags/file_io.h"
 #include "util/paths.h"
 
@@ -21,7 +30,6 @@ namespace {
 
 constexpr int kOk = 0;
 constexpr int kFailed = 1;
-constexpr int kUsage = 2;
 
 std::optional<int> IntIn(std::string_view v, int low, int high) {
     int n = 0;
@@ -38,7 +46,73 @@ struct Common {
     NameOptions name;
     int trackStyle = kTrackStyleX;
     bool dryRun = false;
+    EditorOptions editor;  // how tags are read and saved, as for set
+    bool recursive = false;
+    std::optional<std::string> filesFrom;
+    bool quiet = false;    // no result lines (messages stay)
+    bool verbose = false;  // a count of what happened at the end
+    bool json = false;     // results as one JSON array
 };
+
+// What happened to one file, for the text and JSON results.
+struct Result {
+    std::string old;
+    std::string now;  // the new path (rename), the output (export), else the file
+    std::string status;
+    std::string message;
+    std::vector<std::pair<std::string, std::string>> tags;  // parse: the fields set
+};
+
+// Prints the results: a JSON array ("-" keys in byte order), or the text
+// lines of the files that did what was asked; failures are printed on
+// `err` as they happen, so text mode leaves them out here.
+void PrintResults(const Common& common, const std::vector<Result>& results,
+                  const std::string& okStatus, std::ostream& out, std::ostream& err,
+                  const std::function<void(const Result&)>& textLine) {
+    if (common.json) {
+        std::string json;
+        JsonWriter w(json);
+        w.BeginArray();
+        for (const Result& r : results) {
+            w.BeginObject();
+            w.Key("message");
+            w.String(r.message);
+            w.Key("new");
+            w.String(r.now);
+            w.Key("old");
+            w.String(r.old);
+            w.Key("status");
+            w.String(r.status);
+            if (!r.tags.empty()) {
+                w.Key("tags");
+                w.BeginObject();
+                for (const auto& [key, value] : r.tags) {
+                    w.Key(key);
+                    w.String(value);
+                }
+                w.EndObject();
+            }
+            w.EndObject();
+        }
+        w.EndArray();
+        out << json << "\n";
+    } else if (!common.quiet) {
+        for (const Result& r : results) {
+            if (r.status == okStatus)
+                textLine(r);
+        }
+    }
+    if (common.verbose) {
+        std::map<std::string, int> counts;
+        for (const Result& r : results)
+            ++counts[r.status];
+        std::string summary;
+        for (const auto& [status, n] : counts)
+            summary += (summary.empty() ? "" : ", ") + std::to_string(n) + " " + status;
+        err << "sondrel-tag: " << results.size()
+            << " file(s): " << (summary.empty() ? "none" : summary) << "\n";
+    }
+}
 
 // Walks argv; options may come before or after the files and "--" ends the
 // options. `own` handles a command's own options and returns false with
@@ -68,7 +142,7 @@ public:
             if (!Shared(a, common, error))
                 return false;
         }
-        if (common.files.empty()) {
+        if (common.files.empty() && !common.filesFrom) {
             error = "no files given";
             return false;
         }
@@ -120,6 +194,56 @@ private:
             c.dryRun = true;
             return true;
         }
+        if (a == "--read" || a == "--save") {
+            const auto v = Value(a, error);
+            if (!v)
+                return false;
+            const int choice = *v == "1"    ? kVersion1
+                               : *v == "2"  ? kVersion2
+                               : *v == "12" ? kVersion12
+                                            : 0;
+            if (choice == 0) {
+                error = a + " takes 1, 2 or 12";
+                return false;
+            }
+            (a == "--read" ? c.editor.readChoice : c.editor.saveChoice) = choice;
+            return true;
+        }
+        if (a == "--codepage") {
+            const auto v = Value(a, error);
+            if (!v)
+                return false;
+            if (v->empty()) {
+                error = "--codepage needs a value";
+                return false;
+            }
+            c.editor.legacyCodePage = *v;
+            return true;
+        }
+        if (a == "--no-lyrics3") {
+            c.editor.useLyrics3 = false;
+            return true;
+        }
+        if (a == "-r" || a == "--recursive") {
+            c.recursive = true;
+            return true;
+        }
+        if (a == "-q" || a == "--quiet") {
+            c.quiet = true;
+            return true;
+        }
+        if (a == "-v" || a == "--verbose") {
+            c.verbose = true;
+            return true;
+        }
+        if (a == "--json") {
+            c.json = true;
+            return true;
+        }
+        if (a == "--files-from") {
+            c.filesFrom = Value(a, error);
+            return c.filesFrom.has_value();
+        }
         error = "unknown option '" + a + "'";
         return false;
     }
@@ -152,14 +276,82 @@ std::vector<BatchFile> FilesOf(const std::vector<std::string>& paths) {
 
 // Rows of the regular files among the arguments; anything else (a missing
 // file, a folder) is reported and counted as a failure.
+// The names in a list file ("-": standard input), separated by NUL bytes
+// when the list holds any, else by line ends.
+std::optional<std::vector<std::string>> NamesFrom(const std::string& list, std::string& error) {
+    std::string text;
+    if (list == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    } else {
+        std::ifstream in(list, std::ios::binary);
+        if (!in) {
+            error = "cannot read the file list " + list;
+            return std::nullopt;
+        }
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const char separator = text.find('\0') != std::string::npos ? '\0' : '\n';
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto end = text.find(separator, start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string name = text.substr(start, end - start);
+        if (separator == '\n' && !name.empty() && name.back() == '\r')
+            name.pop_back();
+        if (!name.empty())
+            names.push_back(std::move(name));
+        start = end + 1;
+    }
+    return names;
+}
+
+// The audio files under a folder (by extension), in name order.
+std::vector<std::string> AudioFilesUnder(const std::string& folder) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (it->is_regular_file(ec) && HandlerOfPath(it->path().string()))
+            found.push_back(it->path().string());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// Rows of the regular files among the arguments (folders walked with -r,
+// the list of --files-from added); anything else (a missing file, a folder
+// without -r) is reported and counted as a failure.
 std::vector<BatchRow> ReadRows(TagBridge& bridge, const Common& common, std::ostream& err,
                                bool& failed) {
+    std::vector<std::string> names = common.files;
+    if (common.filesFrom) {
+        std::string error;
+        const auto listed = NamesFrom(*common.filesFrom, error);
+        if (!listed) {
+            err << "sondrel-tag: " << error << "\n";
+            failed = true;
+        } else {
+            names.insert(names.end(), listed->begin(), listed->end());
+        }
+    }
     std::vector<std::string> usable;
-    for (const std::string& f : common.files) {
-        if (FileExists(f)) {
+    for (const std::string& f : names) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(f, ec)) {
+            if (common.recursive) {
+                const auto under = AudioFilesUnder(f);
+                usable.insert(usable.end(), under.begin(), under.end());
+            } else {
+                err << "sondrel-tag: " << f
+                    << ": is a folder (give -r to work on the files in it)\n";
+                failed = true;
+            }
+        } else if (FileExists(f)) {
             usable.push_back(f);
         } else {
-            err << "sondrel-tag: " << f << ": not a file\n";
+            err << "sondrel-tag: " << f << ": no such file\n";
             failed = true;
         }
     }
@@ -180,9 +372,8 @@ bool TemplateFills(std::string_view nameTemplate, char c) {
     return false;
 }
 
-int Usage(std::ostream& err, const std::string& message) {
-    err << "sondrel-tag: " << message << "\n" << BatchUsage();
-    return kUsage;
+int Usage(std::ostream& err, const std::vector<std::string>& argv, const std::string& message) {
+    return UsageError(err, argv.front(), message);
 }
 
 int RunRename(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
@@ -200,33 +391,45 @@ int RunRename(const std::vector<std::string>& argv, std::ostream& out, std::ostr
         },
         error);
     if (!ok)
-        return Usage(err, error);
+        return Usage(err, argv, error);
     if (!nameTemplate)
-        return Usage(err, "rename needs --template");
+        return Usage(err, argv, "rename needs --template");
 
-    TagBridge bridge;
+    // Names are made in each file's own folder; an absolute template would
+    // print one place and reach another.
+    if (!nameTemplate->empty() && (nameTemplate->front() == '/' || nameTemplate->front() == '\\'))
+        return Usage(err, argv,
+                     "rename: the template must be relative (folders are made in each "
+                     "file's own folder)");
+
+    TagBridge bridge(common.editor);
     bool failed = false;
     std::vector<BatchRow> rows = ReadRows(bridge, common, err, failed);
     PreviewNames(rows, *nameTemplate, common.name);
-    if (common.dryRun) {
-        for (const BatchRow& row : rows)
-            out << row.Before() << " → " << row.After << "\n";
-        return failed ? kFailed : kOk;
+    RenameContext context;
+    context.shownFolder = CurrentFolder();
+    context.subfolderMode = true;
+    context.fromFileFolder = true;
+    context.dryRun = common.dryRun;
+    const RenameResult result = ::sondrel::RunRename(rows, context);
+    // The printed target is the path the file went to (or, in a dry run,
+    // would go to).
+    const std::string okStatus = common.dryRun ? "would rename" : "renamed";
+    std::vector<Result> results;
+    for (std::size_t k = 0; k < result.renamed.size(); ++k)
+        results.push_back({rows[result.renamed[k]].Before(), result.targets[k], okStatus, {}, {}});
+    for (std::size_t k = 0; k < result.outcomes.size(); ++k) {
+        const RenameOutcome& o = result.outcomes[k];
+        const bool noName = o.Code == kOutcomeOk;
+        const std::string reason =
+            !noName ? result.reasons[k]
+                    : "not renamed: the tags give no name (\"" + o.NewName + "\")";
+        err << "sondrel-tag: " << o.Path << ": " << reason << "\n";
+        results.push_back({o.Path, {}, noName ? "not renamed" : "failed", reason, {}});
     }
-    const RenameResult result = ::sondrel::RunRename(rows, {CurrentFolder(), true});
-    for (const std::size_t i : result.renamed)
-        out << rows[i].Before() << " → " << rows[i].After << "\n";
-    for (const RenameOutcome& o : result.outcomes) {
-        if (o.Code == kOutcomeOk)
-            out << o.Path << " → " << o.NewName << " (not renamed: name too short)\n";
-        else
-            err << "sondrel-tag: " << o.Path << ": " << OutcomeText(o) << "\n";
-    }
-    if (result.errors > 0) {
-        err << "sondrel-tag: " << RenameFailureMessage(result.errors) << "\n";
-        return kFailed;
-    }
-    return failed ? kFailed : kOk;
+    PrintResults(common, results, okStatus, out, err,
+                 [&out](const Result& r) { out << r.old << " → " << r.now << "\n"; });
+    return failed || !result.outcomes.empty() ? kFailed : kOk;
 }
 
 int RunParse(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
@@ -288,9 +491,9 @@ int RunParse(const std::vector<std::string>& argv, std::ostream& out, std::ostre
         },
         error);
     if (!ok)
-        return Usage(err, error);
+        return Usage(err, argv, error);
     if (!templateGiven)
-        return Usage(err, "parse needs --template");
+        return Usage(err, argv, "parse needs --template");
     for (std::size_t i = 0; i < kParseFieldCount; ++i) {
         FieldExpression& field = options.fields[i];
         // Without a preview to look at, a field the template cannot fill is
@@ -307,7 +510,7 @@ int RunParse(const std::vector<std::string>& argv, std::ostream& out, std::ostre
     options.trackStyle = common.trackStyle;
     options.shownFolderName = LastFolderName(CurrentFolder());
 
-    TagBridge bridge;
+    TagBridge bridge(common.editor);
     bool failedRead = false;
     std::vector<BatchRow> rows = ReadRows(bridge, common, err, failedRead);
     const GenerateResult result = GenerateTags(rows, options, common.dryRun ? nullptr : &bridge);
@@ -317,18 +520,50 @@ int RunParse(const std::vector<std::string>& argv, std::ostream& out, std::ostre
         failed.insert(f.path);
     }
     std::set<std::size_t> written(result.written.begin(), result.written.end());
+    static const std::array<const char*, kParseFieldCount> kLabels = {"track", "title", "artist",
+                                                                      "album", "year",  "comment"};
+    bool skipped = false;
+    std::vector<Result> results;
+    for (const auto& f : result.failures)
+        results.push_back({f.path, f.path, "failed", f.error, {}});
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const BatchRow& r = rows[i];
         if (failed.count(r.data.FullPath()))
             continue;
-        out << r.Before();
-        if (!common.dryRun && written.count(i) == 0)
-            out << " (left unchanged)";
-        out << "\n  track: " << r.NewTrack << "\n  title: " << r.NewTitle
-            << "\n  artist: " << r.NewArtist << "\n  album: " << r.NewAlbum
-            << "\n  year: " << r.NewYear << "\n  comment: " << r.NewComment << "\n";
+        // Rows the job leaves alone say why, the same in a dry run.
+        if (!r.Problem.empty()) {
+            err << "sondrel-tag: " << r.Before() << ": " << r.Problem << " (left unchanged)\n";
+            results.push_back({r.Before(), r.Before(), "skipped", r.Problem, {}});
+            skipped = true;
+            continue;
+        }
+        Result one{r.Before(), r.Before(), "", {}, {}};
+        one.status = common.dryRun           ? "would write"
+                     : written.count(i) == 0 ? "unchanged"
+                                             : "written";
+        // Only the fields the job sets, as they are written.
+        const std::array<const std::string*, kParseFieldCount> values = {
+            &r.NewTrack, &r.NewTitle, &r.NewArtist, &r.NewAlbum, &r.NewYear, &r.NewComment};
+        for (std::size_t f = 0; f < kParseFieldCount; ++f) {
+            if (FieldTakesPart(r, options, static_cast<ParseField>(f)))
+                one.tags.emplace_back(kLabels[f], *values[f]);
+        }
+        results.push_back(std::move(one));
     }
-    return result.failures.empty() && !failedRead ? kOk : kFailed;
+    // Text: every file that was not skipped or failed, with its fields.
+    if (!common.json && !common.quiet) {
+        for (const Result& r : results) {
+            if (r.status == "skipped" || r.status == "failed")
+                continue;
+            out << r.old << (r.status == "unchanged" ? " (left unchanged)" : "") << "\n";
+            for (const auto& [key, value] : r.tags)
+                out << "  " << key << ": " << value << "\n";
+        }
+    }
+    Common jsonOnly = common;
+    jsonOnly.quiet = true;  // the text is printed above
+    PrintResults(jsonOnly, results, {}, out, err, [](const Result&) {});
+    return result.failures.empty() && !failedRead && !skipped ? kOk : kFailed;
 }
 
 int RunExport(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
@@ -367,6 +602,20 @@ int RunExport(const std::vector<std::string>& argv, std::ostream& out, std::ostr
                 output = p.Value(a, e);
                 return output.has_value();
             }
+            if (a == "--separator") {
+                const auto v = p.Value(a, e);
+                if (!v)
+                    return false;
+                if (*v == "\\t" || *v == "tab")
+                    layout.csvSeparator = '\t';
+                else if (v->size() == 1 && (*v)[0] != '"' && (*v)[0] != '\r' && (*v)[0] != '\n')
+                    layout.csvSeparator = (*v)[0];
+                else {
+                    e = "--separator takes one character, such as ';' or ','";
+                    return false;
+                }
+                return true;
+            }
             if (a == "--columns") {
                 const auto v = p.Value(a, e);
                 if (!v)
@@ -394,67 +643,64 @@ int RunExport(const std::vector<std::string>& argv, std::ostream& out, std::ostr
         },
         error);
     if (!ok)
-        return Usage(err, error);
+        return Usage(err, argv, error);
     if (!kind || !output)
-        return Usage(err, "export needs --format and --output");
+        return Usage(err, argv, "export needs --format and --output");
+    if (common.json && (*output == "-" || common.dryRun))
+        return Usage(err, argv, "--json and a list on standard output exclude each other");
 
-    TagBridge bridge;
+    TagBridge bridge(common.editor);
     bool failed = false;
-    std::vector<BatchRow> rows = ReadRows(bridge, common, err, failed);
-    PreviewExport(rows, common.name.transliteration, common.name.capitalization);
-    const std::string path = ExportFileName(*output, *kind);
-    if (common.dryRun) {
-        out << BuildExportText(*kind, rows, layout);
-        return failed ? kFailed : kOk;
-    }
+    std::vector<BatchRow> all = ReadRows(bridge, common, err, failed);
+    const std::string path = *output == "-" ? *output : ExportFileName(*output, *kind);
     // "--output *.mp3" hands over the first audio file as the output: a
     // list is never written over a file it lists.
-    for (const std::string& f : common.files) {
+    for (const BatchRow& row : all) {
         std::error_code ec;
-        if (std::filesystem::equivalent(path, f, ec) && !ec) {
+        if (std::filesystem::equivalent(path, row.data.FullPath(), ec) && !ec) {
             err << "sondrel-tag: " << path << ": is one of the listed files\n";
             return kFailed;
         }
     }
-    const IoResult written = WriteExportFile(path, *kind, rows, layout);
-    if (!written) {
-        err << "sondrel-tag: " << path << ": " << written.error << "\n";
-        return kFailed;
+    // Only audio files go into a list; the others are reported.
+    std::vector<BatchRow> rows;
+    std::vector<Result> results;
+    for (BatchRow& row : all) {
+        if (row.data.Valid) {
+            rows.push_back(std::move(row));
+            continue;
+        }
+        err << "sondrel-tag: " << row.data.FullPath() << ": " << row.data.Problem
+            << " (not listed)\n";
+        results.push_back({row.data.FullPath(), {}, "skipped", row.data.Problem, {}});
+        failed = true;
     }
-    out << path << "\n";
+    PreviewExport(rows, common.name.transliteration, common.name.capitalization);
+    // "-" is standard output: the text alone, without the byte-order mark
+    // a file gets.
+    if (common.dryRun || *output == "-") {
+        out << BuildExportText(*kind, rows, layout);
+        return failed ? kFailed : kOk;
+    }
+    const IoResult written = WriteExportFile(path, *kind, rows, layout);
+    if (!written)
+        err << "sondrel-tag: " << path << ": " << written.error << "\n";
+    for (const BatchRow& row : rows)
+        results.push_back({row.data.FullPath(),
+                           path,
+                           written ? "listed" : "failed",
+                           written ? std::string() : written.error,
+                           {}});
+    if (common.json || common.verbose)
+        PrintResults(common, results, {}, out, err, [](const Result&) {});
+    if (!written)
+        return kFailed;
+    if (!common.json && !common.quiet)
+        out << path << "\n";
     return failed ? kFailed : kOk;
 }
 
 }  // namespace
-
-const char* BatchUsage() {
-    return R"USAGE(Batch commands:
-  rename --template T [--replace 0..3] [--keep-bad-letters] [--keep-spaces]
-         [--case 0..4] [--translit 0..2] [--track-style 0..2] [--dry-run] FILE...
-      Rename each file to a name made from its tags. Placeholders: %# track,
-      %T title, %A artist, %L album, %Y year, %G genre, %C comment, %B bit
-      rate, %F frequency, %D duration, %S size, %5 folder, %O current name
-      (digits %0-%9 also work). "\" or "/" in T makes folders, relative to
-      the current folder. An existing file is never replaced.
-      Example: sondrel-tag rename --template '%A/%L/%# - %T' *.mp3
-
-  parse --template T [--mode leave|overwrite|empty] [--track E] [--title E]
-        [--artist E] [--album E] [--year E] [--comment E] [--number START]
-        [--dry-run] FILE...
-      Read values out of file and folder names by T and write them into the
-      tags. Each field expression E combines them, as in "%A (%Y)"; naming
-      any field limits the job to the named ones, and without any only the
-      fields the template holds are changed. --number numbers the files in
-      the given order from START.
-      Example: sondrel-tag parse --template '%A/%L/%# %T' */*/*.mp3
-
-  export --format csv|tsv|m3u|pls --output OUT [--columns LIST] FILE...
-      Write a list or playlist of the files. LIST is a comma-separated
-      selection of track,title,artist,album,year,genre,comment,bitrate,
-      freq,duration,size (all by default).
-      Example: sondrel-tag export --format m3u --output list *.ogg
-)USAGE";
-}
 
 std::optional<int> RunBatchCommand(const std::vector<std::string>& argv, std::ostream& out,
                                    std::ostream& err) {

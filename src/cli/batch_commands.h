@@ -17,7 +17,4 @@ namespace sondrel::cli {
 std::optional<int> RunBatchCommand(const std::vector<std::string>& argv, std::ostream& out,
                                    std::ostream& err);
 
-// The usage text of the three commands.
-const char* BatchUsage();
-
 }  // namespace sondrel::cli

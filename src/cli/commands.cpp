@@ -2,6 +2,7 @@
 
 #include "editor/format_registry.h"
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,8 +19,6 @@ namespace sondrel::cli {
 
 namespace {
 
-constexpr const char* kMsgUnsupported = "Unsupported file type";
-
 void Report(std::ostream& err, const std::string& file, const std::string& message) {
     err << "sondrel-tag: " << file << ": " << message << "\n";
 }
@@ -29,13 +28,13 @@ std::optional<std::string> Unusable(const std::string& path, bool needFormat) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(status))
-        return std::string("File does not exist!");
+        return std::string("no such file");
     if (!std::filesystem::is_regular_file(status))
-        return std::string("Not a regular file");
+        return std::string("not a regular file");
     if (!File::Open(path, File::Mode::Read))
-        return std::string("File error!");
+        return std::string("the file cannot be opened for reading");
     if (needFormat && FormatOfPath(path) == TagFormat::None)
-        return std::string(kMsgUnsupported);
+        return NotRecognisedMessage(TagFormat::None);
     return std::nullopt;
 }
 
@@ -59,7 +58,8 @@ std::optional<std::string> ReadTextFile(const std::string& path, std::string& er
     return text;
 }
 
-// The hub after the given edits. Genre: a table name selects its number; any
+// The hub after the given edits. Genre: an empty text removes the genre, a
+// number is the genre table's entry, a table name selects its number; any
 // other text is kept as it is, with number 12.
 TagFields Edited(TagFields h, const FieldEdits& e, const std::optional<std::string>& lyrics) {
     for (const auto& entry : kFieldTable) {
@@ -72,17 +72,51 @@ TagFields Edited(TagFields h, const FieldEdits& e, const std::optional<std::stri
     if (lyrics)
         h.text = *lyrics;
     if (const auto& genre = e[Field::Genre]) {
-        const std::uint8_t id = GenreIdOf(*genre);
-        h.GenreID = id;
-        // "Other" chosen by name must not keep an earlier free text.
-        if (id == kGenreOther)
-            h.Genre = *genre;
+        if (const auto number = GenreNumber(*genre)) {
+            h.GenreID = static_cast<std::uint8_t>(*number);
+            h.Genre = GenreNameOf(*number);
+        } else {
+            const std::uint8_t id = GenreIdOf(*genre);
+            h.GenreID = id;
+            // "Other" chosen by name must not keep an earlier free text, and
+            // no text at all is no genre.
+            h.Genre = id == kGenreOther ? *genre : GenreNameOf(id);
+        }
     } else if (h.GenreID == kGenreOther && h.Genre != "Other") {
         // The editor shows such a genre as text and, on saving, looks that
         // text up in the table: a plain "Rock" becomes number 17.
         h.GenreID = GenreIdOf(h.Genre);
     }
     return h;
+}
+
+// MP4 keeps a track as two 16-bit numbers (number and total). A value it
+// cannot hold is refused with the reason; a number given alone keeps the
+// total the file had.
+std::optional<std::string> Mp4Track(const std::string& value, const std::string& current,
+                                    std::string& error) {
+    constexpr unsigned long kMax = 65535;
+    auto number = [](std::string_view t) -> std::optional<unsigned long> {
+        if (t.empty() || t.size() > 5 || t.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        const unsigned long n = std::stoul(std::string(t));
+        return n <= kMax ? std::optional<unsigned long>(n) : std::nullopt;
+    };
+    if (value.empty())
+        return value;
+    const auto slash = value.find('/');
+    const std::string_view text = value;
+    if (!number(text.substr(0, slash)) ||
+        (slash != std::string::npos && !number(text.substr(slash + 1)))) {
+        error = "the track \"" + value +
+                "\" cannot be stored in an MP4 file: it takes a number from 0 to 65535, "
+                "optionally with a total (\"3/12\"); the file was not changed";
+        return std::nullopt;
+    }
+    const auto oldSlash = current.find('/');
+    if (slash == std::string::npos && oldSlash != std::string::npos)
+        return value + current.substr(oldSlash);
+    return value;
 }
 
 }  // namespace
@@ -105,6 +139,10 @@ int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
             file = FileSnapshot::Open(path);
         if (file) {
             r = Gather(bridge, *file);
+            if (!r.valid) {
+                Report(err, path, r.error);
+                status = kExitFailed;
+            }
         } else if (const auto why = Unusable(path, true)) {
             r.file = path;
             r.format = FormatOfPath(path);
@@ -113,6 +151,10 @@ int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
             status = kExitFailed;
         } else {
             r = Gather(bridge, path);
+            if (!r.valid) {
+                Report(err, path, r.error);
+                status = kExitFailed;
+            }
         }
         if (args.json) {
             WriteJson(writer, r);
@@ -154,17 +196,38 @@ int RunSet(const Args& args, std::ostream& out, std::ostream& err) {
         std::optional<FileSnapshot> file;
         if (FormatOfPath(path) != TagFormat::None)
             file = FileSnapshot::Open(path);
+        TagFormat format = TagFormat::None;
+        bool recognised = false;
         if (file) {
-            bridge.Read(*file);
+            format = bridge.Read(*file);
+            recognised = StreamFactsOf(bridge, format, *file).valid;
             file.reset();  // closed before the save replaces the file
         } else if (const auto why = Unusable(path, true)) {
             Report(err, path, *why);
             status = kExitFailed;
             continue;
         } else {
-            bridge.Read(path);
+            format = bridge.Read(path);
+            recognised = StreamFactsOf(bridge, format, path).valid;
         }
-        bridge.setHub(Edited(bridge.Hub(), args.edits, lyrics));
+        // Tags go only into files that are what their extension says.
+        if (!recognised) {
+            Report(err, path, NotRecognisedMessage(format) + "; not changed");
+            status = kExitFailed;
+            continue;
+        }
+        TagFields edited = Edited(bridge.Hub(), args.edits, lyrics);
+        if (const auto& track = args.edits[Field::Track]; track && format == TagFormat::MP4) {
+            std::string error;
+            const auto stored = Mp4Track(*track, bridge.Hub().track, error);
+            if (!stored) {
+                Report(err, path, error);
+                status = kExitFailed;
+                continue;
+            }
+            edited.track = *stored;
+        }
+        bridge.setHub(edited);
         const SaveOutcome saved = bridge.Save(path);
         if (!saved.ok) {
             Report(err, path, saved.error);
@@ -180,6 +243,12 @@ int RunRemove(const Args& args, std::ostream& out, std::ostream& err) {
     int status = kExitOk;
     for (const auto& path : args.files) {
         std::optional<std::string> why = Unusable(path, false);
+        // Tags are removed only from files that are what their extension says.
+        if (!why) {
+            const TagFormat format = bridge.Read(path);
+            if (format != TagFormat::None && !StreamFactsOf(bridge, format, path).valid)
+                why = NotRecognisedMessage(format) + "; not changed";
+        }
         if (!why) {
             const SaveOutcome removed = bridge.Remove(path, *args.removeKind);
             if (!removed.ok)
@@ -194,6 +263,25 @@ int RunRemove(const Args& args, std::ostream& out, std::ostream& err) {
 }
 
 namespace {
+
+// Whether the file starts like a JPEG, PNG, GIF, BMP or WebP image.
+bool LooksLikeImage(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::array<unsigned char, 12> b{};
+    in.read(reinterpret_cast<char*>(b.data()), b.size());
+    const auto n = static_cast<std::size_t>(in.gcount());
+    auto starts = [&](std::string_view sig, std::size_t at = 0) {
+        if (n < at + sig.size())
+            return false;
+        for (std::size_t i = 0; i < sig.size(); ++i) {
+            if (b[at + i] != static_cast<unsigned char>(sig[i]))
+                return false;
+        }
+        return true;
+    };
+    return starts("\xFF\xD8\xFF") || starts("\x89PNG\r\n\x1A\n") || starts("GIF87a") ||
+           starts("GIF89a") || starts("BM") || (starts("RIFF") && starts("WEBP", 8));
+}
 
 void ListPictures(std::ostream& out, const std::vector<PictureFacts>& pictures) {
     for (std::size_t i = 0; i < pictures.size(); ++i) {
@@ -215,12 +303,21 @@ int RunPictures(const Args& args, std::ostream& out, std::ostream& err) {
     }
     TagBridge bridge(args.editor);
     const FormatHandler* target = HandlerOfPath(path);
+    // Pictures go only into files that are what their extension says.
+    if (const TagFormat format = bridge.Read(path); !StreamFactsOf(bridge, format, path).valid) {
+        Report(err, path, NotRecognisedMessage(format));
+        return kExitFailed;
+    }
     std::string error = target && target->HoldsPictures() ? target->LoadPictures(bridge, path)
                                                           : "This file type holds no pictures";
     const PictureOps& p = args.pictures;
     if (error.empty()) {
         const int count = target->PictureCount(bridge);
-        if (p.add) {
+        if (p.add && !std::filesystem::is_regular_file(*p.add)) {
+            error = "cannot read the picture " + *p.add + ": no such file";
+        } else if (p.add && !LooksLikeImage(*p.add)) {
+            error = "cannot add " + *p.add + ": not a JPEG, PNG, GIF, BMP or WebP image";
+        } else if (p.add) {
             std::string warning;
             error = target->AddPicture(bridge, p.position.value_or(count), *p.add, p.description,
                                        warning);
@@ -228,11 +325,19 @@ int RunPictures(const Args& args, std::ostream& out, std::ostream& err) {
                 err << "sondrel-tag: " << warning << "\n";
         } else if (p.remove) {
             error = *p.remove < count ? target->DeletePicture(bridge, *p.remove)
-                                      : "No picture at position " + std::to_string(*p.remove);
+                                      : "no picture at position " + std::to_string(*p.remove);
         } else if (p.extract) {
             // Checked here: an out-of-range position would leave an empty file.
-            error = *p.extract < count ? target->ExtractPicture(bridge, *p.extract, p.extractTo)
-                                       : "No picture at position " + std::to_string(*p.extract);
+            std::error_code ec;
+            if (*p.extract >= count)
+                error = "no picture at position " + std::to_string(*p.extract);
+            else if (!p.force && std::filesystem::exists(p.extractTo, ec))
+                error = "cannot extract to " + p.extractTo +
+                        ": the file exists (give --force to replace it)";
+            else if (const std::string failed =
+                         target->ExtractPicture(bridge, *p.extract, p.extractTo);
+                     !failed.empty())
+                error = "cannot write the picture to " + p.extractTo + ": " + failed;
         }
     }
     if (error.empty() && p.list) {

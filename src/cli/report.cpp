@@ -10,16 +10,12 @@ namespace sondrel::cli {
 
 namespace {
 
-// The component that read a file decides its validity and error text; for
-// MP3 either ID3 tag makes the file valid.
-void ValidityOf(const TagBridge& b, FileReport& r) {
-    const FormatHandler* h = HandlerOf(r.format);
-    if (!h) {
-        r.error = "Unsupported file type";
-        return;
-    }
-    r.valid = h->Valid(b);
-    r.error = h->Error(b);
+// Valid means the file was recognised as its format and read, for every
+// format alike (an MP3 without tags is valid); the error is empty then. A
+// missing tag kind shows in the tag kinds, not as an error.
+void ValidityOf(FileReport& r) {
+    r.valid = r.stream.valid;
+    r.error = r.valid ? std::string() : NotRecognisedMessage(r.format);
 }
 
 // The tags object lists its keys in byte order, as a JSON object sorts them.
@@ -49,17 +45,24 @@ std::string Indented(const std::string& value) {
 
 }  // namespace
 
+int GenreNumberOf(const std::string& genre) {
+    constexpr int kNoGenre = 255;  // as an ID3v1 tag stores "no genre"
+    return genre.empty() ? kNoGenre : GenreIdOf(genre);
+}
+
 FileReport Gather(TagBridge& bridge, const std::string& path) {
     FileReport r;
     r.file = path;
     r.format = bridge.Read(path);
-    ValidityOf(bridge, r);
     r.hub = bridge.Hub();
     r.genre = bridge.DisplayedGenre(r.format);
-    if (r.format == TagFormat::None)
+    if (r.format == TagFormat::None) {
+        ValidityOf(r);
         return r;
+    }
     r.pictures = PicturesOf(bridge, r.format);
     r.stream = StreamFactsOf(bridge, r.format, path);
+    ValidityOf(r);
     r.kinds = TagKindsOf(bridge, r.format, path);
     r.other = OtherItemsOf(bridge, r.format);
     return r;
@@ -69,13 +72,15 @@ FileReport Gather(TagBridge& bridge, const FileSnapshot& file) {
     FileReport r;
     r.file = file.Path();
     r.format = bridge.Read(file);
-    ValidityOf(bridge, r);
     r.hub = bridge.Hub();
     r.genre = bridge.DisplayedGenre(r.format);
-    if (r.format == TagFormat::None)
+    if (r.format == TagFormat::None) {
+        ValidityOf(r);
         return r;
+    }
     r.pictures = PicturesOf(bridge, r.format);
     r.stream = StreamFactsOf(bridge, r.format, file);
+    ValidityOf(r);
     r.kinds = TagKindsOf(bridge, r.format, file);
     r.other = OtherItemsOf(bridge, r.format);
     return r;
@@ -90,6 +95,10 @@ void WriteJson(JsonWriter& w, const FileReport& r) {
     w.String(r.file);
     w.Key("format");
     w.String(FormatName(r.format));
+    // Beside the tag kinds, so that every kind is a boolean; empty without
+    // an ID3v2 tag.
+    w.Key("id3v2Version");
+    w.String(r.kinds.id3v2.value_or(""));
     w.Key("other");
     w.BeginArray();
     for (const auto& o : r.other)
@@ -139,10 +148,7 @@ void WriteJson(JsonWriter& w, const FileReport& r) {
     w.Key("id3v1");
     w.Bool(r.kinds.id3v1);
     w.Key("id3v2");
-    if (r.kinds.id3v2)
-        w.String(*r.kinds.id3v2);
-    else
-        w.Null();
+    w.Bool(r.kinds.id3v2.has_value());
     w.Key("lyrics3");
     w.Bool(r.kinds.lyrics3);
     w.EndObject();
@@ -158,7 +164,7 @@ void WriteJson(JsonWriter& w, const FileReport& r) {
         // The genre shown, then its number ("genre" < "genreId").
         w.String(r.genre);
         w.Key("genreId");
-        w.Int(r.hub.GenreID);
+        w.Int(GenreNumberOf(r.genre));
     }
     w.EndObject();
     w.Key("valid");

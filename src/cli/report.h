@@ -25,6 +25,11 @@ struct FileReport {
     std::vector<std::string> other;
 };
 
+// The genre table's number of a genre text, the same for every format:
+// its index where the text is in the table, 255 for no genre, 12 (Other)
+// for any other text.
+int GenreNumberOf(const std::string& genre);
+
 // Reads `path` through the bridge and collects the report.
 FileReport Gather(TagBridge& bridge, const std::string& path);
 // The same from an opened file: the file is not opened again.

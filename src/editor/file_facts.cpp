@@ -48,6 +48,13 @@ StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const FileSnapsho
     return h ? h->Stream(bridge, &file, file.Path()) : StreamFacts{};
 }
 
+std::string NotRecognisedMessage(TagFormat format) {
+    const FormatHandler* h = HandlerOf(format);
+    if (!h)
+        return "not a supported audio file (its extension names no format this tool reads)";
+    return "not a valid " + std::string(h->Name()) + " file: its audio stream was not recognised";
+}
+
 TagKinds TagKindsOf(TagBridge& bridge, TagFormat format, const std::string& path) {
     const auto file = FileSnapshot::Open(path);
     const TagKinds scanned = file ? ScanFile(*file) : TagKinds{};

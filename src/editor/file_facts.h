@@ -50,6 +50,10 @@ std::vector<PictureFacts> PicturesOf(TagBridge& bridge, TagFormat format);
 // "DISCNUMBER" or "Album Artist", in file order, as the read listed them.
 std::vector<std::string> OtherItemsOf(TagBridge& bridge, TagFormat format);
 
+// Why a file whose stream facts are not valid was not recognised, in words
+// (the caller names the file).
+std::string NotRecognisedMessage(TagFormat format);
+
 // The same from the snapshot that TagBridge::Read(file) read, without
 // opening the file again.
 StreamFacts StreamFactsOf(TagBridge& bridge, TagFormat format, const FileSnapshot& file);

@@ -5,6 +5,8 @@
 #include <system_error>
 
 #include "editor/format_registry.h"
+#include "tags/file_io.h"
+#include "tags/tail_locator.h"
 #include "util/text.h"
 
 namespace sondrel {
@@ -226,8 +228,12 @@ void TagBridge::ReadTags() {
     if (take(hub.comment))
         hub.comment = v1.Comment();
     // The genre text decides, but only the number is taken: ID3v1 has no text.
-    if (take(hub.Genre))
+    // Its "no genre" (255) stays no genre; its 12 is the table's "Other".
+    if (take(hub.Genre)) {
         hub.GenreID = ClampGenreId(v1.GenreID());
+        if (hub.GenreID == kGenreOther && !v1.NoGenre())
+            hub.Genre = GenreNameOf(kGenreOther);
+    }
     if (take(hub.text))
         hub.text = v1.Lyrics();
     setHub(hub);
@@ -251,7 +257,8 @@ void TagBridge::Tag2ToTag() {
     c.setAlbum(h.album);
     c.setYear(FirstChars(h.year, id3v1::kYearWidth));
     c.setComment(FirstChars(h.comment, id3v1::kCommentWidth));
-    c.setGenreID(h.GenreID);
+    // A hub without any genre text stores ID3v1's "no genre".
+    c.setGenreID(h.GenreID == kGenreOther && h.Genre.empty() ? Id3v1Tag::kNoGenreByte : h.GenreID);
     c.setLyrics(h.text);
 }
 
@@ -363,9 +370,55 @@ SaveOutcome TagBridge::Save(const std::string& path) {
     return h->Save(*this);
 }
 
+namespace {
+
+// Cuts the APE tag (header, items, footer) out of the end of the file and
+// keeps what follows it (Lyrics3, ID3v1). A file without one is left alone.
+SaveOutcome RemoveApeTag(const std::string& path) {
+    auto file = File::Open(path, File::Mode::Read);
+    if (!file)
+        return {false, "the file cannot be opened for reading"};
+    const tail::Layout layout = tail::LocateIn(*file);
+    if (layout.fault != tail::ReadFault::None)
+        return {false, "the end of the file cannot be read; nothing was removed"};
+    if (!layout.hasApe)
+        return {};
+    if (layout.apeDamaged)
+        return {false, "the APE tag is damaged (its size does not fit the file); not removed"};
+    const std::int64_t apeStart = layout.tagStart;
+    const std::int64_t apeEnd = layout.Lyrics3Offset();
+    const IoResult result = SafeReplace(path, [&](ReplaceWriter& w, std::string& error) {
+        if (w.CopyFrom(*file, 0, apeStart) && w.CopyFrom(*file, apeEnd, layout.fileSize - apeEnd))
+            return true;
+        error = w.LastError();
+        return false;
+    });
+    if (!result)
+        return {false, "the file could not be rewritten (" + result.error + "); it is unchanged"};
+    return {};
+}
+
+}  // namespace
+
 SaveOutcome TagBridge::Remove(const std::string& path, RemoveKind kind) {
     SaveOutcome out;
     const TagFormat format = FormatOfPath(path);
+    if (kind == RemoveKind::Ape || kind == RemoveKind::Wma || kind == RemoveKind::Mp4) {
+        const bool applies =
+            kind == RemoveKind::Ape
+                ? format == TagFormat::MP3 || format == TagFormat::APE || format == TagFormat::MPC
+                : format == (kind == RemoveKind::Wma ? TagFormat::WMA : TagFormat::MP4);
+        if (!applies)
+            return {false, "Error. This command does not apply to " + ExtOf(path) + " files!"};
+        WritableWhileSaving writable(path);
+        if (kind == RemoveKind::Ape)
+            return RemoveApeTag(path);
+        // Cleared through a save, with a save's safety.
+        Read(path);
+        TagFields cleared;
+        setHub(cleared);
+        return Save(path);
+    }
     const bool wantOgg = kind == RemoveKind::Ogg;
     if (wantOgg != (format == TagFormat::Ogg) || (!wantOgg && format != TagFormat::MP3)) {
         out.ok = false;

@@ -65,7 +65,10 @@ struct SaveOutcome {
     std::string error;
 };
 
-enum class RemoveKind { Id3v1, Id3v2, AllId3, Ogg };
+// Ape: the APE tag of MP3, Monkey's Audio and Musepack files (cut out by a
+// safe replace). Wma, Mp4: the text fields of those files cleared by a save
+// (pictures and items no field shows stay).
+enum class RemoveKind { Id3v1, Id3v2, AllId3, Ogg, Ape, Wma, Mp4 };
 
 class TagBridge {
 public:

@@ -42,7 +42,9 @@ public:
         s.valid = m.Valid();
         if (!s.valid)
             return s;
-        s.format = "MP4 " + m.Encoder();
+        // The container and codec; the encoder text ("Lavf...") is its own fact.
+        s.format = "MP4 " + m.Codec();
+        s.encoder = m.Encoder();
         s.seconds = m.DurationInSeconds();
         s.length = SecondsToTime(static_cast<std::int64_t>(std::trunc(s.seconds)));
         s.bitrate = m.Bitrate();

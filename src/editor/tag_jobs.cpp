@@ -36,7 +36,18 @@ int SaveEditsToFiles(TagBridge& bridge, std::span<const JobItem> items, const Fi
 
 bool RemoveApplies(RemoveKind kind, const std::string& path) {
     const TagFormat format = FormatOfPath(path);
-    return kind == RemoveKind::Ogg ? format == TagFormat::Ogg : format == TagFormat::MP3;
+    switch (kind) {
+        case RemoveKind::Ogg:
+            return format == TagFormat::Ogg;
+        case RemoveKind::Ape:
+            return format == TagFormat::MP3 || format == TagFormat::APE || format == TagFormat::MPC;
+        case RemoveKind::Wma:
+            return format == TagFormat::WMA;
+        case RemoveKind::Mp4:
+            return format == TagFormat::MP4;
+        default:
+            return format == TagFormat::MP3;
+    }
 }
 
 int RemoveTagsFromFiles(TagBridge& bridge, std::span<const JobItem> items, RemoveKind kind,

@@ -186,7 +186,7 @@ Bytes BuildBlock(const Id3v1Fields& tag, std::string_view codepage) {
         block[125] = 0;
         block[126] = tag.track;
     }
-    block[127] = ClampGenreId(tag.GenreID);
+    block[127] = tag.GenreID == Id3v1Tag::kNoGenreByte ? tag.GenreID : ClampGenreId(tag.GenreID);
     return block;
 }
 
@@ -299,7 +299,8 @@ void Id3v1Tag::setComment(const std::string& v) {
 }
 
 void Id3v1Tag::setGenreID(unsigned v) {
-    tag_.GenreID = ClampGenreId(v);
+    tag_.GenreID = v == kNoGenreByte ? kNoGenreByte : ClampGenreId(v);
+    noGenre_ = false;
     Changed();
 }
 
@@ -310,6 +311,7 @@ void Id3v1Tag::setLyrics(const std::string& v) {
 
 void Id3v1Tag::ClearTag() {
     tag_ = Id3v1Fields{};
+    noGenre_ = false;
     lyrics_.clear();
 }
 
@@ -365,6 +367,7 @@ bool Id3v1Tag::ReadOpened(const ByteSource& file) {
         return false;
     }
     tag_ = id3v1::ParseBlock(block->first<id3v1::kBlockSize>(), codePage_);
+    noGenre_ = (*block)[id3v1::kBlockSize - 1] == kNoGenreByte;
     valid_ = true;
     ReadLyrics3(file, layout);
     return true;

@@ -87,7 +87,10 @@ public:
     const std::string& Comment() const { return tag_.Comment; }
     void setComment(const std::string& v);  // keeps the first 30 characters
     std::uint8_t GenreID() const { return tag_.GenreID; }
-    void setGenreID(unsigned v);  // above 147 is stored as 12
+    void setGenreID(unsigned v);  // above 147 is stored as 12, but 255 (no genre) as 255
+    // The tag says "no genre" (its genre byte is 255), read or to be written.
+    bool NoGenre() const { return noGenre_ || tag_.GenreID == kNoGenreByte; }
+    static constexpr std::uint8_t kNoGenreByte = 255;
     // Always empty: the name comes from GenreID through the genre table.
     std::string Genre() const { return {}; }
     const std::string& Lyrics() const { return lyrics_; }
@@ -106,6 +109,7 @@ public:
     void ClearTag();
 
 private:
+    bool noGenre_ = false;  // the read block's genre byte was 255
     bool ReadOpened(const ByteSource& file);
     void ReadLyrics3(const ByteSource& file, const tail::Layout& layout);
     bool DoWrite();

@@ -70,22 +70,26 @@ TEST_F(BatchCli, ParseRenameExport) {
     }
 
     // A file already at one of the new names is kept, and its source stays.
-    fs::create_directories(dir.file("Queen - Innuendo"));
-    sondrel::test::WriteAll(dir.file("Queen - Innuendo/3 - Ride.m4a"), "KEEP");
+    // Folders of the template are made in each file's own folder.
+    fs::create_directories(dir.file("Queen/Innuendo/Queen - Innuendo"));
+    sondrel::test::WriteAll(dir.file("Queen/Innuendo/Queen - Innuendo/3 - Ride.m4a"), "KEEP");
     r = Run("rename --template '%A - %L\\%# - %T' Queen/Innuendo/*");
     EXPECT_EQ(r.exitCode, 1) << r.output;
     EXPECT_NE(r.output.find("File already exists"), std::string::npos) << r.output;
-    EXPECT_TRUE(fs::exists(dir.file("Queen - Innuendo/1 - Innuendo.mp3")));
-    EXPECT_TRUE(fs::exists(dir.file("Queen - Innuendo/2 - Headlong.ogg")));
+    EXPECT_TRUE(fs::exists(dir.file("Queen/Innuendo/Queen - Innuendo/1 - Innuendo.mp3")));
+    EXPECT_TRUE(fs::exists(dir.file("Queen/Innuendo/Queen - Innuendo/2 - Headlong.ogg")));
     EXPECT_TRUE(fs::exists(dir.file(names[2])));
-    EXPECT_EQ(ReadAll(dir.file("Queen - Innuendo/3 - Ride.m4a")), sondrel::test::ToBytes("KEEP"));
+    EXPECT_EQ(ReadAll(dir.file("Queen/Innuendo/Queen - Innuendo/3 - Ride.m4a")),
+              sondrel::test::ToBytes("KEEP"));
 
-    r = Run(
-        "export --format m3u --output list --columns title 'Queen - Innuendo/1 - Innuendo.mp3'");
+    r =
+        Run("export --format m3u --output list --columns title 'Queen/Innuendo/Queen - Innuendo/1 "
+            "- Innuendo.mp3'");
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(ReadAll(dir.file("list.m3u")),
               sondrel::test::ToBytes("#EXTM3U\r\n#EXTINF:1,Queen - Innuendo\r\n" +
-                                     dir.file("Queen - Innuendo/1 - Innuendo.mp3") + "\r\n"));
+                                     dir.file("Queen/Innuendo/Queen - Innuendo/1 - Innuendo.mp3") +
+                                     "\r\n"));
 }
 
 TEST_F(BatchCli, UsageAndMissingFiles) {

@@ -113,7 +113,8 @@ def main():
     suite.eq("valid", report["valid"], True)
     suite.eq("genreId", report["tags"]["genreId"], 8)
     suite.eq("tagKinds", report["tagKinds"],
-             {"id3v1": True, "id3v2": "2.3", "ape": False, "lyrics3": False})
+             {"id3v1": True, "id3v2": True, "ape": False, "lyrics3": False})
+    suite.eq("id3v2Version", report["id3v2Version"], "2.3")
     suite.eq("pictures", report["pictures"],
              [{"mime": "image/jpeg", "type": 3, "description": "front", "size": len(ic.JPEG)}])
     for item in ("TXXX:REPLAYGAIN_TRACK_GAIN", "PRIV", "COMM:iTunNORM"):

@@ -1,0 +1,20 @@
+// The help texts of sondrel-tag: the whole help, one command's help, and the
+// one-line hint after a usage error.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace sondrel::cli {
+
+// Everything `--help` prints.
+void PrintHelp(std::ostream& out);
+// The help of one command; nullopt for an unknown command.
+std::optional<std::string> CommandHelp(std::string_view command);
+// A usage error: the message, then one line saying where the help is.
+// Returns the exit status of a usage error (2).
+int UsageError(std::ostream& err, std::string_view command, const std::string& message);
+
+}  // namespace sondrel::cli
