@@ -90,35 +90,6 @@ TagFields Edited(TagFields h, const FieldEdits& e, const std::optional<std::stri
     return h;
 }
 
-// MP4 keeps a track as two 16-bit numbers (number and total). A value it
-// cannot hold is refused with the reason; a number given alone keeps the
-// total the file had.
-std::optional<std::string> Mp4Track(const std::string& value, const std::string& current,
-                                    std::string& error) {
-    constexpr unsigned long kMax = 65535;
-    auto number = [](std::string_view t) -> std::optional<unsigned long> {
-        if (t.empty() || t.size() > 5 || t.find_first_not_of("0123456789") != std::string::npos)
-            return std::nullopt;
-        const unsigned long n = std::stoul(std::string(t));
-        return n <= kMax ? std::optional<unsigned long>(n) : std::nullopt;
-    };
-    if (value.empty())
-        return value;
-    const auto slash = value.find('/');
-    const std::string_view text = value;
-    if (!number(text.substr(0, slash)) ||
-        (slash != std::string::npos && !number(text.substr(slash + 1)))) {
-        error = "the track \"" + value +
-                "\" cannot be stored in an MP4 file: it takes a number from 0 to 65535, "
-                "optionally with a total (\"3/12\"); the file was not changed";
-        return std::nullopt;
-    }
-    const auto oldSlash = current.find('/');
-    if (slash == std::string::npos && oldSlash != std::string::npos)
-        return value + current.substr(oldSlash);
-    return value;
-}
-
 }  // namespace
 
 int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
@@ -217,9 +188,9 @@ int RunSet(const Args& args, std::ostream& out, std::ostream& err) {
             continue;
         }
         TagFields edited = Edited(bridge.Hub(), args.edits, lyrics);
-        if (const auto& track = args.edits[Field::Track]; track && format == TagFormat::MP4) {
+        if (const auto& track = args.edits[Field::Track]; track && HandlerOf(format)) {
             std::string error;
-            const auto stored = Mp4Track(*track, bridge.Hub().track, error);
+            const auto stored = HandlerOf(format)->TrackToStore(*track, bridge.Hub().track, error);
             if (!stored) {
                 Report(err, path, error);
                 status = kExitFailed;

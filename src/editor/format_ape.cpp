@@ -22,6 +22,10 @@ public:
         const bool ok = (b.*Member).WriteTag();
         return ComponentOutcome(ok, (b.*Member).Error(), true);
     }
+    bool Removes(RemoveKind kind) const override { return kind == RemoveKind::Ape; }
+    SaveOutcome Remove(TagBridge& b, const std::string& path, RemoveKind) const override {
+        return RemoveApeTag(b, path);
+    }
     bool Valid(const TagBridge& b) const override { return (b.*Member).Valid(); }
     std::string Error(const TagBridge& b) const override { return (b.*Member).error(); }
     bool HasOwnTag(const TagBridge& b) const override { return (b.*Member).ValidTag(); }

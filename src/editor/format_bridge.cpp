@@ -143,6 +143,7 @@ void TagBridge::setOptions(const EditorOptions& options) {
 }
 
 void TagBridge::SetIoFaults(const IoFaults& faults) {
+    io_ = faults;
     for (TagComponent* c : std::initializer_list<TagComponent*>{&id3v1, &id3v2, &mpegInfo, &Ogg,
                                                                 &APE, &MPCTag, &WMATag, &mp4Tag})
         c->SetIoFaults(faults);
@@ -370,103 +371,12 @@ SaveOutcome TagBridge::Save(const std::string& path) {
     return h->Save(*this);
 }
 
-namespace {
-
-// Cuts the APE tag (header, items, footer) out of the end of the file and
-// keeps what follows it (Lyrics3, ID3v1). A file without one is left alone.
-SaveOutcome RemoveApeTag(const std::string& path) {
-    auto file = File::Open(path, File::Mode::Read);
-    if (!file)
-        return {false, "the file cannot be opened for reading"};
-    const tail::Layout layout = tail::LocateIn(*file);
-    if (layout.fault != tail::ReadFault::None)
-        return {false, "the end of the file cannot be read; nothing was removed"};
-    if (!layout.hasApe)
-        return {};
-    if (layout.apeDamaged)
-        return {false, "the APE tag is damaged (its size does not fit the file); not removed"};
-    const std::int64_t apeStart = layout.tagStart;
-    const std::int64_t apeEnd = layout.Lyrics3Offset();
-    const IoResult result = SafeReplace(path, [&](ReplaceWriter& w, std::string& error) {
-        if (w.CopyFrom(*file, 0, apeStart) && w.CopyFrom(*file, apeEnd, layout.fileSize - apeEnd))
-            return true;
-        error = w.LastError();
-        return false;
-    });
-    if (!result)
-        return {false, "the file could not be rewritten (" + result.error + "); it is unchanged"};
-    return {};
-}
-
-}  // namespace
-
 SaveOutcome TagBridge::Remove(const std::string& path, RemoveKind kind) {
-    SaveOutcome out;
-    const TagFormat format = FormatOfPath(path);
-    if (kind == RemoveKind::Ape || kind == RemoveKind::Wma || kind == RemoveKind::Mp4) {
-        const bool applies =
-            kind == RemoveKind::Ape
-                ? format == TagFormat::MP3 || format == TagFormat::APE || format == TagFormat::MPC
-                : format == (kind == RemoveKind::Wma ? TagFormat::WMA : TagFormat::MP4);
-        if (!applies)
-            return {false, "Error. This command does not apply to " + ExtOf(path) + " files!"};
-        WritableWhileSaving writable(path);
-        if (kind == RemoveKind::Ape)
-            return RemoveApeTag(path);
-        // Cleared through a save, with a save's safety.
-        Read(path);
-        TagFields cleared;
-        setHub(cleared);
-        return Save(path);
-    }
-    const bool wantOgg = kind == RemoveKind::Ogg;
-    if (wantOgg != (format == TagFormat::Ogg) || (!wantOgg && format != TagFormat::MP3)) {
-        out.ok = false;
-        out.error = "Error. This command does not apply to " + ExtOf(path) + " files!";
-        return out;
-    }
+    const FormatHandler* h = HandlerOfPath(path);
+    if (!h || !h->Removes(kind))
+        return {false, "Error. This command does not apply to " + ExtOf(path) + " files!"};
     WritableWhileSaving writable(path);
-    if (wantOgg) {
-        Ogg.setFileName(path);
-        // Every Vorbis stream has a comment header: an unreadable one means
-        // the file is damaged or no Ogg Vorbis, which is no success.
-        if (!Ogg.Valid()) {
-            out.ok = false;
-            out.error = Ogg.Error().empty() ? "Error" : Ogg.Error();
-        } else if (!Ogg.RemoveTag()) {
-            out.ok = false;
-            out.error = Ogg.Error().empty() ? "Error" : Ogg.Error();
-        }
-        return out;
-    }
-    bool v1ok = true;
-    bool v2ok = true;
-    bool ranV1 = false;
-    bool ranV2 = false;
-    if (kind == RemoveKind::Id3v1 || kind == RemoveKind::AllId3) {
-        id3v1.setFilename(path);
-        if (id3v1.Valid()) {
-            ranV1 = true;
-            v1ok = id3v1.RemoveTag();
-        }
-    }
-    if (kind == RemoveKind::Id3v2 || kind == RemoveKind::AllId3) {
-        id3v2.setFileName(path);
-        if (id3v2.Valid()) {
-            ranV2 = true;
-            v2ok = id3v2.RemoveTag();
-        }
-    }
-    out.ok = v1ok && v2ok;
-    if (!out.ok) {
-        if (ranV2 && !v2ok && !id3v2.Error().empty())
-            out.error = id3v2.Error();
-        else if (ranV1 && !v1ok && !id3v1.Error().empty())
-            out.error = id3v1.Error();
-        else
-            out.error = Id3v2Tag::kMsgFileError;
-    }
-    return out;
+    return h->Remove(*this, path, kind);
 }
 
 std::string TagBridge::DisplayedGenre(TagFormat format) const {

@@ -79,6 +79,7 @@ public:
     void setOptions(const EditorOptions& options);
     // The write side of every component's saves (the real system by default).
     void SetIoFaults(const IoFaults& faults);
+    const IoFaults& IoFaultsInUse() const { return io_; }
 
     // The main window's set of components.
     Id3v1Tag id3v1;
@@ -147,6 +148,7 @@ private:
 
     EditorOptions options_;
     TagFields hub_;
+    IoFaults io_;
 };
 
 }  // namespace sondrel

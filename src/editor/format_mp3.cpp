@@ -17,6 +17,7 @@ public:
     TagFormat Id() const override { return TagFormat::MP3; }
     std::string_view Name() const override { return "MP3"; }
     std::span<const std::string_view> Extensions() const override { return kExtensions; }
+    bool HasId3v1() const override { return true; }
 
     void Read(TagBridge& b, const std::string& path) const override {
         b.id3v2.ClearTag();
@@ -55,6 +56,44 @@ public:
             out.error = b.id3v1.Error();
         if (!out.ok && out.error.empty())
             out.error = Id3v2Tag::kMsgFileError;
+        return out;
+    }
+
+    bool Removes(RemoveKind kind) const override {
+        return kind == RemoveKind::Id3v1 || kind == RemoveKind::Id3v2 ||
+               kind == RemoveKind::AllId3 || kind == RemoveKind::Ape;
+    }
+    SaveOutcome Remove(TagBridge& b, const std::string& path, RemoveKind kind) const override {
+        if (kind == RemoveKind::Ape)
+            return RemoveApeTag(b, path);
+        bool v1ok = true;
+        bool v2ok = true;
+        bool ranV1 = false;
+        bool ranV2 = false;
+        if (kind == RemoveKind::Id3v1 || kind == RemoveKind::AllId3) {
+            b.id3v1.setFilename(path);
+            if (b.id3v1.Valid()) {
+                ranV1 = true;
+                v1ok = b.id3v1.RemoveTag();
+            }
+        }
+        if (kind == RemoveKind::Id3v2 || kind == RemoveKind::AllId3) {
+            b.id3v2.setFileName(path);
+            if (b.id3v2.Valid()) {
+                ranV2 = true;
+                v2ok = b.id3v2.RemoveTag();
+            }
+        }
+        SaveOutcome out;
+        out.ok = v1ok && v2ok;
+        if (!out.ok) {
+            if (ranV2 && !v2ok && !b.id3v2.Error().empty())
+                out.error = b.id3v2.Error();
+            else if (ranV1 && !v1ok && !b.id3v1.Error().empty())
+                out.error = b.id3v1.Error();
+            else
+                out.error = Id3v2Tag::kMsgFileError;
+        }
         return out;
     }
 

@@ -32,6 +32,38 @@ public:
         const bool ok = b.mp4Tag.WriteTag();
         return ComponentOutcome(ok, b.mp4Tag.Error(), true);
     }
+    // MP4 keeps a track as two 16-bit numbers (number and total). A value it
+    // cannot hold is refused with the reason; a number given alone keeps the
+    // total the file had.
+    std::optional<std::string> TrackToStore(const std::string& value, const std::string& current,
+                                            std::string& error) const override {
+        constexpr unsigned long kMax = 65535;
+        auto number = [](std::string_view t) -> std::optional<unsigned long> {
+            if (t.empty() || t.size() > 5 || t.find_first_not_of("0123456789") != std::string::npos)
+                return std::nullopt;
+            const unsigned long n = std::stoul(std::string(t));
+            return n <= kMax ? std::optional<unsigned long>(n) : std::nullopt;
+        };
+        if (value.empty())
+            return value;
+        const auto slash = value.find('/');
+        const std::string_view text = value;
+        if (!number(text.substr(0, slash)) ||
+            (slash != std::string::npos && !number(text.substr(slash + 1)))) {
+            error = "the track \"" + value +
+                    "\" cannot be stored in an MP4 file: it takes a number from 0 to 65535, "
+                    "optionally with a total (\"3/12\"); the file was not changed";
+            return std::nullopt;
+        }
+        const auto oldSlash = current.find('/');
+        if (slash == std::string::npos && oldSlash != std::string::npos)
+            return value + current.substr(oldSlash);
+        return value;
+    }
+    bool Removes(RemoveKind kind) const override { return kind == RemoveKind::Mp4; }
+    SaveOutcome Remove(TagBridge& b, const std::string& path, RemoveKind) const override {
+        return ClearBySave(b, path);
+    }
     bool Valid(const TagBridge& b) const override { return b.mp4Tag.Valid(); }
     std::string Error(const TagBridge& b) const override { return b.mp4Tag.Error(); }
     bool HasOwnTag(const TagBridge& b) const override { return b.mp4Tag.Valid(); }

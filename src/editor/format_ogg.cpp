@@ -25,6 +25,15 @@ public:
         const bool ok = b.Ogg.WriteTag();
         return ComponentOutcome(ok, b.Ogg.Error(), false);
     }
+    bool Removes(RemoveKind kind) const override { return kind == RemoveKind::Ogg; }
+    SaveOutcome Remove(TagBridge& b, const std::string& path, RemoveKind) const override {
+        b.Ogg.setFileName(path);
+        // Every Vorbis stream has a comment header: an unreadable one means
+        // the file is damaged or no Ogg Vorbis, which is no success.
+        if (b.Ogg.Valid() && b.Ogg.RemoveTag())
+            return {};
+        return {false, b.Ogg.Error().empty() ? "Error" : b.Ogg.Error()};
+    }
     bool Valid(const TagBridge& b) const override { return b.Ogg.Valid(); }
     std::string Error(const TagBridge& b) const override { return b.Ogg.Error(); }
     bool HasOwnTag(const TagBridge& b) const override { return b.Ogg.Valid(); }

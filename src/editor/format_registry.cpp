@@ -2,6 +2,9 @@
 
 #include <array>
 
+#include "tags/file_io.h"
+#include "tags/tail_locator.h"
+
 namespace sondrel {
 
 void FormatHandler::Read(TagBridge& bridge, const FileSnapshot& file) const {
@@ -39,6 +42,44 @@ std::string FormatHandler::DeletePicture(TagBridge&, int) const {
 
 std::string FormatHandler::ExtractPicture(TagBridge&, int, const std::string&) const {
     return "This file type holds no pictures";
+}
+
+SaveOutcome FormatHandler::Remove(TagBridge&, const std::string& path, RemoveKind) const {
+    return {false, "Error. This command does not apply to " + ExtOf(path) + " files!"};
+}
+
+SaveOutcome FormatHandler::RemoveApeTag(const TagBridge& bridge, const std::string& path) {
+    auto file = File::Open(path, File::Mode::Read);
+    if (!file)
+        return {false, "the file cannot be opened for reading"};
+    const tail::Layout layout = tail::Locate(*file);
+    if (layout.fault != tail::ReadFault::None)
+        return {false, "the end of the file cannot be read; nothing was removed"};
+    if (!layout.hasApe)
+        return {};
+    if (layout.apeDamaged)
+        return {false, "the APE tag is damaged (its size does not fit the file); not removed"};
+    const std::int64_t apeStart = layout.tagStart;
+    const std::int64_t apeEnd = layout.Lyrics3Offset();
+    const IoResult result = SafeReplace(
+        path,
+        [&](ReplaceWriter& w, std::string& error) {
+            if (w.CopyFrom(*file, 0, apeStart) &&
+                w.CopyFrom(*file, apeEnd, layout.fileSize - apeEnd))
+                return true;
+            error = w.LastError();
+            return false;
+        },
+        bridge.IoFaultsInUse());
+    if (!result)
+        return {false, "the file could not be rewritten (" + result.error + "); it is unchanged"};
+    return {};
+}
+
+SaveOutcome FormatHandler::ClearBySave(TagBridge& bridge, const std::string& path) {
+    bridge.Read(path);
+    bridge.setHub(TagFields{});
+    return bridge.Save(path);
 }
 
 void FormatHandler::StreamRows(const StreamFacts& facts, std::int64_t fileSize, bool withBitrate,

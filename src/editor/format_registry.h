@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -28,6 +29,9 @@ public:
     virtual std::span<const std::string_view> Extensions() const = 0;
     // Whether its stream facts carry a bit rate worth showing.
     virtual bool ShowsBitrate() const { return true; }
+    // Whether its files carry an ID3v1 tag beside the main one, so the
+    // editor hints at values too long for it and "version 1" reads show it.
+    virtual bool HasId3v1() const { return false; }
 
     // Reads `path` into the format's components and copies them to the hub.
     virtual void Read(TagBridge& bridge, const std::string& path) const = 0;
@@ -68,7 +72,25 @@ public:
     virtual std::string ExtractPicture(TagBridge& bridge, int position,
                                        const std::string& to) const;
 
+    // The track text the format stores for a typed `value`, given the
+    // file's `current` one; nullopt (with the reason) for a value it cannot hold.
+    virtual std::optional<std::string> TrackToStore(const std::string& value, const std::string&,
+                                                    std::string&) const {
+        return value;
+    }
+
+    // Tag removal: whether `kind` removes a tag this format can hold, and
+    // the removal itself (asked only for such a kind).
+    virtual bool Removes(RemoveKind) const { return false; }
+    virtual SaveOutcome Remove(TagBridge& bridge, const std::string& path, RemoveKind kind) const;
+
 protected:
+    // Cuts the APE tag (header, items, footer) out of the end of `path` and
+    // keeps what follows it (Lyrics3, ID3v1). A file without one is left alone.
+    static SaveOutcome RemoveApeTag(const TagBridge& bridge, const std::string& path);
+    // Empties every field through an ordinary save: the removal is as safe
+    // as a save, and pictures and unshown items stay.
+    static SaveOutcome ClearBySave(TagBridge& bridge, const std::string& path);
     // The stream rows every format shows: size, format, length, bit rate
     // (unless the format gives none), sample rate and channels.
     static void StreamRows(const StreamFacts& facts, std::int64_t fileSize, bool withBitrate,

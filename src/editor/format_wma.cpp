@@ -25,6 +25,10 @@ public:
         const bool ok = b.WMATag.WriteTag();
         return ComponentOutcome(ok, b.WMATag.Error(), true);
     }
+    bool Removes(RemoveKind kind) const override { return kind == RemoveKind::Wma; }
+    SaveOutcome Remove(TagBridge& b, const std::string& path, RemoveKind) const override {
+        return ClearBySave(b, path);
+    }
     bool Valid(const TagBridge& b) const override { return b.WMATag.Valid(); }
     std::string Error(const TagBridge& b) const override { return b.WMATag.Error(); }
     bool HasOwnTag(const TagBridge& b) const override { return b.WMATag.Valid(); }

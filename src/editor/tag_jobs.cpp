@@ -1,5 +1,7 @@
 #include "editor/tag_jobs.h"
 
+#include "editor/format_registry.h"
+
 namespace sondrel {
 
 namespace {
@@ -35,19 +37,8 @@ int SaveEditsToFiles(TagBridge& bridge, std::span<const JobItem> items, const Fi
 }
 
 bool RemoveApplies(RemoveKind kind, const std::string& path) {
-    const TagFormat format = FormatOfPath(path);
-    switch (kind) {
-        case RemoveKind::Ogg:
-            return format == TagFormat::Ogg;
-        case RemoveKind::Ape:
-            return format == TagFormat::MP3 || format == TagFormat::APE || format == TagFormat::MPC;
-        case RemoveKind::Wma:
-            return format == TagFormat::WMA;
-        case RemoveKind::Mp4:
-            return format == TagFormat::MP4;
-        default:
-            return format == TagFormat::MP3;
-    }
+    const FormatHandler* h = HandlerOfPath(path);
+    return h && h->Removes(kind);
 }
 
 int RemoveTagsFromFiles(TagBridge& bridge, std::span<const JobItem> items, RemoveKind kind,

@@ -21,6 +21,7 @@
 #include <system_error>
 #include <utility>
 
+#include "editor/format_registry.h"
 #include "shell/file_list.h"
 #include "shell/info_window.h"
 #include "shell/progress.h"
@@ -44,6 +45,12 @@ public:
 };
 
 namespace {
+
+// Whether files of `format` carry an ID3v1 tag the editor must hint for.
+bool HasId3v1(TagFormat format) {
+    const sondrel::FormatHandler* h = sondrel::HandlerOf(format);
+    return h && h->HasId3v1();
+}
 
 std::string Std(const QString& s) {
     return s.toStdString();
@@ -458,14 +465,14 @@ void TagEditor::FillFromCurrentFile() {
     shownPath_ = path;
     shownFormat_ = format;
     AddHistory();
-    ShowHub(format == TagFormat::MP3);
+    ShowHub(HasId3v1(format));
     CommentToBox();
     if (SaveTagChoice() != sondrel::kVersion2)
-        ColourFitHints(format == TagFormat::MP3);
+        ColourFitHints(HasId3v1(format));
     shell::ShowStreamInfo(info_, *bridge_, format, list_->FileTable().at(row).FileName, path);
 }
 
-void TagEditor::ShowHub(bool mp3Row) {
+void TagEditor::ShowHub(bool withId3v1) {
     const TagFields& hub = bridge_->Hub();
     const bool several = list_ && list_->SelectedCount() > 1;
     if (several) {
@@ -483,7 +490,7 @@ void TagEditor::ShowHub(bool mp3Row) {
     memoComment_->setPlainText(Q(hub.comment));
     lyricsText_ = Q(hub.text);
     const bool version1 = ReadTagChoice() == sondrel::kVersion1;
-    if (version1 && mp3Row) {
+    if (version1 && withId3v1) {
         for (QComboBox* box : {edComposer_, edOrigArtist_, edCopyright_, edURL_, edEncodedBy_})
             SetBoxText(box, QString());
         SelectGenre(hub.GenreID);
@@ -695,11 +702,11 @@ void TagEditor::SetColor(QWidget* box, bool highlight) {
     target->setPalette(pal);
 }
 
-void TagEditor::ColourFitHints(bool mp3Row) {
+void TagEditor::ColourFitHints(bool withId3v1) {
     for (QComboBox* box : {edTitle_, edArtist_, edAlbum_})
         SetColor(box, sondrel::ExceedsId3v1(Std(box->currentText())));
     SetColor(edGenre_, SelectedGenrePosition() < 0);
-    if (mp3Row) {
+    if (withId3v1) {
         const bool longComment = sondrel::ExceedsId3v1(Std(memoComment_->toPlainText()));
         SetColor(memoComment_, longComment);
         SetColor(edComment_, longComment);
@@ -728,7 +735,7 @@ void TagEditor::cbSaveTagChange() {
                                                           edComment_, memoComment_})
             SetColor(w, false);
     } else {
-        ColourFitHints(shownFormat_ == TagFormat::MP3);
+        ColourFitHints(HasId3v1(shownFormat_));
     }
 }
 

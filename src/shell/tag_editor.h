@@ -178,7 +178,7 @@ private:
     bool ComponentsHold(const std::string& path) const;
 
     void FillFromCurrentFile();
-    void ShowHub(bool mp3Row);
+    void ShowHub(bool withId3v1);
     void SelectGenre(int genreId);
     int SelectedGenrePosition() const;
     void AddHistory();
@@ -205,7 +205,7 @@ private:
     void CommentToBox();
 
     void SetColor(QWidget* box, bool highlight);
-    void ColourFitHints(bool mp3Row);
+    void ColourFitHints(bool withId3v1);
     void ColourWhileTyping();
 
     std::unique_ptr<sondrel::TagBridge> bridge_;

@@ -59,23 +59,54 @@ bool ConvertOne(iconv_t cd, std::string_view utf8Char, std::string& out) {
 }  // namespace
 
 std::string CodePageToUtf8(std::string_view bytes, std::string_view codepage) {
-    std::string out;
-    out.reserve(bytes.size() * 2);
     bool ascii = true;
     for (char c : bytes)
         ascii = ascii && static_cast<unsigned char>(c) < 0x80;
     if (ascii)
         return std::string(bytes);
 
+    std::string out;
+    out.reserve(bytes.size() * 2);
     auto handle = OpenIconv("UTF-8", KnownOrLatin1(codepage));
     auto cd = static_cast<iconv_t>(handle.get());
-    for (char c : bytes) {
-        if (static_cast<unsigned char>(c) < 0x80) {
-            out.push_back(c);
+    if (cd == nullptr) {
+        for (char c : bytes) {
+            if (static_cast<unsigned char>(c) < 0x80)
+                out.push_back(c);
+            else
+                out += "\xEF\xBF\xBD";
+        }
+        return out;
+    }
+    // The whole text in one stream: in double-byte pages a character spans
+    // two bytes (the second may look like ASCII), and some single-byte pages
+    // combine a letter with the accent after it.
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t inLeft = bytes.size();
+    char buf[1024];
+    for (;;) {
+        char* outPtr = buf;
+        std::size_t outLeft = sizeof buf;
+        const bool flushing = inLeft == 0;
+        const std::size_t r = flushing ? iconv(cd, nullptr, nullptr, &outPtr, &outLeft)
+                                       : iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+        const int error = errno;
+        out.append(buf, static_cast<std::size_t>(outPtr - buf));
+        if (r != static_cast<std::size_t>(-1)) {
+            if (flushing)
+                break;
             continue;
         }
-        if (cd == nullptr || !ConvertOne(cd, std::string_view(&c, 1), out))
-            out += "\xEF\xBF\xBD";
+        if (error == E2BIG)
+            continue;
+        if (flushing)
+            break;
+        // A byte the page does not define, or a character cut off at the end
+        // (a fixed-size field may split one): shown as U+FFFD, the rest read on.
+        out += "\xEF\xBF\xBD";
+        ++in;
+        --inLeft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
     return out;
 }

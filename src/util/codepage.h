@@ -1,4 +1,4 @@
-// Conversion between UTF-8 (the core's text) and the legacy single-byte code
+// Conversion between UTF-8 (the core's text) and the legacy code
 // pages that some tag formats store without naming them (ID3v1, Lyrics3,
 // ID3v2 encoding 0).
 #pragma once
@@ -14,12 +14,14 @@ namespace sondrel {
 inline constexpr std::string_view kDefaultCodePage = "ISO-8859-1";
 
 // The code pages a user can choose for those texts, by the names the
-// conversions below take; the default first. Only single-byte pages whose
-// decoder gives each byte at once: the conversions go a character at a time.
-inline constexpr std::array<std::string_view, 14> kLegacyCodePages = {
+// conversions below take; the default first. The double-byte pages are the
+// ones Windows systems in East Asia write (CP932 rather than the strict
+// Shift_JIS, which would turn a backslash into a yen sign).
+inline constexpr std::array<std::string_view, 19> kLegacyCodePages = {
     kDefaultCodePage, "windows-1250", "windows-1251", "windows-1252", "windows-1253",
-    "windows-1254",   "windows-1256", "windows-1257", "KOI8-R",       "KOI8-U",
-    "ISO-8859-2",     "ISO-8859-5",   "ISO-8859-7",   "ISO-8859-9"};
+    "windows-1254",   "windows-1255", "windows-1256", "windows-1257", "KOI8-R",
+    "KOI8-U",         "ISO-8859-2",   "ISO-8859-5",   "ISO-8859-7",   "ISO-8859-9",
+    "CP932",          "GBK",          "BIG5",         "EUC-KR"};
 
 // Bytes in `codepage` to UTF-8. Bytes the code page does not define become
 // U+FFFD. An unknown code page name is treated as ISO-8859-1.

@@ -450,13 +450,16 @@ Bytes DamagedOgg() {
 TEST_F(EditorTest, AFailedSaveIsShownKeepsTheRowAndWhatWasTyped) {
     struct Case {
         const char* name;
-        std::function<void()> breakIt;  // makes the save fail
-        const char* reason;             // part of the reason the box must give
+        std::function<void(sondrel::TagBridge&)> breakIt;  // makes the save fail
+        const char* reason;                                // part of the reason the box must give
     };
     const Case cases[] = {
-        {"bad.ogg", [] {}, ""},
+        {"bad.ogg", [](sondrel::TagBridge&) {}, ""},
         // Tests may run as root, where permissions stop nothing: the disk fills instead.
-        {"full.mp3", [] { sondrel::SetWriteFaultHook([](std::size_t) { return false; }); },
+        {"full.mp3",
+         [](sondrel::TagBridge& bridge) {
+             bridge.SetIoFaults({[](std::size_t) { return false; }, {}});
+         },
          "No space left on device"},
     };
     for (const auto& c : cases) {
@@ -470,9 +473,9 @@ TEST_F(EditorTest, AFailedSaveIsShownKeepsTheRowAndWhatWasTyped) {
         // Long enough that the old tag's space cannot hold it: the file is rewritten.
         const QString typed = QString(300, QLatin1Char('t'));
         Type(editor->edTitle(), typed);
-        c.breakIt();
+        c.breakIt(editor->Bridge());
         editor->btnSaveClick();
-        sondrel::SetWriteFaultHook(nullptr);
+        editor->Bridge().SetIoFaults({});
         EXPECT_EQ(ReadAll(Path(c.name)), before) << c.name;
         ASSERT_EQ(errorBoxes.size(), 1) << c.name;
         EXPECT_TRUE(errorBoxes.front().contains(QString::fromLatin1(c.name)))
