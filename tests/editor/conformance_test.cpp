@@ -206,7 +206,7 @@ const FormatCase kFormatCases[] = {
       .pictures = true,
       .otherItemsKept = true,
       .repeatedKept = true,
-      .onlyTitleAdded = false,  // adds an empty "ID3" descriptor, empty Copyright/Description
+      .onlyTitleAdded = true,
       .audioKept = true}},
     {"Mp4",
      ".m4a",
