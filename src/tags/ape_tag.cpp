@@ -228,6 +228,39 @@ bool ItemsFillBody(const File& file, const apetag::Tail& tail) {
     return used == body->size();
 }
 
+// The field a stored item stands for: text items under a key of the table.
+std::optional<Field> FieldOfItem(const apetag::Item& item) {
+    return item.IsText() ? apetag::FieldOfKey(apetag::TrimControl(item.key)) : std::nullopt;
+}
+
+// The values of a text item (several are separated by zero bytes), trimmed.
+void AppendValues(std::string_view raw, bool utf8, std::string_view codepage,
+                  std::vector<std::string>& out) {
+    while (true) {
+        const auto nul = raw.find('\0');
+        const std::string_view part = apetag::TrimControl(raw.substr(0, nul));
+        out.push_back(utf8 ? std::string(ValidUtf8Prefix(part)) : CodePageToUtf8(part, codepage));
+        if (nul == std::string_view::npos)
+            return;
+        raw.remove_prefix(nul + 1);
+    }
+}
+
+bool SameNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// ID3v1 text in `codepage`, cut to `width` bytes and padded with zeros.
+void PutId3v1Text(Bytes& block, std::size_t at, std::size_t width, std::string_view utf8,
+                  std::string_view codepage) {
+    const std::string text = Utf8ToCodePage(utf8, codepage);
+    for (std::size_t i = 0; i < width; ++i)
+        block[at + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0;
+}
+
 std::uint8_t GenreIdNoCase(std::string_view name) {
     for (std::size_t i = 0; i < GenreTable.size(); ++i) {
         const std::string_view entry = GenreTable[i];
@@ -267,6 +300,7 @@ void ApeTaggedComponent::ResetAll() {
     ResetStream();
     ClearTag();
     otherItems_.clear();
+    readValues_ = {};
 }
 
 void ApeTaggedComponent::ClearTag() {
@@ -335,6 +369,11 @@ void ApeTaggedComponent::ReadTags(const ByteSource& file, const std::optional<ap
                 slots_[Field::Comment] = v1->Comment;
                 track_ = v1->track;
                 genreId_ = v1->GenreID;
+                readValues_ = slots_;
+                readValues_[Field::Track] = track_ == 0 ? "" : std::to_string(track_);
+                // The number stands for a genre text the hub will be given.
+                if (genreId_ != kGenreOther)
+                    readValues_[Field::Genre] = GenreNameOf(genreId_);
             }
         }
     }
@@ -346,21 +385,20 @@ void ApeTaggedComponent::ReadTags(const ByteSource& file, const std::optional<ap
     if (!body)
         return;
     const bool utf8 = version_ > kVersion1;
-    PerField<std::string> values;
+    PerField<std::vector<std::string>> found;
     for (const Item& item : ParseItems(*body, tail->footer.itemCount).items) {
         // Listed under the key as stored, binary items too.
         if (!FieldOfKey(item.key))
             otherItems_.push_back(item.key);
         // Binary items (pictures and the like) are not text to show.
-        if (!item.IsText())
-            continue;
-        const auto field = FieldOfKey(TrimControl(item.key));
-        if (!field)
-            continue;
-        const std::string_view raw = TrimControl(item.value);
-        values[*field] = utf8 ? std::string(ValidUtf8Prefix(raw)) : CodePageToUtf8(raw, codePage_);
+        if (const auto field = FieldOfItem(item))
+            AppendValues(item.value, utf8, codePage_, found[*field]);
     }
     // An APE tag replaces whatever an ID3v1 tag filled in, empty values too.
+    PerField<std::string> values;
+    for (const auto& k : kKeys)
+        values[k.field] = JoinFieldValues(found[k.field]);
+    readValues_ = values;
     track_ = TrackNumberOf(values[Field::Track]);
     values[Field::Track].clear();
     slots_ = std::move(values);
@@ -421,8 +459,7 @@ bool ApeTaggedComponent::Save() {
         return false;
     }
 
-    std::vector<Item> kept;
-    std::string oldTrack;
+    FieldItems<Item> read;
     if (tail->hasApe) {
         auto body = file->ReadAt(tail->itemsStart, tail->footer.tagSize - kFooterSize);
         if (!body) {
@@ -434,36 +471,69 @@ bool ApeTaggedComponent::Save() {
             // 1.0 text has no stated encoding; the written 2.0 tag needs UTF-8.
             if (legacy && item.IsText())
                 item.value = CodePageToUtf8(item.value, codePage_);
-            const auto field = FieldOfKey(TrimControl(item.key));
-            if (!field)
-                kept.push_back(std::move(item));
-            else if (*field == Field::Track && item.IsText())
-                oldTrack = std::string(TrimControl(item.value));
+            const auto field = FieldOfItem(item);
+            read.Add(field, std::move(item));
         }
     }
+    for (const auto& k : kKeys)
+        read.SetRead(k.field, readValues_[k.field]);
 
+    // The values to save as the read saw them: the track is a number here, so
+    // "03" or "7/12" stay while they still name it; a genre differing only in
+    // case from the one read is the one read.
+    PerField<std::string> now = slots_;
+    const std::string& oldTrack = readValues_[Field::Track];
+    now[Field::Track] = track_ == 0                         ? std::string()
+                        : TrackNumberOf(oldTrack) == track_ ? oldTrack
+                                                            : std::to_string(track_);
+    if (SameNoCase(now[Field::Genre], readValues_[Field::Genre]))
+        now[Field::Genre] = readValues_[Field::Genre];
+
+    std::array<Field, kKeys.size()> order{};
+    for (std::size_t i = 0; i < kKeys.size(); ++i)
+        order[i] = kKeys[i].field;
     std::vector<Item> items;
-    for (const auto& k : kKeys) {
-        std::string text = slots_[k.field];
-        if (k.field == Field::Track && track_ != 0) {
-            // "03" or "7/12" stay as they were while they still name this track.
-            text = TrackNumberOf(oldTrack) == track_ ? oldTrack : std::to_string(track_);
-        }
-        if (!text.empty())
-            items.push_back(Item{std::string(k.key), 0, std::move(text)});
-    }
-    items.insert(items.end(), std::make_move_iterator(kept.begin()),
-                 std::make_move_iterator(kept.end()));
+    read.Plan(
+        order, [&now](Field f) -> const std::string& { return now[f]; },
+        [&items](const auto& entry) { items.push_back(entry.item); },
+        [&items](Field f, const std::string& value) {
+            for (const auto& k : kKeys)
+                if (k.field == f)
+                    items.push_back(Item{std::string(k.key), 0, value});
+        });
     Bytes out = BuildTag(items);
 
-    // A Lyrics3 block is only found through the ID3v1 tag behind it, so the
-    // two stay together behind the new tag; a lone ID3v1 tag is dropped.
-    if (tail->lyrics3Size != 0) {
+    // A Lyrics3 block is only found through the ID3v1 tag behind it; both
+    // stay behind the new tag, the ID3v1 fields the user changed updated.
+    if (tail->lyrics3Size != 0 || tail->id3v1Size != 0) {
         const std::int64_t keep = tail->lyrics3Size + tail->id3v1Size;
         auto rest = file->ReadAt(tail->fileSize - keep, static_cast<std::size_t>(keep));
         if (!rest) {
-            SaveFailed(FailureText("Cannot read the Lyrics3 tag", file->LastError()));
+            SaveFailed(FailureText("Cannot read the tags behind the APE tag", file->LastError()));
             return false;
+        }
+        if (tail->id3v1Size != 0) {
+            Bytes v1(rest->end() - static_cast<std::ptrdiff_t>(kId3v1Size), rest->end());
+            auto changed = [&](Field f) { return read.Changed(f, now[f]); };
+            const std::pair<Field, std::size_t> texts[] = {
+                {Field::Title, 3}, {Field::Artist, 33}, {Field::Album, 63}};
+            for (const auto& [field, at] : texts)
+                if (changed(field))
+                    PutId3v1Text(v1, at, 30, now[field], codePage_);
+            if (changed(Field::Year))
+                PutId3v1Text(v1, 93, 4, now[Field::Year], codePage_);
+            // ID3v1.1 keeps the track in the comment's last byte, behind a zero.
+            const bool v11 = v1[97 + 28] == 0 && v1[97 + 29] != 0;
+            const bool hasTrack = changed(Field::Track) ? track_ != 0 : v11;
+            if (changed(Field::Track)) {
+                v1[97 + 28] = hasTrack ? 0 : v1[97 + 28];
+                v1[97 + 29] = hasTrack ? track_ : (v11 ? 0 : v1[97 + 29]);
+            }
+            if (changed(Field::Comment))
+                PutId3v1Text(v1, 97, hasTrack ? 28 : 30, now[Field::Comment], codePage_);
+            if (changed(Field::Genre))
+                v1[127] = genreId_ == kGenreOther && now[Field::Genre].empty() ? 255 : genreId_;
+            std::copy(v1.begin(), v1.end(), rest->end() - static_cast<std::ptrdiff_t>(kId3v1Size));
         }
         out.insert(out.end(), rest->begin(), rest->end());
     }

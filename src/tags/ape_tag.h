@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tags/field_items.h"
 #include "tags/file_io.h"
 #include "tags/file_snapshot.h"
 #include "tags/tag_model.h"
@@ -119,8 +120,9 @@ public:
     // Reads the stream and the tags from `file` (a file or bytes in memory);
     // the file name becomes the source's name.
     void LoadFrom(const ByteSource& file);
-    // Saves the fields as an APE 2.0 tag at the end of the file; items whose
-    // keys are outside the key table are kept behind the written ones.
+    // Saves the fields as an APE 2.0 tag at the end of the file: items of
+    // unchanged fields and items outside the key table stay as they were, in
+    // their order; an ID3v1 tag behind it stays, its changed fields updated.
     bool WriteTag();
     // Empties the fields in memory; the file is not touched.
     void ClearTag();
@@ -219,6 +221,7 @@ private:
     std::uint8_t track_ = 0;
     std::uint8_t genreId_ = kGenreOther;
     std::vector<std::string> otherItems_;
+    PerField<std::string> readValues_;  // what the last read gave each field
 };
 
 }  // namespace sondrel

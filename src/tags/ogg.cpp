@@ -95,6 +95,13 @@ std::optional<Field> FieldOfKey(std::string_view upperKey) {
     return std::nullopt;
 }
 
+std::string_view KeyOf(Field field) {
+    for (const auto& k : kKeys)
+        if (k.field == field)
+            return k.key;
+    return {};
+}
+
 std::string AsciiUpper(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -538,6 +545,7 @@ void OggVorbisTag::ResetForRead() {
     tag_ = VorbisStreamInfo{};
     vendor_.clear();
     others_.clear();
+    items_.Clear();
     granule_ = 0;
     fileLength_ = 0;
     id3Size_ = 0;
@@ -580,6 +588,7 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
         tag_ = VorbisStreamInfo{};
         vendor_.clear();
         others_.clear();
+        items_.Clear();
         error_ = message;
     };
     const std::int64_t size = f.Size();
@@ -608,11 +617,19 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
             CommentContent content;
             const ParseError ce = ParseComment(packet, content);
             vendor_ = content.vendor;
+            PerField<std::vector<std::string>> values;
             for (auto& [raw, key] : content.comments) {
-                if (const auto field = FieldOfKey(key))
-                    tag_[*field] = SanitizeUtf8(std::string_view(raw).substr(raw.find('=') + 1));
+                const auto field = FieldOfKey(key);
+                if (field)
+                    values[*field].push_back(
+                        SanitizeUtf8(std::string_view(raw).substr(raw.find('=') + 1)));
                 else
-                    others_.push_back(std::move(raw));
+                    others_.push_back(raw);
+                items_.Add(field, std::move(raw));
+            }
+            for (const auto& k : kKeys) {
+                tag_[k.field] = JoinFieldValues(values[k.field]);
+                items_.SetRead(k.field, tag_[k.field]);
             }
             if (ce == ParseError::FileError) {
                 error_ = kMsgFileError;
@@ -653,13 +670,24 @@ bool OggVorbisTag::WriteTag() {
         return false;
     }
     try {
-        if (tag_.GenreID != kGenreOther)
+        // The number names the genre unless the text already does, in any case.
+        if (tag_.GenreID != kGenreOther &&
+            AsciiUpper(tag_.Genre) != AsciiUpper(GenreNameOf(tag_.GenreID)))
             tag_.Genre = GenreNameOf(tag_.GenreID);
+        std::array<Field, kKeys.size()> order{};
+        for (std::size_t i = 0; i < kKeys.size(); ++i)
+            order[i] = kKeys[i].field;
+        // A genre differing only in case from the one read is the one read.
+        auto now = [this](Field f) -> const std::string& {
+            const std::string& read = items_.Read(f);
+            return f == Field::Genre && AsciiUpper(read) == AsciiUpper(tag_[f]) ? read : tag_[f];
+        };
         std::vector<std::string> comments;
-        comments.reserve(kKeys.size() + others_.size());
-        for (const auto& k : kKeys)
-            comments.push_back(std::string(k.key) + "=" + SanitizeUtf8(tag_[k.field]));
-        comments.insert(comments.end(), others_.begin(), others_.end());
+        items_.Plan(
+            order, now, [&](const auto& entry) { comments.push_back(entry.item); },
+            [&](Field f, const std::string& value) {
+                comments.push_back(std::string(KeyOf(f)) + "=" + SanitizeUtf8(value));
+            });
         return Rewrite(comments, kMsgFileError);
     } catch (...) {
         Fail(kMsgFileError, false);
@@ -703,7 +731,10 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
         Fail(failure, false);
         return false;
     }
-    const Bytes packet = BuildCommentPacket(kVendor, comments, old.trailing);
+    // The encoder's vendor string stays; ours stands in only where there was none.
+    const Bytes packet = BuildCommentPacket(
+        old.vendor.empty() ? std::string_view(kVendor) : std::string_view(old.vendor), comments,
+        old.trailing);
     if (packet.size() > kMaxHeaderPacketBytes) {
         Fail(failure, false);
         return false;

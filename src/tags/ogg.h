@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tags/field_items.h"
 #include "tags/tag_model.h"
 
 namespace sondrel {
@@ -40,7 +41,7 @@ struct VorbisStreamInfo {
 
 class OggVorbisTag : public TagComponent {
 public:
-    // Vendor string written by every save and by RemoveTag.
+    // Vendor string of a save when the stream had none.
     static constexpr const char* kVendor = "Xiph.Org libVorbis I 20040628 Sondrel";
 
     OggVorbisTag() = default;
@@ -61,7 +62,7 @@ public:
     std::string Duration() const;  // hh:mm:ss, hours not limited to two digits
 
     // The vendor string and the comments no field owns, as last read (raw
-    // "KEY=value" texts in file order); a save writes the latter back.
+    // "KEY=value" texts in file order); a save writes both back.
     const std::string& Vendor() const { return vendor_; }
     const std::vector<std::string>& OtherComments() const { return others_; }
 
@@ -119,6 +120,7 @@ private:
     VorbisStreamInfo tag_;
     std::string vendor_;
     std::vector<std::string> others_;
+    FieldItems<std::string> items_;  // every comment read, raw
 
     std::int64_t granule_ = 0;
     std::int64_t fileLength_ = 0;

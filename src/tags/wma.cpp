@@ -11,6 +11,7 @@
 #include <optional>
 #include <string_view>
 
+#include "tags/field_items.h"
 #include "tags/file_io.h"
 #include "tags/file_snapshot.h"
 #include "tags/id3v2_frames.h"
@@ -191,6 +192,9 @@ namespace {
 
 // The fields a header yields, and where its pictures came from.
 struct ParsedTag : PerField<std::string> {
+    PerField<std::vector<std::string>> found;  // extended values of each field, in file order
+    std::string zeroBasedTrack;                // WM/Track
+
     std::vector<Picture> id3Pictures;
     std::vector<Picture> wmPictures;
     std::vector<WmaTag::PictureOrigin> wmSources;
@@ -201,27 +205,22 @@ struct ParsedTag : PerField<std::string> {
 // The four texts of the content description object, in their stored order.
 constexpr Field kContentFields[4] = {Field::Title, Field::Artist, Field::Copyright, Field::Comment};
 
-// The extended-content descriptors of the other fields, as a save writes
-// them and in that order; a read takes any of them, whatever their case.
-// A field with several names is written under each.
+// The extended-content descriptors of the other fields in their standard
+// spelling; a read takes any of them, whatever their case. A changed field is
+// written under its `written` name, in the order of this table.
 struct WmaKey {
     Field field;
     std::string_view name;
+    bool written;
 };
 constexpr WmaKey kExtendedKeys[] = {
-    {Field::Album, "WM/AlbumTitle"},
-    {Field::Genre, "WM/Genre"},
-    {Field::Track, "WM/Track"},
-    {Field::Track, "WM/TrackNumber"},
-    {Field::Composer, "WM/Composer"},
-    {Field::Year, "WM/Year"},
-    {Field::OrigArtist, "WM/ORIGINALARTIST"},
-    {Field::URL, "WM/URL"},
-    {Field::URL, "WM/USERWEBURL"},
-    {Field::URL, "WM/PROMOTIONURL"},
-    {Field::EncodedBy, "WM/ENCODEDBY"},
-    {Field::EncodedBy, "WM/CODEDBY"},
-    {Field::Lyrics, "WM/LYRICS"},
+    {Field::Album, "WM/AlbumTitle", true},   {Field::Genre, "WM/Genre", true},
+    {Field::Track, "WM/Track", false},  // zero-based
+    {Field::Track, "WM/TrackNumber", true},  {Field::Composer, "WM/Composer", true},
+    {Field::Year, "WM/Year", true},          {Field::OrigArtist, "WM/OriginalArtist", true},
+    {Field::URL, "WM/UserWebURL", true},     {Field::URL, "WM/URL", false},
+    {Field::URL, "WM/PromotionURL", false},  {Field::EncodedBy, "WM/EncodedBy", true},
+    {Field::EncodedBy, "WM/CodedBy", false}, {Field::Lyrics, "WM/Lyrics", true},
 };
 
 std::optional<Field> FieldOfName(const std::string& upperName) {
@@ -396,9 +395,11 @@ bool ReadExtended(const Bytes& o, ParsedTag& tag, WmaTag::Header& h, std::string
                 tag.wmPictures.push_back(std::move(pic));
                 tag.wmSources.push_back({static_cast<int>(h.descriptors.size()), -1});
             }
+        } else if (upper == "WM/TRACK") {
+            if (tag.zeroBasedTrack.empty())
+                tag.zeroBasedTrack = value;
         } else if (const auto field = FieldOfName(upper)) {
-            if (upper != "WM/TRACKNUMBER" || !value.empty())
-                tag[*field] = value;
+            tag.found[*field].push_back(value);
         }
         h.descriptors.push_back(std::move(d));
     }
@@ -591,6 +592,16 @@ bool ParseHeader(WmaTag::Header& h, ParsedTag& tag, std::string& error) {
         }
     }
     h.trailing.assign(raw.begin() + static_cast<std::ptrdiff_t>(pos), raw.end());
+    for (const auto& k : kExtendedKeys)
+        tag[k.field] = JoinFieldValues(tag.found[k.field]);
+    // WM/Track counts from zero; WM/TrackNumber, when it holds a number, wins.
+    if (tag[Field::Track].empty() && !tag.zeroBasedTrack.empty()) {
+        const std::string& t = tag.zeroBasedTrack;
+        const bool digits = t.size() < 10 && std::all_of(t.begin(), t.end(), [](char c) {
+                                return c >= '0' && c <= '9';
+                            });
+        tag[Field::Track] = digits ? std::to_string(std::stoul(t) + 1) : t;
+    }
     return true;
 }
 
@@ -731,7 +742,9 @@ bool BuildContentDescription(const WmaTag& tag, const WmaTag::Header& old, Bytes
     const char* names[4] = {"Title", "Artist", "Copyright", "Comment"};
     Bytes encoded[4];
     for (int i = 0; i < 4; ++i) {
-        encoded[i] = Utf16Le(tag.Value(kContentFields[i]), true);
+        // An empty text takes no bytes, so readers find no value there.
+        const std::string& text = tag.Value(kContentFields[i]);
+        encoded[i] = text.empty() ? Bytes{} : Utf16Le(text, true);
         if (encoded[i].size() > kMax16) {
             error = std::string("Cannot save ") + names[i] +
                     ": it holds at most 32,766 UTF-16 characters";
@@ -762,8 +775,41 @@ bool Id3DescriptorValue(const PicturePlan& plan, Bytes& value, std::string& erro
     return true;
 }
 
-// Extended content description: "ID3" first, then the fields, then every
-// descriptor this component does not write itself.
+// A changed track: WM/TrackNumber holds it (a DWORD when the old one was and
+// the track is a plain number); WM/Track, zero-based, goes in front of it
+// when the file had one, so readers that take either find the same track.
+bool PutTrack(Bytes& out, const WmaTag::Header& old, const std::string& value, std::size_t& count,
+              std::string& error) {
+    bool hadZeroBased = false;
+    bool dword = false;
+    for (const WmaDescriptor& d : old.descriptors) {
+        const std::string upper = Upper(d.name);
+        hadZeroBased = hadZeroBased || upper == "WM/TRACK";
+        dword = dword || (upper == "WM/TRACKNUMBER" && d.type == 3);
+    }
+    const bool number =
+        !value.empty() && value.size() < 10 &&
+        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const unsigned long n = number ? std::stoul(value) : 0;
+    if (hadZeroBased && number && n > 0) {
+        if (!PutDescriptor(out, "WM/Track", kTypeText, Utf16Le(std::to_string(n - 1), true), error))
+            return false;
+        ++count;
+    }
+    Bytes v;
+    if (dword && number)
+        Put32(v, static_cast<std::uint32_t>(n));
+    else
+        v = Utf16Le(value, true);
+    if (!PutDescriptor(out, "WM/TrackNumber", dword && number ? 3 : kTypeText, v, error))
+        return false;
+    ++count;
+    return true;
+}
+
+// Extended content description: "ID3" first when it holds anything, then
+// every descriptor read in its place, but those of changed fields, which
+// give way to one value under the standard name.
 bool BuildExtendedContent(const WmaTag& tag, const WmaTag::Header& old, const PicturePlan& plan,
                           const std::vector<WmaTag::PictureOrigin>& origins, Bytes& out,
                           std::string& error) {
@@ -772,29 +818,65 @@ bool BuildExtendedContent(const WmaTag& tag, const WmaTag::Header& old, const Pi
     Put16(out, 0);
     std::size_t count = 0;
 
-    Bytes id3;
-    if (!Id3DescriptorValue(plan, id3, error) || !PutDescriptor(out, "ID3", kTypeBytes, id3, error))
-        return false;
-    ++count;
-
-    for (const auto& k : kExtendedKeys) {
-        const std::string& value = tag.Value(k.field);
-        if (value.empty())
-            continue;
-        if (!PutDescriptor(out, std::string(k.name), kTypeText, Utf16Le(value, true), error))
+    // The "ID3" descriptor only when it holds something (pictures, frames).
+    if (!plan.id3Frames.empty()) {
+        Bytes id3;
+        if (!Id3DescriptorValue(plan, id3, error) ||
+            !PutDescriptor(out, "ID3", kTypeBytes, id3, error))
             return false;
         ++count;
     }
 
+    FieldItems<std::size_t> read;
     for (std::size_t i = 0; i < old.descriptors.size(); ++i) {
         const WmaDescriptor& d = old.descriptors[i];
-        if (IsId3Pictures(d) || FieldOfName(Upper(d.name)))
-            continue;
-        if (d.listed && !Holds(origins, WmaTag::PictureOrigin{static_cast<int>(i), -1}))
-            continue;  // its picture was deleted
-        Append(out, d.raw.data(), d.raw.size());
-        ++count;
+        const std::string upper = Upper(d.name);
+        read.Add(upper == "WM/TRACK" || upper == "WM/PICTURE" || IsId3Pictures(d)
+                     ? (upper == "WM/TRACK" ? std::optional<Field>(Field::Track) : std::nullopt)
+                     : FieldOfName(upper),
+                 i);
     }
+    for (const auto& k : kExtendedKeys)
+        read.SetRead(k.field, tag.ReadValue(k.field));
+    // A genre differing only in case from the one read is the one read.
+    auto now = [&tag](Field f) -> const std::string& {
+        const std::string& was = tag.ReadValue(f);
+        return f == Field::Genre && Upper(was) == Upper(tag.Value(f)) ? was : tag.Value(f);
+    };
+    std::vector<Field> order;
+    for (const auto& k : kExtendedKeys)
+        if (k.written)
+            order.push_back(k.field);
+    bool ok = true;
+    read.Plan(
+        order, now,
+        [&](const auto& entry) {
+            const WmaDescriptor& d = old.descriptors[entry.item];
+            if (IsId3Pictures(d))
+                return;
+            if (d.listed &&
+                !Holds(origins, WmaTag::PictureOrigin{static_cast<int>(entry.item), -1}))
+                return;  // its picture was deleted
+            Append(out, d.raw.data(), d.raw.size());
+            ++count;
+        },
+        [&](Field f, const std::string& value) {
+            if (!ok)
+                return;
+            if (f == Field::Track) {
+                ok = PutTrack(out, old, value, count, error);
+                return;
+            }
+            for (const auto& k : kExtendedKeys) {
+                if (k.field == f && k.written) {
+                    ok = PutDescriptor(out, std::string(k.name), kTypeText, Utf16Le(value, true),
+                                       error);
+                    ++count;
+                }
+            }
+        });
+    if (!ok)
+        return false;
     if (count > kMax16) {
         error = "Cannot save: more than 65,535 attributes";
         return false;
@@ -926,6 +1008,7 @@ void WmaTag::Reset() {
     sampleRate_ = 0;
     avgBytesPerSec_ = 0;
     header_.reset();
+    read_ = {};
     ClearTag();
 }
 
@@ -1004,6 +1087,7 @@ bool WmaTag::ReadOpened(const ByteSource& file) {
 
     for (const auto& entry : kFieldTable)
         Value(entry.field) = tag[entry.field];
+    read_ = tag;
     TakePictures(tag, pictures_, pictureSource_);
     header_ = std::move(h);
 
@@ -1074,6 +1158,7 @@ bool WmaTag::Save() {
     }
 
     // The file now holds the new header: the next save starts from it.
+    read_ = tag;
     TakePictures(tag, pictures_, pictureSource_);
     headerSize_ = h->raw.size();
     headerObjectCount_ = h->objectCount;

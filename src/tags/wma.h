@@ -40,6 +40,9 @@ public:
     // The same texts by field (the genre text for Field::Genre).
     std::string& Value(Field f);
     const std::string& Value(Field f) const;
+    // What the last read (or save) found for a field; a save keeps the
+    // descriptors of every field whose value is still this one.
+    const std::string& ReadValue(Field f) const { return read_[f]; }
 
     WmaTag();
     ~WmaTag() override;
@@ -118,6 +121,7 @@ private:
     std::uint32_t sampleRate_ = 0;
     std::uint32_t avgBytesPerSec_ = 0;
 
+    PerField<std::string> read_;
     std::vector<Picture> pictures_;
     std::vector<PictureOrigin> pictureSource_;
     std::unique_ptr<Header> header_;  // the header of the last valid read or save

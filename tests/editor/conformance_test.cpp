@@ -191,8 +191,8 @@ const FormatCase kFormatCases[] = {
       .multiLine = true,
       .pictures = false,  // the editor offers no pictures for this format
       .otherItemsKept = true,
-      .repeatedKept = false,    // of repeated ARTIST comments only the last survives a save
-      .onlyTitleAdded = false,  // every mapped key is written, empty ones too (DATE=)
+      .repeatedKept = true,
+      .onlyTitleAdded = true,
       .audioKept = true}},
     {"Wma",
      ".wma",
@@ -206,7 +206,7 @@ const FormatCase kFormatCases[] = {
       .pictures = true,
       .otherItemsKept = true,
       .repeatedKept = true,
-      .onlyTitleAdded = false,  // adds an empty "ID3" descriptor, empty Copyright/Description
+      .onlyTitleAdded = true,
       .audioKept = true}},
     {"Mp4",
      ".m4a",

@@ -512,15 +512,18 @@ TEST(ApeRead, ApeHeaderInFrontOfId3v1IsNoTag) {
     EXPECT_EQ(ape.Version(), 0u);
     EXPECT_EQ(ape.Title(), "v1 title");
     EXPECT_EQ(ape.Track(), 3);
-    // The stray header is kept as audio; the new tag replaces the ID3v1 block.
+    // The stray header is kept as audio; the new tag goes in front of the
+    // ID3v1 block, which stays with its title updated.
     ape.setTitle("new");
     ASSERT_TRUE(ape.WriteTag()) << ape.error();
     const Bytes after = ReadAll(path);
     ASSERT_GT(after.size(), front.size());
     EXPECT_TRUE(std::equal(front.begin(), front.end(), after.begin()));
+    const Bytes v1 = Id3v1("new", "v1", "c", 3, 5);
+    EXPECT_TRUE(std::equal(v1.rbegin(), v1.rend(), after.rbegin()));
     ape.setFilename(path);
     EXPECT_EQ(ape.Title(), "new");
-    EXPECT_EQ(ape.id3v1(), 0);
+    EXPECT_EQ(ape.id3v1(), 128);
 }
 
 TEST(ApeRead, MissingFileResetsAndStaysQuiet) {
@@ -644,7 +647,9 @@ Saved Inspect(const std::string& path, std::size_t trailing = 0) {
     return s;
 }
 
-TEST(ApeSave, EmptyFieldsWriteAnEmptyTagAndDropId3v1) {
+// Emptied fields write no APE item and empty the ID3v1 fields behind the tag
+// (no track, genre 255); the ID3v1 block itself stays.
+TEST(ApeSave, EmptyFieldsWriteAnEmptyTagAndEmptyTheId3v1Fields) {
     TempDir dir;
     const std::string path = dir.file("a.ape");
     const Bytes audio = MacFile(H(3990, 2000));
@@ -653,10 +658,36 @@ TEST(ApeSave, EmptyFieldsWriteAnEmptyTagAndDropId3v1) {
     ape.setFilename(path);
     ape.ClearTag();
     ASSERT_TRUE(ape.WriteTag());
-    const Saved s = Inspect(path);
+    const Saved s = Inspect(path, 128);
     EXPECT_TRUE(s.items.empty());
-    EXPECT_EQ(s.file.size(), audio.size() + 64);
+    EXPECT_EQ(s.file.size(), audio.size() + 64 + 128);
     EXPECT_TRUE(std::equal(audio.begin(), audio.end(), s.file.begin()));
+    test::Id3v1Values empty{"", "", "", "", ""};
+    empty.genre = 255;
+    const Bytes v1 = test::Id3v1Block(empty);
+    EXPECT_TRUE(std::equal(v1.rbegin(), v1.rend(), s.file.rbegin()));
+}
+
+// A title save leaves the ID3v1 block behind an APE tag as it was, but for
+// its title.
+TEST(ApeSave, TitleSaveKeepsTheId3v1BehindTheTag) {
+    TempDir dir;
+    const std::string path = dir.file("a.ape");
+    const Bytes audio = MacFile(H(3990, 2000));
+    WriteAll(path, Concat({audio, ApeTag(2000, {{"Title", "Old"}, {"Artist", "a"}}, true),
+                           Id3v1("Old", "a", "c", 4, 17)}));
+    MonkeysAudioTag ape;
+    ape.setFilename(path);
+    ape.setTitle("New");
+    ASSERT_TRUE(ape.WriteTag()) << ape.error();
+    const Saved s = Inspect(path, 128);
+    const Bytes v1 = Id3v1("New", "a", "c", 4, 17);
+    EXPECT_TRUE(std::equal(v1.rbegin(), v1.rend(), s.file.rbegin()));
+    MonkeysAudioTag again;
+    again.setFilename(path);
+    EXPECT_EQ(again.id3v1(), 128);
+    EXPECT_EQ(again.Title(), "New");
+    EXPECT_EQ(again.Artist(), "a");
 }
 
 TEST(ApeSave, WritesFieldsInKeyOrderAsUtf8WithoutTerminator) {
@@ -713,29 +744,26 @@ TEST(ApeSave, KeepsUnknownAndBinaryItemsInOrder) {
     ape.setFilename(path);
     ape.setTitle("New");
     ASSERT_TRUE(ape.WriteTag());
-    const Saved s = Inspect(path);
-    ASSERT_EQ(s.items.size(), 7u);
-    EXPECT_EQ(s.items[0].key, "Title");
-    EXPECT_EQ(s.items[0].value, "New");
-    EXPECT_EQ(s.items[1].key, "Artist");
-    EXPECT_EQ(s.items[2].key, "Track");
-    EXPECT_EQ(s.items[2].value, "7/12");  // unchanged track keeps its written form
-    for (std::size_t i = 0; i < unknown.size(); ++i) {
-        EXPECT_EQ(s.items[3 + i].key, unknown[i].key);
-        EXPECT_EQ(s.items[3 + i].flags, unknown[i].flags);
-        EXPECT_EQ(s.items[3 + i].value, unknown[i].value);
+    // Every item stays where it was; only the changed title has a new value.
+    const Saved s = Inspect(path, 128);
+    ASSERT_EQ(s.items.size(), items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        EXPECT_EQ(s.items[i].key, items[i].key);
+        EXPECT_EQ(s.items[i].flags, items[i].flags);
+        EXPECT_EQ(s.items[i].value, i == 0 ? std::string("New") : items[i].value) << i;
     }
-    // One tag: the old header was replaced with the rest.
-    EXPECT_EQ(s.file.size(), audio.size() + s.tag.size());
+    // One tag: the old header was replaced with the rest; the ID3v1 block stays.
+    EXPECT_EQ(s.file.size(), audio.size() + s.tag.size() + 128);
     EXPECT_TRUE(std::equal(audio.begin(), audio.end(), s.file.begin()));
 
     // A changed track number is written as a number.
     ape.setFilename(path);
     ape.setTrack(8);
     ASSERT_TRUE(ape.WriteTag());
-    const Saved renumbered = Inspect(path);
+    const Saved renumbered = Inspect(path, 128);
     ASSERT_EQ(renumbered.items.size(), 7u);
-    EXPECT_EQ(renumbered.items[2].value, "8");
+    EXPECT_EQ(renumbered.items[5].key, "Track");
+    EXPECT_EQ(renumbered.items[5].value, "8");
 }
 
 TEST(ApeSave, Version1UnknownItemsAreConvertedToUtf8) {
@@ -777,7 +805,9 @@ TEST(ApeSave, KeepsLyrics3AndItsId3v1) {
     const Saved s = Inspect(path, trailer.size());
     ASSERT_EQ(s.items.size(), 1u);
     EXPECT_EQ(s.items[0].value, "New");
-    EXPECT_TRUE(std::equal(trailer.rbegin(), trailer.rend(), s.file.rbegin()));
+    // The Lyrics3 block as it was; the ID3v1 block with the new title.
+    const Bytes expected = Concat({lyrics, Id3v1("New", "a", "c", 1, 2)});
+    EXPECT_TRUE(std::equal(expected.rbegin(), expected.rend(), s.file.rbegin()));
     EXPECT_EQ(s.file.size(), audio.size() + s.tag.size() + trailer.size());
 }
 

@@ -286,7 +286,8 @@ TEST(MusepackTags, SaveKeepsStreamAndReportsFailures) {
     EXPECT_EQ(again.Frequency(), 48000u);
     EXPECT_EQ(again.Artist(), "Artist");
     EXPECT_EQ(again.Version(), 2000u);
-    EXPECT_EQ(again.id3v1(), 0);  // the ID3v1 tag is not written back
+    EXPECT_EQ(again.id3v1(), 128);  // the ID3v1 tag stays, its artist updated
+    EXPECT_EQ(std::string(saved.end() - 128 + 33, saved.end() - 128 + 39), "Artist");
 
     // Unlike the Monkey's Audio component, every failed save raises onError.
     again.setTitle("A much longer title");

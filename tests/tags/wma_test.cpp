@@ -426,11 +426,13 @@ TEST_F(WmaTest, DescriptorsFillFields) {
     };
     const Case cases[] = {
         {"numeric track number", {Dword(u"WM/TrackNumber", 5)}, &WmaTag::Track, "5"},
-        {"empty WM/TrackNumber keeps WM/Track",
+        {"empty WM/TrackNumber: WM/Track counts from zero",
          {Text(u"WM/Track", u"7"), Text(u"WM/TrackNumber", u"")},
          &WmaTag::Track,
-         "7"},
-        {"later track name wins",
+         "8"},
+        {"zero-based WM/Track alone", {Text(u"WM/Track", u"5")}, &WmaTag::Track, "6"},
+        {"numeric zero-based WM/Track", {Dword(u"WM/Track", 0)}, &WmaTag::Track, "1"},
+        {"WM/TrackNumber wins over WM/Track",
          {Text(u"WM/Track", u"7"), Text(u"WM/TrackNumber", u"3")},
          &WmaTag::Track,
          "3"},
@@ -438,15 +440,19 @@ TEST_F(WmaTest, DescriptorsFillFields) {
          {Text(u"wm/albumtitle", u"Alb")},
          &WmaTag::Album,
          "Alb"},
-        {"later URL name wins",
+        {"every URL name's value shown",
          {Text(u"WM/UserWebURL", u"http://a"), Text(u"WM/PromotionURL", u"http://b")},
          &WmaTag::URL,
-         "http://b"},
+         "http://a / http://b"},
+        {"duplicate descriptors show both values",
+         {Text(u"WM/Genre", u"Rock"), Text(u"WM/Genre", u"Pop")},
+         &WmaTag::Genre,
+         "Rock / Pop"},
         {"WM/CodedBy", {Text(u"WM/CodedBy", u"enc")}, &WmaTag::EncodedBy, "enc"},
-        {"non-text year is empty",
+        {"non-text year adds no value",
          {Text(u"WM/Year", u"1999"), Dword(u"WM/Year", 2001)},
          &WmaTag::Year,
-         ""},
+         "1999"},
         {"lyrics", {Text(u"WM/Lyrics", u"la\r\nla")}, &WmaTag::Lyrics, "la\r\nla"},
         {"original artist", {Text(u"WM/OriginalArtist", u"O")}, &WmaTag::OrigArtist, "O"},
         {"composer", {Text(u"WM/Composer", u"C")}, &WmaTag::Composer, "C"},
@@ -668,33 +674,28 @@ TEST_F(WmaTest, SaveWritesDescriptorsInOrderAndKeepsTheRest) {
     std::vector<std::string> names;
     for (const SavedDesc& d : Descriptors(after))
         names.push_back(d.name);
-    const std::vector<std::string> expected = {"ID3",
-                                               "WM/Genre",
-                                               "WM/Track",
+    // Unchanged descriptors stay in place, as they were; changed fields follow
+    // under their standard names; no empty "ID3" descriptor.
+    const std::vector<std::string> expected = {"WM/AlbumArtist",
                                                "WM/TrackNumber",
-                                               "WM/Composer",
-                                               "WM/Year",
-                                               "WM/ORIGINALARTIST",
-                                               "WM/URL",
-                                               "WM/USERWEBURL",
-                                               "WM/PROMOTIONURL",
-                                               "WM/ENCODEDBY",
-                                               "WM/CODEDBY",
-                                               "WM/LYRICS",
-                                               "WM/AlbumArtist",
                                                "WM/EncodingSettings",
                                                "WM/Custom",
-                                               "WM/MediaClassPrimaryID"};
+                                               "WM/MediaClassPrimaryID",
+                                               "WM/UserWebURL",
+                                               "WM/Genre",
+                                               "WM/Composer",
+                                               "WM/Year",
+                                               "WM/OriginalArtist",
+                                               "WM/EncodedBy",
+                                               "WM/Lyrics"};
     EXPECT_EQ(names, expected);
     const auto saved = Descriptors(after);
-    EXPECT_EQ(saved[0].type, 1);
-    EXPECT_EQ(saved[0].value, (Bytes{'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(saved[2].value, W(u"5"));
-    EXPECT_EQ(saved[3].value, W(u"5"));
-    EXPECT_EQ(saved[3].type, 0);
-    EXPECT_EQ(saved[9].value, W(u"http://x"));
-    EXPECT_EQ(saved[16].raw, DescBytes(guidDesc));  // kept byte for byte
-    EXPECT_EQ(saved[15].raw, DescBytes(Dword(u"WM/Custom", 42)));
+    ASSERT_EQ(saved.size(), expected.size());
+    EXPECT_EQ(saved[1].raw, DescBytes(Dword(u"WM/TrackNumber", 5)));  // still a DWORD
+    EXPECT_EQ(saved[3].raw, DescBytes(Dword(u"WM/Custom", 42)));
+    EXPECT_EQ(saved[4].raw, DescBytes(guidDesc));  // kept byte for byte
+    EXPECT_EQ(saved[5].value, W(u"http://x"));
+    EXPECT_EQ(saved[6].value, W(u"Jazz"));
 
     // Object order: the others as read, then the four rewritten kinds.
     const auto objs = Objects(after);
@@ -713,10 +714,13 @@ TEST_F(WmaTest, SaveWritesDescriptorsInOrderAndKeepsTheRest) {
     // Content description: four texts and the kept rating.
     const Bytes& cd = objs[3].bytes;
     Bytes cdBody;
-    for (const auto& s : {u"Title", u"Author", u"", u""})
+    // Empty texts take no bytes, not even a terminator.
+    for (const auto& s : {u"Title", u"Author"})
         Put(cdBody, W(s).size(), 2);
+    Put(cdBody, 0, 2);
+    Put(cdBody, 0, 2);
     Put(cdBody, W(u"Good").size(), 2);
-    for (const auto& s : {u"Title", u"Author", u"", u"", u"Good"})
+    for (const auto& s : {u"Title", u"Author", u"Good"})
         Cat(cdBody, W(s));
     EXPECT_EQ(cd, Object(kContent, cdBody));
 
@@ -848,7 +852,7 @@ TEST_F(WmaTest, SaveFailuresLeaveTheFileUntouched) {
          },
          "changed since it was read"},
         {"text too long for a 16-bit length",
-         [](WmaTag& t, const std::string&) { t.Lyrics = std::string(40000, 'a'); }, "WM/LYRICS"},
+         [](WmaTag& t, const std::string&) { t.Lyrics = std::string(40000, 'a'); }, "WM/Lyrics"},
         {"title too long", [](WmaTag& t, const std::string&) { t.Title = std::string(40000, 'a'); },
          "Title"},
     };
