@@ -161,6 +161,12 @@ ParseResult ParseArgs(const std::vector<std::string>& argv) {
                 a.pictures.add = std::move(*v);
             else
                 a.pictures.description = std::move(*v);
+        } else if (a.command == Command::Pictures && arg == "--type") {
+            auto v = w.Value();
+            const auto n = v ? NonNegative(*v) : std::nullopt;
+            if (!n || *n > 20)
+                return Fail("--type takes a picture type from 0 to 20 (3: front cover)");
+            a.pictures.type = *n;
         } else if (a.command == Command::Pictures && (arg == "--pos" || arg == "--delete")) {
             auto v = w.Value();
             const auto n = v ? NonNegative(*v) : std::nullopt;
@@ -201,8 +207,8 @@ ParseResult ParseArgs(const std::vector<std::string>& argv) {
         const int actions = (p.add ? 1 : 0) + (p.remove ? 1 : 0) + (p.extract ? 1 : 0);
         if (actions > 1)
             return Fail("pictures: give only one of --add, --delete, --extract");
-        if ((p.position || !p.description.empty()) && !p.add)
-            return Fail("pictures: --pos and --desc go with --add");
+        if ((p.position || !p.description.empty() || p.type) && !p.add)
+            return Fail("pictures: --pos, --desc and --type go with --add");
         if (p.force && !p.extract)
             return Fail("pictures: --force goes with --extract");
         if (actions == 0)

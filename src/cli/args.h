@@ -23,6 +23,7 @@ struct PictureOps {
     std::optional<std::string> add;
     std::optional<int> position;  // for --add; the end of the list when unset
     std::string description;
+    std::optional<int> type;  // for --add: the ID3v2 picture type, 3 (front cover) when unset
     std::optional<int> remove;
     std::optional<int> extract;
     std::string extractTo;

@@ -291,7 +291,7 @@ int RunPictures(const Args& args, std::ostream& out, std::ostream& err) {
         } else if (p.add) {
             std::string warning;
             error = target->AddPicture(bridge, p.position.value_or(count), *p.add, p.description,
-                                       warning);
+                                       p.type.value_or(3), warning);
             if (!warning.empty())
                 err << "sondrel-tag: " << warning << "\n";
         } else if (p.remove) {

@@ -110,9 +110,13 @@ public:
     }
     int PictureCount(TagBridge& b) const override { return b.mp4Tag.ImagesCount(); }
     std::string AddPicture(TagBridge& b, int position, const std::string& file,
-                           const std::string& description, std::string& warning) const override {
+                           const std::string& description, int type,
+                           std::string& warning) const override {
         if (!description.empty())
             warning = "MP4 pictures carry no description; ignored";
+        if (type != 3)
+            warning += std::string(warning.empty() ? "" : "; ") +
+                       "MP4 pictures carry no picture type; ignored";
         const bool ok = b.mp4Tag.AddImage(position, file);
         return PictureOutcome(ok, b.mp4Tag.Error(), "Error adding picture");
     }

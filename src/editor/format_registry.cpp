@@ -31,7 +31,7 @@ int FormatHandler::PictureCount(TagBridge&) const {
     return 0;
 }
 
-std::string FormatHandler::AddPicture(TagBridge&, int, const std::string&, const std::string&,
+std::string FormatHandler::AddPicture(TagBridge&, int, const std::string&, const std::string&, int,
                                       std::string&) const {
     return "This file type holds no pictures";
 }

@@ -66,8 +66,10 @@ public:
     virtual bool HoldsPictures() const { return false; }
     virtual std::string LoadPictures(TagBridge& bridge, const std::string& path) const;
     virtual int PictureCount(TagBridge& bridge) const;
+    // `type` is the ID3v2 picture type (3: front cover).
     virtual std::string AddPicture(TagBridge& bridge, int position, const std::string& file,
-                                   const std::string& description, std::string& warning) const;
+                                   const std::string& description, int type,
+                                   std::string& warning) const;
     virtual std::string DeletePicture(TagBridge& bridge, int position) const;
     virtual std::string ExtractPicture(TagBridge& bridge, int position,
                                        const std::string& to) const;

@@ -68,8 +68,8 @@ public:
     }
     int PictureCount(TagBridge& b) const override { return b.WMATag.ImagesCount(); }
     std::string AddPicture(TagBridge& b, int position, const std::string& file,
-                           const std::string& description, std::string&) const override {
-        const bool ok = b.WMATag.AddImage(position, file, description);
+                           const std::string& description, int type, std::string&) const override {
+        const bool ok = b.WMATag.AddImage(position, file, description, type);
         return PictureOutcome(ok, b.WMATag.Error(), "Error adding picture");
     }
     std::string DeletePicture(TagBridge& b, int position) const override {

@@ -972,8 +972,8 @@ void TagEditor::DeleteTags(sondrel::RemoveKind kind) {
     callbacks.keepGoing = [this] { return ProgressRunning(); };
     callbacks.onFileDone = [&](const sondrel::JobItem& item, const sondrel::SaveOutcome& o) {
         ++attempted;
-        // Removing an Ogg comment header reports nothing of its own.
-        if (kind != sondrel::RemoveKind::Ogg && !o.ok)
+        // Every kind, Ogg included: a removal that failed is never passed over.
+        if (!o.ok)
             failures.push_back({item.path, sondrel::SaveFailureReason(o)});
     };
     callbacks.onStep = [this](const sondrel::JobItem&) {

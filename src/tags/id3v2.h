@@ -115,7 +115,8 @@ public:
     // Inserts the picture file at `position` and saves the tag. False when the
     // position is out of range or the file cannot be read (nothing changes);
     // true otherwise, with the outcome of the save in Error.
-    bool AddImage(int position, const std::string& fileName, const std::string& description);
+    bool AddImage(int position, const std::string& fileName, const std::string& description,
+                  int pictureType = 3);
     // 0 on success (the tag is saved), -1 for a position outside the list.
     std::int32_t DeleteImage(int position);
     std::string GetMIME(int position) const;

@@ -22,7 +22,8 @@ bool IsJfif(const std::vector<std::uint8_t>& data) {
 
 }  // namespace
 
-bool Id3v2Tag::AddImage(int position, const std::string& fileName, const std::string& description) {
+bool Id3v2Tag::AddImage(int position, const std::string& fileName, const std::string& description,
+                        int pictureType) {
     if (position < 0 || static_cast<std::size_t>(position) > pictures_.size()) {
         error_ = kMsgAddImage;
         return false;
@@ -41,7 +42,7 @@ bool Id3v2Tag::AddImage(int position, const std::string& fileName, const std::st
     Picture picture;
     picture.MimeType = MimeByExtension(fileName, *data);
     picture.Description = description;
-    picture.PictureType = 3;
+    picture.PictureType = pictureType;
     picture.Data = std::move(*data);
     pictures_.insert(pictures_.begin() + position, std::move(picture));
     SyncImagesCount();

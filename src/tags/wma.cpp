@@ -1200,7 +1200,8 @@ std::int32_t WmaTag::SaveImageToFile(int index, const std::string& fileName) {
     return 0;
 }
 
-bool WmaTag::AddImage(int index, const std::string& fileName, const std::string& description) {
+bool WmaTag::AddImage(int index, const std::string& fileName, const std::string& description,
+                      int pictureType) {
     if (index < 0 || index > ImagesCount()) {
         Fail("Error adding image", false);
         return false;
@@ -1223,7 +1224,7 @@ bool WmaTag::AddImage(int index, const std::string& fileName, const std::string&
         Picture pic;
         pic.MimeType = MimeByExtension(fileName, *data);
         pic.Description = description;
-        pic.PictureType = 3;
+        pic.PictureType = pictureType;
         pic.Data = std::move(*data);
         // New pictures live in the "ID3" descriptor.
         pictures_.insert(pictures_.begin() + index, std::move(pic));

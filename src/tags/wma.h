@@ -87,7 +87,8 @@ public:
     std::int32_t SaveImageToFile(int index, const std::string& fileName);
     // Inserts a front-cover picture read from `fileName` at `index` (0 to
     // ImagesCount) and saves at once; false for a bad index or unreadable file.
-    bool AddImage(int index, const std::string& fileName, const std::string& description);
+    bool AddImage(int index, const std::string& fileName, const std::string& description,
+                  int pictureType = 3);
     // Drops the picture and saves at once; -1 for a bad index.
     std::int32_t DeleteImage(int index);
 

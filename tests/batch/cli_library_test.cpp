@@ -15,6 +15,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using sondrel::test::HaveMutagen;
 using sondrel::test::ReadAll;
 using sondrel::test::RunCommand;
 using sondrel::test::ShellQuote;
@@ -530,6 +531,30 @@ TEST_F(CliLibrary, PicturesCheckWhatTheyAddAndWhereTheyWrite) {
     EXPECT_EQ(o.exit, 1);
     EXPECT_TRUE(Has(o.err, "notes.mp3: not a valid MP3 file")) << o.err;
     EXPECT_EQ(ReadAll(lib.file("notes.mp3")), ToBytes("text"));
+}
+
+// The picture type given with --add is the one stored (the default is the
+// front cover); a type outside 0..20, or one without --add, is a usage error.
+TEST_F(CliLibrary, PictureTypeIsStoredAsGiven) {
+    Mp3("t.mp3");
+    static const char kJpeg[] =
+        "\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00\xFF\xD9";
+    Text("cover.jpg", std::string(kJpeg, sizeof kJpeg - 1));
+    const auto before = ReadAll(lib.file("t.mp3"));
+    for (const char* bad : {"--add cover.jpg --type 21", "--add cover.jpg --type x", "--type 4"}) {
+        EXPECT_EQ(Run(std::string("pictures t.mp3 ") + bad).exit, 2) << bad;
+        EXPECT_EQ(ReadAll(lib.file("t.mp3")), before) << bad;
+    }
+    ASSERT_EQ(Run("pictures t.mp3 --add cover.jpg --type 4 --desc Back").exit, 0);
+    ASSERT_EQ(Run("pictures t.mp3 --add cover.jpg --desc Front").exit, 0);
+    if (!HaveMutagen())
+        GTEST_SKIP() << "mutagen is missing";
+    const auto listed = RunCommand("python3 -c " +
+                                   ShellQuote("import sys, mutagen.id3 as m\n"
+                                              "for f in m.ID3(sys.argv[1]).getall('APIC'):\n"
+                                              "    print(f.desc, int(f.type))") +
+                                   " " + ShellQuote(lib.file("t.mp3")));
+    EXPECT_EQ(listed.output, "Back 4\nFront 3\n");
 }
 
 // A usage error is one line and a hint to the help, exit 2, nothing done;

@@ -449,7 +449,7 @@ TEST_P(Conformance, PictureSurvivesATitleSave) {
         TagBridge b;
         ASSERT_EQ(b.Read(path), GetParam().format);
         std::string warning;
-        ASSERT_EQ(Handler().AddPicture(b, 0, jpeg, "", warning), "");
+        ASSERT_EQ(Handler().AddPicture(b, 0, jpeg, "", 3, warning), "");
         TagFields hub = b.Hub();
         hub.title = "Title after the picture";
         b.setHub(hub);
@@ -579,7 +579,7 @@ TEST(ConformancePictures, FormatsWithoutPicturesRefuseAnAdd) {
         TagBridge b;
         ASSERT_EQ(b.Read(path), f.format);
         std::string warning;
-        EXPECT_NE(handler->AddPicture(b, 0, jpeg, "", warning), "");
+        EXPECT_NE(handler->AddPicture(b, 0, jpeg, "", 3, warning), "");
         EXPECT_EQ(handler->PictureCount(b), 0);
         EXPECT_EQ(ReadAll(path), made.data);
     }

@@ -680,6 +680,20 @@ TEST_F(EditorTest, DeleteOggClearsTheCommentsAndLeavesMp3sAlone) {
     EXPECT_TRUE(errorBoxes.isEmpty());
 }
 
+TEST_F(EditorTest, AFailedOggRemovalIsShownWithTheFile) {
+    PutSample("02 - Evening Tune.ogg", "a.ogg");
+    Put("bad.ogg", DamagedOgg());
+    Open();
+    const Bytes before = ReadAll(Path("bad.ogg"));
+    SelectRows({"a.ogg", "bad.ogg"});
+    editor->actDeteteOggExecute();
+    EXPECT_EQ(ReadBack(Path("a.ogg")).title, "");
+    EXPECT_EQ(ReadAll(Path("bad.ogg")), before);
+    ASSERT_EQ(errorBoxes.size(), 1);
+    EXPECT_TRUE(errorBoxes.front().contains(QStringLiteral("bad.ogg")))
+        << errorBoxes.front().toStdString();
+}
+
 // ---- History ----
 
 TEST_F(EditorTest, HistoryListsFollowTheOptionAndTheirLimit) {
