@@ -8,6 +8,7 @@
 #include "cli/args.h"
 #include "cli/batch_commands.h"
 #include "cli/commands.h"
+#include "tags/file_io.h"
 
 namespace {
 
@@ -65,6 +66,9 @@ Options:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A full file-size limit fails the write instead of killing a save midway;
+    // an interrupted save takes its temporary file with it.
+    sondrel::PrepareProcessForSaves(true);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         PrintUsage(std::cerr);

@@ -1,9 +1,12 @@
 #include "tags/file_io.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -19,10 +22,16 @@ std::string ErrnoText(const char* what) {
 bool WriteFully(int fd, std::int64_t offset, const std::uint8_t* data, std::size_t count,
                 const IoFaults& faults, std::string& error) {
     while (count > 0) {
-        if (faults.write && !faults.write(count)) {
-            errno = ENOSPC;
-            error = ErrnoText("write failed");
-            return false;
+        if (faults.write) {
+            const WriteVerdict verdict = faults.write(count);
+            if (verdict.landed < count) {
+                // The bytes a filling disk still took really land.
+                if (verdict.landed > 0)
+                    (void)!::pwrite(fd, data, verdict.landed, offset);
+                errno = ENOSPC;
+                error = ErrnoText("write failed");
+                return false;
+            }
         }
         ssize_t n = ::pwrite(fd, data, count, offset);
         if (n < 0) {
@@ -51,7 +60,7 @@ namespace {
 bool StepAllowed(const IoFaults& faults, IoStep step) {
     if (!faults.step || faults.step(step))
         return true;
-    errno = step == IoStep::Rename ? EXDEV : EIO;
+    errno = step == IoStep::Rename ? EXDEV : step == IoStep::Reserve ? ENOSPC : EIO;
     return false;
 }
 
@@ -278,19 +287,159 @@ IoResult SafeReplace(const std::string& linkPath,
     return {true, {}};
 }
 
+namespace {
+
+// Puts `old` back at `offset` and the size back to `size`. The space was
+// reserved (or was the file's already), so no write here can meet a full
+// disk; the fault hooks are not asked, as they stand for exactly that.
+bool RestoreTail(int fd, std::int64_t offset, const Bytes& old, std::int64_t size) {
+    std::string ignored;
+    return WriteFully(fd, offset, old.data(), old.size(), SystemIo(), ignored) &&
+           ::ftruncate(fd, size) == 0 && ::fdatasync(fd) == 0;
+}
+
+// The tail written through a whole-file rewrite: the bytes in front of
+// `offset`, `data`, the old bytes behind it, then cut or padded to newSize.
+IoResult TailThroughReplace(const std::string& path, const File& file, std::int64_t oldSize,
+                            std::int64_t offset, const Bytes& data, std::int64_t newSize,
+                            const IoFaults& faults) {
+    return SafeReplace(
+        path,
+        [&](ReplaceWriter& w, std::string&) {
+            const std::int64_t end = offset + static_cast<std::int64_t>(data.size());
+            if (!w.CopyFrom(file, 0, std::min(offset, oldSize)) || !w.Write(data))
+                return false;
+            const std::int64_t keepTo = newSize >= 0 ? std::min(newSize, oldSize) : oldSize;
+            if (end < keepTo && !w.CopyFrom(file, end, keepTo - end))
+                return false;
+            if (newSize >= 0 && w.Position() < newSize) {
+                const Bytes zeros(static_cast<std::size_t>(newSize - w.Position()), 0);
+                return w.Write(zeros);
+            }
+            return true;
+        },
+        faults);
+}
+
+}  // namespace
+
 IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& data,
                    std::int64_t newSize, const IoFaults& faults) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {false, ErrnoText("cannot access file")};
+    if (!S_ISREG(st.st_mode))
+        return {false, "not a regular file"};
+    const bool writeProtected = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
     std::string error;
-    auto file = File::Open(path, File::Mode::ReadWrite, &error, faults);
+    auto file =
+        File::Open(path, writeProtected ? File::Mode::Read : File::Mode::ReadWrite, &error, faults);
     if (!file)
         return {false, error};
+    const std::int64_t oldSize = file->Size();
+    if (oldSize < 0)
+        return {false, file->LastError()};
+    if (offset < 0 || offset > oldSize)
+        return {false, "the tail does not start inside the file"};
+    const std::int64_t end = offset + static_cast<std::int64_t>(data.size());
+    const std::int64_t finalSize = newSize >= 0 ? newSize : std::max(oldSize, end);
+    // A protected file keeps its mode: it is replaced, never made writable.
+    if (writeProtected)
+        return TailThroughReplace(path, *file, oldSize, offset, data, newSize, faults);
+
+    const int fd = file->Descriptor();
+    const std::int64_t needed = std::max(end, finalSize);
+    if (needed > oldSize) {
+        // Claim the space first: a full disk or a size limit then fails here,
+        // before any old byte is overwritten. fallocate itself, not the
+        // emulation behind posix_fallocate, which would write into the file.
+        int rc = 0;
+        if (!StepAllowed(faults, IoStep::Reserve))
+            rc = errno;
+        else if (::fallocate(fd, 0, oldSize, needed - oldSize) != 0)
+            rc = errno;
+        if (rc == EOPNOTSUPP || rc == ENOSYS)
+            return TailThroughReplace(path, *file, oldSize, offset, data, newSize, faults);
+        if (rc != 0) {
+            // A failed reservation may leave blocks or a size behind.
+            const int saved = rc;
+            (void)!::ftruncate(fd, oldSize);
+            errno = saved;
+            return {false, ErrnoText("cannot reserve space")};
+        }
+    }
+    // What the write replaces, to be put back if it fails.
+    Bytes old(static_cast<std::size_t>(oldSize - offset));
+    if (!old.empty() && !file->ReadInto(offset, old.data(), old.size())) {
+        const std::string reason = file->LastError();
+        (void)!::ftruncate(fd, oldSize);
+        return {false, reason};
+    }
+    auto undo = [&](std::string reason) {
+        if (!RestoreTail(fd, offset, old, oldSize))
+            reason += " (" + ErrnoText("the old end could not be put back") + ")";
+        return IoResult{false, std::move(reason)};
+    };
     if (!file->WriteAt(offset, data))
-        return {false, file->LastError()};
-    if (newSize >= 0 && !file->Truncate(newSize))
-        return {false, file->LastError()};
+        return undo(file->LastError());
+    if (file->Size() != finalSize && !file->Truncate(finalSize))
+        return undo(file->LastError());
     if (!file->Sync())
-        return {false, file->LastError()};
+        return undo(file->LastError());
     return {true, {}};
+}
+
+namespace {
+
+// The names of temporary files in use, for a signal handler to remove: fixed
+// slots, no allocation, each claimed and released atomically.
+constexpr std::size_t kTempSlots = 8;
+constexpr std::size_t kTempNameMax = 4096;
+struct TempSlot {
+    std::atomic<int> state{0};  // 0 free, 1 being filled, 2 names a file
+    char name[kTempNameMax];
+};
+TempSlot tempSlots[kTempSlots];
+
+void RemoveTemporariesAndDie(int sig) {
+    for (TempSlot& slot : tempSlots) {
+        if (slot.state.load() == 2)
+            ::unlink(slot.name);
+    }
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+}  // namespace
+
+TemporaryName::TemporaryName(const std::string& path) {
+    if (path.size() >= kTempNameMax)
+        return;
+    for (std::size_t i = 0; i < kTempSlots; ++i) {
+        int expected = 0;
+        if (tempSlots[i].state.compare_exchange_strong(expected, 1)) {
+            std::memcpy(tempSlots[i].name, path.c_str(), path.size() + 1);
+            tempSlots[i].state.store(2);
+            slot_ = static_cast<int>(i);
+            return;
+        }
+    }
+}
+
+TemporaryName::~TemporaryName() {
+    if (slot_ >= 0)
+        tempSlots[slot_].state.store(0);
+}
+
+void PrepareProcessForSaves(bool removeTemporaryOnSignal) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    if (removeTemporaryOnSignal) {
+        struct sigaction sa {};
+        sa.sa_handler = &RemoveTemporariesAndDie;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(SIGINT, &sa, nullptr);
+        ::sigaction(SIGTERM, &sa, nullptr);
+    }
 }
 
 }  // namespace sondrel
