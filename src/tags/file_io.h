@@ -97,6 +97,8 @@ private:
     File(int fd, const IoFaults& faults) : fd_(fd), faults_(&faults) {}
     int fd_ = -1;
     const IoFaults* faults_ = &SystemIo();
+    bool wrote_ = false;  // noted as read again on closing, as our own change
+    std::string path_;
     mutable std::string lastError_;
 };
 
@@ -141,6 +143,18 @@ IoResult SafeReplace(const std::string& path,
 // never changed), the new content goes through SafeReplace instead.
 IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& data,
                    std::int64_t newSize = -1, const IoFaults& faults = SystemIo());
+
+// What a save checks first: that the file is still the one read for its
+// tags (the same inode, size, times and first and last bytes). A read of a
+// file's tags notes it, and so does each save of ours; a save of a file that
+// another program (or another Sondrel) changed since then is refused with
+// kChangedSinceRead. Saves hold an advisory lock (flock) on the file from
+// this check to their rename or flush.
+inline constexpr const char* kChangedSinceRead = "the file changed since it was read";
+void NoteFileRead(int fd, const std::string& path);
+// Empty when nothing changed since the last note for `path` (or there was
+// none), else kChangedSinceRead.
+std::string ChangedSinceRead(int fd, const std::string& path);
 
 // Names a temporary file for the signal handler of PrepareProcessForSaves
 // while it exists under that name.

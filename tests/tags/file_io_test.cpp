@@ -1,6 +1,8 @@
 #include "tags/file_io.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -462,6 +464,34 @@ TEST(WriteTail, AWriteProtectedFileKeepsItsModeThroughout) {
     }
     EXPECT_FALSE(sawWritable) << "the file was made writable during the save";
     EXPECT_EQ(ModeOf(other), 0444u);
+}
+
+// What a killed save left (a temporary file of ours no process holds) goes
+// with the next save in the folder; one a live save holds stays, and so do
+// names that only look alike.
+TEST(SafeReplace, RemovesStaleTemporaryFilesOnlyAndNeedsNoLongName) {
+    TempDir dir;
+    const std::string stale = dir.file(".sondrel-Ab12Cd.tmp");
+    const std::string live = dir.file(".sondrel-Zz99Yy.tmp");
+    const std::string lookalike = dir.file(".sondrel-Ab12Cd.tmp.keep");
+    for (const auto& p : {stale, live, lookalike})
+        WriteAll(p, std::string("partial"));
+    const int held = ::open(live.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    // The longest name a folder takes leaves no room for a name built on it.
+    const std::string path = dir.file(std::string(255 - 4, 'n') + ".mp3");
+    WriteAll(path, std::string("old"));
+    const IoResult r =
+        SafeReplace(path, [](ReplaceWriter& w, std::string&) { return w.Write(ToBytes("new")); });
+    ::close(held);
+    ASSERT_TRUE(r) << r.error;
+    EXPECT_EQ(ReadAll(path), ToBytes("new"));
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_TRUE(std::filesystem::exists(live)) << "a file a live save holds was removed";
+    EXPECT_TRUE(std::filesystem::exists(lookalike));
+    EXPECT_EQ(Entries(dir.path()).size(), 3u);
 }
 
 }  // namespace
