@@ -77,12 +77,11 @@ struct ReadStamp {
     dev_t dev = 0;
     ino_t ino = 0;
     off_t size = 0;
-    timespec mtime{}, ctime{};
+    timespec mtime{};        // not ctime: a change of mode is no change of content
     std::uint64_t ends = 0;  // fingerprint of the first and last bytes
     bool operator==(const ReadStamp& o) const {
         return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
-               ctime.tv_nsec == o.ctime.tv_nsec && ends == o.ends;
+               mtime.tv_nsec == o.mtime.tv_nsec && ends == o.ends;
     }
 };
 
@@ -94,7 +93,7 @@ std::optional<ReadStamp> StampOf(int fd) {
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0)
         return std::nullopt;
-    ReadStamp s{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim, 1469598103934665603ull};
+    ReadStamp s{st.st_dev, st.st_ino, st.st_size, st.st_mtim, 1469598103934665603ull};
     Bytes buf(static_cast<std::size_t>(kFingerprintBytes));
     for (const std::int64_t from :
          {std::int64_t{0}, std::max<std::int64_t>(0, st.st_size - kFingerprintBytes)}) {

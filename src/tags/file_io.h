@@ -145,7 +145,7 @@ IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& da
                    std::int64_t newSize = -1, const IoFaults& faults = SystemIo());
 
 // What a save checks first: that the file is still the one read for its
-// tags (the same inode, size, times and first and last bytes). A read of a
+// tags (the same inode, size, modification time and first and last bytes). A read of a
 // file's tags notes it, and so does each save of ours; a save of a file that
 // another program (or another Sondrel) changed since then is refused with
 // kChangedSinceRead. Saves hold an advisory lock (flock) on the file from
