@@ -72,7 +72,7 @@ TEST(ConcurrentSaves, EveryRunAppliedItsEditOrSaidItDidNot) {
             ASSERT_EQ(shown.exitCode, 0) << "the file no longer reads";
             for (const auto& [name, value] : {std::pair{"a", title}, std::pair{"b", artist}}) {
                 const RunOutcome r{std::stoi("0" + Slurp(dir.file(name) + ".rc")),
-                            Slurp(dir.file(name) + ".err")};
+                                   Slurp(dir.file(name) + ".err")};
                 const bool present = shown.output.find('"' + value + '"') != std::string::npos;
                 if (r.exitCode == 0) {
                     EXPECT_TRUE(present) << value << " was reported saved but is not in the file";
