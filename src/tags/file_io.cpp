@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
@@ -142,6 +143,45 @@ std::string ChangedSinceRead(int fd, const std::string& path) {
     return now && *now == *noted ? std::string() : std::string(kChangedSinceRead);
 }
 
+namespace {
+
+// The files this process holds the save lock on, by inode: a second
+// descriptor of ours on the same file must not wait for our own lock.
+std::mutex heldMutex;
+std::map<std::pair<dev_t, ino_t>, int>& Held() {
+    static std::map<std::pair<dev_t, ino_t>, int> held;
+    return held;
+}
+
+}  // namespace
+
+SaveLock::SaveLock(int fd) {
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        return;
+    key_ = {st.st_dev, st.st_ino};
+    {
+        std::lock_guard lock(heldMutex);
+        if (const auto it = Held().find(key_); it != Held().end()) {
+            ++it->second;
+            active_ = true;
+            return;
+        }
+    }
+    ::flock(fd, LOCK_EX);
+    std::lock_guard lock(heldMutex);
+    ++Held()[key_];
+    active_ = true;
+}
+
+SaveLock::~SaveLock() {
+    if (!active_)
+        return;
+    std::lock_guard lock(heldMutex);
+    if (const auto it = Held().find(key_); it != Held().end() && --it->second == 0)
+        Held().erase(it);
+}
+
 const IoFaults& SystemIo() {
     static const IoFaults none;
     return none;
@@ -159,6 +199,7 @@ File::File(File&& other) noexcept
       faults_(other.faults_),
       wrote_(other.wrote_),
       path_(std::move(other.path_)),
+      lock_(std::move(other.lock_)),
       lastError_(std::move(other.lastError_)) {
     other.fd_ = -1;
     other.wrote_ = false;
@@ -171,6 +212,7 @@ File& File::operator=(File&& other) noexcept {
         faults_ = other.faults_;
         wrote_ = other.wrote_;
         path_ = std::move(other.path_);
+        lock_ = std::move(other.lock_);
         lastError_ = std::move(other.lastError_);
         other.fd_ = -1;
         other.wrote_ = false;
@@ -186,6 +228,7 @@ void File::Close() {
     if (fd_ >= 0) {
         if (wrote_ && !path_.empty())
             NoteFileRead(fd_, path_);
+        lock_.reset();
         ::close(fd_);
     }
     fd_ = -1;
@@ -217,20 +260,20 @@ std::optional<File> File::Open(const std::string& path, Mode mode, std::string* 
         ::close(fd);
         return std::nullopt;
     }
+    File f(fd, faults);
     if (mode == Mode::ReadWrite) {
-        // Writing into a file someone changed since its tags were read would
-        // put back what they wrote over.
+        // Held while the file is open for writing. Writing into a file
+        // someone changed since its tags were read would put back what they
+        // wrote over.
+        f.HoldSaveLock();
         std::string changed = ChangedSinceRead(fd, path);
         if (!changed.empty()) {
             if (error)
                 *error = std::move(changed);
-            ::close(fd);
             return std::nullopt;
         }
-    }
-    File f(fd, faults);
-    if (mode == Mode::ReadWrite)
         f.path_ = path;
+    }
     return f;
 }
 
@@ -265,6 +308,11 @@ bool File::ReadInto(std::int64_t offset, std::uint8_t* dst, std::size_t count) c
         count -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+void File::HoldSaveLock() {
+    if (!lock_)
+        lock_ = std::make_unique<SaveLock>(fd_);
 }
 
 bool File::WriteAt(std::int64_t offset, const std::uint8_t* data, std::size_t count) {
@@ -458,7 +506,7 @@ IoResult SafeReplace(const std::string& linkPath,
         int fd;
         ~LockGuard() { ::close(fd); }
     } lockGuard{lockFd};
-    ::flock(lockFd, LOCK_EX);
+    const SaveLock saveLock(lockFd);
     if (std::string changed = ChangedSinceRead(lockFd, path); !changed.empty())
         return {false, changed};
 
@@ -571,7 +619,7 @@ IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& da
         return {false, error};
     // Held from the check to the flush; a second save waits, then refuses.
     if (!writeProtected) {
-        ::flock(file->Descriptor(), LOCK_EX);
+        file->HoldSaveLock();
         if (std::string changed = ChangedSinceRead(file->Descriptor(), path); !changed.empty())
             return {false, changed};
     }
@@ -598,7 +646,6 @@ IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& da
         else if (::fallocate(fd, 0, oldSize, needed - oldSize) != 0)
             rc = errno;
         if (rc == EOPNOTSUPP || rc == ENOSYS) {
-            ::flock(fd, LOCK_UN);  // the rewrite takes its own
             return TailThroughReplace(path, *file, oldSize, offset, data, newSize, faults);
         }
         if (rc != 0) {

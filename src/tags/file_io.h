@@ -4,10 +4,14 @@
 // target; the target is untouched on any failure).
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tags/byte_source.h"
@@ -54,6 +58,20 @@ inline bool FileExists(const std::string& path) {
     return KindOfPath(path) == PathKind::Regular;
 }
 
+// The advisory lock (flock) a save holds on a file; one per process and
+// file, however many of our descriptors are open on it.
+class SaveLock {
+public:
+    explicit SaveLock(int fd);
+    ~SaveLock();
+    SaveLock(const SaveLock&) = delete;
+    SaveLock& operator=(const SaveLock&) = delete;
+
+private:
+    std::pair<dev_t, ino_t> key_{};
+    bool active_ = false;
+};
+
 // An open file. Move-only; closes on destruction. Every method reports
 // failure by its return value and leaves a description in LastError().
 // Parsers read it as a ByteSource (uncached: FileSnapshot caches).
@@ -89,6 +107,9 @@ public:
 
     const std::string& LastError() const override { return lastError_; }
     int Descriptor() const { return fd_; }
+    // Takes the save lock until the file is closed (files opened for
+    // writing hold it from the start).
+    void HoldSaveLock();
 
     // Takes ownership of an open descriptor.
     static File Adopt(int fd, const IoFaults& faults = SystemIo()) { return File(fd, faults); }
@@ -99,6 +120,7 @@ private:
     const IoFaults* faults_ = &SystemIo();
     bool wrote_ = false;  // noted as read again on closing, as our own change
     std::string path_;
+    std::unique_ptr<SaveLock> lock_;
     mutable std::string lastError_;
 };
 
