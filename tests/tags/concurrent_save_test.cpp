@@ -87,8 +87,8 @@ void TwoRunsAtOnce(std::initializer_list<const char*> kSeeds) {
             }
         }
         EXPECT_GT(applied, 0) << "no run ever saved";
-        RecordProperty(std::string(seed) + ": applied/refused",
-                       std::to_string(applied) + "/" + std::to_string(refused));
+        ::testing::Test::RecordProperty(std::string(seed) + ": applied/refused",
+                                        std::to_string(applied) + "/" + std::to_string(refused));
         std::cout << seed << ": " << kRounds << " rounds, " << applied << " applied, " << refused
                   << " refused\n";
     }
