@@ -14,6 +14,7 @@
 #include "shell/progress_window.h"
 #include "shell/settings_store.h"
 #include "shell/window_rules.h"
+#include "tags/file_io.h"
 
 namespace {
 
@@ -37,6 +38,8 @@ QPixmap SplashPicture() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A full file-size limit fails the write instead of killing a save midway.
+    sondrel::PrepareProcessForSaves(false);
     QApplication app(argc, argv);
     QSplashScreen splash(SplashPicture());
     splash.show();

@@ -9,6 +9,7 @@
 #include "cli/batch_commands.h"
 #include "cli/commands.h"
 #include "cli/help.h"
+#include "tags/file_io.h"
 
 namespace {
 
@@ -22,6 +23,9 @@ bool IsHelp(std::string_view arg) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A full file-size limit fails the write instead of killing a save midway;
+    // an interrupted save takes its temporary file with it.
+    sondrel::PrepareProcessForSaves(true);
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
         return sondrel::cli::UsageError(std::cerr, "", "missing command");

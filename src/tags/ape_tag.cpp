@@ -538,14 +538,13 @@ bool ApeTaggedComponent::Save() {
         out.insert(out.end(), rest->begin(), rest->end());
     }
 
-    // Write first, cut after: the file is never shorter than its audio plus
-    // a complete tag, and the audio in front of tagStart is never touched.
-    if (!file->WriteAt(tail->tagStart, out)) {
-        SaveFailed(FailureText("Saving to file", file->LastError()));
-        return false;
-    }
-    if (!file->Truncate(tail->tagStart + static_cast<std::int64_t>(out.size())) || !file->Sync()) {
-        SaveFailed(FailureText("Saving to file", file->LastError()));
+    // Space reserved, then written, then cut; a failure puts the old tag
+    // back. The audio in front of tagStart is never touched.
+    file.reset();
+    const IoResult r = WriteTail(filename_, tail->tagStart, out,
+                                 tail->tagStart + static_cast<std::int64_t>(out.size()), io_);
+    if (!r) {
+        SaveFailed(FailureText("Saving to file", r.error));
         return false;
     }
     return true;

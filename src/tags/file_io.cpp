@@ -1,12 +1,20 @@
 #include "tags/file_io.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
 
 namespace sondrel {
 namespace {
@@ -19,10 +27,16 @@ std::string ErrnoText(const char* what) {
 bool WriteFully(int fd, std::int64_t offset, const std::uint8_t* data, std::size_t count,
                 const IoFaults& faults, std::string& error) {
     while (count > 0) {
-        if (faults.write && !faults.write(count)) {
-            errno = ENOSPC;
-            error = ErrnoText("write failed");
-            return false;
+        if (faults.write) {
+            const WriteVerdict verdict = faults.write(count);
+            if (verdict.landed < count) {
+                // The bytes a filling disk still took really land.
+                if (verdict.landed > 0)
+                    (void)!::pwrite(fd, data, verdict.landed, offset);
+                errno = ENOSPC;
+                error = ErrnoText("write failed");
+                return false;
+            }
         }
         ssize_t n = ::pwrite(fd, data, count, offset);
         if (n < 0) {
@@ -51,11 +65,122 @@ namespace {
 bool StepAllowed(const IoFaults& faults, IoStep step) {
     if (!faults.step || faults.step(step))
         return true;
-    errno = step == IoStep::Rename ? EXDEV : EIO;
+    errno = step == IoStep::Rename ? EXDEV : step == IoStep::Reserve ? ENOSPC : EIO;
     return false;
 }
 
 }  // namespace
+
+namespace {
+
+// The file as a read saw it.
+struct ReadStamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{};        // not ctime: a change of mode is no change of content
+    std::uint64_t ends = 0;  // fingerprint of the first and last bytes
+    bool operator==(const ReadStamp& o) const {
+        return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+               mtime.tv_nsec == o.mtime.tv_nsec && ends == o.ends;
+    }
+};
+
+// The tags live at the ends; times alone can miss a write of the same size
+// within one clock tick.
+constexpr std::int64_t kFingerprintBytes = 64 << 10;
+
+std::optional<ReadStamp> StampOf(int fd) {
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        return std::nullopt;
+    ReadStamp s{st.st_dev, st.st_ino, st.st_size, st.st_mtim, 1469598103934665603ull};
+    Bytes buf(static_cast<std::size_t>(kFingerprintBytes));
+    for (const std::int64_t from :
+         {std::int64_t{0}, std::max<std::int64_t>(0, st.st_size - kFingerprintBytes)}) {
+        const ssize_t n = ::pread(fd, buf.data(), buf.size(), from);
+        for (ssize_t i = 0; i < n; ++i)
+            s.ends = (s.ends ^ buf[static_cast<std::size_t>(i)]) * 1099511628211ull;
+    }
+    return s;
+}
+
+std::string StampKey(const std::string& path) {
+    std::error_code ec;
+    const auto resolved = std::filesystem::canonical(path, ec);
+    return ec ? path : resolved.string();
+}
+
+std::mutex stampsMutex;
+std::unordered_map<std::string, ReadStamp>& Stamps() {
+    static std::unordered_map<std::string, ReadStamp> stamps;
+    return stamps;
+}
+
+}  // namespace
+
+void NoteFileRead(int fd, const std::string& path) {
+    const auto stamp = StampOf(fd);
+    const std::string key = StampKey(path);
+    std::lock_guard lock(stampsMutex);
+    if (stamp)
+        Stamps()[key] = *stamp;
+    else
+        Stamps().erase(key);
+}
+
+std::string ChangedSinceRead(int fd, const std::string& path) {
+    const std::string key = StampKey(path);
+    std::optional<ReadStamp> noted;
+    {
+        std::lock_guard lock(stampsMutex);
+        const auto it = Stamps().find(key);
+        if (it == Stamps().end())
+            return {};
+        noted = it->second;
+    }
+    const auto now = StampOf(fd);
+    return now && *now == *noted ? std::string() : std::string(kChangedSinceRead);
+}
+
+namespace {
+
+// The files this process holds the save lock on, by inode: a second
+// descriptor of ours on the same file must not wait for our own lock.
+std::mutex heldMutex;
+std::map<std::pair<dev_t, ino_t>, int>& Held() {
+    static std::map<std::pair<dev_t, ino_t>, int> held;
+    return held;
+}
+
+}  // namespace
+
+SaveLock::SaveLock(int fd) {
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        return;
+    key_ = {st.st_dev, st.st_ino};
+    {
+        std::lock_guard lock(heldMutex);
+        if (const auto it = Held().find(key_); it != Held().end()) {
+            ++it->second;
+            active_ = true;
+            return;
+        }
+    }
+    ::flock(fd, LOCK_EX);
+    std::lock_guard lock(heldMutex);
+    ++Held()[key_];
+    active_ = true;
+}
+
+SaveLock::~SaveLock() {
+    if (!active_)
+        return;
+    std::lock_guard lock(heldMutex);
+    if (const auto it = Held().find(key_); it != Held().end() && --it->second == 0)
+        Held().erase(it);
+}
 
 const IoFaults& SystemIo() {
     static const IoFaults none;
@@ -70,8 +195,14 @@ PathKind KindOfPath(const std::string& path) {
 }
 
 File::File(File&& other) noexcept
-    : fd_(other.fd_), faults_(other.faults_), lastError_(std::move(other.lastError_)) {
+    : fd_(other.fd_),
+      faults_(other.faults_),
+      wrote_(other.wrote_),
+      path_(std::move(other.path_)),
+      lock_(std::move(other.lock_)),
+      lastError_(std::move(other.lastError_)) {
     other.fd_ = -1;
+    other.wrote_ = false;
 }
 
 File& File::operator=(File&& other) noexcept {
@@ -79,8 +210,12 @@ File& File::operator=(File&& other) noexcept {
         Close();
         fd_ = other.fd_;
         faults_ = other.faults_;
+        wrote_ = other.wrote_;
+        path_ = std::move(other.path_);
+        lock_ = std::move(other.lock_);
         lastError_ = std::move(other.lastError_);
         other.fd_ = -1;
+        other.wrote_ = false;
     }
     return *this;
 }
@@ -90,9 +225,14 @@ File::~File() {
 }
 
 void File::Close() {
-    if (fd_ >= 0)
+    if (fd_ >= 0) {
+        if (wrote_ && !path_.empty())
+            NoteFileRead(fd_, path_);
+        lock_.reset();
         ::close(fd_);
+    }
     fd_ = -1;
+    wrote_ = false;
 }
 
 std::optional<File> File::Open(const std::string& path, Mode mode, std::string* error,
@@ -120,7 +260,21 @@ std::optional<File> File::Open(const std::string& path, Mode mode, std::string* 
         ::close(fd);
         return std::nullopt;
     }
-    return File(fd, faults);
+    File f(fd, faults);
+    if (mode == Mode::ReadWrite) {
+        // Held while the file is open for writing. Writing into a file
+        // someone changed since its tags were read would put back what they
+        // wrote over.
+        f.HoldSaveLock();
+        std::string changed = ChangedSinceRead(fd, path);
+        if (!changed.empty()) {
+            if (error)
+                *error = std::move(changed);
+            return std::nullopt;
+        }
+        f.path_ = path;
+    }
+    return f;
 }
 
 std::int64_t File::Size() const {
@@ -156,11 +310,18 @@ bool File::ReadInto(std::int64_t offset, std::uint8_t* dst, std::size_t count) c
     return true;
 }
 
+void File::HoldSaveLock() {
+    if (!lock_)
+        lock_ = std::make_unique<SaveLock>(fd_);
+}
+
 bool File::WriteAt(std::int64_t offset, const std::uint8_t* data, std::size_t count) {
+    wrote_ = true;
     return WriteFully(fd_, offset, data, count, *faults_, lastError_);
 }
 
 bool File::Truncate(std::int64_t size) {
+    wrote_ = true;
     if (!StepAllowed(*faults_, IoStep::Truncate) || ::ftruncate(fd_, size) != 0) {
         lastError_ = ErrnoText("truncate failed");
         return false;
@@ -204,6 +365,122 @@ bool ReplaceWriter::CopyFrom(const File& src, std::int64_t offset, std::int64_t 
     return true;
 }
 
+namespace {
+
+// Temporary files of ours are ".sondrel-" plus six characters and ".tmp":
+// short, whatever the length of the name being saved, and recognisable.
+constexpr std::string_view kTempPrefix = ".sondrel-";
+constexpr std::string_view kTempSuffix = ".tmp";
+
+bool IsTemporaryName(std::string_view name) {
+    return name.size() == kTempPrefix.size() + 6 + kTempSuffix.size() &&
+           name.substr(0, kTempPrefix.size()) == kTempPrefix &&
+           name.substr(name.size() - kTempSuffix.size()) == kTempSuffix;
+}
+
+// A save's temporary file: unnamed (O_TMPFILE) where the file system allows,
+// named only for the rename; otherwise named at once. Either way it is
+// locked while in use, so a later save can tell a stale one from a live one,
+// and registered for the signal handler while it has a name.
+struct TemporaryFile {
+    explicit TemporaryFile(std::string folder) : folder_(std::move(folder)) {}
+    ~TemporaryFile() {
+        registered_.reset();
+        if (!name.empty())
+            ::unlink(name.c_str());
+        if (fd >= 0)
+            ::close(fd);
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool Create() {
+#ifdef O_TMPFILE
+        fd = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            return ::flock(fd, LOCK_EX) == 0;
+#endif
+        std::string tmpl = Template();
+        fd = ::mkstemps(tmpl.data(), static_cast<int>(kTempSuffix.size()));
+        if (fd < 0)
+            return false;
+        name = std::move(tmpl);
+        registered_.emplace(name);
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        return ::flock(fd, LOCK_EX) == 0;
+    }
+
+    // Links an unnamed file into the folder under a fresh short name.
+    bool GiveName(int openFd) {
+        if (!name.empty())
+            return true;
+        const std::string proc = "/proc/self/fd/" + std::to_string(openFd);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string candidate = Template();
+            static std::atomic<unsigned> counter{0};
+            const unsigned n = counter.fetch_add(1) * 2654435761u ^
+                               static_cast<unsigned>(::getpid()) ^
+                               static_cast<unsigned>(attempt * 40503);
+            static constexpr char kChars[] =
+                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+            const std::size_t at = candidate.size() - kTempSuffix.size() - 6;
+            unsigned v = n;
+            for (std::size_t i = 0; i < 6; ++i, v /= 62)
+                candidate[at + i] = kChars[v % 62];
+            registered_.emplace(candidate);
+            if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) ==
+                0) {
+                name = std::move(candidate);
+                return true;
+            }
+            registered_.reset();
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+
+    // The name now belongs to the saved file.
+    void Renamed() {
+        registered_.reset();
+        name.clear();
+    }
+
+    int fd = -1;
+    std::string name;
+
+private:
+    std::string Template() const {
+        return (std::filesystem::path(folder_) /
+                (std::string(kTempPrefix) + "XXXXXX" + std::string(kTempSuffix)))
+            .string();
+    }
+    std::string folder_;
+    std::optional<TemporaryName> registered_;
+};
+
+// Removes temporary files of ours in `folder` that no process holds: what a
+// killed save left behind. A live one is locked by its save and skipped.
+void RemoveStaleTemporaries(const std::string& folder) {
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (!IsTemporaryName(name))
+            continue;
+        const std::string full = it->path().string();
+        const int fd = ::open(full.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(full.c_str());
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
 IoResult SafeReplace(const std::string& linkPath,
                      const std::function<bool(ReplaceWriter&, std::string& error)>& produce,
                      const IoFaults& faults) {
@@ -220,19 +497,28 @@ IoResult SafeReplace(const std::string& linkPath,
     if (!S_ISREG(st.st_mode))
         return {false, "not a regular file"};
 
-    const std::filesystem::path target(path);
-    std::string tmpl =
-        (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    int fd = ::mkstemp(tmpl.data());
-    if (fd < 0)
-        return {false, ErrnoText("cannot create temporary file")};
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    // Held from the check that the file is as it was read to the rename: a
+    // second save waits here, then finds the file changed and refuses.
+    const int lockFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (lockFd < 0)
+        return {false, ErrnoText("cannot open")};
+    struct LockGuard {
+        int fd;
+        ~LockGuard() { ::close(fd); }
+    } lockGuard{lockFd};
+    const SaveLock saveLock(lockFd);
+    if (std::string changed = ChangedSinceRead(lockFd, path); !changed.empty())
+        return {false, changed};
 
-    auto fail = [&](std::string message) {
-        ::close(fd);
-        ::unlink(tmpl.c_str());
-        return IoResult{false, std::move(message)};
-    };
+    const std::filesystem::path target(path);
+    const std::string folder = target.parent_path().empty() ? "." : target.parent_path().string();
+    RemoveStaleTemporaries(folder);
+    TemporaryFile tmp(folder);
+    if (!tmp.Create())
+        return {false, ErrnoText("cannot create temporary file")};
+    const int fd = tmp.fd;
+
+    auto fail = [&](std::string message) { return IoResult{false, std::move(message)}; };
 
     // The temporary file gets its final permissions before any data lands.
     if (::fchmod(fd, st.st_mode & 07777) != 0)
@@ -244,6 +530,7 @@ IoResult SafeReplace(const std::string& linkPath,
     std::string error;
     bool produced = false;
     File out = File::Adopt(fd, faults);
+    tmp.fd = -1;  // closed by `out` from here on
     ReplaceWriter writer(out);
     try {
         produced = produce(writer, error);
@@ -258,16 +545,19 @@ IoResult SafeReplace(const std::string& linkPath,
     }
     if (!produced && error.empty())
         error = writer.LastError();
-    out.Close();
-    if (!produced) {
-        ::unlink(tmpl.c_str());
+    if (!produced)
         return {false, error.empty() ? "rewrite failed" : error};
-    }
-    if (!StepAllowed(faults, IoStep::Rename) || ::rename(tmpl.c_str(), path.c_str()) != 0) {
-        IoResult r{false, ErrnoText("cannot replace file")};
-        ::unlink(tmpl.c_str());
-        return r;
-    }
+    // Only now does the new content get a name, and only for the rename.
+    if (!tmp.GiveName(out.Descriptor()))
+        return {false, ErrnoText("cannot create temporary file")};
+    // Data another program wrote meanwhile (without our lock) is not dropped.
+    if (std::string changed = ChangedSinceRead(lockFd, path); !changed.empty())
+        return {false, changed};
+    if (!StepAllowed(faults, IoStep::Rename) || ::rename(tmp.name.c_str(), path.c_str()) != 0)
+        return {false, ErrnoText("cannot replace file")};
+    tmp.Renamed();
+    NoteFileRead(out.Descriptor(), path);
+    out.Close();
     // Make the rename itself durable.
     int dfd = ::open(target.parent_path().empty() ? "." : target.parent_path().c_str(),
                      O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -278,19 +568,166 @@ IoResult SafeReplace(const std::string& linkPath,
     return {true, {}};
 }
 
+namespace {
+
+// Puts `old` back at `offset` and the size back to `size`. The space was
+// reserved (or was the file's already), so no write here can meet a full
+// disk; the fault hooks are not asked, as they stand for exactly that.
+bool RestoreTail(int fd, std::int64_t offset, const Bytes& old, std::int64_t size) {
+    std::string ignored;
+    return WriteFully(fd, offset, old.data(), old.size(), SystemIo(), ignored) &&
+           ::ftruncate(fd, size) == 0 && ::fdatasync(fd) == 0;
+}
+
+// The tail written through a whole-file rewrite: the bytes in front of
+// `offset`, `data`, the old bytes behind it, then cut or padded to newSize.
+IoResult TailThroughReplace(const std::string& path, const File& file, std::int64_t oldSize,
+                            std::int64_t offset, const Bytes& data, std::int64_t newSize,
+                            const IoFaults& faults) {
+    return SafeReplace(
+        path,
+        [&](ReplaceWriter& w, std::string&) {
+            const std::int64_t end = offset + static_cast<std::int64_t>(data.size());
+            if (!w.CopyFrom(file, 0, std::min(offset, oldSize)) || !w.Write(data))
+                return false;
+            const std::int64_t keepTo = newSize >= 0 ? std::min(newSize, oldSize) : oldSize;
+            if (end < keepTo && !w.CopyFrom(file, end, keepTo - end))
+                return false;
+            if (newSize >= 0 && w.Position() < newSize) {
+                const Bytes zeros(static_cast<std::size_t>(newSize - w.Position()), 0);
+                return w.Write(zeros);
+            }
+            return true;
+        },
+        faults);
+}
+
+}  // namespace
+
 IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& data,
                    std::int64_t newSize, const IoFaults& faults) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {false, ErrnoText("cannot access file")};
+    if (!S_ISREG(st.st_mode))
+        return {false, "not a regular file"};
+    const bool writeProtected = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
     std::string error;
-    auto file = File::Open(path, File::Mode::ReadWrite, &error, faults);
+    auto file =
+        File::Open(path, writeProtected ? File::Mode::Read : File::Mode::ReadWrite, &error, faults);
     if (!file)
         return {false, error};
+    // Held from the check to the flush; a second save waits, then refuses.
+    if (!writeProtected) {
+        file->HoldSaveLock();
+        if (std::string changed = ChangedSinceRead(file->Descriptor(), path); !changed.empty())
+            return {false, changed};
+    }
+    const std::int64_t oldSize = file->Size();
+    if (oldSize < 0)
+        return {false, file->LastError()};
+    if (offset < 0 || offset > oldSize)
+        return {false, "the tail does not start inside the file"};
+    const std::int64_t end = offset + static_cast<std::int64_t>(data.size());
+    const std::int64_t finalSize = newSize >= 0 ? newSize : std::max(oldSize, end);
+    // A protected file keeps its mode: it is replaced, never made writable.
+    if (writeProtected)
+        return TailThroughReplace(path, *file, oldSize, offset, data, newSize, faults);
+
+    const int fd = file->Descriptor();
+    const std::int64_t needed = std::max(end, finalSize);
+    if (needed > oldSize) {
+        // Claim the space first: a full disk or a size limit then fails here,
+        // before any old byte is overwritten. fallocate itself, not the
+        // emulation behind posix_fallocate, which would write into the file.
+        int rc = 0;
+        if (!StepAllowed(faults, IoStep::Reserve))
+            rc = errno;
+        else if (::fallocate(fd, 0, oldSize, needed - oldSize) != 0)
+            rc = errno;
+        if (rc == EOPNOTSUPP || rc == ENOSYS) {
+            return TailThroughReplace(path, *file, oldSize, offset, data, newSize, faults);
+        }
+        if (rc != 0) {
+            // A failed reservation may leave blocks or a size behind.
+            const int saved = rc;
+            (void)!::ftruncate(fd, oldSize);
+            errno = saved;
+            return {false, ErrnoText("cannot reserve space")};
+        }
+    }
+    // What the write replaces, to be put back if it fails.
+    Bytes old(static_cast<std::size_t>(oldSize - offset));
+    if (!old.empty() && !file->ReadInto(offset, old.data(), old.size())) {
+        const std::string reason = file->LastError();
+        (void)!::ftruncate(fd, oldSize);
+        return {false, reason};
+    }
+    auto undo = [&](std::string reason) {
+        if (!RestoreTail(fd, offset, old, oldSize))
+            reason += " (" + ErrnoText("the old end could not be put back") + ")";
+        return IoResult{false, std::move(reason)};
+    };
     if (!file->WriteAt(offset, data))
-        return {false, file->LastError()};
-    if (newSize >= 0 && !file->Truncate(newSize))
-        return {false, file->LastError()};
+        return undo(file->LastError());
+    if (file->Size() != finalSize && !file->Truncate(finalSize))
+        return undo(file->LastError());
     if (!file->Sync())
-        return {false, file->LastError()};
+        return undo(file->LastError());
     return {true, {}};
+}
+
+namespace {
+
+// The names of temporary files in use, for a signal handler to remove: fixed
+// slots, no allocation, each claimed and released atomically.
+constexpr std::size_t kTempSlots = 8;
+constexpr std::size_t kTempNameMax = 4096;
+struct TempSlot {
+    std::atomic<int> state{0};  // 0 free, 1 being filled, 2 names a file
+    char name[kTempNameMax];
+};
+TempSlot tempSlots[kTempSlots];
+
+void RemoveTemporariesAndDie(int sig) {
+    for (TempSlot& slot : tempSlots) {
+        if (slot.state.load() == 2)
+            ::unlink(slot.name);
+    }
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+}  // namespace
+
+TemporaryName::TemporaryName(const std::string& path) {
+    if (path.size() >= kTempNameMax)
+        return;
+    for (std::size_t i = 0; i < kTempSlots; ++i) {
+        int expected = 0;
+        if (tempSlots[i].state.compare_exchange_strong(expected, 1)) {
+            std::memcpy(tempSlots[i].name, path.c_str(), path.size() + 1);
+            tempSlots[i].state.store(2);
+            slot_ = static_cast<int>(i);
+            return;
+        }
+    }
+}
+
+TemporaryName::~TemporaryName() {
+    if (slot_ >= 0)
+        tempSlots[slot_].state.store(0);
+}
+
+void PrepareProcessForSaves(bool removeTemporaryOnSignal) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    if (removeTemporaryOnSignal) {
+        struct sigaction sa {};
+        sa.sa_handler = &RemoveTemporariesAndDie;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(SIGINT, &sa, nullptr);
+        ::sigaction(SIGTERM, &sa, nullptr);
+    }
 }
 
 }  // namespace sondrel

@@ -4,18 +4,37 @@
 // target; the target is untouched on any failure).
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tags/byte_source.h"
 
 namespace sondrel {
 
-// The steps besides writing that a save depends on.
-enum class IoStep { Truncate, Sync, Rename };
+// The steps besides writing that a save depends on. Reserve claims the
+// disk space a growing tail needs before any old byte is touched.
+enum class IoStep { Truncate, Sync, Rename, Reserve };
+
+// What the write hook decides for one low-level write: all of it, none of
+// it, or some bytes landing before the error (as a disk filling up midway).
+// A hook returning bool means all or none.
+struct WriteVerdict {
+    WriteVerdict(bool ok) : landed(ok ? kAll : 0) {}  // NOLINT: hooks return bool
+    static WriteVerdict Partial(std::size_t bytes) {
+        WriteVerdict v(false);
+        v.landed = bytes;
+        return v;
+    }
+    static constexpr std::size_t kAll = static_cast<std::size_t>(-1);
+    std::size_t landed;
+};
 
 // The write side a save goes through. Empty hooks are the real system; tests
 // give a component (or SafeReplace, WriteTail, a File) hooks that fail chosen
@@ -23,10 +42,11 @@ enum class IoStep { Truncate, Sync, Rename };
 // to the disk stays in this module, so the hooks see all of it.
 struct IoFaults {
     // Asked before each low-level write; false fails that write as a full
-    // disk would (ENOSPC).
-    std::function<bool(std::size_t bytes)> write;
-    // Asked before a flush, truncation or final rename; false fails it as the
-    // system would (EIO, or EXDEV for the rename).
+    // disk would (ENOSPC), a partial verdict lets some bytes land first.
+    std::function<WriteVerdict(std::size_t bytes)> write;
+    // Asked before a flush, truncation, space reservation or final rename;
+    // false fails it as the system would (EIO, ENOSPC for the reservation,
+    // EXDEV for the rename).
     std::function<bool(IoStep step)> step;
 };
 // No faults: every write and step goes to the system.
@@ -37,6 +57,20 @@ PathKind KindOfPath(const std::string& path);
 inline bool FileExists(const std::string& path) {
     return KindOfPath(path) == PathKind::Regular;
 }
+
+// The advisory lock (flock) a save holds on a file; one per process and
+// file, however many of our descriptors are open on it.
+class SaveLock {
+public:
+    explicit SaveLock(int fd);
+    ~SaveLock();
+    SaveLock(const SaveLock&) = delete;
+    SaveLock& operator=(const SaveLock&) = delete;
+
+private:
+    std::pair<dev_t, ino_t> key_{};
+    bool active_ = false;
+};
 
 // An open file. Move-only; closes on destruction. Every method reports
 // failure by its return value and leaves a description in LastError().
@@ -72,6 +106,10 @@ public:
     void Close();
 
     const std::string& LastError() const override { return lastError_; }
+    int Descriptor() const { return fd_; }
+    // Takes the save lock until the file is closed (files opened for
+    // writing hold it from the start).
+    void HoldSaveLock();
 
     // Takes ownership of an open descriptor.
     static File Adopt(int fd, const IoFaults& faults = SystemIo()) { return File(fd, faults); }
@@ -80,6 +118,9 @@ private:
     File(int fd, const IoFaults& faults) : fd_(fd), faults_(&faults) {}
     int fd_ = -1;
     const IoFaults* faults_ = &SystemIo();
+    bool wrote_ = false;  // noted as read again on closing, as our own change
+    std::string path_;
+    std::unique_ptr<SaveLock> lock_;
     mutable std::string lastError_;
 };
 
@@ -117,8 +158,43 @@ IoResult SafeReplace(const std::string& path,
 
 // Writes `data` at `offset` and truncates the file to `newSize` (when >= 0)
 // only after the data is written; then flushes. For tags stored at the end
-// of a file, where the audio in front is never touched.
+// of a file, where the audio in front is never touched. One transaction:
+// the space a growing tail needs is reserved before any old byte changes,
+// and a failed write, cut or flush puts the old tail back. Where the file
+// system cannot reserve space, or the file is write-protected (its mode is
+// never changed), the new content goes through SafeReplace instead.
 IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& data,
                    std::int64_t newSize = -1, const IoFaults& faults = SystemIo());
+
+// What a save checks first: that the file is still the one read for its
+// tags (the same inode, size, modification time and first and last bytes). A read of a
+// file's tags notes it, and so does each save of ours; a save of a file that
+// another program (or another Sondrel) changed since then is refused with
+// kChangedSinceRead. Saves hold an advisory lock (flock) on the file from
+// this check to their rename or flush.
+inline constexpr const char* kChangedSinceRead = "the file changed since it was read";
+void NoteFileRead(int fd, const std::string& path);
+// Empty when nothing changed since the last note for `path` (or there was
+// none), else kChangedSinceRead.
+std::string ChangedSinceRead(int fd, const std::string& path);
+
+// Names a temporary file for the signal handler of PrepareProcessForSaves
+// while it exists under that name.
+class TemporaryName {
+public:
+    explicit TemporaryName(const std::string& path);
+    ~TemporaryName();
+    TemporaryName(const TemporaryName&) = delete;
+    TemporaryName& operator=(const TemporaryName&) = delete;
+
+private:
+    int slot_ = -1;
+};
+
+// Process set-up for saving: a write past the file-size limit fails with
+// EFBIG instead of killing the process (SIGXFSZ ignored). With
+// `removeTemporaryOnSignal`, SIGINT and SIGTERM first remove the temporary
+// file of a save in progress, then end the process as the signal would.
+void PrepareProcessForSaves(bool removeTemporaryOnSignal);
 
 }  // namespace sondrel

@@ -50,6 +50,8 @@ std::optional<FileSnapshot> FileSnapshot::Open(const std::string& path, std::str
         ::close(fd);
         return std::nullopt;
     }
+    // A later save checks the file is still the one read here.
+    NoteFileRead(fd, path);
     FileSnapshot s;
     s.file_ = File::Adopt(fd);
     s.path_ = path;

@@ -94,30 +94,6 @@ std::optional<std::int64_t> FindTagStart(const Source& file, bool forWrite) {
     return layout.Lyrics3Offset();
 }
 
-// Temporarily gives the owner write permission (the read-only attribute of
-// other systems) and puts the old mode back when it goes out of scope.
-class WritableForOwner {
-public:
-    explicit WritableForOwner(const std::string& path) : path_(path) {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) {
-            mode_ = st.st_mode & 07777;
-            if (::chmod(path.c_str(), *mode_ | S_IWUSR) != 0)
-                mode_.reset();
-        }
-    }
-    ~WritableForOwner() {
-        if (mode_)
-            ::chmod(path_.c_str(), *mode_);
-    }
-    WritableForOwner(const WritableForOwner&) = delete;
-    WritableForOwner& operator=(const WritableForOwner&) = delete;
-
-private:
-    std::string path_;
-    std::optional<mode_t> mode_;
-};
-
 }  // namespace
 
 namespace id3v1 {
@@ -431,21 +407,13 @@ bool Id3v1Tag::DoWrite() {
     const Bytes block = id3v1::BuildBlock(tag_, codePage_);
     data.insert(data.end(), block.begin(), block.end());
 
-    // The new blocks are complete on disk before anything is cut away.
-    if (!file->WriteAt(start, data)) {
-        Fail(kMsgSaveFailed);
-        return false;
-    }
+    // Space first, then the new blocks, then the cut; any failure puts the
+    // old end back.
     const std::int64_t end = start + static_cast<std::int64_t>(data.size());
-    bool cut = true;
-    if (end < size)
-        cut = file->Truncate(end);
-    if (!file->Sync()) {
+    file.reset();
+    const IoResult r = WriteTail(filename_, start, data, end, io_);
+    if (!r) {
         Fail(kMsgSaveFailed);
-        return false;
-    }
-    if (!cut) {
-        Fail(kMsgCannotCut);
         return false;
     }
     return true;
@@ -457,15 +425,14 @@ bool Id3v1Tag::RemoveTag() {
         return false;
     bool cutFailed = false;
     try {
-        WritableForOwner writable(filename_);
         std::optional<std::int64_t> start;
         if (auto file = File::Open(filename_, File::Mode::Read)) {
             start = FindTagStart(*file, false);
         }
-        if (start) {
-            auto file = File::Open(filename_, File::Mode::ReadWrite, nullptr, io_);
-            cutFailed = !file || !file->Truncate(*start) || !file->Sync();
-        }
+        // A write-protected file is replaced with its mode kept, never made
+        // writable for the moment of the cut.
+        if (start)
+            cutFailed = !WriteTail(filename_, *start, {}, *start, io_);
     } catch (...) {
         cutFailed = true;
     }

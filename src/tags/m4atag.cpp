@@ -292,6 +292,7 @@ bool Load(State& s, const std::string& fileName) {
     if (!probe)
         return false;
     const std::int64_t size = probe->Size();
+    NoteFileRead(probe->Descriptor(), fileName);  // what a save checks against
     probe->Close();
     if (size < 0)
         return false;
@@ -366,6 +367,8 @@ bool Commit(State& s, const Metadata& want) {
     if (!in->ReadInto(0, reinterpret_cast<std::uint8_t*>(content.data()),
                       static_cast<std::size_t>(size)))
         return false;
+    // The edit is merged into these bytes, so they are what the save replaces.
+    NoteFileRead(in->Descriptor(), path);
     in->Close();
 
     TagLib::ByteVectorStream stream(content);

@@ -1,7 +1,10 @@
 #include "tags/tail_locator.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
+
+#include "tags/id3v2_frames.h"
 
 namespace sondrel::tail {
 namespace {
@@ -30,6 +33,21 @@ std::optional<ApeFooter> FooterIn(ByteView bytes) {
     return footer;
 }
 
+// Where an ID3v2 tag at the start of the file ends (0 without one): no
+// trailing block may reach in front of it, whatever its sizes claim, or a
+// save would cut the audio away behind a mark planted in the padding.
+std::int64_t HeadTagEnd(const ByteSource& file, std::int64_t fileSize) {
+    if (fileSize < static_cast<std::int64_t>(id3v2::kHeaderSize))
+        return 0;
+    const auto bytes = file.ReadAt(0, id3v2::kHeaderSize);
+    const auto header = bytes ? id3v2::ParseHeader(*bytes) : std::nullopt;
+    if (!header)
+        return 0;
+    const std::int64_t end = static_cast<std::int64_t>(id3v2::kHeaderSize) + header->BodySize +
+                             (header->HasFooter() ? std::int64_t{id3v2::kHeaderSize} : 0);
+    return std::min(end, fileSize);
+}
+
 // The Lyrics3 v2 block ending at `end` (where the ID3v1 block starts).
 void FindLyrics3(Layout& layout, std::int64_t end, const ByteSource& file) {
     if (layout.fileSize < kMinLyrics3File)
@@ -51,7 +69,7 @@ void FindLyrics3(Layout& layout, std::int64_t end, const ByteSource& file) {
         body = body * 10 + (c - '0');
     }
     const std::int64_t total = body + kLyricsFooterSize;
-    if (total > end) {
+    if (total > end - layout.headTagEnd) {
         layout.lyrics3Damaged = true;
         return;
     }
@@ -82,6 +100,9 @@ Layout Locate(const ByteSource& file, Scope scope) {
     }
     layout.fileSize = fileSize;
     layout.tagStart = fileSize;
+    // The fixed-budget scope leaves the head to its caller's own read.
+    if (scope == Scope::All)
+        layout.headTagEnd = HeadTagEnd(file, fileSize);
     std::int64_t end = fileSize;
 
     const bool ape = scope == Scope::All;
@@ -125,7 +146,7 @@ Layout Locate(const ByteSource& file, Scope scope) {
     layout.hasApe = true;
     layout.footer = *footer;
     if (footer->tagSize < kApeFooterSize || footer->tagSize > kMaxApeTagBytes ||
-        static_cast<std::int64_t>(footer->tagSize) > end) {
+        static_cast<std::int64_t>(footer->tagSize) > end - layout.headTagEnd) {
         layout.apeDamaged = true;
         return layout;
     }
@@ -134,7 +155,8 @@ Layout Locate(const ByteSource& file, Scope scope) {
     // Count the header only when it is really there: trusting the flag alone
     // would let a save cut 32 bytes of audio. An unreadable header counts as
     // missing for the same reason.
-    if ((footer->flags & kApeFlagHasHeader) != 0 && layout.itemsStart >= kApeFooterSize) {
+    if ((footer->flags & kApeFlagHasHeader) != 0 &&
+        layout.itemsStart - kApeFooterSize >= layout.headTagEnd) {
         const auto header = file.ReadAt(layout.itemsStart - kApeFooterSize, kApeFooterSize);
         if (header && ParseApeFooter(*header)) {
             layout.hasApeHeader = true;

@@ -64,11 +64,14 @@ struct Layout {
     std::int64_t fileSize = 0;
     std::int64_t id3v1Size = 0;    // 128 when the file ends with an ID3v1 block
     std::int64_t lyrics3Size = 0;  // the whole Lyrics3 block, start mark to end mark
+    // Where an ID3v2 tag at the start ends (0 without one); every trailing
+    // block lies wholly behind it.
+    std::int64_t headTagEnd = 0;
     // The Lyrics3 end mark is there, but its size digits are not a number
-    // or reach before the start of the file.
+    // or reach before the start of the file or into the ID3v2 tag.
     bool lyrics3Damaged = false;
     bool hasApe = false;      // an APE footer (not a header) ends the tags in front
-    bool apeDamaged = false;  // its tag size does not fit the file or the limit
+    bool apeDamaged = false;  // its tag size does not fit the file, the limit or behind ID3v2
     bool hasApeHeader = false;
     ApeFooter footer;
     std::int64_t itemsStart = 0;  // first APE item; 0 when there is none or it is damaged

@@ -1,7 +1,7 @@
 // Every save, removal and picture change of every format, with the k-th
-// low-level write failing as a full disk would, for every k the operation
-// reaches: the operation must report the failure, the file must keep every
-// byte, and no temporary file may be left in its folder.
+// low-level write failing as a full disk would (none of its bytes landing, or
+// half of them), for every k the operation reaches: the operation must report the failure, the file
+// must keep every byte, and no temporary file may be left in its folder.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -192,7 +192,7 @@ void Prepare(Prepared& p, const FaultCase& c, const Bytes& original) {
     WriteAll(p.picture, png);
 }
 
-enum class Mode { OneWriteFails, DiskFullFromThenOn };
+enum class Mode { OneWriteFails, DiskFullFromThenOn, HalfLandsThenFails };
 
 std::size_t totalFaults = 0;
 
@@ -219,18 +219,30 @@ TEST(FaultInjection, EveryFailedWriteLeavesTheFileAsItWas) {
         ASSERT_GT(writes, 0u) << "the operation writes around the file layer";
         RecordProperty(c.name, static_cast<int>(writes));
 
-        for (Mode mode : {Mode::OneWriteFails, Mode::DiskFullFromThenOn}) {
+        for (Mode mode :
+             {Mode::OneWriteFails, Mode::DiskFullFromThenOn, Mode::HalfLandsThenFails}) {
             for (std::size_t k = 1; k <= writes; ++k) {
                 SCOPED_TRACE("write " + std::to_string(k) + " of " + std::to_string(writes) +
-                             (mode == Mode::OneWriteFails ? " fails" : " and later fail"));
+                             (mode == Mode::OneWriteFails        ? " fails"
+                              : mode == Mode::DiskFullFromThenOn ? " and later fail"
+                                                                 : " lands half, then fails"));
                 Prepared p;
                 Prepare(p, c, original);
                 const auto before = Listing(p.dir.path());
                 std::size_t seen = 0;
-                const IoFaults failing{[&](std::size_t) {
+                const IoFaults failing{[&](std::size_t bytes) -> WriteVerdict {
                                            ++seen;
-                                           return mode == Mode::OneWriteFails ? seen != k
-                                                                              : seen < k;
+                                           switch (mode) {
+                                               case Mode::OneWriteFails:
+                                                   return seen != k;
+                                               case Mode::DiskFullFromThenOn:
+                                                   return seen < k;
+                                               case Mode::HalfLandsThenFails:
+                                                   break;
+                                           }
+                                           if (seen != k)
+                                               return true;
+                                           return WriteVerdict::Partial(bytes / 2);
                                        },
                                        {}};
                 const Outcome r = c.run(p.path, p.picture, failing);
@@ -245,14 +257,16 @@ TEST(FaultInjection, EveryFailedWriteLeavesTheFileAsItWas) {
     RecordProperty("faults_injected", static_cast<int>(totalFaults));
 }
 
-// Flushes, truncations and the final rename fail in turn. A failure is always
-// reported; a rewrite whose rename fails leaves the file as it was (an
+// Flushes, truncations, space reservations and the final rename fail in
+// turn. A failure is always reported; a rewrite whose rename fails, or a
+// tail whose space cannot be reserved, leaves the file as it was (an
 // in-place write that fails at its flush has already written, and says so).
 TEST(FaultInjection, EveryFailedFlushTruncationAndRenameIsReported) {
     for (const FaultCase& c : kCases) {
         SCOPED_TRACE(c.name);
         const Bytes original = ReadAll((kSeeds / c.seed).string());
-        for (const IoStep step : {IoStep::Sync, IoStep::Truncate, IoStep::Rename}) {
+        for (const IoStep step :
+             {IoStep::Sync, IoStep::Truncate, IoStep::Rename, IoStep::Reserve}) {
             std::size_t steps = 0;
             {
                 Prepared p;
@@ -276,7 +290,7 @@ TEST(FaultInjection, EveryFailedFlushTruncationAndRenameIsReported) {
                 EXPECT_FALSE(r.ok) << "a failed step was reported as success";
                 EXPECT_FALSE(r.error.empty()) << "no error text";
                 EXPECT_EQ(Listing(p.dir.path()), before) << "a temporary file was left";
-                if (step == IoStep::Rename) {
+                if (step == IoStep::Rename || step == IoStep::Reserve) {
                     EXPECT_TRUE(ReadAll(p.path) == original) << "the file changed";
                 }
             }

@@ -1,13 +1,23 @@
 #include "tags/file_io.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <future>
+#include <iostream>
+#include <optional>
 #include <thread>
+#include <tuple>
 
 #include "support/test_support.h"
 
@@ -291,3 +301,198 @@ TEST(WriteTail, FailedTruncationOrFlushIsReported) {
 }
 
 }  // namespace
+
+namespace sondrel {
+namespace {
+
+// A tail that grows past the end, under the limits a real disk sets: the
+// write fails with the system's reason and the file keeps every byte.
+struct GrowCase {
+    const char* name;
+    // Runs the grow in whatever setting the case needs; nullopt to skip.
+    std::function<std::optional<IoResult>(const std::string& folder)> run;
+    const char* reason;  // part of the error text
+};
+
+const Bytes kOldFile = [] {
+    Bytes b(3000, 0x55);
+    const Bytes tag = test::ToBytes("OLD-TAG-BYTES");
+    b.insert(b.end(), tag.begin(), tag.end());
+    return b;
+}();
+const std::int64_t kTagAt = 3000;
+const Bytes kNewTag(64 << 10, 0x77);  // far more than the old tag
+
+IoResult GrowTail(const std::string& path, const IoFaults& io = SystemIo()) {
+    return WriteTail(path, kTagAt, kNewTag, kTagAt + static_cast<std::int64_t>(kNewTag.size()), io);
+}
+
+// Runs the grow in a child under a file-size limit; the child reports the
+// result through a pipe, as SIGXFSZ would otherwise end it.
+std::optional<IoResult> GrowUnderSizeLimit(const std::string& path) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return std::nullopt;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        PrepareProcessForSaves(false);
+        const rlimit limit{8192, 8192};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const IoResult r = GrowTail(path);
+        const std::string msg = (r.ok ? "1" : "0") + r.error;
+        (void)!::write(fds[1], msg.data(), msg.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string msg;
+    char buf[256];
+    ssize_t n = 0;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+        msg.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status)) << "the child was killed by signal " << WTERMSIG(status);
+    if (msg.empty())
+        return IoResult{false, "the child reported nothing"};
+    return IoResult{msg[0] == '1', msg.substr(1)};
+}
+
+const GrowCase kGrowCases[] = {
+    {"full tmpfs",
+     [](const std::string& folder) -> std::optional<IoResult> {
+         // A file system with room for the old file and little more.
+         const std::string mnt = folder + "/small";
+         std::filesystem::create_directory(mnt);
+         if (::geteuid() != 0 ||
+             std::system(
+                 ("mount -t tmpfs -o size=16k sondrel-test " + mnt + " 2>/dev/null").c_str()) != 0)
+             return std::nullopt;
+         const std::string path = mnt + "/song.ape";
+         test::WriteAll(path, kOldFile);
+         // Fill what is left, so the reservation meets a full disk.
+         {
+             std::FILE* f = std::fopen((mnt + "/filler").c_str(), "wb");
+             const Bytes block(4096, 0);
+             while (f && std::fwrite(block.data(), 1, block.size(), f) == block.size() &&
+                    std::fflush(f) == 0) {
+             }
+             if (f)
+                 std::fclose(f);
+         }
+         std::optional<IoResult> r = GrowTail(path);
+         const bool same = test::ReadAll(path) == kOldFile;
+         (void)!std::system(("umount " + mnt).c_str());
+         if (!same)
+             r->error += " [file changed]";
+         return r;
+     },
+     "No space left on device"},
+    {"file-size limit",
+     [](const std::string& folder) -> std::optional<IoResult> {
+         const std::string path = folder + "/song.ape";
+         test::WriteAll(path, kOldFile);
+         auto r = GrowUnderSizeLimit(path);
+         if (r && test::ReadAll(path) != kOldFile)
+             r->error += " [file changed]";
+         return r;
+     },
+     "File too large"},
+    {"reservation refused",
+     [](const std::string& folder) -> std::optional<IoResult> {
+         const std::string path = folder + "/song.ape";
+         test::WriteAll(path, kOldFile);
+         auto r = GrowTail(path, {{}, [](IoStep s) { return s != IoStep::Reserve; }});
+         if (test::ReadAll(path) != kOldFile)
+             r.error += " [file changed]";
+         return r;
+     },
+     "No space left on device"},
+    {"write lands half, then fails",
+     [](const std::string& folder) -> std::optional<IoResult> {
+         const std::string path = folder + "/song.ape";
+         test::WriteAll(path, kOldFile);
+         auto r = GrowTail(path, {[](std::size_t n) { return WriteVerdict::Partial(n / 2); }, {}});
+         if (test::ReadAll(path) != kOldFile)
+             r.error += " [file changed]";
+         return r;
+     },
+     "No space left on device"},
+};
+
+TEST(WriteTail, AGrowingTailThatDoesNotFitLeavesTheFileByteForByte) {
+    for (const GrowCase& c : kGrowCases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const auto r = c.run(dir.path());
+        if (!r) {
+            std::cout << "[ SKIPPED ] " << c.name << ": cannot mount a file system here\n";
+            continue;
+        }
+        EXPECT_FALSE(r->ok) << "a save that did not fit was reported as done";
+        EXPECT_NE(r->error.find(c.reason), std::string::npos) << r->error;
+        EXPECT_EQ(r->error.find("[file changed]"), std::string::npos) << r->error;
+        EXPECT_EQ(Entries(dir.path()).size(), 1u) << "something was left beside the file";
+    }
+}
+
+// A write-protected file is replaced, never made writable: a second name of
+// the same file is watched during every write of the save.
+TEST(WriteTail, AWriteProtectedFileKeepsItsModeThroughout) {
+    TempDir dir;
+    const auto path = dir.file("song.mp3");
+    const auto other = dir.file("other-name.mp3");
+    WriteAll(path, std::string("AUDIO-old-tag"));
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    ASSERT_EQ(::link(path.c_str(), other.c_str()), 0);
+    bool sawWritable = false;
+    const IoFaults watch{[&](std::size_t) {
+                             sawWritable = sawWritable || ModeOf(other) != 0444;
+                             return true;
+                         },
+                         {}};
+    for (const auto& [offset, data, newSize, after] :
+         {std::tuple<std::int64_t, std::string, std::int64_t, std::string>{6, "new-longer-tag", -1,
+                                                                           "AUDIO-new-longer-tag"},
+          {5, "", 5, "AUDIO"}}) {
+        SCOPED_TRACE(after);
+        const IoResult r = WriteTail(path, offset, ToBytes(data), newSize, watch);
+        ASSERT_TRUE(r) << r.error;
+        EXPECT_EQ(ReadAll(path), ToBytes(after));
+        EXPECT_EQ(ModeOf(path), 0444u);
+    }
+    EXPECT_FALSE(sawWritable) << "the file was made writable during the save";
+    EXPECT_EQ(ModeOf(other), 0444u);
+}
+
+// What a killed save left (a temporary file of ours no process holds) goes
+// with the next save in the folder; one a live save holds stays, and so do
+// names that only look alike.
+TEST(SafeReplace, RemovesStaleTemporaryFilesOnlyAndNeedsNoLongName) {
+    TempDir dir;
+    const std::string stale = dir.file(".sondrel-Ab12Cd.tmp");
+    const std::string live = dir.file(".sondrel-Zz99Yy.tmp");
+    const std::string lookalike = dir.file(".sondrel-Ab12Cd.tmp.keep");
+    for (const auto& p : {stale, live, lookalike})
+        WriteAll(p, std::string("partial"));
+    const int held = ::open(live.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    // The longest name a folder takes leaves no room for a name built on it.
+    const std::string path = dir.file(std::string(255 - 4, 'n') + ".mp3");
+    WriteAll(path, std::string("old"));
+    const IoResult r =
+        SafeReplace(path, [](ReplaceWriter& w, std::string&) { return w.Write(ToBytes("new")); });
+    ::close(held);
+    ASSERT_TRUE(r) << r.error;
+    EXPECT_EQ(ReadAll(path), ToBytes("new"));
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_TRUE(std::filesystem::exists(live)) << "a file a live save holds was removed";
+    EXPECT_TRUE(std::filesystem::exists(lookalike));
+    EXPECT_EQ(Entries(dir.path()).size(), 3u);
+}
+
+}  // namespace
+}  // namespace sondrel

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -292,6 +293,75 @@ TEST(TailLocator, ComponentsAgreeOnEveryStack) {
             ASSERT_TRUE(ape);
             ExpectLayout(*ape, c.want, size);
         }
+    }
+}
+
+// An ID3v2 tag whose padding holds `planted` (a start mark, an APE header):
+// the trailing blocks below reach back into it by their sizes alone.
+Bytes Id3v2With(const Bytes& planted) {
+    Bytes b = ToBytes("ID3");
+    b.insert(b.end(), {3, 0, 0, 0, 0, 0, 0});
+    Bytes body(200, 0);
+    std::copy(planted.begin(), planted.end(), body.begin() + 50);
+    b[9] = static_cast<std::uint8_t>(body.size() & 0x7F);
+    b[8] = static_cast<std::uint8_t>(body.size() >> 7);
+    b.insert(b.end(), body.begin(), body.end());
+    return b;
+}
+
+// Blocks whose sizes point into the ID3v2 tag in front of the audio: taken
+// for tags, a save or removal would cut the audio away. They count as
+// damaged and the tail in front of them as audio.
+TEST(TailLocator, BlocksReachingIntoTheId3v2TagAreDamaged) {
+    const Bytes head = Id3v2With(ToBytes("LYRICSBEGIN"));
+    const Bytes audio = Audio(kAudio);
+    const std::int64_t begin = 10 + 50;  // the planted start mark
+    const std::int64_t toEnd = static_cast<std::int64_t>(head.size() + audio.size()) - begin;
+    char digits[24];
+    std::snprintf(digits, sizeof digits, "%06lld", static_cast<long long>(toEnd));
+    const Bytes lyricsFooter = ToBytes(std::string(digits) + "LYRICS200");
+    const Bytes apeFooter = ApeBlock(static_cast<std::uint32_t>(toEnd + 32), 0);
+
+    struct Case {
+        const char* name;
+        Bytes file;
+        bool lyrics3Damaged;
+        bool apeDamaged;
+    };
+    const Case cases[] = {
+        {"Lyrics3 footer", Cat({head, audio, lyricsFooter, Id3v1()}), true, false},
+        {"APE footer", Cat({head, audio, apeFooter}), false, true},
+        {"APE footer before ID3v1", Cat({head, audio, apeFooter, Id3v1()}), false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const tail::Layout layout = tail::Locate(ByteView(c.file));
+        EXPECT_EQ(layout.lyrics3Damaged, c.lyrics3Damaged);
+        EXPECT_EQ(layout.lyrics3Size, 0);
+        EXPECT_EQ(layout.apeDamaged, c.apeDamaged);
+        EXPECT_GE(layout.tagStart, static_cast<std::int64_t>(head.size() + audio.size()));
+    }
+
+    // Through the ID3v1 component: a save and a removal change only the
+    // 128-byte block at the end.
+    const Bytes& crafted = cases[0].file;
+    const Bytes kept(crafted.begin(), crafted.end() - 128);
+    for (const bool remove : {false, true}) {
+        SCOPED_TRACE(remove ? "remove" : "save");
+        TempDir dir;
+        const auto path = dir.file("crafted.mp3");
+        WriteAll(path, crafted);
+        Id3v1Tag tag;
+        tag.setFilename(path);
+        if (remove) {
+            EXPECT_TRUE(tag.RemoveTag()) << tag.Error();
+        } else {
+            tag.setTitle("New");
+            EXPECT_TRUE(tag.WriteTag()) << tag.Error();
+        }
+        const Bytes after = test::ReadAll(path);
+        ASSERT_GE(after.size(), kept.size()) << "the file was cut into its audio";
+        EXPECT_TRUE(std::equal(kept.begin(), kept.end(), after.begin()));
     }
 }
 

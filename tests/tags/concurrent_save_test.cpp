@@ -1,0 +1,109 @@
+// Two `sondrel-tag set` runs on the same file at the same moment, each
+// changing a different field, many rounds per format: afterwards every run
+// that said it saved has its edit in the file, every other run said why it
+// did not, and the file still reads.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/test_support.h"
+
+namespace sondrel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadAll;
+using test::RunCommand;
+using test::ShellQuote;
+using test::TempDir;
+using test::WriteAll;
+
+constexpr int kRounds = 15;
+
+// The tool built beside the tests: <build>/tests/<exe>, <build>/src/cli/sondrel-tag.
+std::string Tool() {
+    const fs::path exe = fs::read_symlink("/proc/self/exe");
+    const fs::path tool = exe.parent_path().parent_path() / "src" / "cli" / "sondrel-tag";
+    return fs::exists(tool) ? tool.string() : std::string();
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct RunOutcome {
+    int exitCode = -1;
+    std::string error;
+};
+
+void TwoRunsAtOnce(std::initializer_list<const char*> kSeeds) {
+    const std::string tool = Tool();
+    if (tool.empty())
+        GTEST_SKIP() << "sondrel-tag is not built";
+    const fs::path seeds = fs::path(SONDREL_SOURCE_DIR) / "fuzz" / "corpus";
+    for (const char* seed : kSeeds) {
+        SCOPED_TRACE(seed);
+        const auto original = ReadAll((seeds / seed).string());
+        ASSERT_FALSE(original.empty());
+        TempDir dir;
+        const std::string path = dir.file("song" + fs::path(seed).extension().string());
+        int applied = 0, refused = 0;
+        for (int round = 0; round < kRounds; ++round) {
+            SCOPED_TRACE("round " + std::to_string(round));
+            WriteAll(path, original);
+            const std::string title = "Title" + std::to_string(round) + "x";
+            const std::string artist = "Artist" + std::to_string(round) + "y";
+            auto one = [&](const char* name, const char* field, const std::string& value) {
+                return "( " + ShellQuote(tool) + " set " + field + " " + ShellQuote(value) + " " +
+                       ShellQuote(path) + " >/dev/null 2>" + ShellQuote(dir.file(name) + ".err") +
+                       "; echo $? >" + ShellQuote(dir.file(name) + ".rc") + " ) &";
+            };
+            RunCommand(one("a", "--title", title) + " " + one("b", "--artist", artist) + " wait");
+            const auto shown = RunCommand(ShellQuote(tool) + " show --json " + ShellQuote(path));
+            ASSERT_EQ(shown.exitCode, 0) << "the file no longer reads";
+            for (const auto& [name, value] : {std::pair{"a", title}, std::pair{"b", artist}}) {
+                const RunOutcome r{std::stoi("0" + Slurp(dir.file(name) + ".rc")),
+                                   Slurp(dir.file(name) + ".err")};
+                const bool present = shown.output.find('"' + value + '"') != std::string::npos;
+                if (r.exitCode == 0) {
+                    EXPECT_TRUE(present) << value << " was reported saved but is not in the file";
+                    ++applied;
+                } else {
+                    EXPECT_FALSE(r.error.empty()) << "a failed run said nothing";
+                    ++refused;
+                }
+            }
+            for (const auto& e : fs::directory_iterator(dir.path())) {
+                const std::string n = e.path().filename().string();
+                EXPECT_TRUE(n == fs::path(path).filename().string() || n.ends_with(".rc") ||
+                            n.ends_with(".err"))
+                    << "left behind: " << n;
+            }
+        }
+        EXPECT_GT(applied, 0) << "no run ever saved";
+        ::testing::Test::RecordProperty(std::string(seed) + ": applied/refused",
+                                        std::to_string(applied) + "/" + std::to_string(refused));
+        std::cout << seed << ": " << kRounds << " rounds, " << applied << " applied, " << refused
+                  << " refused\n";
+    }
+}
+
+TEST(ConcurrentSaves, EveryRunAppliedItsEditOrSaidItDidNot) {
+    TwoRunsAtOnce({"id3v2/v23.mp3", "id3v1/lyrics3.mp3", "ape/v3990.ape", "musepack/sv8.mpc",
+                   "wma/wmav2.wma"});
+}
+
+// Known to lose an edit now and then: the Ogg rewrite and the MP4 merge do
+// not yet hold the lock from their own read to the rename.
+TEST(ConcurrentSaves, DISABLED_OggAndMp4RunsAppliedTheirEditOrSaidTheyDidNot) {
+    TwoRunsAtOnce({"ogg/vorbis.ogg", "mp4/aac.m4a"});
+}
+
+}  // namespace
+}  // namespace sondrel
