@@ -1,6 +1,7 @@
 #include "batch/export.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -135,6 +136,32 @@ IoResult WriteNewFile(const std::string& path, const std::string& content, const
     return {true, {}};
 }
 
+// A device or a pipe (/dev/null, a FIFO) cannot be replaced by a new file:
+// it takes the bytes as they come. A folder is refused.
+IoResult WriteIntoSpecialFile(const std::string& path, const std::string& content) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return {false, "is a folder"};
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {false, ErrnoText("cannot open")};
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            IoResult failed{false, ErrnoText("write failed")};
+            ::close(fd);
+            return failed;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0)
+        return {false, ErrnoText("write failed")};
+    return {true, {}};
+}
+
 }  // namespace
 
 std::string ExportFileName(std::string_view path, ExportKind kind) {
@@ -191,7 +218,7 @@ IoResult WriteExportFile(const std::string& path, ExportKind kind,
         case PathKind::Missing:
             return WriteNewFile(path, content, faults);
         case PathKind::NotRegular:
-            return {false, "not a regular file"};
+            return WriteIntoSpecialFile(path, content);
         case PathKind::Regular:
             break;
     }

@@ -48,7 +48,8 @@ std::string BuildExportText(ExportKind kind, const std::vector<BatchRow>& rows,
 // mark so that spreadsheets read them as UTF-8.
 std::string ExportFileContent(ExportKind kind, std::string_view text);
 
-// Writes the export file (created or replaced whole) through `faults`.
+// Writes the export file (created or replaced whole) through `faults`; an
+// existing device or pipe is written into as it is, a folder refused.
 IoResult WriteExportFile(const std::string& path, ExportKind kind,
                          const std::vector<BatchRow>& rows, const ExportLayout& layout,
                          const IoFaults& faults = SystemIo());

@@ -652,7 +652,10 @@ int RunExport(const std::vector<std::string>& argv, std::ostream& out, std::ostr
     TagBridge bridge(common.editor);
     bool failed = false;
     std::vector<BatchRow> all = ReadRows(bridge, common, err, failed);
-    const std::string path = *output == "-" ? *output : ExportFileName(*output, *kind);
+    // An existing device or pipe (/dev/null, a FIFO) is written as it is
+    // named; only a new file gets the format's extension.
+    const bool special = KindOfPath(*output) == PathKind::NotRegular;
+    const std::string path = *output == "-" || special ? *output : ExportFileName(*output, *kind);
     // "--output *.mp3" hands over the first audio file as the output: a
     // list is never written over a file it lists.
     for (const BatchRow& row : all) {

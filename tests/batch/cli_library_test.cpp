@@ -2,6 +2,8 @@
 // .mp3, a .wav, nested folders, non-ASCII names): what scripts rely on —
 // exit codes, what is printed, and that files are only changed or moved as
 // reported.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -483,6 +485,33 @@ TEST_F(CliLibrary, ExportToStdoutWithCurrentValues) {
         EXPECT_FALSE(fs::exists(lib.file("-"))) << c.args;
     }
     EXPECT_EQ(Run("export --format csv --output - --separator ab e.mp3").exit, 2);
+}
+
+// An output that exists and is no regular file is written as named (a
+// device, a pipe) or refused (a folder); it never grows an extension.
+TEST_F(CliLibrary, ExportToADeviceOrPipeAsNamed) {
+    Mp3("e.mp3", {{Field::Title, "Song"}});
+    ASSERT_FALSE(fs::exists("/dev/null.m3u"));
+    const Outcome toNull = Run("export --format m3u --output /dev/null e.mp3");
+    EXPECT_EQ(toNull.exit, 0) << toNull.err;
+    EXPECT_FALSE(fs::exists("/dev/null.m3u"));
+    fs::remove("/dev/null.m3u");
+
+    fs::create_directory(lib.file("lists"));
+    const Outcome toFolder = Run("export --format m3u --output lists e.mp3");
+    EXPECT_EQ(toFolder.exit, 1);
+    EXPECT_TRUE(Has(toFolder.err, "lists: is a folder")) << toFolder.err;
+    EXPECT_FALSE(fs::exists(lib.file("lists.m3u")));
+
+    ASSERT_EQ(::mkfifo(lib.file("pipe").c_str(), 0600), 0);
+    const auto piped = RunCommand("cd " + ShellQuote(lib.path()) + " && (cat pipe > got &) && " +
+                                  ShellQuote(tool) +
+                                  " export --format m3u --output pipe e.mp3 >/dev/null; "
+                                  "echo $?; sleep 0.2");
+    EXPECT_EQ(piped.output, "0\n");
+    const auto got = ReadAll(lib.file("got"));
+    EXPECT_TRUE(Has(std::string(got.begin(), got.end()), "#EXTM3U"));
+    EXPECT_FALSE(fs::exists(lib.file("pipe.m3u")));
 }
 
 // Pictures: only images go in (by their content), an extraction never
