@@ -2,6 +2,8 @@
 
 #include "editor/format_registry.h"
 
+#include <unistd.h>
+
 #include <array>
 #include <filesystem>
 #include <fstream>
@@ -88,6 +90,26 @@ TagFields Edited(TagFields h, const FieldEdits& e, const std::optional<std::stri
         h.GenreID = GenreIdOf(h.Genre);
     }
     return h;
+}
+
+// Writes picture `position` to a temporary file beside `to` and renames it
+// over `to` only once it is whole: a failed write leaves `to` as it was.
+std::string ExtractThroughTemporary(const FormatHandler& handler, TagBridge& bridge, int position,
+                                    const std::string& to) {
+    namespace fs = std::filesystem;
+    const fs::path target(to);
+    const std::string temporary =
+        (target.parent_path() / (".sondrel-" + std::to_string(::getpid()) + ".part")).string();
+    std::string failed = handler.ExtractPicture(bridge, position, temporary);
+    std::error_code ec;
+    if (failed.empty()) {
+        fs::rename(temporary, target, ec);
+        if (ec)
+            failed = ec.message();
+    }
+    if (!failed.empty())
+        fs::remove(temporary, ec);
+    return failed;
 }
 
 }  // namespace
@@ -302,11 +324,15 @@ int RunPictures(const Args& args, std::ostream& out, std::ostream& err) {
             std::error_code ec;
             if (*p.extract >= count)
                 error = "no picture at position " + std::to_string(*p.extract);
+            else if (std::filesystem::equivalent(p.extractTo, path, ec))
+                error = "cannot extract to " + p.extractTo + ": it is the audio file itself";
+            else if (KindOfPath(p.extractTo) == PathKind::NotRegular)
+                error = "cannot extract to " + p.extractTo + ": not a regular file";
             else if (!p.force && std::filesystem::exists(p.extractTo, ec))
                 error = "cannot extract to " + p.extractTo +
                         ": the file exists (give --force to replace it)";
             else if (const std::string failed =
-                         target->ExtractPicture(bridge, *p.extract, p.extractTo);
+                         ExtractThroughTemporary(*target, bridge, *p.extract, p.extractTo);
                      !failed.empty())
                 error = "cannot write the picture to " + p.extractTo + ": " + failed;
         }

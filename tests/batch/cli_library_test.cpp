@@ -536,6 +536,8 @@ TEST_F(CliLibrary, PicturesCheckWhatTheyAddAndWhereTheyWrite) {
         {"--extract 0 taken.jpg", 1, "cannot extract to taken.jpg: the file exists"},
         {"--extract 0 no/such/folder/out.jpg", 1, "no/such/folder/out.jpg"},
         {"--extract 3 out.jpg", 1, "no picture at position 3"},
+        {"--extract 0 p.mp3 --force", 1, "cannot extract to p.mp3: it is the audio file itself"},
+        {"--extract 0 /dev/null --force", 1, "cannot extract to /dev/null: not a regular file"},
         {"--extract 0 taken.jpg --force", 0, ""},
     };
     for (const Case& c : cases) {
