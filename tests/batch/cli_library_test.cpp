@@ -25,12 +25,6 @@ using sondrel::test::TempDir;
 using sondrel::test::ToBytes;
 using sondrel::test::WriteAll;
 
-std::string Tool() {
-    const fs::path exe = fs::read_symlink("/proc/self/exe");
-    const fs::path tool = exe.parent_path().parent_path() / "src" / "cli" / "sondrel-tag";
-    return fs::exists(tool) ? tool.string() : std::string();
-}
-
 struct Outcome {
     int exit = -1;
     std::string out;
@@ -54,7 +48,7 @@ std::map<std::string, sondrel::test::Bytes> Tree(const std::string& root) {
 class CliLibrary : public ::testing::Test {
 protected:
     void SetUp() override {
-        tool = Tool();
+        tool = sondrel::test::CliTool();
         if (tool.empty())
             GTEST_SKIP() << "sondrel-tag is not built";
         mp3 = sondrel::test::SilentMp3();

@@ -17,15 +17,9 @@ using sondrel::test::TempDir;
 using sondrel::test::ToBytes;
 using sondrel::test::WriteAll;
 
-std::string Tool() {
-    const fs::path exe = fs::read_symlink("/proc/self/exe");
-    const fs::path tool = exe.parent_path().parent_path() / "src" / "cli" / "sondrel-tag";
-    return fs::exists(tool) ? tool.string() : std::string();
-}
-
 // A shell glob after --output hands export the first audio file.
 TEST(ExportCliReview, OutputThatIsAnInputIsRefused) {
-    const std::string tool = Tool();
+    const std::string tool = sondrel::test::CliTool();
     if (tool.empty())
         GTEST_SKIP() << "sondrel-tag is not built";
     TempDir dir;
@@ -60,7 +54,7 @@ TEST(ExportCliReview, OutputThatIsAnInputIsRefused) {
 // Without field options, parse changes only the fields its template holds;
 // named fields are taken even when the template lacks them.
 TEST(ParseCliReview, FieldsTheTemplateLacksAreKept) {
-    const std::string tool = Tool();
+    const std::string tool = sondrel::test::CliTool();
     if (tool.empty())
         GTEST_SKIP() << "sondrel-tag is not built";
     const auto mp3 = sondrel::test::SilentMp3();

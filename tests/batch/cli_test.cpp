@@ -14,18 +14,10 @@ using sondrel::test::RunCommand;
 using sondrel::test::ShellQuote;
 using sondrel::test::TempDir;
 
-// The tool is built beside the tests: <build>/tests/<exe> and
-// <build>/src/cli/sondrel-tag.
-std::string Tool() {
-    const fs::path exe = fs::read_symlink("/proc/self/exe");
-    const fs::path tool = exe.parent_path().parent_path() / "src" / "cli" / "sondrel-tag";
-    return fs::exists(tool) ? tool.string() : std::string();
-}
-
 class BatchCli : public ::testing::Test {
 protected:
     void SetUp() override {
-        tool = Tool();
+        tool = sondrel::test::CliTool();
         if (tool.empty())
             GTEST_SKIP() << "sondrel-tag is not built";
         if (!sondrel::test::HaveProgram("ffmpeg"))

@@ -65,6 +65,13 @@ Bytes ToBytes(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
 
+std::string CliTool() {
+    namespace fs = std::filesystem;
+    const fs::path exe = fs::read_symlink("/proc/self/exe");
+    const fs::path tool = exe.parent_path().parent_path() / "src" / "cli" / "sondrel-tag";
+    return fs::exists(tool) ? tool.string() : std::string();
+}
+
 CommandResult RunCommand(const std::string& command) {
     CommandResult result;
     FILE* pipe = ::popen(command.c_str(), "r");

@@ -41,6 +41,9 @@ struct CommandResult {
 };
 // Runs a shell command and captures its standard output.
 CommandResult RunCommand(const std::string& command);
+// The sondrel-tag built beside the tests (<build>/tests/<exe>,
+// <build>/src/cli/sondrel-tag); empty when it was not built.
+std::string CliTool();
 // Single-quotes a text for the shell.
 std::string ShellQuote(const std::string& s);
 // True when `program` is on the PATH (peers may be missing on a developer's machine).

@@ -23,13 +23,6 @@ using test::WriteAll;
 
 constexpr int kRounds = 15;
 
-// The tool built beside the tests: <build>/tests/<exe>, <build>/src/cli/sondrel-tag.
-std::string Tool() {
-    const fs::path exe = fs::read_symlink("/proc/self/exe");
-    const fs::path tool = exe.parent_path().parent_path() / "src" / "cli" / "sondrel-tag";
-    return fs::exists(tool) ? tool.string() : std::string();
-}
-
 std::string Slurp(const std::string& path) {
     std::ifstream in(path);
     std::stringstream s;
@@ -43,7 +36,7 @@ struct RunOutcome {
 };
 
 void TwoRunsAtOnce(std::initializer_list<const char*> kSeeds) {
-    const std::string tool = Tool();
+    const std::string tool = sondrel::test::CliTool();
     if (tool.empty())
         GTEST_SKIP() << "sondrel-tag is not built";
     const fs::path seeds = fs::path(SONDREL_SOURCE_DIR) / "fuzz" / "corpus";

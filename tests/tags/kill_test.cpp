@@ -179,17 +179,10 @@ TEST(KillDuringSave, FileIsOldOrNewAndOnlyOurTemporaryRemains) {
     }
 }
 
-// The tool built beside the tests: <build>/tests/<exe>, <build>/src/cli/sondrel-tag.
-std::string Tool() {
-    const fs::path exe = fs::read_symlink("/proc/self/exe");
-    const fs::path tool = exe.parent_path().parent_path() / "src" / "cli" / "sondrel-tag";
-    return fs::exists(tool) ? tool.string() : std::string();
-}
-
 // `sondrel-tag set` on a large MP3, ended by SIGTERM or SIGINT at random
 // moments: the file is old or new and nothing else is left in its folder.
 TEST(KillDuringSave, TheToolEndedBySignalLeavesNothingBehind) {
-    const std::string tool = Tool();
+    const std::string tool = sondrel::test::CliTool();
     if (tool.empty())
         GTEST_SKIP() << "sondrel-tag is not built";
     TempDir work;
