@@ -1,0 +1,7 @@
+#include "net/http_client.h"
+
+namespace sondrel::net {
+
+HttpClient::~HttpClient() = default;
+
+}  // namespace sondrel::net
