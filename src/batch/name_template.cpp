@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "batch/file_ops.h"
 #include "util/paths.h"
 #include "util/text.h"
 
@@ -66,47 +67,6 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 bool IsDirectory(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {};
-    struct stat sb {};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
-// Renames without ever replacing an existing target; returns 0 or an errno.
-int RenameNoReplace(const std::string& from, const std::string& to) {
-    if (from == to)
-        return 0;
-    // The same file under another spelling (a hard link, a case change on a
-    // case-insensitive file system): nothing can be lost.
-    if (SameFile(from, to))
-        return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    const int error = errno;
-    if (error != EINVAL && error != ENOSYS && error != ENOTSUP)
-        return error;
-    // File systems without the no-replace flag: a hard link fails on an
-    // existing name just as well.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-        if (::unlink(from.c_str()) == 0)
-            return 0;
-        const int unlinkError = errno;
-        ::unlink(to.c_str());
-        return unlinkError;
-    }
-    const int linkError = errno;
-    if (linkError == EEXIST)
-        return EEXIST;
-    if (linkError != EPERM && linkError != ENOTSUP && linkError != EMLINK)
-        return linkError;
-    // No hard links either (FAT and the like): check, then rename.
-    struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0)
-        return EEXIST;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 }  // namespace
