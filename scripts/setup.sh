@@ -11,7 +11,7 @@ PACKAGES=(
   # desktop program
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev libxkbcommon-dev
   # tests and benchmarks
-  libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth python3
+  libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth python3 dbus-daemon
   # peers used as oracles in the interop tests
   python3-mutagen ffmpeg musepack-tools
   # fuzzing (scripts/fuzz.sh)
