@@ -1,4 +1,4 @@
-foreach(dir util tags editor batch net)
+foreach(dir util tags editor batch net appearance)
   file(GLOB_RECURSE files ${SRC}/${dir}/*.h ${SRC}/${dir}/*.cpp)
   foreach(f ${files})
     file(STRINGS ${f} hits REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]Q")
