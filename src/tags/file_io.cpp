@@ -140,7 +140,14 @@ std::string ChangedSinceRead(int fd, const std::string& path) {
         noted = it->second;
     }
     const auto now = StampOf(fd);
-    return now && *now == *noted ? std::string() : std::string(kChangedSinceRead);
+    if (!now || !(*now == *noted))
+        return kChangedSinceRead;
+    // A descriptor opened before another save renamed its new file into
+    // place still shows the old, unchanged file; its lock guards nothing.
+    struct stat named {};
+    if (::stat(path.c_str(), &named) != 0 || named.st_dev != now->dev || named.st_ino != now->ino)
+        return kChangedSinceRead;
+    return {};
 }
 
 namespace {

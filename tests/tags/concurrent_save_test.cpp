@@ -92,9 +92,9 @@ TEST(ConcurrentSaves, EveryRunAppliedItsEditOrSaidItDidNot) {
                    "wma/wmav2.wma"});
 }
 
-// Known to lose an edit now and then: the Ogg rewrite and the MP4 merge do
-// not yet hold the lock from their own read to the rename.
-TEST(ConcurrentSaves, DISABLED_OggAndMp4RunsAppliedTheirEditOrSaidTheyDidNot) {
+// Whole-file rewrites: a save that opened the file before another save
+// renamed its new file into place must not write over that one.
+TEST(ConcurrentSaves, RewritingRunsAppliedTheirEditOrSaidTheyDidNot) {
     TwoRunsAtOnce({"ogg/vorbis.ogg", "mp4/aac.m4a"});
 }
 
