@@ -39,6 +39,9 @@ constexpr std::size_t kSignatureSize = 7;
 // packet with an embedded picture can run to megabytes; nothing sane needs more.
 constexpr std::size_t kMaxHeaderPacketBytes = 64u << 20;
 constexpr std::size_t kMaxHeaderPages = 4096;
+// Comments are held one by one; a packet claiming more is refused so a
+// crafted file cannot fill memory with millions of tiny comments.
+constexpr std::uint32_t kMaxComments = 65536;
 
 // The playing time comes from the last page header found in the file's tail.
 constexpr int kGranuleWindows = 50;
@@ -387,6 +390,8 @@ ParseError ParseComment(const Bytes& packet, CommentContent& out) {
     if (!ended) {
         if (const auto e = readLength(count); e != ParseError::None)
             return e;
+        if (count > kMaxComments)
+            return ParseError::FileError;
     }
     for (std::uint32_t i = 0; i < count && pos < packet.size(); ++i) {
         std::string s;

@@ -36,6 +36,9 @@ inline constexpr std::uint32_t kApeFlagIsHeader = 0x20000000u;
 // An APE tag is read into memory whole; a footer claiming more than this is
 // treated as damage rather than trusted.
 inline constexpr std::uint32_t kMaxApeTagBytes = 128u << 20;
+// Items are held one by one; no real tag comes near this many, and a footer
+// claiming more is treated as damage so a crafted tag cannot fill memory.
+inline constexpr std::uint32_t kMaxApeItems = 65536;
 
 // The 32-byte APE header or footer.
 struct ApeFooter {
