@@ -652,8 +652,8 @@ TEST_F(EditorTest, DeleteCommandsRemoveTheirTagsFromSelectedFilesOnly) {
         Open();
         Click("a.mp3");
         c.command(*editor);
-        Id3v1Tag checkV1;
-        Id3v2Tag checkV2;
+        sondrel::Id3v1Tag checkV1;
+        sondrel::Id3v2Tag checkV2;
         checkV1.setFilename(Path("a.mp3"));
         checkV2.setFileName(Path("a.mp3"));
         EXPECT_EQ(checkV1.Valid(), c.v1Left);
