@@ -7,39 +7,39 @@ namespace sondrel {
 namespace {
 
 // `Component` is MonkeysAudioTag or MusepackTag; `Member` picks it from the bridge.
-template <typename Component, Component TagBridge::*Member>
+template <typename Component, Component BridgeComponents::*Member>
 class ApeTaggedHandler : public FormatHandler {
 public:
     void Read(TagBridge& b, const std::string& path) const override {
-        (b.*Member).setFilename(path);
-        ToHub(b);
+        (Parts(b).*Member).setFilename(path);
+        b.TakeRead(HubValuesOf(Parts(b).*Member));
     }
     bool Holds(const TagBridge& b, const std::string& path) const override {
-        return (b.*Member).Filename() == path;
+        return (Parts(b).*Member).Filename() == path;
     }
     SaveOutcome Save(TagBridge& b) const override {
-        FromHub(b);
-        const bool ok = (b.*Member).WriteTag();
-        return ComponentOutcome(ok, (b.*Member).Error(), true);
+        CopyHubTo(b.Hub(), Parts(b).*Member);
+        const bool ok = (Parts(b).*Member).WriteTag();
+        return ComponentOutcome(ok, (Parts(b).*Member).Error(), true);
     }
     bool Removes(RemoveKind kind) const override { return kind == RemoveKind::Ape; }
     SaveOutcome Remove(TagBridge& b, const std::string& path, RemoveKind) const override {
         return RemoveApeTag(b, path);
     }
-    bool Valid(const TagBridge& b) const override { return (b.*Member).Valid(); }
-    std::string Error(const TagBridge& b) const override { return (b.*Member).error(); }
-    bool HasOwnTag(const TagBridge& b) const override { return (b.*Member).ValidTag(); }
+    bool Valid(const TagBridge& b) const override { return (Parts(b).*Member).Valid(); }
+    std::string Error(const TagBridge& b) const override { return (Parts(b).*Member).error(); }
+    bool HasOwnTag(const TagBridge& b) const override { return (Parts(b).*Member).ValidTag(); }
     TagKinds Kinds(const TagBridge& b, TagKinds kinds) const override {
-        kinds.ape = kinds.ape && (b.*Member).ValidTag();
+        kinds.ape = kinds.ape && (Parts(b).*Member).ValidTag();
         return kinds;
     }
     std::vector<std::string> OtherItems(TagBridge& b) const override {
-        return (b.*Member).OtherItems();
+        return (Parts(b).*Member).OtherItems();
     }
     void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {
         if (!facts.valid)
             return;
-        const Component& c = b.*Member;
+        const Component& c = Parts(b).*Member;
         StreamRows(facts, c.FileLength(), ShowsBitrate(), rows);
         rows[6] = PlusMinus(c.id3v1() > 0);
         rows[7] = PlusMinus(c.id3v2() > 0);
@@ -48,15 +48,11 @@ public:
         if (Id() == TagFormat::MPC)
             rows[11] = std::to_string(facts.frames);
     }
-
-protected:
-    virtual void ToHub(TagBridge& b) const = 0;
-    virtual void FromHub(TagBridge& b) const = 0;
 };
 
 constexpr std::string_view kApeExtensions[] = {".APE"};
 
-class MonkeysAudioHandler final : public ApeTaggedHandler<MonkeysAudioTag, &TagBridge::APE> {
+class MonkeysAudioHandler final : public ApeTaggedHandler<MonkeysAudioTag, &BridgeComponents::APE> {
 public:
     TagFormat Id() const override { return TagFormat::APE; }
     std::string_view Name() const override { return "APE"; }
@@ -66,7 +62,7 @@ public:
 
     StreamFacts Stream(TagBridge& b, const FileSnapshot*, const std::string&) const override {
         StreamFacts s;
-        const MonkeysAudioTag& a = b.APE;
+        const MonkeysAudioTag& a = Parts(b).APE;
         s.valid = a.Valid();
         if (!s.valid)
             return s;
@@ -77,15 +73,11 @@ public:
         s.channels = a.ChannelMode();
         return s;
     }
-
-protected:
-    void ToHub(TagBridge& b) const override { b.APEToTag2(); }
-    void FromHub(TagBridge& b) const override { b.Tag2ToApe(); }
 };
 
 constexpr std::string_view kMpcExtensions[] = {".MPC", ".MP+", ".MPP"};
 
-class MusepackHandler final : public ApeTaggedHandler<MusepackTag, &TagBridge::MPCTag> {
+class MusepackHandler final : public ApeTaggedHandler<MusepackTag, &BridgeComponents::MPCTag> {
 public:
     TagFormat Id() const override { return TagFormat::MPC; }
     std::string_view Name() const override { return "MPC"; }
@@ -93,7 +85,7 @@ public:
 
     StreamFacts Stream(TagBridge& b, const FileSnapshot*, const std::string&) const override {
         StreamFacts s;
-        const MusepackTag& m = b.MPCTag;
+        const MusepackTag& m = Parts(b).MPCTag;
         s.valid = m.Valid();
         if (!s.valid)
             return s;
@@ -106,10 +98,6 @@ public:
         s.frames = m.Frames();
         return s;
     }
-
-protected:
-    void ToHub(TagBridge& b) const override { b.MPCToTag2(); }
-    void FromHub(TagBridge& b) const override { b.Tag2ToMPC(); }
 };
 
 }  // namespace

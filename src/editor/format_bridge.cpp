@@ -126,62 +126,26 @@ std::string FirstChars(std::string_view s, std::size_t count) {
     return std::string(s.substr(0, pos));
 }
 
-TagBridge::TagBridge(EditorOptions options) {
-    id3v1.setEditAutoSave(true);
-    id3v2.setEditAutoSave(true);
-    mpegInfo.setEditAutoSave(false);
-    setOptions(options);
-}
+// ---- Copies between a component and the hub ----
 
-void TagBridge::setOptions(const EditorOptions& options) {
-    options_ = options;
-    id3v1.setUseLyrics3(options.useLyrics3);
-    id3v1.setCodePage(options.legacyCodePage);
-    id3v2.setLegacyCodePage(options.legacyCodePage);
-    APE.setLegacyCodePage(options.legacyCodePage);
-    MPCTag.setLegacyCodePage(options.legacyCodePage);
-}
-
-void TagBridge::SetIoFaults(const IoFaults& faults) {
-    io_ = faults;
-    for (TagComponent* c : std::initializer_list<TagComponent*>{&id3v1, &id3v2, &mpegInfo, &Ogg,
-                                                                &APE, &MPCTag, &WMATag, &mp4Tag})
-        c->SetIoFaults(faults);
-}
-
-// ---- To hub ----
-
-void TagBridge::ToHub(const TagFields& v) {
-    CopyFieldValues(v, hub_);
-    TransformTags();
-    Tag2ToTag();
-}
-
-void TagBridge::setHub(const TagFields& hub) {
-    hub_ = hub;
-    hub_.GenreID = ClampGenreId(hub.GenreID);
-}
-
-void TagBridge::OggToTag2() {
+TagFields HubValuesOf(const OggVorbisTag& c) {
     TagFields v;
     for (const auto& entry : kFieldTable)
-        v[entry.field] = Ogg.Value(entry.field);
-    v.GenreID = Ogg.GenreID();
-    ToHub(v);
+        v[entry.field] = c.Value(entry.field);
+    v.GenreID = c.GenreID();
+    return v;
 }
 
-void TagBridge::WMAToTag2() {
+TagFields HubValuesOf(const WmaTag& c) {
     TagFields v;
     for (const auto& entry : kFieldTable)
-        v[entry.field] = WMATag.Value(entry.field);
-    v.GenreID = ClampGenreId(WMATag.GenreID);
-    ToHub(v);
+        v[entry.field] = c.Value(entry.field);
+    v.GenreID = ClampGenreId(c.GenreID);
+    return v;
 }
 
-namespace {
-
-// An APE-tagged component's values; its track is a number, 0 for none.
-TagFields ApeValues(const ApeTaggedComponent& c) {
+// Its track is a number, 0 for none.
+TagFields HubValuesOf(const ApeTaggedComponent& c) {
     TagFields v;
     for (const auto& entry : kFieldTable)
         v[entry.field] = c.Value(entry.field);
@@ -190,29 +154,16 @@ TagFields ApeValues(const ApeTaggedComponent& c) {
     return v;
 }
 
-}  // namespace
-
-void TagBridge::APEToTag2() {
-    ToHub(ApeValues(APE));
-}
-
-void TagBridge::MPCToTag2() {
-    ToHub(ApeValues(MPCTag));
-}
-
-void TagBridge::MP4ToTag2() {
+TagFields HubValuesOf(const Mp4Tag& c) {
     TagFields v;
     for (const auto& entry : kFieldTable)
-        v[entry.field] = mp4Tag.Value(entry.field);
+        v[entry.field] = c.Value(entry.field);
     // Only the low byte of the 32-bit id reaches the one-byte hub field.
-    v.GenreID = static_cast<std::uint8_t>(static_cast<std::uint32_t>(mp4Tag.GenreID()) & 0xffu);
-    ToHub(v);
+    v.GenreID = static_cast<std::uint8_t>(static_cast<std::uint32_t>(c.GenreID()) & 0xffu);
+    return v;
 }
 
-void TagBridge::ReadTags() {
-    const int r = options_.readChoice;
-    TagFields hub = id3v2.Fields();
-    const Id3v1Tag& v1 = id3v1;
+TagFields MergeId3v1(TagFields hub, const Id3v1Tag& v1, int r) {
     auto take = [r](const std::string& hubValue) {
         return r != kVersion2 && (r == kVersion1 || hubValue.empty());
     };
@@ -237,21 +188,20 @@ void TagBridge::ReadTags() {
     }
     if (take(hub.text))
         hub.text = v1.Lyrics();
-    setHub(hub);
-    TransformTags();
-    Tag2ToTag();
+    return hub;
 }
 
-// ---- From hub ----
+namespace {
 
-std::string TagBridge::GenreTextFor(long long componentGenreId) const {
-    return componentGenreId == kGenreOther ? Hub().Genre
+// The genre text a from-hub copy gives a component holding `componentGenreId`.
+std::string GenreTextFor(const TagFields& h, long long componentGenreId) {
+    return componentGenreId == kGenreOther ? h.Genre
                                            : GenreNameOf(static_cast<unsigned>(componentGenreId));
 }
 
-void TagBridge::Tag2ToTag() {
-    const TagFields& h = Hub();
-    Id3v1Tag& c = id3v1;
+}  // namespace
+
+void CopyHubTo(const TagFields& h, Id3v1Tag& c) {
     c.settrack(TrackByteOf(h.track));
     c.setTitle(h.title);
     c.setArtist(h.artist);
@@ -263,28 +213,23 @@ void TagBridge::Tag2ToTag() {
     c.setLyrics(h.text);
 }
 
-void TagBridge::Tag2ToOgg() {
-    const TagFields h = Hub();
+void CopyHubTo(const TagFields& h, OggVorbisTag& c) {
     for (const auto& entry : kFieldTable) {
         if (entry.field != Field::Genre)
-            Ogg.setValue(entry.field, h[entry.field]);
+            c.setValue(entry.field, h[entry.field]);
     }
-    Ogg.setGenreID(h.GenreID);
-    Ogg.setGenre(GenreTextFor(Ogg.GenreID()));
+    c.setGenreID(h.GenreID);
+    c.setGenre(GenreTextFor(h, c.GenreID()));
 }
 
-void TagBridge::Tag2ToWMA() {
-    const TagFields h = Hub();
-    WmaTag& c = WMATag;
+void CopyHubTo(const TagFields& h, WmaTag& c) {
     for (const auto& entry : kFieldTable)
         c.Value(entry.field) = h[entry.field];
     c.GenreID = ClampGenreId(h.GenreID);
-    c.Genre = GenreTextFor(c.GenreID);
+    c.Genre = GenreTextFor(h, c.GenreID);
 }
 
-std::string TagBridge::Tag2ToMP4() {
-    const TagFields h = Hub();
-    Mp4Tag& c = mp4Tag;
+std::string CopyHubTo(const TagFields& h, Mp4Tag& c) {
     std::string refused;
     for (const auto& entry : kFieldTable) {
         if (entry.field == Field::Genre)
@@ -294,34 +239,67 @@ std::string TagBridge::Tag2ToMP4() {
             refused = c.Error();
     }
     c.setGenreID(h.GenreID);
-    c.setGenre(GenreTextFor(c.GenreID()));
+    c.setGenre(GenreTextFor(h, c.GenreID()));
     if (refused.empty())
         refused = c.Error();
     return refused;
 }
 
-namespace {
-
-void HubToApeLike(const TagFields& h, ApeTaggedComponent& c, const std::string& hubGenre) {
+void CopyHubTo(const TagFields& h, ApeTaggedComponent& c) {
     for (const auto& entry : kFieldTable) {
         if (entry.field != Field::Track && entry.field != Field::Genre)
             c.setValue(entry.field, h[entry.field]);
     }
     c.setTrack(TrackByteOf(h.track));
     c.setGenreID(h.GenreID);
-    c.setGenre(c.GenreID() == kGenreOther ? hubGenre : GenreNameOf(c.GenreID()));
+    c.setGenre(c.GenreID() == kGenreOther ? h.Genre : GenreNameOf(c.GenreID()));
 }
 
-}  // namespace
+// ---- The bridge ----
 
-void TagBridge::Tag2ToApe() {
-    const TagFields h = Hub();
-    HubToApeLike(h, APE, h.Genre);
+TagBridge::TagBridge(EditorOptions options) {
+    parts_.id3v1.setEditAutoSave(true);
+    parts_.id3v2.setEditAutoSave(true);
+    parts_.mpegInfo.setEditAutoSave(false);
+    setOptions(options);
 }
 
-void TagBridge::Tag2ToMPC() {
-    const TagFields h = Hub();
-    HubToApeLike(h, MPCTag, h.Genre);
+void TagBridge::setOptions(const EditorOptions& options) {
+    options_ = options;
+    parts_.id3v1.setUseLyrics3(options.useLyrics3);
+    parts_.id3v1.setCodePage(options.legacyCodePage);
+    parts_.id3v2.setLegacyCodePage(options.legacyCodePage);
+    parts_.APE.setLegacyCodePage(options.legacyCodePage);
+    parts_.MPCTag.setLegacyCodePage(options.legacyCodePage);
+}
+
+void TagBridge::SetIoFaults(const IoFaults& faults) {
+    io_ = faults;
+    BridgeComponents& p = parts_;
+    for (TagComponent* c : std::initializer_list<TagComponent*>{
+             &p.id3v1, &p.id3v2, &p.mpegInfo, &p.Ogg, &p.APE, &p.MPCTag, &p.WMATag, &p.mp4Tag})
+        c->SetIoFaults(faults);
+}
+
+void TagBridge::setHub(const TagFields& hub) {
+    hub_ = hub;
+    hub_.GenreID = ClampGenreId(hub.GenreID);
+}
+
+void TagBridge::TakeRead(const TagFields& values) {
+    CopyFieldValues(values, hub_);
+    TransformTags();
+    MirrorIntoId3v1();
+}
+
+void TagBridge::TakeMp3Read(const TagFields& id3v2Fields, const Id3v1Tag& id3v1) {
+    setHub(MergeId3v1(id3v2Fields, id3v1, options_.readChoice));
+    TransformTags();
+    MirrorIntoId3v1();
+}
+
+void TagBridge::MirrorIntoId3v1() {
+    CopyHubTo(hub_, parts_.id3v1);
 }
 
 void TagBridge::TransformTags() {
@@ -381,7 +359,9 @@ SaveOutcome TagBridge::Remove(const std::string& path, RemoveKind kind) {
 
 std::string TagBridge::DisplayedGenre(TagFormat format) const {
     const TagFields& h = Hub();
-    if (format == TagFormat::MP3 && options_.readChoice == kVersion1)
+    // A version 1 read shows ID3v1's view: a number, never a text.
+    const FormatHandler* handler = HandlerOf(format);
+    if (handler && handler->HasId3v1() && options_.readChoice == kVersion1)
         return GenreNameOf(h.GenreID);
     if (h.GenreID != kGenreOther || h.Genre == "Other")
         return GenreNameOf(h.GenreID);

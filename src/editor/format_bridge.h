@@ -70,6 +70,42 @@ struct SaveOutcome {
 // (pictures and items no field shows stay).
 enum class RemoveKind { Id3v1, Id3v2, AllId3, Ogg, Ape, Wma, Mp4 };
 
+// The field copies between a component and a hub record. From a component:
+// its values as the hub holds them (a track number 0 is no track; a genre
+// number the table lacks is 12).
+TagFields HubValuesOf(const OggVorbisTag& c);
+TagFields HubValuesOf(const WmaTag& c);
+TagFields HubValuesOf(const ApeTaggedComponent& c);
+TagFields HubValuesOf(const Mp4Tag& c);
+// The MP3 merge: the ID3v2 tag's record with ID3v1/Lyrics3 values taken in
+// by the read choice (all of them for version 1, the empty fields for 1&2,
+// none for version 2).
+TagFields MergeId3v1(TagFields id3v2Fields, const Id3v1Tag& id3v1, int readChoice);
+// Into a component: every field from the hub. A genre number other than 12
+// stores the table's name, 12 the hub's own text.
+void CopyHubTo(const TagFields& hub, Id3v1Tag& c);
+void CopyHubTo(const TagFields& hub, OggVorbisTag& c);
+void CopyHubTo(const TagFields& hub, WmaTag& c);
+void CopyHubTo(const TagFields& hub, ApeTaggedComponent& c);
+// The first value the MP4 module refused (a track that is no number pair, a
+// text with a zero byte), empty when it took them all.
+std::string CopyHubTo(const TagFields& hub, Mp4Tag& c);
+
+// The main window's set of components. Only the bridge and its format
+// handlers (FormatHandler) reach them; everyone else asks the handler.
+struct BridgeComponents {
+    Id3v1Tag id3v1;
+    Id3v2Tag id3v2;
+    MpegInfo mpegInfo;
+    OggVorbisTag Ogg;
+    MonkeysAudioTag APE;
+    MusepackTag MPCTag;
+    WmaTag WMATag;
+    Mp4Tag mp4Tag;
+};
+
+class FormatHandler;
+
 class TagBridge {
 public:
     explicit TagBridge(EditorOptions options = {});
@@ -81,40 +117,18 @@ public:
     void SetIoFaults(const IoFaults& faults);
     const IoFaults& IoFaultsInUse() const { return io_; }
 
-    // The main window's set of components.
-    Id3v1Tag id3v1;
-    Id3v2Tag id3v2;
-    MpegInfo mpegInfo;
-    OggVorbisTag Ogg;
-    MonkeysAudioTag APE;
-    MusepackTag MPCTag;
-    WmaTag WMATag;
-    Mp4Tag mp4Tag;
-
     // The record the editor shows, edits and saves; a read fills it.
     const TagFields& Hub() const { return hub_; }
     // The editor's edits (GenreID above 147 becomes 12).
     void setHub(const TagFields& hub);
 
-    // To hub: the component's fields into the hub, then TransformTags and
-    // Tag2ToTag.
-    void OggToTag2();
-    void WMAToTag2();
-    void APEToTag2();
-    void MP4ToTag2();
-    void MPCToTag2();
-    // The MP3 merge: ID3v1/Lyrics3 values into the hub by the read choice.
-    void ReadTags();
-
-    // From hub: every field of the component from the hub.
-    void Tag2ToTag();
-    void Tag2ToOgg();
-    void Tag2ToWMA();
-    void Tag2ToApe();
-    // The first value the MP4 module refused (a track that is no number
-    // pair, a text with a zero byte), empty when it took them all.
-    std::string Tag2ToMP4();
-    void Tag2ToMPC();
+    // What a read found, into the hub: the fields and genre number of
+    // `values` replace the hub's, then TransformTags, and the ID3v1
+    // component mirrors the result.
+    void TakeRead(const TagFields& values);
+    // The same for an MP3: the whole ID3v2 record (picture count and all)
+    // merged with `id3v1` by the read choice (MergeId3v1).
+    void TakeMp3Read(const TagFields& id3v2Fields, const Id3v1Tag& id3v1);
 
     // Transliteration and capitalization of title, artist and album;
     // transliteration only of the comment.
@@ -141,12 +155,14 @@ public:
     std::string DisplayedGenre(TagFormat format) const;
 
 private:
-    // The text fields and genre number of `values` into the hub.
-    void ToHub(const TagFields& values);
-    // The genre text a from-hub copy gives a component holding `genreId`.
-    std::string GenreTextFor(long long componentGenreId) const;
+    // The handlers are the bridge's per-format implementation.
+    friend class FormatHandler;
+
+    // The hub into the ID3v1 component, as an ID3v1 save would write it.
+    void MirrorIntoId3v1();
 
     EditorOptions options_;
+    BridgeComponents parts_;
     TagFields hub_;
     IoFaults io_;
 };

@@ -20,23 +20,23 @@ public:
     bool HasId3v1() const override { return true; }
 
     void Read(TagBridge& b, const std::string& path) const override {
-        b.id3v2.ClearTag();
-        b.id3v1.setFilename(path);
-        b.id3v2.setFileName(path);
-        b.ReadTags();
+        Parts(b).id3v2.ClearTag();
+        Parts(b).id3v1.setFilename(path);
+        Parts(b).id3v2.setFileName(path);
+        b.TakeMp3Read(Parts(b).id3v2.Fields(), Parts(b).id3v1);
     }
     void Read(TagBridge& b, const FileSnapshot& file) const override {
-        b.id3v2.ClearTag();
-        b.id3v1.LoadFrom(file);
-        b.id3v2.LoadFrom(file);
-        b.ReadTags();
+        Parts(b).id3v2.ClearTag();
+        Parts(b).id3v1.LoadFrom(file);
+        Parts(b).id3v2.LoadFrom(file);
+        b.TakeMp3Read(Parts(b).id3v2.Fields(), Parts(b).id3v1);
     }
     bool Holds(const TagBridge& b, const std::string& path) const override {
-        return b.id3v1.Filename() == path && b.id3v2.FileName() == path;
+        return Parts(b).id3v1.Filename() == path && Parts(b).id3v2.FileName() == path;
     }
     SaveOutcome Save(TagBridge& b) const override {
-        b.id3v2.setFields(b.Hub());
-        b.Tag2ToTag();
+        Parts(b).id3v2.setFields(b.Hub());
+        CopyHubTo(b.Hub(), Parts(b).id3v1);
         const int s = b.Options().saveChoice;
         const bool writeV1 = s == kVersion1 || s == kVersion12;
         const bool writeV2 = s == kVersion2 || s == kVersion12;
@@ -44,16 +44,16 @@ public:
         bool v1ok = true;
         bool v2ok = true;
         if (writeV1)
-            v1ok = b.id3v1.WriteTag();
+            v1ok = Parts(b).id3v1.WriteTag();
         if (writeV2)
-            v2ok = b.id3v2.WriteTag();
+            v2ok = Parts(b).id3v2.WriteTag();
         out.ok = v1ok && v2ok;
         // Only the components written now speak: the other one may still hold
         // the "no tag" text of its read, which is no save failure.
-        if (writeV2 && !b.id3v2.Error().empty())
-            out.error = b.id3v2.Error();
-        else if (writeV1 && !b.id3v1.Error().empty())
-            out.error = b.id3v1.Error();
+        if (writeV2 && !Parts(b).id3v2.Error().empty())
+            out.error = Parts(b).id3v2.Error();
+        else if (writeV1 && !Parts(b).id3v1.Error().empty())
+            out.error = Parts(b).id3v1.Error();
         if (!out.ok && out.error.empty())
             out.error = Id3v2Tag::kMsgFileError;
         return out;
@@ -71,26 +71,26 @@ public:
         bool ranV1 = false;
         bool ranV2 = false;
         if (kind == RemoveKind::Id3v1 || kind == RemoveKind::AllId3) {
-            b.id3v1.setFilename(path);
-            if (b.id3v1.Valid()) {
+            Parts(b).id3v1.setFilename(path);
+            if (Parts(b).id3v1.Valid()) {
                 ranV1 = true;
-                v1ok = b.id3v1.RemoveTag();
+                v1ok = Parts(b).id3v1.RemoveTag();
             }
         }
         if (kind == RemoveKind::Id3v2 || kind == RemoveKind::AllId3) {
-            b.id3v2.setFileName(path);
-            if (b.id3v2.Valid()) {
+            Parts(b).id3v2.setFileName(path);
+            if (Parts(b).id3v2.Valid()) {
                 ranV2 = true;
-                v2ok = b.id3v2.RemoveTag();
+                v2ok = Parts(b).id3v2.RemoveTag();
             }
         }
         SaveOutcome out;
         out.ok = v1ok && v2ok;
         if (!out.ok) {
-            if (ranV2 && !v2ok && !b.id3v2.Error().empty())
-                out.error = b.id3v2.Error();
-            else if (ranV1 && !v1ok && !b.id3v1.Error().empty())
-                out.error = b.id3v1.Error();
+            if (ranV2 && !v2ok && !Parts(b).id3v2.Error().empty())
+                out.error = Parts(b).id3v2.Error();
+            else if (ranV1 && !v1ok && !Parts(b).id3v1.Error().empty())
+                out.error = Parts(b).id3v1.Error();
             else
                 out.error = Id3v2Tag::kMsgFileError;
         }
@@ -98,26 +98,28 @@ public:
     }
 
     // Either ID3 tag makes the file valid.
-    bool Valid(const TagBridge& b) const override { return b.id3v2.Valid() || b.id3v1.Valid(); }
+    bool Valid(const TagBridge& b) const override {
+        return Parts(b).id3v2.Valid() || Parts(b).id3v1.Valid();
+    }
     std::string Error(const TagBridge& b) const override {
         std::string error;
-        if (!b.id3v2.Valid())
-            error = b.id3v2.Error();
-        if (error.empty() && !b.id3v1.Valid())
-            error = b.id3v1.Error();
+        if (!Parts(b).id3v2.Valid())
+            error = Parts(b).id3v2.Error();
+        if (error.empty() && !Parts(b).id3v1.Valid())
+            error = Parts(b).id3v1.Error();
         return error;
     }
     bool HasOwnTag(const TagBridge& b) const override {
         const int save = b.Options().saveChoice;
         const bool v1 = save == kVersion1 || save == kVersion12;
         const bool v2 = save == kVersion2 || save == kVersion12;
-        return (v1 && b.id3v1.Valid()) || (v2 && b.id3v2.Valid());
+        return (v1 && Parts(b).id3v1.Valid()) || (v2 && Parts(b).id3v2.Valid());
     }
 
     StreamFacts Stream(TagBridge& b, const FileSnapshot* file,
                        const std::string& path) const override {
         StreamFacts s;
-        MpegInfo& m = b.mpegInfo;
+        MpegInfo& m = Parts(b).mpegInfo;
         if (file)
             m.LoadFrom(*file);
         else
@@ -138,24 +140,24 @@ public:
     }
     // As the editor sees them: a tag its components could not read is absent.
     TagKinds Kinds(const TagBridge& b, TagKinds kinds) const override {
-        kinds.id3v1 = b.id3v1.Valid();
+        kinds.id3v1 = Parts(b).id3v1.Valid();
         kinds.id3v2.reset();
-        if (b.id3v2.Valid())
-            kinds.id3v2 = Version2Text(b.id3v2.VersionHigh());
+        if (Parts(b).id3v2.Valid())
+            kinds.id3v2 = Version2Text(Parts(b).id3v2.VersionHigh());
         return kinds;
     }
     std::vector<PictureFacts> Pictures(TagBridge& b) const override {
         std::vector<PictureFacts> out;
         // The stored type, not GetMIME's JFIF guess: callers compare with the file.
-        for (const auto& p : b.id3v2.Pictures())
+        for (const auto& p : Parts(b).id3v2.Pictures())
             out.push_back({p.MimeType, p.PictureType, p.Description, p.DataSize()});
         return out;
     }
     std::vector<std::string> OtherItems(TagBridge& b) const override {
-        return b.id3v2.OtherFrames();
+        return Parts(b).id3v2.OtherFrames();
     }
     void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {
-        const MpegInfo& m = b.mpegInfo;
+        const MpegInfo& m = Parts(b).mpegInfo;
         if (facts.valid) {
             StreamRows(facts, m.FileSize(), true, rows);
             if (facts.vbr)
@@ -169,8 +171,10 @@ public:
             rows[16] = m.GetEncoder();
         }
         // The tag rows speak for the tags even when the stream is unreadable.
-        rows[6] = b.id3v1.Valid() ? "id3v1." + std::to_string(b.id3v1.VersionLow()) : "-";
-        rows[7] = b.id3v2.Valid() ? "id3v2." + std::to_string(b.id3v2.VersionHigh()) : "-";
+        rows[6] =
+            Parts(b).id3v1.Valid() ? "id3v1." + std::to_string(Parts(b).id3v1.VersionLow()) : "-";
+        rows[7] =
+            Parts(b).id3v2.Valid() ? "id3v2." + std::to_string(Parts(b).id3v2.VersionHigh()) : "-";
         rows[8] = std::to_string(b.Hub().ImagesCount);
         rows[9] = PlusMinus(!b.Hub().text.empty());
     }
@@ -178,24 +182,25 @@ public:
     bool HoldsPictures() const override { return true; }
     std::string LoadPictures(TagBridge& b, const std::string& path) const override {
         // The ID3v2 tag alone: a picture change must not bring ID3v1 values into it.
-        b.id3v2.setFileName(path);
-        if (!b.id3v2.Valid() && b.id3v2.Error() != Id3v2Tag::kMsgNoTag)
-            return b.id3v2.Error();
+        Parts(b).id3v2.setFileName(path);
+        if (!Parts(b).id3v2.Valid() && Parts(b).id3v2.Error() != Id3v2Tag::kMsgNoTag)
+            return Parts(b).id3v2.Error();
         return {};
     }
-    int PictureCount(TagBridge& b) const override { return b.id3v2.ImagesCount(); }
+    int PictureCount(TagBridge& b) const override { return Parts(b).id3v2.ImagesCount(); }
     std::string AddPicture(TagBridge& b, int position, const std::string& file,
                            const std::string& description, int type, std::string&) const override {
-        const bool ok = b.id3v2.AddImage(position, file, description, type);
-        return PictureOutcome(ok, b.id3v2.Error(), "Error adding picture");
+        const bool ok = Parts(b).id3v2.AddImage(position, file, description, type);
+        return PictureOutcome(ok, Parts(b).id3v2.Error(), "Error adding picture");
     }
     std::string DeletePicture(TagBridge& b, int position) const override {
-        const bool ok = b.id3v2.DeleteImage(position) == 0;
-        return PictureOutcome(ok, b.id3v2.Error(), "Error deleting picture");
+        const bool ok = Parts(b).id3v2.DeleteImage(position) == 0;
+        return PictureOutcome(ok, Parts(b).id3v2.Error(), "Error deleting picture");
     }
     std::string ExtractPicture(TagBridge& b, int position, const std::string& to) const override {
-        const bool ok = b.id3v2.SaveImageToFile(position, to) == 0;
-        return ok ? std::string() : PictureOutcome(ok, b.id3v2.Error(), "Error saving picture");
+        const bool ok = Parts(b).id3v2.SaveImageToFile(position, to) == 0;
+        return ok ? std::string()
+                  : PictureOutcome(ok, Parts(b).id3v2.Error(), "Error saving picture");
     }
 };
 

@@ -18,19 +18,19 @@ public:
     std::span<const std::string_view> Extensions() const override { return kExtensions; }
 
     void Read(TagBridge& b, const std::string& path) const override {
-        b.mp4Tag.setFileName(path);
-        b.MP4ToTag2();
+        Parts(b).mp4Tag.setFileName(path);
+        b.TakeRead(HubValuesOf(Parts(b).mp4Tag));
     }
     bool Holds(const TagBridge& b, const std::string& path) const override {
-        return b.mp4Tag.FileName() == path;
+        return Parts(b).mp4Tag.FileName() == path;
     }
     SaveOutcome Save(TagBridge& b) const override {
         // A value the file cannot hold fails the save: writing the others
         // and reporting success would lose the user's edit without a word.
-        if (const std::string refused = b.Tag2ToMP4(); !refused.empty())
+        if (const std::string refused = CopyHubTo(b.Hub(), Parts(b).mp4Tag); !refused.empty())
             return ComponentOutcome(false, refused, true);
-        const bool ok = b.mp4Tag.WriteTag();
-        return ComponentOutcome(ok, b.mp4Tag.Error(), true);
+        const bool ok = Parts(b).mp4Tag.WriteTag();
+        return ComponentOutcome(ok, Parts(b).mp4Tag.Error(), true);
     }
     // MP4 keeps a track as two 16-bit numbers (number and total). A value it
     // cannot hold is refused with the reason; a number given alone keeps the
@@ -64,13 +64,13 @@ public:
     SaveOutcome Remove(TagBridge& b, const std::string& path, RemoveKind) const override {
         return ClearBySave(b, path);
     }
-    bool Valid(const TagBridge& b) const override { return b.mp4Tag.Valid(); }
-    std::string Error(const TagBridge& b) const override { return b.mp4Tag.Error(); }
-    bool HasOwnTag(const TagBridge& b) const override { return b.mp4Tag.Valid(); }
+    bool Valid(const TagBridge& b) const override { return Parts(b).mp4Tag.Valid(); }
+    std::string Error(const TagBridge& b) const override { return Parts(b).mp4Tag.Error(); }
+    bool HasOwnTag(const TagBridge& b) const override { return Parts(b).mp4Tag.Valid(); }
 
     StreamFacts Stream(TagBridge& b, const FileSnapshot*, const std::string&) const override {
         StreamFacts s;
-        Mp4Tag& m = b.mp4Tag;
+        Mp4Tag& m = Parts(b).mp4Tag;
         s.valid = m.Valid();
         if (!s.valid)
             return s;
@@ -86,7 +86,7 @@ public:
     }
     std::vector<PictureFacts> Pictures(TagBridge& b) const override {
         std::vector<PictureFacts> out;
-        Mp4Tag& m = b.mp4Tag;
+        Mp4Tag& m = Parts(b).mp4Tag;
         if (!m.Valid())
             return out;
         const std::int32_t count = m.ImagesCount();
@@ -97,7 +97,7 @@ public:
     void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {
         if (!facts.valid)
             return;
-        Mp4Tag& m = b.mp4Tag;
+        Mp4Tag& m = Parts(b).mp4Tag;
         StreamRows(facts, m.FileLength(), true, rows);
         rows[8] = std::to_string(m.ImagesCount());
         rows[9] = PlusMinus(!m.Lyrics().empty());
@@ -105,10 +105,10 @@ public:
 
     bool HoldsPictures() const override { return true; }
     std::string LoadPictures(TagBridge& b, const std::string& path) const override {
-        b.mp4Tag.setFileName(path);
-        return b.mp4Tag.Valid() ? std::string() : "Error " + b.mp4Tag.Error();
+        Parts(b).mp4Tag.setFileName(path);
+        return Parts(b).mp4Tag.Valid() ? std::string() : "Error " + Parts(b).mp4Tag.Error();
     }
-    int PictureCount(TagBridge& b) const override { return b.mp4Tag.ImagesCount(); }
+    int PictureCount(TagBridge& b) const override { return Parts(b).mp4Tag.ImagesCount(); }
     std::string AddPicture(TagBridge& b, int position, const std::string& file,
                            const std::string& description, int type,
                            std::string& warning) const override {
@@ -117,16 +117,17 @@ public:
         if (type != 3)
             warning += std::string(warning.empty() ? "" : "; ") +
                        "MP4 pictures carry no picture type; ignored";
-        const bool ok = b.mp4Tag.AddImage(position, file);
-        return PictureOutcome(ok, b.mp4Tag.Error(), "Error adding picture");
+        const bool ok = Parts(b).mp4Tag.AddImage(position, file);
+        return PictureOutcome(ok, Parts(b).mp4Tag.Error(), "Error adding picture");
     }
     std::string DeletePicture(TagBridge& b, int position) const override {
-        const bool ok = b.mp4Tag.DeleteImage(position);
-        return PictureOutcome(ok, b.mp4Tag.Error(), "Error deleting picture");
+        const bool ok = Parts(b).mp4Tag.DeleteImage(position);
+        return PictureOutcome(ok, Parts(b).mp4Tag.Error(), "Error deleting picture");
     }
     std::string ExtractPicture(TagBridge& b, int position, const std::string& to) const override {
-        const bool ok = b.mp4Tag.SaveImageToFile(position, to);
-        return ok ? std::string() : PictureOutcome(ok, b.mp4Tag.Error(), "Error saving picture");
+        const bool ok = Parts(b).mp4Tag.SaveImageToFile(position, to);
+        return ok ? std::string()
+                  : PictureOutcome(ok, Parts(b).mp4Tag.Error(), "Error saving picture");
     }
 };
 

@@ -14,33 +14,33 @@ public:
     std::span<const std::string_view> Extensions() const override { return kExtensions; }
 
     void Read(TagBridge& b, const std::string& path) const override {
-        b.Ogg.setFileName(path);
-        b.OggToTag2();
+        Parts(b).Ogg.setFileName(path);
+        b.TakeRead(HubValuesOf(Parts(b).Ogg));
     }
     bool Holds(const TagBridge& b, const std::string& path) const override {
-        return b.Ogg.FileName() == path;
+        return Parts(b).Ogg.FileName() == path;
     }
     SaveOutcome Save(TagBridge& b) const override {
-        b.Tag2ToOgg();
-        const bool ok = b.Ogg.WriteTag();
-        return ComponentOutcome(ok, b.Ogg.Error(), false);
+        CopyHubTo(b.Hub(), Parts(b).Ogg);
+        const bool ok = Parts(b).Ogg.WriteTag();
+        return ComponentOutcome(ok, Parts(b).Ogg.Error(), false);
     }
     bool Removes(RemoveKind kind) const override { return kind == RemoveKind::Ogg; }
     SaveOutcome Remove(TagBridge& b, const std::string& path, RemoveKind) const override {
-        b.Ogg.setFileName(path);
+        Parts(b).Ogg.setFileName(path);
         // Every Vorbis stream has a comment header: an unreadable one means
         // the file is damaged or no Ogg Vorbis, which is no success.
-        if (b.Ogg.Valid() && b.Ogg.RemoveTag())
+        if (Parts(b).Ogg.Valid() && Parts(b).Ogg.RemoveTag())
             return {};
-        return {false, b.Ogg.Error().empty() ? "Error" : b.Ogg.Error()};
+        return {false, Parts(b).Ogg.Error().empty() ? "Error" : Parts(b).Ogg.Error()};
     }
-    bool Valid(const TagBridge& b) const override { return b.Ogg.Valid(); }
-    std::string Error(const TagBridge& b) const override { return b.Ogg.Error(); }
-    bool HasOwnTag(const TagBridge& b) const override { return b.Ogg.Valid(); }
+    bool Valid(const TagBridge& b) const override { return Parts(b).Ogg.Valid(); }
+    std::string Error(const TagBridge& b) const override { return Parts(b).Ogg.Error(); }
+    bool HasOwnTag(const TagBridge& b) const override { return Parts(b).Ogg.Valid(); }
 
     StreamFacts Stream(TagBridge& b, const FileSnapshot*, const std::string&) const override {
         StreamFacts s;
-        const OggVorbisTag& o = b.Ogg;
+        const OggVorbisTag& o = Parts(b).Ogg;
         s.valid = o.Valid();
         if (!s.valid)
             return s;
@@ -55,16 +55,16 @@ public:
     // The comments come from the read, not from the file again.
     std::vector<std::string> OtherItems(TagBridge& b) const override {
         std::vector<std::string> out;
-        for (const auto& c : b.Ogg.OtherComments())
+        for (const auto& c : Parts(b).Ogg.OtherComments())
             out.push_back(c.substr(0, c.find('=')));
         return out;
     }
     void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {
         if (!facts.valid)
             return;
-        StreamRows(facts, b.Ogg.FileLength(), true, rows);
+        StreamRows(facts, Parts(b).Ogg.FileLength(), true, rows);
         rows[8] = "0";
-        rows[9] = PlusMinus(!b.Ogg.lyrics().empty());
+        rows[9] = PlusMinus(!Parts(b).Ogg.lyrics().empty());
     }
 };
 

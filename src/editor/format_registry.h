@@ -87,6 +87,9 @@ public:
     virtual SaveOutcome Remove(TagBridge& bridge, const std::string& path, RemoveKind kind) const;
 
 protected:
+    // The bridge's components, for the handlers alone.
+    static BridgeComponents& Parts(TagBridge& bridge) { return bridge.parts_; }
+    static const BridgeComponents& Parts(const TagBridge& bridge) { return bridge.parts_; }
     // Cuts the APE tag (header, items, footer) out of the end of `path` and
     // keeps what follows it (Lyrics3, ID3v1). A file without one is left alone.
     static SaveOutcome RemoveApeTag(const TagBridge& bridge, const std::string& path);

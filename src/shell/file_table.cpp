@@ -2,14 +2,9 @@
 
 #include <QFile>
 
-namespace {
+#include <algorithm>
 
-// The format each switch lists, by the switch's position.
-constexpr std::array<sondrel::TagFormat, kFormatSwitchCount> kSwitchFormats{
-    sondrel::TagFormat::MP3, sondrel::TagFormat::Ogg, sondrel::TagFormat::WMA,
-    sondrel::TagFormat::APE, sondrel::TagFormat::MP4, sondrel::TagFormat::MPC};
-
-}  // namespace
+#include "editor/format_registry.h"
 
 QString FromNative(const std::string& name) {
     return QFile::decodeName(QByteArray::fromStdString(name));
@@ -29,9 +24,11 @@ sondrel::FolderScanOptions CoreScanOptions(const ScanOptions& options) {
     out.showFolders = options.showDirs;
     out.subfolders = options.subfolders;
     out.onlySelectedSubfolders = options.onlySelectedSubfolders;
-    for (std::size_t i = 0; i < kSwitchFormats.size(); ++i) {
+    // The switches follow the registry's order of formats.
+    const auto formats = sondrel::AllFormats();
+    for (std::size_t i = 0; i < std::min(formats.size(), options.formats.size()); ++i) {
         if (!options.formats[i])
-            out.hiddenFormats.push_back(kSwitchFormats[i]);
+            out.hiddenFormats.push_back(formats[i]->Id());
     }
     return out;
 }

@@ -19,36 +19,6 @@ void Fill(InfoWindow* info, sondrel::TagBridge& bridge, sondrel::TagFormat forma
 
 }  // namespace
 
-void ShowMpegInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
-                  const std::string& path) {
-    Fill(info, bridge, sondrel::TagFormat::MP3, fileName, path);
-}
-
-void ShowOggInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
-                 const std::string& path) {
-    Fill(info, bridge, sondrel::TagFormat::Ogg, fileName, path);
-}
-
-void ShowWMAInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
-                 const std::string& path) {
-    Fill(info, bridge, sondrel::TagFormat::WMA, fileName, path);
-}
-
-void ShowAPEInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
-                 const std::string& path) {
-    Fill(info, bridge, sondrel::TagFormat::APE, fileName, path);
-}
-
-void ShowMPCInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
-                 const std::string& path) {
-    Fill(info, bridge, sondrel::TagFormat::MPC, fileName, path);
-}
-
-void ShowMp4Info(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
-                 const std::string& path) {
-    Fill(info, bridge, sondrel::TagFormat::MP4, fileName, path);
-}
-
 void ShowStreamInfo(InfoWindow* info, sondrel::TagBridge& bridge, sondrel::TagFormat format,
                     const QString& fileName, const std::string& path) {
     if (format != sondrel::TagFormat::None) {

@@ -1,5 +1,5 @@
 // Fills the information window with the stream facts of the file the tag
-// editor has just read, one routine per format.
+// editor has just read, through its format's handler.
 #pragma once
 
 #include <QString>
@@ -12,21 +12,9 @@ class InfoWindow;
 namespace shell {
 
 // `fileName` is the row's name shown above the grid; `path` the file that
-// the format's component read (for MP3 the MPEG analysis runs on it).
-void ShowMpegInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
-                  const std::string& path);
-void ShowOggInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
-                 const std::string& path);
-void ShowWMAInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
-                 const std::string& path);
-void ShowAPEInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
-                 const std::string& path);
-void ShowMPCInfo(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
-                 const std::string& path);
-void ShowMp4Info(InfoWindow* info, sondrel::TagBridge& bridge, const QString& fileName,
-                 const std::string& path);
-
-// The routine of `format`; another extension only names the file and empties the rows.
+// the format's component read (for MP3 the MPEG analysis runs on it); `format`
+// what TagBridge::Read gave for it, whose handler fills the rows. Another
+// extension only names the file and empties the rows.
 void ShowStreamInfo(InfoWindow* info, sondrel::TagBridge& bridge, sondrel::TagFormat format,
                     const QString& fileName, const std::string& path);
 

@@ -68,18 +68,21 @@ TEST(FromHub, GenreTextIsTheTableNameUnlessTheIdIsOther) {
         {12, "", ""},     {0, "(0)", "Blues"},
     };
     for (const auto& c : cases) {
-        TagBridge b;
-        b.setHub(HubWith(c.id, c.hubText));
-        b.Tag2ToOgg();
-        b.Tag2ToApe();
-        b.Tag2ToMPC();
-        b.Tag2ToWMA();
-        EXPECT_EQ(b.Ogg.Genre(), c.expected) << int(c.id) << " " << c.hubText;
-        EXPECT_EQ(b.Ogg.GenreID(), c.id);
-        EXPECT_EQ(b.APE.Genre(), c.expected);
-        EXPECT_EQ(b.MPCTag.Genre(), c.expected);
-        EXPECT_EQ(b.WMATag.Genre, c.expected);
-        EXPECT_EQ(b.WMATag.GenreID, c.id);
+        const TagFields h = HubWith(c.id, c.hubText);
+        OggVorbisTag ogg;
+        MonkeysAudioTag ape;
+        MusepackTag mpc;
+        WmaTag wma;
+        CopyHubTo(h, ogg);
+        CopyHubTo(h, ape);
+        CopyHubTo(h, mpc);
+        CopyHubTo(h, wma);
+        EXPECT_EQ(ogg.Genre(), c.expected) << int(c.id) << " " << c.hubText;
+        EXPECT_EQ(ogg.GenreID(), c.id);
+        EXPECT_EQ(ape.Genre(), c.expected);
+        EXPECT_EQ(mpc.Genre(), c.expected);
+        EXPECT_EQ(wma.Genre, c.expected);
+        EXPECT_EQ(wma.GenreID, c.id);
     }
 }
 
@@ -90,23 +93,26 @@ TEST(FromHub, TrackIsTextForOggAndWmaAndAByteForApeMpcAndId3v1) {
     };
     const Case cases[] = {{"3/12", 3}, {"12/15", 12}, {"A1", 0}, {"300", 44}, {"", 0}};
     for (const auto& c : cases) {
-        TagBridge b;
-        b.setHub(HubWith(12, "", c.hubTrack));
-        b.Tag2ToOgg();
-        b.Tag2ToWMA();
-        b.Tag2ToApe();
-        b.Tag2ToMPC();
-        b.Tag2ToTag();
-        EXPECT_EQ(b.Ogg.track(), c.hubTrack);
-        EXPECT_EQ(b.WMATag.Track, c.hubTrack);
-        EXPECT_EQ(b.APE.Track(), c.byte) << c.hubTrack;
-        EXPECT_EQ(b.MPCTag.Track(), c.byte) << c.hubTrack;
-        EXPECT_EQ(b.id3v1.track(), c.byte) << c.hubTrack;
+        const TagFields h = HubWith(12, "", c.hubTrack);
+        OggVorbisTag ogg;
+        WmaTag wma;
+        MonkeysAudioTag ape;
+        MusepackTag mpc;
+        Id3v1Tag v1;
+        CopyHubTo(h, ogg);
+        CopyHubTo(h, wma);
+        CopyHubTo(h, ape);
+        CopyHubTo(h, mpc);
+        CopyHubTo(h, v1);
+        EXPECT_EQ(ogg.track(), c.hubTrack);
+        EXPECT_EQ(wma.Track, c.hubTrack);
+        EXPECT_EQ(ape.Track(), c.byte) << c.hubTrack;
+        EXPECT_EQ(mpc.Track(), c.byte) << c.hubTrack;
+        EXPECT_EQ(v1.track(), c.byte) << c.hubTrack;
     }
 }
 
 TEST(FromHub, EveryTextFieldReachesTheComponent) {
-    TagBridge b;
     TagFields h;
     h.title = "Title";
     h.artist = "Artist";
@@ -119,20 +125,19 @@ TEST(FromHub, EveryTextFieldReachesTheComponent) {
     h.copyright = "(c)";
     h.URL = "http://x";
     h.EncodedBy = "Enc";
-    b.setHub(h);
-    b.Tag2ToOgg();
-    b.Tag2ToApe();
-    b.Tag2ToWMA();
+    OggVorbisTag ogg;
+    MonkeysAudioTag ape;
+    WmaTag wma;
+    CopyHubTo(h, ogg);
+    CopyHubTo(h, ape);
+    CopyHubTo(h, wma);
     const std::string got[][11] = {
-        {b.Ogg.title(), b.Ogg.artist(), b.Ogg.album(), b.Ogg.year(), b.Ogg.comment(),
-         b.Ogg.lyrics(), b.Ogg.composer(), b.Ogg.OrigArtist(), b.Ogg.copyright(), b.Ogg.URL(),
-         b.Ogg.EncodedBy()},
-        {b.APE.Title(), b.APE.Artist(), b.APE.Album(), b.APE.Year(), b.APE.Comment(),
-         b.APE.Lyrics(), b.APE.Composer(), b.APE.OrigArtist(), b.APE.Copyright(), b.APE.URL(),
-         b.APE.EncodedBy()},
-        {b.WMATag.Title, b.WMATag.Artist, b.WMATag.Album, b.WMATag.Year, b.WMATag.Comment,
-         b.WMATag.Lyrics, b.WMATag.Composer, b.WMATag.OrigArtist, b.WMATag.Copyright, b.WMATag.URL,
-         b.WMATag.EncodedBy},
+        {ogg.title(), ogg.artist(), ogg.album(), ogg.year(), ogg.comment(), ogg.lyrics(),
+         ogg.composer(), ogg.OrigArtist(), ogg.copyright(), ogg.URL(), ogg.EncodedBy()},
+        {ape.Title(), ape.Artist(), ape.Album(), ape.Year(), ape.Comment(), ape.Lyrics(),
+         ape.Composer(), ape.OrigArtist(), ape.Copyright(), ape.URL(), ape.EncodedBy()},
+        {wma.Title, wma.Artist, wma.Album, wma.Year, wma.Comment, wma.Lyrics, wma.Composer,
+         wma.OrigArtist, wma.Copyright, wma.URL, wma.EncodedBy},
     };
     const std::string want[11] = {h.title,    h.artist,     h.album,     h.year, h.comment,  h.text,
                                   h.composer, h.OrigArtist, h.copyright, h.URL,  h.EncodedBy};
@@ -143,7 +148,6 @@ TEST(FromHub, EveryTextFieldReachesTheComponent) {
 }
 
 TEST(FromHub, Id3v1GetsTheHubCutToItsLimits) {
-    TagBridge b;
     TagFields h;
     h.title = std::string(40, 't');  // the Lyrics3 block carries the rest
     h.year = "19999";
@@ -152,28 +156,29 @@ TEST(FromHub, Id3v1GetsTheHubCutToItsLimits) {
         h.comment += "é";
     h.GenreID = 17;
     h.text = "lyrics";
-    b.setHub(h);
-    b.Tag2ToTag();
-    EXPECT_EQ(b.id3v1.Title(), h.title);
-    EXPECT_EQ(b.id3v1.Year(), "1999");
-    EXPECT_EQ(b.id3v1.Comment(), FirstChars(h.comment, 30));
-    EXPECT_EQ(b.id3v1.GenreID(), 17);
-    EXPECT_EQ(b.id3v1.Lyrics(), "lyrics");
+    Id3v1Tag v1;
+    CopyHubTo(h, v1);
+    EXPECT_EQ(v1.Title(), h.title);
+    EXPECT_EQ(v1.Year(), "1999");
+    EXPECT_EQ(v1.Comment(), FirstChars(h.comment, 30));
+    EXPECT_EQ(v1.GenreID(), 17);
+    EXPECT_EQ(v1.Lyrics(), "lyrics");
 }
 
 TEST(ToHub, OggValuesCapitalizedAndMirroredIntoId3v1) {
     EditorOptions options;
     options.capitalization = kCaseUpper;
     TagBridge b(options);
-    b.Ogg.settitle("hey jude");
-    b.Ogg.setartist("the beatles");
-    b.Ogg.setcomment("keep me lower");
-    b.Ogg.setyear("19680");
-    b.Ogg.settrack("7/13");
-    b.Ogg.setGenre("Trip Rock");
-    b.Ogg.setGenreID(12);
-    b.Ogg.setlyrics("na na");
-    b.OggToTag2();
+    OggVorbisTag ogg;
+    ogg.settitle("hey jude");
+    ogg.setartist("the beatles");
+    ogg.setcomment("keep me lower");
+    ogg.setyear("19680");
+    ogg.settrack("7/13");
+    ogg.setGenre("Trip Rock");
+    ogg.setGenreID(12);
+    ogg.setlyrics("na na");
+    b.TakeRead(HubValuesOf(ogg));
     const TagFields& h = b.Hub();
     EXPECT_EQ(h.title, "HEY JUDE");
     EXPECT_EQ(h.artist, "THE BEATLES");
@@ -182,25 +187,30 @@ TEST(ToHub, OggValuesCapitalizedAndMirroredIntoId3v1) {
     EXPECT_EQ(h.Genre, "Trip Rock");
     EXPECT_EQ(h.GenreID, 12);
     EXPECT_EQ(h.text, "na na");
-    EXPECT_EQ(b.id3v1.Title(), "HEY JUDE");
-    EXPECT_EQ(b.id3v1.track(), 7);
-    EXPECT_EQ(b.id3v1.Year(), "1968");
+    Id3v1Tag v1;
+    CopyHubTo(h, v1);
+    EXPECT_EQ(v1.Title(), "HEY JUDE");
+    EXPECT_EQ(v1.track(), 7);
+    EXPECT_EQ(v1.Year(), "1968");
 }
 
 TEST(ToHub, ApeTrackByteZeroIsEmptyAndWmaGenreIsClamped) {
     TagBridge b;
-    b.APE.setTrack(0);
-    b.APE.setTitle("x");
-    b.APEToTag2();
+    MonkeysAudioTag ape;
+    ape.setTrack(0);
+    ape.setTitle("x");
+    b.TakeRead(HubValuesOf(ape));
     EXPECT_EQ(b.Hub().track, "");
     EXPECT_EQ(b.Hub().title, "x");
-    b.MPCTag.setTrack(9);
-    b.MPCToTag2();
+    MusepackTag mpc;
+    mpc.setTrack(9);
+    b.TakeRead(HubValuesOf(mpc));
     EXPECT_EQ(b.Hub().track, "9");
 
-    b.WMATag.GenreID = 200;
-    b.WMATag.Genre = "Odd";
-    b.WMAToTag2();
+    WmaTag wma;
+    wma.GenreID = 200;
+    wma.Genre = "Odd";
+    b.TakeRead(HubValuesOf(wma));
     EXPECT_EQ(b.Hub().GenreID, 12);
     EXPECT_EQ(b.Hub().Genre, "Odd");
 }
@@ -229,15 +239,15 @@ struct V1Values {
     std::uint8_t genre = 12;
 };
 
-void LoadV1(TagBridge& b, const V1Values& v) {
-    b.id3v1.settrack(v.track);
-    b.id3v1.setTitle(v.title);
-    b.id3v1.setArtist(v.artist);
-    b.id3v1.setAlbum(v.album);
-    b.id3v1.setYear(v.year);
-    b.id3v1.setComment(v.comment);
-    b.id3v1.setLyrics(v.lyrics);
-    b.id3v1.setGenreID(v.genre);
+void LoadV1(Id3v1Tag& t, const V1Values& v) {
+    t.settrack(v.track);
+    t.setTitle(v.title);
+    t.setArtist(v.artist);
+    t.setAlbum(v.album);
+    t.setYear(v.year);
+    t.setComment(v.comment);
+    t.setLyrics(v.lyrics);
+    t.setGenreID(v.genre);
 }
 
 TEST(ReadTags, MergesId3v1IntoTheHubByTheReadChoice) {
@@ -270,9 +280,9 @@ TEST(ReadTags, MergesId3v1IntoTheHubByTheReadChoice) {
         EditorOptions options;
         options.readChoice = c.choice;
         TagBridge b(options);
-        LoadV1(b, v1);
-        b.id3v2.setFields(v2);
-        b.ReadTags();
+        Id3v1Tag tag1;
+        LoadV1(tag1, v1);
+        b.TakeMp3Read(v2, tag1);
         const TagFields& h = b.Hub();
         SCOPED_TRACE(c.choice);
         EXPECT_EQ(h.track, c.track);
@@ -286,8 +296,10 @@ TEST(ReadTags, MergesId3v1IntoTheHubByTheReadChoice) {
         // The genre text and the fields ID3v1 lacks always stay the ID3v2 ones.
         EXPECT_EQ(h.Genre, "Trip Rock");
         EXPECT_EQ(h.composer, "Comp");
-        // And ID3v1 now holds what an ID3v1 save would write.
-        EXPECT_EQ(b.id3v1.Title(), h.title);
+        // What an ID3v1 save would write is the merged title.
+        Id3v1Tag mirror;
+        CopyHubTo(h, mirror);
+        EXPECT_EQ(mirror.Title(), h.title);
     }
 }
 
@@ -296,9 +308,9 @@ TEST(ReadTags, EmptyHubGenreTakesTheId3v1NumberAndTextStopsAtZero) {
     V1Values v1;
     v1.title = std::string("B\0junk", 6);
     v1.genre = 0;
-    LoadV1(b, v1);
-    b.id3v2.setFields(TagFields{});
-    b.ReadTags();
+    Id3v1Tag tag1;
+    LoadV1(tag1, v1);
+    b.TakeMp3Read(TagFields{}, tag1);
     EXPECT_EQ(b.Hub().title, "B");
     EXPECT_EQ(b.Hub().GenreID, 0);
     EXPECT_EQ(b.Hub().Genre, "");
@@ -393,7 +405,12 @@ TEST_F(Mp3Files, ReadingAnotherFileLeavesNothingOfTheFirst) {
     b.Read(other);
     EXPECT_EQ(b.Hub().title, "");
     EXPECT_EQ(b.Hub().artist, "");
-    EXPECT_EQ(b.id3v1.Title(), "");
+    // Nor does a save of the second file write anything of the first.
+    ASSERT_TRUE(b.Save(other).ok);
+    TagBridge reader;
+    reader.Read(other);
+    EXPECT_EQ(reader.Hub().title, "");
+    EXPECT_EQ(reader.Hub().artist, "");
 }
 
 TEST_F(Mp3Files, SaveNeverWritesAFileOtherThanTheOneRead) {

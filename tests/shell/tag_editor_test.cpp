@@ -652,14 +652,15 @@ TEST_F(EditorTest, DeleteCommandsRemoveTheirTagsFromSelectedFilesOnly) {
         Open();
         Click("a.mp3");
         c.command(*editor);
-        TagBridge check;
-        check.id3v1.setFilename(Path("a.mp3"));
-        check.id3v2.setFileName(Path("a.mp3"));
-        EXPECT_EQ(check.id3v1.Valid(), c.v1Left);
-        EXPECT_EQ(check.id3v2.Valid(), c.v2Left);
-        check.id3v1.setFilename(Path("b.mp3"));
-        check.id3v2.setFileName(Path("b.mp3"));
-        EXPECT_TRUE(check.id3v1.Valid() && check.id3v2.Valid());
+        sondrel::Id3v1Tag checkV1;
+        sondrel::Id3v2Tag checkV2;
+        checkV1.setFilename(Path("a.mp3"));
+        checkV2.setFileName(Path("a.mp3"));
+        EXPECT_EQ(checkV1.Valid(), c.v1Left);
+        EXPECT_EQ(checkV2.Valid(), c.v2Left);
+        checkV1.setFilename(Path("b.mp3"));
+        checkV2.setFileName(Path("b.mp3"));
+        EXPECT_TRUE(checkV1.Valid() && checkV2.Valid());
         // The editor shows the file as it now is.
         EXPECT_EQ(Text(editor->edTitle()), c.v2Left ? "V2 title" : (c.v1Left ? "V1 title" : ""));
         EXPECT_TRUE(editor->btnSave()->isEnabled());
