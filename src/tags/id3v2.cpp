@@ -708,18 +708,11 @@ bool Id3v2Tag::WriteFile(File& file) {
                          old->body.TailIsPadding && static_cast<std::int64_t>(s) <= oldBody &&
                          oldBody <= static_cast<std::int64_t>(s) + kInPlaceSlack;
 
-    if (inPlace) {
-        Bytes block = header(old->header.BodySize);
-        block.insert(block.end(), frames.begin(), frames.end());
-        block.resize(id3v2::kHeaderSize + old->header.BodySize, 0);
-        if (!file.WriteAt(0, block) || !file.Sync()) {
-            Fail(kMsgFileError, file.LastError(), false);
-            return false;
-        }
-        return true;
-    }
-
-    const auto bodySize = static_cast<std::uint32_t>(s + id3v2::kPadding);
+    // A tag that fits the old one keeps its size, so readers that cached the
+    // audio's offset stay right; it is still written as a whole new file, as
+    // a write over the old tag could fail half-way and leave neither tag.
+    const auto bodySize =
+        inPlace ? old->header.BodySize : static_cast<std::uint32_t>(s + id3v2::kPadding);
     const std::int64_t keepFrom = old->keepFrom;
     const IoResult result = SafeReplace(
         fileName_,

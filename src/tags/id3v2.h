@@ -31,7 +31,7 @@ public:
     static constexpr const char* kMsgPictureUnreadable = "Can't read picture file";
     static constexpr const char* kMsgDamagedTag =
         "The ID3v2 tag could not be read completely; saving would lose part of it";
-    // Allowed slack between a new tag and the old one for an in-place save.
+    // Allowed slack between a new tag and the old one for keeping its size.
     static constexpr std::int64_t kInPlaceSlack = 500;
     // A picture file larger than this is refused by AddImage.
     static constexpr std::int64_t kMaxPictureBytes = 64 * 1024 * 1024;
@@ -103,9 +103,9 @@ public:
     // Empties the fields and the picture list; the file is not touched.
     void ClearTag();
     // Saves the record and the pictures as a 2.3 tag (2.4 when the old tag
-    // was 2.4 and holds frames 2.3 cannot carry unchanged): in place when the
-    // new tag fits the old one with at most kInPlaceSlack bytes to spare,
-    // otherwise by rewriting the file safely. Frames of fields whose value is
+    // was 2.4 and holds frames 2.3 cannot carry unchanged), always by
+    // rewriting the file safely; the tag keeps the old one's size when the
+    // new frames fit it with at most kInPlaceSlack bytes to spare. Frames of fields whose value is
     // still the one read are kept as they were. Refuses to replace a tag that
     // could not be read completely. Calls no event.
     bool WriteTag();
