@@ -86,10 +86,9 @@ std::string Utf8Prefix(const std::string& s, std::size_t count) {
 // Where the ID3v1 block, or the Lyrics3 block in front of it, begins;
 // nullopt when the file ends without an ID3v1 block.
 template <typename Source>
-std::optional<std::int64_t> FindTagStart(const Source& file, bool forWrite) {
+std::optional<std::int64_t> FindTagStart(const Source& file) {
     const tail::Layout layout = tail::Locate(file);
-    // A file of exactly 128 bytes is appended to when saving, never overwritten.
-    if (layout.id3v1Size == 0 || (forWrite && layout.fileSize == layout.id3v1Size))
+    if (layout.id3v1Size == 0)
         return std::nullopt;
     return layout.Lyrics3Offset();
 }
@@ -217,14 +216,22 @@ Bytes BuildLyrics3(const std::string& lyrics, const Id3v1Fields& tag, std::strin
         body += Digits(value.size(), 5);
         body += value;
     };
-    field("LYR", EncodePrefix(lyrics, kMaxFieldValue, codepage));
+    if (!lyrics.empty())
+        field("LYR", EncodePrefix(lyrics, kMaxFieldValue, codepage));
     const std::pair<std::string_view, const std::string*> longTexts[] = {
         {"ETT", &tag.Title}, {"EAR", &tag.Artist}, {"EAL", &tag.Album}};
+    bool longText = false;
     for (const auto& [id, text] : longTexts) {
         std::string enc = EncodePrefix(*text, kMaxFieldValue, codepage);
-        if (enc.size() > kTextWidth)
+        if (enc.size() > kTextWidth) {
             field(id, enc);
+            longText = true;
+        }
     }
+    // A block holding nothing is not written: players take it for a damaged
+    // last audio frame.
+    if (lyrics.empty() && !longText)
+        return {};
     body += Digits(body.size(), 6);
     body += kLyricsEnd;
     return Bytes(body.begin(), body.end());
@@ -240,6 +247,7 @@ void Id3v1Tag::setFilename(const std::string& path) {
 
 void Id3v1Tag::setFields(const Id3v1Fields& tag) {
     tag_ = tag;
+    noGenre_ = false;
     tag_.GenreID = ClampGenreId(tag.GenreID);
     Changed();
 }
@@ -287,7 +295,8 @@ void Id3v1Tag::setLyrics(const std::string& v) {
 
 void Id3v1Tag::ClearTag() {
     tag_ = Id3v1Fields{};
-    noGenre_ = false;
+    // No tag read means no genre, not genre 12.
+    noGenre_ = true;
     lyrics_.clear();
 }
 
@@ -396,14 +405,11 @@ bool Id3v1Tag::DoWrite() {
         return false;
     }
     // Whatever Lyrics3 block is there gets overwritten, wanted or not.
-    const std::int64_t start = FindTagStart(*file, true).value_or(size);
+    const std::int64_t start = FindTagStart(*file).value_or(size);
 
     Bytes data;
-    if (useLyrics3_) {
-        if (lyrics_.empty())
-            lyrics_ = " ";
+    if (useLyrics3_)
         data = id3v1::BuildLyrics3(lyrics_, tag_, codePage_);
-    }
     const Bytes block = id3v1::BuildBlock(tag_, codePage_);
     data.insert(data.end(), block.begin(), block.end());
 
@@ -427,7 +433,7 @@ bool Id3v1Tag::RemoveTag() {
     try {
         std::optional<std::int64_t> start;
         if (auto file = File::Open(filename_, File::Mode::Read)) {
-            start = FindTagStart(*file, false);
+            start = FindTagStart(*file);
         }
         // A write-protected file is replaced with its mode kept, never made
         // writable for the moment of the cut.

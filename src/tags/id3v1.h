@@ -49,8 +49,9 @@ struct Lyrics3Fields {
 // read before it.
 Lyrics3Fields ParseLyrics3(std::span<const std::uint8_t> block,
                            std::string_view codepage = kDefaultCodePage);
-// The whole Lyrics3 v2 block: IND, LYR, and ETT/EAR/EAL for texts longer than
-// the ID3v1 fields hold. Values over the 5-digit limit are cut.
+// The whole Lyrics3 v2 block: IND, LYR when there are lyrics, and ETT/EAR/EAL
+// for texts longer than the ID3v1 fields hold. Values over the 5-digit limit
+// are cut. Empty when the block would hold nothing.
 Bytes BuildLyrics3(const std::string& lyrics, const Id3v1Fields& tag,
                    std::string_view codepage = kDefaultCodePage);
 

@@ -18,18 +18,24 @@ using id3v2::ByteView;
 using id3v2::FrameContent;
 using id3v2::RawFrame;
 
-// Single-value text frames and the field each one fills. A later frame of the
-// same kind replaces an earlier one; on saving, every copy is replaced.
+// Text frames and the field each one fills. Several frames or values of one
+// field are shown joined; a save replaces all of them when the field changed.
 struct TextRoute {
     std::string_view id;
-    std::string TagFields::*field;
+    Field field;
 };
 constexpr TextRoute kTextRoutes[] = {
-    {"TRCK", &TagFields::track},     {"TIT2", &TagFields::title},
-    {"TPE1", &TagFields::artist},    {"TALB", &TagFields::album},
-    {"TYER", &TagFields::year},      {"TCON", &TagFields::Genre},
-    {"TCOM", &TagFields::composer},  {"TOPE", &TagFields::OrigArtist},
-    {"TCOP", &TagFields::copyright}, {"TENC", &TagFields::EncodedBy},
+    {"TRCK", Field::Track},     {"TIT2", Field::Title},      {"TPE1", Field::Artist},
+    {"TALB", Field::Album},     {"TYER", Field::Year},       {"TCON", Field::Genre},
+    {"TCOM", Field::Composer},  {"TOPE", Field::OrigArtist}, {"TCOP", Field::Copyright},
+    {"TENC", Field::EncodedBy},
+};
+
+// The order in which a save writes fields that the old tag did not hold.
+constexpr Field kWriteOrder[] = {
+    Field::Lyrics,    Field::Track, Field::Title,     Field::Artist,   Field::Album,
+    Field::Year,      Field::Genre, Field::Comment,   Field::Composer, Field::OrigArtist,
+    Field::Copyright, Field::URL,   Field::EncodedBy,
 };
 
 const TextRoute* TextRouteOf(std::string_view id23) {
@@ -41,14 +47,17 @@ const TextRoute* TextRouteOf(std::string_view id23) {
 }
 
 // Frames of which a tag may hold several, told apart by a description; the
-// field owns the one without a description, else the first.
+// field owns the one without a description. A described comment or lyrics
+// frame (iTunNORM, iTunSMPB) belongs to another program and is never the
+// field's; a URL field falls back on the first described link.
 struct DescribedKind {
     std::string_view id;
     std::string (*value)(const FrameContent&);
+    bool firstIfNone;
 };
-constexpr DescribedKind kComment{"COMM", [](const FrameContent& c) { return c.Text(); }};
-constexpr DescribedKind kLyrics{"USLT", [](const FrameContent& c) { return c.Text(); }};
-constexpr DescribedKind kUserUrl{"WXXX", [](const FrameContent& c) { return c.url; }};
+constexpr DescribedKind kComment{"COMM", [](const FrameContent& c) { return c.Text(); }, false};
+constexpr DescribedKind kLyrics{"USLT", [](const FrameContent& c) { return c.Text(); }, false};
+constexpr DescribedKind kUserUrl{"WXXX", [](const FrameContent& c) { return c.url; }, true};
 constexpr const DescribedKind* kDescribedKinds[] = {&kComment, &kLyrics, &kUserUrl};
 
 std::optional<FrameContent> FrameFields(const RawFrame& frame, ByteView data,
@@ -97,7 +106,7 @@ std::optional<Owned> OwnedInstance(const std::vector<RawFrame>& frames, const Co
         Owned owned{i, kind.value(*contents[i])};
         if (contents[i]->description.empty())
             return owned;
-        if (!first)
+        if (!first && kind.firstIfNone)
             first = std::move(owned);
     }
     return first;
@@ -107,9 +116,9 @@ std::optional<Owned> OwnedInstance(const std::vector<RawFrame>& frames, const Co
 // items names them: the identifier, with the description of a COMM, USLT
 // or WXXX frame that has one and of every TXXX frame. Every copy of a field's
 // frame and every picture counts as shown; TPE2 is shown when no TPE1 is
-// present, and in 2.4 TDRC when no TYER is.
+// present, and TDRC when no TYER is.
 std::vector<std::string> UnshownFrames(const std::vector<RawFrame>& frames,
-                                       const Contents& contents, std::uint8_t major) {
+                                       const Contents& contents) {
     bool haveArtist = false;
     bool haveYear = false;
     for (const auto& f : frames) {
@@ -129,7 +138,7 @@ std::vector<std::string> UnshownFrames(const std::vector<RawFrame>& frames,
         if (name == "TPE2")
             shown = !haveArtist;
         if (name == "TDRC")
-            shown = !haveYear && major >= 4;
+            shown = !haveYear;
         for (std::size_t k = 0; k < std::size(kDescribedKinds); ++k) {
             if (name != kDescribedKinds[k]->id)
                 continue;
@@ -144,6 +153,120 @@ std::vector<std::string> UnshownFrames(const std::vector<RawFrame>& frames,
             out.push_back(std::move(name));
     }
     return out;
+}
+
+// The genre references of one TCON value: "(17)(52)Text" in 2.3, a bare
+// "17", "RX" or "CR" as a 2.4 value; `rest` is the text behind them.
+struct GenreRefs {
+    std::vector<std::string> refs;
+    std::string rest;
+};
+
+bool IsGenreRef(std::string_view r) {
+    return r == "RX" || r == "CR" ||
+           (!r.empty() && r.size() <= 3 &&
+            std::all_of(r.begin(), r.end(), [](char c) { return c >= '0' && c <= '9'; }));
+}
+
+GenreRefs ParseGenre(std::string_view v) {
+    GenreRefs out;
+    if (IsGenreRef(v)) {
+        out.refs.emplace_back(v);
+        return out;
+    }
+    std::size_t pos = 0;
+    while (pos < v.size() && v[pos] == '(') {
+        const std::size_t close = v.find(')', pos);
+        if (close == std::string_view::npos || !IsGenreRef(v.substr(pos + 1, close - pos - 1)))
+            break;
+        out.refs.emplace_back(v.substr(pos + 1, close - pos - 1));
+        pos = close + 1;
+    }
+    out.rest = std::string(v.substr(pos));
+    return out;
+}
+
+std::string GenreRefName(const std::string& ref) {
+    if (ref == "RX")
+        return "Remix";
+    if (ref == "CR")
+        return "Cover";
+    const int n = std::stoi(ref);
+    return n < static_cast<int>(kGenreCount) ? GenreNameOf(static_cast<unsigned>(n)) : ref;
+}
+
+// The values a TCON frame shows. One plain genre, with or without its number,
+// stays as stored for the genre rule ("(17)Rock", a 2.4 "17" as "(17)");
+// lists and the remix and cover references become names.
+std::vector<std::string> GenreValues(const std::vector<std::string>& stored) {
+    std::vector<GenreRefs> parsed;
+    std::size_t count = 0;
+    bool special = false;
+    for (const auto& v : stored) {
+        parsed.push_back(ParseGenre(v));
+        const auto& p = parsed.back();
+        count += std::max<std::size_t>(p.refs.size(), p.rest.empty() ? 0 : 1);
+        for (const auto& r : p.refs)
+            special |= r == "RX" || r == "CR";
+    }
+    if (count <= 1 && !special) {
+        if (stored.size() == 1 && parsed[0].refs.size() == 1 && stored[0] == parsed[0].refs[0])
+            return {"(" + stored[0] + ")"};
+        return stored;
+    }
+    std::vector<std::string> out;
+    for (const auto& p : parsed) {
+        for (const auto& r : p.refs)
+            out.push_back(GenreRefName(r));
+        // "(17)Rock" names its genre twice; a different text refines it.
+        if (!p.rest.empty() && (out.empty() || out.back() != p.rest))
+            out.push_back(p.rest);
+    }
+    return out;
+}
+
+// Whether a frame kept unchanged can be written into a 2.3 tag without
+// losing anything: 2.3 has no value separator, no UTF-8 in synchronised
+// lyrics read by us, and keeps CHAP/CTOC sub-frames in its own layout.
+bool Carries23Losslessly(const RawFrame& frame, const std::optional<FrameContent>& content) {
+    if (frame.Major < 4)
+        return true;
+    const std::string id = frame.Id23();
+    if (id == "CHAP" || id == "CTOC")
+        return false;
+    if (id == "SYLT") {
+        const auto data = frame.Content();
+        return data && !data->empty() &&
+               ((*data)[0] == id3v2::kEncLatin1 || (*data)[0] == id3v2::kEncUtf16Bom);
+    }
+    if (content && id.size() == 4 && id[0] == 'T' && content->text.size() > 1) {
+        if (id != "TCON")
+            return false;
+        // A list of genre numbers has a 2.3 spelling: "(17)(52)".
+        for (const auto& v : content->text) {
+            if (!IsGenreRef(v))
+                return false;
+        }
+    }
+    return id3v2::RenderCarried23(frame).has_value();
+}
+
+// A frame kept unchanged, in the layout of the tag written.
+std::optional<Bytes> RenderKeptFrame(const RawFrame& frame, std::uint8_t major,
+                                     std::string_view codePage) {
+    if (major == 4)
+        return frame.Major == 4 ? id3v2::RenderKept(frame) : std::nullopt;
+    if (frame.Major == 4 && frame.Id == "TCON") {
+        if (const auto c = FrameFields(frame, codePage); c && c->text.size() > 1) {
+            std::string refs;
+            for (const auto& v : c->text)
+                refs += "(" + v + ")";
+            FrameContent one;
+            one.text = {refs};
+            return id3v2::RenderFrame23("TCON", id3v2::WriteFields(id3v2::LayoutFor("TCON"), one));
+        }
+    }
+    return id3v2::RenderCarried23(frame);
 }
 
 // The first `count` characters of UTF-8 text.
@@ -201,26 +324,31 @@ std::optional<OldTag> InspectFile(const File& file, std::int64_t fileSize) {
     return old;
 }
 
-Bytes TextFrame(std::string_view id, const std::string& value) {
+Bytes RenderFrame(std::uint8_t major, std::string_view id, const Bytes& data) {
+    return major == 4 ? id3v2::RenderFrame24(id, data) : id3v2::RenderFrame23(id, data);
+}
+
+Bytes TextFrame(std::uint8_t major, std::string_view id, const std::string& value) {
     FrameContent c;
     c.encoding = id3v2::ChooseEncoding({value});
     c.text = {value};
-    return id3v2::RenderFrame23(id, id3v2::WriteFields(id3v2::LayoutFor("TIT2"), c));
+    return RenderFrame(major, id, id3v2::WriteFields(id3v2::LayoutFor("TIT2"), c));
 }
 
-Bytes CommentFrame(std::string_view id, const std::string& language, const std::string& value) {
+Bytes CommentFrame(std::uint8_t major, std::string_view id, const std::string& language,
+                   const std::string& value) {
     FrameContent c;
     c.encoding = id3v2::ChooseEncoding({value});
     c.language = language;
     c.text = {value};
-    return id3v2::RenderFrame23(id, id3v2::WriteFields(id3v2::LayoutFor("COMM"), c));
+    return RenderFrame(major, id, id3v2::WriteFields(id3v2::LayoutFor("COMM"), c));
 }
 
-Bytes UrlFrame(const std::string& url) {
+Bytes UrlFrame(std::uint8_t major, const std::string& url) {
     FrameContent c;
     c.encoding = id3v2::kEncLatin1;
     c.url = url;
-    return id3v2::RenderFrame23("WXXX", id3v2::WriteFields(id3v2::LayoutFor("WXXX"), c));
+    return RenderFrame(major, "WXXX", id3v2::WriteFields(id3v2::LayoutFor("WXXX"), c));
 }
 
 }  // namespace
@@ -250,7 +378,7 @@ void Id3v2Tag::setPictures(std::vector<Picture> pictures) {
 
 void Id3v2Tag::ClearTag() {
     for (const auto& r : kTextRoutes)
-        (tag_.*r.field).clear();
+        tag_[r.field].clear();
     tag_.comment.clear();
     tag_.text.clear();
     tag_.URL.clear();
@@ -271,6 +399,7 @@ bool Id3v2Tag::ReadTag() {
     valid_ = false;
     ClearTag();
     otherFrames_.clear();
+    items_.Clear();
     if (!FileExists(fileName_)) {
         error_ = kMsgNoFile;
     } else {
@@ -297,6 +426,7 @@ void Id3v2Tag::LoadFrom(const ByteSource& file) {
     valid_ = false;
     ClearTag();
     otherFrames_.clear();
+    items_.Clear();
     try {
         valid_ = ReadFile(file);
     } catch (const std::exception&) {
@@ -310,6 +440,9 @@ void Id3v2Tag::LoadFrom(const ByteSource& file) {
 
 bool Id3v2Tag::FinishRead() {
     ApplyGenreRule();
+    // The genre offered is the one after the rule.
+    items_.SetRead(Field::Genre, tag_.Genre);
+    readGenreId_ = tag_.GenreID;
     if (!valid_ && onError)
         onError(*this, error_);
     return valid_;
@@ -349,48 +482,73 @@ bool Id3v2Tag::ReadFile(const ByteSource& file) {
     }
     // Pictures are taken straight from the tag's bytes, so a cover is copied
     // once, into its picture; its frame stays in the list without its data.
+    // A picture frame that cannot be read is kept as it is.
     std::vector<RawFrame> frames;
-    id3v2::WalkFrames(*header, *body, [this, &frames](RawFrame& frame, ByteView data) {
+    std::vector<bool> isPicture;
+    id3v2::WalkFrames(*header, *body, [&](RawFrame& frame, ByteView data) {
+        bool picture = false;
         if (frame.Id23() == "APIC") {
-            if (auto p = id3v2::ReadPicture(frame, data, legacyCodePage_))
+            if (auto p = id3v2::ReadPicture(frame, data, legacyCodePage_)) {
                 pictures_.push_back(std::move(*p));
-            frame.Data.clear();
-        } else if (frame.Data.empty()) {
-            frame.Data.assign(data.begin(), data.end());
+                picture = true;
+            }
         }
+        if (picture)
+            frame.Data.clear();
+        else if (frame.Data.empty())
+            frame.Data.assign(data.begin(), data.end());
         frames.push_back(std::move(frame));
+        isPicture.push_back(picture);
     });
 
     const Contents contents = ContentsOf(frames, legacyCodePage_);
-    bool haveArtist = false, haveYear = false;
-    std::optional<std::string> albumArtist, recordingTime;
+    const auto comment = OwnedInstance(frames, contents, kComment);
+    const auto lyrics = OwnedInstance(frames, contents, kLyrics);
+    const auto url = OwnedInstance(frames, contents, kUserUrl);
+    otherFrames_ = UnshownFrames(frames, contents);
+    PerField<std::vector<std::string>> values;
+    std::vector<std::string> albumArtists, recordingTimes;
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        if (!contents[i])
+        if (isPicture[i])
             continue;
         const std::string id = frames[i].Id23();
-        const TextRoute* route = TextRouteOf(id);
-        std::string value = contents[i]->Text();
-        if (id == "TPE2") {
-            albumArtist = std::move(value);
-        } else if (id == "TDRC") {
-            recordingTime = std::move(value);
-        } else if (route) {
-            haveArtist |= id == "TPE1";
-            haveYear |= id == "TYER";
-            tag_.*route->field = std::move(value);
+        std::optional<Field> field;
+        if (contents[i]) {
+            const auto& text = contents[i]->text;
+            if (const TextRoute* route = TextRouteOf(id)) {
+                field = route->field;
+                const auto shown = id == "TCON" ? GenreValues(text) : text;
+                values[*field].insert(values[*field].end(), shown.begin(), shown.end());
+            } else if (id == "TDRC") {
+                // The recording time stands for the year in 2.3 tags too.
+                field = Field::Year;
+                for (const auto& t : text)
+                    recordingTimes.push_back(FirstChars(t, 4));
+            } else if (id == "TPE2") {
+                // Shown as the artist when there is none, but owned by no
+                // field: it is written as TPE1 only when the artist is edited.
+                albumArtists.insert(albumArtists.end(), text.begin(), text.end());
+            } else if (comment && comment->index == i) {
+                field = Field::Comment;
+                values[*field].push_back(comment->value);
+            } else if (lyrics && lyrics->index == i) {
+                field = Field::Lyrics;
+                values[*field].push_back(lyrics->value);
+            } else if (url && url->index == i) {
+                field = Field::URL;
+                values[*field].push_back(url->value);
+            }
         }
+        items_.Add(field, std::move(frames[i]));
     }
-    if (!haveArtist && albumArtist)
-        tag_.artist = *albumArtist;
-    if (!haveYear && header->Major >= 4 && recordingTime)
-        tag_.year = FirstChars(*recordingTime, 4);
-    if (auto c = OwnedInstance(frames, contents, kComment))
-        tag_.comment = std::move(c->value);
-    if (auto l = OwnedInstance(frames, contents, kLyrics))
-        tag_.text = std::move(l->value);
-    if (auto u = OwnedInstance(frames, contents, kUserUrl))
-        tag_.URL = std::move(u->value);
-    otherFrames_ = UnshownFrames(frames, contents, header->Major);
+    if (values[Field::Year].empty())
+        values[Field::Year] = std::move(recordingTimes);
+    if (values[Field::Artist].empty())
+        values[Field::Artist] = std::move(albumArtists);
+    for (const auto& info : kFieldTable) {
+        tag_[info.field] = JoinFieldValues(values[info.field]);
+        items_.SetRead(info.field, tag_[info.field]);
+    }
     SyncImagesCount();
     return true;
 }
@@ -434,14 +592,37 @@ bool Id3v2Tag::WriteTag() {
         error_ = kMsgFileError;
         return false;
     }
-    if (tag_.GenreID != kGenreOther)
-        tag_.Genre = "(" + std::to_string(tag_.GenreID) + ")" + GenreNameOf(tag_.GenreID);
+    PrepareGenre();
     try {
         return WriteFile(*file);
     } catch (const std::exception& e) {
         Fail(kMsgFileError, std::string(e.what()), false);
         return false;
     }
+}
+
+void Id3v2Tag::PrepareGenre() {
+    // A genre as read stays as it was spelt; a changed one is written with
+    // its number when the table has it.
+    if (tag_.GenreID == readGenreId_ && tag_.Genre == items_.Read(Field::Genre))
+        return;
+    if (tag_.GenreID != kGenreOther)
+        tag_.Genre = "(" + std::to_string(tag_.GenreID) + ")" + GenreNameOf(tag_.GenreID);
+}
+
+std::string Id3v2Tag::LanguageFor(Field field) const {
+    if (languageChosen_)
+        return lyricsLanguage_.size() == 3 ? lyricsLanguage_ : "eng";
+    // A rewritten comment or lyrics frame keeps the language of the one it
+    // replaces.
+    for (const auto& e : items_.Entries()) {
+        if (e.field != field)
+            continue;
+        if (const auto c = FrameFields(e.item, legacyCodePage_); c && c->language.size() == 3)
+            return c->language;
+        break;
+    }
+    return "eng";
 }
 
 bool Id3v2Tag::WriteFile(File& file) {
@@ -455,57 +636,62 @@ bool Id3v2Tag::WriteFile(File& file) {
         Fail(kMsgFileError, file.LastError(), false);
         return false;
     }
+    // Replacing a tag we could not walk to its end would drop what we missed.
+    if (old->present && !old->body.Complete) {
+        Fail(kMsgDamagedTag, false);
+        return false;
+    }
 
-    const std::string language = lyricsLanguage_.size() == 3 ? lyricsLanguage_ : "eng";
+    // What the save writes, in order: frames kept as read and new values.
+    struct Planned {
+        const RawFrame* kept = nullptr;
+        Field field{};
+        std::string value;
+    };
+    std::vector<Planned> planned;
+    items_.Plan(
+        kWriteOrder, [this](Field f) -> const std::string& { return tag_[f]; },
+        [&](const auto& entry) {
+            planned.push_back({&entry.item, {}, {}});
+        },
+        [&](Field f, const std::string& value) {
+            planned.push_back({nullptr, f, value});
+        });
+
+    // 2.3 unless a kept 2.4 frame has no lossless 2.3 form.
+    std::uint8_t major = 3;
+    for (const auto& p : planned) {
+        if (p.kept && p.kept->Major == 4 &&
+            !Carries23Losslessly(*p.kept, FrameFields(*p.kept, legacyCodePage_)))
+            major = 4;
+    }
+
     Bytes frames;
     auto add = [&frames](const Bytes& frame) {
         frames.insert(frames.end(), frame.begin(), frame.end());
     };
-    if (!tag_.text.empty())
-        add(CommentFrame("USLT", language, tag_.text));
     for (const auto& p : pictures_)
-        add(id3v2::RenderFrame23("APIC", id3v2::PictureBody(p)));
-    add(TextFrame("TRCK", tag_.track));
-    add(TextFrame("TIT2", tag_.title));
-    add(TextFrame("TPE1", tag_.artist));
-    add(TextFrame("TALB", tag_.album));
-    add(TextFrame("TYER", tag_.year));
-    add(TextFrame("TCON", tag_.Genre));
-    add(CommentFrame("COMM", language, tag_.comment));
-    add(TextFrame("TCOM", tag_.composer));
-    add(TextFrame("TOPE", tag_.OrigArtist));
-    add(TextFrame("TCOP", tag_.copyright));
-    add(UrlFrame(tag_.URL));
-    add(TextFrame("TENC", tag_.EncodedBy));
-
-    // Everything of the old tag that no field owns goes back in its order.
-    if (old->present) {
-        const auto& oldFrames = old->body.Frames;
-        const Contents contents = ContentsOf(oldFrames, legacyCodePage_);
-        std::vector<bool> owned(oldFrames.size(), false);
-        for (const auto* kind : kDescribedKinds) {
-            if (auto o = OwnedInstance(oldFrames, contents, *kind))
-                owned[o->index] = true;
-        }
-        for (std::size_t i = 0; i < oldFrames.size(); ++i) {
-            const RawFrame& f = oldFrames[i];
-            // Frames we cannot look into are kept: dropping them would lose data.
-            if (!f.Content())
-                continue;
-            const std::string id = f.Id23();
-            if (TextRouteOf(id) || id == "APIC") {
-                owned[i] = true;
-            } else if (id == "TDRC") {
-                // A recording time that contradicts the year would bring the
-                // old year back in readers that prefer it.
-                owned[i] = !contents[i] || FirstChars(contents[i]->Text(), 4) != tag_.year;
+        add(RenderFrame(major, "APIC", id3v2::PictureBody(p)));
+    for (const auto& p : planned) {
+        if (p.kept) {
+            const auto kept = RenderKeptFrame(*p.kept, major, legacyCodePage_);
+            if (!kept) {
+                Fail(kMsgDamagedTag, false);
+                return false;
             }
-        }
-        for (std::size_t i = 0; i < oldFrames.size(); ++i) {
-            if (owned[i])
-                continue;
-            if (auto carried = id3v2::RenderCarried23(oldFrames[i]))
-                add(*carried);
+            add(*kept);
+        } else if (p.field == Field::Comment || p.field == Field::Lyrics) {
+            add(CommentFrame(major, p.field == Field::Comment ? "COMM" : "USLT",
+                             LanguageFor(p.field), p.value));
+        } else if (p.field == Field::URL) {
+            add(UrlFrame(major, p.value));
+        } else if (p.field == Field::Year && major == 4) {
+            add(TextFrame(major, "TDRC", p.value));
+        } else {
+            for (const auto& r : kTextRoutes) {
+                if (r.field == p.field)
+                    add(TextFrame(major, r.id, p.value));
+            }
         }
     }
 
@@ -514,28 +700,24 @@ bool Id3v2Tag::WriteFile(File& file) {
         Fail(kMsgFileError, std::string("the tag is too large"), false);
         return false;
     }
+    auto header = [major](std::uint32_t size) {
+        return major == 4 ? id3v2::RenderHeader24(size) : id3v2::RenderHeader23(size);
+    };
     const std::int64_t oldBody = old->present ? std::int64_t{old->header.BodySize} : -1;
     const bool inPlace = old->present && old->header.Major >= 3 && !old->header.HasFooter() &&
                          old->body.TailIsPadding && static_cast<std::int64_t>(s) <= oldBody &&
                          oldBody <= static_cast<std::int64_t>(s) + kInPlaceSlack;
 
-    if (inPlace) {
-        Bytes block = id3v2::RenderHeader23(old->header.BodySize);
-        block.insert(block.end(), frames.begin(), frames.end());
-        block.resize(id3v2::kHeaderSize + old->header.BodySize, 0);
-        if (!file.WriteAt(0, block) || !file.Sync()) {
-            Fail(kMsgFileError, file.LastError(), false);
-            return false;
-        }
-        return true;
-    }
-
-    const auto bodySize = static_cast<std::uint32_t>(s + id3v2::kPadding);
+    // A tag that fits the old one keeps its size, so readers that cached the
+    // audio's offset stay right; it is still written as a whole new file, as
+    // a write over the old tag could fail half-way and leave neither tag.
+    const auto bodySize =
+        inPlace ? old->header.BodySize : static_cast<std::uint32_t>(s + id3v2::kPadding);
     const std::int64_t keepFrom = old->keepFrom;
     const IoResult result = SafeReplace(
         fileName_,
         [&](ReplaceWriter& w, std::string&) {
-            Bytes head = id3v2::RenderHeader23(bodySize);
+            Bytes head = header(bodySize);
             head.insert(head.end(), frames.begin(), frames.end());
             head.resize(id3v2::kHeaderSize + bodySize, 0);
             return w.Write(head) && w.CopyFrom(file, keepFrom, fileSize - keepFrom);

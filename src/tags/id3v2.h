@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tags/field_items.h"
+#include "tags/id3v2_frames.h"
 #include "tags/picture.h"
 #include "tags/tag_model.h"
 
@@ -27,7 +29,9 @@ public:
     static constexpr const char* kMsgAddImage = "Error adding image";
     static constexpr const char* kMsgDeleteImage = "Delete image";
     static constexpr const char* kMsgPictureUnreadable = "Can't read picture file";
-    // Allowed slack between a new tag and the old one for an in-place save.
+    static constexpr const char* kMsgDamagedTag =
+        "The ID3v2 tag could not be read completely; saving would lose part of it";
+    // Allowed slack between a new tag and the old one for keeping its size.
     static constexpr std::int64_t kInPlaceSlack = 500;
     // A picture file larger than this is refused by AddImage.
     static constexpr std::int64_t kMaxPictureBytes = 64 * 1024 * 1024;
@@ -81,10 +85,14 @@ public:
     std::int32_t TagSize() const { return tag_.TagSize; }
     std::int32_t ImagesCount() const { return tag_.ImagesCount; }
 
-    // Language code written into COMM and USLT frames ("eng" unless it is
-    // exactly three characters).
+    // Language code written into a new COMM or USLT frame ("eng" unless it
+    // is exactly three characters). A rewritten frame keeps the language of
+    // the one it replaces unless a language was set here.
     const std::string& LyricsLanguage() const { return lyricsLanguage_; }
-    void setLyricsLanguage(const std::string& v) { lyricsLanguage_ = v; }
+    void setLyricsLanguage(const std::string& v) {
+        lyricsLanguage_ = v;
+        languageChosen_ = true;
+    }
     // The code page of text stored with encoding 0 (ISO-8859-1 by the
     // standard; some files were written in a local code page).
     const std::string& LegacyCodePage() const { return legacyCodePage_; }
@@ -94,9 +102,12 @@ public:
     bool ReadTag();
     // Empties the fields and the picture list; the file is not touched.
     void ClearTag();
-    // Saves the record and the pictures as a 2.3 tag: in place when the new
-    // tag fits the old one with at most kInPlaceSlack bytes to spare,
-    // otherwise by rewriting the file safely. Calls no event.
+    // Saves the record and the pictures as a 2.3 tag (2.4 when the old tag
+    // was 2.4 and holds frames 2.3 cannot carry unchanged), always by
+    // rewriting the file safely; the tag keeps the old one's size when the
+    // new frames fit it with at most kInPlaceSlack bytes to spare. Frames of fields whose value is
+    // still the one read are kept as they were. Refuses to replace a tag that
+    // could not be read completely. Calls no event.
     bool WriteTag();
     // Takes the tag out of the file, then reads the file again.
     bool RemoveTag();
@@ -135,6 +146,8 @@ private:
     bool ReadFile(const ByteSource& file);
     bool FinishRead();
     void ApplyGenreRule();
+    void PrepareGenre();
+    std::string LanguageFor(Field field) const;
     bool WriteFile(File& file);
     bool RemoveFromFile();
     void SyncImagesCount() { tag_.ImagesCount = static_cast<std::int32_t>(pictures_.size()); }
@@ -143,7 +156,11 @@ private:
     TagFields tag_;
     std::vector<Picture> pictures_;
     std::vector<std::string> otherFrames_;
+    // The frames of the last read (pictures aside), by the field they show.
+    FieldItems<id3v2::RawFrame> items_;
+    std::uint8_t readGenreId_ = kGenreOther;
     std::string lyricsLanguage_ = "eng";
+    bool languageChosen_ = false;
     std::string legacyCodePage_ = "ISO-8859-1";
 };
 

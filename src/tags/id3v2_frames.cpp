@@ -24,21 +24,6 @@ constexpr std::uint8_t k24Encrypted = 0x04;
 constexpr std::uint8_t k24Unsync = 0x02;
 constexpr std::uint8_t k24DataLength = 0x01;
 
-// The first byte at or after `from` that is not zero; `b.size()` when none
-// is. Padding runs to hundreds or thousands of bytes, so eight at a time.
-std::size_t FirstNonZero(ByteView b, std::size_t from) {
-    while (from <= b.size() && b.size() - from >= 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, b.data() + from, 8);
-        if (word != 0)
-            break;
-        from += 8;
-    }
-    while (from < b.size() && b[from] == 0)
-        ++from;
-    return from;
-}
-
 bool IsIdChar(std::uint8_t c) {
     return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
@@ -129,6 +114,11 @@ constexpr FrameFieldLayout kPicture22Layout[] = {{K::Encoding, S::Encoding},
                                                  {K::Byte, S::PictureType},
                                                  {K::EncodedZ, S::Description},
                                                  {K::BinaryRest, S::Data}};
+constexpr FrameFieldLayout kObjectLayout[] = {{K::Encoding, S::Encoding},
+                                              {K::Latin1Z, S::Mime},
+                                              {K::EncodedZ, S::FileName},
+                                              {K::EncodedZ, S::Description},
+                                              {K::BinaryRest, S::Data}};
 constexpr FrameFieldLayout kTermsLayout[] = {
     {K::Encoding, S::Encoding}, {K::Lang, S::Language}, {K::EncodedRest, S::Text}};
 
@@ -142,7 +132,7 @@ struct LayoutEntry {
 constexpr LayoutEntry kLayouts[] = {
     {"TXXX", kUserTextLayout}, {"COMM", kCommentLayout}, {"USLT", kCommentLayout},
     {"WXXX", kUserUrlLayout},  {"APIC", kPictureLayout}, {"USER", kTermsLayout},
-    {"IPLS", kTextLayout},
+    {"IPLS", kTextLayout},     {"GEOB", kObjectLayout},
 };
 // 2.2 frames whose layout differs from their 2.3 counterpart's.
 constexpr LayoutEntry kLayouts22[] = {{"PIC", kPicture22Layout}};
@@ -164,7 +154,7 @@ constexpr bool SlotFits(FrameFieldLayout f) {
         case K::EncodedZ:
         case K::Latin1Rest:
             return f.slot == S::Language || f.slot == S::Description || f.slot == S::Mime ||
-                   f.slot == S::ImageFormat || f.slot == S::Url;
+                   f.slot == S::ImageFormat || f.slot == S::Url || f.slot == S::FileName;
     }
     return false;
 }
@@ -199,6 +189,8 @@ auto& StringSlot(Content& c, FrameSlot slot) {
             return c.imageFormat;
         case S::Url:
             return c.url;
+        case S::FileName:
+            return c.fileName;
         default:
             return c.description;
     }
@@ -337,6 +329,44 @@ std::optional<ByteView> ContentOf(const RawFrame& frame, ByteView data) {
     return data.subspan(skip);
 }
 
+namespace {
+
+// Where the frames start behind an extended header (ID3v2.3 3.2, ID3v2.4
+// 3.2). Some writers set the flag without writing the header: when the
+// size is not one the standard allows, or a frame starts right away, the
+// frames start at the beginning of the body.
+std::size_t ExtendedHeaderEnd(const Header& header, ByteView body) {
+    if (body.size() < 10 || ValidId(body.data(), 4))
+        return 0;
+    if (header.Major == 3) {
+        // The 2.3 size excludes its own four bytes: 6, or 10 with a CRC.
+        const std::uint32_t n = ReadBigEndian32(body.data());
+        return (n == 6 || n == 10) && n <= body.size() - 4 ? 4 + n : 0;
+    }
+    if (((body[0] | body[1] | body[2] | body[3]) & 0x80) != 0 || body[4] != 1)
+        return 0;
+    const std::uint32_t n = ReadSynchsafe(body.data());
+    return (n >= 6 && n <= body.size()) ? n : 0;
+}
+
+}  // namespace
+
+bool IsPadding(ByteView tail) {
+    std::size_t from = 0;
+    while (from < tail.size() && tail[from] == 0)
+        ++from;
+    const ByteView rest = tail.subspan(from);
+    if (rest.empty())
+        return true;
+    // Behind zero padding: frames no reader takes any more.
+    if (from > 0 && rest.size() >= 4 && ValidId(rest.data(), 4))
+        return true;
+    // A run of one byte value (0xFF, spaces) is filler too. Anything else
+    // may be audio that a writer put inside the declared size, or a damaged
+    // size reaching into the audio: it is kept.
+    return std::all_of(rest.begin(), rest.end(), [&](std::uint8_t b) { return b == rest[0]; });
+}
+
 ParsedBody ParseBody(const Header& header, ByteView stored) {
     std::vector<RawFrame> frames;
     ParsedBody out = WalkFrames(header, stored, [&frames](RawFrame& frame, ByteView data) {
@@ -361,35 +391,33 @@ ParsedBody WalkFrames(const Header& header, ByteView stored, const FrameVisitor&
     if (header.Major < 3 && (header.Flags & kFlagExtended) != 0) {
         // A compressed 2.2 tag: no scheme for it was ever defined.
         out.StoredFramesEnd = stored.size();
+        out.Complete = false;
         return out;
     }
-    if (header.Major >= 3 && (header.Flags & kFlagExtended) != 0) {
-        if (body.size() < 4) {
-            pos = body.size();
-        } else if (header.Major == 3) {
-            // The 2.3 size excludes its own four bytes.
-            const std::uint32_t n = ReadBigEndian32(body.data());
-            pos = n <= body.size() - 4 ? 4 + n : body.size();
-        } else {
-            const std::uint32_t n = ReadSynchsafe(body.data());
-            pos = (n >= 4 && n <= body.size()) ? n : body.size();
-        }
-    }
+    if (header.Major >= 3 && (header.Flags & kFlagExtended) != 0)
+        pos = ExtendedHeaderEnd(header, body);
 
     const std::size_t headerLen = header.Major < 3 ? 6 : 10;
     const std::size_t idLen = header.Major < 3 ? 3 : 4;
     std::size_t framesEnd = pos;
     std::size_t count = 0;
-    while (body.size() >= headerLen && pos <= body.size() - headerLen && count < kMaxFrames) {
+    // Bytes passed over since the last frame; a frame found behind them
+    // means part of the tag was not understood.
+    bool skipped = false;
+    while (body.size() >= headerLen && pos <= body.size() - headerLen) {
         const std::uint8_t* p = body.data() + pos;
-        if (*p == 0) {
-            // Padding: no identifier starts with a zero byte, so skip the run
-            // at once instead of testing each position.
-            pos = FirstNonZero(body, pos);
-            continue;
+        // Padding starts where a frame identifier would start with a zero
+        // byte; what lies behind it is not part of the tag, as for other
+        // readers. Inside garbage a zero byte is more garbage.
+        if (*p == 0 && !skipped)
+            break;
+        if (count == kMaxFrames) {
+            out.Complete = false;
+            break;
         }
         if (!ValidId(p, idLen)) {
-            ++pos;  // padding or garbage: look at the next byte
+            ++pos;  // garbage: look at the next byte
+            skipped = true;
             continue;
         }
         std::size_t size = 0;
@@ -400,9 +428,15 @@ ParsedBody WalkFrames(const Header& header, ByteView stored, const FrameVisitor&
         else
             size = FrameSize24(body, pos);
         if (size > body.size() - pos - headerLen) {
+            // A frame cut off by the end of the tag.
+            out.Complete = false;
             ++pos;
+            skipped = true;
             continue;
         }
+        if (skipped)
+            out.Complete = false;
+        skipped = false;
         RawFrame frame;
         frame.Id.assign(reinterpret_cast<const char*>(p), idLen);
         frame.Major = header.Major;
@@ -424,7 +458,7 @@ ParsedBody WalkFrames(const Header& header, ByteView stored, const FrameVisitor&
         framesEnd = pos;
     }
 
-    out.TailIsPadding = FirstNonZero(body, std::min(framesEnd, body.size())) == body.size();
+    out.TailIsPadding = IsPadding(body.subspan(std::min(framesEnd, body.size())));
     out.StoredFramesEnd = framesEnd;
     if (wholeUnsync)
         RemoveUnsync(stored, framesEnd, &out.StoredFramesEnd);

@@ -79,10 +79,19 @@ struct ParsedBody {
     // Offset in the body as stored in the file (unsynchronisation still in
     // place) just after the last frame taken, or after the extended header.
     std::size_t StoredFramesEnd = 0;
-    // False when something other than zero padding follows the last frame:
+    // False when something other than padding follows the last frame:
     // some writers declare a tag larger than it is, with audio inside.
     bool TailIsPadding = true;
+    // False when part of the tag could not be walked: bytes skipped between
+    // frames, a frame cut off by the tag's end, too many frames, a
+    // compressed 2.2 tag. A save must not replace such a tag.
+    bool Complete = true;
 };
+
+// Whether the bytes between the last frame and the tag's declared end are
+// padding: zeros, zeros followed by frames (the walk stops at the zeros), or
+// one byte value repeated.
+bool IsPadding(ByteView tail);
 
 // Walks the frames of a tag body (the bytes after the 10-byte header).
 ParsedBody ParseBody(const Header& header, ByteView body);
@@ -136,6 +145,7 @@ enum class FrameSlot : std::uint8_t {
     PictureType,  // pictureType
     Url,          // url
     Data,         // data
+    FileName,     // fileName
 };
 
 struct FrameFieldLayout {
@@ -154,6 +164,7 @@ struct FrameContent {
     std::string imageFormat{};        // 2.2 PIC: "PNG", "JPG"
     std::uint8_t pictureType = 0;     // APIC
     std::string url{};                // WXXX
+    std::string fileName{};           // GEOB
     Bytes data{};                     // APIC: the picture
     std::string Text() const;         // the text values joined by "/"
 };

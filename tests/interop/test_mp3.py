@@ -12,7 +12,7 @@ import interop_common as ic  # noqa: E402
 
 ic.ensure_mutagen()
 from mutagen.id3 import (APIC, COMM, ID3, PRIV, TALB, TCOM, TCON, TCOP, TENC,  # noqa: E402
-                         TIT2, TOPE, TPE1, TRCK, TXXX, TYER, USLT, WXXX)
+                         TIT2, TOPE, TPE1, TPE2, TRCK, TXXX, TYER, USLT, WXXX)
 from mutagen.mp3 import MP3  # noqa: E402
 
 
@@ -92,6 +92,72 @@ def mpeg_frames(path):
     if data[end - 9:end] == b"LYRICS200":
         end -= int(data[end - 15:end - 9]) + 15
     return data[start:end]
+
+
+def frames_as_read(path, leave_out=()):
+    """Every frame but `leave_out` as mutagen reads it: key, content, language."""
+    tags = ID3(path, translate=False)
+    out = {}
+    for key in tags.keys():
+        if key.split(":")[0] in leave_out:
+            continue
+        frame = tags[key]
+        out[key] = (frame.pprint(), getattr(frame, "lang", None))
+    return out
+
+
+def keeps_what_it_did_not_change(suite, audio):
+    """Files from other taggers: described comments, several values in one
+    frame, an album artist alone and the comment's language survive a
+    title-only save as mutagen reads them."""
+    cases = [
+        # name, ID3v2 version, frames, what sondrel shows, version after a title save
+        ("v24 several values", 4, [
+            TPE1(encoding=3, text=["Anna", "Bert"]),
+            TCON(encoding=3, text=["17", "52"]),
+            COMM(encoding=3, lang="fra", desc="", text=["une note"]),
+            COMM(encoding=3, lang="eng", desc="iTunNORM", text=[" 0000 0001"]),
+            COMM(encoding=3, lang="eng", desc="iTunSMPB", text=[" 0000 0002"]),
+            USLT(encoding=3, lang="eng", desc="external", text="not ours"),
+            TXXX(encoding=3, desc="MULTI", text=["one", "two"]),
+        ], {"artist": "Anna / Bert", "comment": "une note", "lyrics": ""}, "2.4"),
+        ("v24 genre numbers only", 4, [
+            TCON(encoding=0, text=["17", "52"]),
+        ], {"genre": "Rock / Electronic"}, "2.3"),
+        ("v23 described comment and album artist", 3, [
+            TPE2(encoding=1, text=["The Band"]),
+            COMM(encoding=1, lang="eng", desc="iTunNORM", text=[" 0000 0001"]),
+        ], {"artist": "The Band", "comment": ""}, "2.3"),
+    ]
+    for name, version, frames, shown, after_version in cases:
+        path = suite.path(name.replace(" ", "_") + ".mp3")
+        with open(path, "wb") as f:
+            f.write(audio)
+        tags = ID3()
+        for frame in frames:
+            tags.add(frame)
+        tags.save(path, v1=0, v2_version=version)
+        before = frames_as_read(path)
+        ours = suite.show(path)[0]["tags"]
+        for key, want in shown.items():
+            suite.eq("%s: shown %s" % (name, key), ours.get(key), want)
+        suite.set(path, "--title", "Only the title", "--save", "2")
+        after = frames_as_read(path, leave_out=("TIT2",))
+        suite.eq("%s: other frames after a title save" % name, after, before)
+        suite.eq("%s: title" % name, first_text(ID3(path), "TIT2"), "Only the title")
+        suite.eq("%s: version" % name, "2.%d" % ID3(path).version[1], after_version)
+        suite.eq("%s: audio" % name, mpeg_frames(path) == audio, True)
+
+    # A changed comment replaces the plain one in its own language and
+    # leaves the described ones alone.
+    path = suite.path("v24_several_values.mp3")
+    suite.set(path, "--comment", "changée", "--save", "2")
+    tags = ID3(path, translate=False)
+    plain = frame_by_desc(tags, "COMM", "")
+    suite.eq("changed comment", str(plain.text[0]) if plain else None, "changée")
+    suite.eq("changed comment language", plain.lang if plain else None, "fra")
+    suite.eq("comments after the change", sorted(f.desc for f in tags.getall("COMM")),
+             ["", "iTunNORM", "iTunSMPB"])
 
 
 def compare_fields(suite, label, ours, peer):
@@ -204,6 +270,8 @@ def main():
     suite.eq("remove --all exit", r.returncode, 0)
     with open(copy, "rb") as f:
         suite.eq("only audio left", f.read() == audio, True)
+
+    keeps_what_it_did_not_change(suite, audio)
 
     # -- Failures: a missing file fails alone, the others are still saved.
     other = suite.path("other.mp3")

@@ -129,7 +129,9 @@ TEST_F(Id3v2Interop, SaveKeepsEveryFrameAndTheAudio) {
             << v.name;
 
         const FrameDump after = Dump(path);
-        EXPECT_EQ(after.at("version"), "3.0") << v.name;
+        // The 2.4 tag holds a TXXX with two values, which 2.3 cannot hold.
+        const bool v24 = std::string(v.name).starts_with("v24");
+        EXPECT_EQ(after.at("version"), v24 ? "4.0" : "3.0") << v.name;
         EXPECT_EQ(after.at("TIT2"), "TIT2=New \u00DCber Title") << v.name;
         EXPECT_EQ(after.at("COMM::eng"), "COMM==eng=New comment \u2603 lang=eng") << v.name;
         EXPECT_EQ(after.at("TDRC"), "TDRC=2024") << v.name;
