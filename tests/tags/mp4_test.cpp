@@ -858,10 +858,10 @@ TEST_F(Mp4Test, DamagedTreesAreRefusedBeforeTagLibSeesThem) {
     EXPECT_EQ(later.Error().rfind("Error deleting image: atom ", 0), 0u) << later.Error();
     EXPECT_EQ(ReadAll(laterPath), cut);
 
-    // 100,000 nested containers behind the real moov.
+    // 100,000 nested containers behind the real moov, outermost first.
     Bytes nested;
-    for (int i = 0; i < 100000; ++i) {
-        const std::uint32_t size = static_cast<std::uint32_t>(nested.size() + 8);
+    for (std::uint32_t level = 100000; level > 0; --level) {
+        const std::uint32_t size = 8 * level;
         const Bytes head = {static_cast<std::uint8_t>(size >> 24),
                             static_cast<std::uint8_t>(size >> 16),
                             static_cast<std::uint8_t>(size >> 8),
@@ -870,7 +870,7 @@ TEST_F(Mp4Test, DamagedTreesAreRefusedBeforeTagLibSeesThem) {
                             'o',
                             'o',
                             'v'};
-        nested.insert(nested.begin(), head.begin(), head.end());
+        nested.insert(nested.end(), head.begin(), head.end());
     }
     const Bytes deep = test::Concat({good, nested});
     const std::string deepPath = dir_.file("deep.m4a");
