@@ -9,7 +9,7 @@ namespace sondrel {
 
 namespace {
 
-constexpr std::string_view kExtensions[] = {".MP4", ".M4A", ".AAC"};
+constexpr std::string_view kExtensions[] = {".MP4", ".M4A", ".M4B", ".M4R", ".AAC"};
 
 class Mp4Handler final : public FormatHandler {
 public:

@@ -23,6 +23,7 @@
 #include <taglib/tfilestream.h>
 
 #include "tags/file_io.h"
+#include "tags/mp4_atoms.h"
 #include "tags/picture.h"
 #include "tags/tag_model.h"
 #include "util/codepage.h"
@@ -102,6 +103,7 @@ struct State {
     Metadata current;  // as edited
     StreamFacts facts;
     const IoFaults* faults = &SystemIo();
+    std::string problem;  // why the last read or save was refused
 };
 
 void StateDeleter::operator()(State* state) const noexcept {
@@ -286,6 +288,7 @@ bool Load(State& s, const std::string& fileName) {
     s.loaded = false;
     s.read = s.current = Metadata{};
     s.facts = StreamFacts{};
+    s.problem.clear();
 
     std::string error;
     auto probe = File::Open(fileName, File::Mode::Read, &error);
@@ -293,9 +296,14 @@ bool Load(State& s, const std::string& fileName) {
         return false;
     const std::int64_t size = probe->Size();
     NoteFileRead(probe->Descriptor(), fileName);  // what a save checks against
-    probe->Close();
     if (size < 0)
         return false;
+    // TagLib sees only a tree that holds together.
+    if (const auto tree = mp4atoms::CheckTree(*probe); !tree.ok) {
+        s.problem = tree.reason;
+        return false;
+    }
+    probe->Close();
 
     TagLib::FileStream stream(fileName.c_str(), true);
     if (!stream.isOpen())
@@ -371,6 +379,14 @@ bool Commit(State& s, const Metadata& want) {
     NoteFileRead(in->Descriptor(), path);
     in->Close();
 
+    // The file may have been cut or changed since the read: TagLib's save
+    // moves bytes by the sizes it finds.
+    if (const auto tree = mp4atoms::CheckTree(MemorySource(
+            ByteView(reinterpret_cast<const std::uint8_t*>(content.data()), content.size())));
+        !tree.ok) {
+        s.problem = tree.reason;
+        return false;
+    }
     TagLib::ByteVectorStream stream(content);
     // The stream shares the bytes until it writes; drop our reference so
     // the edit does not need a second copy of the file.
@@ -688,8 +704,13 @@ bool SetBMP(State& s, std::int32_t value) {
     return true;
 }
 
+const std::string& GetProblem(const State& s) {
+    return s.problem;
+}
+
 bool SaveMetaData(State& s) {
     try {
+        s.problem.clear();
         return Commit(s, s.current);
     } catch (...) {
         return false;
@@ -713,6 +734,7 @@ bool DeleteImage(State& s, std::int32_t index) {
     try {
         if (!s.loaded || index < 0 || static_cast<std::size_t>(index) >= s.current.covers.size())
             return false;
+        s.problem.clear();
         Metadata want = s.current;
         want.covers.erase(want.covers.begin() + index);
         return Commit(s, want);
@@ -729,6 +751,7 @@ bool AddImage(State& s, std::int32_t position, const char* fileName) {
         const auto bytes = ReadPictureFile(fileName);
         if (!bytes)
             return false;
+        s.problem.clear();
         Metadata want = s.current;
         Cover cover{FormatOfMime(MimeByExtension(fileName, *bytes)),
                     TagLib::ByteVector(reinterpret_cast<const char*>(bytes->data()),

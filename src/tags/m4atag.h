@@ -31,6 +31,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "tags/file_io.h"
 
@@ -62,6 +63,11 @@ void SetIoFaults(State& s, const IoFaults& faults);
 // when the file is missing, unreadable or not an MP4 file; `s` then holds no
 // metadata (GetFileName still gives the name).
 bool ReadMetaData(State& s, const char* fileName);
+
+// Why the last read, save, picture deletion or addition was refused before
+// TagLib saw the file (the atom tree does not hold together, no MP4
+// container), in words; empty when it was not refused for such a reason.
+const std::string& GetProblem(const State& s);
 
 // Text getters: copy at most size - 1 bytes (never cutting a character) and
 // a terminating zero into `buffer`; return the full length in bytes. Pass

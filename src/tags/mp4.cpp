@@ -39,6 +39,12 @@ const FieldAccess& AccessOf(Field f) {
     return kAccess[IndexOf(f)];
 }
 
+// The failure with the reason the module gave for refusing the file, when
+// it gave one.
+std::string WithReason(const char* failure, const std::string& problem) {
+    return problem.empty() ? std::string(failure) : std::string(failure) + ": " + problem;
+}
+
 }  // namespace
 
 Mp4Tag::Mp4Tag() : state_(m4atag::NewState()) {
@@ -52,9 +58,10 @@ void Mp4Tag::setFileName(const std::string& fileName) {
     valid_ = fileName_.find('\0') == std::string::npos &&
              m4atag::ReadMetaData(*state_, fileName_.c_str());
     if (!valid_) {
+        const std::string problem = m4atag::GetProblem(*state_);
         // Nothing of an earlier file may stay readable under the new name.
         m4atag::ReadMetaData(*state_, nullptr);
-        Fail("Error reading metadata", kNotify);
+        Fail(WithReason("Error reading metadata", problem), kNotify);
     }
     genreId_ = valid_ ? GenreIdOf(Genre()) : kGenreOther;
 }
@@ -217,7 +224,7 @@ bool Mp4Tag::WriteTag() {
     error_.clear();
     if (m4atag::SaveMetaData(*state_))
         return true;
-    Fail("Writing error", kNotify);
+    Fail(WithReason("Writing error", m4atag::GetProblem(*state_)), kNotify);
     return false;
 }
 
@@ -233,7 +240,7 @@ bool Mp4Tag::DeleteImage(std::int32_t index) {
     error_.clear();
     if (m4atag::DeleteImage(*state_, index))
         return true;
-    Fail("Error deleting image", kNotify);
+    Fail(WithReason("Error deleting image", m4atag::GetProblem(*state_)), kNotify);
     return false;
 }
 
@@ -241,7 +248,7 @@ bool Mp4Tag::AddImage(std::int32_t position, const std::string& fileName) {
     error_.clear();
     if (m4atag::AddImage(*state_, position, fileName.c_str()))
         return true;
-    Fail("Error adding image", kNotify);
+    Fail(WithReason("Error adding image", m4atag::GetProblem(*state_)), kNotify);
     return false;
 }
 

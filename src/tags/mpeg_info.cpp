@@ -152,6 +152,7 @@ void MpegInfo::Reset() {
     bitrate_ = 0;
     firstFramePos_ = 0;
     frameCount_ = 0;
+    countedFrames_ = false;
     zeroSideInfo_ = false;
     isVbr_ = false;
     vbr_ = VbrHeader{};
@@ -196,11 +197,11 @@ void MpegInfo::LoadFrom(const ByteSource& file) {
         FileNameChanged();
 }
 
-// Only ID3v1 and a Lyrics3 block count, found with a few bytes read: an APE
-// tag in front of them is taken for audio.
+// Every tag at the end counts: an APE tag with a picture in front of the
+// ID3v1 block is not audio and would otherwise lengthen the file by minutes.
 void MpegInfo::ReadTrailingTagSize(const ByteSource& source) {
-    const tail::Layout layout = tail::Locate(source, tail::Scope::Id3v1AndLyrics3);
-    trailingTagSize_ = layout.id3v1Size + layout.lyrics3Size;
+    const tail::Layout layout = tail::Locate(source, tail::Scope::All);
+    trailingTagSize_ = std::max<std::int64_t>(0, layout.fileSize - layout.tagStart);
 }
 
 void MpegInfo::ReadAudioStart(const ByteSource& source) {
@@ -221,6 +222,7 @@ void MpegInfo::ReadVbrHeader(const Buffer& buf, std::size_t frame) {
     else
         o += header_.IsMono() ? 13 : 21;
 
+    const std::size_t vbri = frame + kMpegVbriOffset;
     if (HasText(buf, o, "Xing")) {
         vbr_.Found = true;
         vbr_.ID = "Xing";
@@ -237,22 +239,67 @@ void MpegInfo::ReadVbrHeader(const Buffer& buf, std::size_t frame) {
         if (frames > 0 && bytes > 0) {
             bitrate_ = AverageBitrate(frames, bytes);
             frameCount_ = frames;
+            countedFrames_ = true;
         }
         return;
-    } else if (HasText(buf, o, "VBRI")) {
+    } else if (HasText(buf, vbri, "VBRI")) {
         vbr_.Found = true;
         vbr_.ID = "VBRI";
-        vbr_.Quality = ByteAt(buf, o + 9);
-        vbr_.ByteCount = BigEndian32(buf, o + 10);
-        vbr_.FrameCount = BigEndian32(buf, o + 14);
+        vbr_.Quality = ByteAt(buf, vbri + 9);
+        vbr_.ByteCount = BigEndian32(buf, vbri + 10);
+        vbr_.FrameCount = BigEndian32(buf, vbri + 14);
     }
     if (!vbr_.Found)
         return;
 
     isVbr_ = true;
     encoderText_ = vbr_.Encoder;
-    if (vbr_.FrameCount > 0)
+    if (vbr_.FrameCount > 0) {
         bitrate_ = AverageBitrate(vbr_.FrameCount, vbr_.ByteCount);
+        frameCount_ = vbr_.FrameCount;
+        countedFrames_ = true;
+    }
+}
+
+// Zeros or junk longer than the first read lie between the ID3v2 tag and the
+// stream. Looked for within a fixed distance, and only a header followed by
+// a second one of the same version, layer and sample rate counts.
+bool MpegInfo::FindStreamFurther(const ByteSource& source) {
+    const std::int64_t audioEnd = fileSize_ - trailingTagSize_;
+    if (audioEnd <= audioStart_)
+        return false;
+    const std::size_t span = static_cast<std::size_t>(std::min<std::int64_t>(
+        audioEnd - audioStart_, static_cast<std::int64_t>(kMpegStreamSearchLimit)));
+    const auto buf = source.ReadUpTo(audioStart_, span);
+    if (!buf || buf->size() < 8)
+        return false;
+    const std::size_t n = buf->size();
+    for (std::size_t p = 0; p + 8 <= n; ++p) {
+        if ((*buf)[p] != 0xFF)
+            continue;
+        const auto first = DecodeMpegHeader(BigEndian32(*buf, p));
+        if (!first)
+            continue;
+        const auto len = static_cast<std::size_t>(first->FrameLength);
+        if (len > n - p - 4)
+            continue;
+        const auto second = DecodeMpegHeader(BigEndian32(*buf, p + len));
+        if (!second || second->VersionBits != first->VersionBits ||
+            second->LayerBits != first->LayerBits ||
+            second->SampleRateIndex != first->SampleRateIndex)
+            continue;
+        header_ = *first;
+        headerWord_ = first->Word;
+        found_ = true;
+        bitrate_ = header_.Bitrate;
+        firstFramePos_ = audioStart_ + static_cast<std::int64_t>(p);
+        const Buffer frame(
+            buf->begin() + static_cast<std::ptrdiff_t>(p),
+            buf->begin() + static_cast<std::ptrdiff_t>(std::min(n, p + kMpegMaxFrameLength)));
+        ReadVbrHeader(frame, 0);
+        return true;
+    }
+    return false;
 }
 
 int MpegInfo::AverageBitrate(std::uint32_t frames, std::uint32_t bytes) const {
@@ -324,15 +371,19 @@ bool MpegInfo::Analyse(const ByteSource& source) {
         if (found_) {
             bitrate_ = header_.Bitrate;
             firstFramePos_ = audioStart_ + static_cast<std::int64_t>(r);
-            // A trailing tag that overlaps the frame would make this negative.
-            frameCount_ = std::max<std::int64_t>(
-                0, (fileSize_ - firstFramePos_ - trailingTagSize_) / header_.FrameLength);
             // The frame must end inside the bytes read, with its successor's
             // first byte read too.
             valid_ = firstFramePos_ + header_.FrameLength <= last;
         }
-        if (valid_) {
+        if (valid_)
             ReadVbrHeader(*buf, r);
+        else
+            valid_ = FindStreamFurther(source);
+        if (valid_) {
+            // A trailing tag that overlaps the frame would make this negative.
+            if (!countedFrames_)
+                frameCount_ = std::max<std::int64_t>(
+                    0, (fileSize_ - firstFramePos_ - trailingTagSize_) / header_.FrameLength);
             if (!isVbr_)
                 FindEncoderMark(source);
         }
@@ -411,13 +462,31 @@ std::int64_t MpegInfo::GetNumberOfFrames() const {
     return isVbr_ ? static_cast<std::int64_t>(vbr_.FrameCount) : frameCount_;
 }
 
+int MpegInfo::SamplesPerFrame() const {
+    if (header_.Layer == 1)
+        return 384;
+    // MPEG-2 and 2.5 Layer III frames hold one granule, not two.
+    return header_.Layer == 3 && !header_.IsMpeg1() ? 576 : 1152;
+}
+
 std::int64_t MpegInfo::GetLengthInSeconds() const {
+    if (countedFrames_ && header_.SampleRate > 0)
+        return frameCount_ * SamplesPerFrame() / header_.SampleRate;
     if (bitrate_ <= 0)
         return 0;
-    // Trunc(((size - first + 1) * 8 / 1000) / bitrate), in exact integers
+    // Trunc(((audio bytes + 1) * 8 / 1000) / bitrate), in exact integers
     // and without the multiplication that could overflow.
-    const std::int64_t bytes = fileSize_ - firstFramePos_ + 1;
+    const std::int64_t bytes = fileSize_ - trailingTagSize_ - firstFramePos_ + 1;
     return std::max<std::int64_t>(0, bytes / (std::int64_t{125} * bitrate_));
+}
+
+double MpegInfo::Duration() const {
+    if (countedFrames_ && header_.SampleRate > 0)
+        return static_cast<double>(frameCount_) * SamplesPerFrame() / header_.SampleRate;
+    if (bitrate_ <= 0)
+        return 0;
+    const std::int64_t bytes = fileSize_ - trailingTagSize_ - firstFramePos_;
+    return std::max(0.0, static_cast<double>(bytes) * 8.0 / (1000.0 * bitrate_));
 }
 
 std::string MpegInfo::GetLength() const {

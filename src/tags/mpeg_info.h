@@ -22,6 +22,13 @@ inline constexpr std::size_t kMpegMaxFrameLength = 1729;
 inline constexpr std::size_t kMpegFrameSearchOffsets = 3458;
 // Bytes read in front of the trailing tags when looking for an encoder mark.
 inline constexpr std::size_t kMpegTailRead = 3458;
+// How far past the ID3v2 tag the stream is looked for when no frame starts
+// in the first bytes (zeros or junk after the tag): there it takes two
+// consecutive frame headers, so a stray sync word is not taken for audio.
+inline constexpr std::size_t kMpegStreamSearchLimit = 256 * 1024;
+// Where a VBRI header starts in its frame: after the header and 32 bytes,
+// whatever the version and channel mode.
+inline constexpr std::size_t kMpegVbriOffset = 36;
 
 // One decoded frame header (ISO/IEC 11172-3 and 13818-3 layout).
 struct MpegHeader {
@@ -79,6 +86,7 @@ public:
 
     std::int64_t FileSize() const { return fileSize_; }
     std::int64_t AudioStart() const { return audioStart_; }
+    // Every tag at the end (APE, Lyrics3 v2, ID3v1): none of it is audio.
     std::int64_t TrailingTagSize() const { return trailingTagSize_; }
     std::uint32_t HeaderWord() const { return headerWord_; }
     const MpegHeader& Header() const { return header_; }
@@ -106,6 +114,11 @@ public:
     bool GetCopyright() const { return header_.CopyrightBit; }
     std::int64_t GetNumberOfFrames() const;
     std::int64_t GetLengthInSeconds() const;
+    // The playing time in seconds: from the frame count of a Xing, Info or
+    // VBRI header when there is one, else from the audio bytes and the rate.
+    double Duration() const;
+    // Samples in one frame of this stream (384, 576 or 1152).
+    int SamplesPerFrame() const;
     std::string GetLength() const;
     int GetEncoderID() const;
     std::string GetEncoder() const;
@@ -114,6 +127,7 @@ private:
     void Reset();
     void ReadTrailingTagSize(const ByteSource& source);
     void ReadAudioStart(const ByteSource& source);
+    bool FindStreamFurther(const ByteSource& source);
     void ReadVbrHeader(const std::vector<std::uint8_t>& buf, std::size_t frame);
     void FindEncoderMark(const ByteSource& source);
     int AverageBitrate(std::uint32_t frames, std::uint32_t bytes) const;
@@ -128,6 +142,7 @@ private:
     int bitrate_ = 0;     // the header's, or the Xing/VBRI average
     std::int64_t firstFramePos_ = 0;
     std::int64_t frameCount_ = 0;
+    bool countedFrames_ = false;  // frameCount_ comes from a Xing, Info or VBRI header
     bool zeroSideInfo_ = false;
     bool isVbr_ = false;
     VbrHeader vbr_;

@@ -42,7 +42,9 @@ std::uint8_t StreamVersionOf(std::span<const std::uint8_t> header) {
         return 8;
     if (header.size() < kHeaderSize)
         return 0;
-    if (Le32(header, 0) == 0x072B504D)  // "MP+" and 7
+    // "MP+", then the version: the major in the low nibble, a minor (0x17
+    // in many files) in the high one.
+    if (std::memcmp(header.data(), "MP+", 3) == 0 && (header[3] & 0x0F) == 7)
         return 7;
     switch ((header[1] & 0x1F) >> 1) {
         case 3:

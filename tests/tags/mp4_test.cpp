@@ -432,10 +432,18 @@ TEST_F(Mp4Test, UnreadableFilesGiveTheReadingMessages) {
     struct Case {
         std::string name;
         std::optional<Bytes> content;  // nullopt: the file does not exist
+        std::string reason;            // after "Error reading metadata"
     };
+    const std::string noContainer = ": the file holds no MP4 container";
     const std::vector<Case> cases = {
-        {"missing.m4a", std::nullopt}, {"empty.m4a", Bytes()}, {"cut.m4a", truncated},
-        {"noise.mp4", garbage},        {"lying.m4a", lying},   {"raw.aac", adts},
+        {"missing.m4a", std::nullopt, ""},
+        {"empty.m4a", Bytes(), ": the file is empty"},
+        {"cut.m4a", truncated, ": atom 'mdat' at offset "},
+        {"noise.mp4", garbage, noContainer},
+        {"lying.m4a", lying,
+         ": atom 'moov' at offset 0 declares 2147483647 bytes, but only 16 remain in the file "
+         "(is it cut short?)"},
+        {"raw.aac", adts, noContainer},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -445,10 +453,12 @@ TEST_F(Mp4Test, UnreadableFilesGiveTheReadingMessages) {
         Mp4Tag tag;
         tag.setFileName(path);
         EXPECT_FALSE(tag.Valid());
-        EXPECT_EQ(tag.Error(), "Error reading metadata");
+        const std::string message = "Error reading metadata" + c.reason;
+        EXPECT_EQ(tag.Error().substr(0, message.size()), message);
         // Reading a text must not wipe the message the caller has yet to show.
+        const std::string shown = tag.Error();
         EXPECT_EQ(tag.Title(), "");
-        EXPECT_EQ(tag.Error(), "Error reading metadata");
+        EXPECT_EQ(tag.Error(), shown);
         EXPECT_EQ(tag.GenreID(), 12);
 
         struct Number {
@@ -766,7 +776,10 @@ TEST_F(Mp4Test, DamagedAtomTreesNeverCrash) {
         Mp4Tag tag;
         tag.setFileName(path);
         SCOPED_TRACE("round " + std::to_string(round));
-        EXPECT_EQ(tag.Error(), tag.Valid() ? "" : "Error reading metadata");
+        if (tag.Valid())
+            EXPECT_EQ(tag.Error(), "");
+        else
+            EXPECT_EQ(tag.Error().rfind("Error reading metadata", 0), 0u) << tag.Error();
         tag.Title();
         tag.GetMIME(0);
         // A save either succeeds or leaves the damaged file exactly as it was.
@@ -807,6 +820,135 @@ TEST_F(Mp4Test, TextGettersCopyWholeCharactersAndReportTheFullLength) {
     EXPECT_FALSE(m4atag::SetTitle(*empty, "x"));
     EXPECT_FALSE(m4atag::SaveMetaData(*empty));
     EXPECT_EQ(m4atag::GetFileLength(*empty), -1);
+}
+
+// Damage TagLib's save trusted: an atom running past the end of the file
+// (a tagged file cut by one byte, before the read or between the read and
+// a long save) and containers nested deeper than any stack. Each is refused
+// with the reason and leaves the file as it was.
+TEST_F(Mp4Test, DamagedTreesAreRefusedBeforeTagLibSeesThem) {
+    const Bytes good = ReadAll(MakeFullyTagged("whole.m4a"));
+    const Bytes cut(good.begin(), good.end() - 1);
+    const std::string lyrics(200000, 'l');
+
+    // Cut before the read: the read says why.
+    const std::string cutPath = dir_.file("cut.m4a");
+    WriteAll(cutPath, cut);
+    Mp4Tag before;
+    before.setFileName(cutPath);
+    EXPECT_FALSE(before.Valid());
+    EXPECT_NE(before.Error().find("remain in the file (is it cut short?)"), std::string::npos)
+        << before.Error();
+    before.setLyrics(lyrics);
+    EXPECT_FALSE(before.WriteTag());
+    EXPECT_EQ(ReadAll(cutPath), cut);
+
+    // Cut between the read and the save: the save says why.
+    const std::string laterPath = dir_.file("cut_later.m4a");
+    WriteAll(laterPath, good);
+    Mp4Tag later;
+    later.setFileName(laterPath);
+    ASSERT_TRUE(later.Valid()) << later.Error();
+    WriteAll(laterPath, cut);
+    later.setLyrics(lyrics);
+    EXPECT_FALSE(later.WriteTag());
+    EXPECT_EQ(later.Error().rfind("Writing error: atom ", 0), 0u) << later.Error();
+    EXPECT_EQ(ReadAll(laterPath), cut);
+    EXPECT_FALSE(later.DeleteImage(0));
+    EXPECT_EQ(later.Error().rfind("Error deleting image: atom ", 0), 0u) << later.Error();
+    EXPECT_EQ(ReadAll(laterPath), cut);
+
+    // 100,000 nested containers behind the real moov, outermost first.
+    Bytes nested;
+    for (std::uint32_t level = 100000; level > 0; --level) {
+        const std::uint32_t size = 8 * level;
+        const Bytes head = {static_cast<std::uint8_t>(size >> 24),
+                            static_cast<std::uint8_t>(size >> 16),
+                            static_cast<std::uint8_t>(size >> 8),
+                            static_cast<std::uint8_t>(size),
+                            'm',
+                            'o',
+                            'o',
+                            'v'};
+        nested.insert(nested.end(), head.begin(), head.end());
+    }
+    const Bytes deep = test::Concat({good, nested});
+    const std::string deepPath = dir_.file("deep.m4a");
+    WriteAll(deepPath, deep);
+    Mp4Tag tag;
+    tag.setFileName(deepPath);
+    EXPECT_FALSE(tag.Valid());
+    EXPECT_EQ(tag.Error(), "Error reading metadata: the MP4 atoms nest deeper than 24 levels");
+    tag.setTitle("x");
+    EXPECT_FALSE(tag.WriteTag());
+    WriteAll(dir_.file("front.jpg"), JpegBytes());
+    EXPECT_FALSE(tag.AddImage(0, dir_.file("front.jpg")));
+    EXPECT_EQ(ReadAll(deepPath), deep);
+
+    // The same through the tool: show, set and pictures refuse the file
+    // (a crash would end before the refusal is printed).
+    const std::string tool = test::CliTool();
+    if (tool.empty())
+        return;
+    const std::string commands[] = {
+        "show " + ShellQuote(deepPath),
+        "set --lyrics " + ShellQuote(lyrics.substr(0, 1000)) + " " + ShellQuote(deepPath),
+        "pictures " + ShellQuote(deepPath),
+        "set --lyrics " + ShellQuote(lyrics.substr(0, 1000)) + " " + ShellQuote(cutPath),
+    };
+    for (const auto& command : commands) {
+        SCOPED_TRACE(command);
+        const auto r = RunCommand(ShellQuote(tool) + " " + command + " 2>&1");
+        EXPECT_NE(r.exitCode, 0);
+        EXPECT_NE(r.output.find("not a valid MP4 file"), std::string::npos) << r.output;
+        EXPECT_EQ(r.output.find("Sanitizer"), std::string::npos) << r.output;
+    }
+    EXPECT_EQ(ReadAll(deepPath), deep);
+    EXPECT_EQ(ReadAll(cutPath), cut);
+}
+
+// The MP4 family by extension: audiobooks, ringtones and MP4 audio are MP4
+// files to the tool; raw ADTS AAC holds no MP4 container and says so.
+TEST_F(Mp4Test, TheToolTakesTheMp4FamilyAndNamesRawAac) {
+    const std::string tool = test::CliTool();
+    if (tool.empty())
+        GTEST_SKIP() << "sondrel-tag is not built";
+    struct Row {
+        const char* name;
+        const char* muxer;
+    };
+    const Row rows[] = {
+        {"book.m4b", "ipod"}, {"ring.m4r", "ipod"}, {"video.mp4", "mp4"}, {"MUSIC.M4B", "ipod"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = dir_.file(row.name);
+        RunCommand(
+            "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=1 -ac 2 -c:a aac "
+            "-metadata title=Made -f " +
+            std::string(row.muxer) + " " + ShellQuote(path) + " </dev/null >/dev/null 2>&1");
+        ASSERT_TRUE(std::filesystem::exists(path));
+        const auto r = RunCommand(ShellQuote(tool) + " set --title Chapter --artist Reader " +
+                                  ShellQuote(path) + " 2>&1");
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        const json dump = MutagenDump(path);
+        EXPECT_EQ(dump.value("\xC2\xA9nam", json()), json({"Chapter"}));
+        EXPECT_EQ(dump.value("\xC2\xA9"
+                             "ART",
+                             json()),
+                  json({"Reader"}));
+        EXPECT_EQ(DecodeErrors(path), "");
+    }
+
+    // Raw AAC is refused by the tool, and the component says why.
+    const std::string raw = dir_.file("raw.aac");
+    WriteAll(raw, AacFile("aac"));
+    const auto r = RunCommand(ShellQuote(tool) + " set --title X " + ShellQuote(raw) + " 2>&1");
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.output.find("not a valid MP4 file"), std::string::npos) << r.output;
+    EXPECT_EQ(ReadAll(raw), AacFile("aac"));
+    Mp4Tag tag;
+    tag.setFileName(raw);
+    EXPECT_EQ(tag.Error(), "Error reading metadata: the file holds no MP4 container");
 }
 
 }  // namespace

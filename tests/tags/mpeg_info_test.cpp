@@ -122,6 +122,33 @@ void PutXing(Bytes& frame, std::size_t at, std::uint32_t frames, std::uint32_t b
     Put(frame, at + 120, enc);
 }
 
+// An APE v2 tag (header and footer) with one binary item of `valueSize`
+// bytes, as a cover picture is stored.
+Bytes ApeTag(std::size_t valueSize) {
+    Bytes item;
+    const std::uint32_t len = static_cast<std::uint32_t>(valueSize);
+    for (int i = 0; i < 4; ++i)
+        item.push_back(static_cast<std::uint8_t>(len >> (8 * i)));
+    Append(item, {2, 0, 0, 0});  // binary
+    Append(item, ToBytes("Cover Art (Front)"));
+    item.push_back(0);
+    item.resize(item.size() + valueSize, 0xD8);
+    const auto block = [&](std::uint32_t flags) {
+        Bytes b = ToBytes("APETAGEX");
+        const std::uint32_t words[] = {2000, static_cast<std::uint32_t>(item.size() + 32), 1,
+                                       flags | 0x80000000u};
+        for (const std::uint32_t w : words)
+            for (int i = 0; i < 4; ++i)
+                b.push_back(static_cast<std::uint8_t>(w >> (8 * i)));
+        b.resize(32, 0);
+        return b;
+    };
+    Bytes out = block(0x20000000u);
+    Append(out, item);
+    Append(out, block(0));
+    return out;
+}
+
 // Bytes to analyse without a disk: pieces placed in an otherwise zero-filled
 // area of any size; every read is recorded and may be made to fail.
 class FakeSource : public ByteSource {
@@ -358,6 +385,12 @@ TEST(Mp3InfoAnalyse, FrameMustEndInsideTheBytesRead) {
     };
     Bytes late(1500, 0);
     Append(late, Frames(Hdr{}, 3));
+    Bytes lone(2000, 0);
+    Append(lone, Frame(Hdr{}));
+    lone.resize(lone.size() + 1000, 0);
+    Bytes otherLayer(2000, 0);
+    Append(otherLayer, Frame(Hdr{}));
+    Append(otherLayer, Frame(Hdr{.layer = 2}));
     Bytes exact = Frame(Hdr{});
     Bytes oneMore = Frame(Hdr{});
     oneMore.push_back(0);
@@ -365,8 +398,11 @@ TEST(Mp3InfoAnalyse, FrameMustEndInsideTheBytesRead) {
     for (int i = 0; i < 4; ++i)
         Append(freeFormat, Frame(Hdr{.bitrate = 0}, 0x55, 417));
     const Row rows[] = {
-        {"frame runs past the 1729 bytes read", Frames(longest, 3), false},
-        {"frame starts late in the bytes read", late, false},
+        // Past the first read, a frame counts only with a second one behind it.
+        {"frame runs past the 1729 bytes read", Frames(longest, 3), true},
+        {"frame starts late in the bytes read", late, true},
+        {"a lone header past the first read", lone, false},
+        {"followed by a header of another layer", otherLayer, false},
         {"file ends with the frame", exact, false},
         {"one byte after the frame", oneMore, true},
         {"free format only", freeFormat, false},
@@ -494,6 +530,38 @@ TEST(Mp3InfoAnalyse, InfoHeaderOfACbrStream) {
     }
 }
 
+// VBRI follows the header and 32 bytes in every mode, unlike Xing, whose
+// place depends on the side information.
+TEST(Mp3InfoAnalyse, VbriHeaderOffset) {
+    struct Row {
+        const char* name;
+        Hdr hdr;
+        std::size_t at;
+        bool found;
+    };
+    const Row rows[] = {
+        {"MPEG-1 mono at 36", {.mode = 3}, 36, true},
+        {"MPEG-2 stereo at 36", {.version = 2, .bitrate = 14}, 36, true},
+        {"MPEG-2 mono at 36", {.version = 2, .bitrate = 14, .mode = 3}, 36, true},
+        {"MPEG-1 mono at the Xing place", {.mode = 3}, 21, false},
+        {"MPEG-2 stereo at the Xing place", {.version = 2, .bitrate = 14}, 21, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bytes file = Frame(row.hdr);
+        Put(file, row.at, ToBytes("VBRI"));
+        PutBE32(file, row.at + 10, 300u * static_cast<unsigned>(LengthOf(row.hdr)));
+        PutBE32(file, row.at + 14, 300);
+        Append(file, Frames(row.hdr, 2));
+        MpegInfo info;
+        info.Analyse(FakeSource::Of(file));
+        ASSERT_TRUE(info.Valid());
+        EXPECT_EQ(info.IsVBR(), row.found);
+        EXPECT_EQ(info.VBRData().ID, row.found ? "VBRI" : "");
+        EXPECT_EQ(info.GetNumberOfFrames(), row.found ? 300 : 3);
+    }
+}
+
 TEST(Mp3InfoAnalyse, VbriHeader) {
     Bytes file = Frame(Hdr{});
     const std::size_t o = 36;
@@ -564,6 +632,105 @@ TEST(Mp3InfoAnalyse, TrailingTags) {
         ASSERT_TRUE(info.Valid());
         EXPECT_EQ(info.TrailingTagSize(), row.size);
         EXPECT_EQ(info.FrameCount(), (static_cast<std::int64_t>(file.size()) - row.size) / 417);
+    }
+}
+
+// The playing time: a frame count in the first frame wins over the size,
+// and no trailing tag counts as audio.
+TEST(Mp3InfoAnalyse, LengthFromFrameCountWithoutTrailingTags) {
+    constexpr int kFrames = 400;  // 400 x 1152 / 44100 = 10.45 s at 128 kbit/s
+    const Bytes ape = ApeTag(300000);
+    const auto withXing = [](const char* id) {
+        Bytes f = Frame(Hdr{});
+        PutXing(f, 36, kFrames, kFrames * 417, 0, "");
+        Put(f, 36, ToBytes(id));
+        Append(f, Frames(Hdr{}, kFrames - 1));
+        return f;
+    };
+    Bytes vbri = Frame(Hdr{});
+    Put(vbri, kMpegVbriOffset, ToBytes("VBRI"));
+    PutBE32(vbri, kMpegVbriOffset + 10, kFrames * 417);
+    PutBE32(vbri, kMpegVbriOffset + 14, kFrames);
+    Append(vbri, Frames(Hdr{}, kFrames - 1));
+    struct Row {
+        const char* name;
+        Bytes audio;
+        Bytes tail;
+        double tolerance;
+    };
+    const Row rows[] = {
+        {"CBR, APE tag with a picture", Frames(Hdr{}, kFrames), ape, 0.03},
+        {"CBR, APE, Lyrics3 and ID3v1", Frames(Hdr{}, kFrames),
+         test::Concat({ape, Lyrics3(), Id3v1()}), 0.03},
+        {"Xing, APE tag", withXing("Xing"), ape, 1e-9},
+        {"Info, APE and ID3v1", withXing("Info"), test::Concat({ape, Id3v1()}), 1e-9},
+        {"VBRI, APE tag", vbri, ape, 1e-9},
+        {"Xing, no tags", withXing("Xing"), {}, 1e-9},
+    };
+    const double seconds = kFrames * 1152.0 / 44100.0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bytes file = row.audio;
+        Append(file, row.tail);
+        MpegInfo info;
+        info.Analyse(FakeSource::Of(file));
+        ASSERT_TRUE(info.Valid());
+        EXPECT_EQ(info.TrailingTagSize(), static_cast<std::int64_t>(row.tail.size()));
+        EXPECT_EQ(info.GetNumberOfFrames(), kFrames);
+        // The CBR rows count bytes: an unpadded frame of 417 bytes at 128
+        // kbit/s plays 26.06 ms, not quite its 1152 samples.
+        EXPECT_NEAR(info.Duration(), seconds, row.tolerance);
+        EXPECT_EQ(info.GetLengthInSeconds(), 10);
+    }
+
+    // A Xing count that disagrees with the size still wins: the size may
+    // hold anything a tagger left behind.
+    Bytes shortCount = Frame(Hdr{});
+    PutXing(shortCount, 36, 100, 100 * 417, 0, "");
+    Append(shortCount, Frames(Hdr{}, kFrames - 1));
+    MpegInfo info;
+    info.Analyse(FakeSource::Of(shortCount));
+    EXPECT_NEAR(info.Duration(), 100 * 1152.0 / 44100.0, 1e-9);
+    EXPECT_EQ(info.GetLengthInSeconds(), 2);
+}
+
+// Zeros or junk between the ID3v2 tag and the first frame, longer than the
+// first read, up to the named search limit.
+TEST(Mp3InfoAnalyse, StreamFoundBehindJunkAfterTheTag) {
+    struct Row {
+        const char* name;
+        std::size_t gap;
+        std::uint8_t fill;
+        bool found;
+    };
+    const Row rows[] = {
+        {"1300 zeros", 1300, 0x00, true},
+        {"5000 zeros", 5000, 0x00, true},
+        {"100000 spaces", 100000, 0x20, true},
+        {"0xFF bytes", 20000, 0xFF, true},
+        {"just inside the limit", kMpegStreamSearchLimit - 2 * 417, 0x00, true},
+        {"beyond the limit", kMpegStreamSearchLimit, 0x00, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bytes file = Id3v2Header(100);
+        file.resize(110, 0);
+        file.resize(110 + row.gap, row.fill);
+        Bytes first = Frame(Hdr{});
+        PutXing(first, 36, 50, 50 * 417, 0, "LAME3.99");
+        Append(file, first);
+        Append(file, Frames(Hdr{}, 49));
+        MpegInfo info;
+        info.Analyse(FakeSource::Of(file));
+        EXPECT_EQ(info.Valid(), row.found);
+        if (!row.found)
+            continue;
+        EXPECT_EQ(info.AudioStart(), 110);
+        EXPECT_EQ(info.FirstFramePos(), static_cast<std::int64_t>(110 + row.gap));
+        EXPECT_EQ(info.HeaderWord(), Hdr{}.Word());
+        EXPECT_TRUE(info.IsVBR());
+        EXPECT_EQ(info.GetNumberOfFrames(), 50);
+        EXPECT_EQ(info.EncoderText(), "LAME3.99");
     }
 }
 
@@ -720,8 +887,10 @@ TEST(Mp3InfoAnalyse, LargeFileReadsOnlyFixedAmounts) {
         total += count;
         EXPECT_LE(count, kMpegTailRead);
     }
-    // ID3v2 header, frame search, ID3v1 and Lyrics3 probes, encoder-mark tail.
-    EXPECT_LE(total, 10 + kMpegMaxFrameLength + 3 + 15 + 11 + kMpegTailRead);
+    // ID3v2 header (twice: once for the trailing blocks, which must lie
+    // behind it), frame search, the last 32 bytes, ID3v1 and Lyrics3 probes,
+    // the APE footer probe in front of them, encoder-mark tail.
+    EXPECT_LE(total, 10 + 10 + kMpegMaxFrameLength + 32 + 3 + 15 + 11 + 32 + kMpegTailRead);
 }
 
 TEST(Mp3InfoAnalyse, FailuresOfTheSource) {
@@ -920,6 +1089,10 @@ const MadeFile kMadeFiles[] = {
      false},
     {"layer2_mpeg2_mono", "-f lavfi -i sine=f=440:r=24000:d=20 -ac 1 -c:a mp2 -b:a 64k", "mp2",
      false, false, false},
+    {"cbr_no_xing",
+     "-f lavfi -i sine=f=440:r=44100:d=10 -ac 2 -c:a libmp3lame -b:a 128k -write_xing 0 "
+     "-id3v2_version 3 -metadata title=T",
+     "mp3", false, true, false},
 };
 
 class Mp3InfoInterop : public ::testing::Test {
@@ -995,6 +1168,59 @@ TEST_F(Mp3InfoInterop, StreamFactsMatchFfprobe) {
         // Whole seconds from the size and a bit rate in whole kbit/s.
         EXPECT_NEAR(static_cast<double>(info.GetLengthInSeconds()), probe->duration,
                     1.0 + probe->duration * 0.01);
+    }
+}
+
+// What a tagger adds around the stream (an APE tag with a picture in front
+// of the ID3v1 tag, zeros or spaces after the ID3v2 tag) leaves the length
+// as ffprobe gives it for the file as ffmpeg made it.
+TEST_F(Mp3InfoInterop, LengthUnchangedByTagsAndJunkAround) {
+    const Bytes ape = ApeTag(300000);
+    struct Change {
+        const char* name;
+        Bytes apeTag;
+        std::size_t gap;
+        std::uint8_t fill;
+    };
+    const Change changes[] = {
+        {"APE tag with a picture", ape, 0, 0},
+        {"5000 zeros after ID3v2", {}, 5000, 0x00},
+        {"2000 spaces after ID3v2", {}, 2000, 0x20},
+        {"both", ape, 5000, 0x00},
+    };
+    for (const auto& made : kMadeFiles) {
+        if (std::string(made.ext) != "mp3")
+            continue;
+        const std::string path = Path(made);
+        const auto probe = RunFfprobe(path);
+        ASSERT_TRUE(probe.has_value()) << "ffmpeg could not make " << path;
+        const Bytes clean = test::ReadAll(path);
+        MpegInfo base;
+        base.setFileName(path);
+        ASSERT_TRUE(base.Valid());
+        for (const auto& change : changes) {
+            SCOPED_TRACE(std::string(made.name) + ": " + change.name);
+            Bytes data = clean;
+            // In front of the trailing tags, where an APE tag stacks.
+            const auto tailAt = data.size() - static_cast<std::size_t>(base.TrailingTagSize());
+            data.insert(data.begin() + static_cast<std::ptrdiff_t>(tailAt), change.apeTag.begin(),
+                        change.apeTag.end());
+            const Bytes gap(change.gap, change.fill);
+            data.insert(data.begin() + base.AudioStart(), gap.begin(), gap.end());
+            const std::string changed = dir_->file("changed.mp3");
+            WriteAll(changed, data);
+
+            MpegInfo info;
+            info.setFileName(changed);
+            ASSERT_TRUE(info.Valid());
+            EXPECT_EQ(info.FirstFramePos(),
+                      base.FirstFramePos() + static_cast<std::int64_t>(change.gap));
+            EXPECT_EQ(info.TrailingTagSize(),
+                      base.TrailingTagSize() + static_cast<std::int64_t>(change.apeTag.size()));
+            EXPECT_EQ(info.IsVBR(), made.vbr);
+            EXPECT_NEAR(info.Duration(), probe->duration, 0.06);
+            EXPECT_EQ(info.GetLengthInSeconds(), base.GetLengthInSeconds());
+        }
     }
 }
 

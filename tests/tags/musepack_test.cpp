@@ -129,7 +129,11 @@ TEST(MusepackVersion, Detection) {
         {"sv5", OldHeader(5, 128, false, 0), 5},
         {"sv6", OldHeader(6, 0, false, 0), 6},
         {"sv7", Sv7Header(1, 0, false), 7},
-        {"sv7_later_minor", Sv7Header(1, 0, false, 0x17), 0},
+        {"sv7_minor_1", Sv7Header(1, 0, false, 0x17), 7},
+        {"sv7_minor_15", Sv7Header(1, 0, false, 0xF7), 7},
+        {"mp_plus_major_8", Sv7Header(1, 0, false, 0x18), 0},
+        {"mp_plus_major_6", Sv7Header(1, 0, false, 0x16), 0},
+        {"mp_plus_major_0", Sv7Header(1, 0, false, 0x00), 0},
         {"sv8", Sv8({}), 8},
         {"riff", Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, 0},
         {"short", Bytes{'M', 'P'}, 0},
@@ -225,15 +229,17 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"sv8_packet_larger_than_file",
                    Concat({Bytes{'M', 'P', 'C', 'K', 'S', 'H', 0xFF, 0xFF, 0x7F}, Bytes(40, 0)}),
                    false, 0, 0, 0, 0, "", 0, "00:00:00"},
-        StreamCase{"later_sv7_minor_is_not_valid", PadTo(Sv7Header(10, 0, false, 0x17), 200), false,
-                   0, 0, 0, 0, "", 0, "00:00:00"},
+        StreamCase{"sv7_minor_version", PadTo(Sv7Header(10000, 1, true, 0x17), 1000000), true, 7,
+                   48000, 10000, 33, "Joint Stereo", 240.0, "00:04:00"},
+        StreamCase{"mp_plus_unknown_major", PadTo(Sv7Header(10, 0, false, 0x18), 200), false, 0, 0,
+                   0, 0, "", 0, "00:00:00"},
         StreamCase{"too_short", Bytes{'M', 'P', '+', 7, 1}, false, 0, 0, 0, 0, "", 0, "00:00:00"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MusepackTags, ReadEvenWhenStreamUnknown) {
     TempDir dir;
     const std::string path = dir.file("a.mpc");
-    WriteAll(path, Concat({PadTo(Sv7Header(10, 0, false, 0x17), 200), ApeTag("TITLE", "Song")}));
+    WriteAll(path, Concat({PadTo(Sv7Header(10, 0, false, 0x18), 200), ApeTag("TITLE", "Song")}));
     MusepackTag mpc;
     mpc.setFilename(path);
     EXPECT_FALSE(mpc.Valid());
