@@ -20,6 +20,26 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
 
 }  // namespace
 
+std::string LookupUserAgent() {
+    return std::string("Sondrel/") + SONDREL_VERSION;
+}
+
+std::string UrlEscape(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (std::isalnum(c) != 0 || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += ch;
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
 bool IsHttpUrl(std::string_view url) {
     return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
 }

@@ -52,6 +52,11 @@ public:
     virtual HttpResponse Fetch(const HttpRequest& request, const KeepGoing& keepGoing = {}) = 0;
 };
 
+// The user agent of the look-ups.
+std::string LookupUserAgent();
+// Percent-encodes every byte but letters, digits and "-._~".
+std::string UrlEscape(std::string_view text);
+
 // True for an "http://" or "https://" address (scheme in either case).
 bool IsHttpUrl(std::string_view url);
 // The host (with its port when given) of an address, for messages.
