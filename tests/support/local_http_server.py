@@ -10,9 +10,10 @@ killed. Routes:
   /slow                       headers, then silence for 30 s
   /big, /big-chunked          100 MB, with and without Content-Length
   /status/N                   HTTP status N
-  /picture.jpg                a small JPEG-like body
+  /picture.jpg, /images/*     a small JPEG-like body
   .../~cddb/cddb.cgi          a CDDB server (the prefix before it picks answers)
-  /store-NAME/onca/xml        the recorded answer NAME.xml from --data
+  /store-NAME/onca/xml        the recorded answer NAME.xml from --data, its
+                              IMAGE_URL replaced by this server's address
 Requests whose target is an absolute URL (through a proxy) are answered
 "proxied URL" plus the Proxy-Authorization header they carried.
 """
@@ -146,7 +147,7 @@ class Handler(BaseHTTPRequestHandler):
             return
         if path.startswith("/status/"):
             return self.send(int(path[len("/status/"):]), b"status")
-        if path == "/picture.jpg":
+        if path == "/picture.jpg" or path.startswith("/images/"):
             return self.send(200, b"\xff\xd8\xff\xe0" + b"picture" * 10 + b"\xff\xd9",
                              "image/jpeg")
         if path.endswith("/~cddb/cddb.cgi"):
@@ -159,7 +160,9 @@ class Handler(BaseHTTPRequestHandler):
                     body = f.read()
             except OSError:
                 return self.send(404, b"no such recording")
-            return self.send(200, body, "text/xml")
+            # Cover addresses point back at this server.
+            here = "http://127.0.0.1:%d" % self.server.server_address[1]
+            return self.send(200, body.replace(b"IMAGE_URL", here.encode()), "text/xml")
         return self.send(404, b"not found")
 
 
