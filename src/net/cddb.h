@@ -100,7 +100,7 @@ struct DiscInfo {
 DiscInfo ParseReadAnswer(std::string_view answer);
 
 // The look-up settings: the server box, the user's e-mail address, the
-// code page of answers that are not UTF-8, and the user agent.
+// code page of answers that are not UTF-8.
 struct Settings {
     std::string server;
     std::string email;
