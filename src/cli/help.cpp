@@ -119,6 +119,24 @@ constexpr std::string_view kExport =
       Example: sondrel-tag export --format m3u --output album.m3u *.mp3
 )";
 
+constexpr std::string_view kLookup =
+    R"(  lookup freedb [--server URL] [--email ADDR] [--disc N [--write]]
+         [--track-style 0..2] [--json] FILE...
+      Find the album of the files on a FreeDB server from their durations.
+      Give all tracks of one album, in album order (at most 99). Prints the
+      discs found, numbered from 1; --disc N reads that disc and prints the
+      values each file would get; with --write they are written (track,
+      title, artist, album, year, genre; comments stay).
+      --server URL   the server (default https://gnudb.gnudb.org); a host
+                     without "http://" or "https://" means http on port 80
+      --email ADDR   your e-mail address, sent to the server as it asks
+                     (default: the environment variable SONDREL_FREEDB_EMAIL)
+      --json         one JSON object: "discId", "discs" (number, category,
+                     id, text) and, with --disc, "disc" and "files" (file,
+                     status, message, tags)
+      Example: sondrel-tag lookup freedb --email me@example.org --disc 1 --write *.mp3
+)";
+
 constexpr std::string_view kShared = R"(
 NAME OPTIONS (rename, parse, export):
   --replace 0..3      in names and values: 0 nothing, 1 spaces to "_",
@@ -165,7 +183,7 @@ Options:
   -V, --version   show the version and exit
 )";
 
-constexpr std::array<std::pair<std::string_view, std::string_view>, 7> kCommands = {{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 8> kCommands = {{
     {"show", kShow},
     {"set", kSet},
     {"remove", kRemove},
@@ -173,6 +191,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 7> kCommands
     {"rename", kRename},
     {"parse", kParse},
     {"export", kExport},
+    {"lookup", kLookup},
 }};
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "cli/batch_commands.h"
 #include "cli/commands.h"
 #include "cli/help.h"
+#include "cli/lookup_command.h"
 #include "tags/file_io.h"
 
 namespace {
@@ -55,6 +56,8 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (const auto status = sondrel::cli::RunBatchCommand(args, std::cout, std::cerr))
+        return *status;
+    if (const auto status = sondrel::cli::RunLookupCommand(args, std::cout, std::cerr))
         return *status;
     const auto parsed = sondrel::cli::ParseArgs(args);
     if (!parsed.args)

@@ -1,7 +1,70 @@
 #include "net/http_client.h"
 
+#include <cctype>
+
 namespace sondrel::net {
 
 HttpClient::~HttpClient() = default;
+
+namespace {
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    if (s.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(s[i])) != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string LookupUserAgent() {
+    return std::string("Sondrel/") + SONDREL_VERSION;
+}
+
+std::string UrlEscape(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (std::isalnum(c) != 0 || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += ch;
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+bool IsHttpUrl(std::string_view url) {
+    return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
+}
+
+std::string HostOfUrl(std::string_view url) {
+    const auto scheme = url.find("://");
+    if (scheme != std::string_view::npos)
+        url.remove_prefix(scheme + 3);
+    url = url.substr(0, url.find_first_of("/?#"));
+    if (const auto at = url.rfind('@'); at != std::string_view::npos)
+        url.remove_prefix(at + 1);
+    return std::string(url);
+}
+
+std::string DescribeFailure(std::string_view what, std::string_view url,
+                            const HttpResponse& response) {
+    std::string text(what);
+    text += ": ";
+    text += HostOfUrl(url);
+    text += ": ";
+    if (!response.ok)
+        text += response.error.empty() ? std::string("the transfer failed") : response.error;
+    else
+        text += "the server answered with HTTP status " + std::to_string(response.status);
+    return text;
+}
 
 }  // namespace sondrel::net

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace sondrel::net {
 
@@ -20,6 +21,17 @@ struct HttpRequest {
     int maxRedirects = 5;
 };
 
+// Why a transfer did not complete, for callers that act on the kind.
+enum class HttpFailure {
+    None,
+    Scheme,    // not http or https, first or after a redirect
+    TooLarge,  // past the request's maxBytes
+    TimedOut,  // no connection, or no data for readTimeoutSeconds
+    Stopped,   // KeepGoing returned false
+    TooManyRedirects,
+    Network,  // anything else (name not found, refused, TLS)
+};
+
 struct HttpResponse {
     bool ok = false;  // transfer completed (any HTTP status)
     long status = 0;
@@ -27,6 +39,7 @@ struct HttpResponse {
     std::string contentType;
     std::string finalUrl;  // after redirects
     std::string error;     // the reason when !ok, in words
+    HttpFailure failure = HttpFailure::None;
 };
 
 // Returns false to abort a running transfer (Stop, a closed window).
@@ -38,5 +51,19 @@ public:
     virtual ~HttpClient();
     virtual HttpResponse Fetch(const HttpRequest& request, const KeepGoing& keepGoing = {}) = 0;
 };
+
+// The user agent of the look-ups.
+std::string LookupUserAgent();
+// Percent-encodes every byte but letters, digits and "-._~".
+std::string UrlEscape(std::string_view text);
+
+// True for an "http://" or "https://" address (scheme in either case).
+bool IsHttpUrl(std::string_view url);
+// The host (with its port when given) of an address, for messages.
+std::string HostOfUrl(std::string_view url);
+// "what failed: host: reason": the text a look-up shows for a failed
+// transfer or an HTTP status other than 200.
+std::string DescribeFailure(std::string_view what, std::string_view url,
+                            const HttpResponse& response);
 
 }  // namespace sondrel::net

@@ -1,0 +1,181 @@
+#!/usr/bin/env python3
+"""A local HTTP server for the network tests, on 127.0.0.1 only.
+
+Prints its port on the first line of standard output, then serves until
+killed. Routes:
+  /hello                      "hello" (text/plain)
+  /echo-headers               the request's headers, one per line
+  /redirect?to=URL            302 to URL
+  /loop                       302 to itself
+  /slow                       headers, then silence for 30 s
+  /big, /big-chunked          100 MB, with and without Content-Length
+  /status/N                   HTTP status N
+  /picture.jpg, /images/*     a small JPEG-like body
+  .../~cddb/cddb.cgi          a CDDB server (the prefix before it picks answers)
+  /store-NAME/onca/xml        the recorded answer NAME.xml from --data, its
+                              IMAGE_URL replaced by this server's address
+Requests whose target is an absolute URL (through a proxy) are answered
+"proxied URL" plus the Proxy-Authorization header they carried.
+"""
+import argparse
+import os
+import sys
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+BIG = 100 * 1024 * 1024
+CHUNK = 64 * 1024
+
+# The CDDB answers by disc id and category.
+CDDB_READ = {
+    ("rock", "1a026c03"): (
+        "210 rock 1a026c03 CD database entry follows (until terminating `.')\r\n"
+        "# xmcd\r\n"
+        "DISCID=1a026c03\r\n"
+        "DTITLE=Artist / Album\r\n"
+        "DYEAR=1999\r\n"
+        "DGENRE=Rock\r\n"
+        "TTITLE0=Guest / Song\r\n"
+        "TTITLE1=Song 2\r\n"
+        "TTITLE2=Song 3\r\n"
+        "EXTD=a / b\r\n"
+        ".\r\n").encode(),
+    ("misc", "1a026c03"): (
+        "210 misc 1a026c03 CD database entry follows\r\n"
+        "DTITLE=Greatest Hits\r\n"
+        "DYEAR=2001\r\n"
+        "TTITLE0=First\r\n"
+        ".\r\n").encode(),
+    ("jazz", "1a026c03"): (
+        "210 jazz 1a026c03 CD database entry follows\r\n"
+        "DTITLE=Bj\xf6rk / Caf\xe9\r\n"
+        "TTITLE0=\xc9t\xe9\r\n"
+        ".\r\n").encode("latin-1"),
+    ("blues", "1a026c03"): (
+        "210 blues 1a026c03 CD database entry follows\r\n"
+        "DTITLE=Bj\u00f6rk / Caf\u00e9\r\n"
+        "TTITLE0=\u00c9t\u00e9\r\n"
+        ".\r\n").encode(),
+}
+
+
+def cddb_answer(prefix, params):
+    cmd = params.get("cmd", [""])[0].split(" ")
+    hello = params.get("hello", [""])[0].split(" ")
+    if params.get("proto", [""])[0] != "6" or len(hello) != 4 or "" in hello:
+        return 500, b"500 Command syntax error: hello and proto=6 wanted\r\n"
+    if cmd[:2] == ["cddb", "query"]:
+        if prefix == "/exact":
+            return 200, b"200 rock 1a026c03 Artist / Album\r\n"
+        if prefix == "/inexact":
+            return 200, (b"211 close matches found\r\n"
+                         b"rock 1a026c03 Artist / Album\r\n"
+                         b"misc 1a026c03 Greatest Hits\r\n"
+                         b"ab\r\n"
+                         b".\r\n")
+        if prefix == "/many":
+            lines = "".join("misc %08x Disc %d\r\n" % (k, k) for k in range(400))
+            return 200, ("210 found exact matches\r\n" + lines + ".\r\n").encode()
+        if prefix == "/none":
+            return 200, b"202 No match found\r\n"
+        if prefix == "/broken":
+            return 500, b"Internal error\r\n"
+        if prefix == "/echo":
+            return 200, ("200 misc 00000000 " + " ".join(cmd) + "\r\n").encode()
+        return 200, b"403 Database entry is corrupt\r\n"
+    if cmd[:2] == ["cddb", "read"] and len(cmd) == 4:
+        body = CDDB_READ.get((cmd[2], cmd[3]))
+        if body is None:
+            return 200, b"401 Specified CDDB entry not found.\r\n"
+        return 200, body
+    return 200, b"500 Unrecognized command\r\n"
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def send(self, status, body, ctype="text/plain", extra=()):
+        self.send_response(status)
+        self.send_header("Content-Type", ctype)
+        self.send_header("Content-Length", str(len(body)))
+        for k, v in extra:
+            self.send_header(k, v)
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_GET(self):
+        if self.path.startswith("http://"):
+            auth = self.headers.get("Proxy-Authorization", "")
+            return self.send(200, ("proxied %s %s" % (self.path, auth)).encode())
+        url = urllib.parse.urlsplit(self.path)
+        params = urllib.parse.parse_qs(url.query)
+        path = url.path
+        if path == "/hello":
+            return self.send(200, b"hello")
+        if path == "/echo-headers":
+            return self.send(200, str(self.headers).encode())
+        if path == "/redirect":
+            return self.send(302, b"", extra=[("Location", params["to"][0])])
+        if path == "/loop":
+            return self.send(302, b"", extra=[("Location", "/loop")])
+        if path == "/slow":
+            self.send_response(200)
+            self.send_header("Content-Length", "10")
+            self.end_headers()
+            self.wfile.flush()
+            time.sleep(30)
+            return
+        if path in ("/big", "/big-chunked"):
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            if path == "/big":
+                self.send_header("Content-Length", str(BIG))
+            else:
+                self.send_header("Connection", "close")
+            self.end_headers()
+            block = b"x" * CHUNK
+            try:
+                for _ in range(BIG // CHUNK):
+                    self.wfile.write(block)
+            except (BrokenPipeError, ConnectionResetError):
+                pass
+            self.close_connection = True
+            return
+        if path.startswith("/status/"):
+            return self.send(int(path[len("/status/"):]), b"status")
+        if path == "/picture.jpg" or path.startswith("/images/"):
+            return self.send(200, b"\xff\xd8\xff\xe0" + b"picture" * 10 + b"\xff\xd9",
+                             "image/jpeg")
+        if path.endswith("/~cddb/cddb.cgi"):
+            status, body = cddb_answer(path[: -len("/~cddb/cddb.cgi")], params)
+            return self.send(status, body)
+        if path.startswith("/store-") and path.endswith("/onca/xml"):
+            name = path[len("/store-"): -len("/onca/xml")]
+            try:
+                with open(os.path.join(self.server.data, name + ".xml"), "rb") as f:
+                    body = f.read()
+            except OSError:
+                return self.send(404, b"no such recording")
+            # Cover addresses point back at this server.
+            here = "http://127.0.0.1:%d" % self.server.server_address[1]
+            return self.send(200, body.replace(b"IMAGE_URL", here.encode()), "text/xml")
+        return self.send(404, b"not found")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--data", default=".")
+    args = parser.parse_args()
+    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    server.data = args.data
+    print(server.server_address[1], flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
