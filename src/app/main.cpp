@@ -1,15 +1,23 @@
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPainter>
 #include <QScreen>
 #include <QSplashScreen>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 
+#include "editor/format_registry.h"
+#include "media/lyrics_window.h"
+#include "media/pictures_window.h"
+#include "net/lyrics_sites.h"
 #include "shell/about_window.h"
 #include "shell/command_line.h"
 #include "shell/info_window.h"
 #include "shell/main_window.h"
+#include "shell/media_link.h"
 #include "shell/options_window.h"
 #include "shell/progress_window.h"
 #include "shell/settings_store.h"
@@ -33,6 +41,36 @@ QPixmap SplashPicture() {
     p.drawText(QRect(0, 150, 400, 30), Qt::AlignCenter, QStringLiteral("Version 4.6"));
     p.drawText(QRect(0, 230, 400, 30), Qt::AlignCenter, QStringLiteral("Loading..."));
     return pm;
+}
+
+// For the screenshots: a copy of `mp3` with lyrics and a picture, in `dir`.
+QString SampleWithLyricsAndPicture(const QString& mp3, const QTemporaryDir& dir) {
+    const QString copy = dir.filePath(QStringLiteral("Sample Song.mp3"));
+    const QString cover = dir.filePath(QStringLiteral("Front Cover.png"));
+    if (!QFile::copy(mp3, copy))
+        return {};
+    QImage picture(300, 300, QImage::Format_RGB32);
+    picture.fill(QColor(0x2b, 0x4f, 0x81));
+    QPainter p(&picture);
+    p.setPen(Qt::white);
+    p.setFont(QFont(QStringLiteral("Sans"), 28, QFont::Bold));
+    p.drawText(picture.rect(), Qt::AlignCenter, QStringLiteral("Morning\nTune"));
+    p.end();
+    picture.save(cover);
+    sondrel::TagBridge bridge;
+    bridge.Read(copy.toStdString());
+    sondrel::TagFields hub = bridge.Hub();
+    hub.text =
+        "The sun climbs over the hill\nAnd the kettle starts to sing\n\n"
+        "Morning tune, morning tune\nHum it till the day begins";
+    bridge.setHub(hub);
+    const sondrel::FormatHandler& mp3Format = sondrel::Mp3Format();
+    mp3Format.Save(bridge);
+    std::string warning;
+    mp3Format.LoadPictures(bridge, copy.toStdString());
+    mp3Format.AddPicture(bridge, 0, cover.toStdString(), "Front Cover", 3, warning);
+    QFile::remove(cover);
+    return copy;
 }
 
 }  // namespace
@@ -73,6 +111,13 @@ int main(int argc, char** argv) {
     }
     OptionsWindow options(store, &main);
     main.setCompanions(&wait, &info, &options, &about);
+    MediaLink media(main.fileList(), main.tagEditor(), &wait);
+    // Downloads need a network client; until one is built in, they say so.
+    LyricsWindow lyrics(&media, nullptr, &main);
+    lyrics.setSites(sondrel::net::LoadSites(
+        (QCoreApplication::applicationDirPath() + QStringLiteral("/sites.dat")).toStdString()));
+    PicturesWindow pictures(&media, nullptr, &main);
+    main.setMediaWindows(&lyrics, &pictures);
     options.processSettings = [&main] { main.ProcessSettings(); };
 
     QApplication::processEvents();
@@ -81,6 +126,15 @@ int main(int argc, char** argv) {
 
     splash.finish(&main);
     main.show();
+    // The companions whose switches were left on come up with the main window.
+    if (main.action(QStringLiteral("actShowLyrics"))->isChecked()) {
+        lyrics.ShowLyrics();
+        lyrics.show();
+    }
+    if (main.action(QStringLiteral("actShowPictures"))->isChecked()) {
+        pictures.show();
+        pictures.ShowPicture();
+    }
 
     // Developer aid: SONDREL_SCREENSHOTS=<folder> saves each window as PNG and quits.
     const QString shots = qEnvironmentVariable("SONDREL_SCREENSHOTS");
@@ -99,6 +153,27 @@ int main(int argc, char** argv) {
             wait.Step();
             wait.grab().save(shots + QStringLiteral("/progress.png"));
             wait.Finish();
+            // The lyrics and pictures windows with a file that has both.
+            QTemporaryDir sampleDir;
+            const QStringList mp3s =
+                QDir(main.currentFolder()).entryList({QStringLiteral("*.mp3")}, QDir::Files);
+            if (sampleDir.isValid() && !mp3s.isEmpty()) {
+                const QString sample = SampleWithLyricsAndPicture(
+                    QDir(main.currentFolder()).filePath(mp3s.front()), sampleDir);
+                if (!sample.isEmpty()) {
+                    main.openFolder(sampleDir.path());
+                    QApplication::processEvents();
+                    media.ShowFile(sample.toStdString());
+                }
+            }
+            lyrics.resize(320, 420);
+            lyrics.ShowLyrics();
+            lyrics.show();
+            lyrics.grab().save(shots + QStringLiteral("/lyrics.png"));
+            pictures.resize(260, 320);
+            pictures.show();
+            pictures.ShowPicture();
+            pictures.grab().save(shots + QStringLiteral("/pictures.png"));
             about.show();
             about.grab().save(shots + QStringLiteral("/about.png"));
             QApplication::quit();

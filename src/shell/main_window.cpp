@@ -25,6 +25,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "media/lyrics_window.h"
+#include "media/pictures_window.h"
 #include "shell/associations.h"
 #include "shell/file_list.h"
 #include "shell/info_window.h"
@@ -513,18 +515,57 @@ void MainWindow::ToggleInfo() {
     }
 }
 
-// The lyrics and pictures windows arrive with their own work; until then
-// the switches keep their state for the settings.
+void MainWindow::setMediaWindows(LyricsWindow* lyrics, PicturesWindow* pictures) {
+    lyricsWindow_ = lyrics;
+    picturesWindow_ = pictures;
+    if (lyrics) {
+        connect(tagEditor_, &TagEditor::fileShown, lyrics, &LyricsWindow::ShowLyrics);
+        connect(lyrics, &LyricsWindow::closed, this, [this] {
+            if (!closing_)
+                action(QStringLiteral("actShowLyrics"))->setChecked(false);
+        });
+        QAction* download = action(QStringLiteral("actLyricsDownload"));
+        download->setEnabled(true);
+        connect(download, &QAction::triggered, lyrics, &LyricsWindow::btnDownloadClick);
+    }
+    if (pictures) {
+        connect(tagEditor_, &TagEditor::fileShown, pictures, &PicturesWindow::ShowPicture);
+        connect(pictures, &PicturesWindow::closed, this, [this] {
+            if (!closing_)
+                action(QStringLiteral("actShowPictures"))->setChecked(false);
+        });
+    }
+}
+
+// Shows or hides a companion to match its switch (the switch keeps its state
+// for the settings even while the window is missing).
+static void FollowSwitch(QWidget* window, bool on) {
+    if (!window)
+        return;
+    if (on) {
+        window->show();
+        window->raise();
+    } else {
+        window->hide();
+    }
+}
+
 void MainWindow::ToggleLyrics() {
     QAction* a = action(QStringLiteral("actShowLyrics"));
     if (sender() != a)
         a->setChecked(!a->isChecked());
+    if (lyricsWindow_ && a->isChecked())
+        lyricsWindow_->ShowLyrics();
+    FollowSwitch(lyricsWindow_, a->isChecked());
 }
 
 void MainWindow::TogglePictures() {
     QAction* a = action(QStringLiteral("actShowPictures"));
     if (sender() != a)
         a->setChecked(!a->isChecked());
+    FollowSwitch(picturesWindow_, a->isChecked());
+    if (picturesWindow_ && a->isChecked())
+        picturesWindow_->ShowPicture();
 }
 
 void MainWindow::OpenHelp() {

@@ -24,6 +24,8 @@ class QDialog;
 class FileList;
 class TagEditor;
 class ProgressWindow;
+class LyricsWindow;
+class PicturesWindow;
 
 class MainWindow : public QMainWindow, public TrayHost {
     Q_OBJECT
@@ -35,6 +37,9 @@ public:
     // The companion windows, created after the main window (start-up order).
     void setCompanions(ProgressWindow* wait, InfoWindow* info, OptionsWindow* options,
                        QDialog* about);
+
+    // The lyrics and pictures windows, which follow the file the editor shows.
+    void setMediaWindows(LyricsWindow* lyrics, PicturesWindow* pictures);
 
     // Applies the options to the running program (after LoadSettings and on "&OK").
     void ProcessSettings();
@@ -107,6 +112,8 @@ private:
     InfoWindow* info_ = nullptr;
     OptionsWindow* options_ = nullptr;
     QDialog* about_ = nullptr;
+    LyricsWindow* lyricsWindow_ = nullptr;
+    PicturesWindow* picturesWindow_ = nullptr;
 
     QMenu* mainMenu_ = nullptr;
     QToolButton* btnMenu_ = nullptr;

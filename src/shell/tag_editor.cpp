@@ -440,6 +440,7 @@ void TagEditor::ShowCurrentFile() {
     FillFromCurrentFile();
     filling_ = false;
     MarkShown();
+    emit fileShown();
 }
 
 void TagEditor::FillFromCurrentFile() {

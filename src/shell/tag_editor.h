@@ -150,6 +150,8 @@ public:
 signals:
     // The boxes came to hold unsaved edits, or no longer do.
     void modifiedChanged(bool modified);
+    // A file was read into the editor (the lyrics and pictures windows follow it).
+    void fileShown();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

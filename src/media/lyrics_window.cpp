@@ -1,0 +1,399 @@
+#include "media/lyrics_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+#include <QStringConverter>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "editor/tag_jobs.h"
+#include "media/media_host.h"
+#include "media/rtf_text.h"
+#include "util/codepage.h"
+
+using namespace sondrel;
+using namespace sondrel::net;
+
+namespace {
+
+constexpr qint64 kMaxTextFileBytes = 8 << 20;
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+bool IsUtf8(const QByteArray& bytes) {
+    auto decoder = QStringDecoder(QStringDecoder::Utf8);
+    const QString text = decoder.decode(bytes);  // the conversion runs here
+    return !decoder.hasError();
+}
+
+}  // namespace
+
+LyricsWindow::LyricsWindow(MediaHost* host, HttpClient* http, QWidget* parent)
+    : QWidget(parent, Qt::Tool), host_(host), http_(http) {
+    setObjectName(QStringLiteral("fmText"));
+    setWindowTitle(tr("Lyrics"));
+    setAcceptDrops(true);
+    resize(320, 545);
+
+    toolBar_ = new QToolBar(this);
+    auto add = [&](const char* name, const QString& text, const QKeySequence& keys = {}) {
+        auto* a = new QAction(text, this);
+        a->setObjectName(QString::fromLatin1(name));
+        if (!keys.isEmpty())
+            a->setShortcut(keys);
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        addAction(a);
+        return a;
+    };
+    memo_ = new QPlainTextEdit(this);
+    memo_->setObjectName(QStringLiteral("memo"));
+    memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Drops go to the window: a dropped file is loaded, not pasted as a name.
+    memo_->setAcceptDrops(false);
+
+    QAction* open = add("btnOpen", tr("&Open"));
+    QAction* save = add("btnSave", tr("&Save"));
+    QAction* download = add("btnDownload", tr("Download"));
+    QAction* stop = add("btnStop", tr("Next"));
+    QAction* cut = add("actCut", tr("Cu&t"), QKeySequence::Cut);
+    QAction* copy = add("actCopy", tr("&Copy"), QKeySequence::Copy);
+    QAction* paste = add("actPaste", tr("&Paste"), QKeySequence::Paste);
+    QAction* undo = add("actUndo", tr("&Undo"), QKeySequence::Undo);
+    QAction* selectAll = add("actSelectAll", tr("Select A&ll"), QKeySequence::SelectAll);
+    download->setToolTip(http_ ? tr("Download lyrics")
+                               : tr("Downloads are not available: no network client"));
+    stop->setEnabled(false);
+    stop->setToolTip(tr("Stop the transfer, or fetch the next result"));
+    for (QAction* a : {open, save, download, stop, cut, copy, paste})
+        toolBar_->addAction(a);
+    connect(open, &QAction::triggered, this, &LyricsWindow::btnOpenClick);
+    connect(save, &QAction::triggered, this, &LyricsWindow::btnSaveClick);
+    connect(download, &QAction::triggered, this, &LyricsWindow::btnDownloadClick);
+    connect(stop, &QAction::triggered, this, &LyricsWindow::btnStopClick);
+    connect(cut, &QAction::triggered, memo_, &QPlainTextEdit::cut);
+    connect(copy, &QAction::triggered, memo_, &QPlainTextEdit::copy);
+    connect(paste, &QAction::triggered, memo_, &QPlainTextEdit::paste);
+    connect(undo, &QAction::triggered, memo_, &QPlainTextEdit::undo);
+    connect(selectAll, &QAction::triggered, memo_, &QPlainTextEdit::selectAll);
+    connect(memo_, &QPlainTextEdit::copyAvailable, this, [this] { UpdateEditActions(); });
+    connect(memo_, &QPlainTextEdit::undoAvailable, this, [this] { UpdateEditActions(); });
+
+    popup_ = new QMenu(this);
+    popup_->addActions({cut, copy, paste});
+    popup_->addSeparator();
+    popup_->addAction(selectAll);
+    memo_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(memo_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        UpdateEditActions();
+        popup_->popup(memo_->mapToGlobal(pos));
+    });
+
+    // Every change reaches the tag editor's buffer at once.
+    connect(memo_, &QPlainTextEdit::textChanged, this, [this] {
+        if (!fromHost_ && host_)
+            host_->SetLyrics(memo_->toPlainText());
+    });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(toolBar_);
+    layout->addWidget(memo_);
+    UpdateEditActions();
+}
+
+LyricsWindow::~LyricsWindow() = default;
+
+QAction* LyricsWindow::action(const QString& name) const {
+    return findChild<QAction*>(name);
+}
+
+void LyricsWindow::UpdateEditActions() {
+    const bool selected = memo_->textCursor().hasSelection();
+    action(QStringLiteral("actCut"))->setEnabled(selected);
+    action(QStringLiteral("actCopy"))->setEnabled(selected);
+    action(QStringLiteral("actPaste"))->setEnabled(memo_->canPaste());
+    action(QStringLiteral("actUndo"))->setEnabled(memo_->document()->isUndoAvailable());
+}
+
+void LyricsWindow::SetMemoText(const QString& text) {
+    memo_->setPlainText(text);
+}
+
+void LyricsWindow::Tell(const QString& message) {
+    lastMessage_ = message;
+    if (showMessage)
+        showMessage(message);
+    else
+        QMessageBox::warning(this, windowTitle(), message);
+}
+
+void LyricsWindow::ShowLyrics() {
+    if (!host_)
+        return;
+    fromHost_ = true;
+    memo_->setPlainText(host_->Lyrics());
+    fromHost_ = false;
+}
+
+bool LyricsWindow::LoadFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Tell(tr("Cannot open %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        return false;
+    }
+    if (file.size() > kMaxTextFileBytes) {
+        Tell(tr("%1 is too large for lyrics (over 8 MiB)").arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    QString text;
+    if (path.right(4).toUpper() == QLatin1String(".RTF")) {
+        text = Q(media::RtfToText(bytes.toStdString(), codepage_));
+    } else if (IsUtf8(bytes)) {
+        text = QString::fromUtf8(bytes);
+        if (text.startsWith(QChar(0xFEFF)))
+            text.remove(0, 1);
+    } else {
+        text = Q(CodePageToUtf8(bytes.toStdString(), codepage_));
+    }
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    SetMemoText(text);
+    return true;
+}
+
+bool LyricsWindow::SaveFile(const QString& path) {
+    QSaveFile file(path);
+    QByteArray bytes = memo_->toPlainText().toUtf8();
+    bytes.replace("\n", "\r\n");
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        Tell(tr("Cannot save %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+void LyricsWindow::btnOpenClick() {
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Load text of song from file"), openFolder_,
+        tr("Text Files (*.txt);;Rich Text Format (*.rtf);;All Files (*)"));
+    if (path.isEmpty())
+        return;
+    openFolder_ = QFileInfo(path).absolutePath();
+    LoadFile(path);
+}
+
+void LyricsWindow::btnSaveClick() {
+    QString proposed;
+    if (host_ && !host_->CurrentFile().empty()) {
+        QFileInfo audio(Q(host_->CurrentFile()));
+        proposed = audio.absolutePath() + QLatin1Char('/') + audio.completeBaseName() +
+                   QStringLiteral(".txt");
+    }
+    if (!saveFolder_.isEmpty() && !proposed.isEmpty())
+        proposed = saveFolder_ + QLatin1Char('/') + QFileInfo(proposed).fileName();
+    // The dialog asks before it replaces a file.
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Save text of song to file"), proposed, tr("Text Files (*.txt);;All Files (*)"));
+    if (path.isEmpty())
+        return;
+    saveFolder_ = QFileInfo(path).absolutePath();
+    SaveFile(path);
+}
+
+QString LyricsWindow::OutcomeText(int outcome) {
+    switch (outcome) {
+        case kLyricsNoMatch:
+            return tr("No pages with these words in their title were found");
+        case kLyricsNoResults:
+        case kLyricsNoOfAbout:
+        case kLyricsNoDash:
+        case kLyricsNoFor:
+            return tr("The search engine's answer was not a results page (code %1)").arg(outcome);
+        case kLyricsOtherPage:
+            return tr("There are no more results");
+        case kLyricsNoLinkEnd:
+            return tr("The result has no web address that may be followed");
+        case kLyricsNoLink:
+            return tr("The results page lists fewer results than it says");
+        case kLyricsPageError:
+            return tr("The lyrics page answered with an error");
+        case kLyricsPageFailed:
+        case kLyricsSearchFailed:
+            return tr("The page could not be fetched");
+        case kLyricsSearchError:
+            return tr("The search engine answered with an error");
+        case kLyricsQueryTooShort:
+            return tr("Artist and title are too short for a search");
+        default:
+            return QString::number(outcome);
+    }
+}
+
+bool LyricsWindow::KeepGoing() {
+    QApplication::processEvents();
+    if (stopRequested_)
+        return false;
+    return !batchRunning_ || !host_ || host_->ProgressRunning();
+}
+
+void LyricsWindow::CollectCounters() {
+    if (!search_)
+        return;
+    lyricsCount += search_->searches;
+    templatesCount += search_->markers.templates;
+    errorCount += search_->markers.errors;
+    search_->searches = 0;
+    search_->markers = {};
+}
+
+void LyricsWindow::ShowStep(const LyricsSearch::Step& step) {
+    QAction* stop = action(QStringLiteral("btnStop"));
+    stop->setText(tr("Next"));
+    stop->setEnabled(step.outcome != kLyricsQueryTooShort);
+    if (step.outcome == kLyricsOk) {
+        QString text = Q(step.text);
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        SetMemoText(text);
+    } else {
+        SetMemoText(tr("Errors: ") + OutcomeText(step.outcome));
+    }
+}
+
+void LyricsWindow::SearchOne(const std::string& path, bool batch) {
+    host_->ShowFile(path);
+    const TagFields& hub = host_->Bridge().Hub();
+    search_ = std::make_unique<LyricsSearch>(*http_, settings_, sites_);
+    transferring_ = true;
+    stopRequested_ = false;
+    QAction* stop = action(QStringLiteral("btnStop"));
+    stop->setText(tr("Stop"));
+    stop->setEnabled(true);
+    const auto step = search_->Search(hub.artist, hub.title, [this] { return KeepGoing(); });
+    transferring_ = false;
+    CollectCounters();
+    if (!batch) {
+        if (step.outcome == kLyricsQueryTooShort)
+            Tell(OutcomeText(step.outcome));
+        ShowStep(step);
+        return;
+    }
+    if (step.outcome != kLyricsOk) {
+        failures_.emplace_back(path, OutcomeText(step.outcome).toStdString());
+        return;
+    }
+    // Only the lyrics change; everything else in the file stays as it is.
+    FieldEdits edits;
+    edits[Field::Lyrics] = step.text;
+    const JobItem item{0, path, true};
+    JobCallbacks callbacks;
+    callbacks.onFileDone = [&](const JobItem&, const SaveOutcome& outcome) {
+        if (!outcome.ok)
+            failures_.emplace_back(path, SaveFailureReason(outcome));
+    };
+    SaveEditsToFiles(host_->Bridge(), std::span(&item, 1), edits, callbacks);
+}
+
+void LyricsWindow::btnDownloadClick() {
+    if (!http_) {
+        Tell(tr("Downloads are not available: this build has no network client."));
+        return;
+    }
+    if (!host_)
+        return;
+    const std::vector<std::string> selected = host_->SelectedFiles();
+    failures_.clear();
+    if (selected.size() < 2) {
+        std::string path = selected.empty() ? host_->CurrentFile() : selected.front();
+        if (path.empty()) {
+            Tell(tr("No file is selected."));
+            return;
+        }
+        memo_->clear();
+        SearchOne(path, false);
+        return;
+    }
+    const QString question =
+        tr("Download lyrics for %1 selected files and save them into the files?")
+            .arg(selected.size());
+    const bool yes = confirm
+                         ? confirm(question)
+                         : QMessageBox::question(this, windowTitle(), question) == QMessageBox::Yes;
+    if (!yes)
+        return;
+    batchRunning_ = true;
+    host_->StartProgress(static_cast<int>(selected.size()));
+    std::size_t done = 0;
+    for (const std::string& path : selected) {
+        if (!host_->ProgressRunning() || stopRequested_)
+            break;
+        SearchOne(path, true);
+        host_->Deselect(path);
+        host_->StepProgress();
+        ++done;
+    }
+    host_->FinishProgress();
+    batchRunning_ = false;
+    if (!selected.empty())
+        host_->ShowFile(host_->CurrentFile().empty() ? selected.back() : host_->CurrentFile());
+    ShowLyrics();
+    if (!failures_.empty()) {
+        QString list;
+        for (const auto& [file, reason] : failures_)
+            list += QStringLiteral("\n%1: %2").arg(QDir::toNativeSeparators(Q(file)), Q(reason));
+        Tell(tr("Lyrics were not saved for %1 of %2 files:").arg(failures_.size()).arg(done) +
+             list);
+    }
+}
+
+void LyricsWindow::btnStopClick() {
+    if (transferring_) {
+        stopRequested_ = true;
+        return;
+    }
+    if (!search_ || !http_)
+        return;
+    memo_->clear();
+    transferring_ = true;
+    stopRequested_ = false;
+    const auto step = search_->Next([this] { return KeepGoing(); });
+    transferring_ = false;
+    CollectCounters();
+    ShowStep(step);
+}
+
+void LyricsWindow::closeEvent(QCloseEvent* event) {
+    emit closed();
+    QWidget::closeEvent(event);
+}
+
+void LyricsWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void LyricsWindow::dropEvent(QDropEvent* event) {
+    if (DropUrls(event->mimeData()->urls()))
+        event->acceptProposedAction();
+}
+
+bool LyricsWindow::DropUrls(const QList<QUrl>& urls) {
+    // Only the first dropped file is loaded.
+    if (urls.isEmpty() || !urls.front().isLocalFile())
+        return false;
+    return LoadFile(urls.front().toLocalFile());
+}
