@@ -120,6 +120,48 @@ std::string FieldListText(int slot, std::string_view caption) {
     return text + ")";
 }
 
+std::size_t MoveRows(std::vector<BatchRow>& rows, std::vector<std::size_t> indices,
+                     std::size_t destination) {
+    std::sort(indices.begin(), indices.end());
+    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+    while (!indices.empty() && indices.back() >= rows.size())
+        indices.pop_back();
+    destination = std::min(destination, rows.size());
+    std::vector<BatchRow> moved;
+    std::vector<BatchRow> rest;
+    std::size_t insertAt = 0;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i == destination)
+            insertAt = rest.size();
+        if (next < indices.size() && indices[next] == i) {
+            moved.push_back(std::move(rows[i]));
+            ++next;
+        } else {
+            rest.push_back(std::move(rows[i]));
+        }
+    }
+    if (destination == rows.size())
+        insertAt = rest.size();
+    rest.insert(rest.begin() + static_cast<std::ptrdiff_t>(insertAt),
+                std::make_move_iterator(moved.begin()), std::make_move_iterator(moved.end()));
+    rows = std::move(rest);
+    return insertAt;
+}
+
+WindowBox FitBatchWindow(WindowBox box, int screenWidth, int screenHeight, bool atCreation) {
+    constexpr int kMinWidth = 650;
+    constexpr int kMinHeight = 300;
+    constexpr int kCreatedHeight = 446;
+    box.left = std::max(box.left, 0);
+    box.top = std::max(box.top, 0);
+    if (box.width > screenWidth || box.width < kMinWidth)
+        box.width = kMinWidth;
+    if (box.height > screenHeight || box.height < kMinHeight)
+        box.height = atCreation ? kCreatedHeight : kMinHeight;
+    return box;
+}
+
 TemplateList TemplateList::Load(std::vector<std::string> stored, int selected) {
     TemplateList list;
     if (stored.empty()) {

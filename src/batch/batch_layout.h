@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,25 @@ char SlotLetter(int slot);
 char SlotDigit(int slot);
 // The fields list's text of a slot: "Title (%T, %1)", "Genre (%G)".
 std::string FieldListText(int slot, std::string_view caption);
+
+// Moves the rows at `indices` (in their current order) to stand before the
+// row that is now at `destination` (rows.size() for the end); returns the
+// new index of the first moved row. Indices out of range are ignored.
+std::size_t MoveRows(std::vector<BatchRow>& rows, std::vector<std::size_t> indices,
+                     std::size_t destination);
+
+// The window's place and size, by its size rules: a negative left or top
+// becomes 0; wider than the screen or narrower than 650 becomes 650 wide;
+// taller than the screen or lower than 300 becomes 446 high when the
+// window is created and 300 high on a later resize.
+struct WindowBox {
+    int left = 10;
+    int top = 40;
+    int width = 650;
+    int height = 446;
+    bool operator==(const WindowBox&) const = default;
+};
+WindowBox FitBatchWindow(WindowBox box, int screenWidth, int screenHeight, bool atCreation);
 
 // The user's name templates. Loading drops later duplicates (exact,
 // case-sensitive) and falls back to the built-in list when nothing was

@@ -84,6 +84,64 @@ TEST(FormatSlots, FieldListTexts) {
     EXPECT_EQ(FieldListText(10, "Size"), "Size (%S)");
 }
 
+TEST(MoveRows, BeforeARowOrToTheEnd) {
+    auto rowsNamed = [](const std::string& names) {
+        std::vector<BatchRow> rows;
+        for (const char c : names) {
+            rows.emplace_back();
+            rows.back().data.Path = std::string(1, c);
+        }
+        return rows;
+    };
+    auto names = [](const std::vector<BatchRow>& rows) {
+        std::string s;
+        for (const BatchRow& r : rows)
+            s += r.data.Path;
+        return s;
+    };
+    struct Case {
+        std::vector<std::size_t> moved;
+        std::size_t destination;
+        const char* order;
+        std::size_t first;
+    };
+    const Case cases[] = {
+        {{4}, 0, "eabcd", 0},     // last to the top
+        {{0}, 5, "bcdea", 4},     // first to the end
+        {{1, 3}, 0, "bdace", 0},  // two apart, kept in their order
+        {{3, 1}, 5, "acebd", 3},  // given in any order
+        {{1, 2}, 2, "abcde", 1},  // onto itself: no change
+        {{0, 9}, 3, "bcade", 2},  // an index out of range is ignored
+        {{}, 2, "abcde", 2},      // nothing to move
+    };
+    for (const Case& c : cases) {
+        std::vector<BatchRow> rows = rowsNamed("abcde");
+        const std::size_t first = MoveRows(rows, c.moved, c.destination);
+        EXPECT_EQ(names(rows), c.order) << c.destination;
+        EXPECT_EQ(first, c.first) << c.order;
+    }
+}
+
+TEST(FitBatchWindow, SizeRules) {
+    struct Case {
+        WindowBox stored;
+        bool atCreation;
+        WindowBox fitted;
+    };
+    const Case cases[] = {
+        {{10, 40, 650, 446}, true, {10, 40, 650, 446}},
+        {{-5, -1, 800, 500}, true, {0, 0, 800, 500}},
+        {{0, 0, 2000, 500}, true, {0, 0, 650, 500}},  // wider than the screen
+        {{0, 0, 600, 500}, true, {0, 0, 650, 500}},   // narrower than 650
+        {{0, 0, 700, 2000}, true, {0, 0, 700, 446}},  // taller than the screen
+        {{0, 0, 700, 200}, true, {0, 0, 700, 446}},   // lower than 300, at creation
+        {{0, 0, 700, 200}, false, {0, 0, 700, 300}},  // on a later resize
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FitBatchWindow(c.stored, 1280, 1000, c.atCreation), c.fitted)
+            << c.stored.width << "x" << c.stored.height;
+}
+
 TEST(TemplateList, EmptyStoreGivesTheBuiltInList) {
     const TemplateList list = TemplateList::Load({}, 5);
     EXPECT_EQ(list.Items(), DefaultTemplates());
