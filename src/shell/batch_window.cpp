@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSizePolicy>
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolButton>
@@ -281,6 +282,8 @@ void BatchWindow::BuildUi() {
         g->setColumnStretch(2, 1);
         g->setRowStretch(1, 1);
     }
+    // The table takes the height; the tabs only what their options need.
+    pages_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     layout->addWidget(pages_);
 
     // The table and the row buttons.
