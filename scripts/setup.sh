@@ -7,7 +7,7 @@ PACKAGES=(
   # build
   cmake ninja-build g++ pkg-config clang-format
   # core libraries
-  libtag1-dev libcurl4-openssl-dev libutf8proc-dev nlohmann-json3-dev
+  libtag1-dev libcurl4-openssl-dev libutf8proc-dev nlohmann-json3-dev libxlsxwriter-dev
   # desktop program
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev libxkbcommon-dev
   # tests and benchmarks

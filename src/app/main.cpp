@@ -14,7 +14,9 @@
 #include "media/pictures_window.h"
 #include "net/lyrics_sites.h"
 #include "shell/about_window.h"
+#include "shell/batch_window.h"
 #include "shell/command_line.h"
+#include "shell/file_list.h"
 #include "shell/info_window.h"
 #include "shell/main_window.h"
 #include "shell/media_link.h"
@@ -176,6 +178,16 @@ int main(int argc, char** argv) {
             pictures.grab().save(shots + QStringLiteral("/pictures.png"));
             about.show();
             about.grab().save(shots + QStringLiteral("/about.png"));
+            about.hide();
+            // The batch window over every file of the shown folder, one shot per tab.
+            main.fileList()->actSelectAll();
+            for (int page = 0; page < BatchWindow::kPageCount; ++page) {
+                main.OpenBatchWindow(page);
+                QApplication::processEvents();
+                main.batchWindow()->grab().save(shots +
+                                                QStringLiteral("/batch-%1.png").arg(page + 1));
+            }
+            main.batchWindow()->close();
             QApplication::quit();
         });
     }

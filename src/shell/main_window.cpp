@@ -28,6 +28,7 @@
 #include "media/lyrics_window.h"
 #include "media/pictures_window.h"
 #include "shell/associations.h"
+#include "shell/batch_window.h"
 #include "shell/file_list.h"
 #include "shell/info_window.h"
 #include "shell/options_window.h"
@@ -173,16 +174,19 @@ void MainWindow::BuildActions() {
               false);
     connect(AddAction(QStringLiteral("actRefresh"), tr("&Refresh"), {QKeySequence(Qt::Key_F5)}),
             &QAction::triggered, this, [this] { fileList_->edDirChange(); });
-    AddAction(QStringLiteral("actRename"), tr("&Rename files"),
-              {QKeySequence(Qt::Key_F6), QKeySequence(Qt::CTRL | Qt::Key_R)}, false);
-    AddAction(QStringLiteral("actGenerate"), tr("&Generate tags"),
-              {QKeySequence(Qt::Key_F7), QKeySequence(Qt::CTRL | Qt::Key_G)}, false);
+    connect(AddAction(QStringLiteral("actRename"), tr("&Rename files"),
+                      {QKeySequence(Qt::Key_F6), QKeySequence(Qt::CTRL | Qt::Key_R)}),
+            &QAction::triggered, this, [this] { OpenBatchWindow(BatchWindow::kPageRename); });
+    connect(AddAction(QStringLiteral("actGenerate"), tr("&Generate tags"),
+                      {QKeySequence(Qt::Key_F7), QKeySequence(Qt::CTRL | Qt::Key_G)}),
+            &QAction::triggered, this, [this] { OpenBatchWindow(BatchWindow::kPageGenerate); });
     AddAction(QStringLiteral("actFreeDB"), tr("Get data from FreeDB"), {QKeySequence(Qt::Key_F8)},
               false);
     AddAction(QStringLiteral("actAmazon"), tr("Tags from Amazon"), {QKeySequence(Qt::Key_F9)},
               false);
-    AddAction(QStringLiteral("actPlaylists"), tr("&Create playlists"), {QKeySequence(Qt::Key_F10)},
-              false);
+    connect(AddAction(QStringLiteral("actPlaylists"), tr("&Create playlists"),
+                      {QKeySequence(Qt::Key_F10)}),
+            &QAction::triggered, this, [this] { OpenBatchWindow(BatchWindow::kPageExport); });
     connect(AddAction(QStringLiteral("actSelectAll"), tr("Select A&ll"),
                       {QKeySequence(Qt::CTRL | Qt::Key_A)}),
             &QAction::triggered, this, [this] { fileList_->actSelectAll(); });
@@ -463,6 +467,46 @@ void MainWindow::SaveMainSettings() {
 
 void MainWindow::openFolder(const QString& folder) {
     fileList_->edDir()->setText(QDir(folder).absolutePath());
+}
+
+BatchWindow* MainWindow::batchWindow() {
+    if (batch_)
+        return batch_;
+    BatchHost host;
+    host.selectedFiles = [this] {
+        std::vector<sondrel::BatchFile> files;
+        const sondrel::FileRows& rows = fileList_->FileTable().rows();
+        for (const int r : fileList_->SelectedFileRows())
+            files.push_back({rows.At(r).folder, rows.At(r).fileName, r});
+        return files;
+    };
+    host.shownFolder = [this] { return FromNative(fileList_->FileTable().rows().ShownFolder()); };
+    host.subfolderMode = [this] { return fileList_->FileTable().rows().Subfolders(); };
+    host.trackStyle = [this] { return options_ ? options_->TrackIndex() : 0; };
+    host.permanentDelete = [this] { return options_ && options_->PermanentDelete(); };
+    host.editorOptions = [this] { return tagEditor_->Bridge().Options(); };
+    host.refreshList = [this] { fileList_->edDirChange(); };
+    host.showInList = [this](const QString& path) {
+        const sondrel::FileRows& rows = fileList_->FileTable().rows();
+        for (int r = 0; r < rows.Count(); ++r) {
+            if (rows.At(r).IsFile() && FromNative(rows.At(r).Path()) == path) {
+                fileList_->SetItemIndex(r);
+                return;
+            }
+        }
+    };
+    batch_ = new BatchWindow(store_, std::move(host), this);
+    batch_->setProgress(wait_);
+    return batch_;
+}
+
+void MainWindow::OpenBatchWindow(int page) {
+    // The action button takes the caption and hint of the command that opened it.
+    const char* const commands[] = {"actRename", "actGenerate", nullptr, nullptr, "actPlaylists"};
+    const char* name = page >= 0 && page < BatchWindow::kPageCount ? commands[page] : nullptr;
+    QAction* command = name ? action(QString::fromLatin1(name)) : nullptr;
+    batchWindow()->OpenOn(page, command ? command->text() : QString(),
+                          command ? command->toolTip() : QString());
 }
 
 QString MainWindow::currentFolder() const {

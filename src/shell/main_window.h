@@ -26,6 +26,7 @@ class TagEditor;
 class ProgressWindow;
 class LyricsWindow;
 class PicturesWindow;
+class BatchWindow;
 
 class MainWindow : public QMainWindow, public TrayHost {
     Q_OBJECT
@@ -80,6 +81,11 @@ public:
     void RestoreFromTray(bool minimizedByButton) override;
     void SetBatchButtonsEnabled(bool) override {}
 
+    // The batch window, made at its first use; opened on a tab with the
+    // selected files (pages as BatchWindow::Page).
+    BatchWindow* batchWindow();
+    void OpenBatchWindow(int page);
+
     QAction* action(const QString& objectName) const;
     FileList* fileList() const { return fileList_; }
     TagEditor* tagEditor() const { return tagEditor_; }
@@ -124,6 +130,7 @@ private:
     QLabel* labReadChoice_ = nullptr;
     QLabel* labModified_ = nullptr;
     QDialog* helpWindow_ = nullptr;
+    BatchWindow* batch_ = nullptr;
     QString helpFolder_;
     QSystemTrayIcon* tray_ = nullptr;
     QTimer* trayAnimation_ = nullptr;

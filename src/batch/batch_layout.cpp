@@ -1,0 +1,207 @@
+#include "batch/batch_layout.h"
+
+#include <algorithm>
+
+#include "batch/name_template.h"
+
+namespace sondrel {
+
+namespace {
+
+struct SlotKeys {
+    char letter;
+    char digit;
+};
+constexpr std::array<SlotKeys, kOptionalColumnCount> kSlotKeys = {{
+    {'#', '0'},
+    {'T', '1'},
+    {'A', '2'},
+    {'L', '3'},
+    {'Y', '4'},
+    {'G', '\0'},
+    {'C', '6'},
+    {'B', '7'},
+    {'F', '8'},
+    {'D', '9'},
+    {'S', '\0'},
+}};
+
+bool ValidSlot(int slot) {
+    return slot >= 0 && slot < kOptionalColumnCount;
+}
+
+}  // namespace
+
+FormatSlots DefaultFormatSlots() {
+    FormatSlots slots;
+    for (int i = 0; i < kOptionalColumnCount; ++i)
+        slots[static_cast<std::size_t>(i)].ListPos = i;
+    return slots;
+}
+
+bool PositionsArePermutation(const FormatSlots& slots) {
+    std::array<bool, kOptionalColumnCount> seen{};
+    for (const FormatSlot& s : slots) {
+        if (!ValidSlot(s.ListPos) || seen[static_cast<std::size_t>(s.ListPos)])
+            return false;
+        seen[static_cast<std::size_t>(s.ListPos)] = true;
+    }
+    return true;
+}
+
+bool ResetPositionsIfInvalid(FormatSlots& slots) {
+    if (PositionsArePermutation(slots))
+        return false;
+    for (int i = 0; i < kOptionalColumnCount; ++i)
+        slots[static_cast<std::size_t>(i)].ListPos = i;
+    return true;
+}
+
+std::vector<ColumnPlacement> ColumnLayout(const FormatSlots& slots, bool firstTab) {
+    std::vector<ColumnPlacement> out = {{kColFlag, kColFlag, true},
+                                        {kColBefore, kColBefore, true},
+                                        {kColAfter, kColAfter, firstTab}};
+    for (int i = 0; i < kOptionalColumnCount; ++i) {
+        const FormatSlot& s = slots[static_cast<std::size_t>(i)];
+        if (s.ListPos < 0)
+            continue;
+        out.push_back({i + kFirstOptionalColumn, s.ListPos + kFirstOptionalColumn, s.Visible});
+    }
+    return out;
+}
+
+std::vector<int> VisibleSlotsInOrder(const FormatSlots& slots) {
+    std::vector<int> order;
+    for (int pos = 0; pos < kOptionalColumnCount; ++pos) {
+        const int slot = SlotAtListPos(slots, pos);
+        if (slot >= 0 && slots[static_cast<std::size_t>(slot)].Visible)
+            order.push_back(slot);
+    }
+    return order;
+}
+
+int SlotAtListPos(const FormatSlots& slots, int pos) {
+    for (int i = 0; i < kOptionalColumnCount; ++i) {
+        if (slots[static_cast<std::size_t>(i)].ListPos == pos)
+            return i;
+    }
+    return -1;
+}
+
+int MoveListItem(FormatSlots& slots, int pos, int delta) {
+    const int target = pos + delta;
+    if ((delta != -1 && delta != 1) || !ValidSlot(pos) || !ValidSlot(target))
+        return -1;
+    const int a = SlotAtListPos(slots, pos);
+    const int b = SlotAtListPos(slots, target);
+    if (a < 0 || b < 0)
+        return -1;
+    std::swap(slots[static_cast<std::size_t>(a)].ListPos,
+              slots[static_cast<std::size_t>(b)].ListPos);
+    return target;
+}
+
+char SlotLetter(int slot) {
+    return ValidSlot(slot) ? kSlotKeys[static_cast<std::size_t>(slot)].letter : '\0';
+}
+
+char SlotDigit(int slot) {
+    return ValidSlot(slot) ? kSlotKeys[static_cast<std::size_t>(slot)].digit : '\0';
+}
+
+std::string FieldListText(int slot, std::string_view caption) {
+    std::string text(caption);
+    text += " (%";
+    text += SlotLetter(slot);
+    if (const char digit = SlotDigit(slot)) {
+        text += ", %";
+        text += digit;
+    }
+    return text + ")";
+}
+
+std::size_t MoveRows(std::vector<BatchRow>& rows, std::vector<std::size_t> indices,
+                     std::size_t destination) {
+    std::sort(indices.begin(), indices.end());
+    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+    while (!indices.empty() && indices.back() >= rows.size())
+        indices.pop_back();
+    destination = std::min(destination, rows.size());
+    std::vector<BatchRow> moved;
+    std::vector<BatchRow> rest;
+    std::size_t insertAt = 0;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i == destination)
+            insertAt = rest.size();
+        if (next < indices.size() && indices[next] == i) {
+            moved.push_back(std::move(rows[i]));
+            ++next;
+        } else {
+            rest.push_back(std::move(rows[i]));
+        }
+    }
+    if (destination == rows.size())
+        insertAt = rest.size();
+    rest.insert(rest.begin() + static_cast<std::ptrdiff_t>(insertAt),
+                std::make_move_iterator(moved.begin()), std::make_move_iterator(moved.end()));
+    rows = std::move(rest);
+    return insertAt;
+}
+
+WindowBox FitBatchWindow(WindowBox box, int screenWidth, int screenHeight, bool atCreation) {
+    constexpr int kMinWidth = 650;
+    constexpr int kMinHeight = 300;
+    constexpr int kCreatedHeight = 446;
+    box.left = std::max(box.left, 0);
+    box.top = std::max(box.top, 0);
+    if (box.width > screenWidth || box.width < kMinWidth)
+        box.width = kMinWidth;
+    if (box.height > screenHeight || box.height < kMinHeight)
+        box.height = atCreation ? kCreatedHeight : kMinHeight;
+    return box;
+}
+
+TemplateList TemplateList::Load(std::vector<std::string> stored, int selected) {
+    TemplateList list;
+    if (stored.empty()) {
+        stored = DefaultTemplates();
+        selected = 0;
+    }
+    for (std::string& item : stored) {
+        if (std::find(list.items_.begin(), list.items_.end(), item) == list.items_.end())
+            list.items_.push_back(std::move(item));
+    }
+    list.selected_ = 0;
+    list.Select(selected);
+    if (list.selected_ < 0)
+        list.selected_ = 0;
+    return list;
+}
+
+void TemplateList::Select(int index) {
+    selected_ = index >= 0 && index < static_cast<int>(items_.size()) ? index : -1;
+}
+
+bool TemplateList::Add(const std::string& text) {
+    if (std::find(items_.begin(), items_.end(), text) != items_.end())
+        return false;
+    items_.push_back(text);
+    selected_ = static_cast<int>(items_.size()) - 1;
+    return true;
+}
+
+bool TemplateList::Remove(const std::string& text) {
+    const auto it = std::find(items_.begin(), items_.end(), text);
+    if (it == items_.end())
+        return false;
+    const int index = static_cast<int>(it - items_.begin());
+    items_.erase(it);
+    if (selected_ == index)
+        selected_ = -1;
+    else if (selected_ > index)
+        --selected_;
+    return true;
+}
+
+}  // namespace sondrel

@@ -1,0 +1,179 @@
+#include "batch/batch_layout.h"
+
+#include <gtest/gtest.h>
+
+#include "batch/name_template.h"
+
+namespace sondrel {
+namespace {
+
+FormatSlots WithPositions(const std::array<int, kOptionalColumnCount>& positions) {
+    FormatSlots slots = DefaultFormatSlots();
+    for (std::size_t i = 0; i < slots.size(); ++i)
+        slots[i].ListPos = positions[i];
+    return slots;
+}
+
+TEST(FormatSlots, StoredPositionsResetUnlessEachOnce) {
+    struct Case {
+        const char* what;
+        std::array<int, kOptionalColumnCount> positions;
+        bool reset;
+    };
+    const Case cases[] = {
+        {"natural", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, false},
+        {"shuffled", {10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}, false},
+        {"duplicate", {0, 3, 2, 3, 4, 5, 6, 7, 8, 9, 10}, true},
+        {"out of range", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11}, true},
+        {"negative", {-1, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, true},
+    };
+    for (const Case& c : cases) {
+        FormatSlots slots = WithPositions(c.positions);
+        slots[4].Visible = false;
+        EXPECT_EQ(ResetPositionsIfInvalid(slots), c.reset) << c.what;
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            EXPECT_EQ(slots[i].ListPos, c.reset ? static_cast<int>(i) : c.positions[i])
+                << c.what << " slot " << i;
+        }
+        EXPECT_FALSE(slots[4].Visible) << c.what << ": ticks are not reset";
+    }
+}
+
+TEST(FormatSlots, ColumnLayoutPlacesOptionalColumnsByListPosition) {
+    FormatSlots slots = WithPositions({2, 0, 1, 3, 4, 5, 6, 7, 8, 9, 10});
+    slots[1].Visible = false;  // Title hidden
+    const auto layout = ColumnLayout(slots, false);
+    ASSERT_EQ(layout.size(), static_cast<std::size_t>(kColumnCount));
+    EXPECT_EQ(layout[kColAfter].visualPos, kColAfter);
+    EXPECT_FALSE(layout[kColAfter].visible) << "After shows on the first tab only";
+    EXPECT_TRUE(ColumnLayout(slots, true)[kColAfter].visible);
+    auto find = [&layout](int column) {
+        for (const ColumnPlacement& p : layout)
+            if (p.column == column)
+                return p;
+        return ColumnPlacement{-1, -1, false};
+    };
+    EXPECT_EQ(find(kColTrack).visualPos, 5);
+    EXPECT_EQ(find(kColTitle).visualPos, 3);
+    EXPECT_FALSE(find(kColTitle).visible);
+    EXPECT_EQ(find(kColArtist).visualPos, 4);
+    EXPECT_TRUE(find(kColSize).visible);
+    // The export lists the visible ones in that order.
+    EXPECT_EQ(VisibleSlotsInOrder(slots), (std::vector<int>{2, 0, 3, 4, 5, 6, 7, 8, 9, 10}));
+}
+
+TEST(FormatSlots, MovingListItemsSwapsPositionsAndStopsAtTheEnds) {
+    FormatSlots slots = DefaultFormatSlots();
+    EXPECT_EQ(MoveListItem(slots, 0, -1), -1) << "the first item cannot go up";
+    EXPECT_EQ(MoveListItem(slots, 10, +1), -1) << "the last item cannot go down";
+    for (std::size_t i = 0; i < slots.size(); ++i)
+        EXPECT_EQ(slots[i].ListPos, static_cast<int>(i));
+
+    EXPECT_EQ(MoveListItem(slots, 2, -1), 1);  // Artist above Title
+    EXPECT_EQ(SlotAtListPos(slots, 1), 2);
+    EXPECT_EQ(SlotAtListPos(slots, 2), 1);
+    EXPECT_EQ(MoveListItem(slots, 1, +1), 2);  // and back
+    EXPECT_EQ(SlotAtListPos(slots, 1), 1);
+    EXPECT_TRUE(PositionsArePermutation(slots));
+}
+
+TEST(FormatSlots, FieldListTexts) {
+    EXPECT_EQ(FieldListText(1, "Title"), "Title (%T, %1)");
+    EXPECT_EQ(FieldListText(0, "Track"), "Track (%#, %0)");
+    EXPECT_EQ(FieldListText(5, "Genre"), "Genre (%G)");
+    EXPECT_EQ(FieldListText(10, "Size"), "Size (%S)");
+}
+
+TEST(MoveRows, BeforeARowOrToTheEnd) {
+    auto rowsNamed = [](const std::string& names) {
+        std::vector<BatchRow> rows;
+        for (const char c : names) {
+            rows.emplace_back();
+            rows.back().data.Path = std::string(1, c);
+        }
+        return rows;
+    };
+    auto names = [](const std::vector<BatchRow>& rows) {
+        std::string s;
+        for (const BatchRow& r : rows)
+            s += r.data.Path;
+        return s;
+    };
+    struct Case {
+        std::vector<std::size_t> moved;
+        std::size_t destination;
+        const char* order;
+        std::size_t first;
+    };
+    const Case cases[] = {
+        {{4}, 0, "eabcd", 0},     // last to the top
+        {{0}, 5, "bcdea", 4},     // first to the end
+        {{1, 3}, 0, "bdace", 0},  // two apart, kept in their order
+        {{3, 1}, 5, "acebd", 3},  // given in any order
+        {{1, 2}, 2, "abcde", 1},  // onto itself: no change
+        {{0, 9}, 3, "bcade", 2},  // an index out of range is ignored
+        {{}, 2, "abcde", 2},      // nothing to move
+    };
+    for (const Case& c : cases) {
+        std::vector<BatchRow> rows = rowsNamed("abcde");
+        const std::size_t first = MoveRows(rows, c.moved, c.destination);
+        EXPECT_EQ(names(rows), c.order) << c.destination;
+        EXPECT_EQ(first, c.first) << c.order;
+    }
+}
+
+TEST(FitBatchWindow, SizeRules) {
+    struct Case {
+        WindowBox stored;
+        bool atCreation;
+        WindowBox fitted;
+    };
+    const Case cases[] = {
+        {{10, 40, 650, 446}, true, {10, 40, 650, 446}},
+        {{-5, -1, 800, 500}, true, {0, 0, 800, 500}},
+        {{0, 0, 2000, 500}, true, {0, 0, 650, 500}},  // wider than the screen
+        {{0, 0, 600, 500}, true, {0, 0, 650, 500}},   // narrower than 650
+        {{0, 0, 700, 2000}, true, {0, 0, 700, 446}},  // taller than the screen
+        {{0, 0, 700, 200}, true, {0, 0, 700, 446}},   // lower than 300, at creation
+        {{0, 0, 700, 200}, false, {0, 0, 700, 300}},  // on a later resize
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FitBatchWindow(c.stored, 1280, 1000, c.atCreation), c.fitted)
+            << c.stored.width << "x" << c.stored.height;
+}
+
+TEST(TemplateList, EmptyStoreGivesTheBuiltInList) {
+    const TemplateList list = TemplateList::Load({}, 5);
+    EXPECT_EQ(list.Items(), DefaultTemplates());
+    EXPECT_EQ(list.Items().front(), "%A - %T");
+    EXPECT_EQ(list.Selected(), 0);
+}
+
+TEST(TemplateList, LaterDuplicatesGoAndTheSelectionFallsBackToTheFirst) {
+    const TemplateList list = TemplateList::Load({"%T", "%A - %T", "%t", "%T", "%A - %T"}, 4);
+    EXPECT_EQ(list.Items(), (std::vector<std::string>{"%T", "%A - %T", "%t"}))
+        << "the comparison is case-sensitive";
+    EXPECT_EQ(list.Selected(), 0) << "index 4 is gone";
+    EXPECT_EQ(TemplateList::Load({"a", "b"}, 1).Selected(), 1);
+    EXPECT_EQ(TemplateList::Load({"a", "b"}, -3).Selected(), 0);
+}
+
+TEST(TemplateList, PlusAndMinus) {
+    TemplateList list = TemplateList::Load({"a", "b", "c"}, 2);
+    EXPECT_FALSE(list.Add("b")) << "present: nothing";
+    EXPECT_EQ(list.Items().size(), 3u);
+    EXPECT_EQ(list.Selected(), 2);
+    EXPECT_TRUE(list.Add("B"));
+    EXPECT_EQ(list.Items().back(), "B");
+    EXPECT_EQ(list.Selected(), 3);
+
+    EXPECT_FALSE(list.Remove("x"));
+    EXPECT_TRUE(list.Remove("a"));
+    EXPECT_EQ(list.Items(), (std::vector<std::string>{"b", "c", "B"}));
+    EXPECT_EQ(list.Selected(), 2) << "the selection follows its item";
+    EXPECT_TRUE(list.Remove("B"));
+    EXPECT_EQ(list.Selected(), -1) << "the selected item went";
+}
+
+}  // namespace
+}  // namespace sondrel
