@@ -197,6 +197,10 @@ public:
         const bool ok = Parts(b).id3v2.DeleteImage(position) == 0;
         return PictureOutcome(ok, Parts(b).id3v2.Error(), "Error deleting picture");
     }
+    bool SetPictureDescription(TagBridge& b, int position, const std::string& text) const override {
+        Parts(b).id3v2.SetDescription(position, text);
+        return true;
+    }
     std::string ExtractPicture(TagBridge& b, int position, const std::string& to) const override {
         const bool ok = Parts(b).id3v2.SaveImageToFile(position, to) == 0;
         return ok ? std::string()

@@ -73,6 +73,9 @@ public:
     virtual std::string DeletePicture(TagBridge& bridge, int position) const;
     virtual std::string ExtractPicture(TagBridge& bridge, int position,
                                        const std::string& to) const;
+    // A picture's description, in memory until the next save; false where
+    // the format keeps no descriptions.
+    virtual bool SetPictureDescription(TagBridge&, int, const std::string&) const { return false; }
 
     // The track text the format stores for a typed `value`, given the
     // file's `current` one; nullopt (with the reason) for a value it cannot hold.

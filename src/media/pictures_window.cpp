@@ -304,8 +304,8 @@ void PicturesWindow::edDescriptionChange(const QString& text) {
     const std::string path = host_->CurrentFile();
     const FormatHandler* handler = HandlerOfPath(path);
     // In memory: the next save of the file writes it.
-    if (handler == &Mp3Format())
-        host_->Bridge().id3v2.SetDescription(index_, S(text));
+    if (handler)
+        handler->SetPictureDescription(host_->Bridge(), index_, S(text));
 }
 
 std::string PicturesWindow::AddPicture(const std::string& audio, const std::string& picture,

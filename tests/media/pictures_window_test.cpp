@@ -130,7 +130,7 @@ TEST_F(PicturesWindowTest, AddPageDescribeSaveDelete) {
 
     // The description changes in memory, for the next save of the file.
     window->edDescriptionChange(QStringLiteral("Front cover"));
-    EXPECT_EQ(host.bridge.id3v2.GetDescription(1), "Front cover");
+    EXPECT_EQ(Mp3Format().Pictures(host.bridge).at(1).description, "Front cover");
 
     // Saved bytes are the stored ones; an existing file is not replaced unasked.
     const QString out = QString::fromStdString(dir.file("saved.png"));
