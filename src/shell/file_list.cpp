@@ -1,5 +1,7 @@
 #include "shell/file_list.h"
 
+#include <algorithm>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -319,6 +321,14 @@ std::vector<int> FileList::SelectedFileRows() const {
     return model_.rows().FileRowsAmong(std::move(rows));
 }
 
+std::vector<int> FileList::SelectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& i : lbFile_->selectionModel()->selectedRows())
+        rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
 int FileList::FocusedRow() const {
     const QModelIndex i = lbFile_->currentIndex();
     return i.isValid() ? i.row() : -1;
@@ -435,6 +445,10 @@ void FileList::PreparePopup(QMenu& menu, const QPoint& pos) {
     play->setObjectName(QStringLiteral("pmnPlay"));
     play->setVisible(onFile);
     connect(play, &QAction::triggered, this, [this, focused] { emit playRequested(focused); });
+    for (QAction* a : fileActions_)
+        menu.addAction(a);
+    for (QMenu* m : fileMenus_)
+        menu.addMenu(m);
     if (deleteTags_) {
         menu.addMenu(deleteTags_);
         deleteTags_->menuAction()->setEnabled(onFile);

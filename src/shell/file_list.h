@@ -81,6 +81,12 @@ public:
     // The tag editor's "Delete Tags" submenu, shown in the list's popup menu
     // and enabled exactly when the focused row is a file.
     void setDeleteTagsMenu(QMenu* menu) { deleteTags_ = menu; }
+    // The file commands of the popup menu (rename, delete, copy and move
+    // submenus), added after "Play".
+    void setFileCommands(QList<QAction*> actions, QList<QMenu*> menus) {
+        fileActions_ = std::move(actions);
+        fileMenus_ = std::move(menus);
+    }
     // Builds the popup menu as it shows for the row under `pos` (public for tests).
     void PreparePopup(QMenu& menu, const QPoint& pos);
 
@@ -90,6 +96,8 @@ public:
     void PrintSelectedFiles(bool notify);
     int SelectedCount() const { return selectedCount_; }
     std::vector<int> SelectedFileRows() const;
+    // Every selected row (files, folders, the parent row), in list order.
+    std::vector<int> SelectedRows() const;
     int FocusedRow() const;
     bool FolderValid() const { return folderValid_; }
     // In subfolder mode, the folder of the focused row as seen from the
@@ -138,6 +146,8 @@ private:
     FileTableModel model_;
     ProgressSink* wait_ = nullptr;
     QMenu* deleteTags_ = nullptr;
+    QList<QAction*> fileActions_;
+    QList<QMenu*> fileMenus_;
     int selectedCount_ = 0;
     int hoverIndex_ = -1;
     bool rightButton_ = false;

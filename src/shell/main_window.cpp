@@ -90,6 +90,7 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(pare
     BuildActions();
     BuildContent();
     BuildMenu();
+    BuildFileCommands();
 
     tray_ = new QSystemTrayIcon(TrayIconFrame(0), this);
     tray_->setToolTip(QStringLiteral("Sondrel"));
@@ -103,6 +104,14 @@ MainWindow::MainWindow(SettingsStore& store, QWidget* parent) : QMainWindow(pare
     });
 
     ReadMainSettings();
+    for (int d = 0; d <= 9; ++d) {
+        const QString caption = QString::fromStdString(
+            sondrel::WithoutFirstAmpersand(bookmarks_[static_cast<std::size_t>(d)].toStdString()));
+        if (!caption.isEmpty()) {
+            action(QStringLiteral("actGoBookmark%1").arg(d))->setText(caption);
+            action(QStringLiteral("actSetBookmark%1").arg(d))->setText(caption);
+        }
+    }
     // Tooltips are shown only while "Show popup hint" is on.
     qApp->installEventFilter(this);
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
@@ -527,6 +536,8 @@ QString MainWindow::ProgramFolder() const {
 
 void MainWindow::ProcessSettings() {
     labStatus_->clear();
+    if (options_)
+        player_.SetOptions(options_->PlayFiles(), options_->WinAmpPath());
     trackList_ = shell::TrackListEntries(options_ ? options_->TrackIndex() : 1);
     tagEditor_->setTrackList(trackList_);
     if (info_ && options_) {

@@ -10,6 +10,8 @@
 #include <array>
 #include <functional>
 
+#include "batch/file_ops.h"
+#include "shell/player_control.h"
 #include "shell/tray_host.h"
 
 class QLabel;
@@ -86,6 +88,26 @@ public:
     BatchWindow* batchWindow();
     void OpenBatchWindow(int page);
 
+    // File commands: the focused entry renamed, the selected ones deleted,
+    // copied or moved into `target`; bookmarks; the player.
+    void RenameFocused();
+    void DeleteSelected();
+    void TransferSelected(sondrel::TransferMode mode, const QString& target);
+    void GoToBookmark(int digit);
+    void SetBookmark(int digit);
+    const std::array<QString, 10>& bookmarks() const { return bookmarks_; }
+    const QStringList& copyTargets() const { return copyTargets_; }
+    const QStringList& moveTargets() const { return moveTargets_; }
+    void PlayFocused();
+    void StopPlayer();
+    void AddToPlaylist();
+    shell::PlayerControl& player() { return player_; }
+    // The questions the file commands ask; tests answer them.
+    std::function<bool(const QString& question)> askYesNo;
+    std::function<QString(const QString& proposal, bool* ok)> askName;
+    std::function<sondrel::ConflictAnswer(const QString& existing)> askReplace;
+    std::function<QString()> askFolder;
+
     QAction* action(const QString& objectName) const;
     FileList* fileList() const { return fileList_; }
     TagEditor* tagEditor() const { return tagEditor_; }
@@ -110,6 +132,11 @@ private:
     void BuildMenu();
     void BuildContent();
     void ReadMainSettings();
+    void BuildFileCommands();
+    void FillTargetMenu(QMenu* menu, sondrel::TransferMode mode);
+    // Reports in the status line: file operations and the player are never
+    // worth a blocking box, but a failure is never silent either.
+    void ReportFailures(const QString& what, const std::vector<sondrel::EntryFailure>& failures);
     // Moves the frame so its title bar lies on one of the screens.
     void KeepTitleBarReachable();
 
@@ -143,6 +170,7 @@ private:
     std::array<QString, 10> bookmarks_;
     QStringList copyTargets_;
     QStringList moveTargets_;
+    shell::PlayerControl player_;
     std::array<int, 3> colors_{13554646, 14671064, 14210256};
     bool minimizeNotify_ = false;
     bool firstShown_ = false;
