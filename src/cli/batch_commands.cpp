@@ -258,22 +258,6 @@ std::string CurrentFolder() {
     return ec ? std::string() : cwd.string();
 }
 
-// Every file by its absolute path, so that rows show full paths and names
-// with folders are placed relative to the current folder.
-std::vector<BatchFile> FilesOf(const std::vector<std::string>& paths) {
-    std::vector<BatchFile> files;
-    for (const std::string& p : paths) {
-        std::error_code ec;
-        std::filesystem::path abs = std::filesystem::absolute(p, ec);
-        if (ec)
-            abs = p;
-        abs = abs.lexically_normal();
-        files.push_back({abs.parent_path().string(), abs.filename().string(),
-                         static_cast<std::int32_t>(files.size())});
-    }
-    return files;
-}
-
 // Rows of the regular files among the arguments; anything else (a missing
 // file, a folder) is reported and counted as a failure.
 // The names in a list file ("-": standard input), separated by NUL bytes
@@ -358,7 +342,7 @@ std::vector<BatchRow> ReadRows(TagBridge& bridge, const Common& common, std::ost
     ScanOptions scan;
     scan.subfolderMode = true;
     scan.trackStyle = common.trackStyle;
-    return ReadBatchRows(bridge, FilesOf(usable), scan);
+    return ReadBatchRows(bridge, BatchFilesOf(usable), scan);
 }
 
 // Whether the template holds a placeholder that captures what "%c" reads.
@@ -717,6 +701,22 @@ std::optional<int> RunBatchCommand(const std::vector<std::string>& argv, std::os
     if (command == "export")
         return RunExport(argv, out, err);
     return std::nullopt;
+}
+
+// Every file by its absolute path, so that rows show full paths and names
+// with folders are placed relative to the current folder.
+std::vector<BatchFile> BatchFilesOf(const std::vector<std::string>& paths) {
+    std::vector<BatchFile> files;
+    for (const std::string& p : paths) {
+        std::error_code ec;
+        std::filesystem::path abs = std::filesystem::absolute(p, ec);
+        if (ec)
+            abs = p;
+        abs = abs.lexically_normal();
+        files.push_back({abs.parent_path().string(), abs.filename().string(),
+                         static_cast<std::int32_t>(files.size())});
+    }
+    return files;
 }
 
 }  // namespace sondrel::cli

@@ -8,7 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "batch/batch_row.h"
+
 namespace sondrel::cli {
+
+// Every file by its absolute path, so that rows show full paths and names
+// with folders are placed relative to the current folder.
+std::vector<BatchFile> BatchFilesOf(const std::vector<std::string>& paths);
 
 // Runs `argv` (without the program name, starting at the command) when its
 // command is rename, parse or export and returns the exit status (0 all

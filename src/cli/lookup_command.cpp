@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "batch/batch_row.h"
+#include "cli/batch_commands.h"
 #include "cli/help.h"
 #include "editor/format_bridge.h"
 #include "net/cddb.h"
@@ -107,20 +108,6 @@ std::optional<LookupArgs> Parse(const std::vector<std::string>& argv, std::strin
     return a;
 }
 
-std::vector<BatchFile> FilesOf(const std::vector<std::string>& paths) {
-    std::vector<BatchFile> files;
-    for (const std::string& p : paths) {
-        std::error_code ec;
-        std::filesystem::path abs = std::filesystem::absolute(p, ec);
-        if (ec)
-            abs = p;
-        abs = abs.lexically_normal();
-        files.push_back({abs.parent_path().string(), abs.filename().string(),
-                         static_cast<std::int32_t>(files.size())});
-    }
-    return files;
-}
-
 nlohmann::json TagsJson(const BatchRow& row) {
     return {{"album", row.NewAlbum}, {"artist", row.NewArtist}, {"genre", row.NewGenre},
             {"title", row.NewTitle}, {"track", row.NewTrack},   {"year", row.NewYear}};
@@ -139,7 +126,7 @@ int RunFreedb(const LookupArgs& a, std::ostream& out, std::ostream& err) {
     ScanOptions scan;
     scan.subfolderMode = true;
     scan.trackStyle = a.trackStyle;
-    std::vector<BatchRow> rows = ReadBatchRows(bridge, FilesOf(a.files), scan);
+    std::vector<BatchRow> rows = ReadBatchRows(bridge, BatchFilesOf(a.files), scan);
     std::vector<std::int32_t> durations;
     for (const BatchRow& row : rows) {
         if (!row.data.Valid) {

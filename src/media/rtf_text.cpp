@@ -4,30 +4,13 @@
 #include <vector>
 
 #include "util/codepage.h"
+#include "util/unicode.h"
 
 namespace sondrel::media {
 
 namespace {
 
 constexpr int kMaxDepth = 256;
-
-void AppendUtf8(std::string& out, unsigned long cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 bool IsSkippedDestination(std::string_view word) {
     for (std::string_view d : {"fonttbl",
@@ -162,7 +145,8 @@ std::string RtfToText(std::string_view rtf, std::string_view codepage) {
             g.unicodeSkip = static_cast<int>(number);
         } else if (word == "u" && hasNumber) {
             flush();
-            AppendUtf8(out, static_cast<unsigned long>(number < 0 ? number + 65536 : number));
+            // A stray surrogate or an out-of-range value becomes U+FFFD there.
+            sondrel::AppendUtf8(out, static_cast<char32_t>(number < 0 ? number + 65536 : number));
             skipAfterUnicode = g.unicodeSkip;
         }
     }
