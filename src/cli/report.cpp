@@ -1,9 +1,11 @@
 #include "cli/report.h"
 
 #include "editor/format_registry.h"
+#include "util/unicode.h"
 
 #include <algorithm>
 #include <iomanip>
+#include <string_view>
 #include <vector>
 
 namespace sondrel::cli {
@@ -86,6 +88,32 @@ FileReport Gather(TagBridge& bridge, const FileSnapshot& file) {
     return r;
 }
 
+namespace {
+
+std::string Base64(std::string_view bytes) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                           (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+                           static_cast<unsigned char>(bytes[i + 2]);
+        out += {kDigits[v >> 18], kDigits[(v >> 12) & 63], kDigits[(v >> 6) & 63], kDigits[v & 63]};
+    }
+    if (i + 1 == bytes.size()) {
+        const unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+        out += {kDigits[v >> 18], kDigits[(v >> 12) & 63], '=', '='};
+    } else if (i + 2 == bytes.size()) {
+        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                           (static_cast<unsigned char>(bytes[i + 1]) << 8);
+        out += {kDigits[v >> 18], kDigits[(v >> 12) & 63], kDigits[(v >> 6) & 63], '='};
+    }
+    return out;
+}
+
+}  // namespace
+
 void WriteJson(JsonWriter& w, const FileReport& r) {
     // Keys in byte order, as a json object sorts them.
     w.BeginObject();
@@ -93,6 +121,10 @@ void WriteJson(JsonWriter& w, const FileReport& r) {
     w.String(r.error);
     w.Key("file");
     w.String(r.file);
+    // JSON text cannot carry a name that is not UTF-8 (it would print with
+    // U+FFFD and find nothing): its bytes then come along in base64.
+    w.Key("fileBytes");
+    w.String(IsValidUtf8(r.file) ? std::string() : Base64(r.file));
     w.Key("format");
     w.String(FormatName(r.format));
     // Beside the tag kinds, so that every kind is a boolean; empty without

@@ -448,6 +448,17 @@ TEST_F(CliLibrary, JsonFieldsMeanTheSameForEveryFormat) {
     }
 }
 
+TEST_F(CliLibrary, JsonLocatesANameThatIsNotUtf8) {
+    // "été.mp3" as a Latin-1 system wrote it: no UTF-8 text can spell it.
+    const std::string latin1 = "\xE9t\xE9.mp3";
+    Mp3(latin1, {{Field::Title, "T"}});
+    Mp3("plain.mp3", {{Field::Title, "T"}});
+    const Outcome o = Run("show --json " + ShellQuote(latin1) + " plain.mp3");
+    EXPECT_EQ(o.exit, 0) << o.err;
+    EXPECT_TRUE(Has(o.out, "\"fileBytes\": \"6XTpLm1wMw==\"")) << o.out;
+    EXPECT_TRUE(Has(o.out, "\"fileBytes\": \"\"")) << o.out;
+}
+
 // Exports: playlists carry the tags as they are (not the --case preview),
 // the CSV separator is chosen, and "-" is standard output.
 TEST_F(CliLibrary, ExportToStdoutWithCurrentValues) {
