@@ -354,13 +354,17 @@ bool PicturesWindow::AddToSelected(const QString& file) {
         host_->ShowFile(current);
     index_ = position;
     ShowPicture();
-    if (!failures_.empty()) {
-        QString list;
-        for (const auto& [f, reason] : failures_)
-            list += QStringLiteral("\n%1: %2").arg(QDir::toNativeSeparators(Q(f)), Q(reason));
-        Tell(tr("The picture was not added to %1 files:").arg(failures_.size()) + list);
-    }
+    TellFailures(tr("The picture was not added to %1 files:").arg(failures_.size()));
     return failures_.empty();
+}
+
+void PicturesWindow::TellFailures(const QString& caption) {
+    if (failures_.empty())
+        return;
+    QString list;
+    for (const auto& [f, reason] : failures_)
+        list += QStringLiteral("\n%1: %2").arg(QDir::toNativeSeparators(Q(f)), Q(reason));
+    Tell(caption + list);
 }
 
 void PicturesWindow::DropFiles(const QStringList& files) {
@@ -388,12 +392,7 @@ void PicturesWindow::DropFiles(const QStringList& files) {
     host_->FinishProgress();
     host_->ShowFile(current);
     ShowPicture();
-    if (!failures_.empty()) {
-        QString list;
-        for (const auto& [f, reason] : failures_)
-            list += QStringLiteral("\n%1: %2").arg(QDir::toNativeSeparators(Q(f)), Q(reason));
-        Tell(tr("Not added:") + list);
-    }
+    TellFailures(tr("Not added:"));
 }
 
 void PicturesWindow::btnNewClick() {
@@ -435,12 +434,7 @@ void PicturesWindow::btnDeleteClick() {
         host_->ShowFile(current);
     index_ = std::max(position - 1, 0);
     ShowPicture();
-    if (!failures_.empty()) {
-        QString list;
-        for (const auto& [f, reason] : failures_)
-            list += QStringLiteral("\n%1: %2").arg(QDir::toNativeSeparators(Q(f)), Q(reason));
-        Tell(tr("The picture was not deleted from %1 files:").arg(failures_.size()) + list);
-    }
+    TellFailures(tr("The picture was not deleted from %1 files:").arg(failures_.size()));
 }
 
 bool PicturesWindow::SavePictureTo(const QString& path, bool replace) {
@@ -586,12 +580,7 @@ void PicturesWindow::btnDownloadClick() {
     host_->ShowFile(current.empty() ? files.front() : current);
     index_ = 0;
     ShowPicture();
-    if (!failures_.empty()) {
-        QString list;
-        for (const auto& [f, reason] : failures_)
-            list += QStringLiteral("\n%1: %2").arg(QDir::toNativeSeparators(Q(f)), Q(reason));
-        Tell(tr("No cover was added to %1 files:").arg(failures_.size()) + list);
-    }
+    TellFailures(tr("No cover was added to %1 files:").arg(failures_.size()));
 }
 
 void PicturesWindow::resizeEvent(QResizeEvent* event) {

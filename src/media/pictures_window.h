@@ -114,6 +114,8 @@ private:
     QLineEdit* edDescription_ = nullptr;
     QLabel* image_ = nullptr;
     QString lastMessage_;
+    // The failures of the last run, each with its file, in one message.
+    void TellFailures(const QString& caption);
     std::vector<std::pair<std::string, std::string>> failures_;
     bool showing_ = false;
 };

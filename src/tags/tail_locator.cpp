@@ -146,7 +146,8 @@ Layout Locate(const ByteSource& file, Scope scope) {
     layout.hasApe = true;
     layout.footer = *footer;
     if (footer->tagSize < kApeFooterSize || footer->tagSize > kMaxApeTagBytes ||
-        footer->itemCount > kMaxApeItems || static_cast<std::int64_t>(footer->tagSize) > end - layout.headTagEnd) {
+        footer->itemCount > kMaxApeItems ||
+        static_cast<std::int64_t>(footer->tagSize) > end - layout.headTagEnd) {
         layout.apeDamaged = true;
         return layout;
     }

@@ -23,20 +23,6 @@ bool Contains(const Bytes& haystack, const Bytes& needle) {
            haystack.end();
 }
 
-std::vector<id3v2::RawFrame> FramesOf(const Bytes& file) {
-    const auto header = id3v2::ParseHeader(file);
-    if (!header || file.size() < 10 + header->BodySize)
-        return {};
-    return id3v2::ParseBody(*header, id3v2::ByteView(file).subspan(10, header->BodySize)).Frames;
-}
-
-std::vector<std::string> IdsOf(const Bytes& file) {
-    std::vector<std::string> ids;
-    for (const auto& f : FramesOf(file))
-        ids.push_back(f.Id);
-    return ids;
-}
-
 Bytes After(const Bytes& file, std::size_t offset) {
     return Bytes(file.begin() + static_cast<std::ptrdiff_t>(offset), file.end());
 }

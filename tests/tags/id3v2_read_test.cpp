@@ -152,8 +152,7 @@ TEST(Id3v2Read, CommentAndLyricsTakeTheFrameWithoutDescription) {
          ""},
         {"any language", F23("COMM", Cat({{0}, B("fra"), {0}, B("hello")})), "hello"},
         {"utf16 description and text",
-         F23("COMM", {1, 'e', 'n', 'g', 0xFF, 0xFE, 0, 0, 0xFF, 0xFE, 0x00, 0x01, 0, 0}),
-         "\u0100"},
+         F23("COMM", {1, 'e', 'n', 'g', 0xFF, 0xFE, 0, 0, 0xFF, 0xFE, 0x00, 0x01, 0, 0}), "\u0100"},
         {"frame too short for the language", F23("COMM", {0, 'e'}), ""},
     };
     for (const auto& c : cases) {

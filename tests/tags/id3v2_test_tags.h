@@ -7,6 +7,7 @@
 
 #include "support/test_support.h"
 #include "tags/id3v2.h"
+#include "tags/id3v2_frames.h"
 
 namespace sondrel::test::id3 {
 
@@ -78,6 +79,21 @@ inline Bytes FakeAudio(std::size_t n = 2000) {
 // Writes `tag` + `audio` to `path` and reads it with a fresh component.
 inline void WriteFile(const std::string& path, const Bytes& tag, const Bytes& audio = FakeAudio()) {
     WriteAll(path, Cat({tag, audio}));
+}
+
+// The frames of a tag file, walked with the reader of the production code.
+inline std::vector<id3v2::RawFrame> FramesOf(const Bytes& file) {
+    const auto header = id3v2::ParseHeader(file);
+    if (!header || file.size() < 10 + header->BodySize)
+        return {};
+    return id3v2::ParseBody(*header, id3v2::ByteView(file).subspan(10, header->BodySize)).Frames;
+}
+
+inline std::vector<std::string> IdsOf(const Bytes& file) {
+    std::vector<std::string> ids;
+    for (const auto& f : FramesOf(file))
+        ids.push_back(f.Id);
+    return ids;
 }
 
 }  // namespace sondrel::test::id3

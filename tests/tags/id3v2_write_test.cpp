@@ -17,21 +17,6 @@ namespace {
 using namespace sondrel::test;
 using namespace sondrel::test::id3;
 
-// The frames of a tag file, walked with the reader of the production code.
-std::vector<id3v2::RawFrame> FramesOf(const Bytes& file) {
-    const auto header = id3v2::ParseHeader(file);
-    if (!header || file.size() < 10 + header->BodySize)
-        return {};
-    return id3v2::ParseBody(*header, id3v2::ByteView(file).subspan(10, header->BodySize)).Frames;
-}
-
-std::vector<std::string> IdsOf(const Bytes& file) {
-    std::vector<std::string> ids;
-    for (const auto& f : FramesOf(file))
-        ids.push_back(f.Id);
-    return ids;
-}
-
 const id3v2::RawFrame* Find(const std::vector<id3v2::RawFrame>& frames, const std::string& id,
                             int nth = 0) {
     for (const auto& f : frames) {
