@@ -15,9 +15,16 @@ namespace {
 // Valid means the file was recognised as its format and read, for every
 // format alike (an MP3 without tags is valid); the error is empty then. A
 // missing tag kind shows in the tag kinds, not as an error.
-void ValidityOf(FileReport& r) {
+// The format's own reason (a damaged atom, a cut header) follows the plain
+// words, so a user learns what is wrong with the file.
+void ValidityOf(FileReport& r, const TagBridge& bridge) {
     r.valid = r.stream.valid;
     r.error = r.valid ? std::string() : NotRecognisedMessage(r.format);
+    const FormatHandler* h = HandlerOf(r.format);
+    if (r.valid || !h)
+        return;
+    if (const std::string reason = h->Error(bridge); !reason.empty())
+        r.error += " (" + reason + ")";
 }
 
 // The tags object lists its keys in byte order, as a JSON object sorts them.
@@ -59,12 +66,12 @@ FileReport Gather(TagBridge& bridge, const std::string& path) {
     r.hub = bridge.Hub();
     r.genre = bridge.DisplayedGenre(r.format);
     if (r.format == TagFormat::None) {
-        ValidityOf(r);
+        ValidityOf(r, bridge);
         return r;
     }
     r.pictures = PicturesOf(bridge, r.format);
     r.stream = StreamFactsOf(bridge, r.format, path);
-    ValidityOf(r);
+    ValidityOf(r, bridge);
     r.kinds = TagKindsOf(bridge, r.format, path);
     r.other = OtherItemsOf(bridge, r.format);
     return r;
@@ -77,12 +84,12 @@ FileReport Gather(TagBridge& bridge, const FileSnapshot& file) {
     r.hub = bridge.Hub();
     r.genre = bridge.DisplayedGenre(r.format);
     if (r.format == TagFormat::None) {
-        ValidityOf(r);
+        ValidityOf(r, bridge);
         return r;
     }
     r.pictures = PicturesOf(bridge, r.format);
     r.stream = StreamFactsOf(bridge, r.format, file);
-    ValidityOf(r);
+    ValidityOf(r, bridge);
     r.kinds = TagKindsOf(bridge, r.format, file);
     r.other = OtherItemsOf(bridge, r.format);
     return r;
@@ -213,7 +220,8 @@ void PrintText(std::ostream& out, const FileReport& r) {
     for (const auto& entry : kFieldTable) {
         if (entry.field == Field::Genre)
             Row(out, std::string(entry.label),
-                r.genre + " (" + std::to_string(r.hub.GenreID) + ")");
+                r.genre.empty() ? std::string()
+                                : r.genre + " (" + std::to_string(GenreNumberOf(r.genre)) + ")");
         else
             Row(out, std::string(entry.label), Indented(r.hub[entry.field]));
     }

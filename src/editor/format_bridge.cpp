@@ -339,8 +339,9 @@ bool TagBridge::Holds(const std::string& path) const {
 
 SaveOutcome TagBridge::Save(const std::string& path) {
     const FormatHandler* h = HandlerOfPath(path);
+    // Nothing written is no success: the caller would report a saved file.
     if (!h)
-        return {};
+        return {false, "Error. This command does not apply to " + ExtOf(path) + " files!"};
     // The components write into the file they last read: a hub meant for
     // `path` must never land in another file.
     if (!h->Holds(*this, path))

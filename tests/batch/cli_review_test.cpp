@@ -96,3 +96,32 @@ TEST(ParseCliReview, FieldsTheTemplateLacksAreKept) {
 }
 
 }  // namespace
+
+// show tells why a file is not valid (the format's own reason, not only that
+// the stream was not recognised), and its genre row holds the genre's own
+// number, or nothing when there is no genre.
+TEST(ShowCliReview, SaysWhyAFileIsNotValidAndNumbersTheShownGenre) {
+    const std::string tool = sondrel::test::CliTool();
+    if (tool.empty())
+        GTEST_SKIP() << "sondrel-tag is not built";
+    TempDir dir;
+    const std::string samples = std::string(SONDREL_SOURCE_DIR) + "/samples/";
+    auto m4a = ReadAll(samples + "04 - Dawn Tune.m4a");
+    m4a.pop_back();
+    WriteAll(dir.file("cut.m4a"), m4a);
+    fs::copy_file(samples + "01 - Morning Tune.mp3", dir.file("song.mp3"));
+    auto show = [&](const std::string& file) {
+        return RunCommand(ShellQuote(tool) + " show " + ShellQuote(dir.file(file)) + " 2>&1");
+    };
+
+    const auto cut = show("cut.m4a");
+    EXPECT_EQ(cut.exitCode, 1) << cut.output;
+    EXPECT_NE(cut.output.find("is it cut short?"), std::string::npos) << cut.output;
+    EXPECT_NE(cut.output.find("  Genre:        \n"), std::string::npos) << cut.output;
+
+    const auto set = RunCommand(ShellQuote(tool) + " set --genre Ambient " +
+                                ShellQuote(dir.file("song.mp3")) + " 2>&1");
+    ASSERT_EQ(set.exitCode, 0) << set.output;
+    const auto song = show("song.mp3");
+    EXPECT_NE(song.output.find("  Genre:        Ambient (26)\n"), std::string::npos) << song.output;
+}

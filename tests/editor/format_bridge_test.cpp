@@ -447,7 +447,7 @@ TEST_F(Mp3Files, ReadOnlyFileIsSavedAndStaysReadOnly) {
     EXPECT_EQ(reader.Hub().title, "Title");
 }
 
-TEST_F(Mp3Files, UnknownExtensionReadsEmptyAndSavesNothing) {
+TEST_F(Mp3Files, UnknownExtensionReadsEmptyAndRefusesTheSave) {
     const std::string txt = dir_.file("song.txt");
     WriteAll(txt, audio_);
     TagBridge b;
@@ -456,7 +456,9 @@ TEST_F(Mp3Files, UnknownExtensionReadsEmptyAndSavesNothing) {
     TagFields h;
     h.title = "x";
     b.setHub(h);
-    EXPECT_TRUE(b.Save(txt).ok);
+    const SaveOutcome out = b.Save(txt);
+    EXPECT_FALSE(out.ok) << "nothing was written, so nothing may be reported saved";
+    EXPECT_NE(out.error.find(".txt"), std::string::npos) << out.error;
     EXPECT_EQ(ReadAll(txt), audio_);
 }
 
