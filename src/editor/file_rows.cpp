@@ -66,6 +66,17 @@ std::string WithTrailingSeparator(std::string_view folder) {
 }
 
 std::string OrderKey(std::string_view text) {
+    // Most names are ASCII, where folding is lowering the letters: no call
+    // into the Unicode tables and no allocation beyond the key.
+    if (std::all_of(text.begin(), text.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        std::string out(text);
+        for (char& c : out) {
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        }
+        return out;
+    }
     utf8proc_uint8_t* folded = nullptr;
     const utf8proc_ssize_t n =
         utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),

@@ -78,16 +78,28 @@ void Walk(Scan& scan, const std::string& dir, int level) {
     std::vector<Subfolder> subfolders;
     std::vector<Found> files;
     const int fd = ::dirfd(d);
+    struct stat here {};
+    if (::fstat(fd, &here) != 0) {
+        ::closedir(d);
+        return;
+    }
     while (dirent* e = ::readdir(d)) {
         const char* name = e->d_name;
         // Hidden entries are not listed, like the system's hidden attribute.
         if (name[0] == '.')
             continue;
         // Every entry is looked at through its links: the identity decides
-        // whether a folder was entered or a file listed before.
+        // whether a folder was entered or a file listed before. A plain file
+        // is known from its entry alone (its inode, on this folder's device):
+        // a status call per file would cost more than the whole walk.
         struct stat st {};
-        if (::fstatat(fd, name, &st, 0) != 0)
+        if (e->d_type == DT_REG) {
+            st.st_mode = S_IFREG;
+            st.st_dev = here.st_dev;
+            st.st_ino = e->d_ino;
+        } else if (::fstatat(fd, name, &st, 0) != 0) {
             continue;
+        }
         const bool link =
             e->d_type == DT_LNK || (e->d_type == DT_UNKNOWN && [&] {
                 struct stat own {};
@@ -173,27 +185,43 @@ std::optional<std::vector<FileRow>> ScanFolder(std::string_view folder,
     // is the first in list order that is not a link, else the first.
     std::vector<FileRow> rows;
     rows.reserve(scan.found.size());
-    for (const Found& f : scan.found)
-        rows.push_back(f.row);
+    for (Found& f : scan.found)
+        rows.push_back(std::move(f.row));
     const std::vector<std::size_t> order = ListOrder(rows);
-    std::map<FileId, std::size_t> kept;  // file -> index into found
+    // A file -> the index of the name kept; only identities seen twice need
+    // the choice, so the map holds the few files with several names.
+    std::vector<std::pair<FileId, std::size_t>> byId;
+    byId.reserve(order.size());
     for (std::size_t i : order) {
-        const Found& f = scan.found[i];
-        if (!f.row.IsFile())
-            continue;
-        auto [at, added] = kept.try_emplace(f.id, i);
-        if (!added && scan.found[at->second].link && !f.link)
-            at->second = i;
+        if (rows[i].IsFile())
+            byId.push_back({scan.found[i].id, i});
+    }
+    // Stable: equal identities stay in list order.
+    std::stable_sort(byId.begin(), byId.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<char> dropped(rows.size(), 0);
+    for (std::size_t a = 0; a < byId.size();) {
+        std::size_t b = a + 1;
+        while (b < byId.size() && byId[b].first == byId[a].first)
+            ++b;
+        if (b - a > 1) {
+            std::size_t keep = byId[a].second;
+            for (std::size_t k = a; k < b; ++k) {
+                if (scan.found[keep].link && !scan.found[byId[k].second].link)
+                    keep = byId[k].second;
+            }
+            for (std::size_t k = a; k < b; ++k)
+                dropped[byId[k].second] = byId[k].second != keep;
+        }
+        a = b;
     }
     std::vector<FileRow> sorted;
     sorted.reserve(order.size() + 1);
     if (options.showFolders && !options.subfolders && !IsRoot(path))
         sorted.push_back(FileRow{WithTrailingSeparator(path), {}, {}, ".."});
     for (std::size_t i : order) {
-        Found& f = scan.found[i];
-        if (f.row.IsFile() && kept.at(f.id) != i)
-            continue;
-        sorted.push_back(std::move(rows[i]));
+        if (!dropped[i])
+            sorted.push_back(std::move(rows[i]));
     }
     return sorted;
 }

@@ -63,6 +63,15 @@ TEST(NaturalOrder, MalformedTextStillOrders) {
     EXPECT_TRUE(NaturalLess("a\xff", "B\xff"));
 }
 
+// Plain ASCII names take a short way to their key; it must fold exactly as
+// the Unicode tables do, which a name with one accented letter still takes.
+TEST(NaturalOrder, AsciiKeysFoldAsTheUnicodeTablesDo) {
+    for (int c = 1; c < 0x80; ++c) {
+        const std::string ascii(1, static_cast<char>(c));
+        EXPECT_EQ(OrderKey(ascii + "\xc3\x89"), OrderKey(ascii) + "e") << "character " << c;
+    }
+}
+
 TEST(ListOrder, ParentFoldersThenFilesInTreeOrder) {
     const std::string r = "/m/";
     std::vector<FileRow> rows = {
