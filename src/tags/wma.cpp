@@ -61,6 +61,9 @@ constexpr std::size_t kObjectHeaderSize = 24;     // GUID + 64-bit size
 constexpr std::size_t kHeaderObjectFixed = 30;    // + object count + 2 reserved bytes
 constexpr std::size_t kFilePropertiesSize = 104;  // through the maximum bit rate
 constexpr std::size_t kFileSizeOffset = 40;       // file size inside file properties
+constexpr std::size_t kPlayDurationOffset = 64;   // then send duration, preroll, flags
+constexpr std::size_t kPrerollOffset = 80;
+constexpr std::size_t kFilePropsFlagsOffset = 88;
 constexpr std::size_t kMaxBitrateOffset = 100;
 constexpr std::size_t kStreamTypeOffset = 24;
 constexpr std::size_t kChannelsOffset = 80;  // inside the audio format data
@@ -164,6 +167,14 @@ struct WmaRecord {
     std::size_t size = 0;
 };
 
+// A record of a metadata (library) object that holds a field's value.
+struct WmaValueRecord {
+    WmaRecord place;
+    Field field;
+    std::string upperName;
+    std::uint16_t type = 0;
+};
+
 struct WmaTag::Header {
     Bytes raw;  // the whole header object as read
     std::array<std::uint8_t, 2> reserved{};
@@ -171,17 +182,22 @@ struct WmaTag::Header {
     Bytes fileProperties;
     std::vector<Bytes> streams;
     bool hasContent = false;
+    std::array<Bytes, 4> contentTexts;  // as stored, written back while unchanged
     Bytes rating;
     std::vector<WmaDescriptor> descriptors;
-    std::vector<WmaRecord> records;
-    int extension = -1;  // the first well-formed header extension in `others`
+    std::vector<WmaRecord> records;            // picture records
+    std::vector<WmaValueRecord> valueRecords;  // records of the fields
+    int extension = -1;                        // the first well-formed header extension in `others`
     // Non-picture frames of the "ID3" descriptor, written back after the pictures.
     std::vector<id3v2::RawFrame> id3OtherFrames;
     std::uint8_t id3Major = 0;  // the version it is written back in; 0 when none was read
     Bytes trailing;             // bytes after the counted objects, before the data
 
     std::uint32_t objectCount = 0;
-    std::uint64_t fileSize = 0;  // the file-size field
+    std::uint64_t fileSize = 0;      // the file-size field
+    std::uint64_t playDuration = 0;  // 100-ns units
+    std::uint64_t preroll = 0;       // milliseconds
+    bool broadcast = false;          // the durations are not set
     std::uint32_t maxBitrate = 0;
     std::uint16_t channels = 0;
     std::uint32_t sampleRate = 0;
@@ -194,6 +210,9 @@ namespace {
 struct ParsedTag : PerField<std::string> {
     PerField<std::vector<std::string>> found;  // extended values of each field, in file order
     std::string zeroBasedTrack;                // WM/Track
+    // Values of the metadata objects (upper-case name, value): they follow
+    // those of the extended content description wherever they are stored.
+    std::vector<std::pair<std::string, std::string>> recordValues;
 
     std::vector<Picture> id3Pictures;
     std::vector<Picture> wmPictures;
@@ -236,6 +255,45 @@ std::optional<Field> FieldOfName(const std::string& upperName) {
             return k.field;
     }
     return std::nullopt;
+}
+
+// The field an attribute of any of the three objects stands for: the
+// extended keys, WM/Track (zero-based), and the names of the content
+// description's texts, under which further values of those are stored.
+std::optional<Field> FieldOfItem(const std::string& upperName) {
+    if (upperName == "WM/TRACK")
+        return Field::Track;
+    constexpr std::string_view kContentNames[4] = {"TITLE", "AUTHOR", "COPYRIGHT", "DESCRIPTION"};
+    for (int i = 0; i < 4; ++i) {
+        if (upperName == kContentNames[i])
+            return kContentFields[i];
+    }
+    return FieldOfName(upperName);
+}
+
+// An attribute's value as text: UTF-16 text, or a track number stored as a
+// number (its low 32 bits, little-endian); empty for anything else.
+std::string ValueText(const std::string& upperName, std::uint16_t type, const std::uint8_t* p,
+                      std::size_t size) {
+    if (type == kTypeText)
+        return Utf16TextToUtf8(p, size);
+    if (upperName == "WM/TRACK" || upperName == "WM/TRACKNUMBER") {
+        std::uint32_t n = 0;
+        for (std::size_t k = 0; k < std::min<std::size_t>(4, size); ++k)
+            n |= static_cast<std::uint32_t>(p[k]) << (8 * k);
+        return std::to_string(n);
+    }
+    return {};
+}
+
+// A field's value found in any object, in file order.
+void TakeValue(const std::string& upperName, std::string value, ParsedTag& tag) {
+    if (upperName == "WM/TRACK") {
+        if (tag.zeroBasedTrack.empty())
+            tag.zeroBasedTrack = std::move(value);
+    } else if (const auto field = FieldOfItem(upperName)) {
+        tag.found[*field].push_back(std::move(value));
+    }
 }
 
 bool IsId3Pictures(const WmaDescriptor& d) {
@@ -335,6 +393,8 @@ bool ReadContent(const Bytes& o, ParsedTag& tag, WmaTag::Header& h, std::string&
     for (int i = 0; i < 4; ++i) {
         if (lens[i] != 0)
             tag[kContentFields[i]] = Utf16TextToUtf8(o.data() + pos, lens[i]);
+        h.contentTexts[i].assign(o.begin() + static_cast<std::ptrdiff_t>(pos),
+                                 o.begin() + static_cast<std::ptrdiff_t>(pos + lens[i]));
         pos += lens[i];
     }
     h.hasContent = true;
@@ -376,16 +436,6 @@ bool ReadExtended(const Bytes& o, ParsedTag& tag, WmaTag::Header& h, std::string
                      o.begin() + static_cast<std::ptrdiff_t>(pos));
 
         const std::string upper = Upper(d.name);
-        std::string value;
-        if (d.type == kTypeText) {
-            value = Utf16TextToUtf8(d.value.data(), d.value.size());
-        } else if (upper == "WM/TRACK" || upper == "WM/TRACKNUMBER") {
-            // Numeric track numbers: the low 32 bits, little-endian.
-            std::uint32_t n = 0;
-            for (std::size_t k = 0; k < std::min<std::size_t>(4, d.value.size()); ++k)
-                n |= static_cast<std::uint32_t>(d.value[k]) << (8 * k);
-            value = std::to_string(n);
-        }
         if (IsId3Pictures(d)) {
             ReadId3Descriptor(d.value, tag, h);
         } else if (upper == "WM/PICTURE" && d.type == kTypeBytes) {
@@ -395,19 +445,18 @@ bool ReadExtended(const Bytes& o, ParsedTag& tag, WmaTag::Header& h, std::string
                 tag.wmPictures.push_back(std::move(pic));
                 tag.wmSources.push_back({static_cast<int>(h.descriptors.size()), -1});
             }
-        } else if (upper == "WM/TRACK") {
-            if (tag.zeroBasedTrack.empty())
-                tag.zeroBasedTrack = value;
-        } else if (const auto field = FieldOfName(upper)) {
-            tag.found[*field].push_back(value);
+        } else {
+            TakeValue(upper, ValueText(upper, d.type, d.value.data(), d.value.size()), tag);
         }
         h.descriptors.push_back(std::move(d));
     }
     return true;
 }
 
-// Pictures in the metadata objects of a header extension. Anything that does
-// not parse is left alone: the object is kept whole either way.
+// Pictures and field values in the metadata objects of a header extension.
+// Anything that does not parse is left alone: the object is kept whole
+// either way. The values are taken only when every object in it parses, as
+// a changed field's records are cut out of it.
 bool ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag,
                          WmaTag::Header& h) {
     if (o.size() < kExtensionFixed)
@@ -417,6 +466,8 @@ bool ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag
         return false;
     const std::size_t end = kExtensionFixed + dataSize;
     std::size_t pos = kExtensionFixed;
+    std::vector<std::pair<std::string, std::string>> values;  // upper-case name, value
+    std::vector<WmaValueRecord> valueRecords;
     while (pos <= end - kObjectHeaderSize) {  // end >= kExtensionFixed
         const std::uint64_t size = U64(o.data() + pos + 16);
         if (size < kObjectHeaderSize || size > end - pos)
@@ -437,20 +488,31 @@ bool ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag
                     dataLen > subEnd - r - kRecordFixed - nameLen)
                     break;
                 const std::uint8_t* name = o.data() + r + kRecordFixed;
+                const std::uint8_t* data = name + nameLen;
                 const std::size_t recordSize = kRecordFixed + nameLen + dataLen;
+                const std::string upper = Upper(Utf16TextToUtf8(name, nameLen));
+                const WmaRecord place{objectIndex, pos, r, recordSize};
                 Picture pic;
-                if (type == kTypeBytes && Upper(Utf16TextToUtf8(name, nameLen)) == "WM/PICTURE" &&
-                    ReadWmPicture(Bytes(name + nameLen, name + nameLen + dataLen), pic)) {
-                    tag.libraryPictures.push_back(std::move(pic));
-                    tag.librarySources.push_back({-1, static_cast<int>(h.records.size())});
-                    h.records.push_back({objectIndex, pos, r, recordSize});
+                if (upper == "WM/PICTURE") {
+                    if (type == kTypeBytes && ReadWmPicture(Bytes(data, data + dataLen), pic)) {
+                        tag.libraryPictures.push_back(std::move(pic));
+                        tag.librarySources.push_back({-1, static_cast<int>(h.records.size())});
+                        h.records.push_back(place);
+                    }
+                } else if (const auto field = FieldOfItem(upper)) {
+                    values.emplace_back(upper, ValueText(upper, type, data, dataLen));
+                    valueRecords.push_back({place, *field, upper, type});
                 }
                 r += recordSize;
             }
         }
         pos = subEnd;
     }
-    return pos == end;
+    if (pos != end)
+        return false;
+    tag.recordValues.insert(tag.recordValues.end(), values.begin(), values.end());
+    h.valueRecords.insert(h.valueRecords.end(), valueRecords.begin(), valueRecords.end());
+    return true;
 }
 
 // A "WM/Picture" value: type byte, 32-bit data size, MIME and description
@@ -567,6 +629,9 @@ bool ParseHeader(WmaTag::Header& h, ParsedTag& tag, std::string& error) {
                 return false;
             }
             h.fileSize = U64(obj.data() + kFileSizeOffset);
+            h.playDuration = U64(obj.data() + kPlayDurationOffset);
+            h.preroll = U64(obj.data() + kPrerollOffset);
+            h.broadcast = (U32(obj.data() + kFilePropsFlagsOffset) & 1) != 0;
             h.maxBitrate = U32(obj.data() + kMaxBitrateOffset);
             h.fileProperties = std::move(obj);
         } else if (IsGuid(g, kStreamPropertiesGuid)) {
@@ -592,8 +657,18 @@ bool ParseHeader(WmaTag::Header& h, ParsedTag& tag, std::string& error) {
         }
     }
     h.trailing.assign(raw.begin() + static_cast<std::ptrdiff_t>(pos), raw.end());
+    for (auto& [upper, value] : tag.recordValues)
+        TakeValue(upper, std::move(value), tag);
     for (const auto& k : kExtendedKeys)
         tag[k.field] = JoinFieldValues(tag.found[k.field]);
+    // Further values of the content description's texts follow its own.
+    for (const Field f : kContentFields) {
+        if (tag.found[f].empty())
+            continue;
+        std::vector<std::string> all{tag[f]};
+        all.insert(all.end(), tag.found[f].begin(), tag.found[f].end());
+        tag[f] = JoinFieldValues(all);
+    }
     // WM/Track counts from zero; WM/TrackNumber, when it holds a number, wins.
     if (tag[Field::Track].empty() && !tag.zeroBasedTrack.empty()) {
         const std::string& t = tag.zeroBasedTrack;
@@ -662,6 +737,21 @@ bool Holds(const std::vector<WmaTag::PictureOrigin>& origins, const WmaTag::Pict
     return std::find(origins.begin(), origins.end(), o) != origins.end();
 }
 
+// The value a save writes for a field: a genre differing only in case from
+// the one read is the one read.
+const std::string& SavedValue(const WmaTag& tag, Field f) {
+    const std::string& was = tag.ReadValue(f);
+    return f == Field::Genre && Upper(was) == Upper(tag.Value(f)) ? was : tag.Value(f);
+}
+
+// The fields whose items a save replaces.
+PerField<bool> ChangedFields(const WmaTag& tag) {
+    PerField<bool> changed;
+    for (const auto& entry : kFieldTable)
+        changed[entry.field] = SavedValue(tag, entry.field) != tag.ReadValue(entry.field);
+    return changed;
+}
+
 // Where the pictures of a save go: the frames of the "ID3" descriptor and
 // the records added to the metadata library.
 struct PicturePlan {
@@ -699,11 +789,12 @@ bool PlacePictures(const WmaTag::Header& old, const std::vector<Picture>& pictur
 }
 
 // The objects kept whole from the old header, in file order: records of
-// deleted pictures leave their metadata objects, new records join the header
-// extension, which is created when the file has none.
+// deleted pictures and of changed fields leave their metadata objects, new
+// records join the header extension, which is created when the file has none.
 bool BuildKeptObjects(const WmaTag::Header& old, const PicturePlan& plan,
                       const std::vector<WmaTag::PictureOrigin>& origins,
-                      std::vector<Bytes>& objects, std::string& error) {
+                      const PerField<bool>& changed, std::vector<Bytes>& objects,
+                      std::string& error) {
     objects = old.others;
     int extension = old.extension;
     if (plan.recordCount > 0 && extension < 0) {
@@ -726,6 +817,10 @@ bool BuildKeptObjects(const WmaTag::Header& old, const PicturePlan& plan,
                 !Holds(origins, WmaTag::PictureOrigin{-1, static_cast<int>(r)}))
                 gone.push_back(old.records[r]);
         }
+        for (const WmaValueRecord& v : old.valueRecords) {
+            if (v.place.object == i && changed[v.field])
+                gone.push_back(v.place);
+        }
         if (!gone.empty())
             objects[i] = WithoutRecords(objects[i], gone);
         if (static_cast<int>(i) == extension && plan.recordCount > 0 &&
@@ -735,16 +830,22 @@ bool BuildKeptObjects(const WmaTag::Header& old, const PicturePlan& plan,
     return true;
 }
 
-// Content description: the four texts edited here and the rating as read.
-bool BuildContentDescription(const WmaTag& tag, const WmaTag::Header& old, Bytes& out,
-                             std::string& error) {
+// Content description: the four texts edited here (an unchanged one as it
+// was stored) and the rating as read.
+bool BuildContentDescription(const WmaTag& tag, const WmaTag::Header& old,
+                             const PerField<bool>& changed, Bytes& out, std::string& error) {
     BeginObject(out, kContentDescriptionGuid);
     const char* names[4] = {"Title", "Artist", "Copyright", "Comment"};
     Bytes encoded[4];
     for (int i = 0; i < 4; ++i) {
         // An empty text takes no bytes, so readers find no value there.
         const std::string& text = tag.Value(kContentFields[i]);
-        encoded[i] = text.empty() ? Bytes{} : Utf16Le(text, true);
+        // Unchanged, a text stays as stored; without a content description
+        // its values live elsewhere, where they are kept.
+        if (!changed[kContentFields[i]])
+            encoded[i] = old.hasContent ? old.contentTexts[i] : Bytes{};
+        else
+            encoded[i] = text.empty() ? Bytes{} : Utf16Le(text, true);
         if (encoded[i].size() > kMax16) {
             error = std::string("Cannot save ") + names[i] +
                     ": it holds at most 32,766 UTF-16 characters";
@@ -777,39 +878,46 @@ bool Id3DescriptorValue(const PicturePlan& plan, Bytes& value, std::string& erro
 
 // A changed track: WM/TrackNumber holds it (a DWORD when the old one was and
 // the track is a plain number); WM/Track, zero-based, goes in front of it
-// when the file had one, so readers that take either find the same track.
+// when the file had one (in its type, text or DWORD), so readers that take
+// either find the same track.
 bool PutTrack(Bytes& out, const WmaTag::Header& old, const std::string& value, std::size_t& count,
               std::string& error) {
-    bool hadZeroBased = false;
+    constexpr std::uint16_t kTypeDword = 3;
+    std::optional<std::uint16_t> zeroBased;
     bool dword = false;
-    for (const WmaDescriptor& d : old.descriptors) {
-        const std::string upper = Upper(d.name);
-        hadZeroBased = hadZeroBased || upper == "WM/TRACK";
-        dword = dword || (upper == "WM/TRACKNUMBER" && d.type == 3);
-    }
+    auto note = [&](const std::string& upper, std::uint16_t type) {
+        if (upper == "WM/TRACK" && !zeroBased)
+            zeroBased = type;
+        dword = dword || (upper == "WM/TRACKNUMBER" && type == kTypeDword);
+    };
+    for (const WmaDescriptor& d : old.descriptors)
+        note(Upper(d.name), d.type);
+    for (const WmaValueRecord& r : old.valueRecords)
+        note(r.upperName, r.type);
     const bool number =
         !value.empty() && value.size() < 10 &&
         std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
     const unsigned long n = number ? std::stoul(value) : 0;
-    if (hadZeroBased && number && n > 0) {
-        if (!PutDescriptor(out, "WM/Track", kTypeText, Utf16Le(std::to_string(n - 1), true), error))
+    auto put = [&](const char* name, bool asDword, unsigned long v) {
+        Bytes b;
+        if (asDword)
+            Put32(b, static_cast<std::uint32_t>(v));
+        else
+            b = Utf16Le(number ? std::to_string(v) : value, true);
+        if (!PutDescriptor(out, name, asDword ? kTypeDword : kTypeText, b, error))
             return false;
         ++count;
-    }
-    Bytes v;
-    if (dword && number)
-        Put32(v, static_cast<std::uint32_t>(n));
-    else
-        v = Utf16Le(value, true);
-    if (!PutDescriptor(out, "WM/TrackNumber", dword && number ? 3 : kTypeText, v, error))
+        return true;
+    };
+    if (zeroBased && number && n > 0 && !put("WM/Track", *zeroBased == kTypeDword, n - 1))
         return false;
-    ++count;
-    return true;
+    return put("WM/TrackNumber", dword && number, n);
 }
 
-// Extended content description: "ID3" first when it holds anything, then
+// Extended content description: "ID3" first when it holds pictures, then
 // every descriptor read in its place, but those of changed fields, which
-// give way to one value under the standard name.
+// give way to one value under the standard name. The content description's
+// texts are written there, never here.
 bool BuildExtendedContent(const WmaTag& tag, const WmaTag::Header& old, const PicturePlan& plan,
                           const std::vector<WmaTag::PictureOrigin>& origins, Bytes& out,
                           std::string& error) {
@@ -827,22 +935,24 @@ bool BuildExtendedContent(const WmaTag& tag, const WmaTag::Header& old, const Pi
         ++count;
     }
 
-    FieldItems<std::size_t> read;
+    // Descriptors first, then the records of the metadata objects: a changed
+    // field whose first value was a record is written after the descriptors.
+    struct Item {
+        bool record = false;
+        std::size_t index = 0;
+    };
+    FieldItems<Item> read;
     for (std::size_t i = 0; i < old.descriptors.size(); ++i) {
         const WmaDescriptor& d = old.descriptors[i];
         const std::string upper = Upper(d.name);
-        read.Add(upper == "WM/TRACK" || upper == "WM/PICTURE" || IsId3Pictures(d)
-                     ? (upper == "WM/TRACK" ? std::optional<Field>(Field::Track) : std::nullopt)
-                     : FieldOfName(upper),
-                 i);
+        read.Add(upper == "WM/PICTURE" || IsId3Pictures(d) ? std::nullopt : FieldOfItem(upper),
+                 Item{false, i});
     }
-    for (const auto& k : kExtendedKeys)
-        read.SetRead(k.field, tag.ReadValue(k.field));
-    // A genre differing only in case from the one read is the one read.
-    auto now = [&tag](Field f) -> const std::string& {
-        const std::string& was = tag.ReadValue(f);
-        return f == Field::Genre && Upper(was) == Upper(tag.Value(f)) ? was : tag.Value(f);
-    };
+    for (std::size_t i = 0; i < old.valueRecords.size(); ++i)
+        read.Add(old.valueRecords[i].field, Item{true, i});
+    for (const auto& entry : kFieldTable)
+        read.SetRead(entry.field, tag.ReadValue(entry.field));
+    auto now = [&tag](Field f) -> const std::string& { return SavedValue(tag, f); };
     std::vector<Field> order;
     for (const auto& k : kExtendedKeys)
         if (k.written)
@@ -851,11 +961,13 @@ bool BuildExtendedContent(const WmaTag& tag, const WmaTag::Header& old, const Pi
     read.Plan(
         order, now,
         [&](const auto& entry) {
-            const WmaDescriptor& d = old.descriptors[entry.item];
+            if (entry.item.record)
+                return;  // it stays in its object
+            const WmaDescriptor& d = old.descriptors[entry.item.index];
             if (IsId3Pictures(d))
                 return;
             if (d.listed &&
-                !Holds(origins, WmaTag::PictureOrigin{static_cast<int>(entry.item), -1}))
+                !Holds(origins, WmaTag::PictureOrigin{static_cast<int>(entry.item.index), -1}))
                 return;  // its picture was deleted
             Append(out, d.raw.data(), d.raw.size());
             ++count;
@@ -1081,8 +1193,9 @@ bool WmaTag::ReadOpened(const ByteSource& file) {
     channels_ = h->channels;
     sampleRate_ = h->sampleRate;
     avgBytesPerSec_ = h->avgBytesPerSec;
-    if (!InRange(maxBitrate_, 1, 319'999) || !InRange(channels_, 1, 2) ||
-        !InRange(sampleRate_, 8'000, 96'000) || !InRange(avgBytesPerSec_, 1, 39'999))
+    if (maxBitrate_ == 0 || !InRange(channels_, 1, kWmaMaxChannels) ||
+        !InRange(sampleRate_, kWmaMinSampleRate, kWmaMaxSampleRate) ||
+        !InRange(avgBytesPerSec_, 1, kWmaMaxAvgBytesPerSec))
         return false;
 
     for (const auto& entry : kFieldTable)
@@ -1093,11 +1206,21 @@ bool WmaTag::ReadOpened(const ByteSource& file) {
 
     valid_ = true;
     fileLength_ = fileSize;
-    channelMode_ = channels_ == 1 ? "Mono" : "Stereo";
+    channelMode_ = channels_ == 1 ? "Mono" : channels_ == 2 ? "Stereo" : std::to_string(channels_);
     frequency_ = static_cast<std::int32_t>(sampleRate_);
-    // 64-bit arithmetic: a 32-bit product wraps for files above 256 MiB.
-    const std::uint64_t dataBytes = static_cast<std::uint64_t>(fileSize) - headerSize;
-    durationInSeconds_ = static_cast<double>(dataBytes * 8) / maxBitrate_;
+    // The play duration (100-ns units) includes the preroll (milliseconds)
+    // at its start. A broadcast file has neither; nor has a file whose play
+    // duration does not exceed the preroll: its length is estimated from the
+    // data's size (64-bit: a 32-bit product wraps above 256 MiB).
+    const Header& read = *header_;
+    const std::uint64_t prerollTicks =
+        read.preroll < (~0ull / 10'000) ? read.preroll * 10'000 : ~0ull;
+    if (!read.broadcast && read.playDuration > prerollTicks) {
+        durationInSeconds_ = static_cast<double>(read.playDuration - prerollTicks) / 1e7;
+    } else {
+        const std::uint64_t dataBytes = static_cast<std::uint64_t>(fileSize) - headerSize;
+        durationInSeconds_ = static_cast<double>(dataBytes * 8) / maxBitrate_;
+    }
     const auto whole = static_cast<long long>(durationInSeconds_);
     char buf[64];
     std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
@@ -1134,9 +1257,10 @@ bool WmaTag::Save() {
     std::vector<Bytes> objects;
     Bytes content;
     Bytes extended;
+    const PerField<bool> changed = ChangedFields(*this);
     if (!PlacePictures(old, pictures_, pictureSource_, plan, err) ||
-        !BuildKeptObjects(old, plan, pictureSource_, objects, err) ||
-        !BuildContentDescription(*this, old, content, err) ||
+        !BuildKeptObjects(old, plan, pictureSource_, changed, objects, err) ||
+        !BuildContentDescription(*this, old, changed, content, err) ||
         !BuildExtendedContent(*this, old, plan, pictureSource_, extended, err)) {
         Fail(err);
         return false;

@@ -18,6 +18,14 @@ namespace sondrel {
 // bigger than this is refused rather than allocated.
 inline constexpr std::uint64_t kWmaMaxHeaderSize = 64ull << 20;
 
+// What an audio stream may declare and still be taken as audio: the codecs
+// carry up to 7.1 channels, 8 to 192 kHz, and at most 32-bit samples of
+// every channel at the highest rate.
+inline constexpr std::uint32_t kWmaMaxChannels = 8;
+inline constexpr std::uint32_t kWmaMinSampleRate = 8'000;
+inline constexpr std::uint32_t kWmaMaxSampleRate = 192'000;
+inline constexpr std::uint32_t kWmaMaxAvgBytesPerSec = kWmaMaxSampleRate * kWmaMaxChannels * 4;
+
 class WmaTag : public TagComponent {
 public:
     // The tag fields are plain members: the editors read and write them

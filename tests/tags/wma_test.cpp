@@ -60,6 +60,8 @@ const Guid kHeaderExt =
     MakeGuid(0x5FBF03B5, 0xA92E, 0x11CF, {0x8E, 0xE3, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65});
 const Guid kLibrary =
     MakeGuid(0x44231C94, 0x9498, 0x49D1, {0xA1, 0x41, 0x1D, 0x13, 0x4E, 0x45, 0x70, 0x54});
+const Guid kMetadata =
+    MakeGuid(0xC5F8CBEA, 0x5BAF, 0x4877, {0x84, 0x67, 0xAA, 0x8C, 0x44, 0xFA, 0x4C, 0xCA});
 const Guid kUnknown = MakeGuid(0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8});
 
 void Put(Bytes& b, std::uint64_t v, int n) {
@@ -125,6 +127,9 @@ struct Asf {
     std::uint16_t channels = 2;
     std::uint32_t sampleRate = 44100;
     std::uint32_t avgBytes = 16000;
+    std::uint64_t playDuration = 10'000'000;  // 100-ns units
+    std::uint64_t preroll = 3000;             // milliseconds
+    std::uint32_t flags = 2;                  // seekable, not broadcast
     bool content = true;
     std::u16string title = u"Title", author = u"Author", copyright = u"", description = u"",
                    rating = u"R";
@@ -140,10 +145,10 @@ struct Asf {
         Put(b, fileSize, 8);
         Put(b, 0x0102030405060708ull, 8);  // creation date
         Put(b, 7, 8);                      // packets
-        Put(b, 10'000'000, 8);             // play duration
-        Put(b, 9'000'000, 8);              // send duration
-        Put(b, 3000, 8);                   // preroll
-        Put(b, 2, 4);                      // flags
+        Put(b, playDuration, 8);
+        Put(b, 9'000'000, 8);  // send duration
+        Put(b, preroll, 8);
+        Put(b, flags, 4);
         Put(b, 1000, 4);
         Put(b, 1000, 4);
         Put(b, maxBitrate, 4);
@@ -384,12 +389,15 @@ Bytes Record(const Desc& d, std::uint16_t stream = 0) {
     Cat(b, d.value);
     return b;
 }
-Bytes Library(const std::vector<Bytes>& records) {
+Bytes Library(const std::vector<Bytes>& records, const Guid& kind = kLibrary) {
     Bytes body;
     Put(body, records.size(), 2);
     for (const Bytes& r : records)
         Cat(body, r);
-    return Object(kLibrary, body);
+    return Object(kind, body);
+}
+Bytes Metadata(const std::vector<Bytes>& records) {
+    return Library(records, kMetadata);
 }
 Bytes HeaderExtension(const std::vector<Bytes>& objects) {
     Bytes data;
@@ -402,6 +410,46 @@ Bytes HeaderExtension(const std::vector<Bytes>& objects) {
     return Object(kHeaderExt, body);
 }
 
+// The records of every metadata object inside the header extensions of a
+// file, in file order, with the object that holds each.
+struct SavedRecord {
+    Guid object;
+    std::string name;
+    std::uint16_t type;
+    Bytes value;
+};
+std::vector<SavedRecord> Records(const Bytes& file) {
+    std::vector<SavedRecord> out;
+    for (const Obj& ext : Objects(file)) {
+        if (ext.guid != kHeaderExt)
+            continue;
+        const Bytes& e = ext.bytes;
+        std::size_t pos = 46;
+        while (pos + 24 <= e.size()) {
+            Guid g;
+            std::copy_n(e.begin() + static_cast<std::ptrdiff_t>(pos), 16, g.begin());
+            const auto size = static_cast<std::size_t>(Get(e, pos + 16, 8));
+            if (g == kMetadata || g == kLibrary) {
+                std::size_t r = pos + 26;
+                for (std::uint64_t i = 0, n = Get(e, pos + 24, 2); i < n; ++i) {
+                    const auto nl = static_cast<std::size_t>(Get(e, r + 4, 2));
+                    const auto dl = static_cast<std::size_t>(Get(e, r + 8, 4));
+                    const auto at = e.begin() + static_cast<std::ptrdiff_t>(r + 12);
+                    out.push_back({g, AsciiOf(Bytes(at, at + static_cast<std::ptrdiff_t>(nl))),
+                                   static_cast<std::uint16_t>(Get(e, r + 6, 2)),
+                                   Bytes(at + static_cast<std::ptrdiff_t>(nl),
+                                         at + static_cast<std::ptrdiff_t>(nl + dl))});
+                    r += 12 + nl + dl;
+                }
+                EXPECT_EQ(r, pos + size) << "record count does not match the object's content";
+            }
+            pos += size;
+        }
+        EXPECT_EQ(pos, e.size());
+        EXPECT_EQ(Get(e, 42, 4), e.size() - 46);
+    }
+    return out;
+}
 class WmaTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -519,13 +567,18 @@ TEST_F(WmaTest, ValidityRanges) {
         {1, 1, 8000, 1, true},
         {319999, 2, 96000, 39999, true},
         {0, 2, 44100, 16000, false},
-        {320000, 2, 44100, 16000, false},
+        // 320 kbit/s stereo, 5.1 and 7.1 at 96 kHz, lossless 24-bit at 192 kHz
+        {320000, 2, 44100, 40000, true},
+        {768000, 6, 96000, 96000, true},
+        {0xFFFFFFFF, 8, 96000, 2'304'000, true},
+        {4'700'000, 2, 192000, 1'152'000, true},
+        {128000, 8, 192000, 6'144'000, true},
         {128000, 0, 44100, 16000, false},
-        {128000, 3, 44100, 16000, false},
+        {128000, 9, 44100, 16000, false},
         {128000, 2, 7999, 16000, false},
-        {128000, 2, 96001, 16000, false},
+        {128000, 2, 192001, 16000, false},
         {128000, 2, 44100, 0, false},
-        {128000, 2, 44100, 40000, false},
+        {128000, 2, 44100, 6'144'001, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message()
@@ -1219,6 +1272,330 @@ TEST_F(WmaTest, SaveImageToFile) {
     EXPECT_TRUE(ReadAll(out).empty());
     EXPECT_EQ(tag.SaveImageToFile(0, dir.file("no/such/folder.png")), ENOENT);
     EXPECT_EQ(tag.Error(), std::strerror(ENOENT));
+}
+
+// --- the header extension's values and the fidelity of saves ----------------
+
+TEST_F(WmaTest, DurationIsPlayDurationLessPreroll) {
+    struct Case {
+        const char* what;
+        std::uint64_t play;
+        std::uint64_t preroll;
+        std::uint32_t flags;
+        double seconds;
+    };
+    // With maxBitrate 8, the estimate from the data is one second per byte:
+    // 976 bytes of data and the data object's 24-byte header.
+    const Case cases[] = {
+        {"ffmpeg's 10.03 s file", 108'000'000, 770, 2, 10.03},
+        {"no preroll", 10'000'000, 0, 2, 1.0},
+        {"broadcast: no durations", 108'000'000, 770, 3, 1000.0},
+        {"play duration within the preroll", 10'000'000, 1'000, 2, 1000.0},
+        {"preroll beyond any play duration", 10'000'000, ~0ull / 100, 2, 1000.0},
+        {"no durations at all", 0, 0, 2, 1000.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Asf asf;
+        asf.maxBitrate = 8;
+        asf.data = Bytes(976, 0);
+        asf.playDuration = c.play;
+        asf.preroll = c.preroll;
+        asf.flags = c.flags;
+        WmaTag tag;
+        Load(tag, asf);
+        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        EXPECT_NEAR(tag.DurationInSeconds(), c.seconds, 1e-9);
+    }
+}
+
+TEST_F(WmaTest, MetadataObjectValuesFillFields) {
+    struct Case {
+        const char* what;
+        std::vector<Desc> descriptors;
+        std::vector<Bytes> extension;  // objects of the header extension
+        std::string WmaTag::*field;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"second genre in the library",
+         {Text(u"WM/Genre", u"Rock")},
+         {Library({Record(Text(u"WM/Genre", u"Pop"))})},
+         &WmaTag::Genre,
+         "Rock / Pop"},
+        {"value only in the metadata object, name in other case",
+         {},
+         {Metadata({Record(Text(u"wm/composer", u"C"), 1)})},
+         &WmaTag::Composer,
+         "C"},
+        {"long lyrics in the library",
+         {},
+         {Library({Record(Text(u"WM/Lyrics", std::u16string(40000, u'l')))})},
+         &WmaTag::Lyrics,
+         std::string(40000, 'l')},
+        {"second title after the content description's",
+         {},
+         {Library({Record(Text(u"Title", u"Other"))})},
+         &WmaTag::Title,
+         "Title / Other"},
+        {"numeric track number in a record",
+         {},
+         {Metadata({Record(Dword(u"WM/TrackNumber", 12))})},
+         &WmaTag::Track,
+         "12"},
+        {"zero-based WM/Track in a record",
+         {},
+         {Library({Record(Text(u"WM/Track", u"4"))})},
+         &WmaTag::Track,
+         "5"},
+        {"values of both objects in file order",
+         {},
+         {Metadata({Record(Text(u"WM/Year", u"1999"))}),
+          Library({Record(Text(u"WM/YEAR", u"2000"))})},
+         &WmaTag::Year,
+         "1999 / 2000"},
+        {"unknown name ignored",
+         {},
+         {Library({Record(Text(u"WM/AlbumArtist", u"AA"))})},
+         &WmaTag::Album,
+         ""},
+        {"header extension with bytes no object holds: its values are not taken",
+         {Text(u"WM/Genre", u"Rock")},
+         {Library({Record(Text(u"WM/Genre", u"Pop"))}), Bytes(10, 0)},
+         &WmaTag::Genre,
+         "Rock"},
+        {"a record count beyond the records: those that are there count",
+         {},
+         {[] {
+             Bytes lib = Library({Record(Text(u"WM/Genre", u"Pop"))});
+             lib[24] = 2;
+             return lib;
+         }()},
+         &WmaTag::Genre,
+         "Pop"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Asf asf;
+        asf.descriptors = c.descriptors;
+        asf.before = {HeaderExtension(c.extension)};
+        WmaTag tag;
+        Load(tag, asf);
+        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        EXPECT_EQ(tag.*c.field, c.expected);
+    }
+    EXPECT_EQ(errors, 0);
+}
+
+// A saved attribute as a short text: its name and its value, text as it is,
+// a DWORD as "#n".
+std::string Shown(const std::string& name, std::uint16_t type, const Bytes& value) {
+    if (type == 3)
+        return name + "=#" + std::to_string(Get(value, 0, 4));
+    if (type == 0)
+        return name + "=" + AsciiOf(value);
+    return name + " (type " + std::to_string(type) + ")";
+}
+
+TEST_F(WmaTest, SaveReplacesEveryItemOfAChangedFieldOnly) {
+    struct Case {
+        const char* what;
+        std::vector<Desc> descriptors;
+        std::vector<Bytes> extension;
+        std::function<void(WmaTag&)> edit;
+        std::vector<std::string> descriptorsAfter;
+        std::vector<std::string> recordsAfter;
+        const char* genreReadBack = nullptr;  // when not the genre edited
+    };
+    const Case cases[] = {
+        {"untouched: spellings, duplicates, records and types kept",
+         {Text(u"WM/LYRICS", u"la"), Text(u"wm/originalartist", u"O"), Text(u"WM/Genre", u"Rock"),
+          Text(u"WM/Genre", u"Pop"), Dword(u"WM/Year", 1999), Text(u"WM/CodedBy", u"enc")},
+         {Metadata({Record(Text(u"WM/Genre", u"Jazz"), 1)}),
+          Library({Record(Text(u"WM/USERWEBURL", u"http://a"))})},
+         [](WmaTag& t) { t.Title = "New"; },
+         {"WM/LYRICS=la", "wm/originalartist=O", "WM/Genre=Rock", "WM/Genre=Pop", "WM/Year=#1999",
+          "WM/CodedBy=enc"},
+         {"WM/Genre=Jazz", "WM/USERWEBURL=http://a"}},
+        {"a genre changed: its descriptors and records give way to one",
+         {Text(u"WM/Genre", u"Rock"), Text(u"WM/Composer", u"C"), Text(u"wm/GENRE", u"Pop")},
+         {Metadata({Record(Text(u"WM/Genre", u"Jazz"), 1), Record(Text(u"WM/Mood", u"M"))}),
+          Library({Record(Text(u"WM/GENRE", u"Folk"))})},
+         [](WmaTag& t) { t.Genre = "Blues"; },
+         {"WM/Genre=Blues", "WM/Composer=C"},
+         {"WM/Mood=M"}},
+        {"standard spellings replace the others",
+         {Text(u"WM/LYRICS", u"la"), Text(u"WM/ORIGINALARTIST", u"O"), Text(u"WM/ENCODEDBY", u"e"),
+          Text(u"WM/CodedBy", u"e2"), Text(u"WM/USERWEBURL", u"http://a"),
+          Text(u"WM/PromotionURL", u"http://b"), Text(u"WM/URL", u"http://c")},
+         {},
+         [](WmaTag& t) {
+             t.Lyrics = "words";
+             t.OrigArtist = "Orig";
+             t.EncodedBy = "me";
+             t.URL = "http://x";
+         },
+         {"WM/Lyrics=words", "WM/OriginalArtist=Orig", "WM/EncodedBy=me", "WM/UserWebURL=http://x"},
+         {}},
+        {"a long value in the library replaced by a short one",
+         {},
+         {Library({Record(Text(u"WM/Lyrics", std::u16string(40000, u'l'))),
+                   Record(Text(u"WM/Lyrics", u"second"))})},
+         [](WmaTag& t) { t.Lyrics = "short"; },
+         {"WM/Lyrics=short"},
+         {}},
+        {"an emptied field leaves no item anywhere",
+         {Text(u"WM/Composer", u"C")},
+         {Library({Record(Text(u"WM/Composer", u"D"))})},
+         [](WmaTag& t) { t.Composer = ""; },
+         {},
+         {}},
+        {"a changed title takes the place of its other values",
+         {Text(u"title", u"Title")},
+         {Library({Record(Text(u"Title", u"Second")), Record(Text(u"Author", u"Second"))})},
+         [](WmaTag& t) { t.Title = "New"; },
+         {},
+         {"Author=Second"}},
+        {"a genre changed only in case is the one read",
+         {Text(u"WM/Genre", u"rock")},
+         {},
+         [](WmaTag& t) { t.Genre = "Rock"; },
+         {"WM/Genre=rock"},
+         {},
+         "rock"},
+        {"an empty \"ID3\" descriptor is dropped",
+         {{u"ID3", 1, Id3Tag({})}, Text(u"WM/Year", u"2000")},
+         {},
+         [](WmaTag& t) { t.Title = "New"; },
+         {"WM/Year=2000"},
+         {}},
+        {"an \"ID3\" descriptor with a picture is kept",
+         {{u"ID3", 1, Id3Tag({Apic("image/png", 3, "a", {1, 2})})}},
+         {},
+         [](WmaTag& t) { t.Title = "New"; },
+         {"ID3 (type 1)"},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Asf asf;
+        asf.descriptors = c.descriptors;
+        if (!c.extension.empty())
+            asf.before = {HeaderExtension(c.extension)};
+        WmaTag tag;
+        Load(tag, asf);
+        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        c.edit(tag);
+        ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+        const Bytes after = ReadAll(path);
+        std::vector<std::string> descriptors;
+        for (const SavedDesc& d : Descriptors(after))
+            descriptors.push_back(Shown(d.name, d.type, d.value));
+        EXPECT_EQ(descriptors, c.descriptorsAfter);
+        std::vector<std::string> records;
+        for (const SavedRecord& r : Records(after))
+            records.push_back(Shown(r.name, r.type, r.value));
+        EXPECT_EQ(records, c.recordsAfter);
+
+        // Read again, every field shows what was saved: the edit, and the
+        // other fields as they were read.
+        WmaTag again;
+        again.setFileName(path);
+        ASSERT_TRUE(again.Valid()) << again.Error();
+        for (const auto& entry : kFieldTable) {
+            SCOPED_TRACE(entry.key);
+            const std::string want = entry.field == Field::Genre && c.genreReadBack
+                                         ? c.genreReadBack
+                                         : tag.Value(entry.field);
+            EXPECT_EQ(again.Value(entry.field), want);
+        }
+    }
+}
+
+// Content description texts stay as stored while unchanged, even when
+// further values of theirs make the shown text longer.
+TEST_F(WmaTest, UnchangedContentTextsStayAsStored) {
+    Asf asf;
+    asf.before = {HeaderExtension({Library({Record(Text(u"Title", u"Second"))})})};
+    WmaTag tag;
+    Load(tag, asf);
+    ASSERT_EQ(tag.Title, "Title / Second");
+    const Bytes content = Find(ReadAll(path), kContent);
+    tag.Artist = "Someone else";
+    ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+    const Bytes after = ReadAll(path);
+    const Bytes saved = Find(after, kContent);
+    // The title's length and text come first, as before.
+    EXPECT_EQ(Get(saved, 24, 2), Get(content, 24, 2));
+    EXPECT_EQ(Bytes(saved.begin() + 34, saved.begin() + 34 + 12), W(u"Title"));
+    ASSERT_EQ(Records(after).size(), 1u);
+    EXPECT_EQ(Records(after)[0].name, "Title");
+}
+
+TEST_F(WmaTest, TrackIsWrittenInTheFormatsConvention) {
+    struct Case {
+        const char* what;
+        std::vector<Desc> descriptors;
+        std::vector<Bytes> extension;
+        std::string readAs;
+        std::string track;
+        std::vector<std::string> descriptorsAfter;
+    };
+    const Case cases[] = {
+        {"zero-based WM/Track alone: it stays, before WM/TrackNumber",
+         {Text(u"WM/Album", u"A"), Text(u"WM/Track", u"5")},
+         {},
+         "6",
+         "9",
+         {"WM/Album=A", "WM/Track=8", "WM/TrackNumber=9"}},
+        {"a DWORD WM/TrackNumber stays a DWORD",
+         {Dword(u"WM/TrackNumber", 5)},
+         {},
+         "5",
+         "7",
+         {"WM/TrackNumber=#7"}},
+        {"a DWORD WM/Track stays a DWORD",
+         {Dword(u"WM/Track", 0), Text(u"WM/TrackNumber", u"1")},
+         {},
+         "1",
+         "3",
+         {"WM/Track=#2", "WM/TrackNumber=3"}},
+        {"no track before: WM/TrackNumber only", {}, {}, "", "4", {"WM/TrackNumber=4"}},
+        {"a text track: no WM/Track, as it has no number",
+         {Text(u"WM/Track", u"0"), Text(u"WM/TrackNumber", u"1")},
+         {},
+         "1",
+         "A1",
+         {"WM/TrackNumber=A1"}},
+        {"a DWORD track number in the library: a DWORD descriptor",
+         {},
+         {Library({Record(Dword(u"WM/TrackNumber", 2))})},
+         "2",
+         "11",
+         {"WM/TrackNumber=#11"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Asf asf;
+        asf.descriptors = c.descriptors;
+        if (!c.extension.empty())
+            asf.before = {HeaderExtension(c.extension)};
+        WmaTag tag;
+        Load(tag, asf);
+        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        EXPECT_EQ(tag.Track, c.readAs);
+        tag.Track = c.track;
+        ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+        const Bytes after = ReadAll(path);
+        std::vector<std::string> descriptors;
+        for (const SavedDesc& d : Descriptors(after))
+            descriptors.push_back(Shown(d.name, d.type, d.value));
+        EXPECT_EQ(descriptors, c.descriptorsAfter);
+        EXPECT_TRUE(Records(after).empty());
+        WmaTag again;
+        again.setFileName(path);
+        EXPECT_EQ(again.Track, c.track);
+    }
 }
 
 }  // namespace
