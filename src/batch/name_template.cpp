@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "batch/file_ops.h"
 #include "util/paths.h"
@@ -369,11 +371,17 @@ RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& c
         result.reasons.push_back(std::move(reason));
         ++result.errors;
     };
-    // Targets taken, and sources freed, by earlier rows of a dry run.
-    std::vector<std::string> planned;
-    std::vector<std::string> freed;
-    auto plannedHas = [&planned](const std::string& p) {
-        return std::find(planned.begin(), planned.end(), p) != planned.end();
+    // Targets taken, and sources freed, by earlier rows of a dry run; sets,
+    // so a preview of many rows stays linear.
+    std::unordered_set<std::string> planned;
+    std::unordered_set<std::string> freed;
+    // A dry run asks about the same folders for row after row: each once.
+    std::unordered_map<std::string, bool> fileInTheWay;
+    auto blocksFolder = [&fileInTheWay](const std::string& full) {
+        const auto [it, added] = fileInTheWay.try_emplace(full, false);
+        if (added)
+            it->second = Exists(full) && !IsDirectory(full);
+        return it->second;
     };
     for (std::size_t index = 0; index < rows.size(); ++index) {
         const BatchRow& row = rows[index];
@@ -427,7 +435,7 @@ RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& c
             if (!folder.empty()) {
                 const std::string full = JoinPath(base, folder);
                 if (context.dryRun) {
-                    if (Exists(full) && !IsDirectory(full)) {
+                    if (blocksFolder(full)) {
                         folderError = "cannot create folder " + full + ": a file has that name";
                         break;
                     }
@@ -469,18 +477,17 @@ RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& c
             int error = 0;
             if (text.size() > kMaxNameBytes)
                 error = ENAMETOOLONG;
-            else if (source != target && !SameFile(source, target) &&
-                     ((Exists(target) &&
-                       std::find(freed.begin(), freed.end(), target) == freed.end()) ||
-                      plannedHas(target)))
+            else if (source != target &&
+                     ((!freed.contains(target) && Exists(target)) || planned.contains(target)) &&
+                     !SameFile(source, target))
                 error = EEXIST;
             else if (!Exists(source))
                 error = ENOENT;
             if (error != 0) {
                 fail(before, OutcomeCodeOfErrno(error), ReasonOfErrno(error));
             } else {
-                planned.push_back(target);
-                freed.push_back(source);
+                planned.insert(target);
+                freed.insert(source);
                 result.renamed.push_back(index);
                 result.targets.push_back(target);
             }
