@@ -109,6 +109,10 @@ char SlotDigit(int slot) {
     return ValidSlot(slot) ? kSlotKeys[static_cast<std::size_t>(slot)].digit : '\0';
 }
 
+std::string FieldPlaceholder(int slot) {
+    return ValidSlot(slot) ? std::string{'%', SlotLetter(slot)} : std::string();
+}
+
 std::string FieldListText(int slot, std::string_view caption) {
     std::string text(caption);
     text += " (%";

@@ -53,6 +53,9 @@ int MoveListItem(FormatSlots& slots, int pos, int delta);
 // have no digit).
 char SlotLetter(int slot);
 char SlotDigit(int slot);
+// What dragging a fields-list item onto a template or expression box
+// appends: "%" and the slot's letter; empty for no slot.
+std::string FieldPlaceholder(int slot);
 // The fields list's text of a slot: "Title (%T, %1)", "Genre (%G)".
 std::string FieldListText(int slot, std::string_view caption);
 

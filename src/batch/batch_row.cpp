@@ -331,17 +331,32 @@ std::vector<std::size_t> SortOrder(const std::vector<BatchRow>& rows, int column
     return order;
 }
 
+void ApplyOrder(std::vector<BatchRow>& rows, const std::vector<std::size_t>& order) {
+    // In place, one cycle of the permutation at a time: no second table of
+    // rows to allocate and fill.
+    const std::size_t n = std::min(rows.size(), order.size());
+    std::vector<bool> placed(n, false);
+    for (std::size_t start = 0; start < n; ++start) {
+        if (placed[start])
+            continue;
+        BatchRow held = std::move(rows[start]);
+        std::size_t to = start;
+        for (std::size_t from = order[to]; from != start; from = order[to]) {
+            rows[to] = std::move(rows[from]);
+            placed[to] = true;
+            to = from;
+        }
+        rows[to] = std::move(held);
+        placed[to] = true;
+    }
+}
+
 void SortRows(std::vector<BatchRow>& rows, int column, bool ascending, bool newValues) {
     // A sub-row on the first line has no parent; it must not become one of
     // whichever row it is sorted behind.
     if (!rows.empty())
         rows.front().SubRow = false;
-    const std::vector<std::size_t> order = SortOrder(rows, column, ascending, newValues);
-    std::vector<BatchRow> sorted;
-    sorted.reserve(rows.size());
-    for (const std::size_t i : order)
-        sorted.push_back(std::move(rows[i]));
-    rows = std::move(sorted);
+    ApplyOrder(rows, SortOrder(rows, column, ascending, newValues));
 }
 
 BatchData MakeData(const BatchFile& file, const TagFields& hub, TagFormat format,
@@ -396,10 +411,11 @@ std::vector<BatchRow> ReadBatchRows(TagBridge& bridge, const std::vector<BatchFi
             facts = StreamFactsOf(bridge, format, path);
             std::error_code ec;
             const auto size = std::filesystem::file_size(path, ec);
-            length = ec ? 0
-                        : static_cast<std::int64_t>(std::min<std::uintmax_t>(
-                              size, static_cast<std::uintmax_t>(
-                                        std::numeric_limits<std::int64_t>::max())));
+            length =
+                ec ? 0
+                   : static_cast<std::int64_t>(std::min<std::uintmax_t>(
+                         size,
+                         static_cast<std::uintmax_t>(std::numeric_limits<std::int64_t>::max())));
         }
         BatchRow row;
         row.data = MakeData(file, bridge.Hub(), format, facts, length, options);

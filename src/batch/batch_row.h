@@ -139,6 +139,9 @@ void SortRows(std::vector<BatchRow>& rows, int column, bool ascending, bool newV
 // at each new position.
 std::vector<std::size_t> SortOrder(const std::vector<BatchRow>& rows, int column, bool ascending,
                                    bool newValues);
+// Puts the row at old index order[k] at position k; `order` must be a
+// permutation of the rows' indices (as SortOrder gives).
+void ApplyOrder(std::vector<BatchRow>& rows, const std::vector<std::size_t>& order);
 // The parent of each row: its own index for a row that is not a sub-row
 // (and for a sub-row with no row above it), else the nearest such row above.
 std::vector<std::size_t> ParentsOf(const std::vector<BatchRow>& rows);

@@ -117,6 +117,39 @@ TEST(PreviewRenameRows, RefusedRowsShowTheRunsReasonInTheirAfterCell) {
     EXPECT_EQ(AfterCellText(rows[1]), "Art - Two.mp3");
 }
 
+TEST(PreviewRenameRows, AgreesWithTheRunOnChainsAndBlockedFolders) {
+    // An earlier row frees the name a later one takes; a file where a folder
+    // should be refuses every row under it, however many ask.
+    TempDir dir;
+    for (const char* name : {"a.mp3", "b.mp3", "d.mp3", "e.mp3", "blocked"})
+        test::WriteAll(dir.file(name), "x");
+    std::vector<BatchRow> rows = {FileRow(dir, "b.mp3"), FileRow(dir, "a.mp3"),
+                                  FileRow(dir, "d.mp3"), FileRow(dir, "e.mp3")};
+    const char* artists[] = {"", "", "blocked", "blocked"};
+    const char* titles[] = {"c", "b", "d2", "e2"};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i].data.Artist = artists[i];
+        rows[i].data.Title = titles[i];
+    }
+    RenameContext context;
+    context.shownFolder = dir.path();
+    NameOptions options;
+    options.removeExtraSpaces = true;
+    const std::string nameTemplate = "%A\\%T";
+    PreviewRenameRows(rows, nameTemplate, options, context);
+    EXPECT_EQ(rows[0].Problem, "");
+    EXPECT_EQ(rows[1].Problem, "") << "b.mp3 is freed by the row before";
+    EXPECT_NE(rows[2].Problem.find("a file has that name"), std::string::npos);
+    EXPECT_NE(rows[3].Problem.find("a file has that name"), std::string::npos);
+
+    const RenameResult run = RunRename(rows, context);
+    EXPECT_EQ(run.renamed, (std::vector<std::size_t>{0, 1}));
+    EXPECT_EQ(run.errors, 2);
+    EXPECT_TRUE(FileExists(dir.file("c.mp3")));
+    EXPECT_TRUE(FileExists(dir.file("b.mp3")));
+    EXPECT_FALSE(FileExists(dir.file("a.mp3")));
+}
+
 TEST(RunSummary, ListsEveryFailureWithItsReason) {
     EXPECT_EQ(RunSummary("Can't rename file(s): 0", {{"a.mp3", "x.mp3", kOutcomeOk}}, {""}), "");
     EXPECT_EQ(RunSummary(RenameFailureMessage(2),

@@ -85,6 +85,10 @@ TEST(FormatSlots, FieldListTexts) {
     EXPECT_EQ(FieldListText(0, "Track"), "Track (%#, %0)");
     EXPECT_EQ(FieldListText(5, "Genre"), "Genre (%G)");
     EXPECT_EQ(FieldListText(10, "Size"), "Size (%S)");
+    const std::pair<int, const char*> placeholders[] = {{0, "%#"},  {1, "%T"}, {3, "%L"}, {5, "%G"},
+                                                        {10, "%S"}, {-1, ""},  {11, ""}};
+    for (const auto& [slot, text] : placeholders)
+        EXPECT_EQ(FieldPlaceholder(slot), text) << slot;
 }
 
 TEST(MoveRows, BeforeARowOrToTheEnd) {
@@ -156,10 +160,8 @@ TEST(MoveRows, SubRowsTravelWithTheirParentAndFollowWhereTheyLand) {
         {{1}, 5, "AEBcd", 2, 3},     // a parent takes its sub-rows along
         {{1, 2}, 0, "BcdAE", 0, 3},  // a parent and one of its own: each once
         {{4}, 2, "ABecd", 2, 1},     // landing inside a group makes a sub-row
-        {{4}, 3, "ABced", 3, 1},
-        {{2}, 5, "ABdEC", 4, 1},  // a sub-row moved out of its group
-        {{2}, 0, "CABdE", 0, 1},
-        {{0}, 3, "BcadE", 2, 1},  // the first row into B's group
+        {{4}, 3, "ABced", 3, 1},    {{2}, 5, "ABdEC", 4, 1},  // a sub-row moved out of its group
+        {{2}, 0, "CABdE", 0, 1},    {{0}, 3, "BcadE", 2, 1},  // the first row into B's group
     };
     for (const Case& c : cases) {
         std::vector<BatchRow> rows = GroupedRows("ABcdE");
@@ -184,10 +186,10 @@ TEST(MoveRowsUnder, DroppedOntoARowBecomeItsSubRows) {
         std::size_t count = 0;
     };
     const Case cases[] = {
-        {{4}, 1, "ABcde", 4, 1},             // onto a parent: after its last sub-row
-        {{0}, 2, "BcadE", 2, 1},           // onto a sub-row: right after it
-        {{1}, 4, "AEbcd", 2, 3},           // a parent brings its own, one level deep
-        {{0, 4}, 1, "Bcdae", 3, 2},        // rows apart, kept in their order
+        {{4}, 1, "ABcde", 4, 1},          // onto a parent: after its last sub-row
+        {{0}, 2, "BcadE", 2, 1},          // onto a sub-row: right after it
+        {{1}, 4, "AEbcd", 2, 3},          // a parent brings its own, one level deep
+        {{0, 4}, 1, "Bcdae", 3, 2},       // rows apart, kept in their order
         {{1}, 2, "ABcdE", std::nullopt},  // a parent onto its own sub-row
         {{4}, 4, "ABcdE", std::nullopt},  // onto itself
         {{4}, 9, "ABcdE", std::nullopt},  // no such row
