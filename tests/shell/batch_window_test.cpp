@@ -469,6 +469,35 @@ TEST(BatchWindow, FieldsDraggedOntoTheBoxesAreAppended) {
     EXPECT_EQ(expression->text(), "x%G");
 }
 
+TEST(BatchWindow, SubRowsShowUnderTheirParentInTheTable) {
+    Fixture f;
+    REQUIRE_MP3(f, "01 - parent.mp3", "Band", "Parent");
+    REQUIRE_MP3(f, "02 - child.mp3", "Band", "Child");
+    REQUIRE_MP3(f, "03 - other.mp3", "Other", "Solo");
+    REQUIRE_MP3(f, "04 - child.mp3", "Band", "Second child");
+    auto w = f.Window();
+    w->resize(760, 460);
+    w->OpenOn(BatchWindow::kPageRename);
+    BatchTableModel* model = w->model();
+    std::unique_ptr<QMimeData> mime(model->mimeData({model->index(1, 1), model->index(3, 1)}));
+    model->dropMimeData(mime.get(), Qt::MoveAction, -1, -1, model->index(0, 1));
+    EXPECT_EQ(Paths(*model), (std::vector<std::string>{"01 - parent.mp3", "02 - child.mp3",
+                                                       "04 - child.mp3", "03 - other.mp3"}));
+    // The moved rows are highlighted where they landed.
+    const QModelIndexList highlighted = w->table()->selectionModel()->selectedRows();
+    ASSERT_EQ(highlighted.size(), 2);
+    EXPECT_EQ(std::min(highlighted[0].row(), highlighted[1].row()), 1);
+    // A run walks them in display order: the parent, then its sub-rows.
+    w->Preview();
+    EXPECT_EQ(model->rows()[1].After, "Band - Child.mp3");
+    const QString folder = qEnvironmentVariable("SONDREL_SCREENSHOTS");
+    if (!folder.isEmpty()) {
+        w->show();
+        QApplication::processEvents();
+        w->grab().save(folder + QStringLiteral("/batch-subrows.png"));
+    }
+}
+
 TEST(BatchWindow, RowsDroppedOntoARowBecomeItsSubRows) {
     BatchTableModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
