@@ -148,7 +148,9 @@ TEST(FileCommands, DeleteAndRenameMoveOnToTheFollowingRow) {
     Shell s;
     // The trash of this test, not the user's.
     const QByteArray oldData = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", s.dir.filePath("data").toUtf8());
+    const QString data = s.dir.filePath("data");
+    QDir().mkpath(data);  // a missing one would put the trash elsewhere
+    qputenv("XDG_DATA_HOME", data.toUtf8());
     const QString music = s.dir.filePath("music");
     QDir().mkpath(music);
     for (int i = 0; i < 10; ++i)
@@ -161,6 +163,7 @@ TEST(FileCommands, DeleteAndRenameMoveOnToTheFollowingRow) {
     Select(window, {"f4.mp3"});
     window.DeleteSelected();
     EXPECT_FALSE(QFile::exists(music + "/f4.mp3"));
+    EXPECT_TRUE(QFile::exists(data + "/Trash/files/f4.mp3"));
     EXPECT_EQ(CurrentCaption(window), "f5.mp3");
     EXPECT_EQ(window.fileList()->SelectedFileRows().size(), 1u);
 
