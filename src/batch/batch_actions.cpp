@@ -63,10 +63,8 @@ void PreviewRenameRows(std::vector<BatchRow>& rows, std::string_view nameTemplat
     dry.dryRun = true;
     // Refusals of a ticked row, whatever its tick: the user sees why before
     // ticking it.
-    std::vector<BatchRow> ticked = rows;
-    for (BatchRow& row : ticked)
-        row.Checked = true;
-    const RenameResult result = RunRename(ticked, dry);
+    dry.asIfTicked = true;
+    const RenameResult result = RunRename(rows, dry);
     for (BatchRow& row : rows)
         row.Problem.clear();
     // Outcomes come in row order; match them to the rows from a cursor so

@@ -109,6 +109,10 @@ char SlotDigit(int slot) {
     return ValidSlot(slot) ? kSlotKeys[static_cast<std::size_t>(slot)].digit : '\0';
 }
 
+std::string FieldPlaceholder(int slot) {
+    return ValidSlot(slot) ? std::string{'%', SlotLetter(slot)} : std::string();
+}
+
 std::string FieldListText(int slot, std::string_view caption) {
     std::string text(caption);
     text += " (%";
@@ -120,12 +124,30 @@ std::string FieldListText(int slot, std::string_view caption) {
     return text + ")";
 }
 
-std::size_t MoveRows(std::vector<BatchRow>& rows, std::vector<std::size_t> indices,
-                     std::size_t destination) {
-    std::sort(indices.begin(), indices.end());
-    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
-    while (!indices.empty() && indices.back() >= rows.size())
-        indices.pop_back();
+namespace {
+
+// The given indices in range, sorted, once each, with the sub-rows of every
+// parent among them.
+std::vector<std::size_t> WithSubRows(const std::vector<BatchRow>& rows,
+                                     std::vector<std::size_t> indices) {
+    std::vector<bool> chosen(rows.size(), false);
+    for (const std::size_t i : indices) {
+        if (i < rows.size())
+            chosen[i] = true;
+    }
+    const std::vector<std::size_t> parents = ParentsOf(rows);
+    std::vector<std::size_t> out;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (chosen[i] || chosen[parents[i]])
+            out.push_back(i);
+    }
+    return out;
+}
+
+// Moves the rows at the sorted `indices` to stand before `destination`;
+// returns where the first of them went.
+std::size_t MoveIndices(std::vector<BatchRow>& rows, const std::vector<std::size_t>& indices,
+                        std::size_t destination) {
     destination = std::min(destination, rows.size());
     std::vector<BatchRow> moved;
     std::vector<BatchRow> rest;
@@ -147,6 +169,60 @@ std::size_t MoveRows(std::vector<BatchRow>& rows, std::vector<std::size_t> indic
                 std::make_move_iterator(moved.begin()), std::make_move_iterator(moved.end()));
     rows = std::move(rest);
     return insertAt;
+}
+
+}  // namespace
+
+std::size_t MoveRows(std::vector<BatchRow>& rows, std::vector<std::size_t> indices,
+                     std::size_t destination, std::size_t* count) {
+    indices = WithSubRows(rows, std::move(indices));
+    destination = std::min(destination, rows.size());
+    const std::vector<std::size_t> parents = ParentsOf(rows);
+    std::vector<bool> moving(rows.size(), false);
+    for (const std::size_t i : indices)
+        moving[i] = true;
+    // The row the moved ones will stand before once they have left.
+    std::size_t anchor = destination;
+    while (anchor < rows.size() && moving[anchor])
+        ++anchor;
+    const bool intoGroup = anchor < rows.size() && parents[anchor] != anchor;
+    for (const std::size_t i : indices) {
+        const bool parentMoves = parents[i] != i && moving[parents[i]];
+        rows[i].SubRow = intoGroup || parentMoves;
+    }
+    const std::size_t first = MoveIndices(rows, indices, destination);
+    if (!rows.empty())
+        rows.front().SubRow = false;
+    if (count)
+        *count = indices.size();
+    return first;
+}
+
+std::optional<std::size_t> MoveRowsUnder(std::vector<BatchRow>& rows,
+                                         std::vector<std::size_t> indices, std::size_t target,
+                                         std::size_t* count) {
+    if (target >= rows.size())
+        return std::nullopt;
+    indices = WithSubRows(rows, std::move(indices));
+    const std::vector<std::size_t> parents = ParentsOf(rows);
+    const std::size_t parent = parents[target];
+    for (const std::size_t i : indices) {
+        if (i == target || i == parent)
+            return std::nullopt;
+    }
+    if (indices.empty())
+        return std::nullopt;
+    std::size_t destination = target + 1;
+    if (target == parent) {
+        while (destination < rows.size() && parents[destination] == parent)
+            ++destination;
+    }
+    for (const std::size_t i : indices)
+        rows[i].SubRow = true;
+    const std::size_t first = MoveIndices(rows, indices, destination);
+    if (count)
+        *count = indices.size();
+    return first;
 }
 
 WindowBox FitBatchWindow(WindowBox box, int screenWidth, int screenHeight, bool atCreation) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,14 +53,29 @@ int MoveListItem(FormatSlots& slots, int pos, int delta);
 // have no digit).
 char SlotLetter(int slot);
 char SlotDigit(int slot);
+// What dragging a fields-list item onto a template or expression box
+// appends: "%" and the slot's letter; empty for no slot.
+std::string FieldPlaceholder(int slot);
 // The fields list's text of a slot: "Title (%T, %1)", "Genre (%G)".
 std::string FieldListText(int slot, std::string_view caption);
 
 // Moves the rows at `indices` (in their current order) to stand before the
 // row that is now at `destination` (rows.size() for the end); returns the
-// new index of the first moved row. Indices out of range are ignored.
+// new index of the first moved row. Indices out of range are ignored. A
+// moved parent takes its sub-rows along; moved rows become sub-rows when
+// they land before a sub-row (inside its parent's group), and otherwise
+// stay sub-rows only when their parent moved with them. `count`, when
+// given, gets the number of rows moved.
 std::size_t MoveRows(std::vector<BatchRow>& rows, std::vector<std::size_t> indices,
-                     std::size_t destination);
+                     std::size_t destination, std::size_t* count = nullptr);
+// A drop onto the row at `target`: the moved rows (parents with their
+// sub-rows) become sub-rows of the target's parent, placed after the target
+// when it is a sub-row, else after the parent's last sub-row. Nothing moves
+// when the target or its parent is among them; then the result is empty.
+// Returns the first moved row's new index.
+std::optional<std::size_t> MoveRowsUnder(std::vector<BatchRow>& rows,
+                                         std::vector<std::size_t> indices, std::size_t target,
+                                         std::size_t* count = nullptr);
 
 // The window's place and size, by its size rules: a negative left or top
 // becomes 0; wider than the screen or narrower than 650 becomes 650 wide;

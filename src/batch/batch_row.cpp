@@ -7,8 +7,10 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <system_error>
 
+#include "tags/file_snapshot.h"
 #include "util/codepage.h"
 #include "util/paths.h"
 #include "util/text.h"
@@ -184,40 +186,177 @@ void SortState::Click(int clicked) {
     column = clicked;
 }
 
-void SortRows(std::vector<BatchRow>& rows, int column, bool ascending, bool newValues) {
+namespace {
+
+// What one row is compared by, worked out once per sort: a comparison then
+// neither copies a text nor parses a number again.
+struct SortKey {
+    std::int64_t number = 0;
+    bool isNumber = false;
+    std::string_view text;
+};
+
+// The stored text a column shows, for the columns sorted by text.
+const std::string* TextField(const BatchRow& row, int column, bool newValues) {
+    const BatchData& d = row.data;
+    switch (column) {
+        case kColBefore:
+            return &d.Path;
+        case kColAfter:
+            return &row.After;
+        case kColTrack:
+            return newValues ? &row.NewTrack : &d.Track;
+        case kColTitle:
+            return newValues ? &row.NewTitle : &d.Title;
+        case kColArtist:
+            return newValues ? &row.NewArtist : &d.Artist;
+        case kColAlbum:
+            return newValues ? &row.NewAlbum : &d.Album;
+        case kColYear:
+            return newValues ? &row.NewYear : &d.Year;
+        case kColGenre:
+            return newValues ? &row.NewGenre : &d.Genre;
+        case kColComment:
+            return newValues ? &row.NewComment : &d.Comment;
+        case kColBitrate:
+            return &d.Bitrate;
+        case kColFreq:
+            return &d.Freq;
+        default:
+            return nullptr;
+    }
+}
+
+SortKey KeyOf(const BatchRow& row, int column, bool newValues) {
+    SortKey key;
+    switch (column) {
+        case kColFlag:
+            key.isNumber = true;
+            key.number = row.Checked ? 1 : 0;
+            return key;
+        case kColDuration:
+            key.isNumber = true;
+            key.number = row.data.Duration;
+            return key;
+        case kColSize:
+            key.isNumber = true;
+            key.number = row.data.FileSize;
+            return key;
+        default:
+            break;
+    }
+    if (const std::string* text = TextField(row, column, newValues)) {
+        key.text = *text;
+        if (column == kColTrack || column == kColYear || column == kColBitrate ||
+            column == kColFreq)
+            key.isNumber = ParseWhole(key.text, key.number);
+    }
+    return key;
+}
+
+// CompareRows on the keys: numbers when both are numbers, else the text.
+int CompareKeys(const SortKey& a, const SortKey& b) {
+    if (a.isNumber && b.isNumber)
+        return Sign(a.number, b.number);
+    return CompareText(a.text, b.text);
+}
+
+}  // namespace
+
+std::vector<std::size_t> ParentsOf(const std::vector<BatchRow>& rows) {
+    std::vector<std::size_t> parents(rows.size());
+    std::size_t parent = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i == 0 || !rows[i].SubRow)
+            parent = i;
+        parents[i] = parent;
+    }
+    return parents;
+}
+
+std::vector<std::size_t> SortOrder(const std::vector<BatchRow>& rows, int column, bool ascending,
+                                   bool newValues) {
+    const std::size_t n = rows.size();
+    std::vector<SortKey> keys;
+    keys.reserve(n);
+    for (const BatchRow& row : rows)
+        keys.push_back(KeyOf(row, column, newValues));
+    auto before = [&](std::size_t x, std::size_t y) {
+        const int c = CompareKeys(keys[x], keys[y]);
+        return ascending ? c < 0 : c > 0;
+    };
     // A bottom-up merge sort of indices: it only ever compares elements
     // inside the ranges it merges, so an inconsistent order (numbers mixed
     // with text) gives some order, never undefined behaviour.
-    const std::size_t n = rows.size();
-    std::vector<std::size_t> order(n);
-    for (std::size_t i = 0; i < n; ++i)
-        order[i] = i;
-    std::vector<std::size_t> buffer(n);
-    auto before = [&](std::size_t x, std::size_t y) {
-        const int c = CompareRows(rows[x], rows[y], column, newValues);
-        return ascending ? c < 0 : c > 0;
-    };
-    for (std::size_t width = 1; width < n; width *= 2) {
-        for (std::size_t lo = 0; lo < n; lo += 2 * width) {
-            const std::size_t mid = std::min(lo + width, n);
-            const std::size_t hi = std::min(lo + 2 * width, n);
-            std::size_t i = lo;
-            std::size_t j = mid;
-            std::size_t k = lo;
-            while (i < mid && j < hi)
-                buffer[k++] = before(order[j], order[i]) ? order[j++] : order[i++];
-            while (i < mid)
-                buffer[k++] = order[i++];
-            while (j < hi)
-                buffer[k++] = order[j++];
+    std::vector<std::size_t> buffer;
+    auto mergeSort = [&](std::vector<std::size_t>& order) {
+        const std::size_t m = order.size();
+        buffer.resize(m);
+        for (std::size_t width = 1; width < m; width *= 2) {
+            for (std::size_t lo = 0; lo < m; lo += 2 * width) {
+                const std::size_t mid = std::min(lo + width, m);
+                const std::size_t hi = std::min(lo + 2 * width, m);
+                std::size_t i = lo;
+                std::size_t j = mid;
+                std::size_t k = lo;
+                while (i < mid && j < hi)
+                    buffer[k++] = before(order[j], order[i]) ? order[j++] : order[i++];
+                while (i < mid)
+                    buffer[k++] = order[i++];
+                while (j < hi)
+                    buffer[k++] = order[j++];
+            }
+            order.swap(buffer);
         }
-        order.swap(buffer);
+    };
+    // Parents first, then each parent's sub-rows behind it.
+    const std::vector<std::size_t> parents = ParentsOf(rows);
+    std::vector<std::size_t> top;
+    std::vector<std::vector<std::size_t>> children(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (parents[i] == i)
+            top.push_back(i);
+        else
+            children[parents[i]].push_back(i);
     }
-    std::vector<BatchRow> sorted;
-    sorted.reserve(n);
-    for (const std::size_t i : order)
-        sorted.push_back(std::move(rows[i]));
-    rows = std::move(sorted);
+    mergeSort(top);
+    std::vector<std::size_t> order;
+    order.reserve(n);
+    for (const std::size_t p : top) {
+        order.push_back(p);
+        std::vector<std::size_t>& subRows = children[p];
+        mergeSort(subRows);
+        order.insert(order.end(), subRows.begin(), subRows.end());
+    }
+    return order;
+}
+
+void ApplyOrder(std::vector<BatchRow>& rows, const std::vector<std::size_t>& order) {
+    // In place, one cycle of the permutation at a time: no second table of
+    // rows to allocate and fill.
+    const std::size_t n = std::min(rows.size(), order.size());
+    std::vector<bool> placed(n, false);
+    for (std::size_t start = 0; start < n; ++start) {
+        if (placed[start])
+            continue;
+        BatchRow held = std::move(rows[start]);
+        std::size_t to = start;
+        for (std::size_t from = order[to]; from != start; from = order[to]) {
+            rows[to] = std::move(rows[from]);
+            placed[to] = true;
+            to = from;
+        }
+        rows[to] = std::move(held);
+        placed[to] = true;
+    }
+}
+
+void SortRows(std::vector<BatchRow>& rows, int column, bool ascending, bool newValues) {
+    // A sub-row on the first line has no parent; it must not become one of
+    // whichever row it is sorted behind.
+    if (!rows.empty())
+        rows.front().SubRow = false;
+    ApplyOrder(rows, SortOrder(rows, column, ascending, newValues));
 }
 
 BatchData MakeData(const BatchFile& file, const TagFields& hub, TagFormat format,
@@ -254,14 +393,30 @@ std::vector<BatchRow> ReadBatchRows(TagBridge& bridge, const std::vector<BatchFi
     rows.reserve(files.size());
     for (const BatchFile& file : files) {
         const std::string path = AddBackslash(file.Folder) + file.FileName;
-        const TagFormat format = bridge.Read(path);
-        const StreamFacts facts = StreamFactsOf(bridge, format, path);
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(path, ec);
-        const std::int64_t length =
-            ec ? 0
-               : static_cast<std::int64_t>(std::min<std::uintmax_t>(
-                     size, static_cast<std::uintmax_t>(std::numeric_limits<std::int64_t>::max())));
+        // One opening per file: the tags, the stream facts and the size all
+        // come from the same snapshot, as for `sondrel-tag show`; a second
+        // open and stream analysis per file was most of the table's cost.
+        std::optional<FileSnapshot> snapshot;
+        if (FormatOfPath(path) != TagFormat::None)
+            snapshot = FileSnapshot::Open(path);
+        TagFormat format = TagFormat::None;
+        StreamFacts facts;
+        std::int64_t length = 0;
+        if (snapshot) {
+            format = bridge.Read(*snapshot);
+            facts = StreamFactsOf(bridge, format, *snapshot);
+            length = snapshot->Size();
+        } else {
+            format = bridge.Read(path);
+            facts = StreamFactsOf(bridge, format, path);
+            std::error_code ec;
+            const auto size = std::filesystem::file_size(path, ec);
+            length =
+                ec ? 0
+                   : static_cast<std::int64_t>(std::min<std::uintmax_t>(
+                         size,
+                         static_cast<std::uintmax_t>(std::numeric_limits<std::int64_t>::max())));
+        }
         BatchRow row;
         row.data = MakeData(file, bridge.Hub(), format, facts, length, options);
         if (!facts.valid) {

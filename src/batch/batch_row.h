@@ -4,6 +4,7 @@
 // Reading files into rows goes through the editor's TagBridge.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -71,6 +72,9 @@ struct BatchRow {
     std::string Problem;
     int RowIndex = 0;  // position at the time of reading
     bool Checked = true;
+    // Shown under its parent, the nearest row above that is not a sub-row;
+    // sorts and moves keep it directly after the parent (one level deep).
+    bool SubRow = false;
 
     const std::string& Before() const { return data.Path; }
     // The new values set to the current ones.
@@ -128,8 +132,19 @@ struct SortState {
     void Click(int clicked);
 };
 // Stable, and safe with the mixed numeric/text order (which is not always
-// transitive).
+// transitive). Parents are sorted, and the sub-rows of each parent among
+// themselves, directly after it.
 void SortRows(std::vector<BatchRow>& rows, int column, bool ascending, bool newValues);
+// The order SortRows gives, without moving rows: the old index of the row
+// at each new position.
+std::vector<std::size_t> SortOrder(const std::vector<BatchRow>& rows, int column, bool ascending,
+                                   bool newValues);
+// Puts the row at old index order[k] at position k; `order` must be a
+// permutation of the rows' indices (as SortOrder gives).
+void ApplyOrder(std::vector<BatchRow>& rows, const std::vector<std::size_t>& order);
+// The parent of each row: its own index for a row that is not a sub-row
+// (and for a sub-row with no row above it), else the nearest such row above.
+std::vector<std::size_t> ParentsOf(const std::vector<BatchRow>& rows);
 
 // A file of the main list's selection, in list order.
 struct BatchFile {

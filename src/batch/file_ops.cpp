@@ -528,4 +528,24 @@ bool RememberFolder(std::vector<std::string>& list, std::string_view folder) {
     return true;
 }
 
+int RowAfterDelete(int focused, const std::vector<int>& selected, int rowCountAfter) {
+    std::vector<int> sorted = selected;
+    std::sort(sorted.begin(), sorted.end());
+    int next = std::max(focused, -1) + 1;
+    for (auto it = std::lower_bound(sorted.begin(), sorted.end(), next);
+         it != sorted.end() && *it <= next; ++it) {
+        if (*it == next)
+            ++next;
+    }
+    const int row = next - 1;
+    return row >= 0 && row < rowCountAfter ? row : -1;
+}
+
+RowChoice RowAfterRename(int focused, int rowCountAfter) {
+    const int next = focused + 1;
+    if (next >= 0 && next < rowCountAfter)
+        return {next, true};
+    return {rowCountAfter - 1, false};
+}
+
 }  // namespace sondrel

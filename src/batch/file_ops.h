@@ -82,6 +82,19 @@ TransferReport TransferEntries(const std::vector<std::string>& sources,
                                const std::string& targetFolder, TransferMode mode,
                                const TransferCallbacks& callbacks);
 
+// The row the file list focuses after a delete: counting on from the row
+// after the focused one, the first row that was not selected, less one (the
+// place of the deleted focused row); -1 when that is no row of the rescanned
+// list. `selected` holds the selected rows before the delete.
+int RowAfterDelete(int focused, const std::vector<int>& selected, int rowCountAfter);
+// The row after a rename of the focused row: the next one, selected, when
+// it exists; else the last row, only focused. -1 for an empty list.
+struct RowChoice {
+    int row = -1;
+    bool select = false;
+};
+RowChoice RowAfterRename(int focused, int rowCountAfter);
+
 // The remembered copy and move targets and the bookmarks' list size.
 inline constexpr std::size_t kRememberedFolders = 10;
 

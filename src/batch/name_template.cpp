@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "batch/file_ops.h"
 #include "util/paths.h"
@@ -360,6 +362,54 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+// Exists for many names in few folders: each folder is opened once and the
+// names are looked up in it, instead of the whole path being walked again
+// for every row of a preview.
+class FolderLookups {
+public:
+    FolderLookups() = default;
+    FolderLookups(const FolderLookups&) = delete;
+    FolderLookups& operator=(const FolderLookups&) = delete;
+    ~FolderLookups() {
+        for (const auto& [folder, fd] : folders_) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+
+    bool Has(const std::string& path) {
+        const auto cut = path.rfind(kPathSeparator);
+        if (cut == std::string::npos || cut + 1 == path.size())
+            return Exists(path);
+        const std::string folder = cut == 0 ? std::string(1, kPathSeparator) : path.substr(0, cut);
+        auto it = folders_.find(folder);
+        if (it == folders_.end()) {
+            int entry = kAskByPath;
+            if (folders_.size() < kMaxOpenFolders) {
+                entry = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+                // No such folder (the usual case for folders a template
+                // would make): nothing in it exists. Other failures (no
+                // permission, no descriptors left) ask by the whole path.
+                if (entry < 0)
+                    entry = errno == ENOENT || errno == ENOTDIR ? kAbsent : kAskByPath;
+            }
+            it = folders_.emplace(folder, entry).first;
+        }
+        if (it->second == kAbsent)
+            return false;
+        if (it->second == kAskByPath)
+            return Exists(path);
+        struct stat st {};
+        return ::fstatat(it->second, path.c_str() + cut + 1, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    }
+
+private:
+    static constexpr int kAbsent = -1;
+    static constexpr int kAskByPath = -2;
+    static constexpr std::size_t kMaxOpenFolders = 256;
+    std::unordered_map<std::string, int> folders_;
+};
+
 }  // namespace
 
 RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& context) {
@@ -369,11 +419,18 @@ RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& c
         result.reasons.push_back(std::move(reason));
         ++result.errors;
     };
-    // Targets taken, and sources freed, by earlier rows of a dry run.
-    std::vector<std::string> planned;
-    std::vector<std::string> freed;
-    auto plannedHas = [&planned](const std::string& p) {
-        return std::find(planned.begin(), planned.end(), p) != planned.end();
+    // Targets taken, and sources freed, by earlier rows of a dry run; sets,
+    // so a preview of many rows stays linear.
+    std::unordered_set<std::string> planned;
+    std::unordered_set<std::string> freed;
+    // A dry run asks about the same folders for row after row: each once.
+    std::unordered_map<std::string, bool> fileInTheWay;
+    FolderLookups lookups;
+    auto blocksFolder = [&fileInTheWay](const std::string& full) {
+        const auto [it, added] = fileInTheWay.try_emplace(full, false);
+        if (added)
+            it->second = Exists(full) && !IsDirectory(full);
+        return it->second;
     };
     for (std::size_t index = 0; index < rows.size(); ++index) {
         const BatchRow& row = rows[index];
@@ -395,7 +452,8 @@ RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& c
         const std::string_view filePart = lastSeparator == std::string::npos
                                               ? std::string_view(after)
                                               : std::string_view(after).substr(lastSeparator + 1);
-        if (!row.Checked || filePart.size() <= std::max<std::size_t>(ext.size(), 4)) {
+        if ((!row.Checked && !(context.dryRun && context.asIfTicked)) ||
+            filePart.size() <= std::max<std::size_t>(ext.size(), 4)) {
             result.outcomes.push_back({before, after, kOutcomeOk});
             result.reasons.emplace_back();
             continue;
@@ -427,7 +485,7 @@ RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& c
             if (!folder.empty()) {
                 const std::string full = JoinPath(base, folder);
                 if (context.dryRun) {
-                    if (Exists(full) && !IsDirectory(full)) {
+                    if (blocksFolder(full)) {
                         folderError = "cannot create folder " + full + ": a file has that name";
                         break;
                     }
@@ -466,21 +524,27 @@ RenameResult RunRename(const std::vector<BatchRow>& rows, const RenameContext& c
         }
         const std::string source = JoinPath(context.shownFolder, before);
         if (context.dryRun) {
+            // Taken on disk (unless an earlier row moves it away) or by an
+            // earlier row; never by the file itself under another spelling.
+            // The two-path check runs only when the target is on disk.
+            auto targetTaken = [&](const std::string& from, const std::string& to) {
+                const bool onDisk = lookups.Has(to);
+                if (!(onDisk && !freed.contains(to)) && !planned.contains(to))
+                    return false;
+                return !(onDisk && SameFile(from, to));
+            };
             int error = 0;
             if (text.size() > kMaxNameBytes)
                 error = ENAMETOOLONG;
-            else if (source != target && !SameFile(source, target) &&
-                     ((Exists(target) &&
-                       std::find(freed.begin(), freed.end(), target) == freed.end()) ||
-                      plannedHas(target)))
+            else if (source != target && targetTaken(source, target))
                 error = EEXIST;
-            else if (!Exists(source))
+            else if (!lookups.Has(source))
                 error = ENOENT;
             if (error != 0) {
                 fail(before, OutcomeCodeOfErrno(error), ReasonOfErrno(error));
             } else {
-                planned.push_back(target);
-                freed.push_back(source);
+                planned.insert(target);
+                freed.insert(source);
                 result.renamed.push_back(index);
                 result.targets.push_back(target);
             }

@@ -83,6 +83,9 @@ struct RenameContext {
     // would meet (existing and duplicate targets, refused folders, names
     // too long).
     bool dryRun = false;
+    // Only with dryRun: every row as if it were ticked (the preview shows why a
+    // row would be refused before the user ticks it).
+    bool asIfTicked = false;
 };
 
 struct RenameResult {

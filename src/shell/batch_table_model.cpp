@@ -59,19 +59,14 @@ void BatchTableModel::headerClicked(int column) {
     sort_.Click(column);
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList from = persistentIndexList();
-    std::vector<BatchRow> tagged = rows_;
-    for (std::size_t i = 0; i < tagged.size(); ++i)
-        tagged[i].RowIndex = static_cast<int>(i);  // a carrier for the old place only
-    sondrel::SortRows(tagged, sort_.column, sort_.ascending, newValues_);
+    if (!rows_.empty())
+        rows_.front().SubRow = false;
+    const std::vector<std::size_t> order =
+        sondrel::SortOrder(rows_, sort_.column, sort_.ascending, newValues_);
     std::vector<int> newPlace(rows_.size());
-    std::vector<BatchRow> sorted;
-    sorted.reserve(rows_.size());
-    for (std::size_t n = 0; n < tagged.size(); ++n) {
-        const auto old = static_cast<std::size_t>(tagged[n].RowIndex);
-        newPlace[old] = static_cast<int>(n);
-        sorted.push_back(std::move(rows_[old]));
-    }
-    rows_ = std::move(sorted);
+    for (std::size_t n = 0; n < order.size(); ++n)
+        newPlace[order[n]] = static_cast<int>(n);
+    sondrel::ApplyOrder(rows_, order);
     QModelIndexList to;
     for (const QModelIndex& i : from)
         to << index(newPlace[static_cast<std::size_t>(i.row())], i.column());
@@ -101,10 +96,33 @@ int BatchTableModel::moveRowsBefore(const std::vector<int>& rows, int destinatio
     if (indices.empty())
         return -1;
     beginResetModel();
-    const std::size_t first =
-        sondrel::MoveRows(rows_, indices, static_cast<std::size_t>(std::max(destination, 0)));
+    std::size_t count = 0;
+    const std::size_t first = sondrel::MoveRows(
+        rows_, indices, static_cast<std::size_t>(std::max(destination, 0)), &count);
     endResetModel();
+    emit rowsMovedTo(static_cast<int>(first), static_cast<int>(count));
     return static_cast<int>(first);
+}
+
+int BatchTableModel::moveRowsUnder(const std::vector<int>& rows, int target) {
+    std::vector<std::size_t> indices;
+    for (const int r : rows) {
+        if (r >= 0 && r < rowCount())
+            indices.push_back(static_cast<std::size_t>(r));
+    }
+    if (indices.empty() || target < 0 || target >= rowCount())
+        return -1;
+    std::vector<BatchRow> moved = rows_;
+    std::size_t count = 0;
+    const auto first =
+        sondrel::MoveRowsUnder(moved, indices, static_cast<std::size_t>(target), &count);
+    if (!first)
+        return -1;
+    beginResetModel();
+    rows_ = std::move(moved);
+    endResetModel();
+    emit rowsMovedTo(static_cast<int>(*first), static_cast<int>(count));
+    return static_cast<int>(*first);
 }
 
 int BatchTableModel::rowCount(const QModelIndex& parent) const {
@@ -126,6 +144,8 @@ QVariant BatchTableModel::data(const QModelIndex& index, int role) const {
                 return {};
             if (column == sondrel::kColAfter)
                 return Q(sondrel::AfterCellText(row));
+            if (column == sondrel::kColBefore && row.SubRow)
+                return QStringLiteral("    \u21b3 ") + Q(row.data.Path);
             return Q(sondrel::ColumnText(row, column, newValues_));
         case Qt::CheckStateRole:
             if (column == sondrel::kColFlag)
@@ -170,7 +190,8 @@ QVariant BatchTableModel::headerData(int section, Qt::Orientation orientation, i
 Qt::ItemFlags BatchTableModel::flags(const QModelIndex& index) const {
     if (!index.isValid())
         return Qt::ItemIsDropEnabled;
-    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
+    Qt::ItemFlags f =
+        Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled;
     if (index.column() == sondrel::kColFlag)
         f |= Qt::ItemIsUserCheckable;
     return f;
@@ -224,15 +245,12 @@ bool BatchTableModel::dropMimeData(const QMimeData* data, Qt::DropAction action,
         in >> r;
         rows.push_back(r);
     }
-    // Dropped onto a row: after it; between rows: before `row`; in the empty
-    // space below: at the end.
-    int destination = row;
-    if (destination < 0)
-        destination = parent.isValid() ? parent.row() + 1 : rowCount();
-    const int first = moveRowsBefore(rows, destination);
-    if (first < 0)
-        return false;
-    emit rowsMovedTo(first, static_cast<int>(rows.size()));
+    // Dropped onto a row: its sub-rows; between rows: before `row`; in the
+    // empty space below: at the end.
+    if (row < 0 && parent.isValid())
+        moveRowsUnder(rows, parent.row());
+    else
+        moveRowsBefore(rows, row < 0 ? rowCount() : row);
     // The move is done here. Reporting the drop as not taken keeps the view
     // from removing the dragged rows as it would after a move elsewhere.
     return false;

@@ -45,6 +45,9 @@ public:
     // Moves rows to stand before `destination`; returns the first moved row's
     // new index.
     int moveRowsBefore(const std::vector<int>& rows, int destination);
+    // Makes rows sub-rows of the row at `target` (a drop onto it); -1 when
+    // they may not go there (the target or its parent among them).
+    int moveRowsUnder(const std::vector<int>& rows, int target);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -65,7 +68,8 @@ public:
                       const QModelIndex& parent) override;
 
 signals:
-    // After a drop moved rows: the rows' new places, for the selection.
+    // After rows moved: their new places (sub-rows taken along included),
+    // for the selection.
     void rowsMovedTo(int first, int count);
 
 private:

@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -17,6 +18,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QSizePolicy>
@@ -63,6 +65,31 @@ const char* const kPageNames[] = {"tsRename", "tsGenerate", "tsFreeDB", "tsAmazo
 const char* const kMsgSpreadsheet = "Can't export data to the spreadsheet program";
 
 // The visible columns in display order, with the table's captions.
+constexpr const char* kFieldMimeType = "application/x-sondrel-field";
+
+// The fields list: an item dragged away carries its field's placeholder,
+// which the template and expression boxes append.
+class FieldList : public QListWidget {
+public:
+    FieldList(const FormatSlots& slots, QWidget* parent) : QListWidget(parent), slots_(slots) {}
+
+protected:
+    QStringList mimeTypes() const override { return {QString::fromLatin1(kFieldMimeType)}; }
+    QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override {
+        if (items.isEmpty())
+            return nullptr;
+        const std::string placeholder = FieldPlaceholder(SlotAtListPos(slots_, row(items[0])));
+        if (placeholder.empty())
+            return nullptr;
+        auto* mime = new QMimeData;
+        mime->setData(QString::fromLatin1(kFieldMimeType), QByteArray::fromStdString(placeholder));
+        return mime;
+    }
+
+private:
+    const FormatSlots& slots_;
+};
+
 ExportLayout LayoutOf(const FormatSlots& slots, const BatchTableModel& model) {
     ExportLayout layout;
     layout.slots = VisibleSlotsInOrder(slots);
@@ -136,6 +163,7 @@ void BatchWindow::BuildUi() {
     cbFormat_->setEditable(true);
     cbFormat_->setInsertPolicy(QComboBox::NoInsert);
     cbFormat_->setMinimumWidth(220);
+    cbFormat_->lineEdit()->installEventFilter(this);
     auto* btnPlus = new QToolButton(this);
     btnPlus->setObjectName(QStringLiteral("btnPlus"));
     btnPlus->setText(QStringLiteral("+"));
@@ -168,8 +196,10 @@ void BatchWindow::BuildUi() {
     top->addLayout(left, 1);
 
     auto* fields = new QHBoxLayout;
-    lbFormats_ = new QListWidget(this);
+    lbFormats_ = new FieldList(slots_, this);
     lbFormats_->setObjectName(QStringLiteral("lbFormats"));
+    lbFormats_->setDragEnabled(true);
+    lbFormats_->setDragDropMode(QAbstractItemView::DragOnly);
     lbFormats_->setMaximumHeight(120);
     auto* order = new QVBoxLayout;
     auto* btnUp = new QToolButton(this);
@@ -239,6 +269,7 @@ void BatchWindow::BuildUi() {
             auto* edit = new QLineEdit(Q(defaults.fields[f].expression), this);
             edit->setObjectName(QStringLiteral("ed") + QString::fromLatin1(names[f]));
             connect(edit, &QLineEdit::textChanged, this, &BatchWindow::AutoPreview);
+            edit->installEventFilter(this);
             const int r = static_cast<int>(f % 3);
             const int c = static_cast<int>(f / 3) * 2;
             g->addWidget(box, r, c);
@@ -297,6 +328,9 @@ void BatchWindow::BuildUi() {
     table_->setDragEnabled(true);
     table_->setAcceptDrops(true);
     table_->setDropIndicatorShown(true);
+    // Above or below a row moves before or after it; onto its middle makes
+    // sub-rows (the overwrite mode would make every drop "onto").
+    table_->setDragDropOverwriteMode(false);
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     table_->horizontalHeader()->setSectionsClickable(true);
     connect(table_->horizontalHeader(), &QHeaderView::sectionClicked, model_,
@@ -447,7 +481,8 @@ void BatchWindow::FillFieldsList() {
             model_->headerData(slot + kFirstOptionalColumn, Qt::Horizontal, Qt::DisplayRole)
                 .toString();
         auto* item = new QListWidgetItem(Q(FieldListText(slot, S(caption))), lbFormats_);
-        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable |
+                       Qt::ItemIsDragEnabled);
         item->setCheckState(slots_[static_cast<std::size_t>(slot)].Visible ? Qt::Checked
                                                                            : Qt::Unchecked);
     }
@@ -687,6 +722,13 @@ void BatchWindow::KeepRows(std::vector<BatchRow> rows) {
         close();
         return;
     }
+    if (host_.selectInList) {
+        std::vector<std::string> paths;
+        paths.reserve(rows.size());
+        for (const BatchRow& row : rows)
+            paths.push_back(row.data.FullPath());
+        host_.selectInList(paths);
+    }
     model_->setRows(std::move(rows));
 }
 
@@ -828,6 +870,26 @@ void BatchWindow::DeleteChecked() {
     if (result.errors > 0)
         showError(
             Q(RunSummary(DeleteFailureMessage(result.errors), result.outcomes, result.reasons)));
+}
+
+bool BatchWindow::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    auto* edit = qobject_cast<QLineEdit*>(watched);
+    if (!edit || (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop))
+        return QWidget::eventFilter(watched, event);
+    // Drag enter and move events are drop events too.
+    auto* drop = static_cast<QDropEvent*>(event);
+    const QMimeData* mime = drop->mimeData();
+    if (!mime || !mime->hasFormat(QString::fromLatin1(kFieldMimeType)))
+        return QWidget::eventFilter(watched, event);
+    drop->setDropAction(Qt::CopyAction);
+    drop->accept();
+    if (type == QEvent::Drop) {
+        // Appended wherever it was dropped; setText runs the preview as typing does.
+        edit->setText(edit->text() +
+                      QString::fromUtf8(mime->data(QString::fromLatin1(kFieldMimeType))));
+    }
+    return true;
 }
 
 void BatchWindow::keyPressEvent(QKeyEvent* event) {

@@ -39,6 +39,9 @@ struct BatchHost {
     std::function<sondrel::EditorOptions()> editorOptions;
     // After a run changed files: the main list scans its folder again.
     std::function<void()> refreshList;
+    // After a run: the main list selects exactly these files (the rows the
+    // run left), so that a rescan finds them again.
+    std::function<void(const std::vector<std::string>& paths)> selectInList;
     // A double click on a row: the main list shows that file.
     std::function<void(const QString& path)> showInList;
 };
@@ -110,6 +113,8 @@ public:
 
 protected:
     void keyPressEvent(class QKeyEvent* event) override;
+    // Fields dragged from the fields list onto the template or an expression box.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildUi();

@@ -495,6 +495,7 @@ BatchWindow* MainWindow::batchWindow() {
     host.permanentDelete = [this] { return options_ && options_->PermanentDelete(); };
     host.editorOptions = [this] { return tagEditor_->Bridge().Options(); };
     host.refreshList = [this] { fileList_->edDirChange(); };
+    host.selectInList = [this](const std::vector<std::string>& paths) { SelectInList(paths); };
     host.showInList = [this](const QString& path) {
         const sondrel::FileRows& rows = fileList_->FileTable().rows();
         for (int r = 0; r < rows.Count(); ++r) {

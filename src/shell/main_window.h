@@ -137,6 +137,11 @@ private:
     // Reports in the status line: file operations and the player are never
     // worth a blocking box, but a failure is never silent either.
     void ReportFailures(const QString& what, const std::vector<sondrel::EntryFailure>& failures);
+    // After a batch run: the list selects exactly the files of `paths`.
+    void SelectInList(const std::vector<std::string>& paths);
+    // After a rescan: `row` becomes current at the top of the list, selected
+    // alone or only focused.
+    void FocusListRow(int row, bool select);
     // Moves the frame so its title bar lies on one of the screens.
     void KeepTitleBarReachable();
 

@@ -2,6 +2,7 @@
 // delete, copy and move to remembered folders, bookmarks, and the player.
 // The work itself is the core's (batch/file_ops); this wires it to menus,
 // keys and questions, and says in the status line what did not work.
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -10,9 +11,12 @@
 #include <QMenu>
 #include <QMessageBox>
 
+#include <unordered_set>
+
 #include "shell/file_list.h"
 #include "shell/main_window.h"
 #include "shell/options_window.h"
+#include "shell/progress_window.h"
 #include "shell/recycle_bin.h"
 #include "shell/tag_editor.h"
 
@@ -142,6 +146,10 @@ void MainWindow::RenameFocused() {
     if (!error.empty())
         ReportFailures(tr("Not renamed:"), {{folder + "/" + from, error}});
     fileList_->edDirChange();
+    // On to the next entry, so that a folder can be renamed one file after
+    // another.
+    const sondrel::RowChoice next = sondrel::RowAfterRename(row, fileList_->FileTable().rowCount());
+    FocusListRow(next.row, next.select);
 }
 
 void MainWindow::DeleteSelected() {
@@ -155,6 +163,8 @@ void MainWindow::DeleteSelected() {
     }
     if (paths.empty() || !askYesNo(tr("Are you sure?")))
         return;
+    const int focused = fileList_->FocusedRow();
+    const std::vector<int> selected = fileList_->SelectedRows();
     const bool permanent = options_ && options_->PermanentDelete();
     labStatus_->clear();
     const auto failures =
@@ -166,6 +176,40 @@ void MainWindow::DeleteSelected() {
         });
     ReportFailures(tr("Not deleted:"), failures);
     fileList_->edDirChange();
+    const int next = sondrel::RowAfterDelete(focused, selected, fileList_->FileTable().rowCount());
+    FocusListRow(next, true);
+}
+
+void MainWindow::FocusListRow(int row, bool select) {
+    if (row < 0 || row >= fileList_->FileTable().rowCount())
+        return;
+    QListView* view = fileList_->lbFile();
+    const QModelIndex index = view->model()->index(row, 0);
+    view->selectionModel()->setCurrentIndex(
+        index, select ? QItemSelectionModel::ClearAndSelect : QItemSelectionModel::NoUpdate);
+    view->scrollTo(index, QAbstractItemView::PositionAtTop);
+    fileList_->PrintSelectedFiles(true);
+}
+
+void MainWindow::SelectInList(const std::vector<std::string>& paths) {
+    const std::unordered_set<std::string> wanted(paths.begin(), paths.end());
+    const sondrel::FileRows& rows = fileList_->FileTable().rows();
+    QListView* view = fileList_->lbFile();
+    QItemSelection selection;
+    int first = -1;
+    for (int r = 0; r < rows.Count(); ++r) {
+        if (!rows.At(r).IsFile() || !wanted.contains(rows.At(r).Path()))
+            continue;
+        const QModelIndex index = view->model()->index(r, 0);
+        selection.select(index, index);
+        if (first < 0)
+            first = r;
+    }
+    view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (first >= 0)
+        view->selectionModel()->setCurrentIndex(view->model()->index(first, 0),
+                                                QItemSelectionModel::NoUpdate);
+    fileList_->PrintSelectedFiles(true);
 }
 
 void MainWindow::TransferSelected(sondrel::TransferMode mode, const QString& target) {
@@ -185,7 +229,24 @@ void MainWindow::TransferSelected(sondrel::TransferMode mode, const QString& tar
     callbacks.askReplace = [this](const std::string& existing) {
         return askReplace(FromNative(existing));
     };
+    // A long copy shows its progress, and Stop ends it after the current
+    // file; what was done stays done.
+    if (wait_) {
+        wait_->Start(static_cast<int>(sources.size()));
+        callbacks.keepGoing = [this] {
+            QApplication::processEvents();
+            return wait_->Running();
+        };
+        callbacks.onEntryDone = [this](const std::string&) { wait_->Step(); };
+    }
     const auto report = sondrel::TransferEntries(sources, ToNative(target), mode, callbacks);
+    if (wait_) {
+        if (wait_->Running())
+            wait_->Finish();
+        wait_->RestoreMain(minimizedByButton_);
+    }
+    if (report.stopped)
+        labStatus_->setText(tr("Stopped: %1 file(s) done").arg(report.filesDone));
     ReportFailures(mode == sondrel::TransferMode::Copy ? tr("Not copied:") : tr("Not moved:"),
                    report.failures);
     // Remembered as the menu lists it: newest last, ten at most.

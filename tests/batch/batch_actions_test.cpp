@@ -117,6 +117,54 @@ TEST(PreviewRenameRows, RefusedRowsShowTheRunsReasonInTheirAfterCell) {
     EXPECT_EQ(AfterCellText(rows[1]), "Art - Two.mp3");
 }
 
+TEST(PreviewRenameRows, AgreesWithTheRunOnChainsAndBlockedFolders) {
+    // An earlier row frees the name a later one takes; a file where a folder
+    // should be refuses every row under it, however many ask.
+    TempDir dir;
+    for (const char* name : {"a.mp3", "b.mp3", "d.mp3", "e.mp3", "f.mp3", "g.mp3", "blocked"})
+        test::WriteAll(dir.file(name), "x");
+    std::filesystem::create_directory(dir.file("sub"));
+    test::WriteAll(dir.file("sub/taken.mp3"), "in the way");
+    std::vector<BatchRow> rows = {FileRow(dir, "b.mp3"), FileRow(dir, "a.mp3"),
+                                  FileRow(dir, "d.mp3"), FileRow(dir, "e.mp3"),
+                                  FileRow(dir, "f.mp3"), FileRow(dir, "g.mp3")};
+    // And in an existing folder: a name taken there, and a free one.
+    const char* artists[] = {"", "", "blocked", "blocked", "sub", "sub"};
+    const char* titles[] = {"c", "b", "d2", "e2", "taken", "free"};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i].data.Artist = artists[i];
+        rows[i].data.Title = titles[i];
+    }
+    RenameContext context;
+    context.shownFolder = dir.path();
+    NameOptions options;
+    options.removeExtraSpaces = true;
+    const std::string nameTemplate = "%A\\%T";
+    PreviewRenameRows(rows, nameTemplate, options, context);
+    EXPECT_EQ(rows[0].Problem, "");
+    EXPECT_EQ(rows[1].Problem, "") << "b.mp3 is freed by the row before";
+    EXPECT_NE(rows[2].Problem.find("a file has that name"), std::string::npos);
+    EXPECT_NE(rows[3].Problem.find("a file has that name"), std::string::npos);
+    EXPECT_EQ(rows[4].Problem, "File already exists");
+    EXPECT_EQ(rows[5].Problem, "");
+
+    const RenameResult run = RunRename(rows, context);
+    EXPECT_EQ(run.renamed, (std::vector<std::size_t>{0, 1, 5}));
+    EXPECT_EQ(run.errors, 3);
+    EXPECT_EQ(test::ReadAll(dir.file("sub/taken.mp3")), test::ToBytes("in the way"));
+
+    // The preview's "as if ticked" never reaches a real run.
+    test::WriteAll(dir.file("h.mp3"), "x");
+    std::vector<BatchRow> unticked = {FileRow(dir, "h.mp3", false)};
+    unticked[0].After = "h2.mp3";
+    context.asIfTicked = true;
+    EXPECT_TRUE(RunRename(unticked, context).renamed.empty());
+    EXPECT_TRUE(FileExists(dir.file("h.mp3")));
+    EXPECT_TRUE(FileExists(dir.file("c.mp3")));
+    EXPECT_TRUE(FileExists(dir.file("b.mp3")));
+    EXPECT_FALSE(FileExists(dir.file("a.mp3")));
+}
+
 TEST(RunSummary, ListsEveryFailureWithItsReason) {
     EXPECT_EQ(RunSummary("Can't rename file(s): 0", {{"a.mp3", "x.mp3", kOutcomeOk}}, {""}), "");
     EXPECT_EQ(RunSummary(RenameFailureMessage(2),

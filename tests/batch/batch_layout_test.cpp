@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <optional>
+
 #include "batch/name_template.h"
 
 namespace sondrel {
@@ -82,6 +85,10 @@ TEST(FormatSlots, FieldListTexts) {
     EXPECT_EQ(FieldListText(0, "Track"), "Track (%#, %0)");
     EXPECT_EQ(FieldListText(5, "Genre"), "Genre (%G)");
     EXPECT_EQ(FieldListText(10, "Size"), "Size (%S)");
+    const std::pair<int, const char*> placeholders[] = {{0, "%#"},  {1, "%T"}, {3, "%L"}, {5, "%G"},
+                                                        {10, "%S"}, {-1, ""},  {11, ""}};
+    for (const auto& [slot, text] : placeholders)
+        EXPECT_EQ(FieldPlaceholder(slot), text) << slot;
 }
 
 TEST(MoveRows, BeforeARowOrToTheEnd) {
@@ -119,6 +126,82 @@ TEST(MoveRows, BeforeARowOrToTheEnd) {
         const std::size_t first = MoveRows(rows, c.moved, c.destination);
         EXPECT_EQ(names(rows), c.order) << c.destination;
         EXPECT_EQ(first, c.first) << c.order;
+    }
+}
+
+// Rows named by one letter each; a lower-case letter is a sub-row.
+std::vector<BatchRow> GroupedRows(const std::string& names) {
+    std::vector<BatchRow> rows;
+    for (const char c : names) {
+        rows.emplace_back();
+        rows.back().data.Path = std::string(1, static_cast<char>(std::toupper(c)));
+        rows.back().SubRow = std::islower(static_cast<unsigned char>(c)) != 0;
+    }
+    return rows;
+}
+
+std::string GroupedNames(const std::vector<BatchRow>& rows) {
+    std::string s;
+    for (const BatchRow& r : rows)
+        s += r.SubRow ? static_cast<char>(std::tolower(r.data.Path[0])) : r.data.Path[0];
+    return s;
+}
+
+TEST(MoveRows, SubRowsTravelWithTheirParentAndFollowWhereTheyLand) {
+    struct Case {
+        std::vector<std::size_t> moved;
+        std::size_t destination;
+        const char* order;
+        std::size_t first;
+        std::size_t count;
+    };
+    // A, then B with its sub-rows c and d, then E.
+    const Case cases[] = {
+        {{1}, 5, "AEBcd", 2, 3},     // a parent takes its sub-rows along
+        {{1, 2}, 0, "BcdAE", 0, 3},  // a parent and one of its own: each once
+        {{4}, 2, "ABecd", 2, 1},     // landing inside a group makes a sub-row
+        {{4}, 3, "ABced", 3, 1},    {{2}, 5, "ABdEC", 4, 1},  // a sub-row moved out of its group
+        {{2}, 0, "CABdE", 0, 1},    {{0}, 3, "BcadE", 2, 1},  // the first row into B's group
+    };
+    for (const Case& c : cases) {
+        std::vector<BatchRow> rows = GroupedRows("ABcdE");
+        std::size_t count = 0;
+        const std::size_t first = MoveRows(rows, c.moved, c.destination, &count);
+        EXPECT_EQ(GroupedNames(rows), c.order) << c.destination;
+        EXPECT_EQ(first, c.first) << c.order;
+        EXPECT_EQ(count, c.count) << c.order;
+    }
+    // Whatever moves, the first row is no sub-row: it has no parent.
+    std::vector<BatchRow> rows = GroupedRows("ABcdE");
+    MoveRows(rows, {0, 1}, 5);
+    EXPECT_EQ(GroupedNames(rows), "EABcd");
+}
+
+TEST(MoveRowsUnder, DroppedOntoARowBecomeItsSubRows) {
+    struct Case {
+        std::vector<std::size_t> moved;
+        std::size_t target;
+        const char* order;  // unchanged when nothing may move
+        std::optional<std::size_t> first;
+        std::size_t count = 0;
+    };
+    const Case cases[] = {
+        {{4}, 1, "ABcde", 4, 1},          // onto a parent: after its last sub-row
+        {{0}, 2, "BcadE", 2, 1},          // onto a sub-row: right after it
+        {{1}, 4, "AEbcd", 2, 3},          // a parent brings its own, one level deep
+        {{0, 4}, 1, "Bcdae", 3, 2},       // rows apart, kept in their order
+        {{1}, 2, "ABcdE", std::nullopt},  // a parent onto its own sub-row
+        {{4}, 4, "ABcdE", std::nullopt},  // onto itself
+        {{4}, 9, "ABcdE", std::nullopt},  // no such row
+        {{}, 1, "ABcdE", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        std::vector<BatchRow> rows = GroupedRows("ABcdE");
+        std::size_t count = 0;
+        const auto first = MoveRowsUnder(rows, c.moved, c.target, &count);
+        EXPECT_EQ(first, c.first) << c.order;
+        EXPECT_EQ(GroupedNames(rows), c.order);
+        EXPECT_EQ(count, c.count) << c.order;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <numeric>
 
@@ -125,6 +126,91 @@ TEST(Sorting, StableAndSafeOnLargeMixedInput) {
             EXPECT_LT(rows[i - 1].RowIndex, rows[i].RowIndex);
         }
     }
+}
+
+// Rows whose every column varies: texts in mixed case, numbers of several
+// lengths, the new values unlike the current ones, some rows unticked.
+std::vector<BatchRow> VariedRows(bool numericTexts) {
+    const char* texts[] = {"beta", "Alpha", "alpha", "", "Gamma", "b", "ALPHA2", "z"};
+    const char* numbers[] = {"10", "9", "100", "0", "-3", "+7", "09", "2"};
+    const char* const* pool = numericTexts ? numbers : texts;
+    std::vector<BatchRow> rows;
+    for (int i = 0; i < 64; ++i) {
+        BatchRow r;
+        auto pick = [&](int salt) { return std::string(pool[(i * 5 + salt * 3) % 8]); };
+        r.data.Path = texts[(i * 3) % 8] + std::to_string(i % 5);
+        r.After = pick(1);
+        r.data.Track = pick(2);
+        r.data.Title = texts[(i * 7) % 8];
+        r.data.Artist = texts[(i + 3) % 8];
+        r.data.Album = texts[(i * 11) % 8];
+        r.data.Year = pick(3);
+        r.data.Genre = texts[(i * 13) % 8];
+        r.data.Comment = texts[(i * 5 + 1) % 8];
+        r.data.Bitrate = pick(4);
+        r.data.Freq = pick(5);
+        r.data.Duration = (i * 37) % 11;
+        r.data.FileSize = (i * 7919) % 13;
+        r.NewTrack = pick(6);
+        r.NewTitle = texts[(i * 3 + 2) % 8];
+        r.NewArtist = texts[(i + 5) % 8];
+        r.NewAlbum = texts[(i * 9) % 8];
+        r.NewYear = pick(7);
+        r.NewGenre = texts[(i * 7 + 3) % 8];
+        r.NewComment = texts[(i + 1) % 8];
+        r.Checked = i % 3 != 0;
+        r.RowIndex = i;
+        rows.push_back(std::move(r));
+    }
+    return rows;
+}
+
+TEST(Sorting, EveryColumnInTheComparisonOrderAndStable) {
+    // The sort works on keys of its own; it must order exactly as
+    // CompareRows does, on both kinds of tab, and keep ties in order.
+    for (const bool numericTexts : {false, true}) {
+        for (const bool newValues : {false, true}) {
+            for (int column = 0; column < kColumnCount; ++column) {
+                for (const bool ascending : {true, false}) {
+                    std::vector<BatchRow> rows = VariedRows(numericTexts);
+                    SortRows(rows, column, ascending, newValues);
+                    ASSERT_EQ(rows.size(), 64u);
+                    for (std::size_t i = 1; i < rows.size(); ++i) {
+                        const int c = CompareRows(rows[i - 1], rows[i], column, newValues);
+                        EXPECT_TRUE(ascending ? c <= 0 : c >= 0)
+                            << "column " << column << " new " << newValues << " row " << i;
+                        if (c == 0) {
+                            EXPECT_LT(rows[i - 1].RowIndex, rows[i].RowIndex)
+                                << "column " << column << " row " << i;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(Sorting, SubRowsStayUnderTheirParentSortedAmongThemselves) {
+    std::vector<BatchRow> rows;
+    for (const char* title : {"Z", "y", "x", "M", "A", "q", "b"}) {
+        rows.emplace_back();
+        rows.back().data.Title = title;
+        rows.back().SubRow = std::islower(static_cast<unsigned char>(title[0])) != 0;
+    }
+    auto titles = [&rows] {
+        std::string s;
+        for (const BatchRow& r : rows)
+            s += r.data.Title;
+        return s;
+    };
+    SortRows(rows, kColTitle, true, false);
+    EXPECT_EQ(titles(), "AbqMZxy");
+    SortRows(rows, kColTitle, false, false);
+    EXPECT_EQ(titles(), "ZyxMAqb");
+    // A sub-row on the first line has no parent: it sorts as a parent.
+    rows.front().SubRow = true;
+    SortRows(rows, kColTitle, true, false);
+    EXPECT_EQ(titles(), "AbqMZxy");
 }
 
 TEST(Sorting, HeaderClicks) {

@@ -340,6 +340,46 @@ TEST(TransferEntries, ACopyThatRunsOutOfSpaceLeavesNothingBehind) {
     EXPECT_TRUE(LeftoverTemporaries(dir.path()).empty());
 }
 
+TEST(ListReselection, AfterDeleteAndRename) {
+    struct DeleteCase {
+        int focused;
+        std::vector<int> selected;
+        int rowsAfter;
+        int row;
+    };
+    const DeleteCase deletes[] = {
+        {4, {4}, 9, 4},        // row 5 of 10: the row that followed it
+        {4, {4, 5, 6}, 7, 6},  // counting on past the selected rows below
+        {4, {6, 5, 4}, 7, 6},  // in any order
+        {4, {2, 4}, 8, 4},     // rows above are not counted: index 4 of the shorter list
+        {9, {9}, 9, -1},       // the last row: none follows
+        {8, {8, 9}, 8, -1},    // the rest of the list went
+        {-1, {0}, 5, 0},       // nothing focused: counted from the top
+        {3, {3}, 0, -1},       // an emptied list
+        {4, {4}, 10, 4},       // a failed delete: the focused row again
+    };
+    for (const DeleteCase& c : deletes)
+        EXPECT_EQ(RowAfterDelete(c.focused, c.selected, c.rowsAfter), c.row) << c.focused;
+
+    struct RenameCase {
+        int focused;
+        int rowsAfter;
+        int row;
+        bool select;
+    };
+    const RenameCase renames[] = {
+        {3, 10, 4, true},                     // on to the next row
+        {9, 10, 9, false},                    // the last row: it stays, focused only
+        {0, 1, 0, false},  {5, 3, 2, false},  // a shorter list: its last row
+        {0, 0, -1, false},
+    };
+    for (const RenameCase& c : renames) {
+        const RowChoice choice = RowAfterRename(c.focused, c.rowsAfter);
+        EXPECT_EQ(choice.row, c.row) << c.focused;
+        EXPECT_EQ(choice.select, c.select) << c.focused;
+    }
+}
+
 TEST(RememberFolder, KeepsTheTenNewestDistinctFoldersInOrder) {
     std::vector<std::string> list;
     EXPECT_FALSE(RememberFolder(list, ""));

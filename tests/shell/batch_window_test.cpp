@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
@@ -425,6 +426,136 @@ TEST(BatchWindow, RowButtonsFieldsListAndLookUpTabs) {
     w->pages()->setCurrentIndex(BatchWindow::kPageRename);
     EXPECT_EQ(w->model()->rows()[0].data.Title, title);
     EXPECT_EQ(w->model()->rowCount(), 2);
+}
+
+TEST(BatchWindow, FieldsDraggedOntoTheBoxesAreAppended) {
+    Fixture f;
+    REQUIRE_MP3(f, "a.mp3", "Artist", "Song");
+    auto w = f.Window();
+    w->OpenOn(BatchWindow::kPageRename);
+    // Title moved to the top of the list: the drag takes the field the item
+    // shows, not the one that sat there first.
+    w->lbFormats()->setCurrentRow(1);
+    w->MoveField(-1);
+    QAbstractItemModel* list = w->lbFormats()->model();
+    auto dragOf = [list](int pos) {
+        return std::unique_ptr<QMimeData>(list->mimeData({list->index(pos, 0)}));
+    };
+    auto dropOn = [](QWidget* target, const QMimeData* mime) {
+        QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QDropEvent drop(QPointF(2, 2), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        return enter.isAccepted() && drop.isAccepted();
+    };
+    QLineEdit* templateBox = w->cbFormat()->lineEdit();
+    templateBox->setText("%A - ");
+    templateBox->setCursorPosition(0);  // appended all the same
+    const auto title = dragOf(0);
+    ASSERT_TRUE(title);
+    EXPECT_TRUE(dropOn(templateBox, title.get()));
+    EXPECT_EQ(w->cbFormat()->currentText(), "%A - %T");
+    EXPECT_EQ(w->model()->rows()[0].After, "Artist - Song.mp3") << "the preview followed the drop";
+
+    QLineEdit* expression = w->expression(sondrel::kFieldTitle);
+    expression->setText("x");
+    const auto genre = dragOf(5);
+    EXPECT_TRUE(dropOn(expression, genre.get()));
+    EXPECT_EQ(expression->text(), "x%G");
+    // Text from elsewhere is no field: the filter leaves it to the box.
+    QMimeData text;
+    text.setData("application/x-other", "%T");
+    dropOn(expression, &text);
+    EXPECT_EQ(expression->text(), "x%G");
+}
+
+TEST(BatchWindow, SubRowsShowUnderTheirParentInTheTable) {
+    Fixture f;
+    REQUIRE_MP3(f, "01 - parent.mp3", "Band", "Parent");
+    REQUIRE_MP3(f, "02 - child.mp3", "Band", "Child");
+    REQUIRE_MP3(f, "03 - other.mp3", "Other", "Solo");
+    REQUIRE_MP3(f, "04 - child.mp3", "Band", "Second child");
+    auto w = f.Window();
+    w->resize(760, 460);
+    w->OpenOn(BatchWindow::kPageRename);
+    BatchTableModel* model = w->model();
+    std::unique_ptr<QMimeData> mime(model->mimeData({model->index(1, 1), model->index(3, 1)}));
+    model->dropMimeData(mime.get(), Qt::MoveAction, -1, -1, model->index(0, 1));
+    EXPECT_EQ(Paths(*model), (std::vector<std::string>{"01 - parent.mp3", "02 - child.mp3",
+                                                       "04 - child.mp3", "03 - other.mp3"}));
+    // The moved rows are highlighted where they landed.
+    const QModelIndexList highlighted = w->table()->selectionModel()->selectedRows();
+    ASSERT_EQ(highlighted.size(), 2);
+    EXPECT_EQ(std::min(highlighted[0].row(), highlighted[1].row()), 1);
+    // A run walks them in display order: the parent, then its sub-rows.
+    w->Preview();
+    EXPECT_EQ(model->rows()[1].After, "Band - Child.mp3");
+    const QString folder = qEnvironmentVariable("SONDREL_SCREENSHOTS");
+    if (!folder.isEmpty()) {
+        w->show();
+        QApplication::processEvents();
+        w->grab().save(folder + QStringLiteral("/batch-subrows.png"));
+    }
+}
+
+TEST(BatchWindow, RowsDroppedOntoARowBecomeItsSubRows) {
+    BatchTableModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    model.setRows({Row("a.mp3", "3"), Row("b.mp3", "1"), Row("c.mp3", "2"), Row("d.mp3", "4")});
+    int movedFirst = -1;
+    int movedCount = -1;
+    QObject::connect(&model, &BatchTableModel::rowsMovedTo, [&](int first, int count) {
+        movedFirst = first;
+        movedCount = count;
+    });
+    std::unique_ptr<QMimeData> mime(model.mimeData({model.index(2, 1), model.index(3, 4)}));
+    // Onto row 0 (no row number, the row as the parent): c and d go under a.
+    model.dropMimeData(mime.get(), Qt::MoveAction, -1, -1, model.index(0, 1));
+    EXPECT_EQ(Paths(model), (std::vector<std::string>{"a.mp3", "c.mp3", "d.mp3", "b.mp3"}));
+    EXPECT_EQ(movedFirst, 1);
+    EXPECT_EQ(movedCount, 2);
+    EXPECT_TRUE(model.rows()[1].SubRow);
+    EXPECT_TRUE(model.data(model.index(1, sondrel::kColBefore), Qt::DisplayRole)
+                    .toString()
+                    .endsWith(" c.mp3"));
+    EXPECT_NE(model.data(model.index(1, sondrel::kColBefore), Qt::DisplayRole).toString(), "c.mp3")
+        << "a sub-row is shown indented under its parent";
+    // Sorting keeps them under their parent: a (3) after b (1).
+    model.headerClicked(sondrel::kColTrack);
+    EXPECT_EQ(Paths(model), (std::vector<std::string>{"b.mp3", "a.mp3", "c.mp3", "d.mp3"}));
+    // The parent dragged between rows takes its sub-rows along.
+    std::unique_ptr<QMimeData> parent(model.mimeData({model.index(1, 0)}));
+    model.dropMimeData(parent.get(), Qt::MoveAction, 0, 0, {});
+    EXPECT_EQ(Paths(model), (std::vector<std::string>{"a.mp3", "c.mp3", "d.mp3", "b.mp3"}));
+    EXPECT_EQ(movedCount, 3);
+    // A parent onto its own sub-row: refused, nothing moves.
+    std::unique_ptr<QMimeData> again(model.mimeData({model.index(0, 0)}));
+    movedCount = -1;
+    model.dropMimeData(again.get(), Qt::MoveAction, -1, -1, model.index(2, 0));
+    EXPECT_EQ(Paths(model), (std::vector<std::string>{"a.mp3", "c.mp3", "d.mp3", "b.mp3"}));
+    EXPECT_EQ(movedCount, -1);
+}
+
+TEST(BatchWindow, ARunSelectsTheFilesItLeftInTheMainList) {
+    Fixture f;
+    REQUIRE_MP3(f, "keep.mp3", "Art", "Kept");
+    REQUIRE_MP3(f, "go.mp3", "Art", "Gone");
+    REQUIRE_MP3(f, "clash.mp3", "Art", "Taken");
+    sondrel::test::WriteAll(f.folder + "Art - Taken.mp3", std::string("in the way"));
+    std::vector<std::vector<std::string>> selections;
+    BatchHost host = f.Host();
+    host.selectInList = [&](const std::vector<std::string>& paths) { selections.push_back(paths); };
+    BatchWindow w(*f.store, host);
+    w.showError = [](const QString&) {};
+    w.OpenOn(BatchWindow::kPageRename);
+    w.cbFormat()->setEditText("%A - %T");
+    w.model()->tickRows({0}, BatchTableModel::Tick::Uncheck);
+    w.RunAction();
+    // keep.mp3 was unticked (an outcome of its own), clash.mp3 refused;
+    // go.mp3 was renamed and leaves the selection.
+    ASSERT_EQ(selections.size(), 1u);
+    EXPECT_EQ(selections[0],
+              (std::vector<std::string>{f.folder + "keep.mp3", f.folder + "clash.mp3"}));
 }
 
 TEST(BatchWindow, SettingsSurviveARestart) {

@@ -7,10 +7,13 @@
 #include <QFile>
 #include <QLabel>
 #include <QListView>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include "shell/file_list.h"
 #include "shell/main_window.h"
+#include "shell/progress_window.h"
 #include "shell/settings_store.h"
 
 namespace {
@@ -133,6 +136,90 @@ TEST(FileCommands, DeleteAsksFirstAndNeverTakesTheParentRow) {
     window.DeleteSelected();
     EXPECT_EQ(questions, 1);
     EXPECT_TRUE(QDir(music).exists());
+}
+
+QString CurrentCaption(MainWindow& window) {
+    FileList* list = window.fileList();
+    const int row = list->FocusedRow();
+    return row < 0 ? QString() : list->FileTable().at(row).Caption;
+}
+
+TEST(FileCommands, DeleteAndRenameMoveOnToTheFollowingRow) {
+    Shell s;
+    // The trash of this test, not the user's.
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    const QString data = s.dir.filePath("data");
+    QDir().mkpath(data);  // a missing one would put the trash elsewhere
+    qputenv("XDG_DATA_HOME", data.toUtf8());
+    const QString music = s.dir.filePath("music");
+    QDir().mkpath(music);
+    for (int i = 0; i < 10; ++i)
+        Write(music + QStringLiteral("/f%1.mp3").arg(i), "x");
+    MainWindow window(s.store);
+    window.show();
+    window.openFolder(music);
+    window.askYesNo = [](const QString&) { return true; };
+
+    Select(window, {"f4.mp3"});
+    window.DeleteSelected();
+    EXPECT_FALSE(QFile::exists(music + "/f4.mp3"));
+    EXPECT_TRUE(QFile::exists(data + "/Trash/files/f4.mp3"));
+    EXPECT_EQ(CurrentCaption(window), "f5.mp3");
+    EXPECT_EQ(window.fileList()->SelectedFileRows().size(), 1u);
+
+    Select(window, {"f8.mp3", "f9.mp3"});
+    window.DeleteSelected();
+    EXPECT_FALSE(QFile::exists(music + "/f9.mp3"));
+
+    window.askName = [](const QString&, bool* ok) {
+        *ok = true;
+        return QStringLiteral("f2 - new.mp3");
+    };
+    Select(window, {"f2.mp3"});
+    window.RenameFocused();
+    EXPECT_TRUE(QFile::exists(music + "/f2 - new.mp3"));
+    EXPECT_EQ(CurrentCaption(window), "f3.mp3") << "on to the next entry";
+    // Renaming the last row leaves it current.
+    window.askName = [](const QString&, bool* ok) {
+        *ok = true;
+        return QStringLiteral("f7 - last.mp3");
+    };
+    Select(window, {"f7.mp3"});
+    window.RenameFocused();
+    EXPECT_EQ(CurrentCaption(window), "f7 - last.mp3");
+    qputenv("XDG_DATA_HOME", oldData);
+}
+
+TEST(FileCommands, StopEndsALongCopyAfterTheCurrentFile) {
+    Shell s;
+    const QString music = s.dir.filePath("music");
+    const QString target = s.dir.filePath("target");
+    QDir().mkpath(music);
+    QDir().mkpath(target);
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+        Write(music + "/" + name, name);
+    MainWindow window(s.store);
+    ProgressWindow progress;
+    window.setCompanions(&progress, nullptr, nullptr, nullptr);
+    window.show();
+    window.openFolder(music);
+    // The user presses Stop once the first file is done.
+    QObject::connect(progress.progressBar(), &QProgressBar::valueChanged, [&](int value) {
+        if (value == 1)
+            progress.btnStop()->click();
+    });
+    Select(window, {"a.mp3", "b.mp3", "c.mp3"});
+    window.TransferSelected(sondrel::TransferMode::Copy, target);
+    EXPECT_EQ(progress.progressBar()->maximum(), 3);
+    EXPECT_TRUE(QFile::exists(target + "/a.mp3"));
+    EXPECT_FALSE(QFile::exists(target + "/b.mp3"));
+    EXPECT_FALSE(QFile::exists(target + "/c.mp3"));
+    EXPECT_FALSE(progress.Running());
+    EXPECT_FALSE(progress.isVisible());
+    EXPECT_TRUE(window.statusLabel()->text().contains(QStringLiteral("Stopped")))
+        << window.statusLabel()->text().toStdString();
+    // What was done stays done, and the target is remembered.
+    EXPECT_EQ(window.copyTargets(), QStringList{target + "/"});
 }
 
 TEST(FileCommands, BookmarksTakeTheFolderAndSurviveARestart) {
