@@ -23,9 +23,15 @@ void HttpWorker::StopAll() {
 }
 
 HttpResponse HttpWorker::Fetch(const HttpRequest& request, const KeepGoing& keepGoing) {
+    HttpResponse response;
+    // Already stopped (a loop of several transfers after Stop): nothing goes out.
+    if (keepGoing && !keepGoing()) {
+        response.failure = HttpFailure::Stopped;
+        response.error = "stopped";
+        return response;
+    }
     const unsigned generation = generation_.load();
     std::atomic<bool> stop{false};
-    HttpResponse response;
     HttpRequest own = request;
     own.onProgress = [this, &request](std::uint64_t received, std::uint64_t total) {
         if (request.onProgress)

@@ -20,6 +20,7 @@
 #include "shell/batch_lookup_tabs.h"
 #include "shell/batch_table_model.h"
 #include "shell/batch_window.h"
+#include "shell/main_window.h"
 #include "shell/options_window.h"
 #include "shell/settings_store.h"
 #include "support/local_server.h"
@@ -431,6 +432,28 @@ TEST(LookupOptions, TheAddressAskedByALookUpAppearsInTheOptions) {
     options.SaveSettings();
     EXPECT_EQ(f.store->ReadString("FreeDBEmail"), "tester@example.org");
     options.hide();
+}
+
+TEST(LookupPages, TheMainWindowsLookUpCommandsOpenTheirPages) {
+    QTemporaryDir dir;
+    SettingsStore store(dir.filePath("settings.ini"));
+    MainWindow main(store);
+    struct Case {
+        const char* command;
+        int page;
+    };
+    for (const Case c : {Case{"actFreeDB", BatchWindow::kPageFreeDb},
+                         Case{"actAmazon", BatchWindow::kPageAmazon}}) {
+        QAction* command = main.action(c.command);
+        ASSERT_TRUE(command);
+        ASSERT_TRUE(command->isEnabled()) << c.command;
+        command->trigger();
+        BatchWindow* w = main.batchWindow();
+        EXPECT_TRUE(w->isVisible()) << c.command;
+        EXPECT_EQ(w->pages()->currentIndex(), c.page) << c.command;
+        EXPECT_EQ(w->btnRename()->text(), "&Get data") << c.command;
+        w->close();
+    }
 }
 
 }  // namespace
