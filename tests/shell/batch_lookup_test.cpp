@@ -103,6 +103,13 @@ struct Fixture {
     QString emailAnswer = QStringLiteral("tester@example.org");
 };
 
+// Developer aid: SONDREL_SCREENSHOTS=<folder> keeps a picture of a filled page.
+void Shot(QWidget& window, const char* name) {
+    const QString folder = qEnvironmentVariable("SONDREL_SCREENSHOTS");
+    if (!folder.isEmpty())
+        window.grab().save(folder + "/" + name);
+}
+
 const std::vector<std::string> kThree = {"01 - Morning Tune.mp3", "02 - Evening Tune.ogg",
                                          "03 - Night Tune.wma"};
 
@@ -138,6 +145,7 @@ TEST(FreeDbPage, FillsTheTickedRowsAndWritesThemAsPreviewed) {
         EXPECT_EQ(row.NewGenre, "Rock") << i;
     }
     EXPECT_EQ(f.Contents(), before) << "a look-up alone writes nothing";
+    Shot(*w, "batch-freedb-filled.png");
 
     // The address is asked for once only.
     look->GetAlbumInfo();
@@ -265,6 +273,7 @@ TEST(StorePage, FillsFromTheChosenAlbumAndWritesWithCovers) {
     EXPECT_EQ(rows[3].NewTrack, "04");
     EXPECT_EQ(rows[3].NewTitle, "");
     EXPECT_EQ(rows[3].NewYear, "1970");
+    Shot(*w, "batch-store-filled.png");
 
     // Another disc: its own tracks, no cover address.
     look->cbAmazonDisk()->setCurrentIndex(2);
