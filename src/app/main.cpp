@@ -10,8 +10,10 @@
 #include <QTimer>
 
 #include "editor/format_registry.h"
+#include "media/http_worker.h"
 #include "media/lyrics_window.h"
 #include "media/pictures_window.h"
+#include "net/curl_http_client.h"
 #include "net/lyrics_sites.h"
 #include "shell/about_window.h"
 #include "shell/batch_window.h"
@@ -113,18 +115,36 @@ int main(int argc, char** argv) {
     }
     OptionsWindow options(store, &main);
     main.setCompanions(&wait, &info, &options, &about);
-    MediaLink media(main.fileList(), main.tagEditor(), &wait);
-    // Downloads need a network client; until one is built in, they say so.
-    LyricsWindow lyrics(&media, nullptr, &main);
+    MediaLink media(main.fileList(), main.tagEditor(), &wait, &store);
+    // Downloads run on a worker thread; the proxy is the options window's.
+    sondrel::net::CurlHttpClient http;
+    HttpWorker downloads(http);
+    auto applyProxy = [&http, &options] {
+        sondrel::net::ProxySettings proxy;
+        if (options.UseProxy()) {
+            proxy.host = options.ProxyServer().trimmed().toStdString();
+            bool ok = false;
+            const long port = options.ProxyPort().toLong(&ok);
+            proxy.port = ok ? port : http.Proxy().port;
+            proxy.user = options.ProxyUser().toStdString();
+            proxy.password = options.ProxyPassword().toStdString();
+        }
+        http.SetProxy(std::move(proxy));
+    };
+    LyricsWindow lyrics(&media, &downloads, &main);
     lyrics.setSites(sondrel::net::LoadSites(
         (QCoreApplication::applicationDirPath() + QStringLiteral("/sites.dat")).toStdString()));
-    PicturesWindow pictures(&media, nullptr, &main);
+    PicturesWindow pictures(&media, &downloads, &main);
     main.setMediaWindows(&lyrics, &pictures);
-    options.processSettings = [&main] { main.ProcessSettings(); };
+    options.processSettings = [&main, &applyProxy] {
+        main.ProcessSettings();
+        applyProxy();
+    };
 
     QApplication::processEvents();
     options.LoadSettings();
     main.ProcessSettings();
+    applyProxy();
 
     splash.finish(&main);
     main.show();
@@ -168,12 +188,12 @@ int main(int argc, char** argv) {
                     media.ShowFile(sample.toStdString());
                 }
             }
-            lyrics.resize(320, 420);
             lyrics.ShowLyrics();
             lyrics.show();
+            lyrics.resize(320, 420);
             lyrics.grab().save(shots + QStringLiteral("/lyrics.png"));
-            pictures.resize(260, 320);
             pictures.show();
+            pictures.resize(260, 320);
             pictures.ShowPicture();
             pictures.grab().save(shots + QStringLiteral("/pictures.png"));
             about.show();
@@ -192,6 +212,7 @@ int main(int argc, char** argv) {
         });
     }
     const int rc = QApplication::exec();
+    downloads.StopAll();
     info.SaveGeometry(store);
     return rc;
 }

@@ -13,6 +13,8 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QSaveFile>
+#include <QScreen>
+#include <QShowEvent>
 #include <QStringConverter>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -20,6 +22,7 @@
 #include "editor/tag_jobs.h"
 #include "media/media_host.h"
 #include "media/rtf_text.h"
+#include "media/window_place.h"
 #include "util/codepage.h"
 
 using namespace sondrel;
@@ -28,6 +31,7 @@ using namespace sondrel::net;
 namespace {
 
 constexpr qint64 kMaxTextFileBytes = 8 << 20;
+const PlaceRule kPlace{"fmText", QRect(0, 11, 170, 545), QSize(170, 481)};
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -115,7 +119,31 @@ LyricsWindow::LyricsWindow(MediaHost* host, HttpClient* http, QWidget* parent)
     UpdateEditActions();
 }
 
-LyricsWindow::~LyricsWindow() = default;
+LyricsWindow::~LyricsWindow() {
+    StoreSettings();
+}
+
+void LyricsWindow::StoreSettings() {
+    // A window never shown has no place of its own to keep.
+    if (!host_ || !placed_)
+        return;
+    StorePlace(*host_, kPlace, *this);
+    host_->WriteSetting(QStringLiteral("fmTextOpen"), openFolder_);
+    host_->WriteSetting(QStringLiteral("fmTextSave"), saveFolder_);
+}
+
+void LyricsWindow::showEvent(QShowEvent* event) {
+    if (host_ && !event->spontaneous()) {
+        const QRect place = StoredPlace(*host_, kPlace, screen()->availableGeometry().size());
+        move(place.topLeft());
+        resize(place.size());
+        placed_ = true;
+        openFolder_ = host_->ReadSetting(QStringLiteral("fmTextOpen"), openFolder_);
+        saveFolder_ = host_->ReadSetting(QStringLiteral("fmTextSave"), saveFolder_);
+    }
+    QWidget::showEvent(event);
+    memo_->setFocus();
+}
 
 QAction* LyricsWindow::action(const QString& name) const {
     return findChild<QAction*>(name);
@@ -377,6 +405,10 @@ void LyricsWindow::btnStopClick() {
 }
 
 void LyricsWindow::closeEvent(QCloseEvent* event) {
+    // A transfer still running is stopped: nothing waits for a closed window.
+    if (transferring_)
+        stopRequested_ = true;
+    StoreSettings();
     emit closed();
     QWidget::closeEvent(event);
 }

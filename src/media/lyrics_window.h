@@ -73,6 +73,7 @@ signals:
     void closed();
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -85,6 +86,7 @@ private:
     void SearchOne(const std::string& path, bool batch);
     void UpdateEditActions();
     bool KeepGoing();
+    void StoreSettings();
 
     MediaHost* host_;
     sondrel::net::HttpClient* http_;
@@ -102,4 +104,5 @@ private:
     bool transferring_ = false;
     bool stopRequested_ = false;
     bool batchRunning_ = false;
+    bool placed_ = false;  // shown at its stored place at least once
 };

@@ -26,6 +26,16 @@ public:
     // The tag editor's lyrics buffer, saved with the tag.
     virtual QString Lyrics() const = 0;
     virtual void SetLyrics(const QString& text) = 0;
+    // The windows' own settings (place, dialog folders) by name; a host
+    // without settings keeps nothing.
+    virtual QString ReadSetting(const QString& name, const QString& def) const {
+        (void)name;
+        return def;
+    }
+    virtual void WriteSetting(const QString& name, const QString& value) {
+        (void)name;
+        (void)value;
+    }
     // "Read Tag" at version 1: no pictures are shown.
     virtual bool ReadsVersion1Only() const { return false; }
 

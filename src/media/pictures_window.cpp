@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QSaveFile>
+#include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -24,11 +25,14 @@
 #include "editor/format_registry.h"
 #include "editor/picture_rules.h"
 #include "media/media_host.h"
+#include "media/window_place.h"
 
 using namespace sondrel;
 using namespace sondrel::net;
 
 namespace {
+
+const PlaceRule kPlace{"fmImage", QRect(601, 313, 158, 264), QSize(220, 275)};
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -60,6 +64,11 @@ PicturesWindow::PicturesWindow(MediaHost* host, HttpClient* http, QWidget* paren
     setWindowTitle(tr("Picture"));
     setAcceptDrops(true);
     resize(220, 275);
+    if (host_) {
+        const QRect place = StoredPlace(*host_, kPlace, screen()->availableGeometry().size());
+        move(place.topLeft());
+        resize(place.size());
+    }
     // The guard below refuses pictures over 100 megapixels before decoding;
     // those under it must not be refused by Qt's smaller default.
     QImageReader::setAllocationLimit(std::max(QImageReader::allocationLimit(), 512));
@@ -113,7 +122,10 @@ PicturesWindow::PicturesWindow(MediaHost* host, HttpClient* http, QWidget* paren
     layout->addWidget(image_, 1);
 }
 
-PicturesWindow::~PicturesWindow() = default;
+PicturesWindow::~PicturesWindow() {
+    if (host_)
+        StorePlace(*host_, kPlace, *this);
+}
 
 QToolButton* PicturesWindow::button(const QString& name) const {
     return findChild<QToolButton*>(name);
@@ -498,7 +510,7 @@ void PicturesWindow::FetchCover(const std::string& path, bool batch, QTemporaryD
         CoverSearch search(*http_, coverSettings_);
         const CoverResult result = search.FindCover(hub.artist, hub.title, hub.album, [this] {
             QApplication::processEvents();
-            return host_->ProgressRunning();
+            return !closing_ && host_->ProgressRunning();
         });
         if (result.bytes.empty()) {
             const char* why = result.status == CoverStatus::KeywordsTooShort
@@ -543,6 +555,7 @@ void PicturesWindow::btnDownloadClick() {
         Tell(tr("Downloads are not available: this build has no network client."));
         return;
     }
+    closing_ = false;
     if (!host_)
         return;
     std::vector<std::string> files = host_->SelectedFiles();
@@ -589,6 +602,8 @@ void PicturesWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void PicturesWindow::closeEvent(QCloseEvent* event) {
+    // A download still running is stopped: nothing waits for a closed window.
+    closing_ = true;
     emit closed();
     QWidget::closeEvent(event);
 }

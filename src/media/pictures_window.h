@@ -118,4 +118,5 @@ private:
     void TellFailures(const QString& caption);
     std::vector<std::pair<std::string, std::string>> failures_;
     bool showing_ = false;
+    bool closing_ = false;  // the window closed while a download ran
 };

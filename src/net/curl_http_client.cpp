@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -22,6 +23,7 @@ struct Transfer {
     std::string body;
     bool tooLarge = false;
     bool stopped = false;
+    curl_off_t reported = 0;
 };
 
 std::size_t OnData(char* data, std::size_t size, std::size_t count, void* user) {
@@ -35,8 +37,13 @@ std::size_t OnData(char* data, std::size_t size, std::size_t count, void* user) 
     return n;
 }
 
-int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int OnProgress(void* user, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t) {
     auto* t = static_cast<Transfer*>(user);
+    if (t->request->onProgress && received > t->reported) {
+        t->reported = received;
+        t->request->onProgress(static_cast<std::uint64_t>(received),
+                               static_cast<std::uint64_t>(std::max<curl_off_t>(total, 0)));
+    }
     if (*t->keepGoing && !(*t->keepGoing)()) {
         t->stopped = true;
         return 1;
@@ -84,6 +91,16 @@ CurlHttpClient::CurlHttpClient(ProxySettings proxy) : proxy_(std::move(proxy)) {
 }
 
 CurlHttpClient::~CurlHttpClient() = default;
+
+void CurlHttpClient::SetProxy(ProxySettings proxy) {
+    const std::lock_guard lock(mutex_);
+    proxy_ = std::move(proxy);
+}
+
+ProxySettings CurlHttpClient::Proxy() const {
+    const std::lock_guard lock(mutex_);
+    return proxy_;
+}
 
 HttpResponse CurlHttpClient::Fetch(const HttpRequest& request, const KeepGoing& keepGoing) {
     HttpResponse response;
@@ -142,13 +159,14 @@ HttpResponse CurlHttpClient::Fetch(const HttpRequest& request, const KeepGoing& 
 
     // An empty proxy switches off the environment's proxy as well: nothing
     // goes through a host the user did not configure.
-    curl_easy_setopt(c, CURLOPT_PROXY, proxy_.host.c_str());
-    if (!proxy_.host.empty()) {
+    const ProxySettings proxy = Proxy();
+    curl_easy_setopt(c, CURLOPT_PROXY, proxy.host.c_str());
+    if (!proxy.host.empty()) {
         curl_easy_setopt(c, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
-        curl_easy_setopt(c, CURLOPT_PROXYPORT, proxy_.port);
-        if (!proxy_.user.empty()) {
-            curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, proxy_.user.c_str());
-            curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, proxy_.password.c_str());
+        curl_easy_setopt(c, CURLOPT_PROXYPORT, proxy.port);
+        if (!proxy.user.empty()) {
+            curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, proxy.user.c_str());
+            curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, proxy.password.c_str());
         }
     }
 

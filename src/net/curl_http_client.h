@@ -5,6 +5,7 @@
 // KeepGoing.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "net/http_client.h"
@@ -25,12 +26,15 @@ public:
     explicit CurlHttpClient(ProxySettings proxy = {});
     ~CurlHttpClient() override;
 
-    void SetProxy(ProxySettings proxy) { proxy_ = std::move(proxy); }
-    const ProxySettings& Proxy() const { return proxy_; }
+    // The proxy may change while a worker thread runs a transfer: each
+    // transfer takes its own copy when it starts.
+    void SetProxy(ProxySettings proxy);
+    ProxySettings Proxy() const;
 
     HttpResponse Fetch(const HttpRequest& request, const KeepGoing& keepGoing = {}) override;
 
 private:
+    mutable std::mutex mutex_;
     ProxySettings proxy_;
 };
 

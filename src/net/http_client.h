@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,9 @@ struct HttpRequest {
     long connectTimeoutSeconds = 10;
     long readTimeoutSeconds = 60;
     int maxRedirects = 5;
+    // Bytes received so far and the announced total (0 when unknown); called
+    // on the thread that runs the transfer.
+    std::function<void(std::uint64_t received, std::uint64_t total)> onProgress;
 };
 
 // Why a transfer did not complete, for callers that act on the kind.

@@ -30,6 +30,7 @@
 
 #include <set>
 
+#include "shell/batch_lookup_tabs.h"
 #include "shell/batch_table_model.h"
 #include "shell/progress.h"
 #include "shell/recycle_bin.h"
@@ -302,6 +303,16 @@ void BatchWindow::BuildUi() {
             track->setText(QStringLiteral("%#"));
         });
     }
+    lookups_ =
+        new LookupPages(store_, model_, pages_->widget(kPageFreeDb), pages_->widget(kPageAmazon),
+                        {host_.trackStyle, host_.editorOptions, [this] { return progress_; },
+                         [this](const QString& m) { showError(m); },
+                         [this] {
+                             pages_->setCurrentIndex(kPageRename);
+                             Rescan();
+                             KeepRows(model_->rows());
+                         }},
+                        this);
     {
         auto* g = new QGridLayout(pages_->widget(kPageExport));
         cbExport_ = new QComboBox(this);
@@ -709,8 +720,12 @@ void BatchWindow::RunAction() {
         case kPageExport:
             RunExport();
             break;
+        case kPageFreeDb:
+        case kPageAmazon:
+            lookups_->Write(pages_->currentIndex() == kPageAmazon);
+            break;
         default:
-            break;  // the look-ups bring their own runs
+            break;
     }
 }
 

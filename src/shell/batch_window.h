@@ -24,6 +24,7 @@ class QTabWidget;
 class QTableView;
 class QToolButton;
 class BatchTableModel;
+class LookupPages;
 class ProgressSink;
 class SettingsStore;
 
@@ -78,6 +79,7 @@ public:
     void DeleteChecked();
 
     BatchTableModel* model() const { return model_; }
+    LookupPages* lookups() const { return lookups_; }
     QTableView* table() const { return table_; }
     QTabWidget* pages() const { return pages_; }
     QComboBox* cbFormat() const { return cbFormat_; }
@@ -140,6 +142,7 @@ private:
     BatchHost host_;
     ProgressSink* progress_ = nullptr;
     BatchTableModel* model_ = nullptr;
+    LookupPages* lookups_ = nullptr;
     QTableView* table_ = nullptr;
     QTabWidget* pages_ = nullptr;
     QComboBox* cbFormat_ = nullptr;

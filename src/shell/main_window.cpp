@@ -189,10 +189,12 @@ void MainWindow::BuildActions() {
     connect(AddAction(QStringLiteral("actGenerate"), tr("&Generate tags"),
                       {QKeySequence(Qt::Key_F7), QKeySequence(Qt::CTRL | Qt::Key_G)}),
             &QAction::triggered, this, [this] { OpenBatchWindow(BatchWindow::kPageGenerate); });
-    AddAction(QStringLiteral("actFreeDB"), tr("Get data from FreeDB"), {QKeySequence(Qt::Key_F8)},
-              false);
-    AddAction(QStringLiteral("actAmazon"), tr("Tags from Amazon"), {QKeySequence(Qt::Key_F9)},
-              false);
+    connect(AddAction(QStringLiteral("actFreeDB"), tr("Get data from FreeDB"),
+                      {QKeySequence(Qt::Key_F8)}),
+            &QAction::triggered, this, [this] { OpenBatchWindow(BatchWindow::kPageFreeDb); });
+    connect(
+        AddAction(QStringLiteral("actAmazon"), tr("Tags from Amazon"), {QKeySequence(Qt::Key_F9)}),
+        &QAction::triggered, this, [this] { OpenBatchWindow(BatchWindow::kPageAmazon); });
     connect(AddAction(QStringLiteral("actPlaylists"), tr("&Create playlists"),
                       {QKeySequence(Qt::Key_F10)}),
             &QAction::triggered, this, [this] { OpenBatchWindow(BatchWindow::kPageExport); });

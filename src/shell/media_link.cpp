@@ -5,6 +5,7 @@
 
 #include "shell/file_list.h"
 #include "shell/progress.h"
+#include "shell/settings_store.h"
 #include "shell/tag_editor.h"
 
 sondrel::TagBridge& MediaLink::Bridge() {
@@ -82,4 +83,13 @@ void MediaLink::FinishProgress() {
 
 bool MediaLink::ProgressRunning() const {
     return !progress_ || progress_->Running();
+}
+
+QString MediaLink::ReadSetting(const QString& name, const QString& def) const {
+    return store_ ? store_->ReadString(name, def) : def;
+}
+
+void MediaLink::WriteSetting(const QString& name, const QString& value) {
+    if (store_)
+        store_->WriteString(name, value);
 }

@@ -7,12 +7,14 @@
 
 class FileList;
 class ProgressSink;
+class SettingsStore;
 class TagEditor;
 
 class MediaLink : public MediaHost {
 public:
-    MediaLink(FileList* list, TagEditor* editor, ProgressSink* progress)
-        : list_(list), editor_(editor), progress_(progress) {}
+    MediaLink(FileList* list, TagEditor* editor, ProgressSink* progress,
+              SettingsStore* store = nullptr)
+        : list_(list), editor_(editor), progress_(progress), store_(store) {}
 
     sondrel::TagBridge& Bridge() override;
     std::string CurrentFile() const override;
@@ -22,6 +24,8 @@ public:
     QString Lyrics() const override;
     void SetLyrics(const QString& text) override;
     bool ReadsVersion1Only() const override;
+    QString ReadSetting(const QString& name, const QString& def) const override;
+    void WriteSetting(const QString& name, const QString& value) override;
     void StartProgress(int max) override;
     void StepProgress() override;
     void FinishProgress() override;
@@ -33,4 +37,5 @@ private:
     FileList* list_;
     TagEditor* editor_;
     ProgressSink* progress_;
+    SettingsStore* store_;
 };

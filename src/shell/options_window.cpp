@@ -17,18 +17,34 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "net/store_lookup.h"
 #include "shell/settings_store.h"
 #include "util/codepage.h"
 #include "util/paths.h"
 
+namespace {
+
+QString StoreHostKey(int site) {
+    static const char* const keys[] = {"StoreHostUS", "StoreHostUK", "StoreHostDE"};
+    return QString::fromLatin1(keys[site]);
+}
+
+QString DefaultStoreHost(int site) {
+    const std::string_view host =
+        sondrel::net::store::kDefaultHosts[static_cast<std::size_t>(site)];
+    return QString::fromLatin1(host.data(), static_cast<qsizetype>(host.size()));
+}
+
+}  // namespace
+
 const QStringList& OptionsWindow::FreeDbServers() {
     static const QStringList servers = {
-        QStringLiteral("freedb.freedb.org"), QStringLiteral("freedb.musicbrainz.org"),
-        QStringLiteral("at.freedb.org"),     QStringLiteral("au.freedb.org"),
-        QStringLiteral("ca.freedb.org"),     QStringLiteral("de.freedb.org"),
-        QStringLiteral("es.freedb.org"),     QStringLiteral("fi.freedb.org"),
-        QStringLiteral("ru.freedb.org"),     QStringLiteral("uk.freedb.org"),
-        QStringLiteral("gnudb.gnudb.org")};
+        QStringLiteral("freedb.freedb.org"),      QStringLiteral("freedb.musicbrainz.org"),
+        QStringLiteral("at.freedb.org"),          QStringLiteral("au.freedb.org"),
+        QStringLiteral("ca.freedb.org"),          QStringLiteral("de.freedb.org"),
+        QStringLiteral("es.freedb.org"),          QStringLiteral("fi.freedb.org"),
+        QStringLiteral("ru.freedb.org"),          QStringLiteral("uk.freedb.org"),
+        QStringLiteral("https://gnudb.gnudb.org")};
     return servers;
 }
 
@@ -42,6 +58,7 @@ OptionsWindow::OptionsWindow(SettingsStore& store, QWidget* parent)
     BuildGeneral();
     BuildView();
     BuildWinAmp();
+    BuildLookups();
 
     btnOK_ = new QPushButton(tr("&OK"), this);
     btnOK_->setObjectName(QStringLiteral("btnOK"));
@@ -154,6 +171,9 @@ void OptionsWindow::BuildGeneral() {
     cbFreeDB_ = new QComboBox(page);
     cbFreeDB_->setObjectName(QStringLiteral("cbFreeDB"));
     cbFreeDB_->addItems(FreeDbServers());
+    cbFreeDB_->setEditable(true);
+    cbFreeDB_->setInsertPolicy(QComboBox::NoInsert);
+    cbFreeDB_->setMinimumContentsLength(24);
     cbFreeDB_->setCurrentIndex(10);
     freedbRow->addWidget(cbFreeDB_);
     freedbRow->addStretch();
@@ -237,6 +257,33 @@ void OptionsWindow::BuildWinAmp() {
     pages_->addTab(page, tr("WinAmp and association"));
 }
 
+void OptionsWindow::BuildLookups() {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("tsLookups"));
+    auto* form = new QFormLayout(page);
+    edFreeDbEmail_ = new QLineEdit(page);
+    edFreeDbEmail_->setObjectName(QStringLiteral("edFreeDBEmail"));
+    edFreeDbEmail_->setPlaceholderText(tr("you@example.org"));
+    edFreeDbEmail_->setToolTip(
+        tr("FreeDB servers ask every user for a real address and may refuse made-up ones"));
+    form->addRow(tr("E-mail for FreeDB"), edFreeDbEmail_);
+    const QString sites[] = {tr("Store host (US)"), tr("Store host (UK)"),
+                             tr("Store host (Germany)")};
+    for (int site = 0; site < 3; ++site) {
+        edStoreHost_[site] = new QLineEdit(DefaultStoreHost(site), page);
+        edStoreHost_[site]->setObjectName(QStringLiteral("edStoreHost%1").arg(site));
+        form->addRow(sites[site], edStoreHost_[site]);
+    }
+    pages_->addTab(page, tr("Look-ups"));
+}
+
+void OptionsWindow::showEvent(QShowEvent* event) {
+    // A look-up may have asked for the address since the window was loaded.
+    if (edFreeDbEmail_->text().trimmed().isEmpty())
+        edFreeDbEmail_->setText(store_.ReadString(QStringLiteral("FreeDBEmail")));
+    QDialog::showEvent(event);
+}
+
 void OptionsWindow::LoadSettings() {
     for (const BoolOption& o : bools_) {
         o.box->setChecked(store_.ReadBool(QString::fromLatin1(o.name), o.def));
@@ -252,6 +299,14 @@ void OptionsWindow::LoadSettings() {
     edPassword_->setText(store_.ReadString(QStringLiteral("Password")));
     cbFreeDB_->setCurrentIndex(
         std::clamp(store_.ReadInteger(QStringLiteral("FreeDBIndex"), 10), 0, 10));
+    // A server typed into the box is kept by its text.
+    if (const QString server = store_.ReadString(QStringLiteral("FreeDBServer"));
+        !server.trimmed().isEmpty())
+        cbFreeDB_->setCurrentText(server.trimmed());
+    edFreeDbEmail_->setText(store_.ReadString(QStringLiteral("FreeDBEmail")));
+    for (int site = 0; site < 3; ++site)
+        edStoreHost_[site]->setText(
+            store_.ReadString(StoreHostKey(site), DefaultStoreHost(site)).trimmed());
     const QString winamp = store_.ReadString(QStringLiteral("WinAmp"),
                                              QString::fromStdString(sondrel::WinampFolder()));
     edWinAmp_->setText(winamp);
@@ -275,6 +330,10 @@ void OptionsWindow::SaveSettings() {
     store_.WriteString(QStringLiteral("User"), edUser_->text());
     store_.WriteString(QStringLiteral("Password"), edPassword_->text());
     store_.WriteInteger(QStringLiteral("FreeDBIndex"), cbFreeDB_->currentIndex());
+    store_.WriteString(QStringLiteral("FreeDBServer"), FreeDbServer());
+    store_.WriteString(QStringLiteral("FreeDBEmail"), FreeDbEmail());
+    for (int site = 0; site < 3; ++site)
+        store_.WriteString(StoreHostKey(site), StoreHost(site));
     store_.WriteString(QStringLiteral("WinAmp"), edWinAmp_->text());
     store_.WriteInteger(QStringLiteral("PlayFiles"), PlayFiles());
     store_.WriteString(QStringLiteral("CodePage"), CodePage());
@@ -331,7 +390,16 @@ bool OptionsWindow::ApproximateImageSearch() const {
     return cbAproximateSearch_->isChecked();
 }
 QString OptionsWindow::FreeDbServer() const {
-    return cbFreeDB_->currentText();
+    return cbFreeDB_->currentText().trimmed();
+}
+QString OptionsWindow::FreeDbEmail() const {
+    return edFreeDbEmail_->text().trimmed();
+}
+QString OptionsWindow::StoreHost(int site) const {
+    if (site < 0 || site > 2)
+        return {};
+    const QString host = edStoreHost_[site]->text().trimmed();
+    return host.isEmpty() ? DefaultStoreHost(site) : host;
 }
 bool OptionsWindow::ShowHint() const {
     return cbShowHint_->isChecked();

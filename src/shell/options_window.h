@@ -21,7 +21,9 @@ class SettingsStore;
 class OptionsWindow : public QDialog {
     Q_OBJECT
 public:
-    // The eleven CDDB-over-HTTP servers offered; the last is the default.
+    // The eleven CDDB-over-HTTP servers offered; the last is the default. The
+    // box also takes a server typed in: with a scheme it is used as it is, a
+    // bare host means http on port 80.
     static const QStringList& FreeDbServers();
 
     OptionsWindow(SettingsStore& store, QWidget* parent = nullptr);
@@ -47,6 +49,10 @@ public:
     QString ProxyPassword() const;
     bool ApproximateImageSearch() const;
     QString FreeDbServer() const;
+    // The user's address sent in FreeDB's "hello"; empty until given.
+    QString FreeDbEmail() const;
+    // The web-services host of store site 0 (US), 1 (UK) or 2 (DE).
+    QString StoreHost(int site) const;
     bool ShowHint() const;
     bool StretchPicture() const;
     bool TopText() const;
@@ -79,7 +85,9 @@ private:
     void BuildGeneral();
     void BuildView();
     void BuildWinAmp();
+    void BuildLookups();
     void OnOK();
+    void showEvent(QShowEvent* event) override;
 
     SettingsStore& store_;
     std::vector<BoolOption> bools_;
@@ -102,6 +110,8 @@ private:
     QLineEdit* edPassword_ = nullptr;
     QCheckBox* cbAproximateSearch_ = nullptr;
     QComboBox* cbFreeDB_ = nullptr;
+    QLineEdit* edFreeDbEmail_ = nullptr;
+    QLineEdit* edStoreHost_[3] = {nullptr, nullptr, nullptr};
     QCheckBox* cbShowHint_ = nullptr;
     QCheckBox* cbStretchPicture_ = nullptr;
     QCheckBox* cbTopText_ = nullptr;

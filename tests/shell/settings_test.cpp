@@ -75,7 +75,7 @@ TEST(Options, FirstRunDefaults) {
     EXPECT_TRUE(options.UsePatterns());
     EXPECT_EQ(options.ProxyServer(), QStringLiteral("Server"));
     EXPECT_EQ(options.ProxyPort(), QStringLiteral("3128"));
-    EXPECT_EQ(options.FreeDbServer(), QStringLiteral("gnudb.gnudb.org"));
+    EXPECT_EQ(options.FreeDbServer(), QStringLiteral("https://gnudb.gnudb.org"));
     EXPECT_TRUE(options.ShowHint());
     EXPECT_TRUE(options.PopupHint());
     EXPECT_TRUE(options.MoveWindows());

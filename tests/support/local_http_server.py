@@ -7,7 +7,7 @@ killed. Routes:
   /echo-headers               the request's headers, one per line
   /redirect?to=URL            302 to URL
   /loop                       302 to itself
-  /slow                       headers, then silence for 30 s
+  /slow, /slow/...            headers, then silence for 30 s
   /big, /big-chunked          100 MB, with and without Content-Length
   /status/N                   HTTP status N
   /picture.jpg, /images/*     a small JPEG-like body
@@ -122,7 +122,7 @@ class Handler(BaseHTTPRequestHandler):
             return self.send(302, b"", extra=[("Location", params["to"][0])])
         if path == "/loop":
             return self.send(302, b"", extra=[("Location", "/loop")])
-        if path == "/slow":
+        if path == "/slow" or path.startswith("/slow/"):
             self.send_response(200)
             self.send_header("Content-Length", "10")
             self.end_headers()
