@@ -35,25 +35,29 @@ public:
         return Parts(b).id3v1.Filename() == path && Parts(b).id3v2.FileName() == path;
     }
     SaveOutcome Save(TagBridge& b) const override {
-        Parts(b).id3v2.setFields(b.Hub());
-        CopyHubTo(b.Hub(), Parts(b).id3v1);
+        Id3v2Tag& v2 = Parts(b).id3v2;
+        Id3v1Tag& v1 = Parts(b).id3v1;
+        v2.setFields(b.Hub());
+        CopyHubTo(b.Hub(), v1);
         const int s = b.Options().saveChoice;
         const bool writeV1 = s == kVersion1 || s == kVersion12;
         const bool writeV2 = s == kVersion2 || s == kVersion12;
         SaveOutcome out;
-        bool v1ok = true;
-        bool v2ok = true;
-        if (writeV1)
-            v1ok = Parts(b).id3v1.WriteTag();
-        if (writeV2)
-            v2ok = Parts(b).id3v2.WriteTag();
-        out.ok = v1ok && v2ok;
-        // Only the components written now speak: the other one may still hold
-        // the "no tag" text of its read, which is no save failure.
-        if (writeV2 && !Parts(b).id3v2.Error().empty())
-            out.error = Parts(b).id3v2.Error();
-        else if (writeV1 && !Parts(b).id3v1.Error().empty())
-            out.error = Parts(b).id3v1.Error();
+        out.ok = true;
+        if (writeV2) {
+            // The ID3v2 tag is written through a new file; the ID3v1 and
+            // Lyrics3 blocks go into that same file, so a failure anywhere
+            // leaves the old file whole and no name of it half changed.
+            TailPlan tail;
+            if (writeV1)
+                tail = [&v1](const ByteSource& file) { return v1.PlanWrite(file); };
+            out.ok = v2.WriteTag(tail);
+            out.error = v2.Error();
+        } else if (writeV1) {
+            // Alone, the blocks at the end are written in place.
+            out.ok = v1.WriteTag();
+            out.error = v1.Error();
+        }
         if (!out.ok && out.error.empty())
             out.error = Id3v2Tag::kMsgFileError;
         return out;
@@ -66,34 +70,37 @@ public:
     SaveOutcome Remove(TagBridge& b, const std::string& path, RemoveKind kind) const override {
         if (kind == RemoveKind::Ape)
             return RemoveApeTag(b, path);
-        bool v1ok = true;
-        bool v2ok = true;
-        bool ranV1 = false;
-        bool ranV2 = false;
+        Id3v2Tag& v2 = Parts(b).id3v2;
+        Id3v1Tag& v1 = Parts(b).id3v1;
+        bool hasV1 = false;
+        bool hasV2 = false;
         if (kind == RemoveKind::Id3v1 || kind == RemoveKind::AllId3) {
-            Parts(b).id3v1.setFilename(path);
-            if (Parts(b).id3v1.Valid()) {
-                ranV1 = true;
-                v1ok = Parts(b).id3v1.RemoveTag();
-            }
+            v1.setFilename(path);
+            hasV1 = v1.Valid();
         }
         if (kind == RemoveKind::Id3v2 || kind == RemoveKind::AllId3) {
-            Parts(b).id3v2.setFileName(path);
-            if (Parts(b).id3v2.Valid()) {
-                ranV2 = true;
-                v2ok = Parts(b).id3v2.RemoveTag();
-            }
+            v2.setFileName(path);
+            hasV2 = v2.Valid() && v2.TagSize() > 0;
         }
         SaveOutcome out;
-        out.ok = v1ok && v2ok;
-        if (!out.ok) {
-            if (ranV2 && !v2ok && !Parts(b).id3v2.Error().empty())
-                out.error = Parts(b).id3v2.Error();
-            else if (ranV1 && !v1ok && !Parts(b).id3v1.Error().empty())
-                out.error = Parts(b).id3v1.Error();
-            else
-                out.error = Id3v2Tag::kMsgFileError;
+        out.ok = true;
+        if (hasV2) {
+            // Both tags leave in one new file, as a save writes them.
+            TailPlan tail;
+            if (hasV1)
+                tail = [&v1](const ByteSource& file) { return v1.PlanRemoval(file); };
+            out.ok = v2.RemoveTag(tail);
+            if (!out.ok)
+                out.error = v2.Error();
+            if (hasV1)
+                v1.ReadTag();
+        } else if (hasV1) {
+            out.ok = v1.RemoveTag();
+            if (!out.ok)
+                out.error = v1.Error();
         }
+        if (!out.ok && out.error.empty())
+            out.error = Id3v2Tag::kMsgFileError;
         return out;
     }
 

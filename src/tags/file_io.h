@@ -156,6 +156,17 @@ IoResult SafeReplace(const std::string& path,
                      const std::function<bool(ReplaceWriter&, std::string& error)>& produce,
                      const IoFaults& faults = SystemIo());
 
+// The end of a file as a rewrite leaves it: the bytes from `from` to the end
+// give way to `bytes`. Planned on the very bytes the rewrite copies, so a
+// save with a tag at each end changes both in one new file.
+struct TailChange {
+    std::int64_t from = 0;
+    Bytes bytes;
+};
+// Plans the change for the file about to be rewritten; nullopt when its end
+// cannot be read, which abandons the whole rewrite.
+using TailPlan = std::function<std::optional<TailChange>(const ByteSource& file)>;
+
 // Writes `data` at `offset` and truncates the file to `newSize` (when >= 0)
 // only after the data is written; then flushes. For tags stored at the end
 // of a file, where the audio in front is never touched. One transaction:

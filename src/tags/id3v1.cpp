@@ -83,16 +83,6 @@ std::string Utf8Prefix(const std::string& s, std::size_t count) {
     return s.substr(0, pos);
 }
 
-// Where the ID3v1 block, or the Lyrics3 block in front of it, begins;
-// nullopt when the file ends without an ID3v1 block.
-template <typename Source>
-std::optional<std::int64_t> FindTagStart(const Source& file) {
-    const tail::Layout layout = tail::Locate(file);
-    if (layout.id3v1Size == 0)
-        return std::nullopt;
-    return layout.Lyrics3Offset();
-}
-
 }  // namespace
 
 namespace id3v1 {
@@ -397,27 +387,46 @@ bool Id3v1Tag::WriteTag() {
     return Guard(kMsgSaveFailed, [&] { return DoWrite(); });
 }
 
+std::optional<TailChange> Id3v1Tag::PlanWrite(const ByteSource& file) const {
+    const std::int64_t size = file.Size();
+    if (size < 0)
+        return std::nullopt;
+    const tail::Layout layout = tail::Locate(file);
+    if (layout.fault == tail::ReadFault::End)
+        return std::nullopt;
+    TailChange change;
+    // Whatever Lyrics3 block is there gets overwritten, wanted or not; an
+    // APE tag in front of it stays as it is.
+    change.from = layout.id3v1Size > 0 ? layout.Lyrics3Offset() : size;
+    if (useLyrics3_)
+        change.bytes = id3v1::BuildLyrics3(lyrics_, tag_, codePage_);
+    const Bytes block = id3v1::BuildBlock(tag_, codePage_);
+    change.bytes.insert(change.bytes.end(), block.begin(), block.end());
+    return change;
+}
+
+std::optional<TailChange> Id3v1Tag::PlanRemoval(const ByteSource& file) const {
+    const std::int64_t size = file.Size();
+    if (size < 0)
+        return std::nullopt;
+    const tail::Layout layout = tail::Locate(file);
+    if (layout.fault == tail::ReadFault::End)
+        return std::nullopt;
+    return TailChange{layout.id3v1Size > 0 ? layout.Lyrics3Offset() : size, {}};
+}
+
 bool Id3v1Tag::DoWrite() {
     auto file = File::Open(filename_, File::Mode::ReadWrite, nullptr, io_);
-    const std::int64_t size = file ? file->Size() : -1;
-    if (size < 0) {
+    const auto change = file ? PlanWrite(*file) : std::nullopt;
+    if (!change) {
         Fail(kMsgSaveFailed);
         return false;
     }
-    // Whatever Lyrics3 block is there gets overwritten, wanted or not.
-    const std::int64_t start = FindTagStart(*file).value_or(size);
-
-    Bytes data;
-    if (useLyrics3_)
-        data = id3v1::BuildLyrics3(lyrics_, tag_, codePage_);
-    const Bytes block = id3v1::BuildBlock(tag_, codePage_);
-    data.insert(data.end(), block.begin(), block.end());
-
     // Space first, then the new blocks, then the cut; any failure puts the
     // old end back.
-    const std::int64_t end = start + static_cast<std::int64_t>(data.size());
+    const std::int64_t end = change->from + static_cast<std::int64_t>(change->bytes.size());
     file.reset();
-    const IoResult r = WriteTail(filename_, start, data, end, io_);
+    const IoResult r = WriteTail(filename_, change->from, change->bytes, end, io_);
     if (!r) {
         Fail(kMsgSaveFailed);
         return false;
@@ -431,14 +440,18 @@ bool Id3v1Tag::RemoveTag() {
         return false;
     bool cutFailed = false;
     try {
-        std::optional<std::int64_t> start;
+        std::optional<TailChange> cut;
+        std::int64_t size = -1;
         if (auto file = File::Open(filename_, File::Mode::Read)) {
-            start = FindTagStart(*file);
+            cut = PlanRemoval(*file);
+            size = file->Size();
         }
         // A write-protected file is replaced with its mode kept, never made
         // writable for the moment of the cut.
-        if (start)
-            cutFailed = !WriteTail(filename_, *start, {}, *start, io_);
+        if (!cut)
+            cutFailed = true;
+        else if (cut->from < size)
+            cutFailed = !WriteTail(filename_, cut->from, {}, cut->from, io_);
     } catch (...) {
         cutFailed = true;
     }

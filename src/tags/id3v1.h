@@ -109,6 +109,13 @@ public:
     bool RemoveTag();
     void ClearTag();
 
+    // The end of `file` after a save of this tag: from where the old Lyrics3
+    // and ID3v1 blocks begin (or the end of the file), the new blocks. An
+    // APE tag in front stays as it is. nullopt when the end cannot be read.
+    std::optional<TailChange> PlanWrite(const ByteSource& file) const;
+    // The same for a removal: the old blocks cut, nothing written.
+    std::optional<TailChange> PlanRemoval(const ByteSource& file) const;
+
 private:
     bool noGenre_ = false;  // the read block's genre byte was 255
     bool ReadOpened(const ByteSource& file);

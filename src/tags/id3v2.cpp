@@ -579,7 +579,7 @@ void Id3v2Tag::ApplyGenreRule() {
 
 // ---- Writing ----
 
-bool Id3v2Tag::WriteTag() {
+bool Id3v2Tag::WriteTag(const TailPlan& tail) {
     error_.clear();
     if (!FileExists(fileName_)) {
         error_ = kMsgNoFile;
@@ -594,7 +594,7 @@ bool Id3v2Tag::WriteTag() {
     }
     PrepareGenre();
     try {
-        return WriteFile(*file);
+        return WriteFile(*file, tail);
     } catch (const std::exception& e) {
         Fail(kMsgFileError, std::string(e.what()), false);
         return false;
@@ -625,7 +625,21 @@ std::string Id3v2Tag::LanguageFor(Field field) const {
     return "eng";
 }
 
-bool Id3v2Tag::WriteFile(File& file) {
+// The bytes behind the old tag, to the end of the file or, with a tail
+// plan, to where the planned end begins, then the planned end.
+bool Id3v2Tag::CopyRest(ReplaceWriter& w, const File& file, std::int64_t keepFrom,
+                        std::int64_t fileSize, const TailPlan& tail) {
+    if (!tail)
+        return w.CopyFrom(file, keepFrom, fileSize - keepFrom);
+    const auto change = tail(file);
+    // Never an end reaching into the tag or past the file: that would be
+    // a plan for other bytes than these.
+    if (!change || change->from < keepFrom || change->from > fileSize)
+        return false;
+    return w.CopyFrom(file, keepFrom, change->from - keepFrom) && w.Write(change->bytes);
+}
+
+bool Id3v2Tag::WriteFile(File& file, const TailPlan& tail) {
     const std::int64_t fileSize = file.Size();
     if (fileSize < 0) {
         Fail(kMsgFileError, file.LastError(), false);
@@ -716,11 +730,14 @@ bool Id3v2Tag::WriteFile(File& file) {
     const std::int64_t keepFrom = old->keepFrom;
     const IoResult result = SafeReplace(
         fileName_,
-        [&](ReplaceWriter& w, std::string&) {
+        [&](ReplaceWriter& w, std::string& error) {
             Bytes head = header(bodySize);
             head.insert(head.end(), frames.begin(), frames.end());
             head.resize(id3v2::kHeaderSize + bodySize, 0);
-            return w.Write(head) && w.CopyFrom(file, keepFrom, fileSize - keepFrom);
+            if (w.Write(head) && CopyRest(w, file, keepFrom, fileSize, tail))
+                return true;
+            error = w.LastError().empty() ? kMsgTailUnreadable : w.LastError();
+            return false;
         },
         io_);
     if (!result) {
@@ -732,7 +749,7 @@ bool Id3v2Tag::WriteFile(File& file) {
 
 // ---- Removal ----
 
-bool Id3v2Tag::RemoveTag() {
+bool Id3v2Tag::RemoveTag(const TailPlan& tail) {
     error_.clear();
     if (!FileExists(fileName_)) {
         error_ = kMsgNoFile;
@@ -744,7 +761,7 @@ bool Id3v2Tag::RemoveTag() {
             return false;
         }
         try {
-            if (!RemoveFromFile())
+            if (!RemoveFromFile(tail))
                 return false;
         } catch (const std::exception& e) {
             Fail(kMsgRemoveFailed, std::string(e.what()), false);
@@ -756,7 +773,7 @@ bool Id3v2Tag::RemoveTag() {
     return true;
 }
 
-bool Id3v2Tag::RemoveFromFile() {
+bool Id3v2Tag::RemoveFromFile(const TailPlan& tail) {
     std::string openError;
     auto file = File::Open(fileName_, File::Mode::Read, &openError);
     const std::int64_t fileSize = file ? file->Size() : -1;
@@ -774,8 +791,11 @@ bool Id3v2Tag::RemoveFromFile() {
     const std::int64_t keepFrom = old->keepFrom;
     const IoResult result = SafeReplace(
         fileName_,
-        [&](ReplaceWriter& w, std::string&) {
-            return w.CopyFrom(*file, keepFrom, fileSize - keepFrom);
+        [&](ReplaceWriter& w, std::string& error) {
+            if (CopyRest(w, *file, keepFrom, fileSize, tail))
+                return true;
+            error = w.LastError().empty() ? kMsgTailUnreadable : w.LastError();
+            return false;
         },
         io_);
     if (!result) {

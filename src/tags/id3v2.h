@@ -17,6 +17,7 @@ namespace sondrel {
 
 class File;
 class FileSnapshot;
+class ReplaceWriter;
 
 class Id3v2Tag : public TagComponent {
 public:
@@ -31,6 +32,8 @@ public:
     static constexpr const char* kMsgPictureUnreadable = "Can't read picture file";
     static constexpr const char* kMsgDamagedTag =
         "The ID3v2 tag could not be read completely; saving would lose part of it";
+    static constexpr const char* kMsgTailUnreadable =
+        "the tags at the end of the file could not be read again";
     // Allowed slack between a new tag and the old one for keeping its size.
     static constexpr std::int64_t kInPlaceSlack = 500;
     // A picture file larger than this is refused by AddImage.
@@ -107,10 +110,13 @@ public:
     // rewriting the file safely; the tag keeps the old one's size when the
     // new frames fit it with at most kInPlaceSlack bytes to spare. Frames of fields whose value is
     // still the one read are kept as they were. Refuses to replace a tag that
-    // could not be read completely. Calls no event.
-    bool WriteTag();
-    // Takes the tag out of the file, then reads the file again.
-    bool RemoveTag();
+    // could not be read completely. Calls no event. With `tail`, the same new
+    // file carries the end it plans (the other tags of the file), so the
+    // save is one transaction.
+    bool WriteTag(const TailPlan& tail = {});
+    // Takes the tag out of the file, then reads the file again; with `tail`,
+    // the new file also ends as planned. Without a tag, nothing is written.
+    bool RemoveTag(const TailPlan& tail = {});
     // True when the file can be opened for writing.
     bool CanWrite(const std::string& fileName) const;
 
@@ -148,8 +154,10 @@ private:
     void ApplyGenreRule();
     void PrepareGenre();
     std::string LanguageFor(Field field) const;
-    bool WriteFile(File& file);
-    bool RemoveFromFile();
+    bool WriteFile(File& file, const TailPlan& tail);
+    bool RemoveFromFile(const TailPlan& tail);
+    static bool CopyRest(ReplaceWriter& w, const File& file, std::int64_t keepFrom,
+                         std::int64_t fileSize, const TailPlan& tail);
     void SyncImagesCount() { tag_.ImagesCount = static_cast<std::int32_t>(pictures_.size()); }
 
     std::string fileName_;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "tags/id3v2_frames.h"
+#include "tags/mpeg_info.h"
 
 namespace sondrel::tail {
 namespace {
@@ -48,6 +49,67 @@ std::int64_t HeadTagEnd(const ByteSource& file, std::int64_t fileSize) {
     return std::min(end, fileSize);
 }
 
+// Where the MPEG stream that follows the ID3v2 tag is known to run at least:
+// the end of the last of its first frames whose successor's header was read
+// and matches (same version, layer and sample rate), so a frame cut short by
+// a tag behind it never counts. `from` when no such frames follow. Reads one
+// frame's worth of bytes and a few headers behind them, as the MPEG analysis
+// that asks here has a small, fixed budget.
+std::int64_t StreamFloor(const ByteSource& file, std::int64_t from, std::int64_t fileSize) {
+    if (from >= fileSize)
+        return from;
+    const auto buf =
+        file.ReadUpTo(from, static_cast<std::size_t>(std::min<std::int64_t>(
+                                fileSize - from, static_cast<std::int64_t>(kMpegMaxFrameLength))));
+    if (!buf)
+        return from;
+    int probes = 0;
+    auto headerAt = [&](std::size_t at) -> std::optional<MpegHeader> {
+        Bytes storage;
+        ByteView bytes;
+        if (at <= buf->size() && buf->size() - at >= 4) {
+            bytes = ByteView(*buf).subspan(at, 4);
+        } else {
+            if (++probes > kStreamFloorProbes ||
+                static_cast<std::int64_t>(at) > fileSize - from - 4)
+                return std::nullopt;
+            auto read = file.ReadAt(from + static_cast<std::int64_t>(at), 4);
+            if (!read)
+                return std::nullopt;
+            storage = std::move(*read);
+            bytes = ByteView(storage);
+        }
+        if (bytes[0] != 0xFF)
+            return std::nullopt;
+        return DecodeMpegHeader(static_cast<std::uint32_t>(bytes[0]) << 24 |
+                                static_cast<std::uint32_t>(bytes[1]) << 16 |
+                                static_cast<std::uint32_t>(bytes[2]) << 8 | bytes[3]);
+    };
+    for (std::size_t start = 0; start < buf->size(); ++start) {
+        if ((*buf)[start] != 0xFF)
+            continue;
+        const auto first = headerAt(start);
+        if (!first)
+            continue;
+        std::size_t pos = start;
+        std::size_t length = static_cast<std::size_t>(first->FrameLength);
+        int frames = 0;
+        while (frames < kStreamFloorFrames) {
+            const auto next = headerAt(pos + length);
+            if (!next || next->VersionBits != first->VersionBits ||
+                next->LayerBits != first->LayerBits ||
+                next->SampleRateIndex != first->SampleRateIndex)
+                break;
+            pos += length;
+            length = static_cast<std::size_t>(next->FrameLength);
+            ++frames;
+        }
+        if (frames > 0)
+            return from + static_cast<std::int64_t>(pos);
+    }
+    return from;
+}
+
 // The Lyrics3 v2 block ending at `end` (where the ID3v1 block starts).
 void FindLyrics3(Layout& layout, std::int64_t end, const ByteSource& file) {
     if (layout.fileSize < kMinLyrics3File)
@@ -69,7 +131,7 @@ void FindLyrics3(Layout& layout, std::int64_t end, const ByteSource& file) {
         body = body * 10 + (c - '0');
     }
     const std::int64_t total = body + kLyricsFooterSize;
-    if (total > end - layout.headTagEnd) {
+    if (total > end - layout.audioFloor) {
         layout.lyrics3Damaged = true;
         return;
     }
@@ -101,8 +163,10 @@ Layout Locate(const ByteSource& file, Scope scope) {
     layout.fileSize = fileSize;
     layout.tagStart = fileSize;
     // The fixed-budget scope leaves the head to its caller's own read.
-    if (scope == Scope::All)
+    if (scope == Scope::All) {
         layout.headTagEnd = HeadTagEnd(file, fileSize);
+        layout.audioFloor = StreamFloor(file, layout.headTagEnd, fileSize);
+    }
     std::int64_t end = fileSize;
 
     const bool ape = scope == Scope::All;
@@ -147,19 +211,22 @@ Layout Locate(const ByteSource& file, Scope scope) {
     layout.footer = *footer;
     if (footer->tagSize < kApeFooterSize || footer->tagSize > kMaxApeTagBytes ||
         footer->itemCount > kMaxApeItems ||
-        static_cast<std::int64_t>(footer->tagSize) > end - layout.headTagEnd) {
+        static_cast<std::int64_t>(footer->tagSize) > end - layout.audioFloor) {
         layout.apeDamaged = true;
         return layout;
     }
     layout.itemsStart = end - footer->tagSize;
     layout.tagStart = layout.itemsStart;
-    // Count the header only when it is really there: trusting the flag alone
-    // would let a save cut 32 bytes of audio. An unreadable header counts as
+    // Count the header only when it is really there and says what the
+    // footer says: trusting the flag alone would let a save cut 32 bytes of
+    // audio, or of another tag's footer. An unreadable header counts as
     // missing for the same reason.
     if ((footer->flags & kApeFlagHasHeader) != 0 &&
-        layout.itemsStart - kApeFooterSize >= layout.headTagEnd) {
-        const auto header = file.ReadAt(layout.itemsStart - kApeFooterSize, kApeFooterSize);
-        if (header && ParseApeFooter(*header)) {
+        layout.itemsStart - kApeFooterSize >= layout.audioFloor) {
+        const auto bytes = file.ReadAt(layout.itemsStart - kApeFooterSize, kApeFooterSize);
+        const auto header = bytes ? ParseApeFooter(*bytes) : std::nullopt;
+        if (header && (header->flags & kApeFlagIsHeader) != 0 &&
+            header->tagSize == footer->tagSize && header->itemCount == footer->itemCount) {
             layout.hasApeHeader = true;
             layout.tagStart -= kApeFooterSize;
         }

@@ -39,6 +39,13 @@ inline constexpr std::uint32_t kMaxApeTagBytes = 128u << 20;
 // Items are held one by one; no real tag comes near this many, and a footer
 // claiming more is treated as damage so a crafted tag cannot fill memory.
 inline constexpr std::uint32_t kMaxApeItems = 65536;
+// MPEG frames walked behind the ID3v2 tag to learn where the audio at least
+// runs (each confirmed by the header of the next); a trailing block never
+// starts in front of their end. A few frames are a small read and enough
+// to keep a planted mark in the first audio from passing for a tag.
+inline constexpr int kStreamFloorFrames = 4;
+// Four-byte header reads behind the first frame's bytes, at most.
+inline constexpr int kStreamFloorProbes = 2 * kStreamFloorFrames;
 
 // The 32-byte APE header or footer.
 struct ApeFooter {
@@ -67,14 +74,22 @@ struct Layout {
     std::int64_t fileSize = 0;
     std::int64_t id3v1Size = 0;    // 128 when the file ends with an ID3v1 block
     std::int64_t lyrics3Size = 0;  // the whole Lyrics3 block, start mark to end mark
-    // Where an ID3v2 tag at the start ends (0 without one); every trailing
-    // block lies wholly behind it.
+    // Where an ID3v2 tag at the start ends (0 without one).
     std::int64_t headTagEnd = 0;
+    // Where the first MPEG frames behind the ID3v2 tag end (headTagEnd when
+    // the file does not go on with such frames): every trailing block lies
+    // wholly behind this, whatever its sizes claim.
+    std::int64_t audioFloor = 0;
     // The Lyrics3 end mark is there, but its size digits are not a number
-    // or reach before the start of the file or into the ID3v2 tag.
+    // or reach before the start of the file, into the ID3v2 tag or the
+    // first frames of the audio.
     bool lyrics3Damaged = false;
-    bool hasApe = false;      // an APE footer (not a header) ends the tags in front
-    bool apeDamaged = false;  // its tag size does not fit the file, the limit or behind ID3v2
+    bool hasApe = false;  // an APE footer (not a header) ends the tags in front
+    // Its tag size does not fit the file or the limit, or reaches in front
+    // of audioFloor.
+    bool apeDamaged = false;
+    // A header in front of the items that repeats the footer's sizes; a
+    // header saying otherwise is not counted, nor cut with the tag.
     bool hasApeHeader = false;
     ApeFooter footer;
     std::int64_t itemsStart = 0;  // first APE item; 0 when there is none or it is damaged

@@ -93,6 +93,28 @@ const FaultCase kCases[] = {
          const bool ok = c.RemoveTag();
          return Outcome{ok, c.Error()};
      }},
+    {"id3v2 save carrying new Lyrics3 and ID3v1 blocks", "id3v1/lyrics3.mp3",
+     [](const std::string& p, const std::string&, const IoFaults& io) {
+         Id3v1Tag v1;
+         v1.setFilename(p);
+         v1.setTitle("New title");
+         v1.setLyrics(kLongText);
+         Id3v2Tag c;
+         c.SetIoFaults(io);
+         c.setFileName(p);
+         c.settitle("New title");
+         return Result(c.WriteTag([&v1](const ByteSource& f) { return v1.PlanWrite(f); }), c);
+     }},
+    {"id3v2 and id3v1 removed in one rewrite", "mpeg/tagged.mp3",
+     [](const std::string& p, const std::string&, const IoFaults& io) {
+         Id3v1Tag v1;
+         v1.setFilename(p);
+         Id3v2Tag c;
+         c.SetIoFaults(io);
+         c.setFileName(p);
+         const bool ok = c.RemoveTag([&v1](const ByteSource& f) { return v1.PlanRemoval(f); });
+         return Outcome{ok, c.Error()};
+     }},
     {"id3v2 add picture", "id3v2/v23.mp3",
      [](const std::string& p, const std::string& picture, const IoFaults& io) {
          Id3v2Tag c;
