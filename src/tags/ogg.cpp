@@ -5,13 +5,14 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 
 #include "tags/file_io.h"
 #include "tags/file_snapshot.h"
 #include "tags/id3v2_frames.h"
-#include "util/unicode.h"
+#include "tags/vorbis_comment.h"
 
 namespace sondrel {
 
@@ -39,9 +40,6 @@ constexpr std::size_t kSignatureSize = 7;
 // packet with an embedded picture can run to megabytes; nothing sane needs more.
 constexpr std::size_t kMaxHeaderPacketBytes = 64u << 20;
 constexpr std::size_t kMaxHeaderPages = 4096;
-// Comments are held one by one; a packet claiming more is refused so a
-// crafted file cannot fill memory with millions of tiny comments.
-constexpr std::uint32_t kMaxComments = 65536;
 
 // The playing time comes from the last page header found in the file's tail.
 constexpr int kGranuleWindows = 50;
@@ -53,30 +51,6 @@ constexpr std::uint32_t kMaxSampleRate = 192000;
 constexpr std::int64_t kMinKbps = 16;
 constexpr std::int64_t kMaxKbps = 1000;
 
-// The Vorbis comment keys of each field: the key a save writes, in the
-// order a saved comment packet lists them, and the other spellings a read
-// also takes for it.
-struct VorbisKey {
-    Field field;
-    std::string_view key;
-    std::array<std::string_view, 1> alsoRead;
-};
-constexpr std::array<VorbisKey, kFieldCount> kKeys{{
-    {Field::Title, "TITLE", {}},
-    {Field::Artist, "ARTIST", {}},
-    {Field::Album, "ALBUM", {}},
-    {Field::Genre, "GENRE", {}},
-    {Field::Year, "DATE", {}},
-    {Field::Track, "TRACKNUMBER", {}},
-    {Field::Comment, "COMMENT", {"DESCRIPTION"}},
-    {Field::Composer, "COMPOSER", {}},
-    {Field::OrigArtist, "ORIGINALARTIST", {}},
-    {Field::Copyright, "COPYRIGHT", {}},
-    {Field::URL, "CONTACT", {"LINK"}},
-    {Field::EncodedBy, "ENCODED", {"ENCODEDBY"}},
-    {Field::Lyrics, "LYRICS", {}},
-}};
-
 // Where the record keeps each field, in the field table's order.
 constexpr std::array<std::string VorbisStreamInfo::*, kFieldCount> kMembers{
     &VorbisStreamInfo::track,      &VorbisStreamInfo::title,     &VorbisStreamInfo::artist,
@@ -85,33 +59,6 @@ constexpr std::array<std::string VorbisStreamInfo::*, kFieldCount> kMembers{
     &VorbisStreamInfo::OrigArtist, &VorbisStreamInfo::copyright, &VorbisStreamInfo::URL,
     &VorbisStreamInfo::EncodedBy,
 };
-
-std::optional<Field> FieldOfKey(std::string_view upperKey) {
-    for (const auto& k : kKeys) {
-        if (k.key == upperKey)
-            return k.field;
-        for (std::string_view other : k.alsoRead) {
-            if (!other.empty() && other == upperKey)
-                return k.field;
-        }
-    }
-    return std::nullopt;
-}
-
-std::string_view KeyOf(Field field) {
-    for (const auto& k : kKeys)
-        if (k.field == field)
-            return k.key;
-    return {};
-}
-
-std::string AsciiUpper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
 
 std::uint32_t Le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -125,12 +72,6 @@ std::uint64_t Le64(const std::uint8_t* p) {
 void PutLe32(std::uint8_t* p, std::uint32_t v) {
     for (int i = 0; i < 4; ++i)
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-void AppendLe32(Bytes& out, std::uint32_t v) {
-    std::uint8_t b[4];
-    PutLe32(b, v);
-    out.insert(out.end(), b, b + 4);
 }
 
 // Ogg CRC-32: polynomial 0x04C11DB7, initial value 0, not reflected, no final XOR.
@@ -349,59 +290,20 @@ Bytes SerializePage(const NewPage& page, std::uint32_t serial, std::uint32_t seq
 }
 
 // What a comment packet holds besides the fields.
-struct CommentContent {
-    std::string vendor;
-    std::vector<std::pair<std::string, std::string>> comments;  // raw text, upper key
+struct CommentContent : vorbis::CommentList {
     Bytes trailing;  // bytes after the framing byte, kept by a save
 };
 
 // Reads the strings of a comment packet (after its signature). Strings read
 // before a fault stay in `out`.
 ParseError ParseComment(const Bytes& packet, CommentContent& out) {
-    std::size_t pos = kSignatureSize;
-    auto readLength = [&](std::uint32_t& value) -> ParseError {
-        const std::size_t left = packet.size() - pos;
-        if (left < 4)
-            return ParseError::FileError;
-        value = Le32(packet.data() + pos);
-        pos += 4;
-        return ParseError::None;
-    };
-    auto readString = [&](std::string& s) -> ParseError {
-        std::uint32_t length = 0;
-        if (const auto e = readLength(length); e != ParseError::None)
-            return e;
-        if (length > packet.size() - pos)
-            return ParseError::FileError;
-        s.assign(reinterpret_cast<const char*>(packet.data() + pos), length);
-        pos += length;
-        return ParseError::None;
-    };
-
-    // A packet that simply ends before the count says is missing its framing
-    // byte; a length that points past the end is a damaged packet.
-    bool ended = pos == packet.size();
-    if (!ended) {
-        if (const auto e = readString(out.vendor); e != ParseError::None)
-            return e;
-        ended = pos == packet.size();
-    }
-    std::uint32_t count = 0;
-    if (!ended) {
-        if (const auto e = readLength(count); e != ParseError::None)
-            return e;
-        if (count > kMaxComments)
-            return ParseError::FileError;
-    }
-    for (std::uint32_t i = 0; i < count && pos < packet.size(); ++i) {
-        std::string s;
-        if (const auto e = readString(s); e != ParseError::None)
-            return e;
-        const auto eq = s.find('=');
-        std::string key = eq == std::string::npos ? std::string() : AsciiUpper(s.substr(0, eq));
-        out.comments.emplace_back(std::move(s), std::move(key));
-    }
-    if (pos >= packet.size() || packet[pos] != 1)
+    const auto body = std::span<const std::uint8_t>(packet).subspan(kSignatureSize);
+    const vorbis::ListFault fault = vorbis::ParseList(body, out);
+    if (fault == vorbis::ListFault::Damaged)
+        return ParseError::FileError;
+    // A list cut short is missing its framing byte.
+    const std::size_t pos = kSignatureSize + out.end;
+    if (fault == vorbis::ListFault::Truncated || pos >= packet.size() || packet[pos] != 1)
         return ParseError::NotOgg;
     out.trailing.assign(packet.begin() + static_cast<std::ptrdiff_t>(pos + 1), packet.end());
     return ParseError::None;
@@ -410,13 +312,8 @@ ParseError ParseComment(const Bytes& packet, CommentContent& out) {
 Bytes BuildCommentPacket(std::string_view vendor, const std::vector<std::string>& comments,
                          const Bytes& trailing) {
     Bytes p = {3, 'v', 'o', 'r', 'b', 'i', 's'};
-    AppendLe32(p, static_cast<std::uint32_t>(vendor.size()));
-    p.insert(p.end(), vendor.begin(), vendor.end());
-    AppendLe32(p, static_cast<std::uint32_t>(comments.size()));
-    for (const auto& c : comments) {
-        AppendLe32(p, static_cast<std::uint32_t>(c.size()));
-        p.insert(p.end(), c.begin(), c.end());
-    }
+    const Bytes list = vorbis::BuildList(vendor, comments);
+    p.insert(p.end(), list.begin(), list.end());
     p.push_back(1);
     p.insert(p.end(), trailing.begin(), trailing.end());
     return p;
@@ -622,20 +519,10 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
             CommentContent content;
             const ParseError ce = ParseComment(packet, content);
             vendor_ = content.vendor;
-            PerField<std::vector<std::string>> values;
-            for (auto& [raw, key] : content.comments) {
-                const auto field = FieldOfKey(key);
-                if (field)
-                    values[*field].push_back(
-                        SanitizeUtf8(std::string_view(raw).substr(raw.find('=') + 1)));
-                else
-                    others_.push_back(raw);
-                items_.Add(field, std::move(raw));
-            }
-            for (const auto& k : kKeys) {
-                tag_[k.field] = JoinFieldValues(values[k.field]);
-                items_.SetRead(k.field, tag_[k.field]);
-            }
+            vorbis::ReadFields read = vorbis::TakeComments(content.comments, items_);
+            others_ = std::move(read.others);
+            for (const auto& entry : kFieldTable)
+                tag_[entry.field] = std::move(read.values[entry.field]);
             if (ce == ParseError::FileError) {
                 error_ = kMsgFileError;
             } else if (ce != ParseError::None) {
@@ -651,14 +538,7 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
 
 void OggVorbisTag::FinishRead() {
     // Genre names match whatever their case.
-    tag_.GenreID = kGenreOther;
-    const std::string genre = AsciiUpper(tag_.Genre);
-    for (std::size_t i = 0; i < GenreTable.size(); ++i) {
-        if (AsciiUpper(GenreTable[i]) == genre) {
-            tag_.GenreID = static_cast<std::uint8_t>(i);
-            break;
-        }
-    }
+    tag_.GenreID = vorbis::GenreIdOfText(tag_.Genre);
     if (!valid_ && onError)
         onError(*this, error_);
 }
@@ -676,23 +556,11 @@ bool OggVorbisTag::WriteTag() {
     }
     try {
         // The number names the genre unless the text already does, in any case.
-        if (tag_.GenreID != kGenreOther &&
-            AsciiUpper(tag_.Genre) != AsciiUpper(GenreNameOf(tag_.GenreID)))
-            tag_.Genre = GenreNameOf(tag_.GenreID);
-        std::array<Field, kKeys.size()> order{};
-        for (std::size_t i = 0; i < kKeys.size(); ++i)
-            order[i] = kKeys[i].field;
-        // A genre differing only in case from the one read is the one read.
-        auto now = [this](Field f) -> const std::string& {
-            const std::string& read = items_.Read(f);
-            return f == Field::Genre && AsciiUpper(read) == AsciiUpper(tag_[f]) ? read : tag_[f];
-        };
-        std::vector<std::string> comments;
-        items_.Plan(
-            order, now, [&](const auto& entry) { comments.push_back(entry.item); },
-            [&](Field f, const std::string& value) {
-                comments.push_back(std::string(KeyOf(f)) + "=" + SanitizeUtf8(value));
-            });
+        tag_.Genre = vorbis::GenreToSave(tag_.Genre, tag_.GenreID);
+        PerField<std::string> values;
+        for (const auto& entry : kFieldTable)
+            values[entry.field] = tag_[entry.field];
+        const std::vector<std::string> comments = vorbis::PlanComments(items_, values);
         return Rewrite(comments, kMsgFileError);
     } catch (...) {
         Fail(kMsgFileError, false);
