@@ -73,6 +73,9 @@ Made WmaFile() {
 Made M4aFile() {
     return FfmpegTone("aac", "m4a");
 }
+Made FlacFile() {
+    return FfmpegTone("flac", "flac");
+}
 
 Made MpcFile() {
     if (!test::HaveProgram("ffmpeg") || !test::HaveProgram("mpcenc"))
@@ -232,6 +235,20 @@ const FormatCase kFormatCases[] = {
       .unicode = true,
       .multiLine = true,
       .pictures = false,  // the editor offers no pictures for this format
+      .otherItemsKept = true,
+      .repeatedKept = true,
+      .onlyTitleAdded = true,
+      .audioKept = true}},
+    {"Flac",
+     ".flac",
+     TagFormat::FLAC,
+     "flac",
+     FlacFile,
+     AudioCheck::Decoded,
+     {.simpleFields = true,
+      .unicode = true,
+      .multiLine = true,
+      .pictures = true,
       .otherItemsKept = true,
       .repeatedKept = true,
       .onlyTitleAdded = true,
