@@ -78,6 +78,7 @@ public:
         rows[9] = PlusMinus(!f.Value(Field::Lyrics).empty());
         rows[10] = std::to_string(f.AudioOffset());
         rows[16] = f.Vendor();
+        rows[17] = facts.md5;
     }
 
     bool HoldsPictures() const override { return true; }

@@ -44,7 +44,9 @@ constexpr std::size_t kMaxHeaderPages = 4096;
 // The playing time comes from the last page header found in the file's tail.
 constexpr int kGranuleWindows = 50;
 constexpr std::int64_t kGranuleStep = 240;
-constexpr std::size_t kGranuleWindowSize = 250;
+// Consecutive windows overlap by the 14 header bytes read, so no page
+// header falls between two of them.
+constexpr std::size_t kGranuleWindowSize = kGranuleStep + 14;
 
 constexpr std::uint32_t kMinSampleRate = 8000;
 constexpr std::uint32_t kMaxSampleRate = 192000;
@@ -107,6 +109,44 @@ bool HasSignature(const Bytes& packet, std::uint8_t type) {
 
 bool IsIdentPacket(const Bytes& packet) {
     return packet.size() >= kIdentSize && HasSignature(packet, 1);
+}
+
+// Opus (RFC 7845): "OpusHead" with a version whose major part is 0, then
+// the comment packet "OpusTags" without a framing byte, and no third header.
+constexpr std::size_t kOpusHeadSize = 19;
+constexpr std::string_view kOpusHead = "OpusHead";
+constexpr std::string_view kOpusTags = "OpusTags";
+constexpr std::uint32_t kOpusRate = 48000;
+
+bool StartsWith(const Bytes& packet, std::string_view magic) {
+    return packet.size() >= magic.size() &&
+           std::memcmp(packet.data(), magic.data(), magic.size()) == 0;
+}
+
+bool IsOpusHead(const Bytes& packet) {
+    return packet.size() >= kOpusHeadSize && StartsWith(packet, kOpusHead) && packet[8] < 16;
+}
+
+// What the codec of a stream makes of its header packets.
+struct CodecLayout {
+    OggCodec codec;
+    std::size_t headerPackets;
+    std::size_t signatureSize;  // of the comment packet
+    bool framingByte;
+};
+constexpr CodecLayout kVorbisLayout{OggCodec::Vorbis, 3, kSignatureSize, true};
+constexpr CodecLayout kOpusLayout{OggCodec::Opus, 2, kOpusTags.size(), false};
+
+std::optional<CodecLayout> CodecOf(const Bytes& ident) {
+    if (IsIdentPacket(ident))
+        return kVorbisLayout;
+    if (IsOpusHead(ident))
+        return kOpusLayout;
+    return std::nullopt;
+}
+
+bool IsCommentPacket(const Bytes& packet, const CodecLayout& codec) {
+    return codec.codec == OggCodec::Opus ? StartsWith(packet, kOpusTags) : HasSignature(packet, 3);
 }
 
 // Size of an ID3v2 tag at the start of the file (header included), or 0.
@@ -189,7 +229,8 @@ ParseError ParseHeaders(const ByteSource& f, std::int64_t start, std::int64_t fi
         if (!page || ++pagesSeen > kMaxHeaderPages) {
             if (region.packets.empty())
                 return ParseError::NoIdent;
-            if (region.packets.size() == 1 && !HasSignature(current, 3))
+            if (region.packets.size() == 1 &&
+                !IsCommentPacket(current, *CodecOf(region.packets[0])))
                 return ParseError::NotOgg;
             return ParseError::FileError;
         }
@@ -213,7 +254,7 @@ ParseError ParseHeaders(const ByteSource& f, std::int64_t start, std::int64_t fi
             if (v < 255) {
                 region.packets.push_back(std::move(current));
                 current.clear();
-                if (region.packets.size() == 1 && !IsIdentPacket(region.packets[0]))
+                if (region.packets.size() == 1 && !CodecOf(region.packets[0]))
                     return ParseError::NoIdent;
             }
         }
@@ -296,25 +337,32 @@ struct CommentContent : vorbis::CommentList {
 
 // Reads the strings of a comment packet (after its signature). Strings read
 // before a fault stay in `out`.
-ParseError ParseComment(const Bytes& packet, CommentContent& out) {
-    const auto body = std::span<const std::uint8_t>(packet).subspan(kSignatureSize);
+ParseError ParseComment(const Bytes& packet, const CodecLayout& codec, CommentContent& out) {
+    const auto body = std::span<const std::uint8_t>(packet).subspan(codec.signatureSize);
     const vorbis::ListFault fault = vorbis::ParseList(body, out);
     if (fault == vorbis::ListFault::Damaged)
         return ParseError::FileError;
-    // A list cut short is missing its framing byte.
-    const std::size_t pos = kSignatureSize + out.end;
-    if (fault == vorbis::ListFault::Truncated || pos >= packet.size() || packet[pos] != 1)
+    // A Vorbis list cut short is missing its framing byte.
+    std::size_t pos = codec.signatureSize + out.end;
+    if (fault == vorbis::ListFault::Truncated)
         return ParseError::NotOgg;
-    out.trailing.assign(packet.begin() + static_cast<std::ptrdiff_t>(pos + 1), packet.end());
+    if (codec.framingByte) {
+        if (pos >= packet.size() || packet[pos] != 1)
+            return ParseError::NotOgg;
+        ++pos;
+    }
+    out.trailing.assign(packet.begin() + static_cast<std::ptrdiff_t>(pos), packet.end());
     return ParseError::None;
 }
 
-Bytes BuildCommentPacket(std::string_view vendor, const std::vector<std::string>& comments,
-                         const Bytes& trailing) {
-    Bytes p = {3, 'v', 'o', 'r', 'b', 'i', 's'};
+Bytes BuildCommentPacket(const CodecLayout& codec, std::string_view vendor,
+                         const std::vector<std::string>& comments, const Bytes& trailing) {
+    Bytes p = codec.codec == OggCodec::Opus ? Bytes(kOpusTags.begin(), kOpusTags.end())
+                                            : Bytes{3, 'v', 'o', 'r', 'b', 'i', 's'};
     const Bytes list = vorbis::BuildList(vendor, comments);
     p.insert(p.end(), list.begin(), list.end());
-    p.push_back(1);
+    if (codec.framingByte)
+        p.push_back(1);
     p.insert(p.end(), trailing.begin(), trailing.end());
     return p;
 }
@@ -416,11 +464,17 @@ std::uint32_t OggVorbisTag::frequency() const {
 }
 
 std::uint32_t OggVorbisTag::BitrateNominal() const {
-    const std::int64_t kbps = nominalBitrate_ / 1000;
+    std::int64_t kbps = nominalBitrate_ / 1000;
+    if (codec_ == OggCodec::Opus) {
+        const std::int64_t samples = granule_ - preSkip_;
+        kbps = samples > 0 ? (fileLength_ - id3Size_) * 8 * kOpusRate / samples / 1000 : 0;
+    }
     return (kbps >= kMinKbps && kbps <= kMaxKbps) ? static_cast<std::uint32_t>(kbps) : 0;
 }
 
 std::int64_t OggVorbisTag::DurationInSeconds() const {
+    if (codec_ == OggCodec::Opus)
+        return granule_ > preSkip_ ? (granule_ - preSkip_) / kOpusRate : 0;
     if (granule_ > 0)
         return frequency() > 0 ? granule_ / frequency() : 0;
     if (BitrateNominal() > 0 && channels_ > 0) {
@@ -448,6 +502,8 @@ void OggVorbisTag::ResetForRead() {
     vendor_.clear();
     others_.clear();
     items_.Clear();
+    codec_ = OggCodec::Vorbis;
+    preSkip_ = 0;
     granule_ = 0;
     fileLength_ = 0;
     id3Size_ = 0;
@@ -500,11 +556,20 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
         id3Size_ = Id3v2Size(f);
         HeaderRegion region;
         const ParseError e = ParseHeaders(f, id3Size_, size, 2, region);
-        if (!region.packets.empty() && IsIdentPacket(region.packets[0])) {
+        const auto codec = region.packets.empty() ? std::nullopt : CodecOf(region.packets[0]);
+        if (codec) {
             const Bytes& id = region.packets[0];
-            channels_ = id[11] > 2 ? 0 : id[11];
-            sampleRate_ = Le32(id.data() + 12);
-            nominalBitrate_ = static_cast<std::int32_t>(Le32(id.data() + 20));
+            codec_ = codec->codec;
+            if (codec_ == OggCodec::Opus) {
+                // Opus always decodes at 48 kHz, whatever rate the input had.
+                channels_ = id[9] > 2 ? 0 : id[9];
+                preSkip_ = static_cast<std::uint16_t>(id[10] | (id[11] << 8));
+                sampleRate_ = kOpusRate;
+            } else {
+                channels_ = id[11] > 2 ? 0 : id[11];
+                sampleRate_ = Le32(id.data() + 12);
+                nominalBitrate_ = static_cast<std::int32_t>(Le32(id.data() + 20));
+            }
             fileLength_ = size;
             granule_ = FindLastGranule(f, size);
         }
@@ -512,12 +577,12 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
             error_ = kMsgFileError;
         } else if (e != ParseError::None) {
             fail(MessageOf(e));
-        } else if (!HasSignature(region.packets[1], 3)) {
+        } else if (!IsCommentPacket(region.packets[1], *codec)) {
             fail(kMsgNotOgg);
         } else {
             const Bytes& packet = region.packets[1];
             CommentContent content;
-            const ParseError ce = ParseComment(packet, content);
+            const ParseError ce = ParseComment(packet, *codec, content);
             vendor_ = content.vendor;
             vorbis::ReadFields read = vorbis::TakeComments(content.comments, items_);
             others_ = std::move(read.others);
@@ -529,7 +594,7 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
                 fail(kMsgNotOgg);
             } else {
                 tag_.CommentSize = static_cast<std::int32_t>(
-                    packet.size() - content.trailing.size() - kSignatureSize);
+                    packet.size() - content.trailing.size() - codec->signatureSize);
                 valid_ = true;
             }
         }
@@ -593,21 +658,26 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
         return false;
     }
     const std::int64_t start = Id3v2Size(*f);
+    // The codec says how many header packets there are.
+    HeaderRegion first;
+    const ParseError firstError = ParseHeaders(*f, start, size, 1, first);
+    const auto codec = firstError == ParseError::None ? CodecOf(first.packets[0]) : std::nullopt;
     HeaderRegion region;
-    if (ParseHeaders(*f, start, size, 3, region) != ParseError::None || region.foreign ||
-        !HasSignature(region.packets[1], 3) || !HasSignature(region.packets[2], 5)) {
+    if (!codec || ParseHeaders(*f, start, size, codec->headerPackets, region) != ParseError::None ||
+        region.foreign || !IsCommentPacket(region.packets[1], *codec) ||
+        (codec->codec == OggCodec::Vorbis && !HasSignature(region.packets[2], 5))) {
         Fail(failure, false);
         return false;
     }
     CommentContent old;
-    if (ParseComment(region.packets[1], old) != ParseError::None) {
+    if (ParseComment(region.packets[1], *codec, old) != ParseError::None) {
         Fail(failure, false);
         return false;
     }
     // The encoder's vendor string stays; ours stands in only where there was none.
     const Bytes packet = BuildCommentPacket(
-        old.vendor.empty() ? std::string_view(kVendor) : std::string_view(old.vendor), comments,
-        old.trailing);
+        *codec, old.vendor.empty() ? std::string_view(kVendor) : std::string_view(old.vendor),
+        comments, old.trailing);
     if (packet.size() > kMaxHeaderPacketBytes) {
         Fail(failure, false);
         return false;
@@ -619,9 +689,12 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     std::vector<NewPage> pages;
     Paginate({&region.packets[0]}, {}, 0, pages);
     pages.front().flags |= kFlagBos;
-    Paginate({&packet, &region.packets[2]}, {}, 0, pages);
+    if (codec->codec == OggCodec::Opus)
+        Paginate({&packet}, {}, 0, pages);
+    else
+        Paginate({&packet, &region.packets[2]}, {}, 0, pages);
     std::vector<const Bytes*> extras;
-    for (std::size_t i = 3; i < region.packets.size(); ++i)
+    for (std::size_t i = codec->headerPackets; i < region.packets.size(); ++i)
         extras.push_back(&region.packets[i]);
     if (!extras.empty() || !region.tail.empty())
         Paginate(extras, region.tail, extras.empty() ? kNoGranule : region.pages.back().granule,
