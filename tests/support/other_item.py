@@ -9,7 +9,7 @@ one (the artist), each stored the way the format's own tools store it.
     other_item.py keys <format> <file>         (the item keys but the title's, one a
                                                 line per value, sorted)
 
-<format> is mp3, ogg, flac, wma, mp4, mpc or ape. Values travel as UTF-8.
+<format> is mp3, ogg, opus, flac, wma, mp4, mpc or ape. Values travel as UTF-8.
 """
 import sys
 
@@ -18,6 +18,7 @@ from mutagen.asf import ASF
 from mutagen.id3 import ID3, ID3NoHeaderError, TPE1, TXXX
 from mutagen.mp4 import MP4, MP4FreeForm
 from mutagen.flac import FLAC
+from mutagen.oggopus import OggOpus
 from mutagen.oggvorbis import OggVorbis
 
 MP4_KEY = "----:com.apple.iTunes:MOOD"
@@ -25,7 +26,7 @@ MP4_KEY = "----:com.apple.iTunes:MOOD"
 
 def vorbis(fmt, path):
     """The Vorbis comment carrier: both formats store the same comments."""
-    return FLAC(path) if fmt == "flac" else OggVorbis(path)
+    return {"flac": FLAC, "opus": OggOpus}.get(fmt, OggVorbis)(path)
 
 
 def write(fmt, path, value):
@@ -36,7 +37,7 @@ def write(fmt, path, value):
             tags = ID3()
         tags.add(TXXX(encoding=3, desc="MOOD", text=[value]))
         tags.save(path)
-    elif fmt in ("ogg", "flac"):
+    elif fmt in ("ogg", "opus", "flac"):
         f = vorbis(fmt, path)
         f["MOOD"] = [value]
         f.save()
@@ -63,7 +64,7 @@ def read(fmt, path):
     if fmt == "mp3":
         frames = ID3(path).getall("TXXX:MOOD")
         return str(frames[0].text[0]) if frames else None
-    if fmt in ("ogg", "flac"):
+    if fmt in ("ogg", "opus", "flac"):
         values = vorbis(fmt, path).get("MOOD")
         return values[0] if values else None
     if fmt == "wma":
@@ -86,7 +87,7 @@ def write_artists(fmt, path, values):
             tags = ID3()
         tags.add(TPE1(encoding=3, text=values))
         tags.save(path)  # ID3v2.4: the values separated by NUL
-    elif fmt in ("ogg", "flac"):
+    elif fmt in ("ogg", "opus", "flac"):
         f = vorbis(fmt, path)
         f["ARTIST"] = values
         f.save()
@@ -119,7 +120,7 @@ def read_artists(fmt, path):
         if tags.version < (2, 4, 0) and len(frame.text) == 1:
             return str(frame.text[0]).split("/")
         return [str(t) for t in frame.text]
-    if fmt in ("ogg", "flac"):
+    if fmt in ("ogg", "opus", "flac"):
         return list(vorbis(fmt, path).get("ARTIST", []))
     if fmt == "wma":
         return [str(v) for v in ASF(path).get("Author", [])]
@@ -135,7 +136,7 @@ def keys(fmt, path):
     if fmt == "mp3":
         tags = ID3(path)
         return [k for k in tags.keys() if k != "TIT2"]
-    if fmt in ("ogg", "flac"):
+    if fmt in ("ogg", "opus", "flac"):
         return [k.upper() for k, _ in vorbis(fmt, path).tags if k.upper() != "TITLE"]
     if fmt == "wma":
         return [k for k, v in ASF(path).tags.items() for _ in v if k != "Title"]
