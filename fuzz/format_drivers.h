@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tags/ape.h"
+#include "tags/flac.h"
 #include "tags/id3v1.h"
 #include "tags/id3v2.h"
 #include "tags/mp4.h"
@@ -161,6 +162,27 @@ inline RoundTrip RoundTripMp4(const std::string& path) {
     return r;
 }
 
+inline RoundTrip RoundTripFlac(const std::string& path) {
+    RoundTrip r;
+    FlacTag c;
+    c.setFileName(path);
+    r.readValid = c.Valid();
+    c.setValue(Field::Title, std::string(kFuzzTitle));
+    r.writeOk = c.WriteTag();
+    detail::ExpectMessage(r, r.writeOk, c, "save");
+    c.setFileName(path);
+    detail::ExpectSaved(r, c.Valid(), c.Value(Field::Title));
+    if (c.Valid() && c.ImagesCount() > 0) {
+        const bool deleted = c.DeleteImage(0);
+        detail::ExpectMessage(r, deleted, c, "picture delete");
+        c.setFileName(path);
+    }
+    r.removeOk = c.RemoveTag();
+    detail::ExpectMessage(r, r.removeOk, c, "remove");
+    c.setFileName(path);
+    return r;
+}
+
 // Only reads: the stream analysis never writes.
 inline RoundTrip ReadMpeg(const std::string& path) {
     RoundTrip r;
@@ -181,7 +203,7 @@ struct Format {
     RoundTrip (*run)(const std::string& path);
 };
 
-inline constexpr std::array<Format, 8> kFormats{{
+inline constexpr std::array<Format, 9> kFormats{{
     {"id3v1", ".mp3", &RoundTripId3v1},
     {"id3v2", ".mp3", &RoundTripId3v2},
     {"mpeg", ".mp3", &ReadMpeg},
@@ -190,6 +212,7 @@ inline constexpr std::array<Format, 8> kFormats{{
     {"musepack", ".mpc", &RoundTripApeTagged<MusepackTag>},
     {"wma", ".wma", &RoundTripWma},
     {"mp4", ".m4a", &RoundTripMp4},
+    {"flac", ".flac", &RoundTripFlac},
 }};
 
 inline const Format* FindFormat(std::string_view name) {

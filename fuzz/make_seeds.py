@@ -86,6 +86,18 @@ def mpc_sv7():
     return b"MP+\x07" + struct.pack("<II", 100, 0) + bytes((i * 13) & 0xFF for i in range(300))
 
 
+def flac_blocks(data):
+    """The ffmpeg FLAC file with a picture, an application block and a seek
+    table put behind its stream facts, and an ID3v2 tag in front."""
+    picture = (struct.pack(">II", 3, 9) + b"image/png" + struct.pack(">I", 5) + b"cover" +
+               struct.pack(">IIIII", 1, 1, 24, 0, 12) + b"\x89PNG\r\n\x1a\n" + bytes(4))
+    extra = b""
+    for code, body in ((6, picture), (2, b"Sdrl" + bytes(6)), (3, bytes(18))):
+        extra += bytes([code]) + struct.pack(">I", len(body))[1:] + body
+    info_end = 4 + 4 + 34
+    return id3v2(3, [(b"TIT2", b"\x00front tag")]) + data[:info_end] + extra + data[info_end:]
+
+
 def write(path, data):
     with open(path, "wb") as f:
         f.write(data)
@@ -93,7 +105,7 @@ def write(path, data):
 
 def main():
     out = sys.argv[1]
-    for d in ("id3v1", "id3v2", "mpeg", "ogg", "ape", "musepack", "wma", "mp4"):
+    for d in ("id3v1", "id3v2", "mpeg", "ogg", "ape", "musepack", "wma", "mp4", "flac"):
         os.makedirs(os.path.join(out, d), exist_ok=True)
     with tempfile.TemporaryDirectory() as tmp:
         mp3 = os.path.join(tmp, "a.mp3")
@@ -113,6 +125,9 @@ def main():
                 "-metadata", "author=Someone"], wma)
         m4a = os.path.join(tmp, "a.m4a")
         ffmpeg(["-c:a", "aac", "-b:a", "32k", "-metadata", "title=Seed"], m4a)
+        flac = os.path.join(tmp, "a.flac")
+        ffmpeg(["-ar", "8000", "-c:a", "flac", "-metadata", "title=Seed",
+                "-metadata", "artist=Someone"], flac)
 
         # A short audio tail keeps the seeds small; the parsers only look at
         # the first frames and the end of the file.
@@ -139,6 +154,9 @@ def main():
         write(os.path.join(out, "ogg", "vorbis.ogg"), open(ogg, "rb").read())
         write(os.path.join(out, "wma", "wmav2.wma"), open(wma, "rb").read()[:8000])
         write(os.path.join(out, "mp4", "aac.m4a"), open(m4a, "rb").read())
+        plain = open(flac, "rb").read()
+        write(os.path.join(out, "flac", "ffmpeg.flac"), plain)
+        write(os.path.join(out, "flac", "blocks.flac"), flac_blocks(plain))
         items = [(b"Title", b"Seed", 0), (b"Artist", b"Someone", 0), (b"Track", b"3/9", 0),
                  (b"Cover Art (Front)", b"c.jpg\0\xff\xd8\xff", 2)]
         write(os.path.join(out, "ape", "v3990.ape"), mac_file(3990) + ape_tag(items))

@@ -23,9 +23,9 @@ MALLOC_LIMIT_MB=300
 TIMEOUT_S=10
 MAX_LEN=65536
 
-ALL_TARGETS=(id3v1 id3v2 mpeg ogg ape musepack asf mp4
+ALL_TARGETS=(id3v1 id3v2 mpeg ogg ape musepack asf mp4 flac
              roundtrip_id3v1 roundtrip_id3v2 roundtrip_ogg roundtrip_ape
-             roundtrip_musepack roundtrip_wma roundtrip_mp4)
+             roundtrip_musepack roundtrip_wma roundtrip_mp4 roundtrip_flac)
 TARGETS=("$@")
 [ ${#TARGETS[@]} -gt 0 ] || TARGETS=("${ALL_TARGETS[@]}")
 

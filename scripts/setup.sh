@@ -13,7 +13,7 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth python3 dbus-daemon
   # peers used as oracles in the interop tests
-  python3-mutagen ffmpeg musepack-tools
+  python3-mutagen ffmpeg musepack-tools flac opus-tools
   # fuzzing (scripts/fuzz.sh)
   clang-14 libfuzzer-14-dev
 )

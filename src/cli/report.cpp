@@ -173,6 +173,8 @@ void WriteJson(JsonWriter& w, const FileReport& r) {
     w.Int(s.frames);
     w.Key("length");
     w.String(s.length);
+    w.Key("md5");
+    w.String(s.md5);
     w.Key("sampleRate");
     w.Int(s.sampleRate);
     w.Key("seconds");
@@ -243,6 +245,8 @@ void PrintText(std::ostream& out, const FileReport& r) {
             Row(out, "Frames", std::to_string(s.frames));
         if (!s.encoder.empty())
             Row(out, "Encoder", s.encoder);
+        if (!s.md5.empty())
+            Row(out, "MD5", s.md5);
     }
     std::string kinds;
     auto add = [&kinds](const std::string& k) { kinds += (kinds.empty() ? "" : ", ") + k; };

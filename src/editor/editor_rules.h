@@ -20,7 +20,7 @@ namespace sondrel {
 inline constexpr std::size_t kHistoryLimit = 100;
 // Longer titles, artists, albums and comments do not fit an ID3v1 block.
 inline constexpr std::size_t kId3v1TextWidth = 30;
-inline constexpr int kInfoRowCount = 17;
+inline constexpr int kInfoRowCount = 18;
 
 // The genre box's list: the 148 names sorted without regard to case, and for
 // each GenreID its position in that list.

@@ -25,7 +25,8 @@ struct StreamFacts {
     std::int64_t sampleRate = 0;
     std::string channels;
     std::int64_t frames = 0;  // MP3 and Musepack only
-    std::string encoder;      // MP3 only
+    std::string encoder;      // MP3; FLAC gives its vendor string
+    std::string md5;          // FLAC: the MD5 of the decoded audio, hex
 };
 
 struct TagKinds {

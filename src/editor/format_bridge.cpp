@@ -136,6 +136,14 @@ TagFields HubValuesOf(const OggVorbisTag& c) {
     return v;
 }
 
+TagFields HubValuesOf(const FlacTag& c) {
+    TagFields v;
+    for (const auto& entry : kFieldTable)
+        v[entry.field] = c.Value(entry.field);
+    v.GenreID = c.GenreID();
+    return v;
+}
+
 TagFields HubValuesOf(const WmaTag& c) {
     TagFields v;
     for (const auto& entry : kFieldTable)
@@ -222,6 +230,15 @@ void CopyHubTo(const TagFields& h, OggVorbisTag& c) {
     c.setGenre(GenreTextFor(h, c.GenreID()));
 }
 
+void CopyHubTo(const TagFields& h, FlacTag& c) {
+    for (const auto& entry : kFieldTable) {
+        if (entry.field != Field::Genre)
+            c.setValue(entry.field, h[entry.field]);
+    }
+    c.setGenreID(h.GenreID);
+    c.setGenre(GenreTextFor(h, c.GenreID()));
+}
+
 void CopyHubTo(const TagFields& h, WmaTag& c) {
     for (const auto& entry : kFieldTable)
         c.Value(entry.field) = h[entry.field];
@@ -276,8 +293,9 @@ void TagBridge::setOptions(const EditorOptions& options) {
 void TagBridge::SetIoFaults(const IoFaults& faults) {
     io_ = faults;
     BridgeComponents& p = parts_;
-    for (TagComponent* c : std::initializer_list<TagComponent*>{
-             &p.id3v1, &p.id3v2, &p.mpegInfo, &p.Ogg, &p.APE, &p.MPCTag, &p.WMATag, &p.mp4Tag})
+    for (TagComponent* c :
+         std::initializer_list<TagComponent*>{&p.id3v1, &p.id3v2, &p.mpegInfo, &p.Ogg, &p.APE,
+                                              &p.MPCTag, &p.WMATag, &p.mp4Tag, &p.flac})
         c->SetIoFaults(faults);
 }
 

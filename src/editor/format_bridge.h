@@ -11,6 +11,7 @@
 
 #include "tags/ape.h"
 #include "tags/file_snapshot.h"
+#include "tags/flac.h"
 #include "tags/id3v1.h"
 #include "tags/id3v2.h"
 #include "tags/mp4.h"
@@ -41,7 +42,7 @@ struct EditorOptions {
     std::string legacyCodePage = "ISO-8859-1";
 };
 
-enum class TagFormat { None, MP3, Ogg, WMA, APE, MP4, MPC };
+enum class TagFormat { None, MP3, Ogg, WMA, APE, MP4, MPC, FLAC };
 
 // By the extension alone, compared without regard to case (".mp3", "MP3").
 TagFormat FormatOfExt(std::string_view ext);
@@ -77,6 +78,7 @@ TagFields HubValuesOf(const OggVorbisTag& c);
 TagFields HubValuesOf(const WmaTag& c);
 TagFields HubValuesOf(const ApeTaggedComponent& c);
 TagFields HubValuesOf(const Mp4Tag& c);
+TagFields HubValuesOf(const FlacTag& c);
 // The MP3 merge: the ID3v2 tag's record with ID3v1/Lyrics3 values taken in
 // by the read choice (all of them for version 1, the empty fields for 1&2,
 // none for version 2).
@@ -85,6 +87,7 @@ TagFields MergeId3v1(TagFields id3v2Fields, const Id3v1Tag& id3v1, int readChoic
 // stores the table's name, 12 the hub's own text.
 void CopyHubTo(const TagFields& hub, Id3v1Tag& c);
 void CopyHubTo(const TagFields& hub, OggVorbisTag& c);
+void CopyHubTo(const TagFields& hub, FlacTag& c);
 void CopyHubTo(const TagFields& hub, WmaTag& c);
 void CopyHubTo(const TagFields& hub, ApeTaggedComponent& c);
 // The first value the MP4 module refused (a track that is no number pair, a
@@ -102,6 +105,7 @@ struct BridgeComponents {
     MusepackTag MPCTag;
     WmaTag WMATag;
     Mp4Tag mp4Tag;
+    FlacTag flac;
 };
 
 class FormatHandler;

@@ -1,11 +1,11 @@
-// Ogg Vorbis: the comment header of the first logical stream.
+// Ogg Vorbis and Ogg Opus: the comment header of the first logical stream.
 #include "editor/format_registry.h"
 
 namespace sondrel {
 
 namespace {
 
-constexpr std::string_view kExtensions[] = {".OGG"};
+constexpr std::string_view kExtensions[] = {".OGG", ".OGA", ".OPUS"};
 
 class OggHandler final : public FormatHandler {
 public:
@@ -44,7 +44,7 @@ public:
         s.valid = o.Valid();
         if (!s.valid)
             return s;
-        s.format = "Ogg Vorbis";
+        s.format = o.Codec() == OggCodec::Opus ? "Ogg Opus" : "Ogg Vorbis";
         s.length = o.Duration();
         s.seconds = static_cast<double>(o.DurationInSeconds());
         s.bitrate = o.BitrateNominal();

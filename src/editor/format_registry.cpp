@@ -93,9 +93,9 @@ void FormatHandler::StreamRows(const StreamFacts& facts, std::int64_t fileSize, 
 }
 
 std::span<const FormatHandler* const> AllFormats() {
-    static const std::array<const FormatHandler*, 6> kFormats{
-        &Mp3Format(),          &OggFormat(), &WmaFormat(),
-        &MonkeysAudioFormat(), &Mp4Format(), &MusepackFormat(),
+    static const std::array<const FormatHandler*, 7> kFormats{
+        &Mp3Format(), &OggFormat(),      &WmaFormat(),  &MonkeysAudioFormat(),
+        &Mp4Format(), &MusepackFormat(), &FlacFormat(),
     };
     return kFormats;
 }

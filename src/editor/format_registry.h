@@ -138,5 +138,6 @@ const FormatHandler& WmaFormat();
 const FormatHandler& MonkeysAudioFormat();
 const FormatHandler& MusepackFormat();
 const FormatHandler& Mp4Format();
+const FormatHandler& FlacFormat();
 
 }  // namespace sondrel

@@ -55,7 +55,7 @@ void ApplyAssociations(const QString& execPath, bool mp3Files, bool folders,
     const AssociationFiles files = AssociationPaths(applicationsDir);
     if (mp3Files) {
         WriteEntry(files.mp3, QuoteExec(execPath) + QStringLiteral(" -f %f"),
-                   QStringLiteral("audio/mpeg"));
+                   QStringLiteral("audio/mpeg;audio/flac"));
     } else {
         QFile::remove(files.mp3);
     }

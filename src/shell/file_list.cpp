@@ -113,6 +113,7 @@ QIcon FileTableModel::IconFor(const FileEntry& e) {
     static const QIcon ape = Badge(QColor(0x8a, 0x4f, 0xb0), QStringLiteral("A"));
     static const QIcon mp4 = Badge(QColor(0xc0, 0x39, 0x3b), QStringLiteral("4"));
     static const QIcon mpc = Badge(QColor(0x2a, 0x9d, 0x9d), QStringLiteral("C"));
+    static const QIcon flac = Badge(QColor(0x4b, 0x5d, 0xa8), QStringLiteral("FL"));
     static const QIcon folder = Badge(QColor(0xd9, 0xb1, 0x3c), QStringLiteral("F"));
     static const QIcon parent = Badge(QColor(0x80, 0x80, 0x80), QStringLiteral(".."));
     if (e.IsParent())
@@ -121,8 +122,12 @@ QIcon FileTableModel::IconFor(const FileEntry& e) {
         return folder;
     if (e.Ext == QLatin1String(".WMA"))
         return wma;
-    if (e.Ext == QLatin1String(".OGG"))
+    if (e.Ext == QLatin1String(".OGG") || e.Ext == QLatin1String(".OGA") ||
+        e.Ext == QLatin1String(".OPUS")) {
         return ogg;
+    }
+    if (e.Ext == QLatin1String(".FLAC"))
+        return flac;
     if (e.Ext == QLatin1String(".APE"))
         return ape;
     if (e.Ext == QLatin1String(".MP4") || e.Ext == QLatin1String(".M4A") ||

@@ -30,15 +30,15 @@ struct FileEntry {
 QString FromNative(const std::string& name);
 std::string ToNative(const QString& name);
 
-// The six format switches of the window, in the order of their menu items.
-enum class FormatSwitch { MP3, OGG, WMA, APE, MP4, MPC };
-inline constexpr int kFormatSwitchCount = 6;
+// The format switches of the window, in the order of their menu items.
+enum class FormatSwitch { MP3, OGG, WMA, APE, MP4, MPC, FLAC };
+inline constexpr int kFormatSwitchCount = 7;
 
 struct ScanOptions {
     bool showDirs = true;
     bool subfolders = false;              // btnSubFolders
     bool onlySelectedSubfolders = false;  // cbShowSelectedSubfolders
-    std::array<bool, kFormatSwitchCount> formats{true, true, true, true, true, true};
+    std::array<bool, kFormatSwitchCount> formats{true, true, true, true, true, true, true};
 };
 
 sondrel::FolderScanOptions CoreScanOptions(const ScanOptions& options);

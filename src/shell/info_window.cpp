@@ -20,7 +20,7 @@ namespace {
 const char* const kRowLabels[InfoWindow::kRows] = {
     "Size",      "Format",    "Length",   "Bit rate", "Sample rate", "Channels",
     "ID3v1",     "ID3v2",     "Pictures", "Lyrics",   "First frame", "Frames",
-    "Protected", "Copyright", "Original", "Emphasis", "Encoder"};
+    "Protected", "Copyright", "Original", "Emphasis", "Encoder",     "MD5"};
 
 }  // namespace
 

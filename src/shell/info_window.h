@@ -1,4 +1,4 @@
-// The information window: a file-name label over a 17 x 2 grid of stream facts.
+// The information window: a file-name label over an 18 x 2 grid of stream facts.
 #pragma once
 
 #include <QWidget>
@@ -10,7 +10,7 @@ class SettingsStore;
 class InfoWindow : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kRows = 17;
+    static constexpr int kRows = 18;
     static constexpr int kPicturesRow = 8;
     static constexpr int kLyricsRow = 9;
 

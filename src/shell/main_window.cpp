@@ -40,10 +40,15 @@
 namespace {
 
 constexpr int kMaxRemembered = 10;
-const char* const kFormatSwitches[] = {"flMP3", "flOGG", "flWMA", "flAPE", "flMP4", "flMPC"};
-const char* const kFormatCaptions[] = {
-    "&MP3",         "Ogg Vorbis (&OGG)", "Windows Media Audio (&WMA)", "Monkey's Audio (&APE)",
-    "MP4/M&4a/AAC", "Musepack (MP&C)"};
+const char* const kFormatSwitches[] = {"flMP3", "flOGG", "flWMA", "flAPE",
+                                       "flMP4", "flMPC", "flFLAC"};
+const char* const kFormatCaptions[] = {"&MP3",
+                                       "Ogg Vorbis (&OGG)",
+                                       "Windows Media Audio (&WMA)",
+                                       "Monkey's Audio (&APE)",
+                                       "MP4/M&4a/AAC",
+                                       "Musepack (MP&C)",
+                                       "&FLAC"};
 
 // Stored colours are 0x00BBGGRR values.
 QColor FromStoredColor(int value) {
@@ -225,7 +230,7 @@ void MainWindow::BuildActions() {
     auto* dirs = AddAction(QStringLiteral("actShowDirs"), tr("&Show folders"), {});
     dirs->setCheckable(true);
     connect(dirs, &QAction::triggered, this, [this] { fileList_->edDirChange(); });
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < kFormatSwitchCount; ++i) {
         auto* a = AddAction(QString::fromLatin1(kFormatSwitches[i]), tr(kFormatCaptions[i]), {});
         a->setCheckable(true);
         connect(a, &QAction::triggered, this, [this] { fileList_->edDirChange(); });

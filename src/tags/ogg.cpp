@@ -5,13 +5,14 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 
 #include "tags/file_io.h"
 #include "tags/file_snapshot.h"
 #include "tags/id3v2_frames.h"
-#include "util/unicode.h"
+#include "tags/vorbis_comment.h"
 
 namespace sondrel {
 
@@ -39,43 +40,18 @@ constexpr std::size_t kSignatureSize = 7;
 // packet with an embedded picture can run to megabytes; nothing sane needs more.
 constexpr std::size_t kMaxHeaderPacketBytes = 64u << 20;
 constexpr std::size_t kMaxHeaderPages = 4096;
-// Comments are held one by one; a packet claiming more is refused so a
-// crafted file cannot fill memory with millions of tiny comments.
-constexpr std::uint32_t kMaxComments = 65536;
 
 // The playing time comes from the last page header found in the file's tail.
 constexpr int kGranuleWindows = 50;
 constexpr std::int64_t kGranuleStep = 240;
-constexpr std::size_t kGranuleWindowSize = 250;
+// Consecutive windows overlap by the 14 header bytes read, so no page
+// header falls between two of them.
+constexpr std::size_t kGranuleWindowSize = kGranuleStep + 14;
 
 constexpr std::uint32_t kMinSampleRate = 8000;
 constexpr std::uint32_t kMaxSampleRate = 192000;
 constexpr std::int64_t kMinKbps = 16;
 constexpr std::int64_t kMaxKbps = 1000;
-
-// The Vorbis comment keys of each field: the key a save writes, in the
-// order a saved comment packet lists them, and the other spellings a read
-// also takes for it.
-struct VorbisKey {
-    Field field;
-    std::string_view key;
-    std::array<std::string_view, 1> alsoRead;
-};
-constexpr std::array<VorbisKey, kFieldCount> kKeys{{
-    {Field::Title, "TITLE", {}},
-    {Field::Artist, "ARTIST", {}},
-    {Field::Album, "ALBUM", {}},
-    {Field::Genre, "GENRE", {}},
-    {Field::Year, "DATE", {}},
-    {Field::Track, "TRACKNUMBER", {}},
-    {Field::Comment, "COMMENT", {"DESCRIPTION"}},
-    {Field::Composer, "COMPOSER", {}},
-    {Field::OrigArtist, "ORIGINALARTIST", {}},
-    {Field::Copyright, "COPYRIGHT", {}},
-    {Field::URL, "CONTACT", {"LINK"}},
-    {Field::EncodedBy, "ENCODED", {"ENCODEDBY"}},
-    {Field::Lyrics, "LYRICS", {}},
-}};
 
 // Where the record keeps each field, in the field table's order.
 constexpr std::array<std::string VorbisStreamInfo::*, kFieldCount> kMembers{
@@ -85,33 +61,6 @@ constexpr std::array<std::string VorbisStreamInfo::*, kFieldCount> kMembers{
     &VorbisStreamInfo::OrigArtist, &VorbisStreamInfo::copyright, &VorbisStreamInfo::URL,
     &VorbisStreamInfo::EncodedBy,
 };
-
-std::optional<Field> FieldOfKey(std::string_view upperKey) {
-    for (const auto& k : kKeys) {
-        if (k.key == upperKey)
-            return k.field;
-        for (std::string_view other : k.alsoRead) {
-            if (!other.empty() && other == upperKey)
-                return k.field;
-        }
-    }
-    return std::nullopt;
-}
-
-std::string_view KeyOf(Field field) {
-    for (const auto& k : kKeys)
-        if (k.field == field)
-            return k.key;
-    return {};
-}
-
-std::string AsciiUpper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
 
 std::uint32_t Le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -125,12 +74,6 @@ std::uint64_t Le64(const std::uint8_t* p) {
 void PutLe32(std::uint8_t* p, std::uint32_t v) {
     for (int i = 0; i < 4; ++i)
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-void AppendLe32(Bytes& out, std::uint32_t v) {
-    std::uint8_t b[4];
-    PutLe32(b, v);
-    out.insert(out.end(), b, b + 4);
 }
 
 // Ogg CRC-32: polynomial 0x04C11DB7, initial value 0, not reflected, no final XOR.
@@ -166,6 +109,44 @@ bool HasSignature(const Bytes& packet, std::uint8_t type) {
 
 bool IsIdentPacket(const Bytes& packet) {
     return packet.size() >= kIdentSize && HasSignature(packet, 1);
+}
+
+// Opus (RFC 7845): "OpusHead" with a version whose major part is 0, then
+// the comment packet "OpusTags" without a framing byte, and no third header.
+constexpr std::size_t kOpusHeadSize = 19;
+constexpr std::string_view kOpusHead = "OpusHead";
+constexpr std::string_view kOpusTags = "OpusTags";
+constexpr std::uint32_t kOpusRate = 48000;
+
+bool StartsWith(const Bytes& packet, std::string_view magic) {
+    return packet.size() >= magic.size() &&
+           std::memcmp(packet.data(), magic.data(), magic.size()) == 0;
+}
+
+bool IsOpusHead(const Bytes& packet) {
+    return packet.size() >= kOpusHeadSize && StartsWith(packet, kOpusHead) && packet[8] < 16;
+}
+
+// What the codec of a stream makes of its header packets.
+struct CodecLayout {
+    OggCodec codec;
+    std::size_t headerPackets;
+    std::size_t signatureSize;  // of the comment packet
+    bool framingByte;
+};
+constexpr CodecLayout kVorbisLayout{OggCodec::Vorbis, 3, kSignatureSize, true};
+constexpr CodecLayout kOpusLayout{OggCodec::Opus, 2, kOpusTags.size(), false};
+
+std::optional<CodecLayout> CodecOf(const Bytes& ident) {
+    if (IsIdentPacket(ident))
+        return kVorbisLayout;
+    if (IsOpusHead(ident))
+        return kOpusLayout;
+    return std::nullopt;
+}
+
+bool IsCommentPacket(const Bytes& packet, const CodecLayout& codec) {
+    return codec.codec == OggCodec::Opus ? StartsWith(packet, kOpusTags) : HasSignature(packet, 3);
 }
 
 // Size of an ID3v2 tag at the start of the file (header included), or 0.
@@ -248,7 +229,8 @@ ParseError ParseHeaders(const ByteSource& f, std::int64_t start, std::int64_t fi
         if (!page || ++pagesSeen > kMaxHeaderPages) {
             if (region.packets.empty())
                 return ParseError::NoIdent;
-            if (region.packets.size() == 1 && !HasSignature(current, 3))
+            if (region.packets.size() == 1 &&
+                !IsCommentPacket(current, *CodecOf(region.packets[0])))
                 return ParseError::NotOgg;
             return ParseError::FileError;
         }
@@ -272,7 +254,7 @@ ParseError ParseHeaders(const ByteSource& f, std::int64_t start, std::int64_t fi
             if (v < 255) {
                 region.packets.push_back(std::move(current));
                 current.clear();
-                if (region.packets.size() == 1 && !IsIdentPacket(region.packets[0]))
+                if (region.packets.size() == 1 && !CodecOf(region.packets[0]))
                     return ParseError::NoIdent;
             }
         }
@@ -349,75 +331,38 @@ Bytes SerializePage(const NewPage& page, std::uint32_t serial, std::uint32_t seq
 }
 
 // What a comment packet holds besides the fields.
-struct CommentContent {
-    std::string vendor;
-    std::vector<std::pair<std::string, std::string>> comments;  // raw text, upper key
+struct CommentContent : vorbis::CommentList {
     Bytes trailing;  // bytes after the framing byte, kept by a save
 };
 
 // Reads the strings of a comment packet (after its signature). Strings read
 // before a fault stay in `out`.
-ParseError ParseComment(const Bytes& packet, CommentContent& out) {
-    std::size_t pos = kSignatureSize;
-    auto readLength = [&](std::uint32_t& value) -> ParseError {
-        const std::size_t left = packet.size() - pos;
-        if (left < 4)
-            return ParseError::FileError;
-        value = Le32(packet.data() + pos);
-        pos += 4;
-        return ParseError::None;
-    };
-    auto readString = [&](std::string& s) -> ParseError {
-        std::uint32_t length = 0;
-        if (const auto e = readLength(length); e != ParseError::None)
-            return e;
-        if (length > packet.size() - pos)
-            return ParseError::FileError;
-        s.assign(reinterpret_cast<const char*>(packet.data() + pos), length);
-        pos += length;
-        return ParseError::None;
-    };
-
-    // A packet that simply ends before the count says is missing its framing
-    // byte; a length that points past the end is a damaged packet.
-    bool ended = pos == packet.size();
-    if (!ended) {
-        if (const auto e = readString(out.vendor); e != ParseError::None)
-            return e;
-        ended = pos == packet.size();
-    }
-    std::uint32_t count = 0;
-    if (!ended) {
-        if (const auto e = readLength(count); e != ParseError::None)
-            return e;
-        if (count > kMaxComments)
-            return ParseError::FileError;
-    }
-    for (std::uint32_t i = 0; i < count && pos < packet.size(); ++i) {
-        std::string s;
-        if (const auto e = readString(s); e != ParseError::None)
-            return e;
-        const auto eq = s.find('=');
-        std::string key = eq == std::string::npos ? std::string() : AsciiUpper(s.substr(0, eq));
-        out.comments.emplace_back(std::move(s), std::move(key));
-    }
-    if (pos >= packet.size() || packet[pos] != 1)
+ParseError ParseComment(const Bytes& packet, const CodecLayout& codec, CommentContent& out) {
+    const auto body = std::span<const std::uint8_t>(packet).subspan(codec.signatureSize);
+    const vorbis::ListFault fault = vorbis::ParseList(body, out);
+    if (fault == vorbis::ListFault::Damaged)
+        return ParseError::FileError;
+    // A Vorbis list cut short is missing its framing byte.
+    std::size_t pos = codec.signatureSize + out.end;
+    if (fault == vorbis::ListFault::Truncated)
         return ParseError::NotOgg;
-    out.trailing.assign(packet.begin() + static_cast<std::ptrdiff_t>(pos + 1), packet.end());
+    if (codec.framingByte) {
+        if (pos >= packet.size() || packet[pos] != 1)
+            return ParseError::NotOgg;
+        ++pos;
+    }
+    out.trailing.assign(packet.begin() + static_cast<std::ptrdiff_t>(pos), packet.end());
     return ParseError::None;
 }
 
-Bytes BuildCommentPacket(std::string_view vendor, const std::vector<std::string>& comments,
-                         const Bytes& trailing) {
-    Bytes p = {3, 'v', 'o', 'r', 'b', 'i', 's'};
-    AppendLe32(p, static_cast<std::uint32_t>(vendor.size()));
-    p.insert(p.end(), vendor.begin(), vendor.end());
-    AppendLe32(p, static_cast<std::uint32_t>(comments.size()));
-    for (const auto& c : comments) {
-        AppendLe32(p, static_cast<std::uint32_t>(c.size()));
-        p.insert(p.end(), c.begin(), c.end());
-    }
-    p.push_back(1);
+Bytes BuildCommentPacket(const CodecLayout& codec, std::string_view vendor,
+                         const std::vector<std::string>& comments, const Bytes& trailing) {
+    Bytes p = codec.codec == OggCodec::Opus ? Bytes(kOpusTags.begin(), kOpusTags.end())
+                                            : Bytes{3, 'v', 'o', 'r', 'b', 'i', 's'};
+    const Bytes list = vorbis::BuildList(vendor, comments);
+    p.insert(p.end(), list.begin(), list.end());
+    if (codec.framingByte)
+        p.push_back(1);
     p.insert(p.end(), trailing.begin(), trailing.end());
     return p;
 }
@@ -519,11 +464,17 @@ std::uint32_t OggVorbisTag::frequency() const {
 }
 
 std::uint32_t OggVorbisTag::BitrateNominal() const {
-    const std::int64_t kbps = nominalBitrate_ / 1000;
+    std::int64_t kbps = nominalBitrate_ / 1000;
+    if (codec_ == OggCodec::Opus) {
+        const std::int64_t samples = granule_ - preSkip_;
+        kbps = samples > 0 ? (fileLength_ - id3Size_) * 8 * kOpusRate / samples / 1000 : 0;
+    }
     return (kbps >= kMinKbps && kbps <= kMaxKbps) ? static_cast<std::uint32_t>(kbps) : 0;
 }
 
 std::int64_t OggVorbisTag::DurationInSeconds() const {
+    if (codec_ == OggCodec::Opus)
+        return granule_ > preSkip_ ? (granule_ - preSkip_) / kOpusRate : 0;
     if (granule_ > 0)
         return frequency() > 0 ? granule_ / frequency() : 0;
     if (BitrateNominal() > 0 && channels_ > 0) {
@@ -551,6 +502,8 @@ void OggVorbisTag::ResetForRead() {
     vendor_.clear();
     others_.clear();
     items_.Clear();
+    codec_ = OggCodec::Vorbis;
+    preSkip_ = 0;
     granule_ = 0;
     fileLength_ = 0;
     id3Size_ = 0;
@@ -603,11 +556,20 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
         id3Size_ = Id3v2Size(f);
         HeaderRegion region;
         const ParseError e = ParseHeaders(f, id3Size_, size, 2, region);
-        if (!region.packets.empty() && IsIdentPacket(region.packets[0])) {
+        const auto codec = region.packets.empty() ? std::nullopt : CodecOf(region.packets[0]);
+        if (codec) {
             const Bytes& id = region.packets[0];
-            channels_ = id[11] > 2 ? 0 : id[11];
-            sampleRate_ = Le32(id.data() + 12);
-            nominalBitrate_ = static_cast<std::int32_t>(Le32(id.data() + 20));
+            codec_ = codec->codec;
+            if (codec_ == OggCodec::Opus) {
+                // Opus always decodes at 48 kHz, whatever rate the input had.
+                channels_ = id[9] > 2 ? 0 : id[9];
+                preSkip_ = static_cast<std::uint16_t>(id[10] | (id[11] << 8));
+                sampleRate_ = kOpusRate;
+            } else {
+                channels_ = id[11] > 2 ? 0 : id[11];
+                sampleRate_ = Le32(id.data() + 12);
+                nominalBitrate_ = static_cast<std::int32_t>(Le32(id.data() + 20));
+            }
             fileLength_ = size;
             granule_ = FindLastGranule(f, size);
         }
@@ -615,34 +577,24 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
             error_ = kMsgFileError;
         } else if (e != ParseError::None) {
             fail(MessageOf(e));
-        } else if (!HasSignature(region.packets[1], 3)) {
+        } else if (!IsCommentPacket(region.packets[1], *codec)) {
             fail(kMsgNotOgg);
         } else {
             const Bytes& packet = region.packets[1];
             CommentContent content;
-            const ParseError ce = ParseComment(packet, content);
+            const ParseError ce = ParseComment(packet, *codec, content);
             vendor_ = content.vendor;
-            PerField<std::vector<std::string>> values;
-            for (auto& [raw, key] : content.comments) {
-                const auto field = FieldOfKey(key);
-                if (field)
-                    values[*field].push_back(
-                        SanitizeUtf8(std::string_view(raw).substr(raw.find('=') + 1)));
-                else
-                    others_.push_back(raw);
-                items_.Add(field, std::move(raw));
-            }
-            for (const auto& k : kKeys) {
-                tag_[k.field] = JoinFieldValues(values[k.field]);
-                items_.SetRead(k.field, tag_[k.field]);
-            }
+            vorbis::ReadFields read = vorbis::TakeComments(content.comments, items_);
+            others_ = std::move(read.others);
+            for (const auto& entry : kFieldTable)
+                tag_[entry.field] = std::move(read.values[entry.field]);
             if (ce == ParseError::FileError) {
                 error_ = kMsgFileError;
             } else if (ce != ParseError::None) {
                 fail(kMsgNotOgg);
             } else {
                 tag_.CommentSize = static_cast<std::int32_t>(
-                    packet.size() - content.trailing.size() - kSignatureSize);
+                    packet.size() - content.trailing.size() - codec->signatureSize);
                 valid_ = true;
             }
         }
@@ -651,14 +603,7 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
 
 void OggVorbisTag::FinishRead() {
     // Genre names match whatever their case.
-    tag_.GenreID = kGenreOther;
-    const std::string genre = AsciiUpper(tag_.Genre);
-    for (std::size_t i = 0; i < GenreTable.size(); ++i) {
-        if (AsciiUpper(GenreTable[i]) == genre) {
-            tag_.GenreID = static_cast<std::uint8_t>(i);
-            break;
-        }
-    }
+    tag_.GenreID = vorbis::GenreIdOfText(tag_.Genre);
     if (!valid_ && onError)
         onError(*this, error_);
 }
@@ -676,23 +621,11 @@ bool OggVorbisTag::WriteTag() {
     }
     try {
         // The number names the genre unless the text already does, in any case.
-        if (tag_.GenreID != kGenreOther &&
-            AsciiUpper(tag_.Genre) != AsciiUpper(GenreNameOf(tag_.GenreID)))
-            tag_.Genre = GenreNameOf(tag_.GenreID);
-        std::array<Field, kKeys.size()> order{};
-        for (std::size_t i = 0; i < kKeys.size(); ++i)
-            order[i] = kKeys[i].field;
-        // A genre differing only in case from the one read is the one read.
-        auto now = [this](Field f) -> const std::string& {
-            const std::string& read = items_.Read(f);
-            return f == Field::Genre && AsciiUpper(read) == AsciiUpper(tag_[f]) ? read : tag_[f];
-        };
-        std::vector<std::string> comments;
-        items_.Plan(
-            order, now, [&](const auto& entry) { comments.push_back(entry.item); },
-            [&](Field f, const std::string& value) {
-                comments.push_back(std::string(KeyOf(f)) + "=" + SanitizeUtf8(value));
-            });
+        tag_.Genre = vorbis::GenreToSave(tag_.Genre, tag_.GenreID);
+        PerField<std::string> values;
+        for (const auto& entry : kFieldTable)
+            values[entry.field] = tag_[entry.field];
+        const std::vector<std::string> comments = vorbis::PlanComments(items_, values);
         return Rewrite(comments, kMsgFileError);
     } catch (...) {
         Fail(kMsgFileError, false);
@@ -725,21 +658,26 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
         return false;
     }
     const std::int64_t start = Id3v2Size(*f);
+    // The codec says how many header packets there are.
+    HeaderRegion first;
+    const ParseError firstError = ParseHeaders(*f, start, size, 1, first);
+    const auto codec = firstError == ParseError::None ? CodecOf(first.packets[0]) : std::nullopt;
     HeaderRegion region;
-    if (ParseHeaders(*f, start, size, 3, region) != ParseError::None || region.foreign ||
-        !HasSignature(region.packets[1], 3) || !HasSignature(region.packets[2], 5)) {
+    if (!codec || ParseHeaders(*f, start, size, codec->headerPackets, region) != ParseError::None ||
+        region.foreign || !IsCommentPacket(region.packets[1], *codec) ||
+        (codec->codec == OggCodec::Vorbis && !HasSignature(region.packets[2], 5))) {
         Fail(failure, false);
         return false;
     }
     CommentContent old;
-    if (ParseComment(region.packets[1], old) != ParseError::None) {
+    if (ParseComment(region.packets[1], *codec, old) != ParseError::None) {
         Fail(failure, false);
         return false;
     }
     // The encoder's vendor string stays; ours stands in only where there was none.
     const Bytes packet = BuildCommentPacket(
-        old.vendor.empty() ? std::string_view(kVendor) : std::string_view(old.vendor), comments,
-        old.trailing);
+        *codec, old.vendor.empty() ? std::string_view(kVendor) : std::string_view(old.vendor),
+        comments, old.trailing);
     if (packet.size() > kMaxHeaderPacketBytes) {
         Fail(failure, false);
         return false;
@@ -751,9 +689,12 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     std::vector<NewPage> pages;
     Paginate({&region.packets[0]}, {}, 0, pages);
     pages.front().flags |= kFlagBos;
-    Paginate({&packet, &region.packets[2]}, {}, 0, pages);
+    if (codec->codec == OggCodec::Opus)
+        Paginate({&packet}, {}, 0, pages);
+    else
+        Paginate({&packet, &region.packets[2]}, {}, 0, pages);
     std::vector<const Bytes*> extras;
-    for (std::size_t i = 3; i < region.packets.size(); ++i)
+    for (std::size_t i = codec->headerPackets; i < region.packets.size(); ++i)
         extras.push_back(&region.packets[i]);
     if (!extras.empty() || !region.tail.empty())
         Paginate(extras, region.tail, extras.empty() ? kNoGranule : region.pages.back().granule,

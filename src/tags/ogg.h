@@ -1,6 +1,7 @@
-// Ogg Vorbis: stream information from the identification header, the Vorbis
-// comments mapped onto the shared field set, and saving by rebuilding the
-// comment packet (header pages re-paginated, later pages renumbered).
+// Ogg Vorbis and Ogg Opus: stream information from the identification
+// header, the Vorbis comments mapped onto the shared field set, and saving by
+// rebuilding the comment packet (header pages re-paginated, later pages
+// renumbered; granule positions and the audio packets untouched).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,9 @@
 #include "tags/tag_model.h"
 
 namespace sondrel {
+
+// The codec of an Ogg stream whose comments we read.
+enum class OggCodec { Vorbis, Opus };
 
 // The whole tag record of an Ogg Vorbis file. Texts are UTF-8.
 struct VorbisStreamInfo {
@@ -54,10 +58,12 @@ public:
     void setogg(const VorbisStreamInfo& tag);
 
     // Stream information of the last read.
+    OggCodec Codec() const { return codec_; }
     std::int64_t FileLength() const { return fileLength_; }
     std::string ChannelMode() const;
     std::uint32_t frequency() const;
-    std::uint32_t BitrateNominal() const;  // kbit/s
+    // kbit/s: the header's nominal rate (Vorbis), the average over the file (Opus).
+    std::uint32_t BitrateNominal() const;
     std::int64_t DurationInSeconds() const;
     std::string Duration() const;  // hh:mm:ss, hours not limited to two digits
 
@@ -122,6 +128,8 @@ private:
     std::vector<std::string> others_;
     FieldItems<std::string> items_;  // every comment read, raw
 
+    OggCodec codec_ = OggCodec::Vorbis;
+    std::uint16_t preSkip_ = 0;  // Opus: samples to drop at the start, at 48 kHz
     std::int64_t granule_ = 0;
     std::int64_t fileLength_ = 0;
     std::int64_t id3Size_ = 0;

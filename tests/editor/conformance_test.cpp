@@ -73,6 +73,12 @@ Made WmaFile() {
 Made M4aFile() {
     return FfmpegTone("aac", "m4a");
 }
+Made OpusFile() {
+    return FfmpegTone("libopus", "opus");
+}
+Made FlacFile() {
+    return FfmpegTone("flac", "flac");
+}
 
 Made MpcFile() {
     if (!test::HaveProgram("ffmpeg") || !test::HaveProgram("mpcenc"))
@@ -232,6 +238,34 @@ const FormatCase kFormatCases[] = {
       .unicode = true,
       .multiLine = true,
       .pictures = false,  // the editor offers no pictures for this format
+      .otherItemsKept = true,
+      .repeatedKept = true,
+      .onlyTitleAdded = true,
+      .audioKept = true}},
+    {"Opus",
+     ".opus",
+     TagFormat::Ogg,
+     "opus",
+     OpusFile,
+     AudioCheck::Decoded,
+     {.simpleFields = true,
+      .unicode = true,
+      .multiLine = true,
+      .pictures = false,  // the editor offers no pictures for this format yet
+      .otherItemsKept = true,
+      .repeatedKept = true,
+      .onlyTitleAdded = true,
+      .audioKept = true}},
+    {"Flac",
+     ".flac",
+     TagFormat::FLAC,
+     "flac",
+     FlacFile,
+     AudioCheck::Decoded,
+     {.simpleFields = true,
+      .unicode = true,
+      .multiLine = true,
+      .pictures = true,
       .otherItemsKept = true,
       .repeatedKept = true,
       .onlyTitleAdded = true,

@@ -12,7 +12,8 @@ using sondrel::TagFormat;
 // order must keep matching the formats it names.
 TEST(CoreScanOptions, EachFormatSwitchHidesItsOwnFormat) {
     const TagFormat bySwitch[kFormatSwitchCount] = {TagFormat::MP3, TagFormat::Ogg, TagFormat::WMA,
-                                                    TagFormat::APE, TagFormat::MP4, TagFormat::MPC};
+                                                    TagFormat::APE, TagFormat::MP4, TagFormat::MPC,
+                                                    TagFormat::FLAC};
     for (int i = 0; i < kFormatSwitchCount; ++i) {
         ScanOptions options;
         options.formats[static_cast<std::size_t>(i)] = false;

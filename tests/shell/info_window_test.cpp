@@ -44,7 +44,8 @@ TEST(InfoWindow, ValueColumnHoldsTheLongestValue) {
                                 "No",
                                 "Yes",
                                 "None",
-                                "LAME 3.100 (--preset extreme, VBR method new)"};
+                                "LAME 3.100 (--preset extreme, VBR method new)",
+                                "9d4309e372758c5dbf62c7cd034401f5"};
     for (int row = 0; row < InfoWindow::kRows; ++row)
         info.SetValue(row, values[row]);
     QApplication::processEvents();

@@ -121,6 +121,9 @@ TEST_F(StreamInfoTest, EachFormatFillsItsRowsAndEmptiesTheOthers) {
                                  .exitCode == 0;
     const std::string ape = dir.file("t.ape");
     WriteAll(ape, MonkeysAudio());
+    const std::string flac = dir.file("t.flac");
+    RunCommand("ffmpeg -hide_banner -loglevel error -y -i " + ShellQuote(wav) + " " +
+               ShellQuote(flac));
 
     struct Case {
         std::string path;
@@ -141,6 +144,8 @@ TEST_F(StreamInfoTest, EachFormatFillsItsRowsAndEmptiesTheOthers) {
         {Sample("04 - Dawn Tune.m4a"), "MP4 ", {0, 1, 2, 3, 4, 5, 8, 9}, nullptr, "0", true},
         // Monkey's Audio gives no bit rate; its ID3v1 tag shows as "+".
         {ape, "APE ", {0, 1, 2, 4, 5, 6, 7, 8, 9}, "+", "0", false},
+        // FLAC: where the audio starts, the encoder's vendor string and the MD5.
+        {flac, "FLAC 16 bit", {0, 1, 2, 3, 4, 5, 8, 9, 10, 16, 17}, nullptr, "0", true},
     };
     if (haveMpc)
         cases.push_back({mpc, "Musepack", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11}, "-", "0", true});
@@ -184,6 +189,21 @@ TEST_F(StreamInfoTest, Mp3RowsFromTheStreamAndBothTags) {
     for (int row : {1, 2, 3, 5, 11, 12, 13, 14, 15, 16})
         EXPECT_FALSE(Row(row).empty()) << row;
     EXPECT_EQ(Row(3).find("(VBR)"), std::string::npos);
+}
+
+// The MD5 row is the checksum the encoder stored, which is that of the
+// decoded audio; the first frame row is where the audio starts.
+TEST_F(StreamInfoTest, FlacShowsTheChecksumOfItsAudio) {
+    const std::string path = dir.file("md5.flac");
+    RunCommand("ffmpeg -hide_banner -loglevel error -y -f lavfi -i sine=frequency=330:duration=1 " +
+               ShellQuote(path));
+    ASSERT_TRUE(std::filesystem::exists(path));
+    Show(path);
+    const auto decoded = RunCommand("ffmpeg -v error -i " + ShellQuote(path) + " -f md5 -");
+    ASSERT_EQ(decoded.output.rfind("MD5=", 0), 0u);
+    EXPECT_EQ(Row(17), decoded.output.substr(4, 32));
+    EXPECT_GT(std::stoll(Row(10)), 42);  // after "fLaC" and the stream facts at least
+    EXPECT_EQ(Row(16).rfind("Lavf", 0), 0u) << Row(16);
 }
 
 TEST_F(StreamInfoTest, VbrMp3ShowsItsAverageRate) {

@@ -172,7 +172,7 @@ TEST(Associations, InstallAndRemoveDesktopEntries) {
     ASSERT_TRUE(mp3.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(mp3.readAll());
     EXPECT_TRUE(text.contains("Exec=\"/opt/so \\\"n\\\"/sondrel\" -f %f")) << text.toStdString();
-    EXPECT_TRUE(text.contains("MimeType=audio/mpeg;"));
+    EXPECT_TRUE(text.contains("MimeType=audio/mpeg;audio/flac;")) << text.toStdString();
     EXPECT_TRUE(QFile::exists(files.folder));
     ApplyAssociations("/opt/sondrel", false, true, dir.path());
     EXPECT_FALSE(QFile::exists(files.mp3));

@@ -9,7 +9,7 @@ one (the artist), each stored the way the format's own tools store it.
     other_item.py keys <format> <file>         (the item keys but the title's, one a
                                                 line per value, sorted)
 
-<format> is mp3, ogg, wma, mp4, mpc or ape. Values travel as UTF-8.
+<format> is mp3, ogg, opus, flac, wma, mp4, mpc or ape. Values travel as UTF-8.
 """
 import sys
 
@@ -17,9 +17,16 @@ from mutagen.apev2 import APEv2, APENoHeaderError
 from mutagen.asf import ASF
 from mutagen.id3 import ID3, ID3NoHeaderError, TPE1, TXXX
 from mutagen.mp4 import MP4, MP4FreeForm
+from mutagen.flac import FLAC
+from mutagen.oggopus import OggOpus
 from mutagen.oggvorbis import OggVorbis
 
 MP4_KEY = "----:com.apple.iTunes:MOOD"
+
+
+def vorbis(fmt, path):
+    """The Vorbis comment carrier: both formats store the same comments."""
+    return {"flac": FLAC, "opus": OggOpus}.get(fmt, OggVorbis)(path)
 
 
 def write(fmt, path, value):
@@ -30,8 +37,8 @@ def write(fmt, path, value):
             tags = ID3()
         tags.add(TXXX(encoding=3, desc="MOOD", text=[value]))
         tags.save(path)
-    elif fmt == "ogg":
-        f = OggVorbis(path)
+    elif fmt in ("ogg", "opus", "flac"):
+        f = vorbis(fmt, path)
         f["MOOD"] = [value]
         f.save()
     elif fmt == "wma":
@@ -57,8 +64,8 @@ def read(fmt, path):
     if fmt == "mp3":
         frames = ID3(path).getall("TXXX:MOOD")
         return str(frames[0].text[0]) if frames else None
-    if fmt == "ogg":
-        values = OggVorbis(path).get("MOOD")
+    if fmt in ("ogg", "opus", "flac"):
+        values = vorbis(fmt, path).get("MOOD")
         return values[0] if values else None
     if fmt == "wma":
         values = ASF(path).get("WM/Mood")
@@ -80,8 +87,8 @@ def write_artists(fmt, path, values):
             tags = ID3()
         tags.add(TPE1(encoding=3, text=values))
         tags.save(path)  # ID3v2.4: the values separated by NUL
-    elif fmt == "ogg":
-        f = OggVorbis(path)
+    elif fmt in ("ogg", "opus", "flac"):
+        f = vorbis(fmt, path)
         f["ARTIST"] = values
         f.save()
     elif fmt == "wma":
@@ -113,8 +120,8 @@ def read_artists(fmt, path):
         if tags.version < (2, 4, 0) and len(frame.text) == 1:
             return str(frame.text[0]).split("/")
         return [str(t) for t in frame.text]
-    if fmt == "ogg":
-        return list(OggVorbis(path).get("ARTIST", []))
+    if fmt in ("ogg", "opus", "flac"):
+        return list(vorbis(fmt, path).get("ARTIST", []))
     if fmt == "wma":
         return [str(v) for v in ASF(path).get("Author", [])]
     if fmt == "mp4":
@@ -129,8 +136,8 @@ def keys(fmt, path):
     if fmt == "mp3":
         tags = ID3(path)
         return [k for k in tags.keys() if k != "TIT2"]
-    if fmt == "ogg":
-        return [k.upper() for k, _ in OggVorbis(path).tags if k.upper() != "TITLE"]
+    if fmt in ("ogg", "opus", "flac"):
+        return [k.upper() for k, _ in vorbis(fmt, path).tags if k.upper() != "TITLE"]
     if fmt == "wma":
         return [k for k, v in ASF(path).tags.items() for _ in v if k != "Title"]
     if fmt == "mp4":

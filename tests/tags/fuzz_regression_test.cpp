@@ -126,7 +126,22 @@ std::size_t TrailingTags(const Bytes& b) {
     return tail;
 }
 
+// The metadata blocks of a FLAC stream (after an ID3v2 tag) and the first
+// frame's sync code.
+std::size_t FlacHead(const Bytes& b) {
+    std::size_t pos = Id3v2Size(b) + 4;
+    while (pos + 4 <= b.size()) {
+        const bool last = (b[pos] & 0x80) != 0;
+        pos += 4 + (b[pos + 1] << 16 | b[pos + 2] << 8 | b[pos + 3]);
+        if (last)
+            break;
+    }
+    return std::min(pos + 2, b.size());
+}
+
 Regions RegionsOf(std::string_view format, const Bytes& b) {
+    if (format == "flac")
+        return {FlacHead(b), 0, true};
     if (format == "ogg" || format == "mp4")
         return {b.size(), 0, false};
     if (format == "wma")
