@@ -180,7 +180,8 @@ def mp4_items(path):
             else:
                 values.append((type(v).__name__, repr(v)))
         items.append((key, values))
-    return items
+    chapters = getattr(MP4(path), "chapters", None) or []
+    return items + [("chapter", round(c.start, 3), c.title) for c in chapters]
 
 
 # ---------------------------------------------------------------- formats
@@ -202,10 +203,14 @@ def mp3_read(path):
 
 MP3 = Format("mp3", mp3_read, lambda item: item[0] in ("TIT2", "v1 title"))
 OGG = Format("ogg", vorbis_items, lambda item: item[0].upper() == "TITLE")
-APE = Format("ape", lambda p: ape_items(p) + id3v1_items(p),
+def ape_file_items(path):
+    return ape_items(path) + id3v1_items(path) + id3v2_items(path)
+
+
+APE = Format("ape", ape_file_items,
              lambda item: item[0].upper() == "TITLE" or item[0] == "v1 title",
              decodable=False)
-MPC = Format("mpc", lambda p: ape_items(p) + id3v1_items(p),
+MPC = Format("mpc", ape_file_items,
              lambda item: item[0].upper() == "TITLE" or item[0] == "v1 title")
 WMA = Format("wma", asf_items, lambda item: item[0] == "Title")
 M4A = Format("m4a", mp4_items, lambda item: item[0] == "\xa9nam")
@@ -338,6 +343,27 @@ def mutagen_ape_odd(path):
     tags.save(path)
 
 
+def mutagen_ape_id3v2(path):
+    # An ID3v2 tag in front of the stream, as some taggers leave one.
+    mutagen_ape(path)
+    tags = ID3()
+    tags.add(TIT2(encoding=3, text="ID3v2 title"))
+    tags.add(TXXX(encoding=3, desc="kept", text="in front"))
+    tags.save(path)
+
+
+def handmade_ape_v1(path):
+    # A version 1 APE tag (footer only, text items), as old taggers wrote.
+    items = b""
+    for key, value in [(b"Title", "Old title"), (b"Artist", "Artiste é"), (b"Year", "2004"),
+                       (b"Comment", "kept")]:
+        data = value.encode("utf-8")
+        items += struct.pack("<II", len(data), 0) + key + b"\0" + data
+    footer = b"APETAGEX" + struct.pack("<IIII", 1000, len(items) + 32, 4, 0) + b"\0" * 8
+    with open(path, "ab") as f:
+        f.write(items + footer)
+
+
 def mutagen_ape_v1(path):
     # An APE tag with an ID3v1 tag behind it, as several taggers leave them.
     mutagen_ape(path)
@@ -418,6 +444,58 @@ def mutagen_mp4_itunes(path):
     f.save()
 
 
+def chained_ogg(path):
+    # Two logical streams one after the other: only the first one's
+    # comments are ours to change; the second stream stays as it was.
+    mutagen_vorbis(path)
+    second = path + ".second.ogg"
+    shutil.copyfile(path, second)
+    f = OggVorbis(second)
+    f.tags.clear()
+    f.tags["TITLE"] = "Second stream"
+    f.save()
+    with open(second, "rb") as src:
+        tail = bytearray(src.read())
+    # A chained stream needs its own serial number in every page header
+    # (bytes 14-17); the page checksums are then computed again.
+    pos = 0
+    while pos < len(tail):
+        assert tail[pos:pos + 4] == b"OggS"
+        segments = tail[pos + 26]
+        size = 27 + segments + sum(tail[pos + 27:pos + 27 + segments])
+        tail[pos + 14:pos + 18] = struct.pack("<I", 0x5EC0DD)
+        tail[pos + 22:pos + 26] = b"\0\0\0\0"
+        tail[pos + 22:pos + 26] = struct.pack("<I", ogg_crc(bytes(tail[pos:pos + size])))
+        pos += size
+    with open(path, "ab") as f:
+        f.write(tail)
+
+
+def ogg_crc(data):
+    crc = 0
+    for byte in data:
+        crc ^= byte << 24
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x04C11DB7) if crc & 0x80000000 else crc << 1
+            crc &= 0xFFFFFFFF
+    return crc
+
+
+def ffmpeg_chapters(extra=()):
+    # Chapters from a metadata file, as audiobooks carry them.
+    def write(path):
+        meta = path + ".ffmeta"
+        with open(meta, "w", encoding="utf-8") as f:
+            f.write(";FFMETADATA1\ntitle=Old title\nartist=Narrator\n"
+                    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=500\ntitle=Chapter one\n"
+                    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=500\nEND=1000\ntitle=Kapitel zwei ö\n")
+        tmp = path + ".tmp." + path.rsplit(".", 1)[1]
+        run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-i", path, "-i", meta, "-map", "0",
+             "-map_metadata", "1", "-map_chapters", "1", "-c", "copy"] + list(extra) + [tmp])
+        os.replace(tmp, path)
+    return write
+
+
 FFMPEG_METADATA = {"title": "Old title", "artist": "Artist A", "album": "Älbum ☃",
                    "date": "2004", "genre": "Rock", "comment": "a comment",
                    "track": "3", "composer": "Composer ö", "album_artist": "Album Artist",
@@ -490,6 +568,7 @@ ROWS = [
     Row("mutagen_ogg", OGG, mutagen_vorbis),
     Row("mutagen_ogg_big_picture", OGG, mutagen_vorbis_big_picture),
     Row("mutagen_ogg_odd", OGG, mutagen_vorbis_odd),
+    Row("mutagen_ogg_chained", OGG, chained_ogg),
     Row("ffmpeg_ogg", OGG, ffmpeg()),
     Row("taglib_ogg", OGG, taglib()),
     Row("mutagen_ape", APE, mutagen_ape),
@@ -497,10 +576,14 @@ ROWS = [
     Row("mutagen_mpc_odd", MPC, mutagen_ape_odd),
     Row("mutagen_ape_v1", APE, mutagen_ape_v1,
         title=NEW_TITLE_V1),
+    Row("mutagen_ape_id3v2", APE, mutagen_ape_id3v2),
+    Row("handmade_ape_v1", APE, handmade_ape_v1),
     Row("taglib_ape", APE, taglib()),
     Row("mutagen_mpc", MPC, mutagen_ape),
     Row("mutagen_mpc_v1", MPC, mutagen_ape_v1,
         title=NEW_TITLE_V1),
+    Row("mutagen_mpc_id3v2", MPC, mutagen_ape_id3v2),
+    Row("handmade_mpc_v1", MPC, handmade_ape_v1),
     Row("taglib_mpc", MPC, taglib()),
     Row("mutagen_wma", WMA, mutagen_asf),
     Row("ffmpeg_wma", WMA, ffmpeg()),
@@ -510,6 +593,9 @@ ROWS = [
     Row("mutagen_m4a_itunes", M4A, mutagen_mp4_itunes),
     Row("mutagen_m4b", M4B, mutagen_mp4),
     Row("ffmpeg_m4a", M4A, ffmpeg()),
+    Row("ffmpeg_m4a_faststart", M4A, ffmpeg(["-movflags", "+faststart"])),
+    Row("ffmpeg_m4b_chapters", M4B, ffmpeg_chapters()),
+    Row("ffmpeg_m4b_chapters_faststart", M4B, ffmpeg_chapters(["-movflags", "+faststart"])),
     Row("taglib_m4a", M4A, taglib(properties=TAGLIB_NO_RG)),
 ]
 
