@@ -148,13 +148,33 @@ def vorbis_items(path):
     return [("vendor", tags.vendor)] + [(k, v) for k, v in tags]
 
 
+def ape_item_flags(path):
+    """The flags of each APE item by key, from the tag's bytes: mutagen shows
+    an item's type but not its read-only bit."""
+    with open(path, "rb") as f:
+        data = f.read()
+    end = len(data) - (128 if data[-128:-125] == b"TAG" else 0)
+    footer = data[end - 32:end]
+    if footer[:8] != b"APETAGEX":
+        return {}
+    size, count = struct.unpack("<II", footer[12:20])
+    pos, flags = end - size, {}
+    for _ in range(count):
+        length, item_flags = struct.unpack("<II", data[pos:pos + 8])
+        key_end = data.index(b"\0", pos + 8)
+        flags[data[pos + 8:key_end].decode("ascii").lower()] = item_flags
+        pos = key_end + 1 + length
+    return flags
+
+
 def ape_items(path):
     try:
         tags = APEv2(path)
     except Exception:  # noqa: BLE001 - mutagen raises its own error for "no tag"
         return []
-    return [(k, tags[k].kind, bytes(tags[k].value) if tags[k].kind == BINARY else str(tags[k]))
-            for k in tags.keys()]
+    flags = ape_item_flags(path)
+    return [(k, tags[k].kind, bytes(tags[k].value) if tags[k].kind == BINARY else str(tags[k]),
+             flags.get(k.lower())) for k in tags.keys()]
 
 
 def asf_items(path):
@@ -362,6 +382,22 @@ def handmade_ape_v1(path):
     footer = b"APETAGEX" + struct.pack("<IIII", 1000, len(items) + 32, 4, 0) + b"\0" * 8
     with open(path, "ab") as f:
         f.write(items + footer)
+
+
+def handmade_ape_flags(path):
+    # A 2.0 tag with header whose items carry flags: read-only text, a
+    # read-only link, a binary item; written by no tagger we can run.
+    items = b""
+    for key, flags, value in [(b"Title", 0, b"Old title"), (b"Artist", 1, "Artiste é".encode()),
+                              (b"Related", 1 | 2 << 1, b"http://example.org/x"),
+                              (b"Blob", 1 << 1, b"\x00\x01\x02"), (b"Year", 0, b"2004")]:
+        items += struct.pack("<II", len(value), flags) + key + b"\0" + value
+    size, count = len(items) + 32, 5
+
+    def block(kind):
+        return b"APETAGEX" + struct.pack("<IIII", 2000, size, count, 0x80000000 | kind) + b"\0" * 8
+    with open(path, "ab") as f:
+        f.write(block(0x20000000) + items + block(0))
 
 
 def mutagen_ape_v1(path):
@@ -578,12 +614,14 @@ ROWS = [
         title=NEW_TITLE_V1),
     Row("mutagen_ape_id3v2", APE, mutagen_ape_id3v2),
     Row("handmade_ape_v1", APE, handmade_ape_v1),
+    Row("handmade_ape_flags", APE, handmade_ape_flags),
     Row("taglib_ape", APE, taglib()),
     Row("mutagen_mpc", MPC, mutagen_ape),
     Row("mutagen_mpc_v1", MPC, mutagen_ape_v1,
         title=NEW_TITLE_V1),
     Row("mutagen_mpc_id3v2", MPC, mutagen_ape_id3v2),
     Row("handmade_mpc_v1", MPC, handmade_ape_v1),
+    Row("handmade_mpc_flags", MPC, handmade_ape_flags),
     Row("taglib_mpc", MPC, taglib()),
     Row("mutagen_wma", WMA, mutagen_asf),
     Row("ffmpeg_wma", WMA, ffmpeg()),
@@ -612,9 +650,36 @@ def stream_end(data):
     return end
 
 
+def ogg_pages(data):
+    """Checks every page's checksum and sequence number (AssertionError
+    otherwise); returns the granule positions and flags of the pages that
+    carry audio, which a change of the comment packet must leave as they were."""
+    pos, next_seq, audio = 0, {}, []
+    while pos < len(data):
+        if data[pos:pos + 4] != b"OggS":
+            raise AssertionError("no Ogg page at %d" % pos)
+        flags, granule, serial, seq = struct.unpack("<BqII", data[pos + 5:pos + 22])
+        segments = data[pos + 26]
+        size = 27 + segments + sum(data[pos + 27:pos + 27 + segments])
+        page = bytearray(data[pos:pos + size])
+        page[22:26] = b"\0\0\0\0"
+        if ogg_crc(bytes(page)) != struct.unpack("<I", data[pos + 22:pos + 26])[0]:
+            raise AssertionError("bad Ogg page checksum at %d" % pos)
+        if seq != next_seq.get(serial, 0):
+            raise AssertionError("Ogg page %d of stream %x follows page %d"
+                                 % (seq, serial, next_seq.get(serial, 0) - 1))
+        next_seq[serial] = seq + 1
+        if granule > 0:
+            audio.append((len(next_seq), granule, flags))
+        pos += size
+    return audio
+
+
 def audio_fingerprint(fmt, path):
     with open(path, "rb") as f:
         data = f.read()
+    if fmt is OGG:
+        return decoded_md5(path), ogg_pages(data)
     if not fmt.decodable:
         return hashlib.md5(data[:stream_end(data)]).hexdigest()
     source = path
@@ -624,7 +689,11 @@ def audio_fingerprint(fmt, path):
         source = path + ".stream.mpc"
         with open(source, "wb") as f:
             f.write(data[:stream_end(data)])
-    r = run(["ffmpeg", "-v", "error", "-nostdin", "-i", source, "-map", "0:a", "-f", "md5", "-"])
+    return decoded_md5(source)
+
+
+def decoded_md5(path):
+    r = run(["ffmpeg", "-v", "error", "-nostdin", "-i", path, "-map", "0:a", "-f", "md5", "-"])
     return r.stdout.decode().strip()
 
 
