@@ -342,6 +342,80 @@ bool ChunkOffsetTablesFit(TagLib::MP4::File& file) {
     return true;
 }
 
+// The bytes of the numeric genre item as the file holds it, or none.
+TagLib::ByteVector RawGnre(TagLib::MP4::File& file) {
+    TagLib::MP4::Atoms atoms(&file);
+    TagLib::MP4::Atom* ilst = atoms.find("moov", "udta", "meta", "ilst");
+    TagLib::MP4::Atom* gnre = ilst ? ilst->find("gnre") : nullptr;
+    if (!gnre || gnre->length <= 0 || gnre->length > kMaxGnreAtomBytes)
+        return {};
+    file.seek(gnre->offset);
+    return file.readBlock(static_cast<unsigned long>(gnre->length));
+}
+
+// An atom found in a byte buffer: where it starts and ends, header included.
+struct Span {
+    unsigned begin = 0;
+    unsigned end = 0;
+};
+
+// The child atom `name` of the container body [from, to), plain 32-bit sizes
+// only; every atom passed over must lie inside the body.
+std::optional<Span> FindChild(const TagLib::ByteVector& d, unsigned from, unsigned to,
+                              const TagLib::ByteVector& name) {
+    for (unsigned pos = from; to - pos >= 8;) {
+        const unsigned size = d.toUInt(pos, true);
+        if (size < 8 || size > to - pos)
+            return std::nullopt;
+        if (d.mid(pos + 4, 4) == name)
+            return Span{pos, pos + size};
+        pos += size;
+    }
+    return std::nullopt;
+}
+
+// TagLib 1.x reads a numeric genre ("gnre") as a text one and writes it back
+// as a "\251gen" item. An unchanged genre is put back as the file had it:
+// the text item (or, without one, the end of the ilst) is replaced by the
+// old atom, and the free atom that follows the ilst takes up the difference,
+// so nothing else in the file moves. False, and `d` as it was, when the ilst
+// has no free atom behind it with room for that.
+bool RestoreGnre(TagLib::ByteVector& d, const TagLib::ByteVector& gnre) {
+    const auto moov = FindChild(d, 0, d.size(), "moov");
+    const auto udta = moov ? FindChild(d, moov->begin + 8, moov->end, "udta") : std::nullopt;
+    const auto meta = udta ? FindChild(d, udta->begin + 8, udta->end, "meta") : std::nullopt;
+    // "meta" has a version and flags before its children.
+    const auto ilst = meta && meta->end - meta->begin >= 12
+                          ? FindChild(d, meta->begin + 12, meta->end, "ilst")
+                          : std::nullopt;
+    if (!ilst || meta->end - ilst->end < 8 || d.toUInt(ilst->end, true) > meta->end - ilst->end ||
+        d.mid(ilst->end + 4, 4) != TagLib::ByteVector("free", 4))
+        return false;
+    const Span free{ilst->end, ilst->end + d.toUInt(ilst->end, true)};
+    Span text{ilst->end, ilst->end};
+    if (const auto found = FindChild(d, ilst->begin + 8, ilst->end, "\251gen"))
+        text = *found;
+    // The ilst changes by `grow` bytes, the free atom by as many the other way.
+    const long grow = static_cast<long>(gnre.size()) - static_cast<long>(text.end - text.begin);
+    const long freeSize = static_cast<long>(free.end - free.begin) - grow;
+    if (freeSize < 8)
+        return false;
+    TagLib::ByteVector out = d.mid(0, text.begin);
+    out.append(gnre);
+    out.append(d.mid(text.end, ilst->end - text.end));
+    out.append(TagLib::ByteVector::fromUInt(static_cast<unsigned>(freeSize), true));
+    out.append(TagLib::ByteVector("free", 4));
+    out.append(TagLib::ByteVector(static_cast<unsigned>(freeSize - 8), '\0'));
+    out.append(d.mid(free.end));
+    const unsigned ilstSize =
+        static_cast<unsigned>(static_cast<long>(ilst->end - ilst->begin) + grow);
+    const TagLib::ByteVector size = TagLib::ByteVector::fromUInt(ilstSize, true);
+    for (unsigned i = 0; i < 4; ++i)
+        out[ilst->begin + i] = size[i];
+    d = out;
+    return true;
+}
+
 // What the file is to hold after a save: `had` (the file as it is now) with
 // every value that `want` changes from what was read. Only the caller's own
 // edits go in; what another program changed since the read stays.
@@ -394,6 +468,7 @@ bool Commit(State& s, const Metadata& want) {
 
     Metadata expected;
     StreamFacts before;
+    TagLib::ByteVector keptGnre;
     {
         TagLib::MP4::File file(&stream, true);
         if (!file.isValid() || !file.tag() || !ChunkOffsetTablesFit(file))
@@ -403,10 +478,14 @@ bool Commit(State& s, const Metadata& want) {
         const Metadata had = Extract(file);
         before = Facts(file, had);
         expected = Merge(had, s.read, want);
+        if (had.genreFromNumber && expected.fields[Field::Genre] == had.fields[Field::Genre])
+            keptGnre = RawGnre(file);
         Apply(*file.tag(), expected, had);
         if (!file.save())
             return false;
     }
+    if (!keptGnre.isEmpty())
+        RestoreGnre(*stream.data(), keptGnre);
     {
         stream.seek(0);
         TagLib::MP4::File check(&stream, true);

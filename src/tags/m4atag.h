@@ -9,7 +9,8 @@
 //   Album "\xa9alb"                    Year "\xa9day"       Comment "\xa9cmt"
 //   Lyrics "\xa9lyr"                   Composer "\xa9wrt"   Copyright "cprt"
 //   EncodedBy "\xa9too"                Genre "\xa9gen" (a numeric "gnre" is read
-//                                      as the genre table's name and written back as text)
+//                                      as the genre table's name, kept while the genre
+//                                      is unchanged and written as text once it changes)
 //   OrigArtist "----:com.apple.iTunes:ORIGINAL ARTIST"
 //   URL "----:com.apple.iTunes:URL"
 //   BMP: the tempo in beats per minute, "tmpo" (0 = none)

@@ -201,7 +201,36 @@ def mp4_items(path):
                 values.append((type(v).__name__, repr(v)))
         items.append((key, values))
     chapters = getattr(MP4(path), "chapters", None) or []
-    return items + [("chapter", round(c.start, 3), c.title) for c in chapters]
+    return items + [("chapter", round(c.start, 3), c.title) for c in chapters] + [
+        ("ilst atoms", ilst_atoms(path))]
+
+
+def ilst_atoms(path):
+    """The names of the items as stored: mutagen shows a numeric genre
+    ("gnre") as the text one ("\xa9gen")."""
+    with open(path, "rb") as f:
+        data = f.read()
+
+    def children(start, end):
+        pos = start
+        while pos + 8 <= end:
+            size, name = struct.unpack(">I4s", data[pos:pos + 8])
+            if size < 8:
+                return
+            yield name, pos + 8, pos + size
+            pos += size
+
+    def find(start, end, path_names):
+        for name, body, stop in children(start, end):
+            if name == path_names[0]:
+                if len(path_names) == 1:
+                    return body, stop
+                # "meta" has a version and flags before its children.
+                return find(body + (4 if name == b"meta" else 0), stop, path_names[1:])
+        return None
+
+    where = find(0, len(data), [b"moov", b"udta", b"meta", b"ilst"])
+    return sorted(name.decode("latin-1") for name, _, _ in children(*where)) if where else []
 
 
 # ---------------------------------------------------------------- formats
@@ -532,6 +561,22 @@ def ffmpeg_chapters(extra=()):
     return write
 
 
+def mutagen_mp4_gnre(path):
+    # A numeric genre, as iTunes wrote it: mutagen cannot write one, so its
+    # text genre of two bytes is turned into one in place.
+    mutagen_mp4(path)
+    f = MP4(path)
+    f.tags["\xa9gen"] = ["XY"]
+    f.tags["zzzz"] = ["an item no tagger knows"]
+    f.save()
+    with open(path, "rb") as src:
+        data = src.read()
+    at = data.index(b"\xa9gen\x00\x00\x00\x12data\x00\x00\x00\x01\x00\x00\x00\x00XY")
+    patched = b"gnre\x00\x00\x00\x12data\x00\x00\x00\x00\x00\x00\x00\x00\x00\x12"
+    with open(path, "wb") as dst:
+        dst.write(data[:at] + patched + data[at + len(patched):])
+
+
 FFMPEG_METADATA = {"title": "Old title", "artist": "Artist A", "album": "Älbum ☃",
                    "date": "2004", "genre": "Rock", "comment": "a comment",
                    "track": "3", "composer": "Composer ö", "album_artist": "Album Artist",
@@ -629,6 +674,7 @@ ROWS = [
         fault="an empty Copyright in the content description object is dropped"),
     Row("mutagen_m4a", M4A, mutagen_mp4),
     Row("mutagen_m4a_itunes", M4A, mutagen_mp4_itunes),
+    Row("mutagen_m4a_gnre", M4A, mutagen_mp4_gnre),
     Row("mutagen_m4b", M4B, mutagen_mp4),
     Row("ffmpeg_m4a", M4A, ffmpeg()),
     Row("ffmpeg_m4a_faststart", M4A, ffmpeg(["-movflags", "+faststart"])),
