@@ -16,7 +16,8 @@
 //   BMP: the tempo in beats per minute, "tmpo" (0 = none)
 //   pictures: the "covr" items, in file order.
 // Items that are not mapped are left as they are. An item whose value is
-// unchanged since the read is not rewritten; an emptied field removes its item.
+// unchanged since the read keeps its bytes (TagLib alone would render it again
+// from what it understood); an emptied field removes its item.
 //
 // Stream facts come from the audio properties: GetCodec gives "AAC", "ALAC"
 // or "Unknown"; GetChannelMode "Mono", "Stereo" or the channel count;

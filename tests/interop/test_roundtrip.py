@@ -577,6 +577,26 @@ def mutagen_mp4_gnre(path):
         dst.write(data[:at] + patched + data[at + len(patched):])
 
 
+def mutagen_mp4_typed(path):
+    # Items of a name no tagger knows holding binary and integer data, as
+    # other programs leave them: mutagen writes them as text, and their
+    # type is set in place (the sizes stay).
+    # The binary one is larger than the padding a rewrite leaves.
+    values = {b"zzzz": ("b" * 3000, 0), b"yyyy": ("int", 21)}
+    mutagen_mp4(path)
+    f = MP4(path)
+    for name, (value, _) in values.items():
+        f.tags[name.decode()] = [value]
+    f.save()
+    with open(path, "rb") as src:
+        data = src.read()
+    for name, (value, kind) in values.items():
+        at = data.index(name + struct.pack(">I", 16 + len(value)) + b"data\x00\x00\x00\x01")
+        data = data[:at + 12] + struct.pack(">I", kind) + data[at + 16:]
+    with open(path, "wb") as dst:
+        dst.write(data)
+
+
 FFMPEG_METADATA = {"title": "Old title", "artist": "Artist A", "album": "Älbum ☃",
                    "date": "2004", "genre": "Rock", "comment": "a comment",
                    "track": "3", "composer": "Composer ö", "album_artist": "Album Artist",
@@ -675,6 +695,7 @@ ROWS = [
     Row("mutagen_m4a", M4A, mutagen_mp4),
     Row("mutagen_m4a_itunes", M4A, mutagen_mp4_itunes),
     Row("mutagen_m4a_gnre", M4A, mutagen_mp4_gnre),
+    Row("mutagen_m4a_typed", M4A, mutagen_mp4_typed),
     Row("mutagen_m4b", M4B, mutagen_mp4),
     Row("ffmpeg_m4a", M4A, ffmpeg()),
     Row("ffmpeg_m4a_faststart", M4A, ffmpeg(["-movflags", "+faststart"])),
