@@ -20,8 +20,9 @@ import interop_common as ic  # noqa: E402
 
 ic.ensure_mutagen()
 from mutagen.apev2 import APEv2, APEValue, BINARY, EXTERNAL  # noqa: E402
-from mutagen.asf import ASF, ASFByteArrayAttribute, ASFDWordAttribute, ASFUnicodeAttribute  # noqa: E402,E501
-from mutagen.asf import ASFBoolAttribute, ASFQWordAttribute, ASFWordAttribute  # noqa: E402
+from mutagen.asf import (ASF, ASFBoolAttribute, ASFByteArrayAttribute,  # noqa: E402
+                         ASFDWordAttribute, ASFQWordAttribute, ASFUnicodeAttribute,
+                         ASFWordAttribute)
 from mutagen.id3 import (APIC, COMM, ID3, PRIV, TALB, TCOM, TCON, TCOP, TDRC, TENC,  # noqa: E402
                          TIT2, TPE1, TPE2, TPOS, TRCK, TXXX, USLT, WXXX, ID3NoHeaderError)
 from mutagen.mp4 import MP4, MP4Cover, MP4FreeForm, AtomDataType  # noqa: E402
@@ -34,10 +35,6 @@ NEW_TITLE_V1 = "Nouveau titre é"  # what ID3v1 (Latin-1, 30 bytes) can hold
 JPEG = ic.JPEG
 PNG = bytes.fromhex("89504e470d0a1a0a0000000d4948445200000001000000010806000000"
                     "1f15c4890000000d49444154789c6360000002000154a24f5d0000000049454e44ae426082")
-
-
-def run(cmd):
-    return ic.run(cmd)
 
 
 # ---------------------------------------------------------------- base audio
@@ -58,9 +55,9 @@ class Bases:
 
     @staticmethod
     def _tone(out, codec):
-        run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
-             "sine=frequency=440:sample_rate=44100:duration=1", "-ac", "2",
-             "-map_metadata", "-1", "-fflags", "+bitexact"] + codec + [out])
+        ic.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                "sine=frequency=440:sample_rate=44100:duration=1", "-ac", "2",
+                "-map_metadata", "-1", "-fflags", "+bitexact"] + codec + [out])
 
     def _mp3(self, path):
         self._tone(path, ["-c:a", "libmp3lame", "-b:a", "64k", "-id3v2_version", "0"])
@@ -79,7 +76,7 @@ class Bases:
     def _mpc(self, path):
         wav = path + ".wav"
         self._tone(wav, ["-c:a", "pcm_s16le"])
-        run(["mpcenc", "--silent", "--overwrite", wav, path])
+        ic.run(["mpcenc", "--silent", "--overwrite", wav, path])
 
     @staticmethod
     def _ape(path):
@@ -313,8 +310,9 @@ def mutagen_id3v1(path):
 def mutagen_vorbis(path):
     f = OggVorbis(path)
     f.tags.clear()
-    for key, value in [("TITLE", "Old title"), ("ARTIST", "Artist A"), ("ARTIST", "Артист Б"),
-                       ("Album", "Älbum ☃"), ("DATE", "2004"), ("GENRE", "Rock"),
+    for key, value in [("TITLE", "Old title"), ("ARTIST", "Artist A"),
+                       ("ARTIST", "Артист Б"), ("Album", "Älbum ☃"), ("DATE", "2004"),
+                       ("GENRE", "Rock"),
                        ("GENRE", "Jazz"), ("TRACKNUMBER", "3"), ("TRACKTOTAL", "12"),
                        ("DESCRIPTION", "described"), ("COMMENT", "a comment\nline two"),
                        ("LINK", "http://example.org/x"), ("ENCODEDBY", "mutagen"),
@@ -555,8 +553,8 @@ def ffmpeg_chapters(extra=()):
                     "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=500\ntitle=Chapter one\n"
                     "[CHAPTER]\nTIMEBASE=1/1000\nSTART=500\nEND=1000\ntitle=Kapitel zwei ö\n")
         tmp = path + ".tmp." + path.rsplit(".", 1)[1]
-        run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-i", path, "-i", meta, "-map", "0",
-             "-map_metadata", "1", "-map_chapters", "1", "-c", "copy"] + list(extra) + [tmp])
+        ic.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-i", path, "-i", meta, "-map", "0",
+                "-map_metadata", "1", "-map_chapters", "1", "-c", "copy"] + list(extra) + [tmp])
         os.replace(tmp, path)
     return write
 
@@ -609,8 +607,8 @@ def ffmpeg(extra=()):
         meta = []
         for k, v in FFMPEG_METADATA.items():
             meta += ["-metadata", "%s=%s" % (k, v)]
-        run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-i", path, "-map", "0", "-c", "copy"]
-            + meta + list(extra) + [tmp])
+        ic.run(["ffmpeg", "-v", "error", "-nostdin", "-y", "-i", path, "-map", "0", "-c", "copy"]
+               + meta + list(extra) + [tmp])
         os.replace(tmp, path)
     return write
 
@@ -630,7 +628,7 @@ def taglib(*options, properties=TAGLIB_PROPERTIES, picture=True):
             with open(jpeg, "wb") as f:
                 f.write(JPEG)
             args.append("--picture=" + jpeg)
-        run(args + ["%s=%s" % kv for kv in properties])
+        ic.run(args + ["%s=%s" % kv for kv in properties])
     return write
 
 
@@ -655,12 +653,14 @@ ROWS = [
     Row("mutagen_mp3_id3v24", MP3, mutagen_id3(4)),
     Row("mutagen_mp3_id3v23", MP3, mutagen_id3(3)),
     Row("mutagen_mp3_id3v23_v1", MP3, mutagen_id3(3, with_v1=True), title=NEW_TITLE_V1,
-        fault="unchanged ID3v1 fields are rewritten from the ID3v2 values (artist, comment, genre) and a Lyrics3 block is added"),
+        fault="unchanged ID3v1 fields are rewritten from the ID3v2 values (artist, comment, "
+              "genre) and a Lyrics3 block is added"),
     Row("mutagen_mp3_id3v1", MP3, mutagen_id3v1, title=NEW_TITLE_V1),
     Row("ffmpeg_mp3_id3v24", MP3, ffmpeg()),
     Row("ffmpeg_mp3_id3v23_v1", MP3, ffmpeg(["-id3v2_version", "3", "-write_id3v1", "1"]),
         title=NEW_TITLE_V1,
-        fault="the ID3v1 comment is copied into ID3v2 as a COMM frame and unchanged ID3v1 fields are rewritten from the ID3v2 values"),
+        fault="the ID3v1 comment is copied into ID3v2 as a COMM frame and unchanged ID3v1 "
+              "fields are rewritten from the ID3v2 values"),
     Row("taglib_mp3_id3v24", MP3, taglib("--id3v2=4")),
     Row("taglib_mp3_id3v23_v1", MP3, taglib("--id3v2=3", "--id3v1"), title=NEW_TITLE_V1,
         fault="unchanged ID3v1 fields are rewritten from the ID3v2 values (artist, album)"),
@@ -760,7 +760,7 @@ def audio_fingerprint(fmt, path):
 
 
 def decoded_md5(path):
-    r = run(["ffmpeg", "-v", "error", "-nostdin", "-i", path, "-map", "0:a", "-f", "md5", "-"])
+    r = ic.run(["ffmpeg", "-v", "error", "-nostdin", "-i", path, "-map", "0:a", "-f", "md5", "-"])
     return r.stdout.decode().strip()
 
 
