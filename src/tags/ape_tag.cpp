@@ -233,13 +233,20 @@ std::optional<Field> FieldOfItem(const apetag::Item& item) {
     return item.IsText() ? apetag::FieldOfKey(apetag::TrimControl(item.key)) : std::nullopt;
 }
 
+// Version 1.0 text has no stated encoding. Other readers take it as UTF-8,
+// so valid UTF-8 is that (and is written back byte for byte); anything else
+// is in the user's code page.
+std::string LegacyText(std::string_view raw, std::string_view codepage) {
+    return IsValidUtf8(raw) ? std::string(raw) : CodePageToUtf8(raw, codepage);
+}
+
 // The values of a text item (several are separated by zero bytes), trimmed.
 void AppendValues(std::string_view raw, bool utf8, std::string_view codepage,
                   std::vector<std::string>& out) {
     while (true) {
         const auto nul = raw.find('\0');
         const std::string_view part = apetag::TrimControl(raw.substr(0, nul));
-        out.push_back(utf8 ? std::string(ValidUtf8Prefix(part)) : CodePageToUtf8(part, codepage));
+        out.push_back(utf8 ? std::string(ValidUtf8Prefix(part)) : LegacyText(part, codepage));
         if (nul == std::string_view::npos)
             return;
         raw.remove_prefix(nul + 1);
@@ -468,9 +475,9 @@ bool ApeTaggedComponent::Save() {
         }
         const bool legacy = tail->footer.version <= kVersion1;
         for (Item& item : ParseItems(*body, tail->footer.itemCount).items) {
-            // 1.0 text has no stated encoding; the written 2.0 tag needs UTF-8.
+            // The written 2.0 tag needs UTF-8.
             if (legacy && item.IsText())
-                item.value = CodePageToUtf8(item.value, codePage_);
+                item.value = LegacyText(item.value, codePage_);
             const auto field = FieldOfItem(item);
             read.Add(field, std::move(item));
         }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -243,17 +244,29 @@ void SetText(TagLib::MP4::Tag& tag, const TagLib::String& key, const std::string
         tag.setItem(key, TagLib::MP4::Item(TagLib::StringList(FromUtf8(value))));
 }
 
-// Puts into `tag` every value of `want` that differs from `had`.
-void Apply(TagLib::MP4::Tag& tag, const Metadata& want, const Metadata& had) {
+// Puts into `tag` every value of `want` that differs from `had`; returns the
+// keys of the items that changed so.
+std::set<TagLib::String> Apply(TagLib::MP4::Tag& tag, const Metadata& want, const Metadata& had) {
+    std::set<TagLib::String> touched;
     for (const auto& k : kItemKeys) {
         if (k.field == Field::Track)
             continue;
         const Field f = k.field;
-        const bool forced = k.field == Field::Genre && had.genreFromNumber;
-        if (want.fields[f] != had.fields[f] || forced)
-            SetText(tag, TagLib::String(k.key, TagLib::String::Latin1), want.fields[f]);
+        const TagLib::String key(k.key, TagLib::String::Latin1);
+        const bool changed = want.fields[f] != had.fields[f];
+        if (changed) {
+            touched.insert(key);
+            // A new genre replaces a numeric one too.
+            if (f == Field::Genre)
+                touched.insert("gnre");
+        }
+        // Where the old items cannot be kept, TagLib's text for a numeric
+        // genre would stand: ours is written instead.
+        if (changed || (f == Field::Genre && had.genreFromNumber))
+            SetText(tag, key, want.fields[f]);
     }
     if (want.fields[Field::Track] != had.fields[Field::Track]) {
+        touched.insert("trkn");
         // Setters only store texts that parse, so this cannot fail here.
         const auto track = ParseTrack(want.fields[Field::Track]).value_or(std::pair{0, 0});
         if (track.first == 0 && track.second == 0)
@@ -262,12 +275,14 @@ void Apply(TagLib::MP4::Tag& tag, const Metadata& want, const Metadata& had) {
             tag.setItem("trkn", TagLib::MP4::Item(track.first, track.second));
     }
     if (want.tempo != had.tempo) {
+        touched.insert("tmpo");
         if (want.tempo == 0)
             tag.removeItem("tmpo");
         else
             tag.setItem("tmpo", TagLib::MP4::Item(want.tempo));
     }
     if (want.covers != had.covers) {
+        touched.insert("covr");
         if (want.covers.empty()) {
             tag.removeItem("covr");
         } else {
@@ -277,6 +292,7 @@ void Apply(TagLib::MP4::Tag& tag, const Metadata& want, const Metadata& had) {
             tag.setItem("covr", TagLib::MP4::Item(list));
         }
     }
+    return touched;
 }
 
 bool SameMetadata(const Metadata& a, const Metadata& b) {
@@ -342,6 +358,164 @@ bool ChunkOffsetTablesFit(TagLib::MP4::File& file) {
     return true;
 }
 
+// An atom found in a byte buffer: where it starts and ends, header included.
+struct Span {
+    unsigned begin = 0;
+    unsigned end = 0;
+};
+
+// The child atom `name` of the container body [from, to), plain 32-bit sizes
+// only; every atom passed over must lie inside the body.
+std::optional<Span> FindChild(const TagLib::ByteVector& d, unsigned from, unsigned to,
+                              const TagLib::ByteVector& name) {
+    for (unsigned pos = from; pos <= to && to - pos >= 8;) {
+        const unsigned size = d.toUInt(pos, true);
+        if (size < 8 || size > to - pos)
+            return std::nullopt;
+        if (d.mid(pos + 4, 4) == name)
+            return Span{pos, pos + size};
+        pos += size;
+    }
+    return std::nullopt;
+}
+
+// One item of an ilst as stored: its key as TagLib names it, and its bytes.
+struct RawItem {
+    TagLib::String key;
+    TagLib::ByteVector bytes;
+};
+
+// The ilst of a whole file, its items, and the free atom right behind it
+// (empty, begin == end, when there is none).
+struct IlstPlace {
+    Span ilst;
+    Span free;
+    std::vector<RawItem> items;
+};
+
+// "----:mean:name", as TagLib keys a free-form item; empty when malformed.
+TagLib::String FreeFormKey(const TagLib::ByteVector& atom) {
+    TagLib::String key = "----";
+    for (const char* part : {"mean", "name"}) {
+        // Each holds a version and flags before its text.
+        const auto child = FindChild(atom, 8, atom.size(), part);
+        if (!child || child->end - child->begin < 12)
+            return {};
+        key += ":";
+        key += TagLib::String(atom.mid(child->begin + 12, child->end - child->begin - 12),
+                              TagLib::String::UTF8);
+    }
+    return key;
+}
+
+std::optional<IlstPlace> FindIlst(const TagLib::ByteVector& d) {
+    const auto moov = FindChild(d, 0, d.size(), "moov");
+    const auto udta = moov ? FindChild(d, moov->begin + 8, moov->end, "udta") : std::nullopt;
+    const auto meta = udta ? FindChild(d, udta->begin + 8, udta->end, "meta") : std::nullopt;
+    // "meta" has a version and flags before its children.
+    const auto ilst = meta && meta->end - meta->begin >= 12
+                          ? FindChild(d, meta->begin + 12, meta->end, "ilst")
+                          : std::nullopt;
+    if (!ilst)
+        return std::nullopt;
+    IlstPlace p{*ilst, {ilst->end, ilst->end}, {}};
+    if (const auto next = FindChild(d, ilst->end, meta->end, "free");
+        next && next->begin == ilst->end)
+        p.free = *next;
+    for (unsigned pos = ilst->begin + 8; pos < ilst->end;) {
+        const auto item = FindChild(d, pos, ilst->end, d.mid(pos + 4, 4));
+        if (!item || item->begin != pos)
+            return std::nullopt;
+        RawItem raw{{}, d.mid(item->begin, item->end - item->begin)};
+        raw.key = raw.bytes.mid(4, 4) == "----"
+                      ? FreeFormKey(raw.bytes)
+                      : TagLib::String(raw.bytes.mid(4, 4), TagLib::String::Latin1);
+        if (raw.key.isEmpty())
+            return std::nullopt;
+        p.items.push_back(std::move(raw));
+        pos = item->end;
+    }
+    return p;
+}
+
+// The ilst content to write: each item the save did not change as the file
+// held it, in its place; a changed one as TagLib rendered it, where the old
+// one stood or, when new, at the end. TagLib 1.x renders every item again
+// from what it understood: a numeric genre becomes text, items of a type it
+// does not expect are dropped.
+TagLib::ByteVector MergedItems(const std::vector<RawItem>& old, const std::vector<RawItem>& now,
+                               const std::set<TagLib::String>& touched) {
+    TagLib::ByteVector out;
+    std::set<TagLib::String> placed;
+    const auto put = [&](const TagLib::String& key) {
+        if (!placed.insert(key).second)
+            return;
+        for (const RawItem& item : now)
+            if (item.key == key)
+                out.append(item.bytes);
+    };
+    for (const RawItem& item : old) {
+        if (touched.count(item.key) == 0)
+            out.append(item.bytes);
+        else
+            put(item.key);
+    }
+    for (const RawItem& item : now)
+        if (touched.count(item.key) != 0)
+            put(item.key);
+    return out;
+}
+
+// Puts `items` in as the content of the ilst at `p`; the free atom behind it
+// takes up the difference, so nothing else in the file moves. False, with `d`
+// unchanged, when there is not that much room.
+bool PutIlst(TagLib::ByteVector& d, const IlstPlace& p, const TagLib::ByteVector& items) {
+    const unsigned room = p.free.end - p.ilst.begin;
+    const unsigned size = 8 + items.size();
+    if (size > room || (room > size && room - size < 8))
+        return false;
+    TagLib::ByteVector out = d.mid(0, p.ilst.begin);
+    out.append(TagLib::ByteVector::fromUInt(size, true));
+    out.append(TagLib::ByteVector("ilst", 4));
+    out.append(items);
+    if (room > size) {
+        out.append(TagLib::ByteVector::fromUInt(room - size, true));
+        out.append(TagLib::ByteVector("free", 4));
+        out.append(TagLib::ByteVector(room - size - 8, '\0'));
+    }
+    out.append(d.mid(p.free.end));
+    d = out;
+    return true;
+}
+
+// After TagLib's save into `stream`, puts back every item that `touched`
+// does not name as `old` held it. When TagLib left too little room, it saves
+// once more with a placeholder item of the missing size, which is not kept.
+// Where the ilst cannot be walked, TagLib's rendering stays.
+void KeepUntouchedItems(TagLib::ByteVectorStream& stream, const IlstPlace& old,
+                        const std::set<TagLib::String>& touched) {
+    for (int pass = 0; pass < 2; ++pass) {
+        const auto now = FindIlst(*stream.data());
+        if (!now)
+            return;
+        const TagLib::ByteVector items = MergedItems(old.items, now->items, touched);
+        if (PutIlst(*stream.data(), *now, items) || pass == 1)
+            return;
+        const unsigned room = now->free.end - now->ilst.begin;
+        const unsigned size = 8 + items.size();
+        const unsigned missing = (size > room ? size - room : 0) + 8;
+        stream.seek(0);
+        TagLib::MP4::File file(&stream, true);
+        if (!file.isValid() || !file.tag())
+            return;
+        file.tag()->setItem("----:org.sondrel:room",
+                            TagLib::MP4::Item(TagLib::StringList(TagLib::String(
+                                std::string(missing, ' '), TagLib::String::Latin1))));
+        if (!file.save())
+            return;
+    }
+}
+
 // What the file is to hold after a save: `had` (the file as it is now) with
 // every value that `want` changes from what was read. Only the caller's own
 // edits go in; what another program changed since the read stays.
@@ -394,6 +568,8 @@ bool Commit(State& s, const Metadata& want) {
 
     Metadata expected;
     StreamFacts before;
+    const std::optional<IlstPlace> old = FindIlst(*stream.data());
+    std::set<TagLib::String> touched;
     {
         TagLib::MP4::File file(&stream, true);
         if (!file.isValid() || !file.tag() || !ChunkOffsetTablesFit(file))
@@ -403,10 +579,12 @@ bool Commit(State& s, const Metadata& want) {
         const Metadata had = Extract(file);
         before = Facts(file, had);
         expected = Merge(had, s.read, want);
-        Apply(*file.tag(), expected, had);
+        touched = Apply(*file.tag(), expected, had);
         if (!file.save())
             return false;
     }
+    if (old)
+        KeepUntouchedItems(stream, *old, touched);
     {
         stream.seek(0);
         TagLib::MP4::File check(&stream, true);

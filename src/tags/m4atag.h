@@ -9,13 +9,15 @@
 //   Album "\xa9alb"                    Year "\xa9day"       Comment "\xa9cmt"
 //   Lyrics "\xa9lyr"                   Composer "\xa9wrt"   Copyright "cprt"
 //   EncodedBy "\xa9too"                Genre "\xa9gen" (a numeric "gnre" is read
-//                                      as the genre table's name and written back as text)
+//                                      as the genre table's name, kept while the genre
+//                                      is unchanged and written as text once it changes)
 //   OrigArtist "----:com.apple.iTunes:ORIGINAL ARTIST"
 //   URL "----:com.apple.iTunes:URL"
 //   BMP: the tempo in beats per minute, "tmpo" (0 = none)
 //   pictures: the "covr" items, in file order.
 // Items that are not mapped are left as they are. An item whose value is
-// unchanged since the read is not rewritten; an emptied field removes its item.
+// unchanged since the read keeps its bytes (TagLib alone would render it again
+// from what it understood); an emptied field removes its item.
 //
 // Stream facts come from the audio properties: GetCodec gives "AAC", "ALAC"
 // or "Unknown"; GetChannelMode "Mono", "Stereo" or the channel count;
