@@ -2,9 +2,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QSplashScreen>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -18,6 +21,7 @@
 #include "shell/command_line.h"
 #include "shell/file_list.h"
 #include "shell/info_window.h"
+#include "shell/language_apply.h"
 #include "shell/main_window.h"
 #include "shell/media_link.h"
 #include "shell/options_window.h"
@@ -125,6 +129,31 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     options.LoadSettings();
     main.ProcessSettings();
+
+    // Language files: the program's own beside it, the user's in their data folder.
+    shell::LanguageApplier language(
+        {QCoreApplication::applicationDirPath(),
+         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)});
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{&main, &about, &wait, &info, &options, &lyrics, &pictures})
+        language.Attach(w);
+    language.AttachWindowsAsShown();
+    const auto setLanguage = [&](const QString& name) {
+        QString error;
+        if (language.SetLanguage(name, &error)) {
+            main.setLanguage(QString(name).remove(QLatin1Char('&')));
+        } else {
+            QMessageBox::critical(
+                &main, QStringLiteral("Sondrel"),
+                QObject::tr("Can't set the language") + QStringLiteral("\n\n") + error);
+        }
+        return main.language();
+    };
+    if (main.language().compare(QStringLiteral("English"), Qt::CaseInsensitive) != 0)
+        setLanguage(main.language());
+    if (auto* menu = main.mainMenu()->findChild<QMenu*>(QStringLiteral("mnLanguage")))
+        shell::LanguageApplier::FillMenu(menu, shell::LanguageNames(language.folders()),
+                                         main.language(), setLanguage);
 
     splash.finish(&main);
     main.show();
