@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QSplashScreen>
 #include <QStandardPaths>
@@ -18,6 +19,7 @@
 #include "net/lyrics_sites.h"
 #include "shell/about_window.h"
 #include "shell/batch_window.h"
+#include "shell/colors_page.h"
 #include "shell/command_line.h"
 #include "shell/file_list.h"
 #include "shell/info_window.h"
@@ -124,11 +126,39 @@ int main(int argc, char** argv) {
         (QCoreApplication::applicationDirPath() + QStringLiteral("/sites.dat")).toStdString()));
     PicturesWindow pictures(&media, nullptr, &main);
     main.setMediaWindows(&lyrics, &pictures);
-    options.processSettings = [&main] { main.ProcessSettings(); };
+    const QStringList dataFolders{
+        QCoreApplication::applicationDirPath(),
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)};
+    auto* colors = new shell::ColorsPage(store, dataFolders, &options);
+    options.pages()->addTab(colors, QObject::tr("Colors"));
+    colors->tell = [&main](const QString& text) {
+        QMessageBox::critical(&main, QStringLiteral("Sondrel"), text);
+    };
+    const auto applyColors = [&, colors] {
+        for (QWidget* w : std::initializer_list<QWidget*>{&main, &about, &wait, &info, &options,
+                                                          &lyrics, &pictures, main.batchWindow()}) {
+            if (colors->skin() == QLatin1String(shell::kSystemSkin))
+                shell::ApplySystemColors(w);
+            else
+                shell::ApplySchemeColors(w, colors->colors());
+        }
+    };
+    colors->skinChosen = [&, applyColors](const QString&) {
+        applyColors();
+        options.raise();
+    };
+    QObject::connect(options.btnOK(), &QPushButton::clicked, colors,
+                     &shell::ColorsPage::SaveSettings);
+    options.processSettings = [&main, applyColors] {
+        main.ProcessSettings();
+        applyColors();
+    };
 
     QApplication::processEvents();
     options.LoadSettings();
+    colors->LoadSettings();
     main.ProcessSettings();
+    applyColors();
 
     // Language files: the program's own beside it, the user's in their data folder.
     shell::LanguageApplier language(
@@ -217,6 +247,22 @@ int main(int argc, char** argv) {
                                                 QStringLiteral("/batch-%1.png").arg(page + 1));
             }
             main.batchWindow()->close();
+            // The main window in every shipped language and skin.
+            const QString inForce = main.language();
+            for (const QString& name :
+                 shell::LanguageNames({QCoreApplication::applicationDirPath()})) {
+                setLanguage(name);
+                QApplication::processEvents();
+                main.grab().save(shots + QStringLiteral("/main-%1.png").arg(name));
+            }
+            setLanguage(inForce);
+            const QString skin = colors->skin();
+            for (const QString& name : shell::SkinNames({QCoreApplication::applicationDirPath()})) {
+                colors->ChooseSkin(name);
+                QApplication::processEvents();
+                main.grab().save(shots + QStringLiteral("/main-%1.png").arg(name));
+            }
+            colors->ChooseSkin(skin);
             QApplication::quit();
         });
     }

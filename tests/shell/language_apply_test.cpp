@@ -20,6 +20,7 @@
 #include "media/pictures_window.h"
 #include "shell/about_window.h"
 #include "shell/batch_window.h"
+#include "shell/colors_page.h"
 #include "shell/info_window.h"
 #include "shell/main_window.h"
 #include "shell/media_link.h"
@@ -48,6 +49,8 @@ struct Program {
     explicit Program(const QStringList& folders = {kLangFolder}) : language(folders) {
         main.setCompanions(&wait, &info, &options, &about);
         main.setMediaWindows(&lyrics, &pictures);
+        options.pages()->addTab(new shell::ColorsPage(store, {}, &options),
+                                QStringLiteral("Colors"));
     }
     std::vector<QWidget*> Windows() {
         return {&main, &about, &wait, &info, &options, &lyrics, &pictures, main.batchWindow()};
