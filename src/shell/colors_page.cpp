@@ -11,6 +11,7 @@
 #include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QToolButton>
 
 #include "shell/settings_store.h"
@@ -119,7 +120,7 @@ ColorsPage::ColorsPage(SettingsStore& store, QStringList dataFolders, QWidget* p
     grid->addWidget(schemes_, 1, 1);
     auto* save = new QToolButton(this);
     save->setObjectName(QStringLiteral("btnSaveScheme"));
-    save->setText(QStringLiteral("💾"));
+    save->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
     save->setToolTip(tr("Save color scheme"));
     grid->addWidget(save, 1, 2);
     for (int i = 0; i < 8; ++i) {
