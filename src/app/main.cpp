@@ -29,6 +29,7 @@
 #include "shell/options_window.h"
 #include "shell/progress_window.h"
 #include "shell/settings_store.h"
+#include "shell/window_glue_host.h"
 #include "shell/window_rules.h"
 #include "tags/file_io.h"
 
@@ -184,6 +185,19 @@ int main(int argc, char** argv) {
     if (auto* menu = main.mainMenu()->findChild<QMenu*>(QStringLiteral("mnLanguage")))
         shell::LanguageApplier::FillMenu(menu, shell::LanguageNames(language.folders()),
                                          main.language(), setLanguage);
+
+    // Gluing: where the window system places windows itself (Wayland), the
+    // program cannot move them, so they are left to it.
+    shell::WindowGlueHost glue;
+    if (QGuiApplication::platformName() != QLatin1String("wayland")) {
+        glue.Add(&main, true);
+        for (QWidget* w : std::initializer_list<QWidget*>{&about, &wait, &info, &options, &lyrics,
+                                                          &pictures, main.batchWindow()})
+            glue.Add(w);
+        glue.options = [&options] {
+            return sondrel::GlueOptions{options.SnapWindows(), options.MoveWindows(), true};
+        };
+    }
 
     splash.finish(&main);
     main.show();
