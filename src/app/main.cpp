@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include "editor/format_registry.h"
@@ -29,6 +30,7 @@
 #include "shell/options_window.h"
 #include "shell/progress_window.h"
 #include "shell/settings_store.h"
+#include "shell/skin_window.h"
 #include "shell/window_glue_host.h"
 #include "shell/window_rules.h"
 #include "tags/file_io.h"
@@ -144,20 +146,51 @@ int main(int argc, char** argv) {
                 shell::ApplySchemeColors(w, colors->colors());
         }
     };
-    colors->skinChosen = [&, applyColors](const QString&) {
+    // The windows without the desktop's frame while a skin other than
+    // "System" is in force.
+    shell::SkinFrame mainFrame(&main, shell::SkinFrame::Kind::Main);
+    shell::SkinFrame batchFrame(main.batchWindow(), shell::SkinFrame::Kind::Batch);
+    shell::SkinFrame aboutFrame(&about, shell::SkinFrame::Kind::About);
+    shell::SkinFrame optionsFrame(&options, shell::SkinFrame::Kind::Options);
+    const std::vector<shell::SkinFrame*> frames{&mainFrame, &batchFrame, &aboutFrame,
+                                                &optionsFrame};
+    const auto loadSkin = [&, colors](const QString& name) {
+        const QString folder = shell::SkinFolder(dataFolders, name);
+        // Where windows cannot be shaped the desktop's frames stay ("System").
+        if (folder.isEmpty() || !shell::PlatformCanShapeWindows()) {
+            for (shell::SkinFrame* f : frames)
+                f->Clear();
+        } else {
+            main.hide();
+            QString error;
+            if (!shell::LoadSkinInto(frames, folder, &error))
+                QMessageBox::critical(
+                    &main, QStringLiteral("Sondrel"),
+                    QObject::tr("Can't load the skin!") + QStringLiteral("\n\n") + error);
+            if (main.FirstShown())
+                main.show();
+        }
+        for (shell::SkinFrame* f : frames)
+            f->setFill(shell::ToQColor(colors->colors()[0]));
+    };
+    colors->skinChosen = [&, applyColors, loadSkin](const QString& name) {
+        loadSkin(name);
         applyColors();
         options.raise();
     };
     QObject::connect(options.btnOK(), &QPushButton::clicked, colors,
                      &shell::ColorsPage::SaveSettings);
-    options.processSettings = [&main, applyColors] {
+    options.processSettings = [&main, &frames, colors, applyColors] {
         main.ProcessSettings();
         applyColors();
+        for (shell::SkinFrame* f : frames)
+            f->setFill(shell::ToQColor(colors->colors()[0]));
     };
 
     QApplication::processEvents();
     options.LoadSettings();
     colors->LoadSettings();
+    loadSkin(colors->skin());
     main.ProcessSettings();
     applyColors();
 
@@ -256,7 +289,12 @@ int main(int argc, char** argv) {
             main.fileList()->actSelectAll();
             for (int page = 0; page < BatchWindow::kPageCount; ++page) {
                 main.OpenBatchWindow(page);
-                QApplication::processEvents();
+                // A window shown for the first time without a frame settles
+                // in more than one round of events.
+                for (int round = 0; round < 5; ++round) {
+                    QApplication::processEvents(QEventLoop::AllEvents, 20);
+                    QThread::msleep(10);
+                }
                 main.batchWindow()->grab().save(shots +
                                                 QStringLiteral("/batch-%1.png").arg(page + 1));
             }
