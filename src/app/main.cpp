@@ -2,11 +2,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QSplashScreen>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include "editor/format_registry.h"
@@ -17,14 +22,18 @@
 #include "net/lyrics_sites.h"
 #include "shell/about_window.h"
 #include "shell/batch_window.h"
+#include "shell/colors_page.h"
 #include "shell/command_line.h"
 #include "shell/file_list.h"
 #include "shell/info_window.h"
+#include "shell/language_apply.h"
 #include "shell/main_window.h"
 #include "shell/media_link.h"
 #include "shell/options_window.h"
 #include "shell/progress_window.h"
 #include "shell/settings_store.h"
+#include "shell/skin_window.h"
+#include "shell/window_glue_host.h"
 #include "shell/window_rules.h"
 #include "tags/file_io.h"
 
@@ -136,15 +145,110 @@ int main(int argc, char** argv) {
         (QCoreApplication::applicationDirPath() + QStringLiteral("/sites.dat")).toStdString()));
     PicturesWindow pictures(&media, &downloads, &main);
     main.setMediaWindows(&lyrics, &pictures);
-    options.processSettings = [&main, &applyProxy] {
+    const QStringList dataFolders{
+        QCoreApplication::applicationDirPath(),
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)};
+    auto* colors = new shell::ColorsPage(store, dataFolders, &options);
+    options.pages()->addTab(colors, QObject::tr("Colors"));
+    colors->tell = [&main](const QString& text) {
+        QMessageBox::critical(&main, QStringLiteral("Sondrel"), text);
+    };
+    const auto applyColors = [&, colors] {
+        for (QWidget* w : std::initializer_list<QWidget*>{&main, &about, &wait, &info, &options,
+                                                          &lyrics, &pictures, main.batchWindow()}) {
+            if (colors->skin() == QLatin1String(shell::kSystemSkin))
+                shell::ApplySystemColors(w);
+            else
+                shell::ApplySchemeColors(w, colors->colors());
+        }
+    };
+    // The windows without the desktop's frame while a skin other than
+    // "System" is in force.
+    shell::SkinFrame mainFrame(&main, shell::SkinFrame::Kind::Main);
+    shell::SkinFrame batchFrame(main.batchWindow(), shell::SkinFrame::Kind::Batch);
+    shell::SkinFrame aboutFrame(&about, shell::SkinFrame::Kind::About);
+    shell::SkinFrame optionsFrame(&options, shell::SkinFrame::Kind::Options);
+    const std::vector<shell::SkinFrame*> frames{&mainFrame, &batchFrame, &aboutFrame,
+                                                &optionsFrame};
+    const auto loadSkin = [&, colors](const QString& name) {
+        const QString folder = shell::SkinFolder(dataFolders, name);
+        // Where windows cannot be shaped the desktop's frames stay ("System").
+        if (folder.isEmpty() || !shell::PlatformCanShapeWindows()) {
+            for (shell::SkinFrame* f : frames)
+                f->Clear();
+        } else {
+            main.hide();
+            QString error;
+            if (!shell::LoadSkinInto(frames, folder, &error))
+                QMessageBox::critical(
+                    &main, QStringLiteral("Sondrel"),
+                    QObject::tr("Can't load the skin!") + QStringLiteral("\n\n") + error);
+            if (main.FirstShown())
+                main.show();
+        }
+        for (shell::SkinFrame* f : frames)
+            f->setFill(shell::ToQColor(colors->colors()[0]));
+    };
+    colors->skinChosen = [&, applyColors, loadSkin](const QString& name) {
+        loadSkin(name);
+        applyColors();
+        options.raise();
+    };
+    QObject::connect(options.btnOK(), &QPushButton::clicked, colors,
+                     &shell::ColorsPage::SaveSettings);
+    options.processSettings = [&main, &frames, colors, applyColors, &applyProxy] {
         main.ProcessSettings();
         applyProxy();
+        applyColors();
+        for (shell::SkinFrame* f : frames)
+            f->setFill(shell::ToQColor(colors->colors()[0]));
     };
 
     QApplication::processEvents();
     options.LoadSettings();
+    colors->LoadSettings();
+    loadSkin(colors->skin());
     main.ProcessSettings();
     applyProxy();
+    applyColors();
+
+    // Language files: the program's own beside it, the user's in their data folder.
+    shell::LanguageApplier language(
+        {QCoreApplication::applicationDirPath(),
+         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)});
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{&main, &about, &wait, &info, &options, &lyrics, &pictures})
+        language.Attach(w);
+    language.AttachWindowsAsShown();
+    const auto setLanguage = [&](const QString& name) {
+        QString error;
+        if (language.SetLanguage(name, &error)) {
+            main.setLanguage(QString(name).remove(QLatin1Char('&')));
+        } else {
+            QMessageBox::critical(
+                &main, QStringLiteral("Sondrel"),
+                QObject::tr("Can't set the language") + QStringLiteral("\n\n") + error);
+        }
+        return main.language();
+    };
+    if (main.language().compare(QStringLiteral("English"), Qt::CaseInsensitive) != 0)
+        setLanguage(main.language());
+    if (auto* menu = main.mainMenu()->findChild<QMenu*>(QStringLiteral("mnLanguage")))
+        shell::LanguageApplier::FillMenu(menu, shell::LanguageNames(language.folders()),
+                                         main.language(), setLanguage);
+
+    // Gluing: where the window system places windows itself (Wayland), the
+    // program cannot move them, so they are left to it.
+    shell::WindowGlueHost glue;
+    if (QGuiApplication::platformName() != QLatin1String("wayland")) {
+        glue.Add(&main, true);
+        for (QWidget* w : std::initializer_list<QWidget*>{&about, &wait, &info, &options, &lyrics,
+                                                          &pictures, main.batchWindow()})
+            glue.Add(w);
+        glue.options = [&options] {
+            return sondrel::GlueOptions{options.SnapWindows(), options.MoveWindows(), true};
+        };
+    }
 
     splash.finish(&main);
     main.show();
@@ -203,11 +307,32 @@ int main(int argc, char** argv) {
             main.fileList()->actSelectAll();
             for (int page = 0; page < BatchWindow::kPageCount; ++page) {
                 main.OpenBatchWindow(page);
-                QApplication::processEvents();
+                // A window shown for the first time without a frame settles
+                // in more than one round of events.
+                for (int round = 0; round < 5; ++round) {
+                    QApplication::processEvents(QEventLoop::AllEvents, 20);
+                    QThread::msleep(10);
+                }
                 main.batchWindow()->grab().save(shots +
                                                 QStringLiteral("/batch-%1.png").arg(page + 1));
             }
             main.batchWindow()->close();
+            // The main window in every shipped language and skin.
+            const QString inForce = main.language();
+            for (const QString& name :
+                 shell::LanguageNames({QCoreApplication::applicationDirPath()})) {
+                setLanguage(name);
+                QApplication::processEvents();
+                main.grab().save(shots + QStringLiteral("/main-%1.png").arg(name));
+            }
+            setLanguage(inForce);
+            const QString skin = colors->skin();
+            for (const QString& name : shell::SkinNames({QCoreApplication::applicationDirPath()})) {
+                colors->ChooseSkin(name);
+                QApplication::processEvents();
+                main.grab().save(shots + QStringLiteral("/main-%1.png").arg(name));
+            }
+            colors->ChooseSkin(skin);
             QApplication::quit();
         });
     }

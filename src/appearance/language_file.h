@@ -12,6 +12,12 @@
 
 namespace sondrel {
 
+// Controls of this program that the classic numbered table has no id for
+// (captions of buttons that only had pictures, windows of our own) take ids
+// from this range.
+inline constexpr int kOwnIdFirst = 9000;
+inline constexpr int kOwnIdLast = 9199;
+
 // A language file larger than this is refused rather than read.
 inline constexpr std::size_t kMaxLanguageFileBytes = 1u << 20;
 

@@ -56,6 +56,9 @@ public:
     void setStartFile(const QString& name) { startFile_ = name; }
 
     QString ProgramFolder() const;
+    // The language in force (the setting `Language`, written at exit).
+    const QString& language() const { return language_; }
+    void setLanguage(const QString& name) { language_ = name; }
     QStringList TrackListEntries() const { return trackList_; }
     int ReadTagChoice() const;
     int SaveTagChoice() const;

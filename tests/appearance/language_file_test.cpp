@@ -92,9 +92,11 @@ TEST(LanguageFile, AMissingOrHugeFileIsRefusedWithTheBuiltInsInForce) {
 }
 
 TEST(LanguageFile, ActingKeys) {
-    for (const char* key : {"3", "9", "99", "130", "3065", "5113", "8002", "varSelected"})
+    for (const char* key :
+         {"3", "9", "99", "130", "3065", "5113", "8002", "9000", "9199", "varSelected"})
         EXPECT_TRUE(IsActingKey(key)) << key;
-    for (const char* key : {"0", "24", "29", "3031", "8003", "5000 ", "+5", "", "varselected"})
+    for (const char* key :
+         {"0", "24", "29", "3031", "8003", "8999", "9200", "5000 ", "+5", "", "varselected"})
         EXPECT_FALSE(IsActingKey(key)) << key;
 }
 
