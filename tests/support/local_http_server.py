@@ -197,7 +197,11 @@ class Handler(BaseHTTPRequestHandler):
         for k, v in extra:
             self.send_header(k, v)
         self.end_headers()
-        self.wfile.write(body)
+        try:
+            self.wfile.write(body)
+        except (BrokenPipeError, ConnectionResetError):
+            # A client past its size cap hangs up mid-answer.
+            self.close_connection = True
 
     def do_GET(self):
         if self.path.startswith("http://"):
