@@ -141,11 +141,11 @@ constexpr std::string_view kLookup =
          [--json] FILE...
       Find releases on MusicBrainz by artist and album words (default: the
       first file's artist and album) or, with --toc, by the table of contents
-      of the files' durations (all tracks of one album, in album order). Prints
-      one entry per medium, such as Album (CD 2), numbered from 1; --release N reads
-      that medium and prints the values each ticked file would get (--dry-run
-      says so explicitly); with --write they are written (track, title,
-      artist, album, year, genre; comments stay). --cover also adds the
+      of the files' durations (all tracks of one album, in album order).
+      Prints one entry per medium, such as Album (CD 2), numbered from 1;
+      --release N reads that medium and prints the values each file would
+      get (--dry-run says so explicitly); with --write they are written
+      (track, title, artist, album, year, genre; comments stay). --cover adds the
       release's front cover from the Cover Art Archive to every file whose
       format holds pictures. At most one request a second is sent, and a busy
       answer (503) is asked again after the wait it names.
@@ -162,7 +162,8 @@ constexpr std::string_view kLookup =
   SERVICE OPTIONS:
       --host URL       the service (default https://musicbrainz.org,
                        https://lrclib.net); only https is used
-      --cover-host URL the Cover Art Archive (default https://coverartarchive.org)
+      --cover-host URL the Cover Art Archive
+                       (default https://coverartarchive.org)
       --email ADDR     your e-mail address, named in the user agent (default:
                        the project's address)
       --allow-loopback-http  also accept plain http to this machine (a local
@@ -173,7 +174,8 @@ constexpr std::string_view kLookup =
                        "files" (file, status, message, tags); for lyrics
                        "files" (file, status, message, lyrics, synced: time in
                        ms and text)
-      Example: sondrel-tag lookup musicbrainz --album 'Two Sides' --release 2 --write *.mp3
+      Example: sondrel-tag lookup musicbrainz --album 'Two Sides' --release 2
+               --write *.mp3
 )";
 
 constexpr std::string_view kShared = R"(

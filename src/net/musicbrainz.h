@@ -5,6 +5,7 @@
 // second per client) and names the program and a contact in its user agent.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>

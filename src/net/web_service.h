@@ -58,9 +58,10 @@ struct JsonOutcome {
 // Fetches `url` as JSON (capped at kMaxJsonBytes) and parses it. When a
 // limiter is given every request waits for its turn, and a 503 is asked
 // again after the wait its Retry-After names (1 s without one), at most
-// `retries` times. A status in `acceptedStatuses`
-// other than 200 (LRCLIB's 404 for "no lyrics") is returned with ok set
-// and its body parsed when it is JSON. `service` starts every message.
+// `retries` times, and only up to kMaxRetryAfterSeconds. `acceptedStatus`
+// (the services' 404 for "nothing found") is returned like 200, with ok
+// set and its body parsed when it is JSON. An answer reached through a
+// redirect RefusedUrl refuses is not used. `service` starts every message.
 struct JsonRequest {
     std::string url;
     std::string service;
