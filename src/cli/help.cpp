@@ -135,6 +135,47 @@ constexpr std::string_view kLookup =
                      id, text) and, with --disc, "disc" and "files" (file,
                      status, message, tags)
       Example: sondrel-tag lookup freedb --email me@example.org --disc 1 --write *.mp3
+
+  lookup musicbrainz [--artist A] [--album B | --toc] [--release N
+         [--dry-run | --write] [--cover]] [--track-style 0..2] [SERVICE OPTIONS]
+         [--json] FILE...
+      Find releases on MusicBrainz by artist and album words (default: the
+      first file's artist and album) or, with --toc, by the table of contents
+      of the files' durations (all tracks of one album, in album order).
+      Prints one entry per medium, such as Album (CD 2), numbered from 1;
+      --release N reads that medium and prints the values each file would
+      get (--dry-run says so explicitly); with --write they are written
+      (track, title, artist, album, year, genre; comments stay). --cover adds the
+      release's front cover from the Cover Art Archive to every file whose
+      format holds pictures. At most one request a second is sent, and a busy
+      answer (503) is asked again after the wait it names.
+  lookup covers [--artist A] [--album B | --toc] [--release N [--dry-run |
+         --write]] [SERVICE OPTIONS] [--json] FILE...
+      The same entries; --release N fetches that release's front cover from
+      the Cover Art Archive and, with --write, adds it to the files whose
+      format holds pictures. Their tags stay as they are.
+  lookup lyrics [--dry-run | --write] [SERVICE OPTIONS] [--json] FILE...
+      Ask LRCLIB for the lyrics of each file by its artist, title, album and
+      duration; with --write the plain lyrics go into the lyrics field (the
+      texts of the synchronised lines when the service has no plain text).
+      Synchronised lines are shown, not written.
+  SERVICE OPTIONS:
+      --host URL       the service (default https://musicbrainz.org,
+                       https://lrclib.net); only https is used
+      --cover-host URL the Cover Art Archive
+                       (default https://coverartarchive.org)
+      --email ADDR     your e-mail address, named in the user agent (default:
+                       the project's address)
+      --allow-loopback-http  also accept plain http to this machine (a local
+                       mirror or a test server)
+      --json           one JSON object: "releases" (number, release, medium,
+                       media, title, album, artist, year, label, genre,
+                       trackCount) and, with --release, "release", "cover" and
+                       "files" (file, status, message, tags); for lyrics
+                       "files" (file, status, message, lyrics, synced: time in
+                       ms and text)
+      Example: sondrel-tag lookup musicbrainz --album 'Two Sides' --release 2
+               --write *.mp3
 )";
 
 constexpr std::string_view kShared = R"(

@@ -1,6 +1,8 @@
 // The look-up command of sondrel-tag: "lookup freedb FILE..." finds the
 // album of the files on a FreeDB server and, with --disc N --write, writes
-// it into them, over the same engine as the batch window.
+// it into them, over the same engine as the batch window; "lookup
+// musicbrainz", "lookup covers" and "lookup lyrics" do the same with
+// MusicBrainz, the Cover Art Archive and LRCLIB.
 #pragma once
 
 #include <optional>

@@ -112,6 +112,8 @@ HttpResponse CurlHttpClient::Fetch(const HttpRequest& request, const KeepGoing& 
     };
     if (!IsHttpUrl(request.url))
         return fail(HttpFailure::Scheme, "only http and https addresses are fetched");
+    if (request.httpsOnly && !IsHttpsUrl(request.url))
+        return fail(HttpFailure::Scheme, "only https addresses are fetched here");
     if (HasUserInfo(request.url))
         return fail(HttpFailure::Network, "addresses with a user name are not fetched");
 
@@ -127,8 +129,9 @@ HttpResponse CurlHttpClient::Fetch(const HttpRequest& request, const KeepGoing& 
     curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
+    const char* protocols = request.httpsOnly ? "https" : kAllowedProtocols;
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, request.maxRedirects > 0 ? 1L : 0L);
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, static_cast<long>(request.maxRedirects));
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -180,6 +183,13 @@ HttpResponse CurlHttpClient::Fetch(const HttpRequest& request, const KeepGoing& 
     if (char* url = nullptr;
         curl_easy_getinfo(c, CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url != nullptr)
         response.finalUrl = url;
+    if (curl_header* h = nullptr;
+        curl_easy_header(c, "Retry-After", 0, CURLH_HEADER, -1, &h) == CURLHE_OK && h != nullptr) {
+        const std::string value = h->value;
+        if (!value.empty() && value.size() <= 9 &&
+            value.find_first_not_of("0123456789") == std::string::npos)
+            response.retryAfterSeconds = std::stol(value);
+    }
 
     if (code == CURLE_OK) {
         response.ok = true;
@@ -194,7 +204,10 @@ HttpResponse CurlHttpClient::Fetch(const HttpRequest& request, const KeepGoing& 
     switch (code) {
         case CURLE_UNSUPPORTED_PROTOCOL:
             return fail(HttpFailure::Scheme,
-                        "the server sent the transfer to an address that is not http or https");
+                        request.httpsOnly
+                            ? "the server sent the transfer to an address that is not https"
+                            : "the server sent the transfer to an address that is not http or "
+                              "https");
         case CURLE_TOO_MANY_REDIRECTS:
             return fail(HttpFailure::TooManyRedirects,
                         "more than " + std::to_string(request.maxRedirects) + " redirects");

@@ -44,6 +44,10 @@ bool IsHttpUrl(std::string_view url) {
     return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://");
 }
 
+bool IsHttpsUrl(std::string_view url) {
+    return StartsWithNoCase(url, "https://");
+}
+
 std::string HostOfUrl(std::string_view url) {
     const auto scheme = url.find("://");
     if (scheme != std::string_view::npos)

@@ -23,6 +23,8 @@ struct HttpRequest {
     // Bytes received so far and the announced total (0 when unknown); called
     // on the thread that runs the transfer.
     std::function<void(std::uint64_t received, std::uint64_t total)> onProgress;
+    // Only https, on the first request and on every redirect.
+    bool httpsOnly = false;
 };
 
 // Why a transfer did not complete, for callers that act on the kind.
@@ -44,6 +46,8 @@ struct HttpResponse {
     std::string finalUrl;  // after redirects
     std::string error;     // the reason when !ok, in words
     HttpFailure failure = HttpFailure::None;
+    // A Retry-After header in seconds (the date form is not used), else -1.
+    long retryAfterSeconds = -1;
 };
 
 // Returns false to abort a running transfer (Stop, a closed window).
@@ -63,6 +67,8 @@ std::string UrlEscape(std::string_view text);
 
 // True for an "http://" or "https://" address (scheme in either case).
 bool IsHttpUrl(std::string_view url);
+// True for an "https://" address (scheme in either case).
+bool IsHttpsUrl(std::string_view url);
 // The host (with its port when given) of an address, for messages.
 std::string HostOfUrl(std::string_view url);
 // "what failed: host: reason": the text a look-up shows for a failed

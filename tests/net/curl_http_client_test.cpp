@@ -57,6 +57,27 @@ TEST_F(CurlClientTest, HttpErrorStatusIsACompletedTransfer) {
                   ": the server answered with HTTP status 503");
 }
 
+// The services that ask for https get it on every hop, and a busy answer's
+// Retry-After (seconds only) is handed to the caller.
+TEST_F(CurlClientTest, HttpsOnlyAndRetryAfter) {
+    HttpRequest request;
+    request.url = server.url("/hello");
+    request.httpsOnly = true;
+    const HttpResponse refused = client.Fetch(request);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.failure, HttpFailure::Scheme);
+    EXPECT_EQ(refused.error, "only https addresses are fetched here");
+
+    request.url = server.url("/mb-busy-long/ws/2/release?fmt=json");
+    request.userAgent = "Sondrel/1 ( a@b )";
+    request.httpsOnly = false;
+    const HttpResponse busy = client.Fetch(request);
+    ASSERT_TRUE(busy.ok) << busy.error;
+    EXPECT_EQ(busy.status, 503);
+    EXPECT_EQ(busy.retryAfterSeconds, 3600);
+    EXPECT_EQ(Get(server.url("/hello")).retryAfterSeconds, -1);
+}
+
 TEST_F(CurlClientTest, OnlyHttpAndHttpsAreFetched) {
     struct Case {
         const char* what;

@@ -14,6 +14,10 @@ killed. Routes:
   .../~cddb/cddb.cgi          a CDDB server (the prefix before it picks answers)
   /store-NAME/onca/xml        the recorded answer NAME.xml from --data, its
                               IMAGE_URL replaced by this server's address
+  /mb*/ws/2/...               a MusicBrainz stand-in (see musicbrainz())
+  /caa*/release/ID/front      a Cover Art Archive stand-in (see cover_art())
+  /lrclib*/api/get            an LRCLIB stand-in (see lrclib())
+  /requests                   "User-Agent path" of every request before it
 Requests whose target is an absolute URL (through a proxy) are answered
 "proxied URL" plus the Proxy-Authorization header they carried.
 """
@@ -58,6 +62,94 @@ CDDB_READ = {
         "TTITLE0=\u00c9t\u00e9\r\n"
         ".\r\n").encode(),
 }
+
+
+JPEG = b"\xff\xd8\xff\xe0" + b"picture" * 10 + b"\xff\xd9"
+NOT_FOUND_JSON = b'{"error": "Not Found", "help": "recorded"}'
+
+
+def recorded(data, name):
+    try:
+        with open(os.path.join(data, name), "rb") as f:
+            return f.read()
+    except OSError:
+        return None
+
+
+def musicbrainz(server, prefix, rest, params, agent):
+    """MusicBrainz web service 2 by the prefix: /mb answers from the
+    recordings; /mb-busy answers 503 with Retry-After: 2 to the first
+    request of each address; /mb-busy-long asks for an hour; /mb-busy-always
+    never stops; /mb-garbage sends HTML; /mb-huge 5 MiB; /mb-wrong a release
+    search of wrong types."""
+    if params.get("fmt", [""])[0] != "json" or not agent.startswith("Sondrel/") \
+            or not agent.endswith(" )"):
+        return 400, b'{"error": "fmt=json and a meaningful User-Agent wanted"}', []
+    if prefix == "/mb-busy":
+        key = rest + "?" + urllib.parse.urlencode(params, doseq=True)
+        if key not in server.seen:
+            server.seen.add(key)
+            return 503, b"busy", [("Retry-After", "2")]
+    if prefix == "/mb-busy-long":
+        return 503, b"busy", [("Retry-After", "3600")]
+    if prefix == "/mb-busy-always":
+        return 503, b"busy", [("Retry-After", "1")]
+    if prefix == "/mb-garbage":
+        return 200, b"<html><body>Service Temporarily Unavailable</body></html>", []
+    if prefix == "/mb-huge":
+        return 200, b"[" + b" " * (5 << 20) + b"]", []
+    if rest == "/ws/2/release":
+        if "query" not in params:
+            return 400, b'{"error": "query wanted"}', []
+        name = "mb-wrong.json" if prefix == "/mb-wrong" else "mb-search.json"
+        return 200, recorded(server.data, name), []
+    if rest.startswith("/ws/2/release/"):
+        body = recorded(server.data, "mb-release-%s.json" % rest[len("/ws/2/release/"):])
+        return (200, body, []) if body is not None else (404, NOT_FOUND_JSON, [])
+    if rest == "/ws/2/discid/-":
+        toc = params.get("toc", [""])[0].split(" ")
+        # The recording holds discs of three tracks.
+        if len(toc) >= 3 and toc[0] == "1" and toc[1] == "3" and len(toc) == 6:
+            return 200, recorded(server.data, "mb-discid.json"), []
+        return 404, NOT_FOUND_JSON, []
+    return 404, NOT_FOUND_JSON, []
+
+
+def cover_art(server, prefix, release):
+    """The Cover Art Archive: /caa redirects to the stored front cover of
+    the release whose recording mb-release-ID.json exists (404 for others);
+    /caa-text answers text; /caa-big 100 MB; /caa-away redirects to a plain
+    http address that is not this machine's loopback name."""
+    here = server.server_address[1]
+    if prefix == "/caa-text":
+        return 200, b"<html>not a picture</html>", []
+    if prefix == "/caa-big":
+        return 307, b"", [("Location", "/big")]
+    if prefix == "/caa-away":
+        return 307, b"", [("Location", "http://0.0.0.0:%d/picture.jpg" % here)]
+    if recorded(server.data, "mb-release-%s.json" % release) is None:
+        return 404, b"Not Found", []
+    return 307, b"", [("Location", "/caa-store/%s-front.jpg" % release)]
+
+
+def lrclib(server, prefix, params):
+    """LRCLIB /api/get: the recording lrclib-TITLE.json (the title in lower
+    case, other characters than letters and digits as "-"), else 404."""
+    artist = params.get("artist_name", [""])[0]
+    title = params.get("track_name", [""])[0]
+    if not artist or not title:
+        return 400, b'{"code": 400, "name": "QueryParamsError"}'
+    if "duration" in params and not params["duration"][0].isdigit():
+        return 400, b'{"code": 400, "name": "QueryParamsError"}'
+    if prefix == "/lrclib-garbage":
+        return 200, b"\x00\x01 not json"
+    if prefix == "/lrclib-huge":
+        return 200, b'{"plainLyrics": "' + b"x" * (5 << 20) + b'"}'
+    slug = "".join(c if c.isalnum() else "-" for c in title.lower())
+    body = recorded(server.data, "lrclib-%s.json" % slug)
+    if body is None:
+        return 404, b'{"code": 404, "name": "TrackNotFound", "message": "Failed to find"}'
+    return 200, body
 
 
 def cddb_answer(prefix, params):
@@ -105,7 +197,11 @@ class Handler(BaseHTTPRequestHandler):
         for k, v in extra:
             self.send_header(k, v)
         self.end_headers()
-        self.wfile.write(body)
+        try:
+            self.wfile.write(body)
+        except (BrokenPipeError, ConnectionResetError):
+            # A client past its size cap hangs up mid-answer.
+            self.close_connection = True
 
     def do_GET(self):
         if self.path.startswith("http://"):
@@ -114,6 +210,24 @@ class Handler(BaseHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         params = urllib.parse.parse_qs(url.query)
         path = url.path
+        agent = self.headers.get("User-Agent", "")
+        if path == "/requests":
+            return self.send(200, "".join(self.server.log).encode())
+        self.server.log.append("%s %s\n" % (agent, self.path))
+        if path.startswith("/mb") and "/ws/2/" in path:
+            prefix = path[: path.index("/ws/2/")]
+            status, body, extra = musicbrainz(self.server, prefix, path[len(prefix):],
+                                              params, agent)
+            return self.send(status, body, "application/json", extra)
+        if path.startswith("/caa-store/"):
+            return self.send(200, JPEG, "image/jpeg")
+        if path.startswith("/caa") and "/release/" in path and path.endswith("/front"):
+            prefix, release = path[: -len("/front")].split("/release/", 1)
+            status, body, extra = cover_art(self.server, prefix, release)
+            return self.send(status, body, "text/plain", extra)
+        if path.startswith("/lrclib") and path.endswith("/api/get"):
+            status, body = lrclib(self.server, path[: -len("/api/get")], params)
+            return self.send(status, body, "application/json")
         if path == "/hello":
             return self.send(200, b"hello")
         if path == "/echo-headers":
@@ -148,8 +262,7 @@ class Handler(BaseHTTPRequestHandler):
         if path.startswith("/status/"):
             return self.send(int(path[len("/status/"):]), b"status")
         if path == "/picture.jpg" or path.startswith("/images/"):
-            return self.send(200, b"\xff\xd8\xff\xe0" + b"picture" * 10 + b"\xff\xd9",
-                             "image/jpeg")
+            return self.send(200, JPEG, "image/jpeg")
         if path.endswith("/~cddb/cddb.cgi"):
             status, body = cddb_answer(path[: -len("/~cddb/cddb.cgi")], params)
             return self.send(status, body)
@@ -173,6 +286,8 @@ def main():
     server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
     server.data = args.data
+    server.seen = set()
+    server.log = []
     print(server.server_address[1], flush=True)
     server.serve_forever()
 
