@@ -101,7 +101,8 @@ const std::vector<TextBinding> kBindings = {
     // Options window.
     {9030, "fmOptions", "", R::Title},
     {5040, "fmOptions", "pcOptions", R::Tab, 0},
-    {5042, "fmOptions", "pcOptions", R::Tab, 3},
+    {5042, "fmOptions", "pcOptions", R::Tab, 4},
+    {9035, "fmOptions", "pcOptions", R::Tab, 3},
     {5073, "fmOptions", "=Skin", R::Caption},
     {5074, "fmOptions", "=Color scheme", R::Caption},
     {5072, "fmOptions", "btnSaveScheme", R::Hint},

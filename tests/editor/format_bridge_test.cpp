@@ -41,7 +41,7 @@ TEST(FormatOfExt, DecidesByExtensionAloneWithoutRegardToCase) {
         {"x.ape", TagFormat::APE},         {"x.mp4", TagFormat::MP4},
         {"x.M4A", TagFormat::MP4},         {"x.aac", TagFormat::MP4},
         {"x.mpc", TagFormat::MPC},         {"x.MP+", TagFormat::MPC},
-        {"x.mpp", TagFormat::MPC},         {"x.flac", TagFormat::None},
+        {"x.mpp", TagFormat::MPC},         {"x.flac", TagFormat::FLAC},
         {"noext", TagFormat::None},        {"dir.mp3/noext", TagFormat::None},
         {"song.mp3.bak", TagFormat::None}, {".mp3", TagFormat::MP3},
     };

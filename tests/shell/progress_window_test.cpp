@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QTemporaryDir>
 
+#include "editor/editor_rules.h"
 #include "shell/about_window.h"
 #include "shell/info_window.h"
 #include "shell/options_window.h"
@@ -137,7 +138,7 @@ TEST(FixedWindows, OfferNoMaximiseButton) {
 
 TEST(InfoWindow, GridLabelsValuesAndDoubleClicks) {
     InfoWindow info;
-    EXPECT_EQ(info.grid()->rowCount(), 17);
+    EXPECT_EQ(info.grid()->rowCount(), sondrel::kInfoRowCount);
     EXPECT_EQ(info.grid()->columnCount(), 2);
     info.SetValue(3, "128 kbps");
     EXPECT_EQ(info.Value(3), QStringLiteral("128 kbps"));
