@@ -33,37 +33,6 @@ std::string TrackText(std::uint8_t track) {
     return track == 0 ? std::string() : std::to_string(track);
 }
 
-// The editor clears read-only before a save and puts it back afterwards, so
-// a write-protected file is saved and stays protected.
-class WritableWhileSaving {
-public:
-    explicit WritableWhileSaving(const std::string& path) : path_(path) {
-        namespace fs = std::filesystem;
-        std::error_code ec;
-        const auto status = fs::status(path_, ec);
-        if (ec || !fs::is_regular_file(status))
-            return;
-        perms_ = status.permissions();
-        if ((perms_ & fs::perms::owner_write) == fs::perms::none) {
-            fs::permissions(path_, fs::perms::owner_write, fs::perm_options::add, ec);
-            changed_ = !ec;
-        }
-    }
-    ~WritableWhileSaving() {
-        if (!changed_)
-            return;
-        std::error_code ec;
-        std::filesystem::permissions(path_, perms_, std::filesystem::perm_options::replace, ec);
-    }
-    WritableWhileSaving(const WritableWhileSaving&) = delete;
-    WritableWhileSaving& operator=(const WritableWhileSaving&) = delete;
-
-private:
-    std::string path_;
-    std::filesystem::perms perms_ = std::filesystem::perms::unknown;
-    bool changed_ = false;
-};
-
 }  // namespace
 
 TagFormat FormatOfExt(std::string_view ext) {
@@ -311,7 +280,13 @@ void TagBridge::TakeRead(const TagFields& values) {
 }
 
 void TagBridge::TakeMp3Read(const TagFields& id3v2Fields, const Id3v1Tag& id3v1) {
+    auto& read = parts_.mp3Read;
+    read.id3v2 = id3v2Fields;
+    read.id3v1 = MergeId3v1(TagFields{}, id3v1, kVersion1);
+    read.hadId3v2 = parts_.id3v2.Valid() && parts_.id3v2.TagSize() > 0;
+    read.hadId3v1 = id3v1.Valid();
     setHub(MergeId3v1(id3v2Fields, id3v1, options_.readChoice));
+    read.merged = Hub();
     TransformTags();
     MirrorIntoId3v1();
 }
@@ -364,7 +339,6 @@ SaveOutcome TagBridge::Save(const std::string& path) {
     // `path` must never land in another file.
     if (!h->Holds(*this, path))
         return {false, "File was not read before saving: " + path};
-    WritableWhileSaving writable(path);
     return h->Save(*this);
 }
 
@@ -372,7 +346,6 @@ SaveOutcome TagBridge::Remove(const std::string& path, RemoveKind kind) {
     const FormatHandler* h = HandlerOfPath(path);
     if (!h || !h->Removes(kind))
         return {false, "Error. This command does not apply to " + ExtOf(path) + " files!"};
-    WritableWhileSaving writable(path);
     return h->Remove(*this, path, kind);
 }
 

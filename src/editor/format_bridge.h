@@ -106,6 +106,16 @@ struct BridgeComponents {
     WmaTag WMATag;
     Mp4Tag mp4Tag;
     FlacTag flac;
+    // An MP3's two tags as read, and the hub they gave before any reading
+    // transformation: a save keeps each tag's own value of every field the
+    // user left as it was.
+    struct Mp3Read {
+        TagFields merged;
+        TagFields id3v2;
+        TagFields id3v1;
+        bool hadId3v2 = false;
+        bool hadId3v1 = false;
+    } mp3Read;
 };
 
 class FormatHandler;

@@ -37,8 +37,32 @@ public:
     SaveOutcome Save(TagBridge& b) const override {
         Id3v2Tag& v2 = Parts(b).id3v2;
         Id3v1Tag& v1 = Parts(b).id3v1;
-        v2.setFields(b.Hub());
-        CopyHubTo(b.Hub(), v1);
+        // The hub shows one value per field, merged from both tags. A field
+        // the user left as read keeps, in each tag that existed, that tag's
+        // own value: an ID3v1 comment never becomes an ID3v2 frame, nor an
+        // ID3v2 artist the ID3v1 one, just because both were saved.
+        const auto& read = Parts(b).mp3Read;
+        TagFields forV2 = b.Hub();
+        TagFields forV1 = b.Hub();
+        for (const FieldInfo& entry : kFieldTable) {
+            const Field f = entry.field;
+            if (b.Hub()[f] != read.merged[f])
+                continue;
+            if (f == Field::Genre && b.Hub().GenreID != read.merged.GenreID)
+                continue;
+            if (read.hadId3v2) {
+                forV2[f] = read.id3v2[f];
+                if (f == Field::Genre)
+                    forV2.GenreID = read.id3v2.GenreID;
+            }
+            if (read.hadId3v1) {
+                forV1[f] = read.id3v1[f];
+                if (f == Field::Genre)
+                    forV1.GenreID = read.id3v1.GenreID;
+            }
+        }
+        v2.setFields(forV2);
+        CopyHubTo(forV1, v1);
         const int s = b.Options().saveChoice;
         const bool writeV1 = s == kVersion1 || s == kVersion12;
         const bool writeV2 = s == kVersion2 || s == kVersion12;

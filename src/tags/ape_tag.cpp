@@ -446,7 +446,7 @@ bool ApeTaggedComponent::WriteTag() {
 bool ApeTaggedComponent::Save() {
     using namespace apetag;
     std::string openError;
-    auto file = File::Open(filename_, File::Mode::ReadWrite, &openError, io_);
+    auto file = File::Open(filename_, File::ModeForSave(filename_), &openError, io_);
     if (!file) {
         // The system's own words alone, as users of this format know them.
         Fail({}, openError, true);

@@ -317,6 +317,13 @@ bool File::ReadInto(std::int64_t offset, std::uint8_t* dst, std::size_t count) c
     return true;
 }
 
+File::Mode File::ModeForSave(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        return Mode::Read;
+    return Mode::ReadWrite;
+}
+
 void File::HoldSaveLock() {
     if (!lock_)
         lock_ = std::make_unique<SaveLock>(fd_);

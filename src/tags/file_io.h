@@ -92,6 +92,11 @@ public:
     static std::optional<File> Open(const std::string& path, Mode mode,
                                     std::string* error = nullptr,
                                     const IoFaults& faults = SystemIo());
+    // How a save opens the file it reads the old tag from: for reading only
+    // when the file is write-protected, whose new content then goes through
+    // SafeReplace (or WriteTail, which replaces it) with its mode kept. A
+    // protected file is never made writable, not even for a moment.
+    static Mode ModeForSave(const std::string& path);
 
     bool IsOpen() const { return fd_ >= 0; }
     std::int64_t Size() const override;  // -1 on failure

@@ -416,7 +416,7 @@ std::optional<TailChange> Id3v1Tag::PlanRemoval(const ByteSource& file) const {
 }
 
 bool Id3v1Tag::DoWrite() {
-    auto file = File::Open(filename_, File::Mode::ReadWrite, nullptr, io_);
+    auto file = File::Open(filename_, File::ModeForSave(filename_), nullptr, io_);
     const auto change = file ? PlanWrite(*file) : std::nullopt;
     if (!change) {
         Fail(kMsgSaveFailed);

@@ -1,8 +1,12 @@
 #include "tags/id3v2.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -389,7 +393,16 @@ void Id3v2Tag::ClearTag() {
 }
 
 bool Id3v2Tag::CanWrite(const std::string& fileName) const {
-    return File::Open(fileName, File::Mode::ReadWrite).has_value();
+    // Only a test: the descriptor is closed at once and no mode changes.
+    const int fd = ::open(fileName.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+        ::close(fd);
+        return true;
+    }
+    // A write-protected file is replaced, not written: its folder decides.
+    const std::string folder = std::filesystem::path(fileName).parent_path().string();
+    return errno == EACCES && File::ModeForSave(fileName) == File::Mode::Read &&
+           ::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
 }
 
 // ---- Reading ----
@@ -585,9 +598,9 @@ bool Id3v2Tag::WriteTag(const TailPlan& tail) {
         error_ = kMsgNoFile;
         return false;
     }
-    // One descriptor serves the check that the file can be written, the look
-    // at the old tag and an in-place write.
-    auto file = File::Open(fileName_, File::Mode::ReadWrite, nullptr, io_);
+    // The old tag is read through this descriptor; the new file replaces
+    // the old one, so a write-protected file is only read here.
+    auto file = File::Open(fileName_, File::ModeForSave(fileName_), nullptr, io_);
     if (!file) {
         error_ = kMsgFileError;
         return false;

@@ -1237,7 +1237,7 @@ bool WmaTag::WriteTag() {
 
 bool WmaTag::Save() {
     std::string err;
-    auto file = File::Open(fileName_, File::Mode::ReadWrite, &err, io_);
+    auto file = File::Open(fileName_, File::ModeForSave(fileName_), &err, io_);
     if (!file) {
         Fail(err.empty() ? "File error!" : err);
         return false;
