@@ -67,10 +67,10 @@ int main(int argc, char** argv) {
     sondrel::TagBridge bridge;
     std::vector<sondrel::BatchRow> rows = sondrel::ReadBatchRows(bridge, files, {});
     const double rescan = Ms(t);
-    std::printf("%zu files: tag reads by path %.0f ms, as show reads %.0f ms, rescan %.0f ms "
-                "(%+.1f %% over show, goal under 10)\n",
-                files.size(), byPath, show, rescan,
-                show > 0 ? (rescan - show) * 100.0 / show : 0.0);
+    std::printf(
+        "%zu files: tag reads by path %.0f ms, as show reads %.0f ms, rescan %.0f ms "
+        "(%+.1f %% over show, goal under 10)\n",
+        files.size(), byPath, show, rescan, show > 0 ? (rescan - show) * 100.0 / show : 0.0);
 
     double worstSort = 0;
     for (int column = 0; column < sondrel::kColumnCount; ++column) {

@@ -119,6 +119,26 @@ nlohmann::json TagsJson(const BatchRow& row) {
             {"title", row.NewTitle}, {"track", row.NewTrack},   {"year", row.NewYear}};
 }
 
+// Marks the rows a write reached and reports its failures; the exit status.
+int ApplyWriteResult(const net::LookupWriteResult& result, const std::vector<BatchRow>& rows,
+                     std::vector<std::string>& status, std::vector<std::string>& message,
+                     std::ostream& err) {
+    for (const std::size_t index : result.written)
+        status[index] = "written";
+    for (const auto& failure : result.failures) {
+        for (std::size_t k = 0; k < rows.size(); ++k) {
+            if (rows[k].data.FullPath() == failure.path) {
+                message[k] = failure.error;
+                // A cover may fail after the tags were saved.
+                if (status[k] != "written")
+                    status[k] = "failed";
+            }
+        }
+        err << "sondrel-tag: " << failure.path << ": " << failure.error << "\n";
+    }
+    return result.failures.empty() ? 0 : 1;
+}
+
 int RunFreedb(const LookupArgs& a, std::ostream& out, std::ostream& err) {
     // Every file must be read: its duration is part of the disc id.
     for (const std::string& f : a.files) {
@@ -186,21 +206,7 @@ int RunFreedb(const LookupArgs& a, std::ostream& out, std::ostream& err) {
     std::vector<std::string> message(rows.size());
     int exitCode = 0;
     if (a.write) {
-        const net::LookupWriteResult result = net::WriteLookupRows(rows, bridge);
-        for (const std::size_t index : result.written)
-            status[index] = "written";
-        for (const auto& failure : result.failures) {
-            for (std::size_t k = 0; k < rows.size(); ++k) {
-                if (rows[k].data.FullPath() == failure.path) {
-                    message[k] = failure.error;
-                    // A cover or later step may fail after the save.
-                    if (status[k] != "written")
-                        status[k] = "failed";
-                }
-            }
-            err << "sondrel-tag: " << failure.path << ": " << failure.error << "\n";
-            exitCode = 1;
-        }
+        exitCode = ApplyWriteResult(net::WriteLookupRows(rows, bridge), rows, status, message, err);
     }
     json["disc"] = *a.disc;
     json["files"] = nlohmann::json::array();
@@ -351,26 +357,6 @@ bool ReadRows(const std::vector<std::string>& files, int trackStyle, TagBridge& 
         }
     }
     return true;
-}
-
-// Marks the rows a write reached and reports its failures; the exit status.
-int ApplyWriteResult(const net::LookupWriteResult& result, const std::vector<BatchRow>& rows,
-                     std::vector<std::string>& status, std::vector<std::string>& message,
-                     std::ostream& err) {
-    for (const std::size_t index : result.written)
-        status[index] = "written";
-    for (const auto& failure : result.failures) {
-        for (std::size_t k = 0; k < rows.size(); ++k) {
-            if (rows[k].data.FullPath() == failure.path) {
-                message[k] = failure.error;
-                // A cover may fail after the tags were saved.
-                if (status[k] != "written")
-                    status[k] = "failed";
-            }
-        }
-        err << "sondrel-tag: " << failure.path << ": " << failure.error << "\n";
-    }
-    return result.failures.empty() ? 0 : 1;
 }
 
 nlohmann::json EntryJson(const net::musicbrainz::Entry& e, std::size_t number) {
