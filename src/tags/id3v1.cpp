@@ -387,17 +387,29 @@ bool Id3v1Tag::WriteTag() {
     return Guard(kMsgSaveFailed, [&] { return DoWrite(); });
 }
 
-std::optional<TailChange> Id3v1Tag::PlanWrite(const ByteSource& file) const {
+namespace {
+
+// Where our blocks start: the Lyrics3 block and ID3v1 tag there give way,
+// wanted or not; an APE tag in front of them stays as it is. Nullopt when
+// the end of the file cannot be read.
+std::optional<std::int64_t> OwnTailStart(const ByteSource& file) {
     const std::int64_t size = file.Size();
     if (size < 0)
         return std::nullopt;
     const tail::Layout layout = tail::Locate(file);
     if (layout.fault == tail::ReadFault::End)
         return std::nullopt;
+    return layout.id3v1Size > 0 ? layout.Lyrics3Offset() : size;
+}
+
+}  // namespace
+
+std::optional<TailChange> Id3v1Tag::PlanWrite(const ByteSource& file) const {
+    const auto from = OwnTailStart(file);
+    if (!from)
+        return std::nullopt;
     TailChange change;
-    // Whatever Lyrics3 block is there gets overwritten, wanted or not; an
-    // APE tag in front of it stays as it is.
-    change.from = layout.id3v1Size > 0 ? layout.Lyrics3Offset() : size;
+    change.from = *from;
     if (useLyrics3_)
         change.bytes = id3v1::BuildLyrics3(lyrics_, tag_, codePage_);
     const Bytes block = id3v1::BuildBlock(tag_, codePage_);
@@ -406,13 +418,10 @@ std::optional<TailChange> Id3v1Tag::PlanWrite(const ByteSource& file) const {
 }
 
 std::optional<TailChange> Id3v1Tag::PlanRemoval(const ByteSource& file) const {
-    const std::int64_t size = file.Size();
-    if (size < 0)
+    const auto from = OwnTailStart(file);
+    if (!from)
         return std::nullopt;
-    const tail::Layout layout = tail::Locate(file);
-    if (layout.fault == tail::ReadFault::End)
-        return std::nullopt;
-    return TailChange{layout.id3v1Size > 0 ? layout.Lyrics3Offset() : size, {}};
+    return TailChange{*from, {}};
 }
 
 bool Id3v1Tag::DoWrite() {
