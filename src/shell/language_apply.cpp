@@ -241,6 +241,17 @@ const std::vector<TextBinding> kBindings = {
     {3007, "fmRename", "btnRename", R::Caption},
     {3017, "fmRename", "btnRename", R::Hint},
     {856, "fmRename", "btnDelete", R::Caption},
+
+    // Batch window: the MusicBrainz page.
+    {9100, "fmRename", "pcRename", R::Tab, 5},
+    {9101, "fmRename", "btnMbSearch", R::Caption},
+    {9102, "fmRename", "btnMbSearch", R::Hint},
+    {9103, "fmRename", "btnMbToc", R::Caption},
+    {9104, "fmRename", "btnMbToc", R::Hint},
+    {9105, "fmRename", "cbMbCover", R::Caption},
+    {9106, "fmRename", "cbMbCover", R::Hint},
+    {9107, "fmRename", "=Release", R::Caption},
+    {9108, "fmRename", "btnStopMb", R::Caption},
 };
 
 // The window an object is shown in: menus are windows of their own but
