@@ -416,6 +416,11 @@ TEST(LookupOptions, DefaultsAndRoundTrip) {
         EXPECT_EQ(options.StoreHost(0), "webservices.amazon.com");
         EXPECT_EQ(options.StoreHost(1), "webservices.amazon.co.uk");
         EXPECT_EQ(options.StoreHost(2), "webservices.amazon.de");
+        EXPECT_EQ(options.ServiceHost(0), "https://musicbrainz.org");
+        EXPECT_EQ(options.ServiceHost(1), "https://coverartarchive.org");
+        EXPECT_EQ(options.ServiceHost(2), "https://lrclib.net");
+        options.findChild<QLineEdit*>("edMusicBrainzHost")->setText(" http://127.0.0.1:5000 ");
+        options.findChild<QLineEdit*>("edLrclibHost")->setText("");
         // A server typed in, the address, a host of one's own; an emptied
         // host box means the default again.
         options.findChild<QComboBox*>("cbFreeDB")->setCurrentText(" http://127.0.0.1:8880 ");
@@ -432,6 +437,10 @@ TEST(LookupOptions, DefaultsAndRoundTrip) {
     EXPECT_EQ(back.StoreHost(1), "store.example.org");
     EXPECT_EQ(back.StoreHost(2), "webservices.amazon.de");
     EXPECT_EQ(store.ReadString("StoreHostUK"), "store.example.org");
+    EXPECT_EQ(back.ServiceHost(0), "http://127.0.0.1:5000");
+    EXPECT_EQ(store.ReadString("MusicBrainzHost"), "http://127.0.0.1:5000");
+    EXPECT_EQ(back.ServiceHost(1), "https://coverartarchive.org");
+    EXPECT_EQ(back.ServiceHost(2), "https://lrclib.net");
 
     // The batch window's server box starts from the stored server.
     BatchWindow batch(store, BatchHost{});
