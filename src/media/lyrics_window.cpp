@@ -20,6 +20,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "editor/format_registry.h"
 #include "editor/tag_jobs.h"
 #include "media/media_host.h"
 #include "media/rtf_text.h"
@@ -343,17 +344,25 @@ lrclib::LyricsOutcome LyricsWindow::FetchFromLrclib() {
     return lrclib::FetchLyrics(*http_, settings, query, [this] { return KeepGoing(); });
 }
 
-void LyricsWindow::SaveLyricsOf(const std::string& path, const std::string& text) {
+void LyricsWindow::SaveLyricsOf(const std::string& path, const std::string& text,
+                                const std::vector<lrclib::SyncedLine>& synced) {
     // Only the lyrics change; everything else in the file stays as it is.
+    // Synchronised lines go into the same save, so the file takes both or
+    // neither.
+    if (FormatOfPath(path) == TagFormat::None)
+        return;
+    TagBridge& bridge = host_->Bridge();
+    bridge.Read(path);
+    TagFields hub = bridge.Hub();
     FieldEdits edits;
     edits[Field::Lyrics] = text;
-    const JobItem item{0, path, true};
-    JobCallbacks callbacks;
-    callbacks.onFileDone = [&](const JobItem&, const SaveOutcome& outcome) {
-        if (!outcome.ok)
-            failures_.emplace_back(path, SaveFailureReason(outcome));
-    };
-    SaveEditsToFiles(host_->Bridge(), std::span(&item, 1), edits, callbacks);
+    ApplyEdits(hub, edits);
+    bridge.setHub(hub);
+    if (!synced.empty())
+        bridge.SetSyncedLyrics(path, lrclib::SyltOf(synced));
+    const SaveOutcome outcome = bridge.Save(path);
+    if (!outcome.ok)
+        failures_.emplace_back(path, SaveFailureReason(outcome));
 }
 
 void LyricsWindow::SearchOne(const std::string& path, bool batch) {
@@ -381,6 +390,10 @@ void LyricsWindow::SearchOne(const std::string& path, bool batch) {
                 text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
                 SetMemoText(text);
                 synced_ = got.lyrics.synced;
+                // The tag editor's next save of this file writes them too,
+                // where its format keeps synchronised lyrics.
+                if (!synced_.empty())
+                    host_->Bridge().SetSyncedLyrics(path, lrclib::SyltOf(synced_));
             } else {
                 Tell(why);
             }
@@ -390,7 +403,7 @@ void LyricsWindow::SearchOne(const std::string& path, bool batch) {
             failures_.emplace_back(path, why.toStdString());
             return;
         }
-        SaveLyricsOf(path, got.lyrics.plain);
+        SaveLyricsOf(path, got.lyrics.plain, got.lyrics.synced);
         return;
     }
     const TagFields& hub = host_->Bridge().Hub();
@@ -412,7 +425,7 @@ void LyricsWindow::SearchOne(const std::string& path, bool batch) {
         failures_.emplace_back(path, OutcomeText(step.outcome).toStdString());
         return;
     }
-    SaveLyricsOf(path, step.text);
+    SaveLyricsOf(path, step.text, {});
 }
 
 void LyricsWindow::btnDownloadClick() {

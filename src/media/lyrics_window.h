@@ -96,7 +96,8 @@ private:
     void SearchOne(const std::string& path, bool batch);
     // LRCLIB's lyrics of the current file: the outcome text on failure.
     sondrel::net::lrclib::LyricsOutcome FetchFromLrclib();
-    void SaveLyricsOf(const std::string& path, const std::string& text);
+    void SaveLyricsOf(const std::string& path, const std::string& text,
+                      const std::vector<sondrel::net::lrclib::SyncedLine>& synced);
     void UpdateEditActions();
     bool KeepGoing();
     void StoreSettings();

@@ -23,6 +23,7 @@
 #include "net/musicbrainz.h"
 #include "support/local_server.h"
 #include "support/test_support.h"
+#include "tags/id3v2.h"
 
 namespace sondrel {
 namespace {
@@ -118,6 +119,12 @@ std::vector<std::string> RequestLog(const test::LocalServer& server) {
     for (std::size_t end; (end = got.body.find('\n', from)) != std::string::npos; from = end + 1)
         lines.push_back(got.body.substr(from, end - from));
     return lines;
+}
+
+std::vector<id3v2::SyncedLyrics> ReadSylt(const std::string& path) {
+    Id3v2Tag tag;
+    tag.setFileName(path);
+    return tag.SyncedLyricsRead();
 }
 
 struct ArchiveFixture {
@@ -286,17 +293,44 @@ TEST(Downloads, TheLyricsWindowTakesPlainAndSynchronisedLyricsFromLrclibByDefaul
     EXPECT_EQ(lines[0].timeMs, 1500);
     EXPECT_EQ(lines[1].text, "Second line");
     EXPECT_EQ(lines[3].timeMs, 9250);
+    // The tag editor's save of that file writes them as a SYLT frame in
+    // milliseconds beside the plain lyrics; nothing before it.
+    const std::string synced = dir.file("Synced Song.mp3");
+    EXPECT_TRUE(ReadSylt(synced).empty()) << "a download alone writes nothing";
+    {
+        TagFields hub = host.bridge.Hub();
+        hub.text = host.lyrics.toStdString();
+        host.bridge.setHub(hub);
+        const SaveOutcome saved = host.bridge.Save(synced);
+        ASSERT_TRUE(saved.ok) << saved.error;
+        const auto frames = ReadSylt(synced);
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_EQ(frames[0].language, "eng");
+        EXPECT_EQ(frames[0].timeFormat, id3v2::kSyltMilliseconds);
+        EXPECT_EQ(frames[0].lines, (std::vector<id3v2::SyncedLine>{{1500, "First line"},
+                                                                   {4000, "Second line"},
+                                                                   {6125, "Third line"},
+                                                                   {9250, "Second line"}}));
+        TagBridge read;
+        read.Read(synced);
+        EXPECT_EQ(read.Hub().text, "First line\nSecond line\nThird line");
+    }
     // Another file shown: the lines were not its own.
     host.ShowFile(dir.file("Plain Song.mp3"));
     window.ShowLyrics();
     EXPECT_TRUE(window.SyncedLyrics().empty());
 
-    // Several files: LRCLIB's plain text saved into each, the failures listed.
-    host.selected = {dir.file("Synced Song.mp3"), dir.file("Quiet Song.mp3")};
+    // Several files: LRCLIB's lyrics saved into each, plain and synchronised
+    // in one save, the failures listed.
+    const std::string fresh = Mp3Titled(dir, "fresh.mp3", "Synced Song");
+    host.selected = {fresh, dir.file("Quiet Song.mp3")};
     window.btnDownloadClick();
     TagBridge bridge;
-    bridge.Read(dir.file("Synced Song.mp3"));
+    bridge.Read(fresh);
     EXPECT_EQ(bridge.Hub().text, "First line\nSecond line\nThird line");
+    EXPECT_EQ(bridge.Hub().title, "Synced Song");
+    ASSERT_EQ(ReadSylt(fresh).size(), 1u);
+    EXPECT_EQ(ReadSylt(fresh)[0].lines.size(), 4u);
     ASSERT_EQ(window.Failures().size(), 1u);
     EXPECT_EQ(window.Failures()[0].first, dir.file("Quiet Song.mp3"));
 }
