@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -724,6 +725,22 @@ Bytes SyltBody(const SyncedLyrics& lyrics) {
         text(line.text);
         for (int shift = 24; shift >= 0; shift -= 8)
             out.push_back(static_cast<std::uint8_t>(line.time >> shift));
+    }
+    return out;
+}
+
+std::string LrcText(const SyncedLyrics& lyrics) {
+    std::string out;
+    for (const SyncedLine& line : lyrics.lines) {
+        const std::uint32_t minutes = line.time / 60000;
+        const std::uint32_t seconds = line.time / 1000 % 60;
+        const std::uint32_t hundredths = line.time % 1000 / 10;
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "[%02u:%02u.%02u]", static_cast<unsigned>(minutes),
+                      static_cast<unsigned>(seconds), static_cast<unsigned>(hundredths));
+        out += stamp;
+        out += line.text;
+        out += '\n';
     }
     return out;
 }

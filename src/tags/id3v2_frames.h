@@ -148,6 +148,9 @@ std::optional<SyncedLyrics> ParseSylt(ByteView body, std::string_view legacyCode
 // The body of `lyrics`: ISO-8859-1 when every text fits it, else UTF-16
 // with a BOM on each text, both of which 2.3 and 2.4 carry.
 Bytes SyltBody(const SyncedLyrics& lyrics);
+// Lines timed in milliseconds as LRC text, "[mm:ss.xx]text" a line, for the
+// formats that keep synchronised lyrics as a text item ("SYNCEDLYRICS").
+std::string LrcText(const SyncedLyrics& lyrics);
 
 // ---- Frame bodies as field lists ---------------------------------------------
 

@@ -1,14 +1,17 @@
-// Synchronised lyrics (SYLT): the body round-trips in both encodings a 2.3
-// tag carries, damaged bodies are refused or cut at the damage, and a save
-// replaces only the frame of the same language, description and content
-// type — mutagen and our reader see the new lines, every other SYLT frame
-// and the plain lyrics as they were.
+// Synchronised lyrics. ID3v2 (SYLT): the body round-trips in both encodings
+// a 2.3 tag carries, damaged bodies are refused or cut at the damage, and a
+// save replaces only the frame of the same language, description and
+// content type — mutagen and our reader see the new lines, every other SYLT
+// frame and the plain lyrics as they were. APE: an LRC text item
+// "SYNCEDLYRICS" beside the plain lyrics.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "support/test_support.h"
+#include "tags/ape.h"
 #include "tags/id3v2.h"
 #include "tags/id3v2_frames.h"
 
@@ -169,6 +172,45 @@ TEST(SyncedLyricsSave, ReplacesOnlyItsOwnFrameAndMutagenReadsIt) {
     EXPECT_EQ(after.title(), "Other");
     EXPECT_EQ(after.SyncedLyricsRead().size(), 3u);
     EXPECT_EQ(after.SyncedLyricsRead(), frames);
+}
+
+TEST(LrcText, StampsEachLineInMinutesSecondsAndHundredths) {
+    EXPECT_EQ(id3v2::LrcText(Lyrics("eng", "", {{1500, "First"}, {61009, ""}, {6000000, "Late"}})),
+              "[00:01.50]First\n[01:01.00]\n[100:00.00]Late\n");
+}
+
+TEST(SyncedLyricsSave, ApeKeepsThemAsAnLrcItemBesideThePlainLyrics) {
+    TempDir dir;
+    const std::string ape = dir.file("song.ape");
+    WriteAll(ape, ReadAll(std::string(SONDREL_SOURCE_DIR) + "/samples/06 - Dusk Tune.ape"));
+    MonkeysAudioTag tag;
+    tag.setFilename(ape);
+    ASSERT_TRUE(tag.Valid()) << tag.error();
+    tag.setLyrics("plain");
+    tag.setSyncedLyrics("[00:01.00]old\n");
+    ASSERT_TRUE(tag.WriteTag()) << tag.error();
+    // A second save replaces the item rather than adding another.
+    MonkeysAudioTag again;
+    again.setFilename(ape);
+    again.setSyncedLyrics(id3v2::LrcText(Lyrics("eng", "", {{1500, "First"}})));
+    ASSERT_TRUE(again.WriteTag()) << again.error();
+
+    MonkeysAudioTag back;
+    back.setFilename(ape);
+    EXPECT_EQ(back.Lyrics(), "plain");
+    const auto& others = back.OtherItems();
+    EXPECT_EQ(std::count(others.begin(), others.end(), "SYNCEDLYRICS"), 1);
+    if (!HaveMutagen())
+        return;
+    const std::string script = dir.file("dump.py");
+    const std::string text =
+        "import sys\nfrom mutagen.apev2 import APEv2\nt = APEv2(sys.argv[1])\n"
+        "print(repr([k for k in t.keys() if k.upper() == 'SYNCEDLYRICS']))\n"
+        "print(repr(str(t['SYNCEDLYRICS'])))\n";
+    WriteAll(script, Bytes(text.begin(), text.end()));
+    const auto r = RunCommand("/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(ape));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.output, "['SYNCEDLYRICS']\n'[00:01.50]First\\n'\n");
 }
 
 }  // namespace
