@@ -21,6 +21,7 @@
 #include "net/curl_http_client.h"
 #include "net/lyrics_sites.h"
 #include "shell/about_window.h"
+#include "shell/batch_lookup_tabs.h"
 #include "shell/batch_window.h"
 #include "shell/colors_page.h"
 #include "shell/command_line.h"
@@ -315,6 +316,16 @@ int main(int argc, char** argv) {
                 }
                 main.batchWindow()->grab().save(shots +
                                                 QStringLiteral("/batch-%1.png").arg(page + 1));
+            }
+            // The MusicBrainz tab under its own name; with SONDREL_SCREENSHOTS_SEARCH
+            // set (a local stand-in as the host in the options) also after a search.
+            main.OpenBatchWindow(BatchWindow::kPageMusicBrainz);
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+            main.batchWindow()->grab().save(shots + QStringLiteral("/batch-musicbrainz.png"));
+            if (qEnvironmentVariableIsSet("SONDREL_SCREENSHOTS_SEARCH")) {
+                main.batchWindow()->lookups()->SearchMusicBrainz();
+                main.batchWindow()->grab().save(shots +
+                                                QStringLiteral("/batch-musicbrainz-filled.png"));
             }
             main.batchWindow()->close();
             // The main window in every shipped language and skin.

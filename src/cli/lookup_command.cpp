@@ -541,9 +541,12 @@ int RunLyrics(const OnlineArgs& a, std::ostream& out, std::ostream& err) {
             message = "not a kind of file the program tags";
         } else {
             // Only the lyrics change; every other value is the file's own.
+            // Timed lines go into the same save where the format keeps them.
             TagFields hub = bridge.Hub();
             hub.text = got.lyrics.plain;
             bridge.setHub(hub);
+            if (!got.lyrics.synced.empty())
+                bridge.SetSyncedLyrics(path, net::lrclib::SyltOf(got.lyrics.synced));
             const SaveOutcome saved = bridge.Save(path);
             status = saved.ok ? "written" : "failed";
             message = saved.error;

@@ -22,6 +22,10 @@ public:
         const bool ok = (Parts(b).*Member).WriteTag();
         return ComponentOutcome(ok, (Parts(b).*Member).Error(), true);
     }
+    bool SetSyncedLyrics(TagBridge& b, const id3v2::SyncedLyrics& lyrics) const override {
+        (Parts(b).*Member).setSyncedLyrics(id3v2::LrcText(lyrics));
+        return true;
+    }
     bool Removes(RemoveKind kind) const override { return kind == RemoveKind::Ape; }
     SaveOutcome Remove(TagBridge& b, const std::string& path, RemoveKind) const override {
         return RemoveApeTag(b, path);

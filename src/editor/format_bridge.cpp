@@ -342,6 +342,11 @@ SaveOutcome TagBridge::Save(const std::string& path) {
     return h->Save(*this);
 }
 
+bool TagBridge::SetSyncedLyrics(const std::string& path, const id3v2::SyncedLyrics& lyrics) {
+    const FormatHandler* h = HandlerOfPath(path);
+    return h && h->Holds(*this, path) && h->SetSyncedLyrics(*this, lyrics);
+}
+
 SaveOutcome TagBridge::Remove(const std::string& path, RemoveKind kind) {
     const FormatHandler* h = HandlerOfPath(path);
     if (!h || !h->Removes(kind))

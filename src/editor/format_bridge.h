@@ -159,6 +159,10 @@ public:
     // be the one the components last read (Holds); otherwise nothing is
     // written and the outcome says so.
     SaveOutcome Save(const std::string& path);
+    // Synchronised lyrics the next Save of `path` writes beside the plain
+    // lyrics, where its format keeps them (the file must be the one read);
+    // false when it keeps none. A read forgets them.
+    bool SetSyncedLyrics(const std::string& path, const id3v2::SyncedLyrics& lyrics);
     // True when the components that save `path`'s format hold that file.
     bool Holds(const std::string& path) const;
     // The delete commands: nothing is done when the file holds no such tag.

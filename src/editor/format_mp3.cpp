@@ -87,6 +87,15 @@ public:
         return out;
     }
 
+    bool SetSyncedLyrics(TagBridge& b, const id3v2::SyncedLyrics& lyrics) const override {
+        // Only ID3v2 has a frame for them; a save of ID3v1 alone keeps none.
+        const int s = b.Options().saveChoice;
+        if (s != kVersion2 && s != kVersion12)
+            return false;
+        Parts(b).id3v2.SetSyncedLyrics(lyrics);
+        return true;
+    }
+
     bool Removes(RemoveKind kind) const override {
         return kind == RemoveKind::Id3v1 || kind == RemoveKind::Id3v2 ||
                kind == RemoveKind::AllId3 || kind == RemoveKind::Ape;

@@ -77,6 +77,10 @@ public:
     // the format keeps no descriptions.
     virtual bool SetPictureDescription(TagBridge&, int, const std::string&) const { return false; }
 
+    // Synchronised lyrics for the next Save (memory only; a read forgets
+    // them), kept beside the plain lyrics; false where the format keeps none.
+    virtual bool SetSyncedLyrics(TagBridge&, const id3v2::SyncedLyrics&) const { return false; }
+
     // The track text the format stores for a typed `value`, given the
     // file's `current` one; nullopt (with the reason) for a value it cannot hold.
     virtual std::optional<std::string> TrackToStore(const std::string& value, const std::string&,

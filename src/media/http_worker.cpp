@@ -3,7 +3,10 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
 #include <thread>
+
+#include "net/musicbrainz.h"
 
 using namespace sondrel::net;
 
@@ -64,4 +67,29 @@ HttpResponse HttpWorker::Fetch(const HttpRequest& request, const KeepGoing& keep
     --running_;
     emit finished(response.ok, QString::fromStdString(response.error));
     return response;
+}
+
+EventLoopClock::TimePoint EventLoopClock::Now() {
+    return std::chrono::steady_clock::now();
+}
+
+bool EventLoopClock::SleepUntil(TimePoint when, const KeepGoing& keepGoing) {
+    for (;;) {
+        if (keepGoing && !keepGoing())
+            return false;
+        const TimePoint now = Now();
+        if (now >= when)
+            return true;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - now);
+        QEventLoop loop;
+        QTimer::singleShot(std::min<int>(static_cast<int>(left.count()), kPollMilliseconds), &loop,
+                           &QEventLoop::quit);
+        loop.exec(QEventLoop::AllEvents);
+    }
+}
+
+RateLimiter& MusicBrainzLimiter() {
+    static EventLoopClock clock;
+    static RateLimiter limiter(clock, musicbrainz::kRequestGap);
+    return limiter;
 }

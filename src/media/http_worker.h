@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "net/http_client.h"
+#include "net/rate_limiter.h"
 
 class HttpWorker : public QObject, public sondrel::net::HttpClient {
     Q_OBJECT
@@ -38,3 +39,15 @@ private:
     std::atomic<unsigned> generation_{0};  // StopAll moves it on
     int running_ = 0;
 };
+
+// The steady clock for waits on the GUI thread: a wait for a turn keeps
+// handling events (windows repaint, Stop works), it never sleeps the thread.
+class EventLoopClock : public sondrel::net::Clock {
+public:
+    TimePoint Now() override;
+    bool SleepUntil(TimePoint when, const sondrel::net::KeepGoing& keepGoing) override;
+};
+
+// The program's one MusicBrainz queue (one request a second per client),
+// shared by every window that asks the service.
+sondrel::net::RateLimiter& MusicBrainzLimiter();

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -19,6 +20,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "editor/format_registry.h"
 #include "editor/tag_jobs.h"
 #include "media/media_host.h"
 #include "media/rtf_text.h"
@@ -83,6 +85,25 @@ LyricsWindow::LyricsWindow(MediaHost* host, HttpClient* http, QWidget* parent)
     stop->setToolTip(tr("Stop the transfer, or fetch the next result"));
     for (QAction* a : {open, save, download, stop, cut, copy, paste})
         toolBar_->addAction(a);
+    cbLyricsSource_ = new QComboBox(this);
+    cbLyricsSource_->setObjectName(QStringLiteral("cbLyricsSource"));
+    cbLyricsSource_->addItems({tr("Web search"), tr("LRCLIB")});
+    cbLyricsSource_->setToolTip(tr("Lyrics source"));
+    {
+        bool ok = false;
+        const int source = host_ ? host_
+                                       ->ReadSetting(QStringLiteral("LyricsSource"),
+                                                     QString::number(kLyricsFromLrclib))
+                                       .toInt(&ok)
+                                 : kLyricsFromLrclib;
+        cbLyricsSource_->setCurrentIndex(ok && source == kLyricsFromWeb ? kLyricsFromWeb
+                                                                        : kLyricsFromLrclib);
+    }
+    connect(cbLyricsSource_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (host_)
+            host_->WriteSetting(QStringLiteral("LyricsSource"), QString::number(index));
+    });
+    toolBar_->addWidget(cbLyricsSource_);
     connect(open, &QAction::triggered, this, &LyricsWindow::btnOpenClick);
     connect(save, &QAction::triggered, this, &LyricsWindow::btnSaveClick);
     connect(download, &QAction::triggered, this, &LyricsWindow::btnDownloadClick);
@@ -175,6 +196,8 @@ void LyricsWindow::ShowLyrics() {
     fromHost_ = true;
     memo_->setPlainText(host_->Lyrics());
     fromHost_ = false;
+    // Another file's text: synchronised lines fetched earlier are not its own.
+    synced_.clear();
 }
 
 bool LyricsWindow::LoadFile(const QString& path) {
@@ -302,13 +325,91 @@ void LyricsWindow::ShowStep(const LyricsSearch::Step& step) {
     }
 }
 
+lrclib::LyricsOutcome LyricsWindow::FetchFromLrclib() {
+    const TagFields& hub = host_->Bridge().Hub();
+    lrclib::Settings settings;
+    // The host from the options' Look-ups page; one on this machine may be
+    // plain http (a local mirror of the service).
+    settings.endpoint.host =
+        host_->ReadSetting(QStringLiteral("LrclibHost"), QString()).trimmed().toStdString();
+    if (settings.endpoint.host.empty())
+        settings.endpoint.host = std::string(lrclib::kDefaultHost);
+    settings.endpoint.allowLoopbackHttp = web::IsLoopbackUrl(settings.endpoint.host);
+    settings.contact =
+        host_->ReadSetting(QStringLiteral("FreeDBEmail"), QString()).trimmed().toStdString();
+    lrclib::Query query;
+    query.artist = hub.artist;
+    query.title = hub.title;
+    query.album = hub.album;
+    return lrclib::FetchLyrics(*http_, settings, query, [this] { return KeepGoing(); });
+}
+
+void LyricsWindow::SaveLyricsOf(const std::string& path, const std::string& text,
+                                const std::vector<lrclib::SyncedLine>& synced) {
+    // Only the lyrics change; everything else in the file stays as it is.
+    // Synchronised lines go into the same save, so the file takes both or
+    // neither.
+    if (FormatOfPath(path) == TagFormat::None)
+        return;
+    TagBridge& bridge = host_->Bridge();
+    bridge.Read(path);
+    TagFields hub = bridge.Hub();
+    FieldEdits edits;
+    edits[Field::Lyrics] = text;
+    ApplyEdits(hub, edits);
+    bridge.setHub(hub);
+    if (!synced.empty())
+        bridge.SetSyncedLyrics(path, lrclib::SyltOf(synced));
+    const SaveOutcome outcome = bridge.Save(path);
+    if (!outcome.ok)
+        failures_.emplace_back(path, SaveFailureReason(outcome));
+}
+
 void LyricsWindow::SearchOne(const std::string& path, bool batch) {
     host_->ShowFile(path);
+    synced_.clear();
+    QAction* stop = action(QStringLiteral("btnStop"));
+    if (cbLyricsSource_->currentIndex() == kLyricsFromLrclib) {
+        search_.reset();
+        transferring_ = true;
+        stopRequested_ = false;
+        stop->setText(tr("Stop"));
+        stop->setEnabled(true);
+        const lrclib::LyricsOutcome got = FetchFromLrclib();
+        transferring_ = false;
+        // LRCLIB answers once: there is no next result.
+        stop->setText(tr("Next"));
+        stop->setEnabled(false);
+        const bool found = got.ok && got.lyrics.found && !got.lyrics.plain.empty();
+        const QString why = !got.ok                   ? Q(got.error)
+                            : got.lyrics.instrumental ? tr("The track is instrumental.")
+                                                      : tr("LRCLIB has no lyrics for this track.");
+        if (!batch) {
+            if (found) {
+                QString text = Q(got.lyrics.plain);
+                text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+                SetMemoText(text);
+                synced_ = got.lyrics.synced;
+                // The tag editor's next save of this file writes them too,
+                // where its format keeps synchronised lyrics.
+                if (!synced_.empty())
+                    host_->Bridge().SetSyncedLyrics(path, lrclib::SyltOf(synced_));
+            } else {
+                Tell(why);
+            }
+            return;
+        }
+        if (!found) {
+            failures_.emplace_back(path, why.toStdString());
+            return;
+        }
+        SaveLyricsOf(path, got.lyrics.plain, got.lyrics.synced);
+        return;
+    }
     const TagFields& hub = host_->Bridge().Hub();
     search_ = std::make_unique<LyricsSearch>(*http_, settings_, sites_);
     transferring_ = true;
     stopRequested_ = false;
-    QAction* stop = action(QStringLiteral("btnStop"));
     stop->setText(tr("Stop"));
     stop->setEnabled(true);
     const auto step = search_->Search(hub.artist, hub.title, [this] { return KeepGoing(); });
@@ -324,16 +425,7 @@ void LyricsWindow::SearchOne(const std::string& path, bool batch) {
         failures_.emplace_back(path, OutcomeText(step.outcome).toStdString());
         return;
     }
-    // Only the lyrics change; everything else in the file stays as it is.
-    FieldEdits edits;
-    edits[Field::Lyrics] = step.text;
-    const JobItem item{0, path, true};
-    JobCallbacks callbacks;
-    callbacks.onFileDone = [&](const JobItem&, const SaveOutcome& outcome) {
-        if (!outcome.ok)
-            failures_.emplace_back(path, SaveFailureReason(outcome));
-    };
-    SaveEditsToFiles(host_->Bridge(), std::span(&item, 1), edits, callbacks);
+    SaveLyricsOf(path, step.text, {});
 }
 
 void LyricsWindow::btnDownloadClick() {

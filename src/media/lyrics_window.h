@@ -13,10 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "net/lrclib.h"
 #include "net/lyrics_search.h"
 
 class MediaHost;
 class QAction;
+class QComboBox;
 class QMenu;
 class QPlainTextEdit;
 class QToolBar;
@@ -35,6 +37,14 @@ public:
     }
     // The code page of text files that are not UTF-8.
     void setCodePage(const std::string& codepage) { codepage_ = codepage; }
+
+    // Where "Download" looks: the web search with its site patterns, or
+    // LRCLIB (the default). Kept in the setting "LyricsSource".
+    enum LyricsSource { kLyricsFromWeb = 0, kLyricsFromLrclib = 1 };
+    QComboBox* cbLyricsSource() const { return cbLyricsSource_; }
+    // The synchronised lines LRCLIB sent with the lyrics shown; empty when
+    // it had none, or once the text came from elsewhere.
+    const std::vector<sondrel::net::lrclib::SyncedLine>& SyncedLyrics() const { return synced_; }
 
     QPlainTextEdit* memo() const { return memo_; }
     QAction* action(const QString& name) const;
@@ -84,6 +94,10 @@ private:
     void ShowStep(const sondrel::net::LyricsSearch::Step& step);
     void CollectCounters();
     void SearchOne(const std::string& path, bool batch);
+    // LRCLIB's lyrics of the current file: the outcome text on failure.
+    sondrel::net::lrclib::LyricsOutcome FetchFromLrclib();
+    void SaveLyricsOf(const std::string& path, const std::string& text,
+                      const std::vector<sondrel::net::lrclib::SyncedLine>& synced);
     void UpdateEditActions();
     bool KeepGoing();
     void StoreSettings();
@@ -93,6 +107,8 @@ private:
     std::vector<sondrel::net::LyricsSite> sites_;
     sondrel::net::LyricsSettings settings_;
     std::unique_ptr<sondrel::net::LyricsSearch> search_;
+    std::vector<sondrel::net::lrclib::SyncedLine> synced_;
+    QComboBox* cbLyricsSource_ = nullptr;
     std::string codepage_ = "windows-1252";
     QPlainTextEdit* memo_ = nullptr;
     QToolBar* toolBar_ = nullptr;

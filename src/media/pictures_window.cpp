@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -24,8 +25,11 @@
 
 #include "editor/format_registry.h"
 #include "editor/picture_rules.h"
+#include "media/http_worker.h"
 #include "media/media_host.h"
 #include "media/window_place.h"
+#include "net/cover_art.h"
+#include "net/musicbrainz.h"
 
 using namespace sondrel;
 using namespace sondrel::net;
@@ -91,6 +95,24 @@ PicturesWindow::PicturesWindow(MediaHost* host, HttpClient* http, QWidget* paren
     btnNext_ = tool("btnNext", QStringLiteral(">"), tr("Go to next picture"));
     for (QToolButton* b : {btnNew_, btnDelete_, btnSave_, btnPrev_, btnNext_})
         b->setEnabled(false);
+    cbCoverSource_ = new QComboBox(this);
+    cbCoverSource_->setObjectName(QStringLiteral("cbCoverSource"));
+    cbCoverSource_->addItems({tr("Store search"), tr("Cover Art Archive")});
+    cbCoverSource_->setToolTip(tr("Cover source"));
+    {
+        bool ok = false;
+        const int source = host_ ? host_
+                                       ->ReadSetting(QStringLiteral("CoverSource"),
+                                                     QString::number(kCoverFromArchive))
+                                       .toInt(&ok)
+                                 : kCoverFromArchive;
+        cbCoverSource_->setCurrentIndex(ok && source == kCoverFromStore ? kCoverFromStore
+                                                                        : kCoverFromArchive);
+    }
+    connect(cbCoverSource_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (host_)
+            host_->WriteSetting(QStringLiteral("CoverSource"), QString::number(index));
+    });
     edDescription_ = new QLineEdit(this);
     edDescription_->setObjectName(QStringLiteral("edDescription"));
     edDescription_->setToolTip(tr("Description of picture"));
@@ -114,6 +136,7 @@ PicturesWindow::PicturesWindow(MediaHost* host, HttpClient* http, QWidget* paren
     bar->setSpacing(1);
     for (QToolButton* b : {btnNew_, btnDownload_, btnDelete_, btnSave_, btnPrev_, btnNext_})
         bar->addWidget(b);
+    bar->insertWidget(2, cbCoverSource_);
     bar->addWidget(edDescription_, 1);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -506,6 +529,18 @@ void PicturesWindow::FetchCover(const std::string& path, bool batch, QTemporaryD
         if (auto it = byAlbum.find(hub.album); it != byAlbum.end())
             stored = it->second;
     }
+    if (stored.empty() && cbCoverSource_->currentIndex() == kCoverFromArchive) {
+        std::string error;
+        stored = FetchArchiveCover(hub.artist, hub.album, dir, error);
+        if (stored.empty()) {
+            failures_.emplace_back(path, error);
+            if (!batch)
+                Tell(Q(error));
+            return;
+        }
+        if (!hub.album.empty())
+            byAlbum[hub.album] = stored;
+    }
     if (stored.empty()) {
         CoverSearch search(*http_, coverSettings_);
         const CoverResult result = search.FindCover(hub.artist, hub.title, hub.album, [this] {
@@ -548,6 +583,87 @@ void PicturesWindow::FetchCover(const std::string& path, bool batch, QTemporaryD
     }
     if (std::string error = AddPicture(path, stored, 0); !error.empty())
         failures_.emplace_back(path, error);
+}
+
+std::string PicturesWindow::FetchArchiveCover(const std::string& artist, const std::string& album,
+                                              QTemporaryDir& dir, std::string& error) {
+    // Hosts from the options' Look-ups page; one on this machine may be plain
+    // http (a local mirror of the service).
+    auto endpoint = [this](const char* key, std::string_view fallback) {
+        web::Endpoint e;
+        e.host = S(host_->ReadSetting(QString::fromLatin1(key), QString()).trimmed());
+        if (e.host.empty())
+            e.host = std::string(fallback);
+        e.allowLoopbackHttp = web::IsLoopbackUrl(e.host);
+        return e;
+    };
+    musicbrainz::Settings settings;
+    settings.endpoint = endpoint("MusicBrainzHost", musicbrainz::kDefaultHost);
+    settings.contact = S(host_->ReadSetting(QStringLiteral("FreeDBEmail"), QString()).trimmed());
+    const KeepGoing keepGoing = [this] {
+        QApplication::processEvents();
+        return !closing_ && host_->ProgressRunning();
+    };
+    if (artist.empty() && album.empty()) {
+        error = "the file has neither artist nor album to search for";
+        return {};
+    }
+    const musicbrainz::ListOutcome found =
+        musicbrainz::SearchReleases(*http_, mbLimiter_ ? *mbLimiter_ : MusicBrainzLimiter(),
+                                    settings, artist, album, keepGoing);
+    if (!found.ok) {
+        error = found.error;
+        return {};
+    }
+    const web::Endpoint covers = endpoint("CoverArtHost", coverart::kDefaultHost);
+    std::string stem = SafeFileName(album.empty() ? "cover" : album);
+    if (stem.empty())
+        stem = "cover";
+    // The list is in the service's order of relevance; the first release
+    // with a front cover wins, among the first few only.
+    constexpr int kMaxReleasesTried = 5;
+    int tried = 0;
+    std::string firstError;
+    std::string lastRelease;
+    for (const musicbrainz::Entry& entry : found.entries) {
+        if (entry.releaseId == lastRelease)
+            continue;
+        if (++tried > kMaxReleasesTried)
+            break;
+        lastRelease = entry.releaseId;
+        const store::DownloadOutcome got = coverart::DownloadCover(
+            *http_, covers, coverart::FrontCoverUrl(covers.host, entry.releaseId),
+            web::ServiceUserAgent(settings.contact), S(dir.path()), stem, keepGoing);
+        if (got.ok) {
+            // Checked and stored like the store's covers: decoded inside the
+            // size guard, kept as JPEG.
+            QFile in(Q(got.path));
+            QString why;
+            const QByteArray jpeg =
+                in.open(QIODevice::ReadOnly) ? CoverAsJpeg(in.readAll(), &why) : QByteArray();
+            in.close();
+            if (jpeg.isEmpty()) {
+                error = S(why.isEmpty() ? in.errorString() : why);
+                return {};
+            }
+            const QString file = dir.filePath(Q(stem) + QStringLiteral(".jpg"));
+            if (file != Q(got.path)) {
+                QSaveFile out(file);
+                if (!out.open(QIODevice::WriteOnly) || out.write(jpeg) != jpeg.size() ||
+                    !out.commit()) {
+                    error = S(out.errorString());
+                    return {};
+                }
+            }
+            return S(file);
+        }
+        if (firstError.empty())
+            firstError = got.error;
+        if (!keepGoing())
+            break;
+    }
+    error = firstError;
+    return {};
 }
 
 void PicturesWindow::btnDownloadClick() {

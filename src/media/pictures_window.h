@@ -16,8 +16,10 @@
 #include <vector>
 
 #include "net/cover_search.h"
+#include "net/rate_limiter.h"
 
 class MediaHost;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QToolButton;
@@ -32,6 +34,13 @@ public:
     void setCoverSettings(sondrel::net::CoverSettings settings) {
         coverSettings_ = std::move(settings);
     }
+    // Where "Download cover" looks: the store search, or MusicBrainz and the
+    // Cover Art Archive (the default). Kept in the setting "CoverSource".
+    enum CoverSource { kCoverFromStore = 0, kCoverFromArchive = 1 };
+    QComboBox* cbCoverSource() const { return cbCoverSource_; }
+    // MusicBrainz requests queue here: the program's one limiter unless a
+    // test gives its own.
+    void setMusicBrainzLimiter(sondrel::net::RateLimiter* limiter) { mbLimiter_ = limiter; }
     // "Stretch picture": the picture fills the area instead of keeping its shape.
     void setStretch(bool on) { stretch_ = on; }
 
@@ -96,10 +105,17 @@ private:
     std::string AddPicture(const std::string& audio, const std::string& picture, int position);
     void FetchCover(const std::string& path, bool batch, QTemporaryDir& dir,
                     std::map<std::string, std::string>& byAlbum);
+    // The front cover of the first release MusicBrainz finds for the file's
+    // artist and album, downloaded into `dir`; the file's path, or empty
+    // with `error` set.
+    std::string FetchArchiveCover(const std::string& artist, const std::string& album,
+                                  QTemporaryDir& dir, std::string& error);
 
     MediaHost* host_;
     sondrel::net::HttpClient* http_;
     sondrel::net::CoverSettings coverSettings_;
+    sondrel::net::RateLimiter* mbLimiter_ = nullptr;
+    QComboBox* cbCoverSource_ = nullptr;
     bool stretch_ = false;
     int index_ = -1;
     int count_ = 0;

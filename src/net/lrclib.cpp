@@ -93,6 +93,18 @@ std::vector<SyncedLine> ParseLrc(std::string_view lrc) {
     return lines;
 }
 
+id3v2::SyncedLyrics SyltOf(const std::vector<SyncedLine>& lines) {
+    id3v2::SyncedLyrics out;
+    out.language = "eng";
+    out.timeFormat = id3v2::kSyltMilliseconds;
+    out.contentType = id3v2::kSyltLyrics;
+    for (const SyncedLine& line : lines) {
+        const auto ms = std::clamp<std::int64_t>(line.timeMs, 0, 0xFFFFFFFF);
+        out.lines.push_back({static_cast<std::uint32_t>(ms), line.text});
+    }
+    return out;
+}
+
 std::string PlainFromSynced(const std::vector<SyncedLine>& lines) {
     std::string text;
     for (const SyncedLine& line : lines) {

@@ -13,6 +13,7 @@
 
 #include "net/http_client.h"
 #include "net/web_service.h"
+#include "tags/id3v2_frames.h"
 
 namespace sondrel::net::lrclib {
 
@@ -46,6 +47,10 @@ struct SyncedLine {
 std::vector<SyncedLine> ParseLrc(std::string_view lrc);
 // The texts of `lines`, one a line.
 std::string PlainFromSynced(const std::vector<SyncedLine>& lines);
+// `lines` as the lyrics of an ID3v2 SYLT frame: times in milliseconds
+// (past the frame's 32 bits held at its largest), language "eng" as our
+// USLT frames have it, no description.
+id3v2::SyncedLyrics SyltOf(const std::vector<SyncedLine>& lines);
 
 struct Lyrics {
     bool found = false;

@@ -14,6 +14,7 @@
 #include <set>
 
 #include "media/http_worker.h"
+#include "net/cover_art.h"
 #include "net/lookup_rows.h"
 #include "shell/batch_table_model.h"
 #include "shell/options_window.h"
@@ -44,10 +45,23 @@ QString FailureList(const QString& caption, const std::vector<LookupWriteResult:
     return text;
 }
 
+// A service's host from the settings (the service's own when empty). A host
+// on this machine may be plain http: a local mirror of the service.
+web::Endpoint EndpointOf(const SettingsStore& store, const QString& key,
+                         std::string_view fallback) {
+    web::Endpoint endpoint;
+    endpoint.host = S(store.ReadString(key).trimmed());
+    if (endpoint.host.empty())
+        endpoint.host = std::string(fallback);
+    endpoint.allowLoopbackHttp = web::IsLoopbackUrl(endpoint.host);
+    return endpoint;
+}
+
 }  // namespace
 
 LookupPages::LookupPages(SettingsStore& store, BatchTableModel* model, QWidget* freeDbPage,
-                         QWidget* storePage, LookupHooks hooks, QWidget* window)
+                         QWidget* storePage, QWidget* musicBrainzPage, LookupHooks hooks,
+                         QWidget* window)
     : QObject(window), store_(store), model_(model), hooks_(std::move(hooks)) {
     worker_ = new HttpWorker(client_, this);
     askEmail = [window] {
@@ -61,6 +75,7 @@ LookupPages::LookupPages(SettingsStore& store, BatchTableModel* model, QWidget* 
     };
     BuildFreeDb(freeDbPage);
     BuildStore(storePage);
+    BuildMusicBrainz(musicBrainzPage);
     connect(worker_, &HttpWorker::progress, this, [this](qint64 received, qint64 total) {
         const QString text = total > 0
                                  ? tr("Receiving %1 of %2")
@@ -69,6 +84,7 @@ LookupPages::LookupPages(SettingsStore& store, BatchTableModel* model, QWidget* 
                                  : tr("Receiving %1").arg(QLocale().formattedDataSize(received));
         lbStatusFreeDb_->setText(text);
         lbStatusStore_->setText(text);
+        lbStatusMb_->setText(text);
     });
     connect(model_, &QAbstractItemModel::modelReset, this, &LookupPages::FillWords);
     if (window)
@@ -163,6 +179,80 @@ void LookupPages::BuildStore(QWidget* page) {
     connect(cbAmazonDisk_, &QComboBox::activated, this, &LookupPages::FillChosenAlbum);
 }
 
+void LookupPages::BuildMusicBrainz(QWidget* page) {
+    auto* g = new QGridLayout(page);
+    auto words = [page](const char* name) {
+        auto* box = new QComboBox(page);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setEditable(true);
+        box->setInsertPolicy(QComboBox::NoInsert);
+        return box;
+    };
+    cbMbArtist_ = words("cbMbArtist");
+    cbMbAlbum_ = words("cbMbAlbum");
+    btnMbSearch_ = new QPushButton(tr("Search"), page);
+    btnMbSearch_->setObjectName(QStringLiteral("btnMbSearch"));
+    btnMbSearch_->setToolTip(tr("Find releases by the artist and album words"));
+    btnMbToc_ = new QPushButton(tr("Look up by TOC"), page);
+    btnMbToc_->setObjectName(QStringLiteral("btnMbToc"));
+    btnMbToc_->setToolTip(
+        tr("Find the releases whose disc has the checked files' durations, in this order"));
+    cbMbRelease_ = new QComboBox(page);
+    cbMbRelease_->setObjectName(QStringLiteral("cbMbRelease"));
+    cbMbRelease_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbMbRelease_->setMinimumContentsLength(30);
+    cbMbCover_ = new QCheckBox(tr("Write the front cover"), page);
+    cbMbCover_->setObjectName(QStringLiteral("cbMbCover"));
+    cbMbCover_->setToolTip(tr("The release's front cover from the Cover Art Archive"));
+    // Unticked by default: a cover is a large write the user asks for.
+    cbMbCover_->setChecked(false);
+    btnStopMb_ = new QPushButton(tr("Stop"), page);
+    btnStopMb_->setObjectName(QStringLiteral("btnStopMb"));
+    btnStopMb_->setEnabled(false);
+    lbStatusMb_ = new QLabel(page);
+    lbStatusMb_->setObjectName(QStringLiteral("lbStatusMb"));
+    g->addWidget(new QLabel(tr("Artist"), page), 0, 0);
+    g->addWidget(cbMbArtist_, 0, 1);
+    g->addWidget(btnMbSearch_, 0, 2);
+    g->addWidget(btnMbToc_, 0, 3);
+    g->addWidget(new QLabel(tr("Album"), page), 1, 0);
+    g->addWidget(cbMbAlbum_, 1, 1);
+    g->addWidget(cbMbCover_, 1, 2);
+    g->addWidget(btnStopMb_, 1, 3);
+    g->addWidget(new QLabel(tr("Release"), page), 2, 0);
+    g->addWidget(cbMbRelease_, 2, 1, 1, 2);
+    g->addWidget(lbStatusMb_, 2, 3);
+    g->setColumnStretch(1, 1);
+    connect(btnMbSearch_, &QPushButton::clicked, this, &LookupPages::SearchMusicBrainz);
+    connect(btnMbToc_, &QPushButton::clicked, this, &LookupPages::LookUpMusicBrainzToc);
+    connect(btnStopMb_, &QPushButton::clicked, this, &LookupPages::Stop);
+    connect(cbMbRelease_, &QComboBox::activated, this, &LookupPages::ReadChosenRelease);
+}
+
+QPushButton* LookupPages::btnStop(Source source) const {
+    switch (source) {
+        case Source::FreeDb:
+            return btnStopFreeDb_;
+        case Source::Store:
+            return btnStopStore_;
+        case Source::MusicBrainz:
+            break;
+    }
+    return btnStopMb_;
+}
+
+QLabel* LookupPages::status(Source source) const {
+    switch (source) {
+        case Source::FreeDb:
+            return lbStatusFreeDb_;
+        case Source::Store:
+            return lbStatusStore_;
+        case Source::MusicBrainz:
+            break;
+    }
+    return lbStatusMb_;
+}
+
 bool LookupPages::eventFilter(QObject* watched, QEvent* event) {
     // A closed window must not go on waiting for a server.
     if (event->type() == QEvent::Hide && busy_)
@@ -184,12 +274,17 @@ void LookupPages::FillWords() {
     };
     fill(cbAmazonArtist_, artists);
     fill(cbAmazonAlbum_, albums);
+    fill(cbMbArtist_, artists);
+    fill(cbMbAlbum_, albums);
     // Rows read again have no look-up values: a disc chosen earlier is gone.
     discs_.clear();
     albums_.clear();
+    releases_.clear();
     discRead_ = false;
+    releaseRead_ = false;
     cbDisk_->clear();
     cbAmazonDisk_->clear();
+    cbMbRelease_->clear();
 }
 
 void LookupPages::ApplyProxy() {
@@ -251,11 +346,16 @@ void LookupPages::SetBusy(bool busy) {
     btnGetAmazon_->setEnabled(!busy);
     cbDisk_->setEnabled(!busy);
     cbAmazonDisk_->setEnabled(!busy);
+    btnMbSearch_->setEnabled(!busy);
+    btnMbToc_->setEnabled(!busy);
+    cbMbRelease_->setEnabled(!busy);
     btnStopFreeDb_->setEnabled(busy);
     btnStopStore_->setEnabled(busy);
+    btnStopMb_->setEnabled(busy);
     if (!busy) {
         lbStatusFreeDb_->clear();
         lbStatusStore_->clear();
+        lbStatusMb_->clear();
     }
 }
 
@@ -372,17 +472,116 @@ void LookupPages::FillChosenAlbum() {
     model_->valuesChanged();
 }
 
-void LookupPages::Write(bool store) {
+musicbrainz::Settings LookupPages::MusicBrainzSettings() const {
+    musicbrainz::Settings settings;
+    settings.endpoint =
+        EndpointOf(store_, QStringLiteral("MusicBrainzHost"), musicbrainz::kDefaultHost);
+    settings.contact = S(store_.ReadString(QStringLiteral("FreeDBEmail")).trimmed());
+    return settings;
+}
+
+web::Endpoint LookupPages::CoverArtEndpoint() const {
+    return EndpointOf(store_, QStringLiteral("CoverArtHost"), coverart::kDefaultHost);
+}
+
+void LookupPages::SearchMusicBrainz() {
+    if (busy_)
+        return;
+    releases_.clear();
+    releaseRead_ = false;
+    cbMbRelease_->clear();
+    ApplyProxy();
+    SetBusy(true);
+    const KeepGoing keepGoing = [this] { return !stopped_; };
+    const musicbrainz::ListOutcome found = musicbrainz::SearchReleases(
+        *worker_, mbLimiter_ ? *mbLimiter_ : MusicBrainzLimiter(), MusicBrainzSettings(),
+        S(cbMbArtist_->currentText().trimmed()), S(cbMbAlbum_->currentText().trimmed()), keepGoing);
+    SetBusy(false);
+    ShowReleases(found);
+}
+
+void LookupPages::LookUpMusicBrainzToc() {
+    if (busy_)
+        return;
+    releases_.clear();
+    releaseRead_ = false;
+    cbMbRelease_->clear();
+    std::vector<std::int32_t> durations;
+    for (const BatchRow& row : model_->rows()) {
+        if (row.Checked)
+            durations.push_back(row.data.Duration);
+    }
+    const auto toc = durations.empty() || durations.size() > cddb::kMaxTracks
+                         ? std::nullopt
+                         : cddb::MakeToc(durations);
+    if (!toc) {
+        Tell(tr("Please select all tracks from one album only in correct order (1 to %1 files)")
+                 .arg(cddb::kMaxTracks));
+        return;
+    }
+    ApplyProxy();
+    SetBusy(true);
+    const KeepGoing keepGoing = [this] { return !stopped_; };
+    const musicbrainz::ListOutcome found =
+        musicbrainz::LookUpToc(*worker_, mbLimiter_ ? *mbLimiter_ : MusicBrainzLimiter(),
+                               MusicBrainzSettings(), *toc, keepGoing);
+    SetBusy(false);
+    ShowReleases(found);
+}
+
+void LookupPages::ShowReleases(const musicbrainz::ListOutcome& found) {
+    if (!found.ok) {
+        Tell(Q(found.error));
+        return;
+    }
+    releases_ = found.entries;
+    for (const musicbrainz::Entry& e : releases_)
+        cbMbRelease_->addItem(Q(e.ListText()));
+    cbMbRelease_->setCurrentIndex(0);
+    ReadChosenRelease();
+}
+
+void LookupPages::ReadChosenRelease() {
+    const int index = cbMbRelease_->currentIndex();
+    if (busy_ || index < 0 || index >= static_cast<int>(releases_.size()))
+        return;
+    releaseRead_ = false;
+    ClearNewValues();
+    model_->valuesChanged();
+    ApplyProxy();
+    SetBusy(true);
+    const KeepGoing keepGoing = [this] { return !stopped_; };
+    const musicbrainz::ReleaseOutcome read = musicbrainz::ReadRelease(
+        *worker_, mbLimiter_ ? *mbLimiter_ : MusicBrainzLimiter(), MusicBrainzSettings(),
+        releases_[static_cast<std::size_t>(index)], keepGoing);
+    SetBusy(false);
+    if (!read.ok) {
+        // Nothing is filled: a write needs the values of a medium read.
+        Tell(Q(read.error));
+        return;
+    }
+    musicbrainz::FillRowsFromEntry(
+        model_->mutableRows(), read.entry, hooks_.trackStyle ? hooks_.trackStyle() : kTrackStyleX,
+        coverart::FrontCoverUrl(CoverArtEndpoint().host, read.entry.releaseId));
+    model_->valuesChanged();
+    releaseRead_ = true;
+}
+
+void LookupPages::Write(Source source) {
     if (busy_ || model_->rowCount() == 0)
         return;
     const int albumIndex = cbAmazonDisk_->currentIndex();
-    const bool ready =
-        store ? albumIndex >= 0 && albumIndex < static_cast<int>(albums_.size()) : discRead_;
+    const bool store = source == Source::Store;
+    const bool ready = source == Source::Store
+                           ? albumIndex >= 0 && albumIndex < static_cast<int>(albums_.size())
+                       : source == Source::FreeDb ? discRead_
+                                                  : releaseRead_;
     if (!ready) {
         // Without a look-up the new values are empty: writing them would
         // blank the files' tags.
-        Tell(store ? tr("Get the albums and choose one before writing.")
-                   : tr("Get the album info and choose a disc before writing."));
+        Tell(source == Source::Store    ? tr("Get the albums and choose one before writing.")
+             : source == Source::FreeDb ? tr("Get the album info and choose a disc before writing.")
+                                        : tr("Search the releases and choose one before writing."));
         return;
     }
     std::vector<BatchRow> rows = model_->rows();
@@ -401,6 +600,12 @@ void LookupPages::Write(bool store) {
         ApplyProxy();
         afterSave =
             store::CoverAdder(*worker_, *folder, albums_[static_cast<std::size_t>(albumIndex)]);
+    } else if (source == Source::MusicBrainz && cbMbCover_->isChecked()) {
+        folder = std::make_unique<store::PictureFolder>();
+        ApplyProxy();
+        afterSave =
+            coverart::CoverArtAdder(*worker_, CoverArtEndpoint(),
+                                    web::ServiceUserAgent(MusicBrainzSettings().contact), *folder);
     }
     SetBusy(true);
     // Stop does not interrupt the writing: every ticked file is written or
@@ -417,9 +622,12 @@ void LookupPages::Write(bool store) {
     }
     discs_.clear();
     albums_.clear();
+    releases_.clear();
     discRead_ = false;
+    releaseRead_ = false;
     cbDisk_->clear();
     cbAmazonDisk_->clear();
+    cbMbRelease_->clear();
     if (hooks_.afterWrite)
         hooks_.afterWrite();
     if (!result.failures.empty())

@@ -1,6 +1,8 @@
-// The batch window's two look-up pages: FreeDB (the disc of the ticked rows,
-// found from their durations) and the store search (albums by artist and
-// album words). Both fill the new values of the ticked rows and write them
+// The batch window's look-up pages: FreeDB (the disc of the ticked rows,
+// found from their durations), the store search (albums by artist and
+// album words) and MusicBrainz (releases by words or by the rows' table of
+// contents, one entry per medium, the front cover from the Cover Art
+// Archive). All fill the new values of the ticked rows and write them
 // through the same loop (net/lookup_rows). Transfers run on a worker
 // thread, so the window stays responsive; Stop, or hiding the window, aborts
 // them. Servers, the e-mail address and the proxy come from the settings.
@@ -15,6 +17,8 @@
 #include "editor/format_bridge.h"
 #include "net/cddb.h"
 #include "net/curl_http_client.h"
+#include "net/musicbrainz.h"
+#include "net/rate_limiter.h"
 #include "net/store_lookup.h"
 
 class BatchTableModel;
@@ -40,10 +44,12 @@ struct LookupHooks {
 class LookupPages : public QObject {
     Q_OBJECT
 public:
-    // Builds the controls into the two (empty) pages; `window` is watched so
-    // that hiding it stops a running transfer.
+    enum class Source { FreeDb, Store, MusicBrainz };
+
+    // Builds the controls into the three (empty) pages; `window` is watched
+    // so that hiding it stops a running transfer.
     LookupPages(SettingsStore& store, BatchTableModel* model, QWidget* freeDbPage,
-                QWidget* storePage, LookupHooks hooks, QWidget* window);
+                QWidget* storePage, QWidget* musicBrainzPage, LookupHooks hooks, QWidget* window);
     ~LookupPages() override;
 
     // Asks for the user's e-mail address the first time FreeDB needs it
@@ -58,8 +64,16 @@ public:
     void GetAlbums();
     // The album chosen in the list: its values into the ticked rows.
     void FillChosenAlbum();
-    // The action button on the FreeDB page (store = false) or the store page.
-    void Write(bool store);
+    // "Search": MusicBrainz releases by the artist and album boxes, then the
+    // first entry read.
+    void SearchMusicBrainz();
+    // "Look up by TOC": the releases whose medium has the ticked rows' table
+    // of contents (as FreeDB computes it), then the first entry read.
+    void LookUpMusicBrainzToc();
+    // The entry chosen in the list: its medium read and filled into the rows.
+    void ReadChosenRelease();
+    // The action button of a look-up page.
+    void Write(Source source);
     // Aborts the running transfer.
     void Stop();
     bool Busy() const { return busy_; }
@@ -74,8 +88,18 @@ public:
     QPushButton* btnGetAmazon() const { return btnGetAmazon_; }
     QComboBox* cbAmazonDisk() const { return cbAmazonDisk_; }
     QCheckBox* cbDownloadAlbumCover() const { return cbDownloadAlbumCover_; }
-    QPushButton* btnStop(bool store) const { return store ? btnStopStore_ : btnStopFreeDb_; }
-    QLabel* status(bool store) const { return store ? lbStatusStore_ : lbStatusFreeDb_; }
+    QComboBox* cbMbArtist() const { return cbMbArtist_; }
+    QComboBox* cbMbAlbum() const { return cbMbAlbum_; }
+    QPushButton* btnMbSearch() const { return btnMbSearch_; }
+    QPushButton* btnMbToc() const { return btnMbToc_; }
+    QComboBox* cbMbRelease() const { return cbMbRelease_; }
+    QCheckBox* cbMbCover() const { return cbMbCover_; }
+    QPushButton* btnStop(Source source) const;
+    QLabel* status(Source source) const;
+
+    // MusicBrainz requests queue here: the program's one limiter unless a
+    // test gives its own (with an injected clock).
+    void setMusicBrainzLimiter(sondrel::net::RateLimiter* limiter) { mbLimiter_ = limiter; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -83,6 +107,11 @@ protected:
 private:
     void BuildFreeDb(QWidget* page);
     void BuildStore(QWidget* page);
+    void BuildMusicBrainz(QWidget* page);
+    sondrel::net::musicbrainz::Settings MusicBrainzSettings() const;
+    sondrel::net::web::Endpoint CoverArtEndpoint() const;
+    // The entries of a search or TOC look-up into the list, the first read.
+    void ShowReleases(const sondrel::net::musicbrainz::ListOutcome& found);
     // The artist and album boxes from the rows just read.
     void FillWords();
     void ApplyProxy();
@@ -100,7 +129,10 @@ private:
     HttpWorker* worker_ = nullptr;
     std::vector<sondrel::net::cddb::DiscChoice> discs_;
     std::vector<sondrel::net::store::Album> albums_;
+    std::vector<sondrel::net::musicbrainz::Entry> releases_;
+    sondrel::net::RateLimiter* mbLimiter_ = nullptr;
     bool discRead_ = false;
+    bool releaseRead_ = false;
     bool busy_ = false;
     bool stopped_ = false;
 
@@ -117,4 +149,12 @@ private:
     QCheckBox* cbDownloadAlbumCover_ = nullptr;
     QPushButton* btnStopStore_ = nullptr;
     QLabel* lbStatusStore_ = nullptr;
+    QComboBox* cbMbArtist_ = nullptr;
+    QComboBox* cbMbAlbum_ = nullptr;
+    QPushButton* btnMbSearch_ = nullptr;
+    QPushButton* btnMbToc_ = nullptr;
+    QComboBox* cbMbRelease_ = nullptr;
+    QCheckBox* cbMbCover_ = nullptr;
+    QPushButton* btnStopMb_ = nullptr;
+    QLabel* lbStatusMb_ = nullptr;
 };

@@ -60,7 +60,8 @@ std::string S(const QString& s) {
 constexpr int kDefaultColumnWidths[kColumnCount] = {20, 100, 100, 50, 50, 50, 50,
                                                     50, 50,  50,  50, 50, 50, 50};
 
-const char* const kPageNames[] = {"tsRename", "tsGenerate", "tsFreeDB", "tsAmazon", "tsExport"};
+const char* const kPageNames[] = {"tsRename", "tsGenerate", "tsFreeDB",
+                                  "tsAmazon", "tsExport",   "tsMusicBrainz"};
 
 // The message of a spreadsheet hand-over that failed.
 const char* const kMsgSpreadsheet = "Can't export data to the spreadsheet program";
@@ -137,12 +138,14 @@ BatchWindow::BatchWindow(SettingsStore& store, BatchHost host, QWidget* parent)
                                   QLineEdit::Normal, QStringLiteral("1"), &ok);
         return ok ? start : QString();
     };
-    captions_ = {tr("&Rename files"), tr("&Generate tags"), tr("&Get data"), tr("&Get data"),
-                 tr("&Export")};
+    captions_ = {tr("&Rename files"), tr("&Generate tags"), tr("&Get data"),
+                 tr("&Get data"),     tr("&Export"),        tr("&Write tags")};
     hints_ = {tr("Rename the checked files by the template"),
               tr("Write the values read from the file names into the checked files"),
-              tr("Get the album's data from FreeDB"), tr("Get the tags from Amazon"),
-              tr("Export the list or write a playlist")};
+              tr("Get the album's data from FreeDB"),
+              tr("Get the tags from Amazon"),
+              tr("Export the list or write a playlist"),
+              tr("Write the MusicBrainz values shown into the checked files")};
     BuildUi();
     ReadSettings();
     PageChanged(pages_->currentIndex());
@@ -220,9 +223,9 @@ void BatchWindow::BuildUi() {
     // The tabs.
     pages_ = new QTabWidget(this);
     pages_->setObjectName(QStringLiteral("pcRename"));
-    const QString pageTitles[] = {tr("&Tags to filenames"), tr("&Filenames to tags"),
+    const QString pageTitles[] = {tr("&Tags to filenames"),   tr("&Filenames to tags"),
                                   tr("Get data from FreeDB"), tr("Tags from Amazon"),
-                                  tr("Playlists and Export")};
+                                  tr("Playlists and Export"), tr("Tags from MusicBrainz")};
     for (int p = 0; p < kPageCount; ++p) {
         auto* page = new QWidget(pages_);
         page->setObjectName(QString::fromLatin1(kPageNames[p]));
@@ -303,16 +306,16 @@ void BatchWindow::BuildUi() {
             track->setText(QStringLiteral("%#"));
         });
     }
-    lookups_ =
-        new LookupPages(store_, model_, pages_->widget(kPageFreeDb), pages_->widget(kPageAmazon),
-                        {host_.trackStyle, host_.editorOptions, [this] { return progress_; },
-                         [this](const QString& m) { showError(m); },
-                         [this] {
-                             pages_->setCurrentIndex(kPageRename);
-                             Rescan();
-                             KeepRows(model_->rows());
-                         }},
-                        this);
+    lookups_ = new LookupPages(store_, model_, pages_->widget(kPageFreeDb),
+                               pages_->widget(kPageAmazon), pages_->widget(kPageMusicBrainz),
+                               {host_.trackStyle, host_.editorOptions, [this] { return progress_; },
+                                [this](const QString& m) { showError(m); },
+                                [this] {
+                                    pages_->setCurrentIndex(kPageRename);
+                                    Rescan();
+                                    KeepRows(model_->rows());
+                                }},
+                               this);
     {
         auto* g = new QGridLayout(pages_->widget(kPageExport));
         cbExport_ = new QComboBox(this);
@@ -721,8 +724,13 @@ void BatchWindow::RunAction() {
             RunExport();
             break;
         case kPageFreeDb:
+            lookups_->Write(LookupPages::Source::FreeDb);
+            break;
         case kPageAmazon:
-            lookups_->Write(pages_->currentIndex() == kPageAmazon);
+            lookups_->Write(LookupPages::Source::Store);
+            break;
+        case kPageMusicBrainz:
+            lookups_->Write(LookupPages::Source::MusicBrainz);
             break;
         default:
             break;

@@ -50,7 +50,15 @@ struct BatchHost {
 class BatchWindow : public QWidget {
     Q_OBJECT
 public:
-    enum Page { kPageRename = 0, kPageGenerate, kPageFreeDb, kPageAmazon, kPageExport, kPageCount };
+    enum Page {
+        kPageRename = 0,
+        kPageGenerate,
+        kPageFreeDb,
+        kPageAmazon,
+        kPageExport,
+        kPageMusicBrainz,
+        kPageCount
+    };
 
     // Reads its settings from `store` as it is created and writes them back
     // when it is destroyed.

@@ -241,6 +241,31 @@ const std::vector<TextBinding> kBindings = {
     {3007, "fmRename", "btnRename", R::Caption},
     {3017, "fmRename", "btnRename", R::Hint},
     {856, "fmRename", "btnDelete", R::Caption},
+
+    // Batch window: the MusicBrainz page.
+    {9100, "fmRename", "pcRename", R::Tab, 5},
+    {9101, "fmRename", "btnMbSearch", R::Caption},
+    {9102, "fmRename", "btnMbSearch", R::Hint},
+    {9103, "fmRename", "btnMbToc", R::Caption},
+    {9104, "fmRename", "btnMbToc", R::Hint},
+    {9105, "fmRename", "cbMbCover", R::Caption},
+    {9106, "fmRename", "cbMbCover", R::Hint},
+    {9107, "fmRename", "=Release", R::Caption},
+    {9108, "fmRename", "btnStopMb", R::Caption},
+
+    // The open services in the pictures, lyrics and options windows.
+    {9110, "fmImage", "cbCoverSource", R::Item, 0},
+    {9111, "fmImage", "cbCoverSource", R::Item, 1},
+    {9112, "fmImage", "cbCoverSource", R::Hint},
+    {9113, "fmText", "cbLyricsSource", R::Item, 0},
+    {9114, "fmText", "cbLyricsSource", R::Item, 1},
+    {9115, "fmText", "cbLyricsSource", R::Hint},
+    {9116, "fmOptions", "=MusicBrainz host", R::Caption},
+    {9117, "fmOptions", "=Cover Art Archive host", R::Caption},
+    {9118, "fmOptions", "=LRCLIB host", R::Caption},
+    {9119, "fmOptions", "edMusicBrainzHost", R::Hint},
+    {9120, "fmOptions", "edCoverArtHost", R::Hint},
+    {9121, "fmOptions", "edLrclibHost", R::Hint},
 };
 
 // The window an object is shown in: menus are windows of their own but

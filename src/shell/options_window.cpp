@@ -17,6 +17,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "net/cover_art.h"
+#include "net/lrclib.h"
+#include "net/musicbrainz.h"
 #include "net/store_lookup.h"
 #include "shell/settings_store.h"
 #include "util/codepage.h"
@@ -33,6 +36,24 @@ QString DefaultStoreHost(int site) {
     const std::string_view host =
         sondrel::net::store::kDefaultHosts[static_cast<std::size_t>(site)];
     return QString::fromLatin1(host.data(), static_cast<qsizetype>(host.size()));
+}
+
+// The settings the open services' hosts are kept under, with the services'
+// own addresses as defaults.
+struct ServiceHostSetting {
+    const char* key;
+    const char* box;
+    std::string_view fallback;
+};
+const ServiceHostSetting kServiceHosts[] = {
+    {"MusicBrainzHost", "edMusicBrainzHost", sondrel::net::musicbrainz::kDefaultHost},
+    {"CoverArtHost", "edCoverArtHost", sondrel::net::coverart::kDefaultHost},
+    {"LrclibHost", "edLrclibHost", sondrel::net::lrclib::kDefaultHost},
+};
+
+QString DefaultServiceHost(int service) {
+    return QString::fromUtf8(kServiceHosts[service].fallback.data(),
+                             static_cast<qsizetype>(kServiceHosts[service].fallback.size()));
 }
 
 }  // namespace
@@ -274,6 +295,15 @@ void OptionsWindow::BuildLookups() {
         edStoreHost_[site]->setObjectName(QStringLiteral("edStoreHost%1").arg(site));
         form->addRow(sites[site], edStoreHost_[site]);
     }
+    const QString services[] = {tr("MusicBrainz host"), tr("Cover Art Archive host"),
+                                tr("LRCLIB host")};
+    for (int service = 0; service < 3; ++service) {
+        edServiceHost_[service] = new QLineEdit(DefaultServiceHost(service), page);
+        edServiceHost_[service]->setObjectName(QString::fromLatin1(kServiceHosts[service].box));
+        edServiceHost_[service]->setToolTip(
+            tr("Only https; plain http only for a server on this machine"));
+        form->addRow(services[service], edServiceHost_[service]);
+    }
     pages_->addTab(page, tr("Look-ups"));
 }
 
@@ -307,6 +337,12 @@ void OptionsWindow::LoadSettings() {
     for (int site = 0; site < 3; ++site)
         edStoreHost_[site]->setText(
             store_.ReadString(StoreHostKey(site), DefaultStoreHost(site)).trimmed());
+    for (int service = 0; service < 3; ++service)
+        edServiceHost_[service]->setText(
+            store_
+                .ReadString(QString::fromLatin1(kServiceHosts[service].key),
+                            DefaultServiceHost(service))
+                .trimmed());
     const QString winamp = store_.ReadString(QStringLiteral("WinAmp"),
                                              QString::fromStdString(sondrel::WinampFolder()));
     edWinAmp_->setText(winamp);
@@ -334,6 +370,8 @@ void OptionsWindow::SaveSettings() {
     store_.WriteString(QStringLiteral("FreeDBEmail"), FreeDbEmail());
     for (int site = 0; site < 3; ++site)
         store_.WriteString(StoreHostKey(site), StoreHost(site));
+    for (int service = 0; service < 3; ++service)
+        store_.WriteString(QString::fromLatin1(kServiceHosts[service].key), ServiceHost(service));
     store_.WriteString(QStringLiteral("WinAmp"), edWinAmp_->text());
     store_.WriteInteger(QStringLiteral("PlayFiles"), PlayFiles());
     store_.WriteString(QStringLiteral("CodePage"), CodePage());
@@ -400,6 +438,12 @@ QString OptionsWindow::StoreHost(int site) const {
         return {};
     const QString host = edStoreHost_[site]->text().trimmed();
     return host.isEmpty() ? DefaultStoreHost(site) : host;
+}
+QString OptionsWindow::ServiceHost(int service) const {
+    if (service < 0 || service > 2)
+        return {};
+    const QString host = edServiceHost_[service]->text().trimmed();
+    return host.isEmpty() ? DefaultServiceHost(service) : host;
 }
 bool OptionsWindow::ShowHint() const {
     return cbShowHint_->isChecked();

@@ -53,6 +53,9 @@ public:
     QString FreeDbEmail() const;
     // The web-services host of store site 0 (US), 1 (UK) or 2 (DE).
     QString StoreHost(int site) const;
+    // The open services' hosts: 0 MusicBrainz, 1 the Cover Art Archive,
+    // 2 LRCLIB (with their scheme; the service's own when the box is empty).
+    QString ServiceHost(int service) const;
     bool ShowHint() const;
     bool StretchPicture() const;
     bool TopText() const;
@@ -112,6 +115,7 @@ private:
     QComboBox* cbFreeDB_ = nullptr;
     QLineEdit* edFreeDbEmail_ = nullptr;
     QLineEdit* edStoreHost_[3] = {nullptr, nullptr, nullptr};
+    QLineEdit* edServiceHost_[3] = {nullptr, nullptr, nullptr};
     QCheckBox* cbShowHint_ = nullptr;
     QCheckBox* cbStretchPicture_ = nullptr;
     QCheckBox* cbTopText_ = nullptr;

@@ -308,6 +308,7 @@ void ApeTaggedComponent::ResetAll() {
     ClearTag();
     otherItems_.clear();
     readValues_ = {};
+    pendingSynced_.reset();
 }
 
 void ApeTaggedComponent::ClearTag() {
@@ -508,6 +509,11 @@ bool ApeTaggedComponent::Save() {
                 if (k.field == f)
                     items.push_back(Item{std::string(k.key), 0, value});
         });
+    if (pendingSynced_) {
+        constexpr std::string_view kSyncedKey = "SYNCEDLYRICS";
+        std::erase_if(items, [&](const Item& item) { return SameNoCase(item.key, kSyncedKey); });
+        items.push_back(Item{std::string(kSyncedKey), 0, *pendingSynced_});
+    }
     Bytes out = BuildTag(items);
 
     // A Lyrics3 block is only found through the ID3v1 tag behind it; both

@@ -175,6 +175,13 @@ public:
     void setEncodedBy(std::string_view v) { SetText(Field::EncodedBy, v); }
     void setLyrics(std::string_view v) { SetText(Field::Lyrics, v); }
 
+    // Synchronised lyrics as LRC text for the next WriteTag (memory only; a
+    // read forgets them): the item "SYNCEDLYRICS" is replaced or added.
+    void setSyncedLyrics(std::string lrc) {
+        pendingSynced_ = std::move(lrc);
+        Changed();
+    }
+
     // Keys of the last read's APE items outside the key table, in file
     // order ("DISCNUMBER", "Album Artist"); saves keep these items.
     const std::vector<std::string>& OtherItems() const { return otherItems_; }
@@ -222,6 +229,7 @@ private:
     std::uint8_t genreId_ = kGenreOther;
     std::vector<std::string> otherItems_;
     PerField<std::string> readValues_;  // what the last read gave each field
+    std::optional<std::string> pendingSynced_;
 };
 
 }  // namespace sondrel

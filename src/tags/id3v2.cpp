@@ -381,6 +381,7 @@ void Id3v2Tag::setPictures(std::vector<Picture> pictures) {
 }
 
 void Id3v2Tag::ClearTag() {
+    pendingSynced_.reset();
     for (const auto& r : kTextRoutes)
         tag_[r.field].clear();
     tag_.comment.clear();
@@ -699,7 +700,20 @@ bool Id3v2Tag::WriteFile(File& file, const TailPlan& tail) {
     };
     for (const auto& p : pictures_)
         add(RenderFrame(major, "APIC", id3v2::PictureBody(p)));
+    // The SYLT frame new synchronised lyrics replace: same language,
+    // description and content type.
+    auto replaced = [this](const RawFrame& frame) {
+        if (!pendingSynced_ || frame.Id23() != "SYLT")
+            return false;
+        const auto body = frame.Content();
+        const auto old = body ? id3v2::ParseSylt(*body, legacyCodePage_) : std::nullopt;
+        return old && old->language == pendingSynced_->language &&
+               old->description == pendingSynced_->description &&
+               old->contentType == pendingSynced_->contentType;
+    };
     for (const auto& p : planned) {
+        if (p.kept && replaced(*p.kept))
+            continue;
         if (p.kept) {
             const auto kept = RenderKeptFrame(*p.kept, major, legacyCodePage_);
             if (!kept) {
@@ -721,6 +735,9 @@ bool Id3v2Tag::WriteFile(File& file, const TailPlan& tail) {
             }
         }
     }
+
+    if (pendingSynced_ && !pendingSynced_->lines.empty())
+        add(RenderFrame(major, "SYLT", id3v2::SyltBody(*pendingSynced_)));
 
     const std::size_t s = frames.size();
     if (s > id3v2::kMaxBodySize - id3v2::kPadding) {
@@ -758,6 +775,23 @@ bool Id3v2Tag::WriteFile(File& file, const TailPlan& tail) {
         return false;
     }
     return true;
+}
+
+void Id3v2Tag::SetSyncedLyrics(id3v2::SyncedLyrics lyrics) {
+    pendingSynced_ = std::move(lyrics);
+    Changed();
+}
+
+std::vector<id3v2::SyncedLyrics> Id3v2Tag::SyncedLyricsRead() const {
+    std::vector<id3v2::SyncedLyrics> out;
+    for (const auto& entry : items_.Entries()) {
+        if (entry.item.Id23() != "SYLT")
+            continue;
+        const auto body = entry.item.Content();
+        if (auto parsed = body ? id3v2::ParseSylt(*body, legacyCodePage_) : std::nullopt)
+            out.push_back(std::move(*parsed));
+    }
+    return out;
 }
 
 // ---- Removal ----

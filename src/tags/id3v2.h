@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,13 @@ public:
     // "TXXX:REPLAYGAIN_TRACK_GAIN", "PRIV", "COMM:iTunNORM". Saves keep them.
     const std::vector<std::string>& OtherFrames() const { return otherFrames_; }
 
+    // Synchronised lyrics for the next WriteTag (memory only): they replace
+    // the SYLT frame of the same language, description and content type;
+    // every other SYLT frame stays as it was. A read forgets them.
+    void SetSyncedLyrics(id3v2::SyncedLyrics lyrics);
+    // The SYLT frames of the last read that could be interpreted, in file order.
+    std::vector<id3v2::SyncedLyrics> SyncedLyricsRead() const;
+
     // ---- Pictures (positions count from 0) ----
     const std::vector<Picture>& Pictures() const { return pictures_; }
     // Replaces the whole list (memory only).
@@ -169,6 +177,7 @@ private:
     std::uint8_t readGenreId_ = kGenreOther;
     std::string lyricsLanguage_ = "eng";
     bool languageChosen_ = false;
+    std::optional<id3v2::SyncedLyrics> pendingSynced_;
     std::string legacyCodePage_ = "ISO-8859-1";
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -646,6 +647,102 @@ Bytes EncodeText(std::string_view utf8, std::uint8_t encoding) {
             return Bytes(latin1.begin(), latin1.end());
         }
     }
+}
+
+namespace {
+
+// The length of the text at the start of `bytes` up to its terminator (two
+// zero bytes on a 2-byte boundary in UTF-16), and the terminator's width;
+// nullopt when there is none.
+std::optional<std::pair<std::size_t, std::size_t>> Terminated(ByteView bytes,
+                                                              std::uint8_t encoding) {
+    const bool wide = encoding == kEncUtf16Bom || encoding == kEncUtf16Be;
+    if (!wide) {
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            if (bytes[i] == 0)
+                return std::pair{i, std::size_t{1}};
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; bytes.size() >= 2 && i <= bytes.size() - 2; i += 2)
+        if (bytes[i] == 0 && bytes[i + 1] == 0)
+            return std::pair{i, std::size_t{2}};
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<SyncedLyrics> ParseSylt(ByteView body, std::string_view legacyCodePage) {
+    // encoding, language (3), time stamp format, content type, descriptor
+    if (body.size() < 6)
+        return std::nullopt;
+    SyncedLyrics out;
+    const std::uint8_t encoding = body[0];
+    if (encoding > kEncUtf8)
+        return std::nullopt;
+    out.language.assign(reinterpret_cast<const char*>(body.data()) + 1, 3);
+    out.timeFormat = body[4];
+    out.contentType = body[5];
+    ByteView rest = body.subspan(6);
+    const auto descriptor = Terminated(rest, encoding);
+    if (!descriptor)
+        return std::nullopt;
+    out.description = DecodeText(rest.first(descriptor->first), encoding, legacyCodePage);
+    rest = rest.subspan(descriptor->first + descriptor->second);
+    while (!rest.empty() && out.lines.size() < kMaxSyltLines) {
+        const auto text = Terminated(rest, encoding);
+        if (!text || rest.size() - text->first - text->second < 4)
+            break;
+        SyncedLine line;
+        line.text = DecodeText(rest.first(text->first), encoding, legacyCodePage);
+        const ByteView time = rest.subspan(text->first + text->second, 4);
+        line.time = (std::uint32_t{time[0]} << 24) | (std::uint32_t{time[1]} << 16) |
+                    (std::uint32_t{time[2]} << 8) | std::uint32_t{time[3]};
+        out.lines.push_back(std::move(line));
+        rest = rest.subspan(text->first + text->second + 4);
+    }
+    return out;
+}
+
+Bytes SyltBody(const SyncedLyrics& lyrics) {
+    std::vector<std::string> texts{lyrics.description};
+    for (const SyncedLine& line : lyrics.lines)
+        texts.push_back(line.text);
+    const std::uint8_t encoding = ChooseEncoding(texts);
+    const std::size_t terminator = encoding == kEncLatin1 ? 1 : 2;
+    Bytes out{encoding};
+    std::string language = lyrics.language;
+    language.resize(3, ' ');
+    out.insert(out.end(), language.begin(), language.end());
+    out.push_back(lyrics.timeFormat);
+    out.push_back(lyrics.contentType);
+    auto text = [&](const std::string& value) {
+        const Bytes encoded = EncodeText(value, encoding);
+        out.insert(out.end(), encoded.begin(), encoded.end());
+        out.insert(out.end(), terminator, 0);
+    };
+    text(lyrics.description);
+    for (const SyncedLine& line : lyrics.lines) {
+        text(line.text);
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(static_cast<std::uint8_t>(line.time >> shift));
+    }
+    return out;
+}
+
+std::string LrcText(const SyncedLyrics& lyrics) {
+    std::string out;
+    for (const SyncedLine& line : lyrics.lines) {
+        const std::uint32_t minutes = line.time / 60000;
+        const std::uint32_t seconds = line.time / 1000 % 60;
+        const std::uint32_t hundredths = line.time % 1000 / 10;
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "[%02u:%02u.%02u]", static_cast<unsigned>(minutes),
+                      static_cast<unsigned>(seconds), static_cast<unsigned>(hundredths));
+        out += stamp;
+        out += line.text;
+        out += '\n';
+    }
+    return out;
 }
 
 std::uint8_t ChooseEncoding(const std::vector<std::string>& texts) {

@@ -119,6 +119,39 @@ Bytes EncodeText(std::string_view utf8, std::uint8_t encoding);
 // Encoding 0 when every text fits ISO-8859-1, otherwise UTF-16 with a BOM.
 std::uint8_t ChooseEncoding(const std::vector<std::string>& texts);
 
+// ---- Synchronised lyrics (SYLT, ID3v2.4 native frames 4.9) ---------------------
+
+inline constexpr std::uint8_t kSyltMpegFrames = 1;
+inline constexpr std::uint8_t kSyltMilliseconds = 2;
+inline constexpr std::uint8_t kSyltLyrics = 1;  // content type
+// Lines kept from one frame at most.
+inline constexpr std::size_t kMaxSyltLines = 10000;
+
+struct SyncedLine {
+    std::uint32_t time = 0;  // in the frame's unit (milliseconds when written by us)
+    std::string text;
+    bool operator==(const SyncedLine&) const = default;
+};
+
+struct SyncedLyrics {
+    std::string language = "eng";
+    std::string description;
+    std::uint8_t timeFormat = kSyltMilliseconds;
+    std::uint8_t contentType = kSyltLyrics;
+    std::vector<SyncedLine> lines;
+    bool operator==(const SyncedLyrics&) const = default;
+};
+
+// A SYLT body; nullopt when its head is cut short. Lines stop at the
+// first that is cut short, or after kMaxSyltLines.
+std::optional<SyncedLyrics> ParseSylt(ByteView body, std::string_view legacyCodePage);
+// The body of `lyrics`: ISO-8859-1 when every text fits it, else UTF-16
+// with a BOM on each text, both of which 2.3 and 2.4 carry.
+Bytes SyltBody(const SyncedLyrics& lyrics);
+// Lines timed in milliseconds as LRC text, "[mm:ss.xx]text" a line, for the
+// formats that keep synchronised lyrics as a text item ("SYNCEDLYRICS").
+std::string LrcText(const SyncedLyrics& lyrics);
+
 // ---- Frame bodies as field lists ---------------------------------------------
 
 // How one field of a frame body is stored.

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -55,6 +56,8 @@ struct LyricsWindowTest : ::testing::Test {
 
     void SetUp() override {
         window = std::make_unique<LyricsWindow>(&host, &http);
+        // These cases are the web search's; LRCLIB has its own.
+        window->cbLyricsSource()->setCurrentIndex(LyricsWindow::kLyricsFromWeb);
         net::LyricsSettings settings;
         settings.searchBase = kBase;
         window->setSearchSettings(settings);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QComboBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QToolButton>
@@ -72,6 +73,8 @@ struct PicturesWindowTest : ::testing::Test {
 
     void SetUp() override {
         window = std::make_unique<PicturesWindow>(&host, &http);
+        // These cases are the store search's; the Cover Art Archive has its own.
+        window->cbCoverSource()->setCurrentIndex(PicturesWindow::kCoverFromStore);
         window->showMessage = [this](const QString& m) { messages.push_back(m); };
         window->confirm = [](const QString&) { return true; };
         net::CoverSettings settings;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ public:
     bool running = true;
     int stopAfterSteps = -1;  // the user presses Stop after this many steps
     bool version1Only = false;
+    std::map<QString, QString> settings;  // what ReadSetting and WriteSetting reach
 
     TagBridge& Bridge() override { return bridge; }
     std::string CurrentFile() const override { return current; }
@@ -41,6 +43,13 @@ public:
         ++lyricsSets;
     }
     bool ReadsVersion1Only() const override { return version1Only; }
+    QString ReadSetting(const QString& name, const QString& def) const override {
+        const auto it = settings.find(name);
+        return it == settings.end() ? def : it->second;
+    }
+    void WriteSetting(const QString& name, const QString& value) override {
+        settings[name] = value;
+    }
     void StartProgress(int max) override {
         progressMax = max;
         steps = 0;

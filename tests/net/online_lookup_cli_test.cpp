@@ -12,6 +12,7 @@
 #include "editor/format_registry.h"
 #include "support/local_server.h"
 #include "support/test_support.h"
+#include "tags/id3v2.h"
 
 namespace sondrel {
 namespace {
@@ -183,6 +184,15 @@ TEST_F(OnlineLookupCli, LyricsPlainAndSynchronised) {
     bridge.Read(files[0]);
     EXPECT_EQ(bridge.Hub().text, "First line\nSecond line\nThird line");
     EXPECT_EQ(bridge.Hub().title, "Synced Song");
+    // The MP3 also holds the timed lines, in the same save, as a SYLT frame.
+    Id3v2Tag tag;
+    tag.setFileName(files[0]);
+    const auto sylt = tag.SyncedLyricsRead();
+    ASSERT_EQ(sylt.size(), 1u);
+    EXPECT_EQ(sylt[0].language, "eng");
+    ASSERT_EQ(sylt[0].lines.size(), 4u);
+    EXPECT_EQ(sylt[0].lines[0], (id3v2::SyncedLine{1500, "First line"}));
+    EXPECT_EQ(sylt[0].lines[3], (id3v2::SyncedLine{9250, "Second line"}));
     bridge.Read(files[1]);
     EXPECT_EQ(bridge.Hub().text, "Only plain\nlyrics here");
     EXPECT_EQ(test::ReadAll(files[2]), before[2]) << "a file without lyrics found changed";

@@ -1,4 +1,4 @@
-// The batch window's FreeDB and store pages driven offscreen against the
+// The batch window's FreeDB, store and MusicBrainz pages driven offscreen against the
 // local test server: look-ups fill the table, writing changes the files as
 // previewed, every failure is a message that leaves the files untouched,
 // and Stop or closing the window aborts a transfer.
@@ -17,6 +17,9 @@
 #include <filesystem>
 
 #include "media/http_worker.h"
+#include "net/curl_http_client.h"
+#include "net/fake_clock.h"
+#include "net/musicbrainz.h"
 #include "shell/batch_lookup_tabs.h"
 #include "shell/batch_table_model.h"
 #include "shell/batch_window.h"
@@ -347,46 +350,55 @@ TEST(StorePage, AFailedSearchIsAMessageAndLeavesTheFilesUntouched) {
 }
 
 TEST(LookupPages, StopOrClosingTheWindowAbortsATransferAndTheWindowStaysLive) {
+    using Source = LookupPages::Source;
     struct Case {
         const char* what;
-        bool store;
+        Source source;
         bool byClosing;
     };
     const Case cases[] = {
-        {"FreeDB, Stop", false, false},
-        {"FreeDB, closing", false, true},
-        {"store, Stop", true, false},
-        {"store, closing", true, true},
+        {"FreeDB, Stop", Source::FreeDb, false},
+        {"FreeDB, closing", Source::FreeDb, true},
+        {"store, Stop", Source::Store, false},
+        {"store, closing", Source::Store, true},
+        {"MusicBrainz, Stop", Source::MusicBrainz, false},
+        {"MusicBrainz, closing", Source::MusicBrainz, true},
     };
     for (const Case& c : cases) {
         Fixture f(kThree);
         f.store->WriteString("FreeDBEmail", "tester@example.org");
         // The slow route keeps the connection open and silent for 30 s.
         f.store->WriteString("StoreHostUS", QString::fromStdString(f.server.url("/slow")));
-        auto w = f.Window(c.store ? BatchWindow::kPageAmazon : BatchWindow::kPageFreeDb);
+        f.store->WriteString("MusicBrainzHost", QString::fromStdString(f.server.url("/slow")));
+        auto w = f.Window(c.source == Source::Store         ? BatchWindow::kPageAmazon
+                          : c.source == Source::MusicBrainz ? BatchWindow::kPageMusicBrainz
+                                                            : BatchWindow::kPageFreeDb);
         LookupPages* look = w->lookups();
         look->cbServer()->setCurrentText(QString::fromStdString(f.server.url("/slow")));
         bool sawBusy = false;
         QTimer::singleShot(300, w.get(), [&] {
-            sawBusy = look->Busy() && look->btnStop(c.store)->isEnabled() &&
-                      !look->btnGetAlbum()->isEnabled();
+            sawBusy = look->Busy() && look->btnStop(c.source)->isEnabled() &&
+                      !look->btnGetAlbum()->isEnabled() && !look->btnMbSearch()->isEnabled();
             if (c.byClosing)
                 w->close();
             else
-                look->btnStop(c.store)->click();
+                look->btnStop(c.source)->click();
         });
         const auto before = f.Contents();
         QElapsedTimer clock;
         clock.start();
-        if (c.store)
+        if (c.source == Source::Store)
             look->GetAlbums();
+        else if (c.source == Source::MusicBrainz)
+            look->SearchMusicBrainz();
         else
             look->GetAlbumInfo();
         EXPECT_LT(clock.elapsed(), 10000) << c.what;
         EXPECT_TRUE(sawBusy) << c.what;
         EXPECT_FALSE(look->Busy()) << c.what;
         EXPECT_TRUE(look->btnGetAlbum()->isEnabled()) << c.what;
-        EXPECT_FALSE(look->btnStop(c.store)->isEnabled()) << c.what;
+        EXPECT_TRUE(look->btnMbSearch()->isEnabled()) << c.what;
+        EXPECT_FALSE(look->btnStop(c.source)->isEnabled()) << c.what;
         ASSERT_EQ(f.errors.size(), 1) << c.what;
         EXPECT_TRUE(f.errors[0].contains("stopped")) << c.what << ": " << f.errors[0].toStdString();
         EXPECT_EQ(f.Contents(), before) << c.what;
@@ -404,6 +416,11 @@ TEST(LookupOptions, DefaultsAndRoundTrip) {
         EXPECT_EQ(options.StoreHost(0), "webservices.amazon.com");
         EXPECT_EQ(options.StoreHost(1), "webservices.amazon.co.uk");
         EXPECT_EQ(options.StoreHost(2), "webservices.amazon.de");
+        EXPECT_EQ(options.ServiceHost(0), "https://musicbrainz.org");
+        EXPECT_EQ(options.ServiceHost(1), "https://coverartarchive.org");
+        EXPECT_EQ(options.ServiceHost(2), "https://lrclib.net");
+        options.findChild<QLineEdit*>("edMusicBrainzHost")->setText(" http://127.0.0.1:5000 ");
+        options.findChild<QLineEdit*>("edLrclibHost")->setText("");
         // A server typed in, the address, a host of one's own; an emptied
         // host box means the default again.
         options.findChild<QComboBox*>("cbFreeDB")->setCurrentText(" http://127.0.0.1:8880 ");
@@ -420,6 +437,10 @@ TEST(LookupOptions, DefaultsAndRoundTrip) {
     EXPECT_EQ(back.StoreHost(1), "store.example.org");
     EXPECT_EQ(back.StoreHost(2), "webservices.amazon.de");
     EXPECT_EQ(store.ReadString("StoreHostUK"), "store.example.org");
+    EXPECT_EQ(back.ServiceHost(0), "http://127.0.0.1:5000");
+    EXPECT_EQ(store.ReadString("MusicBrainzHost"), "http://127.0.0.1:5000");
+    EXPECT_EQ(back.ServiceHost(1), "https://coverartarchive.org");
+    EXPECT_EQ(back.ServiceHost(2), "https://lrclib.net");
 
     // The batch window's server box starts from the stored server.
     BatchWindow batch(store, BatchHost{});
@@ -462,6 +483,214 @@ TEST(LookupPages, TheMainWindowsLookUpCommandsOpenTheirPages) {
         EXPECT_EQ(w->pages()->currentIndex(), c.page) << c.command;
         EXPECT_EQ(w->btnRename()->text(), "&Get data") << c.command;
         w->close();
+    }
+}
+
+// The requests the local server saw, one "User-Agent path" a line.
+std::vector<std::string> RequestLog(const sondrel::test::LocalServer& server) {
+    sondrel::net::CurlHttpClient client;
+    sondrel::net::HttpRequest request;
+    request.url = server.url("/requests");
+    const sondrel::net::HttpResponse got = client.Fetch(request);
+    EXPECT_TRUE(got.ok) << got.error;
+    std::vector<std::string> lines;
+    std::string line;
+    for (const char c : got.body) {
+        if (c != '\n') {
+            line += c;
+            continue;
+        }
+        lines.push_back(line);
+        line.clear();
+    }
+    return lines;
+}
+
+// A MusicBrainz page on the local stand-ins, its requests paced by a
+// clock that never sleeps.
+struct MbFixture : Fixture {
+    explicit MbFixture(const std::string& mbPrefix = "/mb") : Fixture(kThree) {
+        store->WriteString("FreeDBEmail", "tester@example.org");
+        store->WriteString("MusicBrainzHost", QString::fromStdString(server.url(mbPrefix)));
+        store->WriteString("CoverArtHost", QString::fromStdString(server.url("/caa")));
+    }
+    std::unique_ptr<BatchWindow> MbWindow() {
+        auto w = Window(BatchWindow::kPageMusicBrainz);
+        w->lookups()->setMusicBrainzLimiter(&limiter);
+        return w;
+    }
+    sondrel::test::FakeClock clock;
+    sondrel::net::RateLimiter limiter{clock, sondrel::net::musicbrainz::kRequestGap};
+};
+
+TEST(MusicBrainzPage, ListsEachMediumFillsTheTickedRowsAndWritesTagsAndCover) {
+    MbFixture f;
+    ASSERT_TRUE(f.server.running());
+    auto w = f.MbWindow();
+    LookupPages* look = w->lookups();
+    ASSERT_EQ(w->model()->rowCount(), 3);
+    ASSERT_GT(look->cbMbArtist()->count(), 0) << "the boxes offer the table's own words";
+    look->cbMbArtist()->setCurrentText("Artist");
+    look->cbMbAlbum()->setCurrentText("Two Sides");
+    const auto before = f.Contents();
+
+    look->SearchMusicBrainz();
+    EXPECT_TRUE(f.errors.isEmpty()) << f.errors.join("\n").toStdString();
+    ASSERT_EQ(look->cbMbRelease()->count(), 3);
+    EXPECT_EQ(look->cbMbRelease()->itemText(0),
+              "Artist & Partner - Two Sides (CD 1) (1999, Label One, 3 tracks)");
+    EXPECT_EQ(look->cbMbRelease()->itemText(1),
+              "Artist & Partner - Two Sides (CD 2) (1999, Label One, 2 tracks)");
+    EXPECT_EQ(look->cbMbRelease()->itemText(2), "Artist - Single Side (2003, 3 tracks)");
+    // The first medium is read at once.
+    struct Want {
+        const char* track;
+        const char* title;
+        const char* artist;
+    };
+    const Want first[] = {{"01", "Opening", "Artist feat. Guest"},
+                          {"02", "Middle Part\r\nTwo", "Artist & Partner"},
+                          {"03", "", ""}};
+    const auto& rows = w->model()->rows();
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(rows[i].NewTrack, first[i].track) << i;
+        EXPECT_EQ(rows[i].NewAlbum, "Two Sides") << i;
+        EXPECT_EQ(rows[i].NewYear, "1999") << i;
+        EXPECT_EQ(rows[i].NewGenre, "Rock") << i;
+    }
+    EXPECT_EQ(rows[0].NewTitle, first[0].title);
+    EXPECT_EQ(rows[0].NewArtist, first[0].artist);
+
+    // The second medium: its own two tracks, the third row numbered only.
+    look->cbMbRelease()->setCurrentIndex(1);
+    look->ReadChosenRelease();
+    EXPECT_TRUE(f.errors.isEmpty()) << f.errors.join("\n").toStdString();
+    EXPECT_EQ(rows[0].NewTitle, "Side Two Opening");
+    EXPECT_EQ(rows[1].NewTitle, "Side Two Closing");
+    EXPECT_EQ(rows[2].NewTrack, "03");
+    EXPECT_EQ(rows[2].NewTitle, "");
+    EXPECT_EQ(f.Contents(), before) << "a look-up alone writes nothing";
+    // Search, read, read: one turn a second, on the injected clock.
+    EXPECT_EQ(f.clock.Offsets(), (std::vector<double>{0, 1, 2}));
+    Shot(*w, "batch-musicbrainz-filled.png");
+
+    // Untick the last row: it keeps its file as it was.
+    look->cbMbRelease()->setCurrentIndex(0);
+    look->ReadChosenRelease();
+    w->model()->mutableRows()[2].Checked = false;
+    look->ReadChosenRelease();
+    EXPECT_TRUE(rows[2].NewTitle.empty());
+    look->cbMbCover()->setChecked(true);
+    const std::vector<BatchRow> previewed = w->model()->rows();
+    w->RunAction();
+    EXPECT_TRUE(f.errors.isEmpty()) << f.errors.join("\n").toStdString();
+    EXPECT_EQ(f.Contents()[2], before[2]) << "an unticked row is not written";
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::string& name = f.names[i];
+        const std::string path = f.folder + name;
+        sondrel::TagBridge bridge;
+        ASSERT_NE(bridge.Read(path), sondrel::TagFormat::None) << name;
+        const sondrel::TagFields& hub = bridge.Hub();
+        EXPECT_EQ(hub.title, previewed[i].NewTitle) << name;
+        EXPECT_EQ(hub.artist, previewed[i].NewArtist) << name;
+        EXPECT_EQ(hub.album, "Two Sides") << name;
+        EXPECT_EQ(hub.year, "1999") << name;
+        EXPECT_EQ(sondrel::NormaliseTrack(hub.track, 1), previewed[i].NewTrack) << name;
+        const sondrel::FormatHandler* h = sondrel::HandlerOfPath(path);
+        if (!h->HoldsPictures())
+            continue;
+        ASSERT_TRUE(h->LoadPictures(bridge, path).empty()) << name;
+        ASSERT_GE(h->PictureCount(bridge), 1) << name;
+        const std::string out = f.dir.filePath("cover-out").toStdString() + name;
+        ASSERT_TRUE(h->ExtractPicture(bridge, 0, out).empty()) << name;
+        EXPECT_EQ(sondrel::test::ReadAll(out),
+                  sondrel::test::Bytes(kServedCover.begin(), kServedCover.end()))
+            << name;
+    }
+    EXPECT_EQ(look->cbMbRelease()->count(), 0) << "the list is emptied by the write";
+
+    // Every request named the program and the user's address; the cover was
+    // fetched once for the two files.
+    int covers = 0;
+    for (const std::string& line : RequestLog(f.server)) {
+        if (!qEnvironmentVariable("SONDREL_REQUEST_LOG").isEmpty())
+            std::printf("%s\n", line.c_str());
+        EXPECT_EQ(line.rfind("Sondrel/", 0), 0u) << line;
+        EXPECT_NE(line.find(" ( tester@example.org ) /"), std::string::npos) << line;
+        covers += line.find("/caa/release/") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(covers, 1);
+}
+
+TEST(MusicBrainzPage, LooksUpTheTickedRowsTableOfContents) {
+    MbFixture f;
+    auto w = f.MbWindow();
+    LookupPages* look = w->lookups();
+    look->LookUpMusicBrainzToc();
+    EXPECT_TRUE(f.errors.isEmpty()) << f.errors.join("\n").toStdString();
+    // The stand-in knows discs of three tracks: the media of three tracks match.
+    ASSERT_EQ(look->cbMbRelease()->count(), 2);
+    EXPECT_TRUE(look->cbMbRelease()->itemText(0).contains("Two Sides (CD 1)"));
+    EXPECT_TRUE(look->cbMbRelease()->itemText(1).contains("Single Side"));
+    EXPECT_EQ(w->model()->rows()[0].NewTitle, "Opening");
+    look->cbMbRelease()->setCurrentIndex(1);
+    look->ReadChosenRelease();
+    EXPECT_EQ(w->model()->rows()[2].NewTitle, "Three");
+    EXPECT_EQ(w->model()->rows()[2].NewAlbum, "Single Side");
+    bool sawToc = false;
+    for (const std::string& line : RequestLog(f.server))
+        sawToc = sawToc || line.find("/mb/ws/2/discid/-?toc=1%203%20") != std::string::npos ||
+                 line.find("/mb/ws/2/discid/-?toc=1+3+") != std::string::npos;
+    EXPECT_TRUE(sawToc);
+
+    // Without ticked rows there is no table of contents to ask for.
+    for (BatchRow& row : w->model()->mutableRows())
+        row.Checked = false;
+    look->LookUpMusicBrainzToc();
+    ASSERT_EQ(f.errors.size(), 1);
+    EXPECT_EQ(look->cbMbRelease()->count(), 0);
+}
+
+TEST(MusicBrainzPage, A503IsWaitedForOnTheQueueAndFailuresLeaveTheFilesUntouched) {
+    {
+        // The first request of each address is answered 503, Retry-After 2.
+        MbFixture f("/mb-busy");
+        auto w = f.MbWindow();
+        w->lookups()->cbMbArtist()->setCurrentText("Artist");
+        w->lookups()->SearchMusicBrainz();
+        EXPECT_TRUE(f.errors.isEmpty()) << f.errors.join("\n").toStdString();
+        EXPECT_EQ(w->lookups()->cbMbRelease()->count(), 3);
+        // search 503, search again 2 s later, the release 503, again 2 s later.
+        EXPECT_EQ(f.clock.Offsets(), (std::vector<double>{0, 2, 3, 5}));
+    }
+    struct Case {
+        const char* what;
+        const char* prefix;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"asks for an hour", "/mb-busy-long", "3600"},
+        {"HTML instead of JSON", "/mb-garbage", "127.0.0.1"},
+        {"over the size cap", "/mb-huge", "127.0.0.1"},
+        {"nothing listening", "http://127.0.0.1:1", "127.0.0.1"},
+    };
+    for (const Case& c : cases) {
+        const std::string prefix = c.prefix;
+        MbFixture f(prefix.rfind("http", 0) == 0 ? "" : prefix);
+        if (prefix.rfind("http", 0) == 0)
+            f.store->WriteString("MusicBrainzHost", QString::fromStdString(prefix));
+        auto w = f.MbWindow();
+        const auto before = f.Contents();
+        w->lookups()->cbMbArtist()->setCurrentText("Artist");
+        w->lookups()->SearchMusicBrainz();
+        ASSERT_EQ(f.errors.size(), 1) << c.what;
+        EXPECT_TRUE(f.errors[0].contains(QString::fromLatin1(c.message)))
+            << c.what << ": " << f.errors[0].toStdString();
+        EXPECT_EQ(w->lookups()->cbMbRelease()->count(), 0) << c.what;
+        // Nothing was read: the action button writes nothing and says why.
+        w->RunAction();
+        EXPECT_EQ(f.errors.size(), 2) << c.what;
+        EXPECT_EQ(f.Contents(), before) << c.what;
     }
 }
 

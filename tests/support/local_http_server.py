@@ -119,7 +119,8 @@ def cover_art(server, prefix, release):
     """The Cover Art Archive: /caa redirects to the stored front cover of
     the release whose recording mb-release-ID.json exists (404 for others);
     /caa-text answers text; /caa-big 100 MB; /caa-away redirects to a plain
-    http address that is not this machine's loopback name."""
+    http address that is not this machine's loopback name; /caa-decodable
+    serves the recorded caa-front.jpg, a picture that decodes."""
     here = server.server_address[1]
     if prefix == "/caa-text":
         return 200, b"<html>not a picture</html>", []
@@ -129,6 +130,8 @@ def cover_art(server, prefix, release):
         return 307, b"", [("Location", "http://0.0.0.0:%d/picture.jpg" % here)]
     if recorded(server.data, "mb-release-%s.json" % release) is None:
         return 404, b"Not Found", []
+    if prefix == "/caa-decodable":
+        return 307, b"", [("Location", "/caa-store/decodable.jpg")]
     return 307, b"", [("Location", "/caa-store/%s-front.jpg" % release)]
 
 
@@ -219,6 +222,8 @@ class Handler(BaseHTTPRequestHandler):
             status, body, extra = musicbrainz(self.server, prefix, path[len(prefix):],
                                               params, agent)
             return self.send(status, body, "application/json", extra)
+        if path == "/caa-store/decodable.jpg":
+            return self.send(200, recorded(self.server.data, "caa-front.jpg"), "image/jpeg")
         if path.startswith("/caa-store/"):
             return self.send(200, JPEG, "image/jpeg")
         if path.startswith("/caa") and "/release/" in path and path.endswith("/front"):
