@@ -34,7 +34,7 @@ constexpr std::size_t kFlushThreads = 8;
 
 }  // namespace
 
-SaveGroup::SaveGroup() : SaveGroup(Limits{}) {}
+SaveGroup::SaveGroup() : SaveGroup(Limits{}, Flush::Parallel) {}
 
 SaveGroup::SaveGroup(Limits limits, Flush flush) : limits_(limits), flush_(flush) {}
 
