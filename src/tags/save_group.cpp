@@ -8,16 +8,19 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 namespace sondrel {
 namespace {
 
+// The file a name stands for, whatever way it is spelt; one stat, not a
+// walk of the path. Until its rename a pending file's name still stands for
+// the old file, whose identity the pending save recorded.
 std::string KeyOf(const std::string& path) {
-    std::error_code ec;
-    const auto resolved = std::filesystem::canonical(path, ec);
-    return ec ? path : resolved.string();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return path;
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
 
 std::string FlushError(int err) {
@@ -34,7 +37,7 @@ constexpr std::size_t kFlushThreads = 8;
 
 }  // namespace
 
-SaveGroup::SaveGroup() : SaveGroup(Limits{}, Flush::Parallel) {}
+SaveGroup::SaveGroup() : SaveGroup(Limits{}) {}
 
 SaveGroup::SaveGroup(Limits limits, Flush flush) : limits_(limits), flush_(flush) {}
 
@@ -50,7 +53,7 @@ void SaveGroup::Defer(Pending pending) {
 }
 
 void SaveGroup::WhenCommitted(const std::string& path, std::function<void(const IoResult&)> done) {
-    waiting_.emplace_back(path, std::move(done));
+    waiting_.push_back({KeyOf(path), std::move(done)});
 }
 
 bool SaveGroup::Holds(const std::string& path) const {
@@ -145,8 +148,8 @@ std::map<std::string, std::string> SaveGroup::Commit() {
     // Locks and unnamed temporaries go only now.
     pending.clear();
 
-    for (auto& [path, done] : waiting) {
-        const auto it = byKey.find(KeyOf(path));
+    for (auto& [key, done] : waiting) {
+        const auto it = byKey.find(key);
         done(it == byKey.end() ? IoResult{true, {}} : IoResult{false, it->second});
     }
     return failures;

@@ -21,7 +21,9 @@ namespace sondrel {
 class SaveGroup {
 public:
     // How the new bytes are made durable: one syncfs per file system, or
-    // one fdatasync per file issued from several threads at once.
+    // one fdatasync per file issued from several threads at once. Measured
+    // alike on a busy disk; the parallel flushes are the default, as they
+    // wait for no other program's writes and fail only the file they flush.
     enum class Flush { FileSystem, Parallel };
     // A group commits by itself once this much waits, so progress and Stop
     // stay live and the temporaries' disk use stays bounded.
@@ -31,7 +33,7 @@ public:
     };
 
     SaveGroup();
-    explicit SaveGroup(Limits limits, Flush flush = Flush::FileSystem);
+    explicit SaveGroup(Limits limits, Flush flush = Flush::Parallel);
     // Commits what is still pending; the outcomes go to their callbacks.
     ~SaveGroup();
     SaveGroup(const SaveGroup&) = delete;
@@ -49,7 +51,7 @@ public:
         std::shared_ptr<void> hold;
         // The save's step hook, asked before the flush (IoStep::Sync).
         std::function<bool(IoStep)> step;
-        std::string key;  // the file's resolved name, filled in by Defer
+        std::string key;  // which file it is (device and inode), filled in by Defer
     };
     void Defer(Pending pending);
 
@@ -85,6 +87,8 @@ private:
     Flush flush_;
     std::vector<Pending> pending_;
     std::int64_t bytes_ = 0;
+    // By the key of the file, taken when asked: a rename changes what the
+    // name stands for.
     std::vector<std::pair<std::string, std::function<void(const IoResult&)>>> waiting_;
     std::set<std::string> visited_;
     std::map<std::string, std::string> failed_;
