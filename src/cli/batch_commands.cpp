@@ -12,6 +12,7 @@
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <system_error>
@@ -21,6 +22,7 @@
 #include "batch/name_parse.h"
 #include "batch/name_template.h"
 #include "editor/format_registry.h"
+#include "editor/tag_jobs.h"
 #include "tags/file_io.h"
 #include "util/paths.h"
 
@@ -497,7 +499,24 @@ int RunParse(const std::vector<std::string>& argv, std::ostream& out, std::ostre
     TagBridge bridge(common.editor);
     bool failedRead = false;
     std::vector<BatchRow> rows = ReadRows(bridge, common, err, failedRead);
-    const GenerateResult result = GenerateTags(rows, options, common.dryRun ? nullptr : &bridge);
+    // The files are written as one save group: flushed together, a file
+    // whose flush or rename fails counted as failed.
+    SaveGroup group;
+    std::optional<BridgeInGroup> inGroup;
+    if (rows.size() > 1)
+        inGroup.emplace(bridge, group);
+    GenerateResult result =
+        GenerateTags(rows, options, common.dryRun ? nullptr : &bridge, [&group] {
+            if (group.Full())
+                group.Commit();
+            return true;
+        });
+    group.Commit();
+    for (const auto& [path, error] : group.Failures()) {
+        std::erase_if(result.written,
+                      [&, &path = path](std::size_t i) { return rows[i].data.FullPath() == path; });
+        result.failures.push_back({path, error});
+    }
     std::set<std::string> failed;
     for (const auto& f : result.failures) {
         err << "sondrel-tag: " << f.path << ": " << f.error << "\n";

@@ -14,6 +14,7 @@
 
 #include "cli/report.h"
 #include "editor/file_facts.h"
+#include "editor/tag_jobs.h"
 #include "tags/file_io.h"
 #include "tags/file_snapshot.h"
 
@@ -24,6 +25,50 @@ namespace {
 void Report(std::ostream& err, const std::string& file, const std::string& message) {
     err << "sondrel-tag: " << file << ": " << message << "\n";
 }
+
+// Several files are saved as one group: flushed together, each file's
+// failure reported once the commit that covered it has run. One file keeps
+// its own flush.
+class CliGroup {
+public:
+    CliGroup(TagBridge& bridge, std::size_t files, std::ostream& err, int& status)
+        : err_(err), status_(status) {
+        if (files > 1) {
+            group_.emplace();
+            inGroup_.emplace(bridge, *group_);
+        }
+    }
+    ~CliGroup() { Commit(); }
+    // Before the status is final.
+    void Commit() {
+        if (group_)
+            group_->Commit();
+    }
+    // Before `path` is read: a file named twice is read as the first save left it.
+    void BeforeRead(const std::string& path) {
+        if (group_)
+            group_->CommitIfHolds(path);
+    }
+    // After a save of `path` that succeeded as far as it went.
+    void Saved(const std::string& path) {
+        if (!group_)
+            return;
+        group_->WhenCommitted(path, [this, path](const IoResult& r) {
+            if (!r) {
+                Report(err_, path, r.error);
+                status_ = kExitFailed;
+            }
+        });
+        if (group_->Full())
+            group_->Commit();
+    }
+
+private:
+    std::ostream& err_;
+    int& status_;
+    std::optional<SaveGroup> group_;
+    std::optional<BridgeInGroup> inGroup_;
+};
 
 // Why a file cannot be worked on at all, before any component touches it.
 std::optional<std::string> Unusable(const std::string& path, bool needFormat) {
@@ -185,7 +230,9 @@ int RunSet(const Args& args, std::ostream& out, std::ostream& err) {
     }
     TagBridge bridge(args.editor);
     int status = kExitOk;
+    CliGroup group(bridge, args.files.size(), err, status);
     for (const auto& path : args.files) {
+        group.BeforeRead(path);
         std::optional<FileSnapshot> file;
         if (FormatOfPath(path) != TagFormat::None)
             file = FileSnapshot::Open(path);
@@ -225,8 +272,11 @@ int RunSet(const Args& args, std::ostream& out, std::ostream& err) {
         if (!saved.ok) {
             Report(err, path, saved.error);
             status = kExitFailed;
+        } else {
+            group.Saved(path);
         }
     }
+    group.Commit();
     return status;
 }
 
@@ -234,7 +284,9 @@ int RunRemove(const Args& args, std::ostream& out, std::ostream& err) {
     (void)out;
     TagBridge bridge(args.editor);
     int status = kExitOk;
+    CliGroup group(bridge, args.files.size(), err, status);
     for (const auto& path : args.files) {
+        group.BeforeRead(path);
         std::optional<std::string> why = Unusable(path, false);
         // Tags are removed only from files that are what their extension says.
         if (!why) {
@@ -246,12 +298,15 @@ int RunRemove(const Args& args, std::ostream& out, std::ostream& err) {
             const SaveOutcome removed = bridge.Remove(path, *args.removeKind);
             if (!removed.ok)
                 why = removed.error;
+            else
+                group.Saved(path);
         }
         if (why) {
             Report(err, path, *why);
             status = kExitFailed;
         }
     }
+    group.Commit();
     return status;
 }
 

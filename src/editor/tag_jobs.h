@@ -10,6 +10,7 @@
 
 #include "editor/editor_rules.h"
 #include "editor/format_bridge.h"
+#include "tags/save_group.h"
 
 namespace sondrel {
 
@@ -20,13 +21,32 @@ struct JobItem {
     bool isFile = false;
 };
 
+// The files of a run are written as one save group: a file's outcome (and
+// its step) comes after the commit that made it durable, in the order of the
+// items, at the latest when `group` many files wait.
 struct JobCallbacks {
     // Asked before each item; false once the user pressed Stop.
     std::function<bool()> keepGoing;
     // A file was written (or refused): `outcome` says how it went.
     std::function<void(const JobItem&, const SaveOutcome&)> onFileDone;
-    // The item is finished (written, skipped or passed by after a stop).
+    // The item is finished (written, skipped or passed by after a stop);
+    // always right after its onFileDone when it has one.
     std::function<void(const JobItem&)> onStep;
+    SaveGroup::Limits group;
+};
+
+// Saves through `bridge` go into `group` while this lives (one file's save
+// alone keeps its own flush: give no group).
+class BridgeInGroup {
+public:
+    BridgeInGroup(TagBridge& bridge, SaveGroup& group);
+    ~BridgeInGroup();
+    BridgeInGroup(const BridgeInGroup&) = delete;
+    BridgeInGroup& operator=(const BridgeInGroup&) = delete;
+
+private:
+    TagBridge& bridge_;
+    const IoFaults before_;
 };
 
 // Reads each audio file, applies `edits` and saves it. After a stop the remaining

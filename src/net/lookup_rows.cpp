@@ -1,5 +1,9 @@
 #include "net/lookup_rows.h"
 
+#include <algorithm>
+#include <optional>
+
+#include "editor/tag_jobs.h"
 #include "tags/tag_model.h"
 
 namespace sondrel::net {
@@ -25,11 +29,23 @@ void FillRowsFromDisc(std::vector<BatchRow>& rows, const cddb::DiscInfo& disc, i
 LookupWriteResult WriteLookupRows(std::vector<BatchRow>& rows, TagBridge& bridge,
                                   const AfterSave& afterSave, const std::function<void()>& step) {
     LookupWriteResult result;
+    // The files are flushed together, a group at a time. A save that
+    // `afterSave` goes on writing into keeps its own flush: the second write
+    // must find the first one's file in place.
+    std::optional<SaveGroup> group;
+    std::optional<BridgeInGroup> inGroup;
+    if (!afterSave) {
+        group.emplace();
+        inGroup.emplace(bridge, *group);
+    }
     for (std::size_t index = 0; index < rows.size(); ++index) {
         const BatchRow& row = rows[index];
         if (!row.Checked)
             continue;
         const std::string path = row.data.FullPath();
+        // A file listed twice is read as the first save left it.
+        if (group)
+            group->CommitIfHolds(path);
         if (!row.data.Valid) {
             result.failures.push_back({path, row.data.Problem});
         } else if (bridge.Read(path) == TagFormat::None) {
@@ -53,15 +69,28 @@ LookupWriteResult WriteLookupRows(std::vector<BatchRow>& rows, TagBridge& bridge
                 result.failures.push_back({path, saved.error});
             } else {
                 result.written.push_back(index);
+                // A file whose flush or rename fails was not written after all.
+                if (group) {
+                    group->WhenCommitted(path, [&result, index, path](const IoResult& r) {
+                        if (r)
+                            return;
+                        std::erase(result.written, index);
+                        result.failures.push_back({path, r.error});
+                    });
+                }
                 if (afterSave) {
                     if (std::string error = afterSave(row, bridge); !error.empty())
                         result.failures.push_back({path, std::move(error)});
                 }
             }
         }
+        if (group && group->Full())
+            group->Commit();
         if (step)
             step();
     }
+    if (group)
+        group->Commit();
     return result;
 }
 

@@ -36,7 +36,9 @@ using AfterSave = std::function<std::string(const BatchRow& row, TagBridge& brid
 // Writes the ticked, valid rows in display order: each file is read, given
 // the row's track, title, artist, album, year and genre (the genre number
 // from the genre table) and its comment when it changed, and saved.
-// `step` is called after each file.
+// `step` is called after each file. Without `afterSave` the files are
+// written as save groups, and a file whose flush or rename fails at its
+// group's commit moves from `written` to `failures`.
 LookupWriteResult WriteLookupRows(std::vector<BatchRow>& rows, TagBridge& bridge,
                                   const AfterSave& afterSave = {},
                                   const std::function<void()>& step = {});

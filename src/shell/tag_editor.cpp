@@ -875,7 +875,12 @@ void TagEditor::SaveTag(int mode) {
     } else {
         const std::vector<sondrel::JobItem> items = JobItems(SelectedRows());
         sondrel::JobCallbacks callbacks;
-        callbacks.keepGoing = [this] { return ProgressRunning(); };
+        // Outcomes and steps come a save group at a time; the window is
+        // kept answering (and Stop seen) before every file.
+        callbacks.keepGoing = [this] {
+            QApplication::processEvents();
+            return ProgressRunning();
+        };
         callbacks.onFileDone = [&](const sondrel::JobItem& item, const sondrel::SaveOutcome& o) {
             ++attempted;
             if (!o.ok) {
@@ -970,7 +975,10 @@ void TagEditor::DeleteTags(sondrel::RemoveKind kind) {
     std::vector<sondrel::SaveFailure> failures;
     int attempted = 0;
     sondrel::JobCallbacks callbacks;
-    callbacks.keepGoing = [this] { return ProgressRunning(); };
+    callbacks.keepGoing = [this] {
+        QApplication::processEvents();
+        return ProgressRunning();
+    };
     callbacks.onFileDone = [&](const sondrel::JobItem& item, const sondrel::SaveOutcome& o) {
         ++attempted;
         // Every kind, Ogg included: a removal that failed is never passed over.

@@ -1,5 +1,7 @@
 #include "tags/file_io.h"
 
+#include "tags/save_group.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -61,12 +63,22 @@ bool WriteFully(int fd, std::int64_t offset, const std::uint8_t* data, std::size
 
 namespace {
 
-// False (with errno set) when the faults ask for this step to fail.
-bool StepAllowed(const IoFaults& faults, IoStep step) {
-    if (!faults.step || faults.step(step))
+// False (with errno set) when the hook asks for this step to fail.
+bool StepAllowed(const std::function<bool(IoStep)>& hook, IoStep step) {
+    if (!hook || hook(step))
         return true;
     errno = step == IoStep::Rename ? EXDEV : step == IoStep::Reserve ? ENOSPC : EIO;
     return false;
+}
+bool StepAllowed(const IoFaults& faults, IoStep step) {
+    return StepAllowed(faults.step, step);
+}
+
+// A file already waiting in the group is committed before it is written
+// again, so the second write starts from what the first one left.
+void CommitIfPending(const IoFaults& faults, const std::string& path) {
+    if (faults.group)
+        faults.group->CommitIfHolds(path);
 }
 
 }  // namespace
@@ -95,12 +107,26 @@ std::optional<ReadStamp> StampOf(int fd) {
     if (fd < 0 || ::fstat(fd, &st) != 0)
         return std::nullopt;
     ReadStamp s{st.st_dev, st.st_ino, st.st_size, st.st_mtim, 1469598103934665603ull};
-    Bytes buf(static_cast<std::size_t>(kFingerprintBytes));
-    for (const std::int64_t from :
-         {std::int64_t{0}, std::max<std::int64_t>(0, st.st_size - kFingerprintBytes)}) {
+    // Every save reads this twice or more: one buffer per thread, never
+    // cleared, and a small file read once.
+    thread_local std::vector<std::uint8_t> buf(static_cast<std::size_t>(kFingerprintBytes));
+    const std::int64_t tailFrom = std::max<std::int64_t>(0, st.st_size - kFingerprintBytes);
+    const int regions = tailFrom > 0 ? 2 : 1;
+    for (int region = 0; region < regions; ++region) {
+        const std::int64_t from = region == 0 ? 0 : tailFrom;
         const ssize_t n = ::pread(fd, buf.data(), buf.size(), from);
-        for (ssize_t i = 0; i < n; ++i)
-            s.ends = (s.ends ^ buf[static_cast<std::size_t>(i)]) * 1099511628211ull;
+        const auto count = static_cast<std::size_t>(std::max<ssize_t>(n, 0));
+        // Eight bytes a step: the fingerprint only has to differ when the
+        // bytes do, not match any published hash.
+        std::size_t i = 0;
+        for (; i + 8 <= count; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, buf.data() + i, 8);
+            s.ends = (s.ends ^ word) * 1099511628211ull;
+        }
+        for (; i < count; ++i)
+            s.ends = (s.ends ^ buf[i]) * 1099511628211ull;
+        s.ends ^= static_cast<std::uint64_t>(count);
     }
     return s;
 }
@@ -244,6 +270,8 @@ void File::Close() {
 
 std::optional<File> File::Open(const std::string& path, Mode mode, std::string* error,
                                const IoFaults& faults) {
+    if (mode == Mode::ReadWrite)
+        CommitIfPending(faults, path);
     // O_NONBLOCK keeps a FIFO from blocking the open until a writer appears;
     // it is cleared again once the descriptor is known to be a regular file.
     const int flags = (mode == Mode::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK;
@@ -344,6 +372,24 @@ bool File::Truncate(std::int64_t size) {
 }
 
 bool File::Sync() {
+    if (faults_->group && !path_.empty()) {
+        // The group flushes it with the others. The duplicate keeps the
+        // open file, and so the flock, until then.
+        const int dup = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+        if (dup < 0) {
+            lastError_ = ErrnoText("flush failed");
+            return false;
+        }
+        struct Held {
+            explicit Held(int d) : fd(d), lock(d) {}
+            ~Held() { ::close(fd); }
+            int fd;
+            SaveLock lock;
+        };
+        auto held = std::make_shared<Held>(dup);
+        faults_->group->Defer({path_, {}, dup, 0, {}, held, faults_->step, {}});
+        return true;
+    }
     // The data and the size are what a reader needs; the times are not worth
     // a second journal write.
     if (!StepAllowed(*faults_, IoStep::Sync) || ::fdatasync(fd_) != 0) {
@@ -495,9 +541,49 @@ void RemoveStaleTemporaries(const std::string& folder) {
 
 }  // namespace
 
+namespace {
+
+// A rewrite from its lock to its rename: what a save group keeps until its
+// commit. Members go in reverse order: the temporary file first, the lock
+// on the target last.
+struct ReplaceState {
+    explicit ReplaceState(std::string folder) : tmp(std::move(folder)) {}
+    struct Descriptor {
+        int fd = -1;
+        ~Descriptor() {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } lockFd;
+    std::optional<SaveLock> lock;
+    TemporaryFile tmp;
+    File out;
+};
+
+// The new content, durable by now, takes the target's name. Returns the
+// error, empty when the file is replaced.
+std::string LandReplacement(ReplaceState& s, const std::string& path,
+                            const std::function<bool(IoStep)>& step) {
+    // Only now does the new content get a name, and only for the rename.
+    if (!s.tmp.GiveName(s.out.Descriptor()))
+        return ErrnoText("cannot create temporary file");
+    // Data another program wrote meanwhile (without our lock) is not dropped.
+    if (std::string changed = ChangedSinceRead(s.lockFd.fd, path); !changed.empty())
+        return changed;
+    if (!StepAllowed(step, IoStep::Rename) || ::rename(s.tmp.name.c_str(), path.c_str()) != 0)
+        return ErrnoText("cannot replace file");
+    s.tmp.Renamed();
+    NoteFileRead(s.out.Descriptor(), path);
+    s.out.Close();
+    return {};
+}
+
+}  // namespace
+
 IoResult SafeReplace(const std::string& linkPath,
                      const std::function<bool(ReplaceWriter&, std::string& error)>& produce,
                      const IoFaults& faults) {
+    CommitIfPending(faults, linkPath);
     // Renaming over a symbolic link would replace the link and leave the file
     // it points to unchanged: work on the file itself.
     std::error_code ec;
@@ -511,26 +597,25 @@ IoResult SafeReplace(const std::string& linkPath,
     if (!S_ISREG(st.st_mode))
         return {false, "not a regular file"};
 
-    // Held from the check that the file is as it was read to the rename: a
-    // second save waits here, then finds the file changed and refuses.
-    const int lockFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (lockFd < 0)
-        return {false, ErrnoText("cannot open")};
-    struct LockGuard {
-        int fd;
-        ~LockGuard() { ::close(fd); }
-    } lockGuard{lockFd};
-    const SaveLock saveLock(lockFd);
-    if (std::string changed = ChangedSinceRead(lockFd, path); !changed.empty())
-        return {false, changed};
-
     const std::filesystem::path target(path);
     const std::string folder = target.parent_path().empty() ? "." : target.parent_path().string();
-    RemoveStaleTemporaries(folder);
-    TemporaryFile tmp(folder);
-    if (!tmp.Create())
+    auto state = std::make_shared<ReplaceState>(folder);
+    ReplaceState& s = *state;
+    // Held from the check that the file is as it was read to the rename: a
+    // second save waits here, then finds the file changed and refuses.
+    s.lockFd.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (s.lockFd.fd < 0)
+        return {false, ErrnoText("cannot open")};
+    s.lock.emplace(s.lockFd.fd);
+    if (std::string changed = ChangedSinceRead(s.lockFd.fd, path); !changed.empty())
+        return {false, changed};
+
+    // A group walks each folder once for what killed saves left.
+    if (!faults.group || faults.group->FirstVisit(folder))
+        RemoveStaleTemporaries(folder);
+    if (!s.tmp.Create())
         return {false, ErrnoText("cannot create temporary file")};
-    const int fd = tmp.fd;
+    const int fd = s.tmp.fd;
 
     auto fail = [&](std::string message) { return IoResult{false, std::move(message)}; };
 
@@ -543,9 +628,9 @@ IoResult SafeReplace(const std::string& linkPath,
 
     std::string error;
     bool produced = false;
-    File out = File::Adopt(fd, faults);
-    tmp.fd = -1;  // closed by `out` from here on
-    ReplaceWriter writer(out);
+    s.out = File::Adopt(fd, faults);
+    s.tmp.fd = -1;  // closed by `out` from here on
+    ReplaceWriter writer(s.out);
     try {
         produced = produce(writer, error);
     } catch (const std::exception& e) {
@@ -553,28 +638,32 @@ IoResult SafeReplace(const std::string& linkPath,
     } catch (...) {
         error = "rewrite failed";
     }
-    if (produced && !out.Sync()) {
+    if (produced && faults.group) {
+        // Flushed with the group, then renamed; the lock and the unnamed
+        // temporary stay with the group until then.
+        faults.group->Defer(
+            {linkPath,
+             folder,
+             s.out.Descriptor(),
+             writer.Position(),
+             [&s, path, step = faults.step] { return LandReplacement(s, path, step); },
+             state,
+             faults.step,
+             {}});
+        return {true, {}};
+    }
+    if (produced && !s.out.Sync()) {
         produced = false;
-        error = out.LastError();
+        error = s.out.LastError();
     }
     if (!produced && error.empty())
         error = writer.LastError();
     if (!produced)
         return {false, error.empty() ? "rewrite failed" : error};
-    // Only now does the new content get a name, and only for the rename.
-    if (!tmp.GiveName(out.Descriptor()))
-        return {false, ErrnoText("cannot create temporary file")};
-    // Data another program wrote meanwhile (without our lock) is not dropped.
-    if (std::string changed = ChangedSinceRead(lockFd, path); !changed.empty())
-        return {false, changed};
-    if (!StepAllowed(faults, IoStep::Rename) || ::rename(tmp.name.c_str(), path.c_str()) != 0)
-        return {false, ErrnoText("cannot replace file")};
-    tmp.Renamed();
-    NoteFileRead(out.Descriptor(), path);
-    out.Close();
+    if (std::string landed = LandReplacement(s, path, faults.step); !landed.empty())
+        return {false, landed};
     // Make the rename itself durable.
-    int dfd = ::open(target.parent_path().empty() ? "." : target.parent_path().c_str(),
-                     O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);
@@ -620,6 +709,7 @@ IoResult TailThroughReplace(const std::string& path, const File& file, std::int6
 
 IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& data,
                    std::int64_t newSize, const IoFaults& faults) {
+    CommitIfPending(faults, path);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return {false, ErrnoText("cannot access file")};

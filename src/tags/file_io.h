@@ -18,6 +18,8 @@
 
 namespace sondrel {
 
+class SaveGroup;
+
 // The steps besides writing that a save depends on. Reserve claims the
 // disk space a growing tail needs before any old byte is touched.
 enum class IoStep { Truncate, Sync, Rename, Reserve };
@@ -48,6 +50,9 @@ struct IoFaults {
     // false fails it as the system would (EIO, ENOSPC for the reservation,
     // EXDEV for the rename).
     std::function<bool(IoStep step)> step;
+    // When set, a save leaves its flush (and the rename of a rewrite) to
+    // this group's commit instead of doing them itself (tags/save_group).
+    SaveGroup* group = nullptr;
 };
 // No faults: every write and step goes to the system.
 const IoFaults& SystemIo();
@@ -107,7 +112,9 @@ public:
         return WriteAt(offset, data.data(), data.size());
     }
     bool Truncate(std::int64_t size);
-    bool Sync();  // flushes data to the disk
+    // Flushes data to the disk; in a save group, the group's commit does,
+    // holding a duplicate descriptor and the save lock until then.
+    bool Sync();
     void Close();
 
     const std::string& LastError() const override { return lastError_; }
@@ -156,7 +163,9 @@ struct IoResult {
 // and returns false (with a message) to abandon. The temporary file is created
 // beside the target, flushed, given the target's permissions (and owner where
 // allowed) and renamed over it in one step. On any failure the target is left
-// as it was and the temporary file is removed.
+// as it was and the temporary file is removed. In a save group the flush and
+// the rename wait for the group's commit, the lock held until then; success
+// here means only that the new content is written.
 IoResult SafeReplace(const std::string& path,
                      const std::function<bool(ReplaceWriter&, std::string& error)>& produce,
                      const IoFaults& faults = SystemIo());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,49 @@ TEST_F(ManyFiles, AFailedFileIsReportedAndTheRunGoesOn) {
     EXPECT_FALSE(outcomes[0].error.empty());
     EXPECT_TRUE(outcomes[1].ok);
     EXPECT_EQ(Read("b.mp3").album, "Album");
+}
+
+// The files are committed two at a time; the rename of the second file
+// fails. Each outcome comes once its file is in place (or known to have
+// failed), followed at once by its step, and the run goes on.
+TEST_F(ManyFiles, OutcomesComeAfterTheCommitAndAFailedRenameFailsOnlyItsFile) {
+    const test::Bytes bBefore = ReadAll(dir_.file("b.mp3"));
+    FieldEdits edits;
+    edits[Field::Artist] = "New artist";
+    int renames = 0;
+    std::vector<std::string> events;
+    IoFaults faults;
+    faults.step = [&](IoStep s) {
+        if (s == IoStep::Sync)
+            events.push_back("flush");
+        if (s != IoStep::Rename)
+            return true;
+        events.push_back("rename");
+        return ++renames != 2;
+    };
+    TagBridge bridge;
+    bridge.SetIoFaults(faults);
+    JobCallbacks c;
+    c.group.files = 2;
+    c.onFileDone = [&](const JobItem& i, const SaveOutcome& o) {
+        const std::string name = std::filesystem::path(i.path).filename().string();
+        events.push_back("done " + name + (o.ok ? "" : " failed"));
+        if (o.ok) {
+            EXPECT_EQ(Read(name).artist, "New artist") << name << " was told saved too early";
+        } else {
+            EXPECT_NE(o.error.find("cannot replace file"), std::string::npos) << o.error;
+        }
+    };
+    c.onStep = [&](const JobItem& i) { events.push_back("step " + std::to_string(i.row)); };
+    EXPECT_EQ(SaveEditsToFiles(bridge, items_, edits, c), 2);
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"flush", "flush", "rename", "rename", "done a.mp3",
+                                        "step 0", "step 1", "done b.mp3 failed", "step 2", "step 3",
+                                        "flush", "rename", "done c.mp3", "step 4"}));
+    EXPECT_EQ(ReadAll(dir_.file("b.mp3")), bBefore);
+    EXPECT_EQ(Read("c.mp3").artist, "New artist");
+    // The bridge is left with the faults it had, without the run's group.
+    EXPECT_EQ(bridge.IoFaultsInUse().group, nullptr);
 }
 
 TEST_F(ManyFiles, RemoveTakesTheTagFromFilesItAppliesToAndStopsAtOnce) {

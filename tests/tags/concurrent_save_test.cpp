@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -35,7 +36,9 @@ struct RunOutcome {
     std::string error;
 };
 
-void TwoRunsAtOnce(std::initializer_list<const char*> kSeeds) {
+// With `grouped`, each run also saves a file of its own, so both save
+// through a group and their shared file waits, locked, for the commit.
+void TwoRunsAtOnce(std::initializer_list<const char*> kSeeds, bool grouped = false) {
     const std::string tool = sondrel::test::CliTool();
     if (tool.empty())
         GTEST_SKIP() << "sondrel-tag is not built";
@@ -50,12 +53,22 @@ void TwoRunsAtOnce(std::initializer_list<const char*> kSeeds) {
         for (int round = 0; round < kRounds; ++round) {
             SCOPED_TRACE("round " + std::to_string(round));
             WriteAll(path, original);
+            std::map<std::string, std::string> own;
+            for (const char* name : {"a", "b"}) {
+                if (!grouped)
+                    continue;
+                own[name] =
+                    dir.file(std::string(name) + "-own" + fs::path(seed).extension().string());
+                WriteAll(own[name], original);
+            }
             const std::string title = "Title" + std::to_string(round) + "x";
             const std::string artist = "Artist" + std::to_string(round) + "y";
             auto one = [&](const char* name, const char* field, const std::string& value) {
+                const std::string other = grouped ? " " + ShellQuote(own[name]) : "";
                 return "( " + ShellQuote(tool) + " set " + field + " " + ShellQuote(value) + " " +
-                       ShellQuote(path) + " >/dev/null 2>" + ShellQuote(dir.file(name) + ".err") +
-                       "; echo $? >" + ShellQuote(dir.file(name) + ".rc") + " ) &";
+                       ShellQuote(path) + other + " >/dev/null 2>" +
+                       ShellQuote(dir.file(name) + ".err") + "; echo $? >" +
+                       ShellQuote(dir.file(name) + ".rc") + " ) &";
             };
             RunCommand(one("a", "--title", title) + " " + one("b", "--artist", artist) + " wait");
             const auto shown = RunCommand(ShellQuote(tool) + " show --json " + ShellQuote(path));
@@ -75,7 +88,7 @@ void TwoRunsAtOnce(std::initializer_list<const char*> kSeeds) {
             for (const auto& e : fs::directory_iterator(dir.path())) {
                 const std::string n = e.path().filename().string();
                 EXPECT_TRUE(n == fs::path(path).filename().string() || n.ends_with(".rc") ||
-                            n.ends_with(".err"))
+                            n.ends_with(".err") || n.find("-own.") != std::string::npos)
                     << "left behind: " << n;
             }
         }
@@ -96,6 +109,11 @@ TEST(ConcurrentSaves, EveryRunAppliedItsEditOrSaidItDidNot) {
 // renamed its new file into place must not write over that one.
 TEST(ConcurrentSaves, RewritingRunsAppliedTheirEditOrSaidTheyDidNot) {
     TwoRunsAtOnce({"ogg/vorbis.ogg", "mp4/aac.m4a"});
+}
+
+// The same on the grouped path: in place (ID3v1, APE) and rewriting (ID3v2, Ogg).
+TEST(ConcurrentSaves, GroupedRunsAppliedTheirEditOrSaidTheyDidNot) {
+    TwoRunsAtOnce({"id3v2/v23.mp3", "id3v1/lyrics3.mp3", "ape/v3990.ape", "ogg/vorbis.ogg"}, true);
 }
 
 }  // namespace

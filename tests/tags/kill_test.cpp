@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -15,6 +16,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/test_support.h"
 #include "tags/id3v2.h"
@@ -243,6 +245,104 @@ TEST(KillDuringSave, TheToolEndedBySignalLeavesNothingBehind) {
     }
     EXPECT_GT(ended, 0) << "no signal landed while the tool ran";
     RecordProperty("signals that ended the tool", ended);
+}
+
+// `sondrel-tag set` over several files, which it saves as one group, killed
+// (SIGKILL) or ended (SIGTERM) at random moments, in any of the group's
+// phases: writing, flushing, renaming. Every file is old or new, byte for
+// byte; after SIGTERM nothing else is left, after SIGKILL at most our own
+// temporaries, which the next save in the folder removes.
+TEST(KillDuringSave, AGroupOfFilesIsEachOldOrNew) {
+    const std::string tool = sondrel::test::CliTool();
+    if (tool.empty())
+        GTEST_SKIP() << "sondrel-tag is not built";
+    TempDir work;
+    Bytes old = LargeMp3(work);
+    const std::size_t frame = test::SilentMp3().size();
+    if (old.empty() || frame == 0)
+        GTEST_SKIP() << "ffmpeg is needed to make the large files";
+    old.resize(std::min(old.size(), (kToolFileBytes / 12) / frame * frame));
+    const std::string lyrics = work.file("lyrics.txt");
+    WriteAll(lyrics, kLongLyrics);
+
+    constexpr int kFiles = 6;
+    TempDir dir;
+    std::vector<std::string> paths;
+    for (int i = 0; i < kFiles; ++i)
+        paths.push_back(dir.file("song" + std::to_string(i) + ".mp3"));
+    auto reset = [&] {
+        for (const auto& p : paths)
+            WriteAll(p, old);
+    };
+    auto run = [&](int sig, std::chrono::microseconds delay) {
+        const pid_t pid = ::fork();
+        if (pid < 0)
+            return false;
+        if (pid == 0) {
+            std::vector<const char*> argv = {
+                tool.c_str(), "set",       "--save",        "2",
+                "--title",    "New title", "--lyrics-file", lyrics.c_str()};
+            for (const auto& p : paths)
+                argv.push_back(p.c_str());
+            argv.push_back(nullptr);
+            ::execv(tool.c_str(), const_cast<char* const*>(argv.data()));
+            ::_exit(127);
+        }
+        if (delay.count() >= 0) {
+            std::this_thread::sleep_for(delay);
+            ::kill(pid, sig);
+        }
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        return WIFSIGNALED(status) && WTERMSIG(status) == sig;
+    };
+    reset();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_FALSE(run(SIGTERM, std::chrono::microseconds(-1)));
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start);
+    const Bytes fresh = ReadAll(paths.front());
+    ASSERT_NE(fresh, old) << "the save changed nothing";
+    for (const auto& p : paths)
+        ASSERT_EQ(ReadAll(p), fresh) << p;
+
+    const std::regex ours("\\.sondrel-[A-Za-z0-9]{6}\\.tmp");
+    std::mt19937 rng(13);
+    std::uniform_int_distribution<long long> when(0, took.count() * 6 / 5);
+    int ended = 0, mixed = 0;
+    for (const int sig : {SIGKILL, SIGTERM}) {
+        for (int i = 0; i < kSignalsEach; ++i) {
+            SCOPED_TRACE("signal " + std::to_string(sig) + ", round " + std::to_string(i));
+            reset();
+            ended += run(sig, std::chrono::microseconds(when(rng))) ? 1 : 0;
+            int newOnes = 0;
+            for (const auto& p : paths) {
+                const Bytes now = ReadAll(p);
+                EXPECT_TRUE(now == old || now == fresh)
+                    << p << " is neither version (" << now.size() << " bytes)";
+                newOnes += now == fresh ? 1 : 0;
+            }
+            mixed += newOnes > 0 && newOnes < kFiles ? 1 : 0;
+            bool stale = false;
+            for (const auto& e : fs::directory_iterator(dir.path())) {
+                const std::string name = e.path().filename().string();
+                if (name.starts_with("song") && name.ends_with(".mp3"))
+                    continue;
+                EXPECT_TRUE(sig == SIGKILL && std::regex_match(name, ours)) << "left: " << name;
+                stale = true;
+            }
+            // The next save in the folder clears what a killed one left.
+            if (stale) {
+                ASSERT_FALSE(run(SIGTERM, std::chrono::microseconds(-1)));
+                for (const auto& e : fs::directory_iterator(dir.path()))
+                    EXPECT_FALSE(std::regex_match(e.path().filename().string(), ours));
+            }
+        }
+    }
+    EXPECT_GT(ended, 0) << "no signal landed while the tool ran";
+    RecordProperty("signals that ended the tool", ended);
+    RecordProperty("rounds ended between two files' renames", mixed);
 }
 
 }  // namespace

@@ -1,0 +1,158 @@
+#include "tags/save_group.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace sondrel {
+namespace {
+
+// The file a name stands for, whatever way it is spelt; one stat, not a
+// walk of the path. Until its rename a pending file's name still stands for
+// the old file, whose identity the pending save recorded.
+std::string KeyOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return path;
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+std::string FlushError(int err) {
+    return std::string("flush failed: ") + std::strerror(err);
+}
+
+// Asked like File::Sync asks: a refused step fails as the disk would.
+bool FlushAllowed(const SaveGroup::Pending& p) {
+    return !p.step || p.step(IoStep::Sync);
+}
+
+// More threads than this only queue up in the same journal commit.
+constexpr std::size_t kFlushThreads = 8;
+
+}  // namespace
+
+SaveGroup::SaveGroup() : SaveGroup(Limits{}) {}
+
+SaveGroup::SaveGroup(Limits limits, Flush flush) : limits_(limits), flush_(flush) {}
+
+SaveGroup::~SaveGroup() {
+    if (!pending_.empty() || !waiting_.empty())
+        Commit();
+}
+
+void SaveGroup::Defer(Pending pending) {
+    pending.key = KeyOf(pending.path);
+    bytes_ += pending.bytes;
+    pending_.push_back(std::move(pending));
+}
+
+void SaveGroup::WhenCommitted(const std::string& path, std::function<void(const IoResult&)> done) {
+    waiting_.push_back({KeyOf(path), std::move(done)});
+}
+
+bool SaveGroup::Holds(const std::string& path) const {
+    if (pending_.empty())
+        return false;
+    const std::string key = KeyOf(path);
+    return std::any_of(pending_.begin(), pending_.end(),
+                       [&](const Pending& p) { return p.key == key; });
+}
+
+bool SaveGroup::Full() const {
+    return pending_.size() >= limits_.files || bytes_ >= limits_.bytes;
+}
+
+std::map<std::string, std::string> SaveGroup::Commit() {
+    std::vector<Pending> pending = std::move(pending_);
+    pending_.clear();
+    bytes_ = 0;
+    auto waiting = std::move(waiting_);
+    waiting_.clear();
+
+    // 1. The new bytes of every file, durable before any name changes.
+    std::vector<std::string> flushed(pending.size());  // the error, empty when durable
+    if (flush_ == Flush::FileSystem) {
+        std::map<dev_t, std::vector<std::size_t>> byDevice;
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            struct stat st {};
+            if (::fstat(pending[i].fd, &st) != 0)
+                flushed[i] = FlushError(errno);
+            else
+                byDevice[st.st_dev].push_back(i);
+        }
+        for (const auto& [device, members] : byDevice) {
+            int err = 0;
+            if (!std::all_of(members.begin(), members.end(),
+                             [&](std::size_t i) { return FlushAllowed(pending[i]); }))
+                err = EIO;
+            else if (::syncfs(pending[members.front()].fd) != 0)
+                err = errno;
+            // One flush covered them all, so its failure is each one's.
+            if (err != 0) {
+                for (const std::size_t i : members)
+                    flushed[i] = FlushError(err);
+            }
+        }
+    } else {
+        std::atomic<std::size_t> next{0};
+        auto worker = [&] {
+            for (std::size_t i = next++; i < pending.size(); i = next++) {
+                if (!FlushAllowed(pending[i]))
+                    flushed[i] = FlushError(EIO);
+                else if (::fdatasync(pending[i].fd) != 0)
+                    flushed[i] = FlushError(errno);
+            }
+        };
+        std::vector<std::thread> threads;
+        const std::size_t count = std::min(kFlushThreads, pending.size());
+        for (std::size_t t = 1; t < count; ++t)
+            threads.emplace_back(worker);
+        worker();
+        for (auto& t : threads)
+            t.join();
+    }
+
+    // 2. The renames, in the order the saves came; a file whose bytes are
+    // not durable keeps its old content and name.
+    std::map<std::string, std::string> failures;
+    std::map<std::string, std::string> byKey;
+    std::set<std::string> folders;
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        Pending& p = pending[i];
+        std::string error = flushed[i];
+        if (error.empty() && p.land)
+            error = p.land();
+        if (!error.empty()) {
+            failures.emplace(p.path, error);
+            failed_.emplace(p.path, error);
+            byKey.emplace(p.key, error);
+        } else if (!p.folder.empty()) {
+            folders.insert(p.folder);
+        }
+    }
+
+    // 3. Each folder once, so the renames themselves are durable.
+    for (const std::string& folder : folders) {
+        const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dfd >= 0) {
+            ::fsync(dfd);
+            ::close(dfd);
+        }
+    }
+    // Locks and unnamed temporaries go only now.
+    pending.clear();
+
+    for (auto& [key, done] : waiting) {
+        const auto it = byKey.find(key);
+        done(it == byKey.end() ? IoResult{true, {}} : IoResult{false, it->second});
+    }
+    return failures;
+}
+
+}  // namespace sondrel
