@@ -59,8 +59,9 @@ constexpr std::string_view kRemove =
 constexpr std::string_view kPictures =
     R"(  pictures FILE [--list] [--add IMG [--pos N] [--desc D] [--type T]] [--delete N]
                 [--extract N OUT [--force]]
-      List, add, delete or export the pictures of an MP3, WMA, MP4 or FLAC
-      file. Positions count from 0; --add appends unless --pos is given. IMG
+      List, add, delete or export the pictures of an MP3, WMA, MP4, FLAC or
+      Ogg (Vorbis, Opus) file. Positions count from 0; --add appends unless
+      --pos is given. IMG
       must be a JPEG, PNG, GIF, BMP or WebP image (checked by its content).
       --type T is the picture type, 0 to 20 (default 3, front cover; 4 back
       cover, 0 other); MP4 pictures carry no type.

@@ -23,6 +23,7 @@ constexpr const char* kMsgNotOgg = "File does not contain a Ogg or wrong file fo
 constexpr const char* kMsgNoIdent = "File does not contain a OGG or wrong file format!";
 constexpr const char* kMsgFileError = "File error!";
 constexpr const char* kMsgRemoveError = "File error (remove)!";
+constexpr const char* kMsgPicture = "Changing the Ogg pictures";
 
 // Ogg page layout (RFC 3533).
 constexpr std::size_t kPageHeaderSize = 27;
@@ -502,6 +503,9 @@ void OggVorbisTag::ResetForRead() {
     vendor_.clear();
     others_.clear();
     items_.Clear();
+    pictures_.clear();
+    pictureOrigins_.clear();
+    pictureEntries_.clear();
     codec_ = OggCodec::Vorbis;
     preSkip_ = 0;
     granule_ = 0;
@@ -547,6 +551,9 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
         vendor_.clear();
         others_.clear();
         items_.Clear();
+        pictures_.clear();
+        pictureOrigins_.clear();
+        pictureEntries_.clear();
         error_ = message;
     };
     const std::int64_t size = f.Size();
@@ -595,6 +602,7 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
             } else {
                 tag_.CommentSize = static_cast<std::int32_t>(
                     packet.size() - content.trailing.size() - codec->signatureSize);
+                ReadPictures();
                 valid_ = true;
             }
         }
@@ -625,8 +633,7 @@ bool OggVorbisTag::WriteTag() {
         PerField<std::string> values;
         for (const auto& entry : kFieldTable)
             values[entry.field] = tag_[entry.field];
-        const std::vector<std::string> comments = vorbis::PlanComments(items_, values);
-        return Rewrite(comments, kMsgFileError);
+        return Rewrite(PlanSave(values), kMsgFileError);
     } catch (...) {
         Fail(kMsgFileError, false);
         return false;
@@ -679,7 +686,10 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
         *codec, old.vendor.empty() ? std::string_view(kVendor) : std::string_view(old.vendor),
         comments, old.trailing);
     if (packet.size() > kMaxHeaderPacketBytes) {
-        Fail(failure, false);
+        Fail(failure,
+             "the comments would be larger than " + std::to_string(kMaxHeaderPacketBytes >> 20) +
+                 " MiB",
+             false);
         return false;
     }
 
@@ -747,6 +757,234 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     f->Close();
     if (!result) {
         Fail(failure, false);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// The key of a comment in upper case, and its value.
+std::pair<std::string, std::string_view> SplitComment(const std::string& comment) {
+    const auto eq = comment.find('=');
+    if (eq == std::string::npos)
+        return {};
+    return {vorbis::AsciiUpper(std::string_view(comment).substr(0, eq)),
+            std::string_view(comment).substr(eq + 1)};
+}
+
+std::string GuessImageMime(const Bytes& data) {
+    static constexpr std::uint8_t kPng[] = {0x89, 'P', 'N', 'G'};
+    if (data.size() >= 4 && std::memcmp(data.data(), kPng, 4) == 0)
+        return "image/png";
+    return "image/jpeg";
+}
+
+PerField<std::string> ReadValues(const FieldItems<std::string>& items) {
+    PerField<std::string> out;
+    for (const auto& entry : kFieldTable)
+        out[entry.field] = items.Read(entry.field);
+    return out;
+}
+
+}  // namespace
+
+void OggVorbisTag::ReadPictures() {
+    const auto& entries = items_.Entries();
+    std::string coverMime;
+    for (const auto& e : entries) {
+        if (const auto [key, value] = SplitComment(e.item);
+            !e.field && key == vorbis::kCoverArtMimeKey && coverMime.empty())
+            coverMime = value;
+    }
+    std::vector<std::size_t> legacy;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].field)
+            continue;
+        const auto [key, value] = SplitComment(entries[i].item);
+        if (key == vorbis::kCoverArtKey) {
+            legacy.push_back(i);
+            continue;
+        }
+        if (key != vorbis::kPictureKey)
+            continue;
+        // A picture comment that does not decode stays an ordinary comment.
+        const auto block = vorbis::Base64Decode(value);
+        Picture picture;
+        PictureOrigin origin;
+        if (!block || !flac::ParsePictureBlock(*block, picture, origin.block) ||
+            picture.Data.size() > kMaxPictureBytes)
+            continue;
+        origin.entry = i;
+        pictures_.push_back(std::move(picture));
+        pictureOrigins_.push_back(std::move(origin));
+        pictureEntries_.push_back(i);
+    }
+    for (const std::size_t i : legacy) {
+        auto data = vorbis::Base64Decode(SplitComment(entries[i].item).second);
+        if (!data || data->empty() || data->size() > kMaxPictureBytes)
+            continue;
+        Picture picture;
+        picture.MimeType = coverMime.empty() ? GuessImageMime(*data) : coverMime;
+        picture.Data = std::move(*data);
+        PictureOrigin origin;
+        origin.entry = i;
+        origin.legacy = true;
+        pictures_.push_back(std::move(picture));
+        pictureOrigins_.push_back(std::move(origin));
+    }
+}
+
+std::vector<std::string> OggVorbisTag::UnshownComments() const {
+    std::vector<bool> shown(items_.Entries().size());
+    bool legacy = false;
+    for (const auto& o : pictureOrigins_) {
+        shown[*o.entry] = true;
+        legacy = legacy || o.legacy;
+    }
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < items_.Entries().size(); ++i) {
+        const auto& e = items_.Entries()[i];
+        if (e.field || shown[i] ||
+            (legacy && SplitComment(e.item).first == vorbis::kCoverArtMimeKey))
+            continue;
+        out.push_back(e.item);
+    }
+    return out;
+}
+
+std::vector<std::string> OggVorbisTag::PlanSave(const PerField<std::string>& values) const {
+    const auto& entries = items_.Entries();
+    // Each picture comment read is replaced by what stands in its place now:
+    // itself as read, its new form, nothing when deleted, and new pictures
+    // beside their neighbour in the list.
+    std::vector<std::optional<std::vector<std::string>>> replace(entries.size());
+    for (const std::size_t i : pictureEntries_)
+        replace[i].emplace();
+    std::vector<std::string> atEnd;
+    auto anchorOf = [&](std::size_t i) -> std::optional<std::size_t> {
+        for (std::size_t j = i + 1; j-- > 0;)
+            if (pictureOrigins_[j].entry && !pictureOrigins_[j].legacy)
+                return pictureOrigins_[j].entry;
+        for (std::size_t j = i + 1; j < pictures_.size(); ++j)
+            if (pictureOrigins_[j].entry && !pictureOrigins_[j].legacy)
+                return pictureOrigins_[j].entry;
+        return std::nullopt;
+    };
+    for (std::size_t i = 0; i < pictures_.size(); ++i) {
+        const PictureOrigin& o = pictureOrigins_[i];
+        if (o.legacy)
+            continue;
+        std::string text =
+            o.entry && !o.changed
+                ? entries[*o.entry].item
+                : std::string(vorbis::kPictureKey) + "=" +
+                      vorbis::Base64Encode(flac::RenderPictureBlock(pictures_[i], o.block));
+        const auto anchor = anchorOf(i);
+        (anchor ? *replace[*anchor] : atEnd).push_back(std::move(text));
+    }
+    std::vector<std::string> comments = vorbis::PlanComments(items_, values, replace);
+    comments.insert(comments.end(), std::make_move_iterator(atEnd.begin()),
+                    std::make_move_iterator(atEnd.end()));
+    return comments;
+}
+
+bool OggVorbisTag::SavePictures() {
+    if (!FileExists(fileName_)) {
+        Fail(kMsgNoFile, false);
+        return false;
+    }
+    if (!valid_) {
+        Fail(kMsgPicture, std::string("the file was not read as Ogg"), false);
+        return false;
+    }
+    return Rewrite(PlanSave(ReadValues(items_)), kMsgPicture);
+}
+
+bool OggVorbisTag::AddPicture(int index, const Picture& picture) {
+    error_.clear();
+    if (index < 0 || index > ImagesCount()) {
+        Fail("Error adding picture", false);
+        return false;
+    }
+    if (picture.Data.size() > kMaxPictureBytes) {
+        Fail(kMsgPicture,
+             std::string("the picture is larger than a picture comment holds (16 MiB)"), false);
+        return false;
+    }
+    return Guard(kMsgPicture, [&] {
+        const auto at = static_cast<std::ptrdiff_t>(index);
+        pictures_.insert(pictures_.begin() + at, picture);
+        pictureOrigins_.insert(pictureOrigins_.begin() + at, PictureOrigin{});
+        const bool ok = SavePictures();
+        if (!ok) {
+            pictures_.erase(pictures_.begin() + at);
+            pictureOrigins_.erase(pictureOrigins_.begin() + at);
+        }
+        return ok;
+    });
+}
+
+bool OggVorbisTag::AddImage(int index, const std::string& fileName, const std::string& description,
+                            int pictureType) {
+    std::string reason;
+    const auto picture = flac::ReadPictureFile(fileName, description, pictureType, reason);
+    if (!picture) {
+        Fail("Cannot read the picture file", reason, false);
+        return false;
+    }
+    return AddPicture(index, *picture);
+}
+
+bool OggVorbisTag::DeleteImage(int index) {
+    error_.clear();
+    if (index < 0 || index >= ImagesCount()) {
+        Fail("Error deleting picture", false);
+        return false;
+    }
+    const auto at = static_cast<std::size_t>(index);
+    if (pictureOrigins_[at].legacy) {
+        Fail(kMsgPicture, std::string("an old COVERART picture is only read"), false);
+        return false;
+    }
+    return Guard(kMsgPicture, [&] {
+        const auto pos = static_cast<std::ptrdiff_t>(index);
+        Picture picture = std::move(pictures_[at]);
+        PictureOrigin origin = std::move(pictureOrigins_[at]);
+        pictures_.erase(pictures_.begin() + pos);
+        pictureOrigins_.erase(pictureOrigins_.begin() + pos);
+        const bool ok = SavePictures();
+        if (!ok) {
+            pictures_.insert(pictures_.begin() + pos, std::move(picture));
+            pictureOrigins_.insert(pictureOrigins_.begin() + pos, std::move(origin));
+        }
+        return ok;
+    });
+}
+
+bool OggVorbisTag::SetDescription(int index, const std::string& description) {
+    if (index < 0 || index >= ImagesCount())
+        return false;
+    const auto at = static_cast<std::size_t>(index);
+    if (pictureOrigins_[at].legacy)
+        return false;
+    if (pictures_[at].Description != description) {
+        pictures_[at].Description = description;
+        pictureOrigins_[at].changed = true;
+        Changed();
+    }
+    return true;
+}
+
+bool OggVorbisTag::SaveImageToFile(int index, const std::string& fileName) {
+    if (index < 0 || index >= ImagesCount()) {
+        Fail("Error saving picture", false);
+        return false;
+    }
+    std::string reason;
+    if (!flac::WritePictureFile(pictures_[static_cast<std::size_t>(index)], fileName, io_,
+                                reason)) {
+        Fail("Saving the picture", reason, false);
         return false;
     }
     return true;

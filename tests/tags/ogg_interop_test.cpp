@@ -294,4 +294,84 @@ TEST_F(OggInterop, LongLyricsSpreadOverPages) {
     EXPECT_TRUE(found);
 }
 
+std::string Sha256Of(const std::string& path) {
+    const auto r = RunCommand("sha256sum " + ShellQuote(path));
+    EXPECT_EQ(r.exitCode, 0);
+    return r.output.substr(0, 64);
+}
+
+// Pictures both ways with mutagen, in Vorbis and Opus streams: what mutagen
+// adds we list and export; what we add, describe and delete mutagen reads;
+// the pages stay valid and the audio decodes to the same samples throughout.
+TEST_F(OggInterop, PicturesBothWaysWithMutagen) {
+    const std::string jpeg = Cover();
+    const std::string png = dir.file("back.png");
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i color=c=red:s=64x32 -frames:v 1 " +
+                         ShellQuote(png) + " 2>&1")
+                  .exitCode,
+              0);
+    const bool haveOpus = sondrel::test::HaveProgram("opusenc");
+    for (const std::string codec : {"vorbis", "opus"}) {
+        SCOPED_TRACE(codec);
+        if (codec == "opus" && !haveOpus)
+            continue;
+        std::string path;
+        if (codec == "vorbis") {
+            path = Encode("pictures.ogg");
+        } else {
+            path = dir.file("pictures.opus");
+            const std::string wav = dir.file("tone.wav");
+            ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=330:duration=2 " +
+                                 ShellQuote(wav) + " && opusenc --quiet --title T " +
+                                 ShellQuote(wav) + " " + ShellQuote(path) + " 2>&1")
+                          .exitCode,
+                      0);
+        }
+        const auto added =
+            RunCommand(Python() + " " + ShellQuote(kPeer) + " add-picture " + ShellQuote(path) +
+                       " " + ShellQuote(jpeg) + " 3 image/jpeg 'Обложка'");
+        ASSERT_EQ(added.exitCode, 0) << added.output;
+        const std::string md5 = DecodedMd5(path);
+
+        OggVorbisTag ogg;
+        ogg.setFileName(path);
+        ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+        ASSERT_EQ(ogg.ImagesCount(), 1);
+        EXPECT_EQ(ogg.Pictures()[0].PictureType, 3);
+        EXPECT_EQ(ogg.Pictures()[0].MimeType, "image/jpeg");
+        EXPECT_EQ(ogg.Pictures()[0].Description, "Обложка");
+        EXPECT_EQ(ogg.Pictures()[0].Data, ReadAll(jpeg));
+        const std::string exported = dir.file("exported.jpg");
+        ASSERT_TRUE(ogg.SaveImageToFile(0, exported)) << ogg.Error();
+        EXPECT_EQ(Sha256Of(exported), Sha256Of(jpeg));
+
+        auto expectPeer = [&](const json& expected) {
+            EXPECT_EQ(Peer("pictures", path), expected);
+            const json pages = Peer("pages", path);
+            EXPECT_EQ(pages["errors"].size(), 0u) << pages["errors"];
+            EXPECT_EQ(DecodedMd5(path), md5);
+        };
+        const json cover = {
+            {"type", 3}, {"mime", "image/jpeg"}, {"desc", "Обложка"}, {"sha256", Sha256Of(jpeg)}};
+        const json back = {
+            {"type", 4}, {"mime", "image/png"}, {"desc", "back"}, {"sha256", Sha256Of(png)}};
+
+        ASSERT_TRUE(ogg.AddImage(1, png, "back", 4)) << ogg.Error();
+        expectPeer(json::array({cover, back}));
+
+        ASSERT_TRUE(ogg.SetDescription(0, "front")) << ogg.Error();
+        ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();
+        json front = cover;
+        front["desc"] = "front";
+        expectPeer(json::array({front, back}));
+
+        ASSERT_TRUE(ogg.DeleteImage(0)) << ogg.Error();
+        expectPeer(json::array({back}));
+        ogg.setFileName(path);
+        ASSERT_EQ(ogg.ImagesCount(), 1);
+        EXPECT_EQ(ogg.Pictures()[0].Description, "back");
+        EXPECT_EQ(ogg.Codec() == sondrel::OggCodec::Opus, codec == "opus");
+    }
+}
+
 }  // namespace
