@@ -1,4 +1,4 @@
-// Ogg Vorbis and Ogg Opus: the comment header of the first logical stream.
+// Ogg Vorbis, Ogg Opus and Ogg FLAC: the comment header of the first logical stream.
 #include "editor/format_registry.h"
 
 namespace sondrel {
@@ -44,7 +44,18 @@ public:
         s.valid = o.Valid();
         if (!s.valid)
             return s;
-        s.format = o.Codec() == OggCodec::Opus ? "Ogg Opus" : "Ogg Vorbis";
+        switch (o.Codec()) {
+            case OggCodec::Opus:
+                s.format = "Ogg Opus";
+                break;
+            case OggCodec::Flac:
+                s.format = "Ogg FLAC " + std::to_string(o.BitsPerSample()) + " bit";
+                s.vbr = true;
+                break;
+            case OggCodec::Vorbis:
+                s.format = "Ogg Vorbis";
+                break;
+        }
         s.length = o.Duration();
         s.seconds = static_cast<double>(o.DurationInSeconds());
         s.bitrate = o.BitrateNominal();

@@ -128,10 +128,26 @@ bool IsOpusHead(const Bytes& packet) {
     return packet.size() >= kOpusHeadSize && StartsWith(packet, kOpusHead) && packet[8] < 16;
 }
 
+// Ogg FLAC (the FLAC-in-Ogg mapping 1.0): "\x7FFLAC", version 1.x, the
+// number of header packets after this one, "fLaC" and the STREAMINFO block;
+// each later header packet is one metadata block, the comments first.
+constexpr std::string_view kFlacHead =
+    "\x7F"
+    "FLAC";
+constexpr std::size_t kFlacHeadSize = 13 + 4 + 34;
+constexpr std::size_t kFlacBlockHeaderSize = 4;
+constexpr std::uint8_t kFlacCommentBlock = 4;
+constexpr std::uint32_t kFlacMaxBlockBytes = 0xFFFFFF;
+
+bool IsFlacHead(const Bytes& packet) {
+    return packet.size() >= kFlacHeadSize && StartsWith(packet, kFlacHead) && packet[5] == 1 &&
+           std::memcmp(packet.data() + 9, "fLaC", 4) == 0 && (packet[13] & 0x7F) == 0;
+}
+
 // What the codec of a stream makes of its header packets.
 struct CodecLayout {
     OggCodec codec;
-    std::size_t headerPackets;
+    std::size_t headerPackets;  // 0: not known (Ogg FLAC that does not say)
     std::size_t signatureSize;  // of the comment packet
     bool framingByte;
 };
@@ -143,11 +159,27 @@ std::optional<CodecLayout> CodecOf(const Bytes& ident) {
         return kVorbisLayout;
     if (IsOpusHead(ident))
         return kOpusLayout;
+    if (IsFlacHead(ident)) {
+        const std::size_t more = static_cast<std::size_t>(ident[7] << 8 | ident[8]);
+        return CodecLayout{OggCodec::Flac, more == 0 ? 0 : more + 1, kFlacBlockHeaderSize, false};
+    }
     return std::nullopt;
 }
 
 bool IsCommentPacket(const Bytes& packet, const CodecLayout& codec) {
-    return codec.codec == OggCodec::Opus ? StartsWith(packet, kOpusTags) : HasSignature(packet, 3);
+    switch (codec.codec) {
+        case OggCodec::Opus:
+            return StartsWith(packet, kOpusTags);
+        case OggCodec::Flac:
+            // The block's length must be the packet's: the list is read inside it.
+            return packet.size() >= kFlacBlockHeaderSize &&
+                   (packet[0] & 0x7F) == kFlacCommentBlock &&
+                   (std::uint32_t{packet[1]} << 16 | std::uint32_t{packet[2]} << 8 | packet[3]) ==
+                       packet.size() - kFlacBlockHeaderSize;
+        case OggCodec::Vorbis:
+            break;
+    }
+    return HasSignature(packet, 3);
 }
 
 // Size of an ID3v2 tag at the start of the file (header included), or 0.
@@ -356,11 +388,23 @@ ParseError ParseComment(const Bytes& packet, const CodecLayout& codec, CommentCo
     return ParseError::None;
 }
 
-Bytes BuildCommentPacket(const CodecLayout& codec, std::string_view vendor,
+// `old` is the comment packet read, whose signature a FLAC block keeps
+// (its last-block flag) with the new length.
+Bytes BuildCommentPacket(const CodecLayout& codec, const Bytes& old, std::string_view vendor,
                          const std::vector<std::string>& comments, const Bytes& trailing) {
-    Bytes p = codec.codec == OggCodec::Opus ? Bytes(kOpusTags.begin(), kOpusTags.end())
-                                            : Bytes{3, 'v', 'o', 'r', 'b', 'i', 's'};
     const Bytes list = vorbis::BuildList(vendor, comments);
+    Bytes p;
+    if (codec.codec == OggCodec::Flac) {
+        const std::size_t n = list.size() + trailing.size();
+        if (n > kFlacMaxBlockBytes)
+            return {};
+        p = {old[0], static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
+             static_cast<std::uint8_t>(n)};
+    } else if (codec.codec == OggCodec::Opus) {
+        p.assign(kOpusTags.begin(), kOpusTags.end());
+    } else {
+        p = {3, 'v', 'o', 'r', 'b', 'i', 's'};
+    }
     p.insert(p.end(), list.begin(), list.end());
     if (codec.framingByte)
         p.push_back(1);
@@ -469,6 +513,14 @@ std::uint32_t OggVorbisTag::BitrateNominal() const {
     if (codec_ == OggCodec::Opus) {
         const std::int64_t samples = granule_ - preSkip_;
         kbps = samples > 0 ? (fileLength_ - id3Size_) * 8 * kOpusRate / samples / 1000 : 0;
+    } else if (codec_ == OggCodec::Flac) {
+        // Lossless rates run far past a lossy codec's, so no upper bound.
+        const std::uint32_t rate = frequency();
+        return granule_ > 0 && rate > 0
+                   ? static_cast<std::uint32_t>(static_cast<double>(fileLength_ - id3Size_) * 8 *
+                                                    rate / static_cast<double>(granule_) / 1000 +
+                                                0.5)
+                   : 0;
     }
     return (kbps >= kMinKbps && kbps <= kMaxKbps) ? static_cast<std::uint32_t>(kbps) : 0;
 }
@@ -514,6 +566,7 @@ void OggVorbisTag::ResetForRead() {
     channels_ = 0;
     sampleRate_ = 0;
     nominalBitrate_ = 0;
+    bitsPerSample_ = 0;
 }
 
 void OggVorbisTag::ReadTag() {
@@ -572,6 +625,16 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
                 channels_ = id[9] > 2 ? 0 : id[9];
                 preSkip_ = static_cast<std::uint16_t>(id[10] | (id[11] << 8));
                 sampleRate_ = kOpusRate;
+            } else if (codec_ == OggCodec::Flac) {
+                // STREAMINFO after its block header: 20 bits of rate, 3 of
+                // channels less one, 5 of bits per sample less one.
+                const std::uint8_t* si = id.data() + 17;
+                sampleRate_ =
+                    (std::uint32_t{si[10]} << 12) | (std::uint32_t{si[11]} << 4) | (si[12] >> 4);
+                const int channels = ((si[12] >> 1) & 0x07) + 1;
+                channels_ = channels > 2 ? 0 : static_cast<std::uint8_t>(channels);
+                bitsPerSample_ =
+                    static_cast<std::uint8_t>((((si[12] & 1) << 4) | (si[13] >> 4)) + 1);
             } else {
                 channels_ = id[11] > 2 ? 0 : id[11];
                 sampleRate_ = Le32(id.data() + 12);
@@ -669,6 +732,11 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     HeaderRegion first;
     const ParseError firstError = ParseHeaders(*f, start, size, 1, first);
     const auto codec = firstError == ParseError::None ? CodecOf(first.packets[0]) : std::nullopt;
+    if (codec && codec->headerPackets == 0) {
+        Fail(failure,
+             std::string("the Ogg FLAC stream does not say how many header packets it has"), false);
+        return false;
+    }
     HeaderRegion region;
     if (!codec || ParseHeaders(*f, start, size, codec->headerPackets, region) != ParseError::None ||
         region.foreign || !IsCommentPacket(region.packets[1], *codec) ||
@@ -683,12 +751,11 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     }
     // The encoder's vendor string stays; ours stands in only where there was none.
     const Bytes packet = BuildCommentPacket(
-        *codec, old.vendor.empty() ? std::string_view(kVendor) : std::string_view(old.vendor),
-        comments, old.trailing);
-    if (packet.size() > kMaxHeaderPacketBytes) {
-        Fail(failure,
-             "the comments would be larger than " + std::to_string(kMaxHeaderPacketBytes >> 20) +
-                 " MiB",
+        *codec, region.packets[1],
+        old.vendor.empty() ? std::string_view(kVendor) : std::string_view(old.vendor), comments,
+        old.trailing);
+    if (packet.empty() || packet.size() > kMaxHeaderPacketBytes) {
+        Fail(failure, std::string("the comments are larger than their header packet may be"),
              false);
         return false;
     }
@@ -699,10 +766,10 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     std::vector<NewPage> pages;
     Paginate({&region.packets[0]}, {}, 0, pages);
     pages.front().flags |= kFlagBos;
-    if (codec->codec == OggCodec::Opus)
-        Paginate({&packet}, {}, 0, pages);
-    else
-        Paginate({&packet, &region.packets[2]}, {}, 0, pages);
+    std::vector<const Bytes*> headers{&packet};
+    for (std::size_t i = 2; i < codec->headerPackets; ++i)
+        headers.push_back(&region.packets[i]);
+    Paginate(headers, {}, 0, pages);
     std::vector<const Bytes*> extras;
     for (std::size_t i = codec->headerPackets; i < region.packets.size(); ++i)
         extras.push_back(&region.packets[i]);
@@ -896,6 +963,11 @@ bool OggVorbisTag::SavePictures() {
     }
     if (!valid_) {
         Fail(kMsgPicture, std::string("the file was not read as Ogg"), false);
+        return false;
+    }
+    // Ogg FLAC keeps its pictures in PICTURE header packets, not comments.
+    if (codec_ == OggCodec::Flac) {
+        Fail(kMsgPicture, std::string("pictures of Ogg FLAC files are not supported"), false);
         return false;
     }
     return Rewrite(PlanSave(ReadValues(items_)), kMsgPicture);

@@ -1,4 +1,4 @@
-// Ogg Vorbis and Ogg Opus: stream information from the identification
+// Ogg Vorbis, Ogg Opus and Ogg FLAC: stream information from the identification
 // header, the Vorbis comments mapped onto the shared field set, and saving by
 // rebuilding the comment packet (header pages re-paginated, later pages
 // renumbered; granule positions and the audio packets untouched).
@@ -17,7 +17,7 @@
 namespace sondrel {
 
 // The codec of an Ogg stream whose comments we read.
-enum class OggCodec { Vorbis, Opus };
+enum class OggCodec { Vorbis, Opus, Flac };
 
 // The whole tag record of an Ogg Vorbis file. Texts are UTF-8.
 struct VorbisStreamInfo {
@@ -67,6 +67,8 @@ public:
     std::int64_t FileLength() const { return fileLength_; }
     std::string ChannelMode() const;
     std::uint32_t frequency() const;
+    // Ogg FLAC: bits per sample from STREAMINFO (0 for the other codecs).
+    std::uint8_t BitsPerSample() const { return bitsPerSample_; }
     // kbit/s: the header's nominal rate (Vorbis), the average over the file (Opus).
     std::uint32_t BitrateNominal() const;
     std::int64_t DurationInSeconds() const;
@@ -172,6 +174,7 @@ private:
     std::uint8_t channels_ = 0;
     std::uint32_t sampleRate_ = 0;
     std::int32_t nominalBitrate_ = 0;
+    std::uint8_t bitsPerSample_ = 0;
 };
 
 }  // namespace sondrel

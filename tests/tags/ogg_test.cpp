@@ -1216,4 +1216,186 @@ TEST_F(OggPictures, RefusedChangesLeaveTheFileAlone) {
     EXPECT_EQ(ReadAll(bad), notOgg);
 }
 
+// ---- Ogg FLAC ----
+
+struct FlacFacts {
+    std::uint32_t rate = 44100;
+    int channels = 2;
+    int bits = 16;
+    std::uint16_t moreHeaders = 2;  // comment and padding
+};
+
+// "\x7FFLAC" 1.0, the header count, "fLaC" and a STREAMINFO block.
+Bytes FlacHead(const FlacFacts& f) {
+    Bytes b = {0x7F,
+               'F',
+               'L',
+               'A',
+               'C',
+               1,
+               0,
+               static_cast<std::uint8_t>(f.moreHeaders >> 8),
+               static_cast<std::uint8_t>(f.moreHeaders),
+               'f',
+               'L',
+               'a',
+               'C',
+               0,
+               0,
+               0,
+               34};
+    Bytes si(34, 0);
+    si[0] = 0x10;  // block sizes 4096
+    si[2] = 0x10;
+    si[10] = static_cast<std::uint8_t>(f.rate >> 12);
+    si[11] = static_cast<std::uint8_t>(f.rate >> 4);
+    si[12] = static_cast<std::uint8_t>(((f.rate & 0x0F) << 4) | ((f.channels - 1) << 1) |
+                                       ((f.bits - 1) >> 4));
+    si[13] = static_cast<std::uint8_t>(((f.bits - 1) & 0x0F) << 4);
+    Append(b, si);
+    return b;
+}
+
+// A metadata block as one header packet.
+Bytes FlacBlock(std::uint8_t typeAndFlag, const Bytes& body) {
+    Bytes b = {typeAndFlag, static_cast<std::uint8_t>(body.size() >> 16),
+               static_cast<std::uint8_t>(body.size() >> 8), static_cast<std::uint8_t>(body.size())};
+    Append(b, body);
+    return b;
+}
+
+Bytes CommentList(const std::string& vendor, const std::vector<std::string>& comments) {
+    Bytes b;
+    Put32(b, static_cast<std::uint32_t>(vendor.size()));
+    b.insert(b.end(), vendor.begin(), vendor.end());
+    Put32(b, static_cast<std::uint32_t>(comments.size()));
+    for (const auto& c : comments) {
+        Put32(b, static_cast<std::uint32_t>(c.size()));
+        b.insert(b.end(), c.begin(), c.end());
+    }
+    return b;
+}
+
+// The layout `flac --ogg` writes: every header packet on a page of its own,
+// audio from a fresh page on; granules count samples.
+std::vector<Page> OggFlacPages(const std::vector<std::string>& comments, const FlacFacts& f = {},
+                               const Bytes& commentBlock = {}) {
+    std::vector<Page> pages;
+    pages.push_back(MakePage(0, 0, 0x02, {FlacHead(f)}));
+    pages.push_back(
+        MakePage(1, 0, 0,
+                 {commentBlock.empty() ? FlacBlock(4, CommentList("reference libFLAC", comments))
+                                       : commentBlock}));
+    pages.push_back(MakePage(2, 0, 0, {FlacBlock(0x81, Bytes(300, 0))}));
+    pages.push_back(MakePage(3, 4096, 0, {Audio(1200, 7), Audio(900, 8)}));
+    pages.push_back(MakePage(4, f.rate * 3, 0x04, {Audio(800, 9)}));
+    return pages;
+}
+
+TEST_F(OggTest, OggFlacStreamFacts) {
+    const struct Case {
+        FlacFacts facts;
+        std::string channels;
+    } cases[] = {
+        {{44100, 2, 16}, "Stereo"},
+        {{96000, 1, 24}, "Mono"},
+        {{48000, 6, 20}, "unknown"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.facts.rate) + " Hz, " + std::to_string(c.facts.bits) +
+                     " bit");
+        const Bytes content = Serialize(OggFlacPages({"TITLE=t"}, c.facts));
+        OggVorbisTag ogg;
+        ogg.setFileName(Make(content, "a.oga"));
+        ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+        EXPECT_EQ(ogg.Codec(), sondrel::OggCodec::Flac);
+        EXPECT_EQ(ogg.title(), "t");
+        EXPECT_EQ(ogg.Vendor(), "reference libFLAC");
+        EXPECT_EQ(ogg.frequency(), c.facts.rate);
+        EXPECT_EQ(ogg.BitsPerSample(), c.facts.bits);
+        EXPECT_EQ(ogg.ChannelMode(), c.channels);
+        EXPECT_EQ(ogg.DurationInSeconds(), 3);
+        // Bits of the whole file over three seconds.
+        EXPECT_EQ(ogg.BitrateNominal(),
+                  static_cast<std::uint32_t>(std::lround(content.size() * 8 / 3.0 / 1000)));
+    }
+}
+
+// The comment block is rebuilt with its new length and its last-block flag;
+// the other header packets and the audio stay as they were.
+TEST_F(OggTest, OggFlacSaveRebuildsTheCommentBlock) {
+    const auto original = OggFlacPages({"TITLE=old", "X=keep", "ARTIST=a"});
+    const std::string path = Make(Serialize(original), "a.oga");
+    OggVorbisTag ogg;
+    ogg.setFileName(path);
+    ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+    for (const std::size_t lyrics : {std::size_t{10}, std::size_t{70000}, std::size_t{0}}) {
+        SCOPED_TRACE(lyrics);
+        ogg.settitle("new " + std::to_string(lyrics));
+        ogg.setlyrics(std::string(lyrics, 'l'));
+        ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();
+        const auto pages = ParsePages(ReadAll(path));
+        ExpectWellFormed(pages);
+        const auto packets = Packets(pages);
+        const auto before = Packets(original);
+        ASSERT_EQ(packets.size(), before.size());
+        EXPECT_EQ(packets[0].data, before[0].data);
+        EXPECT_EQ(packets[0].lastPage, 0u) << "the first packet has a page of its own";
+        std::vector<std::string> comments = {"TITLE=new " + std::to_string(lyrics), "X=keep",
+                                             "ARTIST=a"};
+        if (lyrics > 0)
+            comments.push_back("LYRICS=" + std::string(lyrics, 'l'));
+        EXPECT_EQ(packets[1].data, FlacBlock(4, CommentList("reference libFLAC", comments)));
+        for (std::size_t i = 2; i < packets.size(); ++i)
+            EXPECT_EQ(packets[i].data, before[i].data) << "packet " << i;
+        // Audio starts on a fresh page, with the granules it had.
+        EXPECT_GT(packets[3].lastPage, packets[2].lastPage);
+        EXPECT_EQ(pages[packets.back().lastPage].granule, 44100u * 3);
+
+        OggVorbisTag again;
+        again.setFileName(path);
+        EXPECT_EQ(again.title(), "new " + std::to_string(lyrics));
+        EXPECT_EQ(again.lyrics(), std::string(lyrics, 'l'));
+    }
+}
+
+TEST_F(OggTest, OggFlacRefusals) {
+    Bytes longBlock = FlacBlock(4, CommentList("v", {"TITLE=t"}));
+    longBlock[3] += 1;  // says one byte more than the packet holds
+    struct Case {
+        std::string name;
+        Bytes content;
+        bool reads;
+        std::string error;  // a part of it
+    } cases[] = {
+        {"header count not given", Serialize(OggFlacPages({"TITLE=t"}, {44100, 2, 16, 0})), true,
+         "does not say how many header packets"},
+        {"comment block length wrong", Serialize(OggFlacPages({}, {}, longBlock)), false,
+         "wrong file format"},
+        {"no comment block second", Serialize(OggFlacPages({}, {}, FlacBlock(1, Bytes(8, 0)))),
+         false, "wrong file format"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Make(c.content, "refused.oga");
+        OggVorbisTag ogg;
+        ogg.setFileName(path);
+        EXPECT_EQ(ogg.Valid(), c.reads) << ogg.Error();
+        ogg.settitle("changed");
+        EXPECT_FALSE(ogg.WriteTag());
+        EXPECT_NE(ogg.Error().find(c.error), std::string::npos) << ogg.Error();
+        EXPECT_EQ(ReadAll(path), c.content);
+    }
+    // Pictures live in header packets of their own there: refused, not misplaced.
+    const Bytes content = Serialize(OggFlacPages({"TITLE=t"}));
+    const std::string path = Make(content, "pictures.oga");
+    OggVorbisTag ogg;
+    ogg.setFileName(path);
+    sondrel::Picture p;
+    p.Data = {1, 2, 3};
+    EXPECT_FALSE(ogg.AddPicture(0, p));
+    EXPECT_NE(ogg.Error().find("Ogg FLAC"), std::string::npos) << ogg.Error();
+    EXPECT_EQ(ReadAll(path), content);
+}
+
 }  // namespace
