@@ -11,11 +11,12 @@ constexpr std::string_view kIntro =
     R"(Usage: sondrel-tag [--help] [--version] COMMAND [OPTIONS] FILE...
        sondrel-tag COMMAND --help
 
-Reads and edits the tags of audio files (MP3, Ogg Vorbis, WMA, APE, Musepack,
-MP4/M4A/AAC, FLAC). The format is chosen by the file's extension; a file
-that is not what its extension says is reported and never written. Options
-may come before or after the files; "--" ends the options. Results go to
-standard output, messages to standard error.
+Reads and edits the tags of audio files (MP3, Ogg Vorbis, Opus and Ogg FLAC
+(.ogg, .oga, .opus), WMA, APE, Musepack, MP4/M4A/AAC, FLAC). The format is
+chosen by the file's extension; a file that is not what its extension says
+is reported and never written. Options may come before or after the files;
+"--" ends the options. Results go to standard output, messages to standard
+error.
 
 )";
 
@@ -49,18 +50,20 @@ constexpr std::string_view kSet =
 constexpr std::string_view kRemove =
     R"(  remove --id3v1|--id3v2|--all|--ogg|--ape|--wma|--mp4 FILE...
       Delete the ID3v1 (with Lyrics3), the ID3v2, or both tags of MP3 files,
-      the comments of Ogg Vorbis and FLAC files, or the APE tag of MP3,
-      Monkey's Audio and Musepack files; --wma and --mp4 clear the text
-      fields of WMA and MP4 files (pictures stay). Every removal replaces the
-      file safely: it is the old file or the new one, never half written.
+      the comments of Ogg (Vorbis, Opus, FLAC) and FLAC files, or the APE
+      tag of MP3, Monkey's Audio and Musepack files; --wma and --mp4 clear
+      the text fields of WMA and MP4 files (pictures stay). Every removal
+      replaces the file safely: it is the old file or the new one, never
+      half written.
       Example: sondrel-tag remove --id3v1 song.mp3
 )";
 
 constexpr std::string_view kPictures =
     R"(  pictures FILE [--list] [--add IMG [--pos N] [--desc D] [--type T]] [--delete N]
                 [--extract N OUT [--force]]
-      List, add, delete or export the pictures of an MP3, WMA, MP4 or FLAC
-      file. Positions count from 0; --add appends unless --pos is given. IMG
+      List, add, delete or export the pictures of an MP3, WMA, MP4, FLAC or
+      Ogg (Vorbis, Opus) file. Positions count from 0; --add appends unless
+      --pos is given. IMG
       must be a JPEG, PNG, GIF, BMP or WebP image (checked by its content).
       --type T is the picture type, 0 to 20 (default 3, front cover; 4 back
       cover, 0 other); MP4 pictures carry no type.

@@ -1,4 +1,4 @@
-// Ogg Vorbis and Ogg Opus: the comment header of the first logical stream.
+// Ogg Vorbis, Ogg Opus and Ogg FLAC: the comment header of the first logical stream.
 #include "editor/format_registry.h"
 
 namespace sondrel {
@@ -44,7 +44,18 @@ public:
         s.valid = o.Valid();
         if (!s.valid)
             return s;
-        s.format = o.Codec() == OggCodec::Opus ? "Ogg Opus" : "Ogg Vorbis";
+        switch (o.Codec()) {
+            case OggCodec::Opus:
+                s.format = "Ogg Opus";
+                break;
+            case OggCodec::Flac:
+                s.format = "Ogg FLAC " + std::to_string(o.BitsPerSample()) + " bit";
+                s.vbr = true;
+                break;
+            case OggCodec::Vorbis:
+                s.format = "Ogg Vorbis";
+                break;
+        }
         s.length = o.Duration();
         s.seconds = static_cast<double>(o.DurationInSeconds());
         s.bitrate = o.BitrateNominal();
@@ -52,10 +63,17 @@ public:
         s.channels = o.ChannelMode();
         return s;
     }
-    // The comments come from the read, not from the file again.
+    std::vector<PictureFacts> Pictures(TagBridge& b) const override {
+        std::vector<PictureFacts> out;
+        for (const auto& p : Parts(b).Ogg.Pictures())
+            out.push_back({p.MimeType, p.PictureType, p.Description, p.DataSize()});
+        return out;
+    }
+    // The comments come from the read, not from the file again; pictures
+    // are listed as pictures.
     std::vector<std::string> OtherItems(TagBridge& b) const override {
         std::vector<std::string> out;
-        for (const auto& c : Parts(b).Ogg.OtherComments())
+        for (const auto& c : Parts(b).Ogg.UnshownComments())
             out.push_back(c.substr(0, c.find('=')));
         return out;
     }
@@ -63,8 +81,31 @@ public:
         if (!facts.valid)
             return;
         StreamRows(facts, Parts(b).Ogg.FileLength(), true, rows);
-        rows[8] = "0";
+        rows[8] = std::to_string(Parts(b).Ogg.ImagesCount());
         rows[9] = PlusMinus(!Parts(b).Ogg.lyrics().empty());
+    }
+
+    bool HoldsPictures() const override { return true; }
+    std::string LoadPictures(TagBridge& b, const std::string& path) const override {
+        Parts(b).Ogg.setFileName(path);
+        return Parts(b).Ogg.Valid() ? std::string() : "Error " + Parts(b).Ogg.Error();
+    }
+    int PictureCount(TagBridge& b) const override { return Parts(b).Ogg.ImagesCount(); }
+    std::string AddPicture(TagBridge& b, int position, const std::string& file,
+                           const std::string& description, int type, std::string&) const override {
+        const bool ok = Parts(b).Ogg.AddImage(position, file, description, type);
+        return PictureOutcome(ok, Parts(b).Ogg.Error(), "Error adding picture");
+    }
+    std::string DeletePicture(TagBridge& b, int position) const override {
+        const bool ok = Parts(b).Ogg.DeleteImage(position);
+        return PictureOutcome(ok, Parts(b).Ogg.Error(), "Error deleting picture");
+    }
+    bool SetPictureDescription(TagBridge& b, int position, const std::string& text) const override {
+        return Parts(b).Ogg.SetDescription(position, text);
+    }
+    std::string ExtractPicture(TagBridge& b, int position, const std::string& to) const override {
+        const bool ok = Parts(b).Ogg.SaveImageToFile(position, to);
+        return PictureOutcome(ok, Parts(b).Ogg.Error(), "Error saving picture");
     }
 };
 

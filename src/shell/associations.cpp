@@ -55,7 +55,8 @@ void ApplyAssociations(const QString& execPath, bool mp3Files, bool folders,
     const AssociationFiles files = AssociationPaths(applicationsDir);
     if (mp3Files) {
         WriteEntry(files.mp3, QuoteExec(execPath) + QStringLiteral(" -f %f"),
-                   QStringLiteral("audio/mpeg;audio/flac"));
+                   QStringLiteral("audio/mpeg;audio/flac;audio/ogg;audio/x-vorbis+ogg;"
+                                  "audio/x-opus+ogg;audio/opus;audio/x-flac+ogg"));
     } else {
         QFile::remove(files.mp3);
     }

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QWidget>
 
 #include "util/codepage.h"
@@ -97,6 +98,7 @@ const std::vector<TextBinding> kBindings = {
     {9010, "fm", "actDeteteOgg", R::Caption},
     {9011, "fm", "mnLanguage", R::Caption},
     {9017, "fm", "actPlayerStop", R::Caption},
+    {9140, "fm", "flFLAC", R::Caption},
 
     // Options window.
     {9030, "fmOptions", "", R::Title},
@@ -171,6 +173,7 @@ const std::vector<TextBinding> kBindings = {
     {8001, "fmWait", "btnStop", R::Caption},
     {8002, "fmWait", "btnBackground", R::Caption},
     {7000, "fmmp3Info", "", R::Title},
+    {9141, "fmmp3Info", "sgInfo", R::Item, 17},
 
     // Lyrics window.
     {4000, "fmText", "", R::Title},
@@ -311,7 +314,9 @@ QObject* FindBound(QWidget* window, const TextBinding& b) {
             // Only controls that carry the role's text.
             if (b.role == R::Tab && !qobject_cast<QTabWidget*>(o))
                 continue;
-            if ((b.role == R::Item || b.role == R::VersionEntries) && !qobject_cast<QComboBox*>(o))
+            if ((b.role == R::Item || b.role == R::VersionEntries) &&
+                !qobject_cast<QComboBox*>(o) &&
+                !(b.role == R::Item && qobject_cast<QTableWidget*>(o)))
                 continue;
             if (b.role == R::Caption && !qobject_cast<QAction*>(o) && CaptionOf(o).isNull() &&
                 !qobject_cast<QAbstractButton*>(o) && !qobject_cast<QLabel*>(o) &&
@@ -511,6 +516,9 @@ void LanguageApplier::SetText(const Target& t, const QString& text) const {
         case R::Item:
             if (auto* c = qobject_cast<QComboBox*>(o); c && t.binding->index < c->count())
                 c->setItemText(t.binding->index, text);
+            else if (auto* g = qobject_cast<QTableWidget*>(o))
+                if (QTableWidgetItem* cell = g->item(t.binding->index, 0))
+                    cell->setText(text);
             break;
         case R::VersionEntries:
             if (auto* c = qobject_cast<QComboBox*>(o))
@@ -550,6 +558,9 @@ QString LanguageApplier::TextOf(const Target& t) const {
         case R::Item:
             if (auto* c = qobject_cast<QComboBox*>(o))
                 return c->itemText(t.binding->index);
+            if (auto* g = qobject_cast<QTableWidget*>(o))
+                if (QTableWidgetItem* cell = g->item(t.binding->index, 0))
+                    return cell->text();
             return {};
         case R::VersionEntries:
             // The value is what the first entry holds before its " 1".

@@ -25,7 +25,7 @@ enum class TextRole {
     Status,         // status-line text
     Title,          // the window's own title
     Tab,            // a tab's text (`index`)
-    Item,           // a combo box entry (`index`)
+    Item,           // a combo box entry, or a table's row label (row `index`)
     VersionEntries  // the three "Read Tag"/"Save Tag" entries: value + " 1", " 2", " 1&2"
 };
 

@@ -148,51 +148,6 @@ std::optional<Layout> ParseLayout(const ByteSource& f, std::string& fault) {
     return layout;
 }
 
-bool ParsePicture(const Bytes& b, Picture& p, FlacTag::PictureBlock& pb) {
-    std::size_t pos = 0;
-    auto u32 = [&](std::uint32_t& v) {
-        if (b.size() - pos < 4)
-            return false;
-        v = Be32(b.data() + pos);
-        pos += 4;
-        return true;
-    };
-    auto text = [&](std::string& s) {
-        std::uint32_t n = 0;
-        if (!u32(n) || n > b.size() - pos)
-            return false;
-        s.assign(reinterpret_cast<const char*>(b.data() + pos), n);
-        pos += n;
-        return true;
-    };
-    std::uint32_t type = 0;
-    std::uint32_t length = 0;
-    if (!u32(type) || type > 255 || !text(p.MimeType) || !text(p.Description) || !u32(pb.width) ||
-        !u32(pb.height) || !u32(pb.depth) || !u32(pb.colors) || !u32(length) ||
-        length > b.size() - pos)
-        return false;
-    p.PictureType = static_cast<std::uint8_t>(type);
-    p.Description = SanitizeUtf8(p.Description);
-    p.Data.assign(b.begin() + static_cast<std::ptrdiff_t>(pos),
-                  b.begin() + static_cast<std::ptrdiff_t>(pos + length));
-    pb.raw = b;
-    return true;
-}
-
-Bytes RenderPicture(const Picture& p, const FlacTag::PictureBlock& pb) {
-    Bytes out;
-    AppendBe32(out, p.PictureType);
-    AppendBe32(out, static_cast<std::uint32_t>(p.MimeType.size()));
-    out.insert(out.end(), p.MimeType.begin(), p.MimeType.end());
-    AppendBe32(out, static_cast<std::uint32_t>(p.Description.size()));
-    out.insert(out.end(), p.Description.begin(), p.Description.end());
-    for (const std::uint32_t v : {pb.width, pb.height, pb.depth, pb.colors})
-        AppendBe32(out, v);
-    AppendBe32(out, static_cast<std::uint32_t>(p.Data.size()));
-    out.insert(out.end(), p.Data.begin(), p.Data.end());
-    return out;
-}
-
 void AppendBlock(Bytes& out, std::uint8_t type, std::span<const std::uint8_t> body) {
     out.push_back(type);
     const auto n = static_cast<std::uint32_t>(body.size());
@@ -402,8 +357,9 @@ void FlacTag::ReadOpened(const ByteSource& f) {
         } else if (raw.type == kPictureBlock) {
             Picture picture;
             PictureBlock pb;
-            if (!ParsePicture(*body, picture, pb))
+            if (!flac::ParsePictureBlock(*body, picture, pb))
                 return damaged("a picture block is damaged");
+            pb.raw = std::move(*body);
             pictures_.push_back(std::move(picture));
             pictureBlocks_.push_back(std::move(pb));
         } else {
@@ -442,7 +398,7 @@ Bytes FlacTag::RenderBlocks(const std::vector<std::string>& comments) const {
         picturesDone = true;
         for (std::size_t i = 0; i < pictures_.size(); ++i) {
             const PictureBlock& pb = pictureBlocks_[i];
-            const Bytes body = pb.raw.empty() ? RenderPicture(pictures_[i], pb) : pb.raw;
+            const Bytes body = pb.raw.empty() ? flac::RenderPictureBlock(pictures_[i], pb) : pb.raw;
             if (body.size() > kMaxBlockBytes)
                 throw std::length_error("a picture does not fit a FLAC block");
             AppendBlock(out, kPictureBlock, body);
@@ -646,29 +602,13 @@ bool FlacTag::AddPicture(int index, const Picture& picture) {
 
 bool FlacTag::AddImage(int index, const std::string& fileName, const std::string& description,
                        int pictureType) {
-    std::string err;
-    auto file = File::Open(fileName, File::Mode::Read, &err);
-    const std::int64_t size = file ? file->Size() : -1;
-    if (!file || size < 0) {
-        Fail("Cannot read the picture file", file ? file->LastError() : err, false);
+    std::string reason;
+    const auto picture = flac::ReadPictureFile(fileName, description, pictureType, reason);
+    if (!picture) {
+        Fail("Cannot read the picture file", reason, false);
         return false;
     }
-    if (size > std::int64_t{kMaxPictureBytes}) {
-        Fail("Cannot read the picture file", std::string("it is too large"), false);
-        return false;
-    }
-    Picture p;
-    auto data = file->ReadAt(0, static_cast<std::size_t>(size));
-    if (!data) {
-        Fail("Cannot read the picture file", file->LastError(), false);
-        return false;
-    }
-    p.Data = std::move(*data);
-    p.MimeType = MimeByExtension(fileName, p.Data);
-    p.Description = description;
-    p.PictureType =
-        static_cast<std::uint8_t>(pictureType < 0 || pictureType > 20 ? 3 : pictureType);
-    return AddPicture(index, p);
+    return AddPicture(index, *picture);
 }
 
 bool FlacTag::DeleteImage(int index) {
@@ -708,17 +648,103 @@ bool FlacTag::SaveImageToFile(int index, const std::string& fileName) {
         Fail("Error saving picture", false);
         return false;
     }
-    const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        Fail("Saving the picture", std::string(std::strerror(errno)), false);
-        return false;
-    }
-    File out = File::Adopt(fd, io_);
-    if (!out.WriteAt(0, pictures_[static_cast<std::size_t>(index)].Data) || !out.Sync()) {
-        Fail("Saving the picture", out.LastError(), false);
+    std::string reason;
+    if (!flac::WritePictureFile(pictures_[static_cast<std::size_t>(index)], fileName, io_,
+                                reason)) {
+        Fail("Saving the picture", reason, false);
         return false;
     }
     return true;
 }
+
+namespace flac {
+
+bool ParsePictureBlock(std::span<const std::uint8_t> b, Picture& p, FlacTag::PictureBlock& pb) {
+    std::size_t pos = 0;
+    auto u32 = [&](std::uint32_t& v) {
+        if (b.size() - pos < 4)
+            return false;
+        v = Be32(b.data() + pos);
+        pos += 4;
+        return true;
+    };
+    auto text = [&](std::string& s) {
+        std::uint32_t n = 0;
+        if (!u32(n) || n > b.size() - pos)
+            return false;
+        s.assign(reinterpret_cast<const char*>(b.data() + pos), n);
+        pos += n;
+        return true;
+    };
+    std::uint32_t type = 0;
+    std::uint32_t length = 0;
+    if (!u32(type) || type > 255 || !text(p.MimeType) || !text(p.Description) || !u32(pb.width) ||
+        !u32(pb.height) || !u32(pb.depth) || !u32(pb.colors) || !u32(length) ||
+        length > b.size() - pos)
+        return false;
+    p.PictureType = static_cast<std::uint8_t>(type);
+    p.Description = SanitizeUtf8(p.Description);
+    p.Data.assign(b.begin() + static_cast<std::ptrdiff_t>(pos),
+                  b.begin() + static_cast<std::ptrdiff_t>(pos + length));
+    return true;
+}
+
+Bytes RenderPictureBlock(const Picture& p, const FlacTag::PictureBlock& pb) {
+    Bytes out;
+    AppendBe32(out, p.PictureType);
+    AppendBe32(out, static_cast<std::uint32_t>(p.MimeType.size()));
+    out.insert(out.end(), p.MimeType.begin(), p.MimeType.end());
+    AppendBe32(out, static_cast<std::uint32_t>(p.Description.size()));
+    out.insert(out.end(), p.Description.begin(), p.Description.end());
+    for (const std::uint32_t v : {pb.width, pb.height, pb.depth, pb.colors})
+        AppendBe32(out, v);
+    AppendBe32(out, static_cast<std::uint32_t>(p.Data.size()));
+    out.insert(out.end(), p.Data.begin(), p.Data.end());
+    return out;
+}
+
+std::optional<Picture> ReadPictureFile(const std::string& fileName, const std::string& description,
+                                       int pictureType, std::string& reason) {
+    auto file = File::Open(fileName, File::Mode::Read, &reason);
+    const std::int64_t size = file ? file->Size() : -1;
+    if (!file || size < 0) {
+        if (file)
+            reason = file->LastError();
+        return std::nullopt;
+    }
+    if (size > std::int64_t{FlacTag::kMaxPictureBytes}) {
+        reason = "it is too large";
+        return std::nullopt;
+    }
+    Picture p;
+    auto data = file->ReadAt(0, static_cast<std::size_t>(size));
+    if (!data) {
+        reason = file->LastError();
+        return std::nullopt;
+    }
+    p.Data = std::move(*data);
+    p.MimeType = MimeByExtension(fileName, p.Data);
+    p.Description = description;
+    p.PictureType =
+        static_cast<std::uint8_t>(pictureType < 0 || pictureType > 20 ? 3 : pictureType);
+    return p;
+}
+
+bool WritePictureFile(const Picture& picture, const std::string& fileName, const IoFaults& io,
+                      std::string& reason) {
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    File out = File::Adopt(fd, io);
+    if (!out.WriteAt(0, picture.Data) || !out.Sync()) {
+        reason = out.LastError();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace flac
 
 }  // namespace sondrel

@@ -8,10 +8,13 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "tags/field_items.h"
+#include "tags/file_io.h"
 #include "tags/picture.h"
 #include "tags/tag_model.h"
 
@@ -137,5 +140,24 @@ private:
     std::int64_t audioOffset_ = 0;
     std::int64_t paddingSize_ = 0;
 };
+
+namespace flac {
+
+// The body of a PICTURE block (FLAC format, METADATA_BLOCK_PICTURE), which
+// Ogg streams also carry, base64-coded, as a comment. A parse fails on a
+// length that points past the end or a type beyond 255; `pb.raw` is left alone.
+bool ParsePictureBlock(std::span<const std::uint8_t> body, Picture& picture,
+                       FlacTag::PictureBlock& pb);
+Bytes RenderPictureBlock(const Picture& picture, const FlacTag::PictureBlock& pb);
+
+// A picture file read for a PICTURE block: MIME type by its name, an
+// unknown type as 3 (front cover); nullopt with the reason in `reason`.
+std::optional<Picture> ReadPictureFile(const std::string& fileName, const std::string& description,
+                                       int pictureType, std::string& reason);
+// Writes a picture's bytes to `fileName`; false with the reason in `reason`.
+bool WritePictureFile(const Picture& picture, const std::string& fileName, const IoFaults& io,
+                      std::string& reason);
+
+}  // namespace flac
 
 }  // namespace sondrel

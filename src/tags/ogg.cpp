@@ -23,6 +23,7 @@ constexpr const char* kMsgNotOgg = "File does not contain a Ogg or wrong file fo
 constexpr const char* kMsgNoIdent = "File does not contain a OGG or wrong file format!";
 constexpr const char* kMsgFileError = "File error!";
 constexpr const char* kMsgRemoveError = "File error (remove)!";
+constexpr const char* kMsgPicture = "Changing the Ogg pictures";
 
 // Ogg page layout (RFC 3533).
 constexpr std::size_t kPageHeaderSize = 27;
@@ -127,10 +128,26 @@ bool IsOpusHead(const Bytes& packet) {
     return packet.size() >= kOpusHeadSize && StartsWith(packet, kOpusHead) && packet[8] < 16;
 }
 
+// Ogg FLAC (the FLAC-in-Ogg mapping 1.0): "\x7FFLAC", version 1.x, the
+// number of header packets after this one, "fLaC" and the STREAMINFO block;
+// each later header packet is one metadata block, the comments first.
+constexpr std::string_view kFlacHead =
+    "\x7F"
+    "FLAC";
+constexpr std::size_t kFlacHeadSize = 13 + 4 + 34;
+constexpr std::size_t kFlacBlockHeaderSize = 4;
+constexpr std::uint8_t kFlacCommentBlock = 4;
+constexpr std::uint32_t kFlacMaxBlockBytes = 0xFFFFFF;
+
+bool IsFlacHead(const Bytes& packet) {
+    return packet.size() >= kFlacHeadSize && StartsWith(packet, kFlacHead) && packet[5] == 1 &&
+           std::memcmp(packet.data() + 9, "fLaC", 4) == 0 && (packet[13] & 0x7F) == 0;
+}
+
 // What the codec of a stream makes of its header packets.
 struct CodecLayout {
     OggCodec codec;
-    std::size_t headerPackets;
+    std::size_t headerPackets;  // 0: not known (Ogg FLAC that does not say)
     std::size_t signatureSize;  // of the comment packet
     bool framingByte;
 };
@@ -142,11 +159,27 @@ std::optional<CodecLayout> CodecOf(const Bytes& ident) {
         return kVorbisLayout;
     if (IsOpusHead(ident))
         return kOpusLayout;
+    if (IsFlacHead(ident)) {
+        const std::size_t more = static_cast<std::size_t>(ident[7] << 8 | ident[8]);
+        return CodecLayout{OggCodec::Flac, more == 0 ? 0 : more + 1, kFlacBlockHeaderSize, false};
+    }
     return std::nullopt;
 }
 
 bool IsCommentPacket(const Bytes& packet, const CodecLayout& codec) {
-    return codec.codec == OggCodec::Opus ? StartsWith(packet, kOpusTags) : HasSignature(packet, 3);
+    switch (codec.codec) {
+        case OggCodec::Opus:
+            return StartsWith(packet, kOpusTags);
+        case OggCodec::Flac:
+            // The block's length must be the packet's: the list is read inside it.
+            return packet.size() >= kFlacBlockHeaderSize &&
+                   (packet[0] & 0x7F) == kFlacCommentBlock &&
+                   (std::uint32_t{packet[1]} << 16 | std::uint32_t{packet[2]} << 8 | packet[3]) ==
+                       packet.size() - kFlacBlockHeaderSize;
+        case OggCodec::Vorbis:
+            break;
+    }
+    return HasSignature(packet, 3);
 }
 
 // Size of an ID3v2 tag at the start of the file (header included), or 0.
@@ -355,11 +388,23 @@ ParseError ParseComment(const Bytes& packet, const CodecLayout& codec, CommentCo
     return ParseError::None;
 }
 
-Bytes BuildCommentPacket(const CodecLayout& codec, std::string_view vendor,
+// `old` is the comment packet read, whose signature a FLAC block keeps
+// (its last-block flag) with the new length.
+Bytes BuildCommentPacket(const CodecLayout& codec, const Bytes& old, std::string_view vendor,
                          const std::vector<std::string>& comments, const Bytes& trailing) {
-    Bytes p = codec.codec == OggCodec::Opus ? Bytes(kOpusTags.begin(), kOpusTags.end())
-                                            : Bytes{3, 'v', 'o', 'r', 'b', 'i', 's'};
     const Bytes list = vorbis::BuildList(vendor, comments);
+    Bytes p;
+    if (codec.codec == OggCodec::Flac) {
+        const std::size_t n = list.size() + trailing.size();
+        if (n > kFlacMaxBlockBytes)
+            return {};
+        p = {old[0], static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
+             static_cast<std::uint8_t>(n)};
+    } else if (codec.codec == OggCodec::Opus) {
+        p.assign(kOpusTags.begin(), kOpusTags.end());
+    } else {
+        p = {3, 'v', 'o', 'r', 'b', 'i', 's'};
+    }
     p.insert(p.end(), list.begin(), list.end());
     if (codec.framingByte)
         p.push_back(1);
@@ -468,6 +513,14 @@ std::uint32_t OggVorbisTag::BitrateNominal() const {
     if (codec_ == OggCodec::Opus) {
         const std::int64_t samples = granule_ - preSkip_;
         kbps = samples > 0 ? (fileLength_ - id3Size_) * 8 * kOpusRate / samples / 1000 : 0;
+    } else if (codec_ == OggCodec::Flac) {
+        // Lossless rates run far past a lossy codec's, so no upper bound.
+        const std::uint32_t rate = frequency();
+        return granule_ > 0 && rate > 0
+                   ? static_cast<std::uint32_t>(static_cast<double>(fileLength_ - id3Size_) * 8 *
+                                                    rate / static_cast<double>(granule_) / 1000 +
+                                                0.5)
+                   : 0;
     }
     return (kbps >= kMinKbps && kbps <= kMaxKbps) ? static_cast<std::uint32_t>(kbps) : 0;
 }
@@ -502,6 +555,9 @@ void OggVorbisTag::ResetForRead() {
     vendor_.clear();
     others_.clear();
     items_.Clear();
+    pictures_.clear();
+    pictureOrigins_.clear();
+    pictureEntries_.clear();
     codec_ = OggCodec::Vorbis;
     preSkip_ = 0;
     granule_ = 0;
@@ -510,6 +566,7 @@ void OggVorbisTag::ResetForRead() {
     channels_ = 0;
     sampleRate_ = 0;
     nominalBitrate_ = 0;
+    bitsPerSample_ = 0;
 }
 
 void OggVorbisTag::ReadTag() {
@@ -547,6 +604,9 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
         vendor_.clear();
         others_.clear();
         items_.Clear();
+        pictures_.clear();
+        pictureOrigins_.clear();
+        pictureEntries_.clear();
         error_ = message;
     };
     const std::int64_t size = f.Size();
@@ -565,6 +625,16 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
                 channels_ = id[9] > 2 ? 0 : id[9];
                 preSkip_ = static_cast<std::uint16_t>(id[10] | (id[11] << 8));
                 sampleRate_ = kOpusRate;
+            } else if (codec_ == OggCodec::Flac) {
+                // STREAMINFO after its block header: 20 bits of rate, 3 of
+                // channels less one, 5 of bits per sample less one.
+                const std::uint8_t* si = id.data() + 17;
+                sampleRate_ =
+                    (std::uint32_t{si[10]} << 12) | (std::uint32_t{si[11]} << 4) | (si[12] >> 4);
+                const int channels = ((si[12] >> 1) & 0x07) + 1;
+                channels_ = channels > 2 ? 0 : static_cast<std::uint8_t>(channels);
+                bitsPerSample_ =
+                    static_cast<std::uint8_t>((((si[12] & 1) << 4) | (si[13] >> 4)) + 1);
             } else {
                 channels_ = id[11] > 2 ? 0 : id[11];
                 sampleRate_ = Le32(id.data() + 12);
@@ -595,6 +665,7 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
             } else {
                 tag_.CommentSize = static_cast<std::int32_t>(
                     packet.size() - content.trailing.size() - codec->signatureSize);
+                ReadPictures();
                 valid_ = true;
             }
         }
@@ -625,8 +696,7 @@ bool OggVorbisTag::WriteTag() {
         PerField<std::string> values;
         for (const auto& entry : kFieldTable)
             values[entry.field] = tag_[entry.field];
-        const std::vector<std::string> comments = vorbis::PlanComments(items_, values);
-        return Rewrite(comments, kMsgFileError);
+        return Rewrite(PlanSave(values), kMsgFileError);
     } catch (...) {
         Fail(kMsgFileError, false);
         return false;
@@ -662,6 +732,11 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     HeaderRegion first;
     const ParseError firstError = ParseHeaders(*f, start, size, 1, first);
     const auto codec = firstError == ParseError::None ? CodecOf(first.packets[0]) : std::nullopt;
+    if (codec && codec->headerPackets == 0) {
+        Fail(failure,
+             std::string("the Ogg FLAC stream does not say how many header packets it has"), false);
+        return false;
+    }
     HeaderRegion region;
     if (!codec || ParseHeaders(*f, start, size, codec->headerPackets, region) != ParseError::None ||
         region.foreign || !IsCommentPacket(region.packets[1], *codec) ||
@@ -676,10 +751,12 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     }
     // The encoder's vendor string stays; ours stands in only where there was none.
     const Bytes packet = BuildCommentPacket(
-        *codec, old.vendor.empty() ? std::string_view(kVendor) : std::string_view(old.vendor),
-        comments, old.trailing);
-    if (packet.size() > kMaxHeaderPacketBytes) {
-        Fail(failure, false);
+        *codec, region.packets[1],
+        old.vendor.empty() ? std::string_view(kVendor) : std::string_view(old.vendor), comments,
+        old.trailing);
+    if (packet.empty() || packet.size() > kMaxHeaderPacketBytes) {
+        Fail(failure, std::string("the comments are larger than their header packet may be"),
+             false);
         return false;
     }
 
@@ -689,10 +766,10 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     std::vector<NewPage> pages;
     Paginate({&region.packets[0]}, {}, 0, pages);
     pages.front().flags |= kFlagBos;
-    if (codec->codec == OggCodec::Opus)
-        Paginate({&packet}, {}, 0, pages);
-    else
-        Paginate({&packet, &region.packets[2]}, {}, 0, pages);
+    std::vector<const Bytes*> headers{&packet};
+    for (std::size_t i = 2; i < codec->headerPackets; ++i)
+        headers.push_back(&region.packets[i]);
+    Paginate(headers, {}, 0, pages);
     std::vector<const Bytes*> extras;
     for (std::size_t i = codec->headerPackets; i < region.packets.size(); ++i)
         extras.push_back(&region.packets[i]);
@@ -747,6 +824,239 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     f->Close();
     if (!result) {
         Fail(failure, false);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// The key of a comment in upper case, and its value.
+std::pair<std::string, std::string_view> SplitComment(const std::string& comment) {
+    const auto eq = comment.find('=');
+    if (eq == std::string::npos)
+        return {};
+    return {vorbis::AsciiUpper(std::string_view(comment).substr(0, eq)),
+            std::string_view(comment).substr(eq + 1)};
+}
+
+std::string GuessImageMime(const Bytes& data) {
+    static constexpr std::uint8_t kPng[] = {0x89, 'P', 'N', 'G'};
+    if (data.size() >= 4 && std::memcmp(data.data(), kPng, 4) == 0)
+        return "image/png";
+    return "image/jpeg";
+}
+
+PerField<std::string> ReadValues(const FieldItems<std::string>& items) {
+    PerField<std::string> out;
+    for (const auto& entry : kFieldTable)
+        out[entry.field] = items.Read(entry.field);
+    return out;
+}
+
+}  // namespace
+
+void OggVorbisTag::ReadPictures() {
+    const auto& entries = items_.Entries();
+    std::string coverMime;
+    for (const auto& e : entries) {
+        if (const auto [key, value] = SplitComment(e.item);
+            !e.field && key == vorbis::kCoverArtMimeKey && coverMime.empty())
+            coverMime = value;
+    }
+    std::vector<std::size_t> legacy;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].field)
+            continue;
+        const auto [key, value] = SplitComment(entries[i].item);
+        if (key == vorbis::kCoverArtKey) {
+            legacy.push_back(i);
+            continue;
+        }
+        if (key != vorbis::kPictureKey)
+            continue;
+        // A picture comment that does not decode stays an ordinary comment.
+        const auto block = vorbis::Base64Decode(value);
+        Picture picture;
+        PictureOrigin origin;
+        if (!block || !flac::ParsePictureBlock(*block, picture, origin.block) ||
+            picture.Data.size() > kMaxPictureBytes)
+            continue;
+        origin.entry = i;
+        pictures_.push_back(std::move(picture));
+        pictureOrigins_.push_back(std::move(origin));
+        pictureEntries_.push_back(i);
+    }
+    for (const std::size_t i : legacy) {
+        auto data = vorbis::Base64Decode(SplitComment(entries[i].item).second);
+        if (!data || data->empty() || data->size() > kMaxPictureBytes)
+            continue;
+        Picture picture;
+        picture.MimeType = coverMime.empty() ? GuessImageMime(*data) : coverMime;
+        picture.Data = std::move(*data);
+        PictureOrigin origin;
+        origin.entry = i;
+        origin.legacy = true;
+        pictures_.push_back(std::move(picture));
+        pictureOrigins_.push_back(std::move(origin));
+    }
+}
+
+std::vector<std::string> OggVorbisTag::UnshownComments() const {
+    std::vector<bool> shown(items_.Entries().size());
+    bool legacy = false;
+    for (const auto& o : pictureOrigins_) {
+        shown[*o.entry] = true;
+        legacy = legacy || o.legacy;
+    }
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < items_.Entries().size(); ++i) {
+        const auto& e = items_.Entries()[i];
+        if (e.field || shown[i] ||
+            (legacy && SplitComment(e.item).first == vorbis::kCoverArtMimeKey))
+            continue;
+        out.push_back(e.item);
+    }
+    return out;
+}
+
+std::vector<std::string> OggVorbisTag::PlanSave(const PerField<std::string>& values) const {
+    const auto& entries = items_.Entries();
+    // Each picture comment read is replaced by what stands in its place now:
+    // itself as read, its new form, nothing when deleted, and new pictures
+    // beside their neighbour in the list.
+    std::vector<std::optional<std::vector<std::string>>> replace(entries.size());
+    for (const std::size_t i : pictureEntries_)
+        replace[i].emplace();
+    std::vector<std::string> atEnd;
+    auto anchorOf = [&](std::size_t i) -> std::optional<std::size_t> {
+        for (std::size_t j = i + 1; j-- > 0;)
+            if (pictureOrigins_[j].entry && !pictureOrigins_[j].legacy)
+                return pictureOrigins_[j].entry;
+        for (std::size_t j = i + 1; j < pictures_.size(); ++j)
+            if (pictureOrigins_[j].entry && !pictureOrigins_[j].legacy)
+                return pictureOrigins_[j].entry;
+        return std::nullopt;
+    };
+    for (std::size_t i = 0; i < pictures_.size(); ++i) {
+        const PictureOrigin& o = pictureOrigins_[i];
+        if (o.legacy)
+            continue;
+        std::string text =
+            o.entry && !o.changed
+                ? entries[*o.entry].item
+                : std::string(vorbis::kPictureKey) + "=" +
+                      vorbis::Base64Encode(flac::RenderPictureBlock(pictures_[i], o.block));
+        const auto anchor = anchorOf(i);
+        (anchor ? *replace[*anchor] : atEnd).push_back(std::move(text));
+    }
+    std::vector<std::string> comments = vorbis::PlanComments(items_, values, replace);
+    comments.insert(comments.end(), std::make_move_iterator(atEnd.begin()),
+                    std::make_move_iterator(atEnd.end()));
+    return comments;
+}
+
+bool OggVorbisTag::SavePictures() {
+    if (!FileExists(fileName_)) {
+        Fail(kMsgNoFile, false);
+        return false;
+    }
+    if (!valid_) {
+        Fail(kMsgPicture, std::string("the file was not read as Ogg"), false);
+        return false;
+    }
+    // Ogg FLAC keeps its pictures in PICTURE header packets, not comments.
+    if (codec_ == OggCodec::Flac) {
+        Fail(kMsgPicture, std::string("pictures of Ogg FLAC files are not supported"), false);
+        return false;
+    }
+    return Rewrite(PlanSave(ReadValues(items_)), kMsgPicture);
+}
+
+bool OggVorbisTag::AddPicture(int index, const Picture& picture) {
+    error_.clear();
+    if (index < 0 || index > ImagesCount()) {
+        Fail("Error adding picture", false);
+        return false;
+    }
+    if (picture.Data.size() > kMaxPictureBytes) {
+        Fail(kMsgPicture,
+             std::string("the picture is larger than a picture comment holds (16 MiB)"), false);
+        return false;
+    }
+    return Guard(kMsgPicture, [&] {
+        const auto at = static_cast<std::ptrdiff_t>(index);
+        pictures_.insert(pictures_.begin() + at, picture);
+        pictureOrigins_.insert(pictureOrigins_.begin() + at, PictureOrigin{});
+        const bool ok = SavePictures();
+        if (!ok) {
+            pictures_.erase(pictures_.begin() + at);
+            pictureOrigins_.erase(pictureOrigins_.begin() + at);
+        }
+        return ok;
+    });
+}
+
+bool OggVorbisTag::AddImage(int index, const std::string& fileName, const std::string& description,
+                            int pictureType) {
+    std::string reason;
+    const auto picture = flac::ReadPictureFile(fileName, description, pictureType, reason);
+    if (!picture) {
+        Fail("Cannot read the picture file", reason, false);
+        return false;
+    }
+    return AddPicture(index, *picture);
+}
+
+bool OggVorbisTag::DeleteImage(int index) {
+    error_.clear();
+    if (index < 0 || index >= ImagesCount()) {
+        Fail("Error deleting picture", false);
+        return false;
+    }
+    const auto at = static_cast<std::size_t>(index);
+    if (pictureOrigins_[at].legacy) {
+        Fail(kMsgPicture, std::string("an old COVERART picture is only read"), false);
+        return false;
+    }
+    return Guard(kMsgPicture, [&] {
+        const auto pos = static_cast<std::ptrdiff_t>(index);
+        Picture picture = std::move(pictures_[at]);
+        PictureOrigin origin = std::move(pictureOrigins_[at]);
+        pictures_.erase(pictures_.begin() + pos);
+        pictureOrigins_.erase(pictureOrigins_.begin() + pos);
+        const bool ok = SavePictures();
+        if (!ok) {
+            pictures_.insert(pictures_.begin() + pos, std::move(picture));
+            pictureOrigins_.insert(pictureOrigins_.begin() + pos, std::move(origin));
+        }
+        return ok;
+    });
+}
+
+bool OggVorbisTag::SetDescription(int index, const std::string& description) {
+    if (index < 0 || index >= ImagesCount())
+        return false;
+    const auto at = static_cast<std::size_t>(index);
+    if (pictureOrigins_[at].legacy)
+        return false;
+    if (pictures_[at].Description != description) {
+        pictures_[at].Description = description;
+        pictureOrigins_[at].changed = true;
+        Changed();
+    }
+    return true;
+}
+
+bool OggVorbisTag::SaveImageToFile(int index, const std::string& fileName) {
+    if (index < 0 || index >= ImagesCount()) {
+        Fail("Error saving picture", false);
+        return false;
+    }
+    std::string reason;
+    if (!flac::WritePictureFile(pictures_[static_cast<std::size_t>(index)], fileName, io_,
+                                reason)) {
+        Fail("Saving the picture", reason, false);
         return false;
     }
     return true;

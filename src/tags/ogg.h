@@ -1,20 +1,23 @@
-// Ogg Vorbis and Ogg Opus: stream information from the identification
+// Ogg Vorbis, Ogg Opus and Ogg FLAC: stream information from the identification
 // header, the Vorbis comments mapped onto the shared field set, and saving by
 // rebuilding the comment packet (header pages re-paginated, later pages
 // renumbered; granule positions and the audio packets untouched).
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tags/field_items.h"
+#include "tags/flac.h"
+#include "tags/picture.h"
 #include "tags/tag_model.h"
 
 namespace sondrel {
 
 // The codec of an Ogg stream whose comments we read.
-enum class OggCodec { Vorbis, Opus };
+enum class OggCodec { Vorbis, Opus, Flac };
 
 // The whole tag record of an Ogg Vorbis file. Texts are UTF-8.
 struct VorbisStreamInfo {
@@ -47,6 +50,8 @@ class OggVorbisTag : public TagComponent {
 public:
     // Vendor string of a save when the stream had none.
     static constexpr const char* kVendor = "Xiph.Org libVorbis I 20040628 Sondrel";
+    // A picture comment holds a FLAC PICTURE block, so the same bound holds.
+    static constexpr std::uint32_t kMaxPictureBytes = FlacTag::kMaxPictureBytes;
 
     OggVorbisTag() = default;
 
@@ -62,6 +67,8 @@ public:
     std::int64_t FileLength() const { return fileLength_; }
     std::string ChannelMode() const;
     std::uint32_t frequency() const;
+    // Ogg FLAC: bits per sample from STREAMINFO (0 for the other codecs).
+    std::uint8_t BitsPerSample() const { return bitsPerSample_; }
     // kbit/s: the header's nominal rate (Vorbis), the average over the file (Opus).
     std::uint32_t BitrateNominal() const;
     std::int64_t DurationInSeconds() const;
@@ -71,6 +78,21 @@ public:
     // "KEY=value" texts in file order); a save writes both back.
     const std::string& Vendor() const { return vendor_; }
     const std::vector<std::string>& OtherComments() const { return others_; }
+    // OtherComments without those read as pictures.
+    std::vector<std::string> UnshownComments() const;
+
+    // Pictures in comment order: METADATA_BLOCK_PICTURE comments, then the
+    // old COVERART ones, which are only read. The picture operations change
+    // the file at once (except a description, kept until the next save) and
+    // keep the fields as they were read.
+    const std::vector<Picture>& Pictures() const { return pictures_; }
+    std::int32_t ImagesCount() const { return static_cast<std::int32_t>(pictures_.size()); }
+    bool AddImage(int index, const std::string& fileName, const std::string& description,
+                  int pictureType = 3);
+    bool AddPicture(int index, const Picture& picture);
+    bool DeleteImage(int index);
+    bool SetDescription(int index, const std::string& description);
+    bool SaveImageToFile(int index, const std::string& fileName);
 
     const std::string& track() const { return tag_.track; }
     const std::string& title() const { return tag_.title; }
@@ -115,7 +137,20 @@ public:
     // Empties the texts and sets GenreID to 12; the file is not touched.
     void ClearTag();
 
+    // Where a picture came from: the comment read (an index into the items
+    // read), whether it must be written anew, and whether it is an old
+    // COVERART picture.
+    struct PictureOrigin {
+        std::optional<std::size_t> entry;
+        bool changed = false;
+        bool legacy = false;
+        FlacTag::PictureBlock block;
+    };
+
 private:
+    void ReadPictures();
+    std::vector<std::string> PlanSave(const PerField<std::string>& values) const;
+    bool SavePictures();
     void ReadOpened(const ByteSource& file);
     void FinishRead();
     void SetText(std::string& field, const std::string& value);
@@ -127,6 +162,9 @@ private:
     std::string vendor_;
     std::vector<std::string> others_;
     FieldItems<std::string> items_;  // every comment read, raw
+    std::vector<Picture> pictures_;
+    std::vector<PictureOrigin> pictureOrigins_;
+    std::vector<std::size_t> pictureEntries_;  // comments read as pictures (not COVERART)
 
     OggCodec codec_ = OggCodec::Vorbis;
     std::uint16_t preSkip_ = 0;  // Opus: samples to drop at the start, at 48 kHz
@@ -136,6 +174,7 @@ private:
     std::uint8_t channels_ = 0;
     std::uint32_t sampleRate_ = 0;
     std::int32_t nominalBitrate_ = 0;
+    std::uint8_t bitsPerSample_ = 0;
 };
 
 }  // namespace sondrel

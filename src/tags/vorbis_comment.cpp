@@ -174,19 +174,92 @@ std::string GenreToSave(const std::string& genre, std::uint8_t id) {
     return genre;
 }
 
-std::vector<std::string> PlanComments(const FieldItems<std::string>& items,
-                                      const PerField<std::string>& values) {
+std::vector<std::string> PlanComments(
+    const FieldItems<std::string>& items, const PerField<std::string>& values,
+    std::span<const std::optional<std::vector<std::string>>> replace) {
     auto now = [&](Field f) -> const std::string& {
         const std::string& read = items.Read(f);
         return f == Field::Genre && AsciiUpper(read) == AsciiUpper(values[f]) ? read : values[f];
     };
     std::vector<std::string> comments;
     items.Plan(
-        kOrder, now, [&](const auto& entry) { comments.push_back(entry.item); },
+        kOrder, now,
+        [&](const auto& entry) {
+            const auto at = static_cast<std::size_t>(&entry - items.Entries().data());
+            if (!entry.field && at < replace.size() && replace[at]) {
+                comments.insert(comments.end(), replace[at]->begin(), replace[at]->end());
+                return;
+            }
+            comments.push_back(entry.item);
+        },
         [&](Field f, const std::string& value) {
             comments.push_back(std::string(KeyOf(f)) + "=" + SanitizeUtf8(value));
         });
     return comments;
+}
+
+namespace {
+
+constexpr char kBase64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+constexpr std::array<std::int8_t, 256> MakeBase64Values() {
+    std::array<std::int8_t, 256> values{};
+    for (auto& v : values)
+        v = -1;
+    for (int i = 0; i < 64; ++i)
+        values[static_cast<unsigned char>(kBase64Digits[i])] = static_cast<std::int8_t>(i);
+    return values;
+}
+constexpr auto kBase64Values = MakeBase64Values();
+
+}  // namespace
+
+std::string Base64Encode(std::span<const std::uint8_t> bytes) {
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; bytes.size() - i >= 3; i += 3) {
+        const std::uint32_t v =
+            (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+        out += {kBase64Digits[v >> 18], kBase64Digits[(v >> 12) & 63], kBase64Digits[(v >> 6) & 63],
+                kBase64Digits[v & 63]};
+    }
+    if (bytes.size() - i == 1) {
+        const std::uint32_t v = std::uint32_t{bytes[i]} << 16;
+        out += {kBase64Digits[v >> 18], kBase64Digits[(v >> 12) & 63], '=', '='};
+    } else if (bytes.size() - i == 2) {
+        const std::uint32_t v =
+            (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8);
+        out += {kBase64Digits[v >> 18], kBase64Digits[(v >> 12) & 63], kBase64Digits[(v >> 6) & 63],
+                '='};
+    }
+    return out;
+}
+
+std::optional<Bytes> Base64Decode(std::string_view text) {
+    if (text.size() % 4 == 0 && !text.empty() && text.back() == '=') {
+        text.remove_suffix(1);
+        if (text.back() == '=')
+            text.remove_suffix(1);
+    }
+    if (text.size() % 4 == 1)
+        return std::nullopt;
+    Bytes out;
+    out.reserve(text.size() / 4 * 3 + 2);
+    std::uint32_t bits = 0;
+    int have = 0;
+    for (const char c : text) {
+        const std::int8_t v = kBase64Values[static_cast<unsigned char>(c)];
+        if (v < 0)
+            return std::nullopt;
+        bits = (bits << 6) | static_cast<std::uint32_t>(v);
+        have += 6;
+        if (have >= 8) {
+            have -= 8;
+            out.push_back(static_cast<std::uint8_t>(bits >> have));
+        }
+    }
+    return out;
 }
 
 }  // namespace sondrel::vorbis

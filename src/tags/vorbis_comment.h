@@ -65,7 +65,21 @@ std::string GenreToSave(const std::string& genre, std::uint8_t id);
 // The comments a save writes for `values`: the items of unchanged fields
 // and of no field as they were, one "KEY=value" per changed field that has
 // a value. A genre differing only in case from the one read is the one read.
-std::vector<std::string> PlanComments(const FieldItems<std::string>& items,
-                                      const PerField<std::string>& values);
+// `replace[i]`, where set, goes in place of the i-th comment read when that
+// comment belongs to no field (a picture edited or deleted, say).
+std::vector<std::string> PlanComments(
+    const FieldItems<std::string>& items, const PerField<std::string>& values,
+    std::span<const std::optional<std::vector<std::string>>> replace = {});
+
+// Pictures as Ogg streams carry them: a FLAC PICTURE block in base64 under
+// kPictureKey, or, written by old tools and only read, the image itself in
+// base64 under kCoverArtKey with its type under kCoverArtMimeKey.
+inline constexpr std::string_view kPictureKey = "METADATA_BLOCK_PICTURE";
+inline constexpr std::string_view kCoverArtKey = "COVERART";
+inline constexpr std::string_view kCoverArtMimeKey = "COVERARTMIME";
+std::string Base64Encode(std::span<const std::uint8_t> bytes);
+// nullopt for a character outside the alphabet or a length no encoder
+// writes; the '=' padding may be left out.
+std::optional<Bytes> Base64Decode(std::string_view text);
 
 }  // namespace sondrel::vorbis

@@ -173,6 +173,10 @@ TEST(Associations, InstallAndRemoveDesktopEntries) {
     const QString text = QString::fromUtf8(mp3.readAll());
     EXPECT_TRUE(text.contains("Exec=\"/opt/so \\\"n\\\"/sondrel\" -f %f")) << text.toStdString();
     EXPECT_TRUE(text.contains("MimeType=audio/mpeg;audio/flac;")) << text.toStdString();
+    // Ogg Vorbis, Opus and Ogg FLAC open in the editor too.
+    for (const char* type : {"audio/ogg;", "audio/x-vorbis+ogg;", "audio/x-opus+ogg;",
+                             "audio/opus;", "audio/x-flac+ogg;"})
+        EXPECT_TRUE(text.contains(QLatin1String(type))) << type;
     EXPECT_TRUE(QFile::exists(files.folder));
     ApplyAssociations("/opt/sondrel", false, true, dir.path());
     EXPECT_FALSE(QFile::exists(files.mp3));

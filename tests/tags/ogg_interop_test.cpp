@@ -294,4 +294,160 @@ TEST_F(OggInterop, LongLyricsSpreadOverPages) {
     EXPECT_TRUE(found);
 }
 
+std::string Sha256Of(const std::string& path) {
+    const auto r = RunCommand("sha256sum " + ShellQuote(path));
+    EXPECT_EQ(r.exitCode, 0);
+    return r.output.substr(0, 64);
+}
+
+// Pictures both ways with mutagen, in Vorbis and Opus streams: what mutagen
+// adds we list and export; what we add, describe and delete mutagen reads;
+// the pages stay valid and the audio decodes to the same samples throughout.
+TEST_F(OggInterop, PicturesBothWaysWithMutagen) {
+    const std::string jpeg = Cover();
+    const std::string png = dir.file("back.png");
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i color=c=red:s=64x32 -frames:v 1 " +
+                         ShellQuote(png) + " 2>&1")
+                  .exitCode,
+              0);
+    const bool haveOpus = sondrel::test::HaveProgram("opusenc");
+    for (const std::string codec : {"vorbis", "opus"}) {
+        SCOPED_TRACE(codec);
+        if (codec == "opus" && !haveOpus)
+            continue;
+        std::string path;
+        if (codec == "vorbis") {
+            path = Encode("pictures.ogg");
+        } else {
+            path = dir.file("pictures.opus");
+            const std::string wav = dir.file("tone.wav");
+            ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=330:duration=2 " +
+                                 ShellQuote(wav) + " && opusenc --quiet --title T " +
+                                 ShellQuote(wav) + " " + ShellQuote(path) + " 2>&1")
+                          .exitCode,
+                      0);
+        }
+        const auto added =
+            RunCommand(Python() + " " + ShellQuote(kPeer) + " add-picture " + ShellQuote(path) +
+                       " " + ShellQuote(jpeg) + " 3 image/jpeg 'Обложка'");
+        ASSERT_EQ(added.exitCode, 0) << added.output;
+        const std::string md5 = DecodedMd5(path);
+
+        OggVorbisTag ogg;
+        ogg.setFileName(path);
+        ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+        ASSERT_EQ(ogg.ImagesCount(), 1);
+        EXPECT_EQ(ogg.Pictures()[0].PictureType, 3);
+        EXPECT_EQ(ogg.Pictures()[0].MimeType, "image/jpeg");
+        EXPECT_EQ(ogg.Pictures()[0].Description, "Обложка");
+        EXPECT_EQ(ogg.Pictures()[0].Data, ReadAll(jpeg));
+        const std::string exported = dir.file("exported.jpg");
+        ASSERT_TRUE(ogg.SaveImageToFile(0, exported)) << ogg.Error();
+        EXPECT_EQ(Sha256Of(exported), Sha256Of(jpeg));
+
+        auto expectPeer = [&](const json& expected) {
+            EXPECT_EQ(Peer("pictures", path), expected);
+            const json pages = Peer("pages", path);
+            EXPECT_EQ(pages["errors"].size(), 0u) << pages["errors"];
+            EXPECT_EQ(DecodedMd5(path), md5);
+        };
+        const json cover = {
+            {"type", 3}, {"mime", "image/jpeg"}, {"desc", "Обложка"}, {"sha256", Sha256Of(jpeg)}};
+        const json back = {
+            {"type", 4}, {"mime", "image/png"}, {"desc", "back"}, {"sha256", Sha256Of(png)}};
+
+        ASSERT_TRUE(ogg.AddImage(1, png, "back", 4)) << ogg.Error();
+        expectPeer(json::array({cover, back}));
+
+        ASSERT_TRUE(ogg.SetDescription(0, "front")) << ogg.Error();
+        ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();
+        json front = cover;
+        front["desc"] = "front";
+        expectPeer(json::array({front, back}));
+
+        ASSERT_TRUE(ogg.DeleteImage(0)) << ogg.Error();
+        expectPeer(json::array({back}));
+        ogg.setFileName(path);
+        ASSERT_EQ(ogg.ImagesCount(), 1);
+        EXPECT_EQ(ogg.Pictures()[0].Description, "back");
+        EXPECT_EQ(ogg.Codec() == sondrel::OggCodec::Opus, codec == "opus");
+    }
+}
+
+// Ogg FLAC from `flac --ogg`: read as mutagen reads it; after saves that keep,
+// grow and shrink the comment block, mutagen reads our comments, the pages
+// validate, `flac -t` finds the STREAMINFO MD5 of the decoded audio, and
+// ffmpeg decodes the same samples.
+TEST(OggFlacInterop, FlacToolFilesReadAndSave) {
+    if (Python().empty() || !sondrel::test::HaveProgram("flac") ||
+        !sondrel::test::HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "flac, ffmpeg or mutagen is not installed";
+    TempDir dir;
+    const std::string wav = dir.file("tone.wav");
+    const std::string path = dir.file("tone.oga");
+    const auto made = RunCommand(
+        "ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000:duration=4 -ac 2 "
+        "-sample_fmt s16 " +
+        ShellQuote(wav) + " && flac --ogg -s -f -T TITLE=Tone -T artist=Uno -T ARTIST=Dos " +
+        "-T REPLAYGAIN_TRACK_GAIN=-1.5 -o " + ShellQuote(path) + " " + ShellQuote(wav) + " 2>&1");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    const std::string script = R"(
+import json, sys
+from mutagen.oggflac import OggFLAC
+f = OggFLAC(sys.argv[1])
+print(json.dumps({"vendor": f.tags.vendor, "comments": [[k, v] for k, v in f.tags],
+                  "length": f.info.length, "rate": f.info.sample_rate,
+                  "channels": f.info.channels}))
+)";
+    auto mutagen = [&] {
+        const auto r = RunCommand(Python() + " -c " + ShellQuote(script) + " " + ShellQuote(path));
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        return r.exitCode == 0 ? json::parse(r.output) : json();
+    };
+    const json before = mutagen();
+    const std::string md5 = DecodedMd5(path);
+
+    OggVorbisTag ogg;
+    ogg.setFileName(path);
+    ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+    EXPECT_EQ(ogg.Codec(), sondrel::OggCodec::Flac);
+    EXPECT_EQ(ogg.title(), "Tone");
+    EXPECT_EQ(ogg.artist(), "Uno / Dos");
+    EXPECT_EQ(ogg.Vendor(), before["vendor"].get<std::string>());
+    EXPECT_EQ(ogg.frequency(), before["rate"].get<std::uint32_t>());
+    EXPECT_EQ(ogg.ChannelMode(), "Stereo");
+    EXPECT_EQ(ogg.BitsPerSample(), 16);
+    EXPECT_EQ(ogg.DurationInSeconds(), static_cast<std::int64_t>(before["length"].get<double>()));
+    EXPECT_EQ(ogg.OtherComments(), std::vector<std::string>{"REPLAYGAIN_TRACK_GAIN=-1.5"});
+
+    std::string lyrics;
+    for (int i = 0; lyrics.size() < 200000; ++i)
+        lyrics += "Zeile " + std::to_string(i) + "\n";
+    for (const std::string& now : {std::string("kurz"), lyrics, std::string()}) {
+        SCOPED_TRACE(now.size());
+        ogg.setalbum("Album ✓");
+        ogg.setlyrics(now);
+        ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();
+        const json after = mutagen();
+        json expected = json::array({json::array({"TITLE", "Tone"}), json::array({"artist", "Uno"}),
+                                     json::array({"ARTIST", "Dos"}),
+                                     json::array({"REPLAYGAIN_TRACK_GAIN", "-1.5"}),
+                                     json::array({"ALBUM", "Album ✓"})});
+        if (!now.empty())
+            expected.push_back(json::array({"LYRICS", now}));
+        EXPECT_EQ(after["comments"], expected);
+        EXPECT_EQ(after["vendor"], before["vendor"]);
+        const auto tested = RunCommand("flac -t -s " + ShellQuote(path) + " 2>&1");
+        EXPECT_EQ(tested.exitCode, 0) << tested.output;
+        EXPECT_EQ(DecodedMd5(path), md5);
+        const auto [pagesOk, pagesOut] = [&] {
+            const auto r =
+                RunCommand(Python() + " " + ShellQuote(kPeer) + " pages " + ShellQuote(path));
+            return std::pair{r.exitCode == 0, r.output};
+        }();
+        ASSERT_TRUE(pagesOk);
+        EXPECT_EQ(json::parse(pagesOut)["errors"].size(), 0u) << pagesOut;
+    }
+}
+
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "support/test_support.h"
 #include "tags/file_io.h"
+#include "tags/vorbis_comment.h"
 
 namespace {
 
@@ -879,6 +880,522 @@ TEST_F(OggTest, DamagedFilesAreHandled) {
         }
         check(bad);
     }
+}
+
+// ---- Pictures as METADATA_BLOCK_PICTURE comments ----
+
+// Base64 written bit by bit, apart from the codec under test; `pad` false
+// leaves out the '=' some writers drop.
+std::string TestBase64(const Bytes& data, bool pad = true) {
+    static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned acc = 0;
+    int bits = 0;
+    for (const auto byte : data) {
+        for (int k = 7; k >= 0; --k) {
+            acc = (acc << 1) | ((byte >> k) & 1u);
+            if (++bits == 6) {
+                out += digits[acc];
+                acc = 0;
+                bits = 0;
+            }
+        }
+    }
+    if (bits > 0)
+        out += digits[acc << (6 - bits)];
+    while (pad && out.size() % 4 != 0)
+        out += '=';
+    return out;
+}
+
+void PutBe32(Bytes& b, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        b.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+struct TestPicture {
+    std::uint32_t type = 3;
+    std::string mime = "image/jpeg";
+    std::string description;
+    std::uint32_t width = 0, height = 0, depth = 0, colors = 0;
+    Bytes data;
+};
+
+// A FLAC PICTURE block laid out field by field.
+Bytes PictureBlock(const TestPicture& p) {
+    Bytes b;
+    PutBe32(b, p.type);
+    PutBe32(b, static_cast<std::uint32_t>(p.mime.size()));
+    b.insert(b.end(), p.mime.begin(), p.mime.end());
+    PutBe32(b, static_cast<std::uint32_t>(p.description.size()));
+    b.insert(b.end(), p.description.begin(), p.description.end());
+    for (const std::uint32_t v : {p.width, p.height, p.depth, p.colors})
+        PutBe32(b, v);
+    PutBe32(b, static_cast<std::uint32_t>(p.data.size()));
+    Append(b, p.data);
+    return b;
+}
+
+std::string PictureComment(const TestPicture& p, bool pad = true,
+                           const std::string& key = "METADATA_BLOCK_PICTURE") {
+    return key + "=" + TestBase64(PictureBlock(p), pad);
+}
+
+TEST(OggBase64, KnownVectorsAndRefusals) {
+    using sondrel::vorbis::Base64Decode;
+    using sondrel::vorbis::Base64Encode;
+    // RFC 4648, section 10.
+    const std::pair<std::string, std::string> vectors[] = {
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+    };
+    for (const auto& [plain, coded] : vectors) {
+        SCOPED_TRACE(plain);
+        const Bytes bytes(plain.begin(), plain.end());
+        EXPECT_EQ(Base64Encode(bytes), coded);
+        EXPECT_EQ(Base64Decode(coded), bytes);
+        // Writers that drop the padding are read too.
+        std::string bare = coded;
+        while (!bare.empty() && bare.back() == '=')
+            bare.pop_back();
+        EXPECT_EQ(Base64Decode(bare), bytes);
+    }
+    Bytes all(256);
+    for (std::size_t i = 0; i < all.size(); ++i)
+        all[i] = static_cast<std::uint8_t>(255 - i);
+    EXPECT_EQ(Base64Encode(all), TestBase64(all));
+    EXPECT_EQ(Base64Decode(TestBase64(all)), all);
+    for (const char* bad : {"Zm9v!", "Zm 9v", "Z", "Zm9vY", "Zg=", "====", "Zg==Zg=="})
+        EXPECT_FALSE(Base64Decode(bad)) << bad;
+}
+
+class OggPictures : public OggTest {
+protected:
+    // The comments of the file at `path` and the checks every save must pass:
+    // pages well formed, audio packets and granules as they were.
+    std::vector<std::string> SavedComments(const std::string& path,
+                                           const std::vector<Page>& original) {
+        const Saved s = Inspect(ReadAll(path));
+        ExpectWellFormed(s.pages);
+        EXPECT_EQ(AudioPackets(s.pages), AudioPackets(original));
+        EXPECT_EQ(AudioGranules(s.pages), AudioGranules(original));
+        EXPECT_EQ(s.comments.vendor, "test vendor");
+        return s.comments.comments;
+    }
+};
+
+TEST_F(OggPictures, ReadsPictureComments) {
+    const TestPicture png{6,
+                          "image/png",
+                          "B\xC3\xA4"
+                          "ck",
+                          2,
+                          3,
+                          24,
+                          0,
+                          {0x89, 'P', 'N', 'G', 1, 2}};
+    const TestPicture jpeg{3, "image/jpeg", "", 0, 0, 0, 0, Bytes(700, 0xD8)};
+    const Bytes pngBytes{0x89, 'P', 'N', 'G', 13, 10};
+    struct Case {
+        std::string name;
+        std::vector<std::string> comments;
+        std::vector<TestPicture> pictures;  // type, mime, description and data compared
+        std::vector<std::string> unshown;   // keys of the comments shown as other items
+    } cases[] = {
+        {"one picture between fields", {"TITLE=t", PictureComment(png), "X=1"}, {png}, {"X"}},
+        {"lower-case key, no padding, two pictures",
+         {PictureComment(jpeg, false, "metadata_block_picture"), PictureComment(png)},
+         {jpeg, png},
+         {}},
+        {"a block that is cut stays a comment",
+         {"METADATA_BLOCK_PICTURE=AAAA", "TITLE=t"},
+         {},
+         {"METADATA_BLOCK_PICTURE"}},
+        {"no base64 stays a comment",
+         {"METADATA_BLOCK_PICTURE=@@@@"},
+         {},
+         {"METADATA_BLOCK_PICTURE"}},
+        {"old COVERART with its MIME type",
+         {"COVERARTMIME=image/gif", "COVERART=" + TestBase64(Bytes{'G', 'I', 'F', '8'})},
+         {{3, "image/gif", "", 0, 0, 0, 0, {'G', 'I', 'F', '8'}}},
+         {}},
+        {"old COVERART without a MIME type, after the new kind",
+         {"COVERART=" + TestBase64(pngBytes), PictureComment(jpeg)},
+         {jpeg, {3, "image/png", "", 0, 0, 0, 0, pngBytes}},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OggVorbisTag ogg;
+        ogg.setFileName(Make(Serialize(StandardPages(c.comments))));
+        ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+        ASSERT_EQ(ogg.Pictures().size(), c.pictures.size());
+        for (std::size_t i = 0; i < c.pictures.size(); ++i) {
+            const auto& got = ogg.Pictures()[i];
+            EXPECT_EQ(got.PictureType, c.pictures[i].type) << i;
+            EXPECT_EQ(got.MimeType, c.pictures[i].mime) << i;
+            EXPECT_EQ(got.Description, c.pictures[i].description) << i;
+            EXPECT_EQ(got.Data, c.pictures[i].data) << i;
+        }
+        std::vector<std::string> keys;
+        for (const auto& u : ogg.UnshownComments())
+            keys.push_back(u.substr(0, u.find('=')));
+        EXPECT_EQ(keys, c.unshown);
+        // Every comment no field owns is still there as read.
+        std::size_t unowned = 0;
+        for (const auto& comment : c.comments)
+            unowned += comment.rfind("TITLE=", 0) != 0;
+        EXPECT_EQ(ogg.OtherComments().size(), unowned);
+    }
+}
+
+// Pictures not changed keep their comment's bytes and place; a deleted one
+// leaves no gap, a new one goes beside its neighbour in the list, an edited
+// description rewrites that picture alone. Fields stay as the file has them.
+TEST_F(OggPictures, EditsKeepEverythingElse) {
+    const TestPicture a{3, "image/jpeg", "front", 10, 10, 24, 0, Bytes(300, 0xA1)};
+    const TestPicture b{4, "image/png", "back", 20, 20, 32, 0, Bytes(5, 0xB2)};
+    // Unpadded, so a re-encoding would show.
+    const std::string commentA = PictureComment(a, false);
+    const std::string commentB = PictureComment(b, false);
+    const std::vector<std::string> comments = {"TITLE=t", commentA, "X=1", commentB, "Y=2"};
+    sondrel::Picture added;
+    added.MimeType = "image/gif";
+    added.Description = "new";
+    added.PictureType = 8;
+    added.Data = {'G', 'I', 'F'};
+    const std::string commentNew =
+        "METADATA_BLOCK_PICTURE=" +
+        TestBase64(PictureBlock({8, "image/gif", "new", 0, 0, 0, 0, {'G', 'I', 'F'}}));
+    struct Case {
+        std::string name;
+        std::function<bool(OggVorbisTag&)> edit;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"delete the first",
+         [](OggVorbisTag& o) { return o.DeleteImage(0); },
+         {"TITLE=t", "X=1", commentB, "Y=2"}},
+        {"delete the second",
+         [](OggVorbisTag& o) { return o.DeleteImage(1); },
+         {"TITLE=t", commentA, "X=1", "Y=2"}},
+        {"add in front",
+         [&](OggVorbisTag& o) { return o.AddPicture(0, added); },
+         {"TITLE=t", commentNew, commentA, "X=1", commentB, "Y=2"}},
+        {"add between",
+         [&](OggVorbisTag& o) { return o.AddPicture(1, added); },
+         {"TITLE=t", commentA, commentNew, "X=1", commentB, "Y=2"}},
+        {"add at the end",
+         [&](OggVorbisTag& o) { return o.AddPicture(2, added); },
+         {"TITLE=t", commentA, "X=1", commentB, commentNew, "Y=2"}},
+        {"delete both, then add",
+         [&](OggVorbisTag& o) {
+             return o.DeleteImage(1) && o.DeleteImage(0) && o.AddPicture(0, added);
+         },
+         {"TITLE=t", "X=1", "Y=2", commentNew}},
+        {"describe the second, then save",
+         [](OggVorbisTag& o) {
+             return o.SetDescription(1,
+                                     "r\xC3\xBC"
+                                     "ck") &&
+                    o.WriteTag();
+         },
+         {"TITLE=t", commentA, "X=1",
+          "METADATA_BLOCK_PICTURE=" + TestBase64(PictureBlock({4, "image/png",
+                                                               "r\xC3\xBC"
+                                                               "ck",
+                                                               20, 20, 32, 0, Bytes(5, 0xB2)})),
+          "Y=2"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto original = StandardPages(comments);
+        const std::string path = Make(Serialize(original));
+        OggVorbisTag ogg;
+        ogg.setFileName(path);
+        ASSERT_EQ(ogg.ImagesCount(), 2);
+        // An edit not saved yet is no part of a picture change.
+        ogg.settitle("unsaved");
+        ASSERT_TRUE(c.edit(ogg)) << ogg.Error();
+        if (c.name.rfind("describe", 0) == 0)
+            EXPECT_EQ(SavedComments(path, original)[0], "TITLE=unsaved");
+        else
+            EXPECT_EQ(SavedComments(path, original), c.expected);
+        // What the component holds is what the file holds.
+        OggVorbisTag again;
+        again.setFileName(path);
+        ASSERT_EQ(again.Pictures().size(), ogg.Pictures().size());
+        for (std::size_t i = 0; i < ogg.Pictures().size(); ++i)
+            EXPECT_EQ(again.Pictures()[i], ogg.Pictures()[i]) << i;
+        // The unsaved title follows with the next save, pictures as they are.
+        ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();
+        auto afterSave = c.expected;
+        afterSave[0] = "TITLE=unsaved";
+        EXPECT_EQ(SavedComments(path, original), afterSave);
+    }
+}
+
+TEST_F(OggPictures, ExportWritesThePictureBytes) {
+    const TestPicture a{3, "image/jpeg", "", 0, 0, 0, 0, Bytes(1000, 0x5A)};
+    OggVorbisTag ogg;
+    ogg.setFileName(Make(Serialize(StandardPages({PictureComment(a)}))));
+    const std::string out = dir.file("cover.jpg");
+    ASSERT_TRUE(ogg.SaveImageToFile(0, out)) << ogg.Error();
+    EXPECT_EQ(ReadAll(out), a.data);
+    EXPECT_FALSE(ogg.SaveImageToFile(1, out));
+    EXPECT_FALSE(ogg.SaveImageToFile(0, dir.file("no/such/folder/x.jpg")));
+    EXPECT_NE(ogg.Error().find("Saving the picture"), std::string::npos) << ogg.Error();
+}
+
+// Refused picture changes leave the file and the picture list as they were,
+// with the reason.
+TEST_F(OggPictures, RefusedChangesLeaveTheFileAlone) {
+    const TestPicture a{3, "image/jpeg", "a", 0, 0, 0, 0, Bytes(10, 1)};
+    const std::vector<std::string> comments = {
+        PictureComment(a), "COVERARTMIME=image/png",
+        "COVERART=" + TestBase64(Bytes{0x89, 'P', 'N', 'G'})};
+    sondrel::Picture huge;
+    huge.Data.resize(OggVorbisTag::kMaxPictureBytes + 1);
+    sondrel::Picture small;
+    small.Data = {1, 2, 3};
+    struct Case {
+        std::string name;
+        std::function<bool(OggVorbisTag&)> edit;
+        std::string error;  // a part of it
+    } cases[] = {
+        {"picture beyond the limit", [&](OggVorbisTag& o) { return o.AddPicture(0, huge); },
+         "larger than a picture comment holds"},
+        {"position past the end", [&](OggVorbisTag& o) { return o.AddPicture(3, small); },
+         "Error adding picture"},
+        {"delete past the end", [](OggVorbisTag& o) { return o.DeleteImage(2); },
+         "Error deleting picture"},
+        {"old COVERART picture", [](OggVorbisTag& o) { return o.DeleteImage(1); }, "only read"},
+        {"picture file missing",
+         [&](OggVorbisTag& o) { return o.AddImage(0, dir.file("none.jpg"), "", 3); },
+         "Cannot read the picture file"},
+        {"disk full",
+         [&](OggVorbisTag& o) {
+             std::size_t written = 0;
+             o.SetIoFaults({[&written](std::size_t bytes) {
+                                written += bytes;
+                                return written < 100;
+                            },
+                            {}});
+             return o.AddPicture(0, small);
+         },
+         "Changing the Ogg pictures"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes content = Serialize(StandardPages(comments));
+        const std::string path = Make(content, "refused.ogg");
+        OggVorbisTag ogg;
+        ogg.setFileName(path);
+        ASSERT_EQ(ogg.ImagesCount(), 2);
+        const auto before = ogg.Pictures();
+        EXPECT_FALSE(c.edit(ogg));
+        EXPECT_NE(ogg.Error().find(c.error), std::string::npos) << ogg.Error();
+        EXPECT_EQ(ReadAll(path), content);
+        EXPECT_EQ(ogg.Pictures(), before);
+    }
+    // The old picture's description cannot change either.
+    OggVorbisTag ogg;
+    ogg.setFileName(Make(Serialize(StandardPages(comments)), "legacy.ogg"));
+    EXPECT_FALSE(ogg.SetDescription(1, "x"));
+    EXPECT_TRUE(ogg.SetDescription(0, "x"));
+
+    // A file that did not read is never written.
+    const Bytes notOgg(500, 'z');
+    const std::string bad = Make(notOgg, "bad.ogg");
+    ogg.setFileName(bad);
+    EXPECT_FALSE(ogg.AddPicture(0, small));
+    EXPECT_EQ(ReadAll(bad), notOgg);
+}
+
+// ---- Ogg FLAC ----
+
+struct FlacFacts {
+    std::uint32_t rate = 44100;
+    int channels = 2;
+    int bits = 16;
+    std::uint16_t moreHeaders = 2;  // comment and padding
+};
+
+// "\x7FFLAC" 1.0, the header count, "fLaC" and a STREAMINFO block.
+Bytes FlacHead(const FlacFacts& f) {
+    Bytes b = {0x7F,
+               'F',
+               'L',
+               'A',
+               'C',
+               1,
+               0,
+               static_cast<std::uint8_t>(f.moreHeaders >> 8),
+               static_cast<std::uint8_t>(f.moreHeaders),
+               'f',
+               'L',
+               'a',
+               'C',
+               0,
+               0,
+               0,
+               34};
+    Bytes si(34, 0);
+    si[0] = 0x10;  // block sizes 4096
+    si[2] = 0x10;
+    si[10] = static_cast<std::uint8_t>(f.rate >> 12);
+    si[11] = static_cast<std::uint8_t>(f.rate >> 4);
+    si[12] = static_cast<std::uint8_t>(((f.rate & 0x0F) << 4) | ((f.channels - 1) << 1) |
+                                       ((f.bits - 1) >> 4));
+    si[13] = static_cast<std::uint8_t>(((f.bits - 1) & 0x0F) << 4);
+    Append(b, si);
+    return b;
+}
+
+// A metadata block as one header packet.
+Bytes FlacBlock(std::uint8_t typeAndFlag, const Bytes& body) {
+    Bytes b = {typeAndFlag, static_cast<std::uint8_t>(body.size() >> 16),
+               static_cast<std::uint8_t>(body.size() >> 8), static_cast<std::uint8_t>(body.size())};
+    Append(b, body);
+    return b;
+}
+
+Bytes CommentList(const std::string& vendor, const std::vector<std::string>& comments) {
+    Bytes b;
+    Put32(b, static_cast<std::uint32_t>(vendor.size()));
+    b.insert(b.end(), vendor.begin(), vendor.end());
+    Put32(b, static_cast<std::uint32_t>(comments.size()));
+    for (const auto& c : comments) {
+        Put32(b, static_cast<std::uint32_t>(c.size()));
+        b.insert(b.end(), c.begin(), c.end());
+    }
+    return b;
+}
+
+// The layout `flac --ogg` writes: every header packet on a page of its own,
+// audio from a fresh page on; granules count samples.
+std::vector<Page> OggFlacPages(const std::vector<std::string>& comments, const FlacFacts& f = {},
+                               const Bytes& commentBlock = {}) {
+    std::vector<Page> pages;
+    pages.push_back(MakePage(0, 0, 0x02, {FlacHead(f)}));
+    pages.push_back(
+        MakePage(1, 0, 0,
+                 {commentBlock.empty() ? FlacBlock(4, CommentList("reference libFLAC", comments))
+                                       : commentBlock}));
+    pages.push_back(MakePage(2, 0, 0, {FlacBlock(0x81, Bytes(300, 0))}));
+    pages.push_back(MakePage(3, 4096, 0, {Audio(1200, 7), Audio(900, 8)}));
+    pages.push_back(MakePage(4, f.rate * 3, 0x04, {Audio(800, 9)}));
+    return pages;
+}
+
+TEST_F(OggTest, OggFlacStreamFacts) {
+    const struct Case {
+        FlacFacts facts;
+        std::string channels;
+    } cases[] = {
+        {{44100, 2, 16}, "Stereo"},
+        {{96000, 1, 24}, "Mono"},
+        {{48000, 6, 20}, "unknown"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.facts.rate) + " Hz, " + std::to_string(c.facts.bits) +
+                     " bit");
+        const Bytes content = Serialize(OggFlacPages({"TITLE=t"}, c.facts));
+        OggVorbisTag ogg;
+        ogg.setFileName(Make(content, "a.oga"));
+        ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+        EXPECT_EQ(ogg.Codec(), sondrel::OggCodec::Flac);
+        EXPECT_EQ(ogg.title(), "t");
+        EXPECT_EQ(ogg.Vendor(), "reference libFLAC");
+        EXPECT_EQ(ogg.frequency(), c.facts.rate);
+        EXPECT_EQ(ogg.BitsPerSample(), c.facts.bits);
+        EXPECT_EQ(ogg.ChannelMode(), c.channels);
+        EXPECT_EQ(ogg.DurationInSeconds(), 3);
+        // Bits of the whole file over three seconds.
+        EXPECT_EQ(ogg.BitrateNominal(),
+                  static_cast<std::uint32_t>(std::lround(content.size() * 8 / 3.0 / 1000)));
+    }
+}
+
+// The comment block is rebuilt with its new length and its last-block flag;
+// the other header packets and the audio stay as they were.
+TEST_F(OggTest, OggFlacSaveRebuildsTheCommentBlock) {
+    const auto original = OggFlacPages({"TITLE=old", "X=keep", "ARTIST=a"});
+    const std::string path = Make(Serialize(original), "a.oga");
+    OggVorbisTag ogg;
+    ogg.setFileName(path);
+    ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+    for (const std::size_t lyrics : {std::size_t{10}, std::size_t{70000}, std::size_t{0}}) {
+        SCOPED_TRACE(lyrics);
+        ogg.settitle("new " + std::to_string(lyrics));
+        ogg.setlyrics(std::string(lyrics, 'l'));
+        ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();
+        const auto pages = ParsePages(ReadAll(path));
+        ExpectWellFormed(pages);
+        const auto packets = Packets(pages);
+        const auto before = Packets(original);
+        ASSERT_EQ(packets.size(), before.size());
+        EXPECT_EQ(packets[0].data, before[0].data);
+        EXPECT_EQ(packets[0].lastPage, 0u) << "the first packet has a page of its own";
+        std::vector<std::string> comments = {"TITLE=new " + std::to_string(lyrics), "X=keep",
+                                             "ARTIST=a"};
+        if (lyrics > 0)
+            comments.push_back("LYRICS=" + std::string(lyrics, 'l'));
+        EXPECT_EQ(packets[1].data, FlacBlock(4, CommentList("reference libFLAC", comments)));
+        for (std::size_t i = 2; i < packets.size(); ++i)
+            EXPECT_EQ(packets[i].data, before[i].data) << "packet " << i;
+        // Audio starts on a fresh page, with the granules it had.
+        EXPECT_GT(packets[3].lastPage, packets[2].lastPage);
+        EXPECT_EQ(pages[packets.back().lastPage].granule, 44100u * 3);
+
+        OggVorbisTag again;
+        again.setFileName(path);
+        EXPECT_EQ(again.title(), "new " + std::to_string(lyrics));
+        EXPECT_EQ(again.lyrics(), std::string(lyrics, 'l'));
+    }
+}
+
+TEST_F(OggTest, OggFlacRefusals) {
+    Bytes longBlock = FlacBlock(4, CommentList("v", {"TITLE=t"}));
+    longBlock[3] += 1;  // says one byte more than the packet holds
+    struct Case {
+        std::string name;
+        Bytes content;
+        bool reads;
+        std::string error;  // a part of it
+    } cases[] = {
+        {"header count not given", Serialize(OggFlacPages({"TITLE=t"}, {44100, 2, 16, 0})), true,
+         "does not say how many header packets"},
+        {"comment block length wrong", Serialize(OggFlacPages({}, {}, longBlock)), false,
+         "wrong file format"},
+        {"no comment block second", Serialize(OggFlacPages({}, {}, FlacBlock(1, Bytes(8, 0)))),
+         false, "wrong file format"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Make(c.content, "refused.oga");
+        OggVorbisTag ogg;
+        ogg.setFileName(path);
+        EXPECT_EQ(ogg.Valid(), c.reads) << ogg.Error();
+        ogg.settitle("changed");
+        EXPECT_FALSE(ogg.WriteTag());
+        EXPECT_NE(ogg.Error().find(c.error), std::string::npos) << ogg.Error();
+        EXPECT_EQ(ReadAll(path), c.content);
+    }
+    // Pictures live in header packets of their own there: refused, not misplaced.
+    const Bytes content = Serialize(OggFlacPages({"TITLE=t"}));
+    const std::string path = Make(content, "pictures.oga");
+    OggVorbisTag ogg;
+    ogg.setFileName(path);
+    sondrel::Picture p;
+    p.Data = {1, 2, 3};
+    EXPECT_FALSE(ogg.AddPicture(0, p));
+    EXPECT_NE(ogg.Error().find("Ogg FLAC"), std::string::npos) << ogg.Error();
+    EXPECT_EQ(ReadAll(path), content);
 }
 
 }  // namespace

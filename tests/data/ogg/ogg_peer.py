@@ -6,6 +6,9 @@
                        repeated keys, Cyrillic, replay gain, the JPEG as a
                        picture comment, large enough to span pages)
   dump FILE            what mutagen reads, as JSON
+  add-picture FILE IMAGE TYPE MIME DESC
+                       mutagen appends a picture comment (Vorbis or Opus)
+  pictures FILE        the picture comments as mutagen decodes them, as JSON
   pages FILE [SKIP]    an independent page check (CRC, sequence numbers,
                        flags) plus a digest of the audio packets, as JSON;
                        SKIP bytes in front (an ID3v2 tag) are ignored
@@ -16,6 +19,7 @@ import json
 import struct
 import sys
 
+import mutagen
 from mutagen.flac import Picture
 from mutagen.oggvorbis import OggVorbis
 
@@ -74,6 +78,27 @@ def dump(path):
         "channels": f.info.channels,
         "length": f.info.length,
     }))
+
+
+def add_picture(path, image, kind, mime, desc):
+    f = mutagen.File(path)
+    pic = Picture()
+    pic.type = kind
+    pic.mime = mime
+    pic.desc = desc
+    pic.data = open(image, "rb").read()
+    f.tags.append(("METADATA_BLOCK_PICTURE", base64.b64encode(pic.write()).decode("ascii")))
+    f.save()
+
+
+def list_pictures(path):
+    f = mutagen.File(path)
+    out = []
+    for value in f.tags.get("METADATA_BLOCK_PICTURE", []):
+        pic = Picture(base64.b64decode(value))
+        out.append({"type": pic.type, "mime": pic.mime, "desc": pic.desc,
+                    "sha256": hashlib.sha256(pic.data).hexdigest()})
+    print(json.dumps(out))
 
 
 def pages(path, skip):
@@ -136,6 +161,10 @@ if __name__ == "__main__":
         add_comments(sys.argv[2], sys.argv[3])
     elif cmd == "dump":
         dump(sys.argv[2])
+    elif cmd == "add-picture":
+        add_picture(sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5], sys.argv[6])
+    elif cmd == "pictures":
+        list_pictures(sys.argv[2])
     elif cmd == "pages":
         pages(sys.argv[2], int(sys.argv[3]) if len(sys.argv) > 3 else 0)
     else:
