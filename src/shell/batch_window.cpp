@@ -44,6 +44,7 @@
 #include "batch/export.h"
 #include "batch/name_template.h"
 #include "batch/workbook.h"
+#include "shell/language_apply.h"
 
 using namespace sondrel;
 
@@ -63,7 +64,6 @@ constexpr int kDefaultColumnWidths[kColumnCount] = {20, 100, 100, 50, 50, 50, 50
 const char* const kPageNames[] = {"tsRename", "tsGenerate", "tsFreeDB", "tsAmazon", "tsExport"};
 
 // The message of a spreadsheet hand-over that failed.
-const char* const kMsgSpreadsheet = "Can't export data to the spreadsheet program";
 
 // The visible columns in display order, with the table's captions.
 constexpr const char* kFieldMimeType = "application/x-sondrel-field";
@@ -834,7 +834,7 @@ void BatchWindow::RunExport() {
     const IoResult written = WriteExportFile(path, kind, model_->rows(), LayoutOf(slots_, *model_));
     btnRename_->setEnabled(true);
     if (!written)
-        showError(tr("Cannot write %1: %2").arg(Q(path), Q(written.error)));
+        showError(shell::Message(sondrel::msg::kCannotWrite).arg(Q(path), Q(written.error)));
 }
 
 void BatchWindow::ExportSpreadsheet() {
@@ -845,15 +845,13 @@ void BatchWindow::ExportSpreadsheet() {
     const std::string path = TemporaryWorkbookPath();
     const WorkbookResult written = WriteWorkbook(path, model_->rows(), layout);
     if (!written) {
-        showError(tr(kMsgSpreadsheet) + QStringLiteral(" ") + Q(written.error));
+        showError(shell::Message(32) + QStringLiteral(" ") + Q(written.error));
         return;
     }
     lastWorkbook_ = Q(path);
     if (!openExternal || !openExternal(lastWorkbook_)) {
-        showError(tr(kMsgSpreadsheet) + QStringLiteral(" ") +
-                  tr("no program opens .xlsx workbooks here. The workbook was written to %1; "
-                     "the rows are also on the clipboard.")
-                      .arg(lastWorkbook_));
+        showError(shell::Message(32) + QStringLiteral(" ") +
+                  shell::Message(sondrel::msg::kNoWorkbookProgram).arg(lastWorkbook_));
     }
 }
 

@@ -347,12 +347,11 @@ QByteArray LanguageFileBytes(const QString& language, const std::map<int, QStrin
 }
 
 sondrel::MessageTable& Messages() {
-    static sondrel::MessageTable table;
-    return table;
+    return sondrel::ProgramMessages();
 }
 
 QString Message(int id) {
-    return QString::fromStdString(Messages().Text(id));
+    return QString::fromStdString(Messages().Shown(id));
 }
 
 LanguageApplier::LanguageApplier(QStringList folders, QObject* parent)

@@ -53,7 +53,7 @@ QStringList LanguageNames(const QStringList& folders);
 QByteArray LanguageFileBytes(const QString& language, const std::map<int, QString>& texts);
 
 // The message table of the running program (built-in texts until a language
-// sets them).
+// sets them), and the text a window shows for a message id.
 sondrel::MessageTable& Messages();
 QString Message(int id);
 

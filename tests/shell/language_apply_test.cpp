@@ -106,9 +106,11 @@ QStringList DumpAll(Program& p) {
     return out;
 }
 
-// The built-in messages and every bound control's built-in text.
+// The built-in and default messages and every bound control's built-in text.
 std::map<int, QString> BuiltInTexts(const shell::LanguageApplier& language) {
     std::map<int, QString> texts;
+    for (const auto& [id, text] : sondrel::MessageTable::Defaults())
+        texts[id] = QString::fromStdString(text);
     for (const auto& [id, text] : sondrel::MessageTable::BuiltIns())
         texts[id] = QString::fromStdString(text);
     for (const auto& [id, text] : language.CurrentTexts())
@@ -204,11 +206,38 @@ TEST(LanguageApply, SwitchingChangesEveryBoundTextAtOnceAndBack) {
             ReadIds(kLangFolder + QStringLiteral("/%1.lng").arg(QLatin1String(name)));
         for (const auto& [id, text] : p.language.CurrentTexts())
             EXPECT_EQ(text, file.at(id)) << id;
-        EXPECT_EQ(shell::Message(18), file.at(18));
+        // Every message the windows show, the classic ones and our own.
+        for (const auto* table :
+             {&sondrel::MessageTable::BuiltIns(), &sondrel::MessageTable::Defaults()})
+            for (const auto& [id, builtIn] : *table)
+                EXPECT_EQ(shell::Message(id), file.at(id)) << id;
         EXPECT_NE(DumpAll(p), english);
         ASSERT_TRUE(p.language.SetLanguage(QStringLiteral("English"), &error));
         EXPECT_EQ(DumpAll(p), english);
-        EXPECT_EQ(shell::Message(18), QStringLiteral("Are you sure?"));
+        for (const auto& [id, builtIn] : sondrel::MessageTable::BuiltIns())
+            EXPECT_EQ(shell::Message(id).toStdString(), builtIn) << id;
+    }
+}
+
+// Messages composed by the windows at the moment they show them.
+TEST(LanguageApply, WindowsComposeTheirMessagesInTheLanguageInForce) {
+    Program p;
+    p.AttachAll();
+    QStringList said;
+    p.lyrics.showMessage = [&](const QString& m) { said << m; };
+    p.pictures.showMessage = [&](const QString& m) { said << m; };
+    QString error;
+    for (const char* name : {"German", "Russian", "English"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(p.language.SetLanguage(QLatin1String(name), &error)) << error.toStdString();
+        const std::map<int, QString> file =
+            ReadIds(kLangFolder + QStringLiteral("/%1.lng").arg(QLatin1String(name)));
+        said.clear();
+        p.lyrics.btnDownloadClick();  // this build's windows have no network client here
+        p.pictures.btnDownloadClick();
+        EXPECT_EQ(said, QStringList(2, file.at(sondrel::msg::kNoNetworkClient)));
+        p.pictures.ShowPicture();  // no file: the caption counts no pictures
+        EXPECT_EQ(p.pictures.windowTitle(), file.at(22) + QStringLiteral("0/0"));
     }
 }
 
