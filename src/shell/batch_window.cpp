@@ -332,6 +332,8 @@ void BatchWindow::BuildUi() {
     table_ = new QTableView(this);
     table_->setObjectName(QStringLiteral("sgRename"));
     table_->setModel(model_);
+    // A language renames the columns; the column list shows their captions.
+    connect(model_, &QAbstractItemModel::headerDataChanged, this, [this] { FillFieldsList(); });
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->setDragDropMode(QAbstractItemView::InternalMove);

@@ -1,6 +1,7 @@
 #include "shell/language_apply.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QWidget>
 
 #include "util/codepage.h"
@@ -55,6 +57,11 @@ const std::vector<TextBinding> kBindings = {
     {9020, "fm", "=Create playlists", R::Caption},
     {632, "fm", "=Create playlists", R::Hint},
     {3023, "fm", "=Capitalization", R::Caption},
+    {3024, "fm", "cbCapitalization", R::Item, 0},
+    {3025, "fm", "cbCapitalization", R::Item, 1},
+    {3026, "fm", "cbCapitalization", R::Item, 2},
+    {3027, "fm", "cbCapitalization", R::Item, 3},
+    {3033, "fm", "cbCapitalization", R::Item, 4},
     {608, "fm", "btnSelectAll", R::Hint},
     {9016, "fm", "btnSelectAll", R::Caption},
     {620, "fm", "btnMenu", R::Hint},
@@ -171,6 +178,24 @@ const std::vector<TextBinding> kBindings = {
     {8001, "fmWait", "btnStop", R::Caption},
     {8002, "fmWait", "btnBackground", R::Caption},
     {7000, "fmmp3Info", "", R::Title},
+    // The grid's row labels: 7001 to 7016 in this row order, row 9 the lyrics.
+    {7001, "fmmp3Info", "sgInfo", R::RowLabel, 0},
+    {7002, "fmmp3Info", "sgInfo", R::RowLabel, 1},
+    {7003, "fmmp3Info", "sgInfo", R::RowLabel, 2},
+    {7004, "fmmp3Info", "sgInfo", R::RowLabel, 3},
+    {7005, "fmmp3Info", "sgInfo", R::RowLabel, 4},
+    {7006, "fmmp3Info", "sgInfo", R::RowLabel, 5},
+    {7007, "fmmp3Info", "sgInfo", R::RowLabel, 11},
+    {7008, "fmmp3Info", "sgInfo", R::RowLabel, 6},
+    {7009, "fmmp3Info", "sgInfo", R::RowLabel, 7},
+    {7010, "fmmp3Info", "sgInfo", R::RowLabel, 8},
+    {7011, "fmmp3Info", "sgInfo", R::RowLabel, 10},
+    {7012, "fmmp3Info", "sgInfo", R::RowLabel, 12},
+    {7013, "fmmp3Info", "sgInfo", R::RowLabel, 13},
+    {7014, "fmmp3Info", "sgInfo", R::RowLabel, 14},
+    {7015, "fmmp3Info", "sgInfo", R::RowLabel, 15},
+    {7016, "fmmp3Info", "sgInfo", R::RowLabel, 16},
+    {4000, "fmmp3Info", "sgInfo", R::RowLabel, 9},
 
     // Lyrics window.
     {4000, "fmText", "", R::Title},
@@ -241,6 +266,22 @@ const std::vector<TextBinding> kBindings = {
     {3007, "fmRename", "btnRename", R::Caption},
     {3017, "fmRename", "btnRename", R::Hint},
     {856, "fmRename", "btnDelete", R::Caption},
+    // The table's columns: flag, before, after, then the main window's field
+    // labels and the information window's rows 3, 4, 2 and 0.
+    {33, "fmRename", "sgRename", R::Header, 0},
+    {10, "fmRename", "sgRename", R::Header, 1},
+    {11, "fmRename", "sgRename", R::Header, 2},
+    {99, "fmRename", "sgRename", R::Header, 3},
+    {9000, "fmRename", "sgRename", R::Header, 4},
+    {101, "fmRename", "sgRename", R::Header, 5},
+    {102, "fmRename", "sgRename", R::Header, 6},
+    {103, "fmRename", "sgRename", R::Header, 7},
+    {104, "fmRename", "sgRename", R::Header, 8},
+    {105, "fmRename", "sgRename", R::Header, 9},
+    {7004, "fmRename", "sgRename", R::Header, 10},
+    {7005, "fmRename", "sgRename", R::Header, 11},
+    {7003, "fmRename", "sgRename", R::Header, 12},
+    {7001, "fmRename", "sgRename", R::Header, 13},
 };
 
 // The window an object is shown in: menus are windows of their own but
@@ -287,6 +328,10 @@ QObject* FindBound(QWidget* window, const TextBinding& b) {
             if (b.role == R::Tab && !qobject_cast<QTabWidget*>(o))
                 continue;
             if ((b.role == R::Item || b.role == R::VersionEntries) && !qobject_cast<QComboBox*>(o))
+                continue;
+            if (b.role == R::Header && !qobject_cast<QAbstractItemView*>(o))
+                continue;
+            if (b.role == R::RowLabel && !qobject_cast<QTableWidget*>(o))
                 continue;
             if (b.role == R::Caption && !qobject_cast<QAction*>(o) && CaptionOf(o).isNull() &&
                 !qobject_cast<QAbstractButton*>(o) && !qobject_cast<QLabel*>(o) &&
@@ -491,6 +536,15 @@ void LanguageApplier::SetText(const Target& t, const QString& text) const {
                 for (int i = 0; i < 3 && i < c->count(); ++i)
                     c->setItemText(i, text + QLatin1String(kVersionSuffixes[i]));
             break;
+        case R::Header:
+            if (auto* v = qobject_cast<QAbstractItemView*>(o); v && v->model())
+                v->model()->setHeaderData(t.binding->index, Qt::Horizontal, text);
+            break;
+        case R::RowLabel:
+            if (auto* g = qobject_cast<QTableWidget*>(o))
+                if (QTableWidgetItem* item = g->item(t.binding->index, 0))
+                    item->setText(text);
+            break;
     }
 }
 
@@ -533,6 +587,15 @@ QString LanguageApplier::TextOf(const Target& t) const {
                     first.chop(2);
                 return first;
             }
+            return {};
+        case R::Header:
+            if (auto* v = qobject_cast<QAbstractItemView*>(o); v && v->model())
+                return v->model()->headerData(t.binding->index, Qt::Horizontal).toString();
+            return {};
+        case R::RowLabel:
+            if (auto* g = qobject_cast<QTableWidget*>(o))
+                if (const QTableWidgetItem* item = g->item(t.binding->index, 0))
+                    return item->text();
             return {};
     }
     return {};

@@ -219,7 +219,7 @@ void TagEditor::BuildLayout() {
     cbCapitalization_ = new QComboBox(this);
     cbCapitalization_->setObjectName(QStringLiteral("cbCapitalization"));
     cbCapitalization_->addItems({tr("Unchanged"), tr("lower case"), tr("UPPER CASE"),
-                                 tr("Only first up"), tr("First word up")});
+                                 tr("Only First Up"), tr("First word")});
     cbCapitalization_->setCurrentIndex(-1);
 
     btnSave_ = new QPushButton(tr("&Save"), this);
