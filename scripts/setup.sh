@@ -12,6 +12,8 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev libxkbcommon-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth python3 dbus-daemon
+  # a window manager and input for the gluing test under Xvfb
+  openbox xdotool
   # peers used as oracles in the interop tests
   python3-mutagen ffmpeg musepack-tools flac opus-tools
   # fuzzing (scripts/fuzz.sh)

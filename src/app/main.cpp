@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
             if (!shell::LoadSkinInto(frames, folder, &error))
                 QMessageBox::critical(
                     &main, QStringLiteral("Sondrel"),
-                    QObject::tr("Can't load the skin!") + QStringLiteral("\n\n") + error);
+                    shell::Message(sondrel::msg::kCannotLoadSkin) + QStringLiteral("\n\n") + error);
             if (main.FirstShown())
                 main.show();
         }
@@ -228,7 +228,7 @@ int main(int argc, char** argv) {
         } else {
             QMessageBox::critical(
                 &main, QStringLiteral("Sondrel"),
-                QObject::tr("Can't set the language") + QStringLiteral("\n\n") + error);
+                shell::Message(sondrel::msg::kCannotSetLanguage) + QStringLiteral("\n\n") + error);
         }
         return main.language();
     };

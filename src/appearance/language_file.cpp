@@ -35,7 +35,7 @@ constexpr std::pair<int, int> kActingIds[] = {
 // Ids whose value is a message text on any line of the file.
 constexpr std::pair<int, int> kExplicitMessageIds[] = {
     {3, 23},      {25, 28},     {30, 35},     {39, 41},     {3065, 3065},
-    {3067, 3068}, {3070, 3072}, {4021, 4021}, {6022, 6022},
+    {3067, 3068}, {3070, 3072}, {4021, 4021}, {6022, 6022}, {msg::kFirst, msg::kLast},
 };
 
 constexpr std::array<std::string_view, 3> kNamedKeys = {"varSelected", "varRename",
@@ -133,7 +133,77 @@ const std::map<int, std::string>& MessageTable::BuiltIns() {
         {33, "Flag"},
         {34, "Are you sure to delete all checked files?"},
         {35, "Can't delete file(s): "},
+        {msg::kNoHelpFile, "There is no help file (%1.html or English.html) in %2."},
+        {msg::kUnsavedTags, "The tags have unsaved changes."},
+        {msg::kUnsavedTagsOf, "The tags of \"%1\" have unsaved changes."},
+        {msg::kCannotSetLanguage, "Can't set the language"},
+        {msg::kCannotLoadSkin, "Can't load the skin!"},
+        {msg::kNoNetworkClient, "Downloads are not available: this build has no network client."},
+        {msg::kNoFileSelected, "No file is selected."},
+        {msg::kCannotOpen, "Cannot open %1: %2"},
+        {msg::kLyricsFileTooLarge, "%1 is too large for lyrics (over 8 MiB)"},
+        {msg::kCannotWrite, "Cannot write %1: %2"},
+        {msg::kLyricsNotSaved, "Lyrics were not saved for %1 of %2 files:"},
+        {msg::kPictureNotAdded, "The picture was not added to %1 files:"},
+        {msg::kNotAdded, "Not added:"},
+        {msg::kPictureNotDeleted, "The picture was not deleted from %1 files:"},
+        {msg::kExistsNotReplaced, "%1 exists already; it was not replaced."},
+        {msg::kCannotSavePicture, "Cannot save the picture to %1: %2"},
+        {msg::kNoCoverAdded, "No cover was added to %1 files:"},
+        {msg::kPictureTooLarge, "The picture is larger than 64 MiB"},
+        {msg::kNotAPicture, "The data is not a picture"},
+        {msg::kPictureUndecodable, "The picture cannot be decoded: %1"},
+        {msg::kPictureNotJpeg, "The picture cannot be stored as JPEG"},
+        {msg::kCannotWriteTags, "Can't write tags: %1"},
+        {msg::kChooseBeforeWriting,
+         "Look the album up and choose one of the results before writing."},
+        {msg::kSelectOneAlbum,
+         "Please select all tracks from one album only in correct order (1 to %1 files)"},
+        {msg::kFreeDbNeedsEmail,
+         "FreeDB servers ask for your e-mail address; the look-up was not sent. Enter it in "
+         "Options, Look-ups."},
+        {msg::kNotAnEmail, "\"%1\" is not an e-mail address; the look-up was not sent."},
+        {msg::kReceivingOf, "Receiving %1 of %2"},
+        {msg::kReceiving, "Receiving %1"},
+        {msg::kNoWorkbookProgram,
+         "no program opens .xlsx workbooks here. The workbook was written to %1; the rows are "
+         "also on the clipboard."},
     };
+    return table;
+}
+
+const std::map<int, std::string>& MessageTable::Defaults() {
+    // The lyrics search's outcome codes -1 to -9, -98/-99 and -100 (42 to 52),
+    // a query too short to send (53), and the questions before a download run.
+    static const std::map<int, std::string> table = {
+        {42, "No pages with these words in their title were found"},
+        {43, "The search engine's answer was not a results page (code -2)"},
+        {44, "The search engine's answer was not a results page (code -3)"},
+        {45, "The search engine's answer was not a results page (code -4)"},
+        {46, "The search engine's answer was not a results page (code -5)"},
+        {47, "There are no more results"},
+        {48, "The result has no web address that may be followed"},
+        {49, "The results page lists fewer results than it says"},
+        {50, "The page could not be fetched"},
+        {51, "The lyrics page answered with an error"},
+        {52, "The search engine answered with an error"},
+        {53, "Too few letters to search with: give the artist and the title or album."},
+        {4021, "Download lyrics for %1 selected files and save them into the files?"},
+        {6022, "Download covers for %1 selected files and add them to the files?"},
+    };
+    return table;
+}
+
+const std::string& MessageTable::Shown(int id) const {
+    const std::string& text = Text(id);
+    if (!text.empty())
+        return text;
+    const auto it = Defaults().find(id);
+    return it == Defaults().end() ? text : it->second;
+}
+
+MessageTable& ProgramMessages() {
+    static MessageTable table;
     return table;
 }
 

@@ -18,6 +18,42 @@ namespace sondrel {
 inline constexpr int kOwnIdFirst = 9000;
 inline constexpr int kOwnIdLast = 9199;
 
+// Messages of this program's own windows that the classic table has no id
+// for. They are message texts on any line of a file, like the explicit ids.
+namespace msg {
+inline constexpr int kNoHelpFile = 9071;
+inline constexpr int kUnsavedTags = 9072;
+inline constexpr int kUnsavedTagsOf = 9073;
+inline constexpr int kCannotSetLanguage = 9074;
+inline constexpr int kCannotLoadSkin = 9075;
+inline constexpr int kNoNetworkClient = 9076;
+inline constexpr int kNoFileSelected = 9077;
+inline constexpr int kCannotOpen = 9078;
+inline constexpr int kLyricsFileTooLarge = 9079;
+inline constexpr int kCannotWrite = 9080;
+inline constexpr int kLyricsNotSaved = 9081;
+inline constexpr int kPictureNotAdded = 9082;
+inline constexpr int kNotAdded = 9083;
+inline constexpr int kPictureNotDeleted = 9084;
+inline constexpr int kExistsNotReplaced = 9085;
+inline constexpr int kCannotSavePicture = 9086;
+inline constexpr int kNoCoverAdded = 9087;
+inline constexpr int kPictureTooLarge = 9088;
+inline constexpr int kNotAPicture = 9089;
+inline constexpr int kPictureUndecodable = 9090;
+inline constexpr int kPictureNotJpeg = 9091;
+inline constexpr int kCannotWriteTags = 9092;
+inline constexpr int kChooseBeforeWriting = 9093;
+inline constexpr int kSelectOneAlbum = 9094;
+inline constexpr int kFreeDbNeedsEmail = 9095;
+inline constexpr int kNotAnEmail = 9096;
+inline constexpr int kReceivingOf = 9097;
+inline constexpr int kReceiving = 9098;
+inline constexpr int kNoWorkbookProgram = 9099;
+inline constexpr int kFirst = kNoHelpFile;
+inline constexpr int kLast = kNoWorkbookProgram;
+}  // namespace msg
+
 // A language file larger than this is refused rather than read.
 inline constexpr std::size_t kMaxLanguageFileBytes = 1u << 20;
 
@@ -48,8 +84,18 @@ public:
     void ResetBuiltIns();
     // The text of `id` ("" when none has been set).
     const std::string& Text(int id) const;
+    // What a window shows for `id`: its text, or its default while no
+    // language has set one.
+    const std::string& Shown(int id) const;
     void Set(int id, std::string text) { texts_[id] = std::move(text); }
+    // The texts set again at every application of a language: the classic
+    // table's and this program's own messages.
     static const std::map<int, std::string>& BuiltIns();
+    // English for the message ids the classic table leaves empty until a
+    // language sets them (the lyrics search's outcomes, the look-up
+    // questions); unlike the built-ins, a language that lacks one keeps the
+    // previous language's text.
+    static const std::map<int, std::string>& Defaults();
 
 private:
     std::map<int, std::string> texts_;
@@ -67,6 +113,9 @@ struct AppliedLanguage {
 // out, so a malformed file never leaves a control without text.
 AppliedLanguage ApplyLanguage(const std::vector<LanguageAssignment>& assignments,
                               MessageTable& messages);
+
+// The message table of the running program, shared by its windows.
+MessageTable& ProgramMessages();
 
 // Reads and applies a language file; nullopt with `error` set to the file and
 // the reason when it cannot be read (the built-in messages are in force then;

@@ -170,11 +170,80 @@ void CheckCount(RegionShapeKind kind, const std::vector<int>& values, std::size_
     }
 }
 
-}  // namespace
+// Moves `shapes` by (dx, dy); a coordinate leaving the 32-bit range fails.
+void Offset(std::vector<RegionShape>& shapes, int dx, int dy, std::size_t at) {
+    auto move = [&](int& v, int by) {
+        const std::int64_t moved = static_cast<std::int64_t>(v) + by;
+        if (moved < std::numeric_limits<int>::min() || moved > std::numeric_limits<int>::max())
+            throw Failure{at, "the placed region is out of range"};
+        v = static_cast<int>(moved);
+    };
+    for (RegionShape& shape : shapes) {
+        if (shape.kind == RegionShapeKind::Group) {
+            Offset(shape.group, dx, dy, at);
+            continue;
+        }
+        // Rectangles use their first four values, polygons every pair; a
+        // round rectangle's corner size stays.
+        const std::size_t moved =
+            shape.kind == RegionShapeKind::RoundRect ? 4 : shape.values.size();
+        for (std::size_t i = 0; i < moved; ++i)
+            move(shape.values[i], i % 2 == 0 ? dx : dy);
+    }
+}
 
-std::optional<std::vector<RegionShape>> BuildRegion(std::string_view text,
-                                                    const RegionMeasures& measures,
-                                                    RegionError& error) {
+// `commands` counts across the named regions too, so nesting cannot
+// multiply the work.
+std::optional<std::vector<RegionShape>> Build(std::string_view text, const RegionMeasures& measures,
+                                              RegionError& error, const NamedRegionSource& named,
+                                              int namedDepth, std::size_t& commands);
+
+// "T name,x,y": the named region as a group at (x, y).
+RegionShape PlaceNamed(std::string_view line, std::size_t at, const RegionMeasures& measures,
+                       const NamedRegionSource& named, int namedDepth, std::size_t& commands) {
+    std::size_t pos = at + 1;
+    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
+        ++pos;
+    const std::size_t nameStart = pos;
+    while (pos < line.size() && (std::isalnum(static_cast<unsigned char>(line[pos])) ||
+                                 line[pos] == '_' || line[pos] == '-'))
+        ++pos;
+    const std::string_view name = line.substr(nameStart, pos - nameStart);
+    if (name.empty())
+        throw Failure{nameStart, "a region name is needed"};
+    if (name.size() > kMaxRegionNameLength)
+        throw Failure{nameStart, "a region name is at most " +
+                                     std::to_string(kMaxRegionNameLength) + " characters"};
+    if (pos >= line.size() || line[pos] != ',')
+        throw Failure{pos, "a region name is letters, digits, \"_\" and \"-\", then \",\""};
+    if (!named)
+        throw Failure{at, "named regions are not available here"};
+    if (namedDepth >= kMaxNamedRegionDepth)
+        throw Failure{at, "named regions nested deeper than " +
+                              std::to_string(kMaxNamedRegionDepth) + " levels"};
+    ExpressionReader reader(line, measures);
+    reader.Start(pos + 1);
+    const std::vector<int> point = reader.Arguments();
+    if (point.size() != 2)
+        throw Failure{pos + 1, "a named region is placed at one x,y point"};
+    const std::optional<std::string> text = named(name);
+    if (!text)
+        throw Failure{nameStart, "there is no region \"" + std::string(name) + "\""};
+    RegionError inner;
+    auto shapes = Build(*text, measures, inner, named, namedDepth + 1, commands);
+    if (!shapes)
+        throw Failure{nameStart,
+                      "in region \"" + std::string(name) + "\": " + DescribeRegionError(inner)};
+    Offset(*shapes, point[0], point[1], at);
+    RegionShape group;
+    group.kind = RegionShapeKind::Group;
+    group.group = std::move(*shapes);
+    return group;
+}
+
+std::optional<std::vector<RegionShape>> Build(std::string_view text, const RegionMeasures& measures,
+                                              RegionError& error, const NamedRegionSource& named,
+                                              int namedDepth, std::size_t& commands) {
     if (text.size() > kMaxRegionTextBytes) {
         error = {
             1, 1,
@@ -186,7 +255,6 @@ std::optional<std::vector<RegionShape>> BuildRegion(std::string_view text,
     std::vector<RegionCombine> groupCombine;
     std::vector<int> groupLine;
     RegionCombine pending = RegionCombine::Union;
-    std::size_t commands = 0;
     int lineNumber = 0;
     std::string_view rest = text;
     try {
@@ -265,6 +333,14 @@ std::optional<std::vector<RegionShape>> BuildRegion(std::string_view text,
                 case 'U':
                     kind = RegionShapeKind::RoundRect;
                     break;
+                case 'T': {
+                    RegionShape placed =
+                        PlaceNamed(line, at, measures, named, namedDepth, commands);
+                    placed.combine = pending;
+                    open.back().push_back(std::move(placed));
+                    pending = RegionCombine::Union;
+                    continue;
+                }
                 default:
                     throw Failure{at, std::string("unknown command \"") + line[at] + "\""};
             }
@@ -287,6 +363,16 @@ std::optional<std::vector<RegionShape>> BuildRegion(std::string_view text,
         return std::nullopt;
     }
     return std::move(open.front());
+}
+
+}  // namespace
+
+std::optional<std::vector<RegionShape>> BuildRegion(std::string_view text,
+                                                    const RegionMeasures& measures,
+                                                    RegionError& error,
+                                                    const NamedRegionSource& named) {
+    std::size_t commands = 0;
+    return Build(text, measures, error, named, 0, commands);
 }
 
 std::string DescribeRegionError(const RegionError& error) {

@@ -6,6 +6,8 @@
 //               intersection, union, exclusive or, difference (union when
 //               nothing is said)
 //   { }         a group, combined as one shape
+//   T name,x,y  the skin's region text called `name`, its origin placed at
+//               x,y (a group); names are letters, digits, "_" and "-" only
 // Arguments are integer expressions with + - * / (integer division),
 // parentheses, unary minus and the window's measures: W and H its size, X, C,
 // R, B its client area's left, top, right and bottom, Y the client top less a
@@ -14,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +29,9 @@ inline constexpr std::size_t kMaxRegionCommands = 4096;
 inline constexpr int kMaxRegionGroupDepth = 15;
 inline constexpr std::size_t kMaxPolygonPoints = 1024;
 inline constexpr int kMaxExpressionNesting = 32;
+// How deep T commands may nest; a region that names itself hits it.
+inline constexpr int kMaxNamedRegionDepth = 4;
+inline constexpr std::size_t kMaxRegionNameLength = 64;
 
 struct RegionMeasures {
     int width = 0;
@@ -60,11 +66,17 @@ struct RegionError {
     std::string message;
 };
 
+// The text of the named region a T command asks for, or nullopt when the
+// skin has none. The name has been checked: it can never spell a path.
+using NamedRegionSource = std::function<std::optional<std::string>(std::string_view name)>;
+
 // The shapes of `text` for a window of `measures`, in order; nullopt with
-// `error` filled when the text is not a valid region text.
+// `error` filled when the text is not a valid region text. Without `named`,
+// a T command is an error.
 std::optional<std::vector<RegionShape>> BuildRegion(std::string_view text,
                                                     const RegionMeasures& measures,
-                                                    RegionError& error);
+                                                    RegionError& error,
+                                                    const NamedRegionSource& named = {});
 
 // "line L, position P: message".
 std::string DescribeRegionError(const RegionError& error);

@@ -12,6 +12,15 @@ bool Near(int a, int b, int distance) {
 
 }  // namespace
 
+ActiveEdges EdgesChanged(const GlueRect& before, const GlueRect& after) {
+    if (before == after)
+        return {};
+    if (before.width == after.width && before.height == after.height)
+        return ActiveEdges::Moving();
+    return {before.left != after.left, before.right() != after.right(), before.top != after.top,
+            before.bottom() != after.bottom()};
+}
+
 GlueRect SnapProposal(std::vector<GlueWindow>& windows, std::size_t s, GlueRect p,
                       ActiveEdges active, const GlueRect& work, const GlueOptions& options,
                       std::vector<WindowMove>& moved) {
@@ -20,14 +29,32 @@ GlueRect SnapProposal(std::vector<GlueWindow>& windows, std::size_t s, GlueRect 
         return p;
     const int d = options.snapWindows ? kSnapDistance : 0;
 
-    if (Near(work.left, p.left, d))
-        p.left = work.left;
-    if (Near(work.right() - p.width, p.left, d))
-        p.left = work.right() - p.width;
-    if (Near(work.top, p.top, d))
-        p.top = work.top;
-    if (Near(work.bottom() - p.height, p.top, d))
-        p.top = work.bottom() - p.height;
+    // Before the first step names an edge, every edge counts as moving.
+    if (active.moving() || !active.any()) {
+        if (Near(work.left, p.left, d))
+            p.left = work.left;
+        if (Near(work.right() - p.width, p.left, d))
+            p.left = work.right() - p.width;
+        if (Near(work.top, p.top, d))
+            p.top = work.top;
+        if (Near(work.bottom() - p.height, p.top, d))
+            p.top = work.bottom() - p.height;
+    } else {
+        // Sizing: the dragged edge meets the work area's edge, the opposite
+        // edge stays where it is.
+        if (active.left && !active.right && Near(work.left, p.left, d)) {
+            p.width += p.left - work.left;
+            p.left = work.left;
+        }
+        if (active.right && !active.left && Near(work.right(), p.right(), d))
+            p.width = work.right() - p.left;
+        if (active.top && !active.bottom && Near(work.top, p.top, d)) {
+            p.height += p.top - work.top;
+            p.top = work.top;
+        }
+        if (active.bottom && !active.top && Near(work.bottom(), p.bottom(), d))
+            p.height = work.bottom() - p.top;
+    }
 
     int candidate = kNoAnchor;
     for (std::size_t f = 0; f < windows.size(); ++f) {

@@ -26,7 +26,15 @@ struct ActiveEdges {
     bool top = false;
     bool bottom = false;
     static ActiveEdges Moving() { return {true, true, true, true}; }
+    bool moving() const { return left && right && top && bottom; }
+    bool any() const { return left || right || top || bottom; }
+    bool operator==(const ActiveEdges&) const = default;
 };
+
+// The edges a change of a window's rectangle dragged, for window systems that
+// report only the new rectangle: a move when the size stayed, otherwise the
+// edges that are somewhere else now (none when nothing changed).
+ActiveEdges EdgesChanged(const GlueRect& before, const GlueRect& after);
 
 inline constexpr int kNoAnchor = -1;
 // The distance within which an edge snaps while snapping is on; with it off
@@ -55,7 +63,9 @@ struct WindowMove {
 };
 
 // Adjusts the proposed rectangle of windows[s] as it is moved or sized, and
-// updates its anchor and offset. Other windows the main window drags along
+// updates its anchor and offset. A move snaps the whole window to the work
+// area's edges; sizing snaps only the dragged edges, the others stay. Other windows the main window
+// drags along
 // ("move windows with main") are moved in `windows` and listed in `moved`.
 GlueRect SnapProposal(std::vector<GlueWindow>& windows, std::size_t s, GlueRect proposed,
                       ActiveEdges active, const GlueRect& workArea, const GlueOptions& options,

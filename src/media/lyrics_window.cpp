@@ -20,6 +20,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "appearance/language_file.h"
 #include "editor/format_registry.h"
 #include "editor/tag_jobs.h"
 #include "media/media_host.h"
@@ -37,6 +38,11 @@ const PlaceRule kPlace{"fmText", QRect(0, 11, 170, 545), QSize(170, 481)};
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
+}
+
+// The text of a message id in the language in force.
+QString Msg(int id) {
+    return Q(sondrel::ProgramMessages().Shown(id));
 }
 
 bool IsUtf8(const QByteArray& bytes) {
@@ -203,11 +209,12 @@ void LyricsWindow::ShowLyrics() {
 bool LyricsWindow::LoadFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        Tell(tr("Cannot open %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        Tell(
+            Msg(sondrel::msg::kCannotOpen).arg(QDir::toNativeSeparators(path), file.errorString()));
         return false;
     }
     if (file.size() > kMaxTextFileBytes) {
-        Tell(tr("%1 is too large for lyrics (over 8 MiB)").arg(QDir::toNativeSeparators(path)));
+        Tell(Msg(sondrel::msg::kLyricsFileTooLarge).arg(QDir::toNativeSeparators(path)));
         return false;
     }
     const QByteArray bytes = file.readAll();
@@ -232,7 +239,8 @@ bool LyricsWindow::SaveFile(const QString& path) {
     QByteArray bytes = memo_->toPlainText().toUtf8();
     bytes.replace("\n", "\r\n");
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        Tell(tr("Cannot save %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        Tell(Msg(sondrel::msg::kCannotWrite)
+                 .arg(QDir::toNativeSeparators(path), file.errorString()));
         return false;
     }
     return true;
@@ -268,28 +276,32 @@ void LyricsWindow::btnSaveClick() {
 
 QString LyricsWindow::OutcomeText(int outcome) {
     switch (outcome) {
+        // The outcome codes' message ids.
         case kLyricsNoMatch:
-            return tr("No pages with these words in their title were found");
+            return Msg(42);
         case kLyricsNoResults:
+            return Msg(43);
         case kLyricsNoOfAbout:
+            return Msg(44);
         case kLyricsNoDash:
+            return Msg(45);
         case kLyricsNoFor:
-            return tr("The search engine's answer was not a results page (code %1)").arg(outcome);
+            return Msg(46);
         case kLyricsOtherPage:
-            return tr("There are no more results");
+            return Msg(47);
         case kLyricsNoLinkEnd:
-            return tr("The result has no web address that may be followed");
+            return Msg(48);
         case kLyricsNoLink:
-            return tr("The results page lists fewer results than it says");
+            return Msg(49);
         case kLyricsPageError:
-            return tr("The lyrics page answered with an error");
+            return Msg(51);
         case kLyricsPageFailed:
         case kLyricsSearchFailed:
-            return tr("The page could not be fetched");
+            return Msg(50);
         case kLyricsSearchError:
-            return tr("The search engine answered with an error");
+            return Msg(52);
         case kLyricsQueryTooShort:
-            return tr("Artist and title are too short for a search");
+            return Msg(53);
         default:
             return QString::number(outcome);
     }
@@ -321,7 +333,7 @@ void LyricsWindow::ShowStep(const LyricsSearch::Step& step) {
         text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
         SetMemoText(text);
     } else {
-        SetMemoText(tr("Errors: ") + OutcomeText(step.outcome));
+        SetMemoText(Msg(6) + OutcomeText(step.outcome));
     }
 }
 
@@ -430,7 +442,7 @@ void LyricsWindow::SearchOne(const std::string& path, bool batch) {
 
 void LyricsWindow::btnDownloadClick() {
     if (!http_) {
-        Tell(tr("Downloads are not available: this build has no network client."));
+        Tell(Msg(sondrel::msg::kNoNetworkClient));
         return;
     }
     if (!host_)
@@ -440,16 +452,14 @@ void LyricsWindow::btnDownloadClick() {
     if (selected.size() < 2) {
         std::string path = selected.empty() ? host_->CurrentFile() : selected.front();
         if (path.empty()) {
-            Tell(tr("No file is selected."));
+            Tell(Msg(sondrel::msg::kNoFileSelected));
             return;
         }
         memo_->clear();
         SearchOne(path, false);
         return;
     }
-    const QString question =
-        tr("Download lyrics for %1 selected files and save them into the files?")
-            .arg(selected.size());
+    const QString question = Msg(4021).arg(selected.size());
     const bool yes = confirm
                          ? confirm(question)
                          : QMessageBox::question(this, windowTitle(), question) == QMessageBox::Yes;
@@ -475,8 +485,7 @@ void LyricsWindow::btnDownloadClick() {
         QString list;
         for (const auto& [file, reason] : failures_)
             list += QStringLiteral("\n%1: %2").arg(QDir::toNativeSeparators(Q(file)), Q(reason));
-        Tell(tr("Lyrics were not saved for %1 of %2 files:").arg(failures_.size()).arg(done) +
-             list);
+        Tell(Msg(sondrel::msg::kLyricsNotSaved).arg(failures_.size()).arg(done) + list);
     }
 }
 

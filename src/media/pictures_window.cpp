@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "appearance/language_file.h"
 #include "editor/format_registry.h"
 #include "editor/picture_rules.h"
 #include "media/http_worker.h"
@@ -40,6 +41,11 @@ const PlaceRule kPlace{"fmImage", QRect(601, 313, 158, 264), QSize(220, 275)};
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
+}
+
+// The text of a message id in the language in force.
+QString Msg(int id) {
+    return Q(sondrel::ProgramMessages().Shown(id));
 }
 std::string S(const QString& s) {
     return s.toStdString();
@@ -169,10 +175,10 @@ QImage PicturesWindow::DecodeGuarded(const QByteArray& bytes, QString* error) {
         return QImage();
     };
     if (bytes.size() > kMaxPictureFileBytes)
-        return fail(tr("The picture is larger than 64 MiB"));
+        return fail(Msg(sondrel::msg::kPictureTooLarge));
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
     if (SignatureOf(std::span(data, static_cast<std::size_t>(bytes.size()))) == ImageKind::None)
-        return fail(tr("The data is not a picture"));
+        return fail(Msg(sondrel::msg::kNotAPicture));
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -185,7 +191,7 @@ QImage PicturesWindow::DecodeGuarded(const QByteArray& bytes, QString* error) {
     }
     QImage image;
     if (!reader.read(&image))
-        return fail(tr("The picture cannot be decoded: %1").arg(reader.errorString()));
+        return fail(Msg(sondrel::msg::kPictureUndecodable).arg(reader.errorString()));
     const std::string tooBig = CheckPictureSize(image.width(), image.height());
     if (!tooBig.empty())
         return fail(Q(tooBig));
@@ -212,7 +218,7 @@ QByteArray PicturesWindow::CoverAsJpeg(const QByteArray& bytes, QString* error) 
     }
     if (!image.save(&out, "JPG")) {
         if (error)
-            *error = tr("The picture cannot be stored as JPEG");
+            *error = Msg(sondrel::msg::kPictureNotJpeg);
         return {};
     }
     return jpeg;
@@ -238,7 +244,7 @@ void PicturesWindow::ShowPicture() {
         index_ = -1;
         count_ = 0;
         btnNew_->setEnabled(false);
-        Clear(tr("Picture %1/%2").arg(0).arg(0));
+        Clear(Msg(22) + QStringLiteral("%1/%2").arg(0).arg(0));
         return;
     }
     TagBridge& bridge = host_->Bridge();
@@ -247,7 +253,7 @@ void PicturesWindow::ShowPicture() {
     count_ = handler->PictureCount(bridge);
     index_ = ClampPictureIndex(index_, count_, host_->ReadsVersion1Only());
     btnNew_->setEnabled(true);
-    const QString caption = tr("Picture %1/%2").arg(index_ + 1).arg(count_);
+    const QString caption = Msg(22) + QStringLiteral("%1/%2").arg(index_ + 1).arg(count_);
     if (index_ < 0) {
         Clear(caption);
         return;
@@ -268,7 +274,7 @@ void PicturesWindow::ShowPicture() {
     failedMime_.clear();
     QString why;
     if (fact.size > kMaxPictureFileBytes) {
-        why = tr("The picture is larger than 64 MiB");
+        why = Msg(sondrel::msg::kPictureTooLarge);
     } else if (std::string error = handler->ExtractPicture(bridge, index_, S(file));
                !error.empty()) {
         why = Q(error);
@@ -301,9 +307,7 @@ QSize PicturesWindow::DrawnSize() const {
 void PicturesWindow::DrawPicture() {
     if (picture_.isNull()) {
         image_->setPixmap({});
-        image_->setText(failedMime_.isEmpty()
-                            ? QString()
-                            : tr("Cannot display picture for format ") + failedMime_);
+        image_->setText(failedMime_.isEmpty() ? QString() : Msg(21) + failedMime_);
         image_->setWordWrap(true);
         return;
     }
@@ -389,7 +393,7 @@ bool PicturesWindow::AddToSelected(const QString& file) {
         host_->ShowFile(current);
     index_ = position;
     ShowPicture();
-    TellFailures(tr("The picture was not added to %1 files:").arg(failures_.size()));
+    TellFailures(Msg(sondrel::msg::kPictureNotAdded).arg(failures_.size()));
     return failures_.empty();
 }
 
@@ -427,7 +431,7 @@ void PicturesWindow::DropFiles(const QStringList& files) {
     host_->FinishProgress();
     host_->ShowFile(current);
     ShowPicture();
-    TellFailures(tr("Not added:"));
+    TellFailures(Msg(sondrel::msg::kNotAdded));
 }
 
 void PicturesWindow::btnNewClick() {
@@ -469,14 +473,14 @@ void PicturesWindow::btnDeleteClick() {
         host_->ShowFile(current);
     index_ = std::max(position - 1, 0);
     ShowPicture();
-    TellFailures(tr("The picture was not deleted from %1 files:").arg(failures_.size()));
+    TellFailures(Msg(sondrel::msg::kPictureNotDeleted).arg(failures_.size()));
 }
 
 bool PicturesWindow::SavePictureTo(const QString& path, bool replace) {
     if (!host_ || index_ < 0)
         return false;
     if (QFileInfo::exists(path) && !replace) {
-        Tell(tr("%1 exists already; it was not replaced.").arg(QDir::toNativeSeparators(path)));
+        Tell(Msg(sondrel::msg::kExistsNotReplaced).arg(QDir::toNativeSeparators(path)));
         return false;
     }
     const std::string current = host_->CurrentFile();
@@ -485,7 +489,7 @@ bool PicturesWindow::SavePictureTo(const QString& path, bool replace) {
         return false;
     if (std::string error = handler->ExtractPicture(host_->Bridge(), index_, S(path));
         !error.empty()) {
-        Tell(tr("Cannot save the picture to %1: %2").arg(QDir::toNativeSeparators(path), Q(error)));
+        Tell(Msg(sondrel::msg::kCannotSavePicture).arg(QDir::toNativeSeparators(path), Q(error)));
         return false;
     }
     return true;
@@ -554,7 +558,7 @@ void PicturesWindow::FetchCover(const std::string& path, bool batch, QTemporaryD
                                                                       : "the search failed";
             failures_.emplace_back(path, why);
             if (!batch && result.status == CoverStatus::KeywordsTooShort)
-                Tell(tr("Artist and album or title are too short for a search."));
+                Tell(Msg(53));
             return;
         }
         QString why;
@@ -668,7 +672,7 @@ std::string PicturesWindow::FetchArchiveCover(const std::string& artist, const s
 
 void PicturesWindow::btnDownloadClick() {
     if (!http_) {
-        Tell(tr("Downloads are not available: this build has no network client."));
+        Tell(Msg(sondrel::msg::kNoNetworkClient));
         return;
     }
     closing_ = false;
@@ -682,9 +686,7 @@ void PicturesWindow::btnDownloadClick() {
         return;
     const bool batch = files.size() >= 2;
     if (batch) {
-        const QString question =
-            tr("Download covers for %1 selected files and add them to the files?")
-                .arg(files.size());
+        const QString question = Msg(6022).arg(files.size());
         const bool yes =
             confirm ? confirm(question)
                     : QMessageBox::question(this, tr("Picture"), question) == QMessageBox::Yes;
@@ -709,7 +711,7 @@ void PicturesWindow::btnDownloadClick() {
     host_->ShowFile(current.empty() ? files.front() : current);
     index_ = 0;
     ShowPicture();
-    TellFailures(tr("No cover was added to %1 files:").arg(failures_.size()));
+    TellFailures(Msg(sondrel::msg::kNoCoverAdded).arg(failures_.size()));
 }
 
 void PicturesWindow::resizeEvent(QResizeEvent* event) {

@@ -17,6 +17,7 @@
 #include "net/cover_art.h"
 #include "net/lookup_rows.h"
 #include "shell/batch_table_model.h"
+#include "shell/language_apply.h"
 #include "shell/options_window.h"
 #include "shell/progress.h"
 #include "shell/settings_store.h"
@@ -77,11 +78,11 @@ LookupPages::LookupPages(SettingsStore& store, BatchTableModel* model, QWidget* 
     BuildStore(storePage);
     BuildMusicBrainz(musicBrainzPage);
     connect(worker_, &HttpWorker::progress, this, [this](qint64 received, qint64 total) {
-        const QString text = total > 0
-                                 ? tr("Receiving %1 of %2")
-                                       .arg(QLocale().formattedDataSize(received),
-                                            QLocale().formattedDataSize(total))
-                                 : tr("Receiving %1").arg(QLocale().formattedDataSize(received));
+        const QString text = total > 0 ? shell::Message(sondrel::msg::kReceivingOf)
+                                             .arg(QLocale().formattedDataSize(received),
+                                                  QLocale().formattedDataSize(total))
+                                       : shell::Message(sondrel::msg::kReceiving)
+                                             .arg(QLocale().formattedDataSize(received));
         lbStatusFreeDb_->setText(text);
         lbStatusStore_->setText(text);
         lbStatusMb_->setText(text);
@@ -313,10 +314,8 @@ bool LookupPages::FreeDbSettings(cddb::Settings& settings) {
         // Asked once: a given address is kept in the options.
         email = askEmail ? askEmail().trimmed() : QString();
         if (!cddb::HelloFromEmail(S(email))) {
-            Tell(email.isEmpty()
-                     ? tr("FreeDB servers ask for your e-mail address; the look-up was not sent. "
-                          "Enter it in Options, Look-ups.")
-                     : tr("\"%1\" is not an e-mail address; the look-up was not sent.").arg(email));
+            Tell(email.isEmpty() ? shell::Message(sondrel::msg::kFreeDbNeedsEmail)
+                                 : shell::Message(sondrel::msg::kNotAnEmail).arg(email));
             return false;
         }
         store_.WriteString(QStringLiteral("FreeDBEmail"), email);
@@ -383,8 +382,7 @@ void LookupPages::GetAlbumInfo() {
             durations.push_back(row.data.Duration);
     }
     if (durations.empty() || durations.size() > cddb::kMaxTracks) {
-        Tell(tr("Please select all tracks from one album only in correct order (1 to %1 files)")
-                 .arg(cddb::kMaxTracks));
+        Tell(shell::Message(sondrel::msg::kSelectOneAlbum).arg(cddb::kMaxTracks));
         return;
     }
     const auto toc = cddb::MakeToc(durations);
@@ -579,9 +577,7 @@ void LookupPages::Write(Source source) {
     if (!ready) {
         // Without a look-up the new values are empty: writing them would
         // blank the files' tags.
-        Tell(source == Source::Store    ? tr("Get the albums and choose one before writing.")
-             : source == Source::FreeDb ? tr("Get the album info and choose a disc before writing.")
-                                        : tr("Search the releases and choose one before writing."));
+        Tell(shell::Message(sondrel::msg::kChooseBeforeWriting));
         return;
     }
     std::vector<BatchRow> rows = model_->rows();
@@ -631,5 +627,5 @@ void LookupPages::Write(Source source) {
     if (hooks_.afterWrite)
         hooks_.afterWrite();
     if (!result.failures.empty())
-        Tell(FailureList(tr("Can't write tags: %1"), result.failures));
+        Tell(FailureList(shell::Message(sondrel::msg::kCannotWriteTags), result.failures));
 }

@@ -21,9 +21,11 @@ QString Q(const std::string& s) {
 }  // namespace
 
 BatchTableModel::BatchTableModel(QObject* parent) : QAbstractTableModel(parent) {
-    captions_ = {tr("Flag"),    tr("Before"), tr("After"),    tr("Track"), tr("Title"),
-                 tr("Artist"),  tr("Album"),  tr("Year"),     tr("Genre"), tr("Comment"),
-                 tr("Bitrate"), tr("Freq"),   tr("Duration"), tr("Size")};
+    // The field columns carry the main window's field labels and the
+    // information window's row labels, as the language gives them.
+    captions_ = {tr("Flag"),     tr("Before"),      tr("After"),  tr("Track #"), tr("Title"),
+                 tr("Artist"),   tr("Album"),       tr("Year"),   tr("Genre"),   tr("Comment"),
+                 tr("Bit rate"), tr("Sample rate"), tr("Length"), tr("Size")};
 }
 
 void BatchTableModel::setRows(std::vector<BatchRow> rows) {
@@ -185,6 +187,16 @@ QVariant BatchTableModel::headerData(int section, Qt::Orientation orientation, i
     if (role == Qt::DisplayRole)
         return captions_[section];
     return {};
+}
+
+bool BatchTableModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                                    int role) {
+    if (orientation != Qt::Horizontal || section < 0 || section >= captions_.size() ||
+        (role != Qt::DisplayRole && role != Qt::EditRole))
+        return false;
+    captions_[section] = value.toString();
+    emit headerDataChanged(Qt::Horizontal, section, section);
+    return true;
 }
 
 Qt::ItemFlags BatchTableModel::flags(const QModelIndex& index) const {

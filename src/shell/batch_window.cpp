@@ -44,6 +44,7 @@
 #include "batch/export.h"
 #include "batch/name_template.h"
 #include "batch/workbook.h"
+#include "shell/language_apply.h"
 
 using namespace sondrel;
 
@@ -64,7 +65,6 @@ const char* const kPageNames[] = {"tsRename", "tsGenerate", "tsFreeDB",
                                   "tsAmazon", "tsExport",   "tsMusicBrainz"};
 
 // The message of a spreadsheet hand-over that failed.
-const char* const kMsgSpreadsheet = "Can't export data to the spreadsheet program";
 
 // The visible columns in display order, with the table's captions.
 constexpr const char* kFieldMimeType = "application/x-sondrel-field";
@@ -335,6 +335,8 @@ void BatchWindow::BuildUi() {
     table_ = new QTableView(this);
     table_->setObjectName(QStringLiteral("sgRename"));
     table_->setModel(model_);
+    // A language renames the columns; the column list shows their captions.
+    connect(model_, &QAbstractItemModel::headerDataChanged, this, [this] { FillFieldsList(); });
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->setDragDropMode(QAbstractItemView::InternalMove);
@@ -842,7 +844,7 @@ void BatchWindow::RunExport() {
     const IoResult written = WriteExportFile(path, kind, model_->rows(), LayoutOf(slots_, *model_));
     btnRename_->setEnabled(true);
     if (!written)
-        showError(tr("Cannot write %1: %2").arg(Q(path), Q(written.error)));
+        showError(shell::Message(sondrel::msg::kCannotWrite).arg(Q(path), Q(written.error)));
 }
 
 void BatchWindow::ExportSpreadsheet() {
@@ -853,15 +855,13 @@ void BatchWindow::ExportSpreadsheet() {
     const std::string path = TemporaryWorkbookPath();
     const WorkbookResult written = WriteWorkbook(path, model_->rows(), layout);
     if (!written) {
-        showError(tr(kMsgSpreadsheet) + QStringLiteral(" ") + Q(written.error));
+        showError(shell::Message(32) + QStringLiteral(" ") + Q(written.error));
         return;
     }
     lastWorkbook_ = Q(path);
     if (!openExternal || !openExternal(lastWorkbook_)) {
-        showError(tr(kMsgSpreadsheet) + QStringLiteral(" ") +
-                  tr("no program opens .xlsx workbooks here. The workbook was written to %1; "
-                     "the rows are also on the clipboard.")
-                      .arg(lastWorkbook_));
+        showError(shell::Message(32) + QStringLiteral(" ") +
+                  shell::Message(sondrel::msg::kNoWorkbookProgram).arg(lastWorkbook_));
     }
 }
 

@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 #include <filesystem>
 
+#include "shell/language_apply.h"
 #include "shell/progress.h"
 
 namespace {
@@ -142,8 +143,8 @@ QIcon FileTableModel::IconFor(const FileEntry& e) {
 }
 
 QString DropQuestion(bool copy, int count, const QString& target) {
-    return (copy ? QObject::tr("Copy") : QObject::tr("Move")) + QString::number(count) +
-           QObject::tr("file(s) to ") + NativeFolderText(target) + QLatin1Char('?');
+    return (copy ? shell::Message(3) : shell::Message(4)) + QString::number(count) +
+           shell::Message(5) + NativeFolderText(target) + QLatin1Char('?');
 }
 
 DropResult DropFiles(const QStringList& files, const QString& targetFolder, bool copy,
@@ -480,12 +481,12 @@ void FileList::HandleDrop(QDropEvent* event) {
     if (QMessageBox::question(this, QStringLiteral("Sondrel"),
                               DropQuestion(copy, static_cast<int>(files.size()), target)) !=
         QMessageBox::Yes) {
-        lbFile_->setToolTip(tr("Select mp3-files"));
+        lbFile_->setToolTip(shell::Message(8));
         return;
     }
     const DropResult result = DropFiles(files, target, copy, [this](const QString& existing) {
         return QMessageBox::question(this, QStringLiteral("Sondrel"),
-                                     NativeFolderText(existing) + tr(" exist. Overwrite?")) ==
+                                     NativeFolderText(existing) + shell::Message(7)) ==
                QMessageBox::Yes;
     });
     const int first = lbFile_->verticalScrollBar()->value();
@@ -493,9 +494,9 @@ void FileList::HandleDrop(QDropEvent* event) {
     lbFile_->verticalScrollBar()->setValue(first);
     if (result.errors > 0) {
         QMessageBox::critical(this, QStringLiteral("Sondrel"),
-                              tr("Errors: ") + QString::number(result.errors));
+                              shell::Message(6) + QString::number(result.errors));
     }
-    lbFile_->setToolTip(tr("Select mp3-files"));
+    lbFile_->setToolTip(shell::Message(8));
 }
 
 bool FileList::eventFilter(QObject* watched, QEvent* event) {

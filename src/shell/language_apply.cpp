@@ -1,6 +1,7 @@
 #include "shell/language_apply.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -56,6 +57,11 @@ const std::vector<TextBinding> kBindings = {
     {9020, "fm", "=Create playlists", R::Caption},
     {632, "fm", "=Create playlists", R::Hint},
     {3023, "fm", "=Capitalization", R::Caption},
+    {3024, "fm", "cbCapitalization", R::Item, 0},
+    {3025, "fm", "cbCapitalization", R::Item, 1},
+    {3026, "fm", "cbCapitalization", R::Item, 2},
+    {3027, "fm", "cbCapitalization", R::Item, 3},
+    {3033, "fm", "cbCapitalization", R::Item, 4},
     {608, "fm", "btnSelectAll", R::Hint},
     {9016, "fm", "btnSelectAll", R::Caption},
     {620, "fm", "btnMenu", R::Hint},
@@ -173,7 +179,25 @@ const std::vector<TextBinding> kBindings = {
     {8001, "fmWait", "btnStop", R::Caption},
     {8002, "fmWait", "btnBackground", R::Caption},
     {7000, "fmmp3Info", "", R::Title},
-    {9141, "fmmp3Info", "sgInfo", R::Item, 17},
+    // The grid's row labels: 7001 to 7016 in this row order, row 9 the lyrics.
+    {7001, "fmmp3Info", "sgInfo", R::RowLabel, 0},
+    {7002, "fmmp3Info", "sgInfo", R::RowLabel, 1},
+    {7003, "fmmp3Info", "sgInfo", R::RowLabel, 2},
+    {7004, "fmmp3Info", "sgInfo", R::RowLabel, 3},
+    {7005, "fmmp3Info", "sgInfo", R::RowLabel, 4},
+    {7006, "fmmp3Info", "sgInfo", R::RowLabel, 5},
+    {7007, "fmmp3Info", "sgInfo", R::RowLabel, 11},
+    {7008, "fmmp3Info", "sgInfo", R::RowLabel, 6},
+    {7009, "fmmp3Info", "sgInfo", R::RowLabel, 7},
+    {7010, "fmmp3Info", "sgInfo", R::RowLabel, 8},
+    {7011, "fmmp3Info", "sgInfo", R::RowLabel, 10},
+    {7012, "fmmp3Info", "sgInfo", R::RowLabel, 12},
+    {7013, "fmmp3Info", "sgInfo", R::RowLabel, 13},
+    {7014, "fmmp3Info", "sgInfo", R::RowLabel, 14},
+    {7015, "fmmp3Info", "sgInfo", R::RowLabel, 15},
+    {7016, "fmmp3Info", "sgInfo", R::RowLabel, 16},
+    {4000, "fmmp3Info", "sgInfo", R::RowLabel, 9},
+    {9141, "fmmp3Info", "sgInfo", R::RowLabel, 17},
 
     // Lyrics window.
     {4000, "fmText", "", R::Title},
@@ -269,6 +293,22 @@ const std::vector<TextBinding> kBindings = {
     {9119, "fmOptions", "edMusicBrainzHost", R::Hint},
     {9120, "fmOptions", "edCoverArtHost", R::Hint},
     {9121, "fmOptions", "edLrclibHost", R::Hint},
+    // The table's columns: flag, before, after, then the main window's field
+    // labels and the information window's rows 3, 4, 2 and 0.
+    {33, "fmRename", "sgRename", R::Header, 0},
+    {10, "fmRename", "sgRename", R::Header, 1},
+    {11, "fmRename", "sgRename", R::Header, 2},
+    {99, "fmRename", "sgRename", R::Header, 3},
+    {9000, "fmRename", "sgRename", R::Header, 4},
+    {101, "fmRename", "sgRename", R::Header, 5},
+    {102, "fmRename", "sgRename", R::Header, 6},
+    {103, "fmRename", "sgRename", R::Header, 7},
+    {104, "fmRename", "sgRename", R::Header, 8},
+    {105, "fmRename", "sgRename", R::Header, 9},
+    {7004, "fmRename", "sgRename", R::Header, 10},
+    {7005, "fmRename", "sgRename", R::Header, 11},
+    {7003, "fmRename", "sgRename", R::Header, 12},
+    {7001, "fmRename", "sgRename", R::Header, 13},
 };
 
 // The window an object is shown in: menus are windows of their own but
@@ -314,9 +354,11 @@ QObject* FindBound(QWidget* window, const TextBinding& b) {
             // Only controls that carry the role's text.
             if (b.role == R::Tab && !qobject_cast<QTabWidget*>(o))
                 continue;
-            if ((b.role == R::Item || b.role == R::VersionEntries) &&
-                !qobject_cast<QComboBox*>(o) &&
-                !(b.role == R::Item && qobject_cast<QTableWidget*>(o)))
+            if ((b.role == R::Item || b.role == R::VersionEntries) && !qobject_cast<QComboBox*>(o))
+                continue;
+            if (b.role == R::Header && !qobject_cast<QAbstractItemView*>(o))
+                continue;
+            if (b.role == R::RowLabel && !qobject_cast<QTableWidget*>(o))
                 continue;
             if (b.role == R::Caption && !qobject_cast<QAction*>(o) && CaptionOf(o).isNull() &&
                 !qobject_cast<QAbstractButton*>(o) && !qobject_cast<QLabel*>(o) &&
@@ -377,12 +419,11 @@ QByteArray LanguageFileBytes(const QString& language, const std::map<int, QStrin
 }
 
 sondrel::MessageTable& Messages() {
-    static sondrel::MessageTable table;
-    return table;
+    return sondrel::ProgramMessages();
 }
 
 QString Message(int id) {
-    return QString::fromStdString(Messages().Text(id));
+    return QString::fromStdString(Messages().Shown(id));
 }
 
 LanguageApplier::LanguageApplier(QStringList folders, QObject* parent)
@@ -516,14 +557,20 @@ void LanguageApplier::SetText(const Target& t, const QString& text) const {
         case R::Item:
             if (auto* c = qobject_cast<QComboBox*>(o); c && t.binding->index < c->count())
                 c->setItemText(t.binding->index, text);
-            else if (auto* g = qobject_cast<QTableWidget*>(o))
-                if (QTableWidgetItem* cell = g->item(t.binding->index, 0))
-                    cell->setText(text);
             break;
         case R::VersionEntries:
             if (auto* c = qobject_cast<QComboBox*>(o))
                 for (int i = 0; i < 3 && i < c->count(); ++i)
                     c->setItemText(i, text + QLatin1String(kVersionSuffixes[i]));
+            break;
+        case R::Header:
+            if (auto* v = qobject_cast<QAbstractItemView*>(o); v && v->model())
+                v->model()->setHeaderData(t.binding->index, Qt::Horizontal, text);
+            break;
+        case R::RowLabel:
+            if (auto* g = qobject_cast<QTableWidget*>(o))
+                if (QTableWidgetItem* item = g->item(t.binding->index, 0))
+                    item->setText(text);
             break;
     }
 }
@@ -558,9 +605,6 @@ QString LanguageApplier::TextOf(const Target& t) const {
         case R::Item:
             if (auto* c = qobject_cast<QComboBox*>(o))
                 return c->itemText(t.binding->index);
-            if (auto* g = qobject_cast<QTableWidget*>(o))
-                if (QTableWidgetItem* cell = g->item(t.binding->index, 0))
-                    return cell->text();
             return {};
         case R::VersionEntries:
             // The value is what the first entry holds before its " 1".
@@ -570,6 +614,15 @@ QString LanguageApplier::TextOf(const Target& t) const {
                     first.chop(2);
                 return first;
             }
+            return {};
+        case R::Header:
+            if (auto* v = qobject_cast<QAbstractItemView*>(o); v && v->model())
+                return v->model()->headerData(t.binding->index, Qt::Horizontal).toString();
+            return {};
+        case R::RowLabel:
+            if (auto* g = qobject_cast<QTableWidget*>(o))
+                if (const QTableWidgetItem* item = g->item(t.binding->index, 0))
+                    return item->text();
             return {};
     }
     return {};

@@ -20,13 +20,15 @@ class QWidget;
 namespace shell {
 
 enum class TextRole {
-    Caption,        // a button's, label's, check box's, action's or menu's text
-    Hint,           // tooltip
-    Status,         // status-line text
-    Title,          // the window's own title
-    Tab,            // a tab's text (`index`)
-    Item,           // a combo box entry, or a table's row label (row `index`)
-    VersionEntries  // the three "Read Tag"/"Save Tag" entries: value + " 1", " 2", " 1&2"
+    Caption,         // a button's, label's, check box's, action's or menu's text
+    Hint,            // tooltip
+    Status,          // status-line text
+    Title,           // the window's own title
+    Tab,             // a tab's text (`index`)
+    Item,            // a combo box entry (`index`)
+    VersionEntries,  // the three "Read Tag"/"Save Tag" entries: value + " 1", " 2", " 1&2"
+    Header,          // a table view's column caption (`index`)
+    RowLabel         // the first cell of row `index` of a grid
 };
 
 // One id of a language file bound to one text of a window. `object` is the
@@ -53,7 +55,7 @@ QStringList LanguageNames(const QStringList& folders);
 QByteArray LanguageFileBytes(const QString& language, const std::map<int, QString>& texts);
 
 // The message table of the running program (built-in texts until a language
-// sets them).
+// sets them), and the text a window shows for a message id.
 sondrel::MessageTable& Messages();
 QString Message(int id);
 

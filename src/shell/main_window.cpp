@@ -31,6 +31,7 @@
 #include "shell/batch_window.h"
 #include "shell/file_list.h"
 #include "shell/info_window.h"
+#include "shell/language_apply.h"
 #include "shell/options_window.h"
 #include "shell/progress_window.h"
 #include "shell/settings_store.h"
@@ -636,7 +637,7 @@ void MainWindow::OpenHelp() {
     const QString file = shell::HelpFileFor(folder, language_);
     if (file.isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("Sondrel"),
-                             tr("There is no help file (%1.html or English.html) in %2.")
+                             shell::Message(sondrel::msg::kNoHelpFile)
                                  .arg(language_, QDir::toNativeSeparators(folder)));
         return;
     }
@@ -693,9 +694,7 @@ void MainWindow::MinimizeToTray() {
 void MainWindow::MinimizeByButton() {
     if (!minimizeNotify_) {
         if (tray_->isVisible()) {
-            tray_->showMessage(QStringLiteral("Sondrel"),
-                               tr("Sondrel minimized to system  tray. Click to icon for restore "
-                                  "application."),
+            tray_->showMessage(QStringLiteral("Sondrel"), shell::Message(30),
                                QSystemTrayIcon::Information, 10000);
         }
         minimizeNotify_ = true;

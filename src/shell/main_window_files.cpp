@@ -14,6 +14,7 @@
 #include <unordered_set>
 
 #include "shell/file_list.h"
+#include "shell/language_apply.h"
 #include "shell/main_window.h"
 #include "shell/options_window.h"
 #include "shell/progress_window.h"
@@ -38,7 +39,7 @@ void MainWindow::BuildFileCommands() {
     };
     askReplace = [this](const QString& existing) {
         const auto answer = QMessageBox::question(
-            this, QStringLiteral("Sondrel"), existing + tr(" exist. Overwrite?"),
+            this, QStringLiteral("Sondrel"), existing + shell::Message(7),
             QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll | QMessageBox::Cancel);
         switch (answer) {
             case QMessageBox::Yes:
@@ -101,7 +102,7 @@ void MainWindow::FillTargetMenu(QMenu* menu, sondrel::TransferMode mode) {
     menu->clear();
     QStringList& targets = mode == sondrel::TransferMode::Copy ? copyTargets_ : moveTargets_;
     menu->addAction(tr("Clear list"), this, [this, &targets] {
-        if (askYesNo(tr("Are you sure?")))
+        if (askYesNo(shell::Message(18)))
             targets.clear();
     });
     menu->addAction(tr("<New>"), this, [this, mode] {
@@ -161,7 +162,7 @@ void MainWindow::DeleteSelected() {
             continue;
         paths.push_back(ToNative(entry.IsFile() ? entry.Path() : entry.Folder + entry.Caption));
     }
-    if (paths.empty() || !askYesNo(tr("Are you sure?")))
+    if (paths.empty() || !askYesNo(shell::Message(18)))
         return;
     const int focused = fileList_->FocusedRow();
     const std::vector<int> selected = fileList_->SelectedRows();

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <utility>
 
+#include "shell/language_apply.h"
 #include "shell/window_rules.h"
 
 ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
@@ -132,7 +133,7 @@ void ProgressWindow::UpdateTimeLeft() {
     if (p <= 0)
         return;
     const double elapsed = clock_ ? clock_() : started_.elapsed() / 1000.0;
-    labTimeLeft_->setText(shell::TimeLeftText(elapsed, p, tr("Time left: ")));
+    labTimeLeft_->setText(shell::TimeLeftText(elapsed, p, shell::Message(23)));
 }
 
 void ProgressWindow::keyPressEvent(QKeyEvent* event) {

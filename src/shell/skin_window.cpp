@@ -108,14 +108,29 @@ QPixmap LoadSkinImage(const QString& folder, const QString& name) {
     return {};
 }
 
-std::optional<QRegion> RegionFromText(const QString& text, const QSize& size, QString* error) {
+std::optional<QRegion> RegionFromText(const QString& text, const QSize& size, QString* error,
+                                      const QString& skinFolder) {
     sondrel::RegionMeasures m;
     m.width = size.width();
     m.height = size.height();
     m.clientRight = size.width();
     m.clientBottom = size.height();
     sondrel::RegionError e;
-    const auto shapes = sondrel::BuildRegion(text.toStdString(), m, e);
+    sondrel::NamedRegionSource named;
+    if (!skinFolder.isEmpty()) {
+        // The core has checked the name: it cannot leave the skin's folder.
+        named = [&skinFolder](std::string_view name) -> std::optional<std::string> {
+            QString named, why;
+            const QString path =
+                skinFolder + QLatin1Char('/') +
+                QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) +
+                QStringLiteral(".rgn");
+            if (!QFileInfo(path).isFile() || !ReadSmallText(path, &named, &why))
+                return std::nullopt;
+            return named.toStdString();
+        };
+    }
+    const auto shapes = sondrel::BuildRegion(text.toStdString(), m, e, named);
     if (!shapes) {
         if (error)
             *error = QString::fromStdString(sondrel::DescribeRegionError(e));
@@ -234,12 +249,14 @@ bool SkinFrame::Load(const QString& folder, QString* error) {
     const QString regionPath =
         folder + QLatin1Char('/') + QLatin1String(kRegionFiles[static_cast<int>(kind_)]);
     QString text, why;
-    if (!ReadSmallText(regionPath, &text, &why) || !RegionFromText(text, window_->size(), &why)) {
+    if (!ReadSmallText(regionPath, &text, &why) ||
+        !RegionFromText(text, window_->size(), &why, folder)) {
         if (error)
             *error = why.startsWith(regionPath) ? why : regionPath + QStringLiteral(": ") + why;
         return false;
     }
     regionText_ = text;
+    folder_ = folder;
     if (kind_ == Kind::Main || kind_ == Kind::Batch) {
         const auto& names = sondrel::SkinPieceNames();
         for (int i = 0; i < sondrel::kSkinPieceCount; ++i)
@@ -371,7 +388,8 @@ void SkinFrame::Repaint() {
             break;
     }
     drag_ = RegionFromText(dragText, size, nullptr).value_or(QRegion());
-    outline_ = RegionFromText(regionText_, size, nullptr).value_or(QRegion(QRect({}, size)));
+    outline_ =
+        RegionFromText(regionText_, size, nullptr, folder_).value_or(QRegion(QRect({}, size)));
     window_->setMask(outline_);
 }
 

@@ -24,8 +24,10 @@ namespace shell {
 QPixmap LoadSkinImage(const QString& folder, const QString& name);
 
 // The region a region text describes for a window of `size`; nullopt with
-// `error` ("line L, position P: ...") when the text is not valid.
-std::optional<QRegion> RegionFromText(const QString& text, const QSize& size, QString* error);
+// `error` ("line L, position P: ...") when the text is not valid. Named
+// regions (T) are the ".rgn" files of `skinFolder`, none without it.
+std::optional<QRegion> RegionFromText(const QString& text, const QSize& size, QString* error,
+                                      const QString& skinFolder = {});
 
 // The background for a window of `size` from its nine pieces (skin_layout's
 // order); pieces missing leave Color1 `fill`.
@@ -91,6 +93,7 @@ private:
     Kind kind_;
     bool skinned_ = false;
     QString regionText_;
+    QString folder_;
     std::array<QPixmap, 9> pieces_;
     QPixmap whole_;
     QRegion outline_;

@@ -24,6 +24,7 @@
 #include "editor/format_registry.h"
 #include "shell/file_list.h"
 #include "shell/info_window.h"
+#include "shell/language_apply.h"
 #include "shell/progress.h"
 #include "shell/stream_info.h"
 #include "shell/window_rules.h"
@@ -112,8 +113,8 @@ TagEditor::TagEditor(QWidget* parent)
         const QString name =
             QString::fromStdString(std::filesystem::path(shownPath_).filename().string());
         QMessageBox box(QMessageBox::Question, QStringLiteral("Sondrel"),
-                        name.isEmpty() ? tr("The tags have unsaved changes.")
-                                       : tr("The tags of \"%1\" have unsaved changes.").arg(name),
+                        name.isEmpty() ? shell::Message(sondrel::msg::kUnsavedTags)
+                                       : shell::Message(sondrel::msg::kUnsavedTagsOf).arg(name),
                         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, window());
         box.setDefaultButton(QMessageBox::Save);
         switch (box.exec()) {
@@ -218,7 +219,7 @@ void TagEditor::BuildLayout() {
     cbCapitalization_ = new QComboBox(this);
     cbCapitalization_->setObjectName(QStringLiteral("cbCapitalization"));
     cbCapitalization_->addItems({tr("Unchanged"), tr("lower case"), tr("UPPER CASE"),
-                                 tr("Only first up"), tr("First word up")});
+                                 tr("Only First Up"), tr("First word")});
     cbCapitalization_->setCurrentIndex(-1);
 
     btnSave_ = new QPushButton(tr("&Save"), this);

@@ -35,27 +35,46 @@ bool WindowGlueHost::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
         event->type() == QEvent::Show) {
         for (std::size_t i = 0; i < entries_.size(); ++i) {
-            if (entries_[i].window != watched)
+            Entry& e = entries_[i];
+            if (e.window != watched)
                 continue;
-            if (event->type() == QEvent::Move)
-                Moved(i);
-            else
-                entries_[i].glue.rect = RectOf(entries_[i].window);
+            if (event->type() == QEvent::Show) {
+                e.placed = false;
+                e.glue.rect = RectOf(e.window);
+            } else if (!e.pending) {
+                // A change of place and size arrives as a move and a resize;
+                // the rectangle is judged once both are in.
+                e.pending = true;
+                QMetaObject::invokeMethod(
+                    this, [this, i] { Settle(i); }, Qt::QueuedConnection);
+            }
             break;
         }
     }
     return QObject::eventFilter(watched, event);
 }
 
-void WindowGlueHost::Moved(std::size_t index) {
-    Entry& self = entries_[index];
-    const sondrel::GlueRect now = RectOf(self.window);
+void WindowGlueHost::Settle(std::size_t index) {
+    Entry& e = entries_[index];
+    e.pending = false;
+    if (!e.window)
+        return;
+    const sondrel::GlueRect now = RectOf(e.window);
     // Our own placement coming back from the window system: only note it.
-    if (self.placed && QPoint(now.left, now.top) == self.placedAt) {
-        self.placed = false;
-        self.glue.rect = now;
+    if (e.placed && now == e.placedAt) {
+        e.placed = false;
+        e.glue.rect = now;
         return;
     }
+    // The window system names no dragged edge; the change of the rectangle does.
+    const sondrel::ActiveEdges edges = sondrel::EdgesChanged(e.glue.rect, now);
+    if (edges.any())
+        Changed(index, edges);
+}
+
+void WindowGlueHost::Changed(std::size_t index, sondrel::ActiveEdges edges) {
+    Entry& self = entries_[index];
+    const sondrel::GlueRect now = RectOf(self.window);
     std::vector<sondrel::GlueWindow> state;
     for (Entry& e : entries_) {
         if (e.window && &e != &self)
@@ -73,7 +92,7 @@ void WindowGlueHost::Moved(std::size_t index) {
     const sondrel::GlueRect work{area.left(), area.top(), area.width(), area.height()};
     std::vector<sondrel::WindowMove> moved;
     const sondrel::GlueRect snapped =
-        sondrel::SnapProposal(state, index, now, sondrel::ActiveEdges::Moving(), work, opts, moved);
+        sondrel::SnapProposal(state, index, now, edges, work, opts, moved);
     state[index].rect = snapped;
     // The rules take the offset from where the window was before this step;
     // here the step has already happened, so the offset is the new place's.
@@ -87,25 +106,40 @@ void WindowGlueHost::Moved(std::size_t index) {
         entries_[i].glue.offsetY = state[i].offsetY;
     }
     self.glue.rect = snapped;
+    auto at = [&](const sondrel::WindowMove& m) {
+        sondrel::GlueRect r = entries_[m.window].glue.rect;
+        r.left = m.left;
+        r.top = m.top;
+        return r;
+    };
     for (const sondrel::WindowMove& m : moved)
-        Place(m.window, m.left, m.top);
-    if (snapped.left != now.left || snapped.top != now.top)
-        Place(index, snapped.left, snapped.top);
+        Place(m.window, at(m));
+    if (!(snapped == now))
+        Place(index, snapped);
     for (const sondrel::WindowMove& m : sondrel::FollowAnchor(state, index))
-        Place(m.window, m.left, m.top);
+        Place(m.window, at(m));
 }
 
-void WindowGlueHost::Place(std::size_t index, int left, int top) {
+void WindowGlueHost::Place(std::size_t index, const sondrel::GlueRect& rect) {
     Entry& e = entries_[index];
     if (!e.window)
         return;
-    e.glue.rect.left = left;
-    e.glue.rect.top = top;
+    const QRect frame = e.window->frameGeometry();
+    const QRect inner = e.window->geometry();
+    e.glue.rect = rect;
     e.placed = true;
-    e.placedAt = QPoint(left, top);
+    e.placedAt = rect;
     // A window placed by the program snaps nothing on its way.
     e.glue.snapping = false;
-    e.window->move(left, top);
+    if (rect.width != frame.width() || rect.height != frame.height()) {
+        // One change of place and size, the frame's margins kept.
+        e.window->setGeometry(rect.left + inner.left() - frame.left(),
+                              rect.top + inner.top() - frame.top(),
+                              rect.width - (frame.width() - inner.width()),
+                              rect.height - (frame.height() - inner.height()));
+    } else {
+        e.window->move(rect.left, rect.top);
+    }
     e.glue.snapping = true;
 }
 

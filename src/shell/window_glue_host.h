@@ -1,5 +1,6 @@
 // Gluing for the program's windows: a window moved near the work area's
-// edges or another window snaps to it and is glued to it, glued windows
+// edges or another window snaps to it and is glued to it, an edge dragged
+// near one meets it, glued windows
 // follow the window they are glued to, and the main window can bring every
 // other window along. The rules are the core's (appearance/window_glue); this
 // watches the windows' moves and places them.
@@ -40,11 +41,14 @@ private:
     struct Entry {
         QPointer<QWidget> window;
         sondrel::GlueWindow glue;
-        QPoint placedAt;  // where we last put it ourselves
+        sondrel::GlueRect placedAt;  // where we last put it ourselves
         bool placed = false;
+        bool pending = false;  // a change waits for its other half
     };
-    void Moved(std::size_t index);
-    void Place(std::size_t index, int left, int top);
+    void Settle(std::size_t index);
+    // The user moved or sized the window: `edges` are the ones dragged.
+    void Changed(std::size_t index, sondrel::ActiveEdges edges);
+    void Place(std::size_t index, const sondrel::GlueRect& rect);
     static sondrel::GlueRect RectOf(const QWidget* w);
 
     std::vector<Entry> entries_;

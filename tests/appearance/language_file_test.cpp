@@ -91,6 +91,44 @@ TEST(LanguageFile, AMissingOrHugeFileIsRefusedWithTheBuiltInsInForce) {
     EXPECT_EQ(messages.Text(18), "Ja?");
 }
 
+// Which message ids a file sets on an early line, what a later file that
+// lacks them leaves, and what the windows show before any file set them.
+TEST(LanguageFile, OwnMessagesAndDefaultsAcrossTwoLanguages) {
+    struct Case {
+        int id;
+        std::string shownBefore;  // no language applied yet
+        bool setOnLineOne;
+        std::string afterSecondFile;  // a second file that lacks the id
+    };
+    const Case cases[] = {
+        // Our own messages act on any line and return to English, as built-ins do.
+        {msg::kNoFileSelected, "No file is selected.", true, "No file is selected."},
+        {msg::kCannotLoadSkin, "Can't load the skin!", true, "Can't load the skin!"},
+        // Classic ids without a built-in text show our English until set, and
+        // keep the first file's text.
+        {42, "No pages with these words in their title were found", false, "Erstes"},
+        {4021, "Download lyrics for %1 selected files and save them into the files?", true,
+         "Erstes"},
+        // A classic built-in.
+        {18, "Are you sure?", true, "Are you sure?"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        MessageTable messages;
+        EXPECT_EQ(messages.Shown(c.id), c.shownBefore);
+        const std::string line = std::to_string(c.id) + "=Erstes\r\n";
+        Apply(line, messages);
+        EXPECT_EQ(messages.Shown(c.id), c.setOnLineOne ? "Erstes" : c.shownBefore);
+        Apply(Lines(12, line), messages);
+        EXPECT_EQ(messages.Shown(c.id), "Erstes");
+        Apply(Lines(12, "3=Kopieren\r\n"), messages);
+        EXPECT_EQ(messages.Shown(c.id), c.afterSecondFile);
+    }
+    // Every own message has English to show.
+    for (int id = msg::kFirst; id <= msg::kLast; ++id)
+        EXPECT_FALSE(MessageTable().Shown(id).empty()) << id;
+}
+
 TEST(LanguageFile, ActingKeys) {
     for (const char* key :
          {"3", "9", "99", "130", "3065", "5113", "8002", "9000", "9199", "varSelected"})

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace sondrel {
 namespace {
 
@@ -69,6 +71,90 @@ TEST(RegionText, ErrorsNameLineAndPosition) {
         EXPECT_EQ(error.column, c.column) << c.text << ": " << DescribeRegionError(error);
         EXPECT_FALSE(error.message.empty());
     }
+}
+
+// A skin's named regions for T, as its folder would give them.
+NamedRegionSource Skin(std::map<std::string, std::string> files) {
+    return [files = std::move(files)](std::string_view name) -> std::optional<std::string> {
+        const auto it = files.find(std::string(name));
+        if (it == files.end())
+            return std::nullopt;
+        return it->second;
+    };
+}
+
+TEST(RegionText, NamedRegionsArePlacedAtTheirPoint) {
+    const NamedRegionSource skin = Skin({
+        {"knob", "R0,0,10,20\nD\nU1,2,3,4,5,6\nw 0,0, 4,0, 2,3"},
+        {"pair", "T knob,0,0\nT knob,W-10,0"},
+    });
+    RegionError error;
+    const auto shapes = BuildRegion("R0,0,W,H\nD\nt knob, 100, H-20", kWindow, error, skin);
+    ASSERT_TRUE(shapes) << DescribeRegionError(error);
+    ASSERT_EQ(shapes->size(), 2u);
+    const RegionShape& placed = (*shapes)[1];
+    EXPECT_EQ(placed.kind, RegionShapeKind::Group);
+    EXPECT_EQ(placed.combine, RegionCombine::Difference);
+    ASSERT_EQ(placed.group.size(), 3u);
+    EXPECT_EQ(placed.group[0].values, (std::vector<int>{100, 280, 110, 300}));
+    // A rounded rectangle's corner size does not move; a polygon's points do.
+    EXPECT_EQ(placed.group[1].values, (std::vector<int>{101, 282, 103, 284, 5, 6}));
+    EXPECT_EQ(placed.group[1].combine, RegionCombine::Difference);
+    EXPECT_EQ(placed.group[2].values, (std::vector<int>{100, 280, 104, 280, 102, 283}));
+
+    // A named region uses the window's measures and may place others.
+    const auto nested = BuildRegion("T pair,5,5", kWindow, error, skin);
+    ASSERT_TRUE(nested) << DescribeRegionError(error);
+    ASSERT_EQ((*nested)[0].group.size(), 2u);
+    EXPECT_EQ((*nested)[0].group[1].group[0].values, (std::vector<int>{425, 5, 435, 25}));
+}
+
+TEST(RegionText, NamedRegionFailures) {
+    const NamedRegionSource skin = Skin({
+        {"bad", "R0,0,1"},
+        {"self", "T self,1,1"},
+        {"edge", "R0,0,2147483647,1"},
+    });
+    struct Case {
+        const char* text;
+        int column;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"T missing,0,0", 3, "no region \"missing\""},
+        {"T ../main_form,0,0", 3, "a region name is needed"},  // never a path
+        {"T sub/form,0,0", 6, "letters, digits"},
+        {"T main_form.rgn,0,0", 12, "letters, digits"},
+        {"T bad,0,0", 3, "in region \"bad\": line 1, position 1"},
+        {"T self,0,0", 3, "nested deeper than"},  // a region naming itself ends
+        {"T edge,1,0", 1, "out of range"},
+        {"T bad,0", 7, "one x,y point"},
+        {"T bad,0,1/0", 10, "division"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        RegionError error;
+        EXPECT_FALSE(BuildRegion(c.text, kWindow, error, skin));
+        EXPECT_EQ(error.line, 1);
+        EXPECT_EQ(error.column, c.column) << DescribeRegionError(error);
+        EXPECT_NE(error.message.find(c.says), std::string::npos) << error.message;
+    }
+    // Without a skin to ask there are no named regions.
+    RegionError error;
+    EXPECT_FALSE(BuildRegion("T knob,0,0", kWindow, error));
+
+    // Nesting does not multiply the work: the command limit counts across
+    // named regions.
+    std::string placesB, placesC, leaves;
+    for (int i = 0; i < 64; ++i) {
+        placesB += "T b,0,0\n";
+        placesC += "T c,0,0\n";
+        leaves += "R0,0,1,1\n";
+    }
+    const NamedRegionSource fan = Skin({{"b", placesC}, {"c", leaves}});
+    EXPECT_FALSE(BuildRegion(placesB, kWindow, error, fan));
+    EXPECT_NE(error.message.find("too many commands"), std::string::npos)
+        << DescribeRegionError(error);
 }
 
 TEST(RegionText, LimitsAreNamedAndHeld) {

@@ -65,6 +65,80 @@ TEST(WindowGlue, SizingByTheRightEdgeKeepsTheLeftEdge) {
     EXPECT_EQ(w[0].anchor, kNoAnchor);  // the main window is never glued
 }
 
+TEST(WindowGlue, SizingSnapsOnlyTheDraggedEdge) {
+    // One window at 100,100 (200 x 150) on the work area, and a second one
+    // whose left edge is at 600 (rows 50 to 350) for the window-to-window cases.
+    ActiveEdges left, right, top, bottom, bottomRight;
+    left.left = right.right = top.top = bottom.bottom = true;
+    bottomRight.bottom = bottomRight.right = true;
+    struct Case {
+        const char* what;
+        ActiveEdges edges;
+        GlueRect proposed;
+        GlueRect wanted;
+    };
+    const Case cases[] = {
+        {"right edge to 3 short of the work area's right",
+         right,
+         {1700, 100, 217, 150},
+         {1700, 100, 220, 150}},
+        {"left edge to 4 right of the work area's left",
+         left,
+         {4, 100, 296, 150},
+         {0, 100, 300, 150}},
+        {"top edge to 2 below the work area's top", top, {100, 2, 200, 248}, {100, 0, 200, 250}},
+        {"bottom edge to 5 above the work area's bottom",
+         bottom,
+         {100, 885, 200, 150},
+         {100, 885, 200, 155}},
+        {"a corner snaps both of its edges",
+         bottomRight,
+         {1716, 886, 200, 150},
+         {1716, 886, 204, 154}},
+        {"6 pixels away stays", right, {1700, 100, 214, 150}, {1700, 100, 214, 150}},
+        {"right edge near the other window's left edge",
+         right,
+         {100, 100, 497, 150},
+         {100, 100, 500, 150}},
+        {"left edge near the other window's right edge",
+         left,
+         {802, 100, 300, 150},
+         {800, 100, 302, 150}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<GlueWindow> w(2);
+        w[0].rect = {100, 100, 200, 150};
+        w[1].rect = {600, 50, 200, 300};
+        w[1].isMain = true;
+        std::vector<WindowMove> moved;
+        EXPECT_EQ(SnapProposal(w, 0, c.proposed, c.edges, kWork, {}, moved), c.wanted);
+    }
+}
+
+TEST(WindowGlue, EdgesChangedTellsMovingFromSizing) {
+    const GlueRect at{100, 100, 200, 150};
+    struct Case {
+        GlueRect after;
+        ActiveEdges edges;
+    };
+    ActiveEdges left, right, bottomRight, topLeft;
+    left.left = right.right = true;
+    bottomRight.bottom = bottomRight.right = true;
+    topLeft.top = topLeft.left = true;
+    const Case cases[] = {
+        {at, {}},
+        {{130, 90, 200, 150}, ActiveEdges::Moving()},
+        {{100, 100, 220, 150}, right},
+        {{90, 100, 210, 150}, left},
+        {{100, 100, 210, 160}, bottomRight},
+        {{90, 80, 210, 170}, topLeft},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(EdgesChanged(at, c.after), c.edges)
+            << c.after.left << "," << c.after.top << " " << c.after.width << "x" << c.after.height;
+}
+
 TEST(WindowGlue, TheMainWindowDragsOthersOnlyWhenAsked) {
     for (bool moveWithMain : {false, true}) {
         auto w = TwoWindows();

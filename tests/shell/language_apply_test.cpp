@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <memory>
 #include <set>
@@ -91,6 +93,12 @@ QStringList Dump(QWidget* window) {
         if (auto* c = qobject_cast<QComboBox*>(o))
             for (int i = 0; i < c->count(); ++i)
                 add(o, "item", c->itemText(i));
+        if (auto* v = qobject_cast<QAbstractItemView*>(o); v && v->model())
+            for (int i = 0; i < v->model()->columnCount(); ++i)
+                add(o, "header", v->model()->headerData(i, Qt::Horizontal).toString());
+        if (auto* g = qobject_cast<QTableWidget*>(o))
+            for (int i = 0; i < g->rowCount(); ++i)
+                add(o, "row", g->item(i, 0) ? g->item(i, 0)->text() : QString());
         if (auto* w = qobject_cast<QWidget*>(o)) {
             add(o, "hint", w->toolTip());
             add(o, "status", w->statusTip());
@@ -106,9 +114,11 @@ QStringList DumpAll(Program& p) {
     return out;
 }
 
-// The built-in messages and every bound control's built-in text.
+// The built-in and default messages and every bound control's built-in text.
 std::map<int, QString> BuiltInTexts(const shell::LanguageApplier& language) {
     std::map<int, QString> texts;
+    for (const auto& [id, text] : sondrel::MessageTable::Defaults())
+        texts[id] = QString::fromStdString(text);
     for (const auto& [id, text] : sondrel::MessageTable::BuiltIns())
         texts[id] = QString::fromStdString(text);
     for (const auto& [id, text] : language.CurrentTexts())
@@ -204,11 +214,52 @@ TEST(LanguageApply, SwitchingChangesEveryBoundTextAtOnceAndBack) {
             ReadIds(kLangFolder + QStringLiteral("/%1.lng").arg(QLatin1String(name)));
         for (const auto& [id, text] : p.language.CurrentTexts())
             EXPECT_EQ(text, file.at(id)) << id;
-        EXPECT_EQ(shell::Message(18), file.at(18));
+        // Ids that name several controls reach each of them: the batch
+        // table's columns and the information window's rows.
+        QAbstractItemModel* columns =
+            p.main.batchWindow()
+                ->findChild<QAbstractItemView*>(QStringLiteral("sgRename"))
+                ->model();
+        const auto* rows = p.info.findChild<QTableWidget*>(QStringLiteral("sgInfo"));
+        const std::pair<int, int> columnIds[] = {{0, 33},    {1, 10},    {3, 99},   {4, 9000},
+                                                 {10, 7004}, {12, 7003}, {13, 7001}};
+        for (const auto& [column, id] : columnIds)
+            EXPECT_EQ(columns->headerData(column, Qt::Horizontal).toString(), file.at(id)) << id;
+        const std::pair<int, int> rowIds[] = {{0, 7001}, {6, 7008}, {9, 4000}, {11, 7007}};
+        for (const auto& [row, id] : rowIds)
+            EXPECT_EQ(rows->item(row, 0)->text(), file.at(id)) << id;
+        // Every message the windows show, the classic ones and our own.
+        for (const auto* table :
+             {&sondrel::MessageTable::BuiltIns(), &sondrel::MessageTable::Defaults()})
+            for (const auto& [id, builtIn] : *table)
+                EXPECT_EQ(shell::Message(id), file.at(id)) << id;
         EXPECT_NE(DumpAll(p), english);
         ASSERT_TRUE(p.language.SetLanguage(QStringLiteral("English"), &error));
         EXPECT_EQ(DumpAll(p), english);
-        EXPECT_EQ(shell::Message(18), QStringLiteral("Are you sure?"));
+        for (const auto& [id, builtIn] : sondrel::MessageTable::BuiltIns())
+            EXPECT_EQ(shell::Message(id).toStdString(), builtIn) << id;
+    }
+}
+
+// Messages composed by the windows at the moment they show them.
+TEST(LanguageApply, WindowsComposeTheirMessagesInTheLanguageInForce) {
+    Program p;
+    p.AttachAll();
+    QStringList said;
+    p.lyrics.showMessage = [&](const QString& m) { said << m; };
+    p.pictures.showMessage = [&](const QString& m) { said << m; };
+    QString error;
+    for (const char* name : {"German", "Russian", "English"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(p.language.SetLanguage(QLatin1String(name), &error)) << error.toStdString();
+        const std::map<int, QString> file =
+            ReadIds(kLangFolder + QStringLiteral("/%1.lng").arg(QLatin1String(name)));
+        said.clear();
+        p.lyrics.btnDownloadClick();  // this build's windows have no network client here
+        p.pictures.btnDownloadClick();
+        EXPECT_EQ(said, QStringList(2, file.at(sondrel::msg::kNoNetworkClient)));
+        p.pictures.ShowPicture();  // no file: the caption counts no pictures
+        EXPECT_EQ(p.pictures.windowTitle(), file.at(22) + QStringLiteral("0/0"));
     }
 }
 

@@ -62,6 +62,26 @@ TEST(SkinWindow, RegionTextsBecomeRegionsAndErrorsSayWhere) {
     EXPECT_TRUE(error.contains(QStringLiteral("line 2"))) << error.toStdString();
 }
 
+TEST(SkinWindow, NamedRegionsComeFromTheSkinsOwnFolderOnly) {
+    QTemporaryDir root;
+    ASSERT_TRUE(QDir(root.path()).mkdir(QStringLiteral("skin")));
+    const QString skin = root.filePath(QStringLiteral("skin"));
+    WriteFile(skin + QStringLiteral("/corner.rgn"), "R0,0,10,10");
+    WriteFile(root.filePath(QStringLiteral("outside.rgn")), "R0,0,10,10");
+    QString error;
+    const auto cut = shell::RegionFromText(QStringLiteral("R0,0,W,H\r\nD\r\nT corner,W-10,0"),
+                                           {100, 50}, &error, skin);
+    ASSERT_TRUE(cut) << error.toStdString();
+    EXPECT_FALSE(cut->contains(QPoint(95, 5)));
+    EXPECT_TRUE(cut->contains(QPoint(85, 5)));
+    EXPECT_TRUE(cut->contains(QPoint(95, 15)));
+    // A region beside the skin, or one the skin lacks, is not there.
+    for (const char* text : {"T ../outside,0,0", "T outside,0,0", "T corner.rgn,0,0"}) {
+        EXPECT_FALSE(shell::RegionFromText(QLatin1String(text), {100, 50}, &error, skin)) << text;
+        EXPECT_FALSE(error.isEmpty());
+    }
+}
+
 // A window like the batch window: a layout filling it.
 struct Window {
     QWidget widget;

@@ -82,4 +82,26 @@ TEST(WindowGlueHost, MoveWithMainBringsEveryWindowAndDraggingAwayUnglues) {
     EXPECT_EQ(d.info.frameGeometry().right() + 1, 1000);
 }
 
+TEST(WindowGlueHost, AnEdgeDraggedNearAnotherOrTheWorkAreaMeetsIt) {
+    struct Case {
+        const char* what;
+        QRect dragged;  // the information window's frame after the user's drag
+        QRect wanted;
+    };
+    const Case cases[] = {
+        // The lyrics window's bottom is at 300; the work area ends at 1000 x 800.
+        {"top edge up to 3 below the lyrics window", {600, 303, 200, 297}, {600, 300, 200, 300}},
+        {"right edge to 4 short of the work area", {600, 500, 396, 100}, {600, 500, 400, 100}},
+        {"bottom edge to 2 short of the work area", {600, 500, 200, 298}, {600, 500, 200, 300}},
+        {"7 pixels short stays", {600, 500, 393, 100}, {600, 500, 393, 100}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Desk d;
+        d.info.setGeometry(c.dragged);
+        QApplication::processEvents();
+        EXPECT_EQ(d.info.frameGeometry(), c.wanted);
+    }
+}
+
 }  // namespace
