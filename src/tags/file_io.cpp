@@ -149,8 +149,7 @@ std::optional<ReadStamp> StampOf(int fd) {
         return StampFrom(st, {buf.get(), n}, {buf.get() + (got - n), n});
     }
     const std::size_t head = readAt(buf.get(), ends, 0);
-    const std::size_t tail =
-        readAt(buf.get() + ends, ends, static_cast<off_t>(size - ends));
+    const std::size_t tail = readAt(buf.get() + ends, ends, static_cast<off_t>(size - ends));
     return StampFrom(st, {buf.get(), head}, {buf.get() + ends, tail});
 }
 
