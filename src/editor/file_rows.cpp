@@ -3,7 +3,9 @@
 #include <utf8proc.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "util/paths.h"
@@ -32,18 +34,15 @@ char LowerAscii(char c) {
 // Appends the sort key (see SortKey) of `key`, a folded key or, with
 // `lower`, an ASCII text folded on the way.
 void AppendNaturalKey(std::string_view key, bool lower, std::string& out) {
+    // A run of n digits takes at most 2n bytes (its length byte, or nine
+    // for a run of nine or more), any other byte one: written in place.
+    const std::size_t at = out.size();
+    out.resize(at + 2 * key.size());
+    char* to = out.data() + at;
     for (std::size_t i = 0; i < key.size();) {
-        std::size_t text = i;
-        while (text < key.size() && !IsDigit(key[text]))
-            ++text;
-        if (text > i) {
-            const std::size_t at = out.size();
-            out.append(key.substr(i, text - i));
-            if (lower) {
-                for (std::size_t k = at; k < out.size(); ++k)
-                    out[k] = LowerAscii(out[k]);
-            }
-            i = text;
+        if (!IsDigit(key[i])) {
+            *to++ = lower ? LowerAscii(key[i]) : key[i];
+            ++i;
             continue;
         }
         while (i < key.size() && key[i] == '0')
@@ -56,16 +55,16 @@ void AppendNaturalKey(std::string_view key, bool lower, std::string& out) {
         // other byte as the run's own first digit does; it grows with the
         // run's length, and longer runs spell their length out behind it.
         if (digits < kLongRun) {
-            out.push_back(static_cast<char>('0' + digits));
+            *to++ = static_cast<char>('0' + digits);
         } else {
-            out.push_back('0' + kLongRun);
+            *to++ = '0' + kLongRun;
             for (int shift = 56; shift >= 0; shift -= 8)
-                out.push_back(
-                    static_cast<char>((static_cast<std::uint64_t>(digits) >> shift) & 0xFF));
+                *to++ = static_cast<char>((static_cast<std::uint64_t>(digits) >> shift) & 0xFF);
         }
-        out.append(key.substr(i, digits));
+        to = std::copy_n(key.data() + i, digits, to);
         i = end;
     }
+    out.resize(static_cast<std::size_t>(to - out.data()));
 }
 
 // A text with its folded key, so that a sort folds each text once.
@@ -202,6 +201,10 @@ namespace {
 // folder costs no allocation per name, and the sort compares plain bytes.
 struct KeyedRows {
     struct Entry {
+        // The key's first 16 bytes as two big-endian numbers, zero-padded:
+        // unequal, they order the keys as the bytes do, and most compares
+        // end there without reaching the buffer.
+        std::uint64_t head[2];
         std::size_t keyAt;
         std::size_t keySize;
         std::string_view raw;
@@ -213,11 +216,20 @@ struct KeyedRows {
     void Add(std::string_view raw, std::size_t index) {
         const std::size_t at = keys.size();
         AppendSortKey(raw, keys);
-        entries.push_back({at, keys.size() - at, raw, index});
+        Entry e{{0, 0}, at, keys.size() - at, raw, index};
+        unsigned char head[16] = {};
+        std::memcpy(head, keys.data() + at, std::min<std::size_t>(16, e.keySize));
+        for (int k = 0; k < 16; ++k)
+            e.head[k / 8] = e.head[k / 8] << 8 | head[k];
+        entries.push_back(e);
     }
     // By key, then by the bytes (as CompareKeyed), then by row.
     void Sort() {
         std::sort(entries.begin(), entries.end(), [this](const Entry& a, const Entry& b) {
+            if (a.head[0] != b.head[0])
+                return a.head[0] < b.head[0];
+            if (a.head[1] != b.head[1])
+                return a.head[1] < b.head[1];
             const std::string_view ka(keys.data() + a.keyAt, a.keySize);
             const std::string_view kb(keys.data() + b.keyAt, b.keySize);
             if (const int c = ka.compare(kb); c != 0)
@@ -247,14 +259,22 @@ std::vector<std::size_t> ListOrder(const std::vector<FileRow>& rows) {
         first.keys.reserve(bytes);
         first.entries.reserve(rows.size());
     }
+    // Rows of one folder mostly come together: its list is looked up once.
+    std::string_view lastFolder;
+    KeyedRows* lastList = nullptr;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const FileRow& r = rows[i];
-        if (r.IsParent())
+        if (r.IsParent()) {
             parents.push_back(i);
-        else if (r.IsFolder())
+        } else if (r.IsFolder()) {
             folders.Add(r.caption, i);
-        else
-            files[r.folder].Add(r.fileName, i);
+        } else {
+            if (lastList == nullptr || r.folder != lastFolder) {
+                lastFolder = r.folder;
+                lastList = &files[r.folder];
+            }
+            lastList->Add(r.fileName, i);
+        }
     }
     folders.Sort();
     std::vector<std::pair<std::vector<Keyed>, std::string_view>> fileFolders;

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <iterator>
 #include <map>
 #include <set>
 #include <utility>
@@ -18,6 +17,9 @@ namespace sondrel {
 namespace {
 
 using FileId = std::pair<dev_t, ino_t>;
+
+// The most rows a folder's size reserves room for ahead.
+constexpr off_t kMaxReservedRows = 1 << 18;
 
 // What the scan found, side by side: the rows go to the list as they are.
 struct Found {
@@ -98,13 +100,23 @@ void Walk(Scan& scan, const std::string& dir, int level) {
         bool link;
     };
     std::vector<Subfolder> subfolders;
-    Found files;
+    // Outside subfolder mode the rows are the folder's alone and go straight
+    // to the scan's list; the list sorts them, so their order here is free.
+    Found below;
+    Found& files = scan.options.subfolders ? below : scan.found;
     const int fd = ::dirfd(d);
     struct stat here {};
     if (::fstat(fd, &here) != 0) {
         ::closedir(d);
         return;
     }
+    // Room for about as many rows as the folder's size suggests entries
+    // (some 32 bytes each on common file systems), so a large folder's rows
+    // are not moved again and again as the list grows.
+    const auto guess =
+        static_cast<std::size_t>(std::clamp<off_t>(here.st_size / 32, 0, off_t{kMaxReservedRows}));
+    files.rows.reserve(files.rows.size() + guess);
+    files.ids.reserve(files.ids.size() + guess);
     while (dirent* e = ::readdir(d)) {
         const char* name = e->d_name;
         // Hidden entries are not listed, like the system's hidden attribute.
@@ -170,14 +182,8 @@ void Walk(Scan& scan, const std::string& dir, int level) {
     }
     if (selectedOnly && !scan.previous.anyFileSelected)
         return;
-    if (!scan.options.subfolders) {
-        // Nothing to stop: the folder's files go over at once.
-        auto& rows = scan.found.rows;
-        rows.insert(rows.end(), std::make_move_iterator(files.rows.begin()),
-                    std::make_move_iterator(files.rows.end()));
-        scan.found.ids.insert(scan.found.ids.end(), files.ids.begin(), files.ids.end());
+    if (!scan.options.subfolders)
         return;
-    }
     for (std::size_t i = 0; i < files.rows.size(); ++i) {
         if (scan.Stopped())
             break;
