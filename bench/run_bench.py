@@ -3,7 +3,7 @@
 floor, over a generated corpus (a benchmark, not a test).
 
   bench/run_bench.py --tool build/release/src/cli/sondrel-tag [--files 2000]
-                     [--baseline OTHER-sondrel-tag]
+                     [--baseline OTHER-sondrel-tag] [--read-only [--pairs 9]]
 
 Builds the corpus under a temporary folder: MP3s of about 1 s with
 ID3v2.3 + ID3v1.1 tags (every fifth with a 28 KB cover), plus a few Ogg and
@@ -16,6 +16,7 @@ can remove."""
 import argparse
 import os
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -82,11 +83,34 @@ def best_of(cmd, runs=5):
     return best
 
 
+def paired_reads(work, tool, mp3s, pairs):
+    """Floor and sondrel-tag run back to back, so both see the same load of a
+    shared machine; the ratio is the median of the pairs' ratios."""
+    floor_cmd = [os.path.join(work, "floor")] + mp3s
+    ours_cmd = [tool, "show", "--json"] + mp3s
+    best_of(floor_cmd, runs=1)  # warm the page cache
+    ratios, floors, ours = [], [], []
+    for _ in range(pairs):
+        f = best_of(floor_cmd, runs=1)
+        o = best_of(ours_cmd, runs=1)
+        floors.append(f)
+        ours.append(o)
+        ratios.append(o / f)
+    n = len(mp3s)
+    print("read, per MP3 (median of %d pairs): floor %.1f us, sondrel-tag %.1f us, "
+          "ratio %.2f" % (pairs, statistics.median(floors) / n * 1e6,
+                          statistics.median(ours) / n * 1e6, statistics.median(ratios)))
+    return 0
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--tool", required=True)
     p.add_argument("--files", type=int, default=2000)
     p.add_argument("--baseline", help="a second sondrel-tag to time beside --tool")
+    p.add_argument("--read-only", action="store_true",
+                   help="time the reads alone, floor and sondrel-tag in pairs (median ratio)")
+    p.add_argument("--pairs", type=int, default=9, help="paired read runs for --read-only")
     args = p.parse_args()
     work = tempfile.mkdtemp(prefix="sondrel-bench-")
     try:
@@ -95,6 +119,8 @@ def main():
         os.mkdir(corpus)
         mp3s, others = build_corpus(corpus, args.files)
         n = len(mp3s)
+        if args.read_only:
+            return paired_reads(work, args.tool, mp3s, args.pairs)
         floor = best_of([os.path.join(work, "floor")] + mp3s)
         taglib = best_of([os.path.join(work, "taglib_read")] + mp3s)
         ours = best_of([args.tool, "show", "--json"] + mp3s)

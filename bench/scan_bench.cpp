@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,11 @@ std::size_t BareWalk(const std::string& folder) {
     return names.size();
 }
 
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -37,9 +43,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string folder = argv[1];
-    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
-    double bare = 1e9;
-    double scan = 1e9;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 9;
+    // Paired rounds: each round times both, so a load that comes and goes on
+    // a shared machine weighs on both sides alike; the ratio is the median.
+    std::vector<double> bare;
+    std::vector<double> scan;
+    std::vector<double> ratios;
     std::size_t bareCount = 0;
     std::size_t rows = 0;
     for (int r = 0; r < rounds; ++r) {
@@ -48,11 +57,13 @@ int main(int argc, char** argv) {
         auto t1 = std::chrono::steady_clock::now();
         rows = sondrel::ScanFolder(folder, sondrel::FolderScanOptions{})->size();
         auto t2 = std::chrono::steady_clock::now();
-        bare = std::min(bare, Seconds(t1 - t0));
-        scan = std::min(scan, Seconds(t2 - t1));
+        bare.push_back(Seconds(t1 - t0));
+        scan.push_back(Seconds(t2 - t1));
+        ratios.push_back(scan.back() / bare.back());
     }
     std::printf(
-        "entries %zu, rows %zu\nbare sorted walk %.1f ms\nfolder scan      %.1f ms\nratio %.2f\n",
-        bareCount, rows, bare * 1000, scan * 1000, scan / bare);
+        "entries %zu, rows %zu, %d paired rounds\nbare sorted walk %.1f ms (median)\n"
+        "folder scan      %.1f ms (median)\nratio %.2f (median of the rounds' ratios)\n",
+        bareCount, rows, rounds, Median(bare) * 1000, Median(scan) * 1000, Median(ratios));
     return 0;
 }

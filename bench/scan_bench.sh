@@ -22,4 +22,4 @@ while [ "$i" -lt "$count" ]; do
     : > "Track $i.$1"
     i=$((i + 1))
 done
-"$work/bench" "$work/folder" 3
+"$work/bench" "$work/folder" 9

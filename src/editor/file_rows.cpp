@@ -3,7 +3,9 @@
 #include <utf8proc.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "util/paths.h"
@@ -15,6 +17,54 @@ namespace {
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
+}
+
+// Digit runs at least this long spell their length out in the sort key.
+constexpr std::size_t kLongRun = 9;
+
+bool IsAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Appends the sort key (see SortKey) of `key`, a folded key or, with
+// `lower`, an ASCII text folded on the way.
+void AppendNaturalKey(std::string_view key, bool lower, std::string& out) {
+    // A run of n digits takes at most 2n bytes (its length byte, or nine
+    // for a run of nine or more), any other byte one: written in place.
+    const std::size_t at = out.size();
+    out.resize(at + 2 * key.size());
+    char* to = out.data() + at;
+    for (std::size_t i = 0; i < key.size();) {
+        if (!IsDigit(key[i])) {
+            *to++ = lower ? LowerAscii(key[i]) : key[i];
+            ++i;
+            continue;
+        }
+        while (i < key.size() && key[i] == '0')
+            ++i;
+        std::size_t end = i;
+        while (end < key.size() && IsDigit(key[end]))
+            ++end;
+        const std::size_t digits = end - i;
+        // The run's first byte is a digit too, so it orders against any
+        // other byte as the run's own first digit does; it grows with the
+        // run's length, and longer runs spell their length out behind it.
+        if (digits < kLongRun) {
+            *to++ = static_cast<char>('0' + digits);
+        } else {
+            *to++ = '0' + kLongRun;
+            for (int shift = 56; shift >= 0; shift -= 8)
+                *to++ = static_cast<char>((static_cast<std::uint64_t>(digits) >> shift) & 0xFF);
+        }
+        to = std::copy_n(key.data() + i, digits, to);
+        i = end;
+    }
+    out.resize(static_cast<std::size_t>(to - out.data()));
 }
 
 // A text with its folded key, so that a sort folds each text once.
@@ -68,13 +118,10 @@ std::string WithTrailingSeparator(std::string_view folder) {
 std::string OrderKey(std::string_view text) {
     // Most names are ASCII, where folding is lowering the letters: no call
     // into the Unicode tables and no allocation beyond the key.
-    if (std::all_of(text.begin(), text.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    if (IsAscii(text)) {
         std::string out(text);
-        for (char& c : out) {
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        }
+        for (char& c : out)
+            c = LowerAscii(c);
         return out;
     }
     utf8proc_uint8_t* folded = nullptr;
@@ -85,10 +132,8 @@ std::string OrderKey(std::string_view text) {
                                                     UTF8PROC_STRIPMARK));
     if (n < 0) {
         std::string out(text);
-        for (char& c : out) {
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        }
+        for (char& c : out)
+            c = LowerAscii(c);
         return out;
     }
     std::string out(reinterpret_cast<const char*>(folded), static_cast<std::size_t>(n));
@@ -132,29 +177,106 @@ int NaturalCompare(std::string_view a, std::string_view b) {
     return j < b.size() ? -1 : 0;
 }
 
+void AppendSortKey(std::string_view text, std::string& out) {
+    // ASCII is folded on the way, without a folded key of its own.
+    if (IsAscii(text))
+        AppendNaturalKey(text, true, out);
+    else
+        AppendNaturalKey(OrderKey(text), false, out);
+}
+
+std::string SortKey(std::string_view text) {
+    std::string out;
+    AppendSortKey(text, out);
+    return out;
+}
+
 bool NaturalLess(std::string_view a, std::string_view b) {
     return CompareKeyed({OrderKey(a), a}, {OrderKey(b), b}) < 0;
 }
 
+namespace {
+
+// Rows with their sort keys, the keys side by side in one buffer: a large
+// folder costs no allocation per name, and the sort compares plain bytes.
+struct KeyedRows {
+    struct Entry {
+        // The key's first 16 bytes as two big-endian numbers, zero-padded:
+        // unequal, they order the keys as the bytes do, and most compares
+        // end there without reaching the buffer.
+        std::uint64_t head[2];
+        std::size_t keyAt;
+        std::size_t keySize;
+        std::string_view raw;
+        std::size_t index;
+    };
+    std::string keys;
+    std::vector<Entry> entries;
+
+    void Add(std::string_view raw, std::size_t index) {
+        const std::size_t at = keys.size();
+        AppendSortKey(raw, keys);
+        Entry e{{0, 0}, at, keys.size() - at, raw, index};
+        unsigned char head[16] = {};
+        std::memcpy(head, keys.data() + at, std::min<std::size_t>(16, e.keySize));
+        for (int k = 0; k < 16; ++k)
+            e.head[k / 8] = e.head[k / 8] << 8 | head[k];
+        entries.push_back(e);
+    }
+    // By key, then by the bytes (as CompareKeyed), then by row.
+    void Sort() {
+        std::sort(entries.begin(), entries.end(), [this](const Entry& a, const Entry& b) {
+            if (a.head[0] != b.head[0])
+                return a.head[0] < b.head[0];
+            if (a.head[1] != b.head[1])
+                return a.head[1] < b.head[1];
+            const std::string_view ka(keys.data() + a.keyAt, a.keySize);
+            const std::string_view kb(keys.data() + b.keyAt, b.keySize);
+            if (const int c = ka.compare(kb); c != 0)
+                return c < 0;
+            if (const int c = a.raw.compare(b.raw); c != 0)
+                return c < 0;
+            return a.index < b.index;
+        });
+    }
+};
+
+}  // namespace
+
 std::vector<std::size_t> ListOrder(const std::vector<FileRow>& rows) {
     std::vector<std::size_t> parents;
-    std::vector<std::pair<Keyed, std::size_t>> folders;
+    KeyedRows folders;
     // Files by folder: each folder's parts are folded once, not once per file.
-    std::map<std::string_view, std::vector<std::pair<Keyed, std::size_t>>> files;
+    std::map<std::string_view, KeyedRows> files;
+    if (const auto file =
+            std::find_if(rows.begin(), rows.end(), [](const FileRow& r) { return r.IsFile(); });
+        file != rows.end()) {
+        // Most often one folder's files: their keys fit in one buffer.
+        std::size_t bytes = 0;
+        for (const FileRow& r : rows)
+            bytes += r.fileName.size() + 2;
+        KeyedRows& first = files[file->folder];
+        first.keys.reserve(bytes);
+        first.entries.reserve(rows.size());
+    }
+    // Rows of one folder mostly come together: its list is looked up once.
+    std::string_view lastFolder;
+    KeyedRows* lastList = nullptr;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const FileRow& r = rows[i];
-        if (r.IsParent())
+        if (r.IsParent()) {
             parents.push_back(i);
-        else if (r.IsFolder())
-            folders.push_back({{OrderKey(r.caption), r.caption}, i});
-        else
-            files[r.folder].push_back({{OrderKey(r.fileName), r.fileName}, i});
+        } else if (r.IsFolder()) {
+            folders.Add(r.caption, i);
+        } else {
+            if (lastList == nullptr || r.folder != lastFolder) {
+                lastFolder = r.folder;
+                lastList = &files[r.folder];
+            }
+            lastList->Add(r.fileName, i);
+        }
     }
-    auto byKey = [](const auto& a, const auto& b) {
-        const int c = CompareKeyed(a.first, b.first);
-        return c != 0 ? c < 0 : a.second < b.second;
-    };
-    std::sort(folders.begin(), folders.end(), byKey);
+    folders.Sort();
     std::vector<std::pair<std::vector<Keyed>, std::string_view>> fileFolders;
     fileFolders.reserve(files.size());
     for (const auto& [folder, list] : files)
@@ -169,13 +291,13 @@ std::vector<std::size_t> ListOrder(const std::vector<FileRow>& rows) {
 
     std::vector<std::size_t> order = std::move(parents);
     order.reserve(rows.size());
-    for (const auto& f : folders)
-        order.push_back(f.second);
+    for (const auto& f : folders.entries)
+        order.push_back(f.index);
     for (const auto& folder : fileFolders) {
-        auto& list = files[folder.second];
-        std::sort(list.begin(), list.end(), byKey);
-        for (const auto& f : list)
-            order.push_back(f.second);
+        KeyedRows& list = files[folder.second];
+        list.Sort();
+        for (const auto& f : list.entries)
+            order.push_back(f.index);
     }
     return order;
 }

@@ -36,6 +36,11 @@ int NaturalCompare(std::string_view a, std::string_view b);
 // Natural, case-insensitive order of two texts; equal keys fall back to the
 // bytes so that the order is total.
 bool NaturalLess(std::string_view a, std::string_view b);
+// The folded key of `text` with each digit run spelt so that comparing two
+// sort keys byte by byte gives NaturalCompare of their folded keys: a sort
+// then compares plain bytes instead of scanning digit runs on every compare.
+std::string SortKey(std::string_view text);
+void AppendSortKey(std::string_view text, std::string& out);
 
 // The indexes of `rows` in list order (see SortListRows).
 std::vector<std::size_t> ListOrder(const std::vector<FileRow>& rows);

@@ -18,10 +18,22 @@ namespace {
 
 using FileId = std::pair<dev_t, ino_t>;
 
+// The most rows a folder's size reserves room for ahead.
+constexpr off_t kMaxReservedRows = 1 << 18;
+
+// What the scan found, side by side: the rows go to the list as they are.
 struct Found {
-    FileRow row;
-    FileId id;
-    bool link = false;
+    std::vector<FileRow> rows;
+    struct Identity {
+        FileId id;
+        bool link = false;
+    };
+    std::vector<Identity> ids;
+
+    void Add(FileRow row, FileId id, bool link) {
+        rows.push_back(std::move(row));
+        ids.push_back({id, link});
+    }
 };
 
 struct Scan {
@@ -29,7 +41,9 @@ struct Scan {
     const PreviousSelection& previous;
     const FolderScanHooks& hooks;
     std::set<FileId> visitedFolders;
-    std::vector<Found> found;
+    // The upper-cased extensions of the formats listed.
+    std::vector<std::string> listed;
+    Found found;
     // Folders reached through a link, entered after every folder reachable
     // without one, so a folder is listed under its own name where it has one.
     struct Deferred {
@@ -50,16 +64,26 @@ std::string UpperAscii(std::string s) {
     return s;
 }
 
-bool Listed(const FolderScanOptions& options, const std::string& upperExt) {
+// An extension belongs to the first format that claims it.
+std::vector<std::string> ListedExtensions(const FolderScanOptions& options) {
+    std::vector<std::string> claimed;
+    std::vector<std::string> listed;
     for (const FormatHandler* h : AllFormats()) {
+        const bool hidden = std::find(options.hiddenFormats.begin(), options.hiddenFormats.end(),
+                                      h->Id()) != options.hiddenFormats.end();
         for (std::string_view e : h->Extensions()) {
-            if (e == upperExt) {
-                return std::find(options.hiddenFormats.begin(), options.hiddenFormats.end(),
-                                 h->Id()) == options.hiddenFormats.end();
-            }
+            if (std::find(claimed.begin(), claimed.end(), e) != claimed.end())
+                continue;
+            claimed.emplace_back(e);
+            if (!hidden)
+                listed.emplace_back(e);
         }
     }
-    return false;
+    return listed;
+}
+
+bool Listed(const Scan& scan, std::string_view upperExt) {
+    return std::find(scan.listed.begin(), scan.listed.end(), upperExt) != scan.listed.end();
 }
 
 void Walk(Scan& scan, const std::string& dir, int level) {
@@ -76,13 +100,23 @@ void Walk(Scan& scan, const std::string& dir, int level) {
         bool link;
     };
     std::vector<Subfolder> subfolders;
-    std::vector<Found> files;
+    // Outside subfolder mode the rows are the folder's alone and go straight
+    // to the scan's list; the list sorts them, so their order here is free.
+    Found below;
+    Found& files = scan.options.subfolders ? below : scan.found;
     const int fd = ::dirfd(d);
     struct stat here {};
     if (::fstat(fd, &here) != 0) {
         ::closedir(d);
         return;
     }
+    // Room for about as many rows as the folder's size suggests entries
+    // (some 32 bytes each on common file systems), so a large folder's rows
+    // are not moved again and again as the list grows.
+    const auto guess =
+        static_cast<std::size_t>(std::clamp<off_t>(here.st_size / 32, 0, off_t{kMaxReservedRows}));
+    files.rows.reserve(files.rows.size() + guess);
+    files.ids.reserve(files.ids.size() + guess);
     while (dirent* e = ::readdir(d)) {
         const char* name = e->d_name;
         // Hidden entries are not listed, like the system's hidden attribute.
@@ -113,11 +147,10 @@ void Walk(Scan& scan, const std::string& dir, int level) {
             if (dot == std::string_view::npos || dot == 0)
                 continue;
             std::string ext = UpperAscii(std::string(n.substr(dot)));
-            if (!Listed(scan.options, ext))
+            if (!Listed(scan, ext))
                 continue;
-            files.push_back({{folder, std::string(n), std::move(ext), std::string(n)},
-                             {st.st_dev, st.st_ino},
-                             link});
+            files.Add({folder, std::string(n), std::move(ext), std::string(n)},
+                      {st.st_dev, st.st_ino}, link);
         }
     }
     ::closedir(d);
@@ -144,15 +177,17 @@ void Walk(Scan& scan, const std::string& dir, int level) {
             else if (scan.visitedFolders.insert(id).second)
                 Walk(scan, folder + sub, level + 1);
         } else if (scan.options.showFolders) {
-            scan.found.push_back({{folder, {}, {}, sub}, id, link});
+            scan.found.Add({folder, {}, {}, sub}, id, link);
         }
     }
     if (selectedOnly && !scan.previous.anyFileSelected)
         return;
-    for (Found& f : files) {
+    if (!scan.options.subfolders)
+        return;
+    for (std::size_t i = 0; i < files.rows.size(); ++i) {
         if (scan.Stopped())
             break;
-        scan.found.push_back(std::move(f));
+        scan.found.Add(std::move(files.rows[i]), files.ids[i].id, files.ids[i].link);
     }
 }
 
@@ -172,7 +207,8 @@ std::optional<std::vector<FileRow>> ScanFolder(std::string_view folder,
         ::access(path.c_str(), R_OK | X_OK) != 0) {
         return std::nullopt;
     }
-    Scan scan{options, previous, hooks, {{st.st_dev, st.st_ino}}, {}, {}};
+    Scan scan{options, previous, hooks, {{st.st_dev, st.st_ino}}, ListedExtensions(options),
+              {},      {}};
     Walk(scan, path, 1);
     for (std::size_t i = 0; i < scan.linkedFolders.size() && !scan.Stopped(); ++i) {
         const Scan::Deferred next = scan.linkedFolders[i];
@@ -183,35 +219,52 @@ std::optional<std::vector<FileRow>> ScanFolder(std::string_view folder,
     // One file reached by two names (a link beside its target, a hard link)
     // is listed once: a save over both would write it twice. The name kept
     // is the first in list order that is not a link, else the first.
-    std::vector<FileRow> rows;
-    rows.reserve(scan.found.size());
-    for (Found& f : scan.found)
-        rows.push_back(std::move(f.row));
+    std::vector<FileRow>& rows = scan.found.rows;
+    const auto& ids = scan.found.ids;
     const std::vector<std::size_t> order = ListOrder(rows);
-    // A file -> the index of the name kept; only identities seen twice need
-    // the choice, so the map holds the few files with several names.
-    std::vector<std::pair<FileId, std::size_t>> byId;
-    byId.reserve(order.size());
-    for (std::size_t i : order) {
+    // A file's identity with its place in list order; sorted, the names of
+    // one file lie side by side, in list order.
+    struct Named {
+        FileId id;
+        std::size_t place;
+        bool operator<(const Named& o) const { return id != o.id ? id < o.id : place < o.place; }
+    };
+    // Only a file whose inode number is listed twice can have two names;
+    // most folders have none, and then the choice costs one sort of numbers.
+    std::vector<ino_t> inodes;
+    inodes.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
         if (rows[i].IsFile())
-            byId.push_back({scan.found[i].id, i});
+            inodes.push_back(ids[i].id.second);
     }
-    // Stable: equal identities stay in list order.
-    std::stable_sort(byId.begin(), byId.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(inodes.begin(), inodes.end());
+    std::vector<ino_t> twice;
+    for (std::size_t i = 1; i < inodes.size(); ++i) {
+        if (inodes[i] == inodes[i - 1] && (twice.empty() || twice.back() != inodes[i]))
+            twice.push_back(inodes[i]);
+    }
+    std::vector<Named> byId;
+    for (std::size_t place = 0; place < order.size() && !twice.empty(); ++place) {
+        const std::size_t row = order[place];
+        if (rows[row].IsFile() &&
+            std::binary_search(twice.begin(), twice.end(), ids[row].id.second))
+            byId.push_back({ids[row].id, place});
+    }
+    std::sort(byId.begin(), byId.end());
     std::vector<char> dropped(rows.size(), 0);
     for (std::size_t a = 0; a < byId.size();) {
         std::size_t b = a + 1;
-        while (b < byId.size() && byId[b].first == byId[a].first)
+        while (b < byId.size() && byId[b].id == byId[a].id)
             ++b;
         if (b - a > 1) {
-            std::size_t keep = byId[a].second;
+            std::size_t keep = order[byId[a].place];
             for (std::size_t k = a; k < b; ++k) {
-                if (scan.found[keep].link && !scan.found[byId[k].second].link)
-                    keep = byId[k].second;
+                const std::size_t row = order[byId[k].place];
+                if (ids[keep].link && !ids[row].link)
+                    keep = row;
             }
             for (std::size_t k = a; k < b; ++k)
-                dropped[byId[k].second] = byId[k].second != keep;
+                dropped[order[byId[k].place]] = order[byId[k].place] != keep;
         }
         a = b;
     }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -100,35 +101,68 @@ struct ReadStamp {
 
 // The tags live at the ends; times alone can miss a write of the same size
 // within one clock tick.
-constexpr std::int64_t kFingerprintBytes = 64 << 10;
+constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15ull;
+
+void Mix(std::uint64_t& h, std::uint64_t word) {
+    h = (std::rotl(h, 23) ^ word) * kMix;
+}
+
+// Four words a step in four lanes: the fingerprint is taken on every read,
+// and a byte-wise hash of both ends cost more than the rest of the read.
+std::uint64_t Fingerprint(std::span<const std::uint8_t> bytes, std::uint64_t seed) {
+    std::uint64_t lane[4] = {seed, seed ^ 1, seed ^ 2, seed ^ 3};
+    std::size_t i = 0;
+    for (; bytes.size() - i >= 32; i += 32) {
+        for (int k = 0; k < 4; ++k) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, bytes.data() + i + 8 * k, 8);
+            Mix(lane[k], word);
+        }
+    }
+    for (; i < bytes.size(); ++i)
+        Mix(lane[0], bytes[i]);
+    std::uint64_t h = bytes.size();
+    for (const std::uint64_t l : lane)
+        Mix(h, l);
+    return h ^ (h >> 29);
+}
+
+// `head` and `tail` are the first and last bytes of a file of `size` bytes;
+// where they overlap (a small file) the shared bytes are taken once.
+ReadStamp StampFrom(const struct stat& st, std::span<const std::uint8_t> head,
+                    std::span<const std::uint8_t> tail) {
+    const auto size = static_cast<std::uint64_t>(std::max<off_t>(0, st.st_size));
+    const std::uint64_t both = head.size() + tail.size();
+    const std::size_t shared =
+        both > size ? static_cast<std::size_t>(std::min<std::uint64_t>(both - size, tail.size()))
+                    : 0;
+    const std::uint64_t ends = Fingerprint(tail.subspan(shared), Fingerprint(head, 0));
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, ends};
+}
 
 std::optional<ReadStamp> StampOf(int fd) {
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0)
         return std::nullopt;
-    ReadStamp s{st.st_dev, st.st_ino, st.st_size, st.st_mtim, 1469598103934665603ull};
-    // Every save reads this twice or more: one buffer per thread, never
-    // cleared, and a small file read once.
-    thread_local std::vector<std::uint8_t> buf(static_cast<std::size_t>(kFingerprintBytes));
-    const std::int64_t tailFrom = std::max<std::int64_t>(0, st.st_size - kFingerprintBytes);
-    const int regions = tailFrom > 0 ? 2 : 1;
-    for (int region = 0; region < regions; ++region) {
-        const std::int64_t from = region == 0 ? 0 : tailFrom;
-        const ssize_t n = ::pread(fd, buf.data(), buf.size(), from);
-        const auto count = static_cast<std::size_t>(std::max<ssize_t>(n, 0));
-        // Eight bytes a step: the fingerprint only has to differ when the
-        // bytes do, not match any published hash.
-        std::size_t i = 0;
-        for (; i + 8 <= count; i += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, buf.data() + i, 8);
-            s.ends = (s.ends ^ word) * 1099511628211ull;
-        }
-        for (; i < count; ++i)
-            s.ends = (s.ends ^ buf[i]) * 1099511628211ull;
-        s.ends ^= static_cast<std::uint64_t>(count);
+    const auto size = static_cast<std::size_t>(std::max<off_t>(0, st.st_size));
+    const std::size_t ends = std::min(size, kReadStampBytes);
+    // A file no longer than both ends together is read once.
+    const bool once = size <= 2 * kReadStampBytes;
+    const std::size_t bufSize = once ? size : 2 * ends;
+    auto buf = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(bufSize, 1));
+    auto readAt = [&](std::uint8_t* to, std::size_t count, off_t from) {
+        const ssize_t n = ::pread(fd, to, count, from);
+        return n < 0 ? std::size_t{0} : static_cast<std::size_t>(n);
+    };
+    if (once) {
+        // A short read (the file shrank) fingerprints what was there.
+        const std::size_t got = readAt(buf.get(), size, 0);
+        const std::size_t n = std::min(got, ends);
+        return StampFrom(st, {buf.get(), n}, {buf.get() + (got - n), n});
     }
-    return s;
+    const std::size_t head = readAt(buf.get(), ends, 0);
+    const std::size_t tail = readAt(buf.get() + ends, ends, static_cast<off_t>(size - ends));
+    return StampFrom(st, {buf.get(), head}, {buf.get() + ends, tail});
 }
 
 std::string StampKey(const std::string& path) {
@@ -153,6 +187,14 @@ void NoteFileRead(int fd, const std::string& path) {
         Stamps()[key] = *stamp;
     else
         Stamps().erase(key);
+}
+
+void NoteFileRead(const struct stat& st, const std::string& path,
+                  std::span<const std::uint8_t> head, std::span<const std::uint8_t> tail) {
+    const ReadStamp stamp = StampFrom(st, head, tail);
+    const std::string key = StampKey(path);
+    std::lock_guard lock(stampsMutex);
+    Stamps()[key] = stamp;
 }
 
 std::string ChangedSinceRead(int fd, const std::string& path) {

@@ -4,12 +4,14 @@
 // target; the target is untouched on any failure).
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -199,6 +201,13 @@ IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& da
 // this check to their rename or flush.
 inline constexpr const char* kChangedSinceRead = "the file changed since it was read";
 void NoteFileRead(int fd, const std::string& path);
+// How many bytes at each end of a file the note covers.
+inline constexpr std::size_t kReadStampBytes = 64 << 10;
+// The same note from a read that has the bytes in hand: `st` the file's
+// status, `head` its first and `tail` its last min(size, kReadStampBytes)
+// bytes (overlapping in a small file).
+void NoteFileRead(const struct stat& st, const std::string& path,
+                  std::span<const std::uint8_t> head, std::span<const std::uint8_t> tail);
 // Empty when nothing changed since the last note for `path` (or there was
 // none), else kChangedSinceRead.
 std::string ChangedSinceRead(int fd, const std::string& path);

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -50,32 +49,50 @@ std::optional<FileSnapshot> FileSnapshot::Open(const std::string& path, std::str
         ::close(fd);
         return std::nullopt;
     }
-    // A later save checks the file is still the one read here.
-    NoteFileRead(fd, path);
     FileSnapshot s;
     s.file_ = File::Adopt(fd);
     s.path_ = path;
     s.size_ = static_cast<std::int64_t>(st.st_size);
 
-    // A failed read (the file shrank meanwhile) leaves that part uncached:
-    // its bytes are then read, and found missing, on demand.
+    // The head and the tail are read once each, and the note a later save
+    // checks the file against is taken from the same bytes. A failed read
+    // (the file shrank meanwhile) leaves that part uncached: its bytes are
+    // then read, and found missing, on demand; the note then reads for itself.
     const auto whole = static_cast<std::uint64_t>(s.size_);
     if (whole <= kHeadBytes + kTailBytes) {
-        s.head_.Fill(s.file_, 0, static_cast<std::size_t>(whole), {});
+        const auto n = static_cast<std::size_t>(whole);
+        if (s.head_.Fill(s.file_, 0, n, {})) {
+            const std::size_t ends = std::min(n, kReadStampBytes);
+            const std::uint8_t* data = s.head_.data.get();
+            NoteFileRead(st, path, {data, ends}, {data + (n - ends), ends});
+        } else {
+            NoteFileRead(fd, path);
+        }
         return s;
     }
-    std::array<std::uint8_t, kHeadBytes> first;
-    if (!s.file_.ReadInto(0, first.data(), first.size()))
+    Region first;
+    const bool haveFirst = first.Fill(s.file_, 0, kHeadBytes, {});
+    const bool haveTail =
+        s.tail_.Fill(s.file_, s.size_ - static_cast<std::int64_t>(kTailBytes), kTailBytes, {});
+    if (haveFirst && haveTail) {
+        NoteFileRead(st, path, {first.data.get(), kReadStampBytes},
+                     {s.tail_.data.get() + (kTailBytes - kReadStampBytes), kReadStampBytes});
+    } else {
+        NoteFileRead(fd, path);
+    }
+    if (!haveFirst)
         return s;
-    s.tail_.Fill(s.file_, s.size_ - static_cast<std::int64_t>(kTailBytes), kTailBytes, {});
     // Every reader of an MP3 wants the whole tag and the audio behind it.
-    std::int64_t headEnd = kHeadBytes;
-    const std::int64_t tagEnd = Id3v2End(first);
-    if (tagEnd > headEnd - static_cast<std::int64_t>(kAudioStartBytes) && tagEnd <= s.size_ &&
-        tagEnd <= kMaxHeadBytes)
-        headEnd = std::min(s.size_, tagEnd + static_cast<std::int64_t>(kAudioStartBytes));
-    if (!s.head_.Fill(s.file_, 0, static_cast<std::size_t>(headEnd), first))
-        s.head_.Fill(s.file_, 0, kHeadBytes, first);
+    const std::int64_t tagEnd = Id3v2End({first.data.get(), first.size});
+    if (tagEnd > static_cast<std::int64_t>(kHeadBytes - kAudioStartBytes) && tagEnd <= s.size_ &&
+        tagEnd <= kMaxHeadBytes) {
+        const std::int64_t headEnd =
+            std::min(s.size_, tagEnd + static_cast<std::int64_t>(kAudioStartBytes));
+        if (s.head_.Fill(s.file_, 0, static_cast<std::size_t>(headEnd),
+                         {first.data.get(), first.size}))
+            return s;
+    }
+    s.head_ = std::move(first);
     return s;
 }
 

@@ -1,5 +1,6 @@
 // One file opened for reading its tags: opened and sized once, with its
-// first and last few KiB read in one call each. The components that read
+// first and last 64 KiB read in one call each (and noted for a later
+// save's check from the same bytes). The components that read
 // the same file (ID3v1, ID3v2, the MPEG analysis, the tag-kind scan) take
 // their bytes from here instead of each opening and probing the file again.
 // Regions outside the cached head and tail are read on demand. It is the
@@ -19,16 +20,17 @@ namespace sondrel {
 
 class FileSnapshot : public ByteSource {
 public:
-    // The ID3v2 header, a typical tag body, and the first audio frame behind it.
-    static constexpr std::size_t kHeadBytes = 4096;
+    // The ID3v2 header, a typical tag body, and the first audio frame behind
+    // it; at least the bytes the read note of a save's check covers.
+    static constexpr std::size_t kHeadBytes = kReadStampBytes;
     // A larger ID3v2 tag (one with a picture) is read whole at opening too,
     // with this much of the audio behind it (more than the longest MPEG
     // frame), unless the tag is larger than kMaxHeadBytes.
     static constexpr std::size_t kAudioStartBytes = 2048;
     static constexpr std::int64_t kMaxHeadBytes = 64 << 20;
-    // ID3v1, the Lyrics3 and APE footers, and the window searched for an
-    // encoder mark in front of them.
-    static constexpr std::size_t kTailBytes = 4096;
+    // ID3v1, the Lyrics3 and APE footers, the window searched for an
+    // encoder mark in front of them, and the end the read note covers.
+    static constexpr std::size_t kTailBytes = kReadStampBytes;
 
     FileSnapshot(FileSnapshot&&) noexcept = default;
     FileSnapshot& operator=(FileSnapshot&&) noexcept = default;

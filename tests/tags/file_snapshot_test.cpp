@@ -1,5 +1,6 @@
 #include "tags/file_snapshot.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -132,6 +133,58 @@ TEST(FileSnapshot, FileCutAfterOpeningFailsReadsOfTheLostPart) {
     const auto head = snap->ReadAt(0, 10);
     ASSERT_TRUE(head);
     EXPECT_EQ(*head, Bytes(Pattern(10)));
+}
+
+// A read through the snapshot notes the file from the bytes it read; a
+// save's check reads the file again for itself. The two must agree on an
+// untouched file of any shape, and a changed byte at either end must show
+// even when the size and the modification time were kept.
+TEST(FileSnapshot, ReadNoteMatchesTheSaveCheckAndSeesChangedEnds) {
+    constexpr std::size_t kEnds = kReadStampBytes;
+    const std::pair<const char*, Bytes> files[] = {
+        {"1 byte", Pattern(1)},
+        {"smaller than one end", Pattern(1000)},
+        {"one end", Pattern(kEnds)},
+        {"both ends exactly", Pattern(2 * kEnds)},
+        {"one past both ends", Pattern(2 * kEnds + 1)},
+        {"a gap between the ends", Pattern(5 * kEnds)},
+        {"a tag past the head", WithId3(5 * kEnds, 2 * kEnds)},
+    };
+    TempDir dir;
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.file("noted.mp3");
+        const std::size_t size = bytes.size();
+        const std::size_t changes[] = {0, size / 2 < kEnds ? size / 2 : kEnds - 1,
+                                       size > kEnds ? size - kEnds : 0, size - 1};
+        for (const std::size_t at : changes) {
+            SCOPED_TRACE("byte " + std::to_string(at));
+            WriteAll(path, bytes);
+            ASSERT_TRUE(FileSnapshot::Open(path));
+            {
+                const auto file = File::Open(path, File::Mode::Read);
+                ASSERT_TRUE(file);
+                EXPECT_EQ(ChangedSinceRead(file->Descriptor(), path), "");
+            }
+            // A new mode is no new content.
+            ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+            struct stat before {};
+            ASSERT_EQ(::stat(path.c_str(), &before), 0);
+            {
+                const auto file = File::Open(path, File::Mode::Read);
+                ASSERT_TRUE(file);
+                EXPECT_EQ(ChangedSinceRead(file->Descriptor(), path), "");
+            }
+            Bytes changed = bytes;
+            changed[at] ^= 0x5A;
+            WriteAll(path, changed);
+            const timespec times[2] = {before.st_atim, before.st_mtim};
+            ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+            const auto file = File::Open(path, File::Mode::Read);
+            ASSERT_TRUE(file);
+            EXPECT_EQ(ChangedSinceRead(file->Descriptor(), path), kChangedSinceRead);
+        }
+    }
 }
 
 }  // namespace
