@@ -17,6 +17,11 @@ public:
         Parts(b).flac.setFileName(path);
         b.TakeRead(HubValuesOf(Parts(b).flac));
     }
+    // The snapshot already read serves the tag: no second open of the file.
+    void Read(TagBridge& b, const FileSnapshot& file) const override {
+        Parts(b).flac.LoadFrom(file);
+        b.TakeRead(HubValuesOf(Parts(b).flac));
+    }
     bool Holds(const TagBridge& b, const std::string& path) const override {
         return Parts(b).flac.FileName() == path;
     }

@@ -17,6 +17,11 @@ public:
         Parts(b).Ogg.setFileName(path);
         b.TakeRead(HubValuesOf(Parts(b).Ogg));
     }
+    // The snapshot already read serves the tag: no second open of the file.
+    void Read(TagBridge& b, const FileSnapshot& file) const override {
+        Parts(b).Ogg.LoadFrom(file);
+        b.TakeRead(HubValuesOf(Parts(b).Ogg));
+    }
     bool Holds(const TagBridge& b, const std::string& path) const override {
         return Parts(b).Ogg.FileName() == path;
     }
