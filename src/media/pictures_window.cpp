@@ -142,12 +142,17 @@ PicturesWindow::PicturesWindow(MediaHost* host, HttpClient* http, QWidget* paren
     bar->setSpacing(1);
     for (QToolButton* b : {btnNew_, btnDownload_, btnDelete_, btnSave_, btnPrev_, btnNext_})
         bar->addWidget(b);
-    bar->insertWidget(2, cbCoverSource_);
     bar->addWidget(edDescription_, 1);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addLayout(bar);
+    // A row of its own: the bar already fills the narrowest window.
+    auto* sourceRow = new QHBoxLayout;
+    sourceRow->setContentsMargins(2, 0, 2, 2);
+    sourceRow->addWidget(cbCoverSource_);
+    sourceRow->addStretch(1);
+    layout->addLayout(sourceRow);
     layout->addWidget(image_, 1);
 }
 

@@ -204,7 +204,7 @@ TEST(BatchWindow, OpensOnItsTabAndRenamesWithFoldersNeverReplacing) {
     w->OpenOn(BatchWindow::kPageRename, "&Rename files", "Rename them");
     EXPECT_EQ(w->objectName(), "fmRename");
     EXPECT_EQ(w->windowTitle(), "Rename files/Generate tags");
-    EXPECT_EQ(w->pages()->count(), 5);
+    EXPECT_EQ(w->pages()->count(), 6);
     EXPECT_EQ(w->btnRename()->text(), "&Rename files");
     EXPECT_EQ(w->btnRename()->toolTip(), "Rename them");
     EXPECT_EQ(progress.started, 4);
