@@ -34,8 +34,17 @@ constexpr std::pair<int, int> kActingIds[] = {
 
 // Ids whose value is a message text on any line of the file.
 constexpr std::pair<int, int> kExplicitMessageIds[] = {
-    {3, 23},      {25, 28},     {30, 35},     {39, 41},     {3065, 3065},
-    {3067, 3068}, {3070, 3072}, {4021, 4021}, {6022, 6022}, {msg::kFirst, msg::kLast},
+    {3, 23},
+    {25, 28},
+    {30, 35},
+    {39, 41},
+    {3065, 3065},
+    {3067, 3068},
+    {3070, 3072},
+    {4021, 4021},
+    {6022, 6022},
+    {msg::kFirst, msg::kLast},
+    {msg::kServiceFirst, msg::kServiceLast},
 };
 
 constexpr std::array<std::string_view, 3> kNamedKeys = {"varSelected", "varRename",
@@ -168,6 +177,8 @@ const std::map<int, std::string>& MessageTable::BuiltIns() {
         {msg::kNoWorkbookProgram,
          "no program opens .xlsx workbooks here. The workbook was written to %1; the rows are "
          "also on the clipboard."},
+        {msg::kTrackInstrumental, "The track is instrumental."},
+        {msg::kNoServiceLyrics, "LRCLIB has no lyrics for this track."},
     };
     return table;
 }

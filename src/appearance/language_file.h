@@ -52,6 +52,11 @@ inline constexpr int kReceiving = 9098;
 inline constexpr int kNoWorkbookProgram = 9099;
 inline constexpr int kFirst = kNoHelpFile;
 inline constexpr int kLast = kNoWorkbookProgram;
+// The lyrics service's answers, after the look-up captions' ids.
+inline constexpr int kTrackInstrumental = 9122;
+inline constexpr int kNoServiceLyrics = 9123;
+inline constexpr int kServiceFirst = kTrackInstrumental;
+inline constexpr int kServiceLast = kNoServiceLyrics;
 }  // namespace msg
 
 // A language file larger than this is refused rather than read.

@@ -30,6 +30,10 @@ public:
         const bool ok = Parts(b).flac.WriteTag();
         return ComponentOutcome(ok, Parts(b).flac.Error(), false);
     }
+    bool SetSyncedLyrics(TagBridge& b, const id3v2::SyncedLyrics& lyrics) const override {
+        Parts(b).flac.setSyncedLyrics(id3v2::LrcText(lyrics));
+        return true;
+    }
     // The Vorbis comments, as for Ogg files.
     bool Removes(RemoveKind kind) const override { return kind == RemoveKind::Ogg; }
     SaveOutcome Remove(TagBridge& b, const std::string& path, RemoveKind) const override {

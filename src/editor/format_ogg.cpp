@@ -30,6 +30,10 @@ public:
         const bool ok = Parts(b).Ogg.WriteTag();
         return ComponentOutcome(ok, Parts(b).Ogg.Error(), false);
     }
+    bool SetSyncedLyrics(TagBridge& b, const id3v2::SyncedLyrics& lyrics) const override {
+        Parts(b).Ogg.setSyncedLyrics(id3v2::LrcText(lyrics));
+        return true;
+    }
     bool Removes(RemoveKind kind) const override { return kind == RemoveKind::Ogg; }
     SaveOutcome Remove(TagBridge& b, const std::string& path, RemoveKind) const override {
         Parts(b).Ogg.setFileName(path);

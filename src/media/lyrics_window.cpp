@@ -394,8 +394,8 @@ void LyricsWindow::SearchOne(const std::string& path, bool batch) {
         stop->setEnabled(false);
         const bool found = got.ok && got.lyrics.found && !got.lyrics.plain.empty();
         const QString why = !got.ok                   ? Q(got.error)
-                            : got.lyrics.instrumental ? tr("The track is instrumental.")
-                                                      : tr("LRCLIB has no lyrics for this track.");
+                            : got.lyrics.instrumental ? Msg(sondrel::msg::kTrackInstrumental)
+                                                      : Msg(sondrel::msg::kNoServiceLyrics);
         if (!batch) {
             if (found) {
                 QString text = Q(got.lyrics.plain);

@@ -513,8 +513,7 @@ void LookupPages::LookUpMusicBrainzToc() {
                          ? std::nullopt
                          : cddb::MakeToc(durations);
     if (!toc) {
-        Tell(tr("Please select all tracks from one album only in correct order (1 to %1 files)")
-                 .arg(cddb::kMaxTracks));
+        Tell(shell::Message(sondrel::msg::kSelectOneAlbum).arg(cddb::kMaxTracks));
         return;
     }
     ApplyProxy();

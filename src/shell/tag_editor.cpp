@@ -877,9 +877,11 @@ void TagEditor::SaveTag(int mode) {
         const std::vector<sondrel::JobItem> items = JobItems(SelectedRows());
         sondrel::JobCallbacks callbacks;
         // Outcomes and steps come a save group at a time; the window is
-        // kept answering (and Stop seen) before every file.
-        callbacks.keepGoing = [this] {
-            QApplication::processEvents();
+        // kept answering (and Stop seen) between files. The first file is
+        // always written: Stop ends the run after the current file.
+        callbacks.keepGoing = [this, first = true]() mutable {
+            if (!std::exchange(first, false))
+                QApplication::processEvents();
             return ProgressRunning();
         };
         callbacks.onFileDone = [&](const sondrel::JobItem& item, const sondrel::SaveOutcome& o) {
@@ -976,8 +978,9 @@ void TagEditor::DeleteTags(sondrel::RemoveKind kind) {
     std::vector<sondrel::SaveFailure> failures;
     int attempted = 0;
     sondrel::JobCallbacks callbacks;
-    callbacks.keepGoing = [this] {
-        QApplication::processEvents();
+    callbacks.keepGoing = [this, first = true]() mutable {
+        if (!std::exchange(first, false))
+            QApplication::processEvents();
         return ProgressRunning();
     };
     callbacks.onFileDone = [&](const sondrel::JobItem& item, const sondrel::SaveOutcome& o) {

@@ -265,6 +265,7 @@ std::string FlacTag::Md5Hex() const {
 
 void FlacTag::ResetForRead() {
     error_.clear();
+    pendingSynced_.reset();
     valid_ = false;
     values_ = {};
     genreId_ = kGenreOther;
@@ -442,7 +443,10 @@ bool FlacTag::Save(const PerField<std::string>& values, const std::string& failu
     }
     Bytes meta;
     try {
-        meta = RenderBlocks(vorbis::PlanComments(items_, values));
+        std::vector<std::string> comments = vorbis::PlanComments(items_, values);
+        if (pendingSynced_)
+            vorbis::PutSyncedLyrics(comments, *pendingSynced_);
+        meta = RenderBlocks(comments);
     } catch (const std::length_error& e) {
         Fail(failure, std::string(e.what()), false);
         return false;

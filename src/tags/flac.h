@@ -100,6 +100,10 @@ public:
     bool SetDescription(int index, const std::string& description);
     bool SaveImageToFile(int index, const std::string& fileName);
 
+    // Synchronised lyrics as LRC text for the next WriteTag (memory only; a
+    // read forgets them), kept under vorbis::kSyncedLyricsKey.
+    void setSyncedLyrics(std::string lrc) { pendingSynced_ = std::move(lrc); }
+
     // What a read keeps of each block: the bytes of a block kept as it is,
     // and where the comments and the pictures stood.
     struct Block {
@@ -129,6 +133,7 @@ private:
     std::string vendor_;
     bool hadComments_ = false;
     std::vector<std::string> others_;
+    std::optional<std::string> pendingSynced_;
     FieldItems<std::string> items_;
     std::vector<Block> blocks_;
     std::vector<Picture> pictures_;

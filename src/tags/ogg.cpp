@@ -550,6 +550,7 @@ std::string OggVorbisTag::Duration() const {
 
 void OggVorbisTag::ResetForRead() {
     error_.clear();
+    pendingSynced_.reset();
     valid_ = false;
     tag_ = VorbisStreamInfo{};
     vendor_.clear();
@@ -953,6 +954,8 @@ std::vector<std::string> OggVorbisTag::PlanSave(const PerField<std::string>& val
     std::vector<std::string> comments = vorbis::PlanComments(items_, values, replace);
     comments.insert(comments.end(), std::make_move_iterator(atEnd.begin()),
                     std::make_move_iterator(atEnd.end()));
+    if (pendingSynced_)
+        vorbis::PutSyncedLyrics(comments, *pendingSynced_);
     return comments;
 }
 

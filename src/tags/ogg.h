@@ -94,6 +94,13 @@ public:
     bool SetDescription(int index, const std::string& description);
     bool SaveImageToFile(int index, const std::string& fileName);
 
+    // Synchronised lyrics as LRC text for the next WriteTag (memory only; a
+    // read forgets them), kept under vorbis::kSyncedLyricsKey.
+    void setSyncedLyrics(std::string lrc) {
+        pendingSynced_ = std::move(lrc);
+        Changed();
+    }
+
     const std::string& track() const { return tag_.track; }
     const std::string& title() const { return tag_.title; }
     const std::string& artist() const { return tag_.artist; }
@@ -164,6 +171,7 @@ private:
     FieldItems<std::string> items_;  // every comment read, raw
     std::vector<Picture> pictures_;
     std::vector<PictureOrigin> pictureOrigins_;
+    std::optional<std::string> pendingSynced_;
     std::vector<std::size_t> pictureEntries_;  // comments read as pictures (not COVERART)
 
     OggCodec codec_ = OggCodec::Vorbis;

@@ -1,5 +1,6 @@
 #include "tags/vorbis_comment.h"
 
+#include <algorithm>
 #include <array>
 
 #include "util/unicode.h"
@@ -260,6 +261,21 @@ std::optional<Bytes> Base64Decode(std::string_view text) {
         }
     }
     return out;
+}
+
+void PutSyncedLyrics(std::vector<std::string>& comments, const std::string& lrc) {
+    const std::string text = std::string(kSyncedLyricsKey) + "=" + lrc;
+    const auto isSynced = [](const std::string& c) {
+        const auto eq = c.find('=');
+        return eq != std::string::npos && AsciiUpper(c.substr(0, eq)) == kSyncedLyricsKey;
+    };
+    const auto first = std::find_if(comments.begin(), comments.end(), isSynced);
+    if (first == comments.end()) {
+        comments.push_back(text);
+        return;
+    }
+    *first = text;
+    comments.erase(std::remove_if(std::next(first), comments.end(), isSynced), comments.end());
 }
 
 }  // namespace sondrel::vorbis

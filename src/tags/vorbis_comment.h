@@ -71,6 +71,12 @@ std::vector<std::string> PlanComments(
     const FieldItems<std::string>& items, const PerField<std::string>& values,
     std::span<const std::optional<std::vector<std::string>>> replace = {});
 
+// Synchronised lyrics, which Vorbis comments have no frame for: LRC text
+// under this key. The new text takes the place of the first such comment
+// and the others go; with none, it is added at the end.
+inline constexpr std::string_view kSyncedLyricsKey = "SYNCEDLYRICS";
+void PutSyncedLyrics(std::vector<std::string>& comments, const std::string& lrc);
+
 // Pictures as Ogg streams carry them: a FLAC PICTURE block in base64 under
 // kPictureKey, or, written by old tools and only read, the image itself in
 // base64 under kCoverArtKey with its type under kCoverArtMimeKey.

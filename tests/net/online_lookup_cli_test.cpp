@@ -29,7 +29,7 @@ protected:
             GTEST_SKIP() << "sondrel-tag is not built";
         ASSERT_TRUE(server.running());
         const fs::path samples = std::string(SONDREL_SOURCE_DIR) + "/samples";
-        const char* names[] = {"01 - Morning Tune.mp3", "02 - Evening Tune.ogg",
+        const char* names[] = {"01 - Morning Tune.mp3", "06 - Dusk Tune.ape",
                                "03 - Night Tune.wma"};
         const char* titles[] = {"Synced Song", "Plain Song", "Unknown Song"};
         TagBridge bridge;

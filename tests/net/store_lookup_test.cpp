@@ -295,7 +295,7 @@ TEST_F(StoreServerTest, WritesEveryFormatWithCovers) {
         EXPECT_EQ(test::ReadAll(out.file("p.jpg")), cover) << names[k];
         withCover.push_back(fs::path(names[k]).extension().string());
     }
-    EXPECT_EQ(withCover, (std::vector<std::string>{".mp3", ".wma", ".m4a"}));
+    EXPECT_EQ(withCover, (std::vector<std::string>{".mp3", ".ogg", ".wma", ".m4a"}));
 }
 
 }  // namespace
