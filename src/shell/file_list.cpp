@@ -315,9 +315,17 @@ void FileList::PrintSelectedFiles(bool notify) {
             ++count;
     }
     selectedCount_ = count;
-    labSelectedFiles_->setText(tr("Selected: ") + QString::number(count));
+    counted_ = true;
+    labSelectedFiles_->setText(shell::NamedText("varSelected") + QString::number(count));
     if (notify)
         emit selectionCounted();
+}
+
+void FileList::RetellSelected() {
+    if (counted_)
+        PrintSelectedFiles(false);
+    else
+        labSelectedFiles_->setText(shell::NamedText("varSelected"));
 }
 
 std::vector<int> FileList::SelectedFileRows() const {

@@ -94,6 +94,9 @@ public:
     // path, and the current row is scrolled into view.
     void edDirChange();
     void PrintSelectedFiles(bool notify);
+    // The counter's prefix after a language change: with the count once
+    // counted, alone before that.
+    void RetellSelected();
     int SelectedCount() const { return selectedCount_; }
     std::vector<int> SelectedFileRows() const;
     // Every selected row (files, folders, the parent row), in list order.
@@ -143,6 +146,7 @@ private:
     QToolButton* btnSubFolders_ = nullptr;
     QToolButton* btnSelectAll_ = nullptr;
     QLabel* labSelectedFiles_ = nullptr;
+    bool counted_ = false;
     FileTableModel model_;
     ProgressSink* wait_ = nullptr;
     QMenu* deleteTags_ = nullptr;

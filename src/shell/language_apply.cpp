@@ -1,5 +1,7 @@
 #include "shell/language_apply.h"
 
+#include "shell/file_list.h"
+
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAction>
@@ -394,7 +396,8 @@ QStringList LanguageNames(const QStringList& folders) {
     return names;
 }
 
-QByteArray LanguageFileBytes(const QString& language, const std::map<int, QString>& texts) {
+QByteArray LanguageFileBytes(const QString& language, const std::map<int, QString>& texts,
+                             const std::map<std::string, QString>& named) {
     QByteArray out;
     const QString header[12] = {
         QStringLiteral("// Sondrel language file: %1").arg(language),
@@ -415,7 +418,34 @@ QByteArray LanguageFileBytes(const QString& language, const std::map<int, QStrin
         out += line.toUtf8() + "\r\n";
     for (const auto& [id, text] : texts)
         out += QByteArray::number(id) + '=' + text.toUtf8() + "\r\n";
+    for (const auto& [key, text] : named)
+        out += QByteArray::fromStdString(key) + '=' + text.toUtf8() + "\r\n";
     return out;
+}
+
+std::map<std::string, QString> BuiltInNamedTexts() {
+    return {{"varRename", QObject::tr("New name:")},
+            {"varRenameTitle", QObject::tr("Rename")},
+            {"varSelected", QObject::tr("Selected: ")}};
+}
+
+namespace {
+
+// The named texts the last applied language gave.
+std::map<std::string, QString>& AppliedNamedTexts() {
+    static std::map<std::string, QString> texts;
+    return texts;
+}
+
+}  // namespace
+
+QString NamedText(const std::string& key) {
+    const auto& applied = AppliedNamedTexts();
+    if (const auto it = applied.find(key); it != applied.end())
+        return it->second;
+    const auto builtIn = BuiltInNamedTexts();
+    const auto it = builtIn.find(key);
+    return it != builtIn.end() ? it->second : QString();
 }
 
 sondrel::MessageTable& Messages() {
@@ -514,6 +544,23 @@ void LanguageApplier::Apply(const sondrel::AppliedLanguage& texts) {
         const auto it = texts.texts.find(std::to_string(t.binding->id));
         if (it != texts.texts.end())
             SetText(t, QString::fromStdString(it->second));
+    }
+    // Named texts stand in front of numbers and in dialogs: the selection
+    // counter shows the new one at once, the rename dialog when next asked.
+    bool named = false;
+    for (const auto& [key, builtIn] : BuiltInNamedTexts()) {
+        if (const auto it = texts.texts.find(key); it != texts.texts.end()) {
+            AppliedNamedTexts()[key] = QString::fromStdString(it->second);
+            named = true;
+        }
+    }
+    if (!named)
+        return;
+    for (const QPointer<QWidget>& w : attached_) {
+        if (!w)
+            continue;
+        for (FileList* list : w->findChildren<FileList*>())
+            list->RetellSelected();
     }
 }
 

@@ -52,7 +52,13 @@ QStringList LanguageNames(const QStringList& folders);
 
 // A language file's bytes for `texts` (id and text, in id order) under a
 // twelve-line comment header, so the general messages start on line 13.
-QByteArray LanguageFileBytes(const QString& language, const std::map<int, QString>& texts);
+QByteArray LanguageFileBytes(const QString& language, const std::map<int, QString>& texts,
+                             const std::map<std::string, QString>& named = {});
+
+// The named texts ("varSelected", "varRename", "varRenameTitle"): the
+// language in force gives them, the built-in English until one does.
+std::map<std::string, QString> BuiltInNamedTexts();
+QString NamedText(const std::string& key);
 
 // The message table of the running program (built-in texts until a language
 // sets them), and the text a window shows for a message id.

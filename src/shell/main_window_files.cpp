@@ -34,8 +34,9 @@ void MainWindow::BuildFileCommands() {
         return QMessageBox::question(this, QStringLiteral("Sondrel"), question) == QMessageBox::Yes;
     };
     askName = [this](const QString& proposal, bool* ok) {
-        return QInputDialog::getText(this, tr("Rename"), tr("New name:"), QLineEdit::Normal,
-                                     proposal, ok);
+        return QInputDialog::getText(this, shell::NamedText("varRenameTitle"),
+                                     shell::NamedText("varRename"), QLineEdit::Normal, proposal,
+                                     ok);
     };
     askReplace = [this](const QString& existing) {
         const auto answer = QMessageBox::question(

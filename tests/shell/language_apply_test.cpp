@@ -23,6 +23,7 @@
 #include "shell/about_window.h"
 #include "shell/batch_window.h"
 #include "shell/colors_page.h"
+#include "shell/file_list.h"
 #include "shell/info_window.h"
 #include "shell/main_window.h"
 #include "shell/media_link.h"
@@ -130,9 +131,22 @@ std::map<int, QString> ReadIds(const QString& path) {
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
     std::map<int, QString> ids;
-    for (const auto& a : sondrel::ParseLanguageText(f.readAll().toStdString(), "windows-1252"))
-        ids[std::stoi(a.key)] = QString::fromStdString(a.value);
+    for (const auto& a : sondrel::ParseLanguageText(f.readAll().toStdString(), "windows-1252")) {
+        if (!a.key.empty() && std::isdigit(static_cast<unsigned char>(a.key[0])))
+            ids[std::stoi(a.key)] = QString::fromStdString(a.value);
+    }
     return ids;
+}
+
+std::map<std::string, QString> ReadNamed(const QString& path) {
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+    std::map<std::string, QString> named;
+    for (const auto& a : sondrel::ParseLanguageText(f.readAll().toStdString(), "windows-1252")) {
+        if (a.key.starts_with("var"))
+            named[a.key] = QString::fromStdString(a.value);
+    }
+    return named;
 }
 
 TEST(LanguageApply, EveryBindingFindsItsControlAndNoIdIsBoundTwiceInAWindow) {
@@ -156,7 +170,8 @@ TEST(LanguageApply, ShippedEnglishIsTheBuiltInTextsAndApplyingItChangesNothing) 
     // A message that also names a control must agree with it.
     for (const auto& [id, text] : sondrel::MessageTable::BuiltIns())
         EXPECT_EQ(builtIn.at(id).toStdString(), text) << id;
-    const QByteArray wanted = shell::LanguageFileBytes(QStringLiteral("English"), builtIn);
+    const QByteArray wanted =
+        shell::LanguageFileBytes(QStringLiteral("English"), builtIn, shell::BuiltInNamedTexts());
     const QString writeTo = qEnvironmentVariable("SONDREL_WRITE_LNG");
     if (!writeTo.isEmpty()) {
         QFile out(QDir(writeTo).filePath(QStringLiteral("English.lng")));
@@ -233,6 +248,15 @@ TEST(LanguageApply, SwitchingChangesEveryBoundTextAtOnceAndBack) {
              {&sondrel::MessageTable::BuiltIns(), &sondrel::MessageTable::Defaults()})
             for (const auto& [id, builtIn] : *table)
                 EXPECT_EQ(shell::Message(id), file.at(id)) << id;
+        // The named texts: the selection counter changes at once, the
+        // rename dialog takes its caption and prompt when next asked.
+        const std::map<std::string, QString> named =
+            ReadNamed(kLangFolder + QStringLiteral("/%1.lng").arg(QLatin1String(name)));
+        ASSERT_EQ(named.size(), shell::BuiltInNamedTexts().size());
+        for (const auto& [key, text] : named)
+            EXPECT_EQ(shell::NamedText(key), text) << key;
+        EXPECT_TRUE(
+            p.main.fileList()->labSelectedFiles()->text().startsWith(named.at("varSelected")));
         EXPECT_NE(DumpAll(p), english);
         ASSERT_TRUE(p.language.SetLanguage(QStringLiteral("English"), &error));
         EXPECT_EQ(DumpAll(p), english);

@@ -26,6 +26,40 @@ namespace sondrel {
 namespace {
 
 namespace fs = std::filesystem;
+
+// "set --save 2 --title ... --lyrics-file ..." over `paths`.
+std::vector<std::string> SetTitleArgs(const std::string& tool, const std::string& lyrics,
+                                      const std::vector<std::string>& paths) {
+    std::vector<std::string> args = {tool,      "set",       "--save",        "2",
+                                     "--title", "New title", "--lyrics-file", lyrics};
+    args.insert(args.end(), paths.begin(), paths.end());
+    return args;
+}
+
+// Runs the tool with `args` (args[0] is its path) and sends it `sig` after
+// `delay` (none when negative). True when the signal ended it.
+bool RunToolAndSignal(const std::vector<std::string>& args, int sig,
+                      std::chrono::microseconds delay) {
+    std::vector<const char*> argv;
+    for (const auto& a : args)
+        argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return false;
+    if (pid == 0) {
+        ::execv(argv[0], const_cast<char* const*>(argv.data()));
+        ::_exit(127);
+    }
+    if (delay.count() >= 0) {
+        std::this_thread::sleep_for(delay);
+        ::kill(pid, sig);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFSIGNALED(status) && WTERMSIG(status) == sig;
+}
 using test::Bytes;
 using test::ReadAll;
 using test::RunCommand;
@@ -200,25 +234,10 @@ TEST(KillDuringSave, TheToolEndedBySignalLeavesNothingBehind) {
 
     TempDir dir;
     const std::string path = dir.file("song.mp3");
+    // ID3v2 only: one write per save, whatever the tool does with several
+    // tag kinds.
     auto run = [&](int sig, std::chrono::microseconds delay) {
-        const pid_t pid = ::fork();
-        if (pid < 0)
-            return false;
-        if (pid == 0) {
-            // ID3v2 only: one write per save, whatever the tool does with
-            // several tag kinds.
-            ::execl(tool.c_str(), tool.c_str(), "set", "--save", "2", "--title", "New title",
-                    "--lyrics-file", lyrics.c_str(), path.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        if (delay.count() >= 0) {
-            std::this_thread::sleep_for(delay);
-            ::kill(pid, sig);
-        }
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        return WIFSIGNALED(status) && WTERMSIG(status) == sig;
+        return RunToolAndSignal(SetTitleArgs(tool, lyrics, {path}), sig, delay);
     };
     WriteAll(path, old);
     const auto start = std::chrono::steady_clock::now();
@@ -275,27 +294,7 @@ TEST(KillDuringSave, AGroupOfFilesIsEachOldOrNew) {
             WriteAll(p, old);
     };
     auto run = [&](int sig, std::chrono::microseconds delay) {
-        const pid_t pid = ::fork();
-        if (pid < 0)
-            return false;
-        if (pid == 0) {
-            std::vector<const char*> argv = {
-                tool.c_str(), "set",       "--save",        "2",
-                "--title",    "New title", "--lyrics-file", lyrics.c_str()};
-            for (const auto& p : paths)
-                argv.push_back(p.c_str());
-            argv.push_back(nullptr);
-            ::execv(tool.c_str(), const_cast<char* const*>(argv.data()));
-            ::_exit(127);
-        }
-        if (delay.count() >= 0) {
-            std::this_thread::sleep_for(delay);
-            ::kill(pid, sig);
-        }
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        return WIFSIGNALED(status) && WTERMSIG(status) == sig;
+        return RunToolAndSignal(SetTitleArgs(tool, lyrics, paths), sig, delay);
     };
     reset();
     const auto start = std::chrono::steady_clock::now();
