@@ -36,6 +36,19 @@ std::vector<std::string> SetTitleArgs(const std::string& tool, const std::string
     return args;
 }
 
+// Sends the child `pid` the signal `sig` after `delay` (none when negative)
+// and waits for it. True when the signal ended it.
+bool SignalAndReap(pid_t pid, int sig, std::chrono::microseconds delay) {
+    if (delay.count() >= 0) {
+        std::this_thread::sleep_for(delay);
+        ::kill(pid, sig);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFSIGNALED(status) && WTERMSIG(status) == sig;
+}
+
 // Runs the tool with `args` (args[0] is its path) and sends it `sig` after
 // `delay` (none when negative). True when the signal ended it.
 bool RunToolAndSignal(const std::vector<std::string>& args, int sig,
@@ -51,14 +64,7 @@ bool RunToolAndSignal(const std::vector<std::string>& args, int sig,
         ::execv(argv[0], const_cast<char* const*>(argv.data()));
         ::_exit(127);
     }
-    if (delay.count() >= 0) {
-        std::this_thread::sleep_for(delay);
-        ::kill(pid, sig);
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFSIGNALED(status) && WTERMSIG(status) == sig;
+    return SignalAndReap(pid, sig, delay);
 }
 using test::Bytes;
 using test::ReadAll;
@@ -133,14 +139,7 @@ bool SaveAndKill(const KillCase& c, const std::string& path, std::chrono::micros
         return false;
     if (pid == 0)
         ::_exit(c.save(path) ? 0 : 1);
-    if (delay.count() >= 0) {
-        std::this_thread::sleep_for(delay);
-        ::kill(pid, SIGKILL);
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    return SignalAndReap(pid, SIGKILL, delay);
 }
 
 bool Decodes(const std::string& path) {
