@@ -60,6 +60,13 @@ public:
             return value + current.substr(oldSlash);
         return value;
     }
+    bool SetSyncedLyrics(TagBridge& b, const id3v2::SyncedLyrics& lyrics) const override {
+        Mp4Tag& m = Parts(b).mp4Tag;
+        if (!m.Valid())
+            return false;
+        m.setSyncedLyrics(id3v2::LrcText(lyrics));
+        return true;
+    }
     bool Removes(RemoveKind kind) const override { return kind == RemoveKind::Mp4; }
     SaveOutcome Remove(TagBridge& b, const std::string& path, RemoveKind) const override {
         return ClearBySave(b, path);
@@ -93,6 +100,9 @@ public:
         for (std::int32_t i = 0; i < count; ++i)
             out.push_back({m.GetMIME(i), 3, "", m.PictureSize(i)});
         return out;
+    }
+    std::vector<std::string> OtherItems(TagBridge& b) const override {
+        return Parts(b).mp4Tag.OtherItems();
     }
     void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {
         if (!facts.valid)

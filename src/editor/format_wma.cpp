@@ -25,6 +25,10 @@ public:
         const bool ok = Parts(b).WMATag.WriteTag();
         return ComponentOutcome(ok, Parts(b).WMATag.Error(), true);
     }
+    bool SetSyncedLyrics(TagBridge& b, const id3v2::SyncedLyrics& lyrics) const override {
+        Parts(b).WMATag.setSyncedLyrics(id3v2::LrcText(lyrics));
+        return true;
+    }
     bool Removes(RemoveKind kind) const override { return kind == RemoveKind::Wma; }
     SaveOutcome Remove(TagBridge& b, const std::string& path, RemoveKind) const override {
         return ClearBySave(b, path);
@@ -52,6 +56,9 @@ public:
         for (const auto& p : Parts(b).WMATag.Pictures())
             out.push_back({p.MimeType, p.PictureType, p.Description, p.DataSize()});
         return out;
+    }
+    std::vector<std::string> OtherItems(TagBridge& b) const override {
+        return Parts(b).WMATag.OtherItems();
     }
     void FillInfoRows(TagBridge& b, const StreamFacts& facts, InfoRows& rows) const override {
         if (!facts.valid)

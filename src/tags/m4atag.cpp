@@ -55,6 +55,14 @@ constexpr std::array<ItemKey, kFieldCount> kItemKeys{{
     {Field::EncodedBy, "\251too"},
 }};
 
+// Synchronised lyrics as LRC text, under the name the other formats give
+// their item; no field shows it.
+constexpr const char* kSyncedLyricsKey = "----:com.apple.iTunes:SYNCEDLYRICS";
+
+// Items shown outside the field table: the tempo, the pictures and a
+// numeric genre.
+constexpr const char* kOwnKeys[] = {"tmpo", "covr", "gnre"};
+
 // The "gnre" atom is a few dozen bytes; anything larger is not one we read.
 constexpr long kMaxGnreAtomBytes = 64;
 
@@ -83,6 +91,9 @@ struct Metadata {
     // The genre came from a numeric "gnre": TagLib would write its own name
     // for the number, so the genre is always written as our text.
     bool genreFromNumber = false;
+    std::string synced;  // LRC text; empty removes the item
+    // Keys of the items no field shows, in file order (not written).
+    std::vector<std::string> otherKeys;
 };
 
 struct StreamFacts {
@@ -173,6 +184,34 @@ unsigned ReadGnre(TagLib::MP4::File& file, TagLib::MP4::Atom& gnre) {
     return b.toUShort(kValueAt, true);
 }
 
+TagLib::String FreeFormKey(const TagLib::ByteVector& atom);
+
+// Whether no field or item of our own owns `key`.
+bool IsOtherKey(const TagLib::String& key) {
+    for (const auto& k : kItemKeys)
+        if (key == TagLib::String(k.key, TagLib::String::Latin1))
+            return false;
+    for (const char* own : kOwnKeys)
+        if (key == TagLib::String(own, TagLib::String::Latin1))
+            return false;
+    return true;
+}
+
+// The keys of the items in `ilst`, in file order, as TagLib names them.
+std::vector<std::string> OtherKeys(TagLib::MP4::File& file, TagLib::MP4::Atom& ilst) {
+    std::vector<std::string> out;
+    for (TagLib::MP4::Atom* item : ilst.children) {
+        TagLib::String key(item->name, TagLib::String::Latin1);
+        if (item->name == "----" && item->length > 0 && item->length <= kMaxFileBytes) {
+            file.seek(item->offset);
+            key = FreeFormKey(file.readBlock(static_cast<unsigned long>(item->length)));
+        }
+        if (!key.isEmpty() && IsOtherKey(key))
+            out.push_back(ToUtf8(key));
+    }
+    return out;
+}
+
 Metadata Extract(TagLib::MP4::File& file) {
     Metadata m;
     const TagLib::MP4::Tag* tag = file.tag();
@@ -198,11 +237,14 @@ Metadata Extract(TagLib::MP4::File& file) {
         for (const auto& art : it->second.toCoverArtList())
             m.covers.push_back({art.format(), art.data()});
     }
+    if (const auto it = items.find(kSyncedLyricsKey); it != items.end())
+        m.synced = JoinValues(it->second.toStringList());
 
     // TagLib turns a numeric genre into its own spelling of the name; ours
     // follows the genre table the rest of the program uses.
     TagLib::MP4::Atoms atoms(&file);
     if (TagLib::MP4::Atom* ilst = atoms.find("moov", "udta", "meta", "ilst")) {
+        m.otherKeys = OtherKeys(file, *ilst);
         TagLib::MP4::Atom* gnre = ilst->find("gnre");
         if (gnre && !ilst->find("\251gen")) {
             const unsigned n = ReadGnre(file, *gnre);
@@ -281,6 +323,10 @@ std::set<TagLib::String> Apply(TagLib::MP4::Tag& tag, const Metadata& want, cons
         else
             tag.setItem("tmpo", TagLib::MP4::Item(want.tempo));
     }
+    if (want.synced != had.synced) {
+        touched.insert(kSyncedLyricsKey);
+        SetText(tag, kSyncedLyricsKey, want.synced);
+    }
     if (want.covers != had.covers) {
         touched.insert("covr");
         if (want.covers.empty()) {
@@ -296,7 +342,8 @@ std::set<TagLib::String> Apply(TagLib::MP4::Tag& tag, const Metadata& want, cons
 }
 
 bool SameMetadata(const Metadata& a, const Metadata& b) {
-    return a.fields == b.fields && a.tempo == b.tempo && a.covers == b.covers;
+    return a.fields == b.fields && a.tempo == b.tempo && a.covers == b.covers &&
+           a.synced == b.synced;
 }
 
 bool Load(State& s, const std::string& fileName) {
@@ -529,6 +576,8 @@ Metadata Merge(const Metadata& had, const Metadata& read, const Metadata& want) 
         out.tempo = want.tempo;
     if (want.covers != read.covers)
         out.covers = want.covers;
+    if (want.synced != read.synced)
+        out.synced = want.synced;
     return out;
 }
 
@@ -850,6 +899,30 @@ bool SetEncodedBy(State& s, const char* t) {
 }
 bool SetGenre(State& s, const char* t) {
     return SetField(s, Field::Genre, t);
+}
+
+std::int32_t GetSyncedLyrics(const State& s, char* b, std::int32_t n) {
+    try {
+        return CopyOut(s.loaded ? std::string_view(s.current.synced) : std::string_view(), b, n);
+    } catch (...) {
+        return 0;
+    }
+}
+bool SetSyncedLyrics(State& s, const char* t) {
+    try {
+        if (!s.loaded || !t)
+            return false;
+        std::string value(t);
+        if (value.size() > kMaxTextBytes || !IsValidUtf8(value))
+            return false;
+        s.current.synced = std::move(value);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+const std::vector<std::string>& GetOtherItems(const State& s) {
+    return s.read.otherKeys;
 }
 
 std::int32_t GetFileLength(const State& s) {

@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tags/file_io.h"
 
@@ -108,6 +109,15 @@ bool SetCopyright(State& s, const char* text);
 bool SetURL(State& s, const char* text);
 bool SetEncodedBy(State& s, const char* text);
 bool SetGenre(State& s, const char* text);
+
+// Synchronised lyrics as LRC text in the free-form item
+// "----:com.apple.iTunes:SYNCEDLYRICS" (UTF-8), beside the plain lyrics;
+// getter and setter as for the fields above, an empty text removes the item.
+std::int32_t GetSyncedLyrics(const State& s, char* buffer, std::int32_t size);
+bool SetSyncedLyrics(State& s, const char* text);
+// Keys of the items no field shows ("----:com.apple.iTunes:MOOD", "\xc2\xa9grp"
+// in UTF-8), in file order, as the last read found them.
+const std::vector<std::string>& GetOtherItems(const State& s);
 
 // -1 when no metadata is held (and for a file too large to report).
 std::int32_t GetFileLength(const State& s);

@@ -74,6 +74,18 @@ void Mp4Tag::setValue(Field f, const std::string& v) {
     SetText(AccessOf(f).set, v, AccessOf(f).failure);
 }
 
+std::string Mp4Tag::SyncedLyrics() const {
+    return Text(m4atag::GetSyncedLyrics);
+}
+
+void Mp4Tag::setSyncedLyrics(const std::string& lrc) {
+    SetText(m4atag::SetSyncedLyrics, lrc, "Writing error (SYNCEDLYRICS)");
+}
+
+const std::vector<std::string>& Mp4Tag::OtherItems() const {
+    return m4atag::GetOtherItems(*state_);
+}
+
 std::string Mp4Tag::Text(Getter get) const {
     const std::int32_t len = get(*state_, nullptr, 0);
     if (len < 1)

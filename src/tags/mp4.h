@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tags/m4atag.h"
 #include "tags/tag_model.h"
@@ -62,6 +63,13 @@ public:
     void setURL(const std::string& v);
     void setEncodedBy(const std::string& v);
     void setGenre(const std::string& v);
+
+    // Synchronised lyrics as LRC text beside the plain lyrics, as read and
+    // edited; an empty text removes them at the next WriteTag.
+    std::string SyncedLyrics() const;
+    void setSyncedLyrics(const std::string& lrc);
+    // Keys of the items that no field shows, in file order, as read.
+    const std::vector<std::string>& OtherItems() const;
 
     // Set from the genre text on every read; values outside 0..147 are stored as 12.
     std::int32_t GenreID() const { return genreId_; }

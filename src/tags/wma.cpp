@@ -296,6 +296,10 @@ void TakeValue(const std::string& upperName, std::string value, ParsedTag& tag) 
     }
 }
 
+// Synchronised lyrics as LRC text, under the name the other formats give
+// their item; no field shows it.
+constexpr std::string_view kSyncedLyricsName = "SYNCEDLYRICS";
+
 bool IsId3Pictures(const WmaDescriptor& d) {
     return d.name == "ID3" && d.type != kTypeText;
 }
@@ -917,9 +921,11 @@ bool PutTrack(Bytes& out, const WmaTag::Header& old, const std::string& value, s
 // Extended content description: "ID3" first when it holds pictures, then
 // every descriptor read in its place, but those of changed fields, which
 // give way to one value under the standard name. The content description's
-// texts are written there, never here.
+// texts are written there, never here. New synchronised lyrics (`synced`)
+// take the place of the first SYNCEDLYRICS descriptor, or go last.
 bool BuildExtendedContent(const WmaTag& tag, const WmaTag::Header& old, const PicturePlan& plan,
-                          const std::vector<WmaTag::PictureOrigin>& origins, Bytes& out,
+                          const std::vector<WmaTag::PictureOrigin>& origins,
+                          const std::optional<std::string>& synced, Bytes& out,
                           std::string& error) {
     BeginObject(out, kExtendedContentGuid);
     const std::size_t countAt = out.size();
@@ -958,14 +964,28 @@ bool BuildExtendedContent(const WmaTag& tag, const WmaTag::Header& old, const Pi
         if (k.written)
             order.push_back(k.field);
     bool ok = true;
+    bool syncedPlaced = false;
+    auto putSynced = [&] {
+        syncedPlaced = true;
+        if (synced->empty())
+            return;  // emptied: the descriptor goes
+        ok = PutDescriptor(out, std::string(kSyncedLyricsName), kTypeText, Utf16Le(*synced, true),
+                           error);
+        ++count;
+    };
     read.Plan(
         order, now,
         [&](const auto& entry) {
-            if (entry.item.record)
+            if (entry.item.record || !ok)
                 return;  // it stays in its object
             const WmaDescriptor& d = old.descriptors[entry.item.index];
             if (IsId3Pictures(d))
                 return;
+            if (synced && Upper(d.name) == kSyncedLyricsName) {
+                if (!syncedPlaced)
+                    putSynced();
+                return;
+            }
             if (d.listed &&
                 !Holds(origins, WmaTag::PictureOrigin{static_cast<int>(entry.item.index), -1}))
                 return;  // its picture was deleted
@@ -987,6 +1007,8 @@ bool BuildExtendedContent(const WmaTag& tag, const WmaTag::Header& old, const Pi
                 }
             }
         });
+    if (ok && synced && !syncedPlaced)
+        putSynced();
     if (!ok)
         return false;
     if (count > kMax16) {
@@ -1120,6 +1142,7 @@ void WmaTag::Reset() {
     sampleRate_ = 0;
     avgBytesPerSec_ = 0;
     header_.reset();
+    pendingSynced_.reset();
     read_ = {};
     ClearTag();
 }
@@ -1261,7 +1284,7 @@ bool WmaTag::Save() {
     if (!PlacePictures(old, pictures_, pictureSource_, plan, err) ||
         !BuildKeptObjects(old, plan, pictureSource_, changed, objects, err) ||
         !BuildContentDescription(*this, old, changed, content, err) ||
-        !BuildExtendedContent(*this, old, plan, pictureSource_, extended, err)) {
+        !BuildExtendedContent(*this, old, plan, pictureSource_, pendingSynced_, extended, err)) {
         Fail(err);
         return false;
     }
@@ -1289,7 +1312,31 @@ bool WmaTag::Save() {
     headerFileSize_ = h->fileSize;
     fileLength_ = static_cast<std::int64_t>(out.size() + dataSize);
     header_ = std::move(h);
+    pendingSynced_.reset();
     return true;
+}
+
+std::string WmaTag::SyncedLyricsRead() const {
+    if (header_) {
+        for (const WmaDescriptor& d : header_->descriptors) {
+            if (d.type == kTypeText && Upper(d.name) == kSyncedLyricsName)
+                return Utf16TextToUtf8(d.value.data(), d.value.size());
+        }
+    }
+    return {};
+}
+
+std::vector<std::string> WmaTag::OtherItems() const {
+    std::vector<std::string> out;
+    if (!header_)
+        return out;
+    for (const WmaDescriptor& d : header_->descriptors) {
+        const std::string upper = Upper(d.name);
+        if (!IsId3Pictures(d) && !(upper == "WM/PICTURE" && d.type == kTypeBytes) &&
+            !FieldOfItem(upper))
+            out.push_back(d.name);
+    }
+    return out;
 }
 
 std::string WmaTag::GetMIME(int index) const {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,16 @@ public:
     bool WriteTag();
     // Empties the fields (GenreID 12) and drops the pictures; the file is untouched.
     void ClearTag();
+
+    // Synchronised lyrics as LRC text for the next save (memory only; a read
+    // forgets them): they take the place of the first "SYNCEDLYRICS"
+    // descriptor, whatever its case, further ones go; empty removes them.
+    void setSyncedLyrics(std::string lrc) { pendingSynced_ = std::move(lrc); }
+    // The first "SYNCEDLYRICS" text descriptor's LRC text as read; empty when none.
+    std::string SyncedLyricsRead() const;
+    // Names of the extended content descriptors that no field shows, in
+    // file order, as stored; pictures are listed as pictures.
+    std::vector<std::string> OtherItems() const;
 
     // Stream values of the last valid read.
     std::int64_t FileLength() const { return fileLength_; }
@@ -134,6 +145,7 @@ private:
     std::vector<Picture> pictures_;
     std::vector<PictureOrigin> pictureSource_;
     std::unique_ptr<Header> header_;  // the header of the last valid read or save
+    std::optional<std::string> pendingSynced_;
 };
 
 }  // namespace sondrel

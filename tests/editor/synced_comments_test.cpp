@@ -2,15 +2,20 @@
 // for them: a save through the editor's bridge keeps them as LRC text under
 // "SYNCEDLYRICS". The new text takes the place of the first such comment
 // whatever its key's case, further ones go, and every other comment stays
-// where it was, as mutagen reads the file.
+// where it was, as mutagen reads the file. WMA keeps them the same way in a
+// "SYNCEDLYRICS" descriptor, MP4 in a free-form item of that name.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "editor/file_facts.h"
 #include "editor/format_bridge.h"
 #include "support/test_support.h"
 #include "tags/id3v2_frames.h"
+#include "tags/mp4.h"
+#include "tags/wma.h"
 
 namespace sondrel {
 namespace {
@@ -96,6 +101,166 @@ TEST(SyncedLyricsComments, ReplaceTheFirstSuchCommentAndKeepTheOthers) {
         again.Read(path);
         ASSERT_TRUE(again.Save(path).ok);
         EXPECT_EQ(Lines(RunCommand(dump).output), expected);
+    }
+}
+
+// Seeds a WMA or MP4 file through mutagen when given "seed", then prints
+// each value as "KEY=TYPE:value" on a line, in file order.
+constexpr const char* kItemDump = R"(import sys
+from mutagen.asf import ASF, ASFDWordAttribute
+from mutagen.mp4 import MP4, MP4FreeForm, AtomDataType
+path = sys.argv[1]
+wma = path.endswith('.wma')
+f = ASF(path) if wma else MP4(path)
+if len(sys.argv) > 2:
+    if wma:
+        f.tags['WM/Lyrics'] = ['plain words']
+        f.tags['Mood'] = ['calm']
+        f.tags['SYNCEDLYRICS'] = ['[00:00.50]old']
+        f.tags['MyCounter'] = [ASFDWordAttribute(7)]
+        f.tags['syncedlyrics'] = ['[00:00.70]older']
+    else:
+        f.tags['\xa9lyr'] = ['plain words']
+        f.tags['----:com.apple.iTunes:Mood'] = [MP4FreeForm(b'calm')]
+        f.tags['----:com.apple.iTunes:SYNCEDLYRICS'] = [MP4FreeForm(b'[00:00.50]old')]
+        f.tags['----:org.example:Counter'] = [MP4FreeForm(b'\x00\x07', AtomDataType.IMPLICIT)]
+    f.save()
+    f = ASF(path) if wma else MP4(path)  # in file order, as saved
+def show(v):
+    if isinstance(v, MP4FreeForm):
+        return 'ff%d:%s' % (v.dataformat, bytes(v).decode('utf-8', 'backslashreplace'))
+    if wma:
+        return type(v).__name__ + ':' + str(v.value)
+    return str(v)
+pairs = list(f.tags) if wma else [(k, v) for k, vs in f.tags.items() for v in vs]
+for k, v in pairs:
+    print(k + '=' + show(v).replace('\n', '|'))
+)";
+
+// How often `pattern` occurs in `data`.
+std::size_t Occurrences(const Bytes& data, const Bytes& pattern) {
+    std::size_t n = 0;
+    for (auto it = data.begin();
+         (it = std::search(it, data.end(), pattern.begin(), pattern.end())) != data.end(); ++it)
+        ++n;
+    return n;
+}
+
+// The LRC text the component read, from the component itself.
+std::string SyncedRead(const std::string& path) {
+    if (path.ends_with(".wma")) {
+        WmaTag wma;
+        wma.setFileName(path);
+        return wma.SyncedLyricsRead();
+    }
+    Mp4Tag mp4;
+    mp4.setFileName(path);
+    return mp4.SyncedLyrics();
+}
+
+TEST(SyncedLyricsItems, WmaAndMp4ReplaceTheirOwnItemAndKeepEveryOtherOne) {
+    if (!HaveMutagen() || !HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "mutagen or ffmpeg is not installed";
+    struct Case {
+        const char* name;
+        const char* codec;
+        const char* key;      // the synchronised lyrics' item as mutagen names it
+        const char* type;     // and the type it reads for a text there
+        const char* spelled;  // a further such item in another case ("" none)
+        const char* probe;    // an item outside every table, typed
+        Bytes probeBytes;     // that item as stored, kept byte for byte
+    };
+    const Case cases[] = {
+        {"song.wma", "wmav2", "SYNCEDLYRICS", "ASFUnicodeAttribute:", "syncedlyrics", "MyCounter",
+         // name length, "MyCounter" in UTF-16LE with its terminator, DWORD, 4 bytes, 7
+         Concat({{20, 0},
+                 ToBytes(std::string("M\0y\0C\0o\0u\0n\0t\0e\0r\0\0\0", 20)),
+                 {3, 0, 4, 0, 7, 0, 0, 0}})},
+        {"song.m4a", "aac", "----:com.apple.iTunes:SYNCEDLYRICS", "ff1:", "",
+         "----:org.example:Counter",
+         // "----" holding mean, name and an implicit-type (0) data atom
+         Concat({{0, 0, 0, 68},
+                 ToBytes("----"),
+                 {0, 0, 0, 23},
+                 ToBytes("mean"),
+                 {0, 0, 0, 0},
+                 ToBytes("org.example"),
+                 {0, 0, 0, 19},
+                 ToBytes("name"),
+                 {0, 0, 0, 0},
+                 ToBytes("Counter"),
+                 {0, 0, 0, 18},
+                 ToBytes("data"),
+                 {0, 0, 0, 0, 0, 0, 0, 0},
+                 {0, 7}})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.file(c.name);
+        ASSERT_EQ(RunCommand("ffmpeg -v error -nostdin -y -f lavfi -i "
+                             "sine=frequency=440:duration=1 -c:a " +
+                             std::string(c.codec) + " " + ShellQuote(path))
+                      .exitCode,
+                  0);
+        const std::string script = dir.file("dump.py");
+        WriteAll(script, std::string(kItemDump));
+        const std::string dump = "/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(path);
+        const auto seeded = RunCommand(dump + " seed");
+        ASSERT_EQ(seeded.exitCode, 0) << seeded.output;
+        ASSERT_EQ(Occurrences(ReadAll(path), c.probeBytes), 1u) << seeded.output;
+
+        // What mutagen wrote reads back: the text, and the items listed
+        // among those no field shows.
+        EXPECT_EQ(SyncedRead(path), "[00:00.50]old");
+        TagBridge bridge;
+        bridge.Read(path);
+        const auto others = OtherItemsOf(bridge, FormatOfPath(path));
+        for (const char* item : {c.key, c.probe})
+            EXPECT_NE(std::find(others.begin(), others.end(), item), others.end()) << item;
+        EXPECT_EQ(std::find(others.begin(), others.end(), "WM/Lyrics"), others.end());
+
+        id3v2::SyncedLyrics lyrics;
+        lyrics.language = "eng";
+        lyrics.lines = {{1500, "First"}, {2250, "Second"}};
+        ASSERT_TRUE(bridge.SetSyncedLyrics(path, lyrics));
+        const SaveOutcome saved = bridge.Save(path);
+        ASSERT_TRUE(saved.ok) << saved.error;
+
+        // What mutagen read before, the synchronised lyrics replaced in their
+        // place and the further one in another case gone.
+        const std::string key = std::string(c.key) + "=";
+        const std::string other = std::string(c.spelled) + "=";
+        std::vector<std::string> expected;
+        std::vector<std::string> withoutSynced;
+        for (const std::string& line : Lines(seeded.output)) {
+            if (line.starts_with(key)) {
+                expected.push_back(key + c.type + "[00:01.50]First|[00:02.25]Second|");
+            } else if (!*c.spelled || !line.starts_with(other)) {
+                expected.push_back(line);
+                withoutSynced.push_back(line);
+            }
+        }
+        const auto after = RunCommand(dump);
+        ASSERT_EQ(after.exitCode, 0) << after.output;
+        EXPECT_EQ(Lines(after.output), expected);
+        EXPECT_EQ(Occurrences(ReadAll(path), c.probeBytes), 1u);
+        EXPECT_EQ(SyncedRead(path), "[00:01.50]First\n[00:02.25]Second\n");
+
+        // A save that sets none leaves the item as it is.
+        TagBridge again;
+        again.Read(path);
+        ASSERT_TRUE(again.Save(path).ok);
+        EXPECT_EQ(Lines(RunCommand(dump).output), expected);
+
+        // Empty lyrics remove the item rather than write it empty.
+        again.Read(path);
+        ASSERT_TRUE(again.SetSyncedLyrics(path, id3v2::SyncedLyrics{}));
+        const SaveOutcome emptied = again.Save(path);
+        ASSERT_TRUE(emptied.ok) << emptied.error;
+        EXPECT_EQ(Lines(RunCommand(dump).output), withoutSynced);
+        EXPECT_EQ(Occurrences(ReadAll(path), c.probeBytes), 1u);
+        EXPECT_EQ(SyncedRead(path), "");
     }
 }
 
