@@ -19,8 +19,10 @@
 #include <QStringConverter>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <limits>
 
 #include "appearance/language_file.h"
+#include "editor/file_facts.h"
 #include "editor/format_registry.h"
 #include "editor/tag_jobs.h"
 #include "media/media_host.h"
@@ -337,8 +339,9 @@ void LyricsWindow::ShowStep(const LyricsSearch::Step& step) {
     }
 }
 
-lrclib::LyricsOutcome LyricsWindow::FetchFromLrclib() {
-    const TagFields& hub = host_->Bridge().Hub();
+lrclib::LyricsOutcome LyricsWindow::FetchFromLrclib(const std::string& path) {
+    TagBridge& bridge = host_->Bridge();
+    const TagFields& hub = bridge.Hub();
     lrclib::Settings settings;
     // The host from the options' Look-ups page; one on this machine may be
     // plain http (a local mirror of the service).
@@ -353,6 +356,11 @@ lrclib::LyricsOutcome LyricsWindow::FetchFromLrclib() {
     query.artist = hub.artist;
     query.title = hub.title;
     query.album = hub.album;
+    // The service tells recordings of one title apart by their length, in
+    // whole seconds as the command line's look-up sends it.
+    const double seconds = StreamFactsOf(bridge, FormatOfPath(path), path).seconds;
+    if (seconds >= 1 && seconds < std::numeric_limits<std::int32_t>::max())
+        query.durationSeconds = static_cast<std::int32_t>(seconds);
     return lrclib::FetchLyrics(*http_, settings, query, [this] { return KeepGoing(); });
 }
 
@@ -387,7 +395,7 @@ void LyricsWindow::SearchOne(const std::string& path, bool batch) {
         stopRequested_ = false;
         stop->setText(tr("Stop"));
         stop->setEnabled(true);
-        const lrclib::LyricsOutcome got = FetchFromLrclib();
+        const lrclib::LyricsOutcome got = FetchFromLrclib(path);
         transferring_ = false;
         // LRCLIB answers once: there is no next result.
         stop->setText(tr("Next"));

@@ -94,8 +94,9 @@ private:
     void ShowStep(const sondrel::net::LyricsSearch::Step& step);
     void CollectCounters();
     void SearchOne(const std::string& path, bool batch);
-    // LRCLIB's lyrics of the current file: the outcome text on failure.
-    sondrel::net::lrclib::LyricsOutcome FetchFromLrclib();
+    // LRCLIB's lyrics of the current file `path`, asked by its tags and
+    // length: the outcome text on failure.
+    sondrel::net::lrclib::LyricsOutcome FetchFromLrclib(const std::string& path);
     void SaveLyricsOf(const std::string& path, const std::string& text,
                       const std::vector<sondrel::net::lrclib::SyncedLine>& synced);
     void UpdateEditActions();

@@ -335,5 +335,53 @@ TEST(Downloads, TheLyricsWindowTakesPlainAndSynchronisedLyricsFromLrclibByDefaul
     EXPECT_EQ(window.Failures()[0].first, dir.file("Quiet Song.mp3"));
 }
 
+TEST(Downloads, TheLyricsWindowAsksLrclibWithTheFilesLength) {
+    if (!test::HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg is not installed";
+    test::LocalServer server(DataDir());
+    ASSERT_TRUE(server.running());
+    net::CurlHttpClient curl;
+    HttpWorker worker(curl);
+    test::TempDir dir;
+    test::TestHost host;
+    host.settings[QStringLiteral("LrclibHost")] = QString::fromStdString(server.url("/lrclib"));
+    LyricsWindow window(&host, &worker);
+    window.showMessage = [](const QString&) {};
+    window.confirm = [](const QString&) { return true; };
+    // 7.5 s of audio in each format the window's files come in: the whole
+    // seconds go with the tags, as the command line's look-up sends them.
+    const std::pair<const char*, const char*> files[] = {{"long.mp3", "libmp3lame"},
+                                                         {"long.ogg", "libvorbis"},
+                                                         {"long.m4a", "aac"},
+                                                         {"long.wma", "wmav2"}};
+    std::vector<std::string> asked;
+    for (const auto& [name, codec] : files) {
+        const std::string path = dir.file(name);
+        ASSERT_EQ(test::RunCommand("ffmpeg -v error -nostdin -y -f lavfi -i "
+                                   "sine=frequency=440:duration=7.5 -c:a " +
+                                   std::string(codec) + " " + test::ShellQuote(path))
+                      .exitCode,
+                  0)
+            << name;
+        TagBridge bridge;
+        FieldEdits edits;
+        edits[Field::Title] = "Synced Song";
+        edits[Field::Artist] = "Test Artist";
+        const JobItem item{0, path, true};
+        ASSERT_EQ(SaveEditsToFiles(bridge, std::span(&item, 1), edits, {}), 1) << name;
+        host.ShowFile(path);
+        window.btnDownloadClick();
+        EXPECT_EQ(window.SyncedLyrics().size(), 4u) << name;
+    }
+    for (const std::string& line : RequestLog(server))
+        asked.push_back(line.substr(line.find(" /") + 1));
+    ASSERT_EQ(asked.size(), std::size(files));
+    for (const std::string& request : asked) {
+        EXPECT_EQ(request.rfind("/lrclib/api/get?", 0), 0u) << request;
+        EXPECT_NE(request.find("track_name=Synced%20Song"), std::string::npos) << request;
+        EXPECT_TRUE(request.ends_with("&duration=7")) << request;
+    }
+}
+
 }  // namespace
 }  // namespace sondrel
