@@ -160,8 +160,9 @@ constexpr std::string_view kLookup =
   lookup lyrics [--dry-run | --write] [SERVICE OPTIONS] [--json] FILE...
       Ask LRCLIB for the lyrics of each file by its artist, title, album and
       duration; with --write the plain lyrics go into the lyrics field (the
-      texts of the synchronised lines when the service has no plain text).
-      Synchronised lines are shown, not written.
+      texts of the synchronised lines when the service has no plain text)
+      and the synchronised lines, in the same save, into a SYLT frame (MP3)
+      or a "SYNCEDLYRICS" item (every other format).
   SERVICE OPTIONS:
       --host URL       the service (default https://musicbrainz.org,
                        https://lrclib.net); only https is used
