@@ -137,7 +137,11 @@ constexpr std::string_view kFlacHead =
 constexpr std::size_t kFlacHeadSize = 13 + 4 + 34;
 constexpr std::size_t kFlacBlockHeaderSize = 4;
 constexpr std::uint8_t kFlacCommentBlock = 4;
+constexpr std::uint8_t kFlacPictureBlock = 6;
+constexpr std::uint8_t kFlacLastBlock = 0x80;
 constexpr std::uint32_t kFlacMaxBlockBytes = 0xFFFFFF;
+// The identification packet counts the header packets after it in 16 bits.
+constexpr std::size_t kFlacMaxHeaderPackets = 0xFFFF;
 
 bool IsFlacHead(const Bytes& packet) {
     return packet.size() >= kFlacHeadSize && StartsWith(packet, kFlacHead) && packet[5] == 1 &&
@@ -166,16 +170,21 @@ std::optional<CodecLayout> CodecOf(const Bytes& ident) {
     return std::nullopt;
 }
 
+// An Ogg FLAC header packet holding one metadata block of `type`, whose
+// length is the packet's.
+bool IsFlacBlock(const Bytes& packet, std::uint8_t type) {
+    return packet.size() >= kFlacBlockHeaderSize && (packet[0] & 0x7F) == type &&
+           (std::uint32_t{packet[1]} << 16 | std::uint32_t{packet[2]} << 8 | packet[3]) ==
+               packet.size() - kFlacBlockHeaderSize;
+}
+
 bool IsCommentPacket(const Bytes& packet, const CodecLayout& codec) {
     switch (codec.codec) {
         case OggCodec::Opus:
             return StartsWith(packet, kOpusTags);
         case OggCodec::Flac:
             // The block's length must be the packet's: the list is read inside it.
-            return packet.size() >= kFlacBlockHeaderSize &&
-                   (packet[0] & 0x7F) == kFlacCommentBlock &&
-                   (std::uint32_t{packet[1]} << 16 | std::uint32_t{packet[2]} << 8 | packet[3]) ==
-                       packet.size() - kFlacBlockHeaderSize;
+            return IsFlacBlock(packet, kFlacCommentBlock);
         case OggCodec::Vorbis:
             break;
     }
@@ -559,6 +568,7 @@ void OggVorbisTag::ResetForRead() {
     pictures_.clear();
     pictureOrigins_.clear();
     pictureEntries_.clear();
+    picturePackets_.clear();
     codec_ = OggCodec::Vorbis;
     preSkip_ = 0;
     granule_ = 0;
@@ -608,6 +618,7 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
         pictures_.clear();
         pictureOrigins_.clear();
         pictureEntries_.clear();
+        picturePackets_.clear();
         error_ = message;
     };
     const std::int64_t size = f.Size();
@@ -667,6 +678,12 @@ void OggVorbisTag::ReadOpened(const ByteSource& f) {
                 tag_.CommentSize = static_cast<std::int32_t>(
                     packet.size() - content.trailing.size() - codec->signatureSize);
                 ReadPictures();
+                // Ogg FLAC pictures are header packets of their own, past the
+                // two packets read so far.
+                HeaderRegion all;
+                if (codec_ == OggCodec::Flac && codec->headerPackets > 2 &&
+                    ParseHeaders(f, id3Size_, size, codec->headerPackets, all) == ParseError::None)
+                    ReadPicturePackets(all.packets, codec->headerPackets);
                 valid_ = true;
             }
         }
@@ -751,7 +768,7 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
         return false;
     }
     // The encoder's vendor string stays; ours stands in only where there was none.
-    const Bytes packet = BuildCommentPacket(
+    Bytes packet = BuildCommentPacket(
         *codec, region.packets[1],
         old.vendor.empty() ? std::string_view(kVendor) : std::string_view(old.vendor), comments,
         old.trailing);
@@ -761,15 +778,44 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
         return false;
     }
 
+    // Ogg FLAC: the picture packets as the pictures stand now, the other
+    // blocks as they were, the count in the identification packet and the
+    // last-block flag on the last block.
+    Bytes ident = region.packets[0];
+    std::vector<Bytes> flacBlocks;
+    std::vector<std::size_t> placed;
+    if (codec->codec == OggCodec::Flac) {
+        std::string reason;
+        if (!PlanHeaderPackets(region.packets, codec->headerPackets, flacBlocks, placed, reason)) {
+            Fail(failure, reason, false);
+            return false;
+        }
+        const std::size_t count = flacBlocks.size() + 1;
+        ident[7] = static_cast<std::uint8_t>(count >> 8);
+        ident[8] = static_cast<std::uint8_t>(count);
+        auto flag = [](Bytes& block, bool last) {
+            block[0] = static_cast<std::uint8_t>(last ? block[0] | kFlacLastBlock
+                                                      : block[0] & ~kFlacLastBlock);
+        };
+        flag(packet, flacBlocks.empty());
+        for (std::size_t i = 0; i < flacBlocks.size(); ++i)
+            flag(flacBlocks[i], i + 1 == flacBlocks.size());
+    }
+
     // Identification alone on the first page, comment and setup from the
     // second page on, and whatever else the old last header page held on a
     // page of its own so its granule position stays true.
     std::vector<NewPage> pages;
-    Paginate({&region.packets[0]}, {}, 0, pages);
+    Paginate({&ident}, {}, 0, pages);
     pages.front().flags |= kFlagBos;
     std::vector<const Bytes*> headers{&packet};
-    for (std::size_t i = 2; i < codec->headerPackets; ++i)
-        headers.push_back(&region.packets[i]);
+    if (codec->codec == OggCodec::Flac) {
+        for (const Bytes& block : flacBlocks)
+            headers.push_back(&block);
+    } else {
+        for (std::size_t i = 2; i < codec->headerPackets; ++i)
+            headers.push_back(&region.packets[i]);
+    }
     Paginate(headers, {}, 0, pages);
     std::vector<const Bytes*> extras;
     for (std::size_t i = codec->headerPackets; i < region.packets.size(); ++i)
@@ -826,6 +872,17 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     if (!result) {
         Fail(failure, false);
         return false;
+    }
+    if (codec->codec == OggCodec::Flac) {
+        // The file now holds the pictures where the plan put them.
+        picturePackets_.clear();
+        for (std::size_t i = 0; i < placed.size(); ++i) {
+            if (placed[i] == 0)
+                continue;
+            pictureOrigins_[i].packet = placed[i];
+            pictureOrigins_[i].changed = false;
+            picturePackets_.push_back(placed[i]);
+        }
     }
     return true;
 }
@@ -907,7 +964,8 @@ std::vector<std::string> OggVorbisTag::UnshownComments() const {
     std::vector<bool> shown(items_.Entries().size());
     bool legacy = false;
     for (const auto& o : pictureOrigins_) {
-        shown[*o.entry] = true;
+        if (o.entry)
+            shown[*o.entry] = true;
         legacy = legacy || o.legacy;
     }
     std::vector<std::string> out;
@@ -941,7 +999,8 @@ std::vector<std::string> OggVorbisTag::PlanSave(const PerField<std::string>& val
     };
     for (std::size_t i = 0; i < pictures_.size(); ++i) {
         const PictureOrigin& o = pictureOrigins_[i];
-        if (o.legacy)
+        // Ogg FLAC pictures not read from a comment are header packets.
+        if (o.legacy || (codec_ == OggCodec::Flac && !o.entry))
             continue;
         std::string text =
             o.entry && !o.changed
@@ -968,12 +1027,102 @@ bool OggVorbisTag::SavePictures() {
         Fail(kMsgPicture, std::string("the file was not read as Ogg"), false);
         return false;
     }
-    // Ogg FLAC keeps its pictures in PICTURE header packets, not comments.
-    if (codec_ == OggCodec::Flac) {
-        Fail(kMsgPicture, std::string("pictures of Ogg FLAC files are not supported"), false);
+    return Rewrite(PlanSave(ReadValues(items_)), kMsgPicture);
+}
+
+void OggVorbisTag::ReadPicturePackets(const std::vector<Bytes>& packets,
+                                      std::size_t headerPackets) {
+    for (std::size_t k = 2; k < headerPackets && k < packets.size(); ++k) {
+        const Bytes& p = packets[k];
+        if (!IsFlacBlock(p, kFlacPictureBlock))
+            continue;
+        // A block that does not parse is kept as any other block.
+        Picture picture;
+        PictureOrigin origin;
+        if (!flac::ParsePictureBlock(std::span(p).subspan(kFlacBlockHeaderSize), picture,
+                                     origin.block) ||
+            picture.Data.size() > kMaxPictureBytes)
+            continue;
+        origin.packet = k;
+        pictures_.push_back(std::move(picture));
+        pictureOrigins_.push_back(std::move(origin));
+        picturePackets_.push_back(k);
+    }
+}
+
+// The Ogg FLAC header packets after the comment packet: each picture packet
+// gives way to the pictures now in its place (itself as it was, renewed,
+// or none when deleted), new pictures go beside their neighbour in the list
+// or, with none, right after the comments; every other packet stays as it
+// is. `placed` gets each picture's packet index in the new layout (0 for a
+// picture kept as a comment).
+bool OggVorbisTag::PlanHeaderPackets(const std::vector<Bytes>& old, std::size_t headerPackets,
+                                     std::vector<Bytes>& out, std::vector<std::size_t>& placed,
+                                     std::string& reason) const {
+    struct Slot {
+        std::size_t picture;
+        Bytes block;
+    };
+    std::vector<std::optional<std::vector<Slot>>> replace(headerPackets);
+    for (const std::size_t k : picturePackets_) {
+        // The file is read again for the save: its packets must be the ones read.
+        if (k >= headerPackets || k >= old.size() || !IsFlacBlock(old[k], kFlacPictureBlock)) {
+            reason = "the file's header packets are not those read; read it again";
+            return false;
+        }
+        replace[k].emplace();
+    }
+    auto anchorOf = [&](std::size_t i) -> std::optional<std::size_t> {
+        for (std::size_t j = i + 1; j-- > 0;)
+            if (pictureOrigins_[j].packet)
+                return pictureOrigins_[j].packet;
+        for (std::size_t j = i + 1; j < pictures_.size(); ++j)
+            if (pictureOrigins_[j].packet)
+                return pictureOrigins_[j].packet;
+        return std::nullopt;
+    };
+    std::vector<Slot> front;
+    for (std::size_t i = 0; i < pictures_.size(); ++i) {
+        const PictureOrigin& o = pictureOrigins_[i];
+        if (o.legacy || o.entry)
+            continue;
+        Bytes block;
+        if (o.packet && !o.changed) {
+            block = old[*o.packet];
+        } else {
+            const Bytes body = flac::RenderPictureBlock(pictures_[i], o.block);
+            if (body.size() > kFlacMaxBlockBytes) {
+                reason = "the picture is larger than a FLAC block holds (16 MiB)";
+                return false;
+            }
+            block = {kFlacPictureBlock, static_cast<std::uint8_t>(body.size() >> 16),
+                     static_cast<std::uint8_t>(body.size() >> 8),
+                     static_cast<std::uint8_t>(body.size())};
+            block.insert(block.end(), body.begin(), body.end());
+        }
+        const auto anchor = anchorOf(i);
+        (anchor ? *replace[*anchor] : front).push_back({i, std::move(block)});
+    }
+    out.clear();
+    placed.assign(pictures_.size(), 0);
+    auto put = [&](std::vector<Slot>& slots) {
+        for (Slot& slot : slots) {
+            placed[slot.picture] = 2 + out.size();
+            out.push_back(std::move(slot.block));
+        }
+    };
+    put(front);
+    for (std::size_t k = 2; k < headerPackets; ++k) {
+        if (replace[k])
+            put(*replace[k]);
+        else
+            out.push_back(old[k]);
+    }
+    if (out.size() + 1 > kFlacMaxHeaderPackets) {
+        reason = "more header packets than the stream can count";
         return false;
     }
-    return Rewrite(PlanSave(ReadValues(items_)), kMsgPicture);
+    return true;
 }
 
 bool OggVorbisTag::AddPicture(int index, const Picture& picture) {

@@ -1,7 +1,8 @@
 // Ogg Vorbis, Ogg Opus and Ogg FLAC: stream information from the identification
 // header, the Vorbis comments mapped onto the shared field set, and saving by
 // rebuilding the comment packet (header pages re-paginated, later pages
-// renumbered; granule positions and the audio packets untouched).
+// renumbered; granule positions and the audio packets untouched). Ogg FLAC
+// keeps its pictures as PICTURE blocks, one header packet each.
 #pragma once
 
 #include <cstdint>
@@ -82,7 +83,8 @@ public:
     std::vector<std::string> UnshownComments() const;
 
     // Pictures in comment order: METADATA_BLOCK_PICTURE comments, then the
-    // old COVERART ones, which are only read. The picture operations change
+    // old COVERART ones, which are only read; in Ogg FLAC then the PICTURE
+    // header packets, where new pictures go too. The picture operations change
     // the file at once (except a description, kept until the next save) and
     // keep the fields as they were read.
     const std::vector<Picture>& Pictures() const { return pictures_; }
@@ -145,10 +147,11 @@ public:
     void ClearTag();
 
     // Where a picture came from: the comment read (an index into the items
-    // read), whether it must be written anew, and whether it is an old
-    // COVERART picture.
+    // read) or, in Ogg FLAC, the header packet it is in now, whether it must
+    // be written anew, and whether it is an old COVERART picture.
     struct PictureOrigin {
         std::optional<std::size_t> entry;
+        std::optional<std::size_t> packet;
         bool changed = false;
         bool legacy = false;
         FlacTag::PictureBlock block;
@@ -158,6 +161,10 @@ private:
     void ReadPictures();
     std::vector<std::string> PlanSave(const PerField<std::string>& values) const;
     bool SavePictures();
+    void ReadPicturePackets(const std::vector<Bytes>& packets, std::size_t headerPackets);
+    bool PlanHeaderPackets(const std::vector<Bytes>& old, std::size_t headerPackets,
+                           std::vector<Bytes>& out, std::vector<std::size_t>& placed,
+                           std::string& reason) const;
     void ReadOpened(const ByteSource& file);
     void FinishRead();
     void SetText(std::string& field, const std::string& value);
@@ -173,6 +180,7 @@ private:
     std::vector<PictureOrigin> pictureOrigins_;
     std::optional<std::string> pendingSynced_;
     std::vector<std::size_t> pictureEntries_;  // comments read as pictures (not COVERART)
+    std::vector<std::size_t> picturePackets_;  // Ogg FLAC: header packets holding pictures now
 
     OggCodec codec_ = OggCodec::Vorbis;
     std::uint16_t preSkip_ = 0;  // Opus: samples to drop at the start, at 48 kHz

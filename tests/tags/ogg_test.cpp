@@ -1386,8 +1386,9 @@ TEST_F(OggTest, OggFlacRefusals) {
         EXPECT_NE(ogg.Error().find(c.error), std::string::npos) << ogg.Error();
         EXPECT_EQ(ReadAll(path), c.content);
     }
-    // Pictures live in header packets of their own there: refused, not misplaced.
-    const Bytes content = Serialize(OggFlacPages({"TITLE=t"}));
+    // Pictures live in header packets of their own there, which a stream
+    // that does not count them cannot take: refused, not misplaced.
+    const Bytes content = Serialize(OggFlacPages({"TITLE=t"}, {44100, 2, 16, 0}));
     const std::string path = Make(content, "pictures.oga");
     OggVorbisTag ogg;
     ogg.setFileName(path);
@@ -1396,6 +1397,157 @@ TEST_F(OggTest, OggFlacRefusals) {
     EXPECT_FALSE(ogg.AddPicture(0, p));
     EXPECT_NE(ogg.Error().find("Ogg FLAC"), std::string::npos) << ogg.Error();
     EXPECT_EQ(ReadAll(path), content);
+}
+
+sondrel::Picture AsPicture(const TestPicture& t) {
+    sondrel::Picture p;
+    p.PictureType = static_cast<std::uint8_t>(t.type);
+    p.MimeType = t.mime;
+    p.Description = t.description;
+    p.Data = t.data;
+    return p;
+}
+
+// The packets of an Ogg FLAC file after its identification packet, as many
+// as that packet counts, and the audio packets after them with the granule
+// of the page each ends on.
+struct OggFlacLayout {
+    Bytes ident;
+    std::vector<Bytes> headers;
+    std::vector<Bytes> audio;
+    std::vector<std::uint64_t> granules;
+};
+OggFlacLayout LayoutOf(const std::vector<Page>& pages) {
+    OggFlacLayout out;
+    const auto packets = Packets(pages);
+    out.ident = packets.at(0).data;
+    const std::size_t count = std::size_t{out.ident.at(7)} << 8 | out.ident.at(8);
+    for (std::size_t i = 1; i < packets.size(); ++i) {
+        if (i <= count) {
+            out.headers.push_back(packets[i].data);
+        } else {
+            out.audio.push_back(packets[i].data);
+            out.granules.push_back(pages[packets[i].lastPage].granule);
+        }
+    }
+    return out;
+}
+
+// Ogg FLAC pictures are PICTURE blocks in header packets of their own: a
+// picture read stays byte for byte while it is not changed, new ones go
+// beside their neighbours (or right after the comments), deleted ones leave
+// nothing behind; the identification packet counts the header packets, the
+// last-block flag is on the last one, and the audio and its granules stay.
+TEST_F(OggTest, OggFlacPicturesAreHeaderPacketsOfTheirOwn) {
+    const TestPicture p1{3, "image/png", "Vorne", 2, 3, 24, 0, {0x89, 'P', 'N', 'G', 1, 2}};
+    const TestPicture p2{4, "image/jpeg", "", 0, 0, 0, 0, Bytes(600, 0xAB)};
+    TestPicture p3{0, "image/gif", "Alt", 0, 0, 0, 0, {'G', 'I', 'F', '8', '9', 'a'}};
+    const Bytes comment = FlacBlock(4, CommentList("reference libFLAC", {"TITLE=t"}));
+    const Bytes padding = FlacBlock(0x81, Bytes(300, 0));
+    const Bytes block1 = FlacBlock(6, PictureBlock(p1));
+    std::vector<Page> original;
+    original.push_back(MakePage(0, 0, 0x02, {FlacHead({44100, 2, 16, 3})}));
+    original.push_back(MakePage(1, 0, 0, {comment}));
+    original.push_back(MakePage(2, 0, 0, {block1, padding}));
+    original.push_back(MakePage(3, 4096, 0, {Audio(1200, 7), Audio(900, 8)}));
+    original.push_back(MakePage(4, 44100 * 3, 0x04, {Audio(800, 9)}));
+    const OggFlacLayout before = LayoutOf(original);
+    ASSERT_EQ(before.headers.size(), 3u);
+    const std::string path = Make(Serialize(original), "pictures.oga");
+
+    OggVorbisTag ogg;
+    ogg.setFileName(path);
+    ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+    ASSERT_EQ(ogg.ImagesCount(), 1);
+    EXPECT_EQ(ogg.Pictures()[0], AsPicture(p1));
+    EXPECT_TRUE(ogg.UnshownComments().empty());
+
+    struct Step {
+        const char* what;
+        std::function<bool()> act;
+        std::vector<Bytes> headers;  // after the identification packet
+        std::vector<TestPicture> pictures;
+    };
+    const Bytes block2 = FlacBlock(6, PictureBlock(p2));
+    const Bytes block3 = FlacBlock(6, PictureBlock(p3));
+    TestPicture p3Described = p3;
+    p3Described.description = "Neu \xE2\x9C\x93";
+    const Step steps[] = {
+        {"add behind the picture read",
+         [&] { return ogg.AddPicture(1, AsPicture(p2)); },
+         {comment, block1, block2, padding},
+         {p1, p2}},
+        {"add in front of it",
+         [&] { return ogg.AddPicture(0, AsPicture(p3)); },
+         {comment, block3, block1, block2, padding},
+         {p3, p1, p2}},
+        {"delete the picture read",
+         [&] { return ogg.DeleteImage(1); },
+         {comment, block3, block2, padding},
+         {p3, p2}},
+        {"a new description goes with the next save",
+         [&] {
+             ogg.settitle("u");
+             return ogg.SetDescription(0, p3Described.description) && ogg.WriteTag();
+         },
+         {FlacBlock(4, CommentList("reference libFLAC", {"TITLE=u"})),
+          FlacBlock(6, PictureBlock(p3Described)), block2, padding},
+         {p3Described, p2}},
+        {"delete the rest",
+         [&] {
+             // Picture changes keep the fields as read: read the saved title.
+             ogg.setFileName(path);
+             return ogg.DeleteImage(0) && ogg.DeleteImage(0);
+         },
+         {FlacBlock(4, CommentList("reference libFLAC", {"TITLE=u"})), padding},
+         {}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        ASSERT_TRUE(step.act()) << ogg.Error();
+        const auto pages = ParsePages(ReadAll(path));
+        ExpectWellFormed(pages);
+        const OggFlacLayout now = LayoutOf(pages);
+        EXPECT_EQ(now.headers, step.headers);
+        Bytes ident = before.ident;
+        ident[8] = static_cast<std::uint8_t>(step.headers.size());
+        EXPECT_EQ(now.ident, ident) << "only the count changes";
+        EXPECT_EQ(now.audio, before.audio);
+        EXPECT_EQ(now.granules, before.granules);
+
+        OggVorbisTag again;
+        again.setFileName(path);
+        ASSERT_TRUE(again.Valid()) << again.Error();
+        ASSERT_EQ(again.ImagesCount(), static_cast<int>(step.pictures.size()));
+        for (std::size_t i = 0; i < step.pictures.size(); ++i)
+            EXPECT_EQ(again.Pictures()[i], AsPicture(step.pictures[i])) << i;
+        EXPECT_EQ(again.title(), ogg.title());
+    }
+}
+
+// Where the comment block was the last one, it gives the last-block flag to
+// the picture behind it, and takes it back when the picture goes.
+TEST_F(OggTest, OggFlacLastBlockFlagMovesWithThePictures) {
+    const Bytes lastComment = FlacBlock(0x84, CommentList("v", {"TITLE=t"}));
+    std::vector<Page> original;
+    original.push_back(MakePage(0, 0, 0x02, {FlacHead({44100, 2, 16, 1})}));
+    original.push_back(MakePage(1, 0, 0, {lastComment}));
+    original.push_back(MakePage(2, 4096, 0x04, {Audio(1000, 3)}));
+    const std::string path = Make(Serialize(original), "last.oga");
+    OggVorbisTag ogg;
+    ogg.setFileName(path);
+    ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+    const TestPicture p{3, "image/png", "", 0, 0, 0, 0, {1, 2, 3}};
+    ASSERT_TRUE(ogg.AddPicture(0, AsPicture(p))) << ogg.Error();
+    Bytes comment = lastComment;
+    comment[0] = 4;
+    EXPECT_EQ(LayoutOf(ParsePages(ReadAll(path))).headers,
+              (std::vector<Bytes>{comment, FlacBlock(0x86, PictureBlock(p))}));
+    ASSERT_TRUE(ogg.DeleteImage(0)) << ogg.Error();
+    const OggFlacLayout back = LayoutOf(ParsePages(ReadAll(path)));
+    EXPECT_EQ(back.headers, std::vector<Bytes>{lastComment});
+    EXPECT_EQ(back.ident, LayoutOf(original).ident);
+    EXPECT_EQ(back.audio, LayoutOf(original).audio);
 }
 
 }  // namespace
