@@ -450,4 +450,118 @@ print(json.dumps({"vendor": f.tags.vendor, "comments": [[k, v] for k, v in f.tag
     }
 }
 
+// Pictures in Ogg FLAC: `flac --picture` writes one as a PICTURE header
+// packet, which reads; pictures we add and delete are seen by the flac
+// tools (the file re-encoded by `flac` to native FLAC carries the PICTURE
+// blocks `metaflac` lists and exports), `flac -t` still finds the audio's
+// MD5, ffmpeg decodes the same samples, the pages validate and mutagen
+// reads the comments as before. (mutagen.oggflac reads no pictures.)
+TEST(OggFlacInterop, PicturesAreSeenByTheFlacTools) {
+    if (Python().empty() || !sondrel::test::HaveProgram("flac") ||
+        !sondrel::test::HaveProgram("metaflac") || !sondrel::test::HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "flac, metaflac, ffmpeg or mutagen is not installed";
+    TempDir dir;
+    // A 2x3 PNG; the back cover is the same image with other bytes behind it.
+    const Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0,    0, 0, 0x0D,
+                       'I',  'H', 'D', 'R', 0,    0,    0,    2,    0,    0, 0, 3,
+                       8,    2,   0,   0,   0,    0x36, 0x88, 0x49, 0xD6, 0, 0, 0,
+                       0,    'I', 'E', 'N', 'D',  0xAE, 0x42, 0x60, 0x82};
+    Bytes back = png;
+    back.insert(back.end(), 300, 0x5A);
+    const std::string front = dir.file("front.png");
+    const std::string backFile = dir.file("back.png");
+    WriteAll(front, png);
+    WriteAll(backFile, back);
+    const std::string wav = dir.file("tone.wav");
+    const std::string path = dir.file("tone.oga");
+    const auto made = RunCommand(
+        "ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000:duration=3 -ac 2 "
+        "-sample_fmt s16 " +
+        ShellQuote(wav) + " && flac --ogg -s -f -T TITLE=Tone --picture='3|image/png|Vorne||" +
+        front + "' -o " + ShellQuote(path) + " " + ShellQuote(wav) + " 2>&1");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    const std::string comments =
+        "from mutagen.oggflac import OggFLAC\nimport sys\n"
+        "f = OggFLAC(sys.argv[1])\nprint(f.tags.vendor, list(f.tags))\n";
+    auto mutagen = [&] {
+        return RunCommand(Python() + " -c " + ShellQuote(comments) + " " + ShellQuote(path));
+    };
+    const auto commentsBefore = mutagen();
+    ASSERT_EQ(commentsBefore.exitCode, 0) << commentsBefore.output;
+    const std::string md5 = DecodedMd5(path);
+
+    // The pictures as the flac tools see them: "type mime description" and
+    // the exported bytes, in block order.
+    struct Seen {
+        std::string line;
+        Bytes data;
+        bool operator==(const Seen&) const = default;
+    };
+    auto flacTools = [&] {
+        std::vector<Seen> out;
+        const std::string native = dir.file("native.flac");
+        const auto encoded =
+            RunCommand("flac -s -f -o " + ShellQuote(native) + " " + ShellQuote(path) + " 2>&1");
+        EXPECT_EQ(encoded.exitCode, 0) << encoded.output;
+        const auto list = RunCommand("metaflac --list --block-type=PICTURE " + ShellQuote(native));
+        EXPECT_EQ(list.exitCode, 0);
+        std::size_t from = 0;
+        int block = -1;
+        std::string line;
+        for (std::size_t nl; (nl = list.output.find('\n', from)) != std::string::npos;
+             from = nl + 1) {
+            std::string l = list.output.substr(from, nl - from);
+            l.erase(0, l.find_first_not_of(' '));
+            if (l.rfind("METADATA block #", 0) == 0)
+                block = std::stoi(l.substr(16));
+            else if (l.rfind("type: ", 0) == 0 && l.rfind("type: 6", 0) != 0)
+                line = l.substr(6, 1);
+            else if (l.rfind("MIME type: ", 0) == 0)
+                line += " " + l.substr(11);
+            else if (l.rfind("description: ", 0) == 0) {
+                line += " " + l.substr(13);
+                const std::string exported = dir.file("exported.bin");
+                const auto ex = RunCommand("metaflac --block-number=" + std::to_string(block) +
+                                           " --export-picture-to=" + ShellQuote(exported) + " " +
+                                           ShellQuote(native));
+                EXPECT_EQ(ex.exitCode, 0);
+                out.push_back({line, ReadAll(exported)});
+            }
+        }
+        return out;
+    };
+    auto checks = [&] {
+        const auto tested = RunCommand("flac -t -s " + ShellQuote(path) + " 2>&1");
+        EXPECT_EQ(tested.exitCode, 0) << tested.output;
+        EXPECT_EQ(DecodedMd5(path), md5);
+        EXPECT_EQ(Peer("pages", path)["errors"].size(), 0u);
+        EXPECT_EQ(mutagen().output, commentsBefore.output);
+    };
+    ASSERT_EQ(flacTools(), (std::vector<Seen>{{"3 image/png Vorne", png}}));
+
+    OggVorbisTag ogg;
+    ogg.setFileName(path);
+    ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+    ASSERT_EQ(ogg.ImagesCount(), 1);
+    EXPECT_EQ(ogg.Pictures()[0].Description, "Vorne");
+    EXPECT_EQ(ogg.Pictures()[0].Data, png);
+
+    ASSERT_TRUE(ogg.AddImage(1, backFile, "Hinten \xE2\x9C\x93", 4)) << ogg.Error();
+    checks();
+    EXPECT_EQ(flacTools(), (std::vector<Seen>{{"3 image/png Vorne", png},
+                                              {"4 image/png Hinten \xE2\x9C\x93", back}}));
+
+    ASSERT_TRUE(ogg.DeleteImage(0)) << ogg.Error();
+    checks();
+    EXPECT_EQ(flacTools(), (std::vector<Seen>{{"4 image/png Hinten \xE2\x9C\x93", back}}));
+
+    const std::string out = dir.file("out.png");
+    ASSERT_TRUE(ogg.SaveImageToFile(0, out)) << ogg.Error();
+    EXPECT_EQ(ReadAll(out), back);
+
+    ASSERT_TRUE(ogg.DeleteImage(0)) << ogg.Error();
+    checks();
+    EXPECT_TRUE(flacTools().empty());
+}
+
 }  // namespace
