@@ -264,5 +264,24 @@ TEST(SyncedLyricsItems, WmaAndMp4ReplaceTheirOwnItemAndKeepEveryOtherOne) {
     }
 }
 
+// An ASF attribute holds at most 65,535 bytes: longer synchronised lyrics
+// fail the save with the reason, and the file stays as it was.
+TEST(SyncedLyricsItems, WmaRefusesLyricsLongerThanAnAttributeHolds) {
+    TempDir dir;
+    const std::string path = dir.file("long.wma");
+    WriteAll(path, ReadAll(std::string(SONDREL_SOURCE_DIR) + "/samples/03 - Night Tune.wma"));
+    const Bytes before = ReadAll(path);
+    TagBridge bridge;
+    bridge.Read(path);
+    id3v2::SyncedLyrics lyrics;
+    for (std::uint32_t i = 0; i < 3000; ++i)
+        lyrics.lines.push_back({i * 100, "line " + std::to_string(i)});
+    ASSERT_TRUE(bridge.SetSyncedLyrics(path, lyrics));
+    const SaveOutcome saved = bridge.Save(path);
+    EXPECT_FALSE(saved.ok);
+    EXPECT_NE(saved.error.find("SYNCEDLYRICS"), std::string::npos) << saved.error;
+    EXPECT_EQ(ReadAll(path), before);
+}
+
 }  // namespace
 }  // namespace sondrel
