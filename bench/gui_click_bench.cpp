@@ -267,6 +267,8 @@ int main(int argc, char** argv) {
     info.hide();
     pictures.hide();
     lyrics.hide();
+    if (saveCount <= 0)
+        return 0;
 
     // Several-file save: the first SAVE files selected, one box changed.
     QItemSelection first;
