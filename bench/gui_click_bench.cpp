@@ -285,21 +285,24 @@ int main(int argc, char** argv) {
     editor->edArtist()->setEditText(QStringLiteral("Saved by the bench"));
 
     QElapsedTimer clock;
-    double lastTick = 0, worstGap = 0, worstGapAt = 0, firstProgress = -1;
-    int worstGapSteps = 0, lastValue = 0, progressChanges = 0;
+    double lastTick = 0, firstProgress = -1;
+    int lastValue = 0, progressChanges = 0;
+    struct Gap {
+        double ms, at;
+        int bar;
+    };
+    std::vector<Gap> gaps;
+    std::vector<double> barMoves;  // when the bar moved
     QProgressBar* bar = wait.findChild<QProgressBar*>();
     QTimer ticker;
     ticker.setInterval(2);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const double now = clock.nsecsElapsed() / 1e6;
         const int value = bar ? bar->value() : 0;
-        if (now - lastTick > worstGap) {
-            worstGap = now - lastTick;
-            worstGapAt = now;
-            worstGapSteps = value - lastValue;
-        }
+        gaps.push_back({now - lastTick, now, value});
         if (value != lastValue) {
             ++progressChanges;
+            barMoves.push_back(now);
             if (firstProgress < 0)
                 firstProgress = now;
         }
@@ -311,10 +314,20 @@ int main(int argc, char** argv) {
     editor->btnSaveClick();
     const double total = clock.nsecsElapsed() / 1e6;
     ticker.stop();
+    gaps.push_back({total - lastTick, total, bar ? bar->value() : 0});
+    std::sort(gaps.begin(), gaps.end(), [](const Gap& a, const Gap& b) { return a.ms > b.ms; });
     std::printf(
         "several-file save of %d files from the window: %.0f ms; progress first moved after "
-        "%.1f ms and moved %d times; longest time without events %.1f ms (at %.0f ms, the "
-        "bar moving %d files across it; goal under 100 ms)\n",
-        saveCount, total, firstProgress, progressChanges, worstGap, worstGapAt, worstGapSteps);
+        "%.1f ms and moved %d times; longest time without events %.1f ms (goal under 100 ms)\n",
+        saveCount, total, firstProgress, progressChanges, gaps.empty() ? 0.0 : gaps.front().ms);
+    // Steps come a save group at a time, after the group's commit: a gap
+    // the bar leaves a few milliseconds later held a commit; one far from
+    // the next move fell between two files.
+    for (std::size_t i = 0; i < gaps.size() && i < 8; ++i) {
+        const auto next = std::lower_bound(barMoves.begin(), barMoves.end(), gaps[i].at);
+        std::printf("  gap %6.1f ms ending at %6.0f ms, bar at %d, moving %.1f ms later\n",
+                    gaps[i].ms, gaps[i].at, gaps[i].bar,
+                    next == barMoves.end() ? -1.0 : *next - gaps[i].at);
+    }
     return 0;
 }

@@ -27,6 +27,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <filesystem>
+#include <utility>
 
 #include "shell/language_apply.h"
 #include "shell/progress.h"
@@ -334,10 +335,21 @@ void FileList::edDirChange() {
 }
 
 void FileList::PrintSelectedFiles(bool notify) {
+    // Over the selection's ranges: a save counts again after every file, and
+    // listing each selected row of a large selection would cost each time.
+    std::vector<std::pair<int, int>> spans;
+    for (const QItemSelectionRange& range : lbFile_->selectionModel()->selection())
+        spans.emplace_back(range.top(), range.bottom());
+    std::sort(spans.begin(), spans.end());
     int count = 0;
-    for (const QModelIndex& i : lbFile_->selectionModel()->selectedRows()) {
-        if (model_.rows().At(i.row()).IsFile())
-            ++count;
+    int next = 0;  // rows before it are counted; ranges may overlap
+    const sondrel::FileRows& rows = model_.rows();
+    for (const auto& [top, bottom] : spans) {
+        for (int r = std::max(top, next); r <= bottom; ++r) {
+            if (rows.Valid(r) && rows.At(r).IsFile())
+                ++count;
+        }
+        next = std::max(next, bottom + 1);
     }
     selectedCount_ = count;
     counted_ = true;
