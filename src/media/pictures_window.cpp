@@ -242,7 +242,21 @@ void PicturesWindow::Clear(const QString& caption) {
     image_->clear();
 }
 
+void PicturesWindow::FileShown() {
+    if (isVisible())
+        ShowPicture();
+    else
+        stale_ = true;
+}
+
+void PicturesWindow::showEvent(QShowEvent* event) {
+    if (stale_)
+        ShowPicture();
+    QWidget::showEvent(event);
+}
+
 void PicturesWindow::ShowPicture() {
+    stale_ = false;
     const std::string path = host_ ? host_->CurrentFile() : std::string();
     const FormatHandler* handler = path.empty() ? nullptr : HandlerOfPath(path);
     if (!handler || !handler->HoldsPictures()) {

@@ -74,6 +74,9 @@ public:
 public slots:
     // Shows picture PictureIndex() of the current file (after every read).
     void ShowPicture();
+    // The editor shows another file: its picture is shown now when the
+    // window is, else when the window next shows (decoding costs a click).
+    void FileShown();
     void btnPrevClick();
     void btnNextClick();
     void edDescriptionChange(const QString& text);
@@ -94,6 +97,7 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -117,6 +121,7 @@ private:
     sondrel::net::RateLimiter* mbLimiter_ = nullptr;
     QComboBox* cbCoverSource_ = nullptr;
     bool stretch_ = false;
+    bool stale_ = false;  // another file was shown while the window was hidden
     int index_ = -1;
     int count_ = 0;
     QImage picture_;

@@ -27,6 +27,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <filesystem>
+#include <utility>
 
 #include "shell/language_apply.h"
 #include "shell/progress.h"
@@ -244,14 +245,39 @@ FileList::FileList(QWidget* parent) : QWidget(parent) {
         if (restoring_)
             return;
         PrintSelectedFiles(true);
-        emit selectionChanged();
+        Announce();
     });
+    // A click or a key moves the current row and then selects it (setting
+    // both at once selects first): the current row alone is told only when
+    // no selection change told it already, after the user's input when one
+    // runs, so that a click reads its file once.
     connect(lbFile_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
         if (restoring_)
             return;
         AnnounceFolderOfCurrent();
-        emit selectionChanged();
+        if (FocusedRow() == announcedRow_ && !currentPending_)
+            return;
+        if (inputRunning_)
+            currentPending_ = true;
+        else
+            Announce();
     });
+}
+
+void FileList::Announce() {
+    announcedRow_ = FocusedRow();
+    currentPending_ = false;
+    emit selectionChanged();
+}
+
+void FileList::InputHandled() {
+    // A press on a row of a several-row selection selects that row alone
+    // only on release: until then the current row waits.
+    if (QGuiApplication::mouseButtons().testFlag(Qt::LeftButton))
+        return;
+    inputRunning_ = false;
+    if (currentPending_)
+        Announce();
 }
 
 void FileList::edDirChange() {
@@ -305,14 +331,25 @@ void FileList::edDirChange() {
     RestoreRows(selectedKeys, currentKey);
     PrintSelectedFiles(true);
     AnnounceFolderOfCurrent();
-    emit selectionChanged();
+    Announce();
 }
 
 void FileList::PrintSelectedFiles(bool notify) {
+    // Over the selection's ranges: a save counts again after every file, and
+    // listing each selected row of a large selection would cost each time.
+    std::vector<std::pair<int, int>> spans;
+    for (const QItemSelectionRange& range : lbFile_->selectionModel()->selection())
+        spans.emplace_back(range.top(), range.bottom());
+    std::sort(spans.begin(), spans.end());
     int count = 0;
-    for (const QModelIndex& i : lbFile_->selectionModel()->selectedRows()) {
-        if (model_.rows().At(i.row()).IsFile())
-            ++count;
+    int next = 0;  // rows before it are counted; ranges may overlap
+    const sondrel::FileRows& rows = model_.rows();
+    for (const auto& [top, bottom] : spans) {
+        for (int r = std::max(top, next); r <= bottom; ++r) {
+            if (rows.Valid(r) && rows.At(r).IsFile())
+                ++count;
+        }
+        next = std::max(next, bottom + 1);
     }
     selectedCount_ = count;
     counted_ = true;
@@ -451,7 +488,9 @@ void FileList::PreparePopup(QMenu& menu, const QPoint& pos) {
         // Without "Select file when calling popup menu" the menu leaves the selection alone.
     } else if (hoverIndex_ >= 0) {
         SetItemIndex(hoverIndex_);
-        emit selectionChanged();
+        // Told already when the press or SetItemIndex selected it.
+        if (FocusedRow() != announcedRow_ || currentPending_)
+            Announce();
     }
     const int focused = FocusedRow();
     const bool onFile = model_.rows().Valid(focused) && model_.rows().At(focused).IsFile();
@@ -524,6 +563,17 @@ bool FileList::eventFilter(QObject* watched, QEvent* event) {
     }
     if (leaves && mayLeave && !mayLeave())
         return true;
+    const bool leftPress = watched == lbFile_->viewport() &&
+                           (event->type() == QEvent::MouseButtonPress ||
+                            event->type() == QEvent::MouseButtonDblClick) &&
+                           static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+    const bool leftRelease = watched == lbFile_->viewport() &&
+                             event->type() == QEvent::MouseButtonRelease &&
+                             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+    if (leftPress || (watched == lbFile_ && event->type() == QEvent::KeyPress))
+        inputRunning_ = true;
+    if (leftPress || leftRelease || (watched == lbFile_ && event->type() == QEvent::KeyPress))
+        QTimer::singleShot(0, this, &FileList::InputHandled);
     if (watched == lbFile_->viewport()) {
         switch (event->type()) {
             case QEvent::MouseButtonPress:

@@ -136,6 +136,10 @@ private:
     void MakeCurrent(int row, QItemSelectionModel::SelectionFlags flags,
                      QAbstractItemView::ScrollHint hint);
     void RestoreRows(const std::vector<std::string>& selectedKeys, const std::string& currentKey);
+    // Sends selectionChanged for the focused row as it is now.
+    void Announce();
+    // After a click or a key: tells a current row the input left untold.
+    void InputHandled();
     void AnnounceFolderOfCurrent();
     void ShowPopup(const QPoint& pos);
     void HandleDrop(class QDropEvent* event);
@@ -159,4 +163,8 @@ private:
     bool folderValid_ = false;
     bool restoring_ = false;   // rows being selected again after a rescan
     QString shownFolderText_;  // what folderOfCurrentChanged last sent
+
+    bool inputRunning_ = false;    // a click or a key is being handled
+    bool currentPending_ = false;  // the current row moved and is not told yet
+    int announcedRow_ = -1;        // the focused row selectionChanged last told
 };

@@ -78,6 +78,12 @@ void InfoWindow::SetValue(int row, const QString& value) {
     }
 }
 
+void InfoWindow::SetValues(const QStringList& values) {
+    for (int row = 0; row < kRows && row < values.size(); ++row)
+        grid_->item(row, 1)->setText(values[row]);
+    FitValueColumn();
+}
+
 QString InfoWindow::Value(int row) const {
     return (row >= 0 && row < kRows) ? grid_->item(row, 1)->text() : QString();
 }
@@ -116,6 +122,13 @@ int InfoWindow::ColumnTextWidth(int column) const {
 void InfoWindow::FitValueColumn() {
     // Both columns as wide as their longest text, so no value is cut; the
     // window grows to hold them and the value column takes any room left.
+    // Measuring every text is the costly part of showing a file: a hidden
+    // window measures once, when it shows.
+    if (!isVisible()) {
+        fitPending_ = true;
+        return;
+    }
+    fitPending_ = false;
     const int labels = std::max(kLabelColumnWidth, ColumnTextWidth(0));
     const int values = ColumnTextWidth(1);
     grid_->setColumnWidth(0, labels);
@@ -128,6 +141,12 @@ void InfoWindow::FitValueColumn() {
 void InfoWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     FitValueColumn();
+}
+
+void InfoWindow::showEvent(QShowEvent* event) {
+    if (fitPending_)
+        FitValueColumn();
+    QWidget::showEvent(event);
 }
 
 void InfoWindow::closeEvent(QCloseEvent* event) {

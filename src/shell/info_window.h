@@ -1,6 +1,7 @@
 // The information window: a file-name label over an 18 x 2 grid of stream facts.
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 
 class QLabel;
@@ -18,6 +19,8 @@ public:
 
     void SetFileName(const QString& name, const QString& fullPath);
     void SetValue(int row, const QString& value);
+    // Every row's value at once (a file's facts): the columns are fitted once.
+    void SetValues(const QStringList& values);
     QString Value(int row) const;
     QString Label(int row) const;
     void SetLabel(int row, const QString& text);
@@ -37,6 +40,7 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -47,4 +51,5 @@ private:
 
     QLabel* labFileName_ = nullptr;
     QTableWidget* grid_ = nullptr;
+    bool fitPending_ = false;  // texts changed while hidden: fitted when shown
 };

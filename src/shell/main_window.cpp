@@ -593,7 +593,7 @@ void MainWindow::setMediaWindows(LyricsWindow* lyrics, PicturesWindow* pictures)
         connect(download, &QAction::triggered, lyrics, &LyricsWindow::btnDownloadClick);
     }
     if (pictures) {
-        connect(tagEditor_, &TagEditor::fileShown, pictures, &PicturesWindow::ShowPicture);
+        connect(tagEditor_, &TagEditor::fileShown, pictures, &PicturesWindow::FileShown);
         connect(pictures, &PicturesWindow::closed, this, [this] {
             if (!closing_)
                 action(QStringLiteral("actShowPictures"))->setChecked(false);

@@ -13,8 +13,10 @@ void Fill(InfoWindow* info, sondrel::TagBridge& bridge, sondrel::TagFormat forma
         return;
     info->SetFileName(fileName, QString::fromStdString(path));
     const sondrel::InfoRows rows = sondrel::InfoRowsOf(bridge, format, path);
-    for (int row = 0; row < sondrel::kInfoRowCount; ++row)
-        info->SetValue(row, QString::fromStdString(rows[static_cast<std::size_t>(row)]));
+    QStringList values;
+    for (const std::string& value : rows)
+        values << QString::fromStdString(value);
+    info->SetValues(values);
 }
 
 }  // namespace

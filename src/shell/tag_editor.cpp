@@ -464,6 +464,7 @@ void TagEditor::FillFromCurrentFile() {
         ClearEditor();
     btnSave_->setEnabled(true);
     const TagFormat format = bridge_->Read(path);
+    ++shownReads_;
     shownPath_ = path;
     shownFormat_ = format;
     AddHistory();

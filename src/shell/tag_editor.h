@@ -93,6 +93,8 @@ public:
     void setBatchRow(int row) { batchRow_ = row; }
 
     void ShowCurrentFile();
+    // How many times a file was read to show it (one per click on a row).
+    int ShownReads() const { return shownReads_; }
     void ClearEditor();
     void ChangeKeep();
     void btnSaveClick();
@@ -254,5 +256,6 @@ private:
     bool blocked_ = false;  // between BlockSave and UnBlockSave
     bool filling_ = false;  // while the boxes are filled from a file
     bool modified_ = false;
+    int shownReads_ = 0;
     QStringList shownTexts_;  // the boxes as last filled
 };

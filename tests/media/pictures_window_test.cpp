@@ -100,6 +100,27 @@ TEST_F(PicturesWindowTest, FormatsWithoutPicturesShowNone) {
         EXPECT_FALSE(window->button(QString::fromLatin1(name))->isEnabled()) << name;
 }
 
+// A hidden window is not decoding at every click: it catches up with the
+// file shown last when it shows, and then follows each file at once.
+TEST_F(PicturesWindowTest, AHiddenWindowShowsTheLatestFileWhenItShows) {
+    const std::string mp3 = Copy(dir, "01 - Morning Tune.mp3", "a.mp3");
+    const std::string ape = Copy(dir, "06 - Dusk Tune.ape", "b.ape");
+    Show(mp3);
+    ASSERT_TRUE(window->AddToSelected(
+        QString::fromStdString(Write(dir, "Front.png", Encode(40, 30, "PNG")))));
+    ASSERT_FALSE(window->Picture().isNull());
+    host.ShowFile(ape);
+    window->FileShown();
+    EXPECT_FALSE(window->Picture().isNull());  // hidden: still the last picture decoded
+    window->show();
+    EXPECT_EQ(window->windowTitle(), "Picture 0/0");
+    EXPECT_TRUE(window->Picture().isNull());
+    host.ShowFile(mp3);
+    window->FileShown();
+    EXPECT_FALSE(window->Picture().isNull());
+    EXPECT_NE(window->windowTitle(), "Picture 0/0");
+}
+
 TEST_F(PicturesWindowTest, AddPageDescribeSaveDelete) {
     const std::string mp3 = Copy(dir, "01 - Morning Tune.mp3", "a.mp3");
     Show(mp3);

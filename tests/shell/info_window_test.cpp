@@ -66,4 +66,21 @@ TEST(InfoWindow, ValueColumnHoldsTheLongestValue) {
     ExpectNothingCut(info);
 }
 
+// Values set while the window is hidden (every click fills it) are
+// measured when it shows: nothing is cut then either.
+TEST(InfoWindow, ValuesSetWhileHiddenFitWhenItShows) {
+    InfoWindow info;
+    info.resize(158, 313);
+    QStringList values;
+    for (int row = 0; row < InfoWindow::kRows; ++row)
+        values << QStringLiteral("value %1").arg(row);
+    values[16] = QStringLiteral("LAME 3.100 (--preset extreme, VBR method new)");
+    info.SetValues(values);
+    info.SetLabel(10, QStringLiteral("Position of the first frame"));
+    info.show();
+    QApplication::processEvents();
+    EXPECT_EQ(info.Value(16), values[16]);
+    ExpectNothingCut(info);
+}
+
 }  // namespace

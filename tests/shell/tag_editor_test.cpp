@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -779,6 +780,63 @@ TEST_F(EditorTest, ArrowsMoveWithAndWithoutAutoSave) {
         }
         for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
             std::filesystem::remove(Path(name));
+    }
+}
+
+// Clicks and keys on the list as a user gives them: each reads the file it
+// shows once (the list once told the editor of the new current row and of
+// the new selection apart, so a click read its file twice), and the boxes
+// show that file, or the keep marker over several files.
+TEST_F(EditorTest, EachClickOrKeyOnTheListReadsTheShownFileOnce) {
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"})
+        Put(name, Mp3({TextFrame("TIT2", std::string("title ") + name)}));
+    host.resize(800, 600);
+    list->setGeometry(0, 0, 250, 600);
+    editor->setGeometry(260, 0, 520, 600);
+    host.show();
+    Open();
+    QListView* view = list->lbFile();
+    auto click = [this, view](const char* name, Qt::KeyboardModifiers mods) {
+        return [=, this] {
+            const QRect at = view->visualRect(list->FileTable().index(Row(name)));
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, mods, at.center());
+        };
+    };
+    auto key = [view](Qt::Key k, Qt::KeyboardModifiers mods) {
+        return [=] { QTest::keyClick(view, k, mods); };
+    };
+    const std::string keep = editor->KeepMarker().toStdString();
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        const char* current;
+        int selected;
+        std::string title;
+    };
+    const Case cases[] = {
+        {"click", click("b.mp3", {}), "b.mp3", 1, "title b.mp3"},
+        {"click another row", click("d.mp3", {}), "d.mp3", 1, "title d.mp3"},
+        {"Down", key(Qt::Key_Down, {}), "e.mp3", 1, "title e.mp3"},
+        {"Up", key(Qt::Key_Up, {}), "d.mp3", 1, "title d.mp3"},
+        {"Ctrl+click", click("b.mp3", Qt::ControlModifier), "b.mp3", 2, keep},
+        {"Shift+click", click("e.mp3", Qt::ShiftModifier), "e.mp3", 4, keep},
+        {"Shift+Up", key(Qt::Key_Up, Qt::ShiftModifier), "d.mp3", 3, keep},
+        {"click inside the selection", click("c.mp3", {}), "c.mp3", 1, "title c.mp3"},
+        {"select all", [this] { QTest::mouseClick(list->btnSelectAll(), Qt::LeftButton); }, "c.mp3",
+         5, keep},
+        {"Ctrl+Down moves the current row alone", key(Qt::Key_Down, Qt::ControlModifier), "d.mp3",
+         5, keep},
+        {"click after all", click("a.mp3", {}), "a.mp3", 1, "title a.mp3"},
+    };
+    for (const Case& c : cases) {
+        const int before = editor->ShownReads();
+        c.act();
+        // What an input leaves for later is handled with the events after it.
+        QApplication::processEvents();
+        EXPECT_EQ(editor->ShownReads() - before, 1) << c.what;
+        EXPECT_EQ(list->FocusedRow(), Row(c.current)) << c.what;
+        EXPECT_EQ(list->SelectedCount(), c.selected) << c.what;
+        EXPECT_EQ(Text(editor->edTitle()), c.title) << c.what;
     }
 }
 
