@@ -3,15 +3,19 @@
 same generated files (a benchmark, not a test).
 
   bench/flac_bench.py --tool build/release/src/cli/sondrel-tag [--files 1000]
+                      [--read-only [--pairs 9] [--baseline OTHER-sondrel-tag]]
 
 The corpus: copies of a 1 s FLAC file made by the reference encoder, each
 tagged by mutagen with the usual fields, every fifth with a 28 KB cover, and
 the encoder's default padding, so a title change fits in place. Each timing
 is the best of several runs with the page cache warm, per file in
-microseconds."""
+microseconds. --read-only times the reads alone, TagLib and sondrel-tag
+(and a baseline build, when given) back to back in each round; the ratio is
+the median of the rounds' ratios."""
 import argparse
 import os
 import shutil
+import statistics
 import sys
 import tempfile
 
@@ -47,10 +51,36 @@ def build_corpus(folder, count):
     return files
 
 
+def paired_reads(work, tool, files, pairs, baseline=None):
+    """TagLib and sondrel-tag run back to back, so both see the same load of
+    a shared machine."""
+    taglib_cmd = [os.path.join(work, "taglib_read")] + files
+    cmds = [[tool, "show", "--json"] + files]
+    if baseline:
+        cmds.append([baseline, "show", "--json"] + files)
+    best_of(taglib_cmd, runs=1)  # warm the page cache
+    taglib, times = [], [[] for _ in cmds]
+    for _ in range(pairs):
+        taglib.append(best_of(taglib_cmd, runs=1))
+        for c, t in zip(cmds, times):
+            t.append(best_of(c, runs=1))
+    n = len(files)
+    us = lambda t: statistics.median(t) / n * 1e6  # noqa: E731
+    for name, t in zip(("sondrel-tag", "baseline"), times):
+        ratio = statistics.median(x / y for x, y in zip(t, taglib))
+        print("read, per file (median of %d rounds): TagLib %.1f us, %s %.1f us (%.2fx TagLib)"
+              % (pairs, us(taglib), name, us(t), ratio))
+    return 0
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--tool", required=True)
     p.add_argument("--files", type=int, default=1000)
+    p.add_argument("--read-only", action="store_true",
+                   help="time the reads alone, TagLib and sondrel-tag in rounds (median ratio)")
+    p.add_argument("--pairs", type=int, default=9, help="rounds for --read-only")
+    p.add_argument("--baseline", help="a second sondrel-tag to time beside --tool (--read-only)")
     args = p.parse_args()
     work = tempfile.mkdtemp(prefix="sondrel-flac-bench-")
     try:
@@ -58,6 +88,8 @@ def main():
         corpus = os.path.join(work, "corpus")
         os.mkdir(corpus)
         files = build_corpus(corpus, args.files)
+        if args.read_only:
+            return paired_reads(work, args.tool, files, args.pairs, args.baseline)
         n = len(files)
         floor = best_of([os.path.join(work, "floor")] + files)
         taglib = best_of([os.path.join(work, "taglib_read")] + files)

@@ -83,23 +83,32 @@ def best_of(cmd, runs=5):
     return best
 
 
-def paired_reads(work, tool, mp3s, pairs):
+def paired_reads(work, tool, mp3s, pairs, baseline=None):
     """Floor and sondrel-tag run back to back, so both see the same load of a
-    shared machine; the ratio is the median of the pairs' ratios."""
+    shared machine; the ratio is the median of the pairs' ratios. A baseline
+    build runs in the same rounds, beside the same floor."""
     floor_cmd = [os.path.join(work, "floor")] + mp3s
     ours_cmd = [tool, "show", "--json"] + mp3s
+    base_cmd = baseline and [baseline, "show", "--json"] + mp3s
     best_of(floor_cmd, runs=1)  # warm the page cache
-    ratios, floors, ours = [], [], []
+    ratios, floors, ours, base_ratios, bases = [], [], [], [], []
     for _ in range(pairs):
         f = best_of(floor_cmd, runs=1)
         o = best_of(ours_cmd, runs=1)
         floors.append(f)
         ours.append(o)
         ratios.append(o / f)
+        if base_cmd:
+            b = best_of(base_cmd, runs=1)
+            bases.append(b)
+            base_ratios.append(b / f)
     n = len(mp3s)
     print("read, per MP3 (median of %d pairs): floor %.1f us, sondrel-tag %.1f us, "
           "ratio %.2f" % (pairs, statistics.median(floors) / n * 1e6,
                           statistics.median(ours) / n * 1e6, statistics.median(ratios)))
+    if base_cmd:
+        print("read, per MP3, baseline: sondrel-tag %.1f us, ratio %.2f"
+              % (statistics.median(bases) / n * 1e6, statistics.median(base_ratios)))
     return 0
 
 
@@ -120,7 +129,7 @@ def main():
         mp3s, others = build_corpus(corpus, args.files)
         n = len(mp3s)
         if args.read_only:
-            return paired_reads(work, args.tool, mp3s, args.pairs)
+            return paired_reads(work, args.tool, mp3s, args.pairs, args.baseline)
         floor = best_of([os.path.join(work, "floor")] + mp3s)
         taglib = best_of([os.path.join(work, "taglib_read")] + mp3s)
         ours = best_of([args.tool, "show", "--json"] + mp3s)

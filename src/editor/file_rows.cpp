@@ -199,26 +199,36 @@ namespace {
 
 // Rows with their sort keys, the keys side by side in one buffer: a large
 // folder costs no allocation per name, and the sort compares plain bytes.
+// An entry is 32 bytes, its text left in the row: the sort moves entries,
+// and a large folder's entries are fresh pages to touch.
 struct KeyedRows {
     struct Entry {
         // The key's first 16 bytes as two big-endian numbers, zero-padded:
         // unequal, they order the keys as the bytes do, and most compares
         // end there without reaching the buffer.
         std::uint64_t head[2];
-        std::size_t keyAt;
-        std::size_t keySize;
-        std::string_view raw;
-        std::size_t index;
+        std::uint64_t keyAt;
+        std::uint32_t keySize;
+        std::uint32_t index;  // the row (no list holds 2^32 rows)
     };
+    // Sorts files by their file names, else rows by their captions.
+    KeyedRows(const std::vector<FileRow>& r, bool f) : rows(&r), files(f) {}
+    const std::vector<FileRow>* rows;
+    bool files;
     std::string keys;
     std::vector<Entry> entries;
 
-    void Add(std::string_view raw, std::size_t index) {
+    std::string_view Raw(std::size_t index) const {
+        const FileRow& r = (*rows)[index];
+        return files ? r.fileName : r.caption;
+    }
+    void Add(std::size_t index) {
         const std::size_t at = keys.size();
-        AppendSortKey(raw, keys);
-        Entry e{{0, 0}, at, keys.size() - at, raw, index};
+        AppendSortKey(Raw(index), keys);
+        const std::size_t size = keys.size() - at;
+        Entry e{{0, 0}, at, static_cast<std::uint32_t>(size), static_cast<std::uint32_t>(index)};
         unsigned char head[16] = {};
-        std::memcpy(head, keys.data() + at, std::min<std::size_t>(16, e.keySize));
+        std::memcpy(head, keys.data() + at, std::min<std::size_t>(16, size));
         for (int k = 0; k < 16; ++k)
             e.head[k / 8] = e.head[k / 8] << 8 | head[k];
         entries.push_back(e);
@@ -234,7 +244,7 @@ struct KeyedRows {
             const std::string_view kb(keys.data() + b.keyAt, b.keySize);
             if (const int c = ka.compare(kb); c != 0)
                 return c < 0;
-            if (const int c = a.raw.compare(b.raw); c != 0)
+            if (const int c = Raw(a.index).compare(Raw(b.index)); c != 0)
                 return c < 0;
             return a.index < b.index;
         });
@@ -245,7 +255,7 @@ struct KeyedRows {
 
 std::vector<std::size_t> ListOrder(const std::vector<FileRow>& rows) {
     std::vector<std::size_t> parents;
-    KeyedRows folders;
+    KeyedRows folders(rows, false);
     // Files by folder: each folder's parts are folded once, not once per file.
     std::map<std::string_view, KeyedRows> files;
     if (const auto file =
@@ -255,7 +265,7 @@ std::vector<std::size_t> ListOrder(const std::vector<FileRow>& rows) {
         std::size_t bytes = 0;
         for (const FileRow& r : rows)
             bytes += r.fileName.size() + 2;
-        KeyedRows& first = files[file->folder];
+        KeyedRows& first = files.try_emplace(file->folder, rows, true).first->second;
         first.keys.reserve(bytes);
         first.entries.reserve(rows.size());
     }
@@ -267,13 +277,13 @@ std::vector<std::size_t> ListOrder(const std::vector<FileRow>& rows) {
         if (r.IsParent()) {
             parents.push_back(i);
         } else if (r.IsFolder()) {
-            folders.Add(r.caption, i);
+            folders.Add(i);
         } else {
             if (lastList == nullptr || r.folder != lastFolder) {
                 lastFolder = r.folder;
-                lastList = &files[r.folder];
+                lastList = &files.try_emplace(r.folder, rows, true).first->second;
             }
-            lastList->Add(r.fileName, i);
+            lastList->Add(i);
         }
     }
     folders.Sort();
@@ -294,7 +304,7 @@ std::vector<std::size_t> ListOrder(const std::vector<FileRow>& rows) {
     for (const auto& f : folders.entries)
         order.push_back(f.index);
     for (const auto& folder : fileFolders) {
-        KeyedRows& list = files[folder.second];
+        KeyedRows& list = files.at(folder.second);
         list.Sort();
         for (const auto& f : list.entries)
             order.push_back(f.index);

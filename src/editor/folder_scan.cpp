@@ -191,6 +191,26 @@ void Walk(Scan& scan, const std::string& dir, int level) {
     }
 }
 
+// Puts `rows[from[i]]` at `i` for every i, `from` being a permutation,
+// following its cycles; `from` is used up on the way.
+void PermuteInPlace(std::vector<FileRow>& rows, std::vector<std::size_t>& from) {
+    constexpr std::size_t kDone = static_cast<std::size_t>(-1);
+    for (std::size_t start = 0; start < from.size(); ++start) {
+        if (from[start] == kDone || from[start] == start)
+            continue;
+        FileRow first = std::move(rows[start]);
+        std::size_t at = start;
+        while (from[at] != start) {
+            const std::size_t next = from[at];
+            rows[at] = std::move(rows[next]);
+            from[at] = kDone;
+            at = next;
+        }
+        rows[at] = std::move(first);
+        from[at] = kDone;
+    }
+}
+
 bool IsRoot(std::string_view folder) {
     return !folder.empty() && folder.find_first_not_of('/') == std::string_view::npos;
 }
@@ -268,15 +288,27 @@ std::optional<std::vector<FileRow>> ScanFolder(std::string_view folder,
         }
         a = b;
     }
-    std::vector<FileRow> sorted;
-    sorted.reserve(order.size() + 1);
-    if (options.showFolders && !options.subfolders && !IsRoot(path))
-        sorted.push_back(FileRow{WithTrailingSeparator(path), {}, {}, ".."});
-    for (std::size_t i : order) {
-        if (!dropped[i])
-            sorted.push_back(std::move(rows[i]));
+    // The rows are put in order where they are: a second vector of rows
+    // as large as the first costs more in fresh pages than the moves.
+    const std::size_t found = rows.size();
+    std::vector<std::size_t> from;
+    from.reserve(found + 1);
+    if (options.showFolders && !options.subfolders && !IsRoot(path)) {
+        from.push_back(found);
+        rows.push_back(FileRow{WithTrailingSeparator(path), {}, {}, ".."});
     }
-    return sorted;
+    for (const std::size_t i : order) {
+        if (!dropped[i])
+            from.push_back(i);
+    }
+    const std::size_t kept = from.size();
+    for (std::size_t i = 0; i < found; ++i) {
+        if (dropped[i])
+            from.push_back(i);
+    }
+    PermuteInPlace(rows, from);
+    rows.resize(kept);
+    return std::move(rows);
 }
 
 }  // namespace sondrel

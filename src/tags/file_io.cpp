@@ -107,17 +107,26 @@ void Mix(std::uint64_t& h, std::uint64_t word) {
     h = (std::rotl(h, 23) ^ word) * kMix;
 }
 
-// Four words a step in four lanes: the fingerprint is taken on every read,
-// and a byte-wise hash of both ends cost more than the rest of the read.
+// Eight words a step in eight lanes: the fingerprint is taken on every
+// read, and a byte-wise hash of both ends cost more than the rest of the
+// read; eight chains keep the multiplier busy where four waited on it.
 std::uint64_t Fingerprint(std::span<const std::uint8_t> bytes, std::uint64_t seed) {
-    std::uint64_t lane[4] = {seed, seed ^ 1, seed ^ 2, seed ^ 3};
+    constexpr int kLanes = 8;
+    std::uint64_t lane[kLanes];
+    for (int k = 0; k < kLanes; ++k)
+        lane[k] = seed ^ static_cast<std::uint64_t>(k);
     std::size_t i = 0;
-    for (; bytes.size() - i >= 32; i += 32) {
-        for (int k = 0; k < 4; ++k) {
+    for (; bytes.size() - i >= 8 * kLanes; i += 8 * kLanes) {
+        for (int k = 0; k < kLanes; ++k) {
             std::uint64_t word = 0;
             std::memcpy(&word, bytes.data() + i + 8 * k, 8);
             Mix(lane[k], word);
         }
+    }
+    for (int k = 0; bytes.size() - i >= 8; i += 8, ++k) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes.data() + i, 8);
+        Mix(lane[k], word);
     }
     for (; i < bytes.size(); ++i)
         Mix(lane[0], bytes[i]);
@@ -165,50 +174,85 @@ std::optional<ReadStamp> StampOf(int fd) {
     return StampFrom(st, {buf.get(), head}, {buf.get() + ends, tail});
 }
 
-std::string StampKey(const std::string& path) {
-    std::error_code ec;
-    const auto resolved = std::filesystem::canonical(path, ec);
-    return ec ? path : resolved.string();
-}
+// Notes are kept under the name the read was given: resolving every read's
+// path (a status call per folder on the way) cost more than the rest of a
+// read. A save through another spelling of a name read before (a symlink,
+// a relative path) finds its note through the resolved names, worked out
+// only then, and only for the names read since the last such save.
+struct ReadNotes {
+    // Without a stamp: read, but nothing to check a save against.
+    std::unordered_map<std::string, std::optional<ReadStamp>> byName;
+    // The names in the order they were first noted (the map's keys).
+    std::vector<const std::string*> order;
+    std::size_t resolvedUpTo = 0;
+    std::unordered_map<std::string, const std::string*> byResolved;
+    // A name a save used, for the name read that it resolved to: a note
+    // taken under either is kept for both.
+    std::unordered_map<std::string, const std::string*> aliases;
+
+    void Put(const std::string& path, const std::optional<ReadStamp>& stamp) {
+        auto [it, added] = byName.try_emplace(path, stamp);
+        if (added)
+            order.push_back(&it->first);
+        else
+            it->second = stamp;
+        if (const auto alias = aliases.find(path); alias != aliases.end())
+            byName[*alias->second] = stamp;
+    }
+
+    const std::optional<ReadStamp>* Find(const std::string& path) {
+        if (const auto it = byName.find(path); it != byName.end())
+            return &it->second;
+        if (const auto alias = aliases.find(path); alias != aliases.end())
+            return &byName[*alias->second];
+        for (; resolvedUpTo < order.size(); ++resolvedUpTo)
+            byResolved.try_emplace(Resolved(*order[resolvedUpTo]), order[resolvedUpTo]);
+        const auto it = byResolved.find(Resolved(path));
+        if (it == byResolved.end())
+            return nullptr;
+        aliases.emplace(path, it->second);
+        return &byName[*it->second];
+    }
+
+    static std::string Resolved(const std::string& path) {
+        std::error_code ec;
+        const auto resolved = std::filesystem::canonical(path, ec);
+        return ec ? path : resolved.string();
+    }
+};
 
 std::mutex stampsMutex;
-std::unordered_map<std::string, ReadStamp>& Stamps() {
-    static std::unordered_map<std::string, ReadStamp> stamps;
-    return stamps;
+ReadNotes& Stamps() {
+    static ReadNotes notes;
+    return notes;
 }
 
 }  // namespace
 
 void NoteFileRead(int fd, const std::string& path) {
     const auto stamp = StampOf(fd);
-    const std::string key = StampKey(path);
     std::lock_guard lock(stampsMutex);
-    if (stamp)
-        Stamps()[key] = *stamp;
-    else
-        Stamps().erase(key);
+    Stamps().Put(path, stamp);
 }
 
 void NoteFileRead(const struct stat& st, const std::string& path,
                   std::span<const std::uint8_t> head, std::span<const std::uint8_t> tail) {
     const ReadStamp stamp = StampFrom(st, head, tail);
-    const std::string key = StampKey(path);
     std::lock_guard lock(stampsMutex);
-    Stamps()[key] = stamp;
+    Stamps().Put(path, stamp);
 }
 
 std::string ChangedSinceRead(int fd, const std::string& path) {
-    const std::string key = StampKey(path);
-    std::optional<ReadStamp> noted;
+    ReadStamp noted;
     {
         std::lock_guard lock(stampsMutex);
-        const auto it = Stamps().find(key);
-        if (it == Stamps().end())
+        const std::optional<ReadStamp>* note = Stamps().Find(path);
+        if (note == nullptr || !*note)
             return {};
-        noted = it->second;
+        noted = **note;
     }
     const auto now = StampOf(fd);
-    if (!now || !(*now == *noted))
+    if (!now || !(*now == noted))
         return kChangedSinceRead;
     // A descriptor opened before another save renamed its new file into
     // place still shows the old, unchanged file; its lock guards nothing.

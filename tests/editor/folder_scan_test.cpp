@@ -223,6 +223,36 @@ TEST(FolderScan, HardLinksAreOneFile) {
     EXPECT_EQ(Captions(*rows), (std::vector<std::string>{"a.mp3"}));
 }
 
+// A folder large enough that the system's order is nothing like the list's:
+// the scan's rows are the rows it found put in list order, each once, with
+// the second names of hard-linked files left out wherever they fall.
+TEST(FolderScan, LargeFolderComesInListOrderWithLinksDropped) {
+    TempDir dir;
+    std::vector<FileRow> expected;
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = (i % 3 == 0   ? "Track "
+                                  : i % 3 == 1 ? "track "
+                                               : "Ä ") +
+                                 std::to_string((i * 37) % 301) + (i % 2 ? ".mp3" : ".ogg");
+        if (i % 7 == 0 && !expected.empty()) {
+            // A second name of an earlier file: listed under the first.
+            fs::create_hard_link(dir.file(expected.front().fileName), dir.file("x" + name));
+        } else {
+            Touch(dir.file(name));
+            expected.push_back({dir.path() + "/", name, i % 2 ? ".MP3" : ".OGG", name});
+        }
+    }
+    fs::create_directory(dir.file("sub 2"));
+    fs::create_directory(dir.file("Sub 10"));
+    expected.push_back({dir.path() + "/", {}, {}, "sub 2"});
+    expected.push_back({dir.path() + "/", {}, {}, "Sub 10"});
+    SortListRows(expected);
+    expected.insert(expected.begin(), FileRow{dir.path() + "/", {}, {}, ".."});
+    const auto rows = ScanFolder(dir.path(), FolderScanOptions{});
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(*rows, expected);
+}
+
 // A chain deeper than the limit is cut there; files above the limit are listed.
 TEST(FolderScan, DepthLimit) {
     TempDir dir;

@@ -187,5 +187,77 @@ TEST(FileSnapshot, ReadNoteMatchesTheSaveCheckAndSeesChangedEnds) {
     }
 }
 
+// Another name of the same untouched file passes the check; a change
+// seen through another spelling of the name read is refused, and so is a
+// new file put in place of the one read (as another program's save does,
+// by rename).
+TEST(FileSnapshot, ReadNoteFollowsTheFileAcrossItsNames) {
+    namespace fs = std::filesystem;
+    struct Case {
+        const char* what;
+        // Done after the read of "read.mp3"; returns the name the save uses.
+        std::string (*after)(const std::string& folder);
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"the same name", [](const std::string& d) { return d + "/read.mp3"; }, ""},
+        {"a symlink",
+         [](const std::string& d) {
+             fs::create_symlink("read.mp3", d + "/link.mp3");
+             return d + "/link.mp3";
+         },
+         ""},
+        {"a symlink, the file changed behind it",
+         [](const std::string& d) {
+             fs::create_symlink("read.mp3", d + "/link.mp3");
+             WriteAll(d + "/read.mp3", Pattern(3001));
+             return d + "/link.mp3";
+         },
+         kChangedSinceRead},
+        {"a hard link",
+         [](const std::string& d) {
+             fs::create_hard_link(d + "/read.mp3", d + "/hard.mp3");
+             return d + "/hard.mp3";
+         },
+         ""},
+        {"the file renamed",
+         [](const std::string& d) {
+             fs::rename(d + "/read.mp3", d + "/moved.mp3");
+             return d + "/moved.mp3";
+         },
+         ""},
+        {"a relative spelling",
+         [](const std::string& d) {
+             return fs::relative(d + "/read.mp3", fs::current_path()).string();
+         },
+         ""},
+        {"replaced by another file",
+         [](const std::string& d) {
+             WriteAll(d + "/theirs.mp3", Pattern(5000));
+             fs::rename(d + "/theirs.mp3", d + "/read.mp3");
+             return d + "/read.mp3";
+         },
+         kChangedSinceRead},
+        {"replaced by an identical copy",
+         [](const std::string& d) {
+             fs::copy_file(d + "/read.mp3", d + "/copy.mp3");
+             fs::rename(d + "/copy.mp3", d + "/read.mp3");
+             return d + "/read.mp3";
+         },
+         kChangedSinceRead},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string read = dir.file("read.mp3");
+        WriteAll(read, Pattern(3000));
+        ASSERT_TRUE(FileSnapshot::Open(read));
+        const std::string saved = c.after(dir.path());
+        const auto file = File::Open(saved, File::Mode::Read);
+        ASSERT_TRUE(file);
+        EXPECT_EQ(ChangedSinceRead(file->Descriptor(), saved), c.expected);
+    }
+}
+
 }  // namespace
 }  // namespace sondrel
