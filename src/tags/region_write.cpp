@@ -82,6 +82,12 @@ void Put(Bytes& out, T value) {
     std::memcpy(out.data() + at, &value, sizeof(T));
 }
 
+void PutMark(Bytes& out, const char (&mark)[8]) {
+    const auto at = out.size();
+    out.resize(at + sizeof(mark));
+    std::memcpy(out.data() + at, mark, sizeof(mark));
+}
+
 Bytes EntryBytes(const RegionEdit& e) {
     Bytes out;
     Put<std::uint64_t>(out, e.dev);
@@ -312,7 +318,8 @@ std::unique_ptr<Journal> Journal::Write(std::span<RegionEdit* const> edits, std:
     auto slot = TakeSlot(error);
     if (!slot)
         return nullptr;
-    Bytes header(kMagic, kMagic + sizeof(kMagic));
+    Bytes header;
+    PutMark(header, kMagic);
     Put<std::uint32_t>(header, static_cast<std::uint32_t>(edits.size()));
     std::uint64_t sum = Checksum(header.data(), header.size());
     std::int64_t at = 0;
@@ -338,7 +345,7 @@ std::unique_ptr<Journal> Journal::Write(std::span<RegionEdit* const> edits, std:
     }
     Bytes trailer;
     Put<std::uint64_t>(trailer, sum);
-    trailer.insert(trailer.end(), kEnd, kEnd + sizeof(kEnd));
+    PutMark(trailer, kEnd);
     if (!WriteAllAt(slot->fd, at, trailer.data(), trailer.size(), {}, reason))
         return fail(reason);
     at += static_cast<std::int64_t>(trailer.size());
