@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -31,13 +32,20 @@ bool StepAllowed(const std::function<bool(IoStep)>& hook, IoStep step) {
     return false;
 }
 
-// FNV-1a: the journal checks its own bytes and the regions' new bytes with
-// it; they are a few kilobytes, so speed does not matter here.
-std::uint64_t Checksum(const std::uint8_t* data, std::size_t count,
-                       std::uint64_t h = 0xcbf29ce484222325ull) {
-    for (std::size_t i = 0; i < count; ++i)
-        h = (h ^ data[i]) * 0x100000001b3ull;
-    return h;
+// Checks the journal's own bytes and the regions' new bytes: a word at a
+// step, as the journal holds the old tag whole, pictures and all.
+std::uint64_t Checksum(const std::uint8_t* data, std::size_t count) {
+    constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+    std::uint64_t h = 0xcbf29ce484222325ull ^ count;
+    std::size_t i = 0;
+    for (; count - i >= 8; i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, data + i, 8);
+        h = (std::rotl(h, 29) ^ word) * kMul;
+    }
+    for (; i < count; ++i)
+        h = (std::rotl(h, 29) ^ data[i]) * kMul;
+    return h ^ (h >> 31);
 }
 
 bool ReadAllAt(int fd, std::int64_t offset, std::uint8_t* to, std::size_t count) {
@@ -318,11 +326,19 @@ std::unique_ptr<Journal> Journal::Write(std::span<RegionEdit* const> edits, std:
     auto slot = TakeSlot(error);
     if (!slot)
         return nullptr;
-    Bytes header;
-    PutMark(header, kMagic);
-    Put<std::uint32_t>(header, static_cast<std::uint32_t>(edits.size()));
-    std::uint64_t sum = Checksum(header.data(), header.size());
-    std::int64_t at = 0;
+    // Built whole and checked whole; each edit's part is written through
+    // that edit's hook.
+    Bytes all;
+    PutMark(all, kMagic);
+    Put<std::uint32_t>(all, static_cast<std::uint32_t>(edits.size()));
+    std::vector<std::size_t> ends;
+    for (RegionEdit* e : edits) {
+        const Bytes entry = EntryBytes(*e);
+        all.insert(all.end(), entry.begin(), entry.end());
+        ends.push_back(all.size());
+    }
+    Put<std::uint64_t>(all, Checksum(all.data(), all.size()));
+    PutMark(all, kEnd);
     auto fail = [&](std::string reason) {
         // Nothing was written under it: empty it for the next one.
         if (::ftruncate(slot->fd, 0) == 0) {
@@ -333,24 +349,19 @@ std::unique_ptr<Journal> Journal::Write(std::span<RegionEdit* const> edits, std:
         return nullptr;
     };
     std::string reason;
-    if (!WriteAllAt(slot->fd, at, header.data(), header.size(), {}, reason))
-        return fail(reason);
-    at += static_cast<std::int64_t>(header.size());
-    for (RegionEdit* e : edits) {
-        const Bytes entry = EntryBytes(*e);
-        if (!WriteAllAt(slot->fd, at, entry.data(), entry.size(), e->write, reason))
+    std::size_t at = 0;
+    for (std::size_t i = 0; i <= edits.size(); ++i) {
+        const std::size_t to = i < edits.size() ? ends[i] : all.size();
+        // The header goes with the first edit's part, the trailer alone.
+        static const std::function<WriteVerdict(std::size_t)> kNoHook;
+        const auto& hook = i < edits.size() ? edits[i]->write : kNoHook;
+        if (!WriteAllAt(slot->fd, static_cast<std::int64_t>(at), all.data() + at, to - at, hook,
+                        reason))
             return fail(reason);
-        sum = Checksum(entry.data(), entry.size(), sum);
-        at += static_cast<std::int64_t>(entry.size());
+        at = to;
     }
-    Bytes trailer;
-    Put<std::uint64_t>(trailer, sum);
-    PutMark(trailer, kEnd);
-    if (!WriteAllAt(slot->fd, at, trailer.data(), trailer.size(), {}, reason))
-        return fail(reason);
-    at += static_cast<std::int64_t>(trailer.size());
     // A longer journal of an earlier transaction may lie behind.
-    if (::ftruncate(slot->fd, at) != 0)
+    if (::ftruncate(slot->fd, static_cast<off_t>(all.size())) != 0)
         return fail(ErrnoText("truncate failed"));
     for (RegionEdit* e : edits) {
         if (!StepAllowed(e->step, IoStep::Journal))
@@ -423,9 +434,13 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
     struct stat st {};
     if (::fstat(file.Descriptor(), &st) != 0)
         return {false, false, ErrnoText("cannot access file")};
-    std::error_code ec;
-    const auto resolved = std::filesystem::canonical(path, ec);
-    e.path = ec ? path : resolved.string();
+    // Recovery opens it by this name; the device and inode tell whether it
+    // is still the same file, so the name need not be resolved.
+    e.path = path;
+    if (path.empty() || path.front() != '/') {
+        std::error_code ec;
+        e.path = (std::filesystem::current_path(ec) / path).string();
+    }
     e.fd = file.Descriptor();
     e.dev = st.st_dev;
     e.ino = st.st_ino;
