@@ -322,10 +322,14 @@ Journal::~Journal() {
         Finish(true);
 }
 
-std::unique_ptr<Journal> Journal::Write(std::span<RegionEdit* const> edits, std::string& error) {
+std::unique_ptr<Journal> Journal::Write(std::span<RegionEdit* const> edits, std::string& error,
+                                        bool* unavailable) {
     auto slot = TakeSlot(error);
-    if (!slot)
+    if (!slot) {
+        if (unavailable)
+            *unavailable = true;
         return nullptr;
+    }
     // Built whole and checked whole; each edit's part is written through
     // that edit's hook.
     Bytes all;
@@ -469,6 +473,16 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
         return {true, false, {}};
 
     if (faults.group) {
+        // The group's journal is written at its commit, too late to fall
+        // back then: the folder is tried now (and its journal kept open).
+        std::string error;
+        auto slot = TakeSlot(error);
+        if (!slot)
+            return {false, true, error};
+        {
+            std::lock_guard lock(poolMutex);
+            IdleJournals().idle.push_back(std::move(slot));
+        }
         // Journal, writes and flush wait for the commit; the duplicate
         // keeps the open file, and so the save lock, until then.
         const int dup = ::fcntl(e.fd, F_DUPFD_CLOEXEC, 0);
@@ -494,12 +508,11 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
 
     RegionEdit* const one[] = {edit.get()};
     std::string error;
-    auto journal = Journal::Write(one, error);
+    bool noJournal = false;
+    auto journal = Journal::Write(one, error, &noJournal);
     if (!journal) {
-        // Without a journal folder at all, a whole-file rewrite is as safe.
-        const bool noFolder = error.rfind("cannot create the journal folder", 0) == 0 ||
-                              error.rfind("no journal folder", 0) == 0;
-        return {false, noFolder, error};
+        // Without a journal file at all, a whole-file rewrite is as safe.
+        return {false, noJournal, error};
     }
     if (std::string failed = e.Apply(); !failed.empty()) {
         journal->Finish(false);

@@ -63,8 +63,10 @@ public:
     // Writes the old bytes of `edits` to one journal and flushes it (each
     // edit's hooks asked for its part: a write per edit, IoStep::Journal
     // before the flush). Null with `error` set on failure; nothing of any
-    // file has changed then.
-    static std::unique_ptr<Journal> Write(std::span<RegionEdit* const> edits, std::string& error);
+    // file has changed then. `unavailable` tells that no journal file could
+    // be had at all (no folder, no right to create one there).
+    static std::unique_ptr<Journal> Write(std::span<RegionEdit* const> edits, std::string& error,
+                                          bool* unavailable = nullptr);
     // The edits are settled: the journal is emptied and kept for the next
     // transaction of this process. With `keep` (an undo failed) it is left
     // as it is, unlocked, for recovery to finish the undo.
@@ -79,7 +81,7 @@ private:
 };
 
 // What WriteRegions did. `fallBack`: nothing was changed and the caller
-// should rewrite the whole file (no journal folder can be used).
+// should rewrite the whole file (no journal file can be had).
 struct RegionResult {
     bool ok = false;
     bool fallBack = false;

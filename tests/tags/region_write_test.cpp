@@ -299,6 +299,16 @@ TEST_F(RegionWrite, NoJournalFolderMeansFallingBack) {
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.fallBack) << r.error;
     EXPECT_TRUE(ReadAll(path_) == Pattern(kOldSize, 'o'));
+    // In a group it is known before anything waits for the commit.
+    SaveGroup group;
+    IoFaults grouped;
+    grouped.group = &group;
+    const RegionResult g = Save(kShapes[0], grouped);
+    EXPECT_FALSE(g.ok);
+    EXPECT_TRUE(g.fallBack) << g.error;
+    EXPECT_EQ(group.PendingCount(), 0u);
+    EXPECT_TRUE(group.Commit().empty());
+    EXPECT_TRUE(ReadAll(path_) == Pattern(kOldSize, 'o'));
 }
 
 // Three files in one group: one journal flushed once for all of them; a
