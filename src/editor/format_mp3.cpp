@@ -69,9 +69,9 @@ public:
         SaveOutcome out;
         out.ok = true;
         if (writeV2) {
-            // The ID3v2 tag is written through a new file; the ID3v1 and
-            // Lyrics3 blocks go into that same file, so a failure anywhere
-            // leaves the old file whole and no name of it half changed.
+            // The ID3v1 and Lyrics3 blocks go with the ID3v2 tag in one
+            // transaction (in place under one journal, or one new file), so
+            // a failure anywhere leaves the old file whole.
             TailPlan tail;
             if (writeV1)
                 tail = [&v1](const ByteSource& file) { return v1.PlanWrite(file); };

@@ -1,5 +1,6 @@
 #include "tags/file_io.h"
 
+#include "tags/region_write.h"
 #include "tags/save_group.h"
 
 #include <fcntl.h>
@@ -29,9 +30,16 @@ std::string ErrnoText(const char* what) {
 // Writes everything or fails; a short write is an error, never silent.
 bool WriteFully(int fd, std::int64_t offset, const std::uint8_t* data, std::size_t count,
                 const IoFaults& faults, std::string& error) {
+    return WriteAllAt(fd, offset, data, count, faults.write, error);
+}
+
+}  // namespace
+
+bool WriteAllAt(int fd, std::int64_t offset, const std::uint8_t* data, std::size_t count,
+                const std::function<WriteVerdict(std::size_t)>& hook, std::string& error) {
     while (count > 0) {
-        if (faults.write) {
-            const WriteVerdict verdict = faults.write(count);
+        if (hook) {
+            const WriteVerdict verdict = hook(count);
             if (verdict.landed < count) {
                 // The bytes a filling disk still took really land.
                 if (verdict.landed > 0)
@@ -59,8 +67,6 @@ bool WriteFully(int fd, std::int64_t offset, const std::uint8_t* data, std::size
     }
     return true;
 }
-
-}  // namespace
 
 namespace {
 
@@ -356,8 +362,10 @@ void File::Close() {
 
 std::optional<File> File::Open(const std::string& path, Mode mode, std::string* error,
                                const IoFaults& faults) {
-    if (mode == Mode::ReadWrite)
+    if (mode == Mode::ReadWrite) {
+        RecoverJournalsOnce();
         CommitIfPending(faults, path);
+    }
     // O_NONBLOCK keeps a FIFO from blocking the open until a writer appears;
     // it is cleared again once the descriptor is known to be a regular file.
     const int flags = (mode == Mode::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK;
@@ -473,7 +481,7 @@ bool File::Sync() {
             SaveLock lock;
         };
         auto held = std::make_shared<Held>(dup);
-        faults_->group->Defer({path_, {}, dup, 0, {}, held, faults_->step, {}});
+        faults_->group->Defer({path_, {}, dup, 0, {}, held, faults_->step, {}, {}});
         return true;
     }
     // The data and the size are what a reader needs; the times are not worth
@@ -669,6 +677,7 @@ std::string LandReplacement(ReplaceState& s, const std::string& path,
 IoResult SafeReplace(const std::string& linkPath,
                      const std::function<bool(ReplaceWriter&, std::string& error)>& produce,
                      const IoFaults& faults) {
+    RecoverJournalsOnce();
     CommitIfPending(faults, linkPath);
     // Renaming over a symbolic link would replace the link and leave the file
     // it points to unchanged: work on the file itself.
@@ -735,6 +744,7 @@ IoResult SafeReplace(const std::string& linkPath,
              [&s, path, step = faults.step] { return LandReplacement(s, path, step); },
              state,
              faults.step,
+             {},
              {}});
         return {true, {}};
     }
@@ -795,6 +805,7 @@ IoResult TailThroughReplace(const std::string& path, const File& file, std::int6
 
 IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& data,
                    std::int64_t newSize, const IoFaults& faults) {
+    RecoverJournalsOnce();
     CommitIfPending(faults, path);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)

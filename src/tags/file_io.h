@@ -23,8 +23,9 @@ namespace sondrel {
 class SaveGroup;
 
 // The steps besides writing that a save depends on. Reserve claims the
-// disk space a growing tail needs before any old byte is touched.
-enum class IoStep { Truncate, Sync, Rename, Reserve };
+// disk space a growing tail needs before any old byte is touched; Journal
+// is the flush of an in-place write's undo journal (tags/region_write).
+enum class IoStep { Truncate, Sync, Rename, Reserve, Journal };
 
 // What the write hook decides for one low-level write: all of it, none of
 // it, or some bytes landing before the error (as a disk filling up midway).
@@ -58,6 +59,11 @@ struct IoFaults {
 };
 // No faults: every write and step goes to the system.
 const IoFaults& SystemIo();
+
+// Writes all `count` bytes at `offset` of `fd`, asking `hook` (when set)
+// before each write; a short write is an error, never silent.
+bool WriteAllAt(int fd, std::int64_t offset, const std::uint8_t* data, std::size_t count,
+                const std::function<WriteVerdict(std::size_t)>& hook, std::string& error);
 
 enum class PathKind { Missing, Regular, NotRegular };
 PathKind KindOfPath(const std::string& path);

@@ -16,6 +16,7 @@
 #include "tags/file_io.h"
 #include "tags/file_snapshot.h"
 #include "tags/id3v2_frames.h"
+#include "tags/region_write.h"
 #include "tags/vorbis_comment.h"
 #include "util/unicode.h"
 
@@ -168,22 +169,6 @@ const char* BlockName(std::uint8_t type) {
         default:
             return nullptr;
     }
-}
-
-// Puts `old` back at `offset` with plain system calls: the write hooks that
-// failed the save must not fail its undo.
-bool Restore(int fd, std::int64_t offset, const Bytes& old) {
-    std::size_t done = 0;
-    while (done < old.size()) {
-        const ssize_t n = ::pwrite(fd, old.data() + done, old.size() - done,
-                                   static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return ::fsync(fd) == 0;
 }
 
 }  // namespace
@@ -508,22 +493,18 @@ bool FlacTag::Save(const PerField<std::string>& values, const std::string& failu
     const Bytes data =
         inPlace ? finish(n == oldTotal ? -1 : oldTotal - n - pad) : finish(std::int64_t{kPadding});
 
+    // In place through an undo journal, so a kill midway cannot leave the
+    // metadata torn; without a usable journal folder, rewritten whole.
+    bool written = false;
     if (inPlace && !writeProtected) {
-        const auto old = file->ReadAt(metaStart_, data.size());
-        if (!old) {
-            Fail(failure, file->LastError(), false);
+        const RegionResult r = WriteRegions(*file, fileName_, {{metaStart_, data}}, size, io_);
+        if (!r.ok && !r.fallBack) {
+            Fail(failure, r.error, false);
             return false;
         }
-        if (*old == data)
-            return true;
-        if (!file->WriteAt(metaStart_, data) || !file->Sync()) {
-            std::string reason = file->LastError();
-            if (!Restore(file->Descriptor(), metaStart_, *old))
-                reason += " (the old metadata could not be put back)";
-            Fail(failure, reason, false);
-            return false;
-        }
-    } else {
+        written = r.ok;
+    }
+    if (!written) {
         const IoResult result = SafeReplace(
             fileName_,
             [&](ReplaceWriter& w, std::string&) {

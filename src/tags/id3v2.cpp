@@ -13,6 +13,7 @@
 #include "tags/file_io.h"
 #include "tags/file_snapshot.h"
 #include "tags/id3v2_frames.h"
+#include "tags/region_write.h"
 
 namespace sondrel {
 namespace {
@@ -753,11 +754,37 @@ bool Id3v2Tag::WriteFile(File& file, const TailPlan& tail) {
                          oldBody <= static_cast<std::int64_t>(s) + kInPlaceSlack;
 
     // A tag that fits the old one keeps its size, so readers that cached the
-    // audio's offset stay right; it is still written as a whole new file, as
-    // a write over the old tag could fail half-way and leave neither tag.
+    // audio's offset stay right. It is written in place, with the planned
+    // end in the same transaction (an undo journal makes the pair all or
+    // nothing); a write-protected file, or one without a usable journal
+    // folder, is rewritten whole.
     const auto bodySize =
         inPlace ? old->header.BodySize : static_cast<std::uint32_t>(s + id3v2::kPadding);
     const std::int64_t keepFrom = old->keepFrom;
+    if (inPlace && File::ModeForSave(fileName_) == File::Mode::ReadWrite) {
+        std::vector<Region> regions(1);
+        regions[0].bytes = header(bodySize);
+        regions[0].bytes.insert(regions[0].bytes.end(), frames.begin(), frames.end());
+        regions[0].bytes.resize(id3v2::kHeaderSize + bodySize, 0);
+        std::int64_t newSize = fileSize;
+        if (tail) {
+            auto change = tail(file);
+            // Never an end reaching into the tag or past the file.
+            if (!change || change->from < keepFrom || change->from > fileSize) {
+                Fail(kMsgFileError, std::string(kMsgTailUnreadable), false);
+                return false;
+            }
+            newSize = change->from + static_cast<std::int64_t>(change->bytes.size());
+            regions.push_back({change->from, std::move(change->bytes)});
+        }
+        const RegionResult r = WriteRegions(file, fileName_, std::move(regions), newSize, io_);
+        if (r.ok)
+            return true;
+        if (!r.fallBack) {
+            Fail(kMsgFileError, r.error, false);
+            return false;
+        }
+    }
     const IoResult result = SafeReplace(
         fileName_,
         [&](ReplaceWriter& w, std::string& error) {

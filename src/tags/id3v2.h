@@ -107,13 +107,14 @@ public:
     // Empties the fields and the picture list; the file is not touched.
     void ClearTag();
     // Saves the record and the pictures as a 2.3 tag (2.4 when the old tag
-    // was 2.4 and holds frames 2.3 cannot carry unchanged), always by
-    // rewriting the file safely; the tag keeps the old one's size when the
-    // new frames fit it with at most kInPlaceSlack bytes to spare. Frames of fields whose value is
-    // still the one read are kept as they were. Refuses to replace a tag that
-    // could not be read completely. Calls no event. With `tail`, the same new
-    // file carries the end it plans (the other tags of the file), so the
-    // save is one transaction.
+    // was 2.4 and holds frames 2.3 cannot carry unchanged). When the new
+    // frames fit the old tag with at most kInPlaceSlack bytes to spare, the
+    // tag keeps its size and is written in place (tags/region_write);
+    // otherwise, or for a write-protected file, the file is rewritten
+    // safely. Frames of fields whose value is still the one read are kept
+    // as they were. Refuses to replace a tag that could not be read
+    // completely. Calls no event. With `tail`, the end it plans (the other
+    // tags of the file) is written in the same transaction.
     bool WriteTag(const TailPlan& tail = {});
     // Takes the tag out of the file, then reads the file again; with `tail`,
     // the new file also ends as planned. Without a tag, nothing is written.

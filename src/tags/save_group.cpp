@@ -1,5 +1,7 @@
 #include "tags/save_group.h"
 
+#include "tags/region_write.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,7 +41,11 @@ constexpr std::size_t kFlushThreads = 8;
 
 SaveGroup::SaveGroup() : SaveGroup(Limits{}) {}
 
-SaveGroup::SaveGroup(Limits limits, Flush flush) : limits_(limits), flush_(flush) {}
+SaveGroup::SaveGroup(Limits limits, Flush flush) : limits_(limits), flush_(flush) {
+    // What a killed save of another process left is settled before this
+    // group reads or writes anything.
+    RecoverJournals(JournalFolder());
+}
 
 SaveGroup::~SaveGroup() {
     if (!pending_.empty() || !waiting_.empty())
@@ -75,12 +81,35 @@ std::map<std::string, std::string> SaveGroup::Commit() {
     auto waiting = std::move(waiting_);
     waiting_.clear();
 
-    // 1. The new bytes of every file, durable before any name changes.
     std::vector<std::string> flushed(pending.size());  // the error, empty when durable
+
+    // 0. The in-place changes: all their old bytes in one journal, one
+    // flush, before any of them is written.
+    std::vector<RegionEdit*> edits;
+    for (const Pending& p : pending) {
+        if (p.edit)
+            edits.push_back(p.edit.get());
+    }
+    std::unique_ptr<Journal> journal;
+    std::vector<char> written(pending.size(), 0);  // in place, awaiting the flush
+    if (!edits.empty()) {
+        std::string error;
+        journal = Journal::Write(edits, error);
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            if (!pending[i].edit)
+                continue;
+            flushed[i] = journal ? pending[i].edit->Apply() : error;
+            written[i] = flushed[i].empty();
+        }
+    }
+
+    // 1. The new bytes of every file, durable before any name changes.
     if (flush_ == Flush::FileSystem) {
         std::map<dev_t, std::vector<std::size_t>> byDevice;
         for (std::size_t i = 0; i < pending.size(); ++i) {
             struct stat st {};
+            if (!flushed[i].empty())
+                continue;
             if (::fstat(pending[i].fd, &st) != 0)
                 flushed[i] = FlushError(errno);
             else
@@ -103,6 +132,8 @@ std::map<std::string, std::string> SaveGroup::Commit() {
         std::atomic<std::size_t> next{0};
         auto worker = [&] {
             for (std::size_t i = next++; i < pending.size(); i = next++) {
+                if (!flushed[i].empty())
+                    continue;
                 if (!FlushAllowed(pending[i]))
                     flushed[i] = FlushError(EIO);
                 else if (::fdatasync(pending[i].fd) != 0)
@@ -122,12 +153,24 @@ std::map<std::string, std::string> SaveGroup::Commit() {
     // not durable keeps its old content and name.
     std::map<std::string, std::string> failures;
     std::map<std::string, std::string> byKey;
+    bool keepJournal = false;
     std::set<std::string> folders;
     for (std::size_t i = 0; i < pending.size(); ++i) {
         Pending& p = pending[i];
         std::string error = flushed[i];
+        if (written[i] && !error.empty()) {
+            // Written but not durable: the old bytes go back, so the file is
+            // wholly old as its failure says. If even that fails, the
+            // journal stays for the next recovery to finish.
+            if (!p.edit->Undo()) {
+                error += " (the old bytes could not be put back yet)";
+                keepJournal = true;
+            }
+        }
         if (error.empty() && p.land)
             error = p.land();
+        if (error.empty() && p.edit)
+            NoteFileRead(p.fd, p.path);  // our own change
         if (!error.empty()) {
             failures.emplace(p.path, error);
             failed_.emplace(p.path, error);
@@ -145,6 +188,8 @@ std::map<std::string, std::string> SaveGroup::Commit() {
             ::close(dfd);
         }
     }
+    if (journal)
+        journal->Finish(keepJournal);
     // Locks and unnamed temporaries go only now.
     pending.clear();
 

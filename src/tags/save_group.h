@@ -1,9 +1,11 @@
 // Saves of several files made durable together. While a group is given to
-// saves (IoFaults::group), each save writes its new bytes (in place, or into
-// its unnamed temporary file) without a flush of its own and leaves the rest
-// with the group. Commit then flushes them all at once, performs the pending
-// renames in order, flushes each folder once and tells each file's outcome:
-// a file counts as saved only after the flush that covered it.
+// saves (IoFaults::group), each rewrite writes its new bytes into its
+// unnamed temporary file without a flush of its own, and each in-place
+// change waits whole, and leaves the rest with the group. Commit then
+// journals the in-place changes together (one flush), writes them, flushes
+// every file at once, performs the pending renames in order, flushes each
+// folder once and tells each file's outcome: a file counts as saved only
+// after the flush that covered it.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +19,8 @@
 #include "tags/file_io.h"
 
 namespace sondrel {
+
+struct RegionEdit;
 
 class SaveGroup {
 public:
@@ -52,6 +56,9 @@ public:
         // The save's step hook, asked before the flush (IoStep::Sync).
         std::function<bool(IoStep)> step;
         std::string key;  // which file it is (device and inode), filled in by Defer
+        // An in-place change (tags/region_write) still to be journaled and
+        // written on `fd`; a failed flush puts its old bytes back.
+        std::shared_ptr<RegionEdit> edit;
     };
     void Defer(Pending pending);
 
@@ -76,7 +83,8 @@ public:
     // temporaries there; later ones skip the walk.
     bool FirstVisit(const std::string& folder) { return visited_.insert(folder).second; }
 
-    // Flush, land, flush the folders, report. Returns the failures, by path.
+    // Journal, write in place, flush, land, flush the folders, report.
+    // Returns the failures, by path.
     std::map<std::string, std::string> Commit();
     // Every failure of every commit so far (a save may commit the group
     // itself, see CommitIfHolds), by path.

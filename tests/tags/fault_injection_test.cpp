@@ -279,16 +279,17 @@ TEST(FaultInjection, EveryFailedWriteLeavesTheFileAsItWas) {
     RecordProperty("faults_injected", static_cast<int>(totalFaults));
 }
 
-// Flushes, truncations, space reservations and the final rename fail in
-// turn. A failure is always reported; a rewrite whose rename fails, or a
-// tail whose space cannot be reserved, leaves the file as it was (an
+// Flushes, truncations, space reservations, the final rename and the flush
+// of an in-place write's journal fail in turn. A failure is always
+// reported; a rewrite whose rename fails, a tail whose space cannot be
+// reserved, or a journal that cannot be flushed, leaves the file as it was (an
 // in-place write that fails at its flush has already written, and says so).
 TEST(FaultInjection, EveryFailedFlushTruncationAndRenameIsReported) {
     for (const FaultCase& c : kCases) {
         SCOPED_TRACE(c.name);
         const Bytes original = ReadAll((kSeeds / c.seed).string());
         for (const IoStep step :
-             {IoStep::Sync, IoStep::Truncate, IoStep::Rename, IoStep::Reserve}) {
+             {IoStep::Sync, IoStep::Truncate, IoStep::Rename, IoStep::Reserve, IoStep::Journal}) {
             std::size_t steps = 0;
             {
                 Prepared p;
@@ -312,7 +313,7 @@ TEST(FaultInjection, EveryFailedFlushTruncationAndRenameIsReported) {
                 EXPECT_FALSE(r.ok) << "a failed step was reported as success";
                 EXPECT_FALSE(r.error.empty()) << "no error text";
                 EXPECT_EQ(Listing(p.dir.path()), before) << "a temporary file was left";
-                if (step == IoStep::Rename || step == IoStep::Reserve) {
+                if (step == IoStep::Rename || step == IoStep::Reserve || step == IoStep::Journal) {
                     EXPECT_TRUE(ReadAll(p.path) == original) << "the file changed";
                 }
             }

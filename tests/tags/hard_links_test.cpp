@@ -1,5 +1,6 @@
 // Hard links through a save of every format, run by the command-line tool: a
-// save written wholly in place keeps the link (both names see the whole new
+// save written wholly in place (a fitting ID3v2 tag with the ID3v1 block
+// among them) keeps the link (both names see the whole new
 // file), a save through a new file splits it (the other name keeps the whole
 // old file). Never a mix: the other name never sees part of a change.
 #include <gtest/gtest.h>
@@ -32,12 +33,18 @@ struct LinkCase {
     Links expected;
 };
 
+// A title longer than any padding: the ID3v2 tag no longer fits in place.
+const std::string kGrowingTitle = "set --save 2 --title " + std::string(700, 'x');
+
 const LinkCase kCases[] = {
     {"MP3, ID3v1 alone", "mpeg/cbr.mp3", "set --save 1 --title Linked", Links::Kept},
     {"MP3, ID3v1 removed", "id3v1/v11.mp3", "remove --id3v1", Links::Kept},
     {"MP3, both ID3 versions", "id3v1/v11.mp3", "set --title Linked", Links::Split},
     {"MP3, both ID3 tags removed", "mpeg/tagged.mp3", "remove --all", Links::Split},
-    {"MP3, ID3v2 alone", "id3v2/v23.mp3", "set --save 2 --title Linked", Links::Split},
+    {"MP3, ID3v2 alone, fitting its padding", "id3v2/v23.mp3", "set --save 2 --title Linked",
+     Links::Kept},
+    {"MP3, ID3v2 alone, grown", "id3v2/v23.mp3", kGrowingTitle.c_str(), Links::Split},
+    {"MP3, both ID3 tags, ID3v2 fitting", "mpeg/tagged.mp3", "set --title Linked", Links::Kept},
     {"Ogg Vorbis", "ogg/vorbis.ogg", "set --title Linked", Links::Split},
     {"Monkey's Audio", "ape/v3990.ape", "set --title Linked", Links::Kept},
     {"Musepack", "musepack/sv8.mpc", "set --title Linked", Links::Kept},

@@ -3,6 +3,8 @@
 // other thing that may remain in its folder is the save's own temporary file
 // (".sondrel-XXXXXX.tmp"), which the next save in the folder removes. The
 // command-line tool, ended with SIGTERM or SIGINT, leaves nothing behind.
+// Saves in place (a fitting ID3v2 tag and the ID3v1 block) may leave a
+// journal instead, and after its recovery each file is old or new.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -21,6 +23,7 @@
 #include "support/test_support.h"
 #include "tags/id3v2.h"
 #include "tags/ogg.h"
+#include "tags/region_write.h"
 
 namespace sondrel {
 namespace {
@@ -341,6 +344,98 @@ TEST(KillDuringSave, AGroupOfFilesIsEachOldOrNew) {
     EXPECT_GT(ended, 0) << "no signal landed while the tool ran";
     RecordProperty("signals that ended the tool", ended);
     RecordProperty("rounds ended between two files' renames", mixed);
+}
+
+// An ID3v2.3 tag with a title and room to spare, the audio, an ID3v1 block:
+// a title change fits, so the tool writes both ends in place.
+Bytes BothTagsMp3(const Bytes& audio) {
+    const std::string title = "Old title";
+    Bytes frame = {'T', 'I', 'T', '2', 0, 0, 0, static_cast<std::uint8_t>(title.size() + 1),
+                   0,   0,   0};
+    frame.insert(frame.end(), title.begin(), title.end());
+    constexpr std::size_t kBody = 420;  // padding within the in-place slack
+    Bytes out = {'I', 'D', '3', 3, 0, 0, 0, 0, kBody >> 7, kBody & 0x7f};
+    out.insert(out.end(), frame.begin(), frame.end());
+    out.resize(10 + kBody, 0);
+    out.insert(out.end(), audio.begin(), audio.end());
+    const Bytes v1 = test::Id3v1Block({.title = title, .artist = "Artist"});
+    out.insert(out.end(), v1.begin(), v1.end());
+    return out;
+}
+
+// `sondrel-tag set --title` over MP3s with both ID3 versions, saved in place
+// as one group, killed or ended at random moments. After the recovery of
+// what the run left (as the next save would do), every file is old or new
+// byte for byte, no temporary file is left in the folder, and no journal
+// stays behind.
+TEST(KillDuringSave, InPlaceSavesOfBothTagsAreEachOldOrNewAfterRecovery) {
+    const std::string tool = sondrel::test::CliTool();
+    if (tool.empty())
+        GTEST_SKIP() << "sondrel-tag is not built";
+    const Bytes frames = test::SilentMp3();
+    if (frames.empty())
+        GTEST_SKIP() << "ffmpeg is needed to make the MP3 files";
+    Bytes audio;
+    while (audio.size() < (64u << 10))
+        audio.insert(audio.end(), frames.begin(), frames.end());
+    const Bytes old = BothTagsMp3(audio);
+
+    TempDir journals;
+    ::setenv("SONDREL_JOURNAL_DIR", journals.path().c_str(), 1);
+    constexpr int kFiles = 48;
+    TempDir dir;
+    std::vector<std::string> paths;
+    for (int i = 0; i < kFiles; ++i)
+        paths.push_back(dir.file("song" + std::to_string(i) + ".mp3"));
+    auto reset = [&] {
+        for (const auto& p : paths)
+            WriteAll(p, old);
+    };
+    std::vector<std::string> args = {tool, "set", "--title", "New title"};
+    args.insert(args.end(), paths.begin(), paths.end());
+    auto journalsLeft = [&] {
+        std::size_t n = 0;
+        for (const auto& e : fs::directory_iterator(journals.path()))
+            n += e.file_size() > 0;
+        return n;
+    };
+
+    reset();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_FALSE(RunToolAndSignal(args, SIGTERM, std::chrono::microseconds(-1)));
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start);
+    const Bytes fresh = ReadAll(paths.front());
+    ASSERT_NE(fresh, old) << "the save changed nothing";
+    ASSERT_EQ(fresh.size(), old.size()) << "the tags were not written in place";
+    for (const auto& p : paths)
+        ASSERT_EQ(ReadAll(p), fresh) << p;
+
+    std::mt19937 rng(29);
+    std::uniform_int_distribution<long long> when(0, took.count() * 6 / 5);
+    int ended = 0, recovered = 0;
+    for (const int sig : {SIGKILL, SIGTERM}) {
+        for (int i = 0; i < kSignalsEach * 2; ++i) {
+            SCOPED_TRACE("signal " + std::to_string(sig) + ", round " + std::to_string(i));
+            reset();
+            ended += RunToolAndSignal(args, sig, std::chrono::microseconds(when(rng))) ? 1 : 0;
+            recovered += static_cast<int>(RecoverJournals(journals.path()));
+            EXPECT_EQ(journalsLeft(), 0u) << "a journal stayed after the recovery";
+            for (const auto& p : paths) {
+                const Bytes now = ReadAll(p);
+                EXPECT_TRUE(now == old || now == fresh)
+                    << p << " is neither version (" << now.size() << " bytes)";
+            }
+            for (const auto& e : fs::directory_iterator(dir.path())) {
+                const std::string name = e.path().filename().string();
+                EXPECT_TRUE(name.starts_with("song") && name.ends_with(".mp3")) << "left: " << name;
+            }
+        }
+    }
+    ::unsetenv("SONDREL_JOURNAL_DIR");
+    EXPECT_GT(ended, 0) << "no signal landed while the tool ran";
+    RecordProperty("signals that ended the tool", ended);
+    RecordProperty("journals recovered", recovered);
 }
 
 }  // namespace

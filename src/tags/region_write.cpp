@@ -1,0 +1,660 @@
+#include "tags/region_write.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+#include "tags/save_group.h"
+
+namespace sondrel {
+namespace {
+
+std::string ErrnoText(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+bool StepAllowed(const std::function<bool(IoStep)>& hook, IoStep step) {
+    if (!hook || hook(step))
+        return true;
+    errno = EIO;
+    return false;
+}
+
+// Checks the journal's own bytes and the regions' new bytes: a word at a
+// step, as the journal holds the old tag whole, pictures and all.
+std::uint64_t Checksum(const std::uint8_t* data, std::size_t count) {
+    constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+    std::uint64_t h = 0xcbf29ce484222325ull ^ count;
+    std::size_t i = 0;
+    for (; count - i >= 8; i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, data + i, 8);
+        h = (std::rotl(h, 29) ^ word) * kMul;
+    }
+    for (; i < count; ++i)
+        h = (std::rotl(h, 29) ^ data[i]) * kMul;
+    return h ^ (h >> 31);
+}
+
+bool ReadAllAt(int fd, std::int64_t offset, std::uint8_t* to, std::size_t count) {
+    while (count > 0) {
+        const ssize_t n = ::pread(fd, to, count, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        to += n;
+        offset += n;
+        count -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void FlushFolder(const std::string& folder) {
+    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+// ---- The journal's bytes ----
+//
+// "SDLJRNL1", entry count (u32), the entries, then a checksum of all that
+// (u64) and "SDLJEND1". An entry: device, inode, old size, new size (u64
+// each), the path (u32 length, bytes), region count (u32), and per region:
+// offset, new length, checksum of the new bytes, old length (u64 each) and
+// the old bytes. Host byte order: a journal never leaves its machine.
+
+constexpr char kMagic[8] = {'S', 'D', 'L', 'J', 'R', 'N', 'L', '1'};
+constexpr char kEnd[8] = {'S', 'D', 'L', 'J', 'E', 'N', 'D', '1'};
+constexpr std::string_view kJournalSuffix = ".journal";
+constexpr std::string_view kCreatingSuffix = ".creating";
+
+template <typename T>
+void Put(Bytes& out, T value) {
+    const auto at = out.size();
+    out.resize(at + sizeof(T));
+    std::memcpy(out.data() + at, &value, sizeof(T));
+}
+
+void PutMark(Bytes& out, const char (&mark)[8]) {
+    const auto at = out.size();
+    out.resize(at + sizeof(mark));
+    std::memcpy(out.data() + at, mark, sizeof(mark));
+}
+
+Bytes EntryBytes(const RegionEdit& e) {
+    Bytes out;
+    Put<std::uint64_t>(out, e.dev);
+    Put<std::uint64_t>(out, e.ino);
+    Put<std::int64_t>(out, e.oldSize);
+    Put<std::int64_t>(out, e.newSize);
+    Put<std::uint32_t>(out, static_cast<std::uint32_t>(e.path.size()));
+    out.insert(out.end(), e.path.begin(), e.path.end());
+    Put<std::uint32_t>(out, static_cast<std::uint32_t>(e.regions.size()));
+    for (std::size_t i = 0; i < e.regions.size(); ++i) {
+        const Region& r = e.regions[i];
+        Put<std::int64_t>(out, r.offset);
+        Put<std::uint64_t>(out, r.bytes.size());
+        Put<std::uint64_t>(out, Checksum(r.bytes.data(), r.bytes.size()));
+        Put<std::uint64_t>(out, e.old[i].size());
+        out.insert(out.end(), e.old[i].begin(), e.old[i].end());
+    }
+    return out;
+}
+
+// A journal entry as read back for recovery.
+struct JournalRegion {
+    std::int64_t offset = 0;
+    std::uint64_t newLength = 0;
+    std::uint64_t newSum = 0;
+    Bytes old;
+};
+struct JournalEntry {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::int64_t oldSize = 0;
+    std::int64_t newSize = 0;
+    std::string path;
+    std::vector<JournalRegion> regions;
+};
+
+class Reader {
+public:
+    explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    template <typename T>
+    bool Get(T& value) {
+        if (bytes_.size() - at_ < sizeof(T))
+            return false;
+        std::memcpy(&value, bytes_.data() + at_, sizeof(T));
+        at_ += sizeof(T);
+        return true;
+    }
+    bool Take(std::uint64_t count, const std::uint8_t*& from) {
+        if (bytes_.size() - at_ < count)
+            return false;
+        from = bytes_.data() + at_;
+        at_ += static_cast<std::size_t>(count);
+        return true;
+    }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t at_ = 0;
+};
+
+// Nullopt when the journal is torn or not ours: such a journal was never
+// flushed whole, so no region was written under it.
+std::optional<std::vector<JournalEntry>> ParseJournal(const Bytes& bytes) {
+    constexpr std::size_t kTrailer = sizeof(std::uint64_t) + sizeof(kEnd);
+    if (bytes.size() < sizeof(kMagic) + 4 + kTrailer ||
+        std::memcmp(bytes.data(), kMagic, sizeof(kMagic)) != 0 ||
+        std::memcmp(bytes.data() + bytes.size() - sizeof(kEnd), kEnd, sizeof(kEnd)) != 0)
+        return std::nullopt;
+    const std::size_t bodyEnd = bytes.size() - kTrailer;
+    std::uint64_t sum = 0;
+    std::memcpy(&sum, bytes.data() + bodyEnd, sizeof(sum));
+    if (sum != Checksum(bytes.data(), bodyEnd))
+        return std::nullopt;
+    Reader r({bytes.data() + sizeof(kMagic), bodyEnd - sizeof(kMagic)});
+    std::uint32_t count = 0;
+    if (!r.Get(count))
+        return std::nullopt;
+    std::vector<JournalEntry> entries;
+    for (std::uint32_t n = 0; n < count; ++n) {
+        JournalEntry e;
+        std::uint64_t dev = 0, ino = 0;
+        std::uint32_t pathLength = 0, regions = 0;
+        const std::uint8_t* p = nullptr;
+        if (!r.Get(dev) || !r.Get(ino) || !r.Get(e.oldSize) || !r.Get(e.newSize) ||
+            !r.Get(pathLength) || !r.Take(pathLength, p))
+            return std::nullopt;
+        e.dev = static_cast<dev_t>(dev);
+        e.ino = static_cast<ino_t>(ino);
+        e.path.assign(reinterpret_cast<const char*>(p), pathLength);
+        if (!r.Get(regions))
+            return std::nullopt;
+        for (std::uint32_t k = 0; k < regions; ++k) {
+            JournalRegion jr;
+            std::uint64_t oldLength = 0;
+            if (!r.Get(jr.offset) || !r.Get(jr.newLength) || !r.Get(jr.newSum) ||
+                !r.Get(oldLength) || !r.Take(oldLength, p))
+                return std::nullopt;
+            jr.old.assign(p, p + oldLength);
+            e.regions.push_back(std::move(jr));
+        }
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+bool EndsWith(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+}  // namespace
+
+std::string JournalFolder() {
+    if (const char* dir = std::getenv("SONDREL_JOURNAL_DIR"); dir && *dir)
+        return dir;
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
+        return std::string(state) + "/sondrel/journal";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.local/state/sondrel/journal";
+    return {};
+}
+
+// ---- Journal files ----
+
+// One journal file, locked by this process while it exists: a locked
+// journal belongs to a live save and recovery leaves it alone. Emptied
+// after each transaction and used again, so its name is flushed into the
+// folder only once.
+struct Journal::Slot {
+    std::string folder;
+    std::string name;
+    int fd = -1;
+    ~Slot() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+namespace {
+
+std::mutex poolMutex;
+// Idle journals of this process, emptied; removed when the process ends.
+struct Pool {
+    std::vector<std::unique_ptr<Journal::Slot>> idle;
+    ~Pool() {
+        for (const auto& s : idle)
+            ::unlink(s->name.c_str());
+    }
+};
+Pool& IdleJournals() {
+    static Pool pool;
+    return pool;
+}
+
+std::unique_ptr<Journal::Slot> NewSlot(const std::string& folder, std::string& error) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+        error = "cannot create the journal folder " + folder + ": " + ec.message();
+        return nullptr;
+    }
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+        const std::string stem = folder + "/" + std::to_string(::getpid()) + "-" +
+                                 std::to_string(counter++) + "-" + std::to_string(now);
+        const std::string creating = stem + std::string(kCreatingSuffix);
+        auto slot = std::make_unique<Journal::Slot>();
+        slot->folder = folder;
+        slot->name = stem + std::string(kJournalSuffix);
+        slot->fd = ::open(creating.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (slot->fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            error = ErrnoText("cannot create a journal");
+            return nullptr;
+        }
+        // Locked before it carries the journal's name, so recovery never
+        // takes a live journal for a dead one. link, not rename: it never
+        // replaces a journal left under the same name.
+        const bool locked = ::flock(slot->fd, LOCK_EX) == 0;
+        const bool named = locked && ::link(creating.c_str(), slot->name.c_str()) == 0;
+        const int saved = errno;
+        ::unlink(creating.c_str());
+        if (named) {
+            FlushFolder(folder);
+            return slot;
+        }
+        errno = saved;
+        if (errno != EEXIST && errno != ENOENT) {
+            error = ErrnoText("cannot create a journal");
+            return nullptr;
+        }
+    }
+    error = "cannot create a journal: no free name";
+    return nullptr;
+}
+
+std::unique_ptr<Journal::Slot> TakeSlot(std::string& error) {
+    const std::string folder = JournalFolder();
+    if (folder.empty()) {
+        error = "no journal folder (HOME is not set)";
+        return nullptr;
+    }
+    {
+        std::lock_guard lock(poolMutex);
+        auto& idle = IdleJournals().idle;
+        for (auto it = idle.begin(); it != idle.end(); ++it) {
+            if ((*it)->folder == folder) {
+                auto slot = std::move(*it);
+                idle.erase(it);
+                return slot;
+            }
+        }
+    }
+    return NewSlot(folder, error);
+}
+
+}  // namespace
+
+Journal::Journal(std::unique_ptr<Slot> slot) : slot_(std::move(slot)) {}
+
+Journal::~Journal() {
+    if (!finished_)
+        Finish(true);
+}
+
+std::unique_ptr<Journal> Journal::Write(std::span<RegionEdit* const> edits, std::string& error,
+                                        bool* unavailable) {
+    auto slot = TakeSlot(error);
+    if (!slot) {
+        if (unavailable)
+            *unavailable = true;
+        return nullptr;
+    }
+    // Built whole and checked whole; each edit's part is written through
+    // that edit's hook.
+    Bytes all;
+    PutMark(all, kMagic);
+    Put<std::uint32_t>(all, static_cast<std::uint32_t>(edits.size()));
+    std::vector<std::size_t> ends;
+    for (RegionEdit* e : edits) {
+        const Bytes entry = EntryBytes(*e);
+        all.insert(all.end(), entry.begin(), entry.end());
+        ends.push_back(all.size());
+    }
+    Put<std::uint64_t>(all, Checksum(all.data(), all.size()));
+    PutMark(all, kEnd);
+    auto fail = [&](std::string reason) {
+        // Nothing was written under it: empty it for the next one.
+        if (::ftruncate(slot->fd, 0) == 0) {
+            std::lock_guard lock(poolMutex);
+            IdleJournals().idle.push_back(std::move(slot));
+        }
+        error = "cannot write the journal: " + reason;
+        return nullptr;
+    };
+    std::string reason;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i <= edits.size(); ++i) {
+        const std::size_t to = i < edits.size() ? ends[i] : all.size();
+        // The header goes with the first edit's part, the trailer alone.
+        static const std::function<WriteVerdict(std::size_t)> kNoHook;
+        const auto& hook = i < edits.size() ? edits[i]->write : kNoHook;
+        if (!WriteAllAt(slot->fd, static_cast<std::int64_t>(at), all.data() + at, to - at, hook,
+                        reason))
+            return fail(reason);
+        at = to;
+    }
+    // A longer journal of an earlier transaction may lie behind.
+    if (::ftruncate(slot->fd, static_cast<off_t>(all.size())) != 0)
+        return fail(ErrnoText("truncate failed"));
+    for (RegionEdit* e : edits) {
+        if (!StepAllowed(e->step, IoStep::Journal))
+            return fail(ErrnoText("flush failed"));
+    }
+    if (::fdatasync(slot->fd) != 0)
+        return fail(ErrnoText("flush failed"));
+    return std::unique_ptr<Journal>(new Journal(std::move(slot)));
+}
+
+void Journal::Finish(bool keep) {
+    if (finished_ || !slot_)
+        return;
+    finished_ = true;
+    if (keep) {
+        // Closing unlocks it: the next recovery finds it and puts the old
+        // bytes back.
+        slot_.reset();
+        return;
+    }
+    // Emptying need not be durable: a journal found again after a crash
+    // describes files that already hold their new bytes, and is dropped.
+    if (::ftruncate(slot_->fd, 0) != 0) {
+        slot_.reset();
+        return;
+    }
+    std::lock_guard lock(poolMutex);
+    IdleJournals().idle.push_back(std::move(slot_));
+}
+
+// ---- One file's change ----
+
+std::string RegionEdit::Apply() {
+    std::string error;
+    for (const Region& r : regions) {
+        if (!WriteAllAt(fd, r.offset, r.bytes.data(), r.bytes.size(), write, error)) {
+            if (!Undo())
+                error += " (" + ErrnoText("the old bytes could not be put back") + ")";
+            return error;
+        }
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size != newSize) {
+        if (!StepAllowed(step, IoStep::Truncate) || ::ftruncate(fd, newSize) != 0) {
+            error = ErrnoText("truncate failed");
+            if (!Undo())
+                error += " (" + ErrnoText("the old bytes could not be put back") + ")";
+            return error;
+        }
+    }
+    return {};
+}
+
+bool RegionEdit::Undo() {
+    // The old bytes fit where they were, so no write here needs new space;
+    // the fault hooks are not asked, as they stand for exactly that.
+    std::string ignored;
+    for (std::size_t i = 0; i < regions.size(); ++i) {
+        if (!WriteAllAt(fd, regions[i].offset, old[i].data(), old[i].size(), {}, ignored))
+            return false;
+    }
+    return ::ftruncate(fd, oldSize) == 0 && ::fdatasync(fd) == 0;
+}
+
+RegionResult WriteRegions(File& file, const std::string& path, std::vector<Region> regions,
+                          std::int64_t newSize, const IoFaults& faults) {
+    RecoverJournalsOnce();
+    auto edit = std::make_shared<RegionEdit>();
+    RegionEdit& e = *edit;
+    struct stat st {};
+    if (::fstat(file.Descriptor(), &st) != 0)
+        return {false, false, ErrnoText("cannot access file")};
+    // Recovery opens it by this name; the device and inode tell whether it
+    // is still the same file, so the name need not be resolved.
+    e.path = path;
+    if (path.empty() || path.front() != '/') {
+        std::error_code ec;
+        e.path = (std::filesystem::current_path(ec) / path).string();
+    }
+    e.fd = file.Descriptor();
+    e.dev = st.st_dev;
+    e.ino = st.st_ino;
+    e.oldSize = st.st_size;
+    e.newSize = newSize;
+    e.write = faults.write;
+    e.step = faults.step;
+    // Bytes a cut drops must come back with an undo.
+    if (newSize < e.oldSize)
+        regions.push_back({newSize, {}});
+    bool same = newSize == e.oldSize;
+    for (const Region& r : regions) {
+        if (r.offset < 0 || r.offset > e.oldSize)
+            return {false, false, "a region does not start inside the file"};
+        const std::int64_t end = r.bytes.empty() && r.offset == newSize && newSize < e.oldSize
+                                     ? e.oldSize
+                                     : r.offset + static_cast<std::int64_t>(r.bytes.size());
+        Bytes old(static_cast<std::size_t>(std::min(end, e.oldSize) - r.offset));
+        if (!old.empty() && !ReadAllAt(e.fd, r.offset, old.data(), old.size()))
+            return {false, false, ErrnoText("read failed")};
+        same = same && old == r.bytes;
+        e.old.push_back(std::move(old));
+    }
+    e.regions = std::move(regions);
+    if (same)
+        return {true, false, {}};
+
+    if (faults.group) {
+        // The group's journal is written at its commit, too late to fall
+        // back then: the folder is tried now (and its journal kept open).
+        std::string error;
+        auto slot = TakeSlot(error);
+        if (!slot)
+            return {false, true, error};
+        {
+            std::lock_guard lock(poolMutex);
+            IdleJournals().idle.push_back(std::move(slot));
+        }
+        // Journal, writes and flush wait for the commit; the duplicate
+        // keeps the open file, and so the save lock, until then.
+        const int dup = ::fcntl(e.fd, F_DUPFD_CLOEXEC, 0);
+        if (dup < 0)
+            return {false, false, ErrnoText("cannot hold the file")};
+        e.fd = dup;
+        struct Held {
+            explicit Held(int d) : fd(d), lock(d) {}
+            ~Held() { ::close(fd); }
+            int fd;
+            SaveLock lock;
+        };
+        auto held = std::make_shared<Held>(dup);
+        SaveGroup::Pending p;
+        p.path = path;
+        p.fd = dup;
+        p.hold = held;
+        p.step = faults.step;
+        p.edit = edit;
+        faults.group->Defer(std::move(p));
+        return {true, false, {}};
+    }
+
+    RegionEdit* const one[] = {edit.get()};
+    std::string error;
+    bool noJournal = false;
+    auto journal = Journal::Write(one, error, &noJournal);
+    if (!journal) {
+        // Without a journal file at all, a whole-file rewrite is as safe.
+        return {false, noJournal, error};
+    }
+    if (std::string failed = e.Apply(); !failed.empty()) {
+        journal->Finish(false);
+        return {false, false, failed};
+    }
+    if (!StepAllowed(e.step, IoStep::Sync) || ::fdatasync(e.fd) != 0) {
+        std::string failed = ErrnoText("flush failed");
+        const bool undone = e.Undo();
+        if (!undone)
+            failed += " (" + ErrnoText("the old bytes could not be put back") + ")";
+        journal->Finish(!undone);
+        return {false, false, failed};
+    }
+    journal->Finish(false);
+    // Our own change: a later save of this process must not refuse it.
+    NoteFileRead(e.fd, path);
+    return {true, false, {}};
+}
+
+// ---- Recovery ----
+
+namespace {
+
+enum class Holds { Old, New, Neither, Other };
+
+Holds Examine(int fd, const JournalEntry& e) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_dev != e.dev || st.st_ino != e.ino)
+        return Holds::Other;
+    // A size no step of the change could have left: another file under a
+    // reused inode, or a file changed since.
+    std::int64_t reach = std::max(e.oldSize, e.newSize);
+    for (const auto& r : e.regions)
+        reach = std::max(reach, r.offset + static_cast<std::int64_t>(r.newLength));
+    if (st.st_size < std::min(e.oldSize, e.newSize) || st.st_size > reach)
+        return Holds::Other;
+    bool isNew = st.st_size == e.newSize;
+    bool isOld = st.st_size == e.oldSize;
+    Bytes buf;
+    for (const auto& r : e.regions) {
+        if (isNew) {
+            buf.resize(static_cast<std::size_t>(r.newLength));
+            isNew = ReadAllAt(fd, r.offset, buf.data(), buf.size()) &&
+                    Checksum(buf.data(), buf.size()) == r.newSum;
+        }
+        if (isOld) {
+            buf.resize(r.old.size());
+            isOld = ReadAllAt(fd, r.offset, buf.data(), buf.size()) && buf == r.old;
+        }
+    }
+    return isNew ? Holds::New : isOld ? Holds::Old : Holds::Neither;
+}
+
+// False when the file may still be torn: the journal must stay.
+bool Settle(const JournalEntry& e) {
+    const int fd = ::open(e.path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR;  // gone: nothing to put back
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    // A file some live save holds is left for later rather than waited for.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return false;
+    switch (Examine(fd, e)) {
+        case Holds::Other:
+        case Holds::Old:
+        case Holds::New:
+            return true;
+        case Holds::Neither:
+            break;
+    }
+    std::string ignored;
+    for (const auto& r : e.regions) {
+        if (!WriteAllAt(fd, r.offset, r.old.data(), r.old.size(), {}, ignored))
+            return false;
+    }
+    return ::ftruncate(fd, e.oldSize) == 0 && ::fdatasync(fd) == 0;
+}
+
+Bytes ReadWhole(int fd) {
+    Bytes out;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size <= 0)
+        return out;
+    out.resize(static_cast<std::size_t>(st.st_size));
+    if (!ReadAllAt(fd, 0, out.data(), out.size()))
+        out.clear();
+    return out;
+}
+
+}  // namespace
+
+std::size_t RecoverJournals(const std::string& folder) {
+    std::size_t settled = 0;
+    DIR* dir = folder.empty() ? nullptr : ::opendir(folder.c_str());
+    if (!dir)
+        return 0;
+    std::vector<std::string> names;
+    while (const dirent* d = ::readdir(dir)) {
+        const std::string_view name = d->d_name;
+        if (EndsWith(name, kJournalSuffix) || EndsWith(name, kCreatingSuffix))
+            names.emplace_back(name);
+    }
+    ::closedir(dir);
+    for (const std::string& name : names) {
+        const std::string full = folder + "/" + name;
+        const int fd = ::open(full.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct Closer {
+            int fd;
+            ~Closer() { ::close(fd); }
+        } closer{fd};
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+            continue;  // a live save's
+        // Another recovery may have settled and removed it meanwhile.
+        struct stat mine {
+        }, named{};
+        if (::fstat(fd, &mine) != 0 || ::stat(full.c_str(), &named) != 0 ||
+            mine.st_ino != named.st_ino || mine.st_dev != named.st_dev)
+            continue;
+        if (EndsWith(name, kCreatingSuffix)) {
+            ::unlink(full.c_str());
+            continue;
+        }
+        const auto entries = ParseJournal(ReadWhole(fd));
+        bool done = true;
+        for (const JournalEntry& e : entries.value_or(std::vector<JournalEntry>{}))
+            done = Settle(e) && done;
+        if (done) {
+            ::unlink(full.c_str());
+            ++settled;
+        }
+    }
+    return settled;
+}
+
+void RecoverJournalsOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { RecoverJournals(JournalFolder()); });
+}
+
+}  // namespace sondrel

@@ -1,0 +1,379 @@
+// In-place region writes as one transaction: every injected failure leaves
+// the file wholly old with the reason told; a save killed midway is settled
+// by the next recovery (old bytes back unless every region is new); a
+// journal never touches a file that is not the one it was written for; a
+// save group journals all its files once and undoes only the file whose
+// flush failed.
+#include "tags/region_write.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+#include "tags/save_group.h"
+
+namespace sondrel {
+namespace {
+
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
+
+namespace fs = std::filesystem;
+
+// The journals of each test go to a folder of its own.
+class RegionWrite : public ::testing::Test {
+protected:
+    void SetUp() override {
+        journals_ = dir_.file("journal");
+        ::setenv("SONDREL_JOURNAL_DIR", journals_.c_str(), 1);
+        WriteAll(path_, Pattern(kOldSize, 'o'));
+    }
+    void TearDown() override { ::unsetenv("SONDREL_JOURNAL_DIR"); }
+
+    static test::Bytes Pattern(std::size_t n, char c) {
+        test::Bytes b(n);
+        for (std::size_t i = 0; i < n; ++i)
+            b[i] = static_cast<std::uint8_t>(c + static_cast<char>(i % 7));
+        return b;
+    }
+
+    // A tag at the head and a changed end: the end grows, or a cut shortens it.
+    struct Shape {
+        const char* name;
+        std::int64_t tailFrom;
+        std::size_t tailBytes;
+    };
+    static std::vector<Region> RegionsOf(const Shape& s) {
+        return {{0, Pattern(100, 'N')}, {s.tailFrom, Pattern(s.tailBytes, 'T')}};
+    }
+    static std::int64_t NewSize(const Shape& s) {
+        return s.tailFrom + static_cast<std::int64_t>(s.tailBytes);
+    }
+    static test::Bytes Expected(const Shape& s) {
+        test::Bytes b = Pattern(kOldSize, 'o');
+        b.resize(static_cast<std::size_t>(NewSize(s)));
+        for (const Region& r : RegionsOf(s))
+            std::copy(r.bytes.begin(), r.bytes.end(), b.begin() + r.offset);
+        return b;
+    }
+
+    // The file given `content` and read again, as the editor would before a
+    // save (a save refuses a file changed since its read).
+    static void Reset(const std::string& path, const test::Bytes& content) {
+        WriteAll(path, content);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        NoteFileRead(fd, path);
+        ::close(fd);
+    }
+
+    RegionResult Save(const Shape& s, const IoFaults& faults) {
+        auto f = File::Open(path_, File::Mode::ReadWrite, nullptr, faults);
+        EXPECT_TRUE(f.has_value());
+        if (!f)
+            return {};
+        return WriteRegions(*f, path_, RegionsOf(s), NewSize(s), faults);
+    }
+
+    // Journals holding anything (an idle, emptied one is ours to reuse).
+    std::size_t LiveJournals() const {
+        std::size_t n = 0;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(journals_, ec))
+            n += e.file_size() > 0;
+        return n;
+    }
+
+    // Runs the save in a child that dies (exit 42) where `die` says, as a
+    // kill would stop it; the journal stays behind.
+    void SaveAndDie(const Shape& s, const std::function<bool(int write, std::size_t bytes)>& die,
+                    const std::function<bool(IoStep)>& dieAtStep = {}) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int writes = 0;
+            IoFaults faults;
+            faults.write = [&](std::size_t bytes) -> WriteVerdict {
+                if (die(++writes, bytes))
+                    ::_exit(42);
+                return true;
+            };
+            faults.step = [&](IoStep step) {
+                if (dieAtStep && dieAtStep(step))
+                    ::_exit(42);
+                return true;
+            };
+            const RegionResult r = Save(s, faults);
+            ::_exit(r.ok ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_EQ(WEXITSTATUS(status), 42) << "the save did not die where it should";
+    }
+
+    static constexpr std::size_t kOldSize = 4096;
+    static constexpr Shape kShapes[] = {
+        {"end grows", 3968, 300},
+        {"end is cut", 3900, 50},
+        {"end in the middle, same size", 2000, 64},
+    };
+    TempDir dir_;
+    std::string journals_;
+    std::string path_ = dir_.file("song.mp3");
+};
+
+TEST_F(RegionWrite, ASaveWritesEveryRegionAndEmptiesItsJournal) {
+    for (const Shape& s : kShapes) {
+        SCOPED_TRACE(s.name);
+        Reset(path_, Pattern(kOldSize, 'o'));
+        const RegionResult r = Save(s, SystemIo());
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_TRUE(ReadAll(path_) == Expected(s));
+        EXPECT_EQ(LiveJournals(), 0u);
+        // Saved again with the same bytes: nothing to write, and no refusal
+        // of our own change.
+        EXPECT_TRUE(Save(s, SystemIo()).ok);
+    }
+}
+
+// Every write (the journal's, then each region's, whole or half landing)
+// and every step fails in turn: the file stays wholly old, the reason is
+// told, and no journal is left to replay.
+TEST_F(RegionWrite, EveryFailureLeavesTheFileWhollyOld) {
+    const test::Bytes original = Pattern(kOldSize, 'o');
+    for (const Shape& s : kShapes) {
+        SCOPED_TRACE(s.name);
+        int writes = 0;
+        std::vector<IoStep> steps;
+        Reset(path_, original);
+        ASSERT_TRUE(Save(s, {[&](std::size_t) {
+                                 ++writes;
+                                 return true;
+                             },
+                             [&](IoStep step) {
+                                 steps.push_back(step);
+                                 return true;
+                             }})
+                        .ok);
+        ASSERT_EQ(writes, 3) << "the journal and two regions";
+        auto expectOld = [&](const IoFaults& faults, const std::string& what) {
+            SCOPED_TRACE(what);
+            Reset(path_, original);
+            const RegionResult r = Save(s, faults);
+            EXPECT_FALSE(r.ok) << "a failure was reported as success";
+            EXPECT_FALSE(r.fallBack);
+            EXPECT_NE(r.error.find("failed"), std::string::npos) << r.error;
+            EXPECT_TRUE(ReadAll(path_) == original) << "the file is not wholly old";
+            EXPECT_EQ(LiveJournals(), 0u);
+        };
+        for (int k = 1; k <= writes; ++k) {
+            int seen = 0;
+            expectOld({[&](std::size_t) { return ++seen != k; }, {}},
+                      "write " + std::to_string(k) + " fails");
+            seen = 0;
+            expectOld({[&](std::size_t bytes) -> WriteVerdict {
+                           return ++seen != k ? WriteVerdict(true)
+                                              : WriteVerdict::Partial(bytes / 2);
+                       },
+                       {}},
+                      "half of write " + std::to_string(k) + " lands");
+        }
+        for (const IoStep failing : steps) {
+            expectOld({{}, [&](IoStep step) { return step != failing; }},
+                      "step " + std::to_string(static_cast<int>(failing)) + " fails");
+        }
+    }
+}
+
+TEST_F(RegionWrite, AKilledSaveIsSettledByTheNextRecovery) {
+    struct Death {
+        const char* name;
+        std::function<bool(int, std::size_t)> atWrite;
+        std::function<bool(IoStep)> atStep;
+        bool endsNew;
+    };
+    const Death deaths[] = {
+        {"journal durable, nothing written", [](int w, std::size_t) { return w == 2; }, {}, false},
+        {"head written, end not", [](int w, std::size_t) { return w == 3; }, {}, false},
+        {"every region written, not flushed", [](int, std::size_t) { return false; },
+         [](IoStep s) { return s == IoStep::Sync; }, true},
+    };
+    for (const Shape& s : kShapes) {
+        for (const Death& d : deaths) {
+            SCOPED_TRACE(std::string(s.name) + ", " + d.name);
+            Reset(path_, Pattern(kOldSize, 'o'));
+            SaveAndDie(s, d.atWrite, d.atStep);
+            ASSERT_EQ(LiveJournals(), 1u) << "the dead save left no journal";
+            EXPECT_EQ(RecoverJournals(journals_), 1u);
+            EXPECT_TRUE(ReadAll(path_) == (d.endsNew ? Expected(s) : Pattern(kOldSize, 'o')));
+            EXPECT_FALSE(fs::exists(journals_) && LiveJournals() > 0) << "the journal stayed";
+        }
+    }
+}
+
+// Half of the end region lands before the kill: the bytes are neither old
+// nor new, and only the journal knows the old ones.
+TEST_F(RegionWrite, ARegionTornMidwayIsPutBack) {
+    const Shape s = kShapes[0];
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const test::Bytes tail = RegionsOf(s)[1].bytes;
+    SaveAndDie(s, [&](int w, std::size_t) {
+        if (w == 3) {
+            EXPECT_EQ(::pwrite(fd, tail.data(), tail.size() / 2, s.tailFrom),
+                      static_cast<ssize_t>(tail.size() / 2));
+        }
+        return w == 3;
+    });
+    ::close(fd);
+    ASSERT_FALSE(ReadAll(path_) == Pattern(kOldSize, 'o'));
+    EXPECT_EQ(RecoverJournals(journals_), 1u);
+    EXPECT_TRUE(ReadAll(path_) == Pattern(kOldSize, 'o'));
+}
+
+// The name now stands for another file (another inode): the journal is
+// dropped and that file keeps every byte.
+TEST_F(RegionWrite, AJournalIsNeverAppliedToAnotherFile) {
+    const Shape s = kShapes[0];
+    SaveAndDie(s, [](int w, std::size_t) { return w == 3; });
+    const test::Bytes torn = ReadAll(path_);
+    const std::string other = dir_.file("other.mp3");
+    WriteAll(other, torn);
+    fs::rename(other, path_);
+    EXPECT_EQ(RecoverJournals(journals_), 1u);
+    EXPECT_TRUE(ReadAll(path_) == torn);
+    EXPECT_EQ(LiveJournals(), 0u);
+}
+
+// A journal whose save is still running is not a dead one: recovery leaves
+// it and the file alone, and the save then finishes.
+TEST_F(RegionWrite, RecoveryLeavesTheJournalOfALiveSave) {
+    const Shape s = kShapes[1];
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(fromChild), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int writes = 0;
+        IoFaults faults;
+        faults.write = [&](std::size_t) {
+            if (++writes == 3) {
+                char c = 0;
+                (void)!::write(fromChild[1], "w", 1);
+                (void)!::read(toChild[0], &c, 1);
+            }
+            return true;
+        };
+        ::_exit(Save(s, faults).ok ? 0 : 1);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(fromChild[0], &c, 1), 1);
+    EXPECT_EQ(RecoverJournals(journals_), 0u);
+    EXPECT_FALSE(ReadAll(path_) == Pattern(kOldSize, 'o')) << "recovery undid a live save";
+    ASSERT_EQ(::write(toChild[1], "g", 1), 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(ReadAll(path_) == Expected(s));
+    for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]})
+        ::close(fd);
+}
+
+// Without any journal folder the caller is told to rewrite the whole file,
+// and nothing was changed.
+TEST_F(RegionWrite, NoJournalFolderMeansFallingBack) {
+    const std::string blocked = dir_.file("not-a-folder");
+    WriteAll(blocked, "x");
+    ::setenv("SONDREL_JOURNAL_DIR", (blocked + "/journal").c_str(), 1);
+    const RegionResult r = Save(kShapes[0], SystemIo());
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.fallBack) << r.error;
+    EXPECT_TRUE(ReadAll(path_) == Pattern(kOldSize, 'o'));
+    // In a group it is known before anything waits for the commit.
+    SaveGroup group;
+    IoFaults grouped;
+    grouped.group = &group;
+    const RegionResult g = Save(kShapes[0], grouped);
+    EXPECT_FALSE(g.ok);
+    EXPECT_TRUE(g.fallBack) << g.error;
+    EXPECT_EQ(group.PendingCount(), 0u);
+    EXPECT_TRUE(group.Commit().empty());
+    EXPECT_TRUE(ReadAll(path_) == Pattern(kOldSize, 'o'));
+}
+
+// Three files in one group: one journal flushed once for all of them; a
+// failed flush undoes that file only, a failed journal fails them all, each
+// with its reason.
+TEST_F(RegionWrite, AGroupJournalsOnceAndUndoesOnlyTheFailedFile) {
+    const Shape s = kShapes[0];
+    const std::vector<std::string> paths = {dir_.file("a.mp3"), dir_.file("b.mp3"),
+                                            dir_.file("c.mp3")};
+    struct Case {
+        const char* name;
+        IoStep failing;
+        std::size_t failingFile;
+        bool all;
+    };
+    const Case cases[] = {
+        {"the second file's flush fails", IoStep::Sync, 1, false},
+        {"the journal's flush fails", IoStep::Journal, 2, true},
+    };
+    for (const SaveGroup::Flush flush :
+         {SaveGroup::Flush::Parallel, SaveGroup::Flush::FileSystem}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            std::vector<IoFaults> faults(paths.size());
+            int journalFlushes = 0;
+            SaveGroup group(SaveGroup::Limits{}, flush);
+            for (std::size_t i = 0; i < paths.size(); ++i) {
+                Reset(paths[i], Pattern(kOldSize, 'o'));
+                faults[i].group = &group;
+                faults[i].step = [&, i](IoStep step) {
+                    journalFlushes += step == IoStep::Journal && i == 0;
+                    return !(i == c.failingFile && step == c.failing);
+                };
+                auto f = File::Open(paths[i], File::Mode::ReadWrite, nullptr, faults[i]);
+                ASSERT_TRUE(f.has_value());
+                ASSERT_TRUE(WriteRegions(*f, paths[i], RegionsOf(s), NewSize(s), faults[i]).ok);
+            }
+            // Nothing is written before the commit.
+            for (const auto& p : paths)
+                EXPECT_TRUE(ReadAll(p) == Pattern(kOldSize, 'o'));
+            std::map<std::string, IoResult> told;
+            for (const auto& p : paths)
+                group.WhenCommitted(p, [&, p](const IoResult& r) { told[p] = r; });
+            const auto failures = group.Commit();
+            EXPECT_EQ(journalFlushes, 1);
+            // One syncfs covers every file, so its failure is each one's.
+            const bool allFail = c.all || (flush == SaveGroup::Flush::FileSystem);
+            for (std::size_t i = 0; i < paths.size(); ++i) {
+                SCOPED_TRACE(paths[i]);
+                const bool fails = allFail || i == c.failingFile;
+                EXPECT_EQ(told[paths[i]].ok, !fails) << told[paths[i]].error;
+                EXPECT_EQ(failures.count(paths[i]), fails ? 1u : 0u);
+                if (fails) {
+                    EXPECT_NE(told[paths[i]].error.find("flush failed"), std::string::npos);
+                }
+                EXPECT_TRUE(ReadAll(paths[i]) == (fails ? Pattern(kOldSize, 'o') : Expected(s)));
+            }
+            EXPECT_EQ(LiveJournals(), 0u);
+            std::size_t journalFiles = 0;
+            for ([[maybe_unused]] const auto& e : fs::directory_iterator(journals_))
+                ++journalFiles;
+            EXPECT_EQ(journalFiles, 1u) << "one journal serves the whole group";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace sondrel
