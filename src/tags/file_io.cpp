@@ -929,6 +929,9 @@ void PrepareProcessForSaves(bool removeTemporaryOnSignal) {
         ::sigaction(SIGINT, &sa, nullptr);
         ::sigaction(SIGTERM, &sa, nullptr);
     }
+    // A file a killed save left half-written reads wholly old from the start,
+    // not only once this process saves something.
+    RecoverJournalsOnce();
 }
 
 }  // namespace sondrel

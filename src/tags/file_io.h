@@ -235,6 +235,7 @@ private:
 // EFBIG instead of killing the process (SIGXFSZ ignored). With
 // `removeTemporaryOnSignal`, SIGINT and SIGTERM first remove the temporary
 // file of a save in progress, then end the process as the signal would.
+// The undo journals of killed saves are settled here too.
 void PrepareProcessForSaves(bool removeTemporaryOnSignal);
 
 }  // namespace sondrel

@@ -193,9 +193,23 @@ std::map<std::string, std::string> SaveGroup::Commit() {
     // Locks and unnamed temporaries go only now.
     pending.clear();
 
+    // A commit a save set off itself (its next step on a file still
+    // waiting) runs before that save asks for its outcome: the failure is
+    // kept for the next to ask about that file.
+    for (const auto& [key, error] : byKey) {
+        if (std::none_of(waiting.begin(), waiting.end(),
+                         [&key](const auto& w) { return w.first == key; }))
+            unclaimed_.insert_or_assign(key, error);
+    }
     for (auto& [key, done] : waiting) {
-        const auto it = byKey.find(key);
-        done(it == byKey.end() ? IoResult{true, {}} : IoResult{false, it->second});
+        if (const auto it = byKey.find(key); it != byKey.end()) {
+            done(IoResult{false, it->second});
+        } else if (const auto old = unclaimed_.find(key); old != unclaimed_.end()) {
+            done(IoResult{false, old->second});
+            unclaimed_.erase(old);
+        } else {
+            done(IoResult{true, {}});
+        }
     }
     return failures;
 }

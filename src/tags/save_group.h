@@ -63,7 +63,9 @@ public:
     void Defer(Pending pending);
 
     // `done` gets the outcome of `path` from the next commit: ok unless a
-    // flush or a landing step of that file failed. Outcomes go out in the
+    // flush or a landing step of that file failed, in that commit or in an
+    // earlier one no one had asked about it yet (a save's own later step
+    // commits what its first step left). Outcomes go out in the
     // order they were asked for.
     void WhenCommitted(const std::string& path, std::function<void(const IoResult&)> done);
 
@@ -100,6 +102,8 @@ private:
     std::vector<std::pair<std::string, std::function<void(const IoResult&)>>> waiting_;
     std::set<std::string> visited_;
     std::map<std::string, std::string> failed_;
+    // Failures of files no one had asked about yet, by key.
+    std::map<std::string, std::string> unclaimed_;
 };
 
 }  // namespace sondrel

@@ -282,6 +282,36 @@ TEST(SaveGroup, ASecondSaveOfAWaitingFileBuildsOnTheFirst) {
     }
 }
 
+// A save whose next step commits what its first step left (as above) asks
+// for its outcome only afterwards: a failure of that commit must reach it.
+TEST(SaveGroup, AFailureOfACommitASaveSetOffReachesItsOutcome) {
+    TempDir dir;
+    const std::string path = dir.file("a.mp3");
+    WriteAll(path, std::string("old a"));
+    SaveGroup group;
+    IoFaults io;
+    io.group = &group;
+    io.step = [](IoStep s) { return s != IoStep::Rename; };
+    ASSERT_TRUE(Rewrite(path, "new a", io));
+    group.CommitIfHolds(path);  // the save's next step on the same file
+    std::vector<IoResult> told;
+    group.WhenCommitted(path, [&told](const IoResult& r) { told.push_back(r); });
+    group.Commit();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_FALSE(told[0].ok);
+    EXPECT_NE(told[0].error.find("cannot replace file"), std::string::npos) << told[0].error;
+    EXPECT_EQ(ReadAll(path), ToBytes("old a"));
+
+    // Told once: a later save of the file that lands is told so.
+    IoFaults clean;
+    clean.group = &group;
+    ASSERT_TRUE(Rewrite(path, "newer a", clean));
+    group.WhenCommitted(path, [&told](const IoResult& r) { told.push_back(r); });
+    group.Commit();
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_TRUE(told[1].ok) << told[1].error;
+}
+
 TEST(SaveGroup, IsFullAtEitherLimit) {
     SaveGroup byCount(SaveGroup::Limits{2, std::int64_t{1} << 30});
     SaveGroup byBytes(SaveGroup::Limits{100, 10});
