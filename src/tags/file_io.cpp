@@ -307,6 +307,15 @@ SaveLock::~SaveLock() {
         Held().erase(it);
 }
 
+HeldFile::~HeldFile() {
+    ::close(fd);
+}
+
+std::shared_ptr<HeldFile> HoldDuplicate(int fd) {
+    const int dup = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    return dup < 0 ? nullptr : std::make_shared<HeldFile>(dup);
+}
+
 const IoFaults& SystemIo() {
     static const IoFaults none;
     return none;
@@ -469,18 +478,12 @@ bool File::Sync() {
     if (faults_->group && !path_.empty()) {
         // The group flushes it with the others. The duplicate keeps the
         // open file, and so the flock, until then.
-        const int dup = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
-        if (dup < 0) {
+        auto held = HoldDuplicate(fd_);
+        if (!held) {
             lastError_ = ErrnoText("flush failed");
             return false;
         }
-        struct Held {
-            explicit Held(int d) : fd(d), lock(d) {}
-            ~Held() { ::close(fd); }
-            int fd;
-            SaveLock lock;
-        };
-        auto held = std::make_shared<Held>(dup);
+        const int dup = held->fd;
         faults_->group->Defer({path_, {}, dup, 0, {}, held, faults_->step, {}, {}});
         return true;
     }

@@ -85,6 +85,18 @@ private:
     bool active_ = false;
 };
 
+// A duplicate of an open file holding its save lock, for a save group to
+// keep until its commit. Null (errno set) when no descriptor is left.
+struct HeldFile {
+    explicit HeldFile(int d) : fd(d), lock(d) {}
+    ~HeldFile();
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    int fd;
+    SaveLock lock;
+};
+std::shared_ptr<HeldFile> HoldDuplicate(int fd);
+
 // An open file. Move-only; closes on destruction. Every method reports
 // failure by its return value and leaves a description in LastError().
 // Parsers read it as a ByteSource (uncached: FileSnapshot caches).

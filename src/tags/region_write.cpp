@@ -485,20 +485,13 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
         }
         // Journal, writes and flush wait for the commit; the duplicate
         // keeps the open file, and so the save lock, until then.
-        const int dup = ::fcntl(e.fd, F_DUPFD_CLOEXEC, 0);
-        if (dup < 0)
+        auto held = HoldDuplicate(e.fd);
+        if (!held)
             return {false, false, ErrnoText("cannot hold the file")};
-        e.fd = dup;
-        struct Held {
-            explicit Held(int d) : fd(d), lock(d) {}
-            ~Held() { ::close(fd); }
-            int fd;
-            SaveLock lock;
-        };
-        auto held = std::make_shared<Held>(dup);
+        e.fd = held->fd;
         SaveGroup::Pending p;
         p.path = path;
-        p.fd = dup;
+        p.fd = held->fd;
         p.hold = held;
         p.step = faults.step;
         p.edit = edit;
