@@ -268,13 +268,25 @@ std::string ChangedSinceRead(int fd, const std::string& path) {
     return {};
 }
 
+struct SaveLock::Owner {
+    Owner(int d, std::pair<dev_t, ino_t> k) : fd(d), key(k) {}
+    ~Owner() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Owner(const Owner&) = delete;
+    Owner& operator=(const Owner&) = delete;
+    int fd;  // shares the locked open file; -1 when no descriptor was left
+    std::pair<dev_t, ino_t> key;
+};
+
 namespace {
 
 // The files this process holds the save lock on, by inode: a second
 // descriptor of ours on the same file must not wait for our own lock.
 std::mutex heldMutex;
-std::map<std::pair<dev_t, ino_t>, int>& Held() {
-    static std::map<std::pair<dev_t, ino_t>, int> held;
+std::map<std::pair<dev_t, ino_t>, std::weak_ptr<SaveLock::Owner>>& Held() {
+    static std::map<std::pair<dev_t, ino_t>, std::weak_ptr<SaveLock::Owner>> held;
     return held;
 }
 
@@ -284,26 +296,31 @@ SaveLock::SaveLock(int fd) {
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0)
         return;
-    key_ = {st.st_dev, st.st_ino};
+    const std::pair<dev_t, ino_t> key{st.st_dev, st.st_ino};
     {
         std::lock_guard lock(heldMutex);
-        if (const auto it = Held().find(key_); it != Held().end()) {
-            ++it->second;
-            active_ = true;
-            return;
+        if (const auto it = Held().find(key); it != Held().end()) {
+            if ((owner_ = it->second.lock()))
+                return;
         }
     }
     ::flock(fd, LOCK_EX);
+    // The descriptor that took the lock may close long before a later
+    // step of the same save is done with the file (an in-place attempt
+    // that fell back to a rewrite waiting for its group's commit): the
+    // duplicate keeps the lock for as long as any SaveLock needs it.
+    owner_ = std::make_shared<Owner>(::fcntl(fd, F_DUPFD_CLOEXEC, 0), key);
     std::lock_guard lock(heldMutex);
-    ++Held()[key_];
-    active_ = true;
+    Held()[key] = owner_;
 }
 
 SaveLock::~SaveLock() {
-    if (!active_)
+    if (!owner_)
         return;
+    const auto key = owner_->key;
     std::lock_guard lock(heldMutex);
-    if (const auto it = Held().find(key_); it != Held().end() && --it->second == 0)
+    owner_.reset();
+    if (const auto it = Held().find(key); it != Held().end() && it->second.expired())
         Held().erase(it);
 }
 

@@ -72,7 +72,9 @@ inline bool FileExists(const std::string& path) {
 }
 
 // The advisory lock (flock) a save holds on a file; one per process and
-// file, however many of our descriptors are open on it.
+// file, however many of our descriptors are open on it. The lock lives on
+// a duplicate shared by every SaveLock of the file, so it holds until the
+// last of them goes, whichever descriptor took it and closed first.
 class SaveLock {
 public:
     explicit SaveLock(int fd);
@@ -80,9 +82,10 @@ public:
     SaveLock(const SaveLock&) = delete;
     SaveLock& operator=(const SaveLock&) = delete;
 
+    struct Owner;
+
 private:
-    std::pair<dev_t, ino_t> key_{};
-    bool active_ = false;
+    std::shared_ptr<Owner> owner_;
 };
 
 // A duplicate of an open file holding its save lock, for a save group to

@@ -207,11 +207,21 @@ TEST(SaveGroup, LocksHoldUntilTheCommit) {
     io.group = &group;
     ASSERT_TRUE(Rewrite(rewritten, "new a", io));
     ASSERT_TRUE(Overwrite(inPlace, "NEW", io));
-    EXPECT_FALSE(OtherProcessCanLock(rewritten));
-    EXPECT_FALSE(OtherProcessCanLock(inPlace));
+    // A rewrite begun while another descriptor of ours held the lock (a save
+    // that tried to write in place first) keeps it once that one is closed.
+    const std::string fellBack = dir.file("c.mp3");
+    WriteAll(fellBack, std::string("old c"));
+    {
+        auto first = File::Open(fellBack, File::Mode::ReadWrite);
+        ASSERT_TRUE(first);
+        ASSERT_TRUE(Rewrite(fellBack, "new c", io));
+    }
+    for (const auto& path : {rewritten, inPlace, fellBack})
+        EXPECT_FALSE(OtherProcessCanLock(path)) << path;
     EXPECT_TRUE(group.Commit().empty());
-    EXPECT_TRUE(OtherProcessCanLock(rewritten));
-    EXPECT_TRUE(OtherProcessCanLock(inPlace));
+    for (const auto& path : {rewritten, inPlace, fellBack})
+        EXPECT_TRUE(OtherProcessCanLock(path)) << path;
+    EXPECT_EQ(ReadAll(fellBack), ToBytes("new c"));
 }
 
 // Another program writes the file while its rewrite waits for the commit:
