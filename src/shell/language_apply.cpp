@@ -107,6 +107,7 @@ const std::vector<TextBinding> kBindings = {
     {9011, "fm", "mnLanguage", R::Caption},
     {9017, "fm", "actPlayerStop", R::Caption},
     {9140, "fm", "flFLAC", R::Caption},
+    {9142, "fm", "flOGG", R::Caption},
 
     // Options window.
     {9030, "fmOptions", "", R::Title},

@@ -44,7 +44,7 @@ constexpr int kMaxRemembered = 10;
 const char* const kFormatSwitches[] = {"flMP3", "flOGG", "flWMA", "flAPE",
                                        "flMP4", "flMPC", "flFLAC"};
 const char* const kFormatCaptions[] = {"&MP3",
-                                       "Ogg Vorbis (&OGG)",
+                                       "Ogg Vorbis/Opus/FLAC (&OGG)",
                                        "Windows Media Audio (&WMA)",
                                        "Monkey's Audio (&APE)",
                                        "MP4/M&4a/AAC",
