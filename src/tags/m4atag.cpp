@@ -276,7 +276,7 @@ Metadata Extract(TagLib::MP4::File& file) {
             m.genreFromNumber = true;
         }
     }
-    // Any TagLib holds that the walk of the ilst did not name.
+    // Such items TagLib holds that the walk of the ilst did not name.
     for (const auto& [key, item] : items) {
         if (IsSyncedLyricsKey(key) &&
             std::find(m.syncedKeys.begin(), m.syncedKeys.end(), key) == m.syncedKeys.end())
