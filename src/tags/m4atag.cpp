@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <functional>
@@ -92,6 +93,10 @@ struct Metadata {
     // for the number, so the genre is always written as our text.
     bool genreFromNumber = false;
     std::string synced;  // LRC text; empty removes the item
+    // Keys of the synchronised lyrics' items as stored, whatever their case,
+    // in file order: the first is the one read, and keeps its spelling when
+    // its value changes (not compared).
+    std::vector<TagLib::String> syncedKeys;
     // Keys of the items no field shows, in file order (not written).
     std::vector<std::string> otherKeys;
 };
@@ -198,18 +203,32 @@ bool IsOtherKey(const TagLib::String& key) {
 }
 
 // The keys of the items in `ilst`, in file order, as TagLib names them.
-std::vector<std::string> OtherKeys(TagLib::MP4::File& file, TagLib::MP4::Atom& ilst) {
-    std::vector<std::string> out;
+std::vector<TagLib::String> ItemKeys(TagLib::MP4::File& file, TagLib::MP4::Atom& ilst) {
+    std::vector<TagLib::String> out;
     for (TagLib::MP4::Atom* item : ilst.children) {
         TagLib::String key(item->name, TagLib::String::Latin1);
         if (item->name == "----" && item->length > 0 && item->length <= kMaxFileBytes) {
             file.seek(item->offset);
             key = FreeFormKey(file.readBlock(static_cast<unsigned long>(item->length)));
         }
-        if (!key.isEmpty() && IsOtherKey(key))
-            out.push_back(ToUtf8(key));
+        if (!key.isEmpty())
+            out.push_back(key);
     }
     return out;
+}
+
+// Whether `key` names the synchronised lyrics' item: other tools spell the
+// free-form name (and mean) in any case.
+bool IsSyncedLyricsKey(const TagLib::String& key) {
+    const std::string k = ToUtf8(key);
+    const std::string_view want = kSyncedLyricsKey;
+    return k.size() == want.size() &&
+           std::equal(k.begin(), k.end(), want.begin(), [](char a, char b) {
+               const auto upper = [](char c) {
+                   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+               };
+               return upper(a) == upper(b);
+           });
 }
 
 Metadata Extract(TagLib::MP4::File& file) {
@@ -237,14 +256,18 @@ Metadata Extract(TagLib::MP4::File& file) {
         for (const auto& art : it->second.toCoverArtList())
             m.covers.push_back({art.format(), art.data()});
     }
-    if (const auto it = items.find(kSyncedLyricsKey); it != items.end())
-        m.synced = JoinValues(it->second.toStringList());
 
     // TagLib turns a numeric genre into its own spelling of the name; ours
     // follows the genre table the rest of the program uses.
     TagLib::MP4::Atoms atoms(&file);
     if (TagLib::MP4::Atom* ilst = atoms.find("moov", "udta", "meta", "ilst")) {
-        m.otherKeys = OtherKeys(file, *ilst);
+        for (const TagLib::String& key : ItemKeys(file, *ilst)) {
+            if (IsOtherKey(key))
+                m.otherKeys.push_back(ToUtf8(key));
+            if (IsSyncedLyricsKey(key) && items.contains(key) &&
+                std::find(m.syncedKeys.begin(), m.syncedKeys.end(), key) == m.syncedKeys.end())
+                m.syncedKeys.push_back(key);
+        }
         TagLib::MP4::Atom* gnre = ilst->find("gnre");
         if (gnre && !ilst->find("\251gen")) {
             const unsigned n = ReadGnre(file, *gnre);
@@ -253,6 +276,14 @@ Metadata Extract(TagLib::MP4::File& file) {
             m.genreFromNumber = true;
         }
     }
+    // Such items TagLib holds that the walk of the ilst did not name.
+    for (const auto& [key, item] : items) {
+        if (IsSyncedLyricsKey(key) &&
+            std::find(m.syncedKeys.begin(), m.syncedKeys.end(), key) == m.syncedKeys.end())
+            m.syncedKeys.push_back(key);
+    }
+    if (!m.syncedKeys.empty())
+        m.synced = JoinValues(items.find(m.syncedKeys.front())->second.toStringList());
     return m;
 }
 
@@ -324,8 +355,16 @@ std::set<TagLib::String> Apply(TagLib::MP4::Tag& tag, const Metadata& want, cons
             tag.setItem("tmpo", TagLib::MP4::Item(want.tempo));
     }
     if (want.synced != had.synced) {
-        touched.insert(kSyncedLyricsKey);
-        SetText(tag, kSyncedLyricsKey, want.synced);
+        // One item, under the spelling of the first one the file holds; the
+        // others go.
+        for (const TagLib::String& key : had.syncedKeys) {
+            touched.insert(key);
+            tag.removeItem(key);
+        }
+        const TagLib::String key =
+            had.syncedKeys.empty() ? TagLib::String(kSyncedLyricsKey) : had.syncedKeys.front();
+        touched.insert(key);
+        SetText(tag, key, want.synced);
     }
     if (want.covers != had.covers) {
         touched.insert("covr");

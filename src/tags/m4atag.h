@@ -113,6 +113,9 @@ bool SetGenre(State& s, const char* text);
 // Synchronised lyrics as LRC text in the free-form item
 // "----:com.apple.iTunes:SYNCEDLYRICS" (UTF-8), beside the plain lyrics;
 // getter and setter as for the fields above, an empty text removes the item.
+// The key is matched in any case: the first such item in the file is read,
+// and a changed text takes its place under its own spelling while the
+// further ones go.
 std::int32_t GetSyncedLyrics(const State& s, char* buffer, std::int32_t size);
 bool SetSyncedLyrics(State& s, const char* text);
 // Keys of the items no field shows ("----:com.apple.iTunes:MOOD", "\xc2\xa9grp"

@@ -175,6 +175,14 @@ struct WmaValueRecord {
     std::uint16_t type = 0;
 };
 
+// A "SYNCEDLYRICS" record of a metadata (library) object, whatever its case
+// and type; other taggers put long texts there.
+struct WmaSyncedRecord {
+    WmaRecord place;
+    std::uint16_t type = 0;
+    std::string text;  // LRC text when the record holds text
+};
+
 struct WmaTag::Header {
     Bytes raw;  // the whole header object as read
     std::array<std::uint8_t, 2> reserved{};
@@ -187,7 +195,8 @@ struct WmaTag::Header {
     std::vector<WmaDescriptor> descriptors;
     std::vector<WmaRecord> records;            // picture records
     std::vector<WmaValueRecord> valueRecords;  // records of the fields
-    int extension = -1;                        // the first well-formed header extension in `others`
+    std::vector<WmaSyncedRecord> syncedRecords;
+    int extension = -1;  // the first well-formed header extension in `others`
     // Non-picture frames of the "ID3" descriptor, written back after the pictures.
     std::vector<id3v2::RawFrame> id3OtherFrames;
     std::uint8_t id3Major = 0;  // the version it is written back in; 0 when none was read
@@ -457,7 +466,8 @@ bool ReadExtended(const Bytes& o, ParsedTag& tag, WmaTag::Header& h, std::string
     return true;
 }
 
-// Pictures and field values in the metadata objects of a header extension.
+// Pictures, field values and synchronised lyrics in the metadata objects of
+// a header extension.
 // Anything that does not parse is left alone: the object is kept whole
 // either way. The values are taken only when every object in it parses, as
 // a changed field's records are cut out of it.
@@ -472,6 +482,7 @@ bool ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag
     std::size_t pos = kExtensionFixed;
     std::vector<std::pair<std::string, std::string>> values;  // upper-case name, value
     std::vector<WmaValueRecord> valueRecords;
+    std::vector<WmaSyncedRecord> syncedRecords;
     while (pos <= end - kObjectHeaderSize) {  // end >= kExtensionFixed
         const std::uint64_t size = U64(o.data() + pos + 16);
         if (size < kObjectHeaderSize || size > end - pos)
@@ -506,6 +517,9 @@ bool ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag
                 } else if (const auto field = FieldOfItem(upper)) {
                     values.emplace_back(upper, ValueText(upper, type, data, dataLen));
                     valueRecords.push_back({place, *field, upper, type});
+                } else if (upper == kSyncedLyricsName) {
+                    syncedRecords.push_back(
+                        {place, type, type == kTypeText ? Utf16TextToUtf8(data, dataLen) : ""});
                 }
                 r += recordSize;
             }
@@ -516,6 +530,7 @@ bool ReadHeaderExtension(const Bytes& o, std::size_t objectIndex, ParsedTag& tag
         return false;
     tag.recordValues.insert(tag.recordValues.end(), values.begin(), values.end());
     h.valueRecords.insert(h.valueRecords.end(), valueRecords.begin(), valueRecords.end());
+    h.syncedRecords.insert(h.syncedRecords.end(), syncedRecords.begin(), syncedRecords.end());
     return true;
 }
 
@@ -793,11 +808,12 @@ bool PlacePictures(const WmaTag::Header& old, const std::vector<Picture>& pictur
 }
 
 // The objects kept whole from the old header, in file order: records of
-// deleted pictures and of changed fields leave their metadata objects, new
-// records join the header extension, which is created when the file has none.
+// deleted pictures, of changed fields and, when new ones are set, of the
+// synchronised lyrics leave their metadata objects, new records join the
+// header extension, which is created when the file has none.
 bool BuildKeptObjects(const WmaTag::Header& old, const PicturePlan& plan,
                       const std::vector<WmaTag::PictureOrigin>& origins,
-                      const PerField<bool>& changed, std::vector<Bytes>& objects,
+                      const PerField<bool>& changed, bool syncedSet, std::vector<Bytes>& objects,
                       std::string& error) {
     objects = old.others;
     int extension = old.extension;
@@ -823,6 +839,10 @@ bool BuildKeptObjects(const WmaTag::Header& old, const PicturePlan& plan,
         }
         for (const WmaValueRecord& v : old.valueRecords) {
             if (v.place.object == i && changed[v.field])
+                gone.push_back(v.place);
+        }
+        for (const WmaSyncedRecord& v : old.syncedRecords) {
+            if (v.place.object == i && syncedSet)
                 gone.push_back(v.place);
         }
         if (!gone.empty())
@@ -1282,7 +1302,8 @@ bool WmaTag::Save() {
     Bytes extended;
     const PerField<bool> changed = ChangedFields(*this);
     if (!PlacePictures(old, pictures_, pictureSource_, plan, err) ||
-        !BuildKeptObjects(old, plan, pictureSource_, changed, objects, err) ||
+        !BuildKeptObjects(old, plan, pictureSource_, changed, pendingSynced_.has_value(), objects,
+                          err) ||
         !BuildContentDescription(*this, old, changed, content, err) ||
         !BuildExtendedContent(*this, old, plan, pictureSource_, pendingSynced_, extended, err)) {
         Fail(err);
@@ -1317,11 +1338,16 @@ bool WmaTag::Save() {
 }
 
 std::string WmaTag::SyncedLyricsRead() const {
-    if (header_) {
-        for (const WmaDescriptor& d : header_->descriptors) {
-            if (d.type == kTypeText && Upper(d.name) == kSyncedLyricsName)
-                return Utf16TextToUtf8(d.value.data(), d.value.size());
-        }
+    if (!header_)
+        return {};
+    // Records follow the descriptors, as the fields' values do.
+    for (const WmaDescriptor& d : header_->descriptors) {
+        if (d.type == kTypeText && Upper(d.name) == kSyncedLyricsName)
+            return Utf16TextToUtf8(d.value.data(), d.value.size());
+    }
+    for (const WmaSyncedRecord& r : header_->syncedRecords) {
+        if (r.type == kTypeText)
+            return r.text;
     }
     return {};
 }

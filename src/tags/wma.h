@@ -70,9 +70,11 @@ public:
 
     // Synchronised lyrics as LRC text for the next save (memory only; a read
     // forgets them): they take the place of the first "SYNCEDLYRICS"
-    // descriptor, whatever its case, further ones go; empty removes them.
+    // descriptor, whatever its case, further ones and the "SYNCEDLYRICS"
+    // records of the metadata objects go; empty removes them all.
     void setSyncedLyrics(std::string lrc) { pendingSynced_ = std::move(lrc); }
-    // The first "SYNCEDLYRICS" text descriptor's LRC text as read; empty when none.
+    // The LRC text of the first "SYNCEDLYRICS" text descriptor as read, else
+    // of the first such record of the metadata objects; empty when none.
     std::string SyncedLyricsRead() const;
     // Names of the extended content descriptors that no field shows, in
     // file order, as stored; pictures are listed as pictures.

@@ -264,6 +264,116 @@ TEST(SyncedLyricsItems, WmaAndMp4ReplaceTheirOwnItemAndKeepEveryOtherOne) {
     }
 }
 
+// Seeds a WMA or MP4 file with synchronised lyrics as other tools spell and
+// place them, then prints each value in file order as "KEY=TYPE:value", a
+// WMA record with "@language/stream".
+constexpr const char* kSpellingDump = R"(import sys
+from mutagen.asf import ASF, ASFUnicodeAttribute
+from mutagen.mp4 import MP4, MP4FreeForm
+path = sys.argv[1]
+wma = path.endswith('.wma')
+f = ASF(path) if wma else MP4(path)
+if len(sys.argv) > 2:
+    if wma:
+        f.tags['WM/Lyrics'] = ['plain words']
+        f.tags['Mood'] = ['calm']
+        # A language puts an attribute into the metadata library, a stream
+        # into the metadata object.
+        f.tags.append(('SYNCEDLYRICS', ASFUnicodeAttribute('[00:00.50]old', language=1)))
+        f.tags.append(('WM/Mood', ASFUnicodeAttribute('quiet', language=1)))
+        f.tags.append(('syncedLyrics', ASFUnicodeAttribute('[00:00.70]older', stream=1)))
+        f.tags.append(('MyStream', ASFUnicodeAttribute('s', stream=1)))
+    else:
+        f.tags['\xa9lyr'] = ['plain words']
+        f.tags['----:com.apple.iTunes:syncedlyrics'] = [MP4FreeForm(b'[00:00.50]old')]
+        f.tags['----:com.apple.iTunes:Mood'] = [MP4FreeForm(b'calm')]
+        f.tags['----:COM.APPLE.ITUNES:SyncedLyrics'] = [MP4FreeForm(b'[00:00.70]older')]
+    f.save()
+    f = ASF(path) if wma else MP4(path)
+def show(v):
+    if isinstance(v, MP4FreeForm):
+        return 'ff%d:%s' % (v.dataformat, bytes(v).decode('utf-8', 'backslashreplace'))
+    if wma:
+        where = '' if v.language is None and v.stream is None else '@%s/%s' % (v.language, v.stream)
+        return type(v).__name__ + ':' + str(v.value) + where
+    return str(v)
+pairs = list(f.tags) if wma else [(k, v) for k, vs in f.tags.items() for v in vs]
+for k, v in pairs:
+    print(k + '=' + show(v).replace('\n', '|'))
+)";
+
+// Synchronised lyrics written by another tool under another spelling, or
+// (WMA) as records of the metadata objects, are read, and new ones replace
+// every such item with one: MP4 keeps the first item's key and place, WMA
+// writes one descriptor. Every other item stays as mutagen reads it.
+TEST(SyncedLyricsItems, OtherToolsSpellingsAndPlacesAreFoundAndReplaced) {
+    if (!HaveMutagen() || !HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "mutagen or ffmpeg is not installed";
+    struct Case {
+        const char* name;
+        const char* codec;
+        const char* read;   // the lyrics read from the seeded file
+        const char* first;  // its item's line as mutagen prints it
+        const char* further;
+        const char* replaced;  // the first item's line after the save
+        bool inPlace;          // the new item stands where the first one stood
+    };
+    const Case cases[] = {
+        {"song.wma", "wmav2", "[00:00.70]older",
+         "syncedLyrics=ASFUnicodeAttribute:[00:00.70]older@None/1",
+         "SYNCEDLYRICS=ASFUnicodeAttribute:[00:00.50]old@1/0",
+         "SYNCEDLYRICS=ASFUnicodeAttribute:[00:01.50]First|[00:02.25]Second|", false},
+        {"song.m4a", "aac", "[00:00.50]old", "----:com.apple.iTunes:syncedlyrics=ff1:[00:00.50]old",
+         "----:COM.APPLE.ITUNES:SyncedLyrics=ff1:[00:00.70]older",
+         "----:com.apple.iTunes:syncedlyrics=ff1:[00:01.50]First|[00:02.25]Second|", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.file(c.name);
+        ASSERT_EQ(RunCommand("ffmpeg -v error -nostdin -y -f lavfi -i "
+                             "sine=frequency=440:duration=1 -c:a " +
+                             std::string(c.codec) + " " + ShellQuote(path))
+                      .exitCode,
+                  0);
+        const std::string script = dir.file("dump.py");
+        WriteAll(script, std::string(kSpellingDump));
+        const std::string dump = "/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(path);
+        const auto seeded = RunCommand(dump + " seed");
+        ASSERT_EQ(seeded.exitCode, 0) << seeded.output;
+        const std::vector<std::string> before = Lines(seeded.output);
+        const auto at = [](const std::vector<std::string>& lines, const char* line) {
+            return std::find(lines.begin(), lines.end(), line) - lines.begin();
+        };
+        // The item read is the first in the file.
+        ASSERT_LT(at(before, c.first), at(before, c.further)) << seeded.output;
+        EXPECT_EQ(SyncedRead(path), c.read);
+
+        TagBridge bridge;
+        bridge.Read(path);
+        id3v2::SyncedLyrics lyrics;
+        lyrics.lines = {{1500, "First"}, {2250, "Second"}};
+        ASSERT_TRUE(bridge.SetSyncedLyrics(path, lyrics));
+        const SaveOutcome saved = bridge.Save(path);
+        ASSERT_TRUE(saved.ok) << saved.error;
+        EXPECT_EQ(SyncedRead(path), "[00:01.50]First\n[00:02.25]Second\n");
+
+        // Every other item as before, in its order; the new one once.
+        std::vector<std::string> expected;
+        for (const std::string& line : before) {
+            if (line == c.first && c.inPlace)
+                expected.push_back(c.replaced);
+            else if (line != c.first && line != c.further)
+                expected.push_back(line);
+        }
+        std::vector<std::string> after = Lines(RunCommand(dump).output);
+        EXPECT_EQ(std::count(after.begin(), after.end(), c.replaced), 1) << seeded.output;
+        if (!c.inPlace)
+            std::erase(after, c.replaced);
+        EXPECT_EQ(after, expected);
+    }
+}
+
 // An ASF attribute holds at most 65,535 bytes: longer synchronised lyrics
 // fail the save with the reason, and the file stays as it was.
 TEST(SyncedLyricsItems, WmaRefusesLyricsLongerThanAnAttributeHolds) {

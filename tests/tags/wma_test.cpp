@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -377,10 +378,10 @@ Desc WmPicture(const std::u16string& mime, std::uint8_t type, const std::u16stri
 }
 
 // A metadata-library record and the header extension that holds such objects.
-Bytes Record(const Desc& d, std::uint16_t stream = 0) {
+Bytes Record(const Desc& d, std::uint16_t stream = 0, std::uint16_t language = 0) {
     Bytes b;
     const Bytes n = W(d.name);
-    Put(b, 0, 2);
+    Put(b, language, 2);
     Put(b, stream, 2);
     Put(b, n.size(), 2);
     Put(b, d.type, 2);
@@ -1598,5 +1599,91 @@ TEST_F(WmaTest, TrackIsWrittenInTheFormatsConvention) {
     }
 }
 
+// Other taggers may keep synchronised lyrics as a record of the metadata
+// objects (with a language or a stream, or because the text is long). Such
+// a record is read when no descriptor holds them; new lyrics replace every
+// one of them with one descriptor, and every other record stays byte for byte.
+TEST_F(WmaTest, SyncedLyricsInTheMetadataObjects) {
+    const Bytes other = Object(kUnknown, Bytes{1, 2, 3});
+    const Bytes mood = Record(Text(u"WM/Mood", u"calm"), 1);
+    const Bytes rating = Record(Dword(u"WM/SharedUserRating", 50), 0, 1);
+    const Bytes inLibrary = Record(Text(u"SYNCEDLYRICS", u"[00:01.00]lib"), 0, 1);
+    struct Case {
+        const char* what;
+        std::vector<Desc> descriptors;
+        std::vector<Bytes> extension;
+        std::string read;
+        std::optional<std::string> set;  // nullopt: a save that sets none
+        std::vector<std::string> descriptorsAfter;
+        std::vector<Bytes> extensionAfter;
+    };
+    const Case cases[] = {
+        {"a library record with a language",
+         {Text(u"WM/Year", u"2000")},
+         {other, Library({mood, inLibrary, rating})},
+         "[00:01.00]lib",
+         "[00:02.00]new\n",
+         {"WM/Year=2000", "SYNCEDLYRICS=[00:02.00]new\n"},
+         {other, Library({mood, rating})}},
+        {"a metadata-object record, its name in another case",
+         {},
+         {Metadata({Record(Text(u"SyncedLyrics", u"[00:01.00]meta"), 1)}), Library({mood})},
+         "[00:01.00]meta",
+         "[00:02.00]new\n",
+         {"SYNCEDLYRICS=[00:02.00]new\n"},
+         {Metadata({}), Library({mood})}},
+        {"a descriptor is read first and replaced in its place; the records go",
+         {Text(u"syncedlyrics", u"[00:00.50]desc"), Text(u"WM/Year", u"2000")},
+         {Metadata({Record(Text(u"SYNCEDLYRICS", u"[00:00.70]meta"), 1)}),
+          Library({inLibrary, mood})},
+         "[00:00.50]desc",
+         "[00:02.00]new\n",
+         {"SYNCEDLYRICS=[00:02.00]new\n", "WM/Year=2000"},
+         {Metadata({}), Library({mood})}},
+        {"a record that holds no text is not read, but goes with the others",
+         {},
+         {Library({Record({u"SYNCEDLYRICS", 1, Bytes{1, 2, 3}}), mood,
+                   Record(Text(u"SyncedLyrics", u"[00:01.00]second"), 0, 2)})},
+         "[00:01.00]second",
+         "",
+         {},
+         {Library({mood})}},
+        {"a save that sets none keeps every record",
+         {Text(u"WM/Year", u"2000")},
+         {other, Library({mood, inLibrary, rating})},
+         "[00:01.00]lib",
+         std::nullopt,
+         {"WM/Year=2000"},
+         {other, Library({mood, inLibrary, rating})}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Asf asf;
+        asf.descriptors = c.descriptors;
+        asf.before = {HeaderExtension(c.extension)};
+        WmaTag tag;
+        Load(tag, asf);
+        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        EXPECT_EQ(tag.SyncedLyricsRead(), c.read);
+        if (c.set)
+            tag.setSyncedLyrics(*c.set);
+        ASSERT_TRUE(tag.WriteTag()) << tag.Error();
+
+        const Bytes after = ReadAll(path);
+        std::vector<std::string> descriptors;
+        for (const SavedDesc& d : Descriptors(after))
+            descriptors.push_back(Shown(d.name, d.type, d.value));
+        EXPECT_EQ(descriptors, c.descriptorsAfter);
+        EXPECT_EQ(Objects(after)[0].bytes, HeaderExtension(c.extensionAfter));
+        EXPECT_EQ(AfterHeader(after), AfterHeader(asf.File()));
+
+        WmaTag again;
+        again.setFileName(path);
+        ASSERT_TRUE(again.Valid()) << again.Error();
+        EXPECT_EQ(again.SyncedLyricsRead(), c.set.value_or(c.read));
+        EXPECT_EQ(again.Title, "Title");
+    }
+    EXPECT_EQ(errors, 0);
+}
 }  // namespace
 }  // namespace sondrel
