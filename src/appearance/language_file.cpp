@@ -179,6 +179,8 @@ const std::map<int, std::string>& MessageTable::BuiltIns() {
          "also on the clipboard."},
         {msg::kTrackInstrumental, "The track is instrumental."},
         {msg::kNoServiceLyrics, "LRCLIB has no lyrics for this track."},
+        {msg::kSyncedLinesFetched,
+         "%1 timed lines fetched; the next save of the file writes them."},
     };
     return table;
 }

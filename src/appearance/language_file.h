@@ -55,8 +55,9 @@ inline constexpr int kLast = kNoWorkbookProgram;
 // The lyrics service's answers, after the look-up captions' ids.
 inline constexpr int kTrackInstrumental = 9122;
 inline constexpr int kNoServiceLyrics = 9123;
+inline constexpr int kSyncedLinesFetched = 9124;
 inline constexpr int kServiceFirst = kTrackInstrumental;
-inline constexpr int kServiceLast = kNoServiceLyrics;
+inline constexpr int kServiceLast = kSyncedLinesFetched;
 }  // namespace msg
 
 // A language file larger than this is refused rather than read.

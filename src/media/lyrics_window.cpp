@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -145,6 +146,14 @@ LyricsWindow::LyricsWindow(MediaHost* host, HttpClient* http, QWidget* parent)
     layout->setSpacing(0);
     layout->addWidget(toolBar_);
     layout->addWidget(memo_);
+    // The timed lines are not in the text shown: without this the user
+    // could not tell they were fetched and will be saved.
+    syncedNote_ = new QLabel(this);
+    syncedNote_->setObjectName(QStringLiteral("lbSynced"));
+    syncedNote_->setWordWrap(true);
+    syncedNote_->setContentsMargins(4, 2, 4, 2);
+    syncedNote_->hide();
+    layout->addWidget(syncedNote_);
     UpdateEditActions();
 }
 
@@ -206,6 +215,12 @@ void LyricsWindow::ShowLyrics() {
     fromHost_ = false;
     // Another file's text: synchronised lines fetched earlier are not its own.
     synced_.clear();
+    ShowSyncedNote();
+}
+
+void LyricsWindow::ShowSyncedNote() {
+    syncedNote_->setText(Msg(sondrel::msg::kSyncedLinesFetched).arg(synced_.size()));
+    syncedNote_->setVisible(!synced_.empty());
 }
 
 bool LyricsWindow::LoadFile(const QString& path) {
@@ -388,6 +403,7 @@ void LyricsWindow::SaveLyricsOf(const std::string& path, const std::string& text
 void LyricsWindow::SearchOne(const std::string& path, bool batch) {
     host_->ShowFile(path);
     synced_.clear();
+    ShowSyncedNote();
     QAction* stop = action(QStringLiteral("btnStop"));
     if (cbLyricsSource_->currentIndex() == kLyricsFromLrclib) {
         search_.reset();
@@ -414,6 +430,7 @@ void LyricsWindow::SearchOne(const std::string& path, bool batch) {
                 // where its format keeps synchronised lyrics.
                 if (!synced_.empty())
                     host_->Bridge().SetSyncedLyrics(path, lrclib::SyltOf(synced_));
+                ShowSyncedNote();
             } else {
                 Tell(why);
             }

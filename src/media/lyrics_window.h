@@ -19,6 +19,7 @@
 class MediaHost;
 class QAction;
 class QComboBox;
+class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QToolBar;
@@ -45,6 +46,9 @@ public:
     // The synchronised lines LRCLIB sent with the lyrics shown; empty when
     // it had none, or once the text came from elsewhere.
     const std::vector<sondrel::net::lrclib::SyncedLine>& SyncedLyrics() const { return synced_; }
+    // Says below the text how many timed lines wait for the next save;
+    // hidden while there are none.
+    QLabel* syncedNote() const { return syncedNote_; }
 
     QPlainTextEdit* memo() const { return memo_; }
     QAction* action(const QString& name) const;
@@ -91,6 +95,7 @@ protected:
 private:
     void SetMemoText(const QString& text);
     void Tell(const QString& message);
+    void ShowSyncedNote();
     void ShowStep(const sondrel::net::LyricsSearch::Step& step);
     void CollectCounters();
     void SearchOne(const std::string& path, bool batch);
@@ -109,6 +114,7 @@ private:
     sondrel::net::LyricsSettings settings_;
     std::unique_ptr<sondrel::net::LyricsSearch> search_;
     std::vector<sondrel::net::lrclib::SyncedLine> synced_;
+    QLabel* syncedNote_ = nullptr;
     QComboBox* cbLyricsSource_ = nullptr;
     std::string codepage_ = "windows-1252";
     QPlainTextEdit* memo_ = nullptr;

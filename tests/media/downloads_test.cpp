@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <algorithm>
@@ -276,6 +277,12 @@ TEST(Downloads, TheLyricsWindowTakesPlainAndSynchronisedLyricsFromLrclibByDefaul
                   *c.shown ? c.shown : host.lyrics.toStdString())
             << c.title;
         EXPECT_EQ(window.SyncedLyrics().size(), c.synced) << c.title;
+        // Timed lines are not in the text: the window says they came.
+        EXPECT_EQ(window.syncedNote()->isVisibleTo(&window), c.synced > 0) << c.title;
+        if (c.synced > 0) {
+            EXPECT_TRUE(window.syncedNote()->text().startsWith(QString::number(c.synced)))
+                << window.syncedNote()->text().toStdString();
+        }
         if (*c.message) {
             ASSERT_EQ(messages.size(), 1u) << c.title;
             EXPECT_TRUE(messages[0].contains(QLatin1String(c.message))) << c.title;
@@ -319,6 +326,7 @@ TEST(Downloads, TheLyricsWindowTakesPlainAndSynchronisedLyricsFromLrclibByDefaul
     host.ShowFile(dir.file("Plain Song.mp3"));
     window.ShowLyrics();
     EXPECT_TRUE(window.SyncedLyrics().empty());
+    EXPECT_FALSE(window.syncedNote()->isVisibleTo(&window));
 
     // Several files: LRCLIB's lyrics saved into each, plain and synchronised
     // in one save, the failures listed.
