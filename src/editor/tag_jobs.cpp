@@ -60,7 +60,13 @@ private:
         // Nothing waiting for a flush: no reason to hold the outcomes back.
         if (!now && !group_.Full() && group_.PendingCount() > 0)
             return;
-        group_.Commit();
+        // Only the commit itself goes to the runner, and only when it has
+        // files to flush: the outcomes it fills in are handed on from here,
+        // on the run's own thread.
+        if (callbacks_.runCommit && group_.PendingCount() > 0)
+            callbacks_.runCommit([this] { group_.Commit(); });
+        else
+            group_.Commit();
         while (!queue_.empty()) {
             Entry e = std::move(queue_.front());
             queue_.pop_front();

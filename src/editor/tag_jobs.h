@@ -32,6 +32,11 @@ struct JobCallbacks {
     // The item is finished (written, skipped or passed by after a stop);
     // always right after its onFileDone when it has one.
     std::function<void(const JobItem&)> onStep;
+    // Runs `commit` (a group's journal, flushes and renames; it calls none
+    // of the callbacks above) and returns once it is done. A window runs it
+    // on a worker thread and answers its events meanwhile; unset, it runs
+    // right here.
+    std::function<void(const std::function<void()>& commit)> runCommit;
     SaveGroup::Limits group;
 };
 

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "editor/format_registry.h"
@@ -55,6 +57,20 @@ bool HasId3v1(TagFormat format) {
 
 std::string Std(const QString& s) {
     return s.toStdString();
+}
+
+// A save group's commit waits for the disk (a flush of every file in it),
+// so it runs on a worker while the window paints and its timers run. The
+// user's input is left for the run's own turns between files, where Stop
+// is looked at, rather than handled while files are being committed.
+void CommitAnswering(const std::function<void()>& commit) {
+    QEventLoop loop;
+    std::thread worker([&] {
+        commit();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
 }
 
 QString Q(const std::string& s) {
@@ -878,8 +894,9 @@ void TagEditor::SaveTag(int mode) {
         const std::vector<sondrel::JobItem> items = JobItems(SelectedRows());
         sondrel::JobCallbacks callbacks;
         // Outcomes and steps come a save group at a time; the window is
-        // kept answering (and Stop seen) between files. The first file is
-        // always written: Stop ends the run after the current file.
+        // kept answering (and Stop seen) between files and while a group
+        // commits. The first file is always written: Stop ends the run
+        // after the current file.
         callbacks.keepGoing = [this, first = true]() mutable {
             if (!std::exchange(first, false))
                 QApplication::processEvents();
@@ -893,6 +910,7 @@ void TagEditor::SaveTag(int mode) {
             }
             QApplication::processEvents();
         };
+        callbacks.runCommit = CommitAnswering;
         callbacks.onStep = [&](const sondrel::JobItem& item) {
             if (wait_)
                 wait_->Step();
@@ -994,6 +1012,7 @@ void TagEditor::DeleteTags(sondrel::RemoveKind kind) {
         if (wait_)
             wait_->Step();
     };
+    callbacks.runCommit = CommitAnswering;
     sondrel::RemoveTagsFromFiles(*bridge_, items, kind, callbacks);
     shownPath_.clear();
     busy_ = false;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/test_support.h"
@@ -23,6 +25,10 @@ protected:
         audio_ = test::SilentMp3();
         if (audio_.empty())
             GTEST_SKIP() << "ffmpeg is not installed";
+        Reset();
+    }
+    // The files as they were before any run.
+    void Reset() {
         for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) {
             const std::string path = dir_.file(name);
             WriteAll(path, audio_);
@@ -112,47 +118,89 @@ TEST_F(ManyFiles, AFailedFileIsReportedAndTheRunGoesOn) {
 
 // The files are committed two at a time; the rename of the second file
 // fails. Each outcome comes once its file is in place (or known to have
-// failed), followed at once by its step, and the run goes on.
+// failed), followed at once by its step, and the run goes on. The same
+// whether the commits run here or on a worker, as the window runs them:
+// only the commits go there, outcomes and steps come on the run's thread.
 TEST_F(ManyFiles, OutcomesComeAfterTheCommitAndAFailedRenameFailsOnlyItsFile) {
-    const test::Bytes bBefore = ReadAll(dir_.file("b.mp3"));
-    FieldEdits edits;
-    edits[Field::Artist] = "New artist";
-    // Longer than any padding: every file is rewritten and renamed.
-    edits[Field::Comment] = std::string(700, 'c');
-    int renames = 0;
-    std::vector<std::string> events;
-    IoFaults faults;
-    faults.step = [&](IoStep s) {
-        if (s == IoStep::Sync)
-            events.push_back("flush");
-        if (s != IoStep::Rename)
-            return true;
-        events.push_back("rename");
-        return ++renames != 2;
+    struct Runner {
+        const char* name;
+        bool onWorker;
     };
-    TagBridge bridge;
-    bridge.SetIoFaults(faults);
-    JobCallbacks c;
-    c.group.files = 2;
-    c.onFileDone = [&](const JobItem& i, const SaveOutcome& o) {
-        const std::string name = std::filesystem::path(i.path).filename().string();
-        events.push_back("done " + name + (o.ok ? "" : " failed"));
-        if (o.ok) {
-            EXPECT_EQ(Read(name).artist, "New artist") << name << " was told saved too early";
-        } else {
-            EXPECT_NE(o.error.find("cannot replace file"), std::string::npos) << o.error;
+    for (const Runner runner :
+         {Runner{"commits here", false}, Runner{"commits on a worker", true}}) {
+        SCOPED_TRACE(runner.name);
+        Reset();
+        const test::Bytes bBefore = ReadAll(dir_.file("b.mp3"));
+        FieldEdits edits;
+        edits[Field::Artist] = "New artist";
+        // Longer than any padding: every file is rewritten and renamed.
+        edits[Field::Comment] = std::string(700, 'c');
+        int renames = 0;
+        std::vector<std::string> events;
+        IoFaults faults;
+        faults.step = [&](IoStep s) {
+            if (s == IoStep::Sync)
+                events.push_back("flush");
+            if (s != IoStep::Rename)
+                return true;
+            events.push_back("rename");
+            return ++renames != 2;
+        };
+        TagBridge bridge;
+        bridge.SetIoFaults(faults);
+        JobCallbacks c;
+        c.group.files = 2;
+        const std::thread::id runThread = std::this_thread::get_id();
+        int commits = 0;
+        bool inCommit = false;
+        if (runner.onWorker) {
+            c.runCommit = [&](const std::function<void()>& commit) {
+                ++commits;
+                inCommit = true;
+                std::thread worker([&] {
+                    EXPECT_NE(std::this_thread::get_id(), runThread);
+                    commit();
+                });
+                worker.join();
+                inCommit = false;
+            };
         }
-    };
-    c.onStep = [&](const JobItem& i) { events.push_back("step " + std::to_string(i.row)); };
-    EXPECT_EQ(SaveEditsToFiles(bridge, items_, edits, c), 2);
-    EXPECT_EQ(events,
-              (std::vector<std::string>{"flush", "flush", "rename", "rename", "done a.mp3",
-                                        "step 0", "step 1", "done b.mp3 failed", "step 2", "step 3",
-                                        "flush", "rename", "done c.mp3", "step 4"}));
-    EXPECT_EQ(ReadAll(dir_.file("b.mp3")), bBefore);
-    EXPECT_EQ(Read("c.mp3").artist, "New artist");
-    // The bridge is left with the faults it had, without the run's group.
-    EXPECT_EQ(bridge.IoFaultsInUse().group, nullptr);
+        // Nothing of the run's own reaches the window from inside a commit.
+        auto onRunThread = [&] {
+            EXPECT_FALSE(inCommit);
+            EXPECT_EQ(std::this_thread::get_id(), runThread);
+        };
+        c.keepGoing = [&] {
+            onRunThread();
+            return true;
+        };
+        c.onFileDone = [&](const JobItem& i, const SaveOutcome& o) {
+            onRunThread();
+            const std::string name = std::filesystem::path(i.path).filename().string();
+            events.push_back("done " + name + (o.ok ? "" : " failed"));
+            if (o.ok) {
+                EXPECT_EQ(Read(name).artist, "New artist") << name << " was told saved too early";
+            } else {
+                EXPECT_NE(o.error.find("cannot replace file"), std::string::npos) << o.error;
+            }
+        };
+        c.onStep = [&](const JobItem& i) {
+            onRunThread();
+            events.push_back("step " + std::to_string(i.row));
+        };
+        EXPECT_EQ(SaveEditsToFiles(bridge, items_, edits, c), 2);
+        EXPECT_EQ(events,
+                  (std::vector<std::string>{"flush", "flush", "rename", "rename", "done a.mp3",
+                                            "step 0", "step 1", "done b.mp3 failed", "step 2",
+                                            "step 3", "flush", "rename", "done c.mp3", "step 4"}));
+        // One commit for each group with files to flush, none for the rows
+        // only stepped.
+        EXPECT_EQ(commits, runner.onWorker ? 2 : 0);
+        EXPECT_EQ(ReadAll(dir_.file("b.mp3")), bBefore);
+        EXPECT_EQ(Read("c.mp3").artist, "New artist");
+        // The bridge is left with the faults it had, without the run's group.
+        EXPECT_EQ(bridge.IoFaultsInUse().group, nullptr);
+    }
 }
 
 TEST_F(ManyFiles, RemoveTakesTheTagFromFilesItAppliesToAndStopsAtOnce) {

@@ -17,10 +17,13 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "editor/format_bridge.h"
@@ -515,6 +518,89 @@ TEST_F(EditorTest, ASeveralFileSaveListsEachFailureAndKeepsThoseFilesSelected) {
     EXPECT_EQ(list->FocusedRow(), Row("b.ogg"));
     // The artist typed for the files not written is still there for another try.
     EXPECT_EQ(Text(editor->edArtist()), "Everyone");
+}
+
+// A progress window that only counts.
+class CountingProgress : public ProgressSink {
+public:
+    void Start(int max) override { this->max = max; }
+    void Step() override { ++steps; }
+    void Finish() override { finished = true; }
+    void RestoreMain(bool) override {}
+    bool Running() const override { return true; }
+    int max = 0;
+    std::atomic<int> steps{0};
+    bool finished = false;
+};
+
+// A group's flush is held until the window has handled a few timer events,
+// at most two seconds: a window blocked in the commit handles none. Each
+// file's outcome still comes only after the commit: no step while the flush
+// is held, and the file whose rename failed in the commit is the one shown
+// as failed, with the reason, and left selected.
+TEST_F(EditorTest, TheWindowAnswersEventsWhileASeveralFileSaveCommits) {
+    CountingProgress progress;
+    editor->setProgress(&progress);
+    // No padding: the new artist does not fit, so each file is rewritten
+    // and renamed in the commit.
+    for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+        Put(name, Mp3({TextFrame("TIT2", std::string("Title of ") + name)}));
+    const Bytes bBefore = ReadAll(Path("b.mp3"));
+    Open();
+    SelectRows({"a.mp3", "b.mp3", "c.mp3"});
+    Type(editor->edArtist(), QStringLiteral("Everyone"));
+
+    std::atomic<bool> flushing{false};
+    std::atomic<int> turnsWhileFlushing{0};
+    std::atomic<int> stepsWhileFlushing{0};
+    std::atomic<int> renames{0};
+    QTimer ticker;
+    ticker.setInterval(2);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (flushing) {
+            ++turnsWhileFlushing;
+            stepsWhileFlushing += progress.steps;
+        }
+    });
+    sondrel::IoFaults faults;
+    faults.step = [&](sondrel::IoStep s) {
+        if (s == sondrel::IoStep::Sync) {
+            flushing = true;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (turnsWhileFlushing < 3 && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else if (s == sondrel::IoStep::Rename) {
+            flushing = false;
+            return ++renames != 2;
+        }
+        return true;
+    };
+    editor->Bridge().SetIoFaults(faults);
+    ticker.start();
+    editor->btnSaveClick();
+    ticker.stop();
+    editor->Bridge().SetIoFaults({});
+    editor->setProgress(nullptr);
+
+    EXPECT_GE(turnsWhileFlushing, 3) << "the window handled no events while the group committed";
+    EXPECT_EQ(stepsWhileFlushing, 0) << "a file was shown saved before its flush";
+    EXPECT_EQ(progress.max, 3);
+    EXPECT_EQ(progress.steps, 3);
+    EXPECT_TRUE(progress.finished);
+    ASSERT_EQ(errorBoxes.size(), 1);
+    const std::string box = errorBoxes.front().toStdString();
+    EXPECT_NE(box.find(Path("b.mp3")), std::string::npos) << box;
+    EXPECT_NE(box.find("1 of 3"), std::string::npos) << box;
+    EXPECT_NE(box.find("cannot replace file"), std::string::npos) << box;
+    EXPECT_EQ(box.find("a.mp3"), std::string::npos) << box;
+    EXPECT_EQ(box.find("c.mp3"), std::string::npos) << box;
+    EXPECT_EQ(ReadAll(Path("b.mp3")), bBefore);
+    EXPECT_TRUE(IsSelected("b.mp3"));
+    for (const char* name : {"a.mp3", "c.mp3"}) {
+        EXPECT_EQ(ReadBack(Path(name)).artist, "Everyone") << name;
+        EXPECT_EQ(ReadBack(Path(name)).title, std::string("Title of ") + name) << name;
+        EXPECT_FALSE(IsSelected(name)) << name;
+    }
 }
 
 TEST_F(EditorTest, FailuresAreShownOnlyAfterTheProgressWindowHasGone) {
