@@ -40,7 +40,7 @@ public:
     enum class Purpose { MaySave, ReadOnly };
     // The ID3v2 header with a short tag and the first frames behind it; at
     // the end ID3v1, the Lyrics3 and APE footers and the encoder mark's window.
-    static constexpr std::size_t kQuickEndBytes = 8 << 10;
+    static constexpr std::size_t kQuickEndBytes = 4 << 10;
 
     FileSnapshot(FileSnapshot&&) noexcept = default;
     FileSnapshot& operator=(FileSnapshot&&) noexcept = default;
