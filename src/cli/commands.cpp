@@ -173,8 +173,9 @@ int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
         // The usual case opens the file once for everything below; the
         // checks of Unusable only run to explain a file that did not open.
         std::optional<FileSnapshot> file;
+        // Nothing here is saved: no note for a save's check.
         if (FormatOfPath(path) != TagFormat::None)
-            file = FileSnapshot::Open(path);
+            file = FileSnapshot::Open(path, nullptr, FileSnapshot::Purpose::ReadOnly);
         if (file) {
             r = Gather(bridge, *file);
             if (!r.valid) {
@@ -234,8 +235,9 @@ int RunSet(const Args& args, std::ostream& out, std::ostream& err) {
     for (const auto& path : args.files) {
         group.BeforeRead(path);
         std::optional<FileSnapshot> file;
+        // Nothing here is saved: no note for a save's check.
         if (FormatOfPath(path) != TagFormat::None)
-            file = FileSnapshot::Open(path);
+            file = FileSnapshot::Open(path, nullptr, FileSnapshot::Purpose::ReadOnly);
         TagFormat format = TagFormat::None;
         bool recognised = false;
         if (file) {

@@ -7,11 +7,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <ostream>
 
 #include "util/paths.h"
 #include "util/text.h"
 
 namespace sondrel {
+
+const std::string& FolderPath::Empty() {
+    static const std::string empty;
+    return empty;
+}
+
+std::ostream& operator<<(std::ostream& out, const FolderPath& f) {
+    return out << f.str();
+}
 
 namespace {
 
@@ -265,7 +275,7 @@ std::vector<std::size_t> ListOrder(const std::vector<FileRow>& rows) {
         std::size_t bytes = 0;
         for (const FileRow& r : rows)
             bytes += r.fileName.size() + 2;
-        KeyedRows& first = files.try_emplace(file->folder, rows, true).first->second;
+        KeyedRows& first = files.try_emplace(file->folder.str(), rows, true).first->second;
         first.keys.reserve(bytes);
         first.entries.reserve(rows.size());
     }
@@ -279,9 +289,9 @@ std::vector<std::size_t> ListOrder(const std::vector<FileRow>& rows) {
         } else if (r.IsFolder()) {
             folders.Add(i);
         } else {
-            if (lastList == nullptr || r.folder != lastFolder) {
-                lastFolder = r.folder;
-                lastList = &files.try_emplace(r.folder, rows, true).first->second;
+            if (lastList == nullptr || r.folder.str() != lastFolder) {
+                lastFolder = r.folder.str();
+                lastList = &files.try_emplace(lastFolder, rows, true).first->second;
             }
             lastList->Add(i);
         }
@@ -426,7 +436,7 @@ std::string FileRows::FolderSeen(int row) const {
     if (!Valid(row))
         return {};
     const std::string base = WithTrailingSeparator(shownFolder_);
-    std::string_view folder = At(row).folder;
+    std::string_view folder = At(row).folder.str();
     auto dropSeparator = [](std::string_view f) {
         while (f.size() > 1 && f.back() == '/')
             f.remove_suffix(1);

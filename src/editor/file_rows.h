@@ -4,15 +4,54 @@
 // from the rows, never from the text the list shows.
 #pragma once
 
+#include <iosfwd>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace sondrel {
 
+// The folder of a row, read as the text it holds. Copies share one text:
+// the rows of a folder hold its path once, so a large folder's list costs
+// no allocation per row for it.
+class FolderPath {
+public:
+    FolderPath() = default;
+    // Implicit, so a row is built from a plain text.
+    FolderPath(std::string path)
+        : text_(path.empty() ? nullptr : std::make_shared<const std::string>(std::move(path))) {}
+    FolderPath(const char* path) : FolderPath(std::string(path)) {}
+
+    const std::string& str() const { return text_ ? *text_ : Empty(); }
+    operator const std::string&() const { return str(); }
+    operator std::string_view() const { return str(); }
+    bool empty() const { return str().empty(); }
+    std::size_t size() const { return str().size(); }
+    const char* c_str() const { return str().c_str(); }
+
+    friend bool operator==(const FolderPath& a, const FolderPath& b) {
+        return a.text_ == b.text_ || a.str() == b.str();
+    }
+    friend bool operator==(const FolderPath& a, const std::string& b) { return a.str() == b; }
+    friend bool operator==(const FolderPath& a, std::string_view b) { return a.str() == b; }
+    friend bool operator==(const FolderPath& a, const char* b) { return a.str() == b; }
+    friend std::string operator+(const FolderPath& a, std::string_view b) {
+        std::string out;
+        out.reserve(a.size() + b.size());
+        out.append(a.str()).append(b);
+        return out;
+    }
+    friend std::ostream& operator<<(std::ostream& out, const FolderPath& f);
+
+private:
+    static const std::string& Empty();
+    std::shared_ptr<const std::string> text_;
+};
+
 // One row of the file list: a file, a subfolder, or the ".." row.
 struct FileRow {
-    std::string folder;    // the folder holding the entry, with a trailing '/'
+    FolderPath folder;     // the folder holding the entry, with a trailing '/'
     std::string fileName;  // empty for folder rows and the parent row
     std::string ext;       // upper-cased extension with its dot; empty for folders
     std::string caption;   // what the row shows

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <map>
 #include <set>
 #include <utility>
@@ -87,7 +89,9 @@ bool Listed(const Scan& scan, std::string_view upperExt) {
 }
 
 void Walk(Scan& scan, const std::string& dir, int level) {
-    const std::string folder = WithTrailingSeparator(dir);
+    // Every row of the folder shares this one copy of its path.
+    const FolderPath shared(WithTrailingSeparator(dir));
+    const std::string& folder = shared.str();
     if (scan.hooks.onFolder)
         scan.hooks.onFolder(folder);
     DIR* d = ::opendir(folder.c_str());
@@ -149,7 +153,7 @@ void Walk(Scan& scan, const std::string& dir, int level) {
             std::string ext = UpperAscii(std::string(n.substr(dot)));
             if (!Listed(scan, ext))
                 continue;
-            files.Add({folder, std::string(n), std::move(ext), std::string(n)},
+            files.Add({shared, std::string(n), std::move(ext), std::string(n)},
                       {st.st_dev, st.st_ino}, link);
         }
     }
@@ -177,7 +181,7 @@ void Walk(Scan& scan, const std::string& dir, int level) {
             else if (scan.visitedFolders.insert(id).second)
                 Walk(scan, folder + sub, level + 1);
         } else if (scan.options.showFolders) {
-            scan.found.Add({folder, {}, {}, sub}, id, link);
+            scan.found.Add({shared, {}, {}, sub}, id, link);
         }
     }
     if (selectedOnly && !scan.previous.anyFileSelected)
@@ -209,6 +213,42 @@ void PermuteInPlace(std::vector<FileRow>& rows, std::vector<std::size_t>& from) 
         rows[at] = std::move(first);
         from[at] = kDone;
     }
+}
+
+// The numbers found more than once in `numbers`, sorted. One pass over an
+// open-addressing table: sorting every number of a large folder cost more
+// than the rest of the choice of names.
+std::vector<ino_t> RepeatedNumbers(const std::vector<ino_t>& numbers) {
+    std::size_t slots = 16;
+    while (slots < numbers.size() * 2)
+        slots *= 2;
+    // A slot holds its number plus one, so that 0 marks an empty slot.
+    std::vector<std::uint64_t> table(slots, 0);
+    std::vector<char> seenTwice(slots, 0);
+    std::vector<ino_t> repeated;
+    const int shift = 64 - std::countr_zero(slots);
+    bool zeroSeen = false;
+    for (const ino_t n : numbers) {
+        const auto key = static_cast<std::uint64_t>(n) + 1;
+        if (key == 0) {  // the largest number wraps: kept aside
+            if (zeroSeen)
+                repeated.push_back(n);
+            zeroSeen = true;
+            continue;
+        }
+        std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);
+        while (table[at] != 0 && table[at] != key)
+            at = (at + 1) & (slots - 1);
+        if (table[at] == 0) {
+            table[at] = key;
+        } else if (!seenTwice[at]) {
+            seenTwice[at] = 1;
+            repeated.push_back(n);
+        }
+    }
+    std::sort(repeated.begin(), repeated.end());
+    repeated.erase(std::unique(repeated.begin(), repeated.end()), repeated.end());
+    return repeated;
 }
 
 bool IsRoot(std::string_view folder) {
@@ -250,19 +290,15 @@ std::optional<std::vector<FileRow>> ScanFolder(std::string_view folder,
         bool operator<(const Named& o) const { return id != o.id ? id < o.id : place < o.place; }
     };
     // Only a file whose inode number is listed twice can have two names;
-    // most folders have none, and then the choice costs one sort of numbers.
+    // most folders have none, and then the choice costs one pass over the
+    // numbers.
     std::vector<ino_t> inodes;
     inodes.reserve(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (rows[i].IsFile())
             inodes.push_back(ids[i].id.second);
     }
-    std::sort(inodes.begin(), inodes.end());
-    std::vector<ino_t> twice;
-    for (std::size_t i = 1; i < inodes.size(); ++i) {
-        if (inodes[i] == inodes[i - 1] && (twice.empty() || twice.back() != inodes[i]))
-            twice.push_back(inodes[i]);
-    }
+    const std::vector<ino_t> twice = RepeatedNumbers(inodes);
     std::vector<Named> byId;
     for (std::size_t place = 0; place < order.size() && !twice.empty(); ++place) {
         const std::size_t row = order[place];

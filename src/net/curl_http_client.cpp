@@ -1,8 +1,10 @@
 #include "net/curl_http_client.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -12,9 +14,85 @@ namespace {
 
 constexpr const char* kAllowedProtocols = "http,https";
 
-void GlobalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+// The libcurl functions the client calls, found in the loaded library. The
+// header still gives their types; a call goes through this table.
+struct CurlApi {
+    decltype(&curl_global_init) globalInit = nullptr;
+    decltype(&curl_easy_init) easyInit = nullptr;
+    decltype(&curl_easy_cleanup) easyCleanup = nullptr;
+    decltype(&curl_easy_setopt) setopt = nullptr;
+    decltype(&curl_easy_perform) perform = nullptr;
+    decltype(&curl_easy_getinfo) getinfo = nullptr;
+    decltype(&curl_easy_header) header = nullptr;
+    decltype(&curl_easy_strerror) strerror = nullptr;
+    decltype(&curl_slist_append) slistAppend = nullptr;
+    decltype(&curl_slist_free_all) slistFreeAll = nullptr;
+    decltype(&curl_url) url = nullptr;
+    decltype(&curl_url_set) urlSet = nullptr;
+    decltype(&curl_url_get) urlGet = nullptr;
+    decltype(&curl_url_cleanup) urlCleanup = nullptr;
+    decltype(&curl_free) free = nullptr;
+};
+
+struct LoadedCurl {
+    CurlApi api;
+    std::string error;  // why the library could not be used; empty when it can
+};
+
+template <typename F>
+bool Resolve(void* handle, const char* name, F& out, std::string& error) {
+    out = reinterpret_cast<F>(::dlsym(handle, name));
+    if (out == nullptr && error.empty()) {
+        const char* why = ::dlerror();
+        error = std::string("cannot load libcurl: ") + (why != nullptr ? why : name);
+    }
+    return out != nullptr;
+}
+
+LoadedCurl Load(const std::string& library) {
+    LoadedCurl loaded;
+    ::dlerror();
+    // Never unloaded: libcurl's global state lives as long as the process.
+    void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* why = ::dlerror();
+        loaded.error = std::string("cannot load libcurl: ") + (why != nullptr ? why : library);
+        return loaded;
+    }
+    CurlApi& a = loaded.api;
+    std::string& e = loaded.error;
+    Resolve(handle, "curl_global_init", a.globalInit, e);
+    Resolve(handle, "curl_easy_init", a.easyInit, e);
+    Resolve(handle, "curl_easy_cleanup", a.easyCleanup, e);
+    Resolve(handle, "curl_easy_setopt", a.setopt, e);
+    Resolve(handle, "curl_easy_perform", a.perform, e);
+    Resolve(handle, "curl_easy_getinfo", a.getinfo, e);
+    Resolve(handle, "curl_easy_header", a.header, e);
+    Resolve(handle, "curl_easy_strerror", a.strerror, e);
+    Resolve(handle, "curl_slist_append", a.slistAppend, e);
+    Resolve(handle, "curl_slist_free_all", a.slistFreeAll, e);
+    Resolve(handle, "curl_url", a.url, e);
+    Resolve(handle, "curl_url_set", a.urlSet, e);
+    Resolve(handle, "curl_url_get", a.urlGet, e);
+    Resolve(handle, "curl_url_cleanup", a.urlCleanup, e);
+    Resolve(handle, "curl_free", a.free, e);
+    if (!e.empty())
+        return loaded;
+    if (const CURLcode code = a.globalInit(CURL_GLOBAL_DEFAULT); code != CURLE_OK)
+        e = std::string("cannot load libcurl: its start failed: ") + a.strerror(code);
+    return loaded;
+}
+
+// Each library is loaded (and started) once per process, the first time a
+// client asks for it; a failure is kept as well, so every request reports it.
+const LoadedCurl& Library(const std::string& name) {
+    static std::mutex mutex;
+    static std::map<std::string, LoadedCurl> libraries;
+    const std::lock_guard lock(mutex);
+    auto it = libraries.find(name);
+    if (it == libraries.end())
+        it = libraries.emplace(name, Load(name)).first;
+    return it->second;
 }
 
 struct Transfer {
@@ -61,34 +139,35 @@ std::string SizeText(std::size_t bytes) {
 
 // A user name in the address would make libcurl log in with it; the
 // program never authenticates to the servers it asks.
-bool HasUserInfo(const std::string& url) {
-    CURLU* u = curl_url();
+bool HasUserInfo(const CurlApi& api, const std::string& url) {
+    CURLU* u = api.url();
     if (u == nullptr)
         return false;
     bool has = false;
-    if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+    if (api.urlSet(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
         char* user = nullptr;
-        if (curl_url_get(u, CURLUPART_USER, &user, 0) == CURLUE_OK) {
+        if (api.urlGet(u, CURLUPART_USER, &user, 0) == CURLUE_OK) {
             has = true;
-            curl_free(user);
+            api.free(user);
         }
     }
-    curl_url_cleanup(u);
+    api.urlCleanup(u);
     return has;
 }
 
 struct EasyDeleter {
-    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+    const CurlApi* api;
+    void operator()(CURL* c) const { api->easyCleanup(c); }
 };
 struct ListDeleter {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+    const CurlApi* api;
+    void operator()(curl_slist* l) const { api->slistFreeAll(l); }
 };
 
 }  // namespace
 
-CurlHttpClient::CurlHttpClient(ProxySettings proxy) : proxy_(std::move(proxy)) {
-    GlobalInit();
-}
+CurlHttpClient::CurlHttpClient(ProxySettings proxy, std::string library)
+    : proxy_(std::move(proxy)), library_(std::move(library)) {}
 
 CurlHttpClient::~CurlHttpClient() = default;
 
@@ -114,10 +193,14 @@ HttpResponse CurlHttpClient::Fetch(const HttpRequest& request, const KeepGoing& 
         return fail(HttpFailure::Scheme, "only http and https addresses are fetched");
     if (request.httpsOnly && !IsHttpsUrl(request.url))
         return fail(HttpFailure::Scheme, "only https addresses are fetched here");
-    if (HasUserInfo(request.url))
+    const LoadedCurl& lib = Library(library_);
+    if (!lib.error.empty())
+        return fail(HttpFailure::Network, lib.error);
+    const CurlApi& api = lib.api;
+    if (HasUserInfo(api, request.url))
         return fail(HttpFailure::Network, "addresses with a user name are not fetched");
 
-    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    std::unique_ptr<CURL, EasyDeleter> easy(api.easyInit(), EasyDeleter{&api});
     if (!easy)
         return fail(HttpFailure::Network, "the network library could not start a transfer");
     CURL* c = easy.get();
@@ -126,65 +209,64 @@ HttpResponse CurlHttpClient::Fetch(const HttpRequest& request, const KeepGoing& 
     transfer.keepGoing = &keepGoing;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
-    curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    api.setopt(c, CURLOPT_URL, request.url.c_str());
+    api.setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
+    api.setopt(c, CURLOPT_NOSIGNAL, 1L);
     const char* protocols = request.httpsOnly ? "https" : kAllowedProtocols;
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, request.maxRedirects > 0 ? 1L : 0L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, static_cast<long>(request.maxRedirects));
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, request.connectTimeoutSeconds);
+    api.setopt(c, CURLOPT_PROTOCOLS_STR, protocols);
+    api.setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
+    api.setopt(c, CURLOPT_FOLLOWLOCATION, request.maxRedirects > 0 ? 1L : 0L);
+    api.setopt(c, CURLOPT_MAXREDIRS, static_cast<long>(request.maxRedirects));
+    api.setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    api.setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    api.setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+    api.setopt(c, CURLOPT_CONNECTTIMEOUT, request.connectTimeoutSeconds);
     // The read time-out: fewer than one byte a second for that long.
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, request.readTimeoutSeconds);
-    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.maxBytes));
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnData);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &transfer);
+    api.setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    api.setopt(c, CURLOPT_LOW_SPEED_TIME, request.readTimeoutSeconds);
+    api.setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.maxBytes));
+    api.setopt(c, CURLOPT_WRITEFUNCTION, OnData);
+    api.setopt(c, CURLOPT_WRITEDATA, &transfer);
+    api.setopt(c, CURLOPT_NOPROGRESS, 0L);
+    api.setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    api.setopt(c, CURLOPT_XFERINFODATA, &transfer);
     if (!request.userAgent.empty())
-        curl_easy_setopt(c, CURLOPT_USERAGENT, request.userAgent.c_str());
+        api.setopt(c, CURLOPT_USERAGENT, request.userAgent.c_str());
     if (!request.referer.empty())
-        curl_easy_setopt(c, CURLOPT_REFERER, request.referer.c_str());
+        api.setopt(c, CURLOPT_REFERER, request.referer.c_str());
     if (request.method == "POST") {
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.body.c_str());
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(request.body.size()));
+        api.setopt(c, CURLOPT_POSTFIELDS, request.body.c_str());
+        api.setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
     }
     std::unique_ptr<curl_slist, ListDeleter> headers(
-        curl_slist_append(nullptr, "Accept: text/html, */*"));
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+        api.slistAppend(nullptr, "Accept: text/html, */*"), ListDeleter{&api});
+    api.setopt(c, CURLOPT_HTTPHEADER, headers.get());
 
     // An empty proxy switches off the environment's proxy as well: nothing
     // goes through a host the user did not configure.
     const ProxySettings proxy = Proxy();
-    curl_easy_setopt(c, CURLOPT_PROXY, proxy.host.c_str());
+    api.setopt(c, CURLOPT_PROXY, proxy.host.c_str());
     if (!proxy.host.empty()) {
-        curl_easy_setopt(c, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
-        curl_easy_setopt(c, CURLOPT_PROXYPORT, proxy.port);
+        api.setopt(c, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
+        api.setopt(c, CURLOPT_PROXYPORT, proxy.port);
         if (!proxy.user.empty()) {
-            curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, proxy.user.c_str());
-            curl_easy_setopt(c, CURLOPT_PROXYPASSWORD, proxy.password.c_str());
+            api.setopt(c, CURLOPT_PROXYUSERNAME, proxy.user.c_str());
+            api.setopt(c, CURLOPT_PROXYPASSWORD, proxy.password.c_str());
         }
     }
 
-    const CURLcode code = curl_easy_perform(c);
+    const CURLcode code = api.perform(c);
     long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    api.getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     response.status = status;
     if (char* type = nullptr;
-        curl_easy_getinfo(c, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr)
+        api.getinfo(c, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr)
         response.contentType = type;
     if (char* url = nullptr;
-        curl_easy_getinfo(c, CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url != nullptr)
+        api.getinfo(c, CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url != nullptr)
         response.finalUrl = url;
     if (curl_header* h = nullptr;
-        curl_easy_header(c, "Retry-After", 0, CURLH_HEADER, -1, &h) == CURLHE_OK && h != nullptr) {
+        api.header(c, "Retry-After", 0, CURLH_HEADER, -1, &h) == CURLHE_OK && h != nullptr) {
         const std::string value = h->value;
         if (!value.empty() && value.size() <= 9 &&
             value.find_first_not_of("0123456789") == std::string::npos)
@@ -216,7 +298,7 @@ HttpResponse CurlHttpClient::Fetch(const HttpRequest& request, const KeepGoing& 
         default:
             break;
     }
-    std::string reason = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(code);
+    std::string reason = errorBuffer[0] != '\0' ? errorBuffer : api.strerror(code);
     return fail(HttpFailure::Network, std::move(reason));
 }
 

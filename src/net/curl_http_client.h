@@ -2,7 +2,8 @@
 // request and every redirect), a size cap and time-outs per request,
 // certificates verified, no cookies, no authentication, the proxy of the
 // options. Synchronous; windows run it on a worker and stop it through
-// KeepGoing.
+// KeepGoing. libcurl is loaded at the first request, not at program start:
+// most runs never fetch anything.
 #pragma once
 
 #include <mutex>
@@ -21,9 +22,15 @@ struct ProxySettings {
     std::string password;
 };
 
+// The shared library the client loads.
+inline constexpr const char* kLibcurlName = "libcurl.so.4";
+
 class CurlHttpClient : public HttpClient {
 public:
-    explicit CurlHttpClient(ProxySettings proxy = {});
+    // `library` names the libcurl to load (tests name one that fails to
+    // load); a library that cannot be loaded fails each request with the
+    // reason.
+    explicit CurlHttpClient(ProxySettings proxy = {}, std::string library = kLibcurlName);
     ~CurlHttpClient() override;
 
     // The proxy may change while a worker thread runs a transfer: each
@@ -36,6 +43,7 @@ public:
 private:
     mutable std::mutex mutex_;
     ProxySettings proxy_;
+    std::string library_;
 };
 
 }  // namespace sondrel::net

@@ -33,7 +33,8 @@ std::int64_t Id3v2End(std::span<const std::uint8_t> head) {
 
 }  // namespace
 
-std::optional<FileSnapshot> FileSnapshot::Open(const std::string& path, std::string* error) {
+std::optional<FileSnapshot> FileSnapshot::Open(const std::string& path, std::string* error,
+                                               Purpose purpose) {
     // O_NONBLOCK keeps a FIFO from blocking the open; it has no effect on
     // reads of a regular file, so unlike File::Open it is simply left set.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -54,27 +55,33 @@ std::optional<FileSnapshot> FileSnapshot::Open(const std::string& path, std::str
     s.path_ = path;
     s.size_ = static_cast<std::int64_t>(st.st_size);
 
+    const bool note = purpose == Purpose::MaySave;
+    const std::size_t headBytes = note ? kHeadBytes : kQuickEndBytes;
+    const std::size_t tailBytes = note ? kTailBytes : kQuickEndBytes;
     // The head and the tail are read once each, and the note a later save
     // checks the file against is taken from the same bytes. A failed read
     // (the file shrank meanwhile) leaves that part uncached: its bytes are
     // then read, and found missing, on demand; the note then reads for itself.
     const auto whole = static_cast<std::uint64_t>(s.size_);
-    if (whole <= kHeadBytes + kTailBytes) {
+    if (whole <= headBytes + tailBytes) {
         const auto n = static_cast<std::size_t>(whole);
         if (s.head_.Fill(s.file_, 0, n, {})) {
             const std::size_t ends = std::min(n, kReadStampBytes);
             const std::uint8_t* data = s.head_.data.get();
-            NoteFileRead(st, path, {data, ends}, {data + (n - ends), ends});
-        } else {
+            if (note)
+                NoteFileRead(st, path, {data, ends}, {data + (n - ends), ends});
+        } else if (note) {
             NoteFileRead(fd, path);
         }
         return s;
     }
     Region first;
-    const bool haveFirst = first.Fill(s.file_, 0, kHeadBytes, {});
+    const bool haveFirst = first.Fill(s.file_, 0, headBytes, {});
     const bool haveTail =
-        s.tail_.Fill(s.file_, s.size_ - static_cast<std::int64_t>(kTailBytes), kTailBytes, {});
-    if (haveFirst && haveTail) {
+        s.tail_.Fill(s.file_, s.size_ - static_cast<std::int64_t>(tailBytes), tailBytes, {});
+    if (!note) {
+        // Nothing to note.
+    } else if (haveFirst && haveTail) {
         NoteFileRead(st, path, {first.data.get(), kReadStampBytes},
                      {s.tail_.data.get() + (kTailBytes - kReadStampBytes), kReadStampBytes});
     } else {
@@ -84,7 +91,7 @@ std::optional<FileSnapshot> FileSnapshot::Open(const std::string& path, std::str
         return s;
     // Every reader of an MP3 wants the whole tag and the audio behind it.
     const std::int64_t tagEnd = Id3v2End({first.data.get(), first.size});
-    if (tagEnd > static_cast<std::int64_t>(kHeadBytes - kAudioStartBytes) && tagEnd <= s.size_ &&
+    if (tagEnd > static_cast<std::int64_t>(headBytes - kAudioStartBytes) && tagEnd <= s.size_ &&
         tagEnd <= kMaxHeadBytes) {
         const std::int64_t headEnd =
             std::min(s.size_, tagEnd + static_cast<std::int64_t>(kAudioStartBytes));

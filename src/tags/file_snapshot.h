@@ -32,13 +32,24 @@ public:
     // encoder mark in front of them, and the end the read note covers.
     static constexpr std::size_t kTailBytes = kReadStampBytes;
 
+    // What a read is for. Only a file this process may save needs the note a
+    // save checks the file against, and that note's reading of 64 KiB at
+    // each end was most of a plain read's cost. A read that no save of this
+    // process follows (the tool's show) takes no note, leaves any earlier
+    // note as it was, and reads ends of kQuickEndBytes.
+    enum class Purpose { MaySave, ReadOnly };
+    // The ID3v2 header with a short tag and the first frames behind it; at
+    // the end ID3v1, the Lyrics3 and APE footers and the encoder mark's window.
+    static constexpr std::size_t kQuickEndBytes = 4 << 10;
+
     FileSnapshot(FileSnapshot&&) noexcept = default;
     FileSnapshot& operator=(FileSnapshot&&) noexcept = default;
 
     // Opens an existing regular file for reading (folders, devices and FIFOs
     // are refused without blocking) and reads its head and tail. The error
     // text matches File::Open's.
-    static std::optional<FileSnapshot> Open(const std::string& path, std::string* error = nullptr);
+    static std::optional<FileSnapshot> Open(const std::string& path, std::string* error = nullptr,
+                                            Purpose purpose = Purpose::MaySave);
 
     const std::string& Path() const { return path_; }
     const std::string& Name() const override { return path_; }

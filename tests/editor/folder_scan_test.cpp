@@ -253,6 +253,31 @@ TEST(FolderScan, LargeFolderComesInListOrderWithLinksDropped) {
     EXPECT_EQ(*rows, expected);
 }
 
+// Many files with second names, each a different file: every file is
+// listed once, under its first name in list order, and the rows of the
+// folder share one copy of its path.
+TEST(FolderScan, ManyHardLinkedFilesEachListedOnce) {
+    TempDir dir;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 1500; ++i) {
+        const std::string name = "a" + std::to_string(i) + ".mp3";
+        Touch(dir.file(name));
+        expected.push_back(name);
+        if (i % 4 == 0)
+            fs::create_hard_link(dir.file(name), dir.file("b" + std::to_string(i) + ".mp3"));
+    }
+    std::sort(expected.begin(), expected.end(), NaturalLess);
+    FolderScanOptions o;
+    o.showFolders = false;
+    const auto rows = ScanFolder(dir.path(), o);
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(Captions(*rows), expected);
+    for (const FileRow& r : *rows) {
+        ASSERT_EQ(r.folder, dir.path() + "/");
+        ASSERT_EQ(&r.folder.str(), &rows->front().folder.str()) << r.caption;
+    }
+}
+
 // A chain deeper than the limit is cut there; files above the limit are listed.
 TEST(FolderScan, DepthLimit) {
     TempDir dir;

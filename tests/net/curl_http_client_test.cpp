@@ -182,6 +182,39 @@ TEST_F(CurlClientTest, NoProxyIgnoresTheEnvironment) {
     EXPECT_EQ(r.body, "hello");
 }
 
+// libcurl is loaded at the first request. A library that is missing, or
+// that lacks a function the client calls, fails every request with the
+// loader's reason, and a client of the real library still works beside it.
+TEST_F(CurlClientTest, LibraryThatCannotBeLoadedFailsEachRequest) {
+    struct Case {
+        const char* library;
+        const char* reason;  // part of the loader's words
+    };
+    const Case cases[] = {
+        {"libsondrel-missing-curl.so.4", "libsondrel-missing-curl.so.4"},
+        // Loads, but is not libcurl.
+        {"libm.so.6", "curl_global_init"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.library);
+        CurlHttpClient broken({}, c.library);
+        HttpRequest request;
+        request.url = server.url("/hello");
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const HttpResponse r = broken.Fetch(request);
+            EXPECT_FALSE(r.ok);
+            EXPECT_EQ(r.failure, HttpFailure::Network);
+            EXPECT_TRUE(r.body.empty());
+            EXPECT_EQ(r.error.rfind("cannot load libcurl: ", 0), 0u) << r.error;
+            EXPECT_NE(r.error.find(c.reason), std::string::npos) << r.error;
+            EXPECT_NE(DescribeFailure("LRCLIB", request.url, r).find(r.error), std::string::npos);
+        }
+    }
+    const HttpResponse fine = Get(server.url("/hello"));
+    ASSERT_TRUE(fine.ok) << fine.error;
+    EXPECT_EQ(fine.body, "hello");
+}
+
 TEST(HttpUrl, SchemesAndHosts) {
     EXPECT_TRUE(IsHttpUrl("http://a/"));
     EXPECT_TRUE(IsHttpUrl("HTTPS://a/"));

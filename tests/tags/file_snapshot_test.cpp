@@ -43,11 +43,16 @@ Bytes WithId3(std::size_t size, std::uint32_t body) {
 // Every read through the snapshot gives what the same read of the file
 // gives, whether it falls in the cached head (with or without a large tag
 // read along), the cached tail, between them, across a boundary, or past
-// the end.
+// the end; for a read that may be saved and for one that only reads (with
+// shorter ends).
 TEST(FileSnapshot, ReadsMatchTheFileAtEveryBoundary) {
     constexpr std::int64_t kHead = FileSnapshot::kHeadBytes;
     constexpr std::int64_t kTail = FileSnapshot::kTailBytes;
+    constexpr std::int64_t kQuick = FileSnapshot::kQuickEndBytes;
     const std::pair<const char*, Bytes> files[] = {
+        {"both short ends", Pattern(2 * kQuick)},
+        {"one past both short ends", Pattern(2 * kQuick + 1)},
+        {"tag past the short head", WithId3(3 * kHead, kQuick)},
         {"empty", Bytes{}},
         {"1 byte", Pattern(1)},
         {"10 bytes", Pattern(10)},
@@ -61,41 +66,44 @@ TEST(FileSnapshot, ReadsMatchTheFileAtEveryBoundary) {
         {"tag past the end", WithId3(6 * kHead, 7 * kHead)},
     };
     TempDir dir;
-    for (const auto& [name, bytes] : files) {
-        SCOPED_TRACE(name);
-        const auto size = static_cast<std::int64_t>(bytes.size());
-        const std::string path = dir.file("f.mp3");
-        WriteAll(path, bytes);
-        const auto snap = FileSnapshot::Open(path);
-        const auto file = File::Open(path, File::Mode::Read);
-        ASSERT_TRUE(snap && file);
-        EXPECT_EQ(snap->Size(), size);
-        EXPECT_EQ(snap->Path(), path);
+    for (const auto purpose : {FileSnapshot::Purpose::MaySave, FileSnapshot::Purpose::ReadOnly})
+        for (const auto& [name, bytes] : files) {
+            SCOPED_TRACE(name);
+            SCOPED_TRACE(purpose == FileSnapshot::Purpose::MaySave ? "may save" : "read only");
+            const auto size = static_cast<std::int64_t>(bytes.size());
+            const std::string path = dir.file("f.mp3");
+            WriteAll(path, bytes);
+            const auto snap = FileSnapshot::Open(path, nullptr, purpose);
+            const auto file = File::Open(path, File::Mode::Read);
+            ASSERT_TRUE(snap && file);
+            EXPECT_EQ(snap->Size(), size);
+            EXPECT_EQ(snap->Path(), path);
 
-        const std::int64_t tailStart = size - kTail;
-        const std::int64_t offsets[] = {0,        1,         kHead - 10, kHead - 1,
-                                        kHead,    tailStart, size - 128, size - 10,
-                                        size - 1, size,      size + 1};
-        const std::size_t counts[] = {0, 1, 10, 11, 128, 4096, 9000};
-        for (const std::int64_t offset : offsets) {
-            if (offset < 0)
-                continue;
-            for (const std::size_t count : counts) {
-                SCOPED_TRACE(std::to_string(offset) + "+" + std::to_string(count));
-                EXPECT_EQ(snap->ReadAt(offset, count), file->ReadAt(offset, count));
-                EXPECT_EQ(snap->ReadUpTo(offset, count), file->ReadUpTo(offset, count));
-                Bytes storage;
-                const auto view = snap->View(offset, count, storage);
-                const auto exact = file->ReadAt(offset, count);
-                ASSERT_EQ(view.has_value(), exact.has_value());
-                if (view) {
-                    EXPECT_EQ(Bytes(view->begin(), view->end()), *exact);
+            const std::int64_t tailStart = size - kTail;
+            const std::int64_t offsets[] = {0,          1,          kHead - 10,       kHead - 1,
+                                            kHead,      tailStart,  size - 128,       size - 10,
+                                            size - 1,   size,       size + 1,         kQuick - 10,
+                                            kQuick - 1, kQuick + 1, size - kQuick - 1};
+            const std::size_t counts[] = {0, 1, 10, 11, 128, 4096, 9000};
+            for (const std::int64_t offset : offsets) {
+                if (offset < 0)
+                    continue;
+                for (const std::size_t count : counts) {
+                    SCOPED_TRACE(std::to_string(offset) + "+" + std::to_string(count));
+                    EXPECT_EQ(snap->ReadAt(offset, count), file->ReadAt(offset, count));
+                    EXPECT_EQ(snap->ReadUpTo(offset, count), file->ReadUpTo(offset, count));
+                    Bytes storage;
+                    const auto view = snap->View(offset, count, storage);
+                    const auto exact = file->ReadAt(offset, count);
+                    ASSERT_EQ(view.has_value(), exact.has_value());
+                    if (view) {
+                        EXPECT_EQ(Bytes(view->begin(), view->end()), *exact);
+                    }
                 }
             }
+            EXPECT_FALSE(snap->ReadAt(-1, 1));
+            EXPECT_FALSE(snap->ReadUpTo(-1, 1));
         }
-        EXPECT_FALSE(snap->ReadAt(-1, 1));
-        EXPECT_FALSE(snap->ReadUpTo(-1, 1));
-    }
 }
 
 TEST(FileSnapshot, RefusesWhatIsNoRegularFile) {
@@ -185,6 +193,31 @@ TEST(FileSnapshot, ReadNoteMatchesTheSaveCheckAndSeesChangedEnds) {
             EXPECT_EQ(ChangedSinceRead(file->Descriptor(), path), kChangedSinceRead);
         }
     }
+}
+
+// A read that only reads takes no note of its own and leaves the note of an
+// earlier read as it was: a change made after that read is still refused,
+// and a file only read that way has no note to refresh.
+TEST(FileSnapshot, ReadOnlyReadLeavesTheNotesAlone) {
+    TempDir dir;
+    const std::string path = dir.file("noted.mp3");
+    const Bytes bytes = Pattern(5 * kReadStampBytes);
+    WriteAll(path, bytes);
+    ASSERT_TRUE(FileSnapshot::Open(path));
+    Bytes changed = bytes;
+    changed[10] ^= 0x5A;
+    WriteAll(path, changed);
+    ASSERT_TRUE(FileSnapshot::Open(path, nullptr, FileSnapshot::Purpose::ReadOnly));
+    {
+        const auto file = File::Open(path, File::Mode::Read);
+        ASSERT_TRUE(file);
+        EXPECT_EQ(ChangedSinceRead(file->Descriptor(), path), kChangedSinceRead);
+    }
+    // Read for a save again: noted as it is now.
+    ASSERT_TRUE(FileSnapshot::Open(path));
+    const auto file = File::Open(path, File::Mode::Read);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(ChangedSinceRead(file->Descriptor(), path), "");
 }
 
 // Another name of the same untouched file passes the check; a change
