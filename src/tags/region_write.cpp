@@ -468,7 +468,40 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
         same = same && old == r.bytes;
         e.old.push_back(std::move(old));
     }
-    e.regions = std::move(regions);
+    // Only the bytes that change are journalled and written: a title
+    // change rewrites a few bytes of a tag that may hold a picture.
+    std::vector<Region> trimmed;
+    std::vector<Bytes> trimmedOld;
+    for (std::size_t i = 0; i < regions.size(); ++i) {
+        Region& r = regions[i];
+        Bytes& old = e.old[i];
+        if (r.bytes.empty()) {  // the cut
+            trimmed.push_back(std::move(r));
+            trimmedOld.push_back(std::move(old));
+            continue;
+        }
+        const auto front = static_cast<std::size_t>(
+            std::mismatch(old.begin(), old.end(), r.bytes.begin()).first - old.begin());
+        std::size_t back = 0;
+        if (old.size() == r.bytes.size()) {
+            back = static_cast<std::size_t>(
+                std::mismatch(old.rbegin(), old.rend() - static_cast<std::ptrdiff_t>(front),
+                              r.bytes.rbegin())
+                    .first -
+                old.rbegin());
+        }
+        if (front + back == r.bytes.size())
+            continue;
+        const auto from = static_cast<std::ptrdiff_t>(front);
+        trimmed.push_back(
+            {r.offset + from,
+             Bytes(r.bytes.begin() + from, r.bytes.end() - static_cast<std::ptrdiff_t>(back))});
+        trimmedOld.push_back(
+            Bytes(old.begin() + from,
+                  old.end() - static_cast<std::ptrdiff_t>(std::min(back, old.size() - front))));
+    }
+    e.regions = std::move(trimmed);
+    e.old = std::move(trimmedOld);
     if (same)
         return {true, false, {}};
 

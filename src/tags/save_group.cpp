@@ -3,6 +3,7 @@
 #include "tags/region_write.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +39,22 @@ bool FlushAllowed(const SaveGroup::Pending& p) {
 constexpr std::size_t kFlushThreads = 8;
 
 }  // namespace
+
+SaveGroup::Limits SaveGroup::LargeRunLimits() {
+    constexpr std::size_t kMost = 1024, kSpareDescriptors = 64, kPerFile = 3;
+    Limits limits;
+    limits.bytes = std::int64_t{256} << 20;
+    struct rlimit r {};
+    if (::getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur != RLIM_INFINITY) {
+        const auto open = static_cast<std::size_t>(r.rlim_cur);
+        const std::size_t fit =
+            open > kSpareDescriptors ? (open - kSpareDescriptors) / kPerFile : 0;
+        limits.files = std::clamp(fit, limits.files, kMost);
+    } else {
+        limits.files = kMost;
+    }
+    return limits;
+}
 
 SaveGroup::SaveGroup() : SaveGroup(Limits{}) {}
 
@@ -103,36 +120,41 @@ std::map<std::string, std::string> SaveGroup::Commit() {
         }
     }
 
-    // 1. The new bytes of every file, durable before any name changes.
-    if (flush_ == Flush::FileSystem) {
-        std::map<dev_t, std::vector<std::size_t>> byDevice;
+    // 1. The new bytes of every file, durable before any name changes:
+    // one syncfs per file system where it covers many, fdatasync for the
+    // rest.
+    std::map<dev_t, std::vector<std::size_t>> byDevice;
+    if (flush_ != Flush::Parallel) {
+        // Where the new bytes are, which the syncfs must cover; a file whose
+        // file system is unknown is flushed on its own.
         for (std::size_t i = 0; i < pending.size(); ++i) {
             struct stat st {};
-            if (!flushed[i].empty())
-                continue;
-            if (::fstat(pending[i].fd, &st) != 0)
-                flushed[i] = FlushError(errno);
-            else
+            if (flushed[i].empty() && ::fstat(pending[i].fd, &st) == 0)
                 byDevice[st.st_dev].push_back(i);
         }
-        for (const auto& [device, members] : byDevice) {
-            int err = 0;
-            if (!std::all_of(members.begin(), members.end(),
-                             [&](std::size_t i) { return FlushAllowed(pending[i]); }))
-                err = EIO;
-            else if (::syncfs(pending[members.front()].fd) != 0)
-                err = errno;
-            // One flush covered them all, so its failure is each one's.
-            if (err != 0) {
-                for (const std::size_t i : members)
-                    flushed[i] = FlushError(err);
-            }
+        if (flush_ == Flush::Auto)
+            std::erase_if(byDevice, [](const auto& d) { return d.second.size() <= kFewFiles; });
+    }
+    std::vector<char> coveredBySyncfs(pending.size(), 0);
+    for (const auto& [device, members] : byDevice) {
+        int err = 0;
+        if (!std::all_of(members.begin(), members.end(),
+                         [&](std::size_t i) { return FlushAllowed(pending[i]); }))
+            err = EIO;
+        else if (::syncfs(pending[members.front()].fd) != 0)
+            err = errno;
+        // One flush covered them all, so its failure is each one's.
+        for (const std::size_t i : members) {
+            coveredBySyncfs[i] = 1;
+            if (err != 0)
+                flushed[i] = FlushError(err);
         }
-    } else {
+    }
+    {
         std::atomic<std::size_t> next{0};
         auto worker = [&] {
             for (std::size_t i = next++; i < pending.size(); i = next++) {
-                if (!flushed[i].empty())
+                if (!flushed[i].empty() || coveredBySyncfs[i])
                     continue;
                 if (!FlushAllowed(pending[i]))
                     flushed[i] = FlushError(EIO);
@@ -141,7 +163,10 @@ std::map<std::string, std::string> SaveGroup::Commit() {
             }
         };
         std::vector<std::thread> threads;
-        const std::size_t count = std::min(kFlushThreads, pending.size());
+        const std::size_t left =
+            pending.size() -
+            static_cast<std::size_t>(std::count(coveredBySyncfs.begin(), coveredBySyncfs.end(), 1));
+        const std::size_t count = std::min(kFlushThreads, left);
         for (std::size_t t = 1; t < count; ++t)
             threads.emplace_back(worker);
         worker();
