@@ -4,6 +4,7 @@
 #include "tags/save_group.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -919,6 +920,12 @@ TemporaryName::~TemporaryName() {
 
 void PrepareProcessForSaves(bool removeTemporaryOnSignal) {
     ::signal(SIGXFSZ, SIG_IGN);
+    // A run of saves frees each file's buffers at the top of the heap; by
+    // default the allocator hands that back to the system every time, and
+    // the brk with its TLB flush cost more than the rest of a small file's
+    // save. Fixed limits instead (fixing one ends the adaptive ones).
+    ::mallopt(M_MMAP_THRESHOLD, 4 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 32 << 20);
     if (removeTemporaryOnSignal) {
         struct sigaction sa {};
         sa.sa_handler = &RemoveTemporariesAndDie;

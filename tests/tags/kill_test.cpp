@@ -444,8 +444,8 @@ void KillInPlaceGroupAndRecover(std::vector<std::string> args,
     }
     ::unsetenv("SONDREL_JOURNAL_DIR");
     EXPECT_GT(ended, 0) << "no signal landed while the tool ran";
-    RecordProperty("signals that ended the tool", ended);
-    RecordProperty("journals recovered", recovered);
+    ::testing::Test::RecordProperty("signals that ended the tool", ended);
+    ::testing::Test::RecordProperty("journals recovered", recovered);
 }
 
 // `sondrel-tag set --title` over MP3s with both ID3 versions: a fitting
@@ -489,7 +489,8 @@ TEST(KillDuringSave, InPlaceTailsAreEachOldOrNewAfterRecovery) {
         files.push_back({".ape", ape});
     }
     ASSERT_NO_FATAL_FAILURE(KillInPlaceGroupAndRecover(
-        {tool, "set", "--save", "1", "--title", "New title", "--lyrics", "New lyrics"}, files, 31));
+        {tool, "set", "--save", "1", "--title", "New title", "--lyrics", "New lyrics"}, files, 31,
+        false));
 }
 
 }  // namespace
