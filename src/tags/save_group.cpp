@@ -41,7 +41,7 @@ constexpr std::size_t kFlushThreads = 8;
 }  // namespace
 
 SaveGroup::Limits SaveGroup::LargeRunLimits() {
-    constexpr std::size_t kMost = 1024, kSpareDescriptors = 64, kPerFile = 3;
+    constexpr std::size_t kMost = 4096, kSpareDescriptors = 64, kPerFile = 3;
     Limits limits;
     limits.bytes = std::int64_t{256} << 20;
     struct rlimit r {};
@@ -76,7 +76,11 @@ void SaveGroup::Defer(Pending pending) {
 }
 
 void SaveGroup::WhenCommitted(const std::string& path, std::function<void(const IoResult&)> done) {
-    waiting_.push_back({KeyOf(path), std::move(done)});
+    // Asked right after the save that left it: nothing renamed since.
+    if (!pending_.empty() && pending_.back().path == path)
+        waiting_.push_back({pending_.back().key, std::move(done)});
+    else
+        waiting_.push_back({KeyOf(path), std::move(done)});
 }
 
 bool SaveGroup::Holds(const std::string& path) const {
