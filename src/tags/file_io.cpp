@@ -868,9 +868,11 @@ IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& da
     const RegionResult r = WriteRegions(*file, path, std::move(regions), finalSize, faults);
     if (r.ok)
         return {true, {}};
-    // Nothing changed: the blocks reserved past the end go again.
-    if (needed > oldSize && file->Size() == oldSize)
-        (void)!::ftruncate(fd, oldSize);
+    // Nothing changed: the blocks reserved past the end go again. The cut
+    // touches the file's time, so the file is noted again as read: a
+    // second try must not take it for another program's change.
+    if (needed > oldSize && file->Size() == oldSize && ::ftruncate(fd, oldSize) == 0)
+        NoteFileRead(fd, path);
     if (r.fallBack)
         return TailThroughReplace(path, *file, oldSize, offset, data, newSize, faults);
     return {false, r.error};

@@ -349,7 +349,9 @@ std::unique_ptr<Journal> Journal::Write(std::span<RegionEdit* const> edits, std:
             std::lock_guard lock(poolMutex);
             IdleJournals().idle.push_back(std::move(slot));
         }
-        error = "cannot write the journal: " + reason;
+        // "journal write failed: <the system's reason>", as the file's own
+        // writes say it.
+        error = "journal " + reason;
         return nullptr;
     };
     std::string reason;
@@ -402,7 +404,8 @@ std::string RegionEdit::Apply() {
     std::string error;
     for (const Region& r : regions) {
         if (!WriteAllAt(fd, r.offset, r.bytes.data(), r.bytes.size(), write, error)) {
-            if (!Undo())
+            undoFailed = !Undo();
+            if (undoFailed)
                 error += " (" + ErrnoText("the old bytes could not be put back") + ")";
             return error;
         }
@@ -411,7 +414,8 @@ std::string RegionEdit::Apply() {
     if (::fstat(fd, &st) != 0 || st.st_size != newSize) {
         if (!StepAllowed(step, IoStep::Truncate) || ::ftruncate(fd, newSize) != 0) {
             error = ErrnoText("truncate failed");
-            if (!Undo())
+            undoFailed = !Undo();
+            if (undoFailed)
                 error += " (" + ErrnoText("the old bytes could not be put back") + ")";
             return error;
         }
@@ -541,7 +545,11 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
         return {false, noJournal, error};
     }
     if (std::string failed = e.Apply(); !failed.empty()) {
-        journal->Finish(false);
+        // Old again, as read: a second try must not be refused. A file
+        // still torn keeps its journal for the recovery.
+        if (!e.undoFailed)
+            NoteFileRead(e.fd, path);
+        journal->Finish(e.undoFailed);
         return {false, false, failed};
     }
     if (!StepAllowed(e.step, IoStep::Sync) || ::fdatasync(e.fd) != 0) {
@@ -549,6 +557,8 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
         const bool undone = e.Undo();
         if (!undone)
             failed += " (" + ErrnoText("the old bytes could not be put back") + ")";
+        else
+            NoteFileRead(e.fd, path);
         journal->Finish(!undone);
         return {false, false, failed};
     }

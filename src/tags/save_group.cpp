@@ -113,6 +113,7 @@ std::map<std::string, std::string> SaveGroup::Commit() {
     }
     std::unique_ptr<Journal> journal;
     std::vector<char> written(pending.size(), 0);  // in place, awaiting the flush
+    bool keepJournal = false;                      // a file may still be torn: recovery finishes it
     if (!edits.empty()) {
         std::string error;
         journal = Journal::Write(edits, error);
@@ -121,6 +122,7 @@ std::map<std::string, std::string> SaveGroup::Commit() {
                 continue;
             flushed[i] = journal ? pending[i].edit->Apply() : error;
             written[i] = flushed[i].empty();
+            keepJournal = keepJournal || pending[i].edit->undoFailed;
         }
     }
 
@@ -182,7 +184,6 @@ std::map<std::string, std::string> SaveGroup::Commit() {
     // not durable keeps its old content and name.
     std::map<std::string, std::string> failures;
     std::map<std::string, std::string> byKey;
-    bool keepJournal = false;
     std::set<std::string> folders;
     for (std::size_t i = 0; i < pending.size(); ++i) {
         Pending& p = pending[i];
@@ -194,6 +195,8 @@ std::map<std::string, std::string> SaveGroup::Commit() {
             if (!p.edit->Undo()) {
                 error += " (the old bytes could not be put back yet)";
                 keepJournal = true;
+            } else {
+                NoteFileRead(p.fd, p.path);  // as read again
             }
         }
         if (error.empty() && p.land)
