@@ -501,7 +501,7 @@ int RunParse(const std::vector<std::string>& argv, std::ostream& out, std::ostre
     std::vector<BatchRow> rows = ReadRows(bridge, common, err, failedRead);
     // The files are written as one save group: flushed together, a file
     // whose flush or rename fails counted as failed.
-    SaveGroup group;
+    SaveGroup group(SaveGroup::LargeRunLimits());
     std::optional<BridgeInGroup> inGroup;
     if (rows.size() > 1)
         inGroup.emplace(bridge, group);

@@ -28,13 +28,13 @@ void Report(std::ostream& err, const std::string& file, const std::string& messa
 
 // Several files are saved as one group: flushed together, each file's
 // failure reported once the commit that covered it has run. One file keeps
-// its own flush.
+// its own flush. No window waits on the tool, so its groups are large.
 class CliGroup {
 public:
     CliGroup(TagBridge& bridge, std::size_t files, std::ostream& err, int& status)
         : err_(err), status_(status) {
         if (files > 1) {
-            group_.emplace();
+            group_.emplace(SaveGroup::LargeRunLimits());
             inGroup_.emplace(bridge, *group_);
         }
     }

@@ -4,6 +4,7 @@
 #include "tags/save_group.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -789,15 +790,6 @@ IoResult SafeReplace(const std::string& linkPath,
 
 namespace {
 
-// Puts `old` back at `offset` and the size back to `size`. The space was
-// reserved (or was the file's already), so no write here can meet a full
-// disk; the fault hooks are not asked, as they stand for exactly that.
-bool RestoreTail(int fd, std::int64_t offset, const Bytes& old, std::int64_t size) {
-    std::string ignored;
-    return WriteFully(fd, offset, old.data(), old.size(), SystemIo(), ignored) &&
-           ::ftruncate(fd, size) == 0 && ::fdatasync(fd) == 0;
-}
-
 // The tail written through a whole-file rewrite: the bytes in front of
 // `offset`, `data`, the old bytes behind it, then cut or padded to newSize.
 IoResult TailThroughReplace(const std::string& path, const File& file, std::int64_t oldSize,
@@ -827,23 +819,14 @@ IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& da
                    std::int64_t newSize, const IoFaults& faults) {
     RecoverJournalsOnce();
     CommitIfPending(faults, path);
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return {false, ErrnoText("cannot access file")};
-    if (!S_ISREG(st.st_mode))
-        return {false, "not a regular file"};
-    const bool writeProtected = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    // A protected file keeps its mode: it is replaced, never made writable.
+    const File::Mode mode = File::ModeForSave(path);
     std::string error;
-    auto file =
-        File::Open(path, writeProtected ? File::Mode::Read : File::Mode::ReadWrite, &error, faults);
+    // Opening for writing takes the save lock and refuses a file changed
+    // since it was read; the lock holds until the flush, or the group's.
+    auto file = File::Open(path, mode, &error, faults);
     if (!file)
         return {false, error};
-    // Held from the check to the flush; a second save waits, then refuses.
-    if (!writeProtected) {
-        file->HoldSaveLock();
-        if (std::string changed = ChangedSinceRead(file->Descriptor(), path); !changed.empty())
-            return {false, changed};
-    }
     const std::int64_t oldSize = file->Size();
     if (oldSize < 0)
         return {false, file->LastError()};
@@ -851,51 +834,48 @@ IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& da
         return {false, "the tail does not start inside the file"};
     const std::int64_t end = offset + static_cast<std::int64_t>(data.size());
     const std::int64_t finalSize = newSize >= 0 ? newSize : std::max(oldSize, end);
-    // A protected file keeps its mode: it is replaced, never made writable.
-    if (writeProtected)
+    if (mode == File::Mode::Read)
         return TailThroughReplace(path, *file, oldSize, offset, data, newSize, faults);
 
     const int fd = file->Descriptor();
     const std::int64_t needed = std::max(end, finalSize);
     if (needed > oldSize) {
         // Claim the space first: a full disk or a size limit then fails here,
-        // before any old byte is overwritten. fallocate itself, not the
-        // emulation behind posix_fallocate, which would write into the file.
+        // before any old byte is overwritten. Kept past the end, so the file
+        // reads as before until the journalled write (a kill in between
+        // leaves it whole). fallocate itself, not the emulation behind
+        // posix_fallocate, which would write into the file.
         int rc = 0;
         if (!StepAllowed(faults, IoStep::Reserve))
             rc = errno;
-        else if (::fallocate(fd, 0, oldSize, needed - oldSize) != 0)
+        else if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, oldSize, needed - oldSize) != 0)
             rc = errno;
-        if (rc == EOPNOTSUPP || rc == ENOSYS) {
+        if (rc == EOPNOTSUPP || rc == ENOSYS)
             return TailThroughReplace(path, *file, oldSize, offset, data, newSize, faults);
-        }
         if (rc != 0) {
-            // A failed reservation may leave blocks or a size behind.
-            const int saved = rc;
+            // A failed reservation may leave blocks behind.
             (void)!::ftruncate(fd, oldSize);
-            errno = saved;
+            errno = rc;
             return {false, ErrnoText("cannot reserve space")};
         }
     }
-    // What the write replaces, to be put back if it fails.
-    Bytes old(static_cast<std::size_t>(oldSize - offset));
-    if (!old.empty() && !file->ReadInto(offset, old.data(), old.size())) {
-        const std::string reason = file->LastError();
-        (void)!::ftruncate(fd, oldSize);
-        return {false, reason};
-    }
-    auto undo = [&](std::string reason) {
-        if (!RestoreTail(fd, offset, old, oldSize))
-            reason += " (" + ErrnoText("the old end could not be put back") + ")";
-        return IoResult{false, std::move(reason)};
-    };
-    if (!file->WriteAt(offset, data))
-        return undo(file->LastError());
-    if (file->Size() != finalSize && !file->Truncate(finalSize))
-        return undo(file->LastError());
-    if (!file->Sync())
-        return undo(file->LastError());
-    return {true, {}};
+    // The same transaction as every in-place write: the old end journalled
+    // first, put back if the write, the cut or the flush (the group's, too)
+    // fails, and after a kill by the next recovery.
+    std::vector<Region> regions;
+    if (!data.empty())
+        regions.push_back({offset, data});
+    const RegionResult r = WriteRegions(*file, path, std::move(regions), finalSize, faults);
+    if (r.ok)
+        return {true, {}};
+    // Nothing changed: the blocks reserved past the end go again. The cut
+    // touches the file's time, so the file is noted again as read: a
+    // second try must not take it for another program's change.
+    if (needed > oldSize && file->Size() == oldSize && ::ftruncate(fd, oldSize) == 0)
+        NoteFileRead(fd, path);
+    if (r.fallBack)
+        return TailThroughReplace(path, *file, oldSize, offset, data, newSize, faults);
+    return {false, r.error};
 }
 
 namespace {
@@ -942,6 +922,12 @@ TemporaryName::~TemporaryName() {
 
 void PrepareProcessForSaves(bool removeTemporaryOnSignal) {
     ::signal(SIGXFSZ, SIG_IGN);
+    // A run of saves frees each file's buffers at the top of the heap; by
+    // default the allocator hands that back to the system every time, and
+    // the brk with its TLB flush cost more than the rest of a small file's
+    // save. Fixed limits instead (fixing one ends the adaptive ones).
+    ::mallopt(M_MMAP_THRESHOLD, 4 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 32 << 20);
     if (removeTemporaryOnSignal) {
         struct sigaction sa {};
         sa.sa_handler = &RemoveTemporariesAndDie;

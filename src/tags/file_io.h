@@ -206,11 +206,14 @@ using TailPlan = std::function<std::optional<TailChange>(const ByteSource& file)
 
 // Writes `data` at `offset` and truncates the file to `newSize` (when >= 0)
 // only after the data is written; then flushes. For tags stored at the end
-// of a file, where the audio in front is never touched. One transaction:
-// the space a growing tail needs is reserved before any old byte changes,
-// and a failed write, cut or flush puts the old tail back. Where the file
-// system cannot reserve space, or the file is write-protected (its mode is
-// never changed), the new content goes through SafeReplace instead.
+// of a file, where the audio in front is never touched. One transaction
+// (tags/region_write, in a save group the group's): the space a growing
+// tail needs is reserved before any old byte changes, the old end is
+// journalled, and a failed write, cut or flush (the group's too) puts it
+// back, as does the next recovery after a kill. Where the file system
+// cannot reserve space, no journal can be had, or the file is
+// write-protected (its mode is never changed), the new content goes
+// through SafeReplace instead.
 IoResult WriteTail(const std::string& path, std::int64_t offset, const Bytes& data,
                    std::int64_t newSize = -1, const IoFaults& faults = SystemIo());
 

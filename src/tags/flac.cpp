@@ -451,10 +451,14 @@ bool FlacTag::Save(const PerField<std::string>& values, const std::string& failu
         Fail(failure, openError, false);
         return false;
     }
-    file->HoldSaveLock();
-    if (std::string changed = ChangedSinceRead(file->Descriptor(), fileName_); !changed.empty()) {
-        Fail(failure, changed, false);
-        return false;
+    // Opened for writing, the file is locked and checked already.
+    if (writeProtected) {
+        file->HoldSaveLock();
+        if (std::string changed = ChangedSinceRead(file->Descriptor(), fileName_);
+            !changed.empty()) {
+            Fail(failure, changed, false);
+            return false;
+        }
     }
     // The blocks are written where the read found them: the file must still
     // have that layout.

@@ -349,7 +349,9 @@ std::unique_ptr<Journal> Journal::Write(std::span<RegionEdit* const> edits, std:
             std::lock_guard lock(poolMutex);
             IdleJournals().idle.push_back(std::move(slot));
         }
-        error = "cannot write the journal: " + reason;
+        // "journal write failed: <the system's reason>", as the file's own
+        // writes say it.
+        error = "journal " + reason;
         return nullptr;
     };
     std::string reason;
@@ -402,7 +404,8 @@ std::string RegionEdit::Apply() {
     std::string error;
     for (const Region& r : regions) {
         if (!WriteAllAt(fd, r.offset, r.bytes.data(), r.bytes.size(), write, error)) {
-            if (!Undo())
+            undoFailed = !Undo();
+            if (undoFailed)
                 error += " (" + ErrnoText("the old bytes could not be put back") + ")";
             return error;
         }
@@ -411,7 +414,8 @@ std::string RegionEdit::Apply() {
     if (::fstat(fd, &st) != 0 || st.st_size != newSize) {
         if (!StepAllowed(step, IoStep::Truncate) || ::ftruncate(fd, newSize) != 0) {
             error = ErrnoText("truncate failed");
-            if (!Undo())
+            undoFailed = !Undo();
+            if (undoFailed)
                 error += " (" + ErrnoText("the old bytes could not be put back") + ")";
             return error;
         }
@@ -468,7 +472,40 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
         same = same && old == r.bytes;
         e.old.push_back(std::move(old));
     }
-    e.regions = std::move(regions);
+    // Only the bytes that change are journalled and written: a title
+    // change rewrites a few bytes of a tag that may hold a picture.
+    std::vector<Region> trimmed;
+    std::vector<Bytes> trimmedOld;
+    for (std::size_t i = 0; i < regions.size(); ++i) {
+        Region& r = regions[i];
+        Bytes& old = e.old[i];
+        if (r.bytes.empty()) {  // the cut
+            trimmed.push_back(std::move(r));
+            trimmedOld.push_back(std::move(old));
+            continue;
+        }
+        const auto front = static_cast<std::size_t>(
+            std::mismatch(old.begin(), old.end(), r.bytes.begin()).first - old.begin());
+        std::size_t back = 0;
+        if (old.size() == r.bytes.size()) {
+            back = static_cast<std::size_t>(
+                std::mismatch(old.rbegin(), old.rend() - static_cast<std::ptrdiff_t>(front),
+                              r.bytes.rbegin())
+                    .first -
+                old.rbegin());
+        }
+        if (front + back == r.bytes.size())
+            continue;
+        const auto from = static_cast<std::ptrdiff_t>(front);
+        trimmed.push_back(
+            {r.offset + from,
+             Bytes(r.bytes.begin() + from, r.bytes.end() - static_cast<std::ptrdiff_t>(back))});
+        trimmedOld.push_back(
+            Bytes(old.begin() + from,
+                  old.end() - static_cast<std::ptrdiff_t>(std::min(back, old.size() - front))));
+    }
+    e.regions = std::move(trimmed);
+    e.old = std::move(trimmedOld);
     if (same)
         return {true, false, {}};
 
@@ -508,7 +545,11 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
         return {false, noJournal, error};
     }
     if (std::string failed = e.Apply(); !failed.empty()) {
-        journal->Finish(false);
+        // Old again, as read: a second try must not be refused. A file
+        // still torn keeps its journal for the recovery.
+        if (!e.undoFailed)
+            NoteFileRead(e.fd, path);
+        journal->Finish(e.undoFailed);
         return {false, false, failed};
     }
     if (!StepAllowed(e.step, IoStep::Sync) || ::fdatasync(e.fd) != 0) {
@@ -516,6 +557,8 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
         const bool undone = e.Undo();
         if (!undone)
             failed += " (" + ErrnoText("the old bytes could not be put back") + ")";
+        else
+            NoteFileRead(e.fd, path);
         journal->Finish(!undone);
         return {false, false, failed};
     }

@@ -46,8 +46,10 @@ struct RegionEdit {
     std::function<bool(IoStep)> step;
 
     // Writes the regions and sets the size; a failure puts the old bytes
-    // back. Empty when done, else the reason.
+    // back (`undoFailed` when even that failed). Empty when done, else the
+    // reason.
     std::string Apply();
+    bool undoFailed = false;
     // The old bytes and size back, flushed; false when that failed too.
     bool Undo();
 };

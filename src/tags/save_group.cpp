@@ -3,6 +3,7 @@
 #include "tags/region_write.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +40,22 @@ constexpr std::size_t kFlushThreads = 8;
 
 }  // namespace
 
+SaveGroup::Limits SaveGroup::LargeRunLimits() {
+    constexpr std::size_t kMost = 4096, kSpareDescriptors = 64, kPerFile = 3;
+    Limits limits;
+    limits.bytes = std::int64_t{256} << 20;
+    struct rlimit r {};
+    if (::getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur != RLIM_INFINITY) {
+        const auto open = static_cast<std::size_t>(r.rlim_cur);
+        const std::size_t fit =
+            open > kSpareDescriptors ? (open - kSpareDescriptors) / kPerFile : 0;
+        limits.files = std::clamp(fit, limits.files, kMost);
+    } else {
+        limits.files = kMost;
+    }
+    return limits;
+}
+
 SaveGroup::SaveGroup() : SaveGroup(Limits{}) {}
 
 SaveGroup::SaveGroup(Limits limits, Flush flush) : limits_(limits), flush_(flush) {
@@ -59,7 +76,11 @@ void SaveGroup::Defer(Pending pending) {
 }
 
 void SaveGroup::WhenCommitted(const std::string& path, std::function<void(const IoResult&)> done) {
-    waiting_.push_back({KeyOf(path), std::move(done)});
+    // Asked right after the save that left it: nothing renamed since.
+    if (!pending_.empty() && pending_.back().path == path)
+        waiting_.push_back({pending_.back().key, std::move(done)});
+    else
+        waiting_.push_back({KeyOf(path), std::move(done)});
 }
 
 bool SaveGroup::Holds(const std::string& path) const {
@@ -92,6 +113,7 @@ std::map<std::string, std::string> SaveGroup::Commit() {
     }
     std::unique_ptr<Journal> journal;
     std::vector<char> written(pending.size(), 0);  // in place, awaiting the flush
+    bool keepJournal = false;                      // a file may still be torn: recovery finishes it
     if (!edits.empty()) {
         std::string error;
         journal = Journal::Write(edits, error);
@@ -100,39 +122,45 @@ std::map<std::string, std::string> SaveGroup::Commit() {
                 continue;
             flushed[i] = journal ? pending[i].edit->Apply() : error;
             written[i] = flushed[i].empty();
+            keepJournal = keepJournal || pending[i].edit->undoFailed;
         }
     }
 
-    // 1. The new bytes of every file, durable before any name changes.
-    if (flush_ == Flush::FileSystem) {
-        std::map<dev_t, std::vector<std::size_t>> byDevice;
+    // 1. The new bytes of every file, durable before any name changes:
+    // one syncfs per file system where it covers many, fdatasync for the
+    // rest.
+    std::map<dev_t, std::vector<std::size_t>> byDevice;
+    if (flush_ != Flush::Parallel) {
+        // Where the new bytes are, which the syncfs must cover; a file whose
+        // file system is unknown is flushed on its own.
         for (std::size_t i = 0; i < pending.size(); ++i) {
             struct stat st {};
-            if (!flushed[i].empty())
-                continue;
-            if (::fstat(pending[i].fd, &st) != 0)
-                flushed[i] = FlushError(errno);
-            else
+            if (flushed[i].empty() && ::fstat(pending[i].fd, &st) == 0)
                 byDevice[st.st_dev].push_back(i);
         }
-        for (const auto& [device, members] : byDevice) {
-            int err = 0;
-            if (!std::all_of(members.begin(), members.end(),
-                             [&](std::size_t i) { return FlushAllowed(pending[i]); }))
-                err = EIO;
-            else if (::syncfs(pending[members.front()].fd) != 0)
-                err = errno;
-            // One flush covered them all, so its failure is each one's.
-            if (err != 0) {
-                for (const std::size_t i : members)
-                    flushed[i] = FlushError(err);
-            }
+        if (flush_ == Flush::Auto)
+            std::erase_if(byDevice, [](const auto& d) { return d.second.size() <= kFewFiles; });
+    }
+    std::vector<char> coveredBySyncfs(pending.size(), 0);
+    for (const auto& [device, members] : byDevice) {
+        int err = 0;
+        if (!std::all_of(members.begin(), members.end(),
+                         [&](std::size_t i) { return FlushAllowed(pending[i]); }))
+            err = EIO;
+        else if (::syncfs(pending[members.front()].fd) != 0)
+            err = errno;
+        // One flush covered them all, so its failure is each one's.
+        for (const std::size_t i : members) {
+            coveredBySyncfs[i] = 1;
+            if (err != 0)
+                flushed[i] = FlushError(err);
         }
-    } else {
+    }
+    {
         std::atomic<std::size_t> next{0};
         auto worker = [&] {
             for (std::size_t i = next++; i < pending.size(); i = next++) {
-                if (!flushed[i].empty())
+                if (!flushed[i].empty() || coveredBySyncfs[i])
                     continue;
                 if (!FlushAllowed(pending[i]))
                     flushed[i] = FlushError(EIO);
@@ -141,7 +169,10 @@ std::map<std::string, std::string> SaveGroup::Commit() {
             }
         };
         std::vector<std::thread> threads;
-        const std::size_t count = std::min(kFlushThreads, pending.size());
+        const std::size_t left =
+            pending.size() -
+            static_cast<std::size_t>(std::count(coveredBySyncfs.begin(), coveredBySyncfs.end(), 1));
+        const std::size_t count = std::min(kFlushThreads, left);
         for (std::size_t t = 1; t < count; ++t)
             threads.emplace_back(worker);
         worker();
@@ -153,7 +184,6 @@ std::map<std::string, std::string> SaveGroup::Commit() {
     // not durable keeps its old content and name.
     std::map<std::string, std::string> failures;
     std::map<std::string, std::string> byKey;
-    bool keepJournal = false;
     std::set<std::string> folders;
     for (std::size_t i = 0; i < pending.size(); ++i) {
         Pending& p = pending[i];
@@ -165,6 +195,8 @@ std::map<std::string, std::string> SaveGroup::Commit() {
             if (!p.edit->Undo()) {
                 error += " (the old bytes could not be put back yet)";
                 keepJournal = true;
+            } else {
+                NoteFileRead(p.fd, p.path);  // as read again
             }
         }
         if (error.empty() && p.land)

@@ -25,19 +25,27 @@ struct RegionEdit;
 class SaveGroup {
 public:
     // How the new bytes are made durable: one syncfs per file system, or
-    // one fdatasync per file issued from several threads at once. Measured
-    // alike on a busy disk; the parallel flushes are the default, as they
-    // wait for no other program's writes and fail only the file they flush.
-    enum class Flush { FileSystem, Parallel };
+    // one fdatasync per file issued from several threads at once, or
+    // (Auto) syncfs for a file system holding more than kFewFiles of the
+    // group's files and fdatasync for the others. A syncfs fails every
+    // file it covered; an fdatasync only its own. Per-file flushes wait for
+    // no other program's writes, so a few files flush that way; over many
+    // files one syncfs is far cheaper.
+    enum class Flush { FileSystem, Parallel, Auto };
+    static constexpr std::size_t kFewFiles = 8;
     // A group commits by itself once this much waits, so progress and Stop
     // stay live and the temporaries' disk use stays bounded.
     struct Limits {
         std::size_t files = 64;
         std::int64_t bytes = std::int64_t{64} << 20;
     };
+    // For a run no window waits on (the command-line tool, its batch
+    // commands): fewer, larger commits, each file holding up to three
+    // descriptors until its commit, within what the process may open.
+    static Limits LargeRunLimits();
 
     SaveGroup();
-    explicit SaveGroup(Limits limits, Flush flush = Flush::Parallel);
+    explicit SaveGroup(Limits limits, Flush flush = Flush::Auto);
     // Commits what is still pending; the outcomes go to their callbacks.
     ~SaveGroup();
     SaveGroup(const SaveGroup&) = delete;

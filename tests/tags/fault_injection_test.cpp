@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -18,6 +19,7 @@
 #include "tags/mp4.h"
 #include "tags/musepack.h"
 #include "tags/ogg.h"
+#include "tags/save_group.h"
 #include "tags/wma.h"
 
 namespace sondrel {
@@ -315,6 +317,62 @@ TEST(FaultInjection, EveryFailedFlushTruncationAndRenameIsReported) {
                 EXPECT_EQ(Listing(p.dir.path()), before) << "a temporary file was left";
                 if (step == IoStep::Rename || step == IoStep::Reserve || step == IoStep::Journal) {
                     EXPECT_TRUE(ReadAll(p.path) == original) << "the file changed";
+                }
+            }
+        }
+    }
+}
+
+// The same saves in a save group, whose journal or flush fails at its
+// commit: the file ends wholly old, however it was written (in place at
+// either end or rewritten), and the failure reaches its save. Every file
+// of a group that fails is told, the syncfs way and the per-file way.
+TEST(FaultInjection, AGroupThatFailsLeavesEachOfItsFilesWhollyOld) {
+    for (const FaultCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const Bytes original = ReadAll((kSeeds / c.seed).string());
+        for (const SaveGroup::Flush flush :
+             {SaveGroup::Flush::Parallel, SaveGroup::Flush::FileSystem}) {
+            for (const IoStep step : {IoStep::Sync, IoStep::Journal}) {
+                SCOPED_TRACE("step " + std::to_string(static_cast<int>(step)) +
+                             (flush == SaveGroup::Flush::Parallel ? ", per file" : ", syncfs"));
+                // A step that does not come up in this save cannot fail it.
+                std::size_t steps = 0;
+                {
+                    Prepared p;
+                    Prepare(p, c, original);
+                    SaveGroup group(SaveGroup::Limits{}, flush);
+                    IoFaults counting{{}, [&](IoStep s) {
+                                          steps += s == step;
+                                          return true;
+                                      }};
+                    counting.group = &group;
+                    const Outcome clean = c.run(p.path, p.picture, counting);
+                    ASSERT_TRUE(clean.ok) << clean.error;
+                    EXPECT_TRUE(group.Commit().empty());
+                    ASSERT_NE(ReadAll(p.path), original) << "the clean run changed nothing";
+                }
+                for (std::size_t k = 1; k <= steps; ++k) {
+                    SCOPED_TRACE("occurrence " + std::to_string(k));
+                    Prepared p;
+                    Prepare(p, c, original);
+                    const auto before = Listing(p.dir.path());
+                    SaveGroup group(SaveGroup::Limits{}, flush);
+                    std::size_t seen = 0;
+                    IoFaults failing{{}, [&](IoStep s) { return s != step || ++seen != k; }};
+                    failing.group = &group;
+                    const Outcome r = c.run(p.path, p.picture, failing);
+                    std::optional<IoResult> told;
+                    if (r.ok)
+                        group.WhenCommitted(p.path, [&told](const IoResult& t) { told = t; });
+                    group.Commit();
+                    if (r.ok) {
+                        ASSERT_TRUE(told.has_value()) << "the save was never told its outcome";
+                        EXPECT_FALSE(told->ok) << "a failed commit was reported as success";
+                        EXPECT_FALSE(told->error.empty()) << "no error text";
+                    }
+                    EXPECT_TRUE(ReadAll(p.path) == original) << "the file is not wholly old";
+                    EXPECT_EQ(Listing(p.dir.path()), before) << "a temporary file was left";
                 }
             }
         }

@@ -220,6 +220,71 @@ TEST_F(RegionWrite, AKilledSaveIsSettledByTheNextRecovery) {
     }
 }
 
+// A tail written in a save group (an ID3v1 block, an APE tag) killed in
+// each phase of the group's commit: the journal durable and the tail not
+// yet written, the tail half written, the tail written and not flushed.
+// The next recovery leaves the file wholly old or wholly new.
+TEST_F(RegionWrite, AKilledGroupedTailIsSettledByTheNextRecovery) {
+    const test::Bytes original = Pattern(kOldSize, 'o');
+    const test::Bytes tail = Pattern(300, 'T');
+    constexpr std::int64_t kFrom = 3968;
+    test::Bytes fresh = original;
+    fresh.resize(static_cast<std::size_t>(kFrom));
+    fresh.insert(fresh.end(), tail.begin(), tail.end());
+    struct Death {
+        const char* name;
+        int atWrite;  // 1 the journal, 2 the tail
+        bool halfLands;
+        bool atFlush;
+        bool endsNew;
+    };
+    const Death deaths[] = {
+        {"journal durable, tail not written", 2, false, false, false},
+        {"tail half written", 2, true, false, false},
+        {"tail written, not flushed", 0, false, true, true},
+    };
+    for (const Death& d : deaths) {
+        SCOPED_TRACE(d.name);
+        Reset(path_, original);
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            SaveGroup group;
+            int writes = 0;
+            IoFaults faults;
+            faults.group = &group;
+            faults.write = [&](std::size_t bytes) -> WriteVerdict {
+                if (++writes == d.atWrite) {
+                    if (d.halfLands)
+                        (void)!::pwrite(fd, tail.data(), bytes / 2, kFrom);
+                    ::_exit(42);
+                }
+                return true;
+            };
+            faults.step = [&](IoStep step) {
+                if (d.atFlush && step == IoStep::Sync)
+                    ::_exit(42);
+                return true;
+            };
+            if (!WriteTail(path_, kFrom, tail, kFrom + 300, faults))
+                ::_exit(1);
+            group.Commit();
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ::close(fd);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42)
+            << "the save did not die where it should";
+        ASSERT_EQ(LiveJournals(), 1u) << "the dead save left no journal";
+        EXPECT_EQ(RecoverJournals(journals_), 1u);
+        EXPECT_TRUE(ReadAll(path_) == (d.endsNew ? fresh : original));
+        EXPECT_EQ(LiveJournals(), 0u);
+    }
+}
+
 // Half of the end region lands before the kill: the bytes are neither old
 // nor new, and only the journal knows the old ones.
 TEST_F(RegionWrite, ARegionTornMidwayIsPutBack) {
