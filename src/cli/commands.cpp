@@ -235,9 +235,10 @@ int RunSet(const Args& args, std::ostream& out, std::ostream& err) {
     for (const auto& path : args.files) {
         group.BeforeRead(path);
         std::optional<FileSnapshot> file;
-        // Nothing here is saved: no note for a save's check.
+        // The read notes the file: the save refuses it if another program
+        // changed it meanwhile.
         if (FormatOfPath(path) != TagFormat::None)
-            file = FileSnapshot::Open(path, nullptr, FileSnapshot::Purpose::ReadOnly);
+            file = FileSnapshot::Open(path);
         TagFormat format = TagFormat::None;
         bool recognised = false;
         if (file) {
