@@ -9,8 +9,9 @@ sondrel-tag saves the files of one command as save groups: every file's new
 bytes written, flushed together, renamed, each folder flushed once; the
 files are durable when it returns. TagLib's save does not flush at all.
 Each round times TagLib and sondrel-tag back to back, in alternating order,
-on the same files with a fresh title; the machine may be shared, so the
-figures are the medians of the rounds and of the per-round ratios.
+on the same files with a fresh title, each after an untimed sync so neither
+flushes the other's data; the machine may be shared, so the figures are the
+medians of the rounds and of the per-round ratios.
 The MP3s are those of run_bench.py (ID3v2.3 + ID3v1, every fifth with a
 28 KB cover), the FLAC files those of flac_bench.py (the encoder's padding,
 so the title fits in place). --gaps also builds bench/job_gaps.cpp against
@@ -33,6 +34,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def timed(cmd):
+    # Neither side pays for the other's writes: TagLib leaves its data
+    # unflushed, and a syncfs right after it would write that data too.
+    os.sync()
     start = time.perf_counter()
     subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
     return time.perf_counter() - start
