@@ -17,6 +17,7 @@
 #include "editor/tag_jobs.h"
 #include "tags/file_io.h"
 #include "tags/file_snapshot.h"
+#include "util/ordered_work.h"
 
 namespace sondrel::cli {
 
@@ -159,57 +160,70 @@ std::string ExtractThroughTemporary(const FormatHandler& handler, TagBridge& bri
 
 }  // namespace
 
-int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
-    constexpr std::size_t kJsonChunk = 64 * 1024;
-    TagBridge bridge(args.editor);
-    int status = kExitOk;
-    std::string json;
-    JsonWriter writer(json);
-    if (args.json)
-        writer.BeginArray();
-    bool first = true;
-    for (const auto& path : args.files) {
-        FileReport r;
+namespace {
+
+// One file's report for `show`; never throws, so it can run on a worker.
+FileReport ReadReport(TagBridge& bridge, const std::string& path) noexcept {
+    try {
         // The usual case opens the file once for everything below; the
         // checks of Unusable only run to explain a file that did not open.
         std::optional<FileSnapshot> file;
         // Nothing here is saved: no note for a save's check.
         if (FormatOfPath(path) != TagFormat::None)
             file = FileSnapshot::Open(path, nullptr, FileSnapshot::Purpose::ReadOnly);
-        if (file) {
-            r = Gather(bridge, *file);
-            if (!r.valid) {
-                Report(err, path, r.error);
-                status = kExitFailed;
-            }
-        } else if (const auto why = Unusable(path, true)) {
+        if (file)
+            return Gather(bridge, *file);
+        if (const auto why = Unusable(path, true)) {
+            FileReport r;
             r.file = path;
             r.format = FormatOfPath(path);
             r.error = *why;
-            Report(err, path, *why);
-            status = kExitFailed;
-        } else {
-            r = Gather(bridge, path);
+            return r;
+        }
+        return Gather(bridge, path);
+    } catch (const std::exception& e) {
+        // Out of memory or the like: this file fails, the others go on.
+        FileReport r;
+        r.file = path;
+        r.format = FormatOfPath(path);
+        r.error = std::string("the file cannot be read: ") + e.what();
+        return r;
+    }
+}
+
+}  // namespace
+
+int RunShow(const Args& args, std::ostream& out, std::ostream& err) {
+    constexpr std::size_t kJsonChunk = 64 * 1024;
+    int status = kExitOk;
+    std::string json;
+    JsonWriter writer(json);
+    if (args.json)
+        writer.BeginArray();
+    // Files are read on one thread per core and printed in the order given.
+    ForEachInOrder(
+        args.files.size(), ThreadsFor(args.files.size()),
+        [&args] { return TagBridge(args.editor); },
+        [&args](TagBridge& bridge, std::size_t i) { return ReadReport(bridge, args.files[i]); },
+        [&](std::size_t i, const FileReport& r) {
             if (!r.valid) {
-                Report(err, path, r.error);
+                Report(err, args.files[i], r.error);
                 status = kExitFailed;
             }
-        }
-        if (args.json) {
-            WriteJson(writer, r);
-            // Passed on in pieces: one string for a whole folder would be
-            // copied over and over as it grows.
-            if (json.size() >= kJsonChunk) {
-                out << json;
-                json.clear();
+            if (args.json) {
+                WriteJson(writer, r);
+                // Passed on in pieces: one string for a whole folder would be
+                // copied over and over as it grows.
+                if (json.size() >= kJsonChunk) {
+                    out << json;
+                    json.clear();
+                }
+            } else {
+                if (i > 0)
+                    out << "\n";
+                PrintText(out, r);
             }
-        } else {
-            if (!first)
-                out << "\n";
-            PrintText(out, r);
-        }
-        first = false;
-    }
+        });
     if (args.json) {
         writer.EndArray();
         json += '\n';

@@ -6,6 +6,7 @@
 // would hold them.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -77,8 +78,21 @@ public:
 
     void Key(std::string_view key) {
         Prefix();
-        Quoted(key);
-        out_ += ": ";
+        // Keys are short plain names: one append for the quoted key and colon.
+        constexpr std::size_t kShort = 60;
+        if (key.size() <= kShort && std::all_of(key.begin(), key.end(), [](char c) {
+                const auto u = static_cast<unsigned char>(c);
+                return u < 0x80 && json_detail::kPlain[u];
+            })) {
+            char quoted[kShort + 4];
+            quoted[0] = '"';
+            std::copy(key.begin(), key.end(), quoted + 1);
+            std::copy_n("\": ", 3, quoted + 1 + key.size());
+            out_.append(quoted, key.size() + 4);
+        } else {
+            Quoted(key);
+            out_ += ": ";
+        }
         afterKey_ = true;
     }
 
@@ -132,9 +146,18 @@ private:
         }
         if (levels_.empty())
             return;
-        out_ += levels_.back().empty ? "\n" : ",\n";
+        // The separator, line break and indentation in one append.
+        static constexpr std::string_view kBreak =
+            ",\n                                                                ";
+        const bool first = levels_.back().empty;
         levels_.back().empty = false;
-        out_.append(2 * levels_.size(), ' ');
+        const std::size_t indent = 2 * levels_.size();
+        if (indent + 2 <= kBreak.size()) {
+            out_.append(kBreak.substr(first ? 1 : 0, indent + (first ? 1 : 2)));
+        } else {
+            out_ += first ? "\n" : ",\n";
+            out_.append(indent, ' ');
+        }
     }
     void Quoted(std::string_view s) {
         const std::size_t mark = out_.size();

@@ -15,6 +15,7 @@
 
 #include "tags/byte_source.h"
 #include "tags/file_io.h"
+#include "tags/tail_locator.h"
 
 namespace sondrel {
 
@@ -82,6 +83,12 @@ private:
                   std::span<const std::uint8_t> known);
         std::optional<ByteView> Slice(std::int64_t offset, std::size_t count) const;
     };
+
+    // Where the tags at the end lie, found by the first reader that asked:
+    // every component reading this file asks again, and the answer cannot
+    // change while the snapshot lives.
+    friend tail::Layout tail::Locate(const ByteSource& file, tail::Scope scope);
+    mutable std::unique_ptr<const tail::Layout> tailLayout_;
 
     File file_;
     std::string path_;

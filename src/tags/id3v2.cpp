@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <exception>
 #include <filesystem>
@@ -45,7 +46,7 @@ constexpr Field kWriteOrder[] = {
 
 const TextRoute* TextRouteOf(std::string_view id23) {
     for (const auto& r : kTextRoutes) {
-        if (r.id == id23)
+        if (id3v2::SameId(r.id, id23))
             return &r;
     }
     return nullptr;
@@ -88,10 +89,11 @@ bool ReadsContent(std::string_view id23) {
 // The bodies of `frames` that a read looks into, each read once; nullopt
 // for the other frames and for one that cannot be read.
 using Contents = std::vector<std::optional<FrameContent>>;
-Contents ContentsOf(const std::vector<RawFrame>& frames, std::string_view codePage) {
+Contents ContentsOf(const std::vector<RawFrame>& frames, const std::vector<std::string>& ids,
+                    std::string_view codePage) {
     Contents out(frames.size());
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        if (ReadsContent(frames[i].Id23()))
+        if (ReadsContent(ids[i]))
             out[i] = FrameFields(frames[i], codePage);
     }
     return out;
@@ -102,11 +104,11 @@ struct Owned {
     std::string value;
 };
 
-std::optional<Owned> OwnedInstance(const std::vector<RawFrame>& frames, const Contents& contents,
+std::optional<Owned> OwnedInstance(const std::vector<std::string>& ids, const Contents& contents,
                                    const DescribedKind& kind) {
     std::optional<Owned> first;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        if (!contents[i] || frames[i].Id23() != kind.id)
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (!contents[i] || !id3v2::SameId(ids[i], kind.id))
             continue;
         Owned owned{i, kind.value(*contents[i])};
         if (contents[i]->description.empty())
@@ -122,30 +124,26 @@ std::optional<Owned> OwnedInstance(const std::vector<RawFrame>& frames, const Co
 // or WXXX frame that has one and of every TXXX frame. Every copy of a field's
 // frame and every picture counts as shown; TPE2 is shown when no TPE1 is
 // present, and TDRC when no TYER is.
-std::vector<std::string> UnshownFrames(const std::vector<RawFrame>& frames,
-                                       const Contents& contents) {
+// `owners` holds the index of the frame each of kDescribedKinds owns.
+using Owners = std::array<std::optional<std::size_t>, std::size(kDescribedKinds)>;
+std::vector<std::string> UnshownFrames(const std::vector<std::string>& ids,
+                                       const Contents& contents, const Owners& owners) {
     bool haveArtist = false;
     bool haveYear = false;
-    for (const auto& f : frames) {
-        const std::string id = f.Id23();
+    for (const auto& id : ids) {
         haveArtist |= id == "TPE1";
         haveYear |= id == "TYER";
     }
-    std::optional<std::size_t> owners[std::size(kDescribedKinds)];
-    for (std::size_t k = 0; k < std::size(kDescribedKinds); ++k) {
-        if (const auto o = OwnedInstance(frames, contents, *kDescribedKinds[k]))
-            owners[k] = o->index;
-    }
     std::vector<std::string> out;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        std::string name = frames[i].Id23();
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        std::string name = ids[i];
         bool shown = TextRouteOf(name) || name == "APIC";
         if (name == "TPE2")
             shown = !haveArtist;
         if (name == "TDRC")
             shown = !haveYear;
         for (std::size_t k = 0; k < std::size(kDescribedKinds); ++k) {
-            if (name != kDescribedKinds[k]->id)
+            if (!id3v2::SameId(name, kDescribedKinds[k]->id))
                 continue;
             shown = owners[k] == i;
             if (contents[i] && !contents[i]->description.empty())
@@ -516,24 +514,36 @@ bool Id3v2Tag::ReadFile(const ByteSource& file) {
         isPicture.push_back(picture);
     });
 
-    const Contents contents = ContentsOf(frames, legacyCodePage_);
-    const auto comment = OwnedInstance(frames, contents, kComment);
-    const auto lyrics = OwnedInstance(frames, contents, kLyrics);
-    const auto url = OwnedInstance(frames, contents, kUserUrl);
-    otherFrames_ = UnshownFrames(frames, contents);
+    std::vector<std::string> ids;
+    ids.reserve(frames.size());
+    for (const auto& f : frames)
+        ids.push_back(f.Id23());
+    const Contents contents = ContentsOf(frames, ids, legacyCodePage_);
+    const auto comment = OwnedInstance(ids, contents, kComment);
+    const auto lyrics = OwnedInstance(ids, contents, kLyrics);
+    const auto url = OwnedInstance(ids, contents, kUserUrl);
+    const auto indexOf = [](const std::optional<Owned>& o) {
+        return o ? std::optional(o->index) : std::nullopt;
+    };
+    otherFrames_ = UnshownFrames(ids, contents, {indexOf(comment), indexOf(lyrics), indexOf(url)});
     PerField<std::vector<std::string>> values;
     std::vector<std::string> albumArtists, recordingTimes;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         if (isPicture[i])
             continue;
-        const std::string id = frames[i].Id23();
+        const std::string& id = ids[i];
         std::optional<Field> field;
         if (contents[i]) {
             const auto& text = contents[i]->text;
             if (const TextRoute* route = TextRouteOf(id)) {
                 field = route->field;
-                const auto shown = id == "TCON" ? GenreValues(text) : text;
-                values[*field].insert(values[*field].end(), shown.begin(), shown.end());
+                auto& to = values[*field];
+                if (id == "TCON") {
+                    const auto shown = GenreValues(text);
+                    to.insert(to.end(), shown.begin(), shown.end());
+                } else {
+                    to.insert(to.end(), text.begin(), text.end());
+                }
             } else if (id == "TDRC") {
                 // The recording time stands for the year in 2.3 tags too.
                 field = Field::Year;

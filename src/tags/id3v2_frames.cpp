@@ -287,7 +287,7 @@ Bytes RemoveUnsync(ByteView in, std::size_t mark, std::size_t* rawOfMark) {
 
 std::string_view Id22To23(std::string_view id22) {
     for (const auto& [from, to] : kIds22) {
-        if (from == id22)
+        if (SameId(from, id22))
             return to;
     }
     return {};
@@ -353,7 +353,13 @@ std::size_t ExtendedHeaderEnd(const Header& header, ByteView body) {
 }  // namespace
 
 bool IsPadding(ByteView tail) {
+    // Padding is usually a kilobyte or more of zeros: eight at a time.
     std::size_t from = 0;
+    for (std::uint64_t word = 0; tail.size() - from >= sizeof word; from += sizeof word) {
+        std::memcpy(&word, tail.data() + from, sizeof word);
+        if (word != 0)
+            break;
+    }
     while (from < tail.size() && tail[from] == 0)
         ++from;
     const ByteView rest = tail.subspan(from);
@@ -767,7 +773,7 @@ std::string FrameContent::Text() const {
 
 std::span<const FrameFieldLayout> LayoutFor(std::string_view id) {
     for (const auto& e : kLayouts) {
-        if (e.id == id)
+        if (SameId(e.id, id))
             return e.layout;
     }
     if (id.size() == 4 && id[0] == 'T')
@@ -778,7 +784,7 @@ std::span<const FrameFieldLayout> LayoutFor(std::string_view id) {
 std::span<const FrameFieldLayout> LayoutOf(const RawFrame& frame) {
     if (frame.Major < 3) {
         for (const auto& e : kLayouts22) {
-            if (e.id == frame.Id)
+            if (SameId(e.id, frame.Id))
                 return e.layout;
         }
     }

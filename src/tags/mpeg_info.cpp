@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "tags/file_io.h"
 #include "tags/file_snapshot.h"
@@ -323,18 +324,28 @@ void MpegInfo::FindEncoderMark(const ByteSource& source) {
         std::min<std::size_t>(static_cast<std::size_t>(header_.FrameLength) * 5, kMarkLastStart);
     // The tail holds kMpegTailRead bytes, so a mark at or before
     // kMarkLastStart lies wholly inside it: no bounds check per position.
+    // The mark nearest the end wins; memrchr finds each word's candidates
+    // many bytes at a time.
     const std::uint8_t* t = tail->data();
-    for (std::size_t k = 0; k <= window; ++k) {
-        const std::size_t p = kMarkLastStart - k;
-        if (t[p] == 'L' && std::memcmp(t + p, "LAME", 4) == 0) {
-            encoderText_ = "LAME" + TextAt(*tail, p + 4, 4);
-            return;
+    const std::size_t low = kMarkLastStart - window;
+    const auto lastOf = [&](const char* word) -> std::optional<std::size_t> {
+        for (std::size_t end = kMarkLastStart + 1; end > low;) {
+            const void* hit = ::memrchr(t + low, word[0], end - low);
+            if (hit == nullptr)
+                return std::nullopt;
+            const auto p = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - t);
+            if (std::memcmp(t + p, word, 4) == 0)
+                return p;
+            end = p;
         }
-        if (t[p] == 'G' && std::memcmp(t + p, "GOGO", 4) == 0) {
-            encoderText_ = "GOGO";
-            return;
-        }
-    }
+        return std::nullopt;
+    };
+    const auto lame = lastOf("LAME");
+    const auto gogo = lastOf("GOGO");
+    if (lame && (!gogo || *lame > *gogo))
+        encoderText_ = "LAME" + TextAt(*tail, *lame + 4, 4);
+    else if (gogo)
+        encoderText_ = "GOGO";
 }
 
 bool MpegInfo::Analyse(const ByteSource& source) {

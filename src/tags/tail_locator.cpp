@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "tags/file_snapshot.h"
 #include "tags/id3v2_frames.h"
 #include "tags/mpeg_info.h"
 
@@ -145,6 +146,9 @@ void FindLyrics3(Layout& layout, std::int64_t end, const ByteSource& file) {
         layout.lyrics3Size = total;
 }
 
+// The layout, looked for from scratch.
+Layout Find(const ByteSource& file, Scope scope);
+
 }  // namespace
 
 std::optional<ApeFooter> ParseApeFooter(ByteView bytes) {
@@ -154,6 +158,22 @@ std::optional<ApeFooter> ParseApeFooter(ByteView bytes) {
 }
 
 Layout Locate(const ByteSource& file, Scope scope) {
+    if (const auto* snapshot = dynamic_cast<const FileSnapshot*>(&file);
+        snapshot && scope == Scope::All) {
+        if (!snapshot->tailLayout_)
+            snapshot->tailLayout_ = std::make_unique<const Layout>(Find(file, scope));
+        return *snapshot->tailLayout_;
+    }
+    return Find(file, scope);
+}
+
+Layout Locate(ByteView file, Scope scope) {
+    return Locate(MemorySource(file), scope);
+}
+
+namespace {
+
+Layout Find(const ByteSource& file, Scope scope) {
     const std::int64_t fileSize = file.Size();
     Layout layout;
     if (fileSize < 0) {
@@ -234,8 +254,6 @@ Layout Locate(const ByteSource& file, Scope scope) {
     return layout;
 }
 
-Layout Locate(ByteView file, Scope scope) {
-    return Locate(MemorySource(file), scope);
-}
+}  // namespace
 
 }  // namespace sondrel::tail

@@ -123,6 +123,12 @@ TEST(JsonWriter, NestingAndEmptyContainersMatchTheLibrary) {
         SCOPED_TRACE(d.dump());
         EXPECT_EQ(WriterDump(d), LibraryDump(d));
     }
+    // Indentation deeper than the writer's ready-made run of spaces, and keys
+    // that take the slow path: escapes, non-ASCII, longer than a short name.
+    json deep = {{"key \"quoted\"", "v"}, {"Gr\xC3\xBC\xC3\x9F\x65", 1}, {std::string(80, 'k'), 2}};
+    for (int depth = 0; depth < 40; ++depth)
+        deep = {{"level", json::array({deep, depth})}};
+    EXPECT_EQ(WriterDump(deep), LibraryDump(deep));
 }
 
 }  // namespace
