@@ -4,6 +4,8 @@
 // order the user gave.
 #pragma once
 
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -19,7 +21,13 @@ namespace sondrel {
 // `cap`, and none beyond one while a list is too short to pay for them.
 inline std::size_t ThreadsFor(std::size_t items, std::size_t cap = 8) {
     constexpr std::size_t kItemsPerThread = 16;
-    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    // The cores this process may run on, which a pinned or confined process
+    // has fewer of than the machine.
+    std::size_t cores = std::thread::hardware_concurrency();
+    cpu_set_t allowed;
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0)
+        cores = static_cast<std::size_t>(CPU_COUNT(&allowed));
+    cores = std::max<std::size_t>(cores, 1);
     return std::max<std::size_t>(1, std::min({cores, cap, items / kItemsPerThread}));
 }
 
