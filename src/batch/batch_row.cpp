@@ -5,13 +5,16 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <exception>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <system_error>
 
 #include "tags/file_snapshot.h"
 #include "util/codepage.h"
+#include "util/ordered_work.h"
 #include "util/paths.h"
 #include "util/text.h"
 
@@ -387,12 +390,14 @@ BatchData MakeData(const BatchFile& file, const TagFields& hub, TagFormat format
     return d;
 }
 
-std::vector<BatchRow> ReadBatchRows(TagBridge& bridge, const std::vector<BatchFile>& files,
-                                    const ScanOptions& options, const std::function<bool()>& step) {
-    std::vector<BatchRow> rows;
-    rows.reserve(files.size());
-    for (const BatchFile& file : files) {
-        const std::string path = AddBackslash(file.Folder) + file.FileName;
+namespace {
+
+// One file's row; never throws, so it can run on a worker.
+BatchRow ReadBatchRow(TagBridge& bridge, const BatchFile& file,
+                      const ScanOptions& options) noexcept {
+    BatchRow row;
+    const std::string path = AddBackslash(file.Folder) + file.FileName;
+    try {
         // One opening per file: the tags, the stream facts and the size all
         // come from the same snapshot, as for `sondrel-tag show`; a second
         // open and stream analysis per file was most of the table's cost.
@@ -417,18 +422,44 @@ std::vector<BatchRow> ReadBatchRows(TagBridge& bridge, const std::vector<BatchFi
                          size,
                          static_cast<std::uintmax_t>(std::numeric_limits<std::int64_t>::max())));
         }
-        BatchRow row;
         row.data = MakeData(file, bridge.Hub(), format, facts, length, options);
         if (!facts.valid) {
             row.data.Valid = false;
             row.data.Problem = NotRecognisedMessage(format);
         }
-        row.RowIndex = static_cast<int>(rows.size());
-        row.ResetNewValues();
-        rows.push_back(std::move(row));
-        if (step && !step())
-            break;
+    } catch (const std::exception& e) {
+        // Out of memory or the like: this row says so, the others go on.
+        row = BatchRow{};
+        row.data = MakeData(file, TagFields{}, FormatOfPath(path), StreamFacts{}, 0, options);
+        row.data.Valid = false;
+        row.data.Problem = std::string("the file cannot be read: ") + e.what();
     }
+    return row;
+}
+
+}  // namespace
+
+std::vector<BatchRow> ReadBatchRows(TagBridge& bridge, const std::vector<BatchFile>& files,
+                                    const ScanOptions& options, const std::function<bool()>& step) {
+    std::vector<BatchRow> rows;
+    rows.reserve(files.size());
+    // Files are read on one thread per core, each with a bridge of the same
+    // options; a short list is read by the caller's own bridge.
+    const std::size_t threads = ThreadsFor(files.size());
+    ForEachInOrder(
+        files.size(), threads,
+        [&bridge, threads]() -> std::unique_ptr<TagBridge> {
+            return threads > 1 ? std::make_unique<TagBridge>(bridge.Options()) : nullptr;
+        },
+        [&](std::unique_ptr<TagBridge>& own, std::size_t i) {
+            return ReadBatchRow(own ? *own : bridge, files[i], options);
+        },
+        [&](std::size_t, BatchRow row) {
+            row.RowIndex = static_cast<int>(rows.size());
+            row.ResetNewValues();
+            rows.push_back(std::move(row));
+            return !step || step();
+        });
     return rows;
 }
 

@@ -13,6 +13,8 @@
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace sondrel {
@@ -35,19 +37,32 @@ inline std::size_t ThreadsFor(std::size_t items, std::size_t cap = 8) {
 // each thread with a state of its own from makeState(), and take(i, result)
 // on the calling thread for i = 0, 1, 2, ... in order. At most `window`
 // results wait to be taken, so memory stays bounded on a long list. With
-// one thread everything runs on the caller, one item at a time.
+// one thread everything runs on the caller, one item at a time. makeState
+// runs on the thread that uses the state.
 //
 // produce must not throw: a worker has nobody to hand an exception to.
-// take may throw; the workers are stopped and joined before it leaves.
+// take may return false to stop (a user's Stop): no further item is taken,
+// and items being produced are finished and dropped. take may also throw;
+// either way the workers are stopped and joined before this returns.
 template <typename MakeState, typename Produce, typename Take>
 void ForEachInOrder(std::size_t count, std::size_t threads, MakeState makeState, Produce produce,
                     Take take, std::size_t window = 256) {
     using State = decltype(makeState());
     using Result = decltype(produce(std::declval<State&>(), std::size_t{}));
+    const auto takeOne = [&take](std::size_t i, Result&& result) {
+        if constexpr (std::is_same_v<decltype(take(i, std::move(result))), bool>) {
+            return take(i, std::move(result));
+        } else {
+            take(i, std::move(result));
+            return true;
+        }
+    };
     if (threads <= 1 || count <= 1) {
         State state = makeState();
-        for (std::size_t i = 0; i < count; ++i)
-            take(i, produce(state, i));
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!takeOne(i, produce(state, i)))
+                return;
+        }
         return;
     }
     window = std::max<std::size_t>(window, threads);
@@ -109,7 +124,8 @@ void ForEachInOrder(std::size_t count, std::size_t threads, MakeState makeState,
             slot.ready.store(false, std::memory_order_relaxed);
             taken.store(i + 1, std::memory_order_release);
             taken.notify_all();
-            take(i, std::move(result));
+            if (!takeOne(i, std::move(result)))
+                break;
         }
     } catch (...) {
         finish();

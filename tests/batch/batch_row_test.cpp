@@ -306,5 +306,47 @@ TEST(ReadBatchRows, RealFiles) {
     EXPECT_EQ(rows[1].data.Bitrate, "");
 }
 
+// A long list is read on several threads: its rows still come in the
+// list's order, each from its own file, and a Stop ends the list where the
+// user said it.
+TEST(ReadBatchRows, LongListsKeepTheirOrderAndStopWhereAsked) {
+    const test::Bytes mp3 = test::SilentMp3();
+    if (mp3.empty())
+        GTEST_SKIP() << "ffmpeg is missing";
+    test::TempDir dir;
+    TagBridge bridge;
+    std::vector<BatchFile> files;
+    constexpr int kFiles = 90;
+    for (int i = 0; i < kFiles; ++i) {
+        const bool broken = i % 13 == 5;
+        const std::string name = (broken ? "broken " : "song ") + std::to_string(i) + ".mp3";
+        if (broken) {
+            test::WriteAll(dir.file(name), "not audio");
+        } else {
+            test::WriteAll(dir.file(name), mp3);
+            bridge.Read(dir.file(name));
+            TagFields tag = bridge.Hub();
+            tag.title = "Title " + std::to_string(i);
+            bridge.setHub(tag);
+            ASSERT_TRUE(bridge.Save(dir.file(name)).ok);
+        }
+        files.push_back({dir.path(), name, i});
+    }
+    for (const int stopAfter : {0, 1, 50}) {
+        SCOPED_TRACE(stopAfter ? "stopped after " + std::to_string(stopAfter) : "not stopped");
+        int steps = 0;
+        const auto rows = ReadBatchRows(bridge, files, {false, kTrackStyle0X, "."},
+                                        [&] { return stopAfter == 0 || ++steps < stopAfter; });
+        ASSERT_EQ(rows.size(), static_cast<std::size_t>(stopAfter ? stopAfter : kFiles));
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const bool broken = i % 13 == 5;
+            EXPECT_EQ(rows[i].RowIndex, static_cast<int>(i));
+            EXPECT_EQ(rows[i].data.FileName, files[i].FileName);
+            EXPECT_EQ(rows[i].data.Valid, !broken) << files[i].FileName;
+            EXPECT_EQ(rows[i].data.Title, broken ? "" : "Title " + std::to_string(i));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace sondrel

@@ -58,26 +58,39 @@ TEST(ForEachInOrder, TakesResultsInOrderWithinTheWindow) {
     }
 }
 
-// A failing consumer stops the workers and the exception reaches the caller;
-// nothing is produced past the window after it.
-TEST(ForEachInOrder, AThrowingTakeStopsTheWorkers) {
-    std::atomic<std::size_t> produced{0};
-    std::size_t takes = 0;
-    EXPECT_THROW(ForEachInOrder(
-                     100000, 2, [] { return 0; },
-                     [&](int&, std::size_t i) {
-                         ++produced;
-                         return i;
-                     },
-                     [&](std::size_t i, std::size_t) {
-                         ++takes;
-                         if (i == 10)
-                             throw std::runtime_error("disk full");
-                     },
-                     16),
-                 std::runtime_error);
-    EXPECT_EQ(takes, 11u);
-    EXPECT_LE(produced.load(), 11u + 16u + 2u);
+// A consumer that says stop, or fails, stops the workers: nothing more is
+// taken, the exception reaches the caller, and nothing is produced past the
+// window after it.
+TEST(ForEachInOrder, StopOrFailureInTakeStopsTheWorkers) {
+    for (const bool throws : {false, true}) {
+        for (const std::size_t threads : {1u, 2u, 4u}) {
+            SCOPED_TRACE(std::string(throws ? "throws" : "says stop") + ", threads " +
+                         std::to_string(threads));
+            std::atomic<std::size_t> produced{0};
+            std::size_t takes = 0;
+            const auto run = [&] {
+                ForEachInOrder(
+                    100000, threads, [] { return 0; },
+                    [&](int&, std::size_t i) {
+                        ++produced;
+                        return i;
+                    },
+                    [&](std::size_t i, std::size_t) {
+                        ++takes;
+                        if (i == 10 && throws)
+                            throw std::runtime_error("disk full");
+                        return i != 10;
+                    },
+                    16);
+            };
+            if (throws)
+                EXPECT_THROW(run(), std::runtime_error);
+            else
+                EXPECT_NO_THROW(run());
+            EXPECT_EQ(takes, 11u);
+            EXPECT_LE(produced.load(), 11u + 16u + threads);
+        }
+    }
 }
 
 TEST(ThreadsFor, ShortListsStayOnOneThread) {
