@@ -228,10 +228,10 @@ std::map<std::string, std::string> SaveGroup::Commit() {
     // A commit a save set off itself (its next step on a file still
     // waiting) runs before that save asks for its outcome: the failure is
     // kept for the next to ask about that file.
-    for (const auto& [key, error] : byKey) {
+    for (const auto& failed : byKey) {
         if (std::none_of(waiting.begin(), waiting.end(),
-                         [&key](const auto& w) { return w.first == key; }))
-            unclaimed_.insert_or_assign(key, error);
+                         [&failed](const auto& w) { return w.first == failed.first; }))
+            unclaimed_.insert_or_assign(failed.first, failed.second);
     }
     for (auto& [key, done] : waiting) {
         if (const auto it = byKey.find(key); it != byKey.end()) {
