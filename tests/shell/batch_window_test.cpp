@@ -241,16 +241,40 @@ TEST(BatchWindow, OpensOnItsTabAndRenamesWithFoldersNeverReplacing) {
     EXPECT_GE(f.refreshed, 1);
 }
 
-TEST(BatchWindow, RescanStopsWhenTheProgressWindowIsStopped) {
-    Fixture f;
-    for (int i = 0; i < 5; ++i)
-        REQUIRE_MP3(f, "f" + std::to_string(i) + ".mp3", "A", "T");
-    auto w = f.Window();
-    FakeProgress progress;
-    progress.stopAfter = 2;
-    w->setProgress(&progress);
-    w->Rescan();
-    EXPECT_EQ(w->model()->rowCount(), 2);
+// A long list is read on several threads: the table still shows the files
+// in the list's order, each with its own tags, and Stop ends it where the
+// user pressed it.
+TEST(BatchWindow, RescanKeepsTheListOrderAndStopsWhenTheProgressWindowIsStopped) {
+    for (const int count : {5, 60}) {
+        SCOPED_TRACE(std::to_string(count) + " files");
+        Fixture f;
+        for (int i = 0; i < count; ++i)
+            REQUIRE_MP3(f, "f" + std::to_string(i) + ".mp3", "A", "T" + std::to_string(i));
+        auto w = f.Window();
+        for (const int stopAfter : {-1, 2}) {
+            FakeProgress progress;
+            progress.stopAfter = stopAfter;
+            w->setProgress(&progress);
+            w->Rescan();
+            const int shown = stopAfter < 0 ? count : stopAfter;
+            ASSERT_EQ(w->model()->rowCount(), shown);
+            EXPECT_EQ(progress.steps, shown);
+            for (int i = 0; i < shown; ++i) {
+                const auto& row = w->model()->rows()[static_cast<std::size_t>(i)];
+                EXPECT_EQ(row.Before(), "f" + std::to_string(i) + ".mp3");
+                EXPECT_EQ(row.data.Title, "T" + std::to_string(i));
+            }
+        }
+        const QString folder = qEnvironmentVariable("SONDREL_SCREENSHOTS");
+        if (!folder.isEmpty() && count > 5) {
+            FakeProgress progress;
+            w->setProgress(&progress);
+            w->Rescan();
+            w->show();
+            QApplication::processEvents();
+            w->grab().save(folder + QStringLiteral("/batch-rescan.png"));
+        }
+    }
 }
 
 TEST(BatchWindow, FileNamesToTagsWritesThePreviewedValues) {
