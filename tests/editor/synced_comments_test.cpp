@@ -137,6 +137,19 @@ for k, v in pairs:
     print(k + '=' + show(v).replace('\n', '|'))
 )";
 
+// One second of `codec` audio made by ffmpeg at `path`.
+std::string ToneCommand(const char* codec, const std::string& path) {
+    return "ffmpeg -v error -nostdin -y -f lavfi -i sine=frequency=440:duration=1 -c:a " +
+           std::string(codec) + " " + ShellQuote(path);
+}
+
+// Writes the mutagen `script` into `dir`: the command that runs it on `path`.
+std::string ScriptCommand(const TempDir& dir, const char* script, const std::string& path) {
+    const std::string file = dir.file("dump.py");
+    WriteAll(file, std::string(script));
+    return "/usr/bin/python3 " + ShellQuote(file) + " " + ShellQuote(path);
+}
+
 // How often `pattern` occurs in `data`.
 std::size_t Occurrences(const Bytes& data, const Bytes& pattern) {
     std::size_t n = 0;
@@ -198,14 +211,8 @@ TEST(SyncedLyricsItems, WmaAndMp4ReplaceTheirOwnItemAndKeepEveryOtherOne) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         const std::string path = dir.file(c.name);
-        ASSERT_EQ(RunCommand("ffmpeg -v error -nostdin -y -f lavfi -i "
-                             "sine=frequency=440:duration=1 -c:a " +
-                             std::string(c.codec) + " " + ShellQuote(path))
-                      .exitCode,
-                  0);
-        const std::string script = dir.file("dump.py");
-        WriteAll(script, std::string(kItemDump));
-        const std::string dump = "/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(path);
+        ASSERT_EQ(RunCommand(ToneCommand(c.codec, path)).exitCode, 0);
+        const std::string dump = ScriptCommand(dir, kItemDump, path);
         const auto seeded = RunCommand(dump + " seed");
         ASSERT_EQ(seeded.exitCode, 0) << seeded.output;
         ASSERT_EQ(Occurrences(ReadAll(path), c.probeBytes), 1u) << seeded.output;
@@ -331,14 +338,8 @@ TEST(SyncedLyricsItems, OtherToolsSpellingsAndPlacesAreFoundAndReplaced) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         const std::string path = dir.file(c.name);
-        ASSERT_EQ(RunCommand("ffmpeg -v error -nostdin -y -f lavfi -i "
-                             "sine=frequency=440:duration=1 -c:a " +
-                             std::string(c.codec) + " " + ShellQuote(path))
-                      .exitCode,
-                  0);
-        const std::string script = dir.file("dump.py");
-        WriteAll(script, std::string(kSpellingDump));
-        const std::string dump = "/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(path);
+        ASSERT_EQ(RunCommand(ToneCommand(c.codec, path)).exitCode, 0);
+        const std::string dump = ScriptCommand(dir, kSpellingDump, path);
         const auto seeded = RunCommand(dump + " seed");
         ASSERT_EQ(seeded.exitCode, 0) << seeded.output;
         const std::vector<std::string> before = Lines(seeded.output);

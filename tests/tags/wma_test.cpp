@@ -411,6 +411,16 @@ Bytes HeaderExtension(const std::vector<Bytes>& objects) {
     return Object(kHeaderExt, body);
 }
 
+// A file of these descriptors, with a header extension of these objects when
+// there are any.
+Asf WithExtension(const std::vector<Desc>& descriptors, const std::vector<Bytes>& extension) {
+    Asf asf;
+    asf.descriptors = descriptors;
+    if (!extension.empty())
+        asf.before = {HeaderExtension(extension)};
+    return asf;
+}
+
 // The records of every metadata object inside the header extensions of a
 // file, in file order, with the object that holds each.
 struct SavedRecord {
@@ -461,6 +471,13 @@ protected:
         WriteAll(path, asf.File());
         tag.onError = [this](TagComponent&, const std::string&) { ++errors; };
         tag.setFileName(path);
+    }
+    // Reads a file of these descriptors and header extension objects; true
+    // when the read succeeded.
+    bool LoadWith(WmaTag& tag, const std::vector<Desc>& descriptors,
+                  const std::vector<Bytes>& extension) {
+        Load(tag, WithExtension(descriptors, extension));
+        return tag.Valid();
     }
 };
 
@@ -1377,12 +1394,8 @@ TEST_F(WmaTest, MetadataObjectValuesFillFields) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Asf asf;
-        asf.descriptors = c.descriptors;
-        asf.before = {HeaderExtension(c.extension)};
         WmaTag tag;
-        Load(tag, asf);
-        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        ASSERT_TRUE(LoadWith(tag, c.descriptors, c.extension)) << tag.Error();
         EXPECT_EQ(tag.*c.field, c.expected);
     }
     EXPECT_EQ(errors, 0);
@@ -1479,13 +1492,8 @@ TEST_F(WmaTest, SaveReplacesEveryItemOfAChangedFieldOnly) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Asf asf;
-        asf.descriptors = c.descriptors;
-        if (!c.extension.empty())
-            asf.before = {HeaderExtension(c.extension)};
         WmaTag tag;
-        Load(tag, asf);
-        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        ASSERT_TRUE(LoadWith(tag, c.descriptors, c.extension)) << tag.Error();
         c.edit(tag);
         ASSERT_TRUE(tag.WriteTag()) << tag.Error();
         const Bytes after = ReadAll(path);
@@ -1577,13 +1585,8 @@ TEST_F(WmaTest, TrackIsWrittenInTheFormatsConvention) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Asf asf;
-        asf.descriptors = c.descriptors;
-        if (!c.extension.empty())
-            asf.before = {HeaderExtension(c.extension)};
         WmaTag tag;
-        Load(tag, asf);
-        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        ASSERT_TRUE(LoadWith(tag, c.descriptors, c.extension)) << tag.Error();
         EXPECT_EQ(tag.Track, c.readAs);
         tag.Track = c.track;
         ASSERT_TRUE(tag.WriteTag()) << tag.Error();
@@ -1658,12 +1661,8 @@ TEST_F(WmaTest, SyncedLyricsInTheMetadataObjects) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Asf asf;
-        asf.descriptors = c.descriptors;
-        asf.before = {HeaderExtension(c.extension)};
         WmaTag tag;
-        Load(tag, asf);
-        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        ASSERT_TRUE(LoadWith(tag, c.descriptors, c.extension)) << tag.Error();
         EXPECT_EQ(tag.SyncedLyricsRead(), c.read);
         if (c.set)
             tag.setSyncedLyrics(*c.set);
@@ -1675,7 +1674,8 @@ TEST_F(WmaTest, SyncedLyricsInTheMetadataObjects) {
             descriptors.push_back(Shown(d.name, d.type, d.value));
         EXPECT_EQ(descriptors, c.descriptorsAfter);
         EXPECT_EQ(Objects(after)[0].bytes, HeaderExtension(c.extensionAfter));
-        EXPECT_EQ(AfterHeader(after), AfterHeader(asf.File()));
+        EXPECT_EQ(AfterHeader(after),
+                  AfterHeader(WithExtension(c.descriptors, c.extension).File()));
 
         WmaTag again;
         again.setFileName(path);
