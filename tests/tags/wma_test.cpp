@@ -1411,6 +1411,14 @@ std::string Shown(const std::string& name, std::uint16_t type, const Bytes& valu
     return name + " (type " + std::to_string(type) + ")";
 }
 
+// Every extended content descriptor of a saved file, shown.
+std::vector<std::string> ShownDescriptors(const Bytes& file) {
+    std::vector<std::string> shown;
+    for (const SavedDesc& d : Descriptors(file))
+        shown.push_back(Shown(d.name, d.type, d.value));
+    return shown;
+}
+
 TEST_F(WmaTest, SaveReplacesEveryItemOfAChangedFieldOnly) {
     struct Case {
         const char* what;
@@ -1497,10 +1505,7 @@ TEST_F(WmaTest, SaveReplacesEveryItemOfAChangedFieldOnly) {
         c.edit(tag);
         ASSERT_TRUE(tag.WriteTag()) << tag.Error();
         const Bytes after = ReadAll(path);
-        std::vector<std::string> descriptors;
-        for (const SavedDesc& d : Descriptors(after))
-            descriptors.push_back(Shown(d.name, d.type, d.value));
-        EXPECT_EQ(descriptors, c.descriptorsAfter);
+        EXPECT_EQ(ShownDescriptors(after), c.descriptorsAfter);
         std::vector<std::string> records;
         for (const SavedRecord& r : Records(after))
             records.push_back(Shown(r.name, r.type, r.value));
@@ -1591,10 +1596,7 @@ TEST_F(WmaTest, TrackIsWrittenInTheFormatsConvention) {
         tag.Track = c.track;
         ASSERT_TRUE(tag.WriteTag()) << tag.Error();
         const Bytes after = ReadAll(path);
-        std::vector<std::string> descriptors;
-        for (const SavedDesc& d : Descriptors(after))
-            descriptors.push_back(Shown(d.name, d.type, d.value));
-        EXPECT_EQ(descriptors, c.descriptorsAfter);
+        EXPECT_EQ(ShownDescriptors(after), c.descriptorsAfter);
         EXPECT_TRUE(Records(after).empty());
         WmaTag again;
         again.setFileName(path);
@@ -1669,10 +1671,7 @@ TEST_F(WmaTest, SyncedLyricsInTheMetadataObjects) {
         ASSERT_TRUE(tag.WriteTag()) << tag.Error();
 
         const Bytes after = ReadAll(path);
-        std::vector<std::string> descriptors;
-        for (const SavedDesc& d : Descriptors(after))
-            descriptors.push_back(Shown(d.name, d.type, d.value));
-        EXPECT_EQ(descriptors, c.descriptorsAfter);
+        EXPECT_EQ(ShownDescriptors(after), c.descriptorsAfter);
         EXPECT_EQ(Objects(after)[0].bytes, HeaderExtension(c.extensionAfter));
         EXPECT_EQ(AfterHeader(after),
                   AfterHeader(WithExtension(c.descriptors, c.extension).File()));
