@@ -9,6 +9,7 @@
 
 #include "util/paths.h"
 #include "util/text.h"
+#include "util/unicode.h"
 
 namespace sondrel {
 
@@ -17,18 +18,26 @@ namespace {
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
+// The mark that makes a spreadsheet take a value as text.
+std::string Escaped(std::string_view value, bool escapeFormulas) {
+    if (escapeFormulas && IsFormulaLike(value))
+        return "'" + std::string(value);
+    return std::string(value);
+}
+
 // A CSV value as RFC 4180 quotes it, so that a separator, quote or line
 // break inside a tag cannot shift the fields.
-std::string CsvField(std::string_view value, char separator) {
+std::string CsvField(std::string_view raw, char separator, bool escapeFormulas) {
+    const std::string value = Escaped(raw, escapeFormulas);
     const char special[] = {separator, '"', '\r', '\n', '\0'};
-    if (value.find_first_of(special) == std::string_view::npos)
-        return std::string(value);
+    if (value.find_first_of(special) == std::string::npos)
+        return value;
     return "\"" + ReplaceAll(value, "\"", "\"\"") + "\"";
 }
 
 // TSV has no quoting: tabs and line breaks become spaces.
-std::string TsvField(std::string_view value) {
-    std::string out(value);
+std::string TsvField(std::string_view value, bool escapeFormulas) {
+    std::string out = Escaped(value, escapeFormulas);
     for (char& c : out) {
         if (c == '\t' || c == '\r' || c == '\n')
             c = ' ';
@@ -36,12 +45,44 @@ std::string TsvField(std::string_view value) {
     return out;
 }
 
-// Playlist lines cannot hold line breaks either.
+// What readers of playlists take for a line end besides CR and LF (a
+// vertical tab, a form feed, the file/group/record separators, NEL and the
+// Unicode line and paragraph separators all split lines somewhere).
+bool BreaksLine(char32_t cp) {
+    return cp == '\n' || cp == '\r' || cp == 0x0B || cp == 0x0C || (cp >= 0x1C && cp <= 0x1E) ||
+           cp == 0x85 || cp == 0x2028 || cp == 0x2029;
+}
+
+// A title in a playlist line: line breaks and other control characters
+// become spaces.
 std::string LineField(std::string_view value) {
-    std::string out(value);
-    for (char& c : out) {
-        if (c == '\r' || c == '\n')
-            c = ' ';
+    std::string out;
+    out.reserve(value.size());
+    for (std::size_t i = 0; i < value.size();) {
+        const std::size_t at = i;
+        const char32_t cp = NextCodePoint(value, i);
+        if (BreaksLine(cp) || cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F))
+            out += ' ';
+        else
+            out.append(value.substr(at, i - at));
+    }
+    return out;
+}
+
+// A file name in a message: its line breaks shown, not made.
+std::string ShownName(std::string_view path) {
+    std::string out;
+    for (std::size_t i = 0; i < path.size();) {
+        const std::size_t at = i;
+        const char32_t cp = NextCodePoint(path, i);
+        if (cp == '\n')
+            out += "\\n";
+        else if (cp == '\r')
+            out += "\\r";
+        else if (BreaksLine(cp))
+            AppendUtf8(out, kReplacementChar);
+        else
+            out.append(path.substr(at, i - at));
     }
     return out;
 }
@@ -50,11 +91,11 @@ std::string SlotValue(const BatchRow& row, int slot) {
     return ColumnText(row, slot + kFirstOptionalColumn, true);
 }
 
-std::string BuildSeparated(const std::vector<BatchRow>& rows, const ExportLayout& layout,
-                           bool csv) {
+std::string BuildSeparated(const std::vector<BatchRow>& rows, const ExportLayout& layout, bool csv,
+                           bool escapeFormulas) {
     const std::string separator(1, csv ? layout.csvSeparator : '\t');
-    auto field = [csv, &layout](std::string_view v) {
-        return csv ? CsvField(v, layout.csvSeparator) : TsvField(v);
+    auto field = [csv, escapeFormulas, &layout](std::string_view v) {
+        return csv ? CsvField(v, layout.csvSeparator, escapeFormulas) : TsvField(v, escapeFormulas);
     };
     std::string out = field(layout.fileNameCaption);
     for (const int slot : layout.slots) {
@@ -81,6 +122,8 @@ std::string BuildM3u(const std::vector<BatchRow>& rows) {
     std::string out = "#EXTM3U";
     out += kLineEnd;
     for (const BatchRow& row : rows) {
+        if (!PlaylistRefusal(row.data.FullPath()).empty())
+            continue;
         out += "#EXTINF:" + std::to_string(row.data.Duration) + "," + LineField(row.data.Artist) +
                " - " + LineField(row.data.Title);
         out += kLineEnd;
@@ -98,6 +141,8 @@ std::string BuildPls(const std::vector<BatchRow>& rows) {
     out += kLineEnd;
     std::size_t n = 0;
     for (const BatchRow& row : rows) {
+        if (!PlaylistRefusal(row.data.FullPath()).empty())
+            continue;
         const std::string number = std::to_string(++n);
         out += "File" + number + "=" + row.data.FullPath();
         out += kLineEnd;
@@ -107,7 +152,7 @@ std::string BuildPls(const std::vector<BatchRow>& rows) {
         out += "Length" + number + "=" + std::to_string(row.data.Duration);
         out += kLineEnd;
     }
-    out += "NumberOfEntries=" + std::to_string(rows.size());
+    out += "NumberOfEntries=" + std::to_string(n);
     out += kLineEnd;
     out += "Version=2";
     out += kLineEnd;
@@ -164,6 +209,23 @@ IoResult WriteIntoSpecialFile(const std::string& path, const std::string& conten
 
 }  // namespace
 
+bool IsFormulaLike(std::string_view value) {
+    return !value.empty() &&
+           std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos;
+}
+
+bool EscapesFormulas(const ExportLayout& layout, ExportKind kind) {
+    return layout.escapeFormulas.value_or(kind == ExportKind::Spreadsheet);
+}
+
+std::string PlaylistRefusal(std::string_view path) {
+    for (std::size_t i = 0; i < path.size();) {
+        if (BreaksLine(NextCodePoint(path, i)))
+            return "its name holds a line break, which a playlist line cannot hold";
+    }
+    return {};
+}
+
 std::string ExportFileName(std::string_view path, ExportKind kind) {
     // Only the name counts: a dot in a folder name is no extension.
     const auto slash = path.find_last_of(kPathSeparator);
@@ -190,10 +252,10 @@ std::string BuildExportText(ExportKind kind, const std::vector<BatchRow>& rows,
                             const ExportLayout& layout) {
     switch (kind) {
         case ExportKind::Csv:
-            return BuildSeparated(rows, layout, true);
+            return BuildSeparated(rows, layout, true, EscapesFormulas(layout, kind));
         case ExportKind::Spreadsheet:
         case ExportKind::Tsv:
-            return BuildSeparated(rows, layout, false);
+            return BuildSeparated(rows, layout, false, EscapesFormulas(layout, kind));
         case ExportKind::M3u:
             return BuildM3u(rows);
         case ExportKind::Pls:
@@ -213,6 +275,19 @@ std::string ExportFileContent(ExportKind kind, std::string_view text) {
 IoResult WriteExportFile(const std::string& path, ExportKind kind,
                          const std::vector<BatchRow>& rows, const ExportLayout& layout,
                          const IoFaults& faults) {
+    if (kind == ExportKind::M3u || kind == ExportKind::Pls) {
+        std::string refused;
+        for (const BatchRow& row : rows) {
+            const std::string path = row.data.FullPath();
+            if (PlaylistRefusal(path).empty())
+                continue;
+            refused += refused.empty() ? "" : ", ";
+            refused += ShownName(path);
+        }
+        if (!refused.empty())
+            return {false,
+                    "a playlist cannot list a file whose name holds a line break: " + refused};
+    }
     const std::string content = ExportFileContent(kind, BuildExportText(kind, rows, layout));
     switch (KindOfPath(path)) {
         case PathKind::Missing:

@@ -71,6 +71,14 @@ WorkbookResult WriteWorkbook(const std::string& path, const std::vector<BatchRow
     format_set_bold(bold);
     lxw_format* time = workbook_add_format(book);
     format_set_num_format(time, "[h]:mm:ss");
+    // The "Text" number format: a cell that keeps its value as text even
+    // when it is edited or searched and replaced, so "=..." never runs.
+    lxw_format* text = workbook_add_format(book);
+    format_set_num_format(text, "@");
+    const bool escape = EscapesFormulas(layout, ExportKind::Spreadsheet);
+    auto textFormat = [&](const std::string& value) {
+        return escape && IsFormulaLike(value) ? text : nullptr;
+    };
 
     std::vector<int> slots;
     for (const int slot : layout.slots) {
@@ -87,12 +95,12 @@ WorkbookResult WriteWorkbook(const std::string& path, const std::vector<BatchRow
     }
     lxw_row_t r = 1;
     for (const BatchRow& row : rows) {
-        worksheet_write_string(sheet, r, 0, row.Before().c_str(), nullptr);
+        worksheet_write_string(sheet, r, 0, row.Before().c_str(), textFormat(row.Before()));
         widths.Note(0, Utf8Length(row.Before()));
         for (std::size_t c = 0; c < slots.size(); ++c) {
             const int column = slots[c] + kFirstOptionalColumn;
             const auto col = static_cast<lxw_col_t>(c + 1);
-            const std::string text = ColumnText(row, column, true);
+            const std::string value = ColumnText(row, column, true);
             double number = 0;
             if (column == kColDuration) {
                 worksheet_write_number(sheet, r, col, row.data.Duration / kSecondsPerDay, time);
@@ -101,12 +109,12 @@ WorkbookResult WriteWorkbook(const std::string& path, const std::vector<BatchRow
                 worksheet_write_number(sheet, r, col, static_cast<double>(row.data.FileSize),
                                        nullptr);
                 widths.Note(c + 1, std::to_string(row.data.FileSize).size());
-            } else if (NumericSlot(slots[c]) && WholeNumber(text, number)) {
+            } else if (NumericSlot(slots[c]) && WholeNumber(value, number)) {
                 worksheet_write_number(sheet, r, col, number, nullptr);
-                widths.Note(c + 1, text.size());
-            } else if (!text.empty()) {
-                worksheet_write_string(sheet, r, col, text.c_str(), nullptr);
-                widths.Note(c + 1, Utf8Length(text));
+                widths.Note(c + 1, value.size());
+            } else if (!value.empty()) {
+                worksheet_write_string(sheet, r, col, value.c_str(), textFormat(value));
+                widths.Note(c + 1, Utf8Length(value));
             }
         }
         ++r;

@@ -1,7 +1,8 @@
 // The spreadsheet export as a real workbook (.xlsx): the same rows and
 // columns as the tab-separated text, with the header bold, columns as wide
 // as their text, numbers (track, year, bit rate, frequency, size in bytes)
-// stored as numbers and durations as times.
+// stored as numbers and durations as times. A value a spreadsheet would
+// take for a formula is a text cell unless the layout says otherwise.
 #pragma once
 
 #include <string>

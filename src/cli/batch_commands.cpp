@@ -605,6 +605,10 @@ int RunExport(const std::vector<std::string>& argv, std::ostream& out, std::ostr
                 output = p.Value(a, e);
                 return output.has_value();
             }
+            if (a == "--escape-formulas") {
+                layout.escapeFormulas = true;
+                return true;
+            }
             if (a == "--separator") {
                 const auto v = p.Value(a, e);
                 if (!v)
@@ -668,17 +672,21 @@ int RunExport(const std::vector<std::string>& argv, std::ostream& out, std::ostr
             return kFailed;
         }
     }
-    // Only audio files go into a list; the others are reported.
+    // Only audio files go into a list, and into a playlist only names that
+    // fit on its lines; the others are reported.
+    const bool playlist = *kind == ExportKind::M3u || *kind == ExportKind::Pls;
     std::vector<BatchRow> rows;
     std::vector<Result> results;
     for (BatchRow& row : all) {
-        if (row.data.Valid) {
+        std::string problem = row.data.Valid ? std::string() : row.data.Problem;
+        if (problem.empty() && playlist)
+            problem = PlaylistRefusal(row.data.FullPath());
+        if (problem.empty()) {
             rows.push_back(std::move(row));
             continue;
         }
-        err << "sondrel-tag: " << row.data.FullPath() << ": " << row.data.Problem
-            << " (not listed)\n";
-        results.push_back({row.data.FullPath(), {}, "skipped", row.data.Problem, {}});
+        err << "sondrel-tag: " << row.data.FullPath() << ": " << problem << " (not listed)\n";
+        results.push_back({row.data.FullPath(), {}, "skipped", problem, {}});
         failed = true;
     }
     PreviewExport(rows, common.name.transliteration, common.name.capitalization);

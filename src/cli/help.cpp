@@ -110,7 +110,7 @@ constexpr std::string_view kParse =
 
 constexpr std::string_view kExport =
     R"(  export --format csv|tsv|m3u|pls --output OUT|- [--columns LIST]
-         [--separator C] [READ OPTIONS] FILE...
+         [--separator C] [--escape-formulas] [READ OPTIONS] FILE...
       Write a list or playlist of the files; OUT without an extension gets
       the format's. "-" writes to standard output (without the byte-order
       mark that CSV and TSV files get). LIST is a comma-separated selection
@@ -118,13 +118,18 @@ constexpr std::string_view kExport =
       size (all by default). Playlist titles are the tags as they are.
       --separator C   the CSV field separator (default ";"; "," for tools
                       that expect commas, "tab" for a tab)
+      --escape-formulas  CSV and TSV: a value starting with =, +, -, @, a
+                      tab or a carriage return gets a leading "'", so a
+                      spreadsheet shows it as text and never runs it as a
+                      formula (without it the values are written as they are)
+      A file whose name holds a line break is not put in a playlist.
       A listed file is never written over.
       Example: sondrel-tag export --format m3u --output album.m3u *.mp3
 )";
 
 constexpr std::string_view kLookup =
     R"(  lookup freedb [--server URL] [--email ADDR] [--disc N [--write]]
-         [--track-style 0..2] [--json] FILE...
+         [--track-style 0..2] [--timeout S] [--json] FILE...
       Find the album of the files on a FreeDB server from their durations.
       Give all tracks of one album, in album order (at most 99). Prints the
       discs found, numbered from 1; --disc N reads that disc and prints the
@@ -134,6 +139,7 @@ constexpr std::string_view kLookup =
                      without "http://" or "https://" means http on port 80
       --email ADDR   your e-mail address, sent to the server as it asks
                      (default: the environment variable SONDREL_FREEDB_EMAIL)
+      --timeout S    give up the whole look-up after S seconds (default 600)
       --json         one JSON object: "discId", "discs" (number, category,
                      id, text) and, with --disc, "disc" and "files" (file,
                      status, message, tags)
@@ -171,7 +177,11 @@ constexpr std::string_view kLookup =
       --email ADDR     your e-mail address, named in the user agent (default:
                        the project's address)
       --allow-loopback-http  also accept plain http to this machine (a local
-                       mirror or a test server)
+                       mirror or a test server); a redirect elsewhere still
+                       has to be https, and is refused before it is asked
+      --timeout S      give up the whole look-up after S seconds (default
+                       600); each request gives up after 180 s (300 s for a
+                       picture) in any case
       --json           one JSON object: "releases" (number, release, medium,
                        media, title, album, artist, year, label, genre,
                        trackCount) and, with --release, "release", "cover" and

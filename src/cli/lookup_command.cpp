@@ -1,6 +1,7 @@
 #include "cli/lookup_command.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -18,11 +19,25 @@
 #include "net/lrclib.h"
 #include "net/musicbrainz.h"
 #include "net/rate_limiter.h"
+#include "net/web_service.h"
 #include "tags/file_io.h"
 
 namespace sondrel::cli {
 
 namespace {
+
+// The whole look-up's limit unless --timeout gives another: a server that
+// trickles its answers cannot hold the tool for longer.
+constexpr long kDefaultTimeoutSeconds = 600;
+constexpr long kMaxTimeoutSeconds = 24L * 3600;
+
+// Server texts and file names on the terminal: no control characters.
+std::string T(std::string_view text) {
+    return net::web::TerminalText(text);
+}
+
+// "--timeout N": whole seconds from 1 to a day; an error text otherwise.
+std::optional<long> TimeoutOf(const std::string& value, std::string& error);
 
 struct LookupArgs {
     std::vector<std::string> files;
@@ -32,6 +47,7 @@ struct LookupArgs {
     bool write = false;
     bool json = false;
     int trackStyle = kTrackStyleX;
+    long timeoutSeconds = kDefaultTimeoutSeconds;
 };
 
 std::optional<long> WholeNumber(const std::string& text) {
@@ -39,6 +55,15 @@ std::optional<long> WholeNumber(const std::string& text) {
         text.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
     return std::atol(text.c_str());
+}
+
+std::optional<long> TimeoutOf(const std::string& value, std::string& error) {
+    const auto n = WholeNumber(value);
+    if (!n || *n < 1 || *n > kMaxTimeoutSeconds) {
+        error = "--timeout takes whole seconds from 1 to 86400";
+        return std::nullopt;
+    }
+    return *n;
 }
 
 // The options of "lookup freedb"; an error text on a usage error.
@@ -88,6 +113,11 @@ std::optional<LookupArgs> Parse(const std::vector<std::string>& argv, std::strin
                 return std::nullopt;
             }
             a.trackStyle = static_cast<int>(*n);
+        } else if (arg == "--timeout") {
+            const auto n = TimeoutOf(value, error);
+            if (!n)
+                return std::nullopt;
+            a.timeoutSeconds = *n;
         } else {
             error = "unknown option '" + arg + "'";
             return std::nullopt;
@@ -134,7 +164,7 @@ int ApplyWriteResult(const net::LookupWriteResult& result, const std::vector<Bat
                     status[k] = "failed";
             }
         }
-        err << "sondrel-tag: " << failure.path << ": " << failure.error << "\n";
+        err << "sondrel-tag: " << T(failure.path) << ": " << T(failure.error) << "\n";
     }
     return result.failures.empty() ? 0 : 1;
 }
@@ -144,7 +174,7 @@ int RunFreedb(const LookupArgs& a, std::ostream& out, std::ostream& err) {
     for (const std::string& f : a.files) {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(f, ec)) {
-            err << "sondrel-tag: " << f << ": no such file\n";
+            err << "sondrel-tag: " << T(f) << ": no such file\n";
             return 1;
         }
     }
@@ -156,7 +186,7 @@ int RunFreedb(const LookupArgs& a, std::ostream& out, std::ostream& err) {
     std::vector<std::int32_t> durations;
     for (const BatchRow& row : rows) {
         if (!row.data.Valid) {
-            err << "sondrel-tag: " << row.data.FullPath() << ": " << row.data.Problem << "\n";
+            err << "sondrel-tag: " << T(row.data.FullPath()) << ": " << T(row.data.Problem) << "\n";
             return 1;
         }
         durations.push_back(row.data.Duration);
@@ -169,10 +199,11 @@ int RunFreedb(const LookupArgs& a, std::ostream& out, std::ostream& err) {
     net::cddb::Settings settings;
     settings.server = a.server;
     settings.email = a.email;
-    net::CurlHttpClient client;
+    net::CurlHttpClient curl;
+    net::DeadlineHttpClient client(curl, std::chrono::seconds(a.timeoutSeconds));
     const net::cddb::QueryOutcome query = net::cddb::QueryDiscs(client, settings, *toc);
     if (!query.ok) {
-        err << "sondrel-tag: " << query.error << "\n";
+        err << "sondrel-tag: " << T(query.error) << "\n";
         return 1;
     }
     nlohmann::json json = nlohmann::json::object();
@@ -183,7 +214,7 @@ int RunFreedb(const LookupArgs& a, std::ostream& out, std::ostream& err) {
         json["discs"].push_back(
             {{"category", d.category}, {"id", d.discId}, {"number", k + 1}, {"text", d.text}});
         if (!a.json)
-            out << "Disc " << (k + 1) << ": " << d.text << "\n";
+            out << "Disc " << (k + 1) << ": " << T(d.text) << "\n";
     }
     if (!a.disc) {
         if (a.json)
@@ -198,7 +229,7 @@ int RunFreedb(const LookupArgs& a, std::ostream& out, std::ostream& err) {
     const net::cddb::ReadOutcome read =
         net::cddb::ReadDisc(client, settings, query.discs[*a.disc - 1]);
     if (!read.ok) {
-        err << "sondrel-tag: " << read.error << "\n";
+        err << "sondrel-tag: " << T(read.error) << "\n";
         return 1;
     }
     net::FillRowsFromDisc(rows, read.disc, a.trackStyle);
@@ -217,9 +248,9 @@ int RunFreedb(const LookupArgs& a, std::ostream& out, std::ostream& err) {
                                  {"status", status[k]},
                                  {"tags", TagsJson(row)}});
         if (!a.json && message[k].empty()) {
-            out << status[k] << ": " << row.data.FullPath() << ": " << row.NewTrack << ". "
-                << row.NewArtist << " - " << row.NewTitle << " [" << row.NewAlbum << ", "
-                << row.NewYear << ", " << row.NewGenre << "]\n";
+            out << status[k] << ": " << T(row.data.FullPath()) << ": " << T(row.NewTrack) << ". "
+                << T(row.NewArtist) << " - " << T(row.NewTitle) << " [" << T(row.NewAlbum) << ", "
+                << T(row.NewYear) << ", " << T(row.NewGenre) << "]\n";
         }
     }
     if (a.json)
@@ -244,6 +275,7 @@ struct OnlineArgs {
     bool json = false;
     bool allowLoopbackHttp = false;
     int trackStyle = kTrackStyleX;
+    long timeoutSeconds = kDefaultTimeoutSeconds;
 };
 
 std::optional<OnlineArgs> ParseOnline(const std::vector<std::string>& argv, std::string& error) {
@@ -269,7 +301,7 @@ std::optional<OnlineArgs> ParseOnline(const std::vector<std::string>& argv, std:
             *flag = true;
             continue;
         }
-        const bool takesValue = arg == "--host" || arg == "--email" ||
+        const bool takesValue = arg == "--host" || arg == "--email" || arg == "--timeout" ||
                                 (!lyrics && (arg == "--cover-host" || arg == "--artist" ||
                                              arg == "--album" || arg == "--release")) ||
                                 (a.service == "musicbrainz" && arg == "--track-style");
@@ -292,6 +324,11 @@ std::optional<OnlineArgs> ParseOnline(const std::vector<std::string>& argv, std:
             a.artist = value;
         } else if (arg == "--album") {
             a.album = value;
+        } else if (arg == "--timeout") {
+            const auto n = TimeoutOf(value, error);
+            if (!n)
+                return std::nullopt;
+            a.timeoutSeconds = *n;
         } else if (arg == "--release") {
             const auto n = WholeNumber(value);
             if (!n || *n < 1) {
@@ -342,7 +379,7 @@ bool ReadRows(const std::vector<std::string>& files, int trackStyle, TagBridge& 
     for (const std::string& f : files) {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(f, ec)) {
-            err << "sondrel-tag: " << f << ": no such file\n";
+            err << "sondrel-tag: " << T(f) << ": no such file\n";
             return false;
         }
     }
@@ -352,7 +389,7 @@ bool ReadRows(const std::vector<std::string>& files, int trackStyle, TagBridge& 
     rows = ReadBatchRows(bridge, BatchFilesOf(files), scan);
     for (const BatchRow& row : rows) {
         if (!row.data.Valid) {
-            err << "sondrel-tag: " << row.data.FullPath() << ": " << row.data.Problem << "\n";
+            err << "sondrel-tag: " << T(row.data.FullPath()) << ": " << T(row.data.Problem) << "\n";
             return false;
         }
     }
@@ -373,7 +410,8 @@ int RunMusicBrainz(const OnlineArgs& a, std::ostream& out, std::ostream& err) {
     std::vector<BatchRow> rows;
     if (!ReadRows(a.files, a.trackStyle, bridge, rows, err))
         return 1;
-    net::CurlHttpClient client;
+    net::CurlHttpClient curl;
+    net::DeadlineHttpClient client(curl, std::chrono::seconds(a.timeoutSeconds));
     net::SystemClock clock;
     net::RateLimiter limiter(clock, net::musicbrainz::kRequestGap);
     net::musicbrainz::Settings settings;
@@ -401,7 +439,7 @@ int RunMusicBrainz(const OnlineArgs& a, std::ostream& out, std::ostream& err) {
                                                 ownWords ? a.album : rows.front().data.Album);
     }
     if (!list.ok) {
-        err << "sondrel-tag: " << list.error << "\n";
+        err << "sondrel-tag: " << T(list.error) << "\n";
         return 1;
     }
     nlohmann::json json = nlohmann::json::object();
@@ -409,7 +447,7 @@ int RunMusicBrainz(const OnlineArgs& a, std::ostream& out, std::ostream& err) {
     for (std::size_t k = 0; k < list.entries.size(); ++k) {
         json["releases"].push_back(EntryJson(list.entries[k], k + 1));
         if (!a.json)
-            out << "Release " << (k + 1) << ": " << list.entries[k].ListText() << "\n";
+            out << "Release " << (k + 1) << ": " << T(list.entries[k].ListText()) << "\n";
     }
     if (!a.release) {
         if (a.json)
@@ -424,7 +462,7 @@ int RunMusicBrainz(const OnlineArgs& a, std::ostream& out, std::ostream& err) {
     const net::musicbrainz::ReleaseOutcome read =
         net::musicbrainz::ReadRelease(client, limiter, settings, list.entries[*a.release - 1]);
     if (!read.ok) {
-        err << "sondrel-tag: " << read.error << "\n";
+        err << "sondrel-tag: " << T(read.error) << "\n";
         return 1;
     }
     const bool covers = a.service == "covers" || a.cover;
@@ -446,7 +484,7 @@ int RunMusicBrainz(const OnlineArgs& a, std::ostream& out, std::ostream& err) {
             const auto cover =
                 net::coverart::FetchCover(client, coverEndpoint, coverUrl, userAgent);
             if (!cover.ok) {
-                err << "sondrel-tag: " << cover.error << "\n";
+                err << "sondrel-tag: " << T(cover.error) << "\n";
                 return 1;
             }
             json["coverBytes"] = cover.bytes.size();
@@ -465,7 +503,8 @@ int RunMusicBrainz(const OnlineArgs& a, std::ostream& out, std::ostream& err) {
                     status[k] = "written";
                 } else {
                     message[k] = error;
-                    err << "sondrel-tag: " << rows[k].data.FullPath() << ": " << error << "\n";
+                    err << "sondrel-tag: " << T(rows[k].data.FullPath()) << ": " << T(error)
+                        << "\n";
                     exitCode = 1;
                 }
             }
@@ -496,12 +535,13 @@ int RunMusicBrainz(const OnlineArgs& a, std::ostream& out, std::ostream& err) {
         json["files"].push_back(std::move(file));
         if (a.json || !message[k].empty())
             continue;
-        out << status[k] << ": " << row.data.FullPath();
+        out << status[k] << ": " << T(row.data.FullPath());
         if (a.service == "covers")
-            out << ": " << coverUrl << "\n";
+            out << ": " << T(coverUrl) << "\n";
         else
-            out << ": " << row.NewTrack << ". " << row.NewArtist << " - " << row.NewTitle << " ["
-                << row.NewAlbum << ", " << row.NewYear << ", " << row.NewGenre << "]\n";
+            out << ": " << T(row.NewTrack) << ". " << T(row.NewArtist) << " - " << T(row.NewTitle)
+                << " [" << T(row.NewAlbum) << ", " << T(row.NewYear) << ", " << T(row.NewGenre)
+                << "]\n";
     }
     if (a.json)
         PrintJson(out, json);
@@ -513,7 +553,8 @@ int RunLyrics(const OnlineArgs& a, std::ostream& out, std::ostream& err) {
     std::vector<BatchRow> rows;
     if (!ReadRows(a.files, kTrackStyleX, bridge, rows, err))
         return 1;
-    net::CurlHttpClient client;
+    net::CurlHttpClient curl;
+    net::DeadlineHttpClient client(curl, std::chrono::seconds(a.timeoutSeconds));
     net::lrclib::Settings settings;
     settings.endpoint = {a.host, a.allowLoopbackHttp};
     settings.contact = a.email;
@@ -552,7 +593,7 @@ int RunLyrics(const OnlineArgs& a, std::ostream& out, std::ostream& err) {
             message = saved.error;
         }
         if (!message.empty()) {
-            err << "sondrel-tag: " << path << ": " << message << "\n";
+            err << "sondrel-tag: " << T(path) << ": " << T(message) << "\n";
             exitCode = 1;
         }
         nlohmann::json synced = nlohmann::json::array();
@@ -564,7 +605,7 @@ int RunLyrics(const OnlineArgs& a, std::ostream& out, std::ostream& err) {
                                  {"lyrics", got.lyrics.plain},
                                  {"synced", std::move(synced)}});
         if (!a.json && message.empty()) {
-            out << status << ": " << path;
+            out << status << ": " << T(path);
             if (got.lyrics.found && !got.lyrics.plain.empty())
                 out << ": "
                     << std::count(got.lyrics.plain.begin(), got.lyrics.plain.end(), '\n') + 1

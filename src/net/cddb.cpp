@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "net/web_service.h"
 #include "util/codepage.h"
 #include "util/unicode.h"
 
@@ -157,6 +158,8 @@ int StatusOf(std::string_view answer) {
 
 DiscChoice ChoiceOf(std::string text) {
     DiscChoice choice;
+    // A server's line: shown in the disc list and parts of it asked again.
+    text = web::CleanString(text, kMaxLineBytes);
     const auto first = text.find(' ');
     choice.category = text.substr(0, first);
     if (first != std::string::npos) {
@@ -229,6 +232,13 @@ DiscInfo ParseReadAnswer(std::string_view answer) {
         if (n < kMaxTracks)
             info.tracks[n] += line.substr(equals + 1);
     });
+    // Values go into tags and onto the screen: the same cleaning as every
+    // other service's.
+    title = web::CleanString(title, kMaxValueBytes);
+    info.genre = web::CleanString(info.genre, kMaxValueBytes);
+    info.year = web::CleanString(info.year, kMaxValueBytes);
+    for (auto& [n, text] : info.tracks)
+        text = web::CleanString(text, kMaxValueBytes);
     const auto split = title.find(" / ");
     if (split == std::string::npos) {
         info.albumArtist = title;
@@ -260,7 +270,8 @@ QueryOutcome QueryDiscs(HttpClient& client, const Settings& settings, const Toc&
             outcome.error = std::string("FreeDB: ") + kMsgNoDisc;
         else
             outcome.error = "FreeDB: " + HostOfUrl(CgiUrl(settings.server)) +
-                            ": the server refused the query: " + std::string(LineAt(answer, 0));
+                            ": the server refused the query: " +
+                            web::CleanString(LineAt(answer, 0), kMaxLineBytes);
         return outcome;
     }
     outcome.ok = true;
@@ -286,7 +297,8 @@ ReadOutcome ReadDisc(HttpClient& client, const Settings& settings, const DiscCho
         return outcome;
     if (StatusOf(answer) != 210) {
         outcome.error = "FreeDB: " + HostOfUrl(CgiUrl(settings.server)) +
-                        ": the server did not send the disc: " + std::string(LineAt(answer, 0));
+                        ": the server did not send the disc: " +
+                        web::CleanString(LineAt(answer, 0), kMaxLineBytes);
         return outcome;
     }
     outcome.disc = ParseReadAnswer(answer);

@@ -23,6 +23,9 @@ inline constexpr std::size_t kMaxTracks = 99;
 // The disc list never holds more entries than this.
 inline constexpr std::size_t kMaxDiscs = 300;
 inline constexpr std::string_view kProtocolLevel = "6";
+// A disc list line and a value of a read answer are cut to these.
+inline constexpr std::size_t kMaxLineBytes = 1024;
+inline constexpr std::size_t kMaxValueBytes = 4096;
 
 // The table of contents of the files as one disc, in album order.
 struct Toc {

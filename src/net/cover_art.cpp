@@ -80,8 +80,14 @@ CoverOutcome FetchCover(HttpClient& client, const web::Endpoint& endpoint, const
     request.userAgent = userAgent;
     request.maxBytes = web::kMaxPictureBytes;
     request.readTimeoutSeconds = 20;
+    request.totalTimeoutSeconds = web::kMaxPictureSeconds;
     request.httpsOnly = !(endpoint.allowLoopbackHttp && web::IsLoopbackUrl(url));
+    request.refuseRedirect = web::RedirectRule(endpoint.allowLoopbackHttp);
     const HttpResponse response = client.Fetch(request, keepGoing);
+    if (!response.ok && response.failure == HttpFailure::Refused) {
+        outcome.error = prefix + response.error;
+        return outcome;
+    }
     if (std::string why = web::RefusedRedirect(response, endpoint.allowLoopbackHttp);
         !why.empty()) {
         outcome.error = prefix + why;

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -181,12 +182,22 @@ ProxySettings CurlHttpClient::Proxy() const {
     return proxy_;
 }
 
+namespace {
+
+bool IsRedirectStatus(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+}  // namespace
+
 HttpResponse CurlHttpClient::Fetch(const HttpRequest& request, const KeepGoing& keepGoing) {
+    using Clock = std::chrono::steady_clock;
     HttpResponse response;
     auto fail = [&response](HttpFailure kind, std::string text) {
         response.ok = false;
         response.failure = kind;
         response.error = std::move(text);
+        response.body.clear();
         return response;
     };
     if (!IsHttpUrl(request.url))
@@ -209,14 +220,14 @@ HttpResponse CurlHttpClient::Fetch(const HttpRequest& request, const KeepGoing& 
     transfer.keepGoing = &keepGoing;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
-    api.setopt(c, CURLOPT_URL, request.url.c_str());
     api.setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
     api.setopt(c, CURLOPT_NOSIGNAL, 1L);
     const char* protocols = request.httpsOnly ? "https" : kAllowedProtocols;
     api.setopt(c, CURLOPT_PROTOCOLS_STR, protocols);
     api.setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
-    api.setopt(c, CURLOPT_FOLLOWLOCATION, request.maxRedirects > 0 ? 1L : 0L);
-    api.setopt(c, CURLOPT_MAXREDIRS, static_cast<long>(request.maxRedirects));
+    // Redirects are followed here, not by libcurl: each address is checked
+    // before anything is sent to it.
+    api.setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
     api.setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     api.setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
     api.setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
@@ -255,22 +266,69 @@ HttpResponse CurlHttpClient::Fetch(const HttpRequest& request, const KeepGoing& 
         }
     }
 
-    const CURLcode code = api.perform(c);
-    long status = 0;
-    api.getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    response.status = status;
-    if (char* type = nullptr;
-        api.getinfo(c, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr)
-        response.contentType = type;
-    if (char* url = nullptr;
-        api.getinfo(c, CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url != nullptr)
-        response.finalUrl = url;
-    if (curl_header* h = nullptr;
-        api.header(c, "Retry-After", 0, CURLH_HEADER, -1, &h) == CURLHE_OK && h != nullptr) {
-        const std::string value = h->value;
-        if (!value.empty() && value.size() <= 9 &&
-            value.find_first_not_of("0123456789") == std::string::npos)
-            response.retryAfterSeconds = std::stol(value);
+    const long totalSeconds = std::max<long>(request.totalTimeoutSeconds, 1);
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(totalSeconds);
+    const std::string overDeadline =
+        "the server did not send its answer within " + std::to_string(totalSeconds) + " s";
+    std::string url = request.url;
+    CURLcode code = CURLE_OK;
+    for (int redirects = 0;; ++redirects) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return fail(HttpFailure::TimedOut, overDeadline);
+        api.setopt(c, CURLOPT_URL, url.c_str());
+        api.setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
+        transfer.body.clear();
+        transfer.reported = 0;
+        errorBuffer[0] = '\0';
+        code = api.perform(c);
+        response = HttpResponse();
+        long status = 0;
+        api.getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+        response.status = status;
+        if (char* type = nullptr;
+            api.getinfo(c, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr)
+            response.contentType = type;
+        if (char* effective = nullptr;
+            api.getinfo(c, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective != nullptr)
+            response.finalUrl = effective;
+        if (curl_header* h = nullptr;
+            api.header(c, "Retry-After", 0, CURLH_HEADER, -1, &h) == CURLHE_OK && h != nullptr) {
+            const std::string value = h->value;
+            if (!value.empty() && value.size() <= 9 &&
+                value.find_first_not_of("0123456789") == std::string::npos)
+                response.retryAfterSeconds = std::stol(value);
+        }
+        if (code != CURLE_OK || request.maxRedirects <= 0 || !IsRedirectStatus(status))
+            break;
+        char* location = nullptr;
+        if (api.getinfo(c, CURLINFO_REDIRECT_URL, &location) != CURLE_OK || location == nullptr)
+            break;  // a redirect status without an address is the answer
+        const std::string next = location;
+        if (redirects >= request.maxRedirects)
+            return fail(HttpFailure::TooManyRedirects,
+                        "more than " + std::to_string(request.maxRedirects) + " redirects");
+        if (!IsHttpUrl(next) || (request.httpsOnly && !IsHttpsUrl(next)))
+            return fail(HttpFailure::Scheme,
+                        request.httpsOnly
+                            ? "the server sent the transfer to an address that is not https"
+                            : "the server sent the transfer to an address that is not http or "
+                              "https");
+        if (HasUserInfo(api, next))
+            return fail(HttpFailure::Network,
+                        "the server sent the transfer to an address with "
+                        "a user name");
+        if (request.refuseRedirect) {
+            if (std::string why = request.refuseRedirect(next); !why.empty())
+                return fail(HttpFailure::Refused, std::move(why));
+        }
+        if (keepGoing && !keepGoing())
+            return fail(HttpFailure::Stopped, "stopped");
+        // As browsers do: 303, and 301/302 after a POST, continue with GET.
+        if (status == 303 || (request.method == "POST" && (status == 301 || status == 302)))
+            api.setopt(c, CURLOPT_HTTPGET, 1L);
+        url = next;
     }
 
     if (code == CURLE_OK) {
@@ -290,10 +348,11 @@ HttpResponse CurlHttpClient::Fetch(const HttpRequest& request, const KeepGoing& 
                             ? "the server sent the transfer to an address that is not https"
                             : "the server sent the transfer to an address that is not http or "
                               "https");
-        case CURLE_TOO_MANY_REDIRECTS:
-            return fail(HttpFailure::TooManyRedirects,
-                        "more than " + std::to_string(request.maxRedirects) + " redirects");
         case CURLE_OPERATION_TIMEDOUT:
+            // libcurl says "timed out" for all three limits; the clock tells
+            // the deadline from a silent or unreachable server.
+            if (Clock::now() + std::chrono::milliseconds(100) >= deadline)
+                return fail(HttpFailure::TimedOut, overDeadline);
             return fail(HttpFailure::TimedOut, "the server did not answer in time");
         default:
             break;

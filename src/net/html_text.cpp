@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "net/web_service.h"
+
 namespace sondrel::net {
 
 namespace {
@@ -153,6 +155,9 @@ std::string PageToText(std::string page, std::string_view url, std::span<const L
     ReplaceAll(page, "&#0149;", "-");
 
     ReplaceAll(page, kMarker, kLineEnd);
+    // A page's control characters and direction overrides would land in
+    // the lyrics tag; its other line breaks become ours.
+    page = web::StripControls(page, kLineEnd);
     ReplaceUntilGone(page, "\r\n\r\n\r\n", "\r\n\r\n", 2);
 
     std::size_t lead = 0;

@@ -1,5 +1,6 @@
 #include "net/http_client.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace sondrel::net {
@@ -19,6 +20,35 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
 }
 
 }  // namespace
+
+DeadlineHttpClient::DeadlineHttpClient(HttpClient& inner, std::chrono::seconds limit)
+    : inner_(inner), limit_(limit), end_(std::chrono::steady_clock::now() + limit) {}
+
+bool DeadlineHttpClient::Expired() const {
+    return std::chrono::steady_clock::now() >= end_;
+}
+
+std::string DeadlineHttpClient::ExpiredText() const {
+    return "the look-up took longer than its limit of " + std::to_string(limit_.count()) + " s";
+}
+
+HttpResponse DeadlineHttpClient::Fetch(const HttpRequest& request, const KeepGoing& keepGoing) {
+    const auto left =
+        std::chrono::ceil<std::chrono::seconds>(end_ - std::chrono::steady_clock::now());
+    HttpResponse response;
+    if (left.count() <= 0) {
+        response.failure = HttpFailure::TimedOut;
+        response.error = ExpiredText();
+        return response;
+    }
+    HttpRequest bounded = request;
+    bounded.totalTimeoutSeconds = std::min<long>(request.totalTimeoutSeconds, left.count());
+    response = inner_.Fetch(bounded, keepGoing);
+    // The look-up's own limit, not the server's slowness, ended it.
+    if (!response.ok && response.failure == HttpFailure::TimedOut && Expired())
+        response.error = ExpiredText();
+    return response;
+}
 
 std::string LookupUserAgent() {
     return std::string("Sondrel/") + SONDREL_VERSION;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -19,20 +20,27 @@ struct HttpRequest {
     std::size_t maxBytes = 8u << 20;
     long connectTimeoutSeconds = 10;
     long readTimeoutSeconds = 60;
+    // The whole transfer, redirects included: a server that trickles a few
+    // bytes a second passes the read time-out but not this.
+    long totalTimeoutSeconds = 180;
     int maxRedirects = 5;
     // Bytes received so far and the announced total (0 when unknown); called
     // on the thread that runs the transfer.
     std::function<void(std::uint64_t received, std::uint64_t total)> onProgress;
     // Only https, on the first request and on every redirect.
     bool httpsOnly = false;
+    // Asked before a redirect is followed, with the address it leads to:
+    // the reason it may not be, or empty. Nothing goes to a refused address.
+    std::function<std::string(std::string_view url)> refuseRedirect;
 };
 
 // Why a transfer did not complete, for callers that act on the kind.
 enum class HttpFailure {
     None,
     Scheme,    // not http or https, first or after a redirect
+    Refused,   // a redirect the request's refuseRedirect refused (its reason as the error)
     TooLarge,  // past the request's maxBytes
-    TimedOut,  // no connection, or no data for readTimeoutSeconds
+    TimedOut,  // no connection, no data for readTimeoutSeconds, or past a deadline
     Stopped,   // KeepGoing returned false
     TooManyRedirects,
     Network,  // anything else (name not found, refused, TLS)
@@ -58,6 +66,24 @@ class HttpClient {
 public:
     virtual ~HttpClient();
     virtual HttpResponse Fetch(const HttpRequest& request, const KeepGoing& keepGoing = {}) = 0;
+};
+
+// A look-up's overall deadline over another client: each request gets at
+// most the time left (its own limit otherwise), and once the time is up
+// every request fails at once without going out. Meant for one look-up,
+// on one thread.
+class DeadlineHttpClient : public HttpClient {
+public:
+    DeadlineHttpClient(HttpClient& inner, std::chrono::seconds limit);
+    HttpResponse Fetch(const HttpRequest& request, const KeepGoing& keepGoing = {}) override;
+    bool Expired() const;
+    // "the look-up took longer than its limit of N s"
+    std::string ExpiredText() const;
+
+private:
+    HttpClient& inner_;
+    std::chrono::seconds limit_;
+    std::chrono::steady_clock::time_point end_;
 };
 
 // The user agent of the look-ups.

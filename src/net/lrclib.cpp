@@ -82,7 +82,7 @@ std::vector<SyncedLine> ParseLrc(std::string_view lrc) {
         }
         if (times.empty())
             continue;
-        const std::string text = web::CleanText(std::string(line.substr(pos)), kMaxLineBytes);
+        const std::string text = web::CleanString(line.substr(pos), kMaxLineBytes);
         for (const std::int64_t t : times) {
             if (lines.size() < kMaxSyncedLines)
                 lines.push_back({t, text});
@@ -126,7 +126,7 @@ Lyrics ParseAnswer(const nlohmann::json& answer) {
     if (synced.is_string())
         lyrics.synced = ParseLrc(synced.get_ref<const std::string&>());
     if (lyrics.plain.empty())
-        lyrics.plain = web::CleanText(PlainFromSynced(lyrics.synced), kMaxLyricsBytes, true);
+        lyrics.plain = web::CleanString(PlainFromSynced(lyrics.synced), kMaxLyricsBytes, true);
     lyrics.found = !lyrics.plain.empty() || lyrics.instrumental;
     return lyrics;
 }

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "editor/format_registry.h"
+#include "net/web_service.h"
 
 namespace sondrel::net::store {
 
@@ -31,10 +32,12 @@ std::optional<long> WholeNumber(std::string_view text) {
     return n;
 }
 
+// A value of the answer as it goes into a tag: "&amp;" read, and cleaned
+// as every service's values are.
 std::string ReplaceAmp(std::string text) {
     for (std::size_t p = text.find("&amp;"); p != std::string::npos; p = text.find("&amp;", p + 1))
         text.replace(p, 5, "&");
-    return text;
+    return web::CleanString(text, kMaxValueBytes);
 }
 
 std::string TrackTag(std::size_t t) {
@@ -68,9 +71,10 @@ bool ReadDiscTracks(std::string_view block, long d, Album& album) {
             break;
         pos = at + tag.size();
         const auto close = part.find("</Track>", pos);
-        album.tracks.push_back(close == std::string_view::npos
-                                   ? std::string()
-                                   : std::string(part.substr(pos, close - pos)));
+        album.tracks.push_back(
+            close == std::string_view::npos
+                ? std::string()
+                : web::CleanString(part.substr(pos, close - pos), kMaxValueBytes));
     }
     return true;
 }
@@ -290,6 +294,7 @@ DownloadOutcome DownloadPicture(HttpClient& client, const std::string& url,
     request.userAgent = LookupUserAgent();
     request.maxBytes = kMaxPictureBytes;
     request.readTimeoutSeconds = 20;
+    request.totalTimeoutSeconds = kMaxPictureSeconds;
     const HttpResponse response = client.Fetch(request, keepGoing);
     if (!response.ok || response.status != 200) {
         outcome.error = DescribeFailure("The picture could not be downloaded", url, response);

@@ -17,6 +17,10 @@ namespace sondrel::net::store {
 
 inline constexpr std::size_t kMaxAnswerBytes = 8u << 20;
 inline constexpr std::size_t kMaxPictureBytes = 32u << 20;
+// A value of an answer (a title, a name) is cut to this.
+inline constexpr std::size_t kMaxValueBytes = 4096;
+// A picture may take longer than an answer (HttpRequest's default).
+inline constexpr long kMaxPictureSeconds = 300;
 // The album list never holds more entries than this, and no entry more tracks.
 inline constexpr std::size_t kMaxEntries = 300;
 inline constexpr std::size_t kMaxTracks = 100;

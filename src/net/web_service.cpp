@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "net/cddb.h"
+#include "util/unicode.h"
 
 namespace sondrel::net::web {
 
@@ -32,6 +33,23 @@ std::string_view BareHost(std::string_view hostAndPort) {
 }
 
 const nlohmann::json kNull;
+
+// What a character from a service becomes.
+enum class CharClass { Keep, LineEnd, Tab, Drop };
+
+CharClass ClassOf(char32_t cp) {
+    if (cp == '\n' || cp == 0x85 || cp == 0x2028 || cp == 0x2029)
+        return CharClass::LineEnd;
+    if (cp == '\t')
+        return CharClass::Tab;
+    if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F))
+        return CharClass::Drop;
+    // Embeddings and overrides (LRE RLE PDF LRO RLO) and isolates (LRI RLI
+    // FSI PDI): they turn the text around them, in a tag and on a terminal.
+    if ((cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069))
+        return CharClass::Drop;
+    return CharClass::Keep;
+}
 
 }  // namespace
 
@@ -70,6 +88,15 @@ std::string RefusedRedirect(const HttpResponse& response, bool allowLoopbackHttp
            ", which is not an https address";
 }
 
+std::function<std::string(std::string_view url)> RedirectRule(bool allowLoopbackHttp) {
+    return [allowLoopbackHttp](std::string_view url) {
+        if (RefusedUrl(url, allowLoopbackHttp).empty())
+            return std::string();
+        return "the server sent the transfer to " + HostOfUrl(url) +
+               ", which is not an https address";
+    };
+}
+
 std::string BaseUrl(std::string_view host, std::string_view fallback) {
     std::string base(host.empty() ? fallback : host);
     while (!base.empty() && base.back() == '/')
@@ -99,6 +126,7 @@ JsonOutcome FetchJson(HttpClient& client, const JsonRequest& request, const Keep
     http.userAgent = request.userAgent;
     http.maxBytes = kMaxJsonBytes;
     http.httpsOnly = !(request.allowLoopbackHttp && IsLoopbackUrl(request.url));
+    http.refuseRedirect = RedirectRule(request.allowLoopbackHttp);
     HttpResponse response;
     for (int attempt = 0;; ++attempt) {
         if (request.limiter != nullptr && !request.limiter->Wait(keepGoing)) {
@@ -117,6 +145,10 @@ JsonOutcome FetchJson(HttpClient& client, const JsonRequest& request, const Keep
             return outcome;
         }
         request.limiter->Defer(std::chrono::seconds(wait));
+    }
+    if (!response.ok && response.failure == HttpFailure::Refused) {
+        outcome.error = prefix + response.error;
+        return outcome;
     }
     if (std::string why = RefusedRedirect(response, request.allowLoopbackHttp); !why.empty()) {
         outcome.error = prefix + why;
@@ -143,26 +175,42 @@ JsonOutcome FetchJson(HttpClient& client, const JsonRequest& request, const Keep
 std::string CleanText(const nlohmann::json& value, std::size_t maxBytes, bool multiline) {
     if (!value.is_string())
         return {};
-    const auto& text = value.get_ref<const std::string&>();
+    return CleanString(value.get_ref<const std::string&>(), maxBytes, multiline);
+}
+
+std::string CleanString(std::string_view text, std::size_t maxBytes, bool multiline) {
     std::string out;
     out.reserve(std::min(text.size(), maxBytes));
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '\r') {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t at = i;
+        const char32_t cp = NextCodePoint(text, i);
+        if (cp == '\r') {
             // CR LF and a lone CR both end one line.
-            if (i + 1 < text.size() && text[i + 1] == '\n')
+            if (i < text.size() && text[i] == '\n')
                 continue;
             out += multiline ? '\n' : ' ';
-        } else if (c == '\n' || c == '\t') {
-            out += multiline ? c : ' ';
-        } else if (u >= 0x20 && u != 0x7F) {
-            out += c;
+            continue;
+        }
+        switch (ClassOf(cp)) {
+            case CharClass::LineEnd:
+                out += multiline ? '\n' : ' ';
+                break;
+            case CharClass::Tab:
+                out += multiline ? '\t' : ' ';
+                break;
+            case CharClass::Drop:
+                break;
+            case CharClass::Keep:
+                if (cp == kReplacementChar && i - at == 1)
+                    AppendUtf8(out, cp);  // a byte that is not UTF-8
+                else
+                    out.append(text.substr(at, i - at));
+                break;
         }
     }
     if (out.size() > maxBytes) {
         std::size_t cut = maxBytes;
-        // Back to the first byte of a character (the parser checked UTF-8).
+        // Back to the first byte of a character (the text is UTF-8 by now).
         while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
             --cut;
         out.resize(cut);
@@ -172,6 +220,47 @@ std::string CleanText(const nlohmann::json& value, std::size_t maxBytes, bool mu
         return {};
     out.erase(0, first);
     out.erase(out.find_last_not_of(" \t\n") + 1);
+    return out;
+}
+
+std::string StripControls(std::string_view text, std::string_view lineEnd) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t at = i;
+        const char32_t cp = NextCodePoint(text, i);
+        if (cp == '\r') {
+            if (i < text.size() && text[i] == '\n')
+                ++i;
+            out += lineEnd;
+            continue;
+        }
+        switch (ClassOf(cp)) {
+            case CharClass::LineEnd:
+                out += lineEnd;
+                break;
+            case CharClass::Drop:
+                break;
+            case CharClass::Tab:
+            case CharClass::Keep:
+                out.append(text.substr(at, i - at));
+                break;
+        }
+    }
+    return out;
+}
+
+std::string TerminalText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t at = i;
+        const char32_t cp = NextCodePoint(text, i);
+        if (ClassOf(cp) != CharClass::Keep || (cp == kReplacementChar && i - at == 1))
+            AppendUtf8(out, kReplacementChar);
+        else
+            out.append(text.substr(at, i - at));
+    }
     return out;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,8 @@ namespace sondrel::net::web {
 
 inline constexpr std::size_t kMaxJsonBytes = 4u << 20;
 inline constexpr std::size_t kMaxPictureBytes = 32u << 20;
+// A picture may take longer than an answer (HttpRequest's default).
+inline constexpr long kMaxPictureSeconds = 300;
 // Named in the user agent when the user gave no e-mail address.
 inline constexpr std::string_view kProjectAddress = "https://sondrel.invalid";
 // A Retry-After longer than this is not waited for: the look-up fails and
@@ -41,6 +44,9 @@ std::string RefusedUrl(std::string_view url, bool allowLoopbackHttp);
 // RefusedUrl refuses (a loopback server redirecting to plain http
 // elsewhere). Empty when it may.
 std::string RefusedRedirect(const HttpResponse& response, bool allowLoopbackHttp);
+// For HttpRequest::refuseRedirect: RefusedRedirect's rule, asked before a
+// redirect goes out rather than after it was followed.
+std::function<std::string(std::string_view url)> RedirectRule(bool allowLoopbackHttp);
 // `host` (or `fallback` when empty) without trailing slashes.
 std::string BaseUrl(std::string_view host, std::string_view fallback);
 
@@ -75,10 +81,24 @@ JsonOutcome FetchJson(HttpClient& client, const JsonRequest& request,
                       const KeepGoing& keepGoing = {});
 
 // A text a service supplied, fit for a tag: a JSON string (anything else
-// is empty), line ends and tabs kept only when `multiline`, other control
-// characters dropped, cut at a character boundary to `maxBytes`, spaces
+// is empty), line ends and tabs kept only when `multiline` (else spaces),
+// U+0085, U+2028 and U+2029 taken as line ends too, other control
+// characters (C0, DEL, C1) and the direction embeddings, overrides and
+// isolates (U+202A-U+202E, U+2066-U+2069) dropped, bytes that are not
+// UTF-8 as U+FFFD, cut at a character boundary to `maxBytes`, spaces
 // trimmed at both ends.
 std::string CleanText(const nlohmann::json& value, std::size_t maxBytes, bool multiline = false);
+// The same for a text that is not JSON (a FreeDB line, an LRC line).
+std::string CleanString(std::string_view text, std::size_t maxBytes, bool multiline = false);
+// A multi-line text from a service with its line ends as `lineEnd` (CR
+// LF, CR, LF, U+0085, U+2028 and U+2029 alike), tabs kept, and the
+// characters CleanText drops dropped; nothing trimmed or cut.
+std::string StripControls(std::string_view text, std::string_view lineEnd);
+// A text from a server or a file name, fit for a terminal line: every
+// character CleanText drops, and line ends, tabs and U+0085/U+2028/U+2029,
+// shown as U+FFFD, so nothing in it can move the cursor, recolour the
+// terminal or turn the text's direction.
+std::string TerminalText(std::string_view text);
 // The member `key` of an object, or null.
 const nlohmann::json& Member(const nlohmann::json& object, std::string_view key);
 // A whole number from 0 to `max`, or nullopt (strings are not numbers).

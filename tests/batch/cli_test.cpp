@@ -84,6 +84,37 @@ TEST_F(BatchCli, ParseRenameExport) {
                                      "\r\n"));
 }
 
+// Spreadsheet formulas are neutralised only when asked (the CSV's bytes
+// stay as scripts know them), and a file whose folder name holds a line
+// break is left out of a playlist by name, the others listed.
+TEST_F(BatchCli, ExportNeutralisesFormulasAndKeepsPlaylistLinesWhole) {
+    MakeAudio(dir.file("good.mp3"));
+    const std::string bad = "Live\n#EXTINF:0,Injected\nhttp:/bad.mp3";
+    MakeAudio(dir.file(bad));
+    auto r = Run("set --title '=HYPERLINK(\"http://x\")' good.mp3");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+
+    r = Run("export --format csv --output - --columns title good.mp3");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find(";\"=HYPERLINK(\"\"http://x\"\")\"\r\n"), std::string::npos)
+        << r.output;
+    r = Run("export --format csv --escape-formulas --output out --columns title good.mp3");
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    const std::string csv(reinterpret_cast<const char*>(ReadAll(dir.file("out.csv")).data()),
+                          ReadAll(dir.file("out.csv")).size());
+    EXPECT_NE(csv.find(";\"'=HYPERLINK("), std::string::npos) << csv;
+
+    r = Run("export --format m3u --output list good.mp3 " + ShellQuote(bad));
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("line break"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("(not listed)"), std::string::npos) << r.output;
+    const auto list = ReadAll(dir.file("list.m3u"));
+    const std::string m3u(reinterpret_cast<const char*>(list.data()), list.size());
+    EXPECT_NE(m3u.find(dir.file("good.mp3") + "\r\n"), std::string::npos) << m3u;
+    EXPECT_EQ(m3u.find("Injected"), std::string::npos) << m3u;
+    EXPECT_EQ(m3u.find("\nhttp:"), std::string::npos) << m3u;
+}
+
 TEST_F(BatchCli, UsageAndMissingFiles) {
     const std::vector<std::string> usage = {
         "rename x.mp3",                        // no template

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/test_support.h"
 #include "util/paths.h"
@@ -80,6 +81,88 @@ TEST(Export, Playlists) {
                   "Length2=200\r\n"
                   "NumberOfEntries=2\r\n"
                   "Version=2\r\n");
+}
+
+// A value a spreadsheet would run as a formula: CSV and TSV keep their
+// bytes unless asked, then mark it as text with "'"; the spreadsheet text
+// marks it by default.
+TEST(Export, FormulaLikeValuesAreMarkedAsTextWhenAsked) {
+    const std::vector<BatchRow> rows = {
+        Row("=1+2.mp3", "+SUM(A1)", "-2+3", 1), Row("b.mp3", "@cmd", "=HYPERLINK(\"x\";\"y\")", 2),
+        Row("c.mp3", "a=b", "Live - 1999", 3), Row("d.mp3", "\tTab", "\rCR", 4)};
+    ExportLayout layout;
+    layout.slots = {2, 1};  // Artist, Title
+    const std::string plainCsv =
+        "Filename;Artist;Title\r\n"
+        "=1+2.mp3;+SUM(A1);-2+3\r\n"
+        "b.mp3;@cmd;\"=HYPERLINK(\"\"x\"\";\"\"y\"\")\"\r\n"
+        "c.mp3;a=b;Live - 1999\r\n"
+        "d.mp3;\tTab;\"\rCR\"\r\n";
+    EXPECT_EQ(BuildExportText(ExportKind::Csv, rows, layout), plainCsv);
+    layout.escapeFormulas = false;
+    EXPECT_EQ(BuildExportText(ExportKind::Csv, rows, layout), plainCsv);
+
+    layout.escapeFormulas = true;
+    EXPECT_EQ(BuildExportText(ExportKind::Csv, rows, layout),
+              "Filename;Artist;Title\r\n"
+              "'=1+2.mp3;'+SUM(A1);'-2+3\r\n"
+              "b.mp3;'@cmd;\"'=HYPERLINK(\"\"x\"\";\"\"y\"\")\"\r\n"
+              "c.mp3;a=b;Live - 1999\r\n"
+              "d.mp3;'\tTab;\"'\rCR\"\r\n");
+    const std::string escapedTsv =
+        "Filename\tArtist\tTitle\r\n"
+        "'=1+2.mp3\t'+SUM(A1)\t'-2+3\r\n"
+        "b.mp3\t'@cmd\t'=HYPERLINK(\"x\";\"y\")\r\n"
+        "c.mp3\ta=b\tLive - 1999\r\n"
+        "d.mp3\t' Tab\t' CR\r\n";
+    EXPECT_EQ(BuildExportText(ExportKind::Tsv, rows, layout), escapedTsv);
+
+    layout.escapeFormulas.reset();
+    EXPECT_EQ(BuildExportText(ExportKind::Tsv, rows, layout).substr(0, 41),
+              "Filename\tArtist\tTitle\r\n=1+2.mp3\t+SUM(A1)\t");
+    EXPECT_EQ(BuildExportText(ExportKind::Spreadsheet, rows, layout), escapedTsv);
+    layout.escapeFormulas = false;
+    EXPECT_EQ(BuildExportText(ExportKind::Spreadsheet, rows, layout),
+              BuildExportText(ExportKind::Tsv, rows, layout));
+}
+
+// A file name with a line break would end a playlist entry and start
+// another (an "#EXTINF" of its own, an address to fetch): such a file is
+// refused by name, and titles lose every kind of line break.
+TEST(Export, PlaylistLinesCannotBeBroken) {
+    TempDir dir;
+    BatchRow bad = Row("x.mp3", "A", "T", 1);
+    bad.data.Folder = kSep + "m" + kSep + "Live\n#EXTINF:0,Injected\nhttp:" + kSep;
+    BatchRow nel = Row("y.mp3", "A", "T", 1);
+    nel.data.FileName = "y\xc2\x85z.mp3";
+    const BatchRow good = Row("g.mp3", "Ar\xe2\x80\xa8tist", "Ti\vt\xc2\x85le\x1b[2J", 5);
+    const std::string g = kSep + "m" + kSep + "g.mp3";
+    EXPECT_NE(PlaylistRefusal(bad.data.FullPath()), "");
+    EXPECT_NE(PlaylistRefusal(nel.data.FullPath()), "");
+    EXPECT_EQ(PlaylistRefusal(good.data.FullPath()), "");
+
+    const std::vector<BatchRow> rows = {bad, good, nel};
+    EXPECT_EQ(BuildExportText(ExportKind::M3u, rows, {}),
+              "#EXTM3U\r\n#EXTINF:5,Ar tist - Ti t le [2J\r\n" + g + "\r\n");
+    EXPECT_EQ(BuildExportText(ExportKind::Pls, rows, {}),
+              "[playlist]\r\nPlaylistName=Sondrel 4.6\r\nFile1=" + g +
+                  "\r\nTitle1=Ar tist - Ti t le [2J\r\nLength1=5\r\nNumberOfEntries=1\r\n"
+                  "Version=2\r\n");
+
+    for (const ExportKind kind : {ExportKind::M3u, ExportKind::Pls}) {
+        const std::string path = dir.file("list");
+        const IoResult written = WriteExportFile(path, kind, rows, {});
+        EXPECT_FALSE(written.ok);
+        EXPECT_NE(written.error.find("line break"), std::string::npos) << written.error;
+        EXPECT_NE(written.error.find("Live\\n#EXTINF:0,Injected\\nhttp:"), std::string::npos)
+            << written.error;
+        EXPECT_NE(written.error.find("y\xef\xbf\xbdz.mp3"), std::string::npos) << written.error;
+        EXPECT_FALSE(FileExists(path)) << "a refused playlist was written";
+        ASSERT_TRUE(WriteExportFile(path, kind, {good}, {}).ok);
+        ::unlink(path.c_str());
+    }
+    // The other exports list such a name quoted, as ever.
+    EXPECT_TRUE(WriteExportFile(dir.file("list.csv"), ExportKind::Csv, rows, {}).ok);
 }
 
 TEST(Export, FileNames) {

@@ -27,6 +27,7 @@ styles = ET.fromstring(z.read('xl/styles.xml'))
 fonts = styles.find('m:fonts', ns).findall('m:font', ns)
 xfs = styles.find('m:cellXfs', ns).findall('m:xf', ns)
 numfmts = {n.get('numFmtId'): n.get('formatCode') for n in styles.iter('{%s}numFmt' % ns['m'])}
+numfmts.setdefault('49', '@')  # the built-in "Text" format
 sheet = ET.fromstring(z.read('xl/worksheets/sheet1.xml'))
 for c in sheet.iter('{%s}c' % ns['m']):
     t = c.get('t', 'n')
@@ -122,6 +123,48 @@ TEST(Workbook, CellsNumbersTimesAndBoldHeader) {
     EXPECT_EQ(duration.format, "[h]:mm:ss");
     // Columns are as wide as their longest text.
     EXPECT_GT(std::stod(cells.at("col1").value), std::stod(cells.at("col3").value));
+}
+
+// A value a spreadsheet would take for a formula goes in as a text cell
+// (the "Text" format keeps it text when it is edited), unless the layout
+// turns that off; other values keep the general format.
+TEST(Workbook, FormulaLikeValuesAreTextCells) {
+    TempDir dir;
+    BatchRow row = Row();
+    row.data.Path = "=cmd.mp3";
+    row.NewTitle = "=HYPERLINK(\"http://x\")";
+    row.NewArtist = "@SUM(1)";
+    row.NewAlbum = "+1";
+    row.NewComment = "a=b";
+    row.NewTrack = "-3";  // a number, not a formula
+    ExportLayout layout;
+    layout.slots = {1, 2, 3, 6, 0};  // Title Artist Album Comment Track
+    struct Expect {
+        const char* ref;
+        const char* type;
+        const char* value;
+        bool text;
+    };
+    const Expect expected[] = {
+        {"A2", "s", "=cmd.mp3", true}, {"B2", "s", "=HYPERLINK(\"http://x\")", true},
+        {"C2", "s", "@SUM(1)", true},  {"D2", "s", "+1", true},
+        {"E2", "s", "a=b", false},     {"F2", "n", "-3", false},
+    };
+    for (const bool escape : {true, false}) {
+        SCOPED_TRACE(escape);
+        if (!escape)
+            layout.escapeFormulas = false;
+        const std::string book = dir.file(escape ? "text.xlsx" : "plain.xlsx");
+        ASSERT_TRUE(WriteWorkbook(book, {row}, layout).ok);
+        const auto cells = ReadBack(dir, book);
+        for (const Expect& e : expected) {
+            const auto it = cells.find(e.ref);
+            ASSERT_NE(it, cells.end()) << e.ref;
+            EXPECT_EQ(it->second.type, e.type) << e.ref;
+            EXPECT_EQ(it->second.value, e.value) << e.ref;
+            EXPECT_EQ(it->second.format, escape && e.text ? "@" : "") << e.ref;
+        }
+    }
 }
 
 TEST(Workbook, NoColumnsAndAnUnwritablePlace) {

@@ -81,6 +81,13 @@ TEST_F(CoverArtServer, FailuresSayWhy) {
         EXPECT_FALSE(saved.ok) << c.what;
     }
     EXPECT_TRUE(std::filesystem::is_empty(folder.path())) << "a failed download left a file";
+    // The plain http address elsewhere was refused before it was asked.
+    HttpRequest log;
+    log.url = server.url("/requests");
+    const HttpResponse asked = client.Fetch(log);
+    ASSERT_TRUE(asked.ok) << asked.error;
+    EXPECT_NE(asked.body.find("/caa-away/"), std::string::npos) << asked.body;
+    EXPECT_EQ(asked.body.find("/picture.jpg"), std::string::npos) << asked.body;
 }
 
 }  // namespace

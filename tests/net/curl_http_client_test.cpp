@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "support/local_server.h"
 
@@ -120,6 +121,81 @@ TEST_F(CurlClientTest, SilentServerHitsTheReadTimeOut) {
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.failure, HttpFailure::TimedOut) << r.error;
     EXPECT_LT(took, std::chrono::seconds(15));
+}
+
+// A server that keeps sending a little passes the read time-out; the
+// request's total limit and the look-up's deadline still end it, each with
+// its own words, and after the deadline nothing more goes out.
+TEST_F(CurlClientTest, TricklingServerHitsTheDeadlines) {
+    const auto start = std::chrono::steady_clock::now();
+    HttpRequest request;
+    request.url = server.url("/trickle");
+    request.readTimeoutSeconds = 2;
+    request.totalTimeoutSeconds = 1;
+    const HttpResponse r = client.Fetch(request);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.failure, HttpFailure::TimedOut) << r.error;
+    EXPECT_EQ(r.error, "the server did not send its answer within 1 s");
+    EXPECT_TRUE(r.body.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+    DeadlineHttpClient lookup(client, std::chrono::seconds(1));
+    request.totalTimeoutSeconds = 180;
+    const HttpResponse first = lookup.Fetch(request);
+    EXPECT_FALSE(first.ok);
+    EXPECT_EQ(first.failure, HttpFailure::TimedOut);
+    EXPECT_EQ(first.error, "the look-up took longer than its limit of 1 s");
+    EXPECT_TRUE(lookup.Expired());
+    request.url = server.url("/hello");
+    const HttpResponse after = lookup.Fetch(request);
+    EXPECT_FALSE(after.ok);
+    EXPECT_EQ(after.error, "the look-up took longer than its limit of 1 s");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    const HttpResponse log = Get(server.url("/requests"));
+    EXPECT_EQ(log.body.find("/hello"), std::string::npos) << "asked after the deadline";
+
+    // Within its limit a look-up's requests are answered as ever.
+    DeadlineHttpClient roomy(client, std::chrono::seconds(60));
+    const HttpResponse fine = roomy.Fetch(request);
+    ASSERT_TRUE(fine.ok) << fine.error;
+    EXPECT_EQ(fine.body, "hello");
+}
+
+// A redirect is checked before it is followed: the caller's rule, the
+// scheme and a user name in the address. A refused address gets nothing.
+TEST_F(CurlClientTest, RedirectIsCheckedBeforeItGoesOut) {
+    LocalServer other;
+    ASSERT_TRUE(other.running());
+    const std::string otherHost = HostOfUrl(other.url());
+    HttpRequest request;
+    request.url = server.url("/redirect?to=" + other.url("/hello"));
+    std::vector<std::string> asked;
+    request.refuseRedirect = [&](std::string_view url) {
+        asked.emplace_back(url);
+        return HostOfUrl(url) == otherHost ? std::string("not that host") : std::string();
+    };
+    const HttpResponse r = client.Fetch(request);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.failure, HttpFailure::Refused);
+    EXPECT_EQ(r.error, "not that host");
+    EXPECT_EQ(asked, std::vector<std::string>{other.url("/hello")});
+    EXPECT_EQ(Get(other.url("/requests")).body, "") << "the refused host was asked";
+
+    // A relative address reaches the rule whole; an allowed one is followed.
+    asked.clear();
+    request.url = server.url("/caa-big/release/x/front");
+    request.maxBytes = 10;
+    request.refuseRedirect = [&](std::string_view url) {
+        asked.emplace_back(url);
+        return std::string();
+    };
+    EXPECT_EQ(client.Fetch(request).failure, HttpFailure::TooLarge);
+    EXPECT_EQ(asked, std::vector<std::string>{server.url("/big")});
+
+    const HttpResponse withUser = Get(
+        server.url("/redirect?to=http://me:pw@127.0.0.1:" + std::to_string(other.port()) + "/"));
+    EXPECT_FALSE(withUser.ok);
+    EXPECT_EQ(Get(other.url("/requests")).body, "");
 }
 
 TEST_F(CurlClientTest, HugeAnswersHitTheCap) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -118,6 +119,68 @@ TEST_F(LookupCli, FailuresChangeNothing) {
         EXPECT_EQ(r.exitCode, c.exitCode) << c.what;
         EXPECT_EQ(Contents(), before) << c.what;
     }
+}
+
+// A server that trickles its answer is given up at the look-up's limit,
+// with words that say so; a limit out of range is a usage error.
+TEST_F(LookupCli, TricklingServerMeetsTheTimeout) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::string command = "env -u SONDREL_FREEDB_EMAIL " + ShellQuote(tool) +
+                                " lookup freedb --timeout 2 " + Server("/trickle") + " " +
+                                ShellQuote(files[0]) + " 2>&1";
+    const auto r = RunCommand(command);
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("FreeDB: 127.0.0.1:" + std::to_string(server.port()) +
+                            ": the look-up took longer than its limit of 2 s"),
+              std::string::npos)
+        << r.output;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    for (const char* bad : {"0", "x", "86401"})
+        EXPECT_EQ(Run(Server("/inexact") + " --timeout " + bad).exitCode, 2) << bad;
+}
+
+// Control characters from the server reach neither the terminal nor the
+// tags: ESC and C1 sequences, NEL, the line separators, direction overrides.
+TEST_F(LookupCli, ServerControlCharactersAreCleaned) {
+    const auto hasControls = [](const std::string& text) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+            const auto third = i + 2 < text.size() ? static_cast<unsigned char>(text[i + 2]) : 0;
+            if ((c < 0x20 && c != '\n') || c == 0x7F || (c == 0xC2 && next >= 0x80 && next <= 0x9F))
+                return true;
+            if (c == 0xE2 && next == 0x80 && third >= 0xA8 && third <= 0xAE)
+                return true;
+            if (c == 0xE2 && next == 0x81 && third >= 0xA6 && third <= 0xA9)
+                return true;
+        }
+        return false;
+    };
+    std::string command = "env -u SONDREL_FREEDB_EMAIL " + ShellQuote(tool) + " lookup freedb " +
+                          Server("/controls") + " --disc 1 --write";
+    for (const std::string& f : files)
+        command += " " + ShellQuote(f);
+    const auto r = RunCommand(command + " 2>&1");
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_FALSE(hasControls(r.output)) << r.output;
+    EXPECT_NE(r.output.find("Disc 1: data 1a026c03 Ev]0;titleil Disc\n"), std::string::npos)
+        << r.output;
+    TagBridge bridge;
+    ASSERT_NE(bridge.Read(files[0]), TagFormat::None);
+    EXPECT_EQ(bridge.Hub().album, "Album Two");
+    EXPECT_EQ(bridge.Hub().artist, "Gu2Jest");
+    EXPECT_EQ(bridge.Hub().title, "So ng");
+    EXPECT_EQ(bridge.Hub().year, "1999");
+    EXPECT_EQ(bridge.Hub().Genre, "Ro ck");
+    bridge.Read(files[1]);
+    EXPECT_EQ(bridge.Hub().artist, "Ev[31mil");
+    EXPECT_EQ(bridge.Hub().title, "Second");
+
+    // Failure messages quote the server's words cleaned as well.
+    const auto refused =
+        RunCommand("env -u SONDREL_FREEDB_EMAIL " + ShellQuote(tool) + " lookup freedb " +
+                   Server("/controls") + " --disc 1 " + ShellQuote(files[0]) + " 2>&1");
+    EXPECT_FALSE(hasControls(refused.output)) << refused.output;
 }
 
 TEST_F(LookupCli, FailureMessageNamesTheServer) {

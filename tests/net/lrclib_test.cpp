@@ -67,6 +67,16 @@ TEST(Lrclib, Answers) {
         EXPECT_FALSE(none.found) << text;
         EXPECT_FALSE(none.instrumental) << text;
     }
+    // Lyrics keep their lines; NEL and the line and paragraph separators
+    // become line breaks, C1 controls and direction overrides go.
+    const Lyrics controls = ParseAnswer(nlohmann::json::parse(
+        R"({"plainLyrics": "One\u0085Two\u2028Three\u2029Fo\u202eur\u009b2J\nFive",)"
+        R"( "syncedLyrics": "[00:01.00]Li\u202ene\u0085x\u2066\n[00:02.00]\u001b[2JB"})"));
+    EXPECT_EQ(controls.plain, "One\nTwo\nThree\nFour2J\nFive");
+    ASSERT_EQ(controls.synced.size(), 2u);
+    EXPECT_EQ(controls.synced[0].text, "Line x");
+    EXPECT_EQ(controls.synced[1].text, "[2JB");
+
     const Lyrics longOne = ParseAnswer({{"plainLyrics", std::string(kMaxLyricsBytes + 10, 'x')}});
     EXPECT_EQ(longOne.plain.size(), kMaxLyricsBytes);
 }

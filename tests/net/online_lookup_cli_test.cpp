@@ -2,6 +2,7 @@
 // of the services.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -196,6 +197,29 @@ TEST_F(OnlineLookupCli, LyricsPlainAndSynchronised) {
     bridge.Read(files[1]);
     EXPECT_EQ(bridge.Hub().text, "Only plain\nlyrics here");
     EXPECT_EQ(test::ReadAll(files[2]), before[2]) << "a file without lyrics found changed";
+}
+
+// A service that trickles its answers holds the tool no longer than the
+// look-up's limit: every file fails with words that say so, and nothing is
+// written.
+TEST_F(OnlineLookupCli, TricklingServiceMeetsTheTimeout) {
+    const auto before = Contents();
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = Run("lyrics", Local("/trickle") + " --timeout 2 --write", true);
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    for (const std::string& f : files)
+        EXPECT_NE(r.output.find(f + ": LRCLIB: 127.0.0.1:" + std::to_string(server.port()) +
+                                ": the look-up took longer than its limit of 2 s"),
+                  std::string::npos)
+            << r.output;
+    EXPECT_EQ(Contents(), before);
+
+    const auto mb = Run("musicbrainz", Mb("/trickle") + " --timeout 1 --release 1 --write", true);
+    EXPECT_EQ(mb.exitCode, 1) << mb.output;
+    EXPECT_NE(mb.output.find("the look-up took longer than its limit of 1 s"), std::string::npos)
+        << mb.output;
+    EXPECT_EQ(Contents(), before);
 }
 
 TEST_F(OnlineLookupCli, FailuresChangeNothing) {

@@ -65,9 +65,50 @@ TEST(WebService, TextsAreCheckedBeforeTheyReachATag) {
         {nullptr, 100, false, ""},
         {nlohmann::json::array({"x"}), 100, false, ""},
         {nlohmann::json::object({{"x", "y"}}), 100, false, ""},
+        // C1 controls go as C0 controls do; NEL (U+0085) and the line and
+        // paragraph separators are line ends.
+        {"a\u0085b\u2028c\u2029d", 100, true, "a\nb\nc\nd"},
+        {"a\u0085b\u2028c\u2029d", 100, false, "a b c d"},
+        {"csi\u009b2J esc\u001b[2J\u0080\u009f", 100, false, "csi2J esc[2J"},
+        // Direction embeddings, overrides and isolates are dropped; the
+        // plain marks (U+200E, U+200F) are ordinary text.
+        {"evil\u202egnp.exe \u202a\u202b\u202c\u202d\u2066\u2067\u2068\u2069x", 100, false,
+         "evilgnp.exe x"},
+        {"\u200fhebrew\u200e", 100, false, "\u200fhebrew\u200e"},
+        {"\u2028 \u202e", 100, true, ""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(CleanText(c.value, c.max, c.multiline), c.expected) << c.value.dump();
+    // Texts that are not JSON get the same, and bytes that are not UTF-8
+    // become U+FFFD.
+    EXPECT_EQ(CleanString("T\xc2\x85t\x1b\xff", 100), "T t\xef\xbf\xbd");
+    EXPECT_EQ(StripControls("a\r\nb\rc\xc2\x85"
+                            "d\xe2\x80\xa8"
+                            "e\te\x1b\xe2\x80\xae",
+                            "\r\n"),
+              "a\r\nb\r\nc\r\nd\r\ne\te");
+}
+
+// The terminal gets no character that can move its cursor, change its
+// colours or its title, or turn the text's direction.
+TEST(WebService, TerminalTextShowsControlsAsReplacements) {
+    const std::string r = "\xef\xbf\xbd";
+    struct Case {
+        const char* text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"Plain \xc3\xa9t\xc3\xa9", "Plain \xc3\xa9t\xc3\xa9"},
+        {"a\x1b[31mb\x07", "a" + r + "[31mb" + r},
+        {"line\nnext\rtab\t", "line" + r + "next" + r + "tab" + r},
+        {"c1\xc2\x9b"
+         "2J\xc2\x85",
+         "c1" + r + "2J" + r},
+        {"rlo\xe2\x80\xae ls\xe2\x80\xa8 lri\xe2\x81\xa6", "rlo" + r + " ls" + r + " lri" + r},
+        {"bad\xff", "bad" + r},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(TerminalText(c.text), c.expected) << c.text;
 }
 
 TEST(WebService, NumbersMembersAndYears) {

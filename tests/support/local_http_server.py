@@ -8,10 +8,14 @@ killed. Routes:
   /redirect?to=URL            302 to URL
   /loop                       302 to itself
   /slow, /slow/...            headers, then silence for 30 s
+  /trickle, /trickle/...      headers announcing 512 KiB, then 2 bytes every
+                              half second (fast enough for a read time-out)
+                              until the client leaves or 60 s pass
   /big, /big-chunked          100 MB, with and without Content-Length
   /status/N                   HTTP status N
   /picture.jpg, /images/*     a small JPEG-like body
-  .../~cddb/cddb.cgi          a CDDB server (the prefix before it picks answers)
+  .../~cddb/cddb.cgi          a CDDB server (the prefix before it picks answers;
+                              /controls answers with control characters)
   /store-NAME/onca/xml        the recorded answer NAME.xml from --data, its
                               IMAGE_URL replaced by this server's address
   /mb*/ws/2/...               a MusicBrainz stand-in (see musicbrainz())
@@ -56,6 +60,16 @@ CDDB_READ = {
         "DTITLE=Bj\xf6rk / Caf\xe9\r\n"
         "TTITLE0=\xc9t\xe9\r\n"
         ".\r\n").encode("latin-1"),
+    # Control characters a server may send: ESC sequences, DEL, C1 (NEL,
+    # CSI), the line and paragraph separators and a right-to-left override.
+    ("data", "1a026c03"): (
+        "210 data 1a026c03 CD database entry follows\r\n"
+        "DTITLE=Ev\x1b[31mil\x7f / Al\u202ebum\u2029Two\r\n"
+        "DYEAR=19\x0799\r\n"
+        "DGENRE=Ro\u0085ck\r\n"
+        "TTITLE0=Gu\u009b2Jest / So\u2028ng\u2066\r\n"
+        "TTITLE1=\u202aSecond\r\n"
+        ".\r\n").encode(),
     ("blues", "1a026c03"): (
         "210 blues 1a026c03 CD database entry follows\r\n"
         "DTITLE=Bj\u00f6rk / Caf\u00e9\r\n"
@@ -172,6 +186,8 @@ def cddb_answer(prefix, params):
         if prefix == "/many":
             lines = "".join("misc %08x Disc %d\r\n" % (k, k) for k in range(400))
             return 200, ("210 found exact matches\r\n" + lines + ".\r\n").encode()
+        if prefix == "/controls":
+            return 200, "200 data 1a026c03 Ev\x1b]0;title\x07il \u202eDisc\u0085\r\n".encode()
         if prefix == "/none":
             return 200, b"202 No match found\r\n"
         if prefix == "/broken":
@@ -206,6 +222,20 @@ class Handler(BaseHTTPRequestHandler):
             # A client past its size cap hangs up mid-answer.
             self.close_connection = True
 
+    def trickle(self):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(512 << 10))
+        self.end_headers()
+        try:
+            for _ in range(120):
+                self.wfile.write(b"  ")
+                self.wfile.flush()
+                time.sleep(0.5)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+        self.close_connection = True
+
     def do_GET(self):
         if self.path.startswith("http://"):
             auth = self.headers.get("Proxy-Authorization", "")
@@ -217,6 +247,8 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/requests":
             return self.send(200, "".join(self.server.log).encode())
         self.server.log.append("%s %s\n" % (agent, self.path))
+        if path == "/trickle" or path.startswith("/trickle/"):
+            return self.trickle()
         if path.startswith("/mb") and "/ws/2/" in path:
             prefix = path[: path.index("/ws/2/")]
             status, body, extra = musicbrainz(self.server, prefix, path[len(prefix):],
