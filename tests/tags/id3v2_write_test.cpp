@@ -211,7 +211,7 @@ TEST(Id3v2Write, OldFramesAreConvertedTo23) {
              F24("TIT3", {2, 0x01, 0x00, 0, 'x'}), F24("WOAR", B("http://a/"))});
     Fixture f;
     f.Load(Tag(4, body24, 20));
-    EXPECT_EQ(f.tag.year(), "2001");
+    EXPECT_EQ(f.tag.year(), "2001-02-03");
     ASSERT_TRUE(f.tag.WriteTag()) << f.tag.Error();
     auto frames = FramesOf(f.Disk());
     const auto* geob = Find(frames, "GEOB");
@@ -225,7 +225,12 @@ TEST(Id3v2Write, OldFramesAreConvertedTo23) {
     EXPECT_EQ(priv->FormatFlags, 0x40);
     EXPECT_EQ(priv->Data, Cat({{0x55}, {0x80}, B("secret")}));
     EXPECT_EQ(Find(frames, "TXXX")->Data, Cat({{0}, B("k"), {0}, B("\xE9")})) << "2.3 has no UTF-8";
-    EXPECT_NE(Find(frames, "TDRC"), nullptr) << "agrees with the year";
+    // The recording time goes where 2.3 readers look for it.
+    EXPECT_EQ(Find(frames, "TDRC"), nullptr);
+    ASSERT_NE(Find(frames, "TYER"), nullptr);
+    EXPECT_EQ(Find(frames, "TYER")->Data, Text("2001"));
+    ASSERT_NE(Find(frames, "TDAT"), nullptr);
+    EXPECT_EQ(Find(frames, "TDAT")->Data, Text("0302"));
     EXPECT_EQ(Find(frames, "TSOP")->Data, Text("Sort"));
     EXPECT_EQ(Find(frames, "TIT3")->Data, (Bytes{1, 0xFF, 0xFE, 0x00, 0x01, 'x', 0}));
     EXPECT_EQ(Find(frames, "WOAR")->Data, B("http://a/"));
@@ -234,7 +239,7 @@ TEST(Id3v2Write, OldFramesAreConvertedTo23) {
     f.tag.setyear("1999");
     ASSERT_TRUE(f.tag.WriteTag());
     frames = FramesOf(f.Disk());
-    EXPECT_EQ(Find(frames, "TDRC"), nullptr) << "a recording time contradicting the year";
+    EXPECT_EQ(Find(frames, "TDAT"), nullptr) << "a day contradicting the year";
     Id3v2Tag again;
     again.setFileName(f.path);
     EXPECT_EQ(again.year(), "1999");
