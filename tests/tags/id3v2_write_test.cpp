@@ -323,6 +323,32 @@ TEST(Id3v2Write, AudioInsideADeclaredTagIsKept) {
     EXPECT_EQ(ReadAll(path), audio);
 }
 
+// A frame whose size runs past the tag's declared end leaves no hint where
+// the tag stops but the declared size: the removal cuts all of it, and a
+// save refuses the tag it could not read whole.
+TEST(Id3v2Write, BrokenFrameSizeIsRemovedByTheDeclaredSize) {
+    const Bytes audio = FakeAudio(1000);
+    for (const std::uint8_t major : {3, 4}) {
+        SCOPED_TRACE(static_cast<int>(major));
+        Bytes frame = major == 3 ? F23("TIT2", Text("Broken")) : F24("TIT2", Text("Broken"));
+        const Bytes past = major == 3 ? Plain32(5000) : Synchsafe(5000);
+        std::copy(past.begin(), past.end(), frame.begin() + 4);
+        const Bytes file = Cat({Tag(major, frame, 1040 - frame.size()), audio});
+        TempDir dir;
+        const std::string path = dir.file("a.mp3");
+        WriteAll(path, file);
+        Id3v2Tag t;
+        t.setFileName(path);
+        ASSERT_TRUE(t.Valid());
+        t.settitle("new");
+        EXPECT_FALSE(t.WriteTag());
+        EXPECT_EQ(t.Error(), Id3v2Tag::kMsgDamagedTag);
+        EXPECT_EQ(ReadAll(path), file);
+        ASSERT_TRUE(t.RemoveTag()) << t.Error();
+        EXPECT_EQ(ReadAll(path), audio);
+    }
+}
+
 TEST(Id3v2Write, RemoveTag) {
     Fixture f;
     const Bytes frame = F23("TIT2", Text("t"));
