@@ -269,7 +269,7 @@ int RunSet(const Args& args, std::ostream& out, std::ostream& err) {
         }
         // Tags go only into files that are what their extension says.
         if (!recognised) {
-            Report(err, path, NotRecognisedMessage(format) + "; not changed");
+            Report(err, path, NotValidMessage(bridge, format) + "; not changed");
             status = kExitFailed;
             continue;
         }
@@ -309,7 +309,7 @@ int RunRemove(const Args& args, std::ostream& out, std::ostream& err) {
         if (!why) {
             const TagFormat format = bridge.Read(path);
             if (format != TagFormat::None && !StreamFactsOf(bridge, format, path).valid)
-                why = NotRecognisedMessage(format) + "; not changed";
+                why = NotValidMessage(bridge, format) + "; not changed";
         }
         if (!why) {
             const SaveOutcome removed = bridge.Remove(path, *args.removeKind);
@@ -370,7 +370,7 @@ int RunPictures(const Args& args, std::ostream& out, std::ostream& err) {
     const FormatHandler* target = HandlerOfPath(path);
     // Pictures go only into files that are what their extension says.
     if (const TagFormat format = bridge.Read(path); !StreamFactsOf(bridge, format, path).valid) {
-        Report(err, path, NotRecognisedMessage(format));
+        Report(err, path, NotValidMessage(bridge, format));
         return kExitFailed;
     }
     std::string error = target && target->HoldsPictures() ? target->LoadPictures(bridge, path)

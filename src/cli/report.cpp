@@ -19,12 +19,7 @@ namespace {
 // words, so a user learns what is wrong with the file.
 void ValidityOf(FileReport& r, const TagBridge& bridge) {
     r.valid = r.stream.valid;
-    r.error = r.valid ? std::string() : NotRecognisedMessage(r.format);
-    const FormatHandler* h = HandlerOf(r.format);
-    if (r.valid || !h)
-        return;
-    if (const std::string reason = h->Error(bridge); !reason.empty())
-        r.error += " (" + reason + ")";
+    r.error = r.valid ? std::string() : NotValidMessage(bridge, r.format);
 }
 
 // The tags object lists its keys in byte order, as a JSON object sorts them.
@@ -53,6 +48,15 @@ std::string Indented(const std::string& value) {
 }
 
 }  // namespace
+
+std::string NotValidMessage(const TagBridge& bridge, TagFormat format) {
+    std::string message = NotRecognisedMessage(format);
+    if (const FormatHandler* h = HandlerOf(format)) {
+        if (const std::string reason = h->Error(bridge); !reason.empty())
+            message += " (" + reason + ")";
+    }
+    return message;
+}
 
 int GenreNumberOf(const std::string& genre) {
     constexpr int kNoGenre = 255;  // as an ID3v1 tag stores "no genre"

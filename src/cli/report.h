@@ -30,6 +30,11 @@ struct FileReport {
 // for any other text.
 int GenreNumberOf(const std::string& genre);
 
+// Why a file read through `bridge` whose stream was not recognised is no
+// valid file of `format`: the plain words, then the format's own reason
+// ("no MPEG audio frames found") when it gives one.
+std::string NotValidMessage(const TagBridge& bridge, TagFormat format);
+
 // Reads `path` through the bridge and collects the report.
 FileReport Gather(TagBridge& bridge, const std::string& path);
 // The same from an opened file: the file is not opened again.

@@ -141,13 +141,13 @@ public:
     bool Valid(const TagBridge& b) const override {
         return Parts(b).id3v2.Valid() || Parts(b).id3v1.Valid();
     }
+    // Asked when the stream was not recognised: a missing tag is no reason
+    // (an MP3 needs none), so the reason is the stream's own, or a read
+    // that failed.
     std::string Error(const TagBridge& b) const override {
-        std::string error;
-        if (!Parts(b).id3v2.Valid())
-            error = Parts(b).id3v2.Error();
-        if (error.empty() && !Parts(b).id3v1.Valid())
-            error = Parts(b).id3v1.Error();
-        return error;
+        if (const std::string& problem = Parts(b).mpegInfo.StreamProblem(); !problem.empty())
+            return problem;
+        return Parts(b).mpegInfo.Error();
     }
     bool HasOwnTag(const TagBridge& b) const override {
         const int save = b.Options().saveChoice;
@@ -169,7 +169,7 @@ public:
             return s;
         s.format = m.GetVer();
         s.length = m.GetLength();
-        s.seconds = static_cast<double>(m.GetLengthInSeconds());
+        s.seconds = m.Duration();
         s.bitrate = m.Bitrate();
         s.vbr = m.IsVBR();
         s.sampleRate = m.SampleRate();

@@ -52,19 +52,31 @@ const TextRoute* TextRouteOf(std::string_view id23) {
     return nullptr;
 }
 
-// Frames of which a tag may hold several, told apart by a description; the
-// field owns the one without a description. A described comment or lyrics
-// frame (iTunNORM, iTunSMPB) belongs to another program and is never the
-// field's; a URL field falls back on the first described link.
+// Frames of which a tag may hold several, told apart by a description.
+// Every comment without a description is the field's (a tag may repeat it
+// in other languages, and players pick any of them); of lyrics and links
+// only the first is. Where there is none, a comment falls back on the first
+// described one that a user wrote, as other readers show it: iTunes keeps
+// machine data (iTunNORM, iTunSMPB) in described comments, which belong to
+// it alone. A URL field falls back on the first described link.
+enum class Fallback : std::uint8_t { None, FirstDescribed, FirstUserText };
 struct DescribedKind {
     std::string_view id;
     std::string (*value)(const FrameContent&);
-    bool firstIfNone;
+    bool everyPlain;
+    Fallback fallback;
 };
-constexpr DescribedKind kComment{"COMM", [](const FrameContent& c) { return c.Text(); }, false};
-constexpr DescribedKind kLyrics{"USLT", [](const FrameContent& c) { return c.Text(); }, false};
-constexpr DescribedKind kUserUrl{"WXXX", [](const FrameContent& c) { return c.url; }, true};
+constexpr DescribedKind kComment{"COMM", [](const FrameContent& c) { return c.Text(); }, true,
+                                 Fallback::FirstUserText};
+constexpr DescribedKind kLyrics{"USLT", [](const FrameContent& c) { return c.Text(); }, false,
+                                Fallback::None};
+constexpr DescribedKind kUserUrl{"WXXX", [](const FrameContent& c) { return c.url; }, false,
+                                 Fallback::FirstDescribed};
 constexpr const DescribedKind* kDescribedKinds[] = {&kComment, &kLyrics, &kUserUrl};
+
+bool IsMachineData(std::string_view description) {
+    return description.starts_with("iTun");
+}
 
 std::optional<FrameContent> FrameFields(const RawFrame& frame, ByteView data,
                                         std::string_view codePage) {
@@ -82,8 +94,8 @@ std::optional<FrameContent> FrameFields(const RawFrame& frame, std::string_view 
 // The kinds of frame whose bodies a read looks into: the field frames with
 // their stand-ins, and the frames the unshown list names by description.
 bool ReadsContent(std::string_view id23) {
-    return TextRouteOf(id23) || id23 == "TPE2" || id23 == "TDRC" || id23 == "COMM" ||
-           id23 == "USLT" || id23 == "WXXX" || id23 == "TXXX";
+    return TextRouteOf(id23) || id23 == "TPE2" || id23 == "TDRC" || id23 == "TDAT" ||
+           id23 == "TIME" || id23 == "COMM" || id23 == "USLT" || id23 == "WXXX" || id23 == "TXXX";
 }
 
 // The bodies of `frames` that a read looks into, each read once; nullopt
@@ -99,35 +111,102 @@ Contents ContentsOf(const std::vector<RawFrame>& frames, const std::vector<std::
     return out;
 }
 
+// The frames a field owns, in file order, with the value each one shows.
 struct Owned {
-    std::size_t index;
-    std::string value;
+    std::vector<std::pair<std::size_t, std::string>> frames;
+    const std::string* ValueAt(std::size_t index) const {
+        for (const auto& [i, value] : frames) {
+            if (i == index)
+                return &value;
+        }
+        return nullptr;
+    }
 };
 
-std::optional<Owned> OwnedInstance(const std::vector<std::string>& ids, const Contents& contents,
-                                   const DescribedKind& kind) {
-    std::optional<Owned> first;
+Owned OwnedInstances(const std::vector<std::string>& ids, const Contents& contents,
+                     const DescribedKind& kind) {
+    Owned plain;
+    std::optional<std::pair<std::size_t, std::string>> described;
     for (std::size_t i = 0; i < ids.size(); ++i) {
         if (!contents[i] || !id3v2::SameId(ids[i], kind.id))
             continue;
-        Owned owned{i, kind.value(*contents[i])};
-        if (contents[i]->description.empty())
-            return owned;
-        if (!first && kind.firstIfNone)
-            first = std::move(owned);
+        const std::string& description = contents[i]->description;
+        if (description.empty()) {
+            plain.frames.emplace_back(i, kind.value(*contents[i]));
+            if (!kind.everyPlain)
+                return plain;
+            continue;
+        }
+        const bool standsIn =
+            kind.fallback == Fallback::FirstDescribed ||
+            (kind.fallback == Fallback::FirstUserText && !IsMachineData(description));
+        if (!described && standsIn)
+            described.emplace(i, kind.value(*contents[i]));
     }
-    return first;
+    if (plain.frames.empty() && described)
+        plain.frames.push_back(std::move(*described));
+    return plain;
+}
+
+bool AllDigits(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A 2.3 tag keeps the day and the time of the recording beside its year
+// (TDAT "DDMM", TIME "HHMM"): with one year of four digits they show as one
+// recording time, as 2.4 holds it ("2004-03-05T10:20"), and a changed year
+// replaces them. Anything else about them leaves them unshown.
+struct Date23 {
+    std::string suffix;  // "-03-05T10:20"
+    std::vector<std::size_t> frames;
+};
+
+std::optional<Date23> DateOf23(const std::vector<std::string>& ids, const Contents& contents) {
+    std::optional<std::size_t> year, date, time;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        std::optional<std::size_t>* slot = ids[i] == "TYER"   ? &year
+                                           : ids[i] == "TDAT" ? &date
+                                           : ids[i] == "TIME" ? &time
+                                                              : nullptr;
+        if (!slot)
+            continue;
+        if (*slot || !contents[i] || contents[i]->text.size() != 1)
+            return std::nullopt;
+        *slot = i;
+    }
+    const auto value = [&contents](std::optional<std::size_t> i) -> std::string_view {
+        return contents[*i]->text[0];
+    };
+    const auto pair = [](std::string_view v, std::size_t at, int low, int high) {
+        const int n = (v[at] - '0') * 10 + (v[at + 1] - '0');
+        return n >= low && n <= high;
+    };
+    if (!year || !date || value(year).size() != 4 || !AllDigits(value(year)))
+        return std::nullopt;
+    const std::string_view d = value(date);
+    if (d.size() != 4 || !AllDigits(d) || !pair(d, 0, 1, 31) || !pair(d, 2, 1, 12))
+        return std::nullopt;
+    Date23 out{"-" + std::string(d.substr(2, 2)) + "-" + std::string(d.substr(0, 2)), {*date}};
+    if (time) {
+        const std::string_view t = value(time);
+        if (t.size() != 4 || !AllDigits(t) || !pair(t, 0, 0, 23) || !pair(t, 2, 0, 59))
+            return std::nullopt;
+        out.suffix += "T" + std::string(t.substr(0, 2)) + ":" + std::string(t.substr(2, 2));
+        out.frames.push_back(*time);
+    }
+    return out;
 }
 
 // The frames of a tag that no field shows, named as the list of other
 // items names them: the identifier, with the description of a COMM, USLT
 // or WXXX frame that has one and of every TXXX frame. Every copy of a field's
 // frame and every picture counts as shown; TPE2 is shown when no TPE1 is
-// present, and TDRC when no TYER is.
-// `owners` holds the index of the frame each of kDescribedKinds owns.
-using Owners = std::array<std::optional<std::size_t>, std::size(kDescribedKinds)>;
+// present, and TDRC when no TYER is; TDAT and TIME when the year shows them.
+// `owners` holds the frames each of kDescribedKinds owns.
+using Owners = std::array<const Owned*, std::size(kDescribedKinds)>;
 std::vector<std::string> UnshownFrames(const std::vector<std::string>& ids,
-                                       const Contents& contents, const Owners& owners) {
+                                       const Contents& contents, const Owners& owners,
+                                       const std::optional<Date23>& date) {
     bool haveArtist = false;
     bool haveYear = false;
     for (const auto& id : ids) {
@@ -142,10 +221,12 @@ std::vector<std::string> UnshownFrames(const std::vector<std::string>& ids,
             shown = !haveArtist;
         if (name == "TDRC")
             shown = !haveYear;
+        if (date && std::find(date->frames.begin(), date->frames.end(), i) != date->frames.end())
+            shown = true;
         for (std::size_t k = 0; k < std::size(kDescribedKinds); ++k) {
             if (!id3v2::SameId(name, kDescribedKinds[k]->id))
                 continue;
-            shown = owners[k] == i;
+            shown = owners[k]->ValueAt(i) != nullptr;
             if (contents[i] && !contents[i]->description.empty())
                 name += ":" + contents[i]->description;
             break;
@@ -228,6 +309,59 @@ std::vector<std::string> GenreValues(const std::vector<std::string>& stored) {
     return out;
 }
 
+// A 2.4 recording time (TDRC) or original release time (TDOR) as the 2.3
+// frames that hold the same: TYER "yyyy", TDAT "DDMM" and TIME "HHMM", or
+// TORY "yyyy" (ID3v2.3 4.2.1). Only what they hold fits: a month without a
+// day, an hour without minutes, seconds other than ":00" or any other text
+// do not, and give nullopt.
+std::optional<Bytes> DateFrames23(std::string_view id, std::string_view stamp) {
+    const bool recording = id == "TDRC";
+    // Seconds of a whole minute are what a TIME frame means.
+    if (recording && stamp.size() == 19 && stamp.substr(16) == ":00")
+        stamp = stamp.substr(0, 16);
+    const std::size_t n = stamp.size();
+    const bool shape = n == 4 || (recording && (n == 10 || n == 16));
+    if (!shape || !AllDigits(stamp.substr(0, 4)))
+        return std::nullopt;
+    std::string date, time;
+    if (n >= 10) {
+        if (stamp[4] != '-' || stamp[7] != '-' || !AllDigits(stamp.substr(5, 2)) ||
+            !AllDigits(stamp.substr(8, 2)))
+            return std::nullopt;
+        date = std::string(stamp.substr(8, 2)) + std::string(stamp.substr(5, 2));
+    }
+    if (n == 16) {
+        if (stamp[10] != 'T' || stamp[13] != ':' || !AllDigits(stamp.substr(11, 2)) ||
+            !AllDigits(stamp.substr(14, 2)))
+            return std::nullopt;
+        time = std::string(stamp.substr(11, 2)) + std::string(stamp.substr(14, 2));
+    }
+    Bytes out;
+    const auto add = [&out](std::string_view frameId, const std::string& value) {
+        FrameContent c;
+        c.text = {value};
+        const Bytes frame =
+            id3v2::RenderFrame23(frameId, id3v2::WriteFields(id3v2::LayoutFor("TIT2"), c));
+        out.insert(out.end(), frame.begin(), frame.end());
+    };
+    add(recording ? "TYER" : "TORY", std::string(stamp.substr(0, 4)));
+    if (!date.empty())
+        add("TDAT", date);
+    if (!time.empty())
+        add("TIME", time);
+    return out;
+}
+
+// The 2.3 frames of a kept 2.4 TDRC or TDOR frame; nullopt for any other
+// frame and for a time 2.3 cannot hold.
+std::optional<Bytes> KeptDateFrames23(const RawFrame& frame,
+                                      const std::optional<FrameContent>& content) {
+    if (frame.Major != 4 || (frame.Id != "TDRC" && frame.Id != "TDOR") || !content ||
+        content->text.size() != 1)
+        return std::nullopt;
+    return DateFrames23(frame.Id, content->text[0]);
+}
+
 // Whether a frame kept unchanged can be written into a 2.3 tag without
 // losing anything: 2.3 has no value separator, no UTF-8 in synchronised
 // lyrics read by us, and keeps CHAP/CTOC sub-frames in its own layout.
@@ -237,6 +371,9 @@ bool Carries23Losslessly(const RawFrame& frame, const std::optional<FrameContent
     const std::string id = frame.Id23();
     if (id == "CHAP" || id == "CTOC")
         return false;
+    // 2.3 readers look for the year in TYER, not in the 2.4 time frames.
+    if (id == "TDRC" || id == "TDOR")
+        return KeptDateFrames23(frame, content).has_value();
     if (id == "SYLT") {
         const auto data = frame.Content();
         return data && !data->empty() &&
@@ -259,6 +396,8 @@ std::optional<Bytes> RenderKeptFrame(const RawFrame& frame, std::uint8_t major,
                                      std::string_view codePage) {
     if (major == 4)
         return frame.Major == 4 ? id3v2::RenderKept(frame) : std::nullopt;
+    if (auto dates = KeptDateFrames23(frame, FrameFields(frame, codePage)))
+        return dates;
     if (frame.Major == 4 && frame.Id == "TCON") {
         if (const auto c = FrameFields(frame, codePage); c && c->text.size() > 1) {
             std::string refs;
@@ -270,17 +409,6 @@ std::optional<Bytes> RenderKeptFrame(const RawFrame& frame, std::uint8_t major,
         }
     }
     return id3v2::RenderCarried23(frame);
-}
-
-// The first `count` characters of UTF-8 text.
-std::string FirstChars(const std::string& s, std::size_t count) {
-    std::size_t pos = 0;
-    for (std::size_t n = 0; n < count && pos < s.size(); ++n) {
-        ++pos;
-        while (pos < s.size() && (static_cast<unsigned char>(s[pos]) & 0xC0) == 0x80)
-            ++pos;
-    }
-    return s.substr(0, pos);
 }
 
 // What the file holds at the moment of a save or removal. The tag is looked
@@ -321,7 +449,10 @@ std::optional<OldTag> InspectFile(const File& file, std::int64_t fileSize) {
     old.present = true;
     old.header = *header;
     old.body = id3v2::ParseBody(*header, *body);
-    old.keepFrom = old.body.TailIsPadding
+    // Audio inside a tag declared too large stays behind the new tag. A tag
+    // whose walk broke off (a frame size past the tag's end) gives no such
+    // hint: the declared size is then the only end there is.
+    old.keepFrom = old.body.TailIsPadding || !old.body.Complete
                        ? regionEnd
                        : 10 + static_cast<std::int64_t>(old.body.StoredFramesEnd);
     return old;
@@ -339,10 +470,11 @@ Bytes TextFrame(std::uint8_t major, std::string_view id, const std::string& valu
 }
 
 Bytes CommentFrame(std::uint8_t major, std::string_view id, const std::string& language,
-                   const std::string& value) {
+                   const std::string& description, const std::string& value) {
     FrameContent c;
-    c.encoding = id3v2::ChooseEncoding({value});
+    c.encoding = id3v2::ChooseEncoding({value, description});
     c.language = language;
+    c.description = description;
     c.text = {value};
     return RenderFrame(major, id, id3v2::WriteFields(id3v2::LayoutFor("COMM"), c));
 }
@@ -519,13 +651,11 @@ bool Id3v2Tag::ReadFile(const ByteSource& file) {
     for (const auto& f : frames)
         ids.push_back(f.Id23());
     const Contents contents = ContentsOf(frames, ids, legacyCodePage_);
-    const auto comment = OwnedInstance(ids, contents, kComment);
-    const auto lyrics = OwnedInstance(ids, contents, kLyrics);
-    const auto url = OwnedInstance(ids, contents, kUserUrl);
-    const auto indexOf = [](const std::optional<Owned>& o) {
-        return o ? std::optional(o->index) : std::nullopt;
-    };
-    otherFrames_ = UnshownFrames(ids, contents, {indexOf(comment), indexOf(lyrics), indexOf(url)});
+    const Owned comment = OwnedInstances(ids, contents, kComment);
+    const Owned lyrics = OwnedInstances(ids, contents, kLyrics);
+    const Owned url = OwnedInstances(ids, contents, kUserUrl);
+    const auto date = DateOf23(ids, contents);
+    otherFrames_ = UnshownFrames(ids, contents, {&comment, &lyrics, &url}, date);
     PerField<std::vector<std::string>> values;
     std::vector<std::string> albumArtists, recordingTimes;
     for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -545,27 +675,32 @@ bool Id3v2Tag::ReadFile(const ByteSource& file) {
                     to.insert(to.end(), text.begin(), text.end());
                 }
             } else if (id == "TDRC") {
-                // The recording time stands for the year in 2.3 tags too.
+                // The recording time stands for the year in 2.3 tags too,
+                // shown as stored: a date or a free text is the year too.
                 field = Field::Year;
-                for (const auto& t : text)
-                    recordingTimes.push_back(FirstChars(t, 4));
+                recordingTimes.insert(recordingTimes.end(), text.begin(), text.end());
+            } else if (date && std::find(date->frames.begin(), date->frames.end(), i) !=
+                                   date->frames.end()) {
+                field = Field::Year;
             } else if (id == "TPE2") {
                 // Shown as the artist when there is none, but owned by no
                 // field: it is written as TPE1 only when the artist is edited.
                 albumArtists.insert(albumArtists.end(), text.begin(), text.end());
-            } else if (comment && comment->index == i) {
-                field = Field::Comment;
-                values[*field].push_back(comment->value);
-            } else if (lyrics && lyrics->index == i) {
-                field = Field::Lyrics;
-                values[*field].push_back(lyrics->value);
-            } else if (url && url->index == i) {
-                field = Field::URL;
-                values[*field].push_back(url->value);
+            } else {
+                const std::pair<const Owned*, Field> owners[] = {
+                    {&comment, Field::Comment}, {&lyrics, Field::Lyrics}, {&url, Field::URL}};
+                for (const auto& [owner, owned] : owners) {
+                    if (const std::string* value = owner->ValueAt(i)) {
+                        field = owned;
+                        values[owned].push_back(*value);
+                    }
+                }
             }
         }
         items_.Add(field, std::move(frames[i]));
     }
+    if (date)
+        values[Field::Year].front() += date->suffix;
     if (values[Field::Year].empty())
         values[Field::Year] = std::move(recordingTimes);
     if (values[Field::Artist].empty())
@@ -648,6 +783,19 @@ std::string Id3v2Tag::LanguageFor(Field field) const {
         break;
     }
     return "eng";
+}
+
+std::string Id3v2Tag::DescriptionFor(Field field) const {
+    // A field shown from a described frame (a comment with no plain one
+    // beside it) changes that frame, so it keeps its description.
+    for (const auto& e : items_.Entries()) {
+        if (e.field != field)
+            continue;
+        if (const auto c = FrameFields(e.item, legacyCodePage_))
+            return c->description;
+        break;
+    }
+    return {};
 }
 
 // The bytes behind the old tag, to the end of the file or, with a tail
@@ -734,11 +882,15 @@ bool Id3v2Tag::WriteFile(File& file, const TailPlan& tail) {
             add(*kept);
         } else if (p.field == Field::Comment || p.field == Field::Lyrics) {
             add(CommentFrame(major, p.field == Field::Comment ? "COMM" : "USLT",
-                             LanguageFor(p.field), p.value));
+                             LanguageFor(p.field), DescriptionFor(p.field), p.value));
         } else if (p.field == Field::URL) {
             add(UrlFrame(major, p.value));
         } else if (p.field == Field::Year && major == 4) {
             add(TextFrame(major, "TDRC", p.value));
+        } else if (const auto dates =
+                       p.field == Field::Year ? DateFrames23("TDRC", p.value) : std::nullopt) {
+            // A date or time goes where 2.3 readers look for each part.
+            add(*dates);
         } else {
             for (const auto& r : kTextRoutes) {
                 if (r.field == p.field)

@@ -163,6 +163,7 @@ private:
     void ApplyGenreRule();
     void PrepareGenre();
     std::string LanguageFor(Field field) const;
+    std::string DescriptionFor(Field field) const;
     bool WriteFile(File& file, const TailPlan& tail);
     bool RemoveFromFile(const TailPlan& tail);
     static bool CopyRest(ReplaceWriter& w, const File& file, std::int64_t keepFrom,

@@ -158,6 +158,7 @@ void MpegInfo::Reset() {
     isVbr_ = false;
     vbr_ = VbrHeader{};
     encoderText_.clear();
+    problem_.clear();
 }
 
 void MpegInfo::setFileName(const std::string& path) {
@@ -379,17 +380,27 @@ bool MpegInfo::Analyse(const ByteSource& source) {
                 break;
             }
         }
+        const std::int64_t audioEnd = fileSize_ - trailingTagSize_;
         if (found_) {
             bitrate_ = header_.Bitrate;
             firstFramePos_ = audioStart_ + static_cast<std::int64_t>(r);
             // The frame must end inside the bytes read, with its successor's
-            // first byte read too.
-            valid_ = firstFramePos_ + header_.FrameLength <= last;
+            // first byte read too; a stream of one frame ends where the
+            // audio ends.
+            const std::int64_t frameEnd = firstFramePos_ + header_.FrameLength;
+            valid_ = frameEnd <= last || (frameEnd == last + 1 && frameEnd == audioEnd);
         }
         if (valid_)
             ReadVbrHeader(*buf, r);
         else
             valid_ = FindStreamFurther(source);
+        if (!valid_) {
+            // A first frame that the file's end cuts off is damage; the
+            // frames the file does hold can still be worth reading.
+            const bool cut = found_ && firstFramePos_ + header_.FrameLength > audioEnd;
+            problem_ = cut ? "the file ends inside its first MPEG audio frame: it is cut short"
+                           : "no MPEG audio frames found";
+        }
         if (valid_) {
             // A trailing tag that overlaps the frame would make this negative.
             if (!countedFrames_)

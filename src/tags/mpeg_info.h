@@ -106,6 +106,9 @@ public:
     bool IsVBR() const { return isVbr_; }
     const VbrHeader& VBRData() const { return vbr_; }
     const std::string& EncoderText() const { return encoderText_; }
+    // Why the last analysis found no stream, in words for the user ("no
+    // MPEG audio frames found"); empty when it found one or could not read.
+    const std::string& StreamProblem() const { return problem_; }
 
     std::int64_t GetFileSize() const { return fileSize_; }
     float GetVersion() const;
@@ -147,6 +150,7 @@ private:
     bool isVbr_ = false;
     VbrHeader vbr_;
     std::string encoderText_;
+    std::string problem_;
 };
 
 }  // namespace sondrel

@@ -134,6 +134,8 @@ TEST(Id3v2Read, LegacyCodePageAppliesToEncodingZeroOnly) {
     EXPECT_EQ(cyr.tag.album(), "\u041F");
 }
 
+// Every comment without a description is the comment; without one, the
+// first described comment a user wrote stands in (not iTunes' machine data).
 TEST(Id3v2Read, CommentAndLyricsTakeTheFrameWithoutDescription) {
     auto comm = [](const std::string& id, const std::string& desc, const std::string& text) {
         return F23(id, Cat({{0}, B("eng"), B(desc), {0}, B(text)}));
@@ -143,13 +145,21 @@ TEST(Id3v2Read, CommentAndLyricsTakeTheFrameWithoutDescription) {
         Bytes body;
         const char* comment;
     } cases[] = {
-        {"a described comment belongs to another program", comm("COMM", "d", "hello"), ""},
+        {"a described comment stands in for a missing plain one", comm("COMM", "d", "hello"),
+         "hello"},
+        {"machine data is no comment", comm("COMM", "iTunNORM", " 0000 0001"), ""},
+        {"every plain comment is shown",
+         Cat({comm("COMM", "", "a"), F23("COMM", Cat({{0}, B("deu"), {0}, B("b")})),
+              comm("COMM", "", "a")}),
+         "a / b"},
         {"no description", comm("COMM", "", "hello"), "hello"},
         {"trailing terminator", comm("COMM", "", std::string("hi\0", 3)), "hi"},
         {"empty-description frame wins over an earlier one",
          Cat({comm("COMM", "iTunNORM", " 0000 0001"), comm("COMM", "", "mine")}), "mine"},
-        {"never a described one", Cat({comm("COMM", "a", "first"), comm("COMM", "b", "second")}),
-         ""},
+        {"the first described one",
+         Cat({comm("COMM", "iTunSMPB", " 0002"), comm("COMM", "a", "first"),
+              comm("COMM", "b", "second")}),
+         "first"},
         {"any language", F23("COMM", Cat({{0}, B("fra"), {0}, B("hello")})), "hello"},
         {"utf16 description and text",
          F23("COMM", {1, 'e', 'n', 'g', 0xFF, 0xFE, 0, 0, 0xFF, 0xFE, 0x00, 0x01, 0, 0}), "\u0100"},
@@ -176,10 +186,20 @@ TEST(Id3v2Read, ArtistYearAndUrlSources) {
         {"TPE1 wins over a later TPE2", 3, Cat({F23("TPE1", Text("A")), F23("TPE2", Text("B"))}),
          "A", ""},
         {"TPE2 fills a missing TPE1", 3, F23("TPE2", Text("B")), "B", ""},
-        {"TDRC in 2.4 without TYER", 4, F24("TDRC", Text("2001-05-06")), "", "2001"},
+        {"TDRC in 2.4 without TYER", 4, F24("TDRC", Text("2001-05-06")), "", "2001-05-06"},
+        {"TDRC as free text", 4, F24("TDRC", Text("Oct 3, 1995")), "", "Oct 3, 1995"},
         {"TYER wins over TDRC", 4, Cat({F24("TDRC", Text("2001")), F24("TYER", Text("1999"))}), "",
          "1999"},
-        {"TDRC in 2.3 without TYER", 3, F23("TDRC", Text("2001-05-06")), "", "2001"},
+        {"TDRC in 2.3 without TYER", 3, F23("TDRC", Text("2001-05-06")), "", "2001-05-06"},
+        {"TYER with TDAT and TIME", 3,
+         Cat({F23("TIME", Text("1020")), F23("TYER", Text("2001")), F23("TDAT", Text("0605"))}), "",
+         "2001-05-06T10:20"},
+        {"TYER with TDAT", 3, Cat({F23("TYER", Text("2001")), F23("TDAT", Text("0605"))}), "",
+         "2001-05-06"},
+        {"no day of 32", 3, Cat({F23("TYER", Text("2001")), F23("TDAT", Text("3205"))}), "",
+         "2001"},
+        {"TIME without TDAT", 3, Cat({F23("TYER", Text("2001")), F23("TIME", Text("1020"))}), "",
+         "2001"},
     };
     for (const auto& c : cases) {
         const Bytes file = Tag(c.major, c.body, 10);
@@ -191,10 +211,11 @@ TEST(Id3v2Read, ArtistYearAndUrlSources) {
     EXPECT_EQ(url.tag.URL(), "http://x.example/");
 }
 
-// Which frames a field shows decides what is listed as other frames: one
-// COMM and USLT each (the one without a description), one WXXX (the one
-// without a description, else the first), every copy of a field's frame,
-// pictures, TPE2 for a missing TPE1 and TDRC for a missing TYER.
+// Which frames a field shows decides what is listed as other frames: every
+// COMM without a description (else the first described one), one USLT (the
+// one without a description), one WXXX (the one without a description, else
+// the first), every copy of a field's frame, pictures, TPE2 for a missing
+// TPE1, TDRC for a missing TYER, and TDAT and TIME the year shows.
 TEST(Id3v2Read, OtherFramesAreThoseNoFieldShows) {
     auto described = [](std::uint8_t major, const std::string& id, const std::string& desc) {
         const Bytes data = id == "WXXX"   ? Cat({{0}, B(desc), {0}, B("http://u/")})
@@ -218,14 +239,22 @@ TEST(Id3v2Read, OtherFramesAreThoseNoFieldShows) {
          Cat({described(3, "COMM", "iTunNORM"), described(3, "COMM", ""),
               described(3, "COMM", "iTunSMPB")}),
          {"COMM:iTunNORM", "COMM:iTunSMPB"}},
-        {"a described comment is never shown",
+        {"the first described comment stands in for a missing plain one",
          3,
          Cat({described(3, "COMM", "a"), described(3, "COMM", "b")}),
-         {"COMM:a", "COMM:b"}},
-        {"a second comment without description is listed by its name",
+         {"COMM:b"}},
+        {"every comment without description is shown",
          3,
          Cat({described(3, "COMM", ""), described(3, "COMM", "")}),
-         {"COMM"}},
+         {}},
+        {"TDAT and TIME are shown with the year",
+         3,
+         Cat({F23("TYER", Text("2001")), F23("TDAT", Text("0605")), F23("TIME", Text("1020"))}),
+         {}},
+        {"a TDAT the year cannot show is listed",
+         3,
+         Cat({F23("TYER", Text("2001")), F23("TDAT", Text("0613"))}),
+         {"TDAT"}},
         {"lyrics and URL follow the same rule",
          3,
          Cat({described(3, "USLT", "x"), described(3, "USLT", ""), described(3, "WXXX", "home"),

@@ -211,7 +211,7 @@ TEST(Id3v2Write, OldFramesAreConvertedTo23) {
              F24("TIT3", {2, 0x01, 0x00, 0, 'x'}), F24("WOAR", B("http://a/"))});
     Fixture f;
     f.Load(Tag(4, body24, 20));
-    EXPECT_EQ(f.tag.year(), "2001");
+    EXPECT_EQ(f.tag.year(), "2001-02-03");
     ASSERT_TRUE(f.tag.WriteTag()) << f.tag.Error();
     auto frames = FramesOf(f.Disk());
     const auto* geob = Find(frames, "GEOB");
@@ -225,7 +225,12 @@ TEST(Id3v2Write, OldFramesAreConvertedTo23) {
     EXPECT_EQ(priv->FormatFlags, 0x40);
     EXPECT_EQ(priv->Data, Cat({{0x55}, {0x80}, B("secret")}));
     EXPECT_EQ(Find(frames, "TXXX")->Data, Cat({{0}, B("k"), {0}, B("\xE9")})) << "2.3 has no UTF-8";
-    EXPECT_NE(Find(frames, "TDRC"), nullptr) << "agrees with the year";
+    // The recording time goes where 2.3 readers look for it.
+    EXPECT_EQ(Find(frames, "TDRC"), nullptr);
+    ASSERT_NE(Find(frames, "TYER"), nullptr);
+    EXPECT_EQ(Find(frames, "TYER")->Data, Text("2001"));
+    ASSERT_NE(Find(frames, "TDAT"), nullptr);
+    EXPECT_EQ(Find(frames, "TDAT")->Data, Text("0302"));
     EXPECT_EQ(Find(frames, "TSOP")->Data, Text("Sort"));
     EXPECT_EQ(Find(frames, "TIT3")->Data, (Bytes{1, 0xFF, 0xFE, 0x00, 0x01, 'x', 0}));
     EXPECT_EQ(Find(frames, "WOAR")->Data, B("http://a/"));
@@ -234,7 +239,7 @@ TEST(Id3v2Write, OldFramesAreConvertedTo23) {
     f.tag.setyear("1999");
     ASSERT_TRUE(f.tag.WriteTag());
     frames = FramesOf(f.Disk());
-    EXPECT_EQ(Find(frames, "TDRC"), nullptr) << "a recording time contradicting the year";
+    EXPECT_EQ(Find(frames, "TDAT"), nullptr) << "a day contradicting the year";
     Id3v2Tag again;
     again.setFileName(f.path);
     EXPECT_EQ(again.year(), "1999");
@@ -316,6 +321,32 @@ TEST(Id3v2Write, AudioInsideADeclaredTagIsKept) {
     t.setFileName(path);
     ASSERT_TRUE(t.RemoveTag());
     EXPECT_EQ(ReadAll(path), audio);
+}
+
+// A frame whose size runs past the tag's declared end leaves no hint where
+// the tag stops but the declared size: the removal cuts all of it, and a
+// save refuses the tag it could not read whole.
+TEST(Id3v2Write, BrokenFrameSizeIsRemovedByTheDeclaredSize) {
+    const Bytes audio = FakeAudio(1000);
+    for (const std::uint8_t major : {3, 4}) {
+        SCOPED_TRACE(static_cast<int>(major));
+        Bytes frame = major == 3 ? F23("TIT2", Text("Broken")) : F24("TIT2", Text("Broken"));
+        const Bytes past = major == 3 ? Plain32(5000) : Synchsafe(5000);
+        std::copy(past.begin(), past.end(), frame.begin() + 4);
+        const Bytes file = Cat({Tag(major, frame, 1040 - frame.size()), audio});
+        TempDir dir;
+        const std::string path = dir.file("a.mp3");
+        WriteAll(path, file);
+        Id3v2Tag t;
+        t.setFileName(path);
+        ASSERT_TRUE(t.Valid());
+        t.settitle("new");
+        EXPECT_FALSE(t.WriteTag());
+        EXPECT_EQ(t.Error(), Id3v2Tag::kMsgDamagedTag);
+        EXPECT_EQ(ReadAll(path), file);
+        ASSERT_TRUE(t.RemoveTag()) << t.Error();
+        EXPECT_EQ(ReadAll(path), audio);
+    }
 }
 
 TEST(Id3v2Write, RemoveTag) {

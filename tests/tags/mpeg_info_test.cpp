@@ -404,7 +404,8 @@ TEST(Mp3InfoAnalyse, FrameMustEndInsideTheBytesRead) {
         {"frame starts late in the bytes read", late, true},
         {"a lone header past the first read", lone, false},
         {"followed by a header of another layer", otherLayer, false},
-        {"file ends with the frame", exact, false},
+        {"file ends with the frame: a stream of one frame", exact, true},
+        {"file ends inside the frame", Bytes(exact.begin(), exact.end() - 1), false},
         {"one byte after the frame", oneMore, true},
         {"free format only", freeFormat, false},
     };
@@ -419,6 +420,37 @@ TEST(Mp3InfoAnalyse, FrameMustEndInsideTheBytesRead) {
         // The caller hears of a missing frame, with an empty text.
         EXPECT_EQ(ev.errors, row.valid ? std::vector<std::string>{} : std::vector<std::string>{""});
     }
+}
+
+// A file without a stream says what is missing; a tag is never the reason.
+TEST(Mp3InfoAnalyse, StreamProblemSaysWhatIsMissing) {
+    const Bytes frame = Frame(Hdr{});
+    const Bytes cut(frame.begin(), frame.begin() + 100);
+    Bytes tagOnly = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 20};
+    tagOnly.resize(30, 0);
+    const struct {
+        const char* name;
+        Bytes file;
+        const char* problem;
+    } rows[] = {
+        {"a stream", Frames(Hdr{}, 3), ""},
+        {"an ID3v2 tag alone", tagOnly, "no MPEG audio frames found"},
+        {"text", Bytes(500, 'a'), "no MPEG audio frames found"},
+        {"the first frame cut short", test::Concat({tagOnly, cut}),
+         "the file ends inside its first MPEG audio frame: it is cut short"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        MpegInfo info;
+        EXPECT_TRUE(info.Analyse(FakeSource::Of(row.file)));
+        EXPECT_EQ(info.StreamProblem(), row.problem);
+        EXPECT_EQ(info.Valid(), std::string(row.problem).empty());
+    }
+    // A read again forgets the last file's problem.
+    MpegInfo info;
+    info.Analyse(FakeSource::Of(tagOnly));
+    info.Analyse(FakeSource::Of(Frames(Hdr{}, 3)));
+    EXPECT_EQ(info.StreamProblem(), "");
 }
 
 TEST(Mp3InfoAnalyse, VbrHeaderOffsets) {
