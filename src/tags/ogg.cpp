@@ -879,7 +879,8 @@ std::vector<NewPage> FitInPlace(const HeaderRegion& region, std::int64_t start,
             sizes[*padAt] = bare + static_cast<std::size_t>(pad);
             if (fits()) {
                 packets[*padAt] = padded(static_cast<std::size_t>(pad));
-                found = true;
+                found = packets[*padAt].size() == sizes[*padAt];
+                break;
             }
         }
     }
@@ -1037,7 +1038,9 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
                 padded = [type](std::size_t n) {
                     Bytes b{type, static_cast<std::uint8_t>(n >> 16),
                             static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
-                    b.resize(kFlacBlockHeaderSize + std::min<std::size_t>(n, kFlacMaxBlockBytes));
+                    // A length the block header cannot give is no fit.
+                    if (n <= kFlacMaxBlockBytes)
+                        b.resize(kFlacBlockHeaderSize + n);
                     return b;
                 };
             }
