@@ -114,6 +114,15 @@ inline RoundTrip RoundTripOgg(const std::string& path) {
     r.removeOk = c.RemoveTag();
     detail::ExpectMessage(r, r.removeOk, c, "remove");
     c.setFileName(path);
+    // Pictures: comments in Vorbis and Opus, header packets of their own
+    // in Ogg FLAC, laid out again with every other metadata block.
+    if (c.Valid() && c.ImagesCount() > 0) {
+        const int before = c.ImagesCount();
+        const bool deleted = c.DeleteImage(0);
+        detail::ExpectMessage(r, deleted, c, "picture delete");
+        c.setFileName(path);
+        r.Expect(!deleted || c.ImagesCount() == before - 1, "the deleted picture is still there");
+    }
     return r;
 }
 

@@ -7,6 +7,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import zlib
 
 
 def ffmpeg(args, out):
@@ -98,6 +99,13 @@ def flac_blocks(data):
     return id3v2(3, [(b"TIT2", b"\x00front tag")]) + data[:info_end] + extra + data[info_end:]
 
 
+def png_1x1():
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 1, 1, 8, 0, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(b"\0\0")) + chunk(b"IEND", b""))
+
+
 def write(path, data):
     with open(path, "wb") as f:
         f.write(data)
@@ -125,6 +133,19 @@ def main():
                 "-metadata", "author=Someone"], wma)
         m4a = os.path.join(tmp, "a.m4a")
         ffmpeg(["-c:a", "aac", "-b:a", "32k", "-metadata", "title=Seed"], m4a)
+        # Ogg FLAC (a seek table, a picture and padding, each block a header
+        # packet of its own) and Ogg Opus with the encoders' own layouts.
+        wav = os.path.join(tmp, "a.wav")
+        ffmpeg(["-ar", "8000", "-ac", "1", "-sample_fmt", "s16"], wav)
+        png = os.path.join(tmp, "p.png")
+        write(png, png_1x1())
+        oga = os.path.join(tmp, "a.oga")
+        subprocess.run(["flac", "--ogg", "-s", "-f", "--padding=256", "-T", "TITLE=Seed",
+                        "-T", "ARTIST=Someone", "--picture=3|image/png|cover||" + png,
+                        "-o", oga, wav], check=True)
+        opus = os.path.join(tmp, "a.opus")
+        subprocess.run(["opusenc", "--quiet", "--padding", "256", "--title", "Seed",
+                        "--artist", "Someone", wav, opus], check=True)
         flac = os.path.join(tmp, "a.flac")
         ffmpeg(["-ar", "8000", "-c:a", "flac", "-metadata", "title=Seed",
                 "-metadata", "artist=Someone"], flac)
@@ -152,6 +173,8 @@ def main():
         write(os.path.join(out, "mpeg", "vbr.mp3"), open(vbr, "rb").read()[:2000])
         write(os.path.join(out, "mpeg", "tagged.mp3"), open(tagged, "rb").read()[:2000] + id3v1())
         write(os.path.join(out, "ogg", "vorbis.ogg"), open(ogg, "rb").read())
+        write(os.path.join(out, "ogg", "flac.oga"), open(oga, "rb").read())
+        write(os.path.join(out, "ogg", "opus.opus"), open(opus, "rb").read())
         write(os.path.join(out, "wma", "wmav2.wma"), open(wma, "rb").read()[:8000])
         write(os.path.join(out, "mp4", "aac.m4a"), open(m4a, "rb").read())
         plain = open(flac, "rb").read()

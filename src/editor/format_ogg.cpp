@@ -66,7 +66,7 @@ public:
                 break;
         }
         s.length = o.Duration();
-        s.seconds = static_cast<double>(o.DurationInSeconds());
+        s.seconds = o.Seconds();
         s.bitrate = o.BitrateNominal();
         s.sampleRate = o.frequency();
         s.channels = o.ChannelMode();

@@ -1,9 +1,11 @@
 #include "tags/ogg.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -12,6 +14,7 @@
 #include "tags/file_io.h"
 #include "tags/file_snapshot.h"
 #include "tags/id3v2_frames.h"
+#include "tags/region_write.h"
 #include "tags/vorbis_comment.h"
 
 namespace sondrel {
@@ -22,7 +25,9 @@ constexpr const char* kMsgNoFile = "File does not exist!";
 constexpr const char* kMsgNotOgg = "File does not contain a Ogg or wrong file format!";
 constexpr const char* kMsgNoIdent = "File does not contain a OGG or wrong file format!";
 constexpr const char* kMsgFileError = "File error!";
-constexpr const char* kMsgRemoveError = "File error (remove)!";
+constexpr const char* kMsgRead = "Reading the Ogg file";
+constexpr const char* kMsgSave = "Saving the Ogg comments";
+constexpr const char* kMsgRemove = "Removing the Ogg comments";
 constexpr const char* kMsgPicture = "Changing the Ogg pictures";
 
 // Ogg page layout (RFC 3533).
@@ -103,6 +108,13 @@ void SealPage(Bytes& page) {
     PutLe32(page.data() + 22, OggCrc(page.data(), page.size()));
 }
 
+// Whether a whole serialized page carries the CRC of its bytes.
+bool PageCrcHolds(const Bytes& page) {
+    Bytes copy = page;
+    PutLe32(copy.data() + 22, 0);
+    return OggCrc(copy.data(), copy.size()) == Le32(page.data() + 22);
+}
+
 bool HasSignature(const Bytes& packet, std::uint8_t type) {
     return packet.size() >= kSignatureSize && packet[0] == type &&
            std::memcmp(packet.data() + 1, "vorbis", 6) == 0;
@@ -136,6 +148,7 @@ constexpr std::string_view kFlacHead =
     "FLAC";
 constexpr std::size_t kFlacHeadSize = 13 + 4 + 34;
 constexpr std::size_t kFlacBlockHeaderSize = 4;
+constexpr std::uint8_t kFlacPaddingBlock = 1;
 constexpr std::uint8_t kFlacCommentBlock = 4;
 constexpr std::uint8_t kFlacPictureBlock = 6;
 constexpr std::uint8_t kFlacLastBlock = 0x80;
@@ -189,6 +202,15 @@ bool IsCommentPacket(const Bytes& packet, const CodecLayout& codec) {
             break;
     }
     return HasSignature(packet, 3);
+}
+
+// The key of a comment in upper case, and its value.
+std::pair<std::string, std::string_view> SplitComment(const std::string& comment) {
+    const auto eq = comment.find('=');
+    if (eq == std::string::npos)
+        return {};
+    return {vorbis::AsciiUpper(std::string_view(comment).substr(0, eq)),
+            std::string_view(comment).substr(eq + 1)};
 }
 
 // Size of an ID3v2 tag at the start of the file (header included), or 0.
@@ -246,10 +268,15 @@ std::optional<PageHeader> ReadPageHeader(const ByteSource& f, std::int64_t offse
 
 enum class ParseError { None, NotOgg, NoIdent, FileError };
 
+constexpr std::size_t kMidPacket = ~std::size_t{0};
+
 // The pages of one logical stream from its first page to the page on which
 // its `want`-th packet ends, with the packets they hold.
 struct HeaderRegion {
     std::vector<PageHeader> pages;
+    // Per page: the packet that starts at its first byte, or kMidPacket when
+    // the page goes on with a packet begun before it.
+    std::vector<std::size_t> fresh;
     bool foreign = false;  // pages of another stream lie in between
     std::vector<Bytes> packets;
     Bytes tail;  // start of a packet that continues after the last page
@@ -286,6 +313,7 @@ ParseError ParseHeaders(const ByteSource& f, std::int64_t start, std::int64_t fi
         const auto body = f.ReadAt(page->BodyOffset(), static_cast<std::size_t>(page->bodySize));
         if (!body)
             return ParseError::FileError;
+        region.fresh.push_back(current.empty() ? region.packets.size() : kMidPacket);
         std::size_t at = 0;
         for (const auto v : page->lacing) {
             current.insert(current.end(), body->begin() + static_cast<std::ptrdiff_t>(at),
@@ -549,6 +577,15 @@ std::int64_t OggVorbisTag::DurationInSeconds() const {
     return 0;
 }
 
+double OggVorbisTag::Seconds() const {
+    if (codec_ == OggCodec::Opus)
+        return granule_ > preSkip_ ? static_cast<double>(granule_ - preSkip_) / kOpusRate : 0;
+    if (granule_ > 0)
+        return frequency() > 0 ? static_cast<double>(granule_) / frequency() : 0;
+    // Without a granule position only the estimate in whole seconds is known.
+    return static_cast<double>(DurationInSeconds());
+}
+
 std::string OggVorbisTag::Duration() const {
     const std::int64_t s = DurationInSeconds();
     char buf[48];
@@ -586,10 +623,11 @@ void OggVorbisTag::ReadTag() {
         error_ = kMsgNoFile;
     } else {
         try {
-            if (const auto f = FileSnapshot::Open(fileName_))
+            std::string why;
+            if (const auto f = FileSnapshot::Open(fileName_, &why))
                 ReadOpened(*f);
             else
-                error_ = kMsgFileError;
+                error_ = FailureText(kMsgRead, why);
         } catch (...) {
             error_ = kMsgFileError;
         }
@@ -714,9 +752,12 @@ bool OggVorbisTag::WriteTag() {
         PerField<std::string> values;
         for (const auto& entry : kFieldTable)
             values[entry.field] = tag_[entry.field];
-        return Rewrite(PlanSave(values), kMsgFileError);
+        return Rewrite(PlanSave(values), kMsgSave);
+    } catch (const std::exception& e) {
+        Fail(kMsgSave, std::string(e.what()), false);
+        return false;
     } catch (...) {
-        Fail(kMsgFileError, false);
+        Fail(kMsgSave, false);
         return false;
     }
 }
@@ -729,20 +770,166 @@ bool OggVorbisTag::RemoveTag() {
     }
     bool ok = false;
     try {
-        ok = Rewrite({}, kMsgRemoveError);
+        // The comments go; the pictures, which the pictures command
+        // removes, stay as they were read, as in every other format.
+        std::vector<std::string> pictures;
+        const auto& entries = items_.Entries();
+        std::vector<bool> keep(entries.size());
+        bool legacy = false;
+        for (const auto& o : pictureOrigins_) {
+            if (o.entry)
+                keep[*o.entry] = true;
+            legacy = legacy || o.legacy;
+        }
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            if (keep[i] ||
+                (legacy && SplitComment(entries[i].item).first == vorbis::kCoverArtMimeKey))
+                pictures.push_back(entries[i].item);
+        ok = Rewrite(pictures, kMsgRemove);
+    } catch (const std::exception& e) {
+        Fail(kMsgRemove, std::string(e.what()), false);
     } catch (...) {
-        Fail(kMsgRemoveError, false);
+        Fail(kMsgRemove, false);
     }
     if (ok)
         ReadTag();
     return ok;
 }
 
+namespace {
+
+// How `sizes` packets lay out on fresh pages as Paginate puts them.
+struct LaidOut {
+    std::size_t pages = 0;
+    std::int64_t bytes = 0;
+};
+LaidOut LayOut(const std::vector<std::size_t>& sizes) {
+    std::size_t segments = 0;
+    std::int64_t body = 0;
+    for (const std::size_t s : sizes) {
+        segments += s / 255 + 1;
+        body += static_cast<std::int64_t>(s);
+    }
+    const std::size_t pages = (segments + kMaxSegments - 1) / kMaxSegments;
+    return {pages, static_cast<std::int64_t>(pages * kPageHeaderSize + segments) + body};
+}
+
+bool AllZero(const Bytes& b) {
+    return std::all_of(b.begin(), b.end(), [](std::uint8_t v) { return v == 0; });
+}
+
+// The header pages of an in-place save: the packets in the groups the old
+// pages had (each group starting a page of its own, as encoders flush
+// them), with the padding packet (`padAt`, when there is one) sized so that
+// every group keeps its page count and the whole its bytes. Empty when the
+// packets do not fit so.
+std::vector<NewPage> FitInPlace(const HeaderRegion& region, std::int64_t start,
+                                std::vector<Bytes>& packets, std::optional<std::size_t> padAt,
+                                const std::function<Bytes(std::size_t)>& padded) {
+    // Only a region of header packets alone, as many as before, the
+    // identification alone on the first page.
+    if (region.foreign || !region.tail.empty() || packets.size() != region.packets.size() ||
+        region.fresh.size() < 2 || region.fresh.size() != region.pages.size() ||
+        region.fresh[0] != 0 || region.fresh[1] != 1)
+        return {};
+    struct Group {
+        std::size_t first, last, pages;
+    };
+    std::vector<Group> groups;
+    for (std::size_t i = 0; i < region.fresh.size(); ++i) {
+        if (region.fresh[i] == kMidPacket) {
+            ++groups.back().pages;
+            continue;
+        }
+        if (!groups.empty())
+            groups.back().last = region.fresh[i];
+        groups.push_back({region.fresh[i], packets.size(), 1});
+    }
+    const std::int64_t oldBytes = region.end - start;
+    std::vector<std::size_t> sizes;
+    for (const Bytes& p : packets)
+        sizes.push_back(p.size());
+    auto fits = [&] {
+        std::int64_t total = 0;
+        for (const Group& g : groups) {
+            const LaidOut l = LayOut({sizes.begin() + static_cast<std::ptrdiff_t>(g.first),
+                                      sizes.begin() + static_cast<std::ptrdiff_t>(g.last)});
+            if (l.pages != g.pages)
+                return false;
+            total += l.bytes;
+        }
+        return total == oldBytes;
+    };
+    bool found = false;
+    if (!padAt) {
+        found = fits();
+    } else {
+        // Each padding byte adds a byte, and one lacing byte every 255: the
+        // size that fits lies a little below the whole difference.
+        const std::size_t bare = padded(0).size();
+        sizes[*padAt] = bare;
+        std::int64_t total = 0;
+        for (const Group& g : groups)
+            total += LayOut({sizes.begin() + static_cast<std::ptrdiff_t>(g.first),
+                             sizes.begin() + static_cast<std::ptrdiff_t>(g.last)})
+                         .bytes;
+        const std::int64_t most = oldBytes - total;
+        for (std::int64_t pad = std::max<std::int64_t>(0, most - most / 254 - 2);
+             pad <= most && !found; ++pad) {
+            sizes[*padAt] = bare + static_cast<std::size_t>(pad);
+            if (fits()) {
+                packets[*padAt] = padded(static_cast<std::size_t>(pad));
+                found = packets[*padAt].size() == sizes[*padAt];
+                break;
+            }
+        }
+    }
+    if (!found)
+        return {};
+    std::vector<NewPage> pages;
+    for (const Group& g : groups) {
+        std::vector<const Bytes*> group;
+        for (std::size_t i = g.first; i < g.last; ++i)
+            group.push_back(&packets[i]);
+        Paginate(group, {}, 0, pages);
+    }
+    pages.front().flags |= kFlagBos;
+    if (region.pages.back().flags & kFlagEos)
+        pages.back().flags |= kFlagEos;
+    return pages;
+}
+
+// Why an Ogg FLAC header packet cannot be carried as a metadata block, or
+// empty when it can.
+std::string FlacBlockFault(const Bytes& packet, std::size_t index) {
+    if (packet.size() >= kFlacBlockHeaderSize && IsFlacBlock(packet, packet[0] & 0x7F))
+        return {};
+    return "header packet " + std::to_string(index + 1) + " is a damaged FLAC metadata block (" +
+           std::to_string(packet.size()) + " bytes, not the length its block header gives)";
+}
+
+}  // namespace
+
 bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::string& failure) {
-    auto f = File::Open(fileName_, File::Mode::Read);
-    const std::int64_t size = f ? f->Size() : -1;
+    // Opened for writing, the file is locked and checked against the read;
+    // a write-protected one keeps its mode and goes through a new file.
+    const File::Mode mode = File::ModeForSave(fileName_);
+    std::string openError;
+    auto f = File::Open(fileName_, mode, &openError, io_);
+    if (!f) {
+        Fail(failure, openError, false);
+        return false;
+    }
+    if (mode == File::Mode::Read) {
+        f->HoldSaveLock();
+        if (std::string changed = ChangedSinceRead(f->Descriptor(), fileName_); !changed.empty()) {
+            Fail(failure, changed, false);
+            return false;
+        }
+    }
+    const std::int64_t size = f->Size();
     if (size < 0) {
-        Fail(failure, false);
+        Fail(failure, f->LastError(), false);
         return false;
     }
     const std::int64_t start = Id3v2Size(*f);
@@ -750,28 +937,48 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     HeaderRegion first;
     const ParseError firstError = ParseHeaders(*f, start, size, 1, first);
     const auto codec = firstError == ParseError::None ? CodecOf(first.packets[0]) : std::nullopt;
-    if (codec && codec->headerPackets == 0) {
+    if (!codec) {
+        Fail(failure,
+             !f->LastError().empty() ? f->LastError()
+                                     : std::string("the file does not start an Ogg stream we read"),
+             false);
+        return false;
+    }
+    if (codec->headerPackets == 0) {
         Fail(failure,
              std::string("the Ogg FLAC stream does not say how many header packets it has"), false);
         return false;
     }
     HeaderRegion region;
-    if (!codec || ParseHeaders(*f, start, size, codec->headerPackets, region) != ParseError::None ||
-        region.foreign || !IsCommentPacket(region.packets[1], *codec) ||
-        (codec->codec == OggCodec::Vorbis && !HasSignature(region.packets[2], 5))) {
-        Fail(failure, false);
+    const ParseError headersError = ParseHeaders(*f, start, size, codec->headerPackets, region);
+    std::string damage;
+    if (headersError != ParseError::None)
+        damage = !f->LastError().empty() ? f->LastError()
+                                         : std::string("the header pages are damaged or cut short");
+    else if (region.foreign)
+        damage = "pages of another stream lie among the header pages";
+    else if (!IsCommentPacket(region.packets[1], *codec))
+        damage = "the second header packet holds no comments";
+    else if (codec->codec == OggCodec::Vorbis && !HasSignature(region.packets[2], 5))
+        damage = "the third header packet is no Vorbis setup header";
+    if (!damage.empty()) {
+        Fail(failure, damage, false);
         return false;
     }
     CommentContent old;
     if (ParseComment(region.packets[1], *codec, old) != ParseError::None) {
-        Fail(failure, false);
+        Fail(failure, std::string("the comment packet is damaged"), false);
         return false;
     }
+    // A comment packet ending in zero bytes has padding (Vorbis: after the
+    // framing byte; Opus: where RFC 7845 lets it be dropped); a save in
+    // place may resize it.
+    const bool commentPadding =
+        codec->codec != OggCodec::Flac && !old.trailing.empty() && AllZero(old.trailing);
     // The encoder's vendor string stays; ours stands in only where there was none.
-    Bytes packet = BuildCommentPacket(
-        *codec, region.packets[1],
-        old.vendor.empty() ? std::string_view(kVendor) : std::string_view(old.vendor), comments,
-        old.trailing);
+    const std::string_view vendor =
+        old.vendor.empty() ? std::string_view(kVendor) : std::string_view(old.vendor);
+    Bytes packet = BuildCommentPacket(*codec, region.packets[1], vendor, comments, old.trailing);
     if (packet.empty() || packet.size() > kMaxHeaderPacketBytes) {
         Fail(failure, std::string("the comments are larger than their header packet may be"),
              false);
@@ -784,7 +991,19 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     Bytes ident = region.packets[0];
     std::vector<Bytes> flacBlocks;
     std::vector<std::size_t> placed;
+    auto flag = [](Bytes& block, bool last) {
+        block[0] = static_cast<std::uint8_t>(last ? block[0] | kFlacLastBlock
+                                                  : block[0] & ~kFlacLastBlock);
+    };
     if (codec->codec == OggCodec::Flac) {
+        // Every block is carried whole; one shorter than its header says
+        // cannot be, and is not guessed at.
+        for (std::size_t k = 2; k < codec->headerPackets; ++k) {
+            if (std::string fault = FlacBlockFault(region.packets[k], k); !fault.empty()) {
+                Fail(failure, fault, false);
+                return false;
+            }
+        }
         std::string reason;
         if (!PlanHeaderPackets(region.packets, codec->headerPackets, flacBlocks, placed, reason)) {
             Fail(failure, reason, false);
@@ -793,13 +1012,69 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
         const std::size_t count = flacBlocks.size() + 1;
         ident[7] = static_cast<std::uint8_t>(count >> 8);
         ident[8] = static_cast<std::uint8_t>(count);
-        auto flag = [](Bytes& block, bool last) {
-            block[0] = static_cast<std::uint8_t>(last ? block[0] | kFlacLastBlock
-                                                      : block[0] & ~kFlacLastBlock);
-        };
         flag(packet, flacBlocks.empty());
         for (std::size_t i = 0; i < flacBlocks.size(); ++i)
             flag(flacBlocks[i], i + 1 == flacBlocks.size());
+    }
+
+    const std::uint32_t serial = region.pages.front().serial;
+    const std::uint32_t firstSeq = region.pages.front().sequence;
+
+    // In place when the new header packets take the old pages' room, the
+    // padding giving or taking the difference: hard links keep seeing the
+    // file, and no page after the headers moves.
+    if (mode == File::Mode::ReadWrite) {
+        std::vector<Bytes> all{ident, packet};
+        std::optional<std::size_t> padAt;
+        std::function<Bytes(std::size_t)> padded;
+        if (codec->codec == OggCodec::Flac) {
+            for (std::size_t i = 0; i < flacBlocks.size(); ++i) {
+                if (!padAt && (flacBlocks[i][0] & 0x7F) == kFlacPaddingBlock)
+                    padAt = all.size();
+                all.push_back(flacBlocks[i]);
+            }
+            if (padAt) {
+                const std::uint8_t type = all[*padAt][0];
+                padded = [type](std::size_t n) {
+                    Bytes b{type, static_cast<std::uint8_t>(n >> 16),
+                            static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+                    // A length the block header cannot give is no fit.
+                    if (n <= kFlacMaxBlockBytes)
+                        b.resize(kFlacBlockHeaderSize + n);
+                    return b;
+                };
+            }
+        } else {
+            for (std::size_t i = 2; i < codec->headerPackets; ++i)
+                all.push_back(region.packets[i]);
+            if (commentPadding) {
+                padAt = 1;
+                padded = [&](std::size_t n) {
+                    return BuildCommentPacket(*codec, region.packets[1], vendor, comments,
+                                              Bytes(n, 0));
+                };
+            }
+        }
+        const std::vector<NewPage> fitted = FitInPlace(region, start, all, padAt, padded);
+        if (!fitted.empty()) {
+            Bytes bytes;
+            for (std::size_t i = 0; i < fitted.size(); ++i) {
+                const Bytes page =
+                    SerializePage(fitted[i], serial, firstSeq + static_cast<std::uint32_t>(i));
+                bytes.insert(bytes.end(), page.begin(), page.end());
+            }
+            const RegionResult r =
+                WriteRegions(*f, fileName_, {{start, std::move(bytes)}}, size, io_);
+            if (!r.ok && !r.fallBack) {
+                Fail(failure, r.error, false);
+                return false;
+            }
+            if (r.ok) {
+                f->Close();
+                NotePicturesPlaced(placed);
+                return true;
+            }
+        }
     }
 
     // Identification alone on the first page, comment and setup from the
@@ -826,8 +1101,6 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
     if (region.pages.back().flags & kFlagEos)
         pages.back().flags |= kFlagEos;
 
-    const std::uint32_t serial = region.pages.front().serial;
-    const std::uint32_t firstSeq = region.pages.front().sequence;
     const auto delta = static_cast<std::uint32_t>(pages.size() - region.pages.size());
     const bool eosInHeaders = (region.pages.back().flags & kFlagEos) != 0;
 
@@ -842,9 +1115,10 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
                     return false;
             if (delta == 0 || eosInHeaders)
                 return w.CopyFrom(*f, region.end, size - region.end);
-            // The rest of the stream moves by `delta` pages: renumber each and
-            // recompute its CRC. Other streams and anything that is not a page
-            // (a trailing tag, damage) are copied as they are.
+            // The rest of the stream moves by `delta` pages: renumber each
+            // whole page and recompute its CRC. Other streams, pages whose
+            // CRC was already wrong and anything that is not a page (a
+            // trailing tag, damage) are copied as they are.
             std::int64_t pos = region.end;
             bool streamEnded = false;
             while (pos < size) {
@@ -856,7 +1130,7 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
                     error = f->LastError();
                     return false;
                 }
-                if (page->serial == serial) {
+                if (page->serial == serial && PageCrcHolds(*bytes)) {
                     PutLe32(bytes->data() + 18, page->sequence + delta);
                     SealPage(*bytes);
                     streamEnded = (page->flags & kFlagEos) != 0;
@@ -870,33 +1144,28 @@ bool OggVorbisTag::Rewrite(const std::vector<std::string>& comments, const std::
         io_);
     f->Close();
     if (!result) {
-        Fail(failure, false);
+        Fail(failure, result.error, false);
         return false;
     }
-    if (codec->codec == OggCodec::Flac) {
-        // The file now holds the pictures where the plan put them.
-        picturePackets_.clear();
-        for (std::size_t i = 0; i < placed.size(); ++i) {
-            if (placed[i] == 0)
-                continue;
-            pictureOrigins_[i].packet = placed[i];
-            pictureOrigins_[i].changed = false;
-            picturePackets_.push_back(placed[i]);
-        }
-    }
+    NotePicturesPlaced(placed);
     return true;
 }
 
-namespace {
-
-// The key of a comment in upper case, and its value.
-std::pair<std::string, std::string_view> SplitComment(const std::string& comment) {
-    const auto eq = comment.find('=');
-    if (eq == std::string::npos)
-        return {};
-    return {vorbis::AsciiUpper(std::string_view(comment).substr(0, eq)),
-            std::string_view(comment).substr(eq + 1)};
+void OggVorbisTag::NotePicturesPlaced(const std::vector<std::size_t>& placed) {
+    if (codec_ != OggCodec::Flac)
+        return;
+    // The file now holds the pictures where the plan put them.
+    picturePackets_.clear();
+    for (std::size_t i = 0; i < placed.size(); ++i) {
+        if (placed[i] == 0)
+            continue;
+        pictureOrigins_[i].packet = placed[i];
+        pictureOrigins_[i].changed = false;
+        picturePackets_.push_back(placed[i]);
+    }
 }
+
+namespace {
 
 std::string GuessImageMime(const Bytes& data) {
     static constexpr std::uint8_t kPng[] = {0x89, 'P', 'N', 'G'};

@@ -73,6 +73,8 @@ public:
     // kbit/s: the header's nominal rate (Vorbis), the average over the file (Opus).
     std::uint32_t BitrateNominal() const;
     std::int64_t DurationInSeconds() const;
+    // The exact playing time (Opus: less the pre-skip).
+    double Seconds() const;
     std::string Duration() const;  // hh:mm:ss, hours not limited to two digits
 
     // The vendor string and the comments no field owns, as last read (raw
@@ -170,6 +172,7 @@ private:
     void SetText(std::string& field, const std::string& value);
     void ResetForRead();
     bool Rewrite(const std::vector<std::string>& comments, const std::string& failure);
+    void NotePicturesPlaced(const std::vector<std::size_t>& placed);
 
     std::string fileName_;
     VorbisStreamInfo tag_;

@@ -105,6 +105,9 @@ TEST_F(OpusInterop, ReadsTagsAndStreamFactsAsMutagenDoes) {
     EXPECT_EQ(bridge.Read(path), sondrel::TagFormat::Ogg);
     const auto facts = sondrel::StreamFactsOf(bridge, sondrel::TagFormat::Ogg, path);
     EXPECT_EQ(facts.format, "Ogg Opus");
+    // What `show --json` gives as seconds: the exact length, as for FLAC.
+    EXPECT_NEAR(facts.seconds, peer["length"].get<double>(), 0.001);
+    EXPECT_NEAR(facts.seconds, 3.5, 0.001);
 }
 
 // Every kind of save keeps the decoded audio and the stream's length, leaves

@@ -35,6 +35,8 @@ struct LinkCase {
 
 // A title longer than any padding: the ID3v2 tag no longer fits in place.
 const std::string kGrowingTitle = "set --save 2 --title " + std::string(700, 'x');
+// Longer than the padding the Ogg seeds carry (256 bytes).
+const std::string kGrowingOggTitle = "set --title " + std::string(700, 'x');
 
 const LinkCase kCases[] = {
     {"MP3, ID3v1 alone", "mpeg/cbr.mp3", "set --save 1 --title Linked", Links::Kept},
@@ -45,7 +47,12 @@ const LinkCase kCases[] = {
      Links::Kept},
     {"MP3, ID3v2 alone, grown", "id3v2/v23.mp3", kGrowingTitle.c_str(), Links::Split},
     {"MP3, both ID3 tags, ID3v2 fitting", "mpeg/tagged.mp3", "set --title Linked", Links::Kept},
-    {"Ogg Vorbis", "ogg/vorbis.ogg", "set --title Linked", Links::Split},
+    {"Ogg Vorbis, no padding to take the change", "ogg/vorbis.ogg", "set --title Linked",
+     Links::Split},
+    {"Ogg Opus, within the encoder's padding", "ogg/opus.opus", "set --title Linked", Links::Kept},
+    {"Ogg FLAC, within the padding block", "ogg/flac.oga", "set --title Linked", Links::Kept},
+    {"Ogg FLAC, comments removed", "ogg/flac.oga", "remove --ogg", Links::Kept},
+    {"Ogg Opus, grown past its padding", "ogg/opus.opus", kGrowingOggTitle.c_str(), Links::Split},
     {"Monkey's Audio", "ape/v3990.ape", "set --title Linked", Links::Kept},
     {"Musepack", "musepack/sv8.mpc", "set --title Linked", Links::Kept},
     {"Monkey's Audio, APE tag removed", "ape/v3990.ape", "remove --ape", Links::Split},

@@ -252,14 +252,20 @@ TEST_F(OggInterop, SaveKeepsAudioAndUnownedComments) {
         EXPECT_EQ(pagesAfter["granules"], pagesBefore["granules"]);
         EXPECT_EQ(DecodedMd5(path), md5);
 
-        // Removing leaves a valid stream with the vendor and no comments.
+        // Removing leaves a valid stream with the vendor and no comments
+        // but the pictures.
+        const int pictures = ogg.ImagesCount();
+        ASSERT_GT(pictures, 0);
         ASSERT_TRUE(ogg.RemoveTag()) << ogg.Error();
         EXPECT_TRUE(ogg.Valid());
+        EXPECT_EQ(ogg.ImagesCount(), pictures);
         const Bytes removed = ReadAll(path);
         WriteAll(bare,
                  Bytes(removed.begin() + static_cast<std::ptrdiff_t>(id3.size()), removed.end()));
         const json empty = Peer("dump", bare);
-        EXPECT_EQ(empty["comments"].size(), 0u);
+        EXPECT_EQ(empty["comments"].size(), static_cast<std::size_t>(pictures));
+        for (const auto& kv : empty["comments"])
+            EXPECT_EQ(upper(kv[0].get<std::string>()), "METADATA_BLOCK_PICTURE");
         EXPECT_EQ(empty["vendor"], before["vendor"]);
         const json pagesRemoved = Peer("pages", path, std::to_string(id3.size()));
         EXPECT_EQ(pagesRemoved["errors"].size(), 0u) << pagesRemoved["errors"];
@@ -448,6 +454,142 @@ print(json.dumps({"vendor": f.tags.vendor, "comments": [[k, v] for k, v in f.tag
         ASSERT_TRUE(pagesOk);
         EXPECT_EQ(json::parse(pagesOut)["errors"].size(), 0u) << pagesOut;
     }
+}
+
+// An Ogg FLAC file made by `flac --ogg` (every header packet on a page of
+// its own: comments, seek table, 8 KiB of padding) from a tone of `seconds`.
+std::string FlacOgg(const TempDir& dir, const std::string& name, double seconds = 3) {
+    const std::string wav = dir.file(name + ".wav");
+    const std::string path = dir.file(name);
+    const auto made =
+        RunCommand("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=" +
+                   std::to_string(seconds) + " -ac 2 -sample_fmt s16 " + ShellQuote(wav) +
+                   " && flac --ogg -s -f -T TITLE=Tone -o " + ShellQuote(path) + " " +
+                   ShellQuote(wav) + " 2>&1");
+    EXPECT_EQ(made.exitCode, 0) << made.output;
+    return path;
+}
+
+// Offsets of the pages of a file, in order.
+std::vector<std::size_t> PageOffsets(const Bytes& f) {
+    std::vector<std::size_t> out;
+    for (std::size_t pos = 0; pos + 27 <= f.size() && f[pos] == 'O' && f[pos + 1] == 'g';) {
+        out.push_back(pos);
+        std::size_t body = 0;
+        for (std::size_t i = 0; i < f[pos + 26]; ++i)
+            body += f[pos + 27 + i];
+        pos += 27 + f[pos + 26] + body;
+    }
+    return out;
+}
+
+// The audio packets as ffmpeg's demuxer reads them, one digest per line.
+std::string PacketDigests(const std::string& path) {
+    const auto r = RunCommand("ffmpeg -v quiet -nostdin -i " + ShellQuote(path) +
+                              " -map 0:a -c copy -f framemd5 - | grep -v '^#'");
+    EXPECT_EQ(r.exitCode, 0);
+    return r.output;
+}
+
+bool HaveFlacTools() {
+    return !Python().empty() && sondrel::test::HaveProgram("flac") &&
+           sondrel::test::HaveProgram("ffmpeg");
+}
+
+// A header block packet shorter than its block header says: the save of
+// that file is refused with the reason, the run goes on, and the other files
+// given with it are saved.
+TEST(OggFlacInterop, ADamagedBlockPacketIsRefusedAndTheRunGoesOn) {
+    const std::string tool = sondrel::test::CliTool();
+    if (!HaveFlacTools() || tool.empty())
+        GTEST_SKIP() << "flac, ffmpeg, mutagen or sondrel-tag is missing";
+    TempDir dir;
+    const std::string first = FlacOgg(dir, "first.oga");
+    const std::string damaged = FlacOgg(dir, "damaged.oga");
+    const std::string last = FlacOgg(dir, "last.oga");
+    // The seek table's page: one segment becomes two, the first of them
+    // empty, so the block packet comes out empty and then a byte short.
+    Bytes bytes = ReadAll(damaged);
+    const std::size_t at = PageOffsets(bytes).at(2);
+    ASSERT_EQ(bytes[at + 26], 1);
+    const std::uint8_t length = bytes[at + 27];
+    bytes[at + 26] = 2;
+    bytes[at + 27] = 0;
+    bytes[at + 28] = static_cast<std::uint8_t>(length - 1);
+    WriteAll(damaged, bytes);
+
+    const auto r = RunCommand(ShellQuote(tool) + " set --title Saved " + ShellQuote(first) + " " +
+                              ShellQuote(damaged) + " " + ShellQuote(last) + " 2>&1");
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.output.find(damaged + ": Saving the Ogg comments: header packet 3 is a damaged "
+                                      "FLAC metadata block"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(ReadAll(damaged), bytes);
+    for (const std::string& saved : {first, last}) {
+        OggVorbisTag ogg;
+        ogg.setFileName(saved);
+        EXPECT_EQ(ogg.title(), "Saved") << saved;
+    }
+}
+
+// A page whose CRC is wrong is no page of ours to mend: a save that fits
+// in place leaves it where it was, one that renumbers the pages behind the
+// headers carries it as it is, so the audio packets ffmpeg reads stay the
+// very ones it read before.
+TEST(OggFlacInterop, APageWithAWrongCrcIsCarriedAsItIs) {
+    if (!HaveFlacTools())
+        GTEST_SKIP() << "flac, ffmpeg or mutagen is missing";
+    TempDir dir;
+    const std::string path = FlacOgg(dir, "crc.oga");
+    Bytes bytes = ReadAll(path);
+    const auto offsets = PageOffsets(bytes);
+    ASSERT_GT(offsets.size(), 8u);
+    const std::size_t damagedAt = offsets[6];
+    bytes[damagedAt + 22] ^= 0x5A;
+    WriteAll(path, bytes);
+    const Bytes damagedPage(bytes.begin() + static_cast<std::ptrdiff_t>(damagedAt),
+                            bytes.begin() + static_cast<std::ptrdiff_t>(offsets[7]));
+    const std::string packets = PacketDigests(path);
+    ASSERT_FALSE(packets.empty());
+
+    OggVorbisTag ogg;
+    ogg.setFileName(path);
+    ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+    for (const std::size_t lyrics : {std::size_t{0}, std::size_t{20000}}) {
+        SCOPED_TRACE(lyrics == 0 ? "a title within the padding" : "lyrics past it");
+        ogg.settitle("Saved " + std::to_string(lyrics));
+        ogg.setlyrics(std::string(lyrics, 'l'));
+        ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();
+        EXPECT_EQ(PacketDigests(path), packets);
+        const Bytes saved = ReadAll(path);
+        EXPECT_NE(std::search(saved.begin(), saved.end(), damagedPage.begin(), damagedPage.end()),
+                  saved.end())
+            << "the damaged page was changed";
+        OggVorbisTag again;
+        again.setFileName(path);
+        EXPECT_EQ(again.title(), "Saved " + std::to_string(lyrics));
+    }
+}
+
+// A save past the file-size limit fails with the file's name and the
+// system's reason, and the file stays as it was.
+TEST(OggFlacInterop, ASaveOverTheFileSizeLimitSaysWhy) {
+    const std::string tool = sondrel::test::CliTool();
+    if (!HaveFlacTools() || tool.empty())
+        GTEST_SKIP() << "flac, ffmpeg, mutagen or sondrel-tag is missing";
+    TempDir dir;
+    const std::string path = FlacOgg(dir, "limit.oga", 1);
+    const Bytes before = ReadAll(path);
+    // The limit in KiB (bash's unit): the file fits, the file with 100 KB more does not.
+    const std::size_t limit = before.size() / 1024 + 32;
+    const std::string save = "ulimit -f " + std::to_string(limit) + " && " + ShellQuote(tool) +
+                             " set --lyrics " + std::string(100000, 'l') + " " + ShellQuote(path);
+    const auto r = RunCommand("bash -c " + ShellQuote(save) + " 2>&1");
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.output.find(path + ": Saving the Ogg comments: File too large"), std::string::npos)
+        << r.output.substr(0, 400);
+    EXPECT_EQ(ReadAll(path), before);
 }
 
 // Pictures in Ogg FLAC: `flac --picture` writes one as a PICTURE header

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -805,9 +806,12 @@ TEST_F(OggTest, RefusedSavesLeaveTheFileAlone) {
     } cases[] = {
         {"save after a failed read", notOgg, false,
          "File does not contain a Ogg or wrong file format!"},
-        {"remove from a non-Ogg file", notOgg, true, "File error (remove)!"},
-        {"save without a setup header", noSetup, false, "File error!"},
-        {"remove without a setup header", noSetup, true, "File error (remove)!"},
+        {"remove from a non-Ogg file", notOgg, true,
+         "Removing the Ogg comments: the file does not start an Ogg stream we read"},
+        {"save without a setup header", noSetup, false,
+         "Saving the Ogg comments: the header pages are damaged or cut short"},
+        {"remove without a setup header", noSetup, true,
+         "Removing the Ogg comments: the header pages are damaged or cut short"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -837,7 +841,7 @@ TEST_F(OggTest, FullDiskKeepsTheOriginal) {
                      },
                      {}});
     EXPECT_FALSE(ogg.WriteTag());
-    EXPECT_EQ(ogg.Error(), "File error!");
+    EXPECT_EQ(ogg.Error(), "Saving the Ogg comments: No space left on device");
     EXPECT_EQ(ReadAll(path), content);
     std::size_t leftovers = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
@@ -1139,6 +1143,30 @@ TEST_F(OggPictures, EditsKeepEverythingElse) {
     }
 }
 
+// Removing the comments keeps the pictures, as every format's removal
+// does (new and old kinds, the old one's MIME type with it); deleting a
+// picture is what removes one.
+TEST_F(OggPictures, RemovalKeepsThePictures) {
+    const TestPicture png{3, "image/png", "Vorne", 0, 0, 0, 0, {0x89, 'P', 'N', 'G', 1, 2}};
+    const std::string cover = PictureComment(png);
+    const std::string oldMime = "COVERARTMIME=image/gif";
+    const std::string oldCover = "COVERART=" + TestBase64(Bytes{'G', 'I', 'F', '8'});
+    const auto original =
+        StandardPages({"TITLE=t", cover, "ARTIST=a", oldMime, "X=1", oldCover, "LYRICS=l"});
+    const std::string path = Make(Serialize(original));
+    OggVorbisTag ogg;
+    ogg.setFileName(path);
+    ASSERT_EQ(ogg.ImagesCount(), 2);
+    ASSERT_TRUE(ogg.RemoveTag()) << ogg.Error();
+    EXPECT_EQ(SavedComments(path, original), (std::vector<std::string>{cover, oldMime, oldCover}));
+    EXPECT_EQ(ogg.title(), "");
+    ASSERT_EQ(ogg.ImagesCount(), 2);
+    EXPECT_EQ(ogg.Pictures()[0].Description, "Vorne");
+    EXPECT_EQ(ogg.Pictures()[0].Data, png.data);
+    ASSERT_TRUE(ogg.DeleteImage(0)) << ogg.Error();
+    EXPECT_EQ(SavedComments(path, original), (std::vector<std::string>{oldMime, oldCover}));
+}
+
 TEST_F(OggPictures, ExportWritesThePictureBytes) {
     const TestPicture a{3, "image/jpeg", "", 0, 0, 0, 0, Bytes(1000, 0x5A)};
     OggVorbisTag ogg;
@@ -1346,7 +1374,13 @@ TEST_F(OggTest, OggFlacSaveRebuildsTheCommentBlock) {
         if (lyrics > 0)
             comments.push_back("LYRICS=" + std::string(lyrics, 'l'));
         EXPECT_EQ(packets[1].data, FlacBlock(4, CommentList("reference libFLAC", comments)));
-        for (std::size_t i = 2; i < packets.size(); ++i)
+        // The padding block gives or takes what the comments need where
+        // they fit it; it stays a padding block of zeros.
+        ASSERT_GE(packets[2].data.size(), 4u);
+        EXPECT_EQ(packets[2].data[0], before[2].data[0]);
+        EXPECT_TRUE(std::all_of(packets[2].data.begin() + 4, packets[2].data.end(),
+                                [](std::uint8_t b) { return b == 0; }));
+        for (std::size_t i = 3; i < packets.size(); ++i)
             EXPECT_EQ(packets[i].data, before[i].data) << "packet " << i;
         // Audio starts on a fresh page, with the granules it had.
         EXPECT_GT(packets[3].lastPage, packets[2].lastPage);
@@ -1375,7 +1409,24 @@ TEST_F(OggTest, OggFlacRefusals) {
         {"no comment block second", Serialize(OggFlacPages({}, {}, FlacBlock(1, Bytes(8, 0)))),
          false, "wrong file format"},
     };
-    for (const auto& c : cases) {
+    // A metadata block packet shorter than its block header says (cut to
+    // nothing, or to part of it) is refused on saving, never laid out.
+    auto withBlock = [](const Bytes& block) {
+        auto pages = OggFlacPages({"TITLE=t"}, {44100, 2, 16, 3});
+        pages[2] = MakePage(2, 0, 0, {block, FlacBlock(0x81, Bytes(300, 0))});
+        return Serialize(pages);
+    };
+    Bytes shortSeekTable = FlacBlock(3, Bytes(18, 0));
+    shortSeekTable.resize(10);
+    const Case damagedBlocks[] = {
+        {"empty block packet", withBlock({}), true,
+         "header packet 3 is a damaged FLAC metadata block"},
+        {"block cut short", withBlock(shortSeekTable), true,
+         "header packet 3 is a damaged FLAC metadata block"},
+    };
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    all.insert(all.end(), std::begin(damagedBlocks), std::end(damagedBlocks));
+    for (const auto& c : all) {
         SCOPED_TRACE(c.name);
         const std::string path = Make(c.content, "refused.oga");
         OggVorbisTag ogg;
@@ -1472,6 +1523,8 @@ TEST_F(OggTest, OggFlacPicturesAreHeaderPacketsOfTheirOwn) {
     const Bytes block3 = FlacBlock(6, PictureBlock(p3));
     TestPicture p3Described = p3;
     p3Described.description = "Neu \xE2\x9C\x93";
+    // The description four bytes longer fits the padding: saved in place.
+    const Bytes shrunkPadding = FlacBlock(0x81, Bytes(296, 0));
     const Step steps[] = {
         {"add behind the picture read",
          [&] { return ogg.AddPicture(1, AsPicture(p2)); },
@@ -1491,7 +1544,7 @@ TEST_F(OggTest, OggFlacPicturesAreHeaderPacketsOfTheirOwn) {
              return ogg.SetDescription(0, p3Described.description) && ogg.WriteTag();
          },
          {FlacBlock(4, CommentList("reference libFLAC", {"TITLE=u"})),
-          FlacBlock(6, PictureBlock(p3Described)), block2, padding},
+          FlacBlock(6, PictureBlock(p3Described)), block2, shrunkPadding},
          {p3Described, p2}},
         {"delete the rest",
          [&] {
@@ -1499,7 +1552,7 @@ TEST_F(OggTest, OggFlacPicturesAreHeaderPacketsOfTheirOwn) {
              ogg.setFileName(path);
              return ogg.DeleteImage(0) && ogg.DeleteImage(0);
          },
-         {FlacBlock(4, CommentList("reference libFLAC", {"TITLE=u"})), padding},
+         {FlacBlock(4, CommentList("reference libFLAC", {"TITLE=u"})), shrunkPadding},
          {}},
     };
     for (const Step& step : steps) {
@@ -1548,6 +1601,67 @@ TEST_F(OggTest, OggFlacLastBlockFlagMovesWithThePictures) {
     EXPECT_EQ(back.headers, std::vector<Bytes>{lastComment});
     EXPECT_EQ(back.ident, LayoutOf(original).ident);
     EXPECT_EQ(back.audio, LayoutOf(original).audio);
+}
+
+}  // namespace
+
+namespace {
+
+// A save that fits the padding (zero bytes after a Vorbis comment packet's
+// framing byte, an Ogg FLAC PADDING block) changes the header pages in
+// place: a hard link keeps seeing the file, the file keeps its size and
+// every page behind the headers its bytes. A save past the padding goes
+// through a new file, and the other name keeps the old file whole.
+TEST_F(OggTest, SavesWithinThePaddingStayInPlace) {
+    std::vector<Page> vorbis = StandardPages({"TITLE=t", "X=keep"});
+    Bytes padded = CommentPacket("test vendor", {"TITLE=t", "X=keep"});
+    padded.resize(padded.size() + 200, 0);
+    vorbis[1] = MakePage(1, 0, 0, {padded, SetupPacket()});
+    const struct Case {
+        const char* name;
+        std::vector<Page> pages;
+        std::size_t headerPages;
+    } cases[] = {
+        {"Vorbis, zero bytes after the framing byte", vorbis, 2},
+        {"Ogg FLAC, a padding block", OggFlacPages({"TITLE=t", "X=keep"}), 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes original = Serialize(c.pages);
+        const std::string path = Make(original, "linked.ogg");
+        const std::string other = dir.file("other.ogg");
+        std::filesystem::remove(other);
+        std::filesystem::create_hard_link(path, other);
+        const std::size_t audioAt = ParsePages(original)[c.headerPages].offset;
+
+        OggVorbisTag ogg;
+        ogg.setFileName(path);
+        ASSERT_TRUE(ogg.Valid()) << ogg.Error();
+        ogg.settitle("a title some bytes longer");
+        ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();
+        const Bytes saved = ReadAll(path);
+        EXPECT_EQ(ReadAll(other), saved) << "the link was split";
+        ASSERT_EQ(saved.size(), original.size());
+        EXPECT_TRUE(std::equal(saved.begin() + static_cast<std::ptrdiff_t>(audioAt), saved.end(),
+                               original.begin() + static_cast<std::ptrdiff_t>(audioAt)))
+            << "pages behind the headers changed";
+        const auto pages = ParsePages(saved);
+        ExpectWellFormed(pages);
+        EXPECT_EQ(Packets(pages).size(), Packets(c.pages).size());
+        OggVorbisTag again;
+        again.setFileName(path);
+        EXPECT_EQ(again.title(), "a title some bytes longer");
+        EXPECT_EQ(again.OtherComments(), std::vector<std::string>{"X=keep"});
+
+        // Far more than the padding holds.
+        ogg.setlyrics(std::string(5000, 'l'));
+        ASSERT_TRUE(ogg.WriteTag()) << ogg.Error();
+        EXPECT_EQ(ReadAll(other), saved) << "the other name lost part of the old file";
+        ExpectWellFormed(ParsePages(ReadAll(path)));
+        again.setFileName(path);
+        EXPECT_EQ(again.lyrics(), std::string(5000, 'l'));
+        EXPECT_EQ(again.title(), "a title some bytes longer");
+    }
 }
 
 }  // namespace
