@@ -219,8 +219,9 @@ std::string Octal(mode_t mode) {
 }
 
 // Whether `folder` may hold journals: a folder of this user's own, not a
-// symbolic link, that no one else may write to; one only its owner could
-// write to anyway (an older version made it 0755) is tightened to 0700.
+// symbolic link, that no one else may write to. One that only its owner
+// and group could write to (as an older version made it, under the umask)
+// is tightened to 0700: a file planted there meanwhile fails RefusalOf.
 // With `create`, a missing folder is made, 0700. Empty when usable, else why
 // not.
 std::string CheckFolder(const std::string& folder, bool create) {
@@ -247,7 +248,7 @@ std::string CheckFolder(const std::string& folder, bool create) {
     if (st.st_uid != ::geteuid())
         return named + " belongs to another user";
     if ((st.st_mode & 07777) != 0700) {
-        if ((st.st_mode & (S_IWGRP | S_IWOTH | S_ISVTX)) != 0)
+        if ((st.st_mode & (S_IWOTH | S_ISVTX)) != 0)
             return named + " may be written by other users (mode " + Octal(st.st_mode) +
                    ", not 0700)";
         const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);

@@ -473,6 +473,16 @@ TEST_F(RegionWrite, AFileAnotherProgramChangedSinceIsLeftAlone) {
                         Mentions(problems, "another program"))
                 << Joined(problems);
         }
+        // Every command of the tool tells it, `show` of another file too.
+        if (const std::string tool = test::CliTool(); !tool.empty()) {
+            const std::string other = dir_.file("other.mp3");
+            WriteAll(other, Pattern(kOldSize, 'o'));
+            const auto shown = test::RunCommand(
+                "SONDREL_JOURNAL_DIR=" + test::ShellQuote(journals_) + " " +
+                test::ShellQuote(tool) + " show " + test::ShellQuote(other) + " 2>&1 >/dev/null");
+            EXPECT_NE(shown.output.find(kSetAsideSuffix), std::string::npos) << shown.output;
+            EXPECT_TRUE(ReadAll(path_) == edited);
+        }
         for (const auto& e : fs::directory_iterator(journals_))
             fs::remove(e.path());
     }
@@ -523,8 +533,8 @@ TEST_F(RegionWrite, RecoveryReplaysOnlyTheUsersOwnPrivateJournals) {
              fs::create_symlink(elsewhere, f);
          },
          "is a symbolic link"},
-        {"a folder only its owner may write to, not yet 0700",
-         [](const std::string& f, const std::string&) { fs::permissions(f, fs::perms(0755)); }, ""},
+        {"a folder only its owner and group may write to, made before 0700 was required",
+         [](const std::string& f, const std::string&) { fs::permissions(f, fs::perms(0775)); }, ""},
     };
     int n = 0;
     for (const Case& c : cases) {
