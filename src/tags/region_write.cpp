@@ -778,8 +778,11 @@ enum class Settled { Done, Retry, LeftAlone };
 
 Settled Settle(const JournalEntry& e) {
     const int fd = ::open(e.path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)  // gone: nothing to put back
-        return errno == ENOENT || errno == ENOTDIR ? Settled::Done : Settled::Retry;
+    // Gone, or a symbolic link stands where the file itself was: the name
+    // no longer leads to it, and no retry would find it.
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? Settled::Done
+                                                                     : Settled::Retry;
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
