@@ -11,6 +11,7 @@
 #include "cli/help.h"
 #include "cli/lookup_command.h"
 #include "tags/file_io.h"
+#include "tags/region_write.h"
 
 namespace {
 
@@ -55,6 +56,10 @@ int main(int argc, char** argv) {
         std::cout << "sondrel-tag " << SONDREL_VERSION << "\n";
         return kExitOk;
     }
+    // What the recovery of interrupted saves had to leave alone is told by
+    // every command until the user has dealt with it.
+    for (const std::string& problem : sondrel::JournalProblems())
+        std::cerr << "sondrel-tag: " << problem << "\n";
     if (const auto status = sondrel::cli::RunBatchCommand(args, std::cout, std::cerr))
         return *status;
     if (const auto status = sondrel::cli::RunLookupCommand(args, std::cout, std::cerr))

@@ -14,11 +14,13 @@
 #include <atomic>
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 namespace sondrel {
@@ -293,7 +295,35 @@ std::map<std::pair<dev_t, ino_t>, std::weak_ptr<SaveLock::Owner>>& Held() {
 
 }  // namespace
 
-SaveLock::SaveLock(int fd) {
+namespace {
+
+// Takes the lock, or gives up after kSaveLockWaitSeconds. A group's held
+// locks go first: a save waiting while it holds others is how two runs
+// over the same files in opposite orders would wait for each other for
+// ever.
+bool TakeLock(int fd, SaveGroup* group) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    if (errno != EWOULDBLOCK && errno != EINTR)
+        return false;
+    if (group && group->PendingCount() > 0)
+        group->Commit();
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(kSaveLockWaitSeconds);
+    auto pause = std::chrono::milliseconds(1);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) ||
+            std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+}  // namespace
+
+SaveLock::SaveLock(int fd, SaveGroup* group) {
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0)
         return;
@@ -305,7 +335,8 @@ SaveLock::SaveLock(int fd) {
                 return;
         }
     }
-    ::flock(fd, LOCK_EX);
+    if (!TakeLock(fd, group))
+        return;
     // The descriptor that took the lock may close long before a later
     // step of the same save is done with the file (an in-place attempt
     // that fell back to a rewrite waiting for its group's commit): the
@@ -421,7 +452,11 @@ std::optional<File> File::Open(const std::string& path, Mode mode, std::string* 
         // Held while the file is open for writing. Writing into a file
         // someone changed since its tags were read would put back what they
         // wrote over.
-        f.HoldSaveLock();
+        if (!f.HoldSaveLock()) {
+            if (error)
+                *error = kAnotherSave;
+            return std::nullopt;
+        }
         std::string changed = ChangedSinceRead(fd, path);
         if (!changed.empty()) {
             if (error)
@@ -473,9 +508,16 @@ File::Mode File::ModeForSave(const std::string& path) {
     return Mode::ReadWrite;
 }
 
-void File::HoldSaveLock() {
-    if (!lock_)
-        lock_ = std::make_unique<SaveLock>(fd_);
+bool File::HoldSaveLock() {
+    if (!lock_) {
+        auto lock = std::make_unique<SaveLock>(fd_, faults_->group);
+        if (!lock->Locked()) {
+            lastError_ = kAnotherSave;
+            return false;
+        }
+        lock_ = std::move(lock);
+    }
+    return true;
 }
 
 bool File::WriteAt(std::int64_t offset, const std::uint8_t* data, std::size_t count) {
@@ -722,7 +764,9 @@ IoResult SafeReplace(const std::string& linkPath,
     s.lockFd.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (s.lockFd.fd < 0)
         return {false, ErrnoText("cannot open")};
-    s.lock.emplace(s.lockFd.fd);
+    s.lock.emplace(s.lockFd.fd, faults.group);
+    if (!s.lock->Locked())
+        return {false, kAnotherSave};
     if (std::string changed = ChangedSinceRead(s.lockFd.fd, path); !changed.empty())
         return {false, changed};
 

@@ -23,9 +23,8 @@ namespace sondrel {
 class SaveGroup;
 
 // The steps besides writing that a save depends on. Reserve claims the
-// disk space a growing tail needs before any old byte is touched; Journal
-// is the flush of an in-place write's undo journal (tags/region_write).
-enum class IoStep { Truncate, Sync, Rename, Reserve, Journal };
+// disk space a growing tail needs before any old byte is touched.
+enum class IoStep { Truncate, Sync, Rename, Reserve };
 
 // What the write hook decides for one low-level write: all of it, none of
 // it, or some bytes landing before the error (as a disk filling up midway).
@@ -53,6 +52,11 @@ struct IoFaults {
     // false fails it as the system would (EIO, ENOSPC for the reservation,
     // EXDEV for the rename).
     std::function<bool(IoStep step)> step;
+    // Asked before each write and the flush of an in-place write's undo
+    // journal (tags/region_write), which lives in a folder of its own,
+    // often on another disk: false fails it as a full disk would. The save
+    // then rewrites the file instead.
+    std::function<bool()> journal = {};
     // When set, a save leaves its flush (and the rename of a rewrite) to
     // this group's commit instead of doing them itself (tags/save_group).
     SaveGroup* group = nullptr;
@@ -75,18 +79,28 @@ inline bool FileExists(const std::string& path) {
 // file, however many of our descriptors are open on it. The lock lives on
 // a duplicate shared by every SaveLock of the file, so it holds until the
 // last of them goes, whichever descriptor took it and closed first.
+//
+// A lock another process holds is waited for only after `group` (when
+// given) has committed what it holds, so two runs over the same files in
+// opposite orders never wait for each other; and at most kSaveLockWaitSeconds,
+// after which the lock is not held (Locked() false) and the save refuses with
+// kAnotherSave.
 class SaveLock {
 public:
-    explicit SaveLock(int fd);
+    explicit SaveLock(int fd, SaveGroup* group = nullptr);
     ~SaveLock();
     SaveLock(const SaveLock&) = delete;
     SaveLock& operator=(const SaveLock&) = delete;
+    bool Locked() const { return owner_ != nullptr; }
 
     struct Owner;
 
 private:
     std::shared_ptr<Owner> owner_;
 };
+
+inline constexpr int kSaveLockWaitSeconds = 30;
+inline constexpr const char* kAnotherSave = "another program is saving this file";
 
 // A duplicate of an open file holding its save lock, for a save group to
 // keep until its commit. Null (errno set) when no descriptor is left.
@@ -143,8 +157,9 @@ public:
     const std::string& LastError() const override { return lastError_; }
     int Descriptor() const { return fd_; }
     // Takes the save lock until the file is closed (files opened for
-    // writing hold it from the start).
-    void HoldSaveLock();
+    // writing hold it from the start); false (kAnotherSave in LastError)
+    // when another program kept it too long.
+    bool HoldSaveLock();
 
     // Takes ownership of an open descriptor.
     static File Adopt(int fd, const IoFaults& faults = SystemIo()) { return File(fd, faults); }

@@ -453,7 +453,10 @@ bool FlacTag::Save(const PerField<std::string>& values, const std::string& failu
     }
     // Opened for writing, the file is locked and checked already.
     if (writeProtected) {
-        file->HoldSaveLock();
+        if (!file->HoldSaveLock()) {
+            Fail(failure, file->LastError(), false);
+            return false;
+        }
         if (std::string changed = ChangedSinceRead(file->Descriptor(), fileName_);
             !changed.empty()) {
             Fail(failure, changed, false);

@@ -11,6 +11,7 @@
 #include <bit>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -72,13 +73,17 @@ void FlushFolder(const std::string& folder) {
 
 // ---- The journal's bytes ----
 //
-// "SDLJRNL1", entry count (u32), the entries, then a checksum of all that
+// "SDLJRNL2", entry count (u32), the entries, then a checksum of all that
 // (u64) and "SDLJEND1". An entry: device, inode, old size, new size (u64
 // each), the path (u32 length, bytes), region count (u32), and per region:
-// offset, new length, checksum of the new bytes, old length (u64 each) and
-// the old bytes. Host byte order: a journal never leaves its machine.
+// offset and new length (u64 each), the new bytes, old length (u64) and
+// the old bytes. Host byte order: a journal never leaves its machine. The
+// new bytes tell recovery which bytes of a torn file are ours: anything
+// else was written by another program since.
 
-constexpr char kMagic[8] = {'S', 'D', 'L', 'J', 'R', 'N', 'L', '1'};
+constexpr char kMagic[8] = {'S', 'D', 'L', 'J', 'R', 'N', 'L', '2'};
+// Journals of the first layout kept only a checksum of the new bytes.
+constexpr char kOldMagic[8] = {'S', 'D', 'L', 'J', 'R', 'N', 'L', '1'};
 constexpr char kEnd[8] = {'S', 'D', 'L', 'J', 'E', 'N', 'D', '1'};
 constexpr std::string_view kJournalSuffix = ".journal";
 constexpr std::string_view kCreatingSuffix = ".creating";
@@ -96,8 +101,7 @@ void PutMark(Bytes& out, const char (&mark)[8]) {
     std::memcpy(out.data() + at, mark, sizeof(mark));
 }
 
-Bytes EntryBytes(const RegionEdit& e) {
-    Bytes out;
+void PutEntry(Bytes& out, const RegionEdit& e) {
     Put<std::uint64_t>(out, e.dev);
     Put<std::uint64_t>(out, e.ino);
     Put<std::int64_t>(out, e.oldSize);
@@ -109,18 +113,19 @@ Bytes EntryBytes(const RegionEdit& e) {
         const Region& r = e.regions[i];
         Put<std::int64_t>(out, r.offset);
         Put<std::uint64_t>(out, r.bytes.size());
-        Put<std::uint64_t>(out, Checksum(r.bytes.data(), r.bytes.size()));
+        out.insert(out.end(), r.bytes.begin(), r.bytes.end());
         Put<std::uint64_t>(out, e.old[i].size());
         out.insert(out.end(), e.old[i].begin(), e.old[i].end());
     }
-    return out;
 }
+
+constexpr std::int64_t kHeadBytes = sizeof(kMagic) + sizeof(std::uint32_t);
+constexpr std::int64_t kTrailerBytes = sizeof(std::uint64_t) + sizeof(kEnd);
 
 // A journal entry as read back for recovery.
 struct JournalRegion {
     std::int64_t offset = 0;
-    std::uint64_t newLength = 0;
-    std::uint64_t newSum = 0;
+    Bytes fresh;
     Bytes old;
 };
 struct JournalEntry {
@@ -189,9 +194,11 @@ std::optional<std::vector<JournalEntry>> ParseJournal(const Bytes& bytes) {
             return std::nullopt;
         for (std::uint32_t k = 0; k < regions; ++k) {
             JournalRegion jr;
-            std::uint64_t oldLength = 0;
-            if (!r.Get(jr.offset) || !r.Get(jr.newLength) || !r.Get(jr.newSum) ||
-                !r.Get(oldLength) || !r.Take(oldLength, p))
+            std::uint64_t newLength = 0, oldLength = 0;
+            if (!r.Get(jr.offset) || !r.Get(newLength) || !r.Take(newLength, p))
+                return std::nullopt;
+            jr.fresh.assign(p, p + newLength);
+            if (!r.Get(oldLength) || !r.Take(oldLength, p))
                 return std::nullopt;
             jr.old.assign(p, p + oldLength);
             e.regions.push_back(std::move(jr));
@@ -205,7 +212,84 @@ bool EndsWith(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
+std::string Octal(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Whether `folder` may hold journals: a folder of this user's own, not a
+// symbolic link, that no one else may write to. One that only its owner
+// and group could write to (as an older version made it, under the umask)
+// is tightened to 0700: a file planted there meanwhile fails RefusalOf.
+// With `create`, a missing folder is made, 0700. Empty when usable, else why
+// not.
+std::string CheckFolder(const std::string& folder, bool create) {
+    const std::string named = "the journal folder " + folder;
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) {
+        if (errno != ENOENT || !create)
+            return ErrnoText(("cannot use " + named).c_str());
+        std::error_code ec;
+        const std::filesystem::path parent = std::filesystem::path(folder).parent_path();
+        if (!parent.empty())
+            std::filesystem::create_directories(parent, ec);
+        if (ec)
+            return "cannot create " + named + ": " + ec.message();
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+            return ErrnoText(("cannot create " + named).c_str());
+        if (::lstat(folder.c_str(), &st) != 0)
+            return ErrnoText(("cannot use " + named).c_str());
+    }
+    if (S_ISLNK(st.st_mode))
+        return named + " is a symbolic link";
+    if (!S_ISDIR(st.st_mode))
+        return named + " is not a folder";
+    if (st.st_uid != ::geteuid())
+        return named + " belongs to another user";
+    if ((st.st_mode & 07777) != 0700) {
+        if ((st.st_mode & (S_IWOTH | S_ISVTX)) != 0)
+            return named + " may be written by other users (mode " + Octal(st.st_mode) +
+                   ", not 0700)";
+        const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const bool tightened = dfd >= 0 && ::fchmod(dfd, 0700) == 0;
+        if (dfd >= 0)
+            ::close(dfd);
+        if (!tightened)
+            return ErrnoText(("cannot make " + named + " private").c_str());
+    }
+    return {};
+}
+
+// Why the journal file `st` describes is not one to replay; empty when it
+// is: this user's own, a regular file with one name, mode 0600, and no
+// larger than any journal written.
+std::string RefusalOf(const struct stat& st) {
+    if (!S_ISREG(st.st_mode))
+        return "not a regular file";
+    if (st.st_uid != ::geteuid())
+        return "it belongs to another user";
+    if ((st.st_mode & 07777) != 0600)
+        return "its mode is " + Octal(st.st_mode) + ", not 0600";
+    if (st.st_nlink != 1)
+        return "it has more than one name";
+    if (st.st_size > kMaxJournalBytes)
+        return "it is " + std::to_string(st.st_size) + " bytes, larger than any journal";
+    return {};
+}
+
+std::mutex problemsMutex;
+std::vector<std::string>& Problems() {
+    static std::vector<std::string> problems;
+    return problems;
+}
+
 }  // namespace
+
+std::vector<std::string> JournalProblems() {
+    std::lock_guard lock(problemsMutex);
+    return Problems();
+}
 
 std::string JournalFolder() {
     if (const char* dir = std::getenv("SONDREL_JOURNAL_DIR"); dir && *dir)
@@ -250,10 +334,8 @@ Pool& IdleJournals() {
 }
 
 std::unique_ptr<Journal::Slot> NewSlot(const std::string& folder, std::string& error) {
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) {
-        error = "cannot create the journal folder " + folder + ": " + ec.message();
+    if (std::string refused = CheckFolder(folder, true); !refused.empty()) {
+        error = std::move(refused);
         return nullptr;
     }
     static std::atomic<unsigned> counter{0};
@@ -274,8 +356,9 @@ std::unique_ptr<Journal::Slot> NewSlot(const std::string& folder, std::string& e
         }
         // Locked before it carries the journal's name, so recovery never
         // takes a live journal for a dead one. link, not rename: it never
-        // replaces a journal left under the same name.
-        const bool locked = ::flock(slot->fd, LOCK_EX) == 0;
+        // replaces a journal left under the same name. 0600 whatever the
+        // umask: recovery replays nothing else.
+        const bool locked = ::fchmod(slot->fd, 0600) == 0 && ::flock(slot->fd, LOCK_EX) == 0;
         const bool named = locked && ::link(creating.c_str(), slot->name.c_str()) == 0;
         const int saved = errno;
         ::unlink(creating.c_str());
@@ -322,23 +405,30 @@ Journal::~Journal() {
         Finish(true);
 }
 
-std::unique_ptr<Journal> Journal::Write(std::span<RegionEdit* const> edits, std::string& error,
-                                        bool* unavailable) {
-    auto slot = TakeSlot(error);
-    if (!slot) {
-        if (unavailable)
-            *unavailable = true;
+std::unique_ptr<Journal> Journal::Write(std::span<RegionEdit* const> edits, std::string& error) {
+    const std::string folder = JournalFolder();
+    const std::string named = "the undo journal in " + (folder.empty() ? "no folder" : folder);
+    std::int64_t size = kHeadBytes + kTrailerBytes;
+    for (const RegionEdit* e : edits)
+        size += e->JournalBytes();
+    if (size > kMaxJournalBytes) {
+        error = named + " would be larger than " + std::to_string(kMaxJournalBytes >> 20) + " MiB";
         return nullptr;
     }
-    // Built whole and checked whole; each edit's part is written through
-    // that edit's hook.
+    auto slot = TakeSlot(error);
+    if (!slot) {
+        error = "no undo journal: " + error;
+        return nullptr;
+    }
+    // Built whole and checked whole; each edit's journal hook is asked
+    // before its part.
     Bytes all;
+    all.reserve(static_cast<std::size_t>(size));
     PutMark(all, kMagic);
     Put<std::uint32_t>(all, static_cast<std::uint32_t>(edits.size()));
     std::vector<std::size_t> ends;
     for (RegionEdit* e : edits) {
-        const Bytes entry = EntryBytes(*e);
-        all.insert(all.end(), entry.begin(), entry.end());
+        PutEntry(all, *e);
         ends.push_back(all.size());
     }
     Put<std::uint64_t>(all, Checksum(all.data(), all.size()));
@@ -349,19 +439,24 @@ std::unique_ptr<Journal> Journal::Write(std::span<RegionEdit* const> edits, std:
             std::lock_guard lock(poolMutex);
             IdleJournals().idle.push_back(std::move(slot));
         }
-        // "journal write failed: <the system's reason>", as the file's own
-        // writes say it.
-        error = "journal " + reason;
+        // Says it is the journal that failed, not the file being saved.
+        error = named + " could not be written: " + reason;
         return nullptr;
+    };
+    auto allowed = [](const RegionEdit* e) {
+        if (!e->journal || e->journal())
+            return true;
+        errno = ENOSPC;
+        return false;
     };
     std::string reason;
     std::size_t at = 0;
     for (std::size_t i = 0; i <= edits.size(); ++i) {
         const std::size_t to = i < edits.size() ? ends[i] : all.size();
         // The header goes with the first edit's part, the trailer alone.
-        static const std::function<WriteVerdict(std::size_t)> kNoHook;
-        const auto& hook = i < edits.size() ? edits[i]->write : kNoHook;
-        if (!WriteAllAt(slot->fd, static_cast<std::int64_t>(at), all.data() + at, to - at, hook,
+        if (i < edits.size() && !allowed(edits[i]))
+            return fail(ErrnoText("write failed"));
+        if (!WriteAllAt(slot->fd, static_cast<std::int64_t>(at), all.data() + at, to - at, {},
                         reason))
             return fail(reason);
         at = to;
@@ -370,7 +465,7 @@ std::unique_ptr<Journal> Journal::Write(std::span<RegionEdit* const> edits, std:
     if (::ftruncate(slot->fd, static_cast<off_t>(all.size())) != 0)
         return fail(ErrnoText("truncate failed"));
     for (RegionEdit* e : edits) {
-        if (!StepAllowed(e->step, IoStep::Journal))
+        if (!allowed(e))
             return fail(ErrnoText("flush failed"));
     }
     if (::fdatasync(slot->fd) != 0)
@@ -434,6 +529,64 @@ bool RegionEdit::Undo() {
     return ::ftruncate(fd, oldSize) == 0 && ::fdatasync(fd) == 0;
 }
 
+std::int64_t RegionEdit::JournalBytes() const {
+    std::int64_t bytes = 4 * 8 + 4 + static_cast<std::int64_t>(path.size()) + 4;
+    for (std::size_t i = 0; i < regions.size(); ++i)
+        bytes += 3 * 8 + static_cast<std::int64_t>(regions[i].bytes.size() + old[i].size());
+    return bytes;
+}
+
+std::string RegionEdit::Rewrite() {
+    IoFaults io;
+    io.write = write;
+    io.step = step;
+    // Locked since the save checked it against its read, the file holds
+    // nothing new but the space a growing tail reserved past its end: that
+    // goes, and the file is taken as read again for the rewrite's check.
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size == oldSize && ::ftruncate(fd, oldSize) == 0)
+        NoteFileRead(fd, name);
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return ErrnoText("cannot read file");
+    const File source = File::Adopt(copy);
+    std::vector<const Region*> order;
+    for (const Region& r : regions) {
+        if (!r.bytes.empty())
+            order.push_back(&r);
+    }
+    std::sort(order.begin(), order.end(),
+              [](const Region* a, const Region* b) { return a->offset < b->offset; });
+    const IoResult r = SafeReplace(
+        name,
+        [&](ReplaceWriter& w, std::string& error) {
+            // The old bytes up to `to`, zeros past the old end (as a cut
+            // that lengthens a file leaves them).
+            auto keepTo = [&](std::int64_t to) {
+                const std::int64_t from = w.Position();
+                const std::int64_t kept = std::min(to, oldSize) - from;
+                if (kept > 0 && !w.CopyFrom(source, from, kept))
+                    return false;
+                return w.Position() >= to ||
+                       w.Write(Bytes(static_cast<std::size_t>(to - w.Position()), 0));
+            };
+            bool ok = true;
+            for (const Region* region : order) {
+                if (!ok || region->offset >= newSize)
+                    break;
+                const auto take = static_cast<std::size_t>(std::min<std::int64_t>(
+                    static_cast<std::int64_t>(region->bytes.size()), newSize - region->offset));
+                ok = keepTo(region->offset) && w.Write(region->bytes.data(), take);
+            }
+            ok = ok && keepTo(newSize);
+            if (!ok)
+                error = w.LastError();
+            return ok;
+        },
+        io);
+    return r.error;
+}
+
 RegionResult WriteRegions(File& file, const std::string& path, std::vector<Region> regions,
                           std::int64_t newSize, const IoFaults& faults) {
     RecoverJournalsOnce();
@@ -442,13 +595,14 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
     struct stat st {};
     if (::fstat(file.Descriptor(), &st) != 0)
         return {false, false, ErrnoText("cannot access file")};
-    // Recovery opens it by this name; the device and inode tell whether it
-    // is still the same file, so the name need not be resolved.
-    e.path = path;
-    if (path.empty() || path.front() != '/') {
-        std::error_code ec;
-        e.path = (std::filesystem::current_path(ec) / path).string();
-    }
+    // Recovery opens it by this name, never following a link there: the
+    // file itself, whatever way the save named it. The device and inode
+    // tell whether it is still the same file.
+    std::error_code ec;
+    e.path = std::filesystem::canonical(path, ec).string();
+    if (ec)
+        return {false, false, "cannot access file: " + ec.message()};
+    e.name = path;
     e.fd = file.Descriptor();
     e.dev = st.st_dev;
     e.ino = st.st_ino;
@@ -456,6 +610,7 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
     e.newSize = newSize;
     e.write = faults.write;
     e.step = faults.step;
+    e.journal = faults.journal;
     // Bytes a cut drops must come back with an undo.
     if (newSize < e.oldSize)
         regions.push_back({newSize, {}});
@@ -513,6 +668,8 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
         // The group's journal is written at its commit, too late to fall
         // back then: the folder is tried now (and its journal kept open).
         std::string error;
+        if (e.JournalBytes() > kMaxJournalBytes)
+            return {false, true, "the change is too large for an undo journal"};
         auto slot = TakeSlot(error);
         if (!slot)
             return {false, true, error};
@@ -532,17 +689,19 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
         p.hold = held;
         p.step = faults.step;
         p.edit = edit;
+        // The journal's bytes wait in memory until the commit.
+        p.bytes = e.JournalBytes();
         faults.group->Defer(std::move(p));
         return {true, false, {}};
     }
 
     RegionEdit* const one[] = {edit.get()};
     std::string error;
-    bool noJournal = false;
-    auto journal = Journal::Write(one, error, &noJournal);
+    auto journal = Journal::Write(one, error);
     if (!journal) {
-        // Without a journal file at all, a whole-file rewrite is as safe.
-        return {false, noJournal, error};
+        // Nothing has changed yet, and a whole-file rewrite is as safe: a
+        // full or unusable journal folder is no reason to fail the save.
+        return {false, true, error};
     }
     if (std::string failed = e.Apply(); !failed.empty()) {
         // Old again, as read: a second try must not be refused. A file
@@ -572,7 +731,11 @@ RegionResult WriteRegions(File& file, const std::string& path, std::vector<Regio
 
 namespace {
 
-enum class Holds { Old, New, Neither, Other };
+// Torn: every byte of every region our old or our new one, the file
+// neither wholly; Foreign: some byte is neither, so another program wrote
+// there after the save died; Other: not the file the journal was written
+// for.
+enum class Holds { Old, New, Torn, Foreign, Other, Unreadable };
 
 Holds Examine(int fd, const JournalEntry& e) {
     struct stat st {};
@@ -582,52 +745,69 @@ Holds Examine(int fd, const JournalEntry& e) {
     // reused inode, or a file changed since.
     std::int64_t reach = std::max(e.oldSize, e.newSize);
     for (const auto& r : e.regions)
-        reach = std::max(reach, r.offset + static_cast<std::int64_t>(r.newLength));
+        reach = std::max(reach, r.offset + static_cast<std::int64_t>(r.fresh.size()));
     if (st.st_size < std::min(e.oldSize, e.newSize) || st.st_size > reach)
         return Holds::Other;
     bool isNew = st.st_size == e.newSize;
     bool isOld = st.st_size == e.oldSize;
     Bytes buf;
     for (const auto& r : e.regions) {
-        if (isNew) {
-            buf.resize(static_cast<std::size_t>(r.newLength));
-            isNew = ReadAllAt(fd, r.offset, buf.data(), buf.size()) &&
-                    Checksum(buf.data(), buf.size()) == r.newSum;
+        // A kill leaves a region a run of new bytes and the old rest, or
+        // cut short; the bytes the file still has are checked one by one.
+        const std::size_t span = std::max(r.old.size(), r.fresh.size());
+        const auto present = static_cast<std::size_t>(
+            std::clamp<std::int64_t>(st.st_size - r.offset, 0, static_cast<std::int64_t>(span)));
+        buf.resize(present);
+        if (present > 0 && !ReadAllAt(fd, r.offset, buf.data(), present))
+            return Holds::Unreadable;
+        for (std::size_t i = 0; i < present; ++i) {
+            const bool old = i < r.old.size() && buf[i] == r.old[i];
+            const bool fresh = i < r.fresh.size() && buf[i] == r.fresh[i];
+            if (!old && !fresh)
+                return Holds::Foreign;
+            isOld = isOld && old;
+            isNew = isNew && fresh;
         }
-        if (isOld) {
-            buf.resize(r.old.size());
-            isOld = ReadAllAt(fd, r.offset, buf.data(), buf.size()) && buf == r.old;
-        }
+        isOld = isOld && present >= r.old.size();
+        isNew = isNew && present >= r.fresh.size();
     }
-    return isNew ? Holds::New : isOld ? Holds::Old : Holds::Neither;
+    return isNew ? Holds::New : isOld ? Holds::Old : Holds::Torn;
 }
 
-// False when the file may still be torn: the journal must stay.
-bool Settle(const JournalEntry& e) {
+enum class Settled { Done, Retry, LeftAlone };
+
+Settled Settle(const JournalEntry& e) {
     const int fd = ::open(e.path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    // Gone, or a symbolic link stands where the file itself was: the name
+    // no longer leads to it, and no retry would find it.
     if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR;  // gone: nothing to put back
+        return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? Settled::Done
+                                                                     : Settled::Retry;
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
     // A file some live save holds is left for later rather than waited for.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return false;
+        return Settled::Retry;
     switch (Examine(fd, e)) {
         case Holds::Other:
         case Holds::Old:
         case Holds::New:
-            return true;
-        case Holds::Neither:
+            return Settled::Done;
+        case Holds::Foreign:
+            return Settled::LeftAlone;
+        case Holds::Unreadable:
+            return Settled::Retry;
+        case Holds::Torn:
             break;
     }
     std::string ignored;
     for (const auto& r : e.regions) {
         if (!WriteAllAt(fd, r.offset, r.old.data(), r.old.size(), {}, ignored))
-            return false;
+            return Settled::Retry;
     }
-    return ::ftruncate(fd, e.oldSize) == 0 && ::fdatasync(fd) == 0;
+    return ::ftruncate(fd, e.oldSize) == 0 && ::fdatasync(fd) == 0 ? Settled::Done : Settled::Retry;
 }
 
 Bytes ReadWhole(int fd) {
@@ -641,22 +821,58 @@ Bytes ReadWhole(int fd) {
     return out;
 }
 
+std::string LeftAloneText(const std::vector<JournalEntry>& entries, const std::string& journal) {
+    std::string files;
+    for (const JournalEntry& e : entries)
+        files += (files.empty() ? "" : ", ") + e.path;
+    return (files.empty() ? std::string("a file") : files) +
+           ": a save of it was interrupted and another program changed it since, so its old "
+           "bytes were not put back; check it, then remove " +
+           journal;
+}
+
 }  // namespace
 
 std::size_t RecoverJournals(const std::string& folder) {
     std::size_t settled = 0;
-    DIR* dir = folder.empty() ? nullptr : ::opendir(folder.c_str());
+    std::vector<std::string> problems;
+    struct Told {
+        std::vector<std::string>& problems;
+        ~Told() {
+            std::lock_guard lock(problemsMutex);
+            Problems() = std::move(problems);
+        }
+    } told{problems};
+    struct stat folderStat {};
+    if (folder.empty() || ::lstat(folder.c_str(), &folderStat) != 0)
+        return 0;
+    // Journals in a folder others may write to could be anyone's: none is
+    // replayed.
+    if (std::string refused = CheckFolder(folder, false); !refused.empty()) {
+        problems.push_back(refused + "; its journals were not replayed");
+        return 0;
+    }
+    DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return 0;
     std::vector<std::string> names;
     while (const dirent* d = ::readdir(dir)) {
         const std::string_view name = d->d_name;
-        if (EndsWith(name, kJournalSuffix) || EndsWith(name, kCreatingSuffix))
+        if (EndsWith(name, kJournalSuffix) || EndsWith(name, kCreatingSuffix) ||
+            EndsWith(name, kSetAsideSuffix))
             names.emplace_back(name);
     }
     ::closedir(dir);
+    std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         const std::string full = folder + "/" + name;
+        struct stat named {};
+        if (::lstat(full.c_str(), &named) != 0)
+            continue;  // another recovery settled it meanwhile
+        if (std::string refused = RefusalOf(named); !refused.empty()) {
+            problems.push_back(full + " was not replayed: " + refused);
+            continue;
+        }
         const int fd = ::open(full.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0)
             continue;
@@ -664,26 +880,64 @@ std::size_t RecoverJournals(const std::string& folder) {
             int fd;
             ~Closer() { ::close(fd); }
         } closer{fd};
+        // The file checked is the file opened.
+        struct stat mine {};
+        if (::fstat(fd, &mine) != 0 || mine.st_ino != named.st_ino || mine.st_dev != named.st_dev ||
+            !RefusalOf(mine).empty())
+            continue;
+        if (EndsWith(name, kSetAsideSuffix)) {
+            const auto entries = ParseJournal(ReadWhole(fd));
+            problems.push_back(LeftAloneText(entries.value_or(std::vector<JournalEntry>{}), full));
+            continue;
+        }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
             continue;  // a live save's
         // Another recovery may have settled and removed it meanwhile.
-        struct stat mine {
-        }, named{};
-        if (::fstat(fd, &mine) != 0 || ::stat(full.c_str(), &named) != 0 ||
-            mine.st_ino != named.st_ino || mine.st_dev != named.st_dev)
+        if (::stat(full.c_str(), &named) != 0 || mine.st_ino != named.st_ino ||
+            mine.st_dev != named.st_dev)
             continue;
         if (EndsWith(name, kCreatingSuffix)) {
             ::unlink(full.c_str());
             continue;
         }
-        const auto entries = ParseJournal(ReadWhole(fd));
-        bool done = true;
-        for (const JournalEntry& e : entries.value_or(std::vector<JournalEntry>{}))
-            done = Settle(e) && done;
-        if (done) {
-            ::unlink(full.c_str());
-            ++settled;
+        const Bytes bytes = ReadWhole(fd);
+        if (bytes.size() >= sizeof(kOldMagic) &&
+            std::memcmp(bytes.data(), kOldMagic, sizeof(kOldMagic)) == 0) {
+            problems.push_back(full +
+                               " was not replayed: it was written by an earlier version, which "
+                               "did not keep the bytes recovery now checks");
+            continue;
         }
+        const auto entries = ParseJournal(bytes);
+        bool retry = false;
+        std::vector<JournalEntry> leftAlone;
+        for (const JournalEntry& e : entries.value_or(std::vector<JournalEntry>{})) {
+            switch (Settle(e)) {
+                case Settled::Done:
+                    break;
+                case Settled::Retry:
+                    retry = true;
+                    break;
+                case Settled::LeftAlone:
+                    leftAlone.push_back(e);
+                    break;
+            }
+        }
+        if (retry)
+            continue;
+        if (!leftAlone.empty()) {
+            // Never replayed again, and kept for the user to see: the
+            // files it names hold another program's bytes now.
+            const std::string aside =
+                full.substr(0, full.size() - kJournalSuffix.size()) + std::string(kSetAsideSuffix);
+            if (::rename(full.c_str(), aside.c_str()) == 0) {
+                FlushFolder(folder);
+                problems.push_back(LeftAloneText(leftAlone, aside));
+            }
+            continue;
+        }
+        ::unlink(full.c_str());
+        ++settled;
     }
     return settled;
 }

@@ -112,15 +112,26 @@ std::map<std::string, std::string> SaveGroup::Commit() {
             edits.push_back(p.edit.get());
     }
     std::unique_ptr<Journal> journal;
-    std::vector<char> written(pending.size(), 0);  // in place, awaiting the flush
-    bool keepJournal = false;                      // a file may still be torn: recovery finishes it
+    std::vector<char> written(pending.size(), 0);    // in place, awaiting the flush
+    std::vector<char> rewritten(pending.size(), 0);  // replaced whole, durable already
+    bool keepJournal = false;  // a file may still be torn: recovery finishes it
     if (!edits.empty()) {
         std::string error;
         journal = Journal::Write(edits, error);
         for (std::size_t i = 0; i < pending.size(); ++i) {
             if (!pending[i].edit)
                 continue;
-            flushed[i] = journal ? pending[i].edit->Apply() : error;
+            if (!journal) {
+                // Nothing is written yet: without a journal each file is
+                // rewritten whole instead, as a save without a journal
+                // folder would be.
+                rewritten[i] = 1;
+                flushed[i] = pending[i].edit->Rewrite();
+                if (!flushed[i].empty())
+                    flushed[i] += " (rewriting it, as " + error + ")";
+                continue;
+            }
+            flushed[i] = pending[i].edit->Apply();
             written[i] = flushed[i].empty();
             keepJournal = keepJournal || pending[i].edit->undoFailed;
         }
@@ -135,7 +146,7 @@ std::map<std::string, std::string> SaveGroup::Commit() {
         // file system is unknown is flushed on its own.
         for (std::size_t i = 0; i < pending.size(); ++i) {
             struct stat st {};
-            if (flushed[i].empty() && ::fstat(pending[i].fd, &st) == 0)
+            if (flushed[i].empty() && !rewritten[i] && ::fstat(pending[i].fd, &st) == 0)
                 byDevice[st.st_dev].push_back(i);
         }
         if (flush_ == Flush::Auto)
@@ -160,7 +171,7 @@ std::map<std::string, std::string> SaveGroup::Commit() {
         std::atomic<std::size_t> next{0};
         auto worker = [&] {
             for (std::size_t i = next++; i < pending.size(); i = next++) {
-                if (!flushed[i].empty() || coveredBySyncfs[i])
+                if (!flushed[i].empty() || coveredBySyncfs[i] || rewritten[i])
                     continue;
                 if (!FlushAllowed(pending[i]))
                     flushed[i] = FlushError(EIO);
@@ -201,8 +212,8 @@ std::map<std::string, std::string> SaveGroup::Commit() {
         }
         if (error.empty() && p.land)
             error = p.land();
-        if (error.empty() && p.edit)
-            NoteFileRead(p.fd, p.path);  // our own change
+        if (error.empty() && p.edit && !rewritten[i])
+            NoteFileRead(p.fd, p.path);  // our own change (a rewrite noted its own)
         if (!error.empty()) {
             failures.emplace(p.path, error);
             failed_.emplace(p.path, error);

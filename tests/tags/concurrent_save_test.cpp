@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -114,6 +115,65 @@ TEST(ConcurrentSaves, RewritingRunsAppliedTheirEditOrSaidTheyDidNot) {
 // The same on the grouped path: in place (ID3v1, APE) and rewriting (ID3v2, Ogg).
 TEST(ConcurrentSaves, GroupedRunsAppliedTheirEditOrSaidTheyDidNot) {
     TwoRunsAtOnce({"id3v2/v23.mp3", "id3v1/lyrics3.mp3", "ape/v3990.ape", "ogg/vorbis.ogg"}, true);
+}
+
+// Two grouped runs over the same files in opposite orders: each keeps its
+// files locked until its commit, so a run must never wait for a lock while
+// it holds others. Every round ends within the time limit (a run the limit
+// kills fails the test instead of hanging it), and each run saved or said
+// why not.
+TEST(ConcurrentSaves, GroupedRunsInOppositeOrdersNeverWaitForEachOther) {
+    const std::string tool = sondrel::test::CliTool();
+    if (tool.empty())
+        GTEST_SKIP() << "sondrel-tag is not built";
+    if (!test::HaveProgram("timeout"))
+        GTEST_SKIP() << "no timeout program";
+    constexpr int kFiles = 6, kOppositeRounds = 10;
+    const fs::path seeds = fs::path(SONDREL_SOURCE_DIR) / "fuzz" / "corpus";
+    for (const char* seed : {"flac/blocks.flac", "ogg/vorbis.ogg"}) {
+        SCOPED_TRACE(seed);
+        const auto original = ReadAll((seeds / seed).string());
+        ASSERT_FALSE(original.empty());
+        TempDir dir;
+        std::vector<std::string> paths;
+        for (int i = 0; i < kFiles; ++i)
+            paths.push_back(
+                dir.file("song" + std::to_string(i) + fs::path(seed).extension().string()));
+        int saved = 0;
+        for (int round = 0; round < kOppositeRounds; ++round) {
+            SCOPED_TRACE("round " + std::to_string(round));
+            for (const auto& p : paths)
+                WriteAll(p, original);
+            auto run = [&](const char* name, const char* field, bool reversed) {
+                std::string files;
+                for (int i = 0; i < kFiles; ++i)
+                    files += " " + ShellQuote(paths[reversed ? kFiles - 1 - i : i]);
+                return "( timeout -s KILL 20 " + ShellQuote(tool) + " set " + field + " " + name +
+                       std::to_string(round) + files + " >/dev/null 2>" +
+                       ShellQuote(dir.file(name) + ".err") + "; echo $? >" +
+                       ShellQuote(dir.file(name) + ".rc") + " ) &";
+            };
+            RunCommand(run("a", "--title", false) + " " + run("b", "--artist", true) + " wait");
+            for (const char* name : {"a", "b"}) {
+                const int rc = std::stoi("0" + Slurp(dir.file(name) + ".rc"));
+                const std::string err = Slurp(dir.file(name) + ".err");
+                ASSERT_NE(rc, 137) << name << " never finished: the runs waited for each other";
+                // Refused files are said to be so, by name.
+                EXPECT_TRUE(rc == 0 || (rc == 1 && !err.empty()))
+                    << name << ": " << rc << " " << err;
+                saved += rc == 0;
+            }
+            const auto shown = RunCommand(ShellQuote(tool) + " show --json" + [&] {
+                std::string all;
+                for (const auto& p : paths)
+                    all += " " + ShellQuote(p);
+                return all;
+            }());
+            EXPECT_EQ(shown.exitCode, 0) << "a file no longer reads";
+        }
+        std::cout << seed << ": " << kOppositeRounds << " rounds, " << saved
+                  << " runs saved every file\n";
+    }
 }
 
 }  // namespace

@@ -281,17 +281,16 @@ TEST(FaultInjection, EveryFailedWriteLeavesTheFileAsItWas) {
     RecordProperty("faults_injected", static_cast<int>(totalFaults));
 }
 
-// Flushes, truncations, space reservations, the final rename and the flush
-// of an in-place write's journal fail in turn. A failure is always
-// reported; a rewrite whose rename fails, a tail whose space cannot be
-// reserved, or a journal that cannot be flushed, leaves the file as it was (an
+// Flushes, truncations, space reservations and the final rename fail in
+// turn. A failure is always reported; a rewrite whose rename fails, or a
+// tail whose space cannot be reserved, leaves the file as it was (an
 // in-place write that fails at its flush has already written, and says so).
 TEST(FaultInjection, EveryFailedFlushTruncationAndRenameIsReported) {
     for (const FaultCase& c : kCases) {
         SCOPED_TRACE(c.name);
         const Bytes original = ReadAll((kSeeds / c.seed).string());
         for (const IoStep step :
-             {IoStep::Sync, IoStep::Truncate, IoStep::Rename, IoStep::Reserve, IoStep::Journal}) {
+             {IoStep::Sync, IoStep::Truncate, IoStep::Rename, IoStep::Reserve}) {
             std::size_t steps = 0;
             {
                 Prepared p;
@@ -315,7 +314,7 @@ TEST(FaultInjection, EveryFailedFlushTruncationAndRenameIsReported) {
                 EXPECT_FALSE(r.ok) << "a failed step was reported as success";
                 EXPECT_FALSE(r.error.empty()) << "no error text";
                 EXPECT_EQ(Listing(p.dir.path()), before) << "a temporary file was left";
-                if (step == IoStep::Rename || step == IoStep::Reserve || step == IoStep::Journal) {
+                if (step == IoStep::Rename || step == IoStep::Reserve) {
                     EXPECT_TRUE(ReadAll(p.path) == original) << "the file changed";
                 }
             }
@@ -323,17 +322,17 @@ TEST(FaultInjection, EveryFailedFlushTruncationAndRenameIsReported) {
     }
 }
 
-// The same saves in a save group, whose journal or flush fails at its
-// commit: the file ends wholly old, however it was written (in place at
-// either end or rewritten), and the failure reaches its save. Every file
-// of a group that fails is told, the syncfs way and the per-file way.
+// The same saves in a save group, whose flush fails at its commit: the
+// file ends wholly old, however it was written (in place at either end or
+// rewritten), and the failure reaches its save. Every file of a group that
+// fails is told, the syncfs way and the per-file way.
 TEST(FaultInjection, AGroupThatFailsLeavesEachOfItsFilesWhollyOld) {
     for (const FaultCase& c : kCases) {
         SCOPED_TRACE(c.name);
         const Bytes original = ReadAll((kSeeds / c.seed).string());
         for (const SaveGroup::Flush flush :
              {SaveGroup::Flush::Parallel, SaveGroup::Flush::FileSystem}) {
-            for (const IoStep step : {IoStep::Sync, IoStep::Journal}) {
+            for (const IoStep step : {IoStep::Sync}) {
                 SCOPED_TRACE("step " + std::to_string(static_cast<int>(step)) +
                              (flush == SaveGroup::Flush::Parallel ? ", per file" : ", syncfs"));
                 // A step that does not come up in this save cannot fail it.
@@ -377,6 +376,55 @@ TEST(FaultInjection, AGroupThatFailsLeavesEachOfItsFilesWhollyOld) {
             }
         }
     }
+}
+
+// The undo journal cannot be written (its folder is full), alone or in a
+// group: a save that would go in place rewrites the file instead and
+// succeeds, with the very bytes the in-place save writes, and leaves no
+// temporary file.
+TEST(FaultInjection, AJournalThatCannotBeWrittenMakesTheSaveRewriteTheFile) {
+    std::size_t inPlace = 0;
+    for (const FaultCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const Bytes original = ReadAll((kSeeds / c.seed).string());
+        for (const bool grouped : {false, true}) {
+            SCOPED_TRACE(grouped ? "in a group" : "alone");
+            auto run = [&](Prepared& p, bool journalWorks, bool& asked) {
+                Prepare(p, c, original);
+                SaveGroup group;
+                IoFaults io;
+                io.journal = [&] {
+                    asked = true;
+                    return journalWorks;
+                };
+                if (grouped)
+                    io.group = &group;
+                const Outcome r = c.run(p.path, p.picture, io);
+                std::optional<IoResult> told;
+                if (r.ok && grouped)
+                    group.WhenCommitted(p.path, [&told](const IoResult& t) { told = t; });
+                group.Commit();
+                if (told && !told->ok)
+                    return Outcome{false, told->error};
+                return r;
+            };
+            Prepared clean;
+            bool journalled = false;
+            ASSERT_TRUE(run(clean, true, journalled).ok);
+            if (!journalled)
+                continue;  // rewritten anyway
+            ++inPlace;
+            Prepared p;
+            bool asked = false;
+            const Outcome r = run(p, false, asked);
+            EXPECT_TRUE(asked);
+            EXPECT_TRUE(r.ok) << r.error;
+            EXPECT_TRUE(ReadAll(p.path) == ReadAll(clean.path)) << "not the in-place save's bytes";
+            EXPECT_EQ(Listing(p.dir.path()), Listing(clean.dir.path()))
+                << "a temporary file was left";
+        }
+    }
+    EXPECT_GT(inPlace, 0u) << "no save went in place";
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 // every kind of save, and `flac -t` checks the STREAMINFO MD5 against the
 // decoded audio.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 #include <string>
@@ -10,6 +13,7 @@
 
 #include "support/test_support.h"
 #include "tags/flac.h"
+#include "tags/region_write.h"
 
 namespace {
 
@@ -266,6 +270,57 @@ f.save()
         {"DATE", "1999"},
     };
     EXPECT_EQ(peer["comments"].get<std::vector<std::vector<std::string>>>(), expected);
+}
+
+// A save killed after its in-place write leaves its journal; metaflac then
+// edits the same file in place, within the padding (same inode, same size).
+// The next recovery must not put our old bytes back over that edit: it
+// leaves the file alone and says so.
+TEST_F(FlacInterop, RecoveryLeavesAnEditMetaflacMadeAfterAKilledSave) {
+    const std::string path = Make("song.flac", 4096);
+    const std::string journals = dir_.file("journal");
+    ::setenv("SONDREL_JOURNAL_DIR", journals.c_str(), 1);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        FlacTag t;
+        sondrel::IoFaults io;
+        io.step = [](sondrel::IoStep step) {
+            if (step == sondrel::IoStep::Sync)
+                ::_exit(42);  // written in place, not yet flushed: the journal stays
+            return true;
+        };
+        t.SetIoFaults(io);
+        t.setFileName(path);
+        t.setValue(Field::Title, "A title of our own, longer than theirs");
+        t.WriteTag();
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << "the save did not die in place";
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    ASSERT_EQ(RunCommand("metaflac --remove-tag=TITLE --set-tag=TITLE=Theirs " + ShellQuote(path))
+                  .exitCode,
+              0);
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    ASSERT_TRUE(after.st_ino == before.st_ino && after.st_size == before.st_size)
+        << "metaflac did not edit in place";
+    const Bytes theirs = ReadAll(path);
+
+    sondrel::RecoverJournals(journals);
+    EXPECT_TRUE(ReadAll(path) == theirs) << "recovery wrote over metaflac's edit";
+    FlacTag t;
+    t.setFileName(path);
+    EXPECT_EQ(t.Value(Field::Title), "Theirs");
+    ExpectDecoderVerifies(path);
+    std::string told;
+    for (const auto& problem : sondrel::JournalProblems())
+        told += problem + "\n";
+    EXPECT_NE(told.find(path), std::string::npos) << told;
+    ::unsetenv("SONDREL_JOURNAL_DIR");
 }
 
 }  // namespace

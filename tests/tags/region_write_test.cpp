@@ -8,11 +8,18 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +34,11 @@ using test::TempDir;
 using test::WriteAll;
 
 namespace fs = std::filesystem;
+
+ino_t InodeOf(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
 
 // The journals of each test go to a folder of its own.
 class RegionWrite : public ::testing::Test {
@@ -76,11 +88,11 @@ protected:
     }
 
     RegionResult Save(const Shape& s, const IoFaults& faults) {
-        auto f = File::Open(path_, File::Mode::ReadWrite, nullptr, faults);
+        auto f = File::Open(named_, File::Mode::ReadWrite, nullptr, faults);
         EXPECT_TRUE(f.has_value());
         if (!f)
             return {};
-        return WriteRegions(*f, path_, RegionsOf(s), NewSize(s), faults);
+        return WriteRegions(*f, named_, RegionsOf(s), NewSize(s), faults);
     }
 
     // Journals holding anything (an idle, emptied one is ours to reuse).
@@ -129,7 +141,20 @@ protected:
     TempDir dir_;
     std::string journals_;
     std::string path_ = dir_.file("song.mp3");
+    std::string named_ = path_;  // the name the save is given
 };
+
+bool Mentions(const std::vector<std::string>& problems, const std::string& what) {
+    return std::any_of(problems.begin(), problems.end(),
+                       [&](const std::string& p) { return p.find(what) != std::string::npos; });
+}
+
+std::string Joined(const std::vector<std::string>& problems) {
+    std::string all;
+    for (const auto& p : problems)
+        all += p + "\n";
+    return all;
+}
 
 TEST_F(RegionWrite, ASaveWritesEveryRegionAndEmptiesItsJournal) {
     for (const Shape& s : kShapes) {
@@ -145,9 +170,9 @@ TEST_F(RegionWrite, ASaveWritesEveryRegionAndEmptiesItsJournal) {
     }
 }
 
-// Every write (the journal's, then each region's, whole or half landing)
-// and every step fails in turn: the file stays wholly old, the reason is
-// told, and no journal is left to replay.
+// Every write (each region's, whole or half landing) and every step fails
+// in turn: the file stays wholly old, the reason is told, and no journal is
+// left to replay.
 TEST_F(RegionWrite, EveryFailureLeavesTheFileWhollyOld) {
     const test::Bytes original = Pattern(kOldSize, 'o');
     for (const Shape& s : kShapes) {
@@ -164,7 +189,7 @@ TEST_F(RegionWrite, EveryFailureLeavesTheFileWhollyOld) {
                                  return true;
                              }})
                         .ok);
-        ASSERT_EQ(writes, 3) << "the journal and two regions";
+        ASSERT_EQ(writes, 2) << "two regions (the journal has a hook of its own)";
         auto expectOld = [&](const IoFaults& faults, const std::string& what) {
             SCOPED_TRACE(what);
             Reset(path_, original);
@@ -191,6 +216,17 @@ TEST_F(RegionWrite, EveryFailureLeavesTheFileWhollyOld) {
             expectOld({{}, [&](IoStep step) { return step != failing; }},
                       "step " + std::to_string(static_cast<int>(failing)) + " fails");
         }
+        // A journal that cannot be written changes nothing either, and asks
+        // the caller to rewrite the file instead.
+        Reset(path_, original);
+        IoFaults noJournal;
+        noJournal.journal = [] { return false; };
+        const RegionResult r = Save(s, noJournal);
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(r.fallBack);
+        EXPECT_NE(r.error.find("undo journal"), std::string::npos) << r.error;
+        EXPECT_TRUE(ReadAll(path_) == original);
+        EXPECT_EQ(LiveJournals(), 0u);
     }
 }
 
@@ -202,8 +238,8 @@ TEST_F(RegionWrite, AKilledSaveIsSettledByTheNextRecovery) {
         bool endsNew;
     };
     const Death deaths[] = {
-        {"journal durable, nothing written", [](int w, std::size_t) { return w == 2; }, {}, false},
-        {"head written, end not", [](int w, std::size_t) { return w == 3; }, {}, false},
+        {"journal durable, nothing written", [](int w, std::size_t) { return w == 1; }, {}, false},
+        {"head written, end not", [](int w, std::size_t) { return w == 2; }, {}, false},
         {"every region written, not flushed", [](int, std::size_t) { return false; },
          [](IoStep s) { return s == IoStep::Sync; }, true},
     };
@@ -233,14 +269,14 @@ TEST_F(RegionWrite, AKilledGroupedTailIsSettledByTheNextRecovery) {
     fresh.insert(fresh.end(), tail.begin(), tail.end());
     struct Death {
         const char* name;
-        int atWrite;  // 1 the journal, 2 the tail
+        int atWrite;  // 1 the tail (the journal is written without the file's hook)
         bool halfLands;
         bool atFlush;
         bool endsNew;
     };
     const Death deaths[] = {
-        {"journal durable, tail not written", 2, false, false, false},
-        {"tail half written", 2, true, false, false},
+        {"journal durable, tail not written", 1, false, false, false},
+        {"tail half written", 1, true, false, false},
         {"tail written, not flushed", 0, false, true, true},
     };
     for (const Death& d : deaths) {
@@ -293,11 +329,11 @@ TEST_F(RegionWrite, ARegionTornMidwayIsPutBack) {
     ASSERT_GE(fd, 0);
     const test::Bytes tail = RegionsOf(s)[1].bytes;
     SaveAndDie(s, [&](int w, std::size_t) {
-        if (w == 3) {
+        if (w == 2) {
             EXPECT_EQ(::pwrite(fd, tail.data(), tail.size() / 2, s.tailFrom),
                       static_cast<ssize_t>(tail.size() / 2));
         }
-        return w == 3;
+        return w == 2;
     });
     ::close(fd);
     ASSERT_FALSE(ReadAll(path_) == Pattern(kOldSize, 'o'));
@@ -309,7 +345,7 @@ TEST_F(RegionWrite, ARegionTornMidwayIsPutBack) {
 // dropped and that file keeps every byte.
 TEST_F(RegionWrite, AJournalIsNeverAppliedToAnotherFile) {
     const Shape s = kShapes[0];
-    SaveAndDie(s, [](int w, std::size_t) { return w == 3; });
+    SaveAndDie(s, [](int w, std::size_t) { return w == 2; });
     const test::Bytes torn = ReadAll(path_);
     const std::string other = dir_.file("other.mp3");
     WriteAll(other, torn);
@@ -332,7 +368,7 @@ TEST_F(RegionWrite, RecoveryLeavesTheJournalOfALiveSave) {
         int writes = 0;
         IoFaults faults;
         faults.write = [&](std::size_t) {
-            if (++writes == 3) {
+            if (++writes == 2) {
                 char c = 0;
                 (void)!::write(fromChild[1], "w", 1);
                 (void)!::read(toChild[0], &c, 1);
@@ -376,36 +412,266 @@ TEST_F(RegionWrite, NoJournalFolderMeansFallingBack) {
     EXPECT_TRUE(ReadAll(path_) == Pattern(kOldSize, 'o'));
 }
 
+// Saved through a symbolic link and killed with the head written: the
+// journal names the file itself, so recovery puts the old bytes back.
+TEST_F(RegionWrite, ASaveThroughASymbolicLinkIsRecovered) {
+    const std::string link = dir_.file("link.mp3");
+    fs::create_symlink(path_, link);
+    named_ = link;
+    SaveAndDie(kShapes[0], [](int w, std::size_t) { return w == 2; });
+    ASSERT_FALSE(ReadAll(path_) == Pattern(kOldSize, 'o')) << "nothing was written before the kill";
+    EXPECT_EQ(RecoverJournals(journals_), 1u);
+    EXPECT_TRUE(ReadAll(path_) == Pattern(kOldSize, 'o')) << "the file stayed torn";
+    EXPECT_EQ(LiveJournals(), 0u);
+    EXPECT_TRUE(fs::is_symlink(link));
+}
+
+// After the save died, another tagger edited the file in place (same inode
+// and size), within the regions: bytes that are neither our old nor our
+// new ones. Recovery leaves the file alone, keeps the journal aside under a
+// name that says so and never replays it, and tells about it every time.
+TEST_F(RegionWrite, AFileAnotherProgramChangedSinceIsLeftAlone) {
+    const Shape s = kShapes[0];
+    struct Case {
+        const char* name;
+        std::function<bool(int, std::size_t)> atWrite;
+        std::function<bool(IoStep)> atStep;
+        std::int64_t editAt;
+    };
+    const Case cases[] = {
+        {"every region written, edited in the head", [](int, std::size_t) { return false; },
+         [](IoStep step) { return step == IoStep::Sync; }, 10},
+        {"head written, end not, edited in the end",
+         [](int w, std::size_t) { return w == 2; },
+         {},
+         s.tailFrom + 20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset(path_, Pattern(kOldSize, 'o'));
+        SaveAndDie(s, c.atWrite, c.atStep);
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        const std::uint8_t theirs[3] = {0xEE, 0xEE, 0xEE};
+        ASSERT_EQ(::pwrite(fd, theirs, sizeof theirs, c.editAt), 3);
+        ::close(fd);
+        const test::Bytes edited = ReadAll(path_);
+
+        for (int pass = 0; pass < 2; ++pass) {
+            SCOPED_TRACE("recovery " + std::to_string(pass + 1));
+            EXPECT_EQ(RecoverJournals(journals_), 0u);
+            EXPECT_TRUE(ReadAll(path_) == edited) << "recovery wrote over another program's edit";
+            std::vector<std::string> aside;
+            for (const auto& e : fs::directory_iterator(journals_)) {
+                if (e.path().string().ends_with(kSetAsideSuffix))
+                    aside.push_back(e.path().string());
+            }
+            ASSERT_EQ(aside.size(), 1u) << "the journal was not kept aside";
+            EXPECT_EQ(LiveJournals(), 1u) << "the journal was kept twice";
+            const auto problems = JournalProblems();
+            EXPECT_TRUE(Mentions(problems, aside[0]) && Mentions(problems, path_) &&
+                        Mentions(problems, "another program"))
+                << Joined(problems);
+        }
+        // Every command of the tool tells it, `show` of another file too.
+        if (const std::string tool = test::CliTool(); !tool.empty()) {
+            const std::string other = dir_.file("other.mp3");
+            WriteAll(other, Pattern(kOldSize, 'o'));
+            const auto shown = test::RunCommand(
+                "SONDREL_JOURNAL_DIR=" + test::ShellQuote(journals_) + " " +
+                test::ShellQuote(tool) + " show " + test::ShellQuote(other) + " 2>&1 >/dev/null");
+            EXPECT_NE(shown.output.find(kSetAsideSuffix), std::string::npos) << shown.output;
+            EXPECT_TRUE(ReadAll(path_) == edited);
+        }
+        for (const auto& e : fs::directory_iterator(journals_))
+            fs::remove(e.path());
+    }
+}
+
+// Only a journal of the user's own, a regular file of one name, mode 0600,
+// in a folder of the user's own, 0700 and not a symbolic link, is replayed;
+// anything else is left as it is, the file it names untouched, and told.
+// (Another user's: chown to nobody, which root may do.)
+TEST_F(RegionWrite, RecoveryReplaysOnlyTheUsersOwnPrivateJournals) {
+    const Shape s = kShapes[0];
+    constexpr uid_t kOther = 65534;
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& folder, const std::string& journal)> spoil;
+        const char* told;  // empty: replayed
+    };
+    const std::string elsewhere = dir_.file("elsewhere");
+    const Case cases[] = {
+        {"another user's journal",
+         [](const std::string&, const std::string& j) {
+             ASSERT_EQ(::chown(j.c_str(), kOther, kOther), 0);
+         },
+         "belongs to another user"},
+        {"a journal others may read",
+         [](const std::string&, const std::string& j) { fs::permissions(j, fs::perms(0644)); },
+         "0644"},
+        {"a journal with a second name",
+         [&](const std::string&, const std::string& j) { fs::create_hard_link(j, elsewhere); },
+         "more than one name"},
+        {"a symbolic link to a journal",
+         [&](const std::string&, const std::string& j) {
+             fs::rename(j, elsewhere);
+             fs::create_symlink(elsewhere, j);
+         },
+         "not a regular file"},
+        {"a folder others may write to",
+         [](const std::string& f, const std::string&) { fs::permissions(f, fs::perms(0777)); },
+         "may be written by other users"},
+        {"another user's folder",
+         [](const std::string& f, const std::string&) {
+             ASSERT_EQ(::chown(f.c_str(), kOther, kOther), 0);
+         },
+         "belongs to another user"},
+        {"a folder that is a symbolic link",
+         [&](const std::string& f, const std::string&) {
+             fs::rename(f, elsewhere);
+             fs::create_symlink(elsewhere, f);
+         },
+         "is a symbolic link"},
+        {"a folder only its owner and group may write to, made before 0700 was required",
+         [](const std::string& f, const std::string&) { fs::permissions(f, fs::perms(0775)); }, ""},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        journals_ = dir_.file("journal" + std::to_string(++n));
+        ::setenv("SONDREL_JOURNAL_DIR", journals_.c_str(), 1);
+        fs::remove_all(elsewhere);
+        Reset(path_, Pattern(kOldSize, 'o'));
+        SaveAndDie(s, [](int w, std::size_t) { return w == 2; });
+        const test::Bytes torn = ReadAll(path_);
+        ASSERT_FALSE(torn == Pattern(kOldSize, 'o'));
+        std::string journal;
+        for (const auto& e : fs::directory_iterator(journals_))
+            journal = e.path().string();
+        ASSERT_FALSE(journal.empty());
+        c.spoil(journals_, journal);
+        const std::size_t settled = RecoverJournals(journals_);
+        const auto problems = JournalProblems();
+        if (*c.told == '\0') {
+            EXPECT_EQ(settled, 1u);
+            EXPECT_TRUE(ReadAll(path_) == Pattern(kOldSize, 'o'));
+            EXPECT_EQ(fs::status(journals_).permissions(), fs::perms(0700));
+            EXPECT_TRUE(problems.empty()) << Joined(problems);
+            continue;
+        }
+        EXPECT_EQ(settled, 0u);
+        EXPECT_TRUE(ReadAll(path_) == torn) << "a journal that is not the user's own was replayed";
+        EXPECT_TRUE(Mentions(problems, c.told)) << Joined(problems);
+        EXPECT_TRUE(fs::exists(fs::symlink_status(journal))) << "the journal was removed";
+    }
+}
+
+// A journal of a gigabyte is not read whole on every command: it is left
+// and told at once.
+TEST_F(RegionWrite, AnOversizedJournalIsNotRead) {
+    fs::create_directory(journals_);
+    fs::permissions(journals_, fs::perms(0700));
+    const std::string huge = journals_ + "/1-0-0.journal";
+    const int fd = ::open(huge.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t{1} << 30), 0);
+    ::close(fd);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RecoverJournals(journals_), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_TRUE(Mentions(JournalProblems(), huge)) << Joined(JournalProblems());
+    EXPECT_TRUE(fs::exists(huge));
+}
+
+// The journal folder on a full disk: an in-place save is rewritten whole
+// instead, alone or in a group, and nothing is left beside the file.
+TEST_F(RegionWrite, AFullJournalFolderMakesTheSaveRewriteTheFile) {
+    fs::create_directory(journals_);
+    if (::geteuid() != 0 || std::system(("mount -t tmpfs -o size=16k,mode=0700 sondrel-test " +
+                                         journals_ + " 2>/dev/null")
+                                            .c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a file system here";
+    struct Unmount {
+        std::string at;
+        ~Unmount() { (void)!std::system(("umount -l " + at).c_str()); }
+    } unmount{journals_};
+    {
+        std::FILE* f = std::fopen((journals_ + "/filler").c_str(), "wb");
+        const test::Bytes block(4096, 0);
+        while (f && std::fwrite(block.data(), 1, block.size(), f) == block.size() &&
+               std::fflush(f) == 0) {
+        }
+        if (f)
+            std::fclose(f);
+    }
+    const Shape s = kShapes[0];
+    const test::Bytes tail = RegionsOf(s)[1].bytes;
+    test::Bytes expected = Pattern(kOldSize, 'o');
+    expected.resize(static_cast<std::size_t>(s.tailFrom));
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    for (const bool grouped : {false, true}) {
+        SCOPED_TRACE(grouped ? "in a group" : "alone");
+        Reset(path_, Pattern(kOldSize, 'o'));
+        const ino_t before = InodeOf(path_);
+        SaveGroup group;
+        IoFaults faults;
+        if (grouped)
+            faults.group = &group;
+        const IoResult r = WriteTail(path_, s.tailFrom, tail, NewSize(s), faults);
+        EXPECT_TRUE(r.ok) << r.error;
+        std::optional<IoResult> told;
+        if (grouped)
+            group.WhenCommitted(path_, [&told](const IoResult& t) { told = t; });
+        EXPECT_TRUE(group.Commit().empty());
+        if (grouped) {
+            ASSERT_TRUE(told.has_value());
+            EXPECT_TRUE(told->ok) << told->error;
+        }
+        EXPECT_TRUE(ReadAll(path_) == expected);
+        EXPECT_NE(InodeOf(path_), before) << "not rewritten";
+        std::size_t beside = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_.path()))
+            ++beside;
+        EXPECT_EQ(beside, 2u)
+            << "something was left beside the file";  // the file, the journal folder
+    }
+}
+
 // Three files in one group: one journal flushed once for all of them; a
-// failed flush undoes that file only, a failed journal fails them all, each
-// with its reason.
+// failed flush undoes that file only; a journal that cannot be written has
+// every file rewritten whole instead, none of them failing for it.
 TEST_F(RegionWrite, AGroupJournalsOnceAndUndoesOnlyTheFailedFile) {
     const Shape s = kShapes[0];
     const std::vector<std::string> paths = {dir_.file("a.mp3"), dir_.file("b.mp3"),
                                             dir_.file("c.mp3")};
     struct Case {
         const char* name;
-        IoStep failing;
         std::size_t failingFile;
-        bool all;
+        bool journalFails;  // else its flush
     };
     const Case cases[] = {
-        {"the second file's flush fails", IoStep::Sync, 1, false},
-        {"the journal's flush fails", IoStep::Journal, 2, true},
+        {"the second file's flush fails", 1, false},
+        {"the journal cannot be written", 2, true},
     };
     for (const SaveGroup::Flush flush :
          {SaveGroup::Flush::Parallel, SaveGroup::Flush::FileSystem}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(c.name);
             std::vector<IoFaults> faults(paths.size());
-            int journalFlushes = 0;
+            std::vector<ino_t> inodes;
+            int journalAsked = 0;
             SaveGroup group(SaveGroup::Limits{}, flush);
             for (std::size_t i = 0; i < paths.size(); ++i) {
                 Reset(paths[i], Pattern(kOldSize, 'o'));
+                inodes.push_back(InodeOf(paths[i]));
                 faults[i].group = &group;
                 faults[i].step = [&, i](IoStep step) {
-                    journalFlushes += step == IoStep::Journal && i == 0;
-                    return !(i == c.failingFile && step == c.failing);
+                    return c.journalFails || !(i == c.failingFile && step == IoStep::Sync);
+                };
+                faults[i].journal = [&, i] {
+                    journalAsked += i == 0;
+                    return !(c.journalFails && i == c.failingFile);
                 };
                 auto f = File::Open(paths[i], File::Mode::ReadWrite, nullptr, faults[i]);
                 ASSERT_TRUE(f.has_value());
@@ -418,18 +684,21 @@ TEST_F(RegionWrite, AGroupJournalsOnceAndUndoesOnlyTheFailedFile) {
             for (const auto& p : paths)
                 group.WhenCommitted(p, [&, p](const IoResult& r) { told[p] = r; });
             const auto failures = group.Commit();
-            EXPECT_EQ(journalFlushes, 1);
-            // One syncfs covers every file, so its failure is each one's.
-            const bool allFail = c.all || (flush == SaveGroup::Flush::FileSystem);
+            // Asked for the first file's part, then once before the one flush.
+            EXPECT_EQ(journalAsked, c.journalFails ? 1 : 2);
             for (std::size_t i = 0; i < paths.size(); ++i) {
                 SCOPED_TRACE(paths[i]);
-                const bool fails = allFail || i == c.failingFile;
+                // One syncfs covers every file, so its failure is each one's.
+                const bool fails = !c.journalFails &&
+                                   (flush == SaveGroup::Flush::FileSystem || i == c.failingFile);
                 EXPECT_EQ(told[paths[i]].ok, !fails) << told[paths[i]].error;
                 EXPECT_EQ(failures.count(paths[i]), fails ? 1u : 0u);
                 if (fails) {
                     EXPECT_NE(told[paths[i]].error.find("flush failed"), std::string::npos);
                 }
                 EXPECT_TRUE(ReadAll(paths[i]) == (fails ? Pattern(kOldSize, 'o') : Expected(s)));
+                EXPECT_EQ(InodeOf(paths[i]) != inodes[i], c.journalFails)
+                    << "rewritten exactly when no journal could be written";
             }
             EXPECT_EQ(LiveJournals(), 0u);
             std::size_t journalFiles = 0;
