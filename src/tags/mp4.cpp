@@ -244,7 +244,7 @@ bool Mp4Tag::SaveImageToFile(std::int32_t index, const std::string& fileName) {
     error_.clear();
     if (m4atag::SaveImageToFile(*state_, index, fileName.c_str()))
         return true;
-    Fail("Error saving image", kNotify);
+    Fail(WithReason("Error saving image", m4atag::GetProblem(*state_)), kNotify);
     return false;
 }
 

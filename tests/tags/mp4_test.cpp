@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -420,12 +422,14 @@ TEST_F(Mp4Test, PicturesAddDeleteAndExport) {
     const Bytes before = ReadAll(path);
     for (int bad : {5, -1}) {
         EXPECT_FALSE(tag.AddImage(bad, dir_.file("blob.bin")));
-        EXPECT_EQ(tag.Error(), "Error adding image");
+        EXPECT_EQ(tag.Error(), "Error adding image: there is no position " + std::to_string(bad) +
+                                   " among 4 pictures");
     }
     EXPECT_FALSE(tag.AddImage(0, dir_.file("missing.png")));
-    EXPECT_EQ(tag.Error(), "Error adding image");
+    EXPECT_EQ(tag.Error().rfind("Error adding image: ", 0), 0u) << tag.Error();
+    EXPECT_NE(tag.Error().find(std::strerror(ENOENT)), std::string::npos) << tag.Error();
     EXPECT_FALSE(tag.DeleteImage(4));
-    EXPECT_EQ(tag.Error(), "Error deleting image");
+    EXPECT_EQ(tag.Error(), "Error deleting image: there is no picture 4 among 4");
     EXPECT_EQ(ReadAll(path), before);
 
     ASSERT_TRUE(tag.DeleteImage(0)) << tag.Error();
@@ -502,7 +506,7 @@ TEST_F(Mp4Test, UnreadableFilesGiveTheReadingMessages) {
         EXPECT_EQ(tag.Error(), "Writing error (Title)");
         // Saving such a file changes nothing.
         EXPECT_FALSE(tag.WriteTag());
-        EXPECT_EQ(tag.Error(), "Writing error");
+        EXPECT_EQ(tag.Error(), "Writing error: no MP4 metadata was read from the file");
         if (c.content)
             EXPECT_EQ(ReadAll(path), *c.content);
         else
@@ -559,7 +563,7 @@ TEST_F(Mp4Test, FailedSaveLeavesTheFileAsItWas) {
     tag.SetIoFaults({});
     EXPECT_FALSE(saved);
     EXPECT_FALSE(added);
-    EXPECT_EQ(tag.Error(), "Error adding image");
+    EXPECT_EQ(tag.Error(), "Error adding image: write failed: No space left on device");
     EXPECT_EQ(ReadAll(path), before);
     auto filesAfter = FilesInDir();
     std::erase(filesAfter, "pic.png");
@@ -761,7 +765,8 @@ TEST_F(Mp4Test, SaveRefusesAChunkOffsetTableLongerThanItsAtom) {
         if (c.saved) {
             EXPECT_EQ(MutagenDump(path).value("\xC2\xA9nam", json()), json({"new title"}));
         } else {
-            EXPECT_EQ(tag.Error(), "Writing error");
+            EXPECT_EQ(tag.Error(),
+                      "Writing error: a chunk offset table counts more entries than it holds");
             EXPECT_EQ(ReadAll(path), bytes);
             // The edit is still held, not lost with the refusal.
             EXPECT_EQ(tag.Title(), "new title");
