@@ -124,6 +124,9 @@ struct State {
     // Why the last read, save or picture operation failed, in words; a
     // picture export (on a const state) leaves its reason here too.
     mutable std::string problem;
+    // What is damaged in a file whose tags were read from the atoms that
+    // hold together; such a file is never saved.
+    std::string damage;
 };
 
 void StateDeleter::operator()(State* state) const noexcept {
@@ -394,6 +397,7 @@ bool Load(State& s, const std::string& fileName) {
     s.read = s.current = Metadata{};
     s.facts = StreamFacts{};
     s.problem.clear();
+    s.damage.clear();
 
     auto probe = File::Open(fileName, File::Mode::Read, &s.problem);
     if (!probe)
@@ -404,21 +408,33 @@ bool Load(State& s, const std::string& fileName) {
         s.problem = probe->LastError();
         return false;
     }
-    // TagLib sees only a tree that holds together.
+    // TagLib sees only a tree that holds together: the file's own, or the
+    // part of a damaged one that does, read from memory.
+    std::unique_ptr<TagLib::IOStream> stream;
     if (const auto tree = mp4atoms::CheckTree(*probe); !tree.ok) {
         s.problem = tree.reason;
-        return false;
+        const auto salvage = mp4atoms::SalvageTree(*probe);
+        if (!salvage)
+            return false;
+        s.damage = tree.reason;
+        stream = std::make_unique<TagLib::ByteVectorStream>(
+            TagLib::ByteVector(reinterpret_cast<const char*>(salvage->data()),
+                               static_cast<unsigned>(salvage->size())));
+    } else {
+        auto onDisk = std::make_unique<TagLib::FileStream>(fileName.c_str(), true);
+        if (!onDisk->isOpen()) {
+            s.problem = "the file cannot be opened";
+            return false;
+        }
+        stream = std::move(onDisk);
     }
     probe->Close();
+    s.problem.clear();
 
-    TagLib::FileStream stream(fileName.c_str(), true);
-    if (!stream.isOpen()) {
-        s.problem = "the file cannot be opened";
-        return false;
-    }
-    TagLib::MP4::File file(&stream, true);
+    TagLib::MP4::File file(stream.get(), true);
     if (!file.isValid()) {
-        s.problem = "the MP4 metadata cannot be read";
+        s.problem = s.damage.empty() ? "the MP4 metadata cannot be read" : s.damage;
+        s.damage.clear();
         return false;
     }
     s.read = Extract(file);
@@ -633,6 +649,10 @@ Metadata Merge(const Metadata& had, const Metadata& read, const Metadata& want) 
 bool Commit(State& s, const Metadata& want) {
     if (!s.loaded) {
         s.problem = "no MP4 metadata was read from the file";
+        return false;
+    }
+    if (!s.damage.empty()) {
+        s.problem = "the file is damaged (" + s.damage + ")";
         return false;
     }
     const std::string path = s.fileName;
@@ -1042,6 +1062,10 @@ bool SetBMP(State& s, std::int32_t value) {
 
 const std::string& GetProblem(const State& s) {
     return s.problem;
+}
+
+const std::string& GetDamage(const State& s) {
+    return s.damage;
 }
 
 bool SaveMetaData(State& s) {

@@ -73,6 +73,12 @@ bool ReadMetaData(State& s, const char* fileName);
 // success.
 const std::string& GetProblem(const State& s);
 
+// What is damaged in a file the last read took in part: its tags are read
+// from the atoms that hold together (a file cut short behind its "moov", a
+// broken atom inside a parent), and every save, picture addition or
+// deletion is refused. Empty for a whole file.
+const std::string& GetDamage(const State& s);
+
 // Text getters: copy at most size - 1 bytes (never cutting a character) and
 // a terminating zero into `buffer`; return the full length in bytes. Pass
 // (nullptr, 0) to learn the length. Empty when no metadata is held.
