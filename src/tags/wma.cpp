@@ -1296,6 +1296,8 @@ bool WmaTag::WriteTag() {
 }
 
 bool WmaTag::Save() {
+    if (!damage_.empty())
+        return RefuseDamaged();
     std::string err;
     auto file = File::Open(fileName_, File::ModeForSave(fileName_), &err, io_);
     if (!file) {
@@ -1306,8 +1308,6 @@ bool WmaTag::Save() {
         Fail("No valid ASF header was read from this file");
         return false;
     }
-    if (!damage_.empty())
-        return RefuseDamaged();
     const Header& old = *header_;
     const std::int64_t fileSize = file->Size();
     if (!Unchanged(*file, fileSize, old.raw)) {
