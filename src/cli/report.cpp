@@ -17,8 +17,16 @@ namespace {
 // missing tag kind shows in the tag kinds, not as an error.
 // The format's own reason (a damaged atom, a cut header) follows the plain
 // words, so a user learns what is wrong with the file.
+// A file damaged outside its tags is valid, its tags shown, and its error
+// says what is damaged and that it is not saved.
 void ValidityOf(FileReport& r, const TagBridge& bridge) {
     r.valid = r.stream.valid;
+    const FormatHandler* h = HandlerOf(r.format);
+    if (r.valid && h) {
+        if (const std::string damage = h->Damage(bridge); !damage.empty())
+            r.error = "the file is damaged (" + damage + "); its tags are shown read-only";
+        return;
+    }
     r.error = r.valid ? std::string() : NotValidMessage(bridge, r.format);
 }
 

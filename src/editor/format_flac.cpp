@@ -44,6 +44,7 @@ public:
     }
     bool Valid(const TagBridge& b) const override { return Parts(b).flac.Valid(); }
     std::string Error(const TagBridge& b) const override { return Parts(b).flac.Error(); }
+    std::string Damage(const TagBridge& b) const override { return Parts(b).flac.Damage(); }
     bool HasOwnTag(const TagBridge& b) const override { return Parts(b).flac.Valid(); }
 
     StreamFacts Stream(TagBridge& b, const FileSnapshot*, const std::string&) const override {

@@ -73,6 +73,7 @@ public:
     }
     bool Valid(const TagBridge& b) const override { return Parts(b).mp4Tag.Valid(); }
     std::string Error(const TagBridge& b) const override { return Parts(b).mp4Tag.Error(); }
+    std::string Damage(const TagBridge& b) const override { return Parts(b).mp4Tag.Damage(); }
     bool HasOwnTag(const TagBridge& b) const override { return Parts(b).mp4Tag.Valid(); }
 
     StreamFacts Stream(TagBridge& b, const FileSnapshot*, const std::string&) const override {

@@ -46,6 +46,9 @@ public:
     // Validity of the last read, and the error text a report shows.
     virtual bool Valid(const TagBridge& bridge) const = 0;
     virtual std::string Error(const TagBridge& bridge) const = 0;
+    // Why a file read as valid is damaged elsewhere: its tags are shown
+    // read-only and its saves refused; empty for a whole file.
+    virtual std::string Damage(const TagBridge&) const { return {}; }
     // Whether the file already held a tag of its own (with the save choice
     // for MP3): tag runs in "leave" mode pass such files by.
     virtual bool HasOwnTag(const TagBridge& bridge) const = 0;

@@ -35,6 +35,7 @@ public:
     }
     bool Valid(const TagBridge& b) const override { return Parts(b).WMATag.Valid(); }
     std::string Error(const TagBridge& b) const override { return Parts(b).WMATag.Error(); }
+    std::string Damage(const TagBridge& b) const override { return Parts(b).WMATag.Damage(); }
     bool HasOwnTag(const TagBridge& b) const override { return Parts(b).WMATag.Valid(); }
 
     StreamFacts Stream(TagBridge& b, const FileSnapshot*, const std::string&) const override {

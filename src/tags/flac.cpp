@@ -80,10 +80,16 @@ struct Layout {
     std::int64_t metaStart = 0;
     std::int64_t audioOffset = 0;
     std::vector<RawBlock> blocks;
+    // What is damaged behind the comment block, where the walk stopped; the
+    // blocks before it are read, and no save trusts the layout.
+    std::string damage;
 };
 
 // The block list of a FLAC file, checked against the named limits and the
-// file's size; nullopt with the reason in `fault` for a damaged file.
+// file's size; nullopt with the reason in `fault` for a damaged file. A
+// block that does not hold together behind the comment block ends the list
+// there instead, with the reason in Layout::damage: the tags before it read
+// as other readers read them.
 std::optional<Layout> ParseLayout(const ByteSource& f, std::string& fault) {
     const std::int64_t size = f.Size();
     if (size < 0) {
@@ -99,39 +105,40 @@ std::optional<Layout> ParseLayout(const ByteSource& f, std::string& fault) {
     }
     std::int64_t pos = layout.streamStart + 4;
     layout.metaStart = pos;
-    for (;;) {
-        const auto h = f.ReadAt(pos, kBlockHeaderSize);
-        if (!h) {
-            fault = "the metadata ends before its last block";
+    bool comments = false;
+    const auto stop = [&](std::string why) -> std::optional<Layout> {
+        if (!comments) {
+            fault = std::move(why);
             return std::nullopt;
         }
+        layout.damage = std::move(why);
+        layout.audioOffset = pos;
+        return layout;
+    };
+    for (;;) {
+        const auto h = f.ReadAt(pos, kBlockHeaderSize);
+        if (!h)
+            return stop("the metadata ends before its last block");
         RawBlock block;
         block.type = (*h)[0] & 0x7F;
         block.length = Be24(h->data() + 1);
         block.body = pos + static_cast<std::int64_t>(kBlockHeaderSize);
-        if (block.type == kInvalidBlock) {
-            fault = "a metadata block has the invalid type 127";
-            return std::nullopt;
-        }
+        if (block.type == kInvalidBlock)
+            return stop("a metadata block has the invalid type 127");
         if (layout.blocks.empty() &&
             (block.type != kStreamInfoBlock || block.length != kStreamInfoSize)) {
             fault = "the stream does not start with its STREAMINFO block";
             return std::nullopt;
         }
-        if (layout.blocks.size() >= FlacTag::kMaxBlocks) {
-            fault = "more than " + std::to_string(FlacTag::kMaxBlocks) + " metadata blocks";
-            return std::nullopt;
-        }
-        if (block.length > size - block.body) {
-            fault = "a metadata block runs past the end of the file";
-            return std::nullopt;
-        }
+        if (layout.blocks.size() >= FlacTag::kMaxBlocks)
+            return stop("more than " + std::to_string(FlacTag::kMaxBlocks) + " metadata blocks");
+        if (block.length > size - block.body)
+            return stop("a metadata block runs past the end of the file");
+        if (block.body + block.length - layout.metaStart > FlacTag::kMaxMetadataBytes)
+            return stop("the metadata is larger than " +
+                        std::to_string(FlacTag::kMaxMetadataBytes >> 20) + " MiB");
         pos = block.body + block.length;
-        if (pos - layout.metaStart > FlacTag::kMaxMetadataBytes) {
-            fault = "the metadata is larger than " +
-                    std::to_string(FlacTag::kMaxMetadataBytes >> 20) + " MiB";
-            return std::nullopt;
-        }
+        comments = comments || block.type == kCommentBlock;
         layout.blocks.push_back(block);
         if ((*h)[0] & kLastBlockFlag)
             break;
@@ -250,6 +257,7 @@ std::string FlacTag::Md5Hex() const {
 
 void FlacTag::ResetForRead() {
     error_.clear();
+    damage_.clear();
     pendingSynced_.reset();
     valid_ = false;
     values_ = {};
@@ -357,6 +365,7 @@ void FlacTag::ReadOpened(const ByteSource& f) {
     fileLength_ = f.Size();
     metaStart_ = layout->metaStart;
     audioOffset_ = layout->audioOffset;
+    damage_ = layout->damage;
     valid_ = true;
 }
 
@@ -426,6 +435,8 @@ bool FlacTag::Save(const PerField<std::string>& values, const std::string& failu
         Fail(failure, std::string("the file was not read as FLAC"), false);
         return false;
     }
+    if (!damage_.empty())
+        return RefuseDamaged(false);
     Bytes meta;
     try {
         std::vector<std::string> comments = vorbis::PlanComments(items_, values);
@@ -468,9 +479,11 @@ bool FlacTag::Save(const PerField<std::string>& values, const std::string& failu
     std::string fault;
     const auto layout = ParseLayout(*file, fault);
     const std::int64_t size = file->Size();
-    if (!layout || layout->metaStart != metaStart_ || layout->audioOffset != audioOffset_ ||
-        size != fileLength_) {
-        Fail(failure, layout ? std::string(kChangedSinceRead) : fault, false);
+    if (layout && !layout->damage.empty())
+        fault = layout->damage;
+    if (!layout || !fault.empty() || layout->metaStart != metaStart_ ||
+        layout->audioOffset != audioOffset_ || size != fileLength_) {
+        Fail(failure, fault.empty() ? std::string(kChangedSinceRead) : fault, false);
         return false;
     }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -120,7 +121,12 @@ struct State {
     Metadata current;  // as edited
     StreamFacts facts;
     const IoFaults* faults = &SystemIo();
-    std::string problem;  // why the last read or save was refused
+    // Why the last read, save or picture operation failed, in words; a
+    // picture export (on a const state) leaves its reason here too.
+    mutable std::string problem;
+    // What is damaged in a file whose tags were read from the atoms that
+    // hold together; such a file is never saved.
+    std::string damage;
 };
 
 void StateDeleter::operator()(State* state) const noexcept {
@@ -391,28 +397,46 @@ bool Load(State& s, const std::string& fileName) {
     s.read = s.current = Metadata{};
     s.facts = StreamFacts{};
     s.problem.clear();
+    s.damage.clear();
 
-    std::string error;
-    auto probe = File::Open(fileName, File::Mode::Read, &error);
+    auto probe = File::Open(fileName, File::Mode::Read, &s.problem);
     if (!probe)
         return false;
     const std::int64_t size = probe->Size();
     NoteFileRead(probe->Descriptor(), fileName);  // what a save checks against
-    if (size < 0)
-        return false;
-    // TagLib sees only a tree that holds together.
-    if (const auto tree = mp4atoms::CheckTree(*probe); !tree.ok) {
-        s.problem = tree.reason;
+    if (size < 0) {
+        s.problem = probe->LastError();
         return false;
     }
+    // TagLib sees only a tree that holds together: the file's own, or the
+    // part of a damaged one that does, read from memory.
+    std::unique_ptr<TagLib::IOStream> stream;
+    if (const auto tree = mp4atoms::CheckTree(*probe); !tree.ok) {
+        s.problem = tree.reason;
+        const auto salvage = mp4atoms::SalvageTree(*probe);
+        if (!salvage)
+            return false;
+        s.damage = tree.reason;
+        stream = std::make_unique<TagLib::ByteVectorStream>(
+            TagLib::ByteVector(reinterpret_cast<const char*>(salvage->data()),
+                               static_cast<unsigned>(salvage->size())));
+    } else {
+        auto onDisk = std::make_unique<TagLib::FileStream>(fileName.c_str(), true);
+        if (!onDisk->isOpen()) {
+            s.problem = "the file cannot be opened";
+            return false;
+        }
+        stream = std::move(onDisk);
+    }
     probe->Close();
+    s.problem.clear();
 
-    TagLib::FileStream stream(fileName.c_str(), true);
-    if (!stream.isOpen())
+    TagLib::MP4::File file(stream.get(), true);
+    if (!file.isValid()) {
+        s.problem = s.damage.empty() ? "the MP4 metadata cannot be read" : s.damage;
+        s.damage.clear();
         return false;
-    TagLib::MP4::File file(&stream, true);
-    if (!file.isValid())
-        return false;
+    }
     s.read = Extract(file);
     s.current = s.read;
     s.facts = Facts(file, s.read);
@@ -623,20 +647,34 @@ Metadata Merge(const Metadata& had, const Metadata& read, const Metadata& want) 
 // Rewrites the file of `s` with the edits of `want`. The whole file is
 // edited in memory, read back and compared before it replaces the original.
 bool Commit(State& s, const Metadata& want) {
-    if (!s.loaded)
+    if (!s.loaded) {
+        s.problem = "no MP4 metadata was read from the file";
         return false;
+    }
+    if (!s.damage.empty()) {
+        s.problem = "the file is damaged (" + s.damage + ")";
+        return false;
+    }
     const std::string path = s.fileName;
 
-    auto in = File::Open(path, File::Mode::Read);
+    auto in = File::Open(path, File::Mode::Read, &s.problem);
     if (!in)
         return false;
     const std::int64_t size = in->Size();
-    if (size < 0 || size > kMaxFileBytes)
+    if (size < 0) {
+        s.problem = in->LastError();
         return false;
+    }
+    if (size > kMaxFileBytes) {
+        s.problem = "the file is larger than " + std::to_string(kMaxFileBytes) + " bytes";
+        return false;
+    }
     TagLib::ByteVector content(static_cast<unsigned>(size), '\0');
     if (!in->ReadInto(0, reinterpret_cast<std::uint8_t*>(content.data()),
-                      static_cast<std::size_t>(size)))
+                      static_cast<std::size_t>(size))) {
+        s.problem = in->LastError();
         return false;
+    }
     // The edit is merged into these bytes, so they are what the save replaces.
     NoteFileRead(in->Descriptor(), path);
     in->Close();
@@ -660,29 +698,37 @@ bool Commit(State& s, const Metadata& want) {
     std::set<TagLib::String> touched;
     {
         TagLib::MP4::File file(&stream, true);
-        if (!file.isValid() || !file.tag() || !ChunkOffsetTablesFit(file))
+        if (!file.isValid() || !file.tag()) {
+            s.problem = "the MP4 metadata cannot be read";
             return false;
+        }
+        if (!ChunkOffsetTablesFit(file)) {
+            s.problem = "a chunk offset table counts more entries than it holds";
+            return false;
+        }
         // The file may have been changed by someone else since it was read:
         // compare with what it holds now, not with our old copy.
         const Metadata had = Extract(file);
         before = Facts(file, had);
         expected = Merge(had, s.read, want);
         touched = Apply(*file.tag(), expected, had);
-        if (!file.save())
+        if (!file.save()) {
+            s.problem = "the new metadata cannot be put into the file";
             return false;
+        }
     }
     if (old)
         KeepUntouchedItems(stream, *old, touched);
     {
         stream.seek(0);
         TagLib::MP4::File check(&stream, true);
-        if (!check.isValid())
-            return false;
-        const Metadata got = Extract(check);
+        const Metadata got = check.isValid() ? Extract(check) : Metadata{};
         const StreamFacts after = Facts(check, got);
-        if (!SameMetadata(got, expected) || after.lengthMs != before.lengthMs ||
-            after.sampleRate != before.sampleRate || after.channels != before.channels)
+        if (!check.isValid() || !SameMetadata(got, expected) || after.lengthMs != before.lengthMs ||
+            after.sampleRate != before.sampleRate || after.channels != before.channels) {
+            s.problem = "the rewritten file did not read back as written; the file was not changed";
             return false;
+        }
     }
 
     const TagLib::ByteVector* out = stream.data();
@@ -696,8 +742,10 @@ bool Commit(State& s, const Metadata& want) {
             return true;
         },
         *s.faults);
-    if (!r)
+    if (!r) {
+        s.problem = r.error;
         return false;
+    }
     // Reading again gives the facts (file length, counts) of the new file.
     Load(s, path);
     return true;
@@ -758,14 +806,27 @@ std::int32_t GetFactText(const State& s, const std::string StreamFacts::*member,
     }
 }
 
-std::optional<std::vector<std::uint8_t>> ReadPictureFile(const std::string& path) {
-    auto f = File::Open(path, File::Mode::Read);
+// The bytes of a picture file; nullopt with the reason in `problem`.
+std::optional<std::vector<std::uint8_t>> ReadPictureFile(const std::string& path,
+                                                         std::string& problem) {
+    auto f = File::Open(path, File::Mode::Read, &problem);
     if (!f)
         return std::nullopt;
     const std::int64_t size = f->Size();
-    if (size <= 0 || size > kMaxPictureBytes)
+    if (size == 0)
+        problem = "the picture file is empty";
+    else if (size > kMaxPictureBytes)
+        problem =
+            "the picture file is larger than " + std::to_string(kMaxPictureBytes >> 20) + " MiB";
+    if (size <= 0 || size > kMaxPictureBytes) {
+        if (size < 0)
+            problem = f->LastError();
         return std::nullopt;
-    return f->ReadAt(0, static_cast<std::size_t>(size));
+    }
+    auto bytes = f->ReadAt(0, static_cast<std::size_t>(size));
+    if (!bytes)
+        problem = f->LastError();
+    return bytes;
 }
 
 TagLib::MP4::CoverArt::Format FormatOfMime(const std::string& mime) {
@@ -783,9 +844,9 @@ TagLib::MP4::CoverArt::Format FormatOfMime(const std::string& mime) {
 // Writes a new file, or replaces an existing one without a window in which
 // it is cut short.
 bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size_t count,
-                    const IoFaults& faults) {
+                    const IoFaults& faults, std::string& problem) {
     if (KindOfPath(path) == PathKind::Regular) {
-        return static_cast<bool>(SafeReplace(
+        const IoResult r = SafeReplace(
             path,
             [&](ReplaceWriter& w, std::string& error) {
                 if (!w.Write(data, count)) {
@@ -794,13 +855,18 @@ bool WriteWholeFile(const std::string& path, const std::uint8_t* data, std::size
                 }
                 return true;
             },
-            faults));
+            faults);
+        problem = r.error;
+        return r.ok;
     }
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
+    if (fd < 0) {
+        problem = std::strerror(errno);
         return false;
+    }
     File out = File::Adopt(fd, faults);
     if (!out.WriteAt(0, data, count) || !out.Sync()) {
+        problem = out.LastError();
         out.Close();
         ::unlink(path.c_str());
         return false;
@@ -998,11 +1064,16 @@ const std::string& GetProblem(const State& s) {
     return s.problem;
 }
 
+const std::string& GetDamage(const State& s) {
+    return s.damage;
+}
+
 bool SaveMetaData(State& s) {
     try {
         s.problem.clear();
         return Commit(s, s.current);
     } catch (...) {
+        s.problem = "out of memory";
         return false;
     }
 }
@@ -1012,36 +1083,52 @@ bool SaveImageToFile(const State& s, std::int32_t index, const char* fileName) {
         if (!s.loaded || !fileName || index < 0 ||
             static_cast<std::size_t>(index) >= s.current.covers.size())
             return false;
+        s.problem.clear();
         const TagLib::ByteVector& data = s.current.covers[static_cast<std::size_t>(index)].data;
         return WriteWholeFile(fileName, reinterpret_cast<const std::uint8_t*>(data.data()),
-                              data.size(), *s.faults);
+                              data.size(), *s.faults, s.problem);
     } catch (...) {
+        s.problem = "out of memory";
         return false;
     }
 }
 
 bool DeleteImage(State& s, std::int32_t index) {
     try {
-        if (!s.loaded || index < 0 || static_cast<std::size_t>(index) >= s.current.covers.size())
-            return false;
         s.problem.clear();
+        if (!s.loaded) {
+            s.problem = "no MP4 metadata was read from the file";
+            return false;
+        }
+        if (index < 0 || static_cast<std::size_t>(index) >= s.current.covers.size()) {
+            s.problem = "there is no picture " + std::to_string(index) + " among " +
+                        std::to_string(s.current.covers.size());
+            return false;
+        }
         Metadata want = s.current;
         want.covers.erase(want.covers.begin() + index);
         return Commit(s, want);
     } catch (...) {
+        s.problem = "out of memory";
         return false;
     }
 }
 
 bool AddImage(State& s, std::int32_t position, const char* fileName) {
     try {
-        if (!s.loaded || !fileName || position < 0 ||
-            static_cast<std::size_t>(position) > s.current.covers.size())
+        s.problem.clear();
+        if (!s.loaded || !fileName) {
+            s.problem = "no MP4 metadata was read from the file";
             return false;
-        const auto bytes = ReadPictureFile(fileName);
+        }
+        if (position < 0 || static_cast<std::size_t>(position) > s.current.covers.size()) {
+            s.problem = "there is no position " + std::to_string(position) + " among " +
+                        std::to_string(s.current.covers.size()) + " pictures";
+            return false;
+        }
+        const auto bytes = ReadPictureFile(fileName, s.problem);
         if (!bytes)
             return false;
-        s.problem.clear();
         Metadata want = s.current;
         Cover cover{FormatOfMime(MimeByExtension(fileName, *bytes)),
                     TagLib::ByteVector(reinterpret_cast<const char*>(bytes->data()),
@@ -1049,6 +1136,7 @@ bool AddImage(State& s, std::int32_t position, const char* fileName) {
         want.covers.insert(want.covers.begin() + position, std::move(cover));
         return Commit(s, want);
     } catch (...) {
+        s.problem = "out of memory";
         return false;
     }
 }

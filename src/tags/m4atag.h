@@ -67,10 +67,17 @@ void SetIoFaults(State& s, const IoFaults& faults);
 // metadata (GetFileName still gives the name).
 bool ReadMetaData(State& s, const char* fileName);
 
-// Why the last read, save, picture deletion or addition was refused before
-// TagLib saw the file (the atom tree does not hold together, no MP4
-// container), in words; empty when it was not refused for such a reason.
+// Why the last read, save or picture operation failed, in words: the atom
+// tree does not hold together, no MP4 container, or the system's reason
+// for a failed read or write ("No space left on device"); empty after a
+// success.
 const std::string& GetProblem(const State& s);
+
+// What is damaged in a file the last read took in part: its tags are read
+// from the atoms that hold together (a file cut short behind its "moov", a
+// broken atom inside a parent), and every save, picture addition or
+// deletion is refused. Empty for a whole file.
+const std::string& GetDamage(const State& s);
 
 // Text getters: copy at most size - 1 bytes (never cutting a character) and
 // a terminating zero into `buffer`; return the full length in bytes. Pass

@@ -63,6 +63,7 @@ void Mp4Tag::setFileName(const std::string& fileName) {
         m4atag::ReadMetaData(*state_, nullptr);
         Fail(WithReason("Error reading metadata", problem), kNotify);
     }
+    damage_ = valid_ ? m4atag::GetDamage(*state_) : std::string();
     genreId_ = valid_ ? GenreIdOf(Genre()) : kGenreOther;
 }
 
@@ -234,6 +235,8 @@ void Mp4Tag::setBMP(std::int32_t v) {
 
 bool Mp4Tag::WriteTag() {
     error_.clear();
+    if (!damage_.empty())
+        return RefuseDamaged(kNotify);
     if (m4atag::SaveMetaData(*state_))
         return true;
     Fail(WithReason("Writing error", m4atag::GetProblem(*state_)), kNotify);
@@ -244,12 +247,14 @@ bool Mp4Tag::SaveImageToFile(std::int32_t index, const std::string& fileName) {
     error_.clear();
     if (m4atag::SaveImageToFile(*state_, index, fileName.c_str()))
         return true;
-    Fail("Error saving image", kNotify);
+    Fail(WithReason("Error saving image", m4atag::GetProblem(*state_)), kNotify);
     return false;
 }
 
 bool Mp4Tag::DeleteImage(std::int32_t index) {
     error_.clear();
+    if (!damage_.empty())
+        return RefuseDamaged(kNotify);
     if (m4atag::DeleteImage(*state_, index))
         return true;
     Fail(WithReason("Error deleting image", m4atag::GetProblem(*state_)), kNotify);
@@ -258,6 +263,8 @@ bool Mp4Tag::DeleteImage(std::int32_t index) {
 
 bool Mp4Tag::AddImage(std::int32_t position, const std::string& fileName) {
     error_.clear();
+    if (!damage_.empty())
+        return RefuseDamaged(kNotify);
     if (m4atag::AddImage(*state_, position, fileName.c_str()))
         return true;
     Fail(WithReason("Error adding image", m4atag::GetProblem(*state_)), kNotify);

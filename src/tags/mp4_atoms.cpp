@@ -1,5 +1,6 @@
 #include "tags/mp4_atoms.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -69,7 +70,129 @@ struct Level {
     std::int64_t end;
 };
 
+// The top-level atoms a salvage leaves out: media data and padding.
+bool LeftOutOfSalvage(const char* type) {
+    for (const char* t : {"mdat", "free", "skip", "wide"})
+        if (std::memcmp(t, type, 4) == 0)
+            return true;
+    return false;
+}
+
+// The walk of SalvageTree: each container's children copied up to the first
+// that does not fit, where CheckTree said what is wrong.
+class Salvager {
+public:
+    explicit Salvager(const ByteSource& file) : file_(file) {}
+
+    std::optional<Bytes> Run() {
+        const std::int64_t size = file_.Size();
+        std::uint8_t head[8];
+        if (size < 8 || !file_.ReadInto(0, head, 8) ||
+            !Printable(reinterpret_cast<const char*>(head + 4)))
+            return std::nullopt;
+        Children(0, size, 1);
+        if (failed_ || !moov_)
+            return std::nullopt;
+        return std::move(out_);
+    }
+
+private:
+    bool Copy(std::int64_t from, std::int64_t count) {
+        if (count > kMaxSalvageBytes - static_cast<std::int64_t>(out_.size())) {
+            failed_ = true;
+            return false;
+        }
+        const std::size_t at = out_.size();
+        out_.resize(at + static_cast<std::size_t>(count));
+        if (!file_.ReadInto(from, out_.data() + at, static_cast<std::size_t>(count))) {
+            failed_ = true;
+            return false;
+        }
+        return true;
+    }
+
+    void Children(std::int64_t begin, std::int64_t end, int depth) {
+        const bool top = depth == 1;
+        for (std::int64_t at = begin; at < end && !failed_;) {
+            const std::int64_t room = end - at;
+            if (room < 8)
+                return;
+            std::uint8_t head[16] = {};
+            if (!file_.ReadInto(at, head, 8)) {
+                failed_ = true;
+                return;
+            }
+            const char* type = reinterpret_cast<const char*>(head + 4);
+            std::uint64_t length = Be(head, 4);
+            std::int64_t headerSize = 8;
+            if (length == 1) {
+                if (room < 16 || !file_.ReadInto(at + 8, head + 8, 8))
+                    return;
+                length = Be(head + 8, 8);
+                headerSize = 16;
+            } else if (length == 0 && top) {
+                length = static_cast<std::uint64_t>(room);
+            }
+            if (length < static_cast<std::uint64_t>(headerSize) ||
+                length > static_cast<std::uint64_t>(room))
+                return;
+            if (++atoms_ > kMaxAtoms) {
+                failed_ = true;
+                return;
+            }
+            const auto atomEnd = at + static_cast<std::int64_t>(length);
+            if (top && LeftOutOfSalvage(type)) {
+                at = atomEnd;
+                continue;
+            }
+            const Container* c = ContainerOf(type);
+            if (!c) {
+                if (!Copy(at, atomEnd - at))
+                    return;
+                at = atomEnd;
+                continue;
+            }
+            const std::int64_t first = at + headerSize + c->skip;
+            if (first > atomEnd) {  // no room for its own fields: left out
+                at = atomEnd;
+                continue;
+            }
+            if (depth >= kMaxDepth) {
+                failed_ = true;
+                return;
+            }
+            // A plain 32-bit header, then the container's own fields.
+            const std::size_t start = out_.size();
+            out_.insert(out_.end(), {0, 0, 0, 0});
+            out_.insert(out_.end(), head + 4, head + 8);
+            if (!Copy(at + headerSize, c->skip))
+                return;
+            Children(first, atomEnd, depth + 1);
+            const std::size_t kept = out_.size() - start;
+            if (kept > 0xFFFFFFFFu) {
+                failed_ = true;
+                return;
+            }
+            for (int i = 0; i < 4; ++i)
+                out_[start + static_cast<std::size_t>(i)] =
+                    static_cast<std::uint8_t>(kept >> (24 - 8 * i));
+            moov_ = moov_ || (top && std::memcmp(type, "moov", 4) == 0);
+            at = atomEnd;
+        }
+    }
+
+    const ByteSource& file_;
+    Bytes out_;
+    std::size_t atoms_ = 0;
+    bool failed_ = false;
+    bool moov_ = false;
+};
+
 }  // namespace
+
+std::optional<Bytes> SalvageTree(const ByteSource& file) {
+    return Salvager(file).Run();
+}
 
 Check CheckTree(const ByteSource& file) {
     Check out;

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "tags/byte_source.h"
@@ -32,5 +33,16 @@ struct Check {
 // lie wholly inside its parent and the file, and the top level must fill
 // the file exactly and hold a "moov" atom.
 Check CheckTree(const ByteSource& file);
+
+// A copy of the metadata of a file CheckTree refused, small enough to hold,
+// read as other readers read such a file: an atom that does not fit (past
+// its parent or the file, shorter than its header, stray bytes) ends its
+// parent's children there, each container's size made to match what it
+// keeps. The top-level media data and padding ("mdat", "free", "skip",
+// "wide") are left out. Read-only: offsets into the media are not kept.
+inline constexpr std::int64_t kMaxSalvageBytes = std::int64_t{128} << 20;
+// Nullopt when no whole "moov" remains, when the file is no MP4 container,
+// cannot be read, or passes kMaxDepth, kMaxAtoms or kMaxSalvageBytes.
+std::optional<Bytes> SalvageTree(const ByteSource& file);
 
 }  // namespace sondrel::mp4atoms

@@ -215,6 +215,12 @@ void TagComponent::Fail(std::string message, bool notify) {
         onError(*this, error_);
 }
 
+bool TagComponent::RefuseDamaged(bool notify) {
+    Fail("The file is damaged (" + damage_ + "); its tags are shown read-only and not saved",
+         notify);
+    return false;
+}
+
 void TagComponent::Changed() {
     if (onChange)
         onChange(*this);

@@ -147,6 +147,10 @@ public:
 
     bool Valid() const { return valid_; }
     const std::string& Error() const { return error_; }
+    // Why a file whose tags were read is damaged elsewhere (cut short, a
+    // block or atom that does not fit): its tags are shown, read-only, and
+    // every save refuses with DamageRefusal. Empty for a whole file.
+    const std::string& Damage() const { return damage_; }
     bool EditAutoSave() const { return editAutoSave_; }
     void setEditAutoSave(bool on) { editAutoSave_ = on; }
     // The write side of this component's saves (the real system by default).
@@ -179,8 +183,12 @@ protected:
         }
     }
 
+    // Records the refusal of a save of a damaged file; false for the caller to return.
+    bool RefuseDamaged(bool notify = true);
+
     bool valid_ = false;
     std::string error_;
+    std::string damage_;
     bool editAutoSave_ = false;
     IoFaults io_;
 };

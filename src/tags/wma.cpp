@@ -1148,6 +1148,7 @@ void WmaTag::ClearTag() {
 
 void WmaTag::Reset() {
     valid_ = false;
+    damage_.clear();
     fileLength_ = 0;
     channelMode_.clear();
     frequency_ = 0;
@@ -1236,10 +1237,23 @@ bool WmaTag::ReadOpened(const ByteSource& file) {
     channels_ = h->channels;
     sampleRate_ = h->sampleRate;
     avgBytesPerSec_ = h->avgBytesPerSec;
-    if (maxBitrate_ == 0 || !InRange(channels_, 1, kWmaMaxChannels) ||
-        !InRange(sampleRate_, kWmaMinSampleRate, kWmaMaxSampleRate) ||
-        !InRange(avgBytesPerSec_, 1, kWmaMaxAvgBytesPerSec))
+    // A header whose tags read but that describes no audio stream at all
+    // (other readers show its tags): read-only, its stream facts left at
+    // zero. An audio stream with values out of range is no WMA file of ours.
+    const bool audio = std::any_of(h->streams.begin(), h->streams.end(), [](const Bytes& o) {
+        return o.size() >= kStreamAudioMinSize &&
+               IsGuid(o.data() + kStreamTypeOffset, kAudioMediaGuid);
+    });
+    if (!audio) {
+        damage_ = std::string(kDamaged) + "no stream properties object describes the audio";
+        channels_ = 0;
+        sampleRate_ = 0;
+        avgBytesPerSec_ = 0;
+    } else if (maxBitrate_ == 0 || !InRange(channels_, 1, kWmaMaxChannels) ||
+               !InRange(sampleRate_, kWmaMinSampleRate, kWmaMaxSampleRate) ||
+               !InRange(avgBytesPerSec_, 1, kWmaMaxAvgBytesPerSec)) {
         return false;
+    }
 
     for (const auto& entry : kFieldTable)
         Value(entry.field) = tag[entry.field];
@@ -1249,7 +1263,10 @@ bool WmaTag::ReadOpened(const ByteSource& file) {
 
     valid_ = true;
     fileLength_ = fileSize;
-    channelMode_ = channels_ == 1 ? "Mono" : channels_ == 2 ? "Stereo" : std::to_string(channels_);
+    channelMode_ = channels_ == 1   ? "Mono"
+                   : channels_ == 2 ? "Stereo"
+                   : channels_ == 0 ? std::string()
+                                    : std::to_string(channels_);
     frequency_ = static_cast<std::int32_t>(sampleRate_);
     // The play duration (100-ns units) includes the preroll (milliseconds)
     // at its start. A broadcast file has neither; nor has a file whose play
@@ -1260,7 +1277,7 @@ bool WmaTag::ReadOpened(const ByteSource& file) {
         read.preroll < (~0ull / 10'000) ? read.preroll * 10'000 : ~0ull;
     if (!read.broadcast && read.playDuration > prerollTicks) {
         durationInSeconds_ = static_cast<double>(read.playDuration - prerollTicks) / 1e7;
-    } else {
+    } else if (maxBitrate_ != 0) {
         const std::uint64_t dataBytes = static_cast<std::uint64_t>(fileSize) - headerSize;
         durationInSeconds_ = static_cast<double>(dataBytes * 8) / maxBitrate_;
     }
@@ -1279,6 +1296,8 @@ bool WmaTag::WriteTag() {
 }
 
 bool WmaTag::Save() {
+    if (!damage_.empty())
+        return RefuseDamaged();
     std::string err;
     auto file = File::Open(fileName_, File::ModeForSave(fileName_), &err, io_);
     if (!file) {
@@ -1399,6 +1418,8 @@ std::int32_t WmaTag::SaveImageToFile(int index, const std::string& fileName) {
 
 bool WmaTag::AddImage(int index, const std::string& fileName, const std::string& description,
                       int pictureType) {
+    if (!damage_.empty())
+        return RefuseDamaged(false);
     if (index < 0 || index > ImagesCount()) {
         Fail("Error adding image", false);
         return false;
@@ -1432,6 +1453,10 @@ bool WmaTag::AddImage(int index, const std::string& fileName, const std::string&
 }
 
 std::int32_t WmaTag::DeleteImage(int index) {
+    if (!damage_.empty()) {
+        RefuseDamaged(false);
+        return -1;
+    }
     if (index < 0 || index >= ImagesCount()) {
         Fail("Delete image", false);
         return -1;

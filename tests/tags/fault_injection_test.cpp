@@ -3,8 +3,13 @@
 // half of them), for every k the operation reaches: the operation must report the failure, the file
 // must keep every byte, and no temporary file may be left in its folder.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -14,6 +19,7 @@
 #include "support/test_support.h"
 #include "tags/ape.h"
 #include "tags/file_io.h"
+#include "tags/flac.h"
 #include "tags/id3v1.h"
 #include "tags/id3v2.h"
 #include "tags/mp4.h"
@@ -176,6 +182,14 @@ const FaultCase kCases[] = {
          c.SetIoFaults(io);
          c.setFileName(p);
          return Result(c.AddImage(0, picture, "cover"), c);
+     }},
+    {"flac save", "flac/ffmpeg.flac",
+     [](const std::string& p, const std::string&, const IoFaults& io) {
+         FlacTag c;
+         c.SetIoFaults(io);
+         c.setFileName(p);
+         c.setValue(Field::Lyrics, kLongText + kLongText + kLongText);
+         return Result(c.WriteTag(), c);
      }},
     {"mp4 save", "mp4/aac.m4a",
      [](const std::string& p, const std::string&, const IoFaults& io) {
@@ -425,6 +439,92 @@ TEST(FaultInjection, AJournalThatCannotBeWrittenMakesTheSaveRewriteTheFile) {
         }
     }
     EXPECT_GT(inPlace, 0u) << "no save went in place";
+}
+
+// The saves whose messages must carry the system's reason for a full disk
+// or a file grown past the size limit (the formats that rewrite or extend
+// their files through the file layer).
+bool NamesItsReason(const FaultCase& c) {
+    for (const char* prefix : {"flac", "wma", "mp4", "ape", "musepack"})
+        if (std::string_view(c.name).starts_with(prefix))
+            return true;
+    return false;
+}
+
+TEST(FaultInjection, AFullDiskIsNamedInTheError) {
+    const std::string reason = std::strerror(ENOSPC);
+    for (const FaultCase& c : kCases) {
+        if (!NamesItsReason(c))
+            continue;
+        SCOPED_TRACE(c.name);
+        const Bytes original = ReadAll((kSeeds / c.seed).string());
+        // Every write from the first on, then from the last on, fails.
+        std::size_t writes = 0;
+        {
+            Prepared p;
+            Prepare(p, c, original);
+            const IoFaults counting{[&](std::size_t) {
+                                        ++writes;
+                                        return true;
+                                    },
+                                    {}};
+            ASSERT_TRUE(c.run(p.path, p.picture, counting).ok);
+        }
+        for (const std::size_t k : {std::size_t{1}, writes}) {
+            SCOPED_TRACE("full from write " + std::to_string(k));
+            Prepared p;
+            Prepare(p, c, original);
+            std::size_t seen = 0;
+            const IoFaults full{[&](std::size_t) { return ++seen < k; }, {}};
+            const Outcome r = c.run(p.path, p.picture, full);
+            EXPECT_FALSE(r.ok);
+            EXPECT_NE(r.error.find(reason), std::string::npos) << r.error;
+        }
+    }
+}
+
+// The file-size limit (RLIMIT_FSIZE) as a shell's "ulimit -f" sets it, in a
+// child process that ignores SIGXFSZ as the program does: the save fails with
+// the system's "File too large" and the file keeps every byte.
+TEST(FaultInjection, TheFileSizeLimitIsNamedInTheError) {
+    const std::string reason = std::strerror(EFBIG);
+    for (const FaultCase& c : kCases) {
+        if (!NamesItsReason(c))
+            continue;
+        SCOPED_TRACE(c.name);
+        const Bytes original = ReadAll((kSeeds / c.seed).string());
+        Prepared p;
+        Prepare(p, c, original);
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(fds[0]);
+            ::signal(SIGXFSZ, SIG_IGN);
+            // Below the file's own size: every save that grows it, or writes
+            // a new copy of it, goes past the limit.
+            const rlimit limit{static_cast<rlim_t>(original.size() / 2), RLIM_INFINITY};
+            std::string text = "cannot set the limit";
+            if (::setrlimit(RLIMIT_FSIZE, &limit) == 0) {
+                const Outcome r = c.run(p.path, p.picture, SystemIo());
+                text = r.ok ? "saved" : r.error;
+            }
+            const ssize_t n = ::write(fds[1], text.data(), text.size());
+            ::_exit(n == static_cast<ssize_t>(text.size()) ? 0 : 1);
+        }
+        ::close(fds[1]);
+        std::string got;
+        char buf[512];
+        for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+            got.append(buf, static_cast<std::size_t>(n));
+        ::close(fds[0]);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "the child was killed by signal " << WTERMSIG(status);
+        EXPECT_NE(got.find(reason), std::string::npos) << got;
+        EXPECT_TRUE(ReadAll(p.path) == original) << "the file changed";
+    }
 }
 
 }  // namespace

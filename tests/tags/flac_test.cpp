@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "support/test_support.h"
 #include "tags/file_io.h"
 #include "tags/vorbis_comment.h"
@@ -545,6 +547,91 @@ TEST(FlacTag, DamagedFilesAreRefusedAndLeftUntouched) {
         EXPECT_FALSE(t.WriteTag());
         EXPECT_FALSE(t.Error().empty());
         EXPECT_FALSE(t.RemoveTag());
+        EXPECT_EQ(ReadAll(path), c.file);
+    }
+}
+
+// Damage behind the comment block, as other readers take it: a block whose
+// length runs past the end of the file (an oversized padding block) or a file
+// cut short inside its metadata. The comments read, the damage is named, and
+// every save, removal and picture change is refused, the file untouched.
+TEST(FlacTag, DamageBehindTheCommentsShowsTheTagsReadOnly) {
+    if (!sondrel::test::HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg is missing";
+    TempDir dir;
+    const std::string made = dir.file("made.flac");
+    sondrel::test::RunCommand(
+        "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=0.2 -c:a flac "
+        "-metadata title=Kept -metadata artist=Whole " +
+        sondrel::test::ShellQuote(made) + " </dev/null >/dev/null 2>&1");
+    const Bytes good = ReadAll(made);
+    const auto walked = Walk(good);
+    ASSERT_TRUE(walked.has_value());
+    // Where the first block behind the comments starts.
+    std::size_t behind = 4;
+    bool comments = false;
+    for (const Block& b : walked->blocks) {
+        behind += 4 + b.body.size();
+        if (b.type == 4) {
+            comments = true;
+            break;
+        }
+    }
+    ASSERT_TRUE(comments);
+    ASSERT_LT(behind + 4, good.size() - walked->audio.size()) << "no block behind the comments";
+    Bytes oversized = good;
+    oversized[behind + 1] = 0xFF;
+    oversized[behind + 2] = 0xFF;
+    oversized[behind + 3] = 0xFF;
+    const Bytes cut(good.begin(), good.begin() + static_cast<long>(behind + 2));
+
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::string damage;
+    };
+    const Case cases[] = {
+        {"oversized block", oversized, "a metadata block runs past the end of the file"},
+        {"cut in the metadata", cut, "the metadata ends before its last block"},
+    };
+    WriteAll(dir.file("front.png"), Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file("damaged.flac");
+        WriteAll(path, c.file);
+        FlacTag t;
+        t.setFileName(path);
+        ASSERT_TRUE(t.Valid()) << t.Error();
+        EXPECT_EQ(t.Value(Field::Title), "Kept");
+        EXPECT_EQ(t.Value(Field::Artist), "Whole");
+        EXPECT_EQ(t.Damage(), c.damage);
+        const std::string refusal =
+            "The file is damaged (" + c.damage + "); its tags are shown read-only and not saved";
+        t.setValue(Field::Title, "New");
+        EXPECT_FALSE(t.WriteTag());
+        EXPECT_EQ(t.Error(), refusal);
+        EXPECT_FALSE(t.RemoveTag());
+        EXPECT_EQ(t.Error(), refusal);
+        EXPECT_FALSE(t.AddImage(0, dir.file("front.png"), ""));
+        EXPECT_EQ(t.Error(), refusal);
+        EXPECT_EQ(ReadAll(path), c.file);
+
+        const std::string tool = sondrel::test::CliTool();
+        if (tool.empty())
+            continue;
+        const std::string quoted = sondrel::test::ShellQuote(path);
+        const auto shown =
+            sondrel::test::RunCommand(sondrel::test::ShellQuote(tool) + " show --json " + quoted);
+        const auto report = nlohmann::json::parse(shown.output, nullptr, false);
+        ASSERT_TRUE(report.is_array() && report.size() == 1) << shown.output;
+        EXPECT_EQ(report[0]["tags"]["title"], "Kept");
+        EXPECT_EQ(report[0]["error"],
+                  "the file is damaged (" + c.damage + "); its tags are shown read-only");
+        const auto set = sondrel::test::RunCommand(sondrel::test::ShellQuote(tool) +
+                                                   " set --title New " + quoted + " 2>&1");
+        EXPECT_NE(set.exitCode, 0);
+        EXPECT_NE(set.output.find(path), std::string::npos) << set.output;
+        EXPECT_NE(set.output.find(refusal), std::string::npos) << set.output;
         EXPECT_EQ(ReadAll(path), c.file);
     }
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,11 @@ Bytes Nested(const char* type, int depth) {
         const Bytes t = ToBytes(type);
         b.insert(b.end(), t.begin(), t.end());
     }
+    return b;
+}
+
+Bytes CutShort(Bytes b, std::size_t n) {
+    b.resize(b.size() - n);
     return b;
 }
 
@@ -158,6 +164,45 @@ TEST(Mp4AtomTree, RefusesWhatDoesNotHoldWithTheReason) {
         const auto check = mp4atoms::CheckTree(MemorySource(row.file));
         EXPECT_FALSE(check.ok);
         EXPECT_EQ(check.reason, row.reason);
+    }
+}
+
+// What a damaged file's read takes: the atoms that hold together, each
+// container's size made to match what it keeps, without the media data.
+TEST(Mp4AtomTree, SalvageKeepsWhatHoldsTogether) {
+    const Bytes ilst = Concat({kTitle, Atom("\251ART", Bytes(4, 0), 4000)});
+    const Bytes trak = Atom("trak", Atom("tkhd", Bytes(12, 0), 0x00FFFFFF));
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::optional<Bytes> kept;  // nullopt: nothing to read
+    };
+    const Bytes cutMdat(kMdat.begin(), kMdat.end() - 10);
+    const Case cases[] = {
+        {"cut in the media behind the moov", Concat({kFtyp, Moov(kTitle), cutMdat}),
+         Concat({kFtyp, Moov(kTitle)})},
+        {"an item past its ilst", Concat({kFtyp, Moov(ilst), kMdat}),
+         Concat({kFtyp, Moov(kTitle)})},
+        {"a broken atom inside a trak",
+         Concat({kFtyp, Atom("moov", Concat({trak, Atom("udta", {})})), kMdat}),
+         Concat({kFtyp, Atom("moov", Concat({Atom("trak", {}), Atom("udta", {})}))})},
+        {"stray bytes behind the moov", Concat({kFtyp, Moov(kTitle), Bytes(5, 0)}),
+         Concat({kFtyp, Moov(kTitle)})},
+        {"a 64-bit moov", Concat({kFtyp, Atom64("moov", Atom("udta", {})), cutMdat}),
+         Concat({kFtyp, Atom("moov", Atom("udta", {}))})},
+        {"cut inside the moov", CutShort(Concat({kFtyp, Moov(kTitle)}), 3), std::nullopt},
+        {"no moov", Concat({kFtyp, cutMdat}), std::nullopt},
+        {"no MP4 container", Bytes(100, 0x01), std::nullopt},
+        {"nested past the limit", Concat({kFtyp, Moov(kTitle), Nested("moov", 30), cutMdat}),
+         std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto got = mp4atoms::SalvageTree(MemorySource(c.file));
+        EXPECT_EQ(got.has_value(), c.kept.has_value());
+        if (got && c.kept) {
+            EXPECT_TRUE(*got == *c.kept);
+        }
     }
 }
 

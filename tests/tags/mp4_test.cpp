@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -420,12 +422,14 @@ TEST_F(Mp4Test, PicturesAddDeleteAndExport) {
     const Bytes before = ReadAll(path);
     for (int bad : {5, -1}) {
         EXPECT_FALSE(tag.AddImage(bad, dir_.file("blob.bin")));
-        EXPECT_EQ(tag.Error(), "Error adding image");
+        EXPECT_EQ(tag.Error(), "Error adding image: there is no position " + std::to_string(bad) +
+                                   " among 4 pictures");
     }
     EXPECT_FALSE(tag.AddImage(0, dir_.file("missing.png")));
-    EXPECT_EQ(tag.Error(), "Error adding image");
+    EXPECT_EQ(tag.Error().rfind("Error adding image: ", 0), 0u) << tag.Error();
+    EXPECT_NE(tag.Error().find(std::strerror(ENOENT)), std::string::npos) << tag.Error();
     EXPECT_FALSE(tag.DeleteImage(4));
-    EXPECT_EQ(tag.Error(), "Error deleting image");
+    EXPECT_EQ(tag.Error(), "Error deleting image: there is no picture 4 among 4");
     EXPECT_EQ(ReadAll(path), before);
 
     ASSERT_TRUE(tag.DeleteImage(0)) << tag.Error();
@@ -502,7 +506,7 @@ TEST_F(Mp4Test, UnreadableFilesGiveTheReadingMessages) {
         EXPECT_EQ(tag.Error(), "Writing error (Title)");
         // Saving such a file changes nothing.
         EXPECT_FALSE(tag.WriteTag());
-        EXPECT_EQ(tag.Error(), "Writing error");
+        EXPECT_EQ(tag.Error(), "Writing error: no MP4 metadata was read from the file");
         if (c.content)
             EXPECT_EQ(ReadAll(path), *c.content);
         else
@@ -559,7 +563,7 @@ TEST_F(Mp4Test, FailedSaveLeavesTheFileAsItWas) {
     tag.SetIoFaults({});
     EXPECT_FALSE(saved);
     EXPECT_FALSE(added);
-    EXPECT_EQ(tag.Error(), "Error adding image");
+    EXPECT_EQ(tag.Error(), "Error adding image: write failed: No space left on device");
     EXPECT_EQ(ReadAll(path), before);
     auto filesAfter = FilesInDir();
     std::erase(filesAfter, "pic.png");
@@ -761,7 +765,8 @@ TEST_F(Mp4Test, SaveRefusesAChunkOffsetTableLongerThanItsAtom) {
         if (c.saved) {
             EXPECT_EQ(MutagenDump(path).value("\xC2\xA9nam", json()), json({"new title"}));
         } else {
-            EXPECT_EQ(tag.Error(), "Writing error");
+            EXPECT_EQ(tag.Error(),
+                      "Writing error: a chunk offset table counts more entries than it holds");
             EXPECT_EQ(ReadAll(path), bytes);
             // The edit is still held, not lost with the refusal.
             EXPECT_EQ(tag.Title(), "new title");
@@ -926,6 +931,80 @@ TEST_F(Mp4Test, DamagedTreesAreRefusedBeforeTagLibSeesThem) {
     }
     EXPECT_EQ(ReadAll(deepPath), deep);
     EXPECT_EQ(ReadAll(cutPath), cut);
+}
+
+// Files other readers read in part: one cut short behind its "moov" (the
+// media data lost, the tags whole) and one with an atom inside a parent that
+// declares more than the parent holds. The tags that hold together are
+// shown, the damage is named, and every save is refused with it.
+TEST_F(Mp4Test, DamagedFilesShowTheirTagsAndRefuseEverySave) {
+    const std::string made = dir_.file("fast.m4a");
+    RunCommand(
+        "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=1 -ac 2 -c:a aac -b:a 64k "
+        "-movflags +faststart -metadata title=Kept -metadata artist=Whole " +
+        ShellQuote(made) + " </dev/null >/dev/null 2>&1");
+    const Bytes good = ReadAll(made);
+    ASSERT_FALSE(good.empty());
+    const std::string text(good.begin(), good.end());
+    const auto atom = [&text](const char* type) { return text.find(type) - 4; };
+    const std::size_t moov = atom("moov"), mdat = atom("mdat"), tkhd = atom("tkhd");
+    ASSERT_LT(moov, mdat) << "the metadata is expected in front of the media";
+    const Bytes cut(good.begin(),
+                    good.begin() + static_cast<long>(mdat + (good.size() - mdat) / 2));
+    Bytes broken = good;
+    broken[tkhd] = 0x00;
+    broken[tkhd + 1] = 0x7F;
+
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        std::string damage;
+    };
+    const Case cases[] = {
+        {"cut.m4a", cut,
+         "atom 'mdat' at offset " + std::to_string(mdat) + " declares " +
+             std::to_string(good.size() - mdat) + " bytes, but only " +
+             std::to_string(cut.size() - mdat) + " remain in the file (is it cut short?)"},
+        {"broken.m4a", broken, "atom 'tkhd' at offset " + std::to_string(tkhd) + " declares "},
+    };
+    WriteAll(dir_.file("front.jpg"), JpegBytes());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir_.file(c.name);
+        WriteAll(path, c.bytes);
+        Mp4Tag tag;
+        tag.setFileName(path);
+        ASSERT_TRUE(tag.Valid()) << tag.Error();
+        EXPECT_EQ(tag.Title(), "Kept");
+        EXPECT_EQ(tag.Artist(), "Whole");
+        EXPECT_EQ(tag.Damage().rfind(c.damage, 0), 0u) << tag.Damage();
+        const std::string refusal = "The file is damaged (" + tag.Damage() +
+                                    "); its tags are shown read-only and not saved";
+        tag.setTitle("New");
+        EXPECT_FALSE(tag.WriteTag());
+        EXPECT_EQ(tag.Error(), refusal);
+        EXPECT_FALSE(tag.AddImage(0, dir_.file("front.jpg")));
+        EXPECT_EQ(tag.Error(), refusal);
+        EXPECT_EQ(ReadAll(path), c.bytes);
+
+        // The tool shows the tags with the damage as the file's error, and
+        // its save names the file and the damage.
+        const std::string tool = test::CliTool();
+        if (tool.empty())
+            continue;
+        const auto shown = RunCommand(ShellQuote(tool) + " show --json " + ShellQuote(path));
+        const json report = json::parse(shown.output, nullptr, false);
+        ASSERT_TRUE(report.is_array() && report.size() == 1) << shown.output;
+        EXPECT_EQ(report[0]["tags"]["title"], "Kept");
+        EXPECT_EQ(report[0]["error"],
+                  "the file is damaged (" + tag.Damage() + "); its tags are shown read-only");
+        const auto set =
+            RunCommand(ShellQuote(tool) + " set --title New " + ShellQuote(path) + " 2>&1");
+        EXPECT_NE(set.exitCode, 0);
+        EXPECT_NE(set.output.find(path), std::string::npos) << set.output;
+        EXPECT_NE(set.output.find(refusal), std::string::npos) << set.output;
+        EXPECT_EQ(ReadAll(path), c.bytes);
+    }
 }
 
 // The MP4 family by extension: audiobooks, ringtones and MP4 audio are MP4

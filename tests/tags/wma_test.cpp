@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "support/test_support.h"
 #include "tags/file_io.h"
 
@@ -685,6 +687,74 @@ TEST_F(WmaTest, DamagedHeadersFailWithMessage) {
         EXPECT_EQ(tag.Title, "");
         EXPECT_EQ(errors, 1);
     }
+}
+
+// A header without any stream properties object, as other readers take it:
+// the tags are shown, the damage named, and every save and picture change
+// refused with it, the file untouched.
+TEST_F(WmaTest, AHeaderWithoutStreamPropertiesShowsItsTagsReadOnly) {
+    if (!test::HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg is missing";
+    const std::string made = dir.file("made.wma");
+    test::RunCommand(
+        "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=0.2 -c:a wmav2 "
+        "-metadata title=Kept -metadata artist=Whole " +
+        test::ShellQuote(made) + " </dev/null >/dev/null 2>&1");
+    Bytes file = ReadAll(made);
+    ASSERT_FALSE(file.empty());
+    // Every stream properties object cut out of the header, its size and count made to match.
+    std::size_t removed = 0;
+    for (const Obj& o : Objects(file)) {
+        if (o.guid != kStreamProps)
+            continue;
+        const auto at = std::search(file.begin(), file.end(), o.bytes.begin(), o.bytes.end());
+        file.erase(at, at + static_cast<std::ptrdiff_t>(o.bytes.size()));
+        const std::uint64_t header = Get(file, 16, 8) - o.bytes.size();
+        const std::uint64_t count = Get(file, 24, 4) - 1;
+        for (int i = 0; i < 8; ++i)
+            file[16 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(header >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            file[24 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(count >> (8 * i));
+        ++removed;
+    }
+    ASSERT_EQ(removed, 1u);
+    WriteAll(path, file);
+    WriteAll(dir.file("front.png"), Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0});
+
+    WmaTag tag;
+    tag.setFileName(path);
+    ASSERT_TRUE(tag.Valid()) << tag.Error();
+    EXPECT_EQ(tag.Title, "Kept");
+    EXPECT_EQ(tag.Artist, "Whole");
+    const std::string damage =
+        "Damaged ASF header: no stream properties object describes the audio";
+    EXPECT_EQ(tag.Damage(), damage);
+    EXPECT_EQ(tag.Channels(), 0);
+    const std::string refusal =
+        "The file is damaged (" + damage + "); its tags are shown read-only and not saved";
+    tag.Title = "New";
+    EXPECT_FALSE(tag.WriteTag());
+    EXPECT_EQ(tag.Error(), refusal);
+    EXPECT_FALSE(tag.AddImage(0, dir.file("front.png"), ""));
+    EXPECT_EQ(tag.Error(), refusal);
+    EXPECT_EQ(ReadAll(path), file);
+
+    const std::string tool = test::CliTool();
+    if (tool.empty())
+        return;
+    const std::string quoted = test::ShellQuote(path);
+    const auto shown = test::RunCommand(test::ShellQuote(tool) + " show --json " + quoted);
+    const auto report = nlohmann::json::parse(shown.output, nullptr, false);
+    ASSERT_TRUE(report.is_array() && report.size() == 1) << shown.output;
+    EXPECT_EQ(report[0]["tags"]["title"], "Kept");
+    EXPECT_EQ(report[0]["error"],
+              "the file is damaged (" + damage + "); its tags are shown read-only");
+    const auto set =
+        test::RunCommand(test::ShellQuote(tool) + " set --title New " + quoted + " 2>&1");
+    EXPECT_NE(set.exitCode, 0);
+    EXPECT_NE(set.output.find(path), std::string::npos) << set.output;
+    EXPECT_NE(set.output.find(refusal), std::string::npos) << set.output;
+    EXPECT_EQ(ReadAll(path), file);
 }
 
 TEST_F(WmaTest, EveryTruncationIsHandled) {
