@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "util/version.h"
+
 namespace sondrel::net {
 
 HttpClient::~HttpClient() = default;
@@ -21,7 +23,7 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
 }  // namespace
 
 std::string LookupUserAgent() {
-    return std::string("Sondrel/") + SONDREL_VERSION;
+    return "Sondrel/" + std::string(Version());
 }
 
 std::string UrlEscape(std::string_view text) {
