@@ -12,7 +12,8 @@ complete_bash() {
     source "$1"; shift
     COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
     _sondrel_tag
-    printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "' _ "$dir/bash" "$@"
+    if ((${#COMPREPLY[@]})); then printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "; fi
+  ' _ "$dir/bash" "$@"
 }
 check() {
   local want=$1
