@@ -31,7 +31,7 @@ TEST(CddbToc, DiscIdOffsetsAndLength) {
     EXPECT_EQ(QueryUrl("", *toc, hello),
               "https://gnudb.gnudb.org/~cddb/cddb.cgi?cmd=cddb+query+1a026c03+3+150+13650+28650+"
               "620&hello=me+example.org+Sondrel+" +
-                  std::string(sondrel::Version()) + "&proto=6");
+                  UrlEscape(sondrel::Version()) + "&proto=6");
 }
 
 TEST(CddbToc, TrackCountLimits) {
@@ -62,7 +62,7 @@ TEST(CddbUrls, ServerBoxAndHello) {
 
     EXPECT_EQ(ReadUrl("h", "rock", "1a026c03", {"a+b", "x.org"}),
               "http://h/~cddb/cddb.cgi?cmd=cddb+read+rock+1a026c03&hello=a%2Bb+x.org+Sondrel+" +
-                  std::string(sondrel::Version()) + "&proto=6");
+                  UrlEscape(sondrel::Version()) + "&proto=6");
     const auto hello = HelloFromEmail("jane@mail.example");
     ASSERT_TRUE(hello);
     EXPECT_EQ(hello->user, "jane");
