@@ -50,6 +50,18 @@ for m in audio/mpeg audio/ogg audio/x-vorbis+ogg audio/x-opus+ogg audio/x-flac+o
   [[ ";$mimes" == *";$m;"* ]] || fail "the desktop entry lacks $m"
 done
 
+# One version: both programs report the same, the project's (with the
+# checkout's commit after a "+"), and the AppStream release list starts with it.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0
+v_tag=$("$p/bin/sondrel-tag" --version)
+v_app=$(QT_QPA_PLATFORM=offscreen "$p/bin/sondrel" --version)
+[ "${v_tag#sondrel-tag }" = "${v_app#sondrel }" ] || fail "versions differ: '$v_tag', '$v_app'"
+release=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$p/share/metainfo/$id.metainfo.xml" | head -1)
+case "${v_tag#sondrel-tag }" in
+  "$release" | "$release"+*) ;;
+  *) fail "the version '$v_tag' is not the release '$release'" ;;
+esac
+
 # Where the program finds its data: the user's folder first, then the
 # installed share/sondrel seen from bin/, also after the tree is moved.
 export QT_QPA_PLATFORM=offscreen HOME=$tmp/home XDG_CONFIG_HOME=$tmp/home/config
