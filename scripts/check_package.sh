@@ -47,7 +47,9 @@ while IFS= read -r f; do expected+=("usr/share/sondrel/$(basename "$f")"); done 
 while IFS= read -r f; do expected+=("usr/share/sondrel/${f#"$root"/resources/}"); done \
   < <(find "$root/resources/skins" -type f)
 printf '%s\n' "${expected[@]}" | sort >"$tmp/expected"
-dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | sort >"$tmp/listed"
+# Lines of "dpkg-deb -c": mode, owner, size, date, time, path (which may
+# hold spaces: "skins/Windows XP blue").
+dpkg-deb -c "$deb" | grep -v '^d' | sed -E 's/^([^ ]+ +){5}//; s|^\./||' | sort >"$tmp/listed"
 if diff -u "$tmp/expected" "$tmp/listed" >"$tmp/diff"; then
   ok "the package holds the $(wc -l <"$tmp/listed") expected files"
 else
