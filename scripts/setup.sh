@@ -16,6 +16,8 @@ PACKAGES=(
   openbox xdotool
   # peers used as oracles in the interop tests
   python3-mutagen ffmpeg musepack-tools flac opus-tools
+  # the Debian package and its checks (scripts/package.sh, check_package.sh)
+  dpkg-dev desktop-file-utils appstream man-db
   # fuzzing (scripts/fuzz.sh)
   clang-14 libfuzzer-14-dev
 )

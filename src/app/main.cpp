@@ -1,18 +1,26 @@
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
 #include <QApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplashScreen>
-#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTextStream>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
 
 #include "editor/format_registry.h"
 #include "media/http_worker.h"
@@ -25,6 +33,7 @@
 #include "shell/batch_window.h"
 #include "shell/colors_page.h"
 #include "shell/command_line.h"
+#include "shell/data_folders.h"
 #include "shell/file_list.h"
 #include "shell/info_window.h"
 #include "shell/language_apply.h"
@@ -37,6 +46,7 @@
 #include "shell/window_glue_host.h"
 #include "shell/window_rules.h"
 #include "tags/file_io.h"
+#include "util/version.h"
 
 namespace {
 
@@ -52,7 +62,8 @@ QPixmap SplashPicture() {
     p.drawText(QRect(0, 60, 400, 60), Qt::AlignCenter, QStringLiteral("Sondrel"));
     f.setPixelSize(16);
     p.setFont(f);
-    p.drawText(QRect(0, 150, 400, 30), Qt::AlignCenter, QStringLiteral("Version 4.6"));
+    p.drawText(QRect(0, 150, 400, 30), Qt::AlignCenter,
+               QStringLiteral("Version ") + QString::fromUtf8(sondrel::Version()));
     p.drawText(QRect(0, 230, 400, 30), Qt::AlignCenter, QStringLiteral("Loading..."));
     return pm;
 }
@@ -87,9 +98,56 @@ QString SampleWithLyricsAndPicture(const QString& mp3, const QTemporaryDir& dir)
     return copy;
 }
 
+constexpr char kUsage[] =
+    "Usage: sondrel [FOLDER | -f FILE]\n"
+    "       sondrel --version | --help | --data-files\n"
+    "\n"
+    "Opens the tag editor on FOLDER, or on the folder of FILE with FILE\n"
+    "selected. See sondrel(1).\n"
+    "\n"
+    "  -V, --version   show the version and exit\n"
+    "  -h, --help      show this help and exit\n"
+    "  --data-files    start, print where the language files, skins, help\n"
+    "                  pages and the lyrics site list were looked for and\n"
+    "                  found, and exit (1 when one is missing)\n";
+
+// What --data-files prints: the folders in search order and what each kind
+// of data file was found as. False when a kind is missing.
+bool PrintDataFiles(const QStringList& folders, const QStringList& languages,
+                    const QStringList& skins) {
+    QTextStream out(stdout);
+    out << "Data folders, first match wins:\n";
+    for (const QString& folder : folders)
+        out << "  " << folder << (QFileInfo(folder).isDir() ? "" : "  (missing)") << "\n";
+    out << "Languages: " << languages.join(QStringLiteral(", ")) << "\n";
+    // "System" (the desktop's own look) is always offered; the rest are files.
+    out << "Skins: " << skins.join(QStringLiteral(", ")) << "\n";
+    bool complete = !languages.isEmpty() && skins.size() > 1;
+    for (const QString& name : {QStringLiteral("English.html"), QStringLiteral("sites.dat")}) {
+        const QString found = shell::FindDataFile(folders, name);
+        out << name << ": " << (found.isEmpty() ? QStringLiteral("not found") : found) << "\n";
+        complete = complete && !found.isEmpty();
+    }
+    return complete;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The questions answered without a window (or a display).
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--version" || arg == "-V") {
+            std::printf("sondrel %s\n", std::string(sondrel::Version()).c_str());
+            return 0;
+        }
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
+    const bool printDataFiles = std::any_of(
+        argv + 1, argv + argc, [](const char* a) { return a == std::string_view("--data-files"); });
     // A full file-size limit fails the write instead of killing a save midway.
     sondrel::PrepareProcessForSaves(false);
     QApplication app(argc, argv);
@@ -98,11 +156,18 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
 
     QApplication::setApplicationName(QStringLiteral("Sondrel"));
-    QApplication::setApplicationVersion(QStringLiteral(SONDREL_VERSION));
+    QApplication::setApplicationVersion(QString::fromUtf8(sondrel::Version()));
+    QGuiApplication::setDesktopFileName(QStringLiteral(SONDREL_APP_ID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(SONDREL_APP_ID)));
     QApplication::setQuitOnLastWindowClosed(false);
 
     SettingsStore store;
-    const StartupArgs args = ParseStartupArgs(QApplication::arguments());
+    QStringList arguments = QApplication::arguments();
+    arguments.removeAll(QStringLiteral("--data-files"));
+    const StartupArgs args = ParseStartupArgs(arguments);
+    // Languages, skins, help pages and the lyrics site list: the user's own
+    // first, then the installed ones.
+    const QStringList dataFolders = shell::ProgramDataFolders();
 
     // Windows in their fixed order; each reads its own settings as it is created.
     MainWindow main(store);
@@ -142,14 +207,15 @@ int main(int argc, char** argv) {
         http.SetProxy(std::move(proxy));
     };
     LyricsWindow lyrics(&media, &downloads, &main);
-    lyrics.setSites(sondrel::net::LoadSites(
-        (QCoreApplication::applicationDirPath() + QStringLiteral("/sites.dat")).toStdString()));
+    const QString sites = shell::FindDataFile(dataFolders, QStringLiteral("sites.dat"));
+    if (sites.isEmpty())
+        qWarning().noquote() << shell::NotFoundText(QStringLiteral("sites.dat"), dataFolders);
+    else
+        lyrics.setSites(sondrel::net::LoadSites(QFile::encodeName(sites).toStdString()));
     PicturesWindow pictures(&media, &downloads, &main);
     main.setMediaWindows(&lyrics, &pictures);
-    const QStringList dataFolders{
-        QCoreApplication::applicationDirPath(),
-        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)};
     auto* colors = new shell::ColorsPage(store, dataFolders, &options);
+    colors->setUserFolder(shell::UserDataFolder());
     options.pages()->addTab(colors, QObject::tr("Colors"));
     colors->tell = [&main](const QString& text) {
         QMessageBox::critical(&main, QStringLiteral("Sondrel"), text);
@@ -213,10 +279,7 @@ int main(int argc, char** argv) {
     applyProxy();
     applyColors();
 
-    // Language files: the program's own beside it, the user's in their data folder.
-    shell::LanguageApplier language(
-        {QCoreApplication::applicationDirPath(),
-         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)});
+    shell::LanguageApplier language(dataFolders);
     for (QWidget* w :
          std::initializer_list<QWidget*>{&main, &about, &wait, &info, &options, &lyrics, &pictures})
         language.Attach(w);
@@ -237,6 +300,11 @@ int main(int argc, char** argv) {
     if (auto* menu = main.mainMenu()->findChild<QMenu*>(QStringLiteral("mnLanguage")))
         shell::LanguageApplier::FillMenu(menu, shell::LanguageNames(language.folders()),
                                          main.language(), setLanguage);
+    if (printDataFiles)
+        return PrintDataFiles(dataFolders, shell::LanguageNames(dataFolders),
+                              shell::SkinNames(dataFolders))
+                   ? 0
+                   : 1;
 
     // Gluing: where the window system places windows itself (Wayland), the
     // program cannot move them, so they are left to it.
@@ -253,6 +321,10 @@ int main(int argc, char** argv) {
 
     splash.finish(&main);
     main.show();
+    if (args.chooseFolder) {
+        if (auto* browse = main.fileList()->findChild<QToolButton*>(QStringLiteral("btnBrowse")))
+            QTimer::singleShot(0, browse, &QToolButton::click);
+    }
     // The companions whose switches were left on come up with the main window.
     if (main.action(QStringLiteral("actShowLyrics"))->isChecked()) {
         lyrics.ShowLyrics();
@@ -330,15 +402,14 @@ int main(int argc, char** argv) {
             main.batchWindow()->close();
             // The main window in every shipped language and skin.
             const QString inForce = main.language();
-            for (const QString& name :
-                 shell::LanguageNames({QCoreApplication::applicationDirPath()})) {
+            for (const QString& name : shell::LanguageNames(dataFolders)) {
                 setLanguage(name);
                 QApplication::processEvents();
                 main.grab().save(shots + QStringLiteral("/main-%1.png").arg(name));
             }
             setLanguage(inForce);
             const QString skin = colors->skin();
-            for (const QString& name : shell::SkinNames({QCoreApplication::applicationDirPath()})) {
+            for (const QString& name : shell::SkinNames(dataFolders)) {
                 colors->ChooseSkin(name);
                 QApplication::processEvents();
                 main.grab().save(shots + QStringLiteral("/main-%1.png").arg(name));

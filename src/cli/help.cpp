@@ -236,9 +236,11 @@ EXIT STATUS:
 Options:
   -h, --help      show this help and exit
   -V, --version   show the version and exit
+  --completion bash|zsh|fish
+                  print the completion script for that shell and exit
 )";
 
-constexpr std::array<std::pair<std::string_view, std::string_view>, 8> kCommands = {{
+constexpr std::array<CommandText, 8> kCommands = {{
     {"show", kShow},
     {"set", kSet},
     {"remove", kRemove},
@@ -250,6 +252,14 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 8> kCommands
 }};
 
 }  // namespace
+
+std::span<const CommandText> Commands() {
+    return kCommands;
+}
+
+std::string_view SharedHelp() {
+    return kShared;
+}
 
 void PrintHelp(std::ostream& out) {
     out << kIntro << "Commands:\n";

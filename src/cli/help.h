@@ -4,10 +4,22 @@
 
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace sondrel::cli {
+
+// One command of the tool with its own part of the help (its usage lines and
+// options); the shell completions take their words from these.
+struct CommandText {
+    std::string_view name;
+    std::string_view text;
+};
+std::span<const CommandText> Commands();
+// The options every command's help ends with (name, read, file and output
+// options, --help, --version).
+std::string_view SharedHelp();
 
 // Everything `--help` prints.
 void PrintHelp(std::ostream& out);

@@ -8,10 +8,12 @@
 #include "cli/args.h"
 #include "cli/batch_commands.h"
 #include "cli/commands.h"
+#include "cli/completion.h"
 #include "cli/help.h"
 #include "cli/lookup_command.h"
 #include "tags/file_io.h"
 #include "tags/region_write.h"
+#include "util/version.h"
 
 namespace {
 
@@ -52,8 +54,16 @@ int main(int argc, char** argv) {
             }
         }
     }
+    if (first == "--completion") {
+        const auto script =
+            args.size() == 2 ? sondrel::cli::CompletionScript(args[1]) : std::nullopt;
+        if (!script)
+            return sondrel::cli::UsageError(std::cerr, "", "--completion takes bash, zsh or fish");
+        std::cout << *script;
+        return kExitOk;
+    }
     if (first == "--version" || first == "-V") {
-        std::cout << "sondrel-tag " << SONDREL_VERSION << "\n";
+        std::cout << "sondrel-tag " << sondrel::Version() << "\n";
         return kExitOk;
     }
     // What the recovery of interrupted saves had to leave alone is told by

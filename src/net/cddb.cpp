@@ -6,6 +6,7 @@
 #include "net/web_service.h"
 #include "util/codepage.h"
 #include "util/unicode.h"
+#include "util/version.h"
 
 namespace sondrel::net::cddb {
 
@@ -23,7 +24,7 @@ int DigitSum(std::int64_t n) {
 
 std::string HelloParams(const Hello& hello) {
     return "&hello=" + UrlEscape(hello.user) + "+" + UrlEscape(hello.host) + "+Sondrel+" +
-           UrlEscape(SONDREL_VERSION) + "&proto=" + std::string(kProtocolLevel);
+           UrlEscape(Version()) + "&proto=" + std::string(kProtocolLevel);
 }
 
 bool HasScheme(std::string_view server) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "util/version.h"
+
 namespace sondrel::net {
 
 HttpClient::~HttpClient() = default;
@@ -51,7 +53,7 @@ HttpResponse DeadlineHttpClient::Fetch(const HttpRequest& request, const KeepGoi
 }
 
 std::string LookupUserAgent() {
-    return std::string("Sondrel/") + SONDREL_VERSION;
+    return "Sondrel/" + std::string(Version());
 }
 
 std::string UrlEscape(std::string_view text) {

@@ -4,14 +4,17 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "util/version.h"
+
 AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("fmAbout"));
     setWindowTitle(tr("About"));
     setModal(true);
     auto* layout = new QVBoxLayout(this);
-    auto* name = new QLabel(QStringLiteral("<b>Sondrel 4.6</b>"), this);
+    auto* name = new QLabel(QStringLiteral("<b>Sondrel</b>"), this);
     name->setObjectName(QStringLiteral("labName"));
-    auto* build = new QLabel(QStringLiteral("Build 262 from 3/16/05"), this);
+    // The version every part of the program reports (util/version.h).
+    auto* build = new QLabel(tr("Version %1").arg(QString::fromUtf8(sondrel::Version())), this);
     build->setObjectName(QStringLiteral("labBuild"));
     auto* link = new QLabel(this);
     link->setObjectName(QStringLiteral("labLink"));

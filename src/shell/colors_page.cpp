@@ -1,5 +1,7 @@
 #include "shell/colors_page.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QColorDialog>
 #include <QComboBox>
@@ -173,12 +175,28 @@ void ColorsPage::FillSkins() {
     skins_->setCurrentIndex(std::max(0, skins_->findText(skin_)));
 }
 
+QString ColorsPage::UserSchemeFolder() const {
+    if (userFolder_.isEmpty() || !PlainName(skin_) || skin_ == QLatin1String(kSystemSkin))
+        return {};
+    return userFolder_ + QStringLiteral("/schemes/") + skin_;
+}
+
 void ColorsPage::FillSchemes() {
     schemes_->clear();
     std::vector<std::string> names;
     const QString folder = SkinFolder(folders_, skin_);
     if (!folder.isEmpty())
         names = sondrel::ListSchemes(QFile::encodeName(folder).toStdString());
+    if (const QString user = UserSchemeFolder(); !folder.isEmpty() && !user.isEmpty()) {
+        for (std::string& n : sondrel::ListSchemes(QFile::encodeName(user).toStdString())) {
+            const auto same = [&n](const std::string& have) {
+                return QString::fromStdString(have).compare(QString::fromStdString(n),
+                                                            Qt::CaseInsensitive) == 0;
+            };
+            if (std::none_of(names.begin(), names.end(), same))
+                names.push_back(std::move(n));
+        }
+    }
     for (const std::string& n : names)
         schemes_->addItem(QString::fromStdString(n));
     const int pick = sondrel::SelectScheme(names, scheme_.toStdString());
@@ -195,7 +213,10 @@ bool ColorsPage::LoadScheme(const QString& name) {
         Recolor();
         return folder.isEmpty() && skin_ == QLatin1String(kSystemSkin);
     }
-    const QString path = folder + QLatin1Char('/') + QString::fromStdString(file);
+    // The user's own scheme of that name first.
+    QString path = UserSchemeFolder() + QLatin1Char('/') + QString::fromStdString(file);
+    if (UserSchemeFolder().isEmpty() || !QFileInfo(path).isFile())
+        path = folder + QLatin1Char('/') + QString::fromStdString(file);
     scheme_ = QString::fromStdString(file);
     const std::size_t read = sondrel::ReadScheme(QFile::encodeName(path).toStdString(), colors_);
     Recolor();
@@ -215,7 +236,18 @@ bool ColorsPage::SaveScheme(const QString& name) {
             tell(tr("File Error") + QStringLiteral(": ") + name);
         return false;
     }
-    const QString path = folder + QLatin1Char('/') + QString::fromStdString(file);
+    // Into the user's folder when there is one: the installed skins are the
+    // program's, and may not be writable.
+    QString target = folder;
+    if (const QString user = UserSchemeFolder(); !user.isEmpty()) {
+        if (!QDir().mkpath(user)) {
+            if (tell)
+                tell(tr("File Error") + QStringLiteral(": ") + QDir::toNativeSeparators(user));
+            return false;
+        }
+        target = user;
+    }
+    const QString path = target + QLatin1Char('/') + QString::fromStdString(file);
     const std::string error = sondrel::WriteScheme(QFile::encodeName(path).toStdString(), colors_);
     if (!error.empty()) {
         if (tell)

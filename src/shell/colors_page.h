@@ -53,9 +53,12 @@ public:
     void SaveSettings();
     // Loads a scheme file of the current skin; false on a missing or short file.
     bool LoadScheme(const QString& name);
-    // Writes the colours as `name`.sch into the current skin's folder (a
-    // user skin folder when the program's is not writable); false on failure.
+    // Writes the colours as `name`.sch: into the user's folder when one is
+    // set (setUserFolder), else into the current skin's folder; false on failure.
     bool SaveScheme(const QString& name);
+    // The user's data folder: schemes are saved to <folder>/schemes/<skin>/
+    // and offered beside the skin's own, so the installed skins stay unwritten.
+    void setUserFolder(const QString& folder) { userFolder_ = folder; }
     void SetColor(int index, const QColor& color);
     // Makes `name` the skin (as choosing it in the list does) and loads its scheme.
     void ChooseSkin(const QString& name);
@@ -70,10 +73,13 @@ public:
 private:
     void FillSkins();
     void FillSchemes();
+    // The user's schemes of the current skin; empty without a user folder.
+    QString UserSchemeFolder() const;
     void Recolor();
 
     SettingsStore& store_;
     QStringList folders_;
+    QString userFolder_;
     QString skin_;
     QString scheme_ = QStringLiteral("default.sch");
     sondrel::SchemeColors colors_{};

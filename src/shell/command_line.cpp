@@ -10,8 +10,18 @@ StartupArgs ParseStartupArgs(const QStringList& arguments) {
         if (arg == QLatin1String("-f") && i + 1 < arguments.size()) {
             result.file = QFileInfo(arguments.at(++i)).absoluteFilePath();
             result.folder = QFileInfo(result.file).absolutePath();
+        } else if (arg == QLatin1String("--choose-folder")) {
+            result.chooseFolder = true;
         } else if (result.folder.isEmpty() && !arg.startsWith(QLatin1Char('-'))) {
-            result.folder = QFileInfo(arg).absoluteFilePath();
+            // A file opened from the desktop (the entry's %f) is selected in
+            // its folder, as "-f" does.
+            const QFileInfo info(arg);
+            if (info.isFile()) {
+                result.file = info.absoluteFilePath();
+                result.folder = info.absolutePath();
+            } else {
+                result.folder = info.absoluteFilePath();
+            }
         }
     }
     return result;

@@ -29,6 +29,7 @@
 #include "media/pictures_window.h"
 #include "shell/associations.h"
 #include "shell/batch_window.h"
+#include "shell/data_folders.h"
 #include "shell/file_list.h"
 #include "shell/info_window.h"
 #include "shell/language_apply.h"
@@ -539,10 +540,6 @@ int MainWindow::SaveTagChoice() const {
     return tagEditor_->SaveTagChoice();
 }
 
-QString MainWindow::ProgramFolder() const {
-    return QCoreApplication::applicationDirPath();
-}
-
 void MainWindow::ProcessSettings() {
     labStatus_->clear();
     if (options_)
@@ -633,12 +630,21 @@ void MainWindow::TogglePictures() {
 }
 
 void MainWindow::OpenHelp() {
-    const QString folder = helpFolder_.isEmpty() ? ProgramFolder() : helpFolder_;
-    const QString file = shell::HelpFileFor(folder, language_);
+    const QStringList folders =
+        helpFolder_.isEmpty() ? shell::ProgramDataFolders() : QStringList{helpFolder_};
+    QString file;
+    for (const QString& folder : folders) {
+        file = shell::HelpFileFor(folder, language_);
+        if (!file.isEmpty())
+            break;
+    }
     if (file.isEmpty()) {
+        QStringList shown;
+        for (const QString& folder : folders)
+            shown << QDir::toNativeSeparators(folder);
         QMessageBox::warning(this, QStringLiteral("Sondrel"),
                              shell::Message(sondrel::msg::kNoHelpFile)
-                                 .arg(language_, QDir::toNativeSeparators(folder)));
+                                 .arg(language_, shown.join(QStringLiteral(", "))));
         return;
     }
     if (openExternal && openExternal(QUrl::fromLocalFile(file)))

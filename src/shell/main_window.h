@@ -55,7 +55,6 @@ public:
     const QString& startFile() const { return startFile_; }
     void setStartFile(const QString& name) { startFile_ = name; }
 
-    QString ProgramFolder() const;
     // The language in force (the setting `Language`, written at exit).
     const QString& language() const { return language_; }
     void setLanguage(const QString& name) { language_ = name; }
@@ -70,7 +69,7 @@ public:
     void TogglePictures();
     void MinimizeByButton();
     void OpenHelp();
-    // Where F1 looks for the help file (the program's folder by default).
+    // Where F1 looks for the help file (the program's data folders by default).
     void setHelpFolder(const QString& folder) { helpFolder_ = folder; }
     // Hands a file to the desktop; false when no program takes it.
     std::function<bool(const QUrl&)> openExternal;

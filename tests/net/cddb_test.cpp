@@ -11,6 +11,7 @@
 #include "net/lookup_rows.h"
 #include "support/local_server.h"
 #include "support/test_support.h"
+#include "util/version.h"
 
 namespace sondrel::net {
 namespace {
@@ -29,7 +30,8 @@ TEST(CddbToc, DiscIdOffsetsAndLength) {
     const Hello hello{"me", "example.org"};
     EXPECT_EQ(QueryUrl("", *toc, hello),
               "https://gnudb.gnudb.org/~cddb/cddb.cgi?cmd=cddb+query+1a026c03+3+150+13650+28650+"
-              "620&hello=me+example.org+Sondrel+" SONDREL_VERSION "&proto=6");
+              "620&hello=me+example.org+Sondrel+" +
+                  UrlEscape(sondrel::Version()) + "&proto=6");
 }
 
 TEST(CddbToc, TrackCountLimits) {
@@ -60,7 +62,7 @@ TEST(CddbUrls, ServerBoxAndHello) {
 
     EXPECT_EQ(ReadUrl("h", "rock", "1a026c03", {"a+b", "x.org"}),
               "http://h/~cddb/cddb.cgi?cmd=cddb+read+rock+1a026c03&hello=a%2Bb+x.org+Sondrel+" +
-                  std::string(SONDREL_VERSION) + "&proto=6");
+                  UrlEscape(sondrel::Version()) + "&proto=6");
     const auto hello = HelloFromEmail("jane@mail.example");
     ASSERT_TRUE(hello);
     EXPECT_EQ(hello->user, "jane");

@@ -13,6 +13,7 @@
 #include "net/curl_http_client.h"
 #include "support/local_server.h"
 #include "support/test_support.h"
+#include "util/version.h"
 
 namespace sondrel::net::musicbrainz {
 namespace {
@@ -193,7 +194,8 @@ TEST_F(MusicBrainzServer, SearchThenReadAMedium) {
     EXPECT_EQ(read.entry.genre, "Rock");
     EXPECT_EQ(clock.Offsets(), (std::vector<double>{0, 1})) << "one request a second";
     const std::string log = Log();
-    const std::string agent = std::string("Sondrel/") + SONDREL_VERSION + " ( tester@example.org )";
+    const std::string agent =
+        "Sondrel/" + std::string(sondrel::Version()) + " ( tester@example.org )";
     EXPECT_NE(log.find(agent + " /mb/ws/2/release?query=artist%3A%22Artist%22"), std::string::npos)
         << log;
     EXPECT_NE(log.find(agent + " /mb/ws/2/release/" + kTwoMedia + "?inc="), std::string::npos)

@@ -14,6 +14,7 @@
 #include "support/local_server.h"
 #include "support/test_support.h"
 #include "tags/id3v2.h"
+#include "util/version.h"
 
 namespace sondrel {
 namespace {
@@ -98,7 +99,7 @@ TEST_F(OnlineLookupCli, ListsReleasesByTheFilesWordsAndByTheirDurations) {
               "Release 1: Artist & Partner - Two Sides (CD 1) (1999, Label One, 3 tracks)\n"
               "Release 2: Artist & Partner - Two Sides (CD 2) (1999, Label One, 2 tracks)\n"
               "Release 3: Artist - Single Side (2003, 3 tracks)\n");
-    EXPECT_NE(Log().find("Sondrel/" + std::string(SONDREL_VERSION) +
+    EXPECT_NE(Log().find("Sondrel/" + std::string(sondrel::Version()) +
                          " ( tester@example.org ) /mb/ws/2/release?query=artist%3A%22Test%20Artist%"
                          "22%20AND%20release%3A%22Two%20Sides%22"),
               std::string::npos)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_http.h"
+#include "util/version.h"
 
 namespace sondrel::net::web {
 namespace {
@@ -37,7 +38,7 @@ TEST(WebService, HttpsRuleAndLoopback) {
 }
 
 TEST(WebService, UserAgentNamesAContact) {
-    const std::string base = std::string("Sondrel/") + SONDREL_VERSION;
+    const std::string base = "Sondrel/" + std::string(sondrel::Version());
     EXPECT_EQ(ServiceUserAgent("me@example.org"), base + " ( me@example.org )");
     // Anything but one plain address gives the project's address.
     for (const char* contact : {"", "not an address", "a@b\r\nX-Injected: 1", "a@b)(c", "@b"})

@@ -91,6 +91,34 @@ TEST(ColorsPage, ColourBoxesAndSavingASchemeUnderANewName) {
     EXPECT_EQ(told.size(), 1);
 }
 
+TEST(ColorsPage, ASavedSchemeGoesToTheUsersFolderNotTheInstalledSkin) {
+    SkinFolder f({{"default.sch", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n"}});
+    QTemporaryDir user;
+    ASSERT_TRUE(user.isValid());
+    shell::ColorsPage page(f.store, {user.path(), f.data.path()});
+    page.setUserFolder(user.path());
+    ASSERT_TRUE(page.LoadSettings());
+    page.SetColor(0, QColor(0, 0, 0xff));
+    ASSERT_TRUE(page.SaveScheme(QStringLiteral("Mine")));
+    EXPECT_FALSE(QFile::exists(f.skin() + QStringLiteral("/Mine.sch")));
+    QFile saved(user.filePath(QStringLiteral("schemes/Blue/Mine.sch")));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), QByteArray("16711680\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n"));
+    // The skin itself is still the installed one, and both schemes are offered.
+    EXPECT_EQ(shell::SkinFolder({user.path(), f.data.path()}, QStringLiteral("Blue")), f.skin());
+    auto* list = page.findChild<QComboBox*>(QStringLiteral("cbColorScheme"));
+    EXPECT_NE(list->findText(QStringLiteral("default")), -1);
+    EXPECT_EQ(list->currentText(), QStringLiteral("Mine"));
+
+    // A scheme of the user's own name wins over the skin's, and is read back.
+    ASSERT_TRUE(page.SaveScheme(QStringLiteral("default")));
+    EXPECT_TRUE(page.LoadScheme(QStringLiteral("default")));
+    EXPECT_EQ(page.colors()[0], 0xFF0000u);
+    QFile shipped(f.skin() + QStringLiteral("/default.sch"));
+    ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+    EXPECT_EQ(shipped.readAll(), QByteArray("1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n"));
+}
+
 TEST(ColorsPage, SchemeColoursReachTheControls) {
     const sondrel::SchemeColors colors = {0x0000FF, 0x00FF00, 0x111111, 0xFF0000,
                                           0x222222, 0x333333, 0x444444, 0x00FFFF};

@@ -326,6 +326,18 @@ TEST(CommandLine, FolderFileOrNothing) {
         EXPECT_EQ(a.folder, c.folder) << c.args.join(' ').toStdString();
         EXPECT_EQ(a.file, c.file) << c.args.join(' ').toStdString();
     }
+    // A file given alone, as the desktop hands over an opened file, is
+    // selected in its folder; the "Open Folder" action asks for the folder.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString song = dir.filePath(QStringLiteral("01.mp3"));
+    QFile(song).open(QIODevice::WriteOnly);
+    const StartupArgs opened = ParseStartupArgs({"sondrel", song});
+    EXPECT_EQ(opened.folder, dir.path());
+    EXPECT_EQ(opened.file, song);
+    EXPECT_FALSE(opened.chooseFolder);
+    EXPECT_TRUE(ParseStartupArgs({"sondrel", "--choose-folder"}).chooseFolder);
+    EXPECT_TRUE(ParseStartupArgs({"sondrel", "--choose-folder"}).folder.isEmpty());
 }
 
 }  // namespace
