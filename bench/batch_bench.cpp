@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the batch table on a folder of MP3 files: the rescan against the
 // bare tag reads `sondrel-tag show` does, sorting every column, and the
 // previews of a template change (names only, and with the rename run's

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times the batch table over COUNT copies (default 10000) of the sample MP3:
 # rescan against bare tag reads, column sorts, template previews. Not a test.
 set -eu

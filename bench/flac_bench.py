@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """FLAC read and title-save timings of sondrel-tag beside TagLib, over the
 same generated files (a benchmark, not a test).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The system calls a tag reader cannot avoid per MP3, and nothing else:
    open, the 10-byte ID3v2 header, the tag body, 2 KiB at the audio start,
    fstat, the last 143 bytes, close. Prints one byte per file so the work

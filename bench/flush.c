@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The flush a safe in-place save ends with, and nothing else: open, read
    the first 64 bytes, write them back unchanged, fsync, close. Prints one
    number per run so the work cannot be skipped. */

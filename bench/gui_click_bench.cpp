@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's speed as a user meets it, offscreen: a folder of COUNT
 // small tagged MP3s (default 10000, each with a small picture); CLICKS mouse
 // clicks on rows spread over the list (default 200), each timed from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's several-file save as the window drives it, without a display:
 // the edits saved into every MP3 of a folder through SaveEditsToFiles. The
 // window answers its events in keepGoing (before each file) and in each step,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Analysis cost per file over a folder of MP3 files: every file is analysed
 // once per round and the mean time per file is printed for each round.
 #include <chrono>

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times the MPEG stream analysis on a folder of a thousand MP3 files (not a
 # test). Usage: bench/mpeg_info_bench.sh [COUNT]
 set -eu

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Read and save timings of sondrel-tag beside TagLib and a bare-syscall
 floor, over a generated corpus (a benchmark, not a test).
 

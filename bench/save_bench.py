@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Title changes of many files by sondrel-tag beside TagLib, paired in the
 same run (a benchmark, not a test).
 

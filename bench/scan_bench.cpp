@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the file list's folder scan against a bare sorted directory walk
 // (readdir + sort of the names) on one large folder. Not a test.
 // Usage: scan_bench FOLDER [ROUNDS]

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times the file list's scan of a folder of COUNT audio files (default
 # 100000) against a bare sorted directory walk. Not a test.
 set -eu

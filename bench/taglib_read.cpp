@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads and prints the facts sondrel-tag shows (fields, duration, bit rate)
 // with TagLib, for comparison.
 #include <taglib/fileref.h>

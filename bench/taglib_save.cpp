@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Changes the title of each file and saves in place with TagLib.
 #include <taglib/fileref.h>
 #include <taglib/tag.h>

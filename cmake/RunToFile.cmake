@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs TOOL with ARGS (separated by commas) and writes its standard output to
 # OUT; a failing run fails the build instead of installing a broken file.
 string(REPLACE "," ";" ARGS "${ARGS}")

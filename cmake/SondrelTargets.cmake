@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Core libraries are plain C++: every .cpp in the folder is compiled, and a
 # test (core_is_qt_free) fails the suite if any of them reaches for Qt.
 function(sondrel_core_library name dir)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // APE tag footer and items, then the Monkey's Audio component over the
 // same bytes, all from memory.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ASF header objects of Windows Media Audio files, with the pictures, from
 // memory.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FLAC metadata reading, from memory.
 #include <cstdint>
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One driver per tag component: read a file, edit, save, read again, remove
 // (where the format can), read again, and collect every broken promise of
 // the component contract. Shared by the libFuzzer round-trip targets and by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers for the round-trip targets, whose saves need a real file:
 // each input is written to one file inside a private temporary folder that
 // is removed when the process ends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ID3v1 block, Lyrics3 v2 field walk and the end-of-file tag locator,
 // straight from memory.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ID3v2 header, frame walk, unsynchronisation and field layouts, from memory.
 #include <cstdint>
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes small seed files for the fuzz targets: one folder per format under
 the given directory. Audio comes from ffmpeg (a fraction of a second of a
 tone); tags that ffmpeg does not write are laid out here byte by byte."""

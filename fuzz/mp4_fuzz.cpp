@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MP4 path through TagLib: the atom-tree check over the bytes, then a
 // read, a long lyrics save and a picture deletion of the same bytes as a
 // file. A tree the check refuses must never reach TagLib as a valid file,

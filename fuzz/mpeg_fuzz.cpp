@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MPEG stream analysis over an in-memory byte source.
 #include <cstdint>
 

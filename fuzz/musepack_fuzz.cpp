@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Musepack stream header (versions 4 to 8) and its trailing tags.
 #include <cstdint>
 #include <span>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ogg Vorbis, Opus and Ogg FLAC reading, from memory: the header packets,
 // Ogg FLAC's metadata block packets and the pictures among them.
 #include <cstdint>

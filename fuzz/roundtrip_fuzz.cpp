@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Round trip through one tag component: read, save, read again, remove,
 // read again. Built once per format (SONDREL_FUZZ_FORMAT names it). Any
 // broken contract promise aborts, so libFuzzer keeps the input.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Puts the licence's SPDX line at the top of every source file that lacks it:
 # "// SPDX-License-Identifier: GPL-3.0-or-later" in C and C++ files, the same
 # after "#" in CMake, Python and shell files (below a "#!" line). Running it

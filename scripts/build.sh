@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds Sondrel. Usage: scripts/build.sh [release|asan] [ninja targets...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks a built Debian package as a user would meet it, unpacked into a
 # temporary folder (dpkg-deb -x), not installed: the programs run from there
 # and report the package's version, sondrel-tag reads a sample, sondrel

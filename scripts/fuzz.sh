@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets (clang-14, AddressSanitizer + UBSan) and runs
 # each for a given time.
 #   scripts/fuzz.sh [seconds-per-target] [target ...]

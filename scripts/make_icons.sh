@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the icon's PNG sizes from its SVG (packaging/icons), so that building
 # needs no SVG renderer. Run after changing the SVG; needs rsvg-convert
 # (Debian package librsvg2-bin).

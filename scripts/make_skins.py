@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws the shipped skins' pictures and writes their region files.
 
 Run from the repository: python3 scripts/make_skins.py

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package of Sondrel: one package with both programs, made
 # by cpack from a release build of just the two programs in build/package
 # (never a sanitizer build). Prints the package's path on the last line.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, builds and starts Sondrel on the bundled sample folder (or on the
 # folder given). Without a display it runs under a virtual one (xvfb-run).
 set -euo pipefail

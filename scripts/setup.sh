@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs every Debian package that building, running and testing Sondrel needs.
 # Idempotent; works as root or through sudo. Nothing is downloaded from elsewhere.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test;
 # without arguments also builds and checks the Debian package.
 set -euo pipefail

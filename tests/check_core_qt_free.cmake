@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 foreach(dir util tags editor batch net appearance)
   file(GLOB_RECURSE files ${SRC}/${dir}/*.h ${SRC}/${dir}/*.cpp)
   foreach(f ${files})

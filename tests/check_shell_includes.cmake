@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The shell's windows must not include each other in a cycle: only the main
 # window may know the main window and the progress window; the tag editor and
 # the file list see ProgressSink, the progress window sees TrayHost.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "appearance/color_scheme.h"
 
 #include <dirent.h>

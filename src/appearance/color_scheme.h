@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Colour schemes: eight colours in a small text file of a skin's folder, one
 // decimal value a line (red in the low byte, as the files store them).
 #pragma once

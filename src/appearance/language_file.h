@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Language files: numbered (and a few named) texts that replace the captions,
 // hints and messages of the windows at run time. The files are data: reading
 // one never runs anything and never reads another file.

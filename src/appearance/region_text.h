@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Region texts: the outline of a shaped window, one command a line.
 //   R l,t,r,b   rectangle          E l,t,r,b   ellipse in that rectangle
 //   L x,y,...   polygon, alternate W x,y,...   polygon, winding fill

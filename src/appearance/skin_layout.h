@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where a skinned window's background pieces go and which strips of it drag
 // the window: pure geometry, painted by the windows.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows that snap to the work area's edges and to each other, and glued
 // windows that follow the window they snapped to: pure rules over
 // rectangles, applied by the windows as the user moves or sizes them.

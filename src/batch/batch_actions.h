@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch window's runs that are not an engine of their own: the delete
 // of ticked files, the reasons a rename or tag-writing run will refuse a
 // row (shown in the row before the run), and the messages after a run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the batch window keeps between runs besides the rows: the optional
 // columns' slots (where each sits in the fields list, whether it is shown),
 // the column layout they give the table, and the stored name-template list.

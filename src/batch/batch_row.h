@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch table's rows: what one selected file contributes (BatchData, read
 // from its tags and stream), the values the batch jobs compute for it, the
 // shared text rules (track normalisation, size text) and the column sorting.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Export of the batch table's rows: CSV and TSV lists of the visible
 // columns, M3U and PLS playlists, and the tab-separated text handed to a
 // spreadsheet. Texts are UTF-8 with CR LF line ends.

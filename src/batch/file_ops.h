@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Operations on files and folders rather than on tags: renaming an entry of
 // the file list, deleting, copying and moving entries to another folder, and
 // the remembered target folders. Nothing here ever replaces an existing file

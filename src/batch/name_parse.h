@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File names to tags: reading values out of file and folder names by the
 // name template ("%A\%L\%# %T"), combining them into new field values by
 // one expression per field, automatic track numbering, and writing the new

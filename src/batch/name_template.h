@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tags to file names: composing a new name for a row from a name template
 // ("%A - %T", "%A\%L\%# %T") and the rename run that moves the checked files
 // there, creating folders, never replacing an existing file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The spreadsheet export as a real workbook (.xlsx): the same rows and
 // columns as the tab-separated text, with the header bold, columns as wide
 // as their text, numbers (track, year, bit rate, frequency, size in bytes)

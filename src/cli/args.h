@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Command-line parsing of sondrel-tag: turns argv into one command with its
 // options, or a usage error (exit status 2).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch commands of sondrel-tag: rename (file names from tags), parse
 // (tags from file names) and export (CSV, TSV, M3U, PLS), over the same
 // engines as the batch window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The four commands of sondrel-tag. Each works file by file, prints a failed
 // file's error on `err` with its name, and returns the exit status
 // (0 all succeeded, 1 some failed).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shell completion scripts for sondrel-tag (bash, zsh, fish), made from the
 // tool's own command table and help texts, so a new command or option is
 // completed as soon as its help names it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The help texts of sondrel-tag: the whole help, one command's help, and the
 // one-line hint after a usage error.
 #pragma once

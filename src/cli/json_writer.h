@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Streams JSON text into a string in exactly the layout that
 // nlohmann::json::dump(2, ' ', false, replace) gives. `show --json` writes
 // one small, fixed-shape object per file; building a json tree of

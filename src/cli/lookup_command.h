@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The look-up command of sondrel-tag: "lookup freedb FILE..." finds the
 // album of the files on a FreeDB server and, with --disc N --write, writes
 // it into them, over the same engine as the batch window; "lookup

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sondrel-tag: reads and writes tags from the command line over the same core
 // as the desktop program; machine-readable output is JSON.
 #include <iostream>

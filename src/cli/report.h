@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Everything `show` prints about one file, gathered from the editor's
 // components after a read, and its two renderings (JSON and aligned text).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tag editor's rules that need no widget: the sorted genre list and its
 // positions, the history lists, the keep marker, the edits a save applies to
 // each file, the save-error report, the colour hints, the comment's first

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the tag editor's side windows show about a file besides the fields:
 // stream facts (the information window), the tag kinds present, the
 // pictures, and the frames, comments or items that no field shows. Read

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rows of the file list and what the list does with them: their order,
 // finding rows again by path after a rescan, and the navigation helpers. The
 // window binds a list model to a `FileRows`; every command takes its paths

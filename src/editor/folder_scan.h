@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder scan that fills the file list: one folder, or in subfolder mode
 // its whole tree, listed as `FileRow`s in list order. Which files are listed
 // comes from the format registry's extensions.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two APE-tagged formats: Monkey's Audio and Musepack share the tag code
 // and differ in their stream facts.
 #include "editor/format_registry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tag editor's format layer: one instance of every tag component, the
 // copies between each component and the hub record (a TagFields), the
 // MP3 merge of ID3v1 into the hub, and reading, saving and tag removal

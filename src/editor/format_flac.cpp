@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FLAC: the Vorbis comments and pictures of the metadata blocks.
 #include "editor/format_registry.h"
 

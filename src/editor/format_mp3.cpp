@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MP3: ID3v1 (+ Lyrics3), ID3v2 and the MPEG stream, merged into the hub by
 // the read choice and written by the save choice.
 #include "editor/format_registry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MP4/M4A/AAC: the iTunes-style item list, through the MP4 component.
 #include "editor/format_registry.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ogg Vorbis, Ogg Opus and Ogg FLAC: the comment header of the first logical stream.
 #include "editor/format_registry.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One handler per audio format and the one registry that picks it. Code
 // outside the handlers never switches on the format: it asks the registry for
 // the handler of a path (or of a TagFormat) and calls it. Adding a format is

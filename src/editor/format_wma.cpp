@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WMA: the ASF header's descriptions and pictures.
 #include "editor/format_registry.h"
 

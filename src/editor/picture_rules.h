@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rules for pictures as the pictures window handles them: the names it
 // proposes, the extension and filter a MIME type gets, the size guard a
 // picture passes before it is decoded, the preview's fitting and paging.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor's long runs over many files, apart from any window: saving the
 // same edits into every selected file and deleting a kind of tag from them.
 // The window wires its progress window and error box to the callbacks; the

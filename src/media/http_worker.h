@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs another HttpClient's transfers on a worker thread. Fetch still returns
 // the answer to its caller, but the calling (GUI) thread keeps handling
 // events meanwhile, so windows repaint and their Stop buttons work. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lyrics window: an editor bound to the current file's lyrics (every
 // change goes to the tag editor's buffer), loading from and saving to text
 // files, and the web search for one file or, in one run, for every selected

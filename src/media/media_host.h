@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the lyrics and pictures windows need from the main window: the tag
 // editor's components and lyrics buffer, the file list's current file and
 // selection, and the progress window. The main window implements it; tests

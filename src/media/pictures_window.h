@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pictures window: the pictures of the current file with paging, the
 // description, adding (dialog, drop, every selected file), deleting, saving
 // to a file and fetching a cover from the web. Pictures are stored through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The plain text of a Rich Text Format document: paragraphs and line breaks
 // become line ends, "\'hh" escapes are bytes of the document's code page,
 // "\uN" escapes are Unicode; font tables, styles, pictures and other

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the lyrics and pictures windows stand: their stored place checked
 // against the screen, read and written through the host's settings.
 #pragma once

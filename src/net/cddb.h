@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FreeDB (the CDDB protocol over HTTP): the table of contents and disc id
 // made from the files' durations, the query and read addresses, and the
 // parsing of the server's answers. The look-up itself goes through an

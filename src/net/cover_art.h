@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Cover Art Archive: the front cover of a MusicBrainz release, fetched
 // over https (its address redirects to the archive's storage), checked to
 // be a picture, kept in a PictureFolder and added to the files that hold

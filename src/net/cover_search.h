@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding an album cover on the web: the store's product web service by
 // artist and album (then artist and title) on each store site, and, when
 // allowed, a slower search through a web search engine for a product page

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The HTTP client of the program on libcurl: http and https only (first
 // request and every redirect), a size cap and time-outs per request,
 // certificates verified, no cookies, no authentication, the proxy of the

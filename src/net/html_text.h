@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A fetched lyrics page turned into plain text. The page is only text here:
 // nothing in it is run or followed. Line ends in the result are CR LF.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch rows of an online look-up: filling the ticked rows from a disc
 // found and writing their new values into the files through the batch
 // save (the FreeDB and the store look-up share the writing).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // LRCLIB: the lyrics of one track found by artist, title, album and
 // duration; plain text and, where the service has them, synchronised
 // lines (LRC "[mm:ss.xx] text") read into times and texts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lyrics search: a web search engine's simple results page is asked for
 // pages whose title holds the artist, the title and "lyrics"; results are
 // taken one by one, fetched and turned into text. Everything goes through

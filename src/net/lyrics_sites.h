@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lyrics site list: per site, a piece of its page addresses and the
 // markers that cut the lyrics out of its pages. It ships as "sites.dat", a
 // Huffman-coded text of line triples; the list is data the user may replace.

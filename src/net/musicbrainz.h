@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MusicBrainz (web service version 2, JSON): releases found by artist and
 // album words or by the table of contents of the files, one entry per
 // medium, and the chosen medium's tracks filled into the batch rows. Every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Request pacing for services that ask each client for a gap between its
 // requests. Callers queue for turns; the clock is injected so the pacing
 // can be tested without waiting.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The online store look-up: albums found by artist and album words in the
 // store's product search (an XML answer), one entry per disc, filled into
 // the batch rows; and the cover download shared with the pictures window.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the open JSON services (MusicBrainz, the Cover Art Archive, LRCLIB)
 // share: the https rule, the user agent they ask for, answers fetched and
 // parsed with their caps, and values checked before they reach a tag.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Open with Sondrel" for MP3 files and folders. On Linux these are desktop
 // entries in the user's applications folder; failures are ignored.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch window's look-up pages: FreeDB (the disc of the ticked rows,
 // found from their durations), the store search (albums by artist and
 // album words) and MusicBrainz (releases by words or by the rows' table of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch window's table: a thin Qt model over the core's rows
 // (sondrel::BatchRow). The core holds the values, the sorting and the row
 // moves; the model only shows them and passes ticks, header clicks and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch window ("Rename files/Generate tags"): the table of the files
 // selected in the main list, and five tabs over it: tags to file names,
 // file names to tags, two pages the online look-ups fill, and export. Every

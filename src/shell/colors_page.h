@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options window's "Colors" page and the eight colours of a skin's
 // scheme: the skin list, the scheme list with its save button, eight colour
 // boxes with the platform colour dialog, and the colours given to the windows.

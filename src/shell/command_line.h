@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's command line: nothing, a folder path, a file path (or "-f"
 // and one: its folder, with the file selected), and "--choose-folder".
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the program's data files (language files, skins, help pages, the
 // lyrics site list) are looked for, first match wins: the user's own folder,
 // then the installed share/sondrel found from the program's folder, then the

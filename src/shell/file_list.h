@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder box and the file list of the main window, over a list model of
 // the core's rows (FileTable). Every command takes its paths from the rows.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shell's side of the file list's rows: a row as Qt text for the
 // windows, and the window's scan switches turned into the core's options.
 // The rows, their order and the folder scan live in the core

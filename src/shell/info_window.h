@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The information window: a file-name label over an 18 x 2 grid of stream facts.
 #pragma once
 

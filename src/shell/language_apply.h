@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Language files applied to the windows: each id of a language file names a
 // caption, hint, list entry or window title; this module finds those controls
 // in the windows that exist and sets their texts, and keeps the message table.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: its frame (menu, keys, status line, tray icon, help),
 // the settings it owns, and ProcessSettings. The file list and the tag
 // editor live in the content panel.

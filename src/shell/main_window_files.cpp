@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's commands on files and folders rather than tags: rename,
 // delete, copy and move to remembered folders, bookmarks, and the player.
 // The work itself is the core's (batch/file_ops); this wires it to menus,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's side of the lyrics and pictures windows: the tag
 // editor's components and lyrics buffer, the file list's rows and the
 // progress window, as MediaHost offers them.

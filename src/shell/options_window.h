@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options window. Its controls are the live settings: the rest of the
 // program reads them through the getters when it needs an option.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playing the selected files: through a media player on the session bus
 // (MPRIS: clear its track list, add the files in list order, play), through
 // the player program started with the files, or by opening the focused file

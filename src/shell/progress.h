@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a long loop in a window reports to: the progress window implements it,
 // and the tag editor and file list see only this, never the window itself.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress window shared by every long operation: a bar with the
 // percentage, the time left, Stop (and Esc) and Background. Long loops test
 // Running() before each item and end early when it is false.

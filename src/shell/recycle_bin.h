@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Moving a file or folder to the desktop's trash (the freedesktop trash on
 // Linux, the recycle bin on Windows), silently and without confirmation.
 #pragma once

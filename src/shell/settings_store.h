@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The per-user settings store: named text values in one key. Integers are
 // decimal text, Booleans "1"/"0"; a missing value or a bad integer reads as
 // the caller's default.

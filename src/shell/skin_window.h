@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Skinned windows: a window without the desktop's frame whose background is
 // painted from a skin's pieces, whose outline is cut by the skin's region
 // text, with the skin's close and minimise buttons (normal, hover and pressed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fills the information window with the stream facts of the file the tag
 // editor has just read, through its format's handler.
 #pragma once

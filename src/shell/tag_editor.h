@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tag area of the main window: reads the file list's current row through
 // TagBridge, shows and edits its fields (or keep markers for several files),
 // saves one file, several files or a batch row, deletes tags, keeps the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the progress window asks of the main window (tray icon and minimising).
 // The main window implements it, so the progress window never includes it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Gluing for the program's windows: a window moved near the work area's
 // edges or another window snaps to it and is glued to it, an edge dragged
 // near one meets it, glued windows

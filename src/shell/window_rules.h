@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pure rules of the windows' geometry, lists and texts, kept apart from the
 // widgets so they are testable without a display.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tags/ape_tag.h"
 #include "tags/id3v2_frames.h"
 #include "util/text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The APE tag (versions 1.0 and 2.0) stored at the end of a file, the ID3v1
 // tag that may follow it, and the component base shared by the Monkey's
 // Audio and Musepack components, which keep their tags the same way.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one way every parser reads: a size and reads at offsets. A file
 // (File, FileSnapshot) or bytes in memory (MemorySource) stand behind it, so
 // the components read files for the editor and bytes for tests and fuzzers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a read found for the fields, kept so that a save changes only what
 // the user changed. A component records every item of its tag in file order
 // (with the field it stands for, if any) and the value it gave each field;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File access shared by every format: 64-bit positions, reads that report
 // short reads, in-place writes that report short writes, and SafeReplace for
 // rewrites (temporary file in the same folder, flushed, renamed over the

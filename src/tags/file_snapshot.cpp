@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tags/file_snapshot.h"
 #include "tags/id3v2_frames.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One file opened for reading its tags: opened and sized once, with its
 // first and last 64 KiB read in one call each (and noted for a later
 // save's check from the same bytes). The components that read

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FLAC: the metadata blocks in front of the audio frames. STREAMINFO gives
 // the stream facts, VORBIS_COMMENT the fields (through the shared Vorbis
 // comment code), PICTURE blocks the pictures; every other block is kept

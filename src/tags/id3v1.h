@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ID3v1 tag (the last 128 bytes of an MP3 file, versions 1.0 and 1.1)
 // together with the Lyrics3 v2 block that may stand right before it. Texts
 // are UTF-8 in memory and 8-bit in the file, in a chosen legacy code page.

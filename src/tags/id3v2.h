@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Id3v2Tag: the ID3v2 tag at the start of an MP3 file, and the hub whose
 // record (TagFields) every other format is shown and saved through. Reads 2.2 to
 // 2.4, writes 2.3, removes the tag, and keeps the attached pictures. Frames

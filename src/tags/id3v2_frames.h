@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ID3v2 byte layouts: the tag header, unsynchronisation, the frame walk of
 // versions 2.2 to 2.4, text encodings, and frame bodies described as field
 // lists that one generic reader and writer walk. Everything here works on

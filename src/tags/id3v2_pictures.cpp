@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture operations of Id3v2Tag.
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MP4 metadata (M4A, MP4) as a small function table over TagLib. Each caller
 // owns a State for its file: ReadMetaData loads it, the getters and setters
 // work on that copy in memory, and SaveMetaData, AddImage and DeleteImage

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mp4Tag: the tag component of MP4, M4A and AAC files. Each property and
 // operation is one call into the m4atag module on the component's own
 // m4atag::State, which holds what was read from its file and the edits made

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A check of an MP4 file's atom tree before TagLib sees it. TagLib trusts
 // atom sizes (an atom reaching past the end of a cut file makes its save
 // move a negative number of bytes) and descends into nested containers by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stream facts of an MPEG audio file (MPEG-1, 2 and 2.5, Layers I to III):
 // version, layer, bit rate, sample rate, channel mode, header bits, frame
 // count, playing time, VBR detection through Xing and VBRI headers, and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Musepack files: the stream header of stream versions 4 to 8 and the APE
 // tag at the end of the file, with an ID3v1 tag as the fallback.
 #pragma once

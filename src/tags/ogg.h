@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ogg Vorbis, Ogg Opus and Ogg FLAC: stream information from the identification
 // header, the Vorbis comments mapped onto the shared field set, and saving by
 // rebuilding the comment packet (header pages re-paginated, later pages

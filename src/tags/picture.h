@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An attached picture as the ID3v2, Windows Media and MP4 components hold it,
 // and the rule that picks a MIME type from a picture file's name.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // In-place writes of a few byte regions of a file (a tag at its head, the
 // blocks at its end, FLAC's metadata) as one transaction that survives a
 // kill or a power loss: the old bytes go to an undo journal, made durable,

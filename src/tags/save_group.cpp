@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tags/save_group.h"
 
 #include "tags/region_write.h"

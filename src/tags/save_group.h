@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saves of several files made durable together. While a group is given to
 // saves (IoFaults::group), each rewrite writes its new bytes into its
 // unnamed temporary file without a flush of its own, and each in-place

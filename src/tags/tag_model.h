@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shared field set, the genre table, and the contract that every tag
 // component follows (file-name setter reads, setters fire onChange, failures
 // land in Error/onError and never escape as exceptions).

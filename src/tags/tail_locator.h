@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finds the tags stacked at the end of a file, read from the back in one pass:
 //
 //   audio | [APE header] APE items | APE footer | [Lyrics3 v2 block] | [ID3v1]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Vorbis comments as Ogg Vorbis, Opus and FLAC carry them: the vendor
 // string and "KEY=value" texts, the one key table that maps them onto the
 // shared fields, and the save plan that keeps what the user did not change.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tag component for Windows Media Audio (ASF) files: reads the header
 // objects (file and stream properties, content description, extended content
 // description) and the pictures, and saves by rebuilding the header object in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conversion between UTF-8 (the core's text) and the legacy code
 // pages that some tag formats store without naming them (ID3v1, Lyrics3,
 // ID3v2 encoding 0).

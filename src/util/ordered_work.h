@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Work on a list of items spread over a few threads, with the results handed
 // over one by one in the list's order. Reading a folder's files is mostly
 // parsing, which a second core halves; the output must still come in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Folder-path helpers on plain text paths (UTF-8) with the platform's
 // separator, plus the removal of empty folder trees.
 //

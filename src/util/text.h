@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text helpers shared by the editor and the batch engines: case changing and
 // the capitalization modes, Russian transliteration, search and replace,
 // trimming, and the «hh:mm:ss» duration text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // UTF-8 <-> UTF-16 conversion shared by every format that stores UTF-16 text.
 // The core's text is UTF-8; formats convert at their own border with these.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sondrel-tag over an imperfect library (badly named files, a text file named
 // .mp3, a .wav, nested folders, non-ASCII names): what scripts rely on —
 // exit codes, what is printed, and that files are only changed or moved as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Batch commands that must not destroy what the user did not ask them to
 // touch: export over a listed file, parse over fields its template lacks.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sondrel-tag rename / parse / export on real files, with mutagen as the
 // reader of what parse wrote.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults found in the batch engines: names that were corrupted or hidden,
 // a comment cut to its first line by a tag run.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The streaming writer must produce the same bytes as the json library's
 // dump(2) with replacement of bad UTF-8, for every kind of value show prints.
 #include "cli/json_writer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One round-trip suite for every format the editor drives through TagBridge:
 // the same cases run per format, and a table says what each format can do.
 // Files are made by the peers (ffmpeg, mpcenc) or copied from samples/;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a default MP3 save writes when the user gave no genre and no lyrics:
 // no genre (ID3v1 byte 255, no TCON) and no Lyrics3 block.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An MP3 save or removal that touches both ends of the file (ID3v2 at the
 // start, Lyrics3 and ID3v1 at the end) is one transaction: it either changes
 // everything it was asked to or, when any write, flush or rename fails, not a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ogg Opus through OggVorbisTag against peers: opusenc makes and tags real
 // files, mutagen reads them and what we write, ffmpeg decodes before and after
 // every kind of save, and opusinfo checks the pages of the result.

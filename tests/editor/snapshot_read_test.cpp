@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a file through one shared FileSnapshot must tell exactly what the
 // components tell when each opens the file itself: same hub, validity and
 // error texts, stream facts, tag kinds, other items, and for each MP3

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Synchronised lyrics in Vorbis comments (Ogg and FLAC), which have no frame
 // for them: a save through the editor's bridge keeps them as LRC text under
 // "SYNCEDLYRICS". The new text takes the place of the first such comment

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A write-protected file keeps its protection through a save: the new content
 // replaces it with the old mode, and no name of the file is ever writable in
 // between (a kill in that moment would leave it so for good).

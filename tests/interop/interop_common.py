@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Shared plumbing of the interop scripts: arguments, the peer Python,
 temporary folders, running sondrel-tag, and collecting differences."""
 import argparse

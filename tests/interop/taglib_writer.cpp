@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes tags with TagLib, so the round-trip tests can start from files that
 // another tagger made. Usage:
 //   taglib_writer FILE [--id3v2=3|4|none] [--id3v1] [--picture=JPEG] KEY=VALUE...

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """MP4/M4A against mutagen: AAC in MP4 made by ffmpeg, items written by
 mutagen with non-ASCII text, a cover and items that no field shows."""
 import os

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """MP3 against mutagen: an MP3 made by ffmpeg (LAME), tagged by mutagen with
 ID3v2.3 + ID3v1.1, non-ASCII texts, a picture and frames that no field
 shows. sondrel-tag must read what mutagen wrote, and after its saves mutagen

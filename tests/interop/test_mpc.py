@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Musepack against mutagen: a file made by mpcenc, an APE tag written by
 mutagen with non-ASCII text and items that no field shows."""
 import os

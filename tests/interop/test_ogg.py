@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Ogg Vorbis against mutagen: a file made by ffmpeg (libvorbis), comments
 written by mutagen with non-ASCII text and keys that no field shows."""
 import os

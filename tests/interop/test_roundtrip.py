@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Read, change only the title, save: on files whose tags mutagen, ffmpeg and
 TagLib wrote, every other item must read back identical through mutagen
 (keys and their spelling, values, value types, order where the format keeps

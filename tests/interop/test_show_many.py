@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """`show` over a long list reads its files on several threads: the report of
 each file and the errors must still come in the order given, exactly as the
 file shows alone."""

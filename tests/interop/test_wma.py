@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Windows Media Audio against mutagen: a file made by ffmpeg (wmav2),
 attributes written by mutagen with non-ASCII text, a picture and
 attributes that no field shows; several values, values in the metadata

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lyrics and pictures windows on the real client through the worker:
 // a slow server does not freeze them, closing the window ends the download
 // with the file left as it was, and the open services' stand-ins (MusicBrainz,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Transfers on the worker thread against a local server: the answer comes
 // back to the caller, the GUI thread keeps handling events meanwhile, and
 // Stop, the caller's own hook or the cap end a transfer early.

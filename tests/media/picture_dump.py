@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the first embedded picture of an MP3, WMA or MP4 file, as mutagen
 reads it, to OUT and prints its MIME type and description.
 

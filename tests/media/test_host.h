@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A MediaHost over its own TagBridge: the current file, the selection, the
 // lyrics buffer and a progress count, as the main window would keep them.
 #pragma once

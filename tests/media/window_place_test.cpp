@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lyrics and pictures windows' places: the screen check, and the
 // settings each window reads and writes.
 #include "media/window_place.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when resources/lyrics/sites.dat was not rebuilt after sites.txt changed.
 execute_process(COMMAND ${TOOL} ${LIST} ${OUT} RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A clock that never sleeps: a wait moves its time forward and is
 // recorded, so pacing can be checked without waiting.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An HttpClient that answers from a table of addresses and records what it
 // was asked: no network in tests.
 #pragma once

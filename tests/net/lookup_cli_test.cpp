@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sondrel-tag lookup freedb against a local CDDB server.
 #include <gtest/gtest.h>
 

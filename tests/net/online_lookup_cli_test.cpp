@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sondrel-tag lookup musicbrainz, covers and lyrics against local stand-ins
 // of the services.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The completion scripts sondrel-tag printed: bash completes commands, the
 # lookup services, each command's own options and file names; zsh and fish
 # read theirs without a syntax error where those shells are installed.

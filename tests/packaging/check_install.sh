@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # `cmake --install` of a build into a temporary prefix, as a user installs
 # it: the programs alone in bin/, the data files in share/sondrel, the
 # desktop entry, icons, AppStream file, manual pages, completions and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Each manual page renders without a warning from man/groff (a line starting
 # with "." or "'" is a request, and its words vanish), and the formats list of
 # sondrel-tag(1) is whole.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch window's FreeDB, store and MusicBrainz pages driven offscreen against the
 // local test server: look-ups fill the table, writing changes the files as
 // previewed, every failure is a message that leaves the files untouched,

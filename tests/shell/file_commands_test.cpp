@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's commands on files: they go through the core's file
 // operations, ask before replacing, remember targets and bookmarks, and say
 // in the status line what did not work.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Editor rules found wrong in review: each case failed before its fix.
 #include <gtest/gtest.h>
 

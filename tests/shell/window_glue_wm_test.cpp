@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Gluing under a real window manager: the test starts a virtual X server and
 // openbox, then runs this same program on that display as the probe, where
 // windows get frames from the window manager and are moved through it

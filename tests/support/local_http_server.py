@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A local HTTP server for the network tests, on 127.0.0.1 only.
 
 Prints its port on the first line of standard output, then serves until

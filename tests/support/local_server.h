@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A local HTTP server on 127.0.0.1 for the network tests
 // (tests/support/local_http_server.py), started per test and stopped with it.
 #pragma once

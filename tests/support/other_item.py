@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes or reads, through mutagen, what the editor's fields do not show: an
 item no field maps (a mood), or a second value of a field that shows only
 one (the artist), each stored the way the format's own tools store it.

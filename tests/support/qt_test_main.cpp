@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // main() for widget tests: one QApplication for the whole run, destroyed
 // before static destructors (Qt does not survive being torn down after them).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared test helpers: unique temporary folders, whole-file I/O, and running
 // peer tools (mutagen, ffmpeg) as oracles.
 #pragma once

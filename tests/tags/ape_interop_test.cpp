@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // APE tags and Musepack streams against peers: mutagen writes and reads the
 // tags, mpcenc makes real version 8 streams, ffmpeg decodes them after a save.
 #include <gtest/gtest.h>

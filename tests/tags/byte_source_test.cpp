@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bytes in memory read exactly as the same bytes in a file, down to the
 // bounds of every read, and every component reads memory as it reads files.
 #include "tags/byte_source.h"

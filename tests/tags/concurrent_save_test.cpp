@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Two `sondrel-tag set` runs on the same file at the same moment, each
 // changing a different field, many rounds per format: afterwards every run
 // that said it saved has its edit in the file, every other run said why it

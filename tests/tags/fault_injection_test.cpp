@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every save, removal and picture change of every format, with the k-th
 // low-level write failing as a full disk would (none of its bytes landing, or
 // half of them), for every k the operation reaches: the operation must report the failure, the file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FlacTag against peers: the reference encoder and metaflac make and tag real
 // files, mutagen reads them and what we write, ffmpeg decodes before and after
 // every kind of save, and `flac -t` checks the STREAMINFO MD5 against the

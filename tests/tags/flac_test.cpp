@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FlacTag on FLAC files built block by block here, so each layout (padding,
 // kept blocks, pictures, damage) is exactly the one under test. The blocks
 // are walked again by this file's own reader, not the component's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays hostile inputs through every tag component: the inputs the fuzzers
 // once crashed on (tests/data/fuzz/<format>/), the seed files, and a few
 // hundred damaged copies of each seed. Every file goes through the same

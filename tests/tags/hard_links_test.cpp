@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hard links through a save of every format, run by the command-line tool: a
 // save written wholly in place (a fitting ID3v2 tag with the ID3v1 block
 // among them) keeps the link (both names see the whole new

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tags written by mutagen read correctly; after we save, mutagen reads the new
 // fields, every frame we do not own is there with the same content, and the
 // audio behind the tag is byte for byte the same.

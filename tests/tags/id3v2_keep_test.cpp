@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A save changes exactly what the user changed: frames of unchanged fields,
 // described comments, multi-value frames and the album artist come back as
 // they were, and a tag that could not be read completely is not replaced.

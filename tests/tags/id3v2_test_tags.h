@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builders for ID3v2 tags and files used by the id3v2_* tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tags that claim or hold more items than any real file: a crafted file must
 // neither fill memory nor be rewritten from a partial read. Past the named
 // limits the tag counts as damaged: a save is refused and the file stays.

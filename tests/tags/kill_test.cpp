@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saves of large files killed with SIGKILL at random moments: afterwards the
 // file is either the old version or the new one, byte for byte, and the only
 // other thing that may remain in its folder is the save's own temporary file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MP4 component and the m4atag module, checked against files made by
 // ffmpeg and tagged by mutagen, which also reads back what we save.
 #include "tags/mp4.h"

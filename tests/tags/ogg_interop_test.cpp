@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // OggVorbisTag against peers: ffmpeg encodes real Vorbis files, mutagen adds and reads
 // comments, ffmpeg decodes after our saves, and a page checker written apart
 // from the component (tests/data/ogg/ogg_peer.py) validates every page.

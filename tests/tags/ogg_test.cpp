@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // OggVorbisTag on Ogg Vorbis streams built byte by byte here, so each layout quirk
 // (pages, lacing, granules, damaged packets) is exactly the one under test.
 #include "tags/ogg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // In-place region writes as one transaction: every injected failure leaves
 // the file wholly old with the reason told; a save killed midway is settled
 // by the next recovery (old bytes back unless every region is new); a

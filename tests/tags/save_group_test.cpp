@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saves of several files through one group: nothing is renamed before the
 // flush that covers it, a failed flush or rename fails exactly the files it
 // concerns (which keep their old content), and locks and the changed-since-

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Synchronised lyrics. ID3v2 (SYLT): the body round-trips in both encodings
 // a 2.3 tag carries, damaged bodies are refused or cut at the damage, and a
 // save replaces only the frame of the same language, description and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Crafted ends of MP3 files: a Lyrics3 v2 or APE footer whose declared size
 // reaches back into the first MPEG frames, and an APE footer announcing a
 // header that is not one. None counts as a tag, so a save or removal never

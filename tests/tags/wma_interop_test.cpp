@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WMA files made by ffmpeg and tagged by mutagen: we read them right, and
 // after our save mutagen still sees every attribute it saw before (plus our
 // edits), ffmpeg decodes the same audio, and the data object is unchanged.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and saving ASF headers built byte by byte in the test, for what
 // peer tools cannot show: validity ranges, descriptor order and counts, the
 // "ID3" descriptor layout, kept objects, and the failure paths.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Builds "sites.dat" from its plain text list: make_sites_dat LIST OUT.
 // The list holds three lines per site: a piece of the page address, the
 // start marker and the end marker.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Peer oracle for the APE tag tests: writes and dumps APEv2 tags with mutagen.
 
   write PATH ITEMS.json  ITEMS: {"items": [[key, "text"|"binary", value]]},

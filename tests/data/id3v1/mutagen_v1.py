@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Peer check for ID3v1: reads or writes the ID3v1 tag of a file with mutagen.
 
   mutagen_v1.py read FILE     -> prints the fields as JSON

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Makes and dumps ID3v2 tags with mutagen for the id3v2 interop tests.
 
   mutagen_tags.py make VARIANT FILE   tag FILE (an MP3 without tags)

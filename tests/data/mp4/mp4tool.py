@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Test helper for MP4 files, run with mutagen as the independent oracle.
 
   mp4tool.py tag FILE JSON   sets the items in JSON ({"key": value, ...})

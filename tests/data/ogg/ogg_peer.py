@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Peer side of the Ogg Vorbis interop tests.
 
   add-comments FILE JPEG

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Prints every attribute mutagen sees in an ASF file as JSON lines:
 [name, type, value], byte arrays as their length and SHA-1."""
 import hashlib

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Tags an ASF file the way other editors do: a numeric track number, text
 attributes, a small picture in the extended content description and a large
 one (which mutagen moves into the metadata library). Also writes
