@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "shell/main_window.h"
 
+#include <array>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -522,7 +524,9 @@ BatchWindow* MainWindow::batchWindow() {
 
 void MainWindow::OpenBatchWindow(int page) {
     // The action button takes the caption and hint of the command that opened it.
-    const char* const commands[] = {"actRename", "actGenerate", nullptr, nullptr, "actPlaylists"};
+    // One entry per page, so a page added later cannot read past the end.
+    static constexpr std::array<const char*, BatchWindow::kPageCount> commands = {
+        "actRename", "actGenerate", nullptr, nullptr, "actPlaylists", nullptr};
     const char* name = page >= 0 && page < BatchWindow::kPageCount ? commands[page] : nullptr;
     QAction* command = name ? action(QString::fromLatin1(name)) : nullptr;
     batchWindow()->OpenOn(page, command ? command->text() : QString(),

@@ -31,6 +31,7 @@
 #include "shell/progress.h"
 #include "shell/stream_info.h"
 #include "shell/window_rules.h"
+#include "tags/region_write.h"
 
 using sondrel::Field;
 using sondrel::FieldEdits;
@@ -857,6 +858,7 @@ void TagEditor::SaveTag(int mode) {
         busy_ = false;
         UnBlockSave();
         list_->PrintSelectedFiles(false);
+        ShowJournalProblems();
         return;
     }
     if (mode != kSaveFromBoxes || blocked_)
@@ -947,6 +949,7 @@ void TagEditor::SaveTag(int mode) {
     }
     list_->PrintSelectedFiles(false);
     ShowSaveFailures(failures, attempted);
+    ShowJournalProblems();
 }
 
 sondrel::SaveOutcome TagEditor::SaveTags(int row) {
@@ -986,6 +989,18 @@ void TagEditor::ShowSaveFailures(const std::vector<sondrel::SaveFailure>& failur
         showErrorBox(Q(sondrel::SaveFailureSummary(failures, attempted)));
 }
 
+void TagEditor::ShowJournalProblems() {
+    // Told whatever the error option says: the file in question may hold
+    // another program's edit or a torn save that nothing will mend.
+    QStringList fresh;
+    for (const std::string& problem : sondrel::JournalProblems()) {
+        if (toldJournalProblems_.insert(problem).second)
+            fresh << Q(problem);
+    }
+    if (!fresh.isEmpty() && showErrorBox)
+        showErrorBox(fresh.join(QLatin1Char('\n')));
+}
+
 void TagEditor::DeleteTags(sondrel::RemoveKind kind) {
     if (!list_ || blocked_)
         return;
@@ -1023,6 +1038,7 @@ void TagEditor::DeleteTags(sondrel::RemoveKind kind) {
     UnBlockSong();
     ShowCurrentFile();
     ShowSaveFailures(failures, attempted);
+    ShowJournalProblems();
 }
 
 std::vector<sondrel::JobItem> TagEditor::JobItems(const std::vector<int>& rows) const {

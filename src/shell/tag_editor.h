@@ -14,6 +14,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -198,6 +199,9 @@ private:
     // Writes one row's hub, without a box; the outcome says how it went.
     sondrel::SaveOutcome SaveRow(int row);
     void ShowSaveFailures(const std::vector<sondrel::SaveFailure>& failures, int attempted);
+    // What the recovery of an interrupted save left alone (another program
+    // wrote there since, or a journal failed its checks), once per problem.
+    void ShowJournalProblems();
     // After a failed save the boxes show again what the user had typed.
     void PutEditsBack(const sondrel::FieldEdits& edits);
     QStringList BoxTexts() const;
@@ -259,4 +263,5 @@ private:
     bool modified_ = false;
     int shownReads_ = 0;
     QStringList shownTexts_;  // the boxes as last filled
+    std::set<std::string> toldJournalProblems_;
 };

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -20,6 +21,7 @@
 #include <QToolButton>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -35,6 +37,7 @@
 #include "shell/settings_store.h"
 #include "support/test_support.h"
 #include "tags/file_io.h"
+#include "tags/region_write.h"
 #include "util/text.h"
 
 namespace {
@@ -351,6 +354,47 @@ TEST_F(EditorTest, OneFileSaveWritesTheBoxesAndMovesToTheNextRow) {
     EXPECT_EQ(list->FocusedRow(), Row("b.mp3"));
     EXPECT_EQ(Text(editor->edTitle()), "Next");
     EXPECT_TRUE(errorBoxes.isEmpty());
+}
+
+// What the recovery of an interrupted save left alone (here a journal
+// another account could have planted, so never replayed) is told in the
+// window at the next save, once, even with error boxes turned off.
+TEST_F(EditorTest, ASaveTellsWhatRecoveryLeftAloneOnce) {
+    TempDir journals;
+    ASSERT_EQ(::chmod(journals.path().c_str(), 0700), 0);
+    const std::string planted = journals.file("planted.journal");
+    WriteAll(planted, Bytes(16, 0));
+    ASSERT_EQ(::chmod(planted.c_str(), 0644), 0);
+    // The process's own first recovery is spent first, on this folder, so
+    // the saves below do not run it again over the user's real one.
+    const char* real = std::getenv("SONDREL_JOURNAL_DIR");
+    const std::string restore = real ? real : "";
+    ::setenv("SONDREL_JOURNAL_DIR", journals.path().c_str(), 1);
+    sondrel::RecoverJournalsOnce();
+    sondrel::RecoverJournals(journals.path());
+    ASSERT_FALSE(sondrel::JournalProblems().empty());
+
+    options.showErrors = false;
+    Put("a.mp3", Mp3({TextFrame("TIT2", "Old")}));
+    Put("b.mp3", Mp3({TextFrame("TIT2", "Next")}));
+    Open();
+    Click("a.mp3");
+    Type(editor->edTitle(), "New");
+    editor->btnSaveClick();
+    EXPECT_EQ(ReadBack(Path("a.mp3")).title, "New");
+    ASSERT_EQ(errorBoxes.size(), 1);
+    EXPECT_TRUE(errorBoxes.front().contains(QString::fromStdString(planted)))
+        << errorBoxes.front().toStdString();
+
+    Click("b.mp3");
+    Type(editor->edTitle(), "Newer");
+    editor->btnSaveClick();
+    EXPECT_EQ(ReadBack(Path("b.mp3")).title, "Newer");
+    EXPECT_EQ(errorBoxes.size(), 1) << "told again";
+    if (real)
+        ::setenv("SONDREL_JOURNAL_DIR", restore.c_str(), 1);
+    else
+        ::unsetenv("SONDREL_JOURNAL_DIR");
 }
 
 TEST_F(EditorTest, SavingTheLastRowKeepsItSelectedAndShowsItAgain) {
