@@ -28,7 +28,7 @@ DeadlineHttpClient::DeadlineHttpClient(HttpClient& inner, std::chrono::seconds l
     : inner_(inner), limit_(limit), end_(std::chrono::steady_clock::now() + limit) {}
 
 bool DeadlineHttpClient::Expired() const {
-    return std::chrono::steady_clock::now() >= end_;
+    return spent_ || std::chrono::steady_clock::now() >= end_;
 }
 
 std::string DeadlineHttpClient::ExpiredText() const {
@@ -39,17 +39,25 @@ HttpResponse DeadlineHttpClient::Fetch(const HttpRequest& request, const KeepGoi
     const auto left =
         std::chrono::ceil<std::chrono::seconds>(end_ - std::chrono::steady_clock::now());
     HttpResponse response;
-    if (left.count() <= 0) {
+    if (Expired() || left.count() <= 0) {
         response.failure = HttpFailure::TimedOut;
         response.error = ExpiredText();
         return response;
     }
     HttpRequest bounded = request;
     bounded.totalTimeoutSeconds = std::min<long>(request.totalTimeoutSeconds, left.count());
+    const bool clipped = bounded.totalTimeoutSeconds < request.totalTimeoutSeconds;
     response = inner_.Fetch(bounded, keepGoing);
-    // The look-up's own limit, not the server's slowness, ended it.
-    if (!response.ok && response.failure == HttpFailure::TimedOut && Expired())
+    // The look-up's own limit, not the server's slowness, ended it. A
+    // request cut to the time left may end a moment before the limit by
+    // the client's clock.
+    constexpr auto kClockSlack = std::chrono::milliseconds(250);
+    const bool atLimit =
+        Expired() || (clipped && std::chrono::steady_clock::now() >= end_ - kClockSlack);
+    if (!response.ok && response.failure == HttpFailure::TimedOut && atLimit) {
+        spent_ = true;
         response.error = ExpiredText();
+    }
     return response;
 }
 

@@ -85,6 +85,7 @@ private:
     HttpClient& inner_;
     std::chrono::seconds limit_;
     std::chrono::steady_clock::time_point end_;
+    bool spent_ = false;  // a request cut to the time left ran out
 };
 
 // The user agent of the look-ups.
